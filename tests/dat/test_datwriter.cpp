@@ -1,0 +1,145 @@
+// Round trip of the datafile writer through Allegro's own load_datafile, packed and unpacked.
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "datwriter.h"
+
+namespace {
+
+constexpr uint32_t TYPE_CUSTOM = dat::id("MUX ");
+
+struct CustomBlob {
+  long size;
+  unsigned char bytes[64];
+};
+
+void* load_custom(PACKFILE* f, long size) {
+  auto* b = static_cast<CustomBlob*>(calloc(1, sizeof(CustomBlob)));
+  b->size = size;
+  pack_fread(b->bytes, size < 64 ? size : 64, f);
+  return b;
+}
+
+void destroy_custom(void* p) { free(p); }
+
+class DatWriter : public ::testing::TestWithParam<bool> {
+ protected:
+  static void SetUpTestSuite() {
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    register_datafile_object(int(TYPE_CUSTOM), load_custom, destroy_custom);
+  }
+};
+
+std::vector<dat::Object> sample_objects() {
+  std::vector<dat::Object> objs;
+  std::vector<uint8_t> px(7 * 5);
+  for (size_t i = 0; i < px.size(); i++) px[i] = uint8_t(i * 7);
+  objs.push_back(dat::make_bitmap("PIC", 7, 5, px));
+
+  std::vector<uint8_t> pal(768);
+  for (size_t i = 0; i < pal.size(); i++) pal[i] = uint8_t(i % 64);
+  objs.push_back(dat::make_palette("PAL", pal));
+
+  std::vector<dat::Glyph> glyphs;
+  for (int c = 0; c < 3; c++) {
+    dat::Glyph g;
+    g.w = 9 + c;  // widths that straddle a byte boundary
+    g.h = 4;
+    g.pixels.assign(size_t(g.w * g.h), 0);
+    for (int y = 0; y < g.h; y++) g.pixels[size_t(y * g.w + (y + c) % g.w)] = 1;
+    g.pixels[size_t(g.w - 1)] = 1;
+    glyphs.push_back(g);
+  }
+  objs.push_back(dat::make_font("FNT", 'A', glyphs, true));
+
+  objs.push_back(dat::make_sample8("S8", 11025, {0, 128, 255, 7}));
+  objs.push_back(dat::make_sample16("S16", 22050, {-32768, 0, 32767, -5}));
+  objs.push_back(dat::make_raw("", TYPE_CUSTOM, {'h', 'e', 'l', 'l', 'o'}));
+  objs.push_back(dat::make_raw("RAW", dat::TYPE_DATA, std::vector<uint8_t>(1048, 0x5A)));
+  return objs;
+}
+
+TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
+  const bool packed = GetParam();
+  std::string path = testing::TempDir() + (packed ? "rt_packed.dat" : "rt_plain.dat");
+  ASSERT_TRUE(dat::write_datafile(path, sample_objects(), packed));
+
+  DATAFILE* d = load_datafile(path.c_str());
+  ASSERT_NE(d, nullptr);
+
+  BITMAP* bmp = static_cast<BITMAP*>(d[0].dat);
+  ASSERT_EQ(d[0].type, DAT_BITMAP);
+  EXPECT_EQ(bmp->w, 7);
+  EXPECT_EQ(bmp->h, 5);
+  for (int y = 0; y < 5; y++)
+    for (int x = 0; x < 7; x++) EXPECT_EQ(bmp->line[y][x], uint8_t((y * 7 + x) * 7));
+  EXPECT_STREQ(get_datafile_property(&d[0], DAT_ID('N', 'A', 'M', 'E')), "PIC");
+
+  ASSERT_EQ(d[1].type, DAT_PALETTE);
+  RGB* pal = static_cast<RGB*>(d[1].dat);
+  EXPECT_EQ(pal[0].r, 0);
+  EXPECT_EQ(pal[1].g, 4);
+  EXPECT_EQ(pal[255].b, (255 * 3 + 2) % 64);
+
+  ASSERT_EQ(d[2].type, DAT_FONT);
+  FONT* f = static_cast<FONT*>(d[2].dat);
+  EXPECT_EQ(text_height(f), 4);
+  EXPECT_EQ(text_length(f, "A"), 9);
+  EXPECT_EQ(text_length(f, "C"), 11);
+  // Draw the glyphs and compare every pixel with what was written.
+  BITMAP* canvas = create_bitmap(40, 4);
+  clear_to_color(canvas, 0);
+  textout_ex(canvas, f, "ABC", 0, 0, 3, -1);
+  int x0 = 0;
+  for (int c = 0; c < 3; c++) {
+    int w = 9 + c;
+    for (int y = 0; y < 4; y++)
+      for (int x = 0; x < w; x++) {
+        bool on = x == (y + c) % w || (y == 0 && x == w - 1);
+        EXPECT_EQ(getpixel(canvas, x0 + x, y), on ? 3 : 0) << "glyph " << c << " at " << x << "," << y;
+      }
+    x0 += w;
+  }
+  destroy_bitmap(canvas);
+
+  ASSERT_EQ(d[3].type, DAT_SAMPLE);
+  SAMPLE* s8 = static_cast<SAMPLE*>(d[3].dat);
+  EXPECT_EQ(s8->bits, 8);
+  EXPECT_EQ(s8->freq, 11025);
+  ASSERT_EQ(s8->len, 4u);
+  EXPECT_EQ(static_cast<unsigned char*>(s8->data)[2], 255);
+
+  SAMPLE* s16 = static_cast<SAMPLE*>(d[4].dat);
+  EXPECT_EQ(s16->bits, 16);
+  EXPECT_EQ(s16->freq, 22050);
+  ASSERT_EQ(s16->len, 4u);
+  const uint16_t* w16 = static_cast<uint16_t*>(s16->data);
+  EXPECT_EQ(w16[0], 0x0000);  // Allegro's unsigned form of -32768
+  EXPECT_EQ(w16[1], 0x8000);
+  EXPECT_EQ(w16[2], 0xFFFF);
+
+  ASSERT_EQ(uint32_t(d[5].type), TYPE_CUSTOM);
+  auto* blob = static_cast<CustomBlob*>(d[5].dat);
+  EXPECT_EQ(blob->size, 5);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(blob->bytes), 5), "hello");
+
+  ASSERT_EQ(d[6].type, DAT_DATA);
+  EXPECT_EQ(d[6].size, 1048);
+  EXPECT_EQ(static_cast<unsigned char*>(d[6].dat)[1047], 0x5A);
+
+  EXPECT_EQ(d[7].type, DAT_END);
+  unload_datafile(d);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DatWriter, ::testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Packed" : "Unpacked"; });
+
+TEST(DatWriterFile, UnwritablePathFails) {
+  EXPECT_FALSE(dat::write_datafile("/nonexistent-dir/x.dat", {}, false));
+}
+
+}  // namespace
