@@ -1,0 +1,452 @@
+// modux: the music engine's one public header.
+// The in-memory module model that every loader fills, the playback records shared by the
+// control interface and the timer tick, and every routine of the engine.
+#ifndef MODUX_H
+#define MODUX_H
+
+#include <allegro.h>
+
+#include <atomic>
+
+// ---------------------------------------------------------------------------------------------
+// Module model
+// ---------------------------------------------------------------------------------------------
+
+// Family bits of MODUX::flags. MOD and S3M leave all clear; XM stores 3 (Amiga) or 5 (linear).
+#define MODUX_XM 1      // notes are note numbers, cell samples are instruments, envelopes run
+#define MODUX_AMIGA 2   // XM family with the Amiga frequency table
+#define MODUX_LINEAR 4  // XM family with the linear frequency table
+
+#define MODUX_MAX_CHANNELS 64    // size of ci, voice_table and channel_pan
+#define MODUX_MAX_ORDERS 256     // size of order_table
+#define MODUX_ENVELOPE_POINTS 12 // points of one envelope
+#define MODUX_NOTE_MAP 96        // notes mapped by an instrument's sample_map
+
+// Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
+struct SAMPLE_INFO {
+  int length;         // frames
+  int tuning;         // MOD: Hz at middle C; S3M: C2 rate; XM: finetune + 128
+  int relative_note;  // signed semitone transpose (XM)
+  int volume;         // default volume 0..64
+  int pan;            // default pan 0..255 (XM)
+  int loop_start;     // frame
+  int loop_end;       // frame
+  int loop_flags;     // bit 0 loop, bit 1 ping-pong
+  int vibrato_type;   // XM auto-vibrato, kept but not played
+  int vibrato_sweep;
+  int vibrato_depth;
+  int vibrato_rate;
+};
+
+// One pattern cell.
+struct NOTE_INFO {
+  int sample;   // MOD/S3M: sample from 1; XM: instrument from 1; 0 = none
+  int note;     // MOD/S3M: 3579546 / Amiga period; XM: note from 1; 0 none; -1 cut, -2 key off
+  int volume;   // volume column byte; 0 empty, 16 and above are commands
+  int command;  // internal command code (CMD_*)
+  int param;    // command parameter, up to 16 bits
+};
+
+// Row-major cells: row r, channel c is notes[r * channel_count + c].
+struct PATTERN_INFO {
+  NOTE_INFO *notes;
+  int row_count;
+};
+
+// XM-family instrument.
+struct INSTRUMENT_INFO {
+  int sample_map[MODUX_NOTE_MAP];          // note 0..95 -> sample index from 0
+  int vol_env_value[MODUX_ENVELOPE_POINTS]; // 0..64
+  int vol_env_tick[MODUX_ENVELOPE_POINTS];
+  int vol_env_points;
+  int vol_env_flags;  // bit 0 on, bit 1 sustain, bit 2 loop
+  int vol_env_sustain_start;
+  int vol_env_sustain_end;
+  int vol_env_loop_start;
+  int vol_env_loop_end;
+  int pan_env_value[MODUX_ENVELOPE_POINTS]; // 0..64, 32 centre
+  int pan_env_tick[MODUX_ENVELOPE_POINTS];
+  int pan_env_points;
+  int pan_env_flags;
+  int pan_env_sustain_start;
+  int pan_env_sustain_end;
+  int pan_env_loop_start;
+  int pan_env_loop_end;
+  int fadeout;  // subtracted from fade_volume every tick after key release
+};
+
+// The module: one zero-filled allocation owning every array below.
+struct MODUX {
+  char name[29];                    // at most 28 characters, always terminated
+  SAMPLE_INFO *sample_info;         // sample_count entries
+  PATTERN_INFO *patterns;           // pattern_count entries
+  INSTRUMENT_INFO *instruments;     // instrument_count entries (XM family)
+  SAMPLE *samples;                  // sample_count Allegro samples, parallel to sample_info
+  int order_count;                  // used entries of order_table
+  int pattern_count;
+  int order_table[MODUX_MAX_ORDERS];
+  int channel_pan[MODUX_MAX_CHANNELS]; // 0 left .. 255 right
+  int flags;                        // MODUX_XM | MODUX_AMIGA | MODUX_LINEAR
+  int initial_speed;                // ticks per row
+  int initial_tempo;                // BPM
+  int restart_order;                // where a looping song continues
+  int channel_count;                // at most 64
+  int instrument_count;
+  int sample_count;
+  int initial_global_volume;        // 0..64
+};
+
+// Internal effect commands; every loader translates its format's effects into these.
+enum {
+  CMD_ARPEGGIO = 0,
+  CMD_PORTA_UP = 1,
+  CMD_PORTA_DOWN = 2,
+  CMD_TONE_PORTA = 3,
+  CMD_VIBRATO = 4,
+  CMD_TONE_PORTA_VOLSLIDE = 5,
+  CMD_VIBRATO_VOLSLIDE = 6,
+  CMD_TREMOLO = 7,
+  CMD_SET_PAN = 8,
+  CMD_SAMPLE_OFFSET = 9,
+  CMD_VOLSLIDE = 10,
+  CMD_POSITION_JUMP = 11,
+  CMD_SET_VOLUME = 12,
+  CMD_PATTERN_BREAK = 13,
+  CMD_EXTENDED = 14,
+  CMD_SPEED_TEMPO = 15,
+  CMD_S3M_SET_SPEED = 16,
+  CMD_S3M_VOLSLIDE = 17,
+  CMD_S3M_PORTA_DOWN = 18,
+  CMD_S3M_PORTA_UP = 19,
+  CMD_TREMOR = 20,
+  CMD_S3M_ARPEGGIO = 21,
+  CMD_VIBRATO_S3M_VOLSLIDE = 22,
+  CMD_TONE_PORTA_S3M_VOLSLIDE = 23,
+  CMD_S3M_RETRIG = 24,
+  CMD_S3M_TREMOLO = 25,
+  CMD_S3M_SET_BPM = 26,
+  CMD_FINE_VIBRATO = 27,
+  CMD_SET_GLOBAL_VOLUME = 28,
+  CMD_S3M_PANNING = 29,
+  CMD_XM_PORTA_UP = 30,
+  CMD_XM_PORTA_DOWN = 31,
+  CMD_XM_TONE_PORTA_VOLSLIDE = 32,
+  CMD_XM_VIBRATO_VOLSLIDE = 33,
+  CMD_XM_VOLSLIDE = 34,
+  CMD_GLOBAL_VOLSLIDE = 35,
+  CMD_KEY_OFF = 36,
+  CMD_SET_ENVELOPE_POSITION = 37,
+  CMD_XM_PANSLIDE = 38,
+  CMD_XM_EXTRA_FINE_PORTA = 39
+};
+
+// ---------------------------------------------------------------------------------------------
+// Playback records
+// ---------------------------------------------------------------------------------------------
+
+// Running copy of one envelope of a channel.
+struct ENVELOPE_STATE {
+  int value[MODUX_ENVELOPE_POINTS];
+  int tick[MODUX_ENVELOPE_POINTS];
+  int flags;
+  int points;
+  int loop_start;
+  int loop_end;
+  int sustain_start;
+  int sustain_end;
+  int point_a;   // point the envelope comes from
+  int point_b;   // point it goes to
+  int position;  // ticks since start
+  int output;    // value produced this tick
+};
+
+// State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
+// reset from their bases at every row start and then changed by the effects.
+struct CHANNEL_STATE {
+  ENVELOPE_STATE vol_env;  // output 64 when no envelope runs
+  ENVELOPE_STATE pan_env;  // output 32 when no envelope runs
+  int instrument;
+  int sample;
+  int volume;
+  int note;
+  int period;
+  int tuning;
+  int relative_note;
+  int pan;
+  int start_voice;
+  int key_off;
+  int fade_volume;
+  int fadeout;
+  int tick_volume;
+  int tick_period;
+  int tick_pan;
+  int pan_slide;
+  int pan_slide_memory;
+  int vcol_pan_left_memory;
+  int vcol_pan_right_memory;
+  int pitch_slide_on;
+  int pitch_slide_speed;
+  int fine_pitch_memory;
+  int s3m_porta_on;
+  int s3m_porta_speed;
+  int s3m_porta_fine;
+  int xm_slide_up_on;
+  int xm_slide_up_speed;
+  int xm_slide_down_on;
+  int xm_slide_down_speed;
+  int xm_fine_down_memory;
+  int xm_fine_up_memory;
+  int xm_extra_fine_up;
+  int xm_extra_fine_down;
+  int volume_slide;
+  int s3m_vol_slide_on;
+  int s3m_vol_slide_fine;
+  int s3m_vol_slide_speed;
+  int xm_vol_slide_on;
+  int xm_vol_slide_speed;
+  int fine_vol_up_memory;
+  int fine_vol_down_memory;
+  int loop_on;
+  int loop_times;
+  int loop_row;
+  int tremolo_on;
+  int tremolo_waveform;
+  signed char tremolo_pos;  // wraps at 8 bits: a full cycle is 256
+  int tremolo_speed;
+  int tremolo_depth;
+  int tremolo_shift;
+  int vibrato_on;
+  int vibrato_waveform;
+  signed char vibrato_pos;  // wraps at 8 bits
+  int vibrato_speed;
+  int vibrato_depth;
+  int vibrato_shift;
+  int slide2period_on;
+  int slide2period_speed;
+  int slide2period_target;
+  int arpeggio_on;
+  int arpeggio_param;
+  int tremor_on;
+  int tremor_count;
+  int tremor_param;
+  int delay_sample;
+  int cut_tick;
+  int retrig_interval;
+  int s3m_retrig_on;
+  int s3m_retrig_interval;
+  int s3m_retrig_volume;
+  int set_offset;
+  int sample_offset;
+  int global_vol_slide_on;
+  int global_vol_slide_speed;
+};
+
+// The player. Every field is read or written both by the control calls on the main thread and
+// by the tick on Allegro's timer thread, so each one is atomic.
+struct PLAYER_STATE {
+  std::atomic<int> max_chn;        // voices reserved by install_mod
+  std::atomic<int> channel_count;  // of the playing module
+  std::atomic<int> tick;           // tick within the row; -1 before the first
+  std::atomic<int> row;
+  std::atomic<int> pattern;
+  std::atomic<int> order;
+  std::atomic<int> flags;          // of the playing module
+  std::atomic<int> tempo;          // BPM
+  std::atomic<int> speed;          // ticks per row
+  std::atomic<int> speed_ratio;    // percent, 1..400
+  std::atomic<int> pitch_ratio;    // percent, 1..400
+  std::atomic<int> global_volume;  // 0..64
+  std::atomic<int> new_row;        // pending jump row + 1; 0 none
+  std::atomic<int> new_order;      // pending jump order + 1; 0 none
+  std::atomic<int> pattern_delay;  // frozen ticks left
+  std::atomic<int> skip_row;       // control request: row + 1; 0 none
+  std::atomic<int> skip_order;     // control request: order + 1
+  std::atomic<int> loop;           // -1 restart at the song end
+  std::atomic<int> pause;          // -1 while paused
+  std::atomic<int> forbidden;      // -1 while a control call changes the state
+  std::atomic<int> is_playing;     // -1 while a module plays
+};
+
+// What get_mod_info reports about a file.
+struct MODFILE_INFO {
+  int type;            // family code: 1 MOD15, 2 MOD31, 3 S3M, 4 XM, 5 IT, 6 MUX, 7..9 UMX
+  char type_name[20];  // family name
+  char name[29];       // song name; not terminated when all 29 bytes are used
+};
+
+// ---------------------------------------------------------------------------------------------
+// Engine globals
+// ---------------------------------------------------------------------------------------------
+
+extern CHANNEL_STATE ci[MODUX_MAX_CHANNELS];  // the channels of the playing module
+extern PLAYER_STATE mi;                       // the player
+extern MODUX *of;                             // the playing module, null when none
+extern int voice_table[MODUX_MAX_CHANNELS];   // Allegro voice of each channel, -1 none
+extern std::atomic<int> mod_volume;           // overall music volume 0..255
+extern SAMPLE *fake_sample;                   // the silent sample holding the reserved voices
+extern char modux_error[80];                  // last error message
+extern int mod_init;                          // -1 once install_mod has succeeded
+extern int enable_m15;                        // -1 lets load_mod try 15-sample MODs last
+extern std::atomic<int> enable_lasttrk_loop;  // -1 honours a position jump on the last order
+extern int fast_loading;                      // read by the S3M loader
+
+// ---------------------------------------------------------------------------------------------
+// Control interface (mod.cpp)
+// ---------------------------------------------------------------------------------------------
+
+int install_mod(int max_chn);
+MODUX *load_mod(const char *file);
+void play_mod(MODUX *mod, int loop);
+void stop_mod(void);
+void destroy_mod(MODUX *mod);
+void remove_mod(void);
+void pause_mod(void);
+void resume_mod(void);
+void toggle_pause_mode(void);
+int is_mod_paused(void);
+int is_mod_playing(void);
+void next_mod_track(void);
+void prev_mod_track(void);
+void goto_mod_track(int order);
+void set_mod_volume(int volume);
+int get_mod_volume(void);
+void set_mod_speed(int percent);
+void set_mod_pitch(int percent);
+int get_mod_info(const char *file, MODFILE_INFO *info);
+SAMPLE *get_modux_sample(MODUX *mod, int sample);
+void register_datafile_modux(void);
+void *load_mux_datafile(PACKFILE *f, long size);
+void destroy_mod_datafile(void *obj);
+void lock_mod(MODUX *mod);
+
+// Timer period, in Allegro timer units, of one tick at this tempo (BPM) and speed ratio
+// (percent). Every (re)install of mod_interrupt uses it; it never divides by zero and keeps the
+// rate between one tick a minute and a thousand a second.
+long mod_timer_period(int tempo, int speed_ratio);
+
+// Handshake between the tick and the control calls. mod_interrupt starts with
+//   if (!mod_tick_begin()) return;
+// and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
+// mod_tick_end) while nothing plays, while paused or while a control call changes the state.
+// A control call raises mi.forbidden and then waits until no tick is in flight, so it never
+// changes or frees what a running tick uses; control calls made from inside the tick do not wait.
+int mod_tick_begin(void);
+void mod_tick_end(void);
+
+// ---------------------------------------------------------------------------------------------
+// Playback tick (player.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void mod_interrupt(void);
+
+// ---------------------------------------------------------------------------------------------
+// Protracker effects and pitch tables (player2.cpp)
+// ---------------------------------------------------------------------------------------------
+
+int note2period(int note, int rate);
+int period2pitch(int period);
+int calc_volume(int chn);
+int calc_pan(int chn);
+NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel);
+int get_modux_sample_no(int instrument, int note);
+int interpolate(int x, int x1, int x2, int y1, int y2);
+int find_lower_period(int period, int semitones);
+void parse_old_note(int chn, int note, int sample);
+void parse_pro_pitch_slide_up(int chn, int param);
+void parse_pro_pitch_slide_down(int chn, int param);
+void parse_slide2period(int chn, int speed, int note);
+void parse_vibrato(int chn, int param, int shift);
+void parse_tremolo(int chn, int param, int shift);
+void parse_pro_volume_slide(int chn, int param);
+void parse_pro_arpeggio(int chn, int param);
+void parse_extended_command(int chn, int param);
+void do_vibrato(int chn);
+void do_tremolo(int chn);
+void do_slide2period(int chn);
+void do_arpeggio(int chn);
+void do_delay_sample(int chn);
+void do_position_jump(int param);
+void do_pattern_break(int param);
+void do_pro_tempo_bpm(int param);
+void do_pattern_loop(int chn, int param);
+void lock_modux_player2(void);
+
+// ---------------------------------------------------------------------------------------------
+// S3M-family effects, volume column and note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(int chn, int param);
+void do_s3m_volume_slide(int chn);
+void parse_s3m_portamento_down(int chn, int param);
+void parse_s3m_portamento_up(int chn, int param);
+void do_s3m_portamento(int chn);
+void parse_tremor(int chn, int param);
+void do_tremor(int chn);
+void parse_s3m_arpeggio(int chn, int param);
+void parse_s3m_retrig(int chn, int param);
+void do_s3m_retrig(int chn);
+void parse_s3m_panning(int chn, int param);
+void do_s3m_set_tempo(int param);
+void do_s3m_set_bpm(int param);
+void do_global_volume(int param);
+void parse_volume_command(int chn, int volume, int note);
+void parse_note_command(int chn, int note);
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(int chn, int note, int instrument);
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(int chn, int param);
+void do_xm_pitch_slide_up(int chn);
+void parse_xm_pitch_slide_down(int chn, int param);
+void do_xm_pitch_slide_down(int chn);
+void parse_xm_volume_slide(int chn, int param);
+void do_xm_volume_slide(int chn);
+void parse_xm_pan_slide(int chn, int param);
+void do_xm_pan_slide(int chn);
+void parse_global_volume_slide(int chn, int param);
+void do_global_volume_slide(int chn);
+void do_xm_x(int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
+// Native MUX format (load_mux.cpp)
+// ---------------------------------------------------------------------------------------------
+
+#define MUX_MAGIC "MODUX 01 module : "  // first 18 bytes of every MUX file
+#define MUX_MAGIC_SIZE 18
+
+int detect_mux(const char *name);               // 1 when the file starts with the magic, else -1
+MODUX *load_mux(PACKFILE *f);                   // the module, or null with modux_error set
+int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
+
+// ---------------------------------------------------------------------------------------------
+// Byte-order layer over Allegro's PACKFILE (file_io.cpp)
+// ---------------------------------------------------------------------------------------------
+
+PACKFILE *modux_fopen(const char *name, const char *mode);
+int modux_fclose(PACKFILE *f);
+// Reopens name and skips offset bytes: a PACKFILE only moves forward. On failure to reopen,
+// *f becomes null and the result is -1.
+int modux_fseek(PACKFILE **f, const char *name, long offset);
+int modux_skip(PACKFILE *f, long n);
+long modux_fread(void *buffer, long n, PACKFILE *f);
+long modux_fwrite(const void *buffer, long n, PACKFILE *f);
+int modux_getc(PACKFILE *f);   // 0..255, -1 at end of file
+int modux_igetw(PACKFILE *f);  // 0..65535, -1 if a byte is missing
+int modux_mgetw(PACKFILE *f);
+// 0..4294967295, -1 if a byte is missing: wide enough that a stored 0xFFFFFFFF is not mistaken
+// for the end of the file. Take (int32_t) of it for a signed field.
+long long modux_igetl(PACKFILE *f);
+long long modux_mgetl(PACKFILE *f);
+int modux_putc(int c, PACKFILE *f);      // c, or -1
+int modux_iputw(int w, PACKFILE *f);     // w, or -1
+long modux_iputl(long l, PACKFILE *f);   // l, or -1
+
+#endif
