@@ -1,0 +1,244 @@
+// Vorbel Endurnal: the one game module. Every global of the game state is declared here with a
+// line on what it holds; the code sits in short sources by area (start-up, buttons, menus, options,
+// level data, game loop, rendering, the vorbel, the bugs). Truth values are -1 for true, 0 false.
+#pragma once
+
+#include <allegro.h>
+
+#include <atomic>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------------
+// Geometry and limits
+// ---------------------------------------------------------------------------------------------
+
+constexpr int MAP_W = 22;          // maze columns
+constexpr int MAP_H = 22;          // maze rows
+constexpr int CELL = 20;           // cell size in pixels
+constexpr int MAX_BUGS = 20;       // size of the bug table
+constexpr int NUM_SETS = 24;       // "set0.dat" .. "set23.dat"
+constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
+
+// Objects of "vorbel.dat" (graphics) by index.
+enum {
+  GFX_BUTTON_FACE = 1,   // face given to labelled buttons (not shown)
+  GFX_ARROW_LEFT = 2,    // options: decrease arrow
+  GFX_ARROW_RIGHT = 4,   // options: increase arrow
+  GFX_TITLE_BUTTON = 5,  // face of the title buttons
+  GFX_FONT_LARGE = 7,    // headings
+  GFX_FRAME_RIGHT = 8,   // panel frame pieces 8..18
+  GFX_FRAME_RJOIN = 9,
+  GFX_FRAME_DIVIDER = 10,
+  GFX_FRAME_LEFT = 11,
+  GFX_FRAME_TL = 12,
+  GFX_FRAME_TR = 13,
+  GFX_FRAME_BL = 14,
+  GFX_FRAME_BR = 15,
+  GFX_FRAME_BOTTOM = 16,
+  GFX_FRAME_TOP = 17,
+  GFX_FRAME_LJOIN = 18,
+  GFX_FONT_BUTTON = 19,  // button captions, "You Died!!!"
+  GFX_PALETTE = 21,      // the palette of every screen
+  GFX_PANEL_TOP = 22,    // upper picture of the side panel
+  GFX_MENU_PICTURE = 23, // start-game menu picture
+  GFX_FONT_STATUS = 25,  // status, credits and list text
+  GFX_PATTERN = 27,      // fill pattern of the menu screens
+  GFX_PANEL_BOTTOM = 28, // lower background of the side panel
+  GFX_TITLE_BACK = 29,   // full-screen title and credits background
+};
+
+// Objects of "sounds.dat".
+enum {
+  SND_TITLE_THEME = 10,  // title theme module
+  SND_FIRST_SONG = 11,   // 11..14: the four songs
+  NUM_SONGS = 4,
+};
+
+// First picture of each direction of the vorbel in "vorbel2.dat"; each direction has four.
+enum { VORBEL_RIGHT = 28, VORBEL_LEFT = 32, VORBEL_UP = 36, VORBEL_DOWN = 40 };
+
+// ---------------------------------------------------------------------------------------------
+// Records
+// ---------------------------------------------------------------------------------------------
+
+// A level map: the form of a level in "maps.dat", in custom map files and in saved games.
+// A raw little-endian image of 1048 bytes; cells are stored column by column.
+struct map_struct {
+  int16_t reserved;
+  int16_t bug_start_x;     // cell column where bugs start and where an eaten bug goes back
+  int16_t bug_start_y;     // cell row of the same
+  int16_t vorbel_start_x;  // cell column where the vorbel starts each life
+  int16_t vorbel_start_y;  // cell row of the same
+  int16_t bug_count;       // bugs of the map before the difficulty is added
+  int16_t ball_count;      // balls (values 1..4) to eat to clear the level
+  int16_t bug_sprite;      // picture of every bug, an object of "vorbel2.dat"
+  int16_t cells[MAP_W][MAP_H];  // cell codes, cells[x][y]
+  int16_t points[32];      // points[k] scores cell value k + 1
+};
+static_assert(sizeof(map_struct) == 1048, "map_struct is a 1048-byte file image");
+
+// The vorbel and each bug.
+struct actor_struct {
+  int32_t x, y;        // pixel position of the 20x20 box in the maze
+  int32_t dx, dy;      // bug: step of each move (5, -5 or 0)
+  int32_t state;       // bug: 0 normal, 2 edible
+  int32_t sprite;      // picture, an object of "vorbel2.dat"
+  int32_t score;       // vorbel: score of the game
+  int32_t bugs_eaten;  // vorbel: bugs eaten
+  int32_t lives;       // vorbel: lives left, the one in play included
+};
+static_assert(sizeof(actor_struct) == 36, "actor_struct is nine 32-bit fields");
+
+// One entry of the high-score table, as stored in "vorbel.hsc".
+struct highscore_struct {
+  int32_t score;
+  int32_t level;
+  int32_t bugs_eaten;
+  char name[16];  // NUL-terminated, at most 15 characters
+};
+static_assert(sizeof(highscore_struct) == 28, "a high-score entry is 28 bytes on disk");
+
+// ---------------------------------------------------------------------------------------------
+// The menu button
+// ---------------------------------------------------------------------------------------------
+
+class Button {
+ public:
+  int x1, x2, y1, y2;  // edges in screen pixels
+  int color1;          // top/left lines and label while pressed; bottom/right while released
+  int color2;          // top/left lines and label while released; bottom/right while pressed
+  BITMAP* picture;     // face of a button without a label; not owned
+  char name[28];       // the label, empty for a picture button
+  int pressed;         // 0 released, -1 pressed
+
+  Button(const char* name, int x1, int y1, int x2, int y2, int color1, int color2, BITMAP* picture);
+  void ChangeName(const char* name);
+  void DrawButton();
+  int Clicked();
+};
+
+// ---------------------------------------------------------------------------------------------
+// Globals
+// ---------------------------------------------------------------------------------------------
+
+// Resources, loaded once at start-up and kept for the whole run.
+extern DATAFILE* graphics;               // "vorbel.dat": screen pictures, fonts, palette
+extern DATAFILE* sprites;                // "vorbel2.dat": vorbel and bug pictures
+extern DATAFILE* mapData;                // "maps.dat": the levels in play order
+extern DATAFILE* sounds;                 // "sounds.dat": effects and music modules
+extern DATAFILE* set_graphics[NUM_SETS]; // "set0.dat".."set23.dat": tiles and balls
+extern int num_sprites;                  // objects in sprites
+extern int num_maps;                     // levels in mapData
+extern int set_sizes[NUM_SETS];          // objects in each tile set
+extern BITMAP* screen_bitmap;            // 640x480 save-under and credits buffer
+extern BITMAP* map_bitmap;               // 441x441 back buffer of the maze
+
+// Title buttons.
+extern Button* btn_new_game;  // "Play Game"
+extern Button* btn_exit;      // "Exit"
+
+// Start-game menu buttons, alive while the menu runs.
+extern Button* btn_start_game;
+extern Button* btn_custom_game;
+extern Button* btn_options;
+extern Button* btn_high_scores;
+extern Button* btn_credits;
+extern Button* btn_prev_menu;
+
+// The high-score table, best first.
+extern highscore_struct HighScores[NUM_HIGHSCORES];
+
+// Settings, from their defaults at every start; changed on the options screen only.
+extern int sound_on;      // sound effects on
+extern int music_on;      // music on
+extern int sound_volume;  // 0..250, digital volume of effects
+extern int music_volume;  // 0..250, second argument of set_volume
+extern int dif_level;     // 0 Easy, 1 Normal, 2 Hard
+
+// The level in play.
+extern map_struct* gmap;              // map in play: an object of mapData, or &map
+extern map_struct map;                // buffer of a custom map or a loaded game's map
+extern int mapV[MAP_W][MAP_H];        // cell values: 0 wall, -1 floor, 1..4 ball, 5..8 power ball
+extern actor_struct bugs[MAX_BUGS];   // the bugs; the first num_bugs play
+extern actor_struct vorbel;           // the player
+extern int current_map_played;        // index of the level in mapData
+extern int num_bugs;                  // bugs in play, at most MAX_BUGS
+extern int num_balls;                 // balls left; the level is cleared at 0
+extern int end_game;                  // -1 once the game is over
+extern int vorbel_speed;              // ticks that must pass before the vorbel steps
+extern int bug_speed;                 // ticks that must pass before the bugs step
+extern int max_bugs_state;            // length of the safety time, in passes
+extern int state_timer;               // safety count: 0 off, else passes since the power ball
+extern int extra_life;                // score when the last extra life was given
+extern std::atomic<int> vorbel_timer; // ticks since the vorbel's last step (timer thread adds)
+extern std::atomic<int> bug_timer;    // ticks since the bugs' last step (timer thread adds)
+extern int vorbel_move_direction;     // step in progress: 0 none, 1 up, 2 down, 3 left, 4 right
+extern char text[256];                // shared formatting buffer and file-dialog path
+extern char current_game_name[256];   // file name the save dialog offers
+
+// ---------------------------------------------------------------------------------------------
+// Functions, by area
+// ---------------------------------------------------------------------------------------------
+
+// Start-up and shared helpers (startup.cpp).
+int Random(int n);
+void game_timer();
+[[noreturn]] void Error(const char* message);
+int FileExist(const char* name);
+
+void LoadHighScores();
+void SaveHighScores();
+void LoadDatafiles();    // presence checks, loading and object checks of every datafile
+void DefaultHighScore(highscore_struct* entry);
+int ScreenShot();        // writes "vorbel.pcx"; -1 on success
+
+// Drawing helpers (button.cpp).
+void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
+void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
+void Dtextout_centre(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
+int mouseinbox(int x1, int y1, int x2, int y2);
+
+// Level data (state.cpp).
+int CellValue(int code);          // the cell value of a cell code
+void BuildCellValues();           // mapV from gmap's codes
+int CellAt(int cx, int cy);       // mapV of a cell; outside the grid see state.cpp
+void NewGameSetup();              // lives, speeds and safety time by difficulty
+
+// Title screen and menus (menus.cpp).
+void PlayTheme();
+void PlaySong();
+void DrawTitle();
+void DrawStartGameMenu();
+void StartGameMenu();
+void ViewCredits();
+
+// Options screen (options.cpp).
+void Options();
+
+// Game loop (gameloop.cpp).
+void PlayGame();
+void PlayMap(map_struct* level);
+void StartLevel();
+void GamePass();  // one pass of the game loop
+
+// Rendering (render.cpp).
+void InitGameGraphics();
+void Draw3dFrame();
+void DrawGameMap();
+
+// The vorbel (vorbel.cpp).
+void MoveUp();
+void MoveDown();
+void MoveLeft();
+void MoveRight();
+void EatBall();
+void PlaySoundA(int n);
+
+// The bugs (bugs.cpp).
+void MoveBug(int i);
+void ChangeBugDir(int i);
+int BugGoUp(int i);
+int BugGoDown(int i);
+int BugGoLeft(int i);
+int BugGoRight(int i);
+void BugCollision(int i);

@@ -1,0 +1,162 @@
+// Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
+// game tick, the high-score file, the screenshot, and the loading and checking of every datafile.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "Template.h"
+#include "modux.h"
+
+// Never seeded: every run draws the same sequence, so a game replays exactly from its inputs.
+int Random(int n) { return rand() % n; }
+
+void game_timer() {
+  vorbel_timer++;
+  bug_timer++;
+}
+
+void Error(const char* message) {
+  allegro_exit();
+  printf("Error: %s\n", message);
+  exit(1);
+}
+
+int FileExist(const char* name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
+
+void DefaultHighScore(highscore_struct* entry) {
+  std::memset(entry, 0, sizeof *entry);
+  entry->score = 0;
+  entry->level = 1;
+  entry->bugs_eaten = 0;
+  std::strcpy(entry->name, "Vorbel-Endurant");
+}
+
+// A short or damaged file must not break the table: entries the file does not cover keep the
+// default, every name is cut to its field, and a level below 1 reads as 1.
+void LoadHighScores() {
+  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
+  if (!FileExist("vorbel.hsc")) return;
+  FILE* f = fopen("vorbel.hsc", "rb");
+  if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
+  highscore_struct read[NUM_HIGHSCORES];
+  size_t whole = fread(read, sizeof(highscore_struct), NUM_HIGHSCORES, f);
+  fclose(f);
+  for (size_t i = 0; i < whole; i++) {
+    HighScores[i] = read[i];
+    HighScores[i].name[sizeof HighScores[i].name - 1] = 0;
+    if (HighScores[i].level < 1) HighScores[i].level = 1;
+    if (HighScores[i].bugs_eaten < 0) HighScores[i].bugs_eaten = 0;
+  }
+}
+
+void SaveHighScores() {
+  FILE* f = fopen("vorbel.hsc", "wb");
+  if (!f) return;
+  fwrite(HighScores, sizeof(highscore_struct), NUM_HIGHSCORES, f);
+  fclose(f);
+}
+
+int ScreenShot() {
+  PALETTE pal;
+  get_palette(pal);
+  BITMAP* shot = create_sub_bitmap(screen, 0, 0, SCREEN_W, SCREEN_H);
+  if (!shot) return 0;
+  int ok = save_pcx("vorbel.pcx", shot, pal) == 0;
+  destroy_bitmap(shot);
+  return ok ? -1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Datafiles
+// ---------------------------------------------------------------------------------------------
+
+// Datafile type of the engine's modules.
+static const int DAT_MUX = DAT_ID('M', 'U', 'X', ' ');
+
+static int CountObjects(DATAFILE* d) {
+  int n = 0;
+  while (d[n].type != DAT_END) n++;
+  return n;
+}
+
+[[noreturn]] static void BadObject(const char* file, int index, const char* kind) {
+  char message[160];
+  snprintf(message, sizeof message, "File %s is damaged: object %d is missing or is not a %s", file, index, kind);
+  Error(message);
+}
+
+// The game addresses objects by index without looking at them again, so every object it uses is
+// checked here once, with a message naming the file.
+static void Require(DATAFILE* d, const char* file, int index, int type, const char* kind) {
+  if (index >= CountObjects(d) || d[index].type != type || !d[index].dat) BadObject(file, index, kind);
+}
+
+static void RequireAll(DATAFILE* d, const char* file, int type, const char* kind) {
+  int n = CountObjects(d);
+  for (int i = 0; i < n; i++) Require(d, file, i, type, kind);
+}
+
+static DATAFILE* Load(const char* file) {
+  DATAFILE* d = load_datafile(file);
+  if (!d) {
+    char message[160];
+    snprintf(message, sizeof message, "Cannot load file %s: it is damaged or not a datafile", file);
+    Error(message);
+  }
+  return d;
+}
+
+static void CheckPresent(const char* file) {
+  if (!FileExist(file)) {
+    char message[160];
+    snprintf(message, sizeof message, "Cannot find file %s", file);
+    Error(message);
+  }
+}
+
+void LoadDatafiles() {
+  char name[32];
+  CheckPresent("vorbel.dat");
+  CheckPresent("vorbel2.dat");
+  CheckPresent("maps.dat");
+  for (int i = 0; i < NUM_SETS; i++) {
+    snprintf(name, sizeof name, "set%d.dat", i);
+    CheckPresent(name);
+  }
+
+  for (int i = 0; i < NUM_SETS; i++) {
+    snprintf(name, sizeof name, "set%d.dat", i);
+    set_graphics[i] = Load(name);
+    RequireAll(set_graphics[i], name, DAT_BITMAP, "picture");
+    set_sizes[i] = CountObjects(set_graphics[i]);
+  }
+
+  CheckPresent("vorbel2.dat");
+  sprites = Load("vorbel2.dat");
+  RequireAll(sprites, "vorbel2.dat", DAT_BITMAP, "picture");
+  for (int i = VORBEL_RIGHT; i < VORBEL_DOWN + 4; i++) Require(sprites, "vorbel2.dat", i, DAT_BITMAP, "picture");
+  num_sprites = CountObjects(sprites);
+
+  CheckPresent("maps.dat");
+  mapData = Load("maps.dat");
+  num_maps = CountObjects(mapData);
+  if (num_maps == 0) BadObject("maps.dat", 0, "level map");
+  for (int i = 0; i < num_maps; i++)
+    if (mapData[i].size < long(sizeof(map_struct))) BadObject("maps.dat", i, "level map");
+
+  CheckPresent("vorbel.dat");
+  graphics = Load("vorbel.dat");
+  static const int pictures[] = {GFX_BUTTON_FACE, GFX_ARROW_LEFT, GFX_ARROW_RIGHT, GFX_TITLE_BUTTON,
+                                 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, GFX_PANEL_TOP,
+                                 GFX_MENU_PICTURE, GFX_PATTERN, GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
+  for (int i : pictures) Require(graphics, "vorbel.dat", i, DAT_BITMAP, "picture");
+  for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, "vorbel.dat", i, DAT_FONT, "font");
+  Require(graphics, "vorbel.dat", GFX_PALETTE, DAT_PALETTE, "palette");
+
+  CheckPresent("sounds.dat");
+  sounds = Load("sounds.dat");
+  for (int i = 0; i < 10; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
+  for (int i = SND_TITLE_THEME; i < SND_FIRST_SONG + NUM_SONGS; i++)
+    Require(sounds, "sounds.dat", i, DAT_MUX, "music module");
+}
