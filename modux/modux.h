@@ -324,6 +324,15 @@ void lock_mod(MODUX *mod);
 // rate between one tick a minute and a thousand a second.
 long mod_timer_period(int tempo, int speed_ratio);
 
+// (Re)installs mod_interrupt at the rate of mi.tempo and mi.speed_ratio; the tempo commands of
+// the tick call it too.
+void mod_install_tick(void);
+
+// The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
+// Allegro's timer needs a display on this platform, so headless tests point these at recorders.
+extern int (*modux_install_int)(void (*proc)(void), long speed);
+extern void (*modux_remove_int)(void (*proc)(void));
+
 // Handshake between the tick and the control calls. mod_interrupt starts with
 //   if (!mod_tick_begin()) return;
 // and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
@@ -370,6 +379,8 @@ void do_pattern_break(int param);
 void do_pro_tempo_bpm(int param);
 void do_pattern_loop(int chn, int param);
 void lock_modux_player2(void);
+extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Amiga units (S3M importer)
+extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
 // ---------------------------------------------------------------------------------------------
 // S3M-family effects, volume column and note commands (player3.cpp)

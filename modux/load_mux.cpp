@@ -1,0 +1,330 @@
+// modux load_mux: the engine's native module format.
+// A little-endian image of the module model with run-length coded pattern columns. The reader
+// trusts nothing it reads: counts beyond the model's fixed arrays, references to samples or
+// patterns that do not exist, and files that end early are refused with a message.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "modux.h"
+
+namespace {
+
+// Longest sample accepted, in frames (6 minutes at 44.1 kHz). It bounds what a damaged length
+// field can make the loader allocate before the data turns out to be missing.
+const int MAX_SAMPLE_FRAMES = 1 << 24;
+
+// Note frequencies of the MOD family are this over the Amiga period held in the file.
+const int AMIGA_CLOCK_NOTE = 3579546;
+
+// Byte reader that remembers whether the file ended early instead of handing out -1 as data.
+struct reader {
+  PACKFILE *f;
+  bool ended = false;
+
+  int byte() {
+    const int c = modux_getc(f);
+    if (c < 0) {
+      ended = true;
+      return 0;
+    }
+    return c;
+  }
+  int word() {
+    const int w = modux_igetw(f);
+    if (w < 0) {
+      ended = true;
+      return 0;
+    }
+    return w;
+  }
+  int32_t signed_long() {
+    const long long l = modux_igetl(f);
+    if (l < 0) {
+      ended = true;
+      return 0;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(l));
+  }
+  void bytes(void *buffer, long n) {
+    if (n > 0 && modux_fread(buffer, n, f) != n) ended = true;
+  }
+  void skip(long n) {
+    // pack_fseek does not notice the end of the file; reading does.
+    for (long i = 0; i < n; i++) byte();
+  }
+};
+
+// The single way out of a failed load: message, free what was built, no module.
+MODUX *refuse(MODUX *mod, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_error, sizeof modux_error, format, args);
+  va_end(args);
+  destroy_mod(mod);
+  return nullptr;
+}
+
+int clamp_to(int value, int high) { return value > high ? high : value; }
+
+// Reads one envelope of an instrument record into the given fields; false when a count or a
+// point index lies outside the 12 points the model holds.
+bool read_envelope(reader &r, int *value, int *tick, int *points, int *flags, int *sustain_start,
+                   int *sustain_end, int *loop_start, int *loop_end) {
+  for (int i = 0; i < MODUX_ENVELOPE_POINTS; i++) {
+    tick[i] = r.word();
+    // Envelope values are 0..64 in both envelopes; calc_volume's arithmetic relies on it.
+    value[i] = clamp_to(r.word(), 64);
+  }
+  *points = r.byte();
+  *flags = r.byte();
+  *sustain_start = *sustain_end = r.byte();
+  *loop_start = r.byte();
+  *loop_end = r.byte();
+  return *points <= MODUX_ENVELOPE_POINTS && *sustain_start < MODUX_ENVELOPE_POINTS &&
+         *loop_start < MODUX_ENVELOPE_POINTS && *loop_end < MODUX_ENVELOPE_POINTS;
+}
+
+enum column { COLUMN_NOTE, COLUMN_SAMPLE, COLUMN_VOLUME, COLUMN_COMMAND, COLUMN_PARAM };
+
+enum stream_result { STREAM_OK, STREAM_ENDED, STREAM_OVERRUN };
+
+int read_cell_value(reader &r, column col, int xm) {
+  switch (col) {
+    case COLUMN_NOTE:
+      if (xm) return static_cast<signed char>(r.byte());
+      {
+        // The file holds Amiga periods; memory holds note frequencies. 0 and the negative
+        // note commands pass unchanged.
+        const int w = static_cast<int16_t>(r.word());
+        return w > 0 ? AMIGA_CLOCK_NOTE / w : w;
+      }
+    case COLUMN_PARAM:
+      return r.word();
+    default:
+      return r.byte();
+  }
+}
+
+int &cell_field(NOTE_INFO &cell, column col) {
+  switch (col) {
+    case COLUMN_NOTE:
+      return cell.note;
+    case COLUMN_SAMPLE:
+      return cell.sample;
+    case COLUMN_VOLUME:
+      return cell.volume;
+    case COLUMN_COMMAND:
+      return cell.command;
+    default:
+      return cell.param;
+  }
+}
+
+// Decodes one column stream over the n cells of a pattern. A run that would pass the last
+// cell is refused rather than cut: the bytes after it could not be trusted to start the next
+// column at the right place.
+stream_result read_stream(reader &r, NOTE_INFO *cells, int n, column col, int xm) {
+  int p = 0;
+  while (p < n) {
+    const int c = r.byte();
+    if (r.ended) return STREAM_ENDED;
+    const int k = c & 0x7F;
+    if (k == 0) continue;  // 0x00 and 0x80 neither read nor move
+    if (k > n - p) return STREAM_OVERRUN;
+    if (c & 0x80) {
+      for (int i = 0; i < k; i++) cell_field(cells[p + i], col) = read_cell_value(r, col, xm);
+      if (r.ended) return STREAM_ENDED;
+    }
+    p += k;
+  }
+  return STREAM_OK;
+}
+
+}  // namespace
+
+MODUX *load_mux(PACKFILE *f) {
+  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+  if (!mod) {
+    snprintf(modux_error, sizeof modux_error, "Unable to allocate enough memory for MODUX structure");
+    return nullptr;
+  }
+  if (!f) return refuse(mod, "MUX: no file to read");
+  reader r{f};
+
+  // Header: the magic is the caller's business (detect_mux), then the name and ten words.
+  r.skip(MUX_MAGIC_SIZE);
+  r.bytes(mod->name, 28);
+  r.skip(2);
+  mod->order_count = r.word();
+  mod->pattern_count = r.word();
+  mod->channel_count = r.word();
+  mod->instrument_count = r.word();
+  mod->sample_count = r.word();
+  mod->initial_speed = r.word();
+  mod->initial_tempo = r.word();
+  mod->initial_global_volume = clamp_to(r.word(), 64);
+  mod->restart_order = r.word();
+  mod->flags = r.word();
+  if (r.ended) return refuse(mod, "MUX: file ends inside the header");
+  if (mod->channel_count > MODUX_MAX_CHANNELS)
+    return refuse(mod, "MUX: %d channels, at most %d are possible", mod->channel_count,
+                  MODUX_MAX_CHANNELS);
+  if (mod->order_count > MODUX_MAX_ORDERS)
+    return refuse(mod, "MUX: %d orders, at most %d are possible", mod->order_count,
+                  MODUX_MAX_ORDERS);
+  if (mod->flags & ~(MODUX_XM | MODUX_AMIGA | MODUX_LINEAR))
+    return refuse(mod, "MUX: unknown module flags 0x%X", mod->flags);
+  const int xm = mod->flags & MODUX_XM;
+  // A restart point outside the song would loop it into nothing: restart from the top.
+  if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
+
+  for (int i = 0; i < mod->channel_count; i++) mod->channel_pan[i] = r.byte();
+  for (int i = 0; i < mod->order_count; i++) {
+    mod->order_table[i] = r.byte();
+    if (!r.ended && mod->order_table[i] >= mod->pattern_count)
+      return refuse(mod, "MUX: order %d names pattern %d of %d", i, mod->order_table[i],
+                    mod->pattern_count);
+  }
+  if (r.ended) return refuse(mod, "MUX: file ends inside the pan or order table");
+
+  if (mod->instrument_count > 0) {
+    mod->instruments =
+        static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
+    if (!mod->instruments) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
+  }
+  for (int i = 0; i < mod->instrument_count; i++) {
+    INSTRUMENT_INFO &ins = mod->instruments[i];
+    for (int n = 0; n < MODUX_NOTE_MAP; n++) ins.sample_map[n] = r.byte();
+    const bool vol_ok = read_envelope(r, ins.vol_env_value, ins.vol_env_tick, &ins.vol_env_points,
+                                      &ins.vol_env_flags, &ins.vol_env_sustain_start,
+                                      &ins.vol_env_sustain_end, &ins.vol_env_loop_start,
+                                      &ins.vol_env_loop_end);
+    const bool pan_ok = read_envelope(r, ins.pan_env_value, ins.pan_env_tick, &ins.pan_env_points,
+                                      &ins.pan_env_flags, &ins.pan_env_sustain_start,
+                                      &ins.pan_env_sustain_end, &ins.pan_env_loop_start,
+                                      &ins.pan_env_loop_end);
+    ins.fadeout = r.word();
+    if (r.ended) return refuse(mod, "MUX: file ends inside instrument %d", i);
+    if (!vol_ok || !pan_ok)
+      return refuse(mod, "MUX: instrument %d has an envelope beyond %d points", i,
+                    MODUX_ENVELOPE_POINTS);
+  }
+
+  if (mod->sample_count > 0) {
+    mod->samples = static_cast<SAMPLE *>(calloc(mod->sample_count, sizeof(SAMPLE)));
+    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(mod->sample_count, sizeof(SAMPLE_INFO)));
+    if (!mod->samples || !mod->sample_info)
+      return refuse(mod, "Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+  }
+  for (int i = 0; i < mod->sample_count; i++) {
+    SAMPLE &spl = mod->samples[i];
+    SAMPLE_INFO &info = mod->sample_info[i];
+    const int32_t length = r.signed_long();
+    if (r.ended) return refuse(mod, "MUX: file ends inside sample %d", i);
+    if (length < 0 || length > MAX_SAMPLE_FRAMES)
+      return refuse(mod, "MUX: sample %d has a length of %ld frames", i, static_cast<long>(length));
+    info.length = length;
+    spl.len = length;
+    spl.freq = 1000;
+    spl.priority = 192;
+    spl.param = -1;
+    spl.stereo = 0;
+    if (length == 0) {
+      // An empty sample is still a well-formed Allegro sample with a data block.
+      spl.bits = 8;
+      spl.data = calloc(1, 1);
+      if (!spl.data) return refuse(mod, "Unable to allcate enough memory for sample data");
+      continue;
+    }
+    info.loop_start = r.signed_long();
+    info.loop_end = r.signed_long();
+    info.vibrato_type = r.byte();
+    info.vibrato_sweep = r.byte();
+    info.vibrato_depth = r.byte();
+    info.vibrato_rate = r.byte();
+    info.volume = clamp_to(r.byte(), 64);
+    info.pan = r.byte();
+    info.relative_note = static_cast<signed char>(r.byte());
+    info.tuning = r.word();
+    spl.bits = r.byte();
+    info.loop_flags = r.byte();
+    spl.loop_start = info.loop_start;
+    spl.loop_end = info.loop_end;
+    if (r.ended) return refuse(mod, "MUX: file ends inside sample %d", i);
+    if (spl.bits != 8 && spl.bits != 16)
+      return refuse(mod, "MUX: sample %d has %d bits, 8 or 16 are possible", i, spl.bits);
+    // The mixer reads between the loop points: they must lie inside the data, and a loop that
+    // is switched on must not be empty.
+    if (info.loop_start < 0 || info.loop_end < info.loop_start || info.loop_end > length ||
+        ((info.loop_flags & 3) && info.loop_end == info.loop_start))
+      return refuse(mod, "MUX: sample %d loops from %d to %d outside its %d frames", i,
+                    info.loop_start, info.loop_end, static_cast<int>(length));
+    const long bytes = static_cast<long>(length) * (spl.bits / 8);
+    spl.data = calloc(1, bytes);
+    if (!spl.data) return refuse(mod, "Unable to allocate enough memory for sample data");
+    r.bytes(spl.data, bytes);
+    if (r.ended) return refuse(mod, "MUX: file ends inside the data of sample %d", i);
+  }
+
+  if (mod->pattern_count > 0) {
+    mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
+    if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+  }
+  // Cell sample numbers count from 1 and name instruments in the XM family.
+  const int sample_limit = xm ? mod->instrument_count : mod->sample_count;
+  static const column columns[] = {COLUMN_NOTE, COLUMN_SAMPLE, COLUMN_VOLUME, COLUMN_COMMAND,
+                                   COLUMN_PARAM};
+  for (int i = 0; i < mod->pattern_count; i++) {
+    PATTERN_INFO &pat = mod->patterns[i];
+    pat.row_count = r.word();
+    if (r.ended) return refuse(mod, "MUX: file ends inside pattern %d", i);
+    // The tick reads row 0 of every pattern it enters.
+    if (pat.row_count == 0) return refuse(mod, "MUX: pattern %d has no rows", i);
+    const int n = pat.row_count * mod->channel_count;
+    pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
+    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    for (column col : columns) {
+      const stream_result result = read_stream(r, pat.notes, n, col, xm);
+      if (result == STREAM_ENDED) return refuse(mod, "MUX: file ends inside pattern %d", i);
+      if (result == STREAM_OVERRUN)
+        return refuse(mod, "MUX: a column of pattern %d runs past its %d cells", i, n);
+    }
+    for (int c = 0; c < n; c++) {
+      if (pat.notes[c].sample > sample_limit)
+        return refuse(mod, "MUX: pattern %d plays %s %d of %d", i, xm ? "instrument" : "sample",
+                      pat.notes[c].sample, sample_limit);
+    }
+  }
+
+  lock_mod(mod);
+  return mod;
+}
+
+int detect_mux(const char *name) {
+  PACKFILE *f = modux_fopen(name, "rb");
+  if (!f) return -1;
+  char magic[MUX_MAGIC_SIZE];
+  const long got = modux_fread(magic, MUX_MAGIC_SIZE, f);
+  modux_fclose(f);
+  return (got == MUX_MAGIC_SIZE && memcmp(magic, MUX_MAGIC, MUX_MAGIC_SIZE) == 0) ? 1 : -1;
+}
+
+int get_mux_info(PACKFILE *f, MODFILE_INFO *info) {
+  if (!f || !info) {
+    snprintf(modux_error, sizeof modux_error, "MUX: no file or no place for its summary");
+    return -1;
+  }
+  memset(info, 0, sizeof *info);
+  info->type = 6;
+  snprintf(info->type_name, sizeof info->type_name, "MUX");
+  // The 28 name bytes and the first reserved byte, which ends a full-length name.
+  if (modux_skip(f, MUX_MAGIC_SIZE) != 0 ||
+      modux_fread(info->name, sizeof info->name, f) != static_cast<long>(sizeof info->name)) {
+    snprintf(modux_error, sizeof modux_error, "MUX: file ends inside the header");
+    return -1;
+  }
+  return 1;
+}

@@ -1,0 +1,440 @@
+// modux mod: the control interface.
+// Reserving voices, loading a module of any known family, starting, stopping, pausing,
+// navigating and scaling the playback that mod_interrupt performs on Allegro's timer thread.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "modux.h"
+
+// Eight -1 entries: voice_table starts with no voice reserved.
+#define MODUX_NO_VOICE8 -1, -1, -1, -1, -1, -1, -1, -1
+
+CHANNEL_STATE ci[MODUX_MAX_CHANNELS];
+PLAYER_STATE mi;
+MODUX *of = nullptr;
+int voice_table[MODUX_MAX_CHANNELS] = {MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
+                                       MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
+                                       MODUX_NO_VOICE8, MODUX_NO_VOICE8};
+std::atomic<int> mod_volume{255};
+SAMPLE *fake_sample = nullptr;
+char modux_error[80] = "\n";
+int mod_init = 0;
+int enable_m15 = 0;
+std::atomic<int> enable_lasttrk_loop{-1};
+int fast_loading = -1;
+
+int (*modux_install_int)(void (*proc)(void), long speed) = install_int_ex;
+void (*modux_remove_int)(void (*proc)(void)) = remove_int;
+
+// 60 seconds of Allegro timer units: the period of one tick is this over (24 x BPM).
+static const long MINUTE_OF_TIMER_UNITS = 60L * TIMERS_PER_SECOND;
+
+// -1 while mod_interrupt runs; a control call waits for 0 before it touches shared state.
+static std::atomic<int> tick_busy{0};
+// -1 on the timer thread while it is inside mod_interrupt, so the tick's own calls of play_mod
+// and goto_mod_track do not wait for themselves.
+static thread_local int inside_tick = 0;
+// Nesting of guarded sections on this thread (play_mod calls stop_mod, for one).
+static thread_local int guard_depth = 0;
+// -1 once mod_interrupt has been handed to the timer.
+static int tick_installed = 0;
+
+static void set_error(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_error, sizeof modux_error, format, args);
+  va_end(args);
+}
+
+// Raising mi.forbidden stops new ticks from starting; waiting for tick_busy to fall lets a
+// tick already past that test finish. Only then may a control call change what the tick reads.
+static void begin_change() {
+  if (guard_depth++ > 0) return;
+  mi.forbidden = -1;
+  if (inside_tick) return;
+  while (tick_busy.load() != 0) std::this_thread::yield();
+}
+
+static void end_change() {
+  if (--guard_depth == 0) mi.forbidden = 0;
+}
+
+int mod_tick_begin(void) {
+  tick_busy = -1;
+  // forbidden is tested before of is read: a control call writes of only while it is raised.
+  if (mi.forbidden != 0 || mi.pause != 0 || of == nullptr) {
+    tick_busy = 0;
+    return 0;
+  }
+  inside_tick = -1;
+  return -1;
+}
+
+void mod_tick_end(void) {
+  inside_tick = 0;
+  tick_busy = 0;
+}
+
+long mod_timer_period(int tempo, int speed_ratio) {
+  // A header without a tempo plays at the trackers' customary 125 BPM; a ratio of 0 only
+  // exists before install_mod and means "as written".
+  if (tempo <= 0) tempo = 125;
+  if (speed_ratio <= 0) speed_ratio = 100;
+  if (speed_ratio > 400) speed_ratio = 400;
+  long long divisor = 24LL * speed_ratio * tempo / 100;
+  // A very slow tempo at a small ratio rounds the divisor to 0: one tick a minute instead.
+  if (divisor < 1) divisor = 1;
+  long period = static_cast<long>(MINUTE_OF_TIMER_UNITS / divisor);
+  // Huge tempos from a damaged file would flood the timer thread; a thousand ticks a second
+  // is far above any musical rate (255 BPM at 400% is 408).
+  const long fastest = TIMERS_PER_SECOND / 1000;
+  if (period < fastest) period = fastest;
+  return period;
+}
+
+void mod_install_tick(void) {
+  if (modux_install_int(mod_interrupt, mod_timer_period(mi.tempo, mi.speed_ratio)) == 0)
+    tick_installed = -1;
+}
+
+// Silences the reserved voices and forgets the module; the caller holds the guard.
+static void stop_locked() {
+  if (!of) return;
+  mi.is_playing = 0;
+  mi.order = 0;
+  for (int i = 0; i < mi.max_chn; i++) {
+    if (voice_table[i] < 0) continue;
+    voice_stop(voice_table[i]);
+    voice_set_volume(voice_table[i], 0);
+  }
+  of = nullptr;
+}
+
+// A zero-filled sample data block; an empty sample still gets a valid pointer.
+static void *sample_data_block(size_t bytes) { return calloc(1, bytes ? bytes : 1); }
+
+int install_mod(int max_chn) {
+  if (mod_init) return 1;
+  register_datafile_modux();
+  if (max_chn < 1 || max_chn > MODUX_MAX_CHANNELS) return -1;
+
+  if (!fake_sample) {
+    fake_sample = static_cast<SAMPLE *>(calloc(1, sizeof(SAMPLE)));
+    if (!fake_sample) {
+      set_error("Unable to setup initialization sample");
+      return -1;
+    }
+    fake_sample->bits = 8;
+    fake_sample->stereo = 0;
+    fake_sample->freq = 1000;
+    fake_sample->priority = 192;
+    fake_sample->len = 0;
+    fake_sample->loop_start = 0;
+    fake_sample->loop_end = 0;
+    fake_sample->param = -1;
+    fake_sample->data = sample_data_block(0);
+    if (!fake_sample->data) {
+      free(fake_sample);
+      fake_sample = nullptr;
+      set_error("MODUX : Not enough memory to setup initialization sample");
+      return -1;
+    }
+  }
+
+  int failed = 0;
+  for (int i = 0; i < max_chn; i++) {
+    const int voice = allocate_voice(fake_sample);
+    voice_table[i] = voice;
+    if (voice < 0) {
+      failed = -1;
+      continue;
+    }
+    ci[i].volume = 0;
+    voice_set_volume(voice, 0);
+    voice_start(voice);
+  }
+  if (failed) {
+    for (int i = 0; i < max_chn; i++) {
+      if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+      voice_table[i] = -1;
+    }
+    set_error("MODUX : Unable to allocate enough voices");
+    return -1;
+  }
+
+  mi.max_chn = max_chn;
+  mi.is_playing = 0;
+  mi.speed_ratio = 100;
+  mi.pitch_ratio = 100;
+  mod_init = -1;
+  static int exit_hook_registered = 0;
+  if (!exit_hook_registered) {
+    atexit(remove_mod);
+    exit_hook_registered = -1;
+  }
+  lock_modux_player2();
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Formats
+// ---------------------------------------------------------------------------------------------
+
+static MODUX *load_mux_file(const char *file, int) {
+  PACKFILE *f = modux_fopen(file, "rb");
+  if (!f) {
+    set_error("Unable to open %s", file);
+    return nullptr;
+  }
+  MODUX *mod = load_mux(f);
+  modux_fclose(f);
+  return mod;
+}
+
+static int mux_file_info(const char *file, int, MODFILE_INFO *info) {
+  PACKFILE *f = modux_fopen(file, "rb");
+  if (!f) return 0;
+  const int result = get_mux_info(f, info);
+  modux_fclose(f);
+  return result;
+}
+
+// One family the loading interface knows. detect answers above 0 for a match (the foreign
+// package formats answer the offset of the embedded module); that answer is handed on to load
+// and info. An info result of 0 means "not this family after all": the search goes on.
+struct module_family {
+  int (*detect)(const char *file);
+  MODUX *(*load)(const char *file, int detected);
+  int (*info)(const char *file, int detected, MODFILE_INFO *info);
+  const int *enabled;  // null: always tried; else tried only while it is -1
+};
+
+// Tried in this order, first match wins. The foreign importers (IT, XM, S3M, 31-sample MOD,
+// the Unreal packages, then 15-sample MOD behind enable_m15) take their places after MUX.
+static const module_family families[] = {
+    {detect_mux, load_mux_file, mux_file_info, nullptr},
+};
+
+static bool family_enabled(const module_family &family) {
+  return family.enabled == nullptr || *family.enabled == -1;
+}
+
+MODUX *load_mod(const char *file) {
+  if (file) {
+    for (const module_family &family : families) {
+      if (!family_enabled(family)) continue;
+      const int detected = family.detect(file);
+      if (detected > 0) return family.load(file, detected);
+    }
+  }
+  set_error("Unsupported MOD type or unable to open file");
+  return nullptr;
+}
+
+int get_mod_info(const char *file, MODFILE_INFO *info) {
+  if (!info) return -1;
+  if (file) {
+    for (const module_family &family : families) {
+      if (!family_enabled(family)) continue;
+      const int detected = family.detect(file);
+      if (detected <= 0) continue;
+      const int result = family.info(file, detected, info);
+      if (result != 0) return result;
+    }
+  }
+  set_error("Unsupported MOD type or unable to open file");
+  return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playback
+// ---------------------------------------------------------------------------------------------
+
+void play_mod(MODUX *mod, int loop) {
+  if (!mod) {
+    set_error("Can't play a MODUX pointer with null value");
+    return;
+  }
+  begin_change();
+  stop_locked();
+  mi.flags = mod->flags;
+  const int xm = mod->flags & MODUX_XM;
+  for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
+    CHANNEL_STATE fresh{};
+    // tick_pan is rebuilt at every row start; the extra-fine slide amounts carry over songs.
+    fresh.tick_pan = ci[i].tick_pan;
+    fresh.xm_extra_fine_up = ci[i].xm_extra_fine_up;
+    fresh.xm_extra_fine_down = ci[i].xm_extra_fine_down;
+    fresh.fade_volume = 32768;
+    fresh.vol_env.output = 64;
+    fresh.pan_env.output = 32;
+    fresh.tremolo_shift = 6;
+    fresh.vibrato_shift = 5;
+    fresh.tuning = xm ? 0 : 8363;
+    if (i < mi.max_chn) fresh.pan = mod->channel_pan[i];
+    ci[i] = fresh;
+  }
+  mi.channel_count = mod->channel_count;
+  mi.tick = -1;
+  mi.row = 0;
+  mi.pattern = mod->order_table[0];
+  mi.order = 0;
+  mi.tempo = mod->initial_tempo;
+  mi.speed = mod->initial_speed;
+  mi.global_volume = mod->initial_global_volume;
+  mi.new_row = 0;
+  mi.new_order = 0;
+  mi.pattern_delay = 0;
+  mi.pause = 0;
+  mi.is_playing = -1;
+  mi.loop = loop ? -1 : 0;
+  of = mod;
+  end_change();
+  mod_install_tick();
+}
+
+void stop_mod(void) {
+  begin_change();
+  stop_locked();
+  end_change();
+}
+
+void destroy_mod(MODUX *mod) {
+  if (!mod) return;
+  // After this no tick is running and none will start on this module.
+  begin_change();
+  if (of == mod) stop_locked();
+  end_change();
+
+  free(mod->sample_info);
+  free(mod->instruments);
+  if (mod->patterns) {
+    for (int i = 0; i < mod->pattern_count; i++) free(mod->patterns[i].notes);
+    free(mod->patterns);
+  }
+  if (mod->samples) {
+    for (int i = 0; i < mod->sample_count; i++) free(mod->samples[i].data);
+    free(mod->samples);
+  }
+  free(mod);
+}
+
+void remove_mod(void) {
+  stop_mod();
+  if (tick_installed) {
+    modux_remove_int(mod_interrupt);
+    tick_installed = 0;
+  }
+  for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
+    if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+    voice_table[i] = -1;
+  }
+  mod_init = 0;
+}
+
+void pause_mod(void) {
+  begin_change();
+  mi.pause = -1;
+  for (int i = 0; i < mi.max_chn; i++)
+    if (voice_table[i] >= 0) voice_stop(voice_table[i]);
+  end_change();
+}
+
+void resume_mod(void) {
+  begin_change();
+  mi.pause = 0;
+  // A voice whose sample has ended answers a negative position and stays silent.
+  for (int i = 0; i < mi.max_chn; i++)
+    if (voice_table[i] >= 0 && voice_get_position(voice_table[i]) >= 0)
+      voice_start(voice_table[i]);
+  end_change();
+}
+
+void toggle_pause_mode(void) {
+  if (mi.is_playing != 0 && mi.pause != 0)
+    resume_mod();
+  else
+    pause_mod();
+}
+
+int is_mod_paused(void) { return mi.is_playing != 0 ? mi.pause.load() : 0; }
+
+int is_mod_playing(void) { return mi.is_playing; }
+
+// The tick carries the request out at its next call. Any order at or past the end of the
+// order list ends the song, so larger targets are held at the list's size: the request's +1
+// coding then cannot overflow.
+static void request_order(int order) {
+  if (order < 0) order = 0;
+  if (order > MODUX_MAX_ORDERS) order = MODUX_MAX_ORDERS;
+  begin_change();
+  mi.skip_row = 1;
+  mi.skip_order = order + 1;
+  end_change();
+}
+
+void next_mod_track(void) { request_order(mi.order + 1); }
+
+void prev_mod_track(void) { request_order(mi.order - 1); }
+
+void goto_mod_track(int order) { request_order(order); }
+
+void set_mod_volume(int volume) {
+  if (volume < 0) volume = 0;
+  if (volume > 255) volume = 255;
+  mod_volume = volume;
+  begin_change();
+  for (int i = 0; i < mi.max_chn; i++)
+    if (voice_table[i] >= 0) voice_set_volume(voice_table[i], calc_volume(i));
+  end_change();
+}
+
+int get_mod_volume(void) { return mod_volume; }
+
+static int clamp_ratio(int percent) {
+  if (percent < 1) return 1;
+  if (percent > 400) return 400;
+  return percent;
+}
+
+void set_mod_speed(int percent) {
+  mi.speed_ratio = clamp_ratio(percent);
+  if (mi.is_playing == -1) mod_install_tick();
+}
+
+void set_mod_pitch(int percent) { mi.pitch_ratio = clamp_ratio(percent); }
+
+SAMPLE *get_modux_sample(MODUX *mod, int sample) {
+  if (!mod) {
+    set_error("MODUX pointer passed in is a NULL value");
+    return nullptr;
+  }
+  if (sample < 0 || sample >= mod->sample_count || !mod->samples) {
+    set_error("Incorrect value of no sample found");
+    return nullptr;
+  }
+  return &mod->samples[sample];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Datafile objects of type "MUX "
+// ---------------------------------------------------------------------------------------------
+
+void *load_mux_datafile(PACKFILE *f, long) { return load_mux(f); }
+
+void destroy_mod_datafile(void *obj) { destroy_mod(static_cast<MODUX *>(obj)); }
+
+void register_datafile_modux(void) {
+  static int registered = 0;
+  if (registered) return;
+  register_datafile_object(DAT_ID('M', 'U', 'X', ' '), load_mux_datafile, destroy_mod_datafile);
+  registered = -1;
+}
+
+void lock_mod(MODUX *mod) {
+  if (!mod || !mod->samples) return;
+  for (int i = 0; i < mod->sample_count; i++) lock_sample(&mod->samples[i]);
+}
