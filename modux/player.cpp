@@ -1,0 +1,451 @@
+// Playback tick.
+// mod_interrupt is the whole sequencer: each call is one tick. It advances the tick, row,
+// pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
+// per-tick effects on the others and pushes every channel's state to its Allegro voice.
+// It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
+
+#include "modux.h"
+
+// A pattern the order list names but the module lacks plays as this many empty rows.
+static const int MISSING_PATTERN_ROWS = 64;
+
+static int clamp_int(int v, int lo, int hi)
+{
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+// Order positions the song can reach: order_table has 256 entries whatever order_count claims.
+static int playable_orders(const MODUX *mod)
+{
+    return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
+}
+
+// Pattern channels of the module; ci, voice_table and channel_pan have 64 entries.
+static int module_channels(const MODUX *mod)
+{
+    return clamp_int(mod->channel_count, 0, MODUX_MAX_CHANNELS);
+}
+
+// Channels that own a reserved voice.
+static int reserved_channels(void)
+{
+    return clamp_int(mi.max_chn, 0, MODUX_MAX_CHANNELS);
+}
+
+// Channels that play: the module's, as far as voices were reserved.
+static int played_channels(const MODUX *mod)
+{
+    const int n = module_channels(mod);
+    const int reserved = reserved_channels();
+    return n < reserved ? n : reserved;
+}
+
+static int pattern_rows(const MODUX *mod, int pattern)
+{
+    if (!mod->patterns || pattern < 0 || pattern >= mod->pattern_count)
+        return MISSING_PATTERN_ROWS;
+    return mod->patterns[pattern].row_count;
+}
+
+// Moves to an order position; past the song's end the pattern number is not needed (the song
+// ends on this tick) and order_table is not read.
+static void enter_order(const MODUX *mod, int order)
+{
+    if (order < 0)
+        order = 0;
+    mi.order = order;
+    if (order < playable_orders(mod))
+        mi.pattern = mod->order_table[order];
+}
+
+static void forget_pattern_loops(void)
+{
+    const int n = reserved_channels();
+    for (int ch = 0; ch < n; ch++) {
+        ci[ch].loop_row = 0;
+        ci[ch].loop_times = 0;
+    }
+}
+
+// The Allegro SAMPLE a channel's sample index names, or null when the module lacks it.
+static SAMPLE *channel_sample(const MODUX *mod, int sample)
+{
+    if (!mod->samples || sample < 0 || sample >= mod->sample_count)
+        return nullptr;
+    return &mod->samples[sample];
+}
+
+static bool is_tone_portamento(const NOTE_INFO &cell)
+{
+    switch (cell.command) {
+    case CMD_TONE_PORTA:
+    case CMD_TONE_PORTA_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+    case CMD_XM_TONE_PORTA_VOLSLIDE:
+        return true;
+    default:
+        return (cell.volume & 0xF0) == 0xF0;
+    }
+}
+
+// A request of the control interface (next, previous, go to a position): carried out before
+// anything else of the tick. Answers true when the tick is over.
+static bool take_navigation_request(MODUX *mod)
+{
+    if (mi.skip_row == 0)
+        return false;
+    mi.row = mi.skip_row - 1;
+    enter_order(mod, mi.skip_order - 1);
+    mi.tick = -1;
+    mi.skip_row = 0;
+    mi.skip_order = 0;
+    mi.new_row = 0;
+    mi.new_order = 0;
+    const int n = reserved_channels();
+    for (int ch = 0; ch < n; ch++) {
+        ci[ch].slide2period_target = 0;
+        ci[ch].loop_row = 0;
+        ci[ch].loop_times = 0;
+    }
+    for (int ch = 0; ch < n; ch++) {
+        ci[ch].volume = 0;
+        if (voice_table[ch] >= 0) {
+            voice_set_volume(voice_table[ch], 0);
+            voice_stop(voice_table[ch]);
+        }
+    }
+    if (mi.order != 0)
+        return false;
+    // Position 0 is a fresh start of the song; it begins at the next tick.
+    play_mod(mod, mi.loop);
+    return true;
+}
+
+static void advance_row(const MODUX *mod)
+{
+    mi.tick = 0;
+    const int played = played_channels(mod);
+    for (int ch = 0; ch < played; ch++) {
+        if (ci[ch].loop_on != 0 && ci[ch].loop_times > 0) {
+            mi.new_row = ci[ch].loop_row + 1;
+            mi.new_order = mi.order + 1;
+        }
+    }
+    if (mi.new_row != 0) {
+        mi.row = mi.new_row - 1;
+        enter_order(mod, mi.new_order - 1);
+        mi.new_row = 0;
+        mi.new_order = 0;
+        return;
+    }
+    mi.row += 1;
+    if (mi.row >= pattern_rows(mod, mi.pattern)) {
+        mi.row = 0;
+        enter_order(mod, mi.order + 1);
+        forget_pattern_loops();
+    }
+}
+
+static void end_song(MODUX *mod)
+{
+    const int n = reserved_channels();
+    for (int ch = 0; ch < n; ch++)
+        if (voice_table[ch] >= 0)
+            voice_stop(voice_table[ch]);
+    if (mi.loop == 0) {
+        of = nullptr;
+        mi.is_playing = 0;
+        return;
+    }
+    play_mod(mod, -1);
+    goto_mod_track(mod->restart_order);
+}
+
+// First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
+// tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
+// channel from channel 0, and also on channels that have no voice. The row-level commands of
+// the S3M and XM families (speed, BPM, global volume and its slide) are not played by this
+// player yet and pass unread.
+static void read_row_commands(MODUX *mod)
+{
+    const int n = module_channels(mod);
+    for (int ch = 0; ch < n; ch++) {
+        ci[ch].global_vol_slide_on = 0;
+        ci[ch].loop_on = 0;
+        const NOTE_INFO *cell = get_note(mod, mi.pattern, mi.row, ch);
+        switch (cell->command) {
+        case CMD_POSITION_JUMP:
+            do_position_jump(cell->param);
+            break;
+        case CMD_PATTERN_BREAK:
+            do_pattern_break(cell->param);
+            break;
+        case CMD_SPEED_TEMPO:
+            do_pro_tempo_bpm(cell->param);
+            break;
+        case CMD_EXTENDED:
+            if (cell->param >> 4 == 0x6)
+                do_pattern_loop(ch, cell->param);
+            else if (cell->param >> 4 == 0xE)
+                mi.pattern_delay = mi.speed * (cell->param & 15);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// The effect column of one cell on the first tick of its row. Codes 11, 13 and 15 were read in
+// the first pass; the S3M and XM codes (16 and above) are not played by this player yet.
+static void parse_command(int ch, const NOTE_INFO &cell, int sample)
+{
+    CHANNEL_STATE &c = ci[ch];
+    const int param = cell.param;
+    switch (cell.command) {
+    case CMD_ARPEGGIO:
+        parse_pro_arpeggio(ch, param);
+        break;
+    case CMD_PORTA_UP:
+        parse_pro_pitch_slide_up(ch, param);
+        break;
+    case CMD_PORTA_DOWN:
+        parse_pro_pitch_slide_down(ch, param);
+        break;
+    case CMD_TONE_PORTA:
+        parse_slide2period(ch, param, cell.note > 0 ? cell.note + c.relative_note : 0);
+        break;
+    case CMD_VIBRATO:
+        parse_vibrato(ch, param, 5);
+        break;
+    case CMD_TONE_PORTA_VOLSLIDE:
+        parse_slide2period(ch, 0, cell.note);
+        parse_pro_volume_slide(ch, param);
+        break;
+    case CMD_VIBRATO_VOLSLIDE:
+        parse_vibrato(ch, 0, 5);
+        parse_pro_volume_slide(ch, param);
+        break;
+    case CMD_TREMOLO:
+        parse_tremolo(ch, param, 6);
+        break;
+    case CMD_SET_PAN:
+        c.pan = param;
+        break;
+    case CMD_SAMPLE_OFFSET:
+        // Only with a note or a sample to start; a zero parameter reuses the last offset.
+        if (cell.note > 0 || sample >= 0) {
+            c.set_offset = -1;
+            c.start_voice = -1;
+            if (param != 0)
+                c.sample_offset = param * 256;
+        }
+        break;
+    case CMD_VOLSLIDE:
+        parse_pro_volume_slide(ch, param);
+        break;
+    case CMD_SET_VOLUME:
+        c.volume = param;
+        break;
+    case CMD_EXTENDED:
+        parse_extended_command(ch, param);
+        break;
+    default:
+        break;
+    }
+}
+
+// Second pass over a row, for the channels that play: notes, samples and effects.
+static void read_row_cells(MODUX *mod)
+{
+    const int played = played_channels(mod);
+    for (int ch = 0; ch < played; ch++) {
+        CHANNEL_STATE &c = ci[ch];
+        const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
+        const int sample = cell.sample - 1;
+
+        // Effects last one row unless the next row repeats them.
+        c.pan_slide = 0;
+        c.pitch_slide_on = 0;
+        c.s3m_vol_slide_on = 0;
+        c.xm_vol_slide_on = 0;
+        c.xm_slide_down_on = 0;
+        c.xm_slide_up_on = 0;
+        c.s3m_porta_on = 0;
+        c.set_offset = 0;
+        c.slide2period_on = 0;
+        c.s3m_retrig_on = 0;
+        c.arpeggio_on = 0;
+        c.vibrato_on = 0;
+        c.tremolo_on = 0;
+        c.tremor_on = 0;
+        c.start_voice = 0;
+        c.delay_sample = 0;
+        c.cut_tick = 0;
+        c.volume_slide = 0;
+        c.retrig_interval = 0;
+
+        // A note given with a tone portamento is its target, not a new note; its sample
+        // number only restores the default volume while the playing sample goes on.
+        const bool portamento = is_tone_portamento(cell);
+        if (sample >= 0 && portamento) {
+            const int index = (mi.flags & MODUX_XM) ? get_modux_sample_no(sample, c.note) : sample;
+            if (mod->sample_info && index >= 0 && index < mod->sample_count)
+                c.volume = mod->sample_info[index].volume;
+        }
+        if ((cell.note > 0 || sample >= 0) && !portamento) {
+            c.tremor_count = 0;
+            c.slide2period_target = 0;
+            if (c.vibrato_waveform < 3)
+                c.vibrato_pos = 0;
+            if (c.tremolo_waveform < 3)
+                c.tremolo_pos = 0;
+            // XM notes start through their instruments and envelopes, which this player does
+            // not carry yet: the XM family starts no notes until then.
+            if (!(mi.flags & MODUX_XM))
+                parse_old_note(ch, cell.note, sample);
+        }
+        parse_command(ch, cell, sample);
+
+        c.tick_pan = c.pan;
+        c.tick_volume = c.volume;
+        c.tick_period = c.period;
+    }
+}
+
+// The later ticks of a row: slides, arpeggio, retrigger, cut, tone portamento, note delay.
+static void run_tick_effects(const MODUX *mod)
+{
+    const int played = played_channels(mod);
+    const int tick = mi.tick;
+    for (int ch = 0; ch < played; ch++) {
+        CHANNEL_STATE &c = ci[ch];
+        if (c.arpeggio_on == -1)
+            do_arpeggio(ch);
+        if (c.pitch_slide_on == -1) {
+            c.period += c.pitch_slide_speed;
+            c.tick_period += c.pitch_slide_speed;
+        }
+        if (c.volume_slide != 0) {
+            c.volume += c.volume_slide;
+            c.tick_volume += c.volume_slide;
+        }
+        if (c.retrig_interval != 0 && tick % c.retrig_interval == 0)
+            c.start_voice = -1;
+        if (c.cut_tick != 0 && tick == c.cut_tick) {
+            c.volume = 0;
+            c.tick_volume = 0;
+        }
+        if (c.slide2period_on == -1)
+            do_slide2period(ch);
+        if (c.delay_sample != 0)
+            do_delay_sample(ch);
+    }
+}
+
+// Every tick, the first of a row included: the waves.
+static void run_wave_effects(const MODUX *mod)
+{
+    const int played = played_channels(mod);
+    for (int ch = 0; ch < played; ch++) {
+        if (ci[ch].vibrato_on == -1)
+            do_vibrato(ch);
+        if (ci[ch].tremolo_on == -1)
+            do_tremolo(ch);
+    }
+}
+
+// Allegro's mixer reads from the given frame on: keep a sample offset inside the sample.
+static int offset_inside(const SAMPLE *spl, int offset)
+{
+    const int last = spl && spl->len > 0 ? static_cast<int>(spl->len) - 1 : 0;
+    return clamp_int(offset, 0, last);
+}
+
+// Pushes a channel to its voice. A delayed note leaves the voice untouched until it starts.
+static void update_voice(MODUX *mod, int ch)
+{
+    CHANNEL_STATE &c = ci[ch];
+    if (c.delay_sample != 0)
+        return;
+    if (c.tick_period < 4)
+        c.tick_period = 4;
+    c.volume = clamp_int(c.volume, 0, 64);
+    c.tick_volume = clamp_int(c.tick_volume, 0, 64);
+    c.pan = clamp_int(c.pan, 0, 255);
+    c.tick_pan = clamp_int(c.tick_pan, 0, 255);
+
+    const int voice = voice_table[ch];
+    SAMPLE *spl = channel_sample(mod, c.sample);
+    if (voice >= 0) {
+        if (c.start_voice == -1) {
+            if (spl) {
+                reallocate_voice(voice, spl);
+                const int loop = mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
+                if (loop & 1)
+                    voice_set_playmode(voice, PLAYMODE_LOOP);
+                if (loop & 2)
+                    voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+            } else {
+                // A note whose sample the module lacks is silence.
+                voice_stop(voice);
+            }
+        }
+        if (c.set_offset == -1)
+            voice_set_position(voice, offset_inside(spl, c.sample_offset));
+        if (c.period > 0) {
+            const long long hz = static_cast<long long>(period2pitch(c.tick_period)) * mi.pitch_ratio / 100;
+            voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
+        }
+        voice_set_volume(voice, calc_volume(ch));
+        voice_set_pan(voice, calc_pan(ch));
+        if (c.start_voice == -1 && spl)
+            voice_start(voice);
+    }
+    c.set_offset = 0;
+    if (c.key_off == -1) {
+        c.fade_volume -= c.fadeout;
+        if (c.fade_volume < 0)
+            c.fade_volume = 0;
+    }
+    c.start_voice = 0;
+}
+
+static void run_tick(MODUX *mod)
+{
+    if (take_navigation_request(mod))
+        return;
+
+    mi.tick += 1;
+    if (mi.tick >= mi.speed && mi.pattern_delay > 0) {
+        // A pattern delay freezes the song: no effect runs and no voice is touched.
+        mi.pattern_delay -= 1;
+        return;
+    }
+    if (mi.tick >= mi.speed)
+        advance_row(mod);
+    if (mi.order >= playable_orders(mod)) {
+        end_song(mod);
+        return;
+    }
+
+    if (mi.tick == 0) {
+        read_row_commands(mod);
+        read_row_cells(mod);
+    } else {
+        run_tick_effects(mod);
+    }
+    run_wave_effects(mod);
+    const int played = played_channels(mod);
+    for (int ch = 0; ch < played; ch++)
+        update_voice(mod, ch);
+}
+
+void mod_interrupt(void)
+{
+    if (!mod_tick_begin())
+        return;
+    MODUX *mod = of;
+    if (mod)
+        run_tick(mod);
+    mod_tick_end();
+}
