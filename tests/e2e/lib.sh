@@ -1,0 +1,97 @@
+# Shared helpers of the end-to-end tests: a private X server, a scratch folder holding the game's
+# datafiles, and the real program driven with xdotool. Source it; call e2e_init first.
+# Every test fails with a message through `fail`; everything it started is stopped on exit.
+
+set -u
+E2E_PIDS=()
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+e2e_cleanup() {
+  for p in "${E2E_PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  [ -n "${E2E_DIR:-}" ] && [ -z "${E2E_KEEP:-}" ] && rm -rf "$E2E_DIR"
+  return 0
+}
+
+# e2e_init RUN_DIR: starts Xvfb on a free display and makes a scratch folder with the datafiles.
+e2e_init() {
+  E2E_RUN=$(cd "$1" && pwd)
+  E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
+  trap e2e_cleanup EXIT
+  local d
+  for d in $(seq 40 99); do
+    [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ] && continue
+    Xvfb ":$d" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    E2E_PIDS+=($!)
+    export DISPLAY=":$d"
+    local i
+    for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 && break
+  done
+  xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
+  mkdir -p "$E2E_DIR/game"
+  local f
+  for f in "$E2E_RUN"/*.dat; do ln -s "$f" "$E2E_DIR/game/"; done
+  E2E_GAME="$E2E_DIR/game"
+  # No sound server or card is reachable unless a test sets one up.
+  export HOME="$E2E_DIR/home" XDG_RUNTIME_DIR="$E2E_DIR/run"
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# game_start: runs the game in the scratch folder, output to $E2E_DIR/out.txt.
+game_start() {
+  (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+  GAME_PID=$!
+  E2E_PIDS+=($GAME_PID)
+}
+
+# game_window [seconds]: waits for the game's window and its title screen.
+game_window() {
+  local t=${1:-30} i
+  for i in $(seq 1 $((t * 10))); do
+    WID=$(xdotool search --onlyvisible --name "Vorbel" 2>/dev/null | head -1)
+    [ -n "$WID" ] && break
+    kill -0 "$GAME_PID" 2>/dev/null || fail "the game ended before opening its window: $(cat "$E2E_DIR/out.txt")"
+    sleep 0.1
+  done
+  [ -n "$WID" ] || fail "no game window after ${t}s"
+  sleep "${E2E_SETTLE:-1.5}"  # the fade-in of the title
+}
+
+# game_wait_exit [seconds]: waits for the game to end; sets GAME_STATUS.
+game_wait_exit() {
+  local t=${1:-20} i
+  for i in $(seq 1 $((t * 10))); do
+    if ! kill -0 "$GAME_PID" 2>/dev/null; then
+      wait "$GAME_PID"; GAME_STATUS=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "the game did not end within ${t}s"
+}
+
+# Mouse and keys, in window coordinates (the window sits at the screen's top-left corner).
+click() {
+  xdotool mousemove --window "$WID" "$1" "$2"; sleep 0.15
+  xdotool mousedown 1; sleep 0.15
+  xdotool mouseup 1; sleep "${3:-0.3}"
+}
+press() { xdotool key --window "$WID" "$@"; sleep 0.2; }
+hold() { xdotool keydown --window "$WID" "$1"; sleep "$2"; xdotool keyup --window "$WID" "$1"; sleep 0.1; }
+
+# screenshot FILE: the whole X screen as PNG.
+screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null || fail "screenshot failed"; }
+
+# colours_in FILE X Y W H: number of distinct colours in a region of a picture.
+colours_in() { convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -unique-colors -format '%w' info:; }
+
+# wait_for_file FILE [seconds]
+wait_for_file() {
+  local t=${2:-10} i
+  for i in $(seq 1 $((t * 10))); do [ -s "$1" ] && return 0; sleep 0.1; done
+  fail "$1 was not written within ${t}s"
+}

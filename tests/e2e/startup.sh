@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Start-up and shutdown of the real program: both ways out of the title screen write a default
+# high-score table, missing or damaged datafiles stop it with a message before any window,
+# F10 writes a screenshot, and it starts with sound through an ALSA file sink and with no sound.
+# Usage: startup.sh RUN_DIR
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+
+# The bytes of one default entry: score 0, level 1, bugs 0, "Vorbel-Endurant" and its NUL.
+expected_entry=$(printf '\0\0\0\0\1\0\0\0\0\0\0\0Vorbel-Endurant\0' | od -An -tx1 | tr -d ' \n')
+check_default_table() {
+  [ -f "$E2E_GAME/vorbel.hsc" ] || fail "vorbel.hsc was not written"
+  [ "$(stat -c %s "$E2E_GAME/vorbel.hsc")" = 420 ] || fail "vorbel.hsc is not 420 bytes"
+  local k
+  for k in $(seq 0 14); do
+    got=$(od -An -tx1 -j $((28 * k)) -N 28 "$E2E_GAME/vorbel.hsc" | tr -d ' \n')
+    [ "$got" = "$expected_entry" ] || fail "entry $k is not the default: $got"
+  done
+}
+
+note "Escape on the title screen"
+rm -f "$E2E_GAME/vorbel.hsc"
+game_start; game_window
+press Escape
+game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS after Escape"
+check_default_table
+
+note "the Exit button"
+rm -f "$E2E_GAME/vorbel.hsc"
+game_start; game_window
+click 315 332
+game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS after Exit"
+check_default_table
+
+note "F10 writes a 640x480 screenshot"
+game_start; game_window
+press F10
+wait_for_file "$E2E_GAME/vorbel.pcx"
+sleep 0.5
+[ "$(identify -format '%w %h' "$E2E_GAME/vorbel.pcx")" = "640 480" ] || fail "vorbel.pcx is not 640x480"
+[ "$(convert "$E2E_GAME/vorbel.pcx" -unique-colors -format '%w' info:)" -gt 16 ] || fail "the screenshot is nearly blank"
+press Escape; game_wait_exit
+
+note "a damaged high-score file"
+head -c 100 /dev/urandom > "$E2E_GAME/vorbel.hsc"
+game_start; game_window
+press Escape; game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS with a damaged vorbel.hsc"
+[ "$(stat -c %s "$E2E_GAME/vorbel.hsc")" = 420 ] || fail "the table was not rewritten whole"
+
+note "a missing set12.dat"
+mv "$E2E_GAME/set12.dat" "$E2E_DIR/set12.dat"
+game_start
+game_wait_exit
+[ "$GAME_STATUS" = 1 ] || fail "status $GAME_STATUS without set12.dat"
+grep -qx "Error: Cannot find file set12.dat" "$E2E_DIR/out.txt" || fail "message was: $(cat "$E2E_DIR/out.txt")"
+[ -z "$(xdotool search --onlyvisible --name Vorbel 2>/dev/null)" ] || fail "a window was opened"
+mv "$E2E_DIR/set12.dat" "$E2E_GAME/set12.dat"
+
+note "a damaged set3.dat"
+rm "$E2E_GAME/set3.dat"; head -c 3000 /dev/urandom > "$E2E_GAME/set3.dat"
+game_start; game_wait_exit
+[ "$GAME_STATUS" = 1 ] || fail "status $GAME_STATUS with a damaged set3.dat"
+grep -q "^Error: .*set3.dat" "$E2E_DIR/out.txt" || fail "message was: $(cat "$E2E_DIR/out.txt")"
+rm "$E2E_GAME/set3.dat"; ln -s "$E2E_RUN/set3.dat" "$E2E_GAME/set3.dat"
+
+note "no X display"
+(cd "$E2E_GAME" && DISPLAY= "$E2E_RUN/vorbel") > "$E2E_DIR/nodisp.txt" 2>&1 && fail "started without a display"
+grep -q "^Error: Cannot open the X display" "$E2E_DIR/nodisp.txt" || fail "message was: $(cat "$E2E_DIR/nodisp.txt")"
+
+note "ALSA pointed at a file sink"
+printf 'pcm.!default { type file; slave.pcm "null"; file "%s"; format "raw" }\n' "$E2E_DIR/alsa.raw" > "$HOME/.asoundrc"
+game_start; game_window
+sleep 2
+press Escape; game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS with the ALSA file sink"
+grep -q "Installing without sound" "$E2E_DIR/out.txt" && fail "sound was not installed with the file sink"
+[ -s "$E2E_DIR/alsa.raw" ] || fail "nothing was played into the file sink"
+rm -f "$HOME/.asoundrc"
+
+note "no sound device at all"
+printf 'pcm.!default { type hw; card 7 }\nctl.!default { type hw; card 7 }\n' > "$HOME/.asoundrc"
+game_start; game_window
+press Escape; game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS without a sound device"
+grep -q "Installing without sound" "$E2E_DIR/out.txt" || fail "the no-sound path was not taken: $(cat "$E2E_DIR/out.txt")"
+rm -f "$HOME/.asoundrc"
+
+echo "startup: all checks passed"
