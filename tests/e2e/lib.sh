@@ -9,6 +9,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 
 e2e_cleanup() {
+  [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null
   for p in "${E2E_PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   [ -n "${E2E_DIR:-}" ] && [ -z "${E2E_KEEP:-}" ] && rm -rf "$E2E_DIR"
@@ -95,3 +96,26 @@ wait_for_file() {
   for i in $(seq 1 $((t * 10))); do [ -s "$1" ] && return 0; sleep 0.1; done
   fail "$1 was not written within ${t}s"
 }
+
+# pulse_start: a private PulseAudio server with a null sink "cap" that ALSA's default plays into;
+# pulse_record FILE starts recording the sink (stop with pulse_stop_record).
+pulse_start() {
+  printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$HOME/.asoundrc"
+  pulseaudio -n -D --exit-idle-time=-1 --disallow-exit -L module-native-protocol-unix \
+    -L "module-null-sink sink_name=cap rate=44100" >/dev/null 2>&1 || fail "pulseaudio did not start"
+  local i
+  for i in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-sink cap || fail "no null sink"
+  E2E_PULSE=1
+}
+pulse_record() {
+  parec --latency-msec=20 -d cap.monitor --format=s16le --rate=44100 --channels=2 > "$1" &
+  E2E_REC_PID=$!
+  E2E_PIDS+=($E2E_REC_PID)
+  sleep 0.3
+}
+pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; sleep 0.2; }
+pulse_stop() { [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null; E2E_PULSE=; rm -f "$HOME/.asoundrc"; }
+
+# rms_of RAW: RMS amplitude (0..1) of a raw 44.1 kHz stereo s16 recording.
+rms_of() { sox -t raw -r 44100 -e signed -b 16 -c 2 "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
