@@ -219,7 +219,10 @@ void Options();
 void PlayGame();
 void PlayMap(map_struct* level);
 void StartLevel();
-void GamePass();  // one pass of the game loop
+void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
+void GamePass();         // one pass of the game loop
+void WaitForNextPass();  // paces the loop: at most one pass per game tick
+void NextMap();          // after a level: the next map, or end_game after the last
 
 // Rendering (render.cpp).
 void InitGameGraphics();

@@ -1,0 +1,135 @@
+// The options screen: sound effects and music on or off, their volumes and the difficulty. The
+// settings live in the game state's globals for the rest of the run and are never stored.
+#include "Template.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "modux.h"
+
+namespace {
+
+const char* const kDifficultyNames[3] = {"Easy", "Normal", "Hard"};
+
+BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
+
+const char* DifficultyName() {
+  return dif_level >= 0 && dif_level <= 2 ? kDifficultyNames[dif_level] : "";
+}
+
+// Relabels a value button with a number and draws it.
+void ShowNumber(Button* b, int value) {
+  sprintf(text, "%d", value);
+  b->ChangeName(text);
+  b->DrawButton();
+}
+
+void DrawOptionsScreen() {
+  show_mouse(nullptr);
+  clear_to_color(screen, 0);
+  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
+  rectfill(screen, 0, 0, SCREEN_W, SCREEN_H, 1);
+  solid_mode();
+  text_mode(-1);
+  rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
+  FONT* large = static_cast<FONT*>(graphics[GFX_FONT_LARGE].dat);
+  FONT* small = static_cast<FONT*>(graphics[GFX_FONT_BUTTON].dat);
+  textout_centre(screen, large, "O P T I O N S", SCREEN_W / 2, 20, 15);
+  textout_centre(screen, small, "Sound Volume", 195, 160, 15);
+  textout_centre(screen, small, "Music Volume", 455, 160, 15);
+  textout_centre(screen, small, "Difficulty Level", SCREEN_W / 2, 260, 15);
+}
+
+}  // namespace
+
+void Options() {
+  PlaySong();
+  fade_out(10);
+
+  BITMAP* face = Graphic(GFX_BUTTON_FACE);
+  BITMAP* down = Graphic(GFX_ARROW_LEFT);
+  BITMAP* up = Graphic(GFX_ARROW_RIGHT);
+  Button exit_button("E x i t", 215, 400, 425, 430, 15, 25, face);
+  Button sound_switch(sound_on ? "Sound On" : "Sound Off", 80, 100, 290, 130, 15, 25, face);
+  Button music_switch(music_on ? "Music On" : "Music Off", 350, 100, 560, 130, 15, 25, face);
+  Button sound_down(nullptr, 80, 200, 110, 230, 15, 25, down);
+  sprintf(text, "%d", sound_volume);
+  Button sound_value(text, 111, 200, 259, 230, 15, 25, face);
+  Button sound_up(nullptr, 260, 200, 290, 230, 15, 25, up);
+  Button music_down(nullptr, 350, 200, 380, 230, 15, 25, down);
+  sprintf(text, "%d", music_volume);
+  Button music_value(text, 381, 200, 529, 230, 15, 25, face);
+  Button music_up(nullptr, 530, 200, 560, 230, 15, 25, up);
+  Button level_down(nullptr, 215, 300, 245, 330, 15, 25, down);
+  Button level_value(DifficultyName(), 246, 300, 394, 330, 15, 25, face);
+  Button level_up(nullptr, 395, 300, 425, 330, 15, 25, up);
+
+  DrawOptionsScreen();
+  show_mouse(screen);
+  for (Button* b : {&exit_button, &sound_switch, &music_switch, &sound_down, &sound_value,
+                    &sound_up, &music_down, &music_value, &music_up, &level_down, &level_value,
+                    &level_up})
+    b->DrawButton();
+  show_mouse(nullptr);
+  fade_in(static_cast<RGB*>(graphics[GFX_PALETTE].dat), 5);
+  show_mouse(screen);
+
+  for (;;) {
+    if (exit_button.Clicked()) {
+      break;
+    } else if (sound_switch.Clicked()) {
+      sound_on = sound_on ? 0 : -1;
+      sound_switch.ChangeName(sound_on ? "Sound On" : "Sound Off");
+      sound_switch.DrawButton();
+    } else if (music_switch.Clicked()) {
+      if (!music_on) {
+        music_on = -1;
+        PlaySong();
+        music_switch.ChangeName("Music On");
+      } else {
+        music_on = 0;
+        stop_mod();
+        music_switch.ChangeName("Music Off");
+      }
+      music_switch.DrawButton();
+    } else if (sound_up.Clicked()) {
+      if (sound_volume < 250) {
+        sound_volume += 10;
+        ShowNumber(&sound_value, sound_volume);
+        set_volume(sound_volume, music_volume);
+      }
+    } else if (sound_down.Clicked()) {
+      if (sound_volume > 0) {
+        sound_volume -= 10;
+        ShowNumber(&sound_value, sound_volume);
+        set_volume(sound_volume, music_volume);
+      }
+    } else if (music_up.Clicked()) {
+      if (music_volume < 250) {
+        music_volume += 10;
+        ShowNumber(&music_value, music_volume);
+        set_volume(sound_volume, music_volume);
+      }
+    } else if (music_down.Clicked()) {
+      if (music_volume > 0) {
+        music_volume -= 10;
+        ShowNumber(&music_value, music_volume);
+        set_volume(sound_volume, music_volume);
+      }
+    } else if (level_up.Clicked()) {
+      if (dif_level < 2) {
+        dif_level++;
+        level_value.ChangeName(DifficultyName());
+        level_value.DrawButton();
+      }
+    } else if (level_down.Clicked()) {
+      if (dif_level > 0) {
+        dif_level--;
+        level_value.ChangeName(DifficultyName());
+        level_value.DrawButton();
+      }
+    }
+    rest(1);  // a polling screen need not hold a whole core
+  }
+  fade_out(10);
+}

@@ -1,0 +1,85 @@
+// The play screen: the side panel's frame and pictures, drawn once per game, and the maze with
+// its balls, bugs and vorbel, composed off-screen and copied to the screen on every pass.
+#include <cstdio>
+
+#include "Template.h"
+
+namespace {
+
+BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
+
+// Object obj of a tile set, or null when the map names a set or object that is not there: maps
+// come from files, and a picture that does not exist is simply not drawn.
+BITMAP* SetPicture(int set, int obj) {
+  if (set < 0 || set >= NUM_SETS || !set_graphics[set]) return nullptr;
+  if (obj < 0 || obj >= set_sizes[set]) return nullptr;
+  const DATAFILE& d = set_graphics[set][obj];
+  return d.type == DAT_BITMAP ? static_cast<BITMAP*>(d.dat) : nullptr;
+}
+
+BITMAP* SpritePicture(int n) {
+  if (!sprites || n < 0 || n >= num_sprites) return nullptr;
+  return sprites[n].type == DAT_BITMAP ? static_cast<BITMAP*>(sprites[n].dat) : nullptr;
+}
+
+void DrawPicture(BITMAP* picture, int x, int y) {
+  if (picture) draw_sprite(map_bitmap, picture, x, y);
+}
+
+// The layers of one cell, in drawing order: the tile of a wall or floor code, then the ball or
+// decoration of the sets 19 to 22 while the cell value says it is still there.
+void DrawCell(int code, int v, int px, int py) {
+  if (code <= 1899) DrawPicture(SetPicture(code / 100, code % 100), px, py);
+  if (code >= 1901 && code <= 1999 && v >= 1 && v <= 8) DrawPicture(SetPicture(19, v), px, py);
+  if (code >= 2001 && code <= 2099 && v >= 1 && v <= 8) DrawPicture(SetPicture(20, v), px, py);
+  if (code >= 2101 && code <= 2199 && v >= 1 && v <= 8) DrawPicture(SetPicture(21, v), px, py);
+  if (code >= 2201 && code <= 2299 && v >= 10 && v <= 15) DrawPicture(SetPicture(22, v), px, py);
+}
+
+}  // namespace
+
+void InitGameGraphics() {
+  clear_to_color(screen, 0);
+  draw_sprite(screen, Graphic(GFX_PANEL_BOTTOM), 465, 160);
+  draw_sprite(screen, Graphic(GFX_PANEL_TOP), 465, 10);
+  Draw3dFrame();
+}
+
+void Draw3dFrame() {
+  draw_sprite(screen, Graphic(GFX_FRAME_TL), 465, 10);
+  draw_sprite(screen, Graphic(GFX_FRAME_TR), 630, 10);
+  draw_sprite(screen, Graphic(GFX_FRAME_BL), 465, 450);
+  draw_sprite(screen, Graphic(GFX_FRAME_BR), 630, 450);
+  for (int i = 0; i <= 15; i++) {
+    draw_sprite(screen, Graphic(GFX_FRAME_TOP), 472 + 10 * i, 10);
+    draw_sprite(screen, Graphic(GFX_FRAME_BOTTOM), 472 + 10 * i, 450);
+  }
+  for (int i = 0; i <= 13; i++) {
+    draw_sprite(screen, Graphic(GFX_FRAME_LEFT), 465, 20 + 10 * i);
+    draw_sprite(screen, Graphic(GFX_FRAME_RIGHT), 630, 20 + 10 * i);
+  }
+  for (int i = 0; i <= 28; i++) {
+    draw_sprite(screen, Graphic(GFX_FRAME_LEFT), 465, 160 + 10 * i);
+    draw_sprite(screen, Graphic(GFX_FRAME_RIGHT), 630, 160 + 10 * i);
+  }
+  draw_sprite(screen, Graphic(GFX_FRAME_LJOIN), 465, 160);
+  draw_sprite(screen, Graphic(GFX_FRAME_RJOIN), 630, 160);
+  for (int i = 0; i <= 15; i++) draw_sprite(screen, Graphic(GFX_FRAME_DIVIDER), 475 + 10 * i, 160);
+}
+
+void DrawGameMap() {
+  clear_to_color(map_bitmap, 0);
+  for (int x = 0; x < MAP_W; x++)
+    for (int y = 0; y < MAP_H; y++) DrawCell(gmap->cells[x][y], mapV[x][y], CELL * x, CELL * y);
+  for (int i = 0; i < num_bugs && i < MAX_BUGS; i++)
+    DrawPicture(SpritePicture(bugs[i].sprite), bugs[i].x, bugs[i].y);
+  DrawPicture(SpritePicture(vorbel.sprite), vorbel.x, vorbel.y);
+  blit(map_bitmap, screen, 0, 0, 20, 20, MAP_W * CELL, MAP_H * CELL);
+
+  FONT* f = static_cast<FONT*>(graphics[GFX_FONT_STATUS].dat);
+  sprintf(text, "Score: %06d", vorbel.score);
+  text_mode(159);
+  textout(screen, f, text, 500, 210, 32);
+  sprintf(text, "Bugs Eaten:%3d", vorbel.bugs_eaten);
+  textout(screen, f, text, 500, 390, 32);
+}
