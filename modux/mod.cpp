@@ -423,7 +423,14 @@ SAMPLE *get_modux_sample(MODUX *mod, int sample) {
 // Datafile objects of type "MUX "
 // ---------------------------------------------------------------------------------------------
 
-void *load_mux_datafile(PACKFILE *f, long) { return load_mux(f); }
+void *load_mux_datafile(PACKFILE *f, long) {
+  MODUX *mod = load_mux(f);
+  if (mod) return mod;
+  // Allegro 4.4 frees memory twice when an object loader answers null, which would crash the
+  // whole datafile load. A damaged song therefore becomes a silent one: an empty module whose
+  // song ends at once, with modux_error saying what was wrong.
+  return calloc(1, sizeof(MODUX));
+}
 
 void destroy_mod_datafile(void *obj) { destroy_mod(static_cast<MODUX *>(obj)); }
 
