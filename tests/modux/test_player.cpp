@@ -1,0 +1,454 @@
+// The playback tick driven call by call on small modules built in memory: row and order
+// progression, flow commands, per-tick effects, the end of a song, and damaged modules.
+// Headless: Allegro without a system driver and a sound driver that plays nothing.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "modux.h"
+
+namespace {
+
+long last_timer_period = 0;
+int record_install(void (*)(void), long speed)
+{
+    last_timer_period = speed;
+    return 0;
+}
+void record_remove(void (*)(void)) {}
+
+const int SAMPLE_FRAMES = 1000;
+const int MIDDLE_C = 8363;  // note frequency of Amiga period 428; channel period 1712
+
+// A MOD-family module: every pattern has `rows` rows of `channels` empty cells, orders play
+// the patterns in turn, samples are silent 8-bit sounds at volume 64 tuned to 8363 Hz.
+MODUX *new_module(int channels, int patterns, int rows, int samples = 2)
+{
+    MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+    mod->channel_count = channels;
+    mod->pattern_count = patterns;
+    mod->patterns = static_cast<PATTERN_INFO *>(calloc(patterns, sizeof(PATTERN_INFO)));
+    for (int p = 0; p < patterns; p++) {
+        mod->patterns[p].row_count = rows;
+        mod->patterns[p].notes = static_cast<NOTE_INFO *>(calloc(rows * channels, sizeof(NOTE_INFO)));
+    }
+    mod->order_count = patterns;
+    for (int p = 0; p < patterns; p++)
+        mod->order_table[p] = p;
+    mod->sample_count = samples;
+    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(samples, sizeof(SAMPLE_INFO)));
+    mod->samples = static_cast<SAMPLE *>(calloc(samples, sizeof(SAMPLE)));
+    for (int s = 0; s < samples; s++) {
+        SAMPLE &spl = mod->samples[s];
+        spl.bits = 8;
+        spl.freq = 1000;
+        spl.priority = 192;
+        spl.len = SAMPLE_FRAMES;
+        spl.param = -1;
+        spl.data = calloc(1, SAMPLE_FRAMES);
+        mod->sample_info[s].length = SAMPLE_FRAMES;
+        mod->sample_info[s].volume = 64;
+        mod->sample_info[s].tuning = 8363;
+    }
+    for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++)
+        mod->channel_pan[ch] = 128;
+    mod->initial_speed = 6;
+    mod->initial_tempo = 125;
+    mod->initial_global_volume = 64;
+    return mod;
+}
+
+class Tick : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static bool ready = false;
+        if (ready)
+            return;
+        ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
+        ASSERT_EQ(install_sound(DIGI_NONE, MIDI_NONE, nullptr), 0);
+        modux_install_int = record_install;
+        modux_remove_int = record_remove;
+        ASSERT_EQ(install_mod(16), 1);
+        ready = true;
+    }
+    void SetUp() override
+    {
+        enable_lasttrk_loop = -1;
+        set_mod_speed(100);
+        set_mod_pitch(100);
+    }
+    void TearDown() override { destroy_mod(mod); }
+
+    NOTE_INFO &cell(int pattern, int row, int ch)
+    {
+        return mod->patterns[pattern].notes[row * mod->channel_count + ch];
+    }
+    void note(int pattern, int row, int ch, int command = 0, int param = 0)
+    {
+        cell(pattern, row, ch) = NOTE_INFO{1, MIDDLE_C, 0, command, param};
+    }
+    void effect(int pattern, int row, int ch, int command, int param)
+    {
+        cell(pattern, row, ch).command = command;
+        cell(pattern, row, ch).param = param;
+    }
+    void start(int speed, int loop = 0)
+    {
+        mod->initial_speed = speed;
+        play_mod(mod, loop);
+    }
+    void run(int calls)
+    {
+        for (int i = 0; i < calls; i++)
+            mod_interrupt();
+    }
+    // Order and row at the first tick of each of the next `rows` rows.
+    std::vector<std::pair<int, int>> rows_played(int rows)
+    {
+        std::vector<std::pair<int, int>> seen;
+        while (static_cast<int>(seen.size()) < rows && mi.is_playing) {
+            mod_interrupt();
+            if (mi.tick == 0)
+                seen.push_back({mi.order, mi.row});
+        }
+        return seen;
+    }
+
+    MODUX *mod = nullptr;
+};
+
+using Rows = std::vector<std::pair<int, int>>;
+
+TEST_F(Tick, RowsAndOrdersAdvanceAtTheSpeed)
+{
+    for (int speed : {1, 3, 6}) {
+        mod = new_module(1, 2, 4);
+        mod->order_table[0] = 1;
+        mod->order_table[1] = 0;
+        start(speed);
+        EXPECT_EQ(mi.pattern, 1);
+        for (int call = 0; call < 8 * speed; call++) {
+            mod_interrupt();
+            ASSERT_EQ(mi.tick, call % speed) << "speed " << speed << " call " << call;
+            ASSERT_EQ(mi.row, call / speed % 4);
+            ASSERT_EQ(mi.order, call / (4 * speed));
+            ASSERT_EQ(mi.pattern, 1 - call / (4 * speed));
+        }
+        EXPECT_EQ(is_mod_playing(), -1);
+        mod_interrupt();  // past the last row of the last order
+        EXPECT_EQ(is_mod_playing(), 0);
+        EXPECT_EQ(of, nullptr);
+        destroy_mod(mod);
+        mod = nullptr;
+    }
+}
+
+TEST_F(Tick, LoopingSongContinuesAtTheRestartPosition)
+{
+    mod = new_module(1, 3, 2);
+    mod->restart_order = 1;
+    start(1, -1);
+    EXPECT_EQ(rows_played(8), (Rows{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}}));
+    EXPECT_EQ(is_mod_playing(), -1);
+
+    // Restarting at position 0 passes through the restart twice: one silent tick more.
+    mod->restart_order = 0;
+    start(1, -1);
+    run(6);
+    ASSERT_EQ(mi.order, 2);
+    mod_interrupt();  // the end: the song starts afresh and asks for position 0
+    mod_interrupt();  // the request for position 0 starts it afresh once more
+    EXPECT_EQ(mi.tick, -1);
+    mod_interrupt();
+    EXPECT_EQ(mi.order, 0);
+    EXPECT_EQ(mi.row, 0);
+    EXPECT_EQ(mi.tick, 0);
+}
+
+TEST_F(Tick, JumpsAndBreaksMoveThePosition)
+{
+    struct Cmd { int ch, command, param; };
+    struct Case {
+        const char *what;
+        std::vector<Cmd> row0;
+        int loop, lasttrk;
+        int start_order;  // position holding the commands
+        std::pair<int, int> next;  // position of the next row; order -1: the song has ended
+    } cases[] = {
+        {"D15", {{0, CMD_PATTERN_BREAK, 0x15}}, 0, -1, 0, {1, 15}},
+        {"D1A", {{0, CMD_PATTERN_BREAK, 0x1A}}, 0, -1, 0, {1, 20}},
+        {"D99 beyond 32 rows", {{0, CMD_PATTERN_BREAK, 0x99}}, 0, -1, 0, {1, 31}},
+        {"B02", {{0, CMD_POSITION_JUMP, 2}}, 0, -1, 0, {2, 0}},
+        {"B02 then D05", {{0, CMD_POSITION_JUMP, 2}, {1, CMD_PATTERN_BREAK, 5}}, 0, -1, 0, {2, 5}},
+        {"D05 then B02", {{0, CMD_PATTERN_BREAK, 5}, {1, CMD_POSITION_JUMP, 2}}, 0, -1, 0, {2, 5}},
+        {"B09 looping", {{0, CMD_POSITION_JUMP, 9}}, -1, -1, 0, {0, 0}},
+        {"B09 not looping", {{0, CMD_POSITION_JUMP, 9}}, 0, -1, 0, {-1, 0}},
+        {"D on the last position, looping", {{1, CMD_PATTERN_BREAK, 3}}, -1, -1, 2, {0, 3}},
+        {"B00 on the last position, ignored", {{0, CMD_POSITION_JUMP, 0}}, 0, 0, 2, {2, 1}},
+        {"B00 on the last position", {{0, CMD_POSITION_JUMP, 0}}, 0, -1, 2, {0, 0}},
+    };
+    for (const Case &c : cases) {
+        mod = new_module(2, 3, 32);
+        for (const Cmd &cmd : c.row0)
+            effect(c.start_order, 0, cmd.ch, cmd.command, cmd.param);
+        enable_lasttrk_loop = c.lasttrk;
+        start(2, c.loop);
+        if (c.start_order != 0)
+            goto_mod_track(c.start_order);
+        mod_interrupt();  // the first tick of the row with the commands
+        ASSERT_EQ(mi.order, c.start_order) << c.what;
+        run(2);
+        if (c.next.first < 0) {
+            EXPECT_EQ(is_mod_playing(), 0) << c.what;
+        } else {
+            EXPECT_EQ(mi.order, c.next.first) << c.what;
+            EXPECT_EQ(mi.row, c.next.second) << c.what;
+            EXPECT_EQ(mi.tick, 0) << c.what;
+        }
+        destroy_mod(mod);
+        mod = nullptr;
+    }
+}
+
+TEST_F(Tick, PatternLoopRepeatsItsRows)
+{
+    mod = new_module(1, 1, 16);
+    effect(0, 4, 0, CMD_EXTENDED, 0x60);
+    effect(0, 8, 0, CMD_EXTENDED, 0x62);
+    effect(0, 10, 0, CMD_EXTENDED, 0x61);  // no new start: loops back to the row after the last loop
+    start(1);
+    std::vector<int> rows;
+    for (const auto &position : rows_played(25))
+        rows.push_back(position.second);
+    EXPECT_EQ(rows, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 9, 10,
+                                      11, 12}));
+}
+
+TEST_F(Tick, PatternDelayFreezesTheRow)
+{
+    mod = new_module(2, 1, 4);
+    effect(0, 0, 0, CMD_EXTENDED, 0xE2);
+    note(0, 0, 1, CMD_VOLSLIDE, 0x01);
+    start(3);
+    run(9);  // 3 ticks, then 2 x 3 frozen ones
+    EXPECT_EQ(mi.row, 0);
+    EXPECT_EQ(ci[1].volume, 62);  // the slide ran on ticks 1 and 2 only
+    mod_interrupt();
+    EXPECT_EQ(mi.row, 1);
+    EXPECT_EQ(mi.tick, 0);
+}
+
+TEST_F(Tick, SpeedAndTempoCommands)
+{
+    struct Case { int param, speed, tempo; } cases[] = {{0x00, 6, 125}, {0x20, 32, 125}, {0x21, 6, 33}};
+    for (const Case &c : cases) {
+        mod = new_module(1, 1, 4);
+        effect(0, 0, 0, CMD_SPEED_TEMPO, c.param);
+        start(6);
+        last_timer_period = 0;
+        mod_interrupt();
+        EXPECT_EQ(mi.speed, c.speed) << std::hex << c.param;
+        EXPECT_EQ(mi.tempo, c.tempo) << std::hex << c.param;
+        EXPECT_EQ(last_timer_period, c.tempo != 125 ? mod_timer_period(c.tempo, 100) : 0);
+        destroy_mod(mod);
+        mod = nullptr;
+    }
+}
+
+// Runs `calls` ticks and collects a channel field after each.
+std::vector<int> trace(int calls, int CHANNEL_STATE::*field, int ch = 0)
+{
+    std::vector<int> values;
+    for (int i = 0; i < calls; i++) {
+        mod_interrupt();
+        values.push_back(ci[ch].*field);
+    }
+    return values;
+}
+
+TEST_F(Tick, VolumeSlidesStopAt0And64)
+{
+    mod = new_module(1, 1, 4);
+    mod->sample_info[0].volume = 60;
+    note(0, 0, 0, CMD_VOLSLIDE, 0xF0);
+    effect(0, 1, 0, CMD_VOLSLIDE, 0x0F);
+    effect(0, 2, 0, CMD_VOLSLIDE, 0x0F);
+    start(4);
+    EXPECT_EQ(trace(12, &CHANNEL_STATE::volume),
+              (std::vector<int>{60, 64, 64, 64, 64, 49, 34, 19, 19, 4, 0, 0}));
+}
+
+TEST_F(Tick, ArpeggioCyclesThroughThreePitches)
+{
+    struct Case { int param; std::vector<int> periods; } cases[] = {
+        {0x37, {1712, 1440, 1140, 1712, 1440, 1140}},
+        {0x07, {1712, 1616, 1140, 1712, 1616, 1140}},  // 0 semitones: one up, not the note
+    };
+    for (const Case &c : cases) {
+        mod = new_module(1, 1, 4);
+        note(0, 0, 0, CMD_ARPEGGIO, c.param);
+        start(6);
+        EXPECT_EQ(trace(6, &CHANNEL_STATE::tick_period), c.periods) << std::hex << c.param;
+        EXPECT_EQ(ci[0].period, 1712);
+        destroy_mod(mod);
+        mod = nullptr;
+    }
+}
+
+TEST_F(Tick, VibratoAndTremoloFollowTheSine)
+{
+    mod = new_module(2, 1, 4);
+    note(0, 0, 0, CMD_VIBRATO, 0x48);
+    effect(0, 1, 0, CMD_VIBRATO, 0x00);  // continues where the wave stands
+    mod->sample_info[1].volume = 32;
+    cell(0, 0, 1) = NOTE_INFO{2, MIDDLE_C, 0, CMD_TREMOLO, 0x44};
+    start(6);
+    std::vector<int> periods, volumes;
+    for (int i = 0; i < 7; i++) {
+        mod_interrupt();
+        periods.push_back(ci[0].tick_period);
+        volumes.push_back(ci[1].tick_volume);
+    }
+    EXPECT_EQ(periods, (std::vector<int>{1712, 1712, 1736, 1757, 1770, 1775, 1770}));
+    EXPECT_EQ(volumes, (std::vector<int>{32, 32, 38, 43, 46, 47, 32}));  // no tremolo on row 1
+}
+
+TEST_F(Tick, PitchSlidesShareOneSpeed)
+{
+    mod = new_module(1, 1, 4);
+    note(0, 0, 0, CMD_PORTA_DOWN, 5);
+    effect(0, 1, 0, CMD_PORTA_UP, 0);
+    start(3);
+    EXPECT_EQ(trace(6, &CHANNEL_STATE::period), (std::vector<int>{1712, 1732, 1752, 1752, 1732, 1712}));
+}
+
+TEST_F(Tick, TonePortamentoKeepsTheSampleAndSlidesToTheNote)
+{
+    mod = new_module(1, 1, 4);
+    note(0, 0, 0, CMD_SET_VOLUME, 20);
+    cell(0, 1, 0) = NOTE_INFO{1, 2 * MIDDLE_C, 0, CMD_TONE_PORTA, 0x40};
+    effect(0, 2, 0, CMD_TONE_PORTA, 0);
+    start(3);
+    run(3);
+    EXPECT_EQ(ci[0].volume, 20);
+    mod_interrupt();
+    EXPECT_EQ(ci[0].volume, 64);  // the sample number restores the default volume only
+    EXPECT_EQ(ci[0].period, 1712);
+    EXPECT_EQ(trace(5, &CHANNEL_STATE::period), (std::vector<int>{1456, 1200, 1200, 944, 856}));
+}
+
+TEST_F(Tick, SampleOffsetNeedsANoteAndRemembersItsParameter)
+{
+    mod = new_module(1, 1, 4);
+    note(0, 0, 0, CMD_SAMPLE_OFFSET, 0x20);  // beyond the sample's 1000 frames: held inside it
+    note(0, 1, 0, CMD_SAMPLE_OFFSET, 0x00);
+    effect(0, 2, 0, CMD_SAMPLE_OFFSET, 0x30);  // no note, no sample: nothing
+    start(1);
+    EXPECT_EQ(trace(3, &CHANNEL_STATE::sample_offset), (std::vector<int>{0x2000, 0x2000, 0x2000}));
+    EXPECT_EQ(ci[0].set_offset, 0);
+}
+
+TEST_F(Tick, NoteCutAndDelay)
+{
+    mod = new_module(4, 1, 4);
+    note(0, 0, 0, CMD_EXTENDED, 0xC0);
+    note(0, 0, 1, CMD_EXTENDED, 0xC3);
+    note(0, 0, 2, CMD_EXTENDED, 0xD3);
+    note(0, 0, 3, CMD_EXTENDED, 0xD9);  // longer than the row: never starts
+    start(6);
+    std::vector<int> cut0, cut3, delay3, delay9;
+    for (int i = 0; i < 7; i++) {
+        mod_interrupt();
+        cut0.push_back(ci[0].volume);
+        cut3.push_back(ci[1].volume);
+        delay3.push_back(ci[2].delay_sample);
+        delay9.push_back(ci[3].delay_sample);
+    }
+    EXPECT_EQ(cut0, (std::vector<int>{0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(cut3, (std::vector<int>{64, 64, 64, 0, 0, 0, 0}));
+    EXPECT_EQ(delay3, (std::vector<int>{3, 3, 3, 0, 0, 0, 0}));
+    EXPECT_EQ(delay9, (std::vector<int>{9, 9, 9, 9, 9, 9, 0}));
+}
+
+TEST_F(Tick, NavigationRequestsTakeEffectAtTheNextTick)
+{
+    mod = new_module(1, 3, 4);
+    start(2);
+    run(3);
+    ci[0].volume = 40;
+    goto_mod_track(2);
+    mod_interrupt();
+    EXPECT_EQ(mi.order, 2);
+    EXPECT_EQ(mi.row, 0);
+    EXPECT_EQ(mi.tick, 0);
+    EXPECT_EQ(ci[0].volume, 0);
+    next_mod_track();  // past the last position: the song ends
+    mod_interrupt();
+    EXPECT_EQ(is_mod_playing(), 0);
+}
+
+TEST_F(Tick, NothingMovesWhilePausedOrForbidden)
+{
+    mod = new_module(1, 1, 4);
+    start(1);
+    run(2);
+    pause_mod();
+    run(5);
+    EXPECT_EQ(mi.row, 1);
+    resume_mod();
+    mi.forbidden = -1;
+    run(5);
+    mi.forbidden = 0;
+    EXPECT_EQ(mi.row, 1);
+    mod_interrupt();
+    EXPECT_EQ(mi.row, 2);
+}
+
+TEST_F(Tick, ChannelsWithoutAVoiceStillSteerTheSong)
+{
+    ASSERT_EQ(mi.max_chn, 16);
+    mod = new_module(17, 2, 8);
+    note(0, 0, 16, CMD_PATTERN_BREAK, 0x05);
+    start(1);
+    mod_interrupt();
+    EXPECT_EQ(ci[16].period, 0);  // not played
+    mod_interrupt();
+    EXPECT_EQ(mi.order, 1);
+    EXPECT_EQ(mi.row, 5);
+}
+
+TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem)
+{
+    // Sample numbers the module lacks, an order naming a missing pattern, a pattern without
+    // rows, a zero speed from the header and an order count beyond the order table.
+    mod = new_module(2, 2, 4);
+    cell(0, 0, 0) = NOTE_INFO{200, MIDDLE_C, 0, CMD_SAMPLE_OFFSET, 0xFF};
+    cell(0, 1, 1) = NOTE_INFO{3, 0, 0, CMD_TONE_PORTA, 1};
+    mod->order_count = 3;
+    mod->order_table[1] = 9;
+    mod->order_table[2] = 1;
+    start(1);
+    mod_interrupt();
+    EXPECT_EQ(ci[0].sample, 0);
+    run(3);
+    mod_interrupt();
+    EXPECT_EQ(mi.order, 1);
+    run(64);  // the missing pattern lasts 64 empty rows
+    EXPECT_EQ(mi.order, 2);
+    destroy_mod(mod);
+
+    mod = new_module(1, 1, 0);
+    mod->order_count = 300;
+    mod->initial_speed = 0;
+    play_mod(mod, 0);
+    run(255);  // speed 0: every tick is a new row, and every row a new position
+    EXPECT_EQ(mi.order, 255);
+    EXPECT_EQ(is_mod_playing(), -1);
+    mod_interrupt();
+    EXPECT_EQ(is_mod_playing(), 0);
+}
+
+} // namespace
