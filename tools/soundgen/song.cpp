@@ -324,7 +324,16 @@ struct Reader {
   void read(const std::string &text) {
     std::vector<SourceLine> lines = read_lines(text);
     // Phrases first, so that patterns may use phrases written below them.
+    std::string continuing;  // the phrase that an indented line continues
     for (const SourceLine &l : lines) {
+      if (l.indented) {
+        if (!continuing.empty()) {
+          auto more = tokenize(l.text, l.number);
+          phrases[continuing].insert(phrases[continuing].end(), more.begin(), more.end());
+        }
+        continue;
+      }
+      continuing.clear();
       if (l.words[0] != "phrase") continue;
       size_t colon = l.text.find(':');
       if (colon == std::string::npos) error(l.number, "expected 'phrase NAME: notes'");
@@ -337,6 +346,7 @@ struct Reader {
       auto more = tokenize(l.text.substr(colon + 1), l.number);
       auto &dst = phrases[name];
       dst.insert(dst.end(), more.begin(), more.end());
+      continuing = name;
     }
 
     std::map<std::string, int> pattern_index;
@@ -347,8 +357,21 @@ struct Reader {
     std::vector<Pending> pending;
     std::vector<std::pair<std::string, int>> order_names;
 
+    std::vector<Token> *channel_line = nullptr;  // what an indented line continues
+    bool after_phrase = false;
     for (const SourceLine &l : lines) {
       const std::string &key = l.words[0];
+      if (l.indented) {
+        if (channel_line) {
+          auto more = tokenize(l.text, l.number);
+          channel_line->insert(channel_line->end(), more.begin(), more.end());
+        } else if (!after_phrase) {
+          error(l.number, "an indented line continues a channel or phrase line, and none is above it");
+        }
+        continue;
+      }
+      channel_line = nullptr;
+      after_phrase = key == "phrase";
       if (key == "phrase") continue;
       if (key.size() > 1 && key.back() == ':' && key.find(':') == key.size() - 1) {
         std::string cname = key.substr(0, key.size() - 1);
@@ -358,6 +381,7 @@ struct Reader {
         auto more = tokenize(l.text.substr(l.text.find(':') + 1), l.number);
         auto &dst = pending.back().channels[c];
         dst.insert(dst.end(), more.begin(), more.end());
+        channel_line = &dst;
         continue;
       }
       if (key == "song") {

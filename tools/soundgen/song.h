@@ -8,6 +8,7 @@
 //   lead: $riff $riff+5 ...               (one line per channel; lines of a channel add up)
 //   order intro verse verse chorus
 //
+// An indented line continues the channel or phrase line above it.
 // The reader turns it into rows of cells; the module builder makes the MUX module of it.
 #pragma once
 #include <set>

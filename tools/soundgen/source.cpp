@@ -30,7 +30,7 @@ std::vector<SourceLine> read_lines(const std::string &text) {
         kept += c;
         continue;
       }
-      if (c == '#' && !quoted) break;
+      if (c == '#' && !quoted && !in_word) break;  // F#4 is a pitch, not a comment
       kept += c;
       if (!quoted && std::isspace((unsigned char)c)) {
         if (in_word) line.words.push_back(word);

@@ -21,7 +21,8 @@ struct SourceLine {
   std::vector<std::string> words;  // blank-separated; "quoted text" stays one word, quotes removed
 };
 
-// Splits a file's text into its non-empty lines. '#' starts a comment outside quotes.
+// Splits a file's text into its non-empty lines. A '#' that begins a word (outside quotes)
+// starts a comment; inside a word, as in F#4, it is part of the word.
 std::vector<SourceLine> read_lines(const std::string &text);
 
 // Reads a whole file; throws SourceError when it cannot be read.
