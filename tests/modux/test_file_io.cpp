@@ -23,7 +23,9 @@ class FileIo : public ::testing::Test {
   void write_bytes(const std::vector<unsigned char> &data) {
     FILE *f = std::fopen(path_.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    if (!data.empty()) {
+      ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    }
     std::fclose(f);
   }
   std::vector<unsigned char> read_bytes() {
