@@ -19,36 +19,31 @@ int record_install(void (*)(void), long speed)
 }
 void record_remove(void (*)(void)) {}
 
-const int SAMPLE_FRAMES = 1000;
 const int MIDDLE_C = 8363;  // note frequency of Amiga period 428; channel period 1712
+const NOTE_INFO EMPTY = {0, 0, 0, 0, 0};
 
-// A MOD-family module: every pattern has `rows` rows of `channels` empty cells, orders play
-// the patterns in turn, samples are silent 8-bit sounds at volume 64 tuned to 8363 Hz.
+using Rows = std::vector<std::pair<int, int>>;
+using Values = std::vector<int>;
+
+// A MOD-family module: every pattern has `rows` rows of `channels` empty cells, the orders play
+// the patterns in turn, the samples are silent 8-bit sounds at volume 64 tuned to 8363 Hz.
 MODUX *new_module(int channels, int patterns, int rows, int samples = 2)
 {
     MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
     mod->channel_count = channels;
-    mod->pattern_count = patterns;
+    mod->pattern_count = mod->order_count = patterns;
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(patterns, sizeof(PATTERN_INFO)));
     for (int p = 0; p < patterns; p++) {
         mod->patterns[p].row_count = rows;
         mod->patterns[p].notes = static_cast<NOTE_INFO *>(calloc(rows * channels, sizeof(NOTE_INFO)));
-    }
-    mod->order_count = patterns;
-    for (int p = 0; p < patterns; p++)
         mod->order_table[p] = p;
+    }
     mod->sample_count = samples;
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(samples, sizeof(SAMPLE_INFO)));
     mod->samples = static_cast<SAMPLE *>(calloc(samples, sizeof(SAMPLE)));
     for (int s = 0; s < samples; s++) {
-        SAMPLE &spl = mod->samples[s];
-        spl.bits = 8;
-        spl.freq = 1000;
-        spl.priority = 192;
-        spl.len = SAMPLE_FRAMES;
-        spl.param = -1;
-        spl.data = calloc(1, SAMPLE_FRAMES);
-        mod->sample_info[s].length = SAMPLE_FRAMES;
+        mod->samples[s] = SAMPLE{8, 0, 1000, 192, 1000, 0, 0, static_cast<unsigned long>(-1), calloc(1, 1000)};
+        mod->sample_info[s].length = 1000;
         mod->sample_info[s].volume = 64;
         mod->sample_info[s].tuning = 8363;
     }
@@ -74,21 +69,17 @@ protected:
         ASSERT_EQ(install_mod(16), 1);
         ready = true;
     }
-    void SetUp() override
-    {
-        enable_lasttrk_loop = -1;
-        set_mod_speed(100);
-        set_mod_pitch(100);
-    }
+    void SetUp() override { enable_lasttrk_loop = -1; }
     void TearDown() override { destroy_mod(mod); }
 
+    void make(int channels, int patterns, int rows)
+    {
+        destroy_mod(mod);
+        mod = new_module(channels, patterns, rows);
+    }
     NOTE_INFO &cell(int pattern, int row, int ch)
     {
         return mod->patterns[pattern].notes[row * mod->channel_count + ch];
-    }
-    void note(int pattern, int row, int ch, int command = 0, int param = 0)
-    {
-        cell(pattern, row, ch) = NOTE_INFO{1, MIDDLE_C, 0, command, param};
     }
     void effect(int pattern, int row, int ch, int command, int param)
     {
@@ -106,9 +97,9 @@ protected:
             mod_interrupt();
     }
     // Order and row at the first tick of each of the next `rows` rows.
-    std::vector<std::pair<int, int>> rows_played(int rows)
+    Rows rows_played(int rows)
     {
-        std::vector<std::pair<int, int>> seen;
+        Rows seen;
         while (static_cast<int>(seen.size()) < rows && mi.is_playing) {
             mod_interrupt();
             if (mi.tick == 0)
@@ -120,12 +111,10 @@ protected:
     MODUX *mod = nullptr;
 };
 
-using Rows = std::vector<std::pair<int, int>>;
-
 TEST_F(Tick, RowsAndOrdersAdvanceAtTheSpeed)
 {
     for (int speed : {1, 3, 6}) {
-        mod = new_module(1, 2, 4);
+        make(1, 2, 4);
         mod->order_table[0] = 1;
         mod->order_table[1] = 0;
         start(speed);
@@ -141,31 +130,24 @@ TEST_F(Tick, RowsAndOrdersAdvanceAtTheSpeed)
         mod_interrupt();  // past the last row of the last order
         EXPECT_EQ(is_mod_playing(), 0);
         EXPECT_EQ(of, nullptr);
-        destroy_mod(mod);
-        mod = nullptr;
     }
 }
 
 TEST_F(Tick, LoopingSongContinuesAtTheRestartPosition)
 {
-    mod = new_module(1, 3, 2);
+    make(1, 3, 2);
     mod->restart_order = 1;
     start(1, -1);
     EXPECT_EQ(rows_played(8), (Rows{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}}));
-    EXPECT_EQ(is_mod_playing(), -1);
 
     // Restarting at position 0 passes through the restart twice: one silent tick more.
     mod->restart_order = 0;
     start(1, -1);
     run(6);
     ASSERT_EQ(mi.order, 2);
-    mod_interrupt();  // the end: the song starts afresh and asks for position 0
-    mod_interrupt();  // the request for position 0 starts it afresh once more
+    run(2);  // the end starts the song afresh and asks for position 0, which starts it again
     EXPECT_EQ(mi.tick, -1);
-    mod_interrupt();
-    EXPECT_EQ(mi.order, 0);
-    EXPECT_EQ(mi.row, 0);
-    EXPECT_EQ(mi.tick, 0);
+    EXPECT_EQ(rows_played(1), (Rows{{0, 0}}));
 }
 
 TEST_F(Tick, JumpsAndBreaksMoveThePosition)
@@ -175,7 +157,7 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition)
         const char *what;
         std::vector<Cmd> row0;
         int loop, lasttrk;
-        int start_order;  // position holding the commands
+        int order;                 // position holding the commands
         std::pair<int, int> next;  // position of the next row; order -1: the song has ended
     } cases[] = {
         {"D15", {{0, CMD_PATTERN_BREAK, 0x15}}, 0, -1, 0, {1, 15}},
@@ -186,52 +168,49 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition)
         {"D05 then B02", {{0, CMD_PATTERN_BREAK, 5}, {1, CMD_POSITION_JUMP, 2}}, 0, -1, 0, {2, 5}},
         {"B09 looping", {{0, CMD_POSITION_JUMP, 9}}, -1, -1, 0, {0, 0}},
         {"B09 not looping", {{0, CMD_POSITION_JUMP, 9}}, 0, -1, 0, {-1, 0}},
-        {"D on the last position, looping", {{1, CMD_PATTERN_BREAK, 3}}, -1, -1, 2, {0, 3}},
+        {"D03 on the last position, looping", {{1, CMD_PATTERN_BREAK, 3}}, -1, -1, 2, {0, 3}},
         {"B00 on the last position, ignored", {{0, CMD_POSITION_JUMP, 0}}, 0, 0, 2, {2, 1}},
         {"B00 on the last position", {{0, CMD_POSITION_JUMP, 0}}, 0, -1, 2, {0, 0}},
     };
     for (const Case &c : cases) {
-        mod = new_module(2, 3, 32);
+        make(2, 3, 32);
         for (const Cmd &cmd : c.row0)
-            effect(c.start_order, 0, cmd.ch, cmd.command, cmd.param);
+            effect(c.order, 0, cmd.ch, cmd.command, cmd.param);
         enable_lasttrk_loop = c.lasttrk;
         start(2, c.loop);
-        if (c.start_order != 0)
-            goto_mod_track(c.start_order);
+        if (c.order != 0)
+            goto_mod_track(c.order);
         mod_interrupt();  // the first tick of the row with the commands
-        ASSERT_EQ(mi.order, c.start_order) << c.what;
+        ASSERT_EQ(mi.order, c.order) << c.what;
         run(2);
         if (c.next.first < 0) {
             EXPECT_EQ(is_mod_playing(), 0) << c.what;
-        } else {
-            EXPECT_EQ(mi.order, c.next.first) << c.what;
-            EXPECT_EQ(mi.row, c.next.second) << c.what;
-            EXPECT_EQ(mi.tick, 0) << c.what;
+            continue;
         }
-        destroy_mod(mod);
-        mod = nullptr;
+        EXPECT_EQ(mi.order, c.next.first) << c.what;
+        EXPECT_EQ(mi.row, c.next.second) << c.what;
+        EXPECT_EQ(mi.tick, 0) << c.what;
     }
 }
 
 TEST_F(Tick, PatternLoopRepeatsItsRows)
 {
-    mod = new_module(1, 1, 16);
+    make(1, 1, 16);
     effect(0, 4, 0, CMD_EXTENDED, 0x60);
     effect(0, 8, 0, CMD_EXTENDED, 0x62);
-    effect(0, 10, 0, CMD_EXTENDED, 0x61);  // no new start: loops back to the row after the last loop
+    effect(0, 10, 0, CMD_EXTENDED, 0x61);  // no new start: back to the row after the last loop
     start(1);
-    std::vector<int> rows;
+    Values rows;
     for (const auto &position : rows_played(25))
         rows.push_back(position.second);
-    EXPECT_EQ(rows, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 9, 10,
-                                      11, 12}));
+    EXPECT_EQ(rows, (Values{0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 9, 10, 11, 12}));
 }
 
 TEST_F(Tick, PatternDelayFreezesTheRow)
 {
-    mod = new_module(2, 1, 4);
+    make(2, 1, 4);
     effect(0, 0, 0, CMD_EXTENDED, 0xE2);
-    note(0, 0, 1, CMD_VOLSLIDE, 0x01);
+    cell(0, 0, 1) = NOTE_INFO{1, MIDDLE_C, 0, CMD_VOLSLIDE, 0x01};
     start(3);
     run(9);  // 3 ticks, then 2 x 3 frozen ones
     EXPECT_EQ(mi.row, 0);
@@ -245,7 +224,7 @@ TEST_F(Tick, SpeedAndTempoCommands)
 {
     struct Case { int param, speed, tempo; } cases[] = {{0x00, 6, 125}, {0x20, 32, 125}, {0x21, 6, 33}};
     for (const Case &c : cases) {
-        mod = new_module(1, 1, 4);
+        make(1, 1, 4);
         effect(0, 0, 0, CMD_SPEED_TEMPO, c.param);
         start(6);
         last_timer_period = 0;
@@ -253,137 +232,79 @@ TEST_F(Tick, SpeedAndTempoCommands)
         EXPECT_EQ(mi.speed, c.speed) << std::hex << c.param;
         EXPECT_EQ(mi.tempo, c.tempo) << std::hex << c.param;
         EXPECT_EQ(last_timer_period, c.tempo != 125 ? mod_timer_period(c.tempo, 100) : 0);
-        destroy_mod(mod);
-        mod = nullptr;
     }
 }
 
-// Runs `calls` ticks and collects a channel field after each.
-std::vector<int> trace(int calls, int CHANNEL_STATE::*field, int ch = 0)
+// Channel 0 plays `rows` (on a 4-row pattern); `values` is the field after each tick.
+TEST_F(Tick, ChannelEffectsTickByTick)
 {
-    std::vector<int> values;
-    for (int i = 0; i < calls; i++) {
-        mod_interrupt();
-        values.push_back(ci[ch].*field);
-    }
-    return values;
-}
-
-TEST_F(Tick, VolumeSlidesStopAt0And64)
-{
-    mod = new_module(1, 1, 4);
-    mod->sample_info[0].volume = 60;
-    note(0, 0, 0, CMD_VOLSLIDE, 0xF0);
-    effect(0, 1, 0, CMD_VOLSLIDE, 0x0F);
-    effect(0, 2, 0, CMD_VOLSLIDE, 0x0F);
-    start(4);
-    EXPECT_EQ(trace(12, &CHANNEL_STATE::volume),
-              (std::vector<int>{60, 64, 64, 64, 64, 49, 34, 19, 19, 4, 0, 0}));
-}
-
-TEST_F(Tick, ArpeggioCyclesThroughThreePitches)
-{
-    struct Case { int param; std::vector<int> periods; } cases[] = {
-        {0x37, {1712, 1440, 1140, 1712, 1440, 1140}},
-        {0x07, {1712, 1616, 1140, 1712, 1616, 1140}},  // 0 semitones: one up, not the note
+    const NOTE_INFO C = {1, MIDDLE_C, 0, 0, 0};
+    auto with = [](NOTE_INFO cell, int command, int param) {
+        cell.command = command;
+        cell.param = param;
+        return cell;
+    };
+    struct Case {
+        const char *what;
+        int speed, sample_volume;
+        std::vector<NOTE_INFO> rows;
+        int CHANNEL_STATE::*field;
+        Values values;
+    } cases[] = {
+        {"A slides held to 0..64", 4, 60,
+         {with(C, CMD_VOLSLIDE, 0xF0), with(EMPTY, CMD_VOLSLIDE, 0x0F), with(EMPTY, CMD_VOLSLIDE, 0x0F)},
+         &CHANNEL_STATE::volume, {60, 64, 64, 64, 64, 49, 34, 19, 19, 4, 0, 0}},
+        {"205 then 100 slides back", 3, 64, {with(C, CMD_PORTA_DOWN, 5), with(EMPTY, CMD_PORTA_UP, 0)},
+         &CHANNEL_STATE::period, {1712, 1732, 1752, 1752, 1732, 1712}},
+        {"037 arpeggio", 6, 64, {with(C, CMD_ARPEGGIO, 0x37)},
+         &CHANNEL_STATE::tick_period, {1712, 1440, 1140, 1712, 1440, 1140}},
+        {"007 arpeggio goes one semitone up", 6, 64, {with(C, CMD_ARPEGGIO, 0x07)},
+         &CHANNEL_STATE::tick_period, {1712, 1616, 1140, 1712, 1616, 1140}},
+        {"448 vibrato, 400 goes on", 6, 64, {with(C, CMD_VIBRATO, 0x48), with(EMPTY, CMD_VIBRATO, 0)},
+         &CHANNEL_STATE::tick_period, {1712, 1712, 1736, 1757, 1770, 1775, 1770}},
+        {"744 tremolo for one row", 6, 32, {with(C, CMD_TREMOLO, 0x44), EMPTY},
+         &CHANNEL_STATE::tick_volume, {32, 32, 38, 43, 46, 47, 32}},
+        {"340 slides to its note", 3, 64,
+         {with(C, CMD_SET_VOLUME, 20), NOTE_INFO{1, 2 * MIDDLE_C, 0, CMD_TONE_PORTA, 0x40},
+          with(EMPTY, CMD_TONE_PORTA, 0)},
+         &CHANNEL_STATE::period, {1712, 1712, 1712, 1712, 1456, 1200, 1200, 944, 856}},
+        {"340 with a sample restores its volume only", 3, 64,
+         {with(C, CMD_SET_VOLUME, 20), NOTE_INFO{1, 2 * MIDDLE_C, 0, CMD_TONE_PORTA, 0x40}},
+         &CHANNEL_STATE::volume, {20, 20, 20, 64, 64, 64}},
+        {"920, 900 reuses it, 930 without a note does nothing", 1, 64,
+         {with(C, CMD_SAMPLE_OFFSET, 0x20), with(C, CMD_SAMPLE_OFFSET, 0), with(EMPTY, CMD_SAMPLE_OFFSET, 0x30)},
+         &CHANNEL_STATE::sample_offset, {0x2000, 0x2000, 0x2000}},
+        {"EC0 cuts at once", 6, 64, {with(C, CMD_EXTENDED, 0xC0)}, &CHANNEL_STATE::volume, {0, 0, 0, 0, 0, 0, 0}},
+        {"EC3 cuts on tick 3", 6, 64, {with(C, CMD_EXTENDED, 0xC3)},
+         &CHANNEL_STATE::volume, {64, 64, 64, 0, 0, 0, 0}},
+        {"ED3 starts on tick 3", 6, 64, {with(C, CMD_EXTENDED, 0xD3)},
+         &CHANNEL_STATE::delay_sample, {3, 3, 3, 0, 0, 0, 0}},
+        {"ED9 never starts in a 6-tick row", 6, 64, {with(C, CMD_EXTENDED, 0xD9)},
+         &CHANNEL_STATE::delay_sample, {9, 9, 9, 9, 9, 9, 0}},
     };
     for (const Case &c : cases) {
-        mod = new_module(1, 1, 4);
-        note(0, 0, 0, CMD_ARPEGGIO, c.param);
-        start(6);
-        EXPECT_EQ(trace(6, &CHANNEL_STATE::tick_period), c.periods) << std::hex << c.param;
-        EXPECT_EQ(ci[0].period, 1712);
-        destroy_mod(mod);
-        mod = nullptr;
+        make(1, 1, 4);
+        mod->sample_info[0].volume = c.sample_volume;
+        for (size_t row = 0; row < c.rows.size(); row++)
+            cell(0, static_cast<int>(row), 0) = c.rows[row];
+        start(c.speed);
+        Values seen;
+        for (size_t i = 0; i < c.values.size(); i++) {
+            mod_interrupt();
+            seen.push_back(ci[0].*c.field);
+        }
+        EXPECT_EQ(seen, c.values) << c.what;
     }
-}
-
-TEST_F(Tick, VibratoAndTremoloFollowTheSine)
-{
-    mod = new_module(2, 1, 4);
-    note(0, 0, 0, CMD_VIBRATO, 0x48);
-    effect(0, 1, 0, CMD_VIBRATO, 0x00);  // continues where the wave stands
-    mod->sample_info[1].volume = 32;
-    cell(0, 0, 1) = NOTE_INFO{2, MIDDLE_C, 0, CMD_TREMOLO, 0x44};
-    start(6);
-    std::vector<int> periods, volumes;
-    for (int i = 0; i < 7; i++) {
-        mod_interrupt();
-        periods.push_back(ci[0].tick_period);
-        volumes.push_back(ci[1].tick_volume);
-    }
-    EXPECT_EQ(periods, (std::vector<int>{1712, 1712, 1736, 1757, 1770, 1775, 1770}));
-    EXPECT_EQ(volumes, (std::vector<int>{32, 32, 38, 43, 46, 47, 32}));  // no tremolo on row 1
-}
-
-TEST_F(Tick, PitchSlidesShareOneSpeed)
-{
-    mod = new_module(1, 1, 4);
-    note(0, 0, 0, CMD_PORTA_DOWN, 5);
-    effect(0, 1, 0, CMD_PORTA_UP, 0);
-    start(3);
-    EXPECT_EQ(trace(6, &CHANNEL_STATE::period), (std::vector<int>{1712, 1732, 1752, 1752, 1732, 1712}));
-}
-
-TEST_F(Tick, TonePortamentoKeepsTheSampleAndSlidesToTheNote)
-{
-    mod = new_module(1, 1, 4);
-    note(0, 0, 0, CMD_SET_VOLUME, 20);
-    cell(0, 1, 0) = NOTE_INFO{1, 2 * MIDDLE_C, 0, CMD_TONE_PORTA, 0x40};
-    effect(0, 2, 0, CMD_TONE_PORTA, 0);
-    start(3);
-    run(3);
-    EXPECT_EQ(ci[0].volume, 20);
-    mod_interrupt();
-    EXPECT_EQ(ci[0].volume, 64);  // the sample number restores the default volume only
-    EXPECT_EQ(ci[0].period, 1712);
-    EXPECT_EQ(trace(5, &CHANNEL_STATE::period), (std::vector<int>{1456, 1200, 1200, 944, 856}));
-}
-
-TEST_F(Tick, SampleOffsetNeedsANoteAndRemembersItsParameter)
-{
-    mod = new_module(1, 1, 4);
-    note(0, 0, 0, CMD_SAMPLE_OFFSET, 0x20);  // beyond the sample's 1000 frames: held inside it
-    note(0, 1, 0, CMD_SAMPLE_OFFSET, 0x00);
-    effect(0, 2, 0, CMD_SAMPLE_OFFSET, 0x30);  // no note, no sample: nothing
-    start(1);
-    EXPECT_EQ(trace(3, &CHANNEL_STATE::sample_offset), (std::vector<int>{0x2000, 0x2000, 0x2000}));
-    EXPECT_EQ(ci[0].set_offset, 0);
-}
-
-TEST_F(Tick, NoteCutAndDelay)
-{
-    mod = new_module(4, 1, 4);
-    note(0, 0, 0, CMD_EXTENDED, 0xC0);
-    note(0, 0, 1, CMD_EXTENDED, 0xC3);
-    note(0, 0, 2, CMD_EXTENDED, 0xD3);
-    note(0, 0, 3, CMD_EXTENDED, 0xD9);  // longer than the row: never starts
-    start(6);
-    std::vector<int> cut0, cut3, delay3, delay9;
-    for (int i = 0; i < 7; i++) {
-        mod_interrupt();
-        cut0.push_back(ci[0].volume);
-        cut3.push_back(ci[1].volume);
-        delay3.push_back(ci[2].delay_sample);
-        delay9.push_back(ci[3].delay_sample);
-    }
-    EXPECT_EQ(cut0, (std::vector<int>{0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(cut3, (std::vector<int>{64, 64, 64, 0, 0, 0, 0}));
-    EXPECT_EQ(delay3, (std::vector<int>{3, 3, 3, 0, 0, 0, 0}));
-    EXPECT_EQ(delay9, (std::vector<int>{9, 9, 9, 9, 9, 9, 0}));
 }
 
 TEST_F(Tick, NavigationRequestsTakeEffectAtTheNextTick)
 {
-    mod = new_module(1, 3, 4);
+    make(1, 3, 4);
     start(2);
     run(3);
     ci[0].volume = 40;
     goto_mod_track(2);
-    mod_interrupt();
-    EXPECT_EQ(mi.order, 2);
-    EXPECT_EQ(mi.row, 0);
-    EXPECT_EQ(mi.tick, 0);
+    EXPECT_EQ(rows_played(1), (Rows{{2, 0}}));
     EXPECT_EQ(ci[0].volume, 0);
     next_mod_track();  // past the last position: the song ends
     mod_interrupt();
@@ -392,12 +313,11 @@ TEST_F(Tick, NavigationRequestsTakeEffectAtTheNextTick)
 
 TEST_F(Tick, NothingMovesWhilePausedOrForbidden)
 {
-    mod = new_module(1, 1, 4);
+    make(1, 1, 4);
     start(1);
     run(2);
     pause_mod();
     run(5);
-    EXPECT_EQ(mi.row, 1);
     resume_mod();
     mi.forbidden = -1;
     run(5);
@@ -410,21 +330,19 @@ TEST_F(Tick, NothingMovesWhilePausedOrForbidden)
 TEST_F(Tick, ChannelsWithoutAVoiceStillSteerTheSong)
 {
     ASSERT_EQ(mi.max_chn, 16);
-    mod = new_module(17, 2, 8);
-    note(0, 0, 16, CMD_PATTERN_BREAK, 0x05);
+    make(17, 2, 8);
+    cell(0, 0, 16) = NOTE_INFO{1, MIDDLE_C, 0, CMD_PATTERN_BREAK, 0x05};
     start(1);
     mod_interrupt();
     EXPECT_EQ(ci[16].period, 0);  // not played
-    mod_interrupt();
-    EXPECT_EQ(mi.order, 1);
-    EXPECT_EQ(mi.row, 5);
+    EXPECT_EQ(rows_played(1), (Rows{{1, 5}}));
 }
 
 TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem)
 {
-    // Sample numbers the module lacks, an order naming a missing pattern, a pattern without
-    // rows, a zero speed from the header and an order count beyond the order table.
-    mod = new_module(2, 2, 4);
+    // Sample numbers the module lacks, with a note, an offset and a tone portamento, and an
+    // order naming a missing pattern.
+    make(2, 2, 4);
     cell(0, 0, 0) = NOTE_INFO{200, MIDDLE_C, 0, CMD_SAMPLE_OFFSET, 0xFF};
     cell(0, 1, 1) = NOTE_INFO{3, 0, 0, CMD_TONE_PORTA, 1};
     mod->order_count = 3;
@@ -433,18 +351,16 @@ TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem)
     start(1);
     mod_interrupt();
     EXPECT_EQ(ci[0].sample, 0);
-    run(3);
-    mod_interrupt();
+    run(4);
     EXPECT_EQ(mi.order, 1);
     run(64);  // the missing pattern lasts 64 empty rows
     EXPECT_EQ(mi.order, 2);
-    destroy_mod(mod);
 
-    mod = new_module(1, 1, 0);
+    // Patterns without rows, a zero speed and an order count beyond the order table.
+    make(1, 1, 0);
     mod->order_count = 300;
-    mod->initial_speed = 0;
-    play_mod(mod, 0);
-    run(255);  // speed 0: every tick is a new row, and every row a new position
+    start(0);
+    run(255);  // every tick is a new row, and every row a new position
     EXPECT_EQ(mi.order, 255);
     EXPECT_EQ(is_mod_playing(), -1);
     mod_interrupt();

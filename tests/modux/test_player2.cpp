@@ -9,19 +9,11 @@
 
 namespace {
 
-// Timer installs asked for by the tempo command; Allegro's timer needs a display.
-long last_timer_period = 0;
-int record_install(void (*)(void), long speed)
-{
-    last_timer_period = speed;
-    return 0;
-}
-
+// Each test starts from a silent channel 0 of a MOD-family song at full volume.
 class Player2 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        modux_install_int = record_install;
         for (CHANNEL_STATE &c : ci)
             c = CHANNEL_STATE();
         ci[0].vibrato_shift = 5;
@@ -31,17 +23,8 @@ protected:
         ci[0].pan_env.output = 32;
         mi.flags = 0;
         mi.tick = 0;
-        mi.row = 0;
-        mi.order = 0;
-        mi.loop = 0;
-        mi.new_row = 0;
-        mi.new_order = 0;
-        mi.speed = 6;
-        mi.tempo = 125;
-        mi.speed_ratio = 100;
         mi.global_volume = 64;
         mod_volume = 255;
-        enable_lasttrk_loop = -1;
         of = nullptr;
     }
     void TearDown() override { of = nullptr; }
@@ -181,14 +164,6 @@ TEST_F(Player2, InstrumentsMapNotesToSamplesAndFallBackToTheLast)
     EXPECT_EQ(get_modux_sample_no(-1, 40), 2);
 }
 
-TEST_F(Player2, InterpolationIsAStraightLineTruncated)
-{
-    EXPECT_EQ(interpolate(5, 3, 3, 17, 40), 17);
-    EXPECT_EQ(interpolate(1, 0, 3, 0, 10), 3);
-    EXPECT_EQ(interpolate(1, 0, 3, 10, 0), 7);
-    EXPECT_EQ(interpolate(10, 0, 20, 64, 0), 32);
-}
-
 TEST_F(Player2, SemitoneSearchFindsTableNotesAbove)
 {
     // Frequency mode, middle C (1712) lies on the table: 3 and 7 semitones up, and one up for 0.
@@ -212,18 +187,6 @@ TEST_F(Player2, SemitoneSearchEndsWhereNoTableNoteLiesAbove)
     EXPECT_EQ(find_lower_period(note2period(48, 0), 4), note2period(52, 0));
     mi.flags = MODUX_XM | MODUX_AMIGA;
     EXPECT_EQ(find_lower_period(3, 2), 3);
-}
-
-TEST_F(Player2, PitchSlidesShareTheirSpeedAndKeepTheirDirection)
-{
-    ci[0].period = 1712;
-    parse_pro_pitch_slide_down(0, 5);
-    EXPECT_EQ(ci[0].pitch_slide_speed, 20);
-    parse_pro_pitch_slide_up(0, 0);
-    EXPECT_EQ(ci[0].pitch_slide_speed, -20);
-    EXPECT_EQ(ci[0].pitch_slide_on, -1);
-    parse_pro_pitch_slide_down(0, 0);
-    EXPECT_EQ(ci[0].pitch_slide_speed, 20);
 }
 
 TEST_F(Player2, FineSlidesRepeatOnlyTheirOwnDirection)
@@ -277,40 +240,6 @@ TEST_F(Player2, XmFineSlidesKeepSeparateMemories)
     EXPECT_EQ(ci[0].volume, 4);
 }
 
-TEST_F(Player2, VolumeSlideTakesTheHighNibbleFirst)
-{
-    struct Case { int param, slide; } cases[] = {{0x40, 4}, {0x04, -4}, {0x4F, 4}, {0xF0, 15}, {0x0F, -15}};
-    for (const Case &c : cases) {
-        ci[0].volume_slide = 0;
-        parse_pro_volume_slide(0, c.param);
-        EXPECT_EQ(ci[0].volume_slide, c.slide) << std::hex << c.param;
-    }
-    ci[0].volume_slide = 3;  // a zero parameter leaves a slide of the same cell in place
-    parse_pro_volume_slide(0, 0);
-    EXPECT_EQ(ci[0].volume_slide, 3);
-}
-
-TEST_F(Player2, TonePortamentoStopsAtItsTarget)
-{
-    ci[0].period = 1712;
-    ci[0].tuning = 8363;
-    parse_slide2period(0, 0x40, 16726 + 1);  // towards 856, 256 a tick
-    ASSERT_EQ(ci[0].slide2period_on, -1);
-    EXPECT_EQ(ci[0].slide2period_target, note2period(16726, 8363));
-    const int expected[] = {1456, 1200, 944, 856, 856};
-    for (int period : expected) {
-        do_slide2period(0);
-        EXPECT_EQ(ci[0].period, period);
-        EXPECT_EQ(ci[0].tick_period, period);
-    }
-    parse_slide2period(0, 0x10, 4181 + 1);  // back down towards 3424 at 64 a tick
-    do_slide2period(0);
-    EXPECT_EQ(ci[0].period, 920);
-    ci[0].period = 3400;
-    do_slide2period(0);
-    EXPECT_EQ(ci[0].period, ci[0].slide2period_target);
-}
-
 TEST_F(Player2, ChannelsWithoutANoteIgnorePitchEffects)
 {
     parse_vibrato(0, 0x44, 5);
@@ -348,67 +277,6 @@ TEST_F(Player2, VibratoWaveforms)
         ASSERT_GE(ci[0].tick_period, 1000);
         ASSERT_LE(ci[0].tick_period, 1000 + (254 * 8 >> 5));
     }
-}
-
-TEST_F(Player2, WavePositionsWrapAtAFullCycle)
-{
-    ci[0].period = 1000;
-    ci[0].vibrato_speed = 64;
-    ci[0].vibrato_pos = 96;
-    mi.tick = 1;
-    do_vibrato(0);
-    EXPECT_EQ(ci[0].vibrato_pos, -96);
-    mi.tick = 0;  // the first tick of a row does not move the wave
-    do_vibrato(0);
-    EXPECT_EQ(ci[0].vibrato_pos, -96);
-    ci[0].volume = 32;
-    ci[0].tremolo_depth = 4;
-    ci[0].tremolo_shift = 6;
-    ci[0].tremolo_pos = 64;
-    do_tremolo(0);
-    EXPECT_EQ(ci[0].tick_volume, 32 + (255 * 4 >> 6));
-}
-
-TEST_F(Player2, PatternBreakReadsTwoDecimalDigits)
-{
-    NOTE_INFO cells[64] = {};
-    PATTERN_INFO patterns[2] = {{cells, 64}, {cells, 32}};
-    mod.patterns = patterns;
-    mod.pattern_count = 2;
-    mod.channel_count = 1;
-    mod.order_count = 3;
-    mod.order_table[1] = 0;
-    mod.order_table[2] = 1;
-    of = &mod;
-    // Targets are held as row + 1 and order + 1.
-    struct Case { int order, param, loop, new_row, new_order; } cases[] = {
-        {0, 0x15, 0, 16, 2}, {0, 0x1A, 0, 21, 2}, {0, 0x99, 0, 64, 2},  // 64-row pattern: row 63
-        {1, 0x40, 0, 32, 3}, {1, 0x31, 0, 32, 3},                       // 32-row pattern
-        {2, 0x05, -1, 6, 1}, {2, 0x05, 0, 6, 4},                        // from the last position
-    };
-    for (const Case &c : cases) {
-        mi.order = c.order;
-        mi.loop = c.loop;
-        mi.new_row = 0;
-        mi.new_order = 0;
-        do_pattern_break(c.param);
-        EXPECT_EQ(mi.new_row, c.new_row) << std::hex << c.param;
-        EXPECT_EQ(mi.new_order, c.new_order) << std::hex << c.param;
-    }
-}
-
-TEST_F(Player2, TempoCommandSetsSpeedOrBpm)
-{
-    last_timer_period = 0;
-    do_pro_tempo_bpm(0);
-    EXPECT_EQ(mi.speed, 6);
-    do_pro_tempo_bpm(0x20);
-    EXPECT_EQ(mi.speed, 32);
-    EXPECT_EQ(last_timer_period, 0);
-    do_pro_tempo_bpm(0x21);
-    EXPECT_EQ(mi.tempo, 33);
-    EXPECT_EQ(mi.speed, 32);
-    EXPECT_EQ(last_timer_period, mod_timer_period(33, 100));
 }
 
 } // namespace
