@@ -105,19 +105,6 @@ TEST_F(FileIo, WritesLittleEndianAndReportsWhatItWrote) {
   EXPECT_EQ(read_bytes(), (std::vector<unsigned char>{0xAB, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 9, 8, 7}));
 }
 
-TEST_F(FileIo, WrittenValuesReadBackThroughTheReaders) {
-  PACKFILE *f = modux_fopen(path_.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  modux_iputw(0xFFFF, f);
-  modux_iputl(-2L, f);
-  modux_fclose(f);
-  f = modux_fopen(path_.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(modux_igetw(f), 0xFFFF);
-  EXPECT_EQ(static_cast<int32_t>(modux_igetl(f)), -2);
-  modux_fclose(f);
-}
-
 TEST_F(FileIo, FreadReportsAShortCount) {
   write_bytes({1, 2, 3});
   PACKFILE *f = modux_fopen(path_.c_str(), "rb");

@@ -263,17 +263,6 @@ TEST_F(Control, TimerPeriodsFollowTheTempoAndNeverDivideByZero) {
   }
 }
 
-TEST_F(Control, ASongWithoutTempoStillGetsATimer) {
-  module m = song(4);
-  m.tempo = 0;
-  MODUX *still = load_image(build(m));
-  ASSERT_NE(still, nullptr);
-  play_mod(still, 0);
-  ASSERT_EQ(installs.size(), 1u);
-  EXPECT_EQ(installs[0].speed, 23863);
-  destroy_mod(still);
-}
-
 TEST_F(Control, StopForgetsTheSongButKeepsVoicesAndTimer) {
   play_mod(mod_, 0);
   mi.order = 2;
