@@ -347,6 +347,8 @@ void mod_tick_end(void);
 // ---------------------------------------------------------------------------------------------
 
 void mod_interrupt(void);
+// Order positions a song can reach: its order_count, held to the 256 entries of order_table.
+int mod_playable_orders(const MODUX *mod);
 
 // ---------------------------------------------------------------------------------------------
 // Protracker effects and pitch tables (player2.cpp)

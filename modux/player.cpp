@@ -14,8 +14,7 @@ static int clamp_int(int v, int lo, int hi)
     return v < lo ? lo : v > hi ? hi : v;
 }
 
-// Order positions the song can reach: order_table has 256 entries whatever order_count claims.
-static int playable_orders(const MODUX *mod)
+int mod_playable_orders(const MODUX *mod)
 {
     return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
 }
@@ -54,7 +53,7 @@ static void enter_order(const MODUX *mod, int order)
     if (order < 0)
         order = 0;
     mi.order = order;
-    if (order < playable_orders(mod))
+    if (order < mod_playable_orders(mod))
         mi.pattern = mod->order_table[order];
 }
 
@@ -106,8 +105,6 @@ static bool take_navigation_request(MODUX *mod)
         ci[ch].slide2period_target = 0;
         ci[ch].loop_row = 0;
         ci[ch].loop_times = 0;
-    }
-    for (int ch = 0; ch < n; ch++) {
         ci[ch].volume = 0;
         if (voice_table[ch] >= 0) {
             voice_set_volume(voice_table[ch], 0);
@@ -423,7 +420,7 @@ static void run_tick(MODUX *mod)
     }
     if (mi.tick >= mi.speed)
         advance_row(mod);
-    if (mi.order >= playable_orders(mod)) {
+    if (mi.order >= mod_playable_orders(mod)) {
         end_song(mod);
         return;
     }

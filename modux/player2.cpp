@@ -620,18 +620,12 @@ void do_delay_sample(int chn)
 // Row-level commands (the tick's first pass)
 // ---------------------------------------------------------------------------------------------
 
-// Order positions a song can use: order_table has 256 entries whatever order_count claims.
-static int playable_orders(const MODUX *mod)
-{
-    return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
-}
-
 void do_position_jump(int param)
 {
     const MODUX *mod = of;
     if (!mod)
         return;
-    const int orders = playable_orders(mod);
+    const int orders = mod_playable_orders(mod);
     if (!enable_lasttrk_loop && !(mi.order < orders - 1))
         return;
     // A negative target (a 16-bit parameter read with its sign) goes to the first position.
@@ -648,7 +642,7 @@ void do_pattern_break(int param)
     const MODUX *mod = of;
     if (!mod)
         return;
-    const int orders = playable_orders(mod);
+    const int orders = mod_playable_orders(mod);
     if (mi.new_order == 0)
         mi.new_order = mi.order + 2;
     // Two decimal digits. A parameter holds at most 16 bits; a negative one breaks to row 0.
