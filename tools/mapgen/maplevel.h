@@ -1,0 +1,93 @@
+// Level maps for "maps.dat": the text picture a designer writes under data/maps, the checks that
+// keep every shipped level playable under the game's movement rules, and the 1048-byte
+// little-endian map record image the game loads (one DATA object per level).
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mapgen {
+
+constexpr int kMapSize = 22;                // cells per side of the maze
+constexpr int kEdge = kMapSize - 1;         // last row and column: the far end of the edge tunnels
+constexpr size_t kMapImageSize = 1048;      // bytes of one map record
+constexpr size_t kMaxLevelFileSize = 65536; // a level text is about 1 KiB; anything far larger is not one
+
+// Byte offsets of the map record fields (all signed 16-bit little-endian).
+constexpr size_t kOffReserved = 0;
+constexpr size_t kOffBugStartX = 2;
+constexpr size_t kOffBugStartY = 4;
+constexpr size_t kOffVorbelStartX = 6;
+constexpr size_t kOffVorbelStartY = 8;
+constexpr size_t kOffBugCount = 10;
+constexpr size_t kOffBallCount = 12;
+constexpr size_t kOffBugSprite = 14;
+constexpr size_t kOffCells = 16;   // cell (x, y) at kOffCells + 2 * (22 * x + y)
+constexpr size_t kOffPoints = 984; // 32 score values; the game reads the first 8
+
+// Ranges the tile and sprite artists build to.
+constexpr int kWallSets = 19;      // wall themes 0..18, codes set * 100 + neighbour mask
+constexpr int kFirstBallSet = 19;  // ball pictures live in sets 19, 20 and 21
+constexpr int kLastBallSet = 21;
+constexpr int kBugSprites = 28;    // objects 0..27 of the actor datafile are bugs
+constexpr int kMaxBugs = 20;       // the game's bug table
+constexpr int kFloorCode = 2300;   // open floor that shows nothing
+constexpr int kDecorationBase = 2200;
+
+// Neighbour mask bits of a wall cell: which of its four neighbours are walls too.
+constexpr int kMaskUp = 1;
+constexpr int kMaskRight = 2;
+constexpr int kMaskDown = 4;
+constexpr int kMaskLeft = 8;
+
+enum class CellKind { Wall, Floor, Ball, PowerBall, Decoration };
+
+struct Cell {
+  CellKind kind = CellKind::Wall;
+  int value = 0;  // ball 1..4, power ball 5..8, decoration 10..15; 0 for walls and floor
+};
+
+struct CellPos {
+  int x = 0;  // column, 0 at the left
+  int y = 0;  // row, 0 at the top
+};
+
+struct Level {
+  std::string source;    // where the level came from, named in every message
+  int picture_line = 0;  // file line of picture row 0, 0 when the level was not read from text
+  std::string name;
+  int wall_set = 0;
+  int ball_set = kFirstBallSet;
+  int bug_count = 0;
+  int bug_sprite = 0;
+  std::array<int, 8> points{};  // score of cell values 1..8
+  CellPos vorbel_start;
+  CellPos bug_start;
+  std::array<std::array<Cell, kMapSize>, kMapSize> cells{};  // cells[x][y], column-major as in the game
+};
+
+// Reads the text form of a level. Returns "" on success, else a message naming `source` and the line.
+std::string parse_level(const std::string& text, const std::string& source, Level& out);
+
+// Reads a level file (at most kMaxLevelFileSize bytes) and parses it.
+std::string load_level_file(const std::string& path, Level& out);
+
+// Neighbour mask of cell (x, y): kMask* bits of the neighbours that are walls; cells outside the
+// grid do not count as walls.
+int wall_mask(const Level& level, int x, int y);
+
+// The cell code stored in the map record for cell (x, y).
+int cell_code(const Level& level, int x, int y);
+
+// Balls that must be eaten to clear the level (values 1..4; power balls do not count).
+int ball_count(const Level& level);
+
+// Every reason the level cannot be shipped, each naming the level and the cell; empty when it is
+// playable.
+std::vector<std::string> check_level(const Level& level);
+
+// The map record image of a level (kMapImageSize bytes).
+std::vector<uint8_t> map_image(const Level& level);
+
+}  // namespace mapgen
