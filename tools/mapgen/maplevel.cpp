@@ -112,18 +112,18 @@ using Grid = std::array<std::array<char, kMapSize>, kMapSize>;  // [x][y] flags,
 //    again the way it was entered (tunnels are checked to be open at both ends).
 Grid vorbel_eats(const Level& level) {
   Grid stand{}, eats{};
-  std::deque<CellPos> todo;
+  std::deque<CellPos> frontier;
   auto reach = [&](int x, int y) {
     if (x < 1 || x > kEdge - 1 || y < 1 || y > kEdge - 1) return;
     if (!is_open(level, x, y) || stand[size_t(x)][size_t(y)]) return;
     stand[size_t(x)][size_t(y)] = 1;
-    todo.push_back({x, y});
+    frontier.push_back({x, y});
   };
   reach(level.vorbel_start.x, level.vorbel_start.y);
   static const int kDirs[4][2] = {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
-  while (!todo.empty()) {
-    CellPos p = todo.front();
-    todo.pop_front();
+  while (!frontier.empty()) {
+    CellPos p = frontier.front();
+    frontier.pop_front();
     eats[size_t(p.x)][size_t(p.y)] = 1;
     for (const auto& d : kDirs) {
       int nx = p.x + d[0], ny = p.y + d[1];
@@ -150,20 +150,20 @@ Grid vorbel_eats(const Level& level) {
 // and turn back, so they only ever move between neighbouring open cells of the grid.
 Grid bug_region(const Level& level) {
   Grid seen{};
-  std::deque<CellPos> todo;
+  std::deque<CellPos> frontier;
   const CellPos s = level.bug_start;
   if (!is_open(level, s.x, s.y)) return seen;
   seen[size_t(s.x)][size_t(s.y)] = 1;
-  todo.push_back(s);
+  frontier.push_back(s);
   static const int kDirs[4][2] = {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
-  while (!todo.empty()) {
-    CellPos p = todo.front();
-    todo.pop_front();
+  while (!frontier.empty()) {
+    CellPos p = frontier.front();
+    frontier.pop_front();
     for (const auto& d : kDirs) {
       int nx = p.x + d[0], ny = p.y + d[1];
       if (!is_open(level, nx, ny) || seen[size_t(nx)][size_t(ny)]) continue;
       seen[size_t(nx)][size_t(ny)] = 1;
-      todo.push_back({nx, ny});
+      frontier.push_back({nx, ny});
     }
   }
   return seen;
