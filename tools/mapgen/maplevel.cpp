@@ -146,8 +146,8 @@ Grid vorbel_eats(const Level& level) {
   return eats;
 }
 
-// Cells a bug can walk to from its start. Bugs have no edge wrap: they step into a tunnel mouth
-// and turn back, so they only ever move between neighbouring open cells of the grid.
+// Cells a bug can walk to from its start without crossing an edge. A bug turns back at the right
+// edge instead of passing it, so a level must not need the tunnels to bring the bugs to the vorbel.
 Grid bug_region(const Level& level) {
   Grid seen{};
   std::deque<CellPos> frontier;
@@ -413,7 +413,7 @@ std::vector<std::string> check_level(const Level& level) {
   if (inside(v.x, v.y) && !bugs[size_t(v.x)][size_t(v.y)]) {
     const CellPos b = level.bug_start;
     out.push_back(at + "the bugs' start at " + cell_name(b.x, b.y) + " is not connected to the vorbel's start at " +
-                  cell_name(v.x, v.y) + " (bugs do not pass through the edge tunnels)");
+                  cell_name(v.x, v.y) + " without the edge tunnels");
   }
   return out;
 }
