@@ -1,0 +1,49 @@
+// artgen: builds the game's picture datafiles from the sources in data/art.
+//   artgen --art <data/art> --fonts <ttf folder> --out <run folder> [--sheet <file.png>]
+// writes vorbel.dat (screens, fonts, palette), vorbel2.dat (bugs and the vorbel) and set0.dat ..
+// set23.dat (maze tiles); --sheet also writes a contact sheet of everything at twice the size.
+#include <cstdio>
+#include <string>
+
+#include "art.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr, "usage: artgen --art <data/art folder> --fonts <font folder> --out <folder> [--sheet <png>]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  art::Sources src;
+  std::string out, sheet;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return usage();
+    std::string v = argv[++i];
+    if (a == "--art") src.art_dir = v;
+    else if (a == "--fonts") src.font_dir = v;
+    else if (a == "--out") out = v;
+    else if (a == "--sheet") sheet = v;
+    else return usage();
+  }
+  if (src.art_dir.empty() || src.font_dir.empty() || out.empty()) return usage();
+
+  try {
+    art::Palette pal = art::Palette::load(src.art_dir + "/palette.txt");
+    std::vector<art::SheetEntry> files;
+    files.push_back({"vorbel.dat", art::build_vorbel_dat(pal, src)});
+    files.push_back({"vorbel2.dat", art::build_sprites_dat(pal, src)});
+    for (int n = 0; n < art::kTileSets; n++)
+      files.push_back({"set" + std::to_string(n) + ".dat", art::build_tile_set(n, pal, src)});
+    for (const auto& f : files)
+      if (!dat::write_datafile(out + "/" + f.file, f.objects)) return 1;
+    if (!sheet.empty()) art::write_sheet(sheet, pal, files);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "artgen: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
