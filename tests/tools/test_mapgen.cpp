@@ -187,6 +187,8 @@ TEST(MapLevel, StartCellsMustBeOpenFloorInsideTheEdge) {
     (c.vorbel ? level.vorbel_start : level.bug_start) = {c.x, c.y};
     std::string problems = joined(mapgen::check_level(level));
     EXPECT_NE(problems.find(c.expect), std::string::npos) << c.what << ":\n" << problems;
+    // The bad start is the one message: no flood of unreachable balls after it.
+    EXPECT_EQ(problems.find("cannot be reached"), std::string::npos) << c.what << ":\n" << problems;
   }
 }
 

@@ -377,8 +377,11 @@ std::vector<std::string> check_level(const Level& level) {
       if (!ok) out.push_back(where_cell(level, y) + "cell at " + cell_name(x, y) + " has value " + std::to_string(c.value) + ", wrong for its kind");
     }
 
+  const size_t before_starts = out.size();
   check_start(level, level.vorbel_start, "the vorbel", out);
   check_start(level, level.bug_start, "the bugs'", out);
+  // With a start off the floor every ball would be reported unreachable too; the start says it all.
+  const bool starts_ok = out.size() == before_starts;
   if (level.vorbel_start.x == level.bug_start.x && level.vorbel_start.y == level.bug_start.y)
     out.push_back(at + "the vorbel and the bugs start on the same cell");
 
@@ -394,6 +397,7 @@ std::vector<std::string> check_level(const Level& level) {
   const int balls = ball_count(level);
   if (balls == 0) out.push_back(at + "the level has no balls: it would be cleared at once");
 
+  if (!starts_ok) return out;
   const Grid eats = vorbel_eats(level);
   const CellPos v = level.vorbel_start;
   for (int y = 0; y < kMapSize; y++)
@@ -410,7 +414,7 @@ std::vector<std::string> check_level(const Level& level) {
     }
 
   const Grid bugs = bug_region(level);
-  if (inside(v.x, v.y) && !bugs[size_t(v.x)][size_t(v.y)]) {
+  if (!bugs[size_t(v.x)][size_t(v.y)]) {
     const CellPos b = level.bug_start;
     out.push_back(at + "the bugs' start at " + cell_name(b.x, b.y) + " is not connected to the vorbel's start at " +
                   cell_name(v.x, v.y) + " without the edge tunnels");
