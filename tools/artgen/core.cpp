@@ -18,8 +18,8 @@ std::vector<std::string> split_words(const std::string& line) {
   std::vector<std::string> words;
   std::string w;
   while (in >> w) {
-    bool colour = w.size() == 7 && w.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
-    if (w[0] == '#' && !colour) break;
+    // A comment starts at a lone '#' or at a '#' that opens the line; "#rrggbb" is a colour.
+    if (w[0] == '#' && (w.size() == 1 || words.empty())) break;
     words.push_back(w);
   }
   return words;

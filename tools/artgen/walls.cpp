@@ -367,7 +367,10 @@ Image wall_tile(const Palette& pal, const Theme& th, int mask) {
         p.lit = std::clamp(-(p.ex + p.ey) / std::sqrt(2.0) * 1.4, -1.0, 1.0);
       }
       // Organic themes fray their outline with periodic noise (so joints still match).
-      if (th.wobble > 0 && p.d <= th.wobble * noise2(x / 2.5, y / 2.5, 8, 8, th.seed) + 0.5) continue;
+      // Edge pixels sample the noise on the tile edge itself, where the neighbour's edge pixels
+      // sample it too, so both sides of a joint fray alike.
+      auto seam = [](int v) { return v == 0 ? 0.0 : v == kTile - 1 ? double(kTile) : v + 0.5; };
+      if (th.wobble > 0 && p.d <= th.wobble * noise2(seam(x) / 2.5, seam(y) / 2.5, 8, 8, th.seed) + 0.5) continue;
       img.set(x, y, th.paint(pal, p));
     }
   return img;
