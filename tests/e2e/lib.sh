@@ -59,6 +59,7 @@ game_window() {
     sleep 0.1
   done
   [ -n "$WID" ] || fail "no game window after ${t}s"
+  xdotool mousemove --window "$WID" 5 5
   sleep "${E2E_SETTLE:-1.5}"  # the fade-in of the title
 }
 
@@ -81,8 +82,11 @@ click() {
   xdotool mousedown 1; sleep 0.15
   xdotool mouseup 1; sleep "${3:-0.3}"
 }
-press() { xdotool key --window "$WID" "$@"; sleep 0.2; }
-hold() { xdotool keydown --window "$WID" "$1"; sleep "$2"; xdotool keyup --window "$WID" "$1"; sleep 0.1; }
+# Keys go through XTEST to the focused window (a key sent to a window id is a synthetic event,
+# which the game's X driver does not take); with no window manager the focus follows the pointer.
+# A key is held for a moment so that a screen polling `key[]` sees it.
+press() { local k; for k in "$@"; do xdotool keydown "$k"; sleep 0.15; xdotool keyup "$k"; sleep 0.15; done; }
+hold() { xdotool keydown "$1"; sleep "$2"; xdotool keyup "$1"; sleep 0.1; }
 
 # screenshot FILE: the whole X screen as PNG.
 screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null || fail "screenshot failed"; }

@@ -36,7 +36,7 @@ check_default_table
 
 note "F10 writes a 640x480 screenshot"
 game_start; game_window
-press F10
+hold F10 0.3
 wait_for_file "$E2E_GAME/vorbel.pcx"
 sleep 0.5
 [ "$(identify -format '%w %h' "$E2E_GAME/vorbel.pcx")" = "640 480" ] || fail "vorbel.pcx is not 640x480"
