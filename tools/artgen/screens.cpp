@@ -19,8 +19,8 @@ double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
 // Cross-section of the panel rail, from its top (or left) edge: a dark lip, a bright bevel, brushed
 // metal, a blue neon core, then the metal falling off into shadow.
 int rail(const Palette& pal, int i) {
-  static const char* kProfile[10] = {"steel.2", "steel.12", "steel.9", "steel.7", "blue.14",
-                                     "blue.10", "steel.6",  "steel.5", "steel.3", "steel.1"};
+  static const char* kProfile[10] = {"steel.2", "steel.12", "steel.9", "steel.7", "pause3",
+                                     "border",  "steel.5",  "steel.4", "steel.3", "steel.1"};
   return pal.find(kProfile[std::clamp(i, 0, 9)]);
 }
 
