@@ -75,9 +75,17 @@ std::vector<Image> decoration_set(int set, const Palette& pal, const Sources& sr
   std::vector<Image> tiles(static_cast<size_t>(count));
   std::vector<bool> given(size_t(count), false);
   for (const auto& d : book.directives) {
-    if (d.size() != 4 || d[0] != "set") throw Error("decorations.txt: expected: set <n> <object> <picture>");
-    if (std::stoi(d[1]) != set) continue;
-    int obj = std::stoi(d[2]);
+    int in_set = -1, obj = -1;
+    if (d.size() == 4 && d[0] == "set") {
+      try {
+        in_set = std::stoi(d[1]);
+        obj = std::stoi(d[2]);
+      } catch (const std::logic_error&) {
+        in_set = -1;
+      }
+    }
+    if (in_set < 0) throw Error("decorations.txt: expected: set <n> <object> <picture>");
+    if (in_set != set) continue;
     if (obj < 0 || obj >= count) throw Error("decorations.txt: object " + d[2] + " is outside the set");
     Image pic = book.resolve(d[3], pal);
     if (pic.w > kTile || pic.h > kTile) throw Error("decorations.txt: picture " + d[3] + " is larger than a tile");

@@ -182,8 +182,8 @@ int lava_rock(const Palette& pal, const Px& p) {
   double crack = std::abs(n - 0.5);
   if (crack < 0.035 && p.d > 1.5) return tone(pal, "red", 0.85 + 0.1 * hash01(p.x, p.y, 62), p);
   if (crack < 0.08 && p.d > 1.5) return tone(pal, "red", 0.45, p);
-  double t = 0.12 + 0.12 * noise2(p.x / 2.0, p.y / 2.0, 10, 10, 63) + 0.05 * (hash01(p.x, p.y, 64) - 0.5);
-  return tone(pal, "stone", bevel(t, p, 3, 0.2, 0.12), p);
+  double t = 0.2 + 0.12 * noise2(p.x / 2.0, p.y / 2.0, 10, 10, 63) + 0.05 * (hash01(p.x, p.y, 64) - 0.5);
+  return tone(pal, "stone", bevel(t, p, 3, 0.3, 0.15), p);
 }
 
 int ice(const Palette& pal, const Px& p) {
