@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# A game from the title screen and back: "Play Game", "Start Game", a few seconds of play with
+# the arrow keys, a screenshot of the play screen, Escape and Y, "G A M E   O V E R", Space, the
+# menu again, the credits, "Previous Menu", "Exit".
+# Usage: gameplay.sh RUN_DIR [ARTIFACT_DIR]
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+art=${2:-$E2E_DIR/artifacts}
+mkdir -p "$art"
+
+# Share of a region's pixels that differ between two screenshots (0..1).
+changed() {
+  compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
+}
+
+game_start; game_window
+click 315 302 2          # "Play Game"
+screenshot "$art/menu.png"
+click 170 155 3          # "Start Game"
+screenshot "$art/play-start.png"
+[ "$(changed 20 20 440 440 "$art/menu.png" "$art/play-start.png")" != 0.000 ] || fail "no maze appeared"
+
+note "playing"
+hold Left 1.2
+hold Up 0.8
+hold Right 0.8
+hold Down 0.8
+hold F10 0.3
+wait_for_file "$E2E_GAME/vorbel.pcx"
+sleep 0.3
+cp "$E2E_GAME/vorbel.pcx" "$art/play.pcx"
+convert "$art/play.pcx" "$art/play.png"
+[ "$(identify -format '%w %h' "$art/play.png")" = "640 480" ] || fail "the screenshot is not 640x480"
+maze=$(colours_in "$art/play.png" 20 20 440 440)
+panel=$(colours_in "$art/play.png" 465 10 175 450)
+note "maze colours $maze, panel colours $panel"
+[ "$maze" -ge 8 ] || fail "the maze looks empty ($maze colours)"
+[ "$panel" -ge 8 ] || fail "the side panel looks empty ($panel colours)"
+# The vorbel moved and ate: the maze differs from the first frame of the level.
+moved=$(changed 20 20 440 440 "$art/play-start.png" "$art/play.png")
+awk -v m="$moved" 'BEGIN{exit !(m > 0.001)}' || fail "nothing moved in the maze ($moved)"
+
+note "quitting with Escape and Y"
+press Escape
+sleep 0.5
+screenshot "$art/quit-prompt.png"
+press y
+sleep 1
+screenshot "$art/game-over.png"
+over=$(changed 140 150 380 70 "$art/quit-prompt.png" "$art/game-over.png")
+awk -v m="$over" 'BEGIN{exit !(m > 0.02)}' || fail "no game-over message ($over)"
+kill -0 "$GAME_PID" || fail "the game ended at the game-over message"
+press space
+sleep 2
+screenshot "$art/menu-again.png"
+again=$(changed 0 0 640 480 "$art/menu.png" "$art/menu-again.png")
+awk -v m="$again" 'BEGIN{exit !(m < 0.02)}' || fail "the start-game menu did not come back ($again)"
+
+note "credits"
+click 470 215 2          # "Credits"
+screenshot "$art/credits.png"
+cred=$(changed 0 0 640 480 "$art/menu.png" "$art/credits.png")
+awk -v m="$cred" 'BEGIN{exit !(m > 0.3)}' || fail "the credits screen did not open ($cred)"
+press Return
+sleep 2
+screenshot "$art/menu-after-credits.png"
+back=$(changed 0 0 640 480 "$art/menu.png" "$art/menu-after-credits.png")
+awk -v m="$back" 'BEGIN{exit !(m < 0.02)}' || fail "the credits did not close on a key ($back)"
+
+note "Previous Menu, Exit"
+click 470 275 2          # "Previous Menu"
+click 315 332            # "Exit"
+game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS"
+echo "gameplay: all checks passed"
