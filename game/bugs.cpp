@@ -32,8 +32,7 @@ bool ValidBug(int i) { return i >= 0 && i < MAX_BUGS; }
 
 // The chase: per current direction, up to three tries toward the vorbel, each made only when the
 // vorbel lies that way. The chase never reverses the bug.
-int Chase(int i) {
-  const actor_struct& b = bugs[i];
+int Chase(int i, const actor_struct& b) {
   const actor_struct& p = vorbel;
   if (b.dx == 5) {
     if (b.x < p.x && BugGoRight(i)) return -1;
@@ -77,9 +76,9 @@ int BugGoRight(int i) {
 
 void ChangeBugDir(int i) {
   if (!ValidBug(i)) return;
-  actor_struct& b = bugs[i];
+  const actor_struct b = bugs[i];  // the bug as it arrived on the cell
   int r = Random(4 - dif_level);
-  if (r == 1 && b.state != 2 && Chase(i)) return;
+  if (r == 1 && b.state != 2 && Chase(i, b)) return;
 
   r = Random(3);
   if (b.dx != 0) {

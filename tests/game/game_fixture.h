@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -63,13 +64,17 @@ struct Resources {
     sprite_objects.push_back(End());
 
     for (int n = 0; n < 30; n++) {
-      int w = 10, h = 10;
-      if (n == GFX_PANEL_TOP) w = 165, h = 150;
-      if (n == GFX_PANEL_BOTTOM) w = 165, h = 290;
-      graphic_objects.push_back(Picture(Square(w, h, GraphicColour(n))));
+      if (n == GFX_FONT_LARGE || n == GFX_FONT_BUTTON || n == GFX_FONT_STATUS) {
+        graphic_objects.push_back(DATAFILE{font, DAT_FONT, 0, nullptr});
+      } else if (n == GFX_PALETTE) {
+        graphic_objects.push_back(DATAFILE{palette, DAT_PALETTE, 0, nullptr});
+      } else {
+        int w = 10, h = 10;
+        if (n == GFX_PANEL_TOP) w = 165, h = 150;
+        if (n == GFX_PANEL_BOTTOM) w = 165, h = 290;
+        graphic_objects.push_back(Picture(Square(w, h, GraphicColour(n))));
+      }
     }
-    for (int n : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) graphic_objects[n] = DATAFILE{font, DAT_FONT, 0, nullptr};
-    graphic_objects[GFX_PALETTE] = DATAFILE{palette, DAT_PALETTE, 0, nullptr};
     graphic_objects.push_back(End());
 
     // Three effects only: the numbers above 2 name samples this file does not have.
@@ -78,6 +83,20 @@ struct Resources {
       sound_objects.push_back(DATAFILE{s, DAT_SAMPLE, 0, nullptr});
     }
     sound_objects.push_back(End());
+  }
+
+  ~Resources() {
+    for (auto* objects : {&sprite_objects, &graphic_objects, &sound_objects})
+      for (DATAFILE& d : *objects)
+        if (d.type == DAT_BITMAP) destroy_bitmap(static_cast<BITMAP*>(d.dat));
+        else if (d.type == DAT_SAMPLE) destroy_sample(static_cast<SAMPLE*>(d.dat));
+    for (auto& set : sets)
+      for (DATAFILE& d : set)
+        if (d.type == DAT_BITMAP) destroy_bitmap(static_cast<BITMAP*>(d.dat));
+    destroy_bitmap(map_bitmap);
+    destroy_bitmap(screen);
+    map_bitmap = nullptr;
+    screen = nullptr;
   }
 };
 
