@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace {
 
@@ -178,20 +177,16 @@ void GamePass() {
 
 // Each pass redraws the whole maze and is far shorter than a tick, and the safety count counts
 // passes: unpaced, the loop would burn a core and the safety time would be gone in moments. So
-// a pass starts at most once per tick period (6400 / screen width ms, the game timer's period);
-// a pass that runs late (a dialog, the pause, "Press space") is followed at once by the next.
+// the next pass waits for the next game tick. The timer only ever adds to the tick counters
+// between passes, so a change of bug_timer is a new tick; waiting for it (rather than for a
+// clock) keeps each pass just behind a tick, and a step due at a tick is taken at once. Should
+// the timer fall silent, the clock lets a pass through after two tick periods.
 void WaitForNextPass() {
   using clock = std::chrono::steady_clock;
-  static clock::time_point next;
   int width = SCREEN_W > 0 ? SCREEN_W : 640;
-  const auto tick = std::chrono::milliseconds(6400 / width);
-  auto now = clock::now();
-  if (now < next) {
-    std::this_thread::sleep_until(next);
-    next += tick;
-  } else {
-    next = now + tick;
-  }
+  const auto give_up = clock::now() + 2 * std::chrono::milliseconds(6400 / width);
+  const int seen = bug_timer;
+  while (bug_timer == seen && clock::now() < give_up) rest(1);
 }
 
 void PlayMap(map_struct* level) {
