@@ -221,6 +221,7 @@ void PlayMap(map_struct* level);
 void StartLevel();
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
 void GamePass();         // one pass of the game loop
+int LevelCleared();      // -1 once no ball is left to eat
 void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
 

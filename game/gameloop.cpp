@@ -97,16 +97,20 @@ void BugStep() {
 }
 
 // The safety count runs in passes of the loop, which the loop's pacing holds to one per tick.
+// Its line sits one text row below "Bugs Eaten" (y 390): any nearer, and the two opaque lines,
+// each redrawn every pass, would clip each other.
+constexpr int SAFETY_Y = 410;
+
 void SafetyCount() {
   if (state_timer == 0) return;
   state_timer++;
   sprintf(text, "Safety: %3d", state_timer);
-  textout(screen, StatusFont(), text, 500, 400, 32);
+  textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
   if (state_timer > max_bugs_state) {
     for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = 0;
     state_timer = 0;
     sprintf(text, "Safety: %4d", 0);
-    textout(screen, StatusFont(), text, 500, 400, 32);
+    textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
   }
 }
 
@@ -143,6 +147,10 @@ void StartLevel() {
   PlaySong();
 }
 
+// Two balls can go in one step (up and down held together), so on a map whose ball_count is
+// short of its balls the count could jump past 0: any count at or below 0 clears the level.
+int LevelCleared() { return num_balls <= 0 ? -1 : 0; }
+
 void LevelSetup() {
   num_balls = gmap->ball_count;
   end_game = 0;
@@ -162,7 +170,7 @@ void GamePass() {
   SafetyCount();
   DrawGameMap();
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
-  if (num_balls == 0) {
+  if (LevelCleared()) {
     if (sound_on) PlaySoundA(5);
     return;
   }
@@ -197,7 +205,7 @@ void PlayMap(map_struct* level) {
   LevelSetup();
   for (;;) {
     GamePass();
-    if (end_game || num_balls == 0) break;
+    if (end_game || LevelCleared()) break;
     WaitForNextPass();
   }
   remove_int(game_timer);

@@ -198,6 +198,25 @@ TEST_F(GameLoopTest, EatingTheLastBallClearsTheLevel) {
   EXPECT_EQ(vorbel.lives, 2) << "the clearing pass ends before the extra-life check";
 }
 
+TEST_F(GameLoopTest, TwoBallsInOneStepStillClearAShortCountedLevel) {
+  level.ball_count = 1;  // the map counts one ball but holds two, one above the other
+  level.bug_count = 0;
+  Paint(5, 4, {".", ".", " "});
+  LevelSetup();
+  vorbel.x = 100;
+  vorbel.y = 100;
+  vorbel_move_direction = 0;
+  vorbel_timer = vorbel_speed + 1;
+  key[KEY_UP] = key[KEY_DOWN] = 1;
+  GamePass();
+  key[KEY_UP] = key[KEY_DOWN] = 0;
+  EXPECT_EQ(num_balls, -1) << "up eats the cell it leaves, down then eats the cell above";
+  EXPECT_TRUE(LevelCleared());
+  level.ball_count = 3;
+  LevelSetup();
+  EXPECT_FALSE(LevelCleared());
+}
+
 TEST_F(GameLoopTest, OverGameMakesNoPass) {
   OpenRow(5);
   LevelSetup();
