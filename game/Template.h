@@ -202,6 +202,7 @@ int mouseinbox(int x1, int y1, int x2, int y2);
 int CellValue(int code);          // the cell value of a cell code
 void BuildCellValues();           // mapV from gmap's codes
 int CellAt(int cx, int cy);       // mapV of a cell; outside the grid see state.cpp
+int StartCell(int c);             // a start column or row, kept inside the grid
 void NewGameSetup();              // lives, speeds and safety time by difficulty
 
 // Title screen and menus (menus.cpp).

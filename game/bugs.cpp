@@ -7,9 +7,6 @@
 
 namespace {
 
-// Cell of a start position, kept inside the grid: a map from a file may name any cell.
-int StartCell(int c) { return c < 0 ? 0 : (c >= MAP_W ? MAP_W - 1 : c); }
-
 // A bug that steps out of the grid through an edge lands on the cell on the opposite edge: the
 // very cell its neighbour test (CellAt) found open, so its next decision is made there, between
 // the walls that surround it, and its position stays within 0..420 on the 5-pixel lattice.

@@ -15,9 +15,6 @@ RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }
 
-// Cell of a start position, kept inside the grid: a map from a file may name any cell.
-int StartCell(int c) { return c < 0 ? 0 : (c >= MAP_W ? MAP_W - 1 : c); }
-
 void WaitWhileHeld(int k) {
   while (key[k]) rest(1);
 }

@@ -84,6 +84,9 @@ int CellAt(int cx, int cy) {
   return mapV[cx][cy];
 }
 
+// A map from a file may name any start cell: it is kept inside the grid.
+int StartCell(int c) { return c < 0 ? 0 : (c >= MAP_W ? MAP_W - 1 : c); }
+
 void NewGameSetup() {
   static const struct {
     int lives, max_state, vorbel_speed, bug_speed;
