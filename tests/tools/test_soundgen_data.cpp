@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <unistd.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -110,6 +112,37 @@ TEST_F(SoundBankTest, DatafileObjectsAndModulesReadBack) {
     }
     destroy_mod(m);
   }
+}
+
+// The datafile as the game loads it: ten samples, then five modules through the engine's type.
+TEST_F(SoundBankTest, SoundsDatLoadsAsTheGameLoadsIt) {
+  char path[] = "/tmp/test_soundgen_dat_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_TRUE(dat::write_datafile(path, sound::bank_objects(*bank_)));
+  register_datafile_modux();
+  DATAFILE *data = load_datafile(path);
+  std::remove(path);
+  ASSERT_NE(data, nullptr);
+  int count = 0;
+  while (data[count].type != DAT_END) count++;
+  ASSERT_EQ(count, 15);
+  for (int i = 0; i < 10; i++) {
+    ASSERT_EQ(data[i].type, DAT_SAMPLE) << i;
+    const SAMPLE *s = static_cast<const SAMPLE *>(data[i].dat);
+    EXPECT_EQ(s->bits, 16) << i;
+    EXPECT_EQ(s->freq, bank_->effect_samples[size_t(i)].rate) << i;
+    EXPECT_EQ(s->len, bank_->effect_samples[size_t(i)].frames.size()) << i;
+  }
+  for (int i = 10; i < 15; i++) {
+    ASSERT_EQ(data[i].type, DAT_ID('M', 'U', 'X', ' ')) << i;
+    const MODUX *m = static_cast<const MODUX *>(data[i].dat);
+    ASSERT_NE(m, nullptr) << i;
+    EXPECT_EQ(std::string(m->name), bank_->songs[size_t(i - 10)].name);
+    EXPECT_GE(m->channel_count, 4);
+  }
+  unload_datafile(data);
 }
 
 }  // namespace
