@@ -2,6 +2,7 @@
 // reports (with their line), song length, and the period table the arpeggios rely on.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,8 @@ TEST(SongText, MistakesAreReportedWithTheirLine) {
       {one_channel("[flute] C4:4", 4), "unknown instrument", 5},
       {one_channel("$a", 4, "phrase a: $a\n"), "nest too deeply", 4},
       {one_channel("C4:4~4", 4), "two hex digits", 5},
+      {one_channel("C4:99999999999", 4), "length of 1 to 256 rows", 5},
+      {one_channel("$p+99999999999", 4, "phrase p: C4:4\n"), "transpose", 6},
       {one_channel("(C4:4", 4), "'(' without ')'", 5},
       {one_channel("C4:4", 4, "tempo 20\n"), "whole number of 33 to 255", 4},
       {"song \"t\"\nchannel a\npattern p 4\na: C4:4\norder p\n", "no instrument yet", 4},
@@ -153,6 +156,36 @@ TEST(SongText, MistakesAreReportedWithTheirLine) {
       EXPECT_EQ(msg.rfind("t.song:" + std::to_string(c.line) + ":", 0), 0u) << msg;
     }
   }
+}
+
+// Damaged sources: cut short anywhere or with characters overwritten, a real song either still
+// reads or is refused with a SourceError; nothing else escapes and nothing crashes.
+TEST(SongText, DamagedSongsAreReadOrRefused) {
+  std::string text = sound::read_file(std::string(VORBEL_SOUND_SOURCES) + "/title.song");
+  std::set<std::string> names;
+  for (const auto &[name, ins] : sound::parse_instruments(
+           "instruments.txt", sound::read_file(std::string(VORBEL_SOUND_SOURCES) + "/instruments.txt")))
+    names.insert(name);
+  std::mt19937 rng(1234);
+  const std::string alphabet = " \n:.()|$#*+-~&/\\>%!@^[]=\"0123456789ABCDEFGabcdefhkosz";
+  int refused = 0, read = 0;
+  for (int n = 0; n < 400; n++) {
+    std::string damaged = text;
+    if (n % 2 == 0) {
+      damaged.resize(rng() % text.size());
+    } else {
+      for (int k = 0; k < 1 + n % 7; k++) damaged[rng() % damaged.size()] = alphabet[rng() % alphabet.size()];
+    }
+    try {
+      sound::Song s = sound::parse_song("title.song", damaged, names);
+      sound::song_seconds(s);
+      read++;
+    } catch (const sound::SourceError &) {
+      refused++;
+    }
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(read + refused, 400);
 }
 
 TEST(SongText, LengthFollowsSpeedTempoAndDelays) {

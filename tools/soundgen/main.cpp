@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <sys/stat.h>
 
@@ -58,6 +59,9 @@ int main(int argc, char **argv) {
   try {
     bank = sound::build_bank(sources);
   } catch (const sound::SourceError &e) {
+    std::fprintf(stderr, "soundgen: %s\n", e.what());
+    return 1;
+  } catch (const std::exception &e) {  // out of memory on an absurd request, and the like
     std::fprintf(stderr, "soundgen: %s\n", e.what());
     return 1;
   }

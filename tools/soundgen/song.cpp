@@ -97,7 +97,7 @@ struct Reader {
       i++;
       size_t b = i;
       while (i < s.size() && std::isdigit((unsigned char)s[i])) i++;
-      if (b == i) error(t.line, "'" + s + "': ':' must be followed by a length in rows");
+      if (b == i || i - b > 3) error(t.line, "'" + s + "': ':' must be followed by a length of 1 to 256 rows");
       length = std::stoi(s.substr(b, i - b));
       if (length < 1 || length > kMaxRows) error(t.line, "'" + s + "': length must be 1 to 256 rows");
     }
@@ -268,7 +268,7 @@ struct Reader {
         if (k < s.size() && (s[k] == '+' || s[k] == '-')) {
           size_t d = k + 1;
           while (d < s.size() && std::isdigit((unsigned char)s[d])) d++;
-          if (d == k + 1) error(t.line, "'" + s + "': transpose needs a number of semitones");
+          if (d == k + 1 || d - k > 3) error(t.line, "'" + s + "': transpose needs a number of semitones (up to 99)");
           shift = std::stoi(s.substr(k, d - k));
           k = d;
         }

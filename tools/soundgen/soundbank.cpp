@@ -16,7 +16,7 @@ Manifest read_manifest(const std::string &dir) {
       (key == "effects" ? m.effects : m.instruments) = dir + "/" + l.words[1];
     } else if (key == "song" && l.words.size() == 4) {
       long object;
-      if (!parse_int(l.words[1], object)) fail(file, l.number, "song object number expected");
+      if (!parse_int(l.words[1], object) || object < 0 || object > 255) fail(file, l.number, "song object number expected");
       int expected = kFirstSong + int(m.songs.size());
       if (object != expected) fail(file, l.number, "songs are objects 10 to 14 in order; expected " + std::to_string(expected));
       m.songs.push_back({int(object), l.words[2], dir + "/" + l.words[3]});

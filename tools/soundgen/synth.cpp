@@ -359,7 +359,7 @@ std::vector<Effect> parse_effects(const std::string &file, const std::string &te
   std::vector<Effect> out;
   each_block(file, read_lines(text), "effect", [&](const SourceLine &head, const std::vector<SourceLine> &body) {
     long number;
-    if (head.words.size() != 3 || !parse_int(head.words[1], number))
+    if (head.words.size() != 3 || !parse_int(head.words[1], number) || number < 0 || number > 255)
       fail(file, head.number, "expected 'effect NUMBER NAME'");
     Effect fx;
     fx.number = int(number);
