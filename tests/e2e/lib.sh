@@ -5,7 +5,14 @@
 set -u
 E2E_PIDS=()
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -s "${E2E_DIR:-/nonexistent}/err.txt" ]; then
+    echo "--- the game's error output:" >&2
+    grep -v -E '^ALSA lib|XGetInputFocus' "$E2E_DIR/err.txt" | tail -40 >&2
+  fi
+  exit 1
+}
 note() { echo "-- $*"; }
 
 e2e_cleanup() {
