@@ -24,8 +24,8 @@ Image sphere(const Ramp& ramp, double r, double cx, double cy, double light_x,
       if (rr <= 1.0) {
         double nz = std::sqrt(1 - rr);
         double diffuse = std::max(0.0, dx * light_x + dy * light_y + nz * lz);
-        double spec = std::pow(diffuse, 18);
-        double t = 0.18 + lift + 0.62 * diffuse + 0.5 * spec - (rr > 0.8 ? 0.12 : 0);
+        double shine = std::pow(diffuse, 18);
+        double t = 0.18 + lift + 0.62 * diffuse + 0.5 * shine - (rr > 0.8 ? 0.12 : 0);
         img.set(x, y, ramp.dither(t, x, y));
       } else if (glow > 0) {
         double out = std::sqrt(rr) * r - r;  // pixels beyond the rim

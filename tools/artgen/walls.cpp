@@ -155,7 +155,7 @@ int metal_pipes(const Palette& pal, const Px& p) {
   bool horizontal_arm = (p.x < 5 && (p.mask & 8)) || (p.x > 14 && (p.mask & 2));
   int edge = std::min({p.x, p.y, kTile - 1 - p.x, kTile - 1 - p.y});
   if ((vertical_arm || horizontal_arm) && edge <= 1) t = edge == 0 ? 0.18 : 0.9;
-  // A valve block with rivets where three or four pipes meet, and a cap on a lone stub.
+  // A valve block with rivets where three or four pipes meet, and a cap on a lone pipe end.
   int k = arms(p.mask);
   if (k >= 3 || k == 0) {
     int cx = std::abs(2 * p.x - 19), cy = std::abs(2 * p.y - 19);
