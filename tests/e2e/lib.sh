@@ -28,16 +28,13 @@ e2e_init() {
   E2E_RUN=$(cd "$1" && pwd)
   E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
   trap e2e_cleanup EXIT
-  local d
-  for d in $(seq 40 99); do
-    [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ] && continue
-    Xvfb ":$d" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    E2E_PIDS+=($!)
-    export DISPLAY=":$d"
-    local i
-    for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    xdpyinfo >/dev/null 2>&1 && break
-  done
+  # Xvfb picks a free display itself and tells its number, so tests running side by side never
+  # share (or kill) each other's server.
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  local i
+  for i in $(seq 1 100); do [ -s "$E2E_DIR/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$E2E_DIR/display")"
   xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
   mkdir -p "$E2E_DIR/game"
   local f
