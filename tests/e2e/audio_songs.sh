@@ -34,7 +34,7 @@ for tool in Xvfb pulseaudio pactl parec sox awk od; do
 done
 
 SECONDS_PLAYED=5
-T=$(mktemp -d /tmp/audio-songs.XXXXXX)
+T=$(mktemp -d)
 XPID=
 cleanup() {
   [ -n "${PULSE_UP:-}" ] && pulseaudio --kill 2>/dev/null

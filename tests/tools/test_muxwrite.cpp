@@ -27,18 +27,19 @@ struct Loaded {
   ~Loaded() { destroy_mod(mod); }
 };
 std::unique_ptr<Loaded> load_image(const Bytes &image) {
-  char path[] = "/tmp/test_muxwrite_XXXXXX";
-  int fd = mkstemp(path);
+  std::string name = std::string("/tmp/test_muxwrite_") + std::string(6, 'X');  // mkstemp template
+  std::vector<char> path(name.begin(), name.end() + 1);
+  int fd = mkstemp(path.data());
   EXPECT_GE(fd, 0);
   FILE *f = fdopen(fd, "wb");
   std::fwrite(image.data(), 1, image.size(), f);
   std::fclose(f);
   auto out = std::make_unique<Loaded>();
-  PACKFILE *pf = pack_fopen(path, "rb");
+  PACKFILE *pf = pack_fopen(path.data(), "rb");
   EXPECT_NE(pf, nullptr);
   out->mod = load_mux(pf);
   pack_fclose(pf);
-  std::remove(path);
+  std::remove(path.data());
   EXPECT_NE(out->mod, nullptr) << modux_error;
   return out;
 }
@@ -357,17 +358,18 @@ TEST(MuxRoundTrip, EveryFieldComesBackThroughLoadMux) {
 
 TEST(MuxRoundTrip, WrittenFileIsRecognisedAndNamed) {
   Fixture fx(0);
-  char path[] = "/tmp/test_muxwrite_XXXXXX";
-  int fd = mkstemp(path);
+  std::string name = std::string("/tmp/test_muxwrite_") + std::string(6, 'X');  // mkstemp template
+  std::vector<char> path(name.begin(), name.end() + 1);
+  int fd = mkstemp(path.data());
   ASSERT_GE(fd, 0);
   close(fd);
-  ASSERT_EQ(write_mux(path, fx.mod), "");
-  EXPECT_EQ(detect_mux(path), 1);
+  ASSERT_EQ(write_mux(path.data(), fx.mod), "");
+  EXPECT_EQ(detect_mux(path.data()), 1);
   MODFILE_INFO info{};
-  EXPECT_EQ(get_mod_info(path, &info), 1);
+  EXPECT_EQ(get_mod_info(path.data(), &info), 1);
   EXPECT_EQ(info.type, 6);
   EXPECT_EQ(std::string(info.name), "A name that uses 28 letters!");
-  std::remove(path);
+  std::remove(path.data());
   EXPECT_NE(write_mux("/nonexistent-dir/x.mux", fx.mod), "");
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 #include <unistd.h>
 #include <map>
 #include <memory>
@@ -85,14 +86,15 @@ TEST_F(SoundBankTest, DatafileObjectsAndModulesReadBack) {
   for (size_t i = 10; i < 15; i++) {
     EXPECT_EQ(objects[i].type, dat::id("MUX ")) << i;
     const auto &image = bank_->song_files[i - 10];
-    char path[] = "/tmp/test_soundgen_XXXXXX";
-    int fd = mkstemp(path);
+    std::string name = std::string("/tmp/test_soundgen_") + std::string(6, 'X');  // mkstemp template
+    std::vector<char> path(name.begin(), name.end() + 1);
+    int fd = mkstemp(path.data());
     ASSERT_GE(fd, 0);
     FILE *f = fdopen(fd, "wb");
     std::fwrite(image.data(), 1, image.size(), f);
     std::fclose(f);
-    MODUX *m = load_mod(path);
-    std::remove(path);
+    MODUX *m = load_mod(path.data());
+    std::remove(path.data());
     ASSERT_NE(m, nullptr) << modux_error;
     const sound::Song &song = bank_->songs[i - 10];
     EXPECT_EQ(m->channel_count, int(song.channels.size()));
@@ -116,14 +118,15 @@ TEST_F(SoundBankTest, DatafileObjectsAndModulesReadBack) {
 
 // The datafile as the game loads it: ten samples, then five modules through the engine's type.
 TEST_F(SoundBankTest, SoundsDatLoadsAsTheGameLoadsIt) {
-  char path[] = "/tmp/test_soundgen_dat_XXXXXX";
-  int fd = mkstemp(path);
+  std::string name = std::string("/tmp/test_soundgen_dat_") + std::string(6, 'X');  // mkstemp template
+  std::vector<char> path(name.begin(), name.end() + 1);
+  int fd = mkstemp(path.data());
   ASSERT_GE(fd, 0);
   close(fd);
-  ASSERT_TRUE(dat::write_datafile(path, sound::bank_objects(*bank_)));
+  ASSERT_TRUE(dat::write_datafile(path.data(), sound::bank_objects(*bank_)));
   register_datafile_modux();
-  DATAFILE *data = load_datafile(path);
-  std::remove(path);
+  DATAFILE *data = load_datafile(path.data());
+  std::remove(path.data());
   ASSERT_NE(data, nullptr);
   int count = 0;
   while (data[count].type != DAT_END) count++;
