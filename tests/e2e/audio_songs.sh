@@ -46,16 +46,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of our own: Allegro's timer needs one.
-for d in $(seq 60 99); do
-  [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ] && continue
-  Xvfb ":$d" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  XPID=$!
-  for i in $(seq 1 50); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
-  if [ -e /tmp/.X11-unix/X$d ]; then export DISPLAY=":$d"; break; fi
-  kill $XPID 2>/dev/null; XPID=
-done
-[ -n "$XPID" ] || fail "no X server could be started"
+# A display of our own (Allegro's timer needs one). Xvfb picks a free display number itself and
+# tells it, so runs side by side never share or kill each other's server.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$T/display" >/dev/null 2>&1 &
+XPID=$!
+for i in $(seq 1 100); do [ -s "$T/display" ] && break; sleep 0.1; done
+[ -s "$T/display" ] || fail "no X server could be started"
+export DISPLAY=":$(head -1 "$T/display")"
 
 # A private sound server with a null sink, paced like a sound card; ALSA's default plays into it.
 export HOME=$T/home XDG_RUNTIME_DIR=$T/run
