@@ -65,8 +65,12 @@ static int play(const char *file, double seconds) {
                          "(set DISPLAY, or run under xvfb-run)\n");
     return 1;
   }
-  if (allegro_init() != 0 || install_timer() != 0) {
+  if (allegro_init() != 0) {
     std::fprintf(stderr, "modux-play: Allegro did not start: %s\n", allegro_error);
+    return 1;
+  }
+  if (install_timer() != 0) {
+    std::fprintf(stderr, "modux-play: Allegro's timer did not start: %s\n", allegro_error);
     return 1;
   }
   MODUX *mod = load_or_report(file);
@@ -75,6 +79,9 @@ static int play(const char *file, double seconds) {
   if (channels < 1) channels = 1;
   if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
 
+  // Allegro hands out 8 voices unless asked for more, and takes voices back from a module that
+  // holds more than it reserved: every channel gets its own.
+  reserve_voices(channels, -1);
   // A real device first; when it cannot be had, or cannot give the voices, play silently.
   bool silent = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0;
   if (!silent && install_mod(channels) < 0) {
