@@ -8,10 +8,7 @@
 #   SONGS: sounds.dat (the songs are taken from the music/ folder that soundgen writes beside
 #   it), a folder of .mux files, or .mux files. Starts its own Xvfb and PulseAudio in a scratch
 #   folder and stops them on exit.
-set -u
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-note() { echo "-- $*"; }
+source "$(dirname "$0")/lib.sh"
 
 [ $# -ge 2 ] || fail "usage: audio_songs.sh MODUX_PLAY (sounds.dat | MUSIC_DIR | FILE.mux...)"
 PLAY=$1
@@ -29,41 +26,11 @@ for a in "$@"; do
 done
 for f in "${SONGS[@]}"; do [ -f "$f" ] || fail "no song file $f"; done
 [ ${#SONGS[@]} -gt 0 ] || fail "no songs given"
-for tool in Xvfb pulseaudio pactl parec sox awk od; do
-  command -v $tool >/dev/null || fail "$tool is not installed"
-done
 
 SECONDS_PLAYED=5
-T=$(mktemp -d)
-XPID=
-cleanup() {
-  [ -n "${PULSE_UP:-}" ] && pulseaudio --kill 2>/dev/null
-  [ -n "${REC:-}" ] && kill "$REC" 2>/dev/null
-  [ -n "$XPID" ] && kill "$XPID" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$T"
-  return 0
-}
-trap cleanup EXIT
-
-# A display of our own (Allegro's timer needs one). Xvfb picks a free display number itself and
-# tells it, so runs side by side never share or kill each other's server.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$T/display" >/dev/null 2>&1 &
-XPID=$!
-for i in $(seq 1 100); do [ -s "$T/display" ] && break; sleep 0.1; done
-[ -s "$T/display" ] || fail "no X server could be started"
-export DISPLAY=":$(head -1 "$T/display")"
-
-# A private sound server with a null sink, paced like a sound card; ALSA's default plays into it.
-export HOME=$T/home XDG_RUNTIME_DIR=$T/run
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$HOME/.asoundrc"
-pulseaudio -n -D --exit-idle-time=-1 --disallow-exit -L module-native-protocol-unix \
-  -L "module-null-sink sink_name=cap rate=44100" >/dev/null 2>&1 || fail "pulseaudio did not start"
-PULSE_UP=1
-for i in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink cap >/dev/null 2>&1 || fail "the null sink is missing"
+e2e_display
+pulse_start
+T=$E2E_DIR
 
 # word FILE OFFSET: a little-endian 16-bit number of the file.
 word() { od -An -tu1 -j "$2" -N2 "$1" | awk '{print $1 + 256 * $2}'; }
@@ -109,13 +76,11 @@ row_period() {
 record() {
   local try played
   for try in 1 2 3; do
-    parec --latency-msec=20 -d cap.monitor --format=s16le --rate=44100 --channels=2 > "$T/$2.raw" &
-    REC=$!
-    sleep 0.3
+    pulse_record "$T/$2.raw"
     "$PLAY" --seconds $SECONDS_PLAYED "$1" > "$T/$2.log" 2>&1
     played=$?
     sleep 0.3
-    kill $REC 2>/dev/null; wait $REC 2>/dev/null; REC=
+    pulse_stop_record
     [ $played = 0 ] && return 0
     grep -q "Allegro did not start" "$T/$2.log" || break
     note "$2: Allegro did not start, trying again"

@@ -23,9 +23,9 @@ e2e_cleanup() {
   return 0
 }
 
-# e2e_init RUN_DIR: starts Xvfb on a free display and makes a scratch folder with the datafiles.
-e2e_init() {
-  E2E_RUN=$(cd "$1" && pwd)
+# e2e_display: a scratch folder ($E2E_DIR, removed on exit), a private X server and a home
+# with no sound server or card unless a test sets one up.
+e2e_display() {
   E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
   trap e2e_cleanup EXIT
   # Xvfb picks a free display itself and tells its number, so tests running side by side never
@@ -36,14 +36,19 @@ e2e_init() {
   for i in $(seq 1 100); do [ -s "$E2E_DIR/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$E2E_DIR/display")"
   xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
-  mkdir -p "$E2E_DIR/game"
-  local f
-  for f in "$E2E_RUN"/*.dat; do ln -s "$f" "$E2E_DIR/game/"; done
-  E2E_GAME="$E2E_DIR/game"
-  # No sound server or card is reachable unless a test sets one up.
   export HOME="$E2E_DIR/home" XDG_RUNTIME_DIR="$E2E_DIR/run"
   mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
   chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# e2e_init RUN_DIR: e2e_display, and a game folder ($E2E_GAME) holding the game's datafiles.
+e2e_init() {
+  E2E_RUN=$(cd "$1" && pwd)
+  e2e_display
+  E2E_GAME="$E2E_DIR/game"
+  mkdir -p "$E2E_GAME"
+  local f
+  for f in "$E2E_RUN"/*.dat; do ln -s "$f" "$E2E_GAME/"; done
 }
 
 # game_start: runs the game in the scratch folder, output to $E2E_DIR/out.txt.
@@ -122,7 +127,7 @@ pulse_record() {
   E2E_PIDS+=($E2E_REC_PID)
   sleep 0.3
 }
-pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; sleep 0.2; }
+pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; E2E_REC_PID=; sleep 0.2; }
 pulse_stop() { [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null; E2E_PULSE=; rm -f "$HOME/.asoundrc"; }
 
 # rms_of RAW: RMS amplitude (0..1) of a raw 44.1 kHz stereo s16 recording.
