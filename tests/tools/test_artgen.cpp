@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -18,9 +17,6 @@
 
 namespace {
 
-const std::string kRunDir = VORBEL_RUN_DIR;
-const std::string kArtDir = VORBEL_ART_DIR;
-
 class Datafiles : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -28,22 +24,17 @@ class Datafiles : public ::testing::Test {
     set_color_depth(8);
     set_color_conversion(COLORCONV_NONE);
   }
-
-  // Loads a generated file; the datafile is released when the test ends.
-  DATAFILE* load(const std::string& name) {
-    DATAFILE* d = load_datafile((kRunDir + "/" + name).c_str());
-    EXPECT_NE(d, nullptr) << name;
+  // Loads a generated file and checks its object count; released when the test ends.
+  DATAFILE* load(const std::string& name, int objects) {
+    DATAFILE* d = load_datafile((std::string(VORBEL_RUN_DIR) + "/" + name).c_str());
     if (d) loaded_.push_back(d);
-    return d;
+    int n = 0;
+    while (d && d[n].type != DAT_END) n++;
+    EXPECT_EQ(n, objects) << name << (d ? "" : " does not load");
+    return n == objects ? d : nullptr;
   }
   void TearDown() override {
     for (DATAFILE* d : loaded_) unload_datafile(d);
-  }
-
-  static int count(const DATAFILE* d) {
-    int n = 0;
-    while (d[n].type != DAT_END) n++;
-    return n;
   }
   static BITMAP* bitmap(DATAFILE* d, int i) { return static_cast<BITMAP*>(d[i].dat); }
 
@@ -51,136 +42,86 @@ class Datafiles : public ::testing::Test {
   std::vector<DATAFILE*> loaded_;
 };
 
-struct Expected {
-  int index;
-  int type;
-  int w, h;  // 0: any size
-};
-
-// Every object of vorbel.dat the game draws, with the size its screen layout needs.
-const Expected kVorbelDat[] = {
-    {1, DAT_BITMAP, 0, 0},      {2, DAT_BITMAP, 30, 30},    {4, DAT_BITMAP, 30, 30},   {5, DAT_BITMAP, 140, 25},
-    {7, DAT_FONT, 0, 0},        {8, DAT_BITMAP, 10, 10},    {9, DAT_BITMAP, 10, 10},   {10, DAT_BITMAP, 10, 10},
-    {11, DAT_BITMAP, 10, 10},   {12, DAT_BITMAP, 10, 10},   {13, DAT_BITMAP, 10, 10},  {14, DAT_BITMAP, 10, 10},
-    {15, DAT_BITMAP, 10, 10},   {16, DAT_BITMAP, 10, 10},   {17, DAT_BITMAP, 10, 10},  {18, DAT_BITMAP, 10, 10},
-    {19, DAT_FONT, 0, 0},       {21, DAT_PALETTE, 0, 0},    {22, DAT_BITMAP, 175, 150}, {23, DAT_BITMAP, 370, 105},
-    {25, DAT_FONT, 0, 0},       {27, DAT_BITMAP, 0, 0},     {28, DAT_BITMAP, 175, 300}, {29, DAT_BITMAP, 640, 480},
-};
+// Pixels of `b` in the rectangle that are not colour `c` (or, with `not_c` false, that are).
+int count(BITMAP* b, int c, bool not_c = true, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
+  int n = 0;
+  for (int y = y0; y <= (y1 < 0 ? b->h - 1 : y1); y++)
+    for (int x = x0; x <= (x1 < 0 ? b->w - 1 : x1); x++) n += (getpixel(b, x, y) != c) == not_c;
+  return n;
+}
 
 TEST_F(Datafiles, VorbelDatHoldsEveryObjectAtItsIndex) {
-  DATAFILE* d = load("vorbel.dat");
+  DATAFILE* d = load("vorbel.dat", 30);
   ASSERT_NE(d, nullptr);
-  ASSERT_EQ(count(d), 30);
-  for (const Expected& e : kVorbelDat) {
-    SCOPED_TRACE("object " + std::to_string(e.index));
-    ASSERT_EQ(d[e.index].type, e.type);
-    if (e.type != DAT_BITMAP) continue;
-    BITMAP* b = bitmap(d, e.index);
-    EXPECT_EQ(bitmap_color_depth(b), 8);
-    if (e.w) {
-      EXPECT_EQ(b->w, e.w);
-      EXPECT_EQ(b->h, e.h);
-    }
+  // Object, kind, size its screen layout needs (0: any); the rest are pictures, 8..18 of 10x10.
+  const int kinds[][4] = {
+      {2, DAT_BITMAP, 30, 30},    {4, DAT_BITMAP, 30, 30},    {5, DAT_BITMAP, 140, 25},  {7, DAT_FONT},
+      {19, DAT_FONT},             {21, DAT_PALETTE},          {22, DAT_BITMAP, 175, 150}, {23, DAT_BITMAP, 370, 105},
+      {25, DAT_FONT},             {28, DAT_BITMAP, 175, 300}, {29, DAT_BITMAP, 640, 480}};
+  std::vector<int> expected(30, DAT_BITMAP);
+  for (const auto& k : kinds) expected[size_t(k[0])] = k[1];
+  for (int i = 0; i < 30; i++) {
+    ASSERT_EQ(d[i].type, expected[size_t(i)]) << "object " << i;
+    EXPECT_TRUE(d[i].type != DAT_BITMAP || bitmap_color_depth(bitmap(d, i)) == 8) << "object " << i;
   }
-  // The objects the game does not name are real pictures too.
-  for (int i : {0, 3, 6, 20, 24, 26}) EXPECT_EQ(d[i].type, DAT_BITMAP) << "object " << i;
+  for (const auto& k : kinds)
+    EXPECT_TRUE(!k[2] || (bitmap(d, k[0])->w == k[2] && bitmap(d, k[0])->h == k[3])) << "object " << k[0];
+  for (int i = 8; i <= 18; i++) EXPECT_TRUE(bitmap(d, i)->w == 10 && bitmap(d, i)->h == 10) << "object " << i;
 }
 
 TEST_F(Datafiles, NamedPaletteColoursAreDistinct) {
-  DATAFILE* d = load("vorbel.dat");
+  DATAFILE* d = load("vorbel.dat", 30);
   ASSERT_NE(d, nullptr);
   const RGB* pal = static_cast<const RGB*>(d[21].dat);
-  const int named[] = {0, 1, 15, 25, 29, 32, 66, 68, 70, 85, 142, 159, 255};
-  std::set<int> seen;
-  for (int i : named) {
-    EXPECT_LE(pal[i].r, 63);
-    EXPECT_TRUE(seen.insert(pal[i].r << 12 | pal[i].g << 6 | pal[i].b).second) << "colour " << i << " repeats";
-  }
-  // The floor is the darkest of them, the texts on it bright.
   auto light = [&](int i) { return pal[i].r * 3 + pal[i].g * 6 + pal[i].b; };
-  for (int i : named) {
-    if (i == 0) continue;
-    EXPECT_GT(light(i), light(0)) << "colour " << i;
+  std::set<int> seen;
+  for (int i : {0, 1, 15, 25, 29, 32, 66, 68, 70, 85, 142, 159, 255}) {
+    EXPECT_LE(std::max({pal[i].r, pal[i].g, pal[i].b}), 63);
+    EXPECT_TRUE(seen.insert(pal[i].r << 12 | pal[i].g << 6 | pal[i].b).second) << "colour " << i << " repeats";
+    EXPECT_TRUE(i == 0 || light(i) > light(0)) << "colour " << i << " not above the floor";
   }
   for (int i : {15, 32, 85, 255}) EXPECT_GT(light(i), 3 * light(159)) << "text colour " << i << " on the panel";
 }
 
-struct FontCase {
-  int index;
-  int min_h, max_h;
-};
-
-TEST_F(Datafiles, FontsCoverPrintableAsciiAtTheirSizes) {
-  DATAFILE* d = load("vorbel.dat");
+TEST_F(Datafiles, FontsCoverPrintableAsciiAndFitTheScreens) {
+  DATAFILE* d = load("vorbel.dat", 30);
   ASSERT_NE(d, nullptr);
-  const FontCase cases[] = {{7, 24, 32}, {19, 14, 16}, {25, 12, 14}};
-  for (const FontCase& c : cases) {
-    SCOPED_TRACE("font " + std::to_string(c.index));
-    FONT* f = static_cast<FONT*>(d[c.index].dat);
+  const int fonts[][3] = {{7, 24, 32}, {19, 14, 16}, {25, 12, 14}};  // object, height range
+  for (const auto& c : fonts) {
+    SCOPED_TRACE("font " + std::to_string(c[0]));
+    FONT* f = static_cast<FONT*>(d[c[0]].dat);
     ASSERT_TRUE(is_mono_font(f));
     EXPECT_LE(get_font_range_begin(f, -1), 32);
     EXPECT_GE(get_font_range_end(f, -1), 126);
-    EXPECT_GE(text_height(f), c.min_h);
-    EXPECT_LE(text_height(f), c.max_h);
-    for (int ch = 33; ch <= 126; ch++) {
-      char s[2] = {char(ch), 0};
-      EXPECT_GT(text_length(f, s), 0) << "character " << ch;
-    }
+    EXPECT_GE(text_height(f), c[1]);
+    EXPECT_LE(text_height(f), c[2]);
+    for (int ch = 33; ch <= 126; ch++) EXPECT_GT(text_length(f, std::string(1, char(ch)).c_str()), 0) << ch;
   }
-}
-
-// Lowest row of `s` that the font sets when written at the top of a fresh bitmap.
-int lowest_inked_row(FONT* f, const char* s) {
-  BITMAP* b = create_bitmap(text_length(f, s) + 4, text_height(f) + 4);
-  clear_to_color(b, 0);
-  textout_ex(b, f, s, 0, 0, 1, -1);
-  int lowest = -1;
-  for (int y = 0; y < b->h; y++)
-    for (int x = 0; x < b->w; x++)
-      if (getpixel(b, x, y)) lowest = y;
-  destroy_bitmap(b);
-  return lowest;
-}
-
-TEST_F(Datafiles, TextsFitWhereTheScreensWriteThem) {
-  DATAFILE* d = load("vorbel.dat");
-  ASSERT_NE(d, nullptr);
   FONT* status = static_cast<FONT*>(d[25].dat);
   FONT* heading = static_cast<FONT*>(d[7].dat);
   // Status lines start at x 500; the panel's frame begins at 630.
   for (const char* s : {"Score: 999999", "Bugs Eaten:999", "Lives:     99", "Vorbel-Endurant", "Safety: 2000"})
     EXPECT_LE(500 + text_length(status, s), 630) << s;
-  // "G A M E   O V E R" and "Press Spacebar" are written 20 pixels apart: the capitals of the
-  // first must end above the second line's cell.
-  EXPECT_LT(lowest_inked_row(heading, "G A M E   O V E R"), 20);
-  EXPECT_LE(150 + text_length(heading, "G A M E   O V E R"), 460);
+  // "Press Spacebar" is written 20 pixels under "G A M E   O V E R", whose capitals must end above it.
+  const char* over = "G A M E   O V E R";
+  BITMAP* b = create_bitmap(text_length(heading, over) + 4, text_height(heading) + 4);
+  clear_to_color(b, 0);
+  textout_ex(b, heading, over, 0, 0, 1, -1);
+  EXPECT_EQ(count(b, 0, true, 0, 20), 0);
+  destroy_bitmap(b);
+  EXPECT_LE(150 + text_length(heading, over), 460);
+  // Where the status texts go (screen 500..629, 200..420; the panel is drawn at 465, 160) is plain.
+  EXPECT_EQ(count(bitmap(d, 28), 159, true, 500 - 465, 200 - 160, 629 - 465, 420 - 160), 0);
 }
 
-TEST_F(Datafiles, StatusPanelIsPlainWhereTheTextsGo) {
-  DATAFILE* d = load("vorbel.dat");
+TEST_F(Datafiles, ActorsAreTwentySquareSpritesAndTheVorbelIsAnimated) {
+  DATAFILE* d = load("vorbel2.dat", 44);
   ASSERT_NE(d, nullptr);
-  BITMAP* lower = bitmap(d, 28);
-  // Screen x 500..629, y 200..420 with the picture drawn at (465, 160).
-  int odd = 0;
-  for (int y = 200 - 160; y <= 420 - 160; y++)
-    for (int x = 500 - 465; x < 630 - 465; x++)
-      if (getpixel(lower, x, y) != 159) odd++;
-  EXPECT_EQ(odd, 0);
-}
-
-TEST_F(Datafiles, ActorPicturesAreTwentySquareSpritesAndTheVorbelIsAnimated) {
-  DATAFILE* d = load("vorbel2.dat");
-  ASSERT_NE(d, nullptr);
-  ASSERT_EQ(count(d), 44);
   for (int i = 0; i < 44; i++) {
     SCOPED_TRACE("object " + std::to_string(i));
     ASSERT_EQ(d[i].type, DAT_BITMAP);
-    BITMAP* b = bitmap(d, i);
-    ASSERT_EQ(b->w, 20);
-    ASSERT_EQ(b->h, 20);
-    int clear = 0;
-    for (int y = 0; y < 20; y++)
-      for (int x = 0; x < 20; x++) clear += getpixel(b, x, y) == 0;
+    ASSERT_TRUE(bitmap(d, i)->w == 20 && bitmap(d, i)->h == 20);
+    int clear = count(bitmap(d, i), 0, false);
     EXPECT_GT(clear, 40);   // a shape on transparent floor, not a square
     EXPECT_LT(clear, 330);  // and big enough to see
   }
@@ -190,205 +131,116 @@ TEST_F(Datafiles, ActorPicturesAreTwentySquareSpritesAndTheVorbelIsAnimated) {
         if (getpixel(bitmap(d, a), x, y) != getpixel(bitmap(d, b), mirrored ? 19 - x : x, y)) return false;
     return true;
   };
-  // The two walking pictures of each direction differ from each other and from the standing one.
-  for (int first : {28, 32, 36, 40}) {
-    EXPECT_FALSE(same(first + 1, first + 2, false)) << first;
-    EXPECT_FALSE(same(first, first + 1, false)) << first;
-  }
-  // Facing left is facing right, mirrored.
-  for (int k = 0; k < 4; k++) EXPECT_TRUE(same(28 + k, 32 + k, true)) << k;
-}
-
-struct SetCase {
-  int first, last, objects;
-};
-
-TEST_F(Datafiles, TileSetsHoldTwentySquareTiles) {
-  const SetCase cases[] = {{0, 18, 16}, {19, 21, 9}, {22, 22, 16}, {23, 23, 8}};
-  for (const SetCase& c : cases)
-    for (int n = c.first; n <= c.last; n++) {
-      SCOPED_TRACE("set" + std::to_string(n));
-      DATAFILE* d = load("set" + std::to_string(n) + ".dat");
-      ASSERT_NE(d, nullptr);
-      ASSERT_EQ(count(d), c.objects);
-      for (int i = 0; i < c.objects; i++) {
-        ASSERT_EQ(d[i].type, DAT_BITMAP);
-        EXPECT_EQ(bitmap(d, i)->w, 20);
-        EXPECT_EQ(bitmap(d, i)->h, 20);
-      }
-    }
-}
-
-int inked(BITMAP* b) {
-  int n = 0;
-  for (int y = 0; y < b->h; y++)
-    for (int x = 0; x < b->w; x++) n += getpixel(b, x, y) != 0;
-  return n;
-}
-
-TEST_F(Datafiles, PowerBallsAreBiggerThanBalls) {
-  for (int n = 19; n <= 21; n++) {
-    DATAFILE* d = load("set" + std::to_string(n) + ".dat");
-    ASSERT_NE(d, nullptr);
-    for (int ball = 1; ball <= 4; ball++)
-      for (int power = 5; power <= 8; power++)
-        EXPECT_GT(inked(bitmap(d, power)), 2 * inked(bitmap(d, ball))) << "set" << n << " " << ball << "/" << power;
-  }
+  // Each direction's two walking pictures differ from each other and from the standing one.
+  for (int first : {28, 32, 36, 40})
+    EXPECT_FALSE(same(first + 1, first + 2, false) || same(first, first + 1, false)) << first;
+  for (int k = 0; k < 4; k++) EXPECT_TRUE(same(28 + k, 32 + k, true)) << k;  // left is right, mirrored
 }
 
 // Which pixels of one edge of a tile are wall: 0 = top, 1 = right, 2 = bottom, 3 = left.
 std::vector<bool> edge(BITMAP* b, int side) {
   std::vector<bool> e;
-  for (int i = 0; i < 20; i++) {
-    int x = side == 1 ? 19 : side == 3 ? 0 : i, y = side == 0 ? 0 : side == 2 ? 19 : i;
-    e.push_back(getpixel(b, x, y) != 0);
-  }
+  for (int i = 0; i < 20; i++)
+    e.push_back(getpixel(b, side == 1 ? 19 : side == 3 ? 0 : i, side == 0 ? 0 : side == 2 ? 19 : i) != 0);
   return e;
 }
 
-TEST_F(Datafiles, WallTilesJoinTheirNeighboursAndLeaveOpenSidesClear) {
-  for (int n = 0; n < 19; n++) {
-    DATAFILE* d = load("set" + std::to_string(n) + ".dat");
+// Sets 0..18 are walls, tile `a` the one whose neighbour mask is a (bit `side`: a wall that way);
+// 19..21 balls of values 1..4 and power balls 5..8.
+TEST_F(Datafiles, TileSetsHoldTwentySquareTilesWallsJoinAndPowerBallsStandOut) {
+  for (int n = 0; n <= 23; n++) {
+    SCOPED_TRACE("set" + std::to_string(n));
+    DATAFILE* d = load("set" + std::to_string(n) + ".dat", n < 19 ? 16 : n < 22 ? 9 : n == 22 ? 16 : 8);
     ASSERT_NE(d, nullptr);
-    for (int a = 0; a < 16; a++) {
+    for (int i = 0; d[i].type != DAT_END; i++) {
+      ASSERT_EQ(d[i].type, DAT_BITMAP);
+      EXPECT_TRUE(bitmap(d, i)->w == 20 && bitmap(d, i)->h == 20) << i;
+    }
+    for (int ball = 1; n >= 19 && n <= 21 && ball <= 4; ball++)
+      for (int power = 5; power <= 8; power++)
+        EXPECT_GT(count(bitmap(d, power), 0), 2 * count(bitmap(d, ball), 0)) << ball << "/" << power;
+    for (int a = 0; n < 19 && a < 16; a++)
       for (int side = 0; side < 4; side++) {
-        int opposite = (side + 2) % 4;
-        if (!(a & (1 << side))) {
-          // No neighbour that way: the tile stops short of the cell edge.
-          std::vector<bool> e = edge(bitmap(d, a), side);
-          EXPECT_EQ(std::count(e.begin(), e.end(), true), 0) << "set" << n << " mask " << a << " side " << side;
+        if (!(a & 1 << side)) {
+          EXPECT_EQ(edge(bitmap(d, a), side), std::vector<bool>(20, false)) << "mask " << a << " side " << side;
           continue;
         }
-        // Every tile open towards this one meets it with the same cross-section.
-        for (int b = 0; b < 16; b++) {
-          if (!(b & (1 << opposite))) continue;
-          EXPECT_EQ(edge(bitmap(d, a), side), edge(bitmap(d, b), opposite))
-              << "set" << n << " masks " << a << "/" << b << " side " << side;
-        }
+        int opposite = (side + 2) % 4;
+        for (int b = 1 << opposite; b < 16; b = (b + 1) | 1 << opposite)  // every tile open towards a
+          EXPECT_EQ(edge(bitmap(d, a), side), edge(bitmap(d, b), opposite)) << a << "/" << b << " side " << side;
       }
-    }
   }
 }
-
-// ---- the source readers ------------------------------------------------------------------------
 
 class Sources : public ::testing::Test {
  protected:
   std::string write(const std::string& text) {
-    static int serial = 0;
-    std::filesystem::path p = std::filesystem::temp_directory_path() /
-                              ("artgen_test_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".txt");
-    std::ofstream(p) << text;
-    files_.push_back(p);
-    return p.string();
+    files_.push_back(std::filesystem::temp_directory_path() /
+                     ("artgen_test_" + std::to_string(::getpid()) + "_" + std::to_string(files_.size()) + ".txt"));
+    std::ofstream(files_.back()) << text;
+    return files_.back().string();
   }
   void TearDown() override {
     for (const auto& p : files_) std::filesystem::remove(p);
   }
+  const std::string kPalette = "0 floor #000000\nramp 1 254 grey #101010 #f0f0f0\n255 top #ffffff\n";
 
  private:
   std::vector<std::filesystem::path> files_;
 };
 
-// A whole valid palette: 0 and 255 named, a ramp between.
-std::string palette_text(const std::string& extra = "") {
-  return "0 floor #000000\nramp 1 254 grey #101010 #f0f0f0\n255 top #ffffff\n" + extra;
+TEST_F(Sources, PalettesAndTextPicturesResolve) {
+  art::Palette pal = art::Palette::load(write(kPalette));
+  EXPECT_EQ(std::make_tuple(pal.find("grey.0"), pal.find("grey.253"), pal.rgb(1).r, pal.rgb(254).r),
+            std::make_tuple(1, 254, 0x10, 0xf0));
+  EXPECT_GT(pal.rgb(128).r, pal.rgb(64).r);
+  EXPECT_THROW(pal.find("grey.254"), art::Error);
+  art::ArtBook book = art::ArtBook::load(write(
+      "legend l\n. floor\nX top\nb body.200\nend\npicture p l\n.Xb\nb..\nend\nobject 1 p body=grey\n"));
+  art::Image img = book.resolve("p", pal, {{"body", "grey"}});
+  ASSERT_TRUE(img.w == 3 && img.h == 2);
+  EXPECT_EQ(std::vector<int>({img.get(0, 0), img.get(1, 0), img.get(2, 0), img.get(0, 1)}),
+            std::vector<int>({0, 255, 201, 201}));
+  EXPECT_TRUE(book.directives.size() == 1 && book.directives[0][3] == "body=grey");
+  EXPECT_THROW(book.resolve("p", pal), art::Error);  // an unbound role is an unknown colour
+  EXPECT_THROW(book.resolve("missing", pal), art::Error);
 }
 
-struct BadSource {
-  const char* text;
-  const char* message;  // part of the expected error
-};
-
-TEST_F(Sources, PaletteReaderRefusesDamagedSources) {
-  const BadSource cases[] = {
-      {"0 floor #000000\n", "entry 1 is not given"},
-      {"0 floor #00000g\n", "bad hex digit"},
-      {"0 floor 000000\n", "#rrggbb"},
-      {"0 floor #000000\n0 again #111111\n", "given twice"},
-      {"300 far #000000\n", "outside 0..255"},
-      {"ramp 250 10 long #000000 #ffffff\n", "does not fit"},
-      {"ramp 1 x grey #000000 #ffffff\n", "not a number"},
-      {"", "entry 0 is not given"},
+TEST_F(Sources, ReadersRefuseDamagedSources) {
+  enum Reader { kPal, kBook, kResolve, kFonts };
+  // Message: part of the expected error, "" for any.
+  struct Case { Reader reader; const char* text; const char* message; } cases[] = {
+      {kPal, "0 floor #000000\n", "entry 1 is not given"},
+      {kPal, "0 floor #00000g\n", "bad hex digit"},
+      {kPal, "0 floor 000000\n", "#rrggbb"},
+      {kPal, "0 floor #000000\n0 again #111111\n", "given twice"},
+      {kPal, "300 far #000000\n", "outside 0..255"},
+      {kPal, "ramp 250 10 long #000000 #ffffff\n", "does not fit"},
+      {kPal, "ramp 1 x grey #000000 #ffffff\n", "not a number"},
+      {kPal, "", "entry 0 is not given"},
+      {kBook, "legend l\n. floor\nend\npicture p l\n...\n..\nend\n", "first row has 3"},
+      {kBook, "picture p nolegend\n.\nend\n", "unknown legend"},
+      {kBook, "legend l\n. floor\nend\npicture p l\n...\n", "ends inside"},
+      {kBook, "legend l\n. floor\n. top\nend\n", "given twice"},
+      {kBook, "legend l\n.. floor\nend\n", "<symbol> <colour name>"},
+      {kBook, "legend l\nend\npicture p l\nend\n", "has no rows"},
+      {kBook, "legend l\nend\nlegend l\nend\n", "defined twice"},
+      {kResolve, "legend l\n. floor\nend\npicture p l\n.?\nend\n", ""},
+      {kFonts, "7 DejaVuSans-Bold.ttf twelve 0\n", ""},
   };
-  for (const BadSource& c : cases) {
+  for (const Case& c : cases) {
     std::string path = write(c.text);
     try {
-      art::Palette::load(path);
+      if (c.reader == kPal) art::Palette::load(path);
+      if (c.reader == kBook) art::ArtBook::load(path);
+      if (c.reader == kResolve) art::ArtBook::load(path).resolve("p", art::Palette::load(write(kPalette)));
+      if (c.reader == kFonts) art::load_font_specs(path);
       ADD_FAILURE() << "accepted: " << c.text;
     } catch (const art::Error& e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
   EXPECT_THROW(art::Palette::load("/nonexistent/palette.txt"), art::Error);
-}
-
-TEST_F(Sources, PaletteRampsRunThroughTheirStops) {
-  art::Palette pal = art::Palette::load(write(palette_text()));
-  EXPECT_EQ(pal.find("grey.0"), 1);
-  EXPECT_EQ(pal.find("grey.253"), 254);
-  EXPECT_EQ(pal.rgb(1).r, 0x10);
-  EXPECT_EQ(pal.rgb(254).r, 0xf0);
-  EXPECT_GT(pal.rgb(128).r, pal.rgb(64).r);
-  EXPECT_THROW(pal.find("grey.254"), art::Error);
-  // Stored as Allegro's six-bit components, four bytes an entry.
-  dat::Object o = pal.to_object("P");
-  EXPECT_EQ(o.type, dat::TYPE_PALETTE);
-  EXPECT_EQ(o.data[255 * 4], 63);
-  EXPECT_EQ(o.data[1 * 4], 0x10 >> 2);
-}
-
-TEST_F(Sources, TextPicturesResolveThroughLegendsAndRoles) {
-  art::Palette pal = art::Palette::load(write(palette_text()));
-  art::ArtBook book = art::ArtBook::load(write(
-      "legend l\n. floor\nX top\nb body.200\nend\npicture p l\n.Xb\nb..\nend\nobject 1 p body=grey\n"));
-  art::Image img = book.resolve("p", pal, {{"body", "grey"}});
-  ASSERT_EQ(img.w, 3);
-  ASSERT_EQ(img.h, 2);
-  EXPECT_EQ(img.get(0, 0), 0);
-  EXPECT_EQ(img.get(1, 0), 255);
-  EXPECT_EQ(img.get(2, 0), 201);
-  EXPECT_EQ(img.get(0, 1), 201);
-  ASSERT_EQ(book.directives.size(), 1u);
-  EXPECT_EQ(book.directives[0][3], "body=grey");
-  // An unbound role is an unknown colour.
-  EXPECT_THROW(book.resolve("p", pal), art::Error);
-  EXPECT_THROW(book.resolve("missing", pal), art::Error);
-}
-
-TEST_F(Sources, TextPictureReaderRefusesDamagedSources) {
-  const BadSource cases[] = {
-      {"legend l\n. floor\nend\npicture p l\n...\n..\nend\n", "first row has 3"},
-      {"picture p nolegend\n.\nend\n", "unknown legend"},
-      {"legend l\n. floor\nend\npicture p l\n...\n", "ends inside"},
-      {"legend l\n. floor\n. top\nend\n", "given twice"},
-      {"legend l\n.. floor\nend\n", "<symbol> <colour name>"},
-      {"legend l\nend\npicture p l\nend\n", "has no rows"},
-      {"legend l\nend\nlegend l\nend\n", "defined twice"},
-  };
-  for (const BadSource& c : cases) {
-    try {
-      art::ArtBook::load(write(c.text));
-      ADD_FAILURE() << "accepted: " << c.text;
-    } catch (const art::Error& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
-  }
-  art::Palette pal = art::Palette::load(write(palette_text()));
-  art::ArtBook book = art::ArtBook::load(write("legend l\n. floor\nend\npicture p l\n.?\nend\n"));
-  EXPECT_THROW(book.resolve("p", pal), art::Error);
-}
-
-TEST_F(Sources, ShippedSourcesDescribeEveryObject) {
-  art::Palette pal = art::Palette::load(kArtDir + "/palette.txt");
-  EXPECT_EQ(pal.find("floor"), 0);
-  EXPECT_EQ(pal.find("panel"), 159);
-  EXPECT_EQ(pal.find("credits"), 255);
-  std::vector<art::FontSpec> fonts = art::load_font_specs(kArtDir + "/fonts.txt");
-  std::set<int> objects;
-  for (const auto& f : fonts) objects.insert(f.object);
-  EXPECT_EQ(objects, (std::set<int>{7, 19, 25}));
-  EXPECT_THROW(art::load_font_specs(write("7 DejaVuSans-Bold.ttf twelve 0\n")), art::Error);
 }
 
 }  // namespace
