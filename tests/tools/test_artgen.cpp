@@ -195,6 +195,9 @@ TEST_F(Sources, PalettesAndTextPicturesResolve) {
             std::make_tuple(1, 254, 0x10, 0xf0));
   EXPECT_GT(pal.rgb(128).r, pal.rgb(64).r);
   EXPECT_THROW(pal.find("grey.254"), art::Error);
+  dat::Object o = pal.to_object("P");  // Allegro's six-bit components, rounded: 0x10 is 4
+  EXPECT_EQ(std::make_tuple(o.type, int(o.data[1 * 4]), int(o.data[255 * 4])),
+            std::make_tuple(dat::TYPE_PALETTE, 4, 63));
   art::ArtBook book = art::ArtBook::load(write(
       "legend l\n. floor\nX top\nb body.200\nend\npicture p l\n.Xb\nb..\nend\nobject 1 p body=grey\n"));
   art::Image img = book.resolve("p", pal, {{"body", "grey"}});
