@@ -1,192 +1,152 @@
-// The game's records and level-data rules: file layouts, cell codes, the grid's edges, the
-// difficulty set-up, the random sequence and the high-score file.
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
+// Records and level-data rules (file layouts, cell codes, the grid's edges, difficulty, the random
+// sequence, the high-score file) and the menu button.
 #include <unistd.h>
 
-#include "Template.h"
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
 
+#include "game_fixture.h"
+
+namespace testgame {
 namespace {
 
-TEST(Layout, MapStructIsTheFileImage) {
+using StateTest = GameTest;
+
+TEST(Layout, FileImages) {
+  static map_struct m;
+  auto at = [](const void* p) { return static_cast<const char*>(p) - reinterpret_cast<const char*>(&m); };
+  const void* fields[] = {&m.bug_start_x, &m.bug_start_y, &m.vorbel_start_x, &m.vorbel_start_y, &m.bug_count,
+                          &m.ball_count,  &m.bug_sprite,  &m.cells[3][5],     &m.points};
+  const long want[] = {2, 4, 6, 8, 10, 12, 14, 16 + 2 * (22 * 3 + 5), 984};  // cells column by column
+  for (int i = 0; i < 9; i++) EXPECT_EQ(at(fields[i]), want[i]) << "field " << i;
   EXPECT_EQ(sizeof(map_struct), 1048u);
-  EXPECT_EQ(offsetof(map_struct, bug_start_x), 2u);
-  EXPECT_EQ(offsetof(map_struct, bug_start_y), 4u);
-  EXPECT_EQ(offsetof(map_struct, vorbel_start_x), 6u);
-  EXPECT_EQ(offsetof(map_struct, vorbel_start_y), 8u);
-  EXPECT_EQ(offsetof(map_struct, bug_count), 10u);
-  EXPECT_EQ(offsetof(map_struct, ball_count), 12u);
-  EXPECT_EQ(offsetof(map_struct, bug_sprite), 14u);
-  EXPECT_EQ(offsetof(map_struct, cells), 16u);
-  EXPECT_EQ(offsetof(map_struct, points), 984u);
-  // Column by column: cell (x, y) is at 16 + 2 * (22 * x + y).
-  map_struct m{};
-  m.cells[3][5] = 0x1234;
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&m);
-  EXPECT_EQ(bytes[16 + 2 * (22 * 3 + 5)], 0x34);
-  EXPECT_EQ(bytes[16 + 2 * (22 * 3 + 5) + 1], 0x12);
-}
-
-TEST(Layout, HighScoreEntryIs28Bytes) {
-  EXPECT_EQ(sizeof(highscore_struct), 28u);
-  EXPECT_EQ(offsetof(highscore_struct, score), 0u);
-  EXPECT_EQ(offsetof(highscore_struct, level), 4u);
-  EXPECT_EQ(offsetof(highscore_struct, bugs_eaten), 8u);
-  EXPECT_EQ(offsetof(highscore_struct, name), 12u);
   EXPECT_EQ(sizeof(HighScores), 420u);
-  EXPECT_EQ(sizeof(actor_struct), 36u);
+  EXPECT_EQ((std::vector<size_t>{offsetof(highscore_struct, level), offsetof(highscore_struct, bugs_eaten),
+                                 offsetof(highscore_struct, name)}), (std::vector<size_t>{4, 8, 12}));
 }
 
-TEST(CellValue, CodesAndTheirEdges) {
-  struct {
-    int code, value;
-  } cases[] = {
-      {-5, 0},     {0, 0},      {1899, 0},   {1900, -1}, {1901, 1},   {1904, 4},   {1905, 5},
-      {1908, 8},   {1999, 99},  {2000, -1},  {2001, 1},  {2099, 99},  {2100, -1},  {2101, 1},
-      {2200, -1},  {2201, 1},   {2210, 10},  {2215, 15}, {2299, 99},  {2300, -1},  {2301, 1},
-      {2305, 5},   {2399, 99},  {2400, -1},  {9999, -1}, {32767, -1},
-  };
-  for (auto c : cases) EXPECT_EQ(CellValue(c.code), c.value) << "code " << c.code;
-}
-
-TEST(CellValue, BuildKeepsColumnOrder) {
-  static map_struct m{};
-  for (auto& col : m.cells)
-    for (auto& c : col) c = 2300;
-  m.cells[2][7] = 1903;  // a ball at column 2, row 7 ...
-  m.cells[7][2] = 5;     // ... and a wall at column 7, row 2
-  gmap = &m;
-  BuildCellValues();
+TEST_F(StateTest, CellValuesAndTheGridEdges) {
+  const int cases[][2] = {{-5, 0},    {0, 0},     {1899, 0},  {1900, -1}, {1901, 1},   {1908, 8},  {1999, 99},
+                          {2000, -1}, {2001, 1},  {2099, 99}, {2100, -1}, {2101, 1},   {2200, -1}, {2201, 1},
+                          {2215, 15}, {2299, 99}, {2300, -1}, {2301, 1},  {2399, 99},  {2400, -1}, {32767, -1}};
+  for (auto& c : cases) EXPECT_EQ(CellValue(c[0]), c[1]) << "code " << c[0];
+  Cell(2, 7, 1903);
   EXPECT_EQ(mapV[2][7], 3);
   EXPECT_EQ(mapV[7][2], 0);
-  EXPECT_EQ(mapV[0][0], -1);
-}
-
-TEST(CellAt, OutsideTheGridWrapsToTheOppositeEdge) {
+  // Outside the grid is the cell on the opposite edge.
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) mapV[x][y] = 100 * x + y;
-  EXPECT_EQ(CellAt(5, 6), 506);
-  EXPECT_EQ(CellAt(-1, 4), 2104);
-  EXPECT_EQ(CellAt(22, 4), 4);
-  EXPECT_EQ(CellAt(3, -1), 321);
-  EXPECT_EQ(CellAt(3, 22), 300);
-  EXPECT_EQ(CellAt(-23, 45), 2101);
+  const int at[][3] = {{5, 6, 506}, {-1, 4, 2104}, {22, 4, 4}, {3, -1, 321}, {3, 22, 300}, {-23, 45, 2101}};
+  for (auto& c : at) EXPECT_EQ(CellAt(c[0], c[1]), c[2]) << c[0] << "," << c[1];
 }
 
 TEST(NewGame, DifficultySetsLivesSpeedsAndSafetyTime) {
-  struct {
-    int level, lives, max_state, vspeed, bspeed;
-  } cases[] = {{0, 5, 3000, 7, 14}, {1, 4, 2000, 10, 10}, {2, 3, 1000, 12, 7}};
-  for (auto c : cases) {
-    dif_level = c.level;
-    vorbel.score = 1234;
-    extra_life = 99;
+  const int cases[][5] = {{0, 5, 3000, 7, 14}, {1, 4, 2000, 10, 10}, {2, 3, 1000, 12, 7}};
+  for (auto& c : cases) {
+    dif_level = c[0];
+    vorbel.score = extra_life = 99;
     NewGameSetup();
-    EXPECT_EQ(vorbel.lives, c.lives);
-    EXPECT_EQ(max_bugs_state, c.max_state);
-    EXPECT_EQ(vorbel_speed, c.vspeed);
-    EXPECT_EQ(bug_speed, c.bspeed);
-    EXPECT_EQ(vorbel.score, 0);
-    EXPECT_EQ(extra_life, 0);
+    EXPECT_EQ((std::vector<int>{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score, extra_life}),
+              (std::vector<int>{c[1], c[2], c[3], c[4], 0, 0}));
   }
-  dif_level = 1;
 }
 
-TEST(Random, StaysInRangeAndReplaysFromTheStart) {
-  // The generator is never seeded, so a fresh process yields the C library's default sequence.
-  srand(1);
+TEST(Random, CoversItsRangeAndReplays) {
   std::vector<int> first;
-  for (int i = 0; i < 1000; i++) {
-    int r = Random(4);
-    ASSERT_GE(r, 0);
-    ASSERT_LE(r, 3);
-    first.push_back(r);
-  }
   srand(1);
-  for (int i = 0; i < 1000; i++) ASSERT_EQ(Random(4), first[size_t(i)]);
+  for (int i = 0; i < 1000; i++) first.push_back(Random(4));
+  EXPECT_EQ(*std::min_element(first.begin(), first.end()), 0);
+  EXPECT_EQ(*std::max_element(first.begin(), first.end()), 3);
+  srand(1);
+  for (int r : first) ASSERT_EQ(Random(4), r);
 }
 
-// High-score file handling runs in a scratch folder.
-class HighScoreFile : public ::testing::Test {
+// The table's file lives in the working folder: these tests run in a scratch one.
+class HighScoreFile : public GameTest {
  protected:
-  static void SetUpTestSuite() { install_allegro(SYSTEM_NONE, &errno, atexit); }
-  void SetUp() override {
-    char tmpl[] = "/tmp/vorbel-hsc-XXXXXX";
-    dir = mkdtemp(tmpl);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-  }
-  void TearDown() override {
-    unlink("vorbel.hsc");
-    ASSERT_EQ(chdir("/"), 0);
-    rmdir(dir.c_str());
-  }
-  void Write(const void* bytes, size_t n) {
-    FILE* f = fopen("vorbel.hsc", "wb");
-    fwrite(bytes, 1, n, f);
-    fclose(f);
-  }
-  std::string dir;
+  static inline const std::string dir = "/tmp/vorbel-hsc-" + std::to_string(getpid());
+  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
+  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
 };
 
-TEST_F(HighScoreFile, MissingFileGivesFifteenDefaults) {
-  LoadHighScores();
-  for (const highscore_struct& e : HighScores) {
-    EXPECT_EQ(e.score, 0);
-    EXPECT_EQ(e.level, 1);
-    EXPECT_EQ(e.bugs_eaten, 0);
-    EXPECT_STREQ(e.name, "Vorbel-Endurant");
-  }
-  SaveHighScores();
-  FILE* f = fopen("vorbel.hsc", "rb");
-  ASSERT_NE(f, nullptr);
-  fseek(f, 0, SEEK_END);
-  EXPECT_EQ(ftell(f), 420);
-  fclose(f);
-}
-
-TEST_F(HighScoreFile, RoundTripKeepsEveryEntry) {
-  LoadHighScores();
+TEST_F(HighScoreFile, MissingFileGivesDefaultsAndASavedTableComesBack) {
+  highscore_struct saved[NUM_HIGHSCORES];
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    HighScores[i].score = 1000 * (15 - i);
-    HighScores[i].level = i + 1;
-    snprintf(HighScores[i].name, sizeof HighScores[i].name, "player %d", i);
+    saved[i] = highscore_struct{1000 * (15 - i), i + 1, i, "player "};
+    saved[i].name[7] = char('a' + i);
   }
-  SaveHighScores();
+  std::copy(saved, saved + NUM_HIGHSCORES, HighScores);
+  unlink("vorbel.hsc");
   LoadHighScores();
-  EXPECT_EQ(HighScores[0].score, 15000);
-  EXPECT_EQ(HighScores[14].level, 15);
-  EXPECT_STREQ(HighScores[7].name, "player 7");
+  for (const highscore_struct& e : HighScores)
+    EXPECT_EQ((std::tuple{e.score, e.level, e.bugs_eaten, std::string(e.name)}), (std::tuple{0, 1, 0, "Vorbel-Endurant"}));
+  std::copy(saved, saved + NUM_HIGHSCORES, HighScores);
+  SaveHighScores();
+  EXPECT_EQ(std::filesystem::file_size("vorbel.hsc"), 420u);
+  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
+  LoadHighScores();
+  EXPECT_EQ(memcmp(HighScores, saved, sizeof saved), 0);
 }
 
 TEST_F(HighScoreFile, ShortOrDamagedFileNeverBreaksTheTable) {
-  unsigned char bytes[420];
-  memset(bytes, 'A', sizeof bytes);  // names without any terminator, absurd numbers
-  Write(bytes, 70);                  // two whole entries and part of a third
+  char bytes[420];
+  auto write = [&](size_t n) { std::ofstream("vorbel.hsc", std::ios::binary).write(bytes, n); };
+  memset(bytes, 'A', sizeof bytes);  // names without a terminator
+  write(70);                         // two whole entries and part of a third
   LoadHighScores();
+  EXPECT_EQ(HighScores[0].score, 0x41414141);
   EXPECT_EQ(strlen(HighScores[0].name), 15u);
   EXPECT_EQ(strlen(HighScores[1].name), 15u);
-  EXPECT_EQ(HighScores[0].score, 0x41414141);
-  EXPECT_STREQ(HighScores[2].name, "Vorbel-Endurant");  // the partial entry keeps its default
+  EXPECT_STREQ(HighScores[2].name, "Vorbel-Endurant");  // the part entry keeps its default
   EXPECT_EQ(HighScores[14].level, 1);
-
   memset(bytes, 0xFF, sizeof bytes);  // negative levels and counts
-  Write(bytes, sizeof bytes);
+  write(sizeof bytes);
   LoadHighScores();
-  for (const highscore_struct& e : HighScores) {
-    EXPECT_LT(strlen(e.name), 16u);
-    EXPECT_GE(e.level, 1);
-    EXPECT_GE(e.bugs_eaten, 0);
-  }
-
-  Write(bytes, 0);  // empty file
+  for (const highscore_struct& e : HighScores)
+    EXPECT_TRUE(strlen(e.name) < 16 && e.level >= 1 && e.bugs_eaten >= 0) << e.name << " " << e.level << " " << e.bugs_eaten;
+  write(0);
   LoadHighScores();
   EXPECT_STREQ(HighScores[0].name, "Vorbel-Endurant");
 }
 
+TEST_F(StateTest, MouseInBoxExcludesTheEdges) {
+  const int cases[][3] = {{10, 20, 0}, {11, 21, -1}, {49, 59, -1}, {10, 40, 0}, {50, 40, 0},
+                          {30, 60, 0}, {30, 20, 0},  {9, 40, 0},   {30, 40, -1}};
+  for (auto& c : cases) {
+    mouse_x = c[0], mouse_y = c[1];
+    EXPECT_EQ(mouseinbox(10, 20, 50, 60), c[2]) << c[0] << "," << c[1];
+  }
+  Button b(nullptr, 245, 320, 385, 345, 15, 25, nullptr);
+  mouse_x = 245, mouse_y = 330, mouse_b = 1;  // held on the frame line: no click
+  ASSERT_EQ(mouseinbox(245, 320, 385, 345), 0) << "else Clicked would wait for the button's release";
+  EXPECT_EQ(b.Clicked(), 0);
+  mouse_b = 0;
+  EXPECT_STREQ(b.name, "");
+  b.ChangeName("A label far longer than the twenty-seven characters it can hold");
+  EXPECT_STREQ(b.name, "A label far longer than the");
+}
+
+TEST_F(StateTest, ButtonFaces) {
+  Button label("Go", 100, 100, 200, 130, 15, 25, nullptr);
+  label.DrawButton();
+  EXPECT_EQ(getpixel(screen, 101, 100), 25);  // raised: top line in color2, bottom in color1
+  EXPECT_EQ(getpixel(screen, 101, 130), 15);
+  EXPECT_EQ(getpixel(screen, 105, 104), 1);  // face fill
+  BITMAP* pic = create_bitmap(30, 30);
+  clear_to_color(pic, 77);
+  Button arrow(nullptr, 300, 100, 330, 130, 15, 25, pic);
+  arrow.DrawButton();
+  EXPECT_EQ(getpixel(screen, 310, 110), 77);
+  EXPECT_EQ(getpixel(screen, 300, 110), 25);  // the frame over the picture
+  arrow.pressed = -1;
+  arrow.DrawButton();
+  EXPECT_EQ(getpixel(screen, 300, 110), 15);  // sunken: left line in color1
+  destroy_bitmap(pic);
+}
+
 }  // namespace
+}  // namespace testgame
