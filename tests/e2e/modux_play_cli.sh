@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The example player's command line: --info prints the summary of a song as key: value lines,
+# a file that cannot be loaded gives the engine's message and status 1, a bad command line 2.
+# Usage: modux_play_cli.sh MODUX_PLAY SONG.mux
+source "$(dirname "$0")/lib.sh"
+PLAY=$1 SONG=$2
+T=$(mktemp -d); trap 'rm -rf "$T"' EXIT
+
+"$PLAY" --info "$SONG" > "$T/info" 2> "$T/err" || fail "--info ended with status $?: $(cat "$T/err")"
+for k in type name channels patterns orders samples instruments speed tempo; do
+  grep -qE "^$k: .+" "$T/info" || fail "--info has no '$k:' line: $(cat "$T/info")"
+done
+[ "$(wc -l < "$T/info")" = 9 ] || fail "--info printed more than the nine lines"
+awk -F': ' '$1 == "channels" && $2 < 4 { exit 1 }' "$T/info" || fail "a song of fewer than 4 channels"
+
+head -c 700 "$SONG" > "$T/short.mux"
+"$PLAY" --info "$T/short.mux" > "$T/out" 2> "$T/err"; st=$?
+[ $st = 1 ] || fail "a cut-off song gave status $st"
+[ -s "$T/err" ] && [ ! -s "$T/out" ] || fail "no message on standard error for a cut-off song"
+printf 'not a module at all' > "$T/junk.mod"
+"$PLAY" --info "$T/junk.mod" > /dev/null 2> "$T/err"; st=$?
+[ $st = 1 ] || fail "an unknown file gave status $st"
+grep -q "junk.mod: ." "$T/err" || fail "the message does not name the file: $(cat "$T/err")"
+"$PLAY" --seconds > /dev/null 2>&1; st=$?
+[ $st = 2 ] || fail "a bad command line gave status $st"
+echo "modux_play_cli: all checks passed"
