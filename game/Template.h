@@ -215,6 +215,7 @@ void ViewCredits();
 
 // Options screen (options.cpp).
 void Options();
+void ApplyVolumes();  // the volume settings to Allegro's mixer and the music engine
 
 // Game loop (gameloop.cpp).
 void PlayGame();

@@ -33,6 +33,7 @@ static void InstallDrivers(char* program) {
     if (sound_works) Error("Error setting MOD voices.\n Notify author.\n");
     music_on = 0;
   }
+  ApplyVolumes();
 }
 
 static void Shutdown() {

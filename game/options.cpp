@@ -42,6 +42,14 @@ void DrawOptionsScreen() {
 
 }  // namespace
 
+// The music plays on digital voices, which the second argument of set_volume (the MIDI volume)
+// does not reach, so the music volume goes to the engine as well. Start-up applies both, so the
+// first click on an arrow moves the volume from where the game really is.
+void ApplyVolumes() {
+  set_volume(sound_volume, music_volume);
+  set_mod_volume(music_volume * 255 / 250);
+}
+
 void Options() {
   PlaySong();
   fade_out(10);
@@ -96,25 +104,25 @@ void Options() {
       if (sound_volume < 250) {
         sound_volume += 10;
         ShowNumber(&sound_value, sound_volume);
-        set_volume(sound_volume, music_volume);
+        ApplyVolumes();
       }
     } else if (sound_down.Clicked()) {
       if (sound_volume > 0) {
         sound_volume -= 10;
         ShowNumber(&sound_value, sound_volume);
-        set_volume(sound_volume, music_volume);
+        ApplyVolumes();
       }
     } else if (music_up.Clicked()) {
       if (music_volume < 250) {
         music_volume += 10;
         ShowNumber(&music_value, music_volume);
-        set_volume(sound_volume, music_volume);
+        ApplyVolumes();
       }
     } else if (music_down.Clicked()) {
       if (music_volume > 0) {
         music_volume -= 10;
         ShowNumber(&music_value, music_volume);
-        set_volume(sound_volume, music_volume);
+        ApplyVolumes();
       }
     } else if (level_up.Clicked()) {
       if (dif_level < 2) {

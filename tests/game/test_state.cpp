@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <tuple>
+#include <utility>
 
 #include "game_fixture.h"
+#include "modux.h"
 
 namespace testgame {
 namespace {
@@ -27,6 +29,16 @@ TEST(Layout, FileImages) {
   EXPECT_EQ(sizeof(HighScores), 420u);
   EXPECT_EQ((std::vector<size_t>{offsetof(highscore_struct, level), offsetof(highscore_struct, bugs_eaten),
                                  offsetof(highscore_struct, name)}), (std::vector<size_t>{4, 8, 12}));
+}
+
+// The music plays on digital voices: its volume must reach the engine, 0..250 onto 0..255.
+TEST_F(StateTest, MusicVolumeReachesTheEngine) {
+  for (auto [setting, engine] : {std::pair{250, 255}, {200, 204}, {10, 10}, {0, 0}}) {
+    music_volume = setting;
+    ApplyVolumes();
+    EXPECT_EQ(get_mod_volume(), engine) << "music volume " << setting;
+  }
+  music_volume = 200;
 }
 
 TEST_F(StateTest, CellValuesAndTheGridEdges) {
