@@ -25,6 +25,9 @@ static void InstallDrivers(char* program) {
     sound_on = 0;
     music_on = 0;
     sound_works = 0;
+    // The null driver cannot promise the 32 voices reserved above and would refuse them; with the
+    // default reservation it installs, and the music engine runs on it silently.
+    reserve_voices(-1, -1);
     install_sound(DIGI_NONE, MIDI_NONE, nullptr);
   }
   // Only a working sound system that cannot spare the music its voices is fatal; with no sound

@@ -71,22 +71,14 @@ row_period() {
 }
 
 # record SONG NAME: plays the song for SECONDS_PLAYED into the sink and records it to $T/NAME.raw.
-# Allegro's start-up on a fresh X connection now and then fails at once with no message (seen
-# with the X server shared by a recording sound server); such a start is tried again.
 record() {
-  local try played
-  for try in 1 2 3; do
-    pulse_record "$T/$2.raw"
-    "$PLAY" --seconds $SECONDS_PLAYED "$1" > "$T/$2.log" 2>&1
-    played=$?
-    sleep 0.3
-    pulse_stop_record
-    [ $played = 0 ] && return 0
-    grep -q "Allegro did not start" "$T/$2.log" || break
-    note "$2: Allegro did not start, trying again"
-    sleep 1
-  done
-  fail "$2: modux-play ended with status $played: $(tail -3 "$T/$2.log")"
+  local played
+  pulse_record "$T/$2.raw"
+  "$PLAY" --seconds $SECONDS_PLAYED "$1" > "$T/$2.log" 2>&1
+  played=$?
+  sleep 0.3
+  pulse_stop_record
+  [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$T/$2.log")"
 }
 
 # judge NAME ROW: measures the recording and prints what fails (nothing when all is well).

@@ -23,14 +23,18 @@ e2e_cleanup() {
   return 0
 }
 
-# e2e_display: a scratch folder ($E2E_DIR, removed on exit), a private X server and a home
-# with no sound server or card unless a test sets one up.
+# e2e_display [reset]: a scratch folder ($E2E_DIR, removed on exit), a private X server and a
+# home with no sound server or card unless a test sets one up. With "reset" the server resets
+# whenever its last client leaves, as a bare X server does.
 e2e_display() {
+  local noreset=-noreset
+  [ "${1:-}" = reset ] && noreset=
   E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
   trap e2e_cleanup EXIT
   # Xvfb picks a free display itself and tells its number, so tests running side by side never
-  # share (or kill) each other's server.
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
+  # share (or kill) each other's server; -noreset keeps it from resetting (and refusing
+  # connections for a moment) whenever its last client leaves.
+  Xvfb -displayfd 3 $noreset -screen 0 800x600x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
   E2E_PIDS+=($!)
   local i
   for i in $(seq 1 100); do [ -s "$E2E_DIR/display" ] && break; sleep 0.1; done

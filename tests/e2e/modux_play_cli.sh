@@ -4,7 +4,7 @@
 # Usage: modux_play_cli.sh MODUX_PLAY SONG.mux
 source "$(dirname "$0")/lib.sh"
 PLAY=$1 SONG=$2
-T=$(mktemp -d); trap 'rm -rf "$T"' EXIT
+T=$(mktemp -d)
 
 "$PLAY" --info "$SONG" > "$T/info" 2> "$T/err" || fail "--info ended with status $?: $(cat "$T/err")"
 for k in type name channels patterns orders samples instruments speed tempo; do
@@ -21,6 +21,16 @@ printf 'not a module at all' > "$T/junk.mod"
 "$PLAY" --info "$T/junk.mod" > /dev/null 2> "$T/err"; st=$?
 [ $st = 1 ] || fail "an unknown file gave status $st"
 grep -q "junk.mod: ." "$T/err" || fail "the message does not name the file: $(cat "$T/err")"
+# Playing needs a display but no sound device: it plays silently. The X server here resets when
+# its last client leaves, so a player that let go of its first connection would be refused.
+e2e_display reset
+for i in 1 2 3; do
+  "$PLAY" --seconds 0.3 "$SONG" > "$T/play" 2> "$T/err" || fail "--seconds ended with status $?: $(tail -2 "$T/err")"
+  grep -q "playing silently" "$T/err" || fail "no word of the silent playback"
+  grep -q '^played 0.3 s of ' "$T/play" || fail "no account of the playback: $(cat "$T/play")"
+done
+
 "$PLAY" --seconds > /dev/null 2>&1; st=$?
 [ $st = 2 ] || fail "a bad command line gave status $st"
+rm -rf "$T"
 echo "modux_play_cli: all checks passed"

@@ -51,12 +51,11 @@ static int print_info(const char *file) {
   return 0;
 }
 
-// Allegro's timer crashes without a display here, so ask X first.
+// Allegro's timer crashes without a display here, so ask X first. The connection stays open:
+// an X server whose last client leaves resets itself, and refuses Allegro's connection meanwhile.
 static bool display_available() {
-  Display *display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  XCloseDisplay(display);
-  return true;
+  static Display *display = XOpenDisplay(nullptr);
+  return display != nullptr;
 }
 
 static int play(const char *file, double seconds) {
@@ -89,6 +88,7 @@ static int play(const char *file, double seconds) {
     silent = true;
   }
   if (silent) {
+    reserve_voices(-1, -1);  // the null driver refuses a reservation it cannot promise
     if (install_sound(DIGI_NONE, MIDI_NONE, nullptr) != 0 || install_mod(channels) < 0) {
       std::fprintf(stderr, "modux-play: the engine could not start: %s\n", modux_error);
       destroy_mod(mod);
