@@ -180,6 +180,11 @@ extern char current_game_name[256];   // file name the save dialog offers
 // Functions, by area
 // ---------------------------------------------------------------------------------------------
 
+// Objects of "vorbel.dat", which start-up has checked for kind and presence.
+inline BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
+inline FONT* GraphicFont(int n) { return static_cast<FONT*>(graphics[n].dat); }
+inline RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
+
 // Start-up and shared helpers (startup.cpp).
 int Random(int n);
 void game_timer();
@@ -191,6 +196,7 @@ void SaveHighScores();
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
 void DefaultHighScore(highscore_struct* entry);
 int ScreenShot();        // writes "vorbel.pcx"; -1 on success
+void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);

@@ -129,8 +129,8 @@ void BugCollision(int i) {
     if (sound_on) PlaySoundA(0);
     vorbel.lives--;
     text_mode(-1);
-    textout(screen, static_cast<FONT*>(graphics[GFX_FONT_BUTTON].dat), "You Died!!!", 200, 240, 15);
-    textout(screen, static_cast<FONT*>(graphics[GFX_FONT_STATUS].dat), "Press space", 200, 265, 15);
+    textout(screen, GraphicFont(GFX_FONT_BUTTON), "You Died!!!", 200, 240, 15);
+    textout(screen, GraphicFont(GFX_FONT_STATUS), "Press space", 200, 265, 15);
     WaitForSpace();
     StartLevel();
   }

@@ -53,7 +53,7 @@ void Button::DrawButton() {
     rectfill(screen, x1, y1, x2, y2, 1);
   }
   solid_mode();
-  FONT* f = static_cast<FONT*>(graphics[GFX_FONT_BUTTON].dat);
+  FONT* f = GraphicFont(GFX_FONT_BUTTON);
   int ty = y1 + ((y2 - y1) - text_height(f)) / 2;
   if (pressed == 0) {
     DrawFrame(x1, y1, x2, y2, color2, color1);

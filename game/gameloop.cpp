@@ -8,9 +8,8 @@
 
 namespace {
 
-FONT* StatusFont() { return static_cast<FONT*>(graphics[GFX_FONT_STATUS].dat); }
-FONT* LargeFont() { return static_cast<FONT*>(graphics[GFX_FONT_LARGE].dat); }
-RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
+FONT* StatusFont() { return GraphicFont(GFX_FONT_STATUS); }
+FONT* LargeFont() { return GraphicFont(GFX_FONT_LARGE); }
 
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }

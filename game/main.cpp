@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   set_window_title("Vorbel Endurnal");
 
   if (music_on) PlayTheme();
-  BITMAP* face = static_cast<BITMAP*>(graphics[GFX_TITLE_BUTTON].dat);
+  BITMAP* face = Graphic(GFX_TITLE_BUTTON);
   btn_new_game = new Button("Play Game", 245, 290, 385, 315, 15, 25, face);
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   map_bitmap = create_bitmap(441, 441);

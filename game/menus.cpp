@@ -8,20 +8,9 @@
 
 namespace {
 
-BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
-RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
-
-// A module object of "sounds.dat", or null when the datafile has no such module.
-MODUX* Module(int n) {
-  if (!sounds) return nullptr;
-  for (int i = 0; i < n; i++)
-    if (sounds[i].type == DAT_END) return nullptr;
-  if (sounds[n].type != DAT_ID('M', 'U', 'X', ' ')) return nullptr;
-  return static_cast<MODUX*>(sounds[n].dat);
-}
-
+// A module object of "sounds.dat"; one the datafile does not hold starts nothing.
 void StartModule(int n) {
-  if (MODUX* m = Module(n)) play_mod(m, TRUE);
+  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_ID('M', 'U', 'X', ' ')))) play_mod(m, TRUE);
 }
 
 // The credits, nine lines shown 20 pixels apart.
@@ -137,7 +126,7 @@ void ViewCredits() {
   text_mode(-1);
   clear_keybuf();
 
-  FONT* f = static_cast<FONT*>(graphics[GFX_FONT_STATUS].dat);
+  FONT* f = GraphicFont(GFX_FONT_STATUS);
   int y = SCREEN_H;
   while (!keypressed()) {
     blit(Graphic(GFX_TITLE_BACK), screen_bitmap, 0, 0, 0, 0, 640, 480);

@@ -11,17 +11,19 @@ namespace {
 
 const char* const kDifficultyNames[3] = {"Easy", "Normal", "Hard"};
 
-BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
-
 const char* DifficultyName() {
   return dif_level >= 0 && dif_level <= 2 ? kDifficultyNames[dif_level] : "";
 }
 
-// Relabels a value button with a number and draws it.
-void ShowNumber(Button* b, int value) {
-  sprintf(text, "%d", value);
-  b->ChangeName(text);
-  b->DrawButton();
+// One arrow click on a volume: a step of 10 within 0..250, shown on its value button and applied;
+// at the end of the range nothing changes and nothing is drawn.
+void StepVolume(int* volume, int step, Button* value) {
+  if (*volume + step < 0 || *volume + step > 250) return;
+  *volume += step;
+  sprintf(text, "%d", *volume);
+  value->ChangeName(text);
+  value->DrawButton();
+  ApplyVolumes();
 }
 
 void DrawOptionsScreen() {
@@ -32,8 +34,8 @@ void DrawOptionsScreen() {
   solid_mode();
   text_mode(-1);
   rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
-  FONT* large = static_cast<FONT*>(graphics[GFX_FONT_LARGE].dat);
-  FONT* small = static_cast<FONT*>(graphics[GFX_FONT_BUTTON].dat);
+  FONT* large = GraphicFont(GFX_FONT_LARGE);
+  FONT* small = GraphicFont(GFX_FONT_BUTTON);
   textout_centre(screen, large, "O P T I O N S", SCREEN_W / 2, 20, 15);
   textout_centre(screen, small, "Sound Volume", 195, 160, 15);
   textout_centre(screen, small, "Music Volume", 455, 160, 15);
@@ -79,7 +81,7 @@ void Options() {
                     &level_up})
     b->DrawButton();
   show_mouse(nullptr);
-  fade_in(static_cast<RGB*>(graphics[GFX_PALETTE].dat), 5);
+  fade_in(GamePalette(), 5);
   show_mouse(screen);
 
   for (;;) {
@@ -101,29 +103,13 @@ void Options() {
       }
       music_switch.DrawButton();
     } else if (sound_up.Clicked()) {
-      if (sound_volume < 250) {
-        sound_volume += 10;
-        ShowNumber(&sound_value, sound_volume);
-        ApplyVolumes();
-      }
+      StepVolume(&sound_volume, 10, &sound_value);
     } else if (sound_down.Clicked()) {
-      if (sound_volume > 0) {
-        sound_volume -= 10;
-        ShowNumber(&sound_value, sound_volume);
-        ApplyVolumes();
-      }
+      StepVolume(&sound_volume, -10, &sound_value);
     } else if (music_up.Clicked()) {
-      if (music_volume < 250) {
-        music_volume += 10;
-        ShowNumber(&music_value, music_volume);
-        ApplyVolumes();
-      }
+      StepVolume(&music_volume, 10, &music_value);
     } else if (music_down.Clicked()) {
-      if (music_volume > 0) {
-        music_volume -= 10;
-        ShowNumber(&music_value, music_volume);
-        ApplyVolumes();
-      }
+      StepVolume(&music_volume, -10, &music_value);
     } else if (level_up.Clicked()) {
       if (dif_level < 2) {
         dif_level++;

@@ -6,8 +6,6 @@
 
 namespace {
 
-BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
-
 // Object obj of a tile set, or null when the map names a set or object that is not there: maps
 // come from files, and a picture that does not exist is simply not drawn.
 BITMAP* SetPicture(int set, int obj) {

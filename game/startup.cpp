@@ -86,15 +86,23 @@ static int CountObjects(DATAFILE* d) {
   Error(message);
 }
 
+// The walk stops at the end marker, so a short datafile never leads to a read past it.
+void* DatafileObject(DATAFILE* d, int n, int type) {
+  if (!d || n < 0) return nullptr;
+  for (int i = 0; i < n; i++)
+    if (d[i].type == DAT_END) return nullptr;
+  return d[n].type == type ? d[n].dat : nullptr;
+}
+
 // The game addresses objects by index without looking at them again, so every object it uses is
 // checked here once, with a message naming the file.
 static void Require(DATAFILE* d, const char* file, int index, int type, const char* kind) {
-  if (index >= CountObjects(d) || d[index].type != type || !d[index].dat) BadObject(file, index, kind);
+  if (!DatafileObject(d, index, type)) BadObject(file, index, kind);
 }
 
 static void RequireAll(DATAFILE* d, const char* file, int type, const char* kind) {
-  int n = CountObjects(d);
-  for (int i = 0; i < n; i++) Require(d, file, i, type, kind);
+  for (int i = 0; d[i].type != DAT_END; i++)
+    if (d[i].type != type || !d[i].dat) BadObject(file, i, kind);
 }
 
 static DATAFILE* Load(const char* file) {

@@ -74,10 +74,7 @@ void EatBall() {
 }
 
 void PlaySoundA(int n) {
-  if (!sounds || n < 0) return;
-  // Walk to the object so that a short sound datafile ends in silence, not in a stray read.
-  for (int i = 0; i < n; i++)
-    if (sounds[i].type == DAT_END) return;
-  if (sounds[n].type != DAT_SAMPLE) return;
-  play_sample(static_cast<SAMPLE*>(sounds[n].dat), sound_volume, 125, 1000, 0);
+  // A sound the datafile does not hold is silence, not a stray read.
+  if (auto* sample = static_cast<SAMPLE*>(DatafileObject(sounds, n, DAT_SAMPLE)))
+    play_sample(sample, sound_volume, 125, 1000, 0);
 }
