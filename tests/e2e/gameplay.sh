@@ -13,12 +13,20 @@ changed() {
   compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
 }
 
+# expect_change '>'|'<' LIMIT WHAT X Y W H BEFORE AFTER: the changed share of the region must be
+# above (or below) LIMIT, else the test fails saying WHAT.
+expect_change() {
+  local share
+  share=$(changed "$4" "$5" "$6" "$7" "$8" "$9")
+  awk -v m="$share" -v l="$2" -v op="$1" 'BEGIN{exit !(op == ">" ? m > l : m < l)}' || fail "$3 ($share)"
+}
+
 game_start; game_window
 click 315 302 2          # "Play Game"
 screenshot "$art/menu.png"
 click 170 155 3          # "Start Game"
 screenshot "$art/play-start.png"
-[ "$(changed 20 20 440 440 "$art/menu.png" "$art/play-start.png")" != 0.000 ] || fail "no maze appeared"
+expect_change '>' 0 "no maze appeared" 20 20 440 440 "$art/menu.png" "$art/play-start.png"
 
 note "playing"
 hold Left 1.2
@@ -37,8 +45,7 @@ note "maze colours $maze, panel colours $panel"
 [ "$maze" -ge 8 ] || fail "the maze looks empty ($maze colours)"
 [ "$panel" -ge 8 ] || fail "the side panel looks empty ($panel colours)"
 # The vorbel moved and ate: the maze differs from the first frame of the level.
-moved=$(changed 20 20 440 440 "$art/play-start.png" "$art/play.png")
-awk -v m="$moved" 'BEGIN{exit !(m > 0.001)}' || fail "nothing moved in the maze ($moved)"
+expect_change '>' 0.001 "nothing moved in the maze" 20 20 440 440 "$art/play-start.png" "$art/play.png"
 
 note "quitting with Escape and Y"
 press Escape
@@ -47,25 +54,21 @@ screenshot "$art/quit-prompt.png"
 press y
 sleep 1
 screenshot "$art/game-over.png"
-over=$(changed 140 150 380 70 "$art/quit-prompt.png" "$art/game-over.png")
-awk -v m="$over" 'BEGIN{exit !(m > 0.02)}' || fail "no game-over message ($over)"
+expect_change '>' 0.02 "no game-over message" 140 150 380 70 "$art/quit-prompt.png" "$art/game-over.png"
 kill -0 "$GAME_PID" || fail "the game ended at the game-over message"
 press space
 sleep 2
 screenshot "$art/menu-again.png"
-again=$(changed 0 0 640 480 "$art/menu.png" "$art/menu-again.png")
-awk -v m="$again" 'BEGIN{exit !(m < 0.02)}' || fail "the start-game menu did not come back ($again)"
+expect_change '<' 0.02 "the start-game menu did not come back" 0 0 640 480 "$art/menu.png" "$art/menu-again.png"
 
 note "credits"
 click 470 215 2          # "Credits"
 screenshot "$art/credits.png"
-cred=$(changed 0 0 640 480 "$art/menu.png" "$art/credits.png")
-awk -v m="$cred" 'BEGIN{exit !(m > 0.3)}' || fail "the credits screen did not open ($cred)"
+expect_change '>' 0.3 "the credits screen did not open" 0 0 640 480 "$art/menu.png" "$art/credits.png"
 press Return
 sleep 2
 screenshot "$art/menu-after-credits.png"
-back=$(changed 0 0 640 480 "$art/menu.png" "$art/menu-after-credits.png")
-awk -v m="$back" 'BEGIN{exit !(m < 0.02)}' || fail "the credits did not close on a key ($back)"
+expect_change '<' 0.02 "the credits did not close on a key" 0 0 640 480 "$art/menu.png" "$art/menu-after-credits.png"
 
 note "Previous Menu, Exit"
 click 470 275 2          # "Previous Menu"
