@@ -91,22 +91,31 @@ void StartGameMenu() {
   show_mouse(screen);
   PlaySong();
 
+  // After every screen the menu waits for Escape to come up: the press that left that screen
+  // must not leave the menu too.
   for (;;) {
+    if (LeaveRequested()) break;
     // "Play Custom Level" and "View High Scores" are polled here, in their places before and
     // after "Previous Menu", once custom levels and the high-score screens exist.
     if (btn_start_game->Clicked()) {
       PlayGame();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       PlaySong();
     } else if (btn_prev_menu->Clicked()) {
       break;
     } else if (btn_credits->Clicked()) {
       ViewCredits();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       set_palette(GamePalette());
       PlaySong();
     } else if (btn_options->Clicked()) {
       Options();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       set_palette(GamePalette());
       PlaySong();
@@ -114,6 +123,7 @@ void StartGameMenu() {
     if (key[KEY_ESC]) break;
     rest(1);  // a polling screen need not hold a whole core
   }
+  WaitEscapeReleased();  // the title below polls Escape too
   DeleteMenuButtons();
 }
 
@@ -128,7 +138,7 @@ void ViewCredits() {
 
   FONT* f = GraphicFont(GFX_FONT_STATUS);
   int y = SCREEN_H;
-  while (!keypressed()) {
+  while (!keypressed() && !LeaveRequested()) {
     blit(Graphic(GFX_TITLE_BACK), screen_bitmap, 0, 0, 0, 0, 640, 480);
     for (int i = 0; i < kCreditLines; i++)
       textout_centre(screen_bitmap, f, kCredits[i], SCREEN_W / 2, y + 20 * i, 255);
