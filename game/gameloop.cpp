@@ -220,10 +220,13 @@ void GamePass() {
     return;
   }
   if (end_game) return;
-  if (vorbel.score - extra_life > 20000 + 15000 * dif_level) {
+  // One life for every threshold the score has passed since the last one: a pass that catches
+  // edible bugs late in a run can be worth more than two thresholds at once.
+  const int threshold = 20000 + 15000 * dif_level;
+  if (vorbel.score - extra_life > threshold) {
     if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
+    vorbel.lives += (vorbel.score - extra_life - 1) / threshold;
     extra_life = vorbel.score;
-    vorbel.lives++;
     DrawLives();
   }
 }
