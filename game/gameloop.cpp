@@ -47,8 +47,10 @@ int Commands() {
       end_game = -1;
       return -1;
     }
-  } else if (key[KEY_F5] || key[KEY_F6]) {
-    // Saving (F5) and loading (F6) a game join the loop here.
+  } else if (key[KEY_F5]) {
+    SaveGame();
+  } else if (key[KEY_F6]) {
+    LoadGame();
   } else if (key[KEY_F10]) {
     WaitWhileHeld(KEY_F10);
     ScreenShot();
@@ -136,7 +138,8 @@ void StartLevel() {
   sprintf(text, "Level: %6d", current_map_played + 1);
   textout(screen, StatusFont(), text, 500, 285, 15);
   textout(screen, StatusFont(), "High Score:", 500, 310, 15);
-  sprintf(text, "%.15s", HighScores[0].name);  // the name field need not hold its terminator
+  // The panel ends at its frame (x 630): a long name of wide letters is cut there.
+  ClipText(StatusFont(), HighScores[0].name, 128, text, sizeof HighScores[0].name);
   textout(screen, StatusFont(), text, 500, 330, 85);
   sprintf(text, "%06d", HighScores[0].score);
   textout(screen, StatusFont(), text, 500, 350, 85);
@@ -231,6 +234,6 @@ void PlayGame() {
       NextMap();
     } while (!end_game);
   }
-  // The result is offered to the high-score table here once that table's screens exist.
+  GotHighScore();
   show_mouse(screen);
 }
