@@ -385,6 +385,51 @@ extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Ami
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
 // ---------------------------------------------------------------------------------------------
+// S3M-family effects, the volume column and the note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(int chn, int param);
+void do_s3m_volume_slide(int chn);
+void parse_s3m_portamento_down(int chn, int param);
+void parse_s3m_portamento_up(int chn, int param);
+void do_s3m_portamento(int chn);
+void parse_tremor(int chn, int param);
+void do_tremor(int chn);
+void parse_s3m_arpeggio(int chn, int param);
+void parse_s3m_retrig(int chn, int param);
+void do_s3m_retrig(int chn);
+void parse_s3m_panning(int chn, int param);
+void do_s3m_set_tempo(int param);
+void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
+void do_global_volume(int param);
+void parse_volume_command(int chn, int volume, int note);
+void parse_note_command(int chn, int note);
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(int chn, int note, int instrument);
+// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(int chn, int param);
+void do_xm_pitch_slide_up(int chn);
+void parse_xm_pitch_slide_down(int chn, int param);
+void do_xm_pitch_slide_down(int chn);
+void parse_xm_volume_slide(int chn, int param);
+void do_xm_volume_slide(int chn);
+void parse_xm_pan_slide(int chn, int param);
+void do_xm_pan_slide(int chn);
+void parse_global_volume_slide(int chn, int param);
+void do_global_volume_slide(int chn);
+void do_xm_x(int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
 // Native MUX format (load_mux.cpp)
 // ---------------------------------------------------------------------------------------------
 
