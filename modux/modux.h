@@ -430,6 +430,22 @@ void do_xm_x(int chn, int param);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------
+// Offline rendering (render.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Takes the engine over (an installed engine is removed) and starts the module on the engine's
+// offline mixer at rate Hz; the song is played once, to its end or to its loop point. 1, or -1
+// with modux_error set.
+int render_mod_start(MODUX *mod, int rate);
+// Fills buffer with up to frames stereo frames (left, right, 16 bits), driving the tick at the
+// tempo's rate. Answers the frames written: fewer than asked only at the song's end, then 0.
+long render_mod(short *buffer, long frames);
+// -1 once the song has ended or come back to its loop point.
+int render_mod_finished(void);
+// Ends rendering and hands the engine back to Allegro's voices, uninstalled.
+void render_mod_stop(void);
+
+// ---------------------------------------------------------------------------------------------
 // Native MUX format (load_mux.cpp)
 // ---------------------------------------------------------------------------------------------
 
