@@ -233,10 +233,24 @@ struct module_family {
   const int *enabled;  // null: always tried; else tried only while it is -1
 };
 
-// Tried in this order, first match wins. The foreign importers (IT, XM, S3M, 31-sample MOD,
-// the Unreal packages, then 15-sample MOD behind enable_m15) take their places after MUX.
+// Tried in this order, first match wins. IT comes before XM and S3M and is refused by its
+// loader; the packages are searched only after the plain formats; 15-sample MODs, which have
+// no signature, come last and only when enable_m15 allows them.
 static const module_family families[] = {
     {detect_mux, load_mux_file, mux_file_info, nullptr},
+    {detect_it, [](const char *f, int) { return load_it(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_it_info(f, 0, i); }, nullptr},
+    {detect_xm, [](const char *f, int) { return load_xm(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_xm_info(f, 0, i); }, nullptr},
+    {detect_s3m, [](const char *f, int) { return load_s3m(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_s3m_info(f, 0, i); }, nullptr},
+    {detect_m31, [](const char *f, int) { return load_m(f, 31); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 31, i); }, nullptr},
+    {detect_unreal_it, load_it, get_it_info, nullptr},
+    {detect_unreal_xm, load_xm, get_xm_info, nullptr},
+    {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
+    {detect_m15, [](const char *f, int) { return load_m(f, 15); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
 };
 
 static bool family_enabled(const module_family &family) {

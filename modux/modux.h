@@ -457,6 +457,38 @@ MODUX *load_mux(PACKFILE *f);                   // the module, or null with modu
 int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
 
 // ---------------------------------------------------------------------------------------------
+// Importers of foreign formats (load_mod.cpp, load_s3m.cpp, load_xm.cpp, load_it.cpp)
+// ---------------------------------------------------------------------------------------------
+// Detectors answer 1 (or, for a UMX package, the offset of the module inside it) for a match,
+// -1 for none and 0 when the file cannot be opened; detect_m15 answers 1 or 0. Loaders answer
+// the module, or null with modux_error set; info routines 1, or -1 with modux_error set.
+
+int detect_m31(const char *filename);
+int detect_m15(const char *filename);
+MODUX *load_m(const char *filename, int no_inst);  // no_inst: 15 or 31 samples
+int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info);
+int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
+void *modux_calloc(int size);
+
+int detect_s3m(const char *filename);
+int detect_unreal_s3m(const char *filename);
+MODUX *load_s3m(const char *filename, int offset);
+int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info);
+void convert_s3m_pitch(int *note);               // note byte -> note frequency, -1 cut, 0 none
+void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
+
+int detect_xm(const char *filename);
+int detect_unreal_xm(const char *filename);
+MODUX *load_xm(const char *filename, int offset);
+int get_xm_info(const char *filename, int offset, MODFILE_INFO *info);
+void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
+
+int detect_it(const char *filename);
+int detect_unreal_it(const char *filename);
+MODUX *load_it(const char *filename, int offset);  // always null: IT is recognised, not played
+int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
+
+// ---------------------------------------------------------------------------------------------
 // Byte-order layer over Allegro's PACKFILE (file_io.cpp)
 // ---------------------------------------------------------------------------------------------
 
