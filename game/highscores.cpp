@@ -167,7 +167,13 @@ void GetHighScore() {
   clear_keybuf();
   DrawTypedName(f);
   for (;;) {
-    while (!keypressed()) rest(1);
+    while (!keypressed()) {
+      if (LeaveRequested()) {  // the program is ending: the name stands as typed so far
+        text_mode(-1);
+        return;
+      }
+      rest(1);
+    }
     int k = readkey();
     switch (NameKey(text, k & 0xff, k >> 8, f)) {
       case NAME_TYPED: PlaySoundA(9); break;
@@ -230,7 +236,7 @@ void ViewHighScores() {
       reset_button.DrawButton();
       continue;
     }
-    if (key[KEY_ESC]) break;
+    if (key[KEY_ESC] || LeaveRequested()) break;
     rest(1);  // a polling screen need not hold a whole core
   }
 }
