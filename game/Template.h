@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cellcodes.h"
+
 // ---------------------------------------------------------------------------------------------
 // Geometry and limits
 // ---------------------------------------------------------------------------------------------
@@ -21,40 +23,16 @@ constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
 constexpr int MAX_CELL_CODE = 2399; // highest cell code a map may hold
 constexpr int SAVE_SIZE = 1164;     // bytes of a saved-game file
 
-// Objects of "vorbel.dat" (graphics) by index.
-enum {
-  GFX_BUTTON_FACE = 1,   // face given to labelled buttons (not shown)
-  GFX_ARROW_LEFT = 2,    // options: decrease arrow
-  GFX_ARROW_RIGHT = 4,   // options: increase arrow
-  GFX_TITLE_BUTTON = 5,  // face of the title buttons
-  GFX_FONT_LARGE = 7,    // headings
-  GFX_FRAME_RIGHT = 8,   // panel frame pieces 8..18
-  GFX_FRAME_RJOIN = 9,
-  GFX_FRAME_DIVIDER = 10,
-  GFX_FRAME_LEFT = 11,
-  GFX_FRAME_TL = 12,
-  GFX_FRAME_TR = 13,
-  GFX_FRAME_BL = 14,
-  GFX_FRAME_BR = 15,
-  GFX_FRAME_BOTTOM = 16,
-  GFX_FRAME_TOP = 17,
-  GFX_FRAME_LJOIN = 18,
-  GFX_FONT_BUTTON = 19,  // button captions, "You Died!!!"
-  GFX_PALETTE = 21,      // the palette of every screen
-  GFX_PANEL_TOP = 22,    // upper picture of the side panel
-  GFX_MENU_PICTURE = 23, // start-game menu picture
-  GFX_FONT_STATUS = 25,  // status, credits and list text
-  GFX_PATTERN = 27,      // fill pattern of the menu screens
-  GFX_PANEL_BOTTOM = 28, // lower background of the side panel
-  GFX_TITLE_BACK = 29,   // full-screen title and credits background
-};
+// Objects of "vorbel.dat" (GFX_<name>) and "sounds.dat" (SND_<name>) by index: the headers are
+// written by the data generators together with the datafiles, so the indices have one source.
+#include "sounds_dat.h"
+#include "vorbel_dat.h"
 
-// Objects of "sounds.dat".
-enum {
-  SND_TITLE_THEME = 10,  // title theme module
-  SND_FIRST_SONG = 11,   // 11..14: the four songs
-  NUM_SONGS = 4,
-};
+// "sounds.dat": the effects come first, the title theme follows them, and the songs of the
+// levels follow the title theme to the end of the file.
+constexpr int NUM_EFFECTS = SND_TITLE;
+constexpr int SND_FIRST_SONG = SND_TITLE + 1;
+constexpr int NUM_SONGS = SND_COUNT - SND_FIRST_SONG;
 
 // First picture of each direction of the vorbel in "vorbel2.dat"; each direction has four.
 enum { VORBEL_RIGHT = 28, VORBEL_LEFT = 32, VORBEL_UP = 36, VORBEL_DOWN = 40 };
@@ -80,10 +58,13 @@ struct map_struct {
 static_assert(sizeof(map_struct) == 1048, "map_struct is a 1048-byte file image");
 
 // The vorbel and each bug.
+// States of a bug.
+enum { BUG_NORMAL = 0, BUG_EDIBLE = 2 };
+
 struct actor_struct {
   int32_t x, y;        // pixel position of the 20x20 box in the maze
   int32_t dx, dy;      // bug: step of each move (5, -5 or 0)
-  int32_t state;       // bug: 0 normal, 2 edible
+  int32_t state;       // bug: BUG_NORMAL or BUG_EDIBLE
   int32_t sprite;      // picture, an object of "vorbel2.dat"
   int32_t score;       // vorbel: score of the game
   int32_t bugs_eaten;  // vorbel: bugs eaten

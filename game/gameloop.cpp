@@ -105,7 +105,7 @@ void SafetyCount() {
   sprintf(text, "Safety: %3d", state_timer);
   textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
   if (state_timer > max_bugs_state) {
-    for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = 0;
+    for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = BUG_NORMAL;
     state_timer = 0;
     sprintf(text, "Safety: %4d", 0);
     textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
@@ -127,7 +127,7 @@ void StartLevel() {
     bugs[i].y = by;
     bugs[i].dx = 5;
     bugs[i].dy = 0;
-    bugs[i].state = 0;
+    bugs[i].state = BUG_NORMAL;
     bugs[i].sprite = gmap->bug_sprite;
   }
   vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
@@ -170,12 +170,12 @@ void GamePass() {
   DrawGameMap();
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
   if (LevelCleared()) {
-    if (sound_on) PlaySoundA(5);
+    if (sound_on) PlaySoundA(SND_CLEARED);
     return;
   }
   if (end_game) return;
   if (vorbel.score - extra_life > 20000 + 15000 * dif_level) {
-    if (sound_on) PlaySoundA(6);
+    if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
     extra_life = vorbel.score;
     vorbel.lives++;
     DrawLives();

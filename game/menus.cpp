@@ -38,7 +38,7 @@ void DeleteMenuButtons() {
 }  // namespace
 
 void PlayTheme() {
-  if (music_on) StartModule(SND_TITLE_THEME);
+  if (music_on) StartModule(SND_TITLE);
 }
 
 void PlaySong() {

@@ -122,7 +122,9 @@ void LoadDatafiles() {
   CheckPresent("vorbel.dat");
   graphics = Load("vorbel.dat");
   static const int pictures[] = {GFX_BUTTON_FACE, GFX_ARROW_LEFT, GFX_ARROW_RIGHT, GFX_TITLE_BUTTON,
-                                 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, GFX_PANEL_TOP,
+                                 GFX_FRAME_RIGHT, GFX_FRAME_RJOIN, GFX_FRAME_DIVIDER, GFX_FRAME_LEFT,
+                                 GFX_FRAME_TL, GFX_FRAME_TR, GFX_FRAME_BL, GFX_FRAME_BR, GFX_FRAME_BOTTOM,
+                                 GFX_FRAME_TOP, GFX_FRAME_LJOIN, GFX_PANEL_TOP,
                                  GFX_MENU_PICTURE, GFX_PATTERN, GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
   for (int i : pictures) Require(graphics, "vorbel.dat", i, DAT_BITMAP, "picture");
   for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, "vorbel.dat", i, DAT_FONT, "font");
@@ -130,7 +132,7 @@ void LoadDatafiles() {
 
   CheckPresent("sounds.dat");
   sounds = Load("sounds.dat");
-  for (int i = 0; i < 10; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
-  for (int i = SND_TITLE_THEME; i < SND_FIRST_SONG + NUM_SONGS; i++)
+  for (int i = 0; i < NUM_EFFECTS; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
+  for (int i = SND_TITLE; i < SND_COUNT; i++)
     Require(sounds, "sounds.dat", i, DAT_MUX, "music module");
 }
