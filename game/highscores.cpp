@@ -164,6 +164,8 @@ void GetHighScore() {
 
   FONT* f = ListFont();
   text[0] = 0;
+  // The Space that ended the game-over message may still be held: its repeats are no name.
+  while (key[KEY_SPACE]) rest(1);
   clear_keybuf();
   DrawTypedName(f);
   for (;;) {
