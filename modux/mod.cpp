@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "modux.h"
+#include "voice.h"
 
 // Eight -1 entries: voice_table starts with no voice reserved.
 #define MODUX_NO_VOICE8 -1, -1, -1, -1, -1, -1, -1, -1
@@ -125,8 +126,8 @@ static void stop_locked() {
   mi.order = 0;
   for (int i = 0; i < mi.max_chn; i++) {
     if (voice_table[i] < 0) continue;
-    voice_stop(voice_table[i]);
-    voice_set_volume(voice_table[i], 0);
+    modux_voice_stop(voice_table[i]);
+    modux_voice_set_volume(voice_table[i], 0);
   }
   of = nullptr;
 }
@@ -164,19 +165,19 @@ int install_mod(int max_chn) {
 
   int failed = 0;
   for (int i = 0; i < max_chn; i++) {
-    const int voice = allocate_voice(fake_sample);
+    const int voice = modux_voice_allocate(fake_sample);
     voice_table[i] = voice;
     if (voice < 0) {
       failed = -1;
       continue;
     }
     ci[i].volume = 0;
-    voice_set_volume(voice, 0);
-    voice_start(voice);
+    modux_voice_set_volume(voice, 0);
+    modux_voice_start(voice);
   }
   if (failed) {
     for (int i = 0; i < max_chn; i++) {
-      if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+      if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
       voice_table[i] = -1;
     }
     set_error("MODUX : Unable to allocate enough voices");
@@ -232,10 +233,24 @@ struct module_family {
   const int *enabled;  // null: always tried; else tried only while it is -1
 };
 
-// Tried in this order, first match wins. The foreign importers (IT, XM, S3M, 31-sample MOD,
-// the Unreal packages, then 15-sample MOD behind enable_m15) take their places after MUX.
+// Tried in this order, first match wins. IT comes before XM and S3M and is refused by its
+// loader; the packages are searched only after the plain formats; 15-sample MODs, which have
+// no signature, come last and only when enable_m15 allows them.
 static const module_family families[] = {
     {detect_mux, load_mux_file, mux_file_info, nullptr},
+    {detect_it, [](const char *f, int) { return load_it(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_it_info(f, 0, i); }, nullptr},
+    {detect_xm, [](const char *f, int) { return load_xm(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_xm_info(f, 0, i); }, nullptr},
+    {detect_s3m, [](const char *f, int) { return load_s3m(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_s3m_info(f, 0, i); }, nullptr},
+    {detect_m31, [](const char *f, int) { return load_m(f, 31); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 31, i); }, nullptr},
+    {detect_unreal_it, load_it, get_it_info, nullptr},
+    {detect_unreal_xm, load_xm, get_xm_info, nullptr},
+    {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
+    {detect_m15, [](const char *f, int) { return load_m(f, 15); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
 };
 
 static bool family_enabled(const module_family &family) {
@@ -351,7 +366,7 @@ void remove_mod(void) {
   }
   end_change();
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
-    if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+    if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
     voice_table[i] = -1;
   }
   mod_init = 0;
@@ -361,7 +376,7 @@ void pause_mod(void) {
   begin_change();
   mi.pause = -1;
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0) voice_stop(voice_table[i]);
+    if (voice_table[i] >= 0) modux_voice_stop(voice_table[i]);
   end_change();
 }
 
@@ -370,8 +385,8 @@ void resume_mod(void) {
   mi.pause = 0;
   // A voice whose sample has ended answers a negative position and stays silent.
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0 && voice_get_position(voice_table[i]) >= 0)
-      voice_start(voice_table[i]);
+    if (voice_table[i] >= 0 && modux_voice_get_position(voice_table[i]) >= 0)
+      modux_voice_start(voice_table[i]);
   end_change();
 }
 
@@ -414,7 +429,7 @@ void set_mod_volume(int volume) {
   mod_volume = volume;
   begin_change();
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0) voice_set_volume(voice_table[i], calc_volume(i));
+    if (voice_table[i] >= 0) modux_voice_set_volume(voice_table[i], calc_volume(i));
   end_change();
 }
 

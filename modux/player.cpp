@@ -1,10 +1,11 @@
 // Playback tick.
 // mod_interrupt is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
-// per-tick effects on the others and pushes every channel's state to its Allegro voice.
+// per-tick effects on the others and pushes every channel's state to its voice (voice.h).
 // It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
 
 #include "modux.h"
+#include "voice.h"
 
 // A pattern the order list names but the module lacks plays as this many empty rows.
 static const int MISSING_PATTERN_ROWS = 64;
@@ -107,8 +108,8 @@ static bool take_navigation_request(MODUX *mod)
         ci[ch].loop_times = 0;
         ci[ch].volume = 0;
         if (voice_table[ch] >= 0) {
-            voice_set_volume(voice_table[ch], 0);
-            voice_stop(voice_table[ch]);
+            modux_voice_set_volume(voice_table[ch], 0);
+            modux_voice_stop(voice_table[ch]);
         }
     }
     if (mi.order != 0)
@@ -152,7 +153,7 @@ static void end_song(MODUX *mod)
     const int n = reserved_channels();
     for (int ch = 0; ch < n; ch++)
         if (voice_table[ch] >= 0)
-            voice_stop(voice_table[ch]);
+            modux_voice_stop(voice_table[ch]);
     if (mi.loop == 0) {
         of = nullptr;
         mi.is_playing = 0;
@@ -493,31 +494,31 @@ static void update_voice(MODUX *mod, int ch)
     if (voice >= 0) {
         if (c.start_voice == -1) {
             if (spl) {
-                reallocate_voice(voice, spl);
+                modux_voice_reallocate(voice, spl);
                 const int loop = mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
                 if (loop & 1)
-                    voice_set_playmode(voice, PLAYMODE_LOOP);
+                    modux_voice_set_playmode(voice, PLAYMODE_LOOP);
                 if (loop & 2)
-                    voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+                    modux_voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
             } else {
                 // A note whose sample the module lacks is silence.
-                voice_stop(voice);
+                modux_voice_stop(voice);
             }
         }
         if (c.set_offset == -1)
-            voice_set_position(voice, offset_inside(spl, c.sample_offset));
+            modux_voice_set_position(voice, offset_inside(spl, c.sample_offset));
         if (c.period > 0) {
             const long long hz = static_cast<long long>(period2pitch(c.tick_period)) * mi.pitch_ratio / 100;
-            voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
+            modux_voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
         }
     }
     process_envelope(&c.vol_env, 64, c.key_off);
     process_envelope(&c.pan_env, 32, c.key_off);
     if (voice >= 0) {
-        voice_set_volume(voice, calc_volume(ch));
-        voice_set_pan(voice, calc_pan(ch));
+        modux_voice_set_volume(voice, calc_volume(ch));
+        modux_voice_set_pan(voice, calc_pan(ch));
         if (c.start_voice == -1 && spl)
-            voice_start(voice);
+            modux_voice_start(voice);
     }
     c.set_offset = 0;
     if (c.key_off == -1) {
