@@ -385,6 +385,67 @@ extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Ami
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
 // ---------------------------------------------------------------------------------------------
+// S3M-family effects, the volume column and the note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(int chn, int param);
+void do_s3m_volume_slide(int chn);
+void parse_s3m_portamento_down(int chn, int param);
+void parse_s3m_portamento_up(int chn, int param);
+void do_s3m_portamento(int chn);
+void parse_tremor(int chn, int param);
+void do_tremor(int chn);
+void parse_s3m_arpeggio(int chn, int param);
+void parse_s3m_retrig(int chn, int param);
+void do_s3m_retrig(int chn);
+void parse_s3m_panning(int chn, int param);
+void do_s3m_set_tempo(int param);
+void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
+void do_global_volume(int param);
+void parse_volume_command(int chn, int volume, int note);
+void parse_note_command(int chn, int note);
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(int chn, int note, int instrument);
+// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(int chn, int param);
+void do_xm_pitch_slide_up(int chn);
+void parse_xm_pitch_slide_down(int chn, int param);
+void do_xm_pitch_slide_down(int chn);
+void parse_xm_volume_slide(int chn, int param);
+void do_xm_volume_slide(int chn);
+void parse_xm_pan_slide(int chn, int param);
+void do_xm_pan_slide(int chn);
+void parse_global_volume_slide(int chn, int param);
+void do_global_volume_slide(int chn);
+void do_xm_x(int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
+// Offline rendering (render.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Takes the engine over (an installed engine is removed) and starts the module on the engine's
+// offline mixer at rate Hz; the song is played once, to its end or to its loop point. 1, or -1
+// with modux_error set.
+int render_mod_start(MODUX *mod, int rate);
+// Fills buffer with up to frames stereo frames (left, right, 16 bits), driving the tick at the
+// tempo's rate. Answers the frames written: fewer than asked only at the song's end, then 0.
+long render_mod(short *buffer, long frames);
+// -1 once the song has ended or come back to its loop point.
+int render_mod_finished(void);
+// Ends rendering and hands the engine back to Allegro's voices, uninstalled.
+void render_mod_stop(void);
+
+// ---------------------------------------------------------------------------------------------
 // Native MUX format (load_mux.cpp)
 // ---------------------------------------------------------------------------------------------
 
