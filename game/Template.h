@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cellcodes.h"
+
 // ---------------------------------------------------------------------------------------------
 // Geometry and limits
 // ---------------------------------------------------------------------------------------------
@@ -18,41 +20,19 @@ constexpr int CELL = 20;           // cell size in pixels
 constexpr int MAX_BUGS = 20;       // size of the bug table
 constexpr int NUM_SETS = 24;       // "set0.dat" .. "set23.dat"
 constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
+constexpr int MAX_CELL_CODE = 2399; // highest cell code a map may hold
+constexpr int SAVE_SIZE = 1164;     // bytes of a saved-game file
 
-// Objects of "vorbel.dat" (graphics) by index.
-enum {
-  GFX_BUTTON_FACE = 1,   // face given to labelled buttons (not shown)
-  GFX_ARROW_LEFT = 2,    // options: decrease arrow
-  GFX_ARROW_RIGHT = 4,   // options: increase arrow
-  GFX_TITLE_BUTTON = 5,  // face of the title buttons
-  GFX_FONT_LARGE = 7,    // headings
-  GFX_FRAME_RIGHT = 8,   // panel frame pieces 8..18
-  GFX_FRAME_RJOIN = 9,
-  GFX_FRAME_DIVIDER = 10,
-  GFX_FRAME_LEFT = 11,
-  GFX_FRAME_TL = 12,
-  GFX_FRAME_TR = 13,
-  GFX_FRAME_BL = 14,
-  GFX_FRAME_BR = 15,
-  GFX_FRAME_BOTTOM = 16,
-  GFX_FRAME_TOP = 17,
-  GFX_FRAME_LJOIN = 18,
-  GFX_FONT_BUTTON = 19,  // button captions, "You Died!!!"
-  GFX_PALETTE = 21,      // the palette of every screen
-  GFX_PANEL_TOP = 22,    // upper picture of the side panel
-  GFX_MENU_PICTURE = 23, // start-game menu picture
-  GFX_FONT_STATUS = 25,  // status, credits and list text
-  GFX_PATTERN = 27,      // fill pattern of the menu screens
-  GFX_PANEL_BOTTOM = 28, // lower background of the side panel
-  GFX_TITLE_BACK = 29,   // full-screen title and credits background
-};
+// Objects of "vorbel.dat" (GFX_<name>) and "sounds.dat" (SND_<name>) by index: the headers are
+// written by the data generators together with the datafiles, so the indices have one source.
+#include "sounds_dat.h"
+#include "vorbel_dat.h"
 
-// Objects of "sounds.dat".
-enum {
-  SND_TITLE_THEME = 10,  // title theme module
-  SND_FIRST_SONG = 11,   // 11..14: the four songs
-  NUM_SONGS = 4,
-};
+// "sounds.dat": the effects come first, the title theme follows them, and the songs of the
+// levels follow the title theme to the end of the file.
+constexpr int NUM_EFFECTS = SND_TITLE;
+constexpr int SND_FIRST_SONG = SND_TITLE + 1;
+constexpr int NUM_SONGS = SND_COUNT - SND_FIRST_SONG;
 
 // First picture of each direction of the vorbel in "vorbel2.dat"; each direction has four.
 enum { VORBEL_RIGHT = 28, VORBEL_LEFT = 32, VORBEL_UP = 36, VORBEL_DOWN = 40 };
@@ -78,10 +58,13 @@ struct map_struct {
 static_assert(sizeof(map_struct) == 1048, "map_struct is a 1048-byte file image");
 
 // The vorbel and each bug.
+// States of a bug.
+enum { BUG_NORMAL = 0, BUG_EDIBLE = 2 };
+
 struct actor_struct {
   int32_t x, y;        // pixel position of the 20x20 box in the maze
   int32_t dx, dy;      // bug: step of each move (5, -5 or 0)
-  int32_t state;       // bug: 0 normal, 2 edible
+  int32_t state;       // bug: BUG_NORMAL or BUG_EDIBLE
   int32_t sprite;      // picture, an object of "vorbel2.dat"
   int32_t score;       // vorbel: score of the game
   int32_t bugs_eaten;  // vorbel: bugs eaten
@@ -185,18 +168,48 @@ inline BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
 inline FONT* GraphicFont(int n) { return static_cast<FONT*>(graphics[n].dat); }
 inline RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
 
+// Maps from files (mapcheck.cpp).
+void MapFromBytes(const unsigned char* bytes, map_struct* m);  // a 1048-byte little-endian image
+void MapToBytes(const map_struct* m, unsigned char* bytes);
+int CheckMap(const map_struct* m, char* why, int size);        // -1 playable, else 0 and the reason
+int CheckLevelData(DATAFILE* d, char* why, int size);          // every object of "maps.dat"
+
 // Start-up and shared helpers (startup.cpp).
 int Random(int n);
 void game_timer();
 [[noreturn]] void Error(const char* message);
 int FileExist(const char* name);
 
-void LoadHighScores();
-void SaveHighScores();
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
-void DefaultHighScore(highscore_struct* entry);
 int ScreenShot();        // writes "vorbel.pcx"; -1 on success
 void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
+
+// High scores (highscores.cpp).
+enum { NAME_IGNORED, NAME_TYPED, NAME_ERASED, NAME_DONE };  // what a key did to a typed name
+int WriteFileSafely(const char* path, const void* data, int size);  // -1 when the file is replaced whole
+void DefaultHighScore(highscore_struct* entry);
+void ResetHighScores();  // all fifteen entries the default
+void LoadHighScores();
+int SaveHighScores();    // -1 when "vorbel.hsc" was written
+int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
+int NameKey(char* name, int c, int scancode, FONT* f);      // one key of the name entry
+void ClipText(FONT* f, const char* s, int width, char* out, int size);  // the prefix that fits
+void GotHighScore();
+void GetHighScore();
+void DrawHighScores();
+void ViewHighScores();
+
+// Saved games (savegame.cpp) and custom levels (customlevel.cpp).
+extern const char GAMESG[];  // identification at the end of every saved game
+int FileDialog(const char* title, const char* extension);  // the selector on `text`; -1 on OK
+void SavedGameBytes(unsigned char* bytes);  // the SAVE_SIZE bytes F5 writes
+int WriteSavedGame(const char* path);       // -1 when written
+int ReadSavedGame(const char* path);        // -1 when read and applied; 0 refused, nothing changed
+void RememberGameName(const char* path);    // its file part, cut to fit, as the next save's offer
+void SaveGame();
+void LoadGame();
+int ReadCustomMap(const char* path, map_struct* out);  // -1 when read and playable; else out unchanged
+void PlayCustomGame();
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);

@@ -75,7 +75,7 @@ void ChangeBugDir(int i) {
   if (!ValidBug(i)) return;
   const actor_struct b = bugs[i];  // the bug as it arrived on the cell
   int r = Random(4 - dif_level);
-  if (r == 1 && b.state != 2 && Chase(i, b)) return;
+  if (r == 1 && b.state != BUG_EDIBLE && Chase(i, b)) return;
 
   r = Random(3);
   if (b.dx != 0) {
@@ -115,18 +115,18 @@ void BugCollision(int i) {
   if (!ValidBug(i)) return;
   actor_struct& b = bugs[i];
   if (std::abs(b.x - vorbel.x) >= CELL || std::abs(b.y - vorbel.y) >= CELL) return;
-  if (b.state == 2) {
-    if (sound_on) PlaySoundA(3);
+  if (b.state == BUG_EDIBLE) {
+    if (sound_on) PlaySoundA(SND_BUG);
     b.x = CELL * StartCell(gmap->bug_start_x);
     b.y = CELL * StartCell(gmap->bug_start_y);
-    b.state = 0;
+    b.state = BUG_NORMAL;
     vorbel.bugs_eaten++;
     vorbel.score += 200 * (vorbel.bugs_eaten + dif_level);
   } else if (vorbel.lives < 2) {
     end_game = -1;
-    if (sound_on) PlaySoundA(7);
+    if (sound_on) PlaySoundA(SND_GAME_OVER);
   } else {
-    if (sound_on) PlaySoundA(0);
+    if (sound_on) PlaySoundA(SND_CAUGHT);
     vorbel.lives--;
     text_mode(-1);
     textout(screen, GraphicFont(GFX_FONT_BUTTON), "You Died!!!", 200, 240, 15);

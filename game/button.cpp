@@ -66,7 +66,7 @@ void Button::DrawButton() {
 }
 
 static void ClickSound() {
-  if (sound_on) play_sample(static_cast<SAMPLE*>(sounds[1].dat), sound_volume, 125, 1000, 0);
+  if (sound_on) play_sample(static_cast<SAMPLE*>(sounds[SND_CLICK].dat), sound_volume, 125, 1000, 0);
 }
 
 int Button::Clicked() {

@@ -47,8 +47,10 @@ int Commands() {
       end_game = -1;
       return -1;
     }
-  } else if (key[KEY_F5] || key[KEY_F6]) {
-    // Saving (F5) and loading (F6) a game join the loop here.
+  } else if (key[KEY_F5]) {
+    SaveGame();
+  } else if (key[KEY_F6]) {
+    LoadGame();
   } else if (key[KEY_F10]) {
     WaitWhileHeld(KEY_F10);
     ScreenShot();
@@ -103,7 +105,7 @@ void SafetyCount() {
   sprintf(text, "Safety: %3d", state_timer);
   textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
   if (state_timer > max_bugs_state) {
-    for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = 0;
+    for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = BUG_NORMAL;
     state_timer = 0;
     sprintf(text, "Safety: %4d", 0);
     textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
@@ -125,7 +127,7 @@ void StartLevel() {
     bugs[i].y = by;
     bugs[i].dx = 5;
     bugs[i].dy = 0;
-    bugs[i].state = 0;
+    bugs[i].state = BUG_NORMAL;
     bugs[i].sprite = gmap->bug_sprite;
   }
   vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
@@ -136,7 +138,8 @@ void StartLevel() {
   sprintf(text, "Level: %6d", current_map_played + 1);
   textout(screen, StatusFont(), text, 500, 285, 15);
   textout(screen, StatusFont(), "High Score:", 500, 310, 15);
-  sprintf(text, "%.15s", HighScores[0].name);  // the name field need not hold its terminator
+  // The panel ends at its frame (x 630): a long name of wide letters is cut there.
+  ClipText(StatusFont(), HighScores[0].name, 128, text, sizeof HighScores[0].name);
   textout(screen, StatusFont(), text, 500, 330, 85);
   sprintf(text, "%06d", HighScores[0].score);
   textout(screen, StatusFont(), text, 500, 350, 85);
@@ -167,12 +170,12 @@ void GamePass() {
   DrawGameMap();
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
   if (LevelCleared()) {
-    if (sound_on) PlaySoundA(5);
+    if (sound_on) PlaySoundA(SND_CLEARED);
     return;
   }
   if (end_game) return;
   if (vorbel.score - extra_life > 20000 + 15000 * dif_level) {
-    if (sound_on) PlaySoundA(6);
+    if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
     extra_life = vorbel.score;
     vorbel.lives++;
     DrawLives();
@@ -231,6 +234,6 @@ void PlayGame() {
       NextMap();
     } while (!end_game);
   }
-  // The result is offered to the high-score table here once that table's screens exist.
+  GotHighScore();
   show_mouse(screen);
 }

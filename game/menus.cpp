@@ -38,7 +38,7 @@ void DeleteMenuButtons() {
 }  // namespace
 
 void PlayTheme() {
-  if (music_on) StartModule(SND_TITLE_THEME);
+  if (music_on) StartModule(SND_TITLE);
 }
 
 void PlaySong() {
@@ -92,14 +92,21 @@ void StartGameMenu() {
   PlaySong();
 
   for (;;) {
-    // "Play Custom Level" and "View High Scores" are polled here, in their places before and
-    // after "Previous Menu", once custom levels and the high-score screens exist.
     if (btn_start_game->Clicked()) {
       PlayGame();
       DrawStartGameMenu();
       PlaySong();
+    } else if (btn_custom_game->Clicked()) {
+      PlayCustomGame();
+      DrawStartGameMenu();
+      set_palette(GamePalette());
+      PlaySong();
     } else if (btn_prev_menu->Clicked()) {
       break;
+    } else if (btn_high_scores->Clicked()) {
+      ViewHighScores();
+      DrawStartGameMenu();
+      PlaySong();
     } else if (btn_credits->Clicked()) {
       ViewCredits();
       DrawStartGameMenu();

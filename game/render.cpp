@@ -24,14 +24,15 @@ void DrawPicture(BITMAP* picture, int x, int y) {
   if (picture) draw_sprite(map_bitmap, picture, x, y);
 }
 
-// The layers of one cell, in drawing order: the tile of a wall or floor code, then the ball or
-// decoration of the sets 19 to 22 while the cell value says it is still there.
+// What one cell shows, by its band of codes: the tile of a wall, or the ball or decoration of the
+// sets 19 to 22 while the cell value says it is still there.
 void DrawCell(int code, int v, int px, int py) {
-  if (code <= 1899) DrawPicture(SetPicture(code / 100, code % 100), px, py);
-  if (code >= 1901 && code <= 1999 && v >= 1 && v <= 8) DrawPicture(SetPicture(19, v), px, py);
-  if (code >= 2001 && code <= 2099 && v >= 1 && v <= 8) DrawPicture(SetPicture(20, v), px, py);
-  if (code >= 2101 && code <= 2199 && v >= 1 && v <= 8) DrawPicture(SetPicture(21, v), px, py);
-  if (code >= 2201 && code <= 2299 && v >= 10 && v <= 15) DrawPicture(SetPicture(22, v), px, py);
+  const CellBand* band = CellBandOf(code);
+  if (!band) return;
+  if (band->wall)
+    DrawPicture(SetPicture(code / 100, code % 100), px, py);
+  else if (band->set >= 0 && v >= band->shown_min && v <= band->shown_max)
+    DrawPicture(SetPicture(band->set, v), px, py);
 }
 
 }  // namespace

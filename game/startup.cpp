@@ -1,5 +1,5 @@
 // Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
-// game tick, the high-score file, the screenshot, and the loading and checking of every datafile.
+// game tick, the screenshot, and the loading and checking of every datafile.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,39 +23,6 @@ void Error(const char* message) {
 }
 
 int FileExist(const char* name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
-
-void DefaultHighScore(highscore_struct* entry) {
-  std::memset(entry, 0, sizeof *entry);
-  entry->score = 0;
-  entry->level = 1;
-  entry->bugs_eaten = 0;
-  std::strcpy(entry->name, "Vorbel-Endurant");
-}
-
-// A short or damaged file must not break the table: entries the file does not cover keep the
-// default, every name is cut to its field, and a level below 1 reads as 1.
-void LoadHighScores() {
-  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
-  if (!FileExist("vorbel.hsc")) return;
-  FILE* f = fopen("vorbel.hsc", "rb");
-  if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
-  highscore_struct read[NUM_HIGHSCORES];
-  size_t whole = fread(read, sizeof(highscore_struct), NUM_HIGHSCORES, f);
-  fclose(f);
-  for (size_t i = 0; i < whole; i++) {
-    HighScores[i] = read[i];
-    HighScores[i].name[sizeof HighScores[i].name - 1] = 0;
-    if (HighScores[i].level < 1) HighScores[i].level = 1;
-    if (HighScores[i].bugs_eaten < 0) HighScores[i].bugs_eaten = 0;
-  }
-}
-
-void SaveHighScores() {
-  FILE* f = fopen("vorbel.hsc", "wb");
-  if (!f) return;
-  fwrite(HighScores, sizeof(highscore_struct), NUM_HIGHSCORES, f);
-  fclose(f);
-}
 
 int ScreenShot() {
   PALETTE pal;
@@ -149,14 +116,15 @@ void LoadDatafiles() {
   CheckPresent("maps.dat");
   mapData = Load("maps.dat");
   num_maps = CountObjects(mapData);
-  if (num_maps == 0) BadObject("maps.dat", 0, "level map");
-  for (int i = 0; i < num_maps; i++)
-    if (mapData[i].size < long(sizeof(map_struct))) BadObject("maps.dat", i, "level map");
+  char why[200];
+  if (!CheckLevelData(mapData, why, sizeof why)) Error(why);
 
   CheckPresent("vorbel.dat");
   graphics = Load("vorbel.dat");
   static const int pictures[] = {GFX_BUTTON_FACE, GFX_ARROW_LEFT, GFX_ARROW_RIGHT, GFX_TITLE_BUTTON,
-                                 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, GFX_PANEL_TOP,
+                                 GFX_FRAME_RIGHT, GFX_FRAME_RJOIN, GFX_FRAME_DIVIDER, GFX_FRAME_LEFT,
+                                 GFX_FRAME_TL, GFX_FRAME_TR, GFX_FRAME_BL, GFX_FRAME_BR, GFX_FRAME_BOTTOM,
+                                 GFX_FRAME_TOP, GFX_FRAME_LJOIN, GFX_PANEL_TOP,
                                  GFX_MENU_PICTURE, GFX_PATTERN, GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
   for (int i : pictures) Require(graphics, "vorbel.dat", i, DAT_BITMAP, "picture");
   for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, "vorbel.dat", i, DAT_FONT, "font");
@@ -164,7 +132,7 @@ void LoadDatafiles() {
 
   CheckPresent("sounds.dat");
   sounds = Load("sounds.dat");
-  for (int i = 0; i < 10; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
-  for (int i = SND_TITLE_THEME; i < SND_FIRST_SONG + NUM_SONGS; i++)
+  for (int i = 0; i < NUM_EFFECTS; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
+  for (int i = SND_TITLE; i < SND_COUNT; i++)
     Require(sounds, "sounds.dat", i, DAT_MUX, "music module");
 }

@@ -51,21 +51,9 @@ char text[256];
 char current_game_name[256] = "untitled.svg";
 
 int CellValue(int code) {
-  int v;
-  if (code <= 1899)
-    v = 0;  // walls, and (invalid) negative codes, which must never open a hole
-  else if (code >= 1901 && code <= 1999)
-    v = code - 1900;
-  else if (code >= 2001 && code <= 2099)
-    v = code - 2000;
-  else if (code >= 2101 && code <= 2199)
-    v = code - 2100;
-  else if (code >= 2201 && code <= 2299)
-    v = code - 2200;
-  else
-    v = -1;
-  if (code >= 2301 && code <= 2399) v = code - 2300;
-  return v;
+  const CellBand* band = CellBandOf(code);
+  if (!band) return CELL_FLOOR;
+  return band->wall ? CELL_WALL : code - band->base;
 }
 
 void BuildCellValues() {

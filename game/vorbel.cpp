@@ -62,14 +62,14 @@ void EatBall() {
   if (v >= 1 && v <= 4) {
     cell = -1;
     num_balls--;
-    if (sound_on) PlaySoundA(4);
+    if (sound_on) PlaySoundA(SND_BALL);
     vorbel.score += gmap->points[v - 1] + 10 * dif_level;
   } else if (v >= 5 && v <= 8) {
     cell = -1;
     state_timer = 1;
     vorbel.score += gmap->points[v - 1] + 100 * dif_level;
-    if (sound_on) PlaySoundA(2);
-    for (int i = 0; i < num_bugs && i < MAX_BUGS; i++) bugs[i].state = 2;
+    if (sound_on) PlaySoundA(SND_POWER);
+    for (int i = 0; i < num_bugs && i < MAX_BUGS; i++) bugs[i].state = BUG_EDIBLE;
   }
 }
 

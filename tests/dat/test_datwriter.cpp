@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "datwriter.h"
 
@@ -140,6 +142,55 @@ INSTANTIATE_TEST_SUITE_P(Forms, DatWriter, ::testing::Values(false, true),
 
 TEST(DatWriterFile, UnwritablePathFails) {
   EXPECT_FALSE(dat::write_datafile("/nonexistent-dir/x.dat", {}, false));
+}
+
+// The index header names every object by its position; a name that cannot be a C identifier, a
+// missing name or two objects of one name are refused, since the program could not address them.
+TEST(DatWriterHeader, DefinesEveryObjectAtItsIndex) {
+  std::vector<dat::Object> objs = {dat::make_raw("Ball", dat::TYPE_SAMPLE, {1}),
+                                   dat::make_raw("title_theme", dat::id("MUX "), {2}),
+                                   dat::make_raw("PAL", dat::TYPE_PALETTE, {3})};
+  std::string error;
+  std::string h = dat::index_header("x.dat", "SND_", objs, error);
+  for (const char* want : {"#define SND_BALL                           0 /* SAMP */",
+                           "#define SND_TITLE_THEME                    1 /* MUX  */",
+                           "#define SND_PAL                            2 /* PAL  */", "#define SND_COUNT 3",
+                           "#ifndef X_DAT_INDEX_H"})
+    EXPECT_NE(h.find(want), std::string::npos) << want << " in\n" << h;
+
+  struct Case { const char* name; const char* second; const char* message; } refused[] = {
+      {"", "B", "object 0 has no name"},
+      {"A", "big.ball", "object 1 has no name"},
+      {"A", "two words", "object 1 has no name"},
+      {"Same", "SAME", "two objects are named X_SAME"},
+  };
+  for (const Case& c : refused) {
+    std::string message;
+    std::string text = dat::index_header("x.dat", "X_", {dat::make_raw(c.name, dat::TYPE_DATA, {}),
+                                                          dat::make_raw(c.second, dat::TYPE_DATA, {})}, message);
+    EXPECT_TRUE(text.empty()) << c.name << "/" << c.second;
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+// An unchanged header keeps its file time, so the program including it is not rebuilt.
+TEST(DatWriterHeader, SameTextLeavesTheFileAlone) {
+  std::string path = testing::TempDir() + "/index_test.h";
+  std::vector<dat::Object> objs = {dat::make_raw("A", dat::TYPE_DATA, {1})};
+  ASSERT_TRUE(dat::write_index_header(path, "x.dat", "X_", objs));
+  struct stat before {}, after {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  timespec old_time[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_time, 0), 0);
+  ASSERT_TRUE(dat::write_index_header(path, "x.dat", "X_", objs));
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtime, 1000);
+  objs.push_back(dat::make_raw("B", dat::TYPE_DATA, {2}));
+  ASSERT_TRUE(dat::write_index_header(path, "x.dat", "X_", objs));
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_NE(after.st_mtime, 1000);
+  EXPECT_FALSE(dat::write_index_header("/nonexistent-dir/x.h", "x.dat", "X_", objs));
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -229,7 +229,8 @@ TEST_F(Sources, ReadersRefuseDamagedSources) {
       {kBook, "legend l\nend\npicture p l\nend\n", "has no rows"},
       {kBook, "legend l\nend\nlegend l\nend\n", "defined twice"},
       {kResolve, "legend l\n. floor\nend\npicture p l\n.?\nend\n", ""},
-      {kFonts, "7 DejaVuSans-Bold.ttf twelve 0\n", ""},
+      {kFonts, "7 LARGE DejaVuSans-Bold.ttf twelve 0\n", ""},
+      {kFonts, "7 DejaVuSans-Bold.ttf 12 0\n", "<name>"},
   };
   for (const Case& c : cases) {
     std::string path = write(c.text);

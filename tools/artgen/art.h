@@ -97,6 +97,7 @@ struct ArtBook {
 // Fonts rendered from TrueType files with FreeType, hinted, one bit a pixel.
 struct FontSpec {
   int object = 0;
+  std::string name;  // the object is named FONT_<name>
   std::string file;
   int pixels = 0;
   int spacing = 0;  // extra columns after every glyph

@@ -80,8 +80,8 @@ std::vector<FontSpec> load_font_specs(const std::string& path) {
     std::istringstream words(line);
     FontSpec s;
     if (!(words >> s.object)) continue;
-    if (!(words >> s.file >> s.pixels >> s.spacing) || s.spacing < 0 || s.spacing > 8)
-      throw Error(path + ":" + std::to_string(n) + ": expected: <object> <file> <pixels> <spacing 0..8>");
+    if (!(words >> s.name >> s.file >> s.pixels >> s.spacing) || s.spacing < 0 || s.spacing > 8)
+      throw Error(path + ":" + std::to_string(n) + ": expected: <object> <name> <file> <pixels> <spacing 0..8>");
     specs.push_back(s);
   }
   return specs;

@@ -397,41 +397,41 @@ std::vector<dat::Object> build_vorbel_dat(const Palette& pal, const Sources& src
   put(2, arrow(pal, -1, 0).to_object("ARROW_LEFT"));
   put(3, arrow(pal, 0, -1).to_object("ARROW_UP"));
   put(4, arrow(pal, 1, 0).to_object("ARROW_RIGHT"));
-  put(5, button_face(pal, 140, 25, 0).to_object("TITLE_BUTTON_FACE"));
+  put(5, button_face(pal, 140, 25, 0).to_object("TITLE_BUTTON"));
   put(6, arrow(pal, 0, 1).to_object("ARROW_DOWN"));
 
   std::string font_dir = src.font_dir + "/";
   for (const FontSpec& f : load_font_specs(src.art_dir + "/fonts.txt")) {
     if (f.object < 0 || f.object >= kObjects || given[size_t(f.object)])
       throw Error("fonts.txt: object " + std::to_string(f.object) + " is outside vorbel.dat or taken");
-    put(f.object, render_font("FONT_" + std::to_string(f.object), font_dir + f.file, f.pixels, f.spacing));
+    put(f.object, render_font("FONT_" + f.name, font_dir + f.file, f.pixels, f.spacing));
   }
 
   // Frame pieces at the indices the play screen draws them from.
   auto straight = [&](Band b) { return frame_piece(pal, [b](int, int) { return b; }); };
   put(8, straight(kVertical).to_object("FRAME_RIGHT"));
-  put(9, frame_piece(pal, [](int u, int) { return u < 5 ? kHorizontal : kVertical; }).to_object("FRAME_JOIN_RIGHT"));
+  put(9, frame_piece(pal, [](int u, int) { return u < 5 ? kHorizontal : kVertical; }).to_object("FRAME_RJOIN"));
   put(10, straight(kHorizontal).to_object("FRAME_DIVIDER"));
   put(11, straight(kVertical).to_object("FRAME_LEFT"));
-  put(12, corner(pal, false, false).to_object("FRAME_TOP_LEFT"));
-  put(13, corner(pal, true, false).to_object("FRAME_TOP_RIGHT"));
-  put(14, corner(pal, false, true).to_object("FRAME_BOTTOM_LEFT"));
-  put(15, corner(pal, true, true).to_object("FRAME_BOTTOM_RIGHT"));
+  put(12, corner(pal, false, false).to_object("FRAME_TL"));
+  put(13, corner(pal, true, false).to_object("FRAME_TR"));
+  put(14, corner(pal, false, true).to_object("FRAME_BL"));
+  put(15, corner(pal, true, true).to_object("FRAME_BR"));
   put(16, straight(kHorizontal).to_object("FRAME_BOTTOM"));
   put(17, straight(kHorizontal).to_object("FRAME_TOP"));
-  put(18, frame_piece(pal, [](int u, int) { return u < 5 ? kVertical : kHorizontal; }).to_object("FRAME_JOIN_LEFT"));
+  put(18, frame_piece(pal, [](int u, int) { return u < 5 ? kVertical : kHorizontal; }).to_object("FRAME_LJOIN"));
   put(20, frame_piece(pal, [](int u, int v) { return std::abs(2 * u - 9) < std::abs(2 * v - 9) ? kVertical : kHorizontal; })
               .to_object("FRAME_CROSS"));
 
   put(21, pal.to_object("PALETTE"));
-  put(22, upper_panel(pal).to_object("PANEL_UPPER"));
-  put(23, menu_banner(pal, src).to_object("MENU_BANNER"));
+  put(22, upper_panel(pal).to_object("PANEL_TOP"));
+  put(23, menu_banner(pal, src).to_object("MENU_PICTURE"));
   put(24, button_face(pal, 240, 30, -0.25).to_object("BUTTON_FACE_PRESSED"));
   put(26, pointer(pal).to_object("POINTER"));
   put(27, pattern(pal).to_object("PATTERN"));
   Image power = tile_images(19, pal, src).at(5);
-  put(28, lower_panel(pal, sprites, power, icons).to_object("PANEL_LOWER"));
-  put(29, title(pal, src, sprites).to_object("TITLE"));
+  put(28, lower_panel(pal, sprites, power, icons).to_object("PANEL_BOTTOM"));
+  put(29, title(pal, src, sprites).to_object("TITLE_BACK"));
 
   for (int i = 0; i < kObjects; i++)
     if (!given[size_t(i)]) throw Error("vorbel.dat: object " + std::to_string(i) + " is not made");

@@ -2,6 +2,7 @@
 // stored size, unpacked size, body; all big-endian) is the one Allegro's load_datafile reads.
 #include "datwriter.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace dat {
@@ -151,6 +152,78 @@ bool write_datafile(const std::string& path, const std::vector<Object>& objects,
     return false;
   }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::fprintf(stderr, "error writing %s\n", path.c_str());
+  return ok;
+}
+
+namespace {
+
+bool c_identifier(const std::string& s) {
+  if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0]))) return false;
+  for (char c : s)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return true;
+}
+
+std::string type_text(uint32_t type) {
+  std::string t;
+  for (int shift = 24; shift >= 0; shift -= 8) t += char((type >> shift) & 0xFF);
+  return t;
+}
+
+}  // namespace
+
+std::string index_header(const std::string& file, const std::string& prefix, const std::vector<Object>& objects,
+                         std::string& error) {
+  std::string guard;
+  for (char c : file) guard += std::isalnum(static_cast<unsigned char>(c)) ? char(std::toupper(c)) : '_';
+  std::string h = "/* Objects of \"" + file + "\": generated with the datafile, do not edit. */\n";
+  h += "#ifndef " + guard + "_INDEX_H\n#define " + guard + "_INDEX_H\n\n";
+  std::vector<std::string> seen;
+  for (size_t i = 0; i < objects.size(); i++) {
+    std::string name = prefix;
+    for (char c : objects[i].name) name += char(std::toupper(static_cast<unsigned char>(c)));
+    if (objects[i].name.empty() || !c_identifier(name)) {
+      error = file + ": object " + std::to_string(i) + " has no name usable in a header (\"" + objects[i].name + "\")";
+      return "";
+    }
+    for (const std::string& s : seen)
+      if (s == name) {
+        error = file + ": two objects are named " + name;
+        return "";
+      }
+    seen.push_back(name);
+    char line[160];
+    std::snprintf(line, sizeof line, "#define %-32s %3zu /* %s */\n", name.c_str(), i, type_text(objects[i].type).c_str());
+    h += line;
+  }
+  h += "\n#define " + prefix + "COUNT " + std::to_string(objects.size()) + "\n\n#endif\n";
+  return h;
+}
+
+bool write_index_header(const std::string& path, const std::string& file, const std::string& prefix,
+                        const std::vector<Object>& objects) {
+  std::string error;
+  std::string text = index_header(file, prefix, objects, error);
+  if (text.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  }
+  if (FILE* old = std::fopen(path.c_str(), "rb")) {
+    std::string have;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, old)) > 0) have.append(buf, n);
+    std::fclose(old);
+    if (have == text) return true;
+  }
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fclose(f) == 0 && ok;
   if (!ok) std::fprintf(stderr, "error writing %s\n", path.c_str());
   return ok;

@@ -54,4 +54,18 @@ std::vector<uint8_t> build_datafile(const std::vector<Object>& objects, bool pac
 // Writes the file; false (with a message on stderr) when it cannot be written.
 bool write_datafile(const std::string& path, const std::vector<Object>& objects, bool packed = false);
 
+// The index header of a datafile, as a datafile grabber writes one: a #define per object,
+// `prefix` + the object's name in capitals, with its index and type, and `prefix` + "COUNT" with the number of
+// objects. A program that includes it addresses the objects by these names, so the generator's
+// order is the only list. Objects without a name, or with a name that is not a C identifier,
+// are refused (an empty string is returned and `error` says why).
+std::string index_header(const std::string& file, const std::string& prefix, const std::vector<Object>& objects,
+                         std::string& error);
+
+// Writes the index header, leaving the file untouched (and its time stamp with it) when it
+// already holds the same text, so the program that includes it is rebuilt only when an index
+// changes. False, with a message on stderr, on any failure.
+bool write_index_header(const std::string& path, const std::string& file, const std::string& prefix,
+                        const std::vector<Object>& objects);
+
 }  // namespace dat

@@ -1,6 +1,8 @@
 // soundgen: synthesizes the game's sound effects and songs from data/sounds and writes
-// sounds.dat (effects 0 to 9, title theme 10, songs 11 to 14). Optionally also the songs as
-// separate MUX files and the effects and instruments as WAV files for listening.
+// sounds.dat (effects 0 to 9, title theme 10, songs 11 to 14) and, with --header, its index
+// header (SND_<name> for each object, named as in effects.txt and manifest.txt), which the game
+// includes. Optionally also the songs as separate MUX files and the effects and instruments as
+// WAV files for listening.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +18,9 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: soundgen --sources DIR --out sounds.dat [--music DIR] [--wav DIR] [--quiet]\n"
+               "usage: soundgen --sources DIR --out sounds.dat [--header FILE.h] [--music DIR] [--wav DIR] [--quiet]\n"
                "  --sources DIR  data/sounds (manifest.txt, instruments, effects, songs)\n"
+               "  --header FILE  also write the index header of sounds.dat\n"
                "  --music DIR    also write each song as DIR/NAME.mux\n"
                "  --wav DIR      also write each effect and instrument as a WAV file\n");
 }
@@ -29,7 +32,7 @@ bool make_dir(const std::string &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::string sources, out, music, wav;
+  std::string sources, out, header, music, wav;
   bool quiet = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
@@ -41,6 +44,7 @@ int main(int argc, char **argv) {
     bool ok = true;
     if (a == "--sources") ok = value(sources);
     else if (a == "--out") ok = value(out);
+    else if (a == "--header") ok = value(header);
     else if (a == "--music") ok = value(music);
     else if (a == "--wav") ok = value(wav);
     else if (a == "--quiet") quiet = true;
@@ -66,7 +70,9 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  if (!dat::write_datafile(out, sound::bank_objects(bank))) return 1;
+  std::vector<dat::Object> objects = sound::bank_objects(bank);
+  if (!dat::write_datafile(out, objects)) return 1;
+  if (!header.empty() && !dat::write_index_header(header, "sounds.dat", "SND_", objects)) return 1;
 
   if (!music.empty()) {
     if (!make_dir(music)) {
