@@ -20,6 +20,8 @@ constexpr int CELL = 20;           // cell size in pixels
 constexpr int MAX_BUGS = 20;       // size of the bug table
 constexpr int NUM_SETS = 24;       // "set0.dat" .. "set23.dat"
 constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
+constexpr int MAX_CELL_CODE = 2399; // highest cell code a map may hold
+constexpr int SAVE_SIZE = 1164;     // bytes of a saved-game file
 
 // Objects of "vorbel.dat" (GFX_<name>) and "sounds.dat" (SND_<name>) by index: the headers are
 // written by the data generators together with the datafiles, so the indices have one source.
@@ -174,21 +176,51 @@ inline BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
 inline FONT* GraphicFont(int n) { return static_cast<FONT*>(graphics[n].dat); }
 inline RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
 
+// Maps from files (mapcheck.cpp).
+void MapFromBytes(const unsigned char* bytes, map_struct* m);  // a 1048-byte little-endian image
+void MapToBytes(const map_struct* m, unsigned char* bytes);
+int CheckMap(const map_struct* m, char* why, int size);        // -1 playable, else 0 and the reason
+int CheckLevelData(DATAFILE* d, char* why, int size);          // every object of "maps.dat"
+
 // Start-up and shared helpers (startup.cpp).
 int Random(int n);
 void game_timer();
 [[noreturn]] void Error(const char* message);
 int FileExist(const char* name);
 
-void LoadHighScores();
-void SaveHighScores();
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
-void DefaultHighScore(highscore_struct* entry);
 int ScreenShot();        // writes "vorbel.pcx"; -1 on success
 void InstallRequestHandlers();  // SIGTERM/SIGINT, the close button and the focus switches
 int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
 void WaitEscapeReleased();  // a screen left with Escape returns only once the key is up
 void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
+
+// High scores (highscores.cpp).
+enum { NAME_IGNORED, NAME_TYPED, NAME_ERASED, NAME_DONE };  // what a key did to a typed name
+int WriteFileSafely(const char* path, const void* data, int size);  // -1 when the file is replaced whole
+void DefaultHighScore(highscore_struct* entry);
+void ResetHighScores();  // all fifteen entries the default
+void LoadHighScores();
+int SaveHighScores();    // -1 when "vorbel.hsc" was written
+int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
+int NameKey(char* name, int c, int scancode, FONT* f);      // one key of the name entry
+void ClipText(FONT* f, const char* s, int width, char* out, int size);  // the prefix that fits
+void GotHighScore();
+void GetHighScore();
+void DrawHighScores();
+void ViewHighScores();
+
+// Saved games (savegame.cpp) and custom levels (customlevel.cpp).
+extern const char GAMESG[];  // identification at the end of every saved game
+int FileDialog(const char* title, const char* extension);  // the selector on `text`; -1 on OK
+void SavedGameBytes(unsigned char* bytes);  // the SAVE_SIZE bytes F5 writes
+int WriteSavedGame(const char* path);       // -1 when written
+int ReadSavedGame(const char* path);        // -1 when read and applied; 0 refused, nothing changed
+void RememberGameName(const char* path);    // its file part, cut to fit, as the next save's offer
+void SaveGame();
+void LoadGame();
+int ReadCustomMap(const char* path, map_struct* out);  // -1 when read and playable; else out unchanged
+void PlayCustomGame();
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);

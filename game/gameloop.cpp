@@ -66,8 +66,10 @@ int Commands() {
       end_game = -1;
       return -1;
     }
-  } else if (key[KEY_F5] || key[KEY_F6]) {
-    // Saving (F5) and loading (F6) a game join the loop here.
+  } else if (key[KEY_F5]) {
+    SaveGame();
+  } else if (key[KEY_F6]) {
+    LoadGame();
   } else if (key[KEY_F10]) {
     WaitWhileHeld(KEY_F10);
     ScreenShot();
@@ -184,7 +186,8 @@ void StartLevel() {
   sprintf(text, "Level: %6d", current_map_played + 1);
   DrawStatusLine(text, 285, 15);
   DrawStatusLine("High Score:", 310, 15);
-  sprintf(text, "%.15s", HighScores[0].name);  // the name field need not hold its terminator
+  // The panel ends at its frame (x 630): a long name of wide letters is cut there.
+  ClipText(StatusFont(), HighScores[0].name, 128, text, sizeof HighScores[0].name);
   DrawStatusLine(text, 330, 85);
   sprintf(text, "%06d", HighScores[0].score);
   DrawStatusLine(text, 350, 85);
@@ -283,7 +286,7 @@ void PlayGame() {
       NextMap();
     } while (!end_game);
   }
-  // The result is offered to the high-score table here once that table's screens exist; a
-  // signal skips the offer, since nobody is there to type a name.
+  // A signal skips the offer, since nobody is there to type a name.
+  if (!LeaveRequested()) GotHighScore();
   show_mouse(screen);
 }

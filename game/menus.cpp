@@ -95,16 +95,27 @@ void StartGameMenu() {
   // must not leave the menu too.
   for (;;) {
     if (LeaveRequested()) break;
-    // "Play Custom Level" and "View High Scores" are polled here, in their places before and
-    // after "Previous Menu", once custom levels and the high-score screens exist.
     if (btn_start_game->Clicked()) {
       PlayGame();
       if (LeaveRequested()) break;
       WaitEscapeReleased();
       DrawStartGameMenu();
       PlaySong();
+    } else if (btn_custom_game->Clicked()) {
+      PlayCustomGame();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
+      DrawStartGameMenu();
+      set_palette(GamePalette());
+      PlaySong();
     } else if (btn_prev_menu->Clicked()) {
       break;
+    } else if (btn_high_scores->Clicked()) {
+      ViewHighScores();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
+      DrawStartGameMenu();
+      PlaySong();
     } else if (btn_credits->Clicked()) {
       ViewCredits();
       if (LeaveRequested()) break;

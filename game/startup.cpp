@@ -1,5 +1,5 @@
 // Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
-// game tick, the high-score file, the screenshot, and the loading and checking of every datafile.
+// game tick, the screenshot, and the loading and checking of every datafile.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,39 +24,6 @@ void Error(const char* message) {
 }
 
 int FileExist(const char* name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
-
-void DefaultHighScore(highscore_struct* entry) {
-  std::memset(entry, 0, sizeof *entry);
-  entry->score = 0;
-  entry->level = 1;
-  entry->bugs_eaten = 0;
-  std::strcpy(entry->name, "Vorbel-Endurant");
-}
-
-// A short or damaged file must not break the table: entries the file does not cover keep the
-// default, every name is cut to its field, and a level below 1 reads as 1.
-void LoadHighScores() {
-  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
-  if (!FileExist("vorbel.hsc")) return;
-  FILE* f = fopen("vorbel.hsc", "rb");
-  if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
-  highscore_struct read[NUM_HIGHSCORES];
-  size_t whole = fread(read, sizeof(highscore_struct), NUM_HIGHSCORES, f);
-  fclose(f);
-  for (size_t i = 0; i < whole; i++) {
-    HighScores[i] = read[i];
-    HighScores[i].name[sizeof HighScores[i].name - 1] = 0;
-    if (HighScores[i].level < 1) HighScores[i].level = 1;
-    if (HighScores[i].bugs_eaten < 0) HighScores[i].bugs_eaten = 0;
-  }
-}
-
-void SaveHighScores() {
-  FILE* f = fopen("vorbel.hsc", "wb");
-  if (!f) return;
-  fwrite(HighScores, sizeof(highscore_struct), NUM_HIGHSCORES, f);
-  fclose(f);
-}
 
 int ScreenShot() {
   PALETTE pal;
@@ -150,9 +117,8 @@ void LoadDatafiles() {
   CheckPresent("maps.dat");
   mapData = Load("maps.dat");
   num_maps = CountObjects(mapData);
-  if (num_maps == 0) BadObject("maps.dat", 0, "level map");
-  for (int i = 0; i < num_maps; i++)
-    if (mapData[i].size < long(sizeof(map_struct))) BadObject("maps.dat", i, "level map");
+  char why[200];
+  if (!CheckLevelData(mapData, why, sizeof why)) Error(why);
 
   CheckPresent("vorbel.dat");
   graphics = Load("vorbel.dat");

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "modux.h"
+#include "voice.h"
 
 // Eight -1 entries: voice_table starts with no voice reserved.
 #define MODUX_NO_VOICE8 -1, -1, -1, -1, -1, -1, -1, -1
@@ -34,13 +36,18 @@ static const long MINUTE_OF_TIMER_UNITS = 60L * TIMERS_PER_SECOND;
 
 // -1 while mod_interrupt runs; a control call waits for 0 before it touches shared state.
 static std::atomic<int> tick_busy{0};
-// -1 on the timer thread while it is inside mod_interrupt, so the tick's own calls of play_mod
-// and goto_mod_track do not wait for themselves.
+// -1 on the timer thread while it is inside mod_interrupt. The tick's own calls of play_mod and
+// goto_mod_track (at a song's end) run with the tick's exclusion: they neither wait for
+// themselves nor touch mi.forbidden, which belongs to a control call that may be waiting.
 static thread_local int inside_tick = 0;
 // Nesting of guarded sections on this thread (play_mod calls stop_mod, for one).
 static thread_local int guard_depth = 0;
-// -1 once mod_interrupt has been handed to the timer.
-static int tick_installed = 0;
+// Control calls from several threads take turns, so one never lowers mi.forbidden under another.
+// The tick never takes it.
+static std::mutex control_turn;
+// -1 once mod_interrupt has been handed to the timer. Written only inside a guarded section or
+// inside the tick, which exclude each other.
+static std::atomic<int> tick_installed{0};
 
 static void set_error(const char *format, ...) {
   va_list args;
@@ -52,14 +59,18 @@ static void set_error(const char *format, ...) {
 // Raising mi.forbidden stops new ticks from starting; waiting for tick_busy to fall lets a
 // tick already past that test finish. Only then may a control call change what the tick reads.
 static void begin_change() {
-  if (guard_depth++ > 0) return;
-  mi.forbidden = -1;
   if (inside_tick) return;
+  if (guard_depth++ > 0) return;
+  control_turn.lock();
+  mi.forbidden = -1;
   while (tick_busy.load() != 0) std::this_thread::yield();
 }
 
 static void end_change() {
-  if (--guard_depth == 0) mi.forbidden = 0;
+  if (inside_tick) return;
+  if (--guard_depth > 0) return;
+  mi.forbidden = 0;
+  control_turn.unlock();
 }
 
 int mod_tick_begin(void) {
@@ -95,9 +106,17 @@ long mod_timer_period(int tempo, int speed_ratio) {
   return period;
 }
 
-void mod_install_tick(void) {
+// Callers hold the guard or are the tick itself, so installs never cross: each one reads the
+// tempo and ratio that hold when it lands, and the last one made is the rate that stays.
+static void install_tick_locked() {
   if (modux_install_int(mod_interrupt, mod_timer_period(mi.tempo, mi.speed_ratio)) == 0)
     tick_installed = -1;
+}
+
+void mod_install_tick(void) {
+  begin_change();
+  install_tick_locked();
+  end_change();
 }
 
 // Silences the reserved voices and forgets the module; the caller holds the guard.
@@ -107,8 +126,8 @@ static void stop_locked() {
   mi.order = 0;
   for (int i = 0; i < mi.max_chn; i++) {
     if (voice_table[i] < 0) continue;
-    voice_stop(voice_table[i]);
-    voice_set_volume(voice_table[i], 0);
+    modux_voice_stop(voice_table[i]);
+    modux_voice_set_volume(voice_table[i], 0);
   }
   of = nullptr;
 }
@@ -146,19 +165,19 @@ int install_mod(int max_chn) {
 
   int failed = 0;
   for (int i = 0; i < max_chn; i++) {
-    const int voice = allocate_voice(fake_sample);
+    const int voice = modux_voice_allocate(fake_sample);
     voice_table[i] = voice;
     if (voice < 0) {
       failed = -1;
       continue;
     }
     ci[i].volume = 0;
-    voice_set_volume(voice, 0);
-    voice_start(voice);
+    modux_voice_set_volume(voice, 0);
+    modux_voice_start(voice);
   }
   if (failed) {
     for (int i = 0; i < max_chn; i++) {
-      if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+      if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
       voice_table[i] = -1;
     }
     set_error("MODUX : Unable to allocate enough voices");
@@ -176,6 +195,8 @@ int install_mod(int max_chn) {
     exit_hook_registered = -1;
   }
   lock_modux_player2();
+  lock_modux_player3();
+  lock_modux_player4();
   return 1;
 }
 
@@ -212,10 +233,24 @@ struct module_family {
   const int *enabled;  // null: always tried; else tried only while it is -1
 };
 
-// Tried in this order, first match wins. The foreign importers (IT, XM, S3M, 31-sample MOD,
-// the Unreal packages, then 15-sample MOD behind enable_m15) take their places after MUX.
+// Tried in this order, first match wins. IT comes before XM and S3M and is refused by its
+// loader; the packages are searched only after the plain formats; 15-sample MODs, which have
+// no signature, come last and only when enable_m15 allows them.
 static const module_family families[] = {
     {detect_mux, load_mux_file, mux_file_info, nullptr},
+    {detect_it, [](const char *f, int) { return load_it(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_it_info(f, 0, i); }, nullptr},
+    {detect_xm, [](const char *f, int) { return load_xm(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_xm_info(f, 0, i); }, nullptr},
+    {detect_s3m, [](const char *f, int) { return load_s3m(f, 0); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_s3m_info(f, 0, i); }, nullptr},
+    {detect_m31, [](const char *f, int) { return load_m(f, 31); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 31, i); }, nullptr},
+    {detect_unreal_it, load_it, get_it_info, nullptr},
+    {detect_unreal_xm, load_xm, get_xm_info, nullptr},
+    {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
+    {detect_m15, [](const char *f, int) { return load_m(f, 15); },
+     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
 };
 
 static bool family_enabled(const module_family &family) {
@@ -292,8 +327,8 @@ void play_mod(MODUX *mod, int loop) {
   mi.is_playing = -1;
   mi.loop = loop ? -1 : 0;
   of = mod;
+  install_tick_locked();
   end_change();
-  mod_install_tick();
 }
 
 void stop_mod(void) {
@@ -323,13 +358,15 @@ void destroy_mod(MODUX *mod) {
 }
 
 void remove_mod(void) {
-  stop_mod();
+  begin_change();
+  stop_locked();
   if (tick_installed) {
     modux_remove_int(mod_interrupt);
     tick_installed = 0;
   }
+  end_change();
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
-    if (voice_table[i] >= 0) deallocate_voice(voice_table[i]);
+    if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
     voice_table[i] = -1;
   }
   mod_init = 0;
@@ -339,7 +376,7 @@ void pause_mod(void) {
   begin_change();
   mi.pause = -1;
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0) voice_stop(voice_table[i]);
+    if (voice_table[i] >= 0) modux_voice_stop(voice_table[i]);
   end_change();
 }
 
@@ -348,16 +385,18 @@ void resume_mod(void) {
   mi.pause = 0;
   // A voice whose sample has ended answers a negative position and stays silent.
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0 && voice_get_position(voice_table[i]) >= 0)
-      voice_start(voice_table[i]);
+    if (voice_table[i] >= 0 && modux_voice_get_position(voice_table[i]) >= 0)
+      modux_voice_start(voice_table[i]);
   end_change();
 }
 
 void toggle_pause_mode(void) {
+  begin_change();
   if (mi.is_playing != 0 && mi.pause != 0)
     resume_mod();
   else
     pause_mod();
+  end_change();
 }
 
 int is_mod_paused(void) { return mi.is_playing != 0 ? mi.pause.load() : 0; }
@@ -367,20 +406,22 @@ int is_mod_playing(void) { return mi.is_playing; }
 // The tick carries the request out at its next call. Any order at or past the end of the
 // order list ends the song, so larger targets are held at the list's size: the request's +1
 // coding then cannot overflow.
-static void request_order(int order) {
+// The position is read inside the guard, so a tick cannot move it between the read and the write.
+static void request_order(int step, int order) {
+  begin_change();
+  if (step != 0) order = mi.order + step;
   if (order < 0) order = 0;
   if (order > MODUX_MAX_ORDERS) order = MODUX_MAX_ORDERS;
-  begin_change();
   mi.skip_row = 1;
   mi.skip_order = order + 1;
   end_change();
 }
 
-void next_mod_track(void) { request_order(mi.order + 1); }
+void next_mod_track(void) { request_order(1, 0); }
 
-void prev_mod_track(void) { request_order(mi.order - 1); }
+void prev_mod_track(void) { request_order(-1, 0); }
 
-void goto_mod_track(int order) { request_order(order); }
+void goto_mod_track(int order) { request_order(0, order); }
 
 void set_mod_volume(int volume) {
   if (volume < 0) volume = 0;
@@ -388,7 +429,7 @@ void set_mod_volume(int volume) {
   mod_volume = volume;
   begin_change();
   for (int i = 0; i < mi.max_chn; i++)
-    if (voice_table[i] >= 0) voice_set_volume(voice_table[i], calc_volume(i));
+    if (voice_table[i] >= 0) modux_voice_set_volume(voice_table[i], calc_volume(i));
   end_change();
 }
 
@@ -401,8 +442,10 @@ static int clamp_ratio(int percent) {
 }
 
 void set_mod_speed(int percent) {
+  begin_change();
   mi.speed_ratio = clamp_ratio(percent);
-  if (mi.is_playing == -1) mod_install_tick();
+  if (mi.is_playing == -1) install_tick_locked();
+  end_change();
 }
 
 void set_mod_pitch(int percent) { mi.pitch_ratio = clamp_ratio(percent); }

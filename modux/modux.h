@@ -385,6 +385,67 @@ extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Ami
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
 // ---------------------------------------------------------------------------------------------
+// S3M-family effects, the volume column and the note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(int chn, int param);
+void do_s3m_volume_slide(int chn);
+void parse_s3m_portamento_down(int chn, int param);
+void parse_s3m_portamento_up(int chn, int param);
+void do_s3m_portamento(int chn);
+void parse_tremor(int chn, int param);
+void do_tremor(int chn);
+void parse_s3m_arpeggio(int chn, int param);
+void parse_s3m_retrig(int chn, int param);
+void do_s3m_retrig(int chn);
+void parse_s3m_panning(int chn, int param);
+void do_s3m_set_tempo(int param);
+void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
+void do_global_volume(int param);
+void parse_volume_command(int chn, int volume, int note);
+void parse_note_command(int chn, int note);
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(int chn, int note, int instrument);
+// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(int chn, int param);
+void do_xm_pitch_slide_up(int chn);
+void parse_xm_pitch_slide_down(int chn, int param);
+void do_xm_pitch_slide_down(int chn);
+void parse_xm_volume_slide(int chn, int param);
+void do_xm_volume_slide(int chn);
+void parse_xm_pan_slide(int chn, int param);
+void do_xm_pan_slide(int chn);
+void parse_global_volume_slide(int chn, int param);
+void do_global_volume_slide(int chn);
+void do_xm_x(int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
+// Offline rendering (render.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Takes the engine over (an installed engine is removed) and starts the module on the engine's
+// offline mixer at rate Hz; the song is played once, to its end or to its loop point. 1, or -1
+// with modux_error set.
+int render_mod_start(MODUX *mod, int rate);
+// Fills buffer with up to frames stereo frames (left, right, 16 bits), driving the tick at the
+// tempo's rate. Answers the frames written: fewer than asked only at the song's end, then 0.
+long render_mod(short *buffer, long frames);
+// -1 once the song has ended or come back to its loop point.
+int render_mod_finished(void);
+// Ends rendering and hands the engine back to Allegro's voices, uninstalled.
+void render_mod_stop(void);
+
+// ---------------------------------------------------------------------------------------------
 // Native MUX format (load_mux.cpp)
 // ---------------------------------------------------------------------------------------------
 
@@ -394,6 +455,38 @@ extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble
 int detect_mux(const char *name);               // 1 when the file starts with the magic, else -1
 MODUX *load_mux(PACKFILE *f);                   // the module, or null with modux_error set
 int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
+
+// ---------------------------------------------------------------------------------------------
+// Importers of foreign formats (load_mod.cpp, load_s3m.cpp, load_xm.cpp, load_it.cpp)
+// ---------------------------------------------------------------------------------------------
+// Detectors answer 1 (or, for a UMX package, the offset of the module inside it) for a match,
+// -1 for none and 0 when the file cannot be opened; detect_m15 answers 1 or 0. Loaders answer
+// the module, or null with modux_error set; info routines 1, or -1 with modux_error set.
+
+int detect_m31(const char *filename);
+int detect_m15(const char *filename);
+MODUX *load_m(const char *filename, int no_inst);  // no_inst: 15 or 31 samples
+int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info);
+int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
+void *modux_calloc(int size);
+
+int detect_s3m(const char *filename);
+int detect_unreal_s3m(const char *filename);
+MODUX *load_s3m(const char *filename, int offset);
+int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info);
+void convert_s3m_pitch(int *note);               // note byte -> note frequency, -1 cut, 0 none
+void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
+
+int detect_xm(const char *filename);
+int detect_unreal_xm(const char *filename);
+MODUX *load_xm(const char *filename, int offset);
+int get_xm_info(const char *filename, int offset, MODFILE_INFO *info);
+void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
+
+int detect_it(const char *filename);
+int detect_unreal_it(const char *filename);
+MODUX *load_it(const char *filename, int offset);  // always null: IT is recognised, not played
+int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
 
 // ---------------------------------------------------------------------------------------------
 // Byte-order layer over Allegro's PACKFILE (file_io.cpp)

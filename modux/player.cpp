@@ -1,13 +1,17 @@
 // Playback tick.
 // mod_interrupt is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
-// per-tick effects on the others and pushes every channel's state to its Allegro voice.
+// per-tick effects on the others and pushes every channel's state to its voice (voice.h).
 // It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
 
 #include "modux.h"
+#include "voice.h"
 
 // A pattern the order list names but the module lacks plays as this many empty rows.
 static const int MISSING_PATTERN_ROWS = 64;
+// Slides held on for minutes would carry a period past what an int holds; far below that every
+// pitch is inaudible, so periods stay within this bound either way.
+static const int PERIOD_BOUND = 1 << 24;
 
 static int clamp_int(int v, int lo, int hi)
 {
@@ -107,8 +111,8 @@ static bool take_navigation_request(MODUX *mod)
         ci[ch].loop_times = 0;
         ci[ch].volume = 0;
         if (voice_table[ch] >= 0) {
-            voice_set_volume(voice_table[ch], 0);
-            voice_stop(voice_table[ch]);
+            modux_voice_set_volume(voice_table[ch], 0);
+            modux_voice_stop(voice_table[ch]);
         }
     }
     if (mi.order != 0)
@@ -129,8 +133,12 @@ static void advance_row(const MODUX *mod)
         }
     }
     if (mi.new_row != 0) {
-        mi.row = mi.new_row - 1;
+        const int row = mi.new_row - 1;
         enter_order(mod, mi.new_order - 1);
+        // A break's row is held to the last row of the pattern the jump lands in, which is
+        // known only now: a position jump on a later channel may have changed it.
+        const int rows = pattern_rows(mod, mi.pattern);
+        mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
         mi.new_row = 0;
         mi.new_order = 0;
         return;
@@ -148,7 +156,7 @@ static void end_song(MODUX *mod)
     const int n = reserved_channels();
     for (int ch = 0; ch < n; ch++)
         if (voice_table[ch] >= 0)
-            voice_stop(voice_table[ch]);
+            modux_voice_stop(voice_table[ch]);
     if (mi.loop == 0) {
         of = nullptr;
         mi.is_playing = 0;
@@ -160,9 +168,7 @@ static void end_song(MODUX *mod)
 
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
 // tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
-// channel from channel 0, and also on channels that have no voice. The row-level commands of
-// the S3M and XM families (speed, BPM, global volume and its slide) are not played by this
-// player yet and pass unread.
+// channel from channel 0, and also on channels that have no voice.
 static void read_row_commands(MODUX *mod)
 {
     const int n = module_channels(mod);
@@ -180,6 +186,18 @@ static void read_row_commands(MODUX *mod)
         case CMD_SPEED_TEMPO:
             do_pro_tempo_bpm(cell->param);
             break;
+        case CMD_S3M_SET_SPEED:
+            do_s3m_set_tempo(cell->param);
+            break;
+        case CMD_S3M_SET_BPM:
+            do_s3m_set_bpm(cell->param);
+            break;
+        case CMD_SET_GLOBAL_VOLUME:
+            do_global_volume(cell->param);
+            break;
+        case CMD_GLOBAL_VOLSLIDE:
+            parse_global_volume_slide(ch, cell->param);
+            break;
         case CMD_EXTENDED:
             if (cell->param >> 4 == 0x6)
                 do_pattern_loop(ch, cell->param);
@@ -192,8 +210,8 @@ static void read_row_commands(MODUX *mod)
     }
 }
 
-// The effect column of one cell on the first tick of its row. Codes 11, 13 and 15 were read in
-// the first pass; the S3M and XM codes (16 and above) are not played by this player yet.
+// The effect column of one cell on the first tick of its row. Codes 11, 13, 15, 16, 26, 28 and
+// 35 were read in the first pass.
 static void parse_command(int ch, const NOTE_INFO &cell, int sample)
 {
     CHANNEL_STATE &c = ci[ch];
@@ -246,9 +264,83 @@ static void parse_command(int ch, const NOTE_INFO &cell, int sample)
     case CMD_EXTENDED:
         parse_extended_command(ch, param);
         break;
+    case CMD_S3M_VOLSLIDE:
+        parse_s3m_volume_slide(ch, param);
+        break;
+    case CMD_S3M_PORTA_DOWN:
+        parse_s3m_portamento_down(ch, param);
+        break;
+    case CMD_S3M_PORTA_UP:
+        parse_s3m_portamento_up(ch, param);
+        break;
+    case CMD_TREMOR:
+        parse_tremor(ch, param);
+        break;
+    case CMD_S3M_ARPEGGIO:
+        parse_s3m_arpeggio(ch, param);
+        break;
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+        parse_vibrato(ch, 0, 5);
+        parse_s3m_volume_slide(ch, param);
+        break;
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+        parse_slide2period(ch, 0, cell.note);
+        parse_s3m_volume_slide(ch, param);
+        break;
+    case CMD_S3M_RETRIG:
+        parse_s3m_retrig(ch, param);
+        break;
+    case CMD_S3M_TREMOLO:
+        parse_tremolo(ch, param, 7);
+        break;
+    case CMD_FINE_VIBRATO:
+        parse_vibrato(ch, param, 7);
+        break;
+    case CMD_S3M_PANNING:
+        parse_s3m_panning(ch, param);
+        break;
+    case CMD_XM_PORTA_UP:
+        parse_xm_pitch_slide_up(ch, param);
+        break;
+    case CMD_XM_PORTA_DOWN:
+        parse_xm_pitch_slide_down(ch, param);
+        break;
+    case CMD_XM_TONE_PORTA_VOLSLIDE:
+        parse_slide2period(ch, 0, cell.note > 0 ? cell.note + c.relative_note : 0);
+        parse_xm_volume_slide(ch, param);
+        break;
+    case CMD_XM_VIBRATO_VOLSLIDE:
+        parse_vibrato(ch, 0, 5);
+        parse_xm_volume_slide(ch, param);
+        break;
+    case CMD_XM_VOLSLIDE:
+        parse_xm_volume_slide(ch, param);
+        break;
+    case CMD_KEY_OFF:
+        c.key_off = -1;
+        if (!(c.vol_env.flags & 1))
+            c.volume = 0;
+        break;
+    case CMD_SET_ENVELOPE_POSITION:
+        parse_xm_set_envelop_position(&c.vol_env, param);
+        break;
+    case CMD_XM_PANSLIDE:
+        parse_xm_pan_slide(ch, param);
+        break;
+    case CMD_XM_EXTRA_FINE_PORTA:
+        do_xm_x(ch, param);
+        break;
     default:
         break;
     }
+}
+
+// A sample number the MOD and S3M families name but the module lacks starts nothing.
+static bool lacks_sample(const MODUX *mod, int sample)
+{
+    if (sample < 0 || (mi.flags & MODUX_XM))
+        return false;
+    return !mod->sample_info || !mod->samples || sample >= mod->sample_count;
 }
 
 // Second pass over a row, for the channels that play: notes, samples and effects.
@@ -289,19 +381,29 @@ static void read_row_cells(MODUX *mod)
             if (mod->sample_info && index >= 0 && index < mod->sample_count)
                 c.volume = mod->sample_info[index].volume;
         }
-        if ((cell.note > 0 || sample >= 0) && !portamento) {
+        const bool lacking = lacks_sample(mod, sample);
+        if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
             c.tremor_count = 0;
             c.slide2period_target = 0;
             if (c.vibrato_waveform < 3)
                 c.vibrato_pos = 0;
             if (c.tremolo_waveform < 3)
                 c.tremolo_pos = 0;
-            // XM notes start through their instruments and envelopes, which this player does
-            // not carry yet: the XM family starts no notes until then.
-            if (!(mi.flags & MODUX_XM))
+            if (mi.flags & MODUX_XM)
+                parse_new_note(ch, cell.note, sample);
+            else
                 parse_old_note(ch, cell.note, sample);
         }
+        if (cell.note < 0)
+            parse_note_command(ch, cell.note);
+        if (cell.volume > 15)
+            parse_volume_command(ch, cell.volume, cell.note);
         parse_command(ch, cell, sample);
+        if (lacking) {
+            // Neither the note nor a sample offset restarts the sample that played before.
+            c.start_voice = 0;
+            c.set_offset = 0;
+        }
 
         c.tick_pan = c.pan;
         c.tick_volume = c.volume;
@@ -309,13 +411,16 @@ static void read_row_cells(MODUX *mod)
     }
 }
 
-// The later ticks of a row: slides, arpeggio, retrigger, cut, tone portamento, note delay.
+// The later ticks of a row: retriggers, slides, arpeggio, cut, tone portamento, note delay,
+// tremor, the XM slides and the global volume slide.
 static void run_tick_effects(const MODUX *mod)
 {
     const int played = played_channels(mod);
     const int tick = mi.tick;
     for (int ch = 0; ch < played; ch++) {
         CHANNEL_STATE &c = ci[ch];
+        if (c.s3m_retrig_on == -1)
+            do_s3m_retrig(ch);
         if (c.arpeggio_on == -1)
             do_arpeggio(ch);
         if (c.pitch_slide_on == -1) {
@@ -336,10 +441,22 @@ static void run_tick_effects(const MODUX *mod)
             do_slide2period(ch);
         if (c.delay_sample != 0)
             do_delay_sample(ch);
+        if (c.tremor_on == -1)
+            do_tremor(ch);
+        if (c.xm_vol_slide_on == -1)
+            do_xm_volume_slide(ch);
+        if (c.xm_slide_up_on == -1)
+            do_xm_pitch_slide_up(ch);
+        if (c.xm_slide_down_on == -1)
+            do_xm_pitch_slide_down(ch);
+        if (c.pan_slide != 0)
+            do_xm_pan_slide(ch);
+        if (c.global_vol_slide_on == -1)
+            do_global_volume_slide(ch);
     }
 }
 
-// Every tick, the first of a row included: the waves.
+// Every tick, the first of a row included: the waves and the S3M slides with fine forms.
 static void run_wave_effects(const MODUX *mod)
 {
     const int played = played_channels(mod);
@@ -348,6 +465,10 @@ static void run_wave_effects(const MODUX *mod)
             do_vibrato(ch);
         if (ci[ch].tremolo_on == -1)
             do_tremolo(ch);
+        if (ci[ch].s3m_vol_slide_on == -1)
+            do_s3m_volume_slide(ch);
+        if (ci[ch].s3m_porta_on == -1)
+            do_s3m_portamento(ch);
     }
 }
 
@@ -364,8 +485,8 @@ static void update_voice(MODUX *mod, int ch)
     CHANNEL_STATE &c = ci[ch];
     if (c.delay_sample != 0)
         return;
-    if (c.tick_period < 4)
-        c.tick_period = 4;
+    c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
+    c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
     c.volume = clamp_int(c.volume, 0, 64);
     c.tick_volume = clamp_int(c.tick_volume, 0, 64);
     c.pan = clamp_int(c.pan, 0, 255);
@@ -376,27 +497,31 @@ static void update_voice(MODUX *mod, int ch)
     if (voice >= 0) {
         if (c.start_voice == -1) {
             if (spl) {
-                reallocate_voice(voice, spl);
+                modux_voice_reallocate(voice, spl);
                 const int loop = mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
                 if (loop & 1)
-                    voice_set_playmode(voice, PLAYMODE_LOOP);
+                    modux_voice_set_playmode(voice, PLAYMODE_LOOP);
                 if (loop & 2)
-                    voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+                    modux_voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
             } else {
                 // A note whose sample the module lacks is silence.
-                voice_stop(voice);
+                modux_voice_stop(voice);
             }
         }
         if (c.set_offset == -1)
-            voice_set_position(voice, offset_inside(spl, c.sample_offset));
+            modux_voice_set_position(voice, offset_inside(spl, c.sample_offset));
         if (c.period > 0) {
             const long long hz = static_cast<long long>(period2pitch(c.tick_period)) * mi.pitch_ratio / 100;
-            voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
+            modux_voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
         }
-        voice_set_volume(voice, calc_volume(ch));
-        voice_set_pan(voice, calc_pan(ch));
+    }
+    process_envelope(&c.vol_env, 64, c.key_off);
+    process_envelope(&c.pan_env, 32, c.key_off);
+    if (voice >= 0) {
+        modux_voice_set_volume(voice, calc_volume(ch));
+        modux_voice_set_pan(voice, calc_pan(ch));
         if (c.start_voice == -1 && spl)
-            voice_start(voice);
+            modux_voice_start(voice);
     }
     c.set_offset = 0;
     if (c.key_off == -1) {

@@ -646,20 +646,13 @@ void do_pattern_break(int param)
     if (mi.new_order == 0)
         mi.new_order = mi.order + 2;
     // Two decimal digits. A parameter holds at most 16 bits; a negative one breaks to row 0.
+    // A row beyond the target pattern is held to its last row when the jump is taken, because
+    // a position jump later in the row can still change which pattern that is.
     const int digits = clamp_int(param, 0, 0xFFFF);
     const int row = (digits >> 4) * 10 + (digits & 15);
     mi.new_row = row + 1;
     if (mi.loop == -1 && mi.new_order > orders)
         mi.new_order = 1;
-    const int order = mi.new_order - 1;
-    if (order < orders) {
-        const int pattern = mod->order_table[order];
-        if (mod->patterns && pattern >= 0 && pattern < mod->pattern_count) {
-            const int rows = mod->patterns[pattern].row_count;
-            if (row >= rows)
-                mi.new_row = rows > 0 ? rows : 1;
-        }
-    }
 }
 
 void do_pro_tempo_bpm(int param)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A game from the title screen and back: "Play Game", "Start Game", a few seconds of play with
-# the arrow keys, a screenshot of the play screen, Escape and Y, "G A M E   O V E R", Space, the
-# menu again, the credits, "Previous Menu", "Exit".
+# the arrow keys, a screenshot of the play screen, Escape and Y, "G A M E   O V E R", Space, an
+# empty name for the high-score table and its Exit, the menu again, the credits, "Previous Menu", "Exit".
 # Usage: gameplay.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -57,7 +57,11 @@ screenshot "$art/game-over.png"
 expect_change '>' 0.02 "no game-over message" 140 150 380 70 "$art/quit-prompt.png" "$art/game-over.png"
 kill -0 "$GAME_PID" || fail "the game ended at the game-over message"
 press space
-sleep 2
+sleep 1
+# The game scored, so it is offered to the (default) high-score table: a name, then the table.
+press Return
+sleep 1
+click 200 435 2          # "E x i t" of the high-score screen
 screenshot "$art/menu-again.png"
 expect_change '<' 0.02 "the start-game menu did not come back" 0 0 640 480 "$art/menu.png" "$art/menu-again.png"
 

@@ -230,3 +230,137 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tick held inside its song-end path (in the timer install of its own play_mod) while a
+// control call from another thread waits for it: that call must keep the tick out for its
+// whole change, also after the tick's own play_mod and goto_mod_track have come and gone.
+std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
+std::thread::id tick_thread;
+
+int holding_install(void (*)(void), long speed) {
+  installs.push_back(speed);
+  if (std::this_thread::get_id() == tick_thread && !held_once.exchange(1)) {
+    while (!waiter_started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the waiter is spinning now
+  } else if (std::this_thread::get_id() != tick_thread) {
+    // Inside the waiting call's change: no tick may run now.
+    forbidden_seen = mi.forbidden.load();
+    std::thread([] { mod_interrupt(); }).join();
+    tick_seen = mi.tick.load();
+  }
+  return 0;
+}
+
+TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
+  MODUX *other = load_song(2);
+  play_mod(mod_, -1);
+  goto_mod_track(3);  // past the end: the next tick ends the song and restarts it
+  modux_install_int = holding_install;
+  std::atomic<int> go{0};
+  std::thread tick([&] {
+    while (!go) std::this_thread::yield();
+    mod_interrupt();
+  });
+  tick_thread = tick.get_id();
+  go = 1;
+  while (!held_once) std::this_thread::yield();
+  waiter_started = 1;
+  play_mod(other, 0);
+  tick.join();
+  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
+  EXPECT_EQ(forbidden_seen, -1);
+  EXPECT_EQ(tick_seen, -1);  // the other thread's tick did nothing
+  EXPECT_EQ(mi.forbidden, 0);
+  EXPECT_EQ(of, other);
+  destroy_mod(other);
+}
+
+// The tick changes the tempo and re-installs itself; a speed change made meanwhile on the main
+// thread must not leave the period of the older rate installed, whichever install lands last.
+int slow_install(void (*)(void), long speed) {
+  if (std::this_thread::get_id() == tick_thread) {
+    waiter_started = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  installs.push_back(speed);  // the period lands when the call returns
+  return 0;
+}
+
+TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
+  play_mod(mod_, 0);
+  mod_->patterns[mod_->order_table[0]].notes[0] = {0, 0, 0, CMD_SPEED_TEMPO, 0x40};
+  waiter_started = 0;
+  modux_install_int = slow_install;
+  std::atomic<int> go{0};
+  std::thread tick([&] {
+    while (!go) std::this_thread::yield();
+    mod_interrupt();
+  });
+  tick_thread = tick.get_id();
+  go = 1;
+  while (!waiter_started) std::this_thread::yield();
+  set_mod_speed(200);
+  tick.join();
+  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
+  ASSERT_FALSE(installs.empty());
+  EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
+}
+
+// next and previous read the position the tick has left, not one it is about to change.
+TEST_F(Control, NavigationReadsThePositionInsideTheGuard) {
+  play_mod(mod_, 0);
+  for (auto call : {next_mod_track, prev_mod_track}) {
+    mi.order = 0;
+    std::atomic<int> entered{0};
+    std::thread tick([&] {
+      mod_tick_begin();
+      entered = 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      mi.order = 2;
+      mod_tick_end();
+    });
+    while (!entered) std::this_thread::yield();
+    call();
+    tick.join();
+    EXPECT_EQ(mi.skip_order, call == next_mod_track ? 4 : 2);
+  }
+}
+
+// Control calls in random order against a tick running on its own thread for a while: nothing
+// crashes, nothing is read after it was freed (the sanitizer builds see to that) and the guard
+// is down at the end.
+TEST_F(Control, RandomControlCallsAgainstARunningTick) {
+  std::atomic<int> stop{0};
+  std::thread timer([&] {
+    while (!stop) mod_interrupt();
+  });
+  unsigned seed = 12345;
+  MODUX *songs[2] = {load_song(4), load_song(3)};
+  for (int i = 0; i < 20000; i++) {
+    seed = seed * 1103515245 + 12345;
+    const int pick = (seed >> 16) % 11;
+    MODUX *&song = songs[(seed >> 8) & 1];
+    switch (pick) {
+      case 0: play_mod(song, (seed >> 4) & 3); break;
+      case 1: stop_mod(); break;
+      case 2: destroy_mod(song), song = load_song(2 + (seed & 3)); break;
+      case 3: pause_mod(); break;
+      case 4: resume_mod(); break;
+      case 5: toggle_pause_mode(); break;
+      case 6: next_mod_track(); break;
+      case 7: prev_mod_track(); break;
+      case 8: goto_mod_track((seed >> 3) & 3); break;  // 3 is past the end: the song ends or loops
+      case 9: set_mod_speed(50 + (seed & 255)); break;
+      default: set_mod_volume(seed & 255); break;
+    }
+  }
+  stop = 1;
+  timer.join();
+  for (MODUX *song : songs) destroy_mod(song);
+  EXPECT_EQ(mi.forbidden, 0);
+  mi.pause = 0;
+}
+
+}  // namespace

@@ -134,6 +134,22 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
   }
 }
 
+// A break and a jump on one row land on the break's row of the jump's pattern, held to that
+// pattern's rows, whichever channel carries which.
+TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
+  const struct { int break_ch, jump_ch, next_rows, target_rows, row; } cases[] = {
+      {0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
+  for (const auto &c : cases) {
+    make(2, 3, 64);
+    mod->patterns[1].row_count = c.next_rows;
+    mod->patterns[2].row_count = c.target_rows;
+    cell(0, 0, c.break_ch) = {0, 0, 0, CMD_PATTERN_BREAK, 0x40};
+    cell(0, 0, c.jump_ch) = {0, 0, 0, CMD_POSITION_JUMP, 2};
+    start(1);
+    EXPECT_EQ(rows_played(2), (Rows{{0, 0}, {2, c.row}})) << c.break_ch << " " << c.next_rows;
+  }
+}
+
 TEST_F(Tick, PatternLoopRepeatsItsRowsAndDelayFreezesTheRow) {
   make(1, 2, 16);
   cell(0, 4, 0) = {0, 0, 0, CMD_EXTENDED, 0x60};
@@ -211,6 +227,10 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
       {"ED3 starts on tick 3", 6, 64, {{1, C, 0, CMD_EXTENDED, 0xD3}}, &CS::delay_sample, {3, 3, 3, 0, 0, 0, 0}},
       {"ED9 never starts in a 6-tick row", 6, 64, {{1, C, 0, CMD_EXTENDED, 0xD9}}, &CS::delay_sample,
        {9, 9, 9, 9, 9, 9, 0}},
+      {"K00 on a channel without a volume envelope cuts at once", 2, 64, {{1, C, 0, 0, 0},
+       {0, 0, 0, CMD_KEY_OFF, 0}}, &CS::volume, {64, 64, 0, 0}},
+      {"a sample the module lacks starts nothing, with a note or an offset", 1, 64, {{1, C, 0, 0, 0},
+       {200, 2 * C, 0, CMD_SAMPLE_OFFSET, 0x10}, {3, C / 2, 0, 0, 0}}, &CS::period, {1712, 1712, 1712}},
   };
   for (const auto &c : cases) {
     make(1, 1, 4);

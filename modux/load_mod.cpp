@@ -1,0 +1,227 @@
+// modux load_mod: the 15- and 31-sample MOD importer.
+// A 31-sample MOD is recognised by the signature at offset 1080, which also gives its channel
+// count; a 15-sample MOD has no signature and is only tried when enable_m15 allows it. Notes
+// are stored as note frequencies and the effects keep their own numbers (CMD_* 0 to 15).
+#include "load_image.h"
+
+using namespace modux_import;
+
+namespace {
+
+// Signature at offset 1080 of a 31-sample MOD and the channel count it stands for. "32FW"
+// ends the table and is never matched: an unknown signature therefore gives 4 channels.
+struct MODTYPE {
+  char id[5];
+  signed char channels;
+};
+const MODTYPE modtypes[72] = {
+    {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"2CHN", 2}, {"3CHN", 3}, {"4CHN", 4},
+    {"5CHN", 5}, {"6CHN", 6}, {"7CHN", 7}, {"8CHN", 8}, {"9CHN", 9}, {"10CH", 10}, {"11CH", 11},
+    {"12CH", 12}, {"13CH", 13}, {"14CH", 14}, {"15CH", 15}, {"16CH", 16}, {"17CH", 17},
+    {"18CH", 18}, {"19CH", 19}, {"20CH", 20}, {"21CH", 21}, {"22CH", 22}, {"23CH", 23},
+    {"24CH", 24}, {"25CH", 25}, {"26CH", 26}, {"27CH", 27}, {"28CH", 28}, {"29CH", 29},
+    {"30CH", 30}, {"31CH", 31}, {"32CH", 32}, {"33CH", 33}, {"34CH", 34}, {"35CH", 35},
+    {"36CH", 36}, {"37CH", 37}, {"38CH", 38}, {"39CH", 39}, {"40CH", 40}, {"41CH", 41},
+    {"42CH", 42}, {"43CH", 43}, {"44CH", 44}, {"45CH", 45}, {"46CH", 46}, {"47CH", 47},
+    {"48CH", 48}, {"49CH", 49}, {"50CH", 50}, {"51CH", 51}, {"52CH", 52}, {"53CH", 53},
+    {"54CH", 54}, {"55CH", 55}, {"56CH", 56}, {"57CH", 57}, {"58CH", 58}, {"59CH", 59},
+    {"60CH", 60}, {"61CH", 61}, {"62CH", 62}, {"63CH", 63}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8},
+    {"16CN", 16}, {"32CN", 32}, {"32FW", 4},
+};
+const char END_MARKER[5] = "32FW";
+
+// Where the parts of a MOD lie, from the start of the file.
+const int TITLE_BYTES = 20;
+const int SAMPLE_HEADER_BYTES = 30;
+const int ORDER_ENTRIES = 128;
+const int SIGNATURE_AT = 1080;
+const int ROWS = 64;
+const int CELL_BYTES = 4;
+
+// Start of the song length byte: the title and n sample headers come first.
+int song_length_at(int no_inst) { return TITLE_BYTES + SAMPLE_HEADER_BYTES * no_inst; }
+
+// Start of the patterns: after the order list, and after the signature with 31 samples.
+int patterns_at(int no_inst) {
+  return song_length_at(no_inst) + 2 + ORDER_ENTRIES + (no_inst == 31 ? 4 : 0);
+}
+
+// Note frequencies of the MOD family are this over the Amiga period (8363 at period 428).
+const int AMIGA_CLOCK_NOTE = 3579546;
+
+// The modtypes entry of a signature: the first that equals it, or the end marker.
+const MODTYPE &find_modtype(const unsigned char *sig) {
+  int i = 0;
+  while (memcmp(modtypes[i].id, END_MARKER, 4) != 0 && memcmp(modtypes[i].id, sig, 4) != 0) i++;
+  return modtypes[i];
+}
+
+// One sample header as the file gives it, in bytes.
+struct mod_sample_header {
+  int length;
+  int finetune;
+  int volume;
+  int loop_start;
+  int loop_length;
+};
+
+mod_sample_header read_sample_header(cursor &c) {
+  mod_sample_header h;
+  c.skip(22);                          // sample name
+  const int length = c.mword();        // length in words; 1 marks an empty sample
+  h.length = length == 1 ? 0 : length * 2;
+  h.finetune = c.byte() & 15;          // signed nibble; the high nibble is not part of it
+  h.volume = clamp_int(c.byte(), 0, 64);
+  h.loop_start = c.mword() * 2;        // in words
+  const int loop = c.mword();          // loop length in words; 1 means no loop
+  h.loop_length = loop == 1 ? 0 : loop * 2;
+  return h;
+}
+
+// One pattern cell: b0 b1 b2 b3 = sample high nibble and period high nibble, period low byte,
+// sample low nibble and effect, parameter.
+NOTE_INFO read_cell(cursor &c, int sample_count) {
+  const int b0 = c.byte(), b1 = c.byte(), b2 = c.byte(), b3 = c.byte();
+  NOTE_INFO n{};
+  n.sample = (b0 & 0xF0) + (b2 >> 4);
+  // A sample the module lacks would be refused by the native format's reader: none instead.
+  if (n.sample > sample_count) n.sample = 0;
+  const int period = ((b0 & 15) << 8) | b1;
+  n.note = period ? AMIGA_CLOCK_NOTE / period : 0;
+  n.command = b2 & 15;
+  n.param = b3;
+  n.volume = 0;
+  return n;
+}
+
+bool valid_no_inst(int no_inst) { return no_inst == 15 || no_inst == 31; }
+
+}  // namespace
+
+int get_mod_no_pat(const int *order_table, int count) {
+  int highest = 0;
+  for (int i = 0; i < count; i++)
+    if (order_table[i] > highest) highest = order_table[i];
+  return highest + 1;
+}
+
+void *modux_calloc(int size) { return size >= 0 ? calloc(1, size) : nullptr; }
+
+int detect_m31(const char *filename) {
+  unsigned char sig[4];
+  if (read_head(filename, SIGNATURE_AT, sig, 4) != 4) return -1;
+  return memcmp(find_modtype(sig).id, END_MARKER, 4) != 0 ? 1 : -1;
+}
+
+int detect_m15(const char *filename) {
+  unsigned char head[TITLE_BYTES + 15 * SAMPLE_HEADER_BYTES];
+  if (read_head(filename, 0, head, sizeof head) != static_cast<long>(sizeof head)) return 0;
+  for (int i = 0; i < 15; i++) {
+    const unsigned char *h = head + TITLE_BYTES + i * SAMPLE_HEADER_BYTES;
+    if (h[24] != 0 || h[25] > 64) return 0;  // finetune 0 and volume 0..64
+  }
+  return 1;
+}
+
+MODUX *load_m(const char *filename, int no_inst) {
+  if (!valid_no_inst(no_inst)) {
+    set_error("MOD must be 15 or 31 instruments");
+    return nullptr;
+  }
+  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+  if (!mod) {
+    set_error("Unable to allocate enough memory for MODUX structure");
+    return nullptr;
+  }
+  mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(no_inst, sizeof(SAMPLE_INFO)));
+  if (!mod->sample_info) return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO structure");
+  mod->samples = static_cast<SAMPLE *>(calloc(no_inst, sizeof(SAMPLE)));
+  if (!mod->samples) return refuse(mod, "Unable to allocate enough memory for SAMPLE structure");
+  mod->sample_count = no_inst;
+  mod->initial_global_volume = 64;
+  mod->initial_speed = 6;
+  mod->initial_tempo = 125;
+  mod->flags = 0;
+  // Amiga channel order: left, right, right, left.
+  for (int i = 0; i < MODUX_MAX_CHANNELS; i++) mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
+
+  image img;
+  if (!image_read(filename, img)) return abandon(mod);
+  if (img.size < patterns_at(no_inst))
+    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size,
+                  patterns_at(no_inst));
+  cursor c(img);
+
+  c.bytes(mod->name, TITLE_BYTES);
+  mod_sample_header headers[31];
+  for (int i = 0; i < no_inst; i++) headers[i] = read_sample_header(c);
+  // The order list has 128 entries: a longer song would play entries the file does not have.
+  mod->order_count = c.byte();
+  if (mod->order_count > ORDER_ENTRIES) mod->order_count = ORDER_ENTRIES;
+  // A restart at or past the song's end would restart into the end again on every tick.
+  mod->restart_order = c.byte();
+  if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
+  for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
+  // Every entry counts, also those beyond the song length: the file holds that many patterns.
+  mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
+  if (no_inst == 31) {
+    unsigned char sig[4];
+    c.bytes(sig, 4);
+    mod->channel_count = find_modtype(sig).channels;
+  } else {
+    mod->channel_count = 4;
+  }
+
+  const long long pattern_bytes = static_cast<long long>(ROWS) * CELL_BYTES * mod->channel_count;
+  if (!c.has(pattern_bytes * mod->pattern_count))
+    return refuse(mod, "MOD: file ends inside pattern %lld of %d", c.left() / pattern_bytes,
+                  mod->pattern_count);
+  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
+  if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+  const int cells = ROWS * mod->channel_count;
+  for (int p = 0; p < mod->pattern_count; p++) {
+    PATTERN_INFO &pat = mod->patterns[p];
+    pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
+    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    pat.row_count = ROWS;
+    for (int i = 0; i < cells; i++) pat.notes[i] = read_cell(c, no_inst);
+  }
+
+  // Sample data, 8-bit signed, one sample after another. Files cut short are common: a sample
+  // keeps the bytes that are there, later ones are empty.
+  for (int i = 0; i < no_inst; i++) {
+    const mod_sample_header &h = headers[i];
+    SAMPLE &spl = mod->samples[i];
+    SAMPLE_INFO &info = mod->sample_info[i];
+    const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
+    if (!new_sample(spl, info, len)) return refuse(mod, "Unable to allocate enough memory for SAMPLE DATA");
+    info.tuning = mod_finetune[h.finetune];
+    info.volume = h.volume;
+    info.relative_note = 0;
+    fit_loop(spl, info, h.loop_start, static_cast<long long>(h.loop_start) + h.loop_length,
+             h.loop_length > 0 ? 1 : 0);
+    unsigned char *data = static_cast<unsigned char *>(spl.data);
+    c.bytes(data, len);
+    for (int k = 0; k < len; k++) data[k] ^= 0x80;  // signed to Allegro's unsigned
+  }
+
+  lock_mod(mod);
+  return mod;
+}
+
+int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info) {
+  if (!valid_no_inst(no_inst)) {
+    set_error("MOD must have 15 or 31 samples");
+    return -1;
+  }
+  char title[TITLE_BYTES];
+  if (read_head(filename, 0, title, TITLE_BYTES) < 0) {
+    set_error("Unable to open %s", filename);
+    return -1;
+  }
+  memset(info, 0, sizeof *info);
+  info->type = no_inst == 15 ? 1 : 2;
+  snprintf(info->type_name, sizeof info->type_name, "%s", no_inst == 15 ? "MOD (15 Samples)" : "MOD (31 Samples)");
+  memcpy(info->name, title, TITLE_BYTES);
+  return 1;
+}

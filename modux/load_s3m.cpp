@@ -1,0 +1,390 @@
+// modux load_s3m: the S3M importer, for S3M files and S3M modules inside UMX packages.
+// Samples keep their middle-C rates, patterns have 64 rows over the channels the module uses,
+// notes become note frequencies and the effect letters become the internal commands of the
+// Protracker and S3M families.
+#include "load_image.h"
+
+using namespace modux_import;
+
+namespace {
+
+// Where the signature lies in the S3M header.
+const int SIGNATURE_AT = 44;
+const char SIGNATURE[4] = {'S', 'C', 'R', 'M'};
+// Bytes of the fixed header, before the order list.
+const int HEADER_BYTES = 96;
+// S3M channels named by the header and the patterns.
+const int S3M_CHANNELS = 32;
+// Channel settings below this are played (16..31 are Adlib channels, kept as silent ones);
+// 255 and the settings with bit 7 set are switched off.
+const int CHANNEL_USED_BELOW = 32;
+// Default-pan flag telling that a 32-byte pan table follows the parapointers.
+const int PAN_TABLE_FLAG = 252;
+const int ROWS = 64;
+// Instrument record: type 1 is a sample; "SCRS" at 76 marks one whose data can be read.
+const int INSTRUMENT_BYTES = 80;
+const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
+// Sample format word of the header: 1 signed, 2 unsigned data.
+const int SIGNED_SAMPLES = 1;
+// Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); both are removed.
+const int ORDER_SKIP = 254;
+const int ORDER_END = 255;
+
+// Note frequencies are this over the period of noteperiod (quarter Amiga units, 4 x 428 for
+// middle C) shifted down by the octave: 8363 for C-4.
+const int AMIGA_CLOCK_NOTE = 3579546;
+
+// How each S3M effect letter becomes an internal command. keep: the parameter passes unchanged;
+// otherwise the command is dropped (code 0, parameter 0) unless the letter is S, whose
+// sub-commands have their own table.
+struct s3m_effect {
+  int code;
+  bool keep;
+};
+const s3m_effect s3m_effects[27] = {
+    {0, false},                             // no command
+    {CMD_S3M_SET_SPEED, true},              // A set speed
+    {CMD_POSITION_JUMP, true},              // B jump to order
+    {CMD_PATTERN_BREAK, true},              // C break to row
+    {CMD_S3M_VOLSLIDE, true},               // D volume slide, fine forms
+    {CMD_S3M_PORTA_DOWN, true},             // E portamento down, fine forms
+    {CMD_S3M_PORTA_UP, true},               // F portamento up, fine forms
+    {CMD_TONE_PORTA, true},                 // G tone portamento
+    {CMD_VIBRATO, true},                    // H vibrato
+    {CMD_TREMOR, true},                     // I tremor
+    {CMD_S3M_ARPEGGIO, true},               // J arpeggio
+    {CMD_VIBRATO_S3M_VOLSLIDE, true},       // K vibrato + volume slide
+    {CMD_TONE_PORTA_S3M_VOLSLIDE, true},    // L tone portamento + volume slide
+    {0, false},                             // M channel volume: not played
+    {0, false},                             // N channel volume slide: not played
+    {CMD_SAMPLE_OFFSET, true},              // O sample offset
+    {0, false},                             // P pan slide: not played
+    {CMD_S3M_RETRIG, true},                 // Q retrigger with volume change
+    {CMD_S3M_TREMOLO, true},                // R tremolo
+    {CMD_EXTENDED, false},                  // S extended: see s3m_extended
+    {CMD_S3M_SET_BPM, true},                // T set tempo
+    {CMD_FINE_VIBRATO, true},               // U fine vibrato
+    {CMD_SET_GLOBAL_VOLUME, true},          // V global volume
+    {0, false},                             // W global volume slide: not played
+    {CMD_S3M_PANNING, true},                // X set pan
+    {0, false},                             // Y panbrello: not played
+    {0, false},                             // Z MIDI macro: not played
+};
+const int LETTER_S = 19;
+
+// Sxy: the Protracker extended command (high nibble of CMD_EXTENDED's parameter) that plays
+// each S3M sub-command x, or -1 when it is dropped. 0x10 stands for the S3M stereo control,
+// which the extended command carries as 0x10y.
+const int s3m_extended[16] = {
+    -1,    // S0x filter: not played
+    0x3,   // S1x glissando
+    0x5,   // S2x finetune
+    0x4,   // S3x vibrato waveform
+    0x7,   // S4x tremolo waveform
+    -1,    // S5x panbrello waveform: not played
+    -1,    // S6x fine pattern delay: not played
+    -1,    // S7x instrument controls: not played
+    0x8,   // S8x set pan
+    -1,    // S9x sound control: not played
+    0x10,  // SAx stereo control
+    0x6,   // SBx pattern loop
+    0xC,   // SCx note cut
+    0xD,   // SDx note delay
+    0xE,   // SEx pattern delay
+    -1,    // SFx funk repeat: not played
+};
+
+// The channel set-up of one file: the 32 channel settings of its header and, for each S3M
+// channel, the module channel it plays on (-1 when it is not used). Built anew by every load.
+struct channel_setup {
+  int chn_set[S3M_CHANNELS];
+  int remap[S3M_CHANNELS];
+};
+
+// One cell of a packed pattern: the channel byte's fields (0x20 note and instrument, 0x40
+// volume, 0x80 command and info). Returns the S3M channel, or -1 at the end of a row.
+int read_packed(cursor &c, int *note, int *instrument, int *volume, int *command, int *info) {
+  const int b = c.byte();
+  if (b == 0) return -1;
+  *note = 255, *instrument = 0, *volume = -1, *command = 0, *info = 0;
+  if (b & 0x20) {
+    *note = c.byte();
+    *instrument = c.byte();
+  }
+  if (b & 0x40) *volume = c.byte();
+  if (b & 0x80) {
+    *command = c.byte();
+    *info = c.byte();
+  }
+  return b & 31;
+}
+
+// Decodes one pattern at the cursor (after its packed length) into 64 rows of channel_count
+// cells. Stops at the 64th row end or at the end of the file; rows never reached stay empty.
+void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count, const channel_setup &cs) {
+  int row = 0;
+  while (row < ROWS && !c.ended) {
+    int note, instrument, volume, command, info;
+    const int chn = read_packed(c, &note, &instrument, &volume, &command, &info);
+    if (c.ended) break;
+    if (chn < 0) {
+      row++;
+      continue;
+    }
+    const int to = cs.remap[chn];
+    if (to < 0 || to >= channel_count) continue;
+    NOTE_INFO &cell = notes[row * channel_count + to];
+    convert_s3m_pitch(&note);
+    cell.note = note;
+    cell.sample = instrument > mod->sample_count ? 0 : instrument;
+    // 0x10..0x50 in the volume column set the volumes 0 to 64; louder bytes are held at 64 so
+    // that they never read as another volume-column command.
+    cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
+    convert_s3m_command(&command, &info);
+    cell.command = command;
+    cell.param = info;
+  }
+}
+
+// Marks in used[] the channels one pattern names (fast_loading off).
+void S3M_get_num_chn(cursor &c, bool *used) {
+  int row = 0;
+  while (row < ROWS && !c.ended) {
+    int note, instrument, volume, command, info;
+    const int chn = read_packed(c, &note, &instrument, &volume, &command, &info);
+    if (c.ended) break;
+    if (chn < 0)
+      row++;
+    else
+      used[chn] = true;
+  }
+}
+
+// Position in the image of a parapointer's target, or -1 when it lies outside the file.
+long long para_position(const image &img, int offset, long long para, long long need) {
+  const long long at = offset + para * 16;
+  return at >= 0 && at + need <= img.size ? at : -1;
+}
+
+}  // namespace
+
+void convert_s3m_pitch(int *note) {
+  if (*note == 254) {
+    *note = -1;  // note cut
+    return;
+  }
+  const int semitone = *note & 15;
+  const int octave = *note >> 4;
+  if (semitone >= 12 || octave >= 16 || *note < 0) {
+    *note = 0;  // 255 is the empty note
+    return;
+  }
+  const int period = noteperiod[semitone] >> octave;
+  *note = period ? AMIGA_CLOCK_NOTE / period : 0;
+}
+
+void convert_s3m_command(int *command, int *param) {
+  const int letter = *command;
+  if (letter < 0 || letter > 26) {
+    *command = *param = 0;
+    return;
+  }
+  if (letter == LETTER_S) {
+    const int sub = s3m_extended[(*param >> 4) & 15];
+    if (sub < 0) {
+      *command = *param = 0;
+      return;
+    }
+    *command = CMD_EXTENDED;
+    *param = (sub << 4) + (*param & 15);
+    return;
+  }
+  const s3m_effect &e = s3m_effects[letter];
+  *command = e.code;
+  if (!e.keep) *param = 0;
+}
+
+int detect_s3m(const char *filename) {
+  char sig[4];
+  const long got = read_head(filename, SIGNATURE_AT, sig, 4);
+  if (got < 0) return 0;
+  return got == 4 && memcmp(sig, SIGNATURE, 4) == 0 ? 1 : -1;
+}
+
+int detect_unreal_s3m(const char *filename) {
+  return umx_search(filename, SIGNATURE, 4, SIGNATURE_AT);
+}
+
+MODUX *load_s3m(const char *filename, int offset) {
+  image img;
+  if (!image_read(filename, img)) return nullptr;
+  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+  if (!mod) {
+    set_error("Unable to allocate enough memory for MODUX structure");
+    return nullptr;
+  }
+  if (offset < 0 || offset > img.size) return refuse(mod, "S3M: no module data at offset %d", offset);
+  cursor c(img, offset);
+  if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");
+
+  // Header.
+  c.bytes(mod->name, 28);              // song name
+  c.skip(4);                           // 0x1A, type, reserved
+  const int order_entries = c.lword(); // number of orders, markers included
+  const int instruments = c.lword();   // number of instruments
+  const int patterns = c.lword();      // number of patterns in the file
+  c.skip(2);                           // flags
+  c.skip(2);                           // tracker version
+  const int sample_format = c.lword(); // 1 signed, 2 unsigned
+  c.skip(4);                           // "SCRM"
+  mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
+  mod->initial_speed = c.byte();
+  if (mod->initial_speed == 0) mod->initial_speed = 6;
+  mod->initial_tempo = c.byte();
+  if (mod->initial_tempo == 0) mod->initial_tempo = 125;
+  c.skip(2);                           // master volume, ultra-click removal
+  const int pan_flag = c.byte();       // 252: a pan table follows the parapointers
+  c.skip(10);                          // reserved
+  channel_setup cs;
+  for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
+  mod->flags = 0;
+
+  // The order list and both parapointer lists must be in the file before they are read.
+  const bool pan_table = pan_flag == PAN_TABLE_FLAG;
+  const long long lists = order_entries + 2LL * instruments + 2LL * patterns + (pan_table ? 32 : 0);
+  if (!c.has(lists)) return refuse(mod, "S3M: file ends inside the order list or the parapointers");
+
+  // Order list without its markers. The model holds 256 positions; later entries are dropped.
+  for (int i = 0; i < order_entries; i++) {
+    const int order = c.byte();
+    if (order == ORDER_SKIP || order == ORDER_END) continue;
+    if (mod->order_count < MODUX_MAX_ORDERS) mod->order_table[mod->order_count++] = order;
+  }
+  const long long instrument_para_at = c.pos;
+  const long long pattern_para_at = c.pos + 2LL * instruments;
+  c.skip(2LL * instruments + 2LL * patterns);
+  int default_pan[S3M_CHANNELS] = {0};
+  if (pan_table)
+    for (int i = 0; i < S3M_CHANNELS; i++) default_pan[i] = c.byte();
+
+  // Samples.
+  mod->sample_count = instruments;
+  if (instruments > 0) {
+    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(instruments, sizeof(SAMPLE_INFO)));
+    mod->samples = static_cast<SAMPLE *>(calloc(instruments, sizeof(SAMPLE)));
+    if (!mod->sample_info || !mod->samples)
+      return refuse(mod, "Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+  }
+  for (int i = 0; i < instruments; i++) {
+    SAMPLE &spl = mod->samples[i];
+    SAMPLE_INFO &info = mod->sample_info[i];
+    cursor p(img, instrument_para_at + 2LL * i);
+    const long long at = para_position(img, offset, p.lword(), INSTRUMENT_BYTES);
+    // A record outside the file, of another type or without its mark is an empty sample.
+    cursor r(img, at < 0 ? 0 : at);
+    const int type = r.byte();                      // 1: sample
+    r.skip(12);                                     // file name
+    const int data_high = r.byte();                 // data parapointer: high byte,
+    const int data_low = r.lword();                 //   then a little-endian word
+    const uint32_t length = r.llong();              // frames
+    const uint32_t loop_begin = r.llong();
+    const uint32_t loop_end = r.llong();
+    const int volume = r.byte();
+    r.skip(2);                                      // reserved, packing
+    const int flags = r.byte();                     // bit 0 loop, bit 2 16-bit data
+    const int c2spd = r.llong() & 0xFFFF;           // middle-C rate; the high word is unused
+    r.skip(12 + 28);                                // reserved, sample name
+    char mark[4];
+    r.bytes(mark, 4);
+    const bool loaded = at >= 0 && type == 1 && memcmp(mark, SAMPLE_MARK, 4) == 0;
+    const int bytes_per_frame = (flags & 4) ? 2 : 1;
+    long long frames = 0;
+    long long data_at = -1;
+    if (loaded) {
+      data_at = para_position(img, offset, (static_cast<long long>(data_high) << 16) + data_low, 0);
+      // Data cut short by the end of the file keeps the frames that are there.
+      if (data_at >= 0) {
+        frames = length;
+        const long long there = (img.size - data_at) / bytes_per_frame;
+        if (frames > there) frames = there;
+      }
+    }
+    if (!new_sample(spl, info, static_cast<int>(frames)))
+      return refuse(mod, "Unable to allocate enough memory for data sample");
+    if (!loaded) continue;
+    spl.freq = c2spd;
+    info.tuning = c2spd;
+    info.volume = clamp_int(volume, 0, 64);
+    info.relative_note = 0;
+    fit_loop(spl, info, loop_begin, loop_end, flags & 1);
+    unsigned char *data = static_cast<unsigned char *>(spl.data);
+    cursor d(img, data_at < 0 ? 0 : data_at);
+    if (bytes_per_frame == 1) {
+      d.bytes(data, frames);
+    } else {
+      const unsigned char *words = img.data + d.pos;  // frames were held to the bytes there
+      for (long long k = 0; k < frames; k++) data[k] = words[2 * k + 1];  // the high byte
+    }
+    if (sample_format == SIGNED_SAMPLES)
+      for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
+  }
+
+  // Channels: with fast loading every switched-on channel plays; otherwise only those that a
+  // pattern names.
+  bool named[S3M_CHANNELS] = {false};
+  if (!fast_loading) {
+    for (int i = 0; i < patterns; i++) {
+      cursor p(img, pattern_para_at + 2LL * i);
+      const int para = p.lword();
+      const long long at = para ? para_position(img, offset, para, 2) : -1;
+      if (at < 0) continue;
+      cursor r(img, at + 2);
+      S3M_get_num_chn(r, named);
+    }
+  }
+  for (int i = 0; i < S3M_CHANNELS; i++) {
+    cs.remap[i] = -1;
+    const bool used = cs.chn_set[i] < CHANNEL_USED_BELOW && (fast_loading || named[i]);
+    if (!used) continue;
+    const int to = mod->channel_count++;
+    cs.remap[i] = to;
+    if (cs.chn_set[i] < 16) mod->channel_pan[to] = cs.chn_set[i] < 8 ? 64 : 192;
+    if (pan_table && (default_pan[i] & 0x20)) mod->channel_pan[to] = (default_pan[i] & 15) * 17;
+  }
+
+  // Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
+  // or outside the file, stay empty.
+  mod->pattern_count = get_mod_no_pat(mod->order_table, mod->order_count);
+  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
+  if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+  const int cells = ROWS * mod->channel_count;
+  for (int i = 0; i < mod->pattern_count; i++) {
+    PATTERN_INFO &pat = mod->patterns[i];
+    pat.notes = static_cast<NOTE_INFO *>(calloc(cells > 0 ? cells : 1, sizeof(NOTE_INFO)));
+    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    pat.row_count = ROWS;
+    if (i >= patterns) continue;
+    cursor p(img, pattern_para_at + 2LL * i);
+    const int para = p.lword();
+    const long long at = para ? para_position(img, offset, para, 2) : -1;
+    if (at < 0) continue;
+    cursor r(img, at + 2);  // after the packed length
+    S3M_load_pat(r, mod, pat.notes, mod->channel_count, cs);
+  }
+
+  lock_mod(mod);
+  return mod;
+}
+
+int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info) {
+  char name[28];
+  if (read_head(filename, offset, name, sizeof name) < 0) {
+    set_error("Unable to open %s", filename);
+    return -1;
+  }
+  memset(info, 0, sizeof *info);
+  info->type = offset == 0 ? 3 : 7;
+  snprintf(info->type_name, sizeof info->type_name, "%s", offset == 0 ? "S3M" : "Unreal S3M (UMX)");
+  memcpy(info->name, name, sizeof name);
+  return 1;
+}

@@ -1,0 +1,280 @@
+// XM-family effects and envelopes.
+// The note trigger through instruments and their note-to-sample maps, the volume and pan
+// envelopes with sustain and loop, key off and fade-out, and the command codes 30 to 39.
+
+#include "modux.h"
+
+static int clamp_int(int v, int lo, int hi)
+{
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+// +x for a high nibble, else -y: the XM form of every slide parameter.
+static int xm_slide_amount(int param)
+{
+    const int x = (param >> 4) & 15;
+    return x != 0 ? x : -(param & 15);
+}
+
+static const INSTRUMENT_INFO *instrument_record(int instrument)
+{
+    const MODUX *mod = of;
+    if (!mod || !mod->instruments || instrument < 0 || instrument >= mod->instrument_count)
+        return nullptr;
+    return &mod->instruments[instrument];
+}
+
+static const SAMPLE_INFO *sample_record(int sample)
+{
+    const MODUX *mod = of;
+    if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count)
+        return nullptr;
+    return &mod->sample_info[sample];
+}
+
+static void clear_envelope(ENVELOPE_STATE &env, int output)
+{
+    env.flags = 0;
+    env.points = 0;
+    env.point_a = 0;
+    env.point_b = 0;
+    env.position = 0;
+    env.output = output;
+}
+
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end)
+{
+    for (int i = 0; i < MODUX_ENVELOPE_POINTS; i++) {
+        env->value[i] = value[i];
+        env->tick[i] = tick[i];
+    }
+    // Point numbers from a file are held inside the points in use, so that no step of the
+    // envelope reads past its twelve entries.
+    env->points = clamp_int(points, 0, MODUX_ENVELOPE_POINTS);
+    const int last = env->points > 0 ? env->points - 1 : 0;
+    env->flags = flags;
+    env->loop_start = clamp_int(loop_start, 0, last);
+    env->loop_end = clamp_int(loop_end, 0, last);
+    env->sustain_start = clamp_int(sustain_start, 0, last);
+    env->sustain_end = clamp_int(sustain_end, 0, last);
+    env->point_a = 0;
+    env->point_b = 1;
+    env->position = 0;
+    if ((flags & 2) && env->sustain_start == 0)
+        env->point_b = 0;
+    if ((flags & 1) && env->points == 1)
+        env->point_b = 0;
+}
+
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off)
+{
+    env->output = default_output;
+    if (env->flags == 0 || env->points <= 0 || !(env->flags & 1))
+        return;
+    const int points = env->points > MODUX_ENVELOPE_POINTS ? MODUX_ENVELOPE_POINTS : env->points;
+    const int last = points - 1;
+    int a = clamp_int(env->point_a, 0, last);
+    int b = clamp_int(env->point_b, 0, last);
+    int p = env->position;
+    if (a == b)
+        env->output = env->value[b];
+    else
+        env->output = interpolate(p, env->tick[a], env->tick[b], env->value[a], env->value[b]);
+
+    p += 1;
+    if (p < env->tick[b]) {
+        env->position = p;
+        env->point_a = a;
+        env->point_b = b;
+        return;
+    }
+    a = b;
+    b = b + 1;
+    const int ss = clamp_int(env->sustain_start, 0, last);
+    const int se = clamp_int(env->sustain_end, 0, last);
+    const int ls = clamp_int(env->loop_start, 0, last);
+    const int le = clamp_int(env->loop_end, 0, last);
+    if ((env->flags & 2) && key_off == 0 && b > se) {
+        // Held on the sustain range until the key is released.
+        a = ss;
+        p = env->tick[ss];
+        b = ss == se ? a : a + 1;
+    } else if ((env->flags & 4) && b > le) {
+        a = ls;
+        p = env->tick[ls];
+        b = ls == le ? a : a + 1;
+    } else if (b >= points) {
+        b -= 1;
+        p -= 1;
+    }
+    env->position = p;
+    env->point_a = clamp_int(a, 0, last);
+    env->point_b = clamp_int(b, 0, last);
+}
+
+void parse_new_note(int chn, int note, int instrument)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.key_off = 0;
+    c.fade_volume = 32768;
+    c.fadeout = 0;
+    clear_envelope(c.vol_env, 64);
+    clear_envelope(c.pan_env, 32);
+
+    const int n = note - 1;
+    if (n >= 0) {
+        c.note = n;
+        if (instrument >= 0)
+            c.instrument = instrument;
+        c.sample = get_modux_sample_no(c.instrument, n);
+        const SAMPLE_INFO *info = sample_record(c.sample);
+        if (info) {
+            // A note without an instrument keeps the channel's volume and pan.
+            if (instrument >= 0) {
+                c.volume = info->volume;
+                c.pan = info->pan;
+            }
+            c.relative_note = info->relative_note;
+            c.tuning = info->tuning;
+            c.period = note2period(n + c.relative_note, c.tuning);
+            c.start_voice = -1;
+        }
+    }
+
+    const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
+    if (ins) {
+        c.fadeout = ins->fadeout;
+        start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+                       ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
+                       ins->vol_env_sustain_start, ins->vol_env_sustain_end);
+        start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+                       ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
+                       ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+    }
+}
+
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position)
+{
+    const int points = clamp_int(env->points, 0, MODUX_ENVELOPE_POINTS);
+    if (points == 0)
+        return;
+    const int last_tick = env->tick[points - 1];
+    int pos = position < last_tick ? position : last_tick;
+    if (pos < 0)
+        pos = 0;
+    env->position = pos;
+    int b = points - 1;
+    for (int i = 0; i < points; i++) {
+        if (env->tick[i] > pos) {
+            b = i;
+            break;
+        }
+    }
+    env->point_b = b;
+    env->point_a = b > 0 ? b - 1 : 0;
+}
+
+void parse_xm_pitch_slide_up(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    if (c.period == 0)
+        return;
+    c.xm_slide_up_on = -1;
+    if (param != 0)
+        c.xm_slide_up_speed = -4 * (param & 0xFFFF);
+}
+
+void do_xm_pitch_slide_up(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.period += c.xm_slide_up_speed;
+    c.tick_period += c.xm_slide_up_speed;
+    if (c.period <= 39)
+        c.period = 40;
+    if (c.tick_period <= 39)
+        c.tick_period = 40;
+}
+
+void parse_xm_pitch_slide_down(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    if (c.period == 0)
+        return;
+    c.xm_slide_down_on = -1;
+    if (param != 0)
+        c.xm_slide_down_speed = 4 * (param & 0xFFFF);
+}
+
+void do_xm_pitch_slide_down(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.period += c.xm_slide_down_speed;
+    c.tick_period += c.xm_slide_down_speed;
+}
+
+void parse_xm_volume_slide(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.xm_vol_slide_on = -1;
+    if (param != 0)
+        c.xm_vol_slide_speed = xm_slide_amount(param);
+}
+
+void do_xm_volume_slide(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.volume += c.xm_vol_slide_speed;
+    c.tick_volume += c.xm_vol_slide_speed;
+}
+
+void parse_xm_pan_slide(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    if (param != 0)
+        c.pan_slide_memory = xm_slide_amount(param);
+    c.pan_slide = c.pan_slide_memory;
+}
+
+void do_xm_pan_slide(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.pan += c.pan_slide;
+    c.tick_pan += c.pan_slide;
+}
+
+void parse_global_volume_slide(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.global_vol_slide_on = -1;
+    if (param != 0)
+        c.global_vol_slide_speed = xm_slide_amount(param);
+}
+
+void do_global_volume_slide(int chn)
+{
+    mi.global_volume = clamp_int(mi.global_volume + ci[chn].global_vol_slide_speed, 0, 64);
+}
+
+void do_xm_x(int chn, int param)
+{
+    CHANNEL_STATE &c = ci[chn];
+    if (c.period == 0)
+        return;
+    const int x = (param >> 4) & 15;
+    const int y = param & 15;
+    if (x == 1) {
+        if (y != 0)
+            c.xm_extra_fine_up = -y;
+        c.period += c.xm_extra_fine_up;
+    } else if (x == 2) {
+        if (y != 0)
+            c.xm_extra_fine_down = y;
+        c.period += c.xm_extra_fine_down;
+    }
+}
+
+// Interrupt code needs no memory locking on this platform; install_mod calls it with the others.
+void lock_modux_player4(void)
+{
+}

@@ -1,0 +1,233 @@
+// The high-score table: insertion at every rank with ties, the 420-byte file byte for byte, the
+// safe write (a write that fails half-way leaves the old file whole), the name entry's keys, and
+// names cut to the screens they are drawn on.
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "game_fixture.h"
+
+namespace testgame {
+namespace {
+
+std::vector<unsigned char> FileBytes(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+class HighScoreTest : public GameTest {
+ protected:
+  static inline const std::string dir = "/tmp/vorbel-highscores-" + std::to_string(getpid());
+  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
+  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
+
+  // The table holds `scores`, best first; entry i is named "e<i>".
+  static void Table(const std::vector<int>& scores) {
+    for (int i = 0; i < NUM_HIGHSCORES; i++) {
+      HighScores[i] = highscore_struct{scores[size_t(i)], i + 1, 2 * i, ""};
+      snprintf(HighScores[i].name, sizeof HighScores[i].name, "e%d", i);
+    }
+  }
+
+  static std::string Names() {
+    std::string s;
+    for (const highscore_struct& e : HighScores) s += std::string(e.name) + " ";
+    return s;
+  }
+};
+
+TEST_F(HighScoreTest, InsertionAtEveryRankWithTies) {
+  // Distinct scores 1500, 1400, ..., 100: a score just above entry k goes in at k; one equal to
+  // entry k goes in just below it (k + 1); equal to the last entry does not qualify.
+  std::vector<int> distinct;
+  for (int i = 0; i < NUM_HIGHSCORES; i++) distinct.push_back(1500 - 100 * i);
+  for (int k = 0; k < NUM_HIGHSCORES; k++) {
+    for (int tie = 0; tie <= 1; tie++) {
+      Table(distinct);
+      const int score = distinct[size_t(k)] + (tie ? 0 : 50);
+      const int want = tie ? (k == NUM_HIGHSCORES - 1 ? -1 : k + 1) : k;
+      ASSERT_EQ(InsertHighScore(score, 7, 9), want) << "score " << score;
+      if (want < 0) {
+        EXPECT_EQ(Names(), "e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 e14 ");
+        continue;
+      }
+      const highscore_struct& e = HighScores[want];
+      EXPECT_EQ((std::tuple{e.score, e.level, e.bugs_eaten, std::string(e.name)}), (std::tuple{score, 7, 9, std::string()}));
+      // Above the new entry nothing moved; below it every entry is one place down, the last lost.
+      for (int i = 0; i < NUM_HIGHSCORES; i++) {
+        if (i == want) continue;
+        int from = i < want ? i : i - 1;
+        EXPECT_EQ(HighScores[i].score, distinct[size_t(from)]) << "entry " << i;
+        EXPECT_EQ(std::string(HighScores[i].name), "e" + std::to_string(from)) << "entry " << i;
+        EXPECT_EQ(HighScores[i].bugs_eaten, 2 * from);
+      }
+    }
+  }
+
+  struct Case {
+    std::vector<int> table;
+    int score, rank;
+    const char* names;  // names after the insertion; the new entry is empty ("")
+  } cases[] = {
+      // A 0 never enters a table of defaults.
+      {std::vector<int>(15, 0), 0, -1, "e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 e14 "},
+      {std::vector<int>(15, 0), 1, 0, " e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 "},
+      // 900, 500, 500, 100, ...: a new 500 is the fourth entry, below both earlier 500s.
+      {{900, 500, 500, 100, 90, 80, 70, 60, 50, 40, 30, 20, 10, 5, 1}, 500, 3,
+       "e0 e1 e2  e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 "},
+      // A table of equal scores: the new one goes below all of them, or nowhere.
+      {std::vector<int>(15, 300), 300, -1, "e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 e14 "},
+      {std::vector<int>(15, 300), 301, 0, " e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13 "},
+      {{900, 800, 700, 600, 500, 400, 300, 200, 100, 50, 50, 50, 50, 50, 10}, 50, 14,
+       "e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 e10 e11 e12 e13  "},
+  };
+  for (const Case& c : cases) {
+    Table(c.table);
+    EXPECT_EQ(InsertHighScore(c.score, 1, 0), c.rank) << c.score;
+    EXPECT_EQ(Names(), c.names) << c.score;
+  }
+}
+
+TEST_F(HighScoreTest, FileIsFifteenEntriesOf28BytesAndComesBackWhole) {
+  Table({2147483647, 1000000, 500, 0, -1, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0});
+  std::strcpy(HighScores[0].name, "Fifteen letters");
+  HighScores[1].level = 12;
+  HighScores[1].bugs_eaten = 345;
+  ASSERT_TRUE(SaveHighScores());
+  std::vector<unsigned char> b = FileBytes("vorbel.hsc");
+  ASSERT_EQ(b.size(), 420u);
+  auto at32 = [&](size_t off) { return int32_t(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | uint32_t(b[off + 3]) << 24); };
+  const std::pair<size_t, int> numbers[] = {{0, 2147483647}, {4, 1}, {8, 0}, {28, 1000000}, {32, 12}, {36, 345},
+                                            {4 * 28, -1},    {4 * 28 + 4, 5}, {14 * 28 + 8, 28}};
+  for (const auto& [off, v] : numbers) EXPECT_EQ(at32(off), v) << "offset " << off;
+  EXPECT_EQ(b[0], 0xFF);  // little-endian
+  EXPECT_EQ(b[3], 0x7F);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[12]), 16), std::string("Fifteen letters\0", 16));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[28 + 12]), 3), std::string("e1\0", 3));
+
+  highscore_struct saved[NUM_HIGHSCORES];
+  std::memcpy(saved, HighScores, sizeof saved);
+  ResetHighScores();
+  LoadHighScores();
+  for (int i = 0; i < NUM_HIGHSCORES; i++) {
+    EXPECT_EQ(HighScores[i].score, saved[i].score);
+    EXPECT_EQ(HighScores[i].level, saved[i].level);
+    EXPECT_EQ(HighScores[i].bugs_eaten, saved[i].bugs_eaten);
+    EXPECT_STREQ(HighScores[i].name, saved[i].name);
+  }
+}
+
+// A write cut off by the file-size limit (as a full disk or a crash would cut it) fails, and the
+// table already on disk stays whole, with no scratch file left beside it.
+TEST_F(HighScoreTest, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
+  Table({900, 800, 700, 600, 500, 400, 300, 200, 100, 90, 80, 70, 60, 50, 40});
+  ASSERT_TRUE(SaveHighScores());
+  const std::vector<unsigned char> old = FileBytes("vorbel.hsc");
+  ASSERT_EQ(old.size(), 420u);
+
+  ResetHighScores();
+  struct rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  sighandler_t was = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 200;  // the write stops inside the eighth entry
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  int written = SaveHighScores();
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, was);
+
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(FileBytes("vorbel.hsc"), old);
+  EXPECT_FALSE(std::filesystem::exists("vorbel.hsc.new"));
+  LoadHighScores();
+  EXPECT_EQ(HighScores[14].score, 40);
+}
+
+TEST_F(HighScoreTest, NameEntryKeys) {
+  char name[256] = "";
+  struct Step {
+    int c, scancode, result;
+    const char* name;
+  } steps[] = {
+      {8, KEY_BACKSPACE, NAME_IGNORED, ""},  // nothing to erase: no sound either
+      {'A', KEY_A, NAME_TYPED, "A"},
+      {' ', KEY_SPACE, NAME_TYPED, "A "},
+      {'~', KEY_TILDE, NAME_TYPED, "A ~"},
+      {31, KEY_F1, NAME_IGNORED, "A ~"},
+      {127, KEY_DEL, NAME_IGNORED, "A ~"},
+      {200, KEY_F2, NAME_IGNORED, "A ~"},
+      {8, KEY_BACKSPACE, NAME_ERASED, "A "},
+      {13, KEY_ENTER_PAD, NAME_IGNORED, "A "},  // only the main Enter ends the entry
+      {13, KEY_ENTER, NAME_DONE, "A "},
+  };
+  for (const Step& s : steps) {
+    EXPECT_EQ(NameKey(name, s.c, s.scancode, font), s.result) << s.name;
+    EXPECT_STREQ(name, s.name);
+  }
+  // Fourteen characters at most: the fifteenth is not taken.
+  name[0] = 0;
+  for (int i = 0; i < 15; i++) NameKey(name, 'a' + i, KEY_A + i, font);
+  EXPECT_STREQ(name, "abcdefghijklmn");
+}
+
+// Names of the widest letters, in the game's own status font: the name entry takes no letter that
+// would run past its field (14 of them would), the status panel cuts a name at its frame, and the
+// list keeps it clear of the score column.
+TEST_F(HighScoreTest, WideNamesStayInsideTheirPanels) {
+  // The real font stands in for the fixture's for this test only, whatever way it ends.
+  struct RealFont {
+    DATAFILE* art = load_datafile(VORBEL_RUN_DIR "/vorbel.dat");
+    DATAFILE saved = graphics[GFX_FONT_STATUS];
+    RealFont() {
+      if (art) graphics[GFX_FONT_STATUS].dat = art[GFX_FONT_STATUS].dat;
+    }
+    ~RealFont() {
+      graphics[GFX_FONT_STATUS] = saved;
+      if (art) unload_datafile(art);
+    }
+  } real;
+  ASSERT_NE(real.art, nullptr);
+  FONT* wide = GraphicFont(GFX_FONT_STATUS);
+
+  char name[256] = "";
+  while (NameKey(name, 'W', KEY_W, wide) == NAME_TYPED) {
+  }
+  EXPECT_GE(std::strlen(name), 1u);
+  EXPECT_LE(155 + text_length(wide, name) + text_length(wide, "_"), 288) << name;
+
+  ResetHighScores();
+  for (highscore_struct& e : HighScores) std::strcpy(e.name, "WWWWWWWWWWWWWWW");
+  char cut[16];
+  ClipText(wide, HighScores[0].name, 128, cut, sizeof cut);
+  EXPECT_LE(text_length(wide, cut), 128);
+  EXPECT_LT(std::strlen(cut), 15u) << "the font is not wide enough to test the cut";
+
+  // Nothing of a name reaches the score column (x 380) of the list...
+  DrawHighScores();
+  for (int y = 80; y < 80 + 20 * NUM_HIGHSCORES; y++)
+    for (int x = 373; x < 380; x++) ASSERT_NE(getpixel(screen, x, y), 15) << x << "," << y;
+  // ...nor the panel's frame (x 630) at the start of a level.
+  LevelSetup();
+  for (int y = 330; y < 330 + text_height(wide); y++)
+    for (int x = 629; x < 640; x++) ASSERT_NE(getpixel(screen, x, y), 85) << x << "," << y;
+}
+
+// A new best shows in the status panel at the next level start.
+TEST_F(HighScoreTest, NewBestShowsAtTheNextLevelStart) {
+  ASSERT_EQ(InsertHighScore(2500, 1, 3), 0);
+  std::strcpy(HighScores[0].name, "Ada");
+  LevelSetup();
+  ExpectText("Ada", 500, 330, 85);
+  ExpectText("002500", 500, 350, 85);
+}
+
+}  // namespace
+}  // namespace testgame

@@ -1,0 +1,338 @@
+// Saved games and custom maps as files: the 1164-byte layout, a save and load round trip, and
+// every short, damaged or hostile file refused with nothing changed; the one map check as
+// start-up, custom maps and saves use it; long paths; the example custom levels of the level kit.
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "game_fixture.h"
+#include "maplevel.h"
+
+namespace testgame {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& path, const Bytes& b) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+int32_t At32(const Bytes& b, size_t off) { return int32_t(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | uint32_t(b[off + 3]) << 24); }
+void Put32(Bytes& b, size_t off, int v) {
+  for (int k = 0; k < 4; k++) b[off + size_t(k)] = uint8_t(uint32_t(v) >> (8 * k));
+}
+void Put16(Bytes& b, size_t off, int v) { b[off] = uint8_t(v), b[off + 1] = uint8_t(v >> 8); }
+
+// A playable map: the edge ring walls, balls everywhere else but on the two start cells.
+map_struct Playable() {
+  map_struct m{};
+  for (int x = 0; x < MAP_W; x++)
+    for (int y = 0; y < MAP_H; y++) m.cells[x][y] = int16_t(x == 0 || y == 0 || x == 21 || y == 21 ? 5 : 1901);
+  m.vorbel_start_x = m.vorbel_start_y = 5;
+  m.bug_start_x = m.bug_start_y = 10;
+  m.cells[5][5] = m.cells[10][10] = 1900;
+  m.bug_count = 2;
+  m.ball_count = 20 * 20 - 2;
+  m.bug_sprite = 3;
+  for (int k = 0; k < 32; k++) m.points[k] = int16_t(k + 1);
+  return m;
+}
+
+Bytes MapBytes(const map_struct& m) {
+  Bytes b(sizeof(map_struct));
+  MapToBytes(&m, b.data());
+  return b;
+}
+
+class SaveTest : public GameTest {
+ protected:
+  static inline const std::string dir = "/tmp/vorbel-saves-" + std::to_string(getpid());
+  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
+  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
+
+  void SetUp() override {
+    GameTest::SetUp();
+    level = Playable();
+    gmap = &level;
+    BuildCellValues();
+    map = map_struct{};
+    vorbel = actor_struct{100, 45, 0, 0, 0, VORBEL_LEFT + 2, 12345, 6, 3};
+    std::strcpy(current_game_name, "untitled.svg");
+  }
+
+  // The state a refused file must leave alone.
+  struct Snapshot {
+    actor_struct v;
+    map_struct m;
+    int direction;
+    Snapshot() : v(vorbel), m(map), direction(vorbel_move_direction) {}
+    bool Same() const {
+      return std::memcmp(&v, &vorbel, sizeof v) == 0 && std::memcmp(&m, &map, sizeof m) == 0 && direction == vorbel_move_direction;
+    }
+  };
+};
+
+TEST_F(SaveTest, FileLayoutIs1164Bytes) {
+  map = Playable();
+  vorbel = actor_struct{-7, 45, 3, 4, 2, VORBEL_UP, 0x01020304, 6, 3};
+  ASSERT_TRUE(WriteSavedGame("layout.svg"));
+  Bytes b = FileBytes("layout.svg");
+  ASSERT_EQ(b.size(), 1164u);
+  const int fields[] = {-7, 45, 3, 4, 2, VORBEL_UP, 0x01020304, 6, 3};
+  for (int k = 0; k < 9; k++) EXPECT_EQ(At32(b, 4 * size_t(k)), fields[k]) << "field " << k;
+  EXPECT_EQ((Bytes{b[24], b[25], b[26], b[27]}), (Bytes{4, 3, 2, 1}));  // little-endian
+  EXPECT_EQ(Bytes(b.begin() + 36, b.begin() + 52), Bytes(16, 0));
+  EXPECT_EQ(Bytes(b.begin() + 52, b.begin() + 72), Bytes(b.begin(), b.begin() + 20));
+  EXPECT_EQ(Bytes(b.begin() + 72, b.begin() + 1120), MapBytes(map));
+  EXPECT_EQ(At32(b, 72 + 16 + 2 * (22 * 5 + 5)) & 0xFFFF, 1900);  // cell (5, 5), column by column
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[1120]), 44),
+            std::string("Vorbel Endurnal v2.0 - Windows Only Version\0", 44));
+  // A game of the level list that never read a map saves a block of zero bytes.
+  map = map_struct{};
+  Bytes again(SAVE_SIZE);
+  SavedGameBytes(again.data());
+  EXPECT_EQ(Bytes(again.begin() + 72, again.begin() + 1120), Bytes(1048, 0));
+}
+
+TEST_F(SaveTest, SaveAndLoadRoundTrip) {
+  for (bool custom : {false, true}) {
+    SCOPED_TRACE(custom ? "custom game" : "game of the level list");
+    map = custom ? Playable() : map_struct{};
+    if (custom) gmap = &map;
+    const actor_struct saved = vorbel;
+    const map_struct saved_map = map;
+    ASSERT_TRUE(WriteSavedGame("round.svg"));
+    // The game goes on: the vorbel moves, scores and dies; the level and the balls are its own.
+    vorbel = actor_struct{200, 200, 0, 0, 0, VORBEL_RIGHT, 99999, 10, 1};
+    vorbel_move_direction = 2;
+    current_map_played = 4;
+    num_balls = 17;
+    mapV[3][3] = -1;
+    ASSERT_TRUE(ReadSavedGame("round.svg"));
+    EXPECT_EQ(std::memcmp(&vorbel, &saved, sizeof saved), 0);
+    EXPECT_EQ(std::memcmp(&map, &saved_map, sizeof map), 0);
+    EXPECT_EQ(vorbel_move_direction, 0);  // a step in progress belongs to the old position
+    EXPECT_EQ((std::tuple{current_map_played, num_balls, mapV[3][3]}), (std::tuple{4, 17, -1}));
+    gmap = &level;
+  }
+  // The copy of the first five fields at offset 52 is what counts.
+  Bytes b = FileBytes("round.svg");
+  Put32(b, 52, 300);
+  WriteBytes("copy.svg", b);
+  ASSERT_TRUE(ReadSavedGame("copy.svg"));
+  EXPECT_EQ(vorbel.x, 300);
+}
+
+TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
+  ASSERT_TRUE(WriteSavedGame("good.svg"));
+  const Bytes good = FileBytes("good.svg");
+  // Both copies of a position field at once.
+  auto both = [](size_t field, int v) {
+    return [=](Bytes& b) { Put32(b, 4 * field, v), Put32(b, 52 + 4 * field, v); };
+  };
+  auto field = [](size_t k, int v) { return [=](Bytes& b) { Put32(b, 4 * k, v); }; };
+  auto map16 = [](size_t off, int v) { return [=](Bytes& b) { Put16(b, 72 + off, v); }; };
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+  } cases[] = {
+      {"empty", [](Bytes& b) { b.clear(); }},
+      {"short of its trailer", [](Bytes& b) { b.resize(1120); }},
+      {"one byte short", [](Bytes& b) { b.resize(1163); }},
+      {"one byte long", [](Bytes& b) { b.push_back(0); }},
+      {"trailer damaged", [](Bytes& b) { b[1130] ^= 1; }},
+      {"garbage", [](Bytes& b) { for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7); }},
+      {"no lives", field(8, 0)},
+      {"negative lives", field(8, -3)},
+      {"negative score", field(6, -1)},
+      {"a score near the end of the range", field(6, 2147483600)},
+      {"bugs eaten near the end of the range", field(7, 2147483647)},
+      {"a bug's picture for the vorbel", field(5, 3)},
+      {"a picture past the datafile", field(5, 5000)},
+      {"off the 5-pixel lattice", both(0, 102)},
+      {"left of the maze", both(0, -20)},
+      {"right of the maze", both(0, 440)},
+      {"below the maze", both(1, 100000)},
+      {"between cells both ways", [](Bytes& b) { Put32(b, 52, 105), Put32(b, 56, 45); }},
+      {"inside a wall", [](Bytes& b) { Put32(b, 52, 0), Put32(b, 56, 100); }},
+      {"a map block with a code past the tables", map16(16 + 2 * 30, 2400)},
+      {"a map block with a negative code", map16(16 + 2 * 30, -1)},
+      {"a map block with a bug picture past the bug pictures", map16(14, VORBEL_RIGHT)},
+      {"a map block with a start outside the maze", map16(6, 22)},
+  };
+  for (const Case& c : cases) {
+    // Map-block cases need a real map in the block.
+    map = Playable();
+    ASSERT_TRUE(WriteSavedGame("base.svg"));
+    Bytes b = std::strncmp(c.what, "a map block", 11) == 0 ? FileBytes("base.svg") : good;
+    c.change(b);
+    WriteBytes("bad.svg", b);
+    map = map_struct{};
+    vorbel = actor_struct{100, 45, 0, 0, 0, VORBEL_LEFT + 2, 12345, 6, 3};
+    vorbel_move_direction = 3;
+    Snapshot before;
+    EXPECT_EQ(ReadSavedGame("bad.svg"), 0) << c.what;
+    EXPECT_TRUE(before.Same()) << c.what;
+  }
+  EXPECT_EQ(ReadSavedGame("no such file.svg"), 0);
+  // In a custom game the block becomes the map in play: a block of zeros would wall it all up.
+  map = Playable();
+  gmap = &map;
+  BuildCellValues();
+  Snapshot before;
+  EXPECT_EQ(ReadSavedGame("good.svg"), 0);
+  EXPECT_TRUE(before.Same());
+}
+
+TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
+  EXPECT_TRUE(CheckMap(&level, nullptr, 0));
+  struct Case {
+    std::function<void(map_struct&)> change;
+    const char* why;
+  } cases[] = {
+      {[](map_struct& m) { m.cells[3][4] = -1; }, "cell (3, 4) has the code -1, outside 0 to 2399"},
+      {[](map_struct& m) { m.cells[21][21] = 2400; }, "cell (21, 21) has the code 2400"},
+      {[](map_struct& m) { m.vorbel_start_x = 0; }, "the vorbel's start cell (0, 5) is outside the playfield"},
+      {[](map_struct& m) { m.bug_start_y = 21; }, "the bugs' start cell (10, 21) is outside"},
+      {[](map_struct& m) { m.bug_start_x = -32768; }, "outside the playfield"},
+      {[](map_struct& m) { m.cells[5][5] = 1899; }, "the vorbel's start cell (5, 5) is a wall"},
+      {[](map_struct& m) { m.bug_start_x = m.bug_start_y = 5; }, "start on the same cell (5, 5)"},
+      {[](map_struct& m) { m.bug_count = 21; }, "the bug count 21 is outside 0 to 20"},
+      {[](map_struct& m) { m.bug_count = -1; }, "the bug count -1"},
+      {[](map_struct& m) { m.bug_sprite = VORBEL_RIGHT; }, "the bug picture 28 is not one of the 28 bug pictures"},
+      {[](map_struct& m) { m.bug_sprite = -1; }, "the bug picture -1"},
+      {[](map_struct& m) { m.ball_count = 0; }, "the ball count 0"},
+      {[](map_struct& m) { m.ball_count = 399; }, "the ball count 399 does not fit the 398 balls"},
+      // A ball in column 21 is passed, never eaten: it does not count.
+      {[](map_struct& m) { m.cells[21][7] = 1901, m.ball_count = 399; }, "does not fit the 398 balls"},
+  };
+  for (const Case& c : cases) {
+    map_struct m = Playable();
+    c.change(m);
+    char why[200] = "";
+    EXPECT_EQ(CheckMap(&m, why, sizeof why), 0) << c.why;
+    EXPECT_NE(std::string(why).find(c.why), std::string::npos) << why;
+  }
+  // Bug pictures end where the datafile ends, if it holds fewer than the vorbel's first.
+  map_struct m = Playable();
+  m.bug_sprite = 20;
+  num_sprites = 20;
+  EXPECT_EQ(CheckMap(&m, nullptr, 0), 0);
+  num_sprites = kNumSprites;
+  EXPECT_EQ(CheckMap(&m, nullptr, 0), -1);
+}
+
+// maps.dat: only raw data objects of a map's size that pass the map check; a picture of the right
+// size was once read as cells.
+TEST_F(SaveTest, StartUpChecksTheLevelObjects) {
+  map_struct good = Playable(), bad = Playable();
+  bad.bug_sprite = 99;
+  BITMAP* picture = create_bitmap(16, 16);
+  const DATAFILE end{nullptr, DAT_END, 0, nullptr};
+  auto data = [](map_struct& m, long size) { return DATAFILE{&m, DAT_DATA, size, nullptr}; };
+  const std::pair<std::vector<DATAFILE>, const char*> cases[] = {
+      {{data(good, 1048), data(good, 1048), end}, ""},
+      {{end}, "File maps.dat is damaged: it holds no level map"},
+      {{data(good, 1048), DATAFILE{picture, DAT_BITMAP, 1048, nullptr}, end}, "File maps.dat is damaged: object 1 is not a level map"},
+      {{DATAFILE{picture, DAT_ID('M', 'U', 'X', ' '), 1048, nullptr}, end}, "object 0 is not a level map"},
+      {{data(good, 1047), end}, "object 0 is not a level map"},
+      {{data(good, 1048), data(bad, 1048), end}, "File maps.dat is damaged: level 2: the bug picture 99"},
+  };
+  for (const auto& [objects, why] : cases) {
+    std::vector<DATAFILE> d = objects;
+    char got[200] = "";
+    EXPECT_EQ(CheckLevelData(d.data(), got, sizeof got), *why ? 0 : -1) << why;
+    EXPECT_NE(std::string(got).find(why), std::string::npos) << got;
+  }
+  destroy_bitmap(picture);
+}
+
+TEST_F(SaveTest, CustomMapsAreReadWholeAndChecked) {
+  const map_struct good = Playable();
+  WriteBytes("good.map", MapBytes(good));
+  Bytes longer = MapBytes(good);
+  longer.resize(5000, 0xEE);  // what follows the first 1048 bytes is not read
+  WriteBytes("longer.map", longer);
+  for (const char* path : {"good.map", "longer.map"}) {
+    map_struct out{};
+    ASSERT_TRUE(ReadCustomMap(path, &out)) << path;
+    EXPECT_EQ(std::memcmp(&out, &good, sizeof out), 0);
+  }
+  auto at16 = [](size_t off, int v) { return [=](Bytes& b) { Put16(b, off, v); }; };
+  const std::pair<const char*, std::function<void(Bytes&)>> cases[] = {
+      {"empty", [](Bytes& b) { b.clear(); }},
+      {"short", [](Bytes& b) { b.resize(1047); }},
+      {"all 0xFF", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xFF); }},
+      {"a saved game", [](Bytes& b) { b.assign(SAVE_SIZE, 0); SavedGameBytes(b.data()); }},
+      {"code out of range", at16(16 + 2 * 100, 9999)},
+      {"start out of range", at16(2, 300)},
+      {"bug picture out of range", at16(14, 77)},
+  };
+  for (const auto& [what, change] : cases) {
+    Bytes b = MapBytes(good);
+    change(b);
+    WriteBytes("bad.map", b);
+    map_struct out = Playable();
+    out.points[0] = 777;
+    const map_struct before = out;
+    EXPECT_EQ(ReadCustomMap("bad.map", &out), 0) << what;
+    EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0) << what;
+  }
+  map_struct out{};
+  EXPECT_EQ(ReadCustomMap("no such.map", &out), 0);
+}
+
+// Paths far past every buffer: nothing overflows, the files are simply not there.
+TEST_F(SaveTest, LongPathsAndNames) {
+  const std::string huge(5000, 'x');
+  map_struct out{};
+  Snapshot before;
+  EXPECT_EQ(ReadSavedGame(huge.c_str()), 0);
+  EXPECT_EQ(ReadCustomMap(huge.c_str(), &out), 0);
+  EXPECT_EQ(WriteSavedGame(huge.c_str()), 0);
+  EXPECT_TRUE(before.Same());
+  // The name the next save offers is the file part of the path, cut to its buffer.
+  RememberGameName(("/some/folder/" + huge).c_str());
+  EXPECT_EQ(std::strlen(current_game_name), sizeof current_game_name - 1);
+  RememberGameName("/some/folder/a");
+  EXPECT_STREQ(current_game_name, "a");
+}
+
+// The example levels of the level kit, as the build compiled them, and every level the kit
+// accepts pass the game's own check.
+TEST(CustomLevels, ExamplesAndKitOutputPassTheGameCheck) {
+  num_sprites = kNumSprites;
+  int examples = 0;
+  for (const auto& e : std::filesystem::directory_iterator(VORBEL_RUN_DIR "/custom")) {
+    if (e.path().extension() != ".map") continue;
+    examples++;
+    map_struct m{};
+    EXPECT_TRUE(ReadCustomMap(e.path().c_str(), &m)) << e.path();
+    EXPECT_GE(m.ball_count, 100) << e.path();
+  }
+  EXPECT_GE(examples, 2);
+  for (const auto& e : std::filesystem::directory_iterator(VORBEL_MAPS_DIR)) {
+    if (e.path().extension() != ".txt") continue;
+    mapgen::Level level;
+    ASSERT_EQ(mapgen::load_level_file(e.path().string(), level), "");
+    std::vector<uint8_t> image = mapgen::map_image(level);
+    map_struct m;
+    MapFromBytes(image.data(), &m);
+    char why[200] = "";
+    EXPECT_TRUE(CheckMap(&m, why, sizeof why)) << e.path() << ": " << why;
+  }
+}
+
+}  // namespace
+}  // namespace testgame

@@ -1,0 +1,291 @@
+// Small MOD, S3M, XM, IT and UMX files built in memory for the importer tests and the fuzz
+// seeds. Each builder writes the layout the importers read, field by field, from a plain
+// description; the defaults make a valid one-pattern module.
+#ifndef MODULE_IMAGES_H
+#define MODULE_IMAGES_H
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace modimg {
+
+using bytes = std::vector<uint8_t>;
+
+struct writer {
+  bytes b;
+  void u8(int v) { b.push_back(static_cast<uint8_t>(v)); }
+  void le16(int v) { u8(v), u8(v >> 8); }
+  void le32(uint32_t v) { le16(v & 0xFFFF), le16(v >> 16); }
+  void be16(int v) { u8(v >> 8), u8(v); }
+  void str(const std::string &s, size_t n) {
+    for (size_t i = 0; i < n; i++) u8(i < s.size() ? s[i] : 0);
+  }
+  void raw(const bytes &d) { b.insert(b.end(), d.begin(), d.end()); }
+  void pad_to(size_t n) {
+    while (b.size() < n) u8(0);
+  }
+  void put16le(size_t at, int v) { b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF; }
+};
+
+// ---- MOD ----
+struct mod_sample {
+  int length_words = 0, finetune = 0, volume = 64, loop_start_words = 0, loop_words = 0;
+  bytes data;  // signed bytes as stored; shorter than the length leaves the file short
+};
+struct mod_cell {
+  int sample = 0, period = 0, effect = 0, param = 0;
+};
+struct mod_image {
+  std::string title = "tune";
+  int no_inst = 31;
+  std::string signature = "M.K.";
+  int channels = 4;  // cells per row written
+  int song_length = 1, restart = 0;
+  std::vector<int> orders{0};  // the first entries of the 128
+  std::vector<std::vector<mod_cell>> patterns{std::vector<mod_cell>(64 * 4)};
+  std::vector<mod_sample> samples;  // up to no_inst
+};
+
+inline bytes build_mod(const mod_image &m) {
+  writer w;
+  w.str(m.title, 20);
+  for (int i = 0; i < m.no_inst; i++) {
+    mod_sample s = i < static_cast<int>(m.samples.size()) ? m.samples[i] : mod_sample{};
+    if (i >= static_cast<int>(m.samples.size())) s.volume = 0;
+    w.str("", 22);
+    w.be16(s.length_words);
+    w.u8(s.finetune);
+    w.u8(s.volume);
+    w.be16(s.loop_start_words);
+    w.be16(s.loop_words);
+  }
+  w.u8(m.song_length);
+  w.u8(m.restart);
+  for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
+  if (m.no_inst == 31) w.str(m.signature, 4);
+  for (const auto &p : m.patterns)
+    for (int i = 0; i < 64 * m.channels; i++) {
+      const mod_cell c = i < static_cast<int>(p.size()) ? p[i] : mod_cell{};
+      w.u8((c.sample & 0xF0) | ((c.period >> 8) & 15));
+      w.u8(c.period & 0xFF);
+      w.u8(((c.sample & 15) << 4) | (c.effect & 15));
+      w.u8(c.param);
+    }
+  for (const auto &s : m.samples) w.raw(s.data);
+  return w.b;
+}
+
+// ---- S3M ----
+struct s3m_sample {
+  int type = 1;
+  bool mark = true;  // "SCRS"
+  uint32_t length = 0, loop_begin = 0, loop_end = 0;
+  int volume = 64, flags = 0, c2spd = 8363;
+  bytes data;  // as stored
+};
+struct s3m_event {
+  int row, channel;
+  int note = -1, instrument = 0, volume = -1, command = -1, info = 0;  // -1: absent
+};
+struct s3m_image {
+  std::string name = "s3m tune";
+  std::vector<int> orders{0, 255};
+  int sample_format = 2;
+  int global_volume = 64, speed = 6, tempo = 125, pan_flag = 0;
+  std::array<int, 32> chn_set = [] {
+    std::array<int, 32> a{};
+    a.fill(255);
+    a[0] = 0, a[1] = 8, a[2] = 1, a[3] = 9;
+    return a;
+  }();
+  std::array<int, 32> default_pan{};
+  std::vector<s3m_sample> samples;
+  std::vector<std::vector<s3m_event>> patterns{{}};
+  std::vector<int> pattern_para;  // when given, replaces the computed pattern parapointers
+};
+
+inline bytes build_s3m(const s3m_image &m) {
+  writer w;
+  w.str(m.name, 28);
+  w.u8(0x1A), w.u8(16), w.le16(0);
+  w.le16(static_cast<int>(m.orders.size()));
+  w.le16(static_cast<int>(m.samples.size()));
+  w.le16(static_cast<int>(m.patterns.size()));
+  w.le16(0), w.le16(0x1320), w.le16(m.sample_format);
+  w.str("SCRM", 4);
+  w.u8(m.global_volume), w.u8(m.speed), w.u8(m.tempo), w.u8(0xB0), w.u8(0), w.u8(m.pan_flag);
+  w.str("", 10);
+  for (int s : m.chn_set) w.u8(s);
+  for (int o : m.orders) w.u8(o);
+  const size_t ins_para = w.b.size();
+  for (size_t i = 0; i < m.samples.size(); i++) w.le16(0);
+  const size_t pat_para = w.b.size();
+  for (size_t i = 0; i < m.patterns.size(); i++) w.le16(0);
+  if (m.pan_flag == 252)
+    for (int p : m.default_pan) w.u8(p);
+  for (size_t i = 0; i < m.samples.size(); i++) {
+    const s3m_sample &s = m.samples[i];
+    w.pad_to((w.b.size() + 15) & ~size_t(15));
+    w.put16le(ins_para + 2 * i, static_cast<int>(w.b.size() / 16));
+    const size_t rec = w.b.size();
+    w.u8(s.type);
+    w.str("", 12);
+    w.u8(0), w.le16(0);  // data parapointer, filled below
+    w.le32(s.length), w.le32(s.loop_begin), w.le32(s.loop_end);
+    w.u8(s.volume), w.u8(0), w.u8(0), w.u8(s.flags);
+    w.le32(s.c2spd);
+    w.str("", 12);
+    w.str("sample", 28);
+    w.str(s.mark ? "SCRS" : "none", 4);
+    w.pad_to((w.b.size() + 15) & ~size_t(15));
+    const size_t para = w.b.size() / 16;
+    w.b[rec + 13] = static_cast<uint8_t>(para >> 16);
+    w.put16le(rec + 14, static_cast<int>(para & 0xFFFF));
+    w.raw(s.data);
+  }
+  for (size_t i = 0; i < m.patterns.size(); i++) {
+    w.pad_to((w.b.size() + 15) & ~size_t(15));
+    w.put16le(pat_para + 2 * i, i < m.pattern_para.size() ? m.pattern_para[i] : static_cast<int>(w.b.size() / 16));
+    const size_t start = w.b.size();
+    w.le16(0);
+    for (int row = 0; row < 64; row++) {
+      for (const s3m_event &e : m.patterns[i]) {
+        if (e.row != row) continue;
+        int b = e.channel & 31;
+        if (e.note >= 0) b |= 0x20;
+        if (e.volume >= 0) b |= 0x40;
+        if (e.command >= 0) b |= 0x80;
+        w.u8(b);
+        if (e.note >= 0) w.u8(e.note), w.u8(e.instrument);
+        if (e.volume >= 0) w.u8(e.volume);
+        if (e.command >= 0) w.u8(e.command), w.u8(e.info);
+      }
+      w.u8(0);
+    }
+    w.put16le(start, static_cast<int>(w.b.size() - start));
+  }
+  return w.b;
+}
+
+// ---- XM ----
+struct xm_sample {
+  uint32_t length = 0, loop_start = 0, loop_length = 0;  // bytes
+  int volume = 64, finetune = 0, type = 0, pan = 128, relative_note = 0;
+  bytes data;  // as stored (delta-coded)
+};
+struct xm_instrument {
+  int64_t size = -1;  // header size; -1: the usual 263 (29 without samples)
+  std::vector<xm_sample> samples;
+  std::array<int, 96> map{};
+  std::vector<std::pair<int, int>> vol_env, pan_env;  // (tick, value)
+  int vol_flags = 0, pan_flags = 0, vol_sustain = 0, vol_loop_start = 0, vol_loop_end = 0;
+  int vibrato[4] = {0, 0, 0, 0};
+  int fadeout = 0;
+};
+struct xm_pattern {
+  int rows = 64;
+  bytes packed;  // cells as stored
+};
+struct xm_image {
+  std::string name = "xm tune";
+  int song_length = 1, restart = 0, channels = 2, flags = 1, speed = 6, tempo = 125;
+  std::vector<int> orders{0};
+  uint32_t header_size = 276;
+  std::vector<xm_pattern> patterns{xm_pattern{}};
+  std::vector<xm_instrument> instruments;
+};
+
+inline bytes build_xm(const xm_image &m) {
+  writer w;
+  w.str("Extended Module: ", 17);
+  w.str(m.name, 20);
+  w.u8(0x1A);
+  w.str("builder", 20);
+  w.le16(0x104);
+  w.le32(m.header_size);
+  w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);
+  w.le16(static_cast<int>(m.patterns.size())), w.le16(static_cast<int>(m.instruments.size()));
+  w.le16(m.flags), w.le16(m.speed), w.le16(m.tempo);
+  for (int i = 0; i < 256; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
+  w.pad_to(60 + m.header_size);
+  for (const xm_pattern &p : m.patterns) {
+    w.le32(9), w.u8(0), w.le16(p.rows), w.le16(static_cast<int>(p.packed.size()));
+    w.raw(p.packed);
+  }
+  for (const xm_instrument &ins : m.instruments) {
+    const size_t start = w.b.size();
+    const int64_t size = ins.size >= 0 ? ins.size : (ins.samples.empty() ? 29 : 263);
+    w.le32(static_cast<uint32_t>(size));
+    w.str("instrument", 22);
+    w.u8(0);
+    w.le16(static_cast<int>(ins.samples.size()));
+    w.le32(40);
+    for (int n : ins.map) w.u8(n);
+    for (const auto *env : {&ins.vol_env, &ins.pan_env})
+      for (int i = 0; i < 12; i++) {
+        const auto pt = i < static_cast<int>(env->size()) ? (*env)[i] : std::pair<int, int>{0, 0};
+        w.le16(pt.first), w.le16(pt.second);
+      }
+    w.u8(static_cast<int>(ins.vol_env.size())), w.u8(static_cast<int>(ins.pan_env.size()));
+    w.u8(ins.vol_sustain), w.u8(ins.vol_loop_start), w.u8(ins.vol_loop_end);
+    w.u8(0), w.u8(0), w.u8(0);
+    w.u8(ins.vol_flags), w.u8(ins.pan_flags);
+    for (int v : ins.vibrato) w.u8(v);
+    w.le16(ins.fadeout);
+    w.pad_to(start + 263);
+    w.b.resize(start + size);  // a shorter header ends early, as the file says
+    for (const xm_sample &s : ins.samples) {
+      w.le32(s.length), w.le32(s.loop_start), w.le32(s.loop_length);
+      w.u8(s.volume), w.u8(s.finetune), w.u8(s.type), w.u8(s.pan), w.u8(s.relative_note), w.u8(0);
+      w.str("sample", 22);
+    }
+    for (const xm_sample &s : ins.samples) w.raw(s.data);
+  }
+  return w.b;
+}
+
+// Delta-codes 8-bit sample values as an XM stores them.
+inline bytes xm_delta8(const std::vector<int> &values) {
+  bytes out;
+  int prev = 0;
+  for (int v : values) {
+    out.push_back(static_cast<uint8_t>(v - prev));
+    prev = v;
+  }
+  return out;
+}
+
+// ---- IT and UMX ----
+inline bytes build_it(const std::string &name) {
+  writer w;
+  w.str("IMPM", 4);
+  w.str(name, 26);
+  w.le16(0);
+  w.str("", 160);
+  return w.b;
+}
+
+// A UMX package: its signature, filler up to offset, then the module.
+inline bytes wrap_umx(const bytes &module, size_t offset) {
+  writer w;
+  w.u8(0xC1), w.u8(0x83), w.u8(0x2A), w.u8(0x9E);
+  w.pad_to(offset);
+  w.raw(module);
+  return w.b;
+}
+
+// Writes bytes to a file; true on success.
+inline bool write_file(const std::string &path, const bytes &b) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace modimg
+
+#endif

@@ -1,0 +1,237 @@
+// The MOD importer and the detection series: signatures and channel counts, the header and
+// order list, cells, samples and their loops, 15-sample files behind enable_m15, and files
+// that are short or lie about their sizes.
+#include "loader_fixture.h"
+
+using namespace modimg;
+
+namespace {
+
+using LoadMod = Loader;
+
+TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
+  const struct {
+    const char *sig;
+    int channels;
+  } cases[] = {{"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10},
+               {"32CH", 32}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}};
+  for (const auto &c : cases) {
+    mod_image m;
+    m.signature = c.sig;
+    m.channels = c.channels;
+    m.patterns.assign(1, std::vector<mod_cell>(64 * c.channels));
+    const std::string path = file(build_mod(m));
+    EXPECT_EQ(detect_m31(path.c_str()), 1) << c.sig;
+    MODUX *mod = keep(load_mod(path.c_str()));
+    ASSERT_NE(mod, nullptr) << c.sig << ": " << modux_error;
+    EXPECT_EQ(mod->channel_count, c.channels) << c.sig;
+  }
+}
+
+TEST_F(LoadMod, EndMarkerAndUnknownSignaturesAreNoMod) {
+  for (const char *sig : {"32FW", "XXXX", "65CH", "0CHN"}) {
+    mod_image m;
+    m.signature = sig;
+    const std::string path = file(build_mod(m));
+    EXPECT_EQ(detect_m31(path.c_str()), -1) << sig;
+    EXPECT_EQ(load_mod(path.c_str()), nullptr) << sig;
+    EXPECT_STREQ(modux_error, "Unsupported MOD type or unable to open file");
+  }
+  EXPECT_EQ(detect_m31("/nonexistent/file.mod"), -1);
+}
+
+TEST_F(LoadMod, HeaderOrdersAndFixedValues) {
+  mod_image m;
+  m.title = "twenty chars title!!";
+  m.song_length = 3;
+  m.restart = 1;
+  m.orders = {2, 0, 1, 0, 9};  // entry 4 lies beyond the song yet counts
+  m.patterns.assign(10, std::vector<mod_cell>(64 * 4));
+  MODUX *mod = load(build_mod(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_STREQ(mod->name, "twenty chars title!!");
+  EXPECT_EQ(mod->order_count, 3);
+  EXPECT_EQ(mod->restart_order, 1);
+  EXPECT_EQ(mod->pattern_count, 10);
+  EXPECT_EQ(mod->order_table[0], 2);
+  EXPECT_EQ(mod->order_table[4], 9);
+  EXPECT_EQ(mod->sample_count, 31);
+  EXPECT_EQ(mod->instrument_count, 0);
+  EXPECT_EQ(mod->flags, 0);
+  EXPECT_EQ(mod->initial_speed, 6);
+  EXPECT_EQ(mod->initial_tempo, 125);
+  EXPECT_EQ(mod->initial_global_volume, 64);
+  const int pans[8] = {0, 255, 255, 0, 0, 255, 255, 0};
+  for (int i = 0; i < 8; i++) EXPECT_EQ(mod->channel_pan[i], pans[i]) << i;
+  EXPECT_EQ(mod->channel_pan[63], 0);
+  for (int p = 0; p < mod->pattern_count; p++) EXPECT_EQ(mod->patterns[p].row_count, 64);
+}
+
+TEST_F(LoadMod, RestartAndSongLengthAreHeldInsideTheSong) {
+  const struct {
+    int length, restart, want_count, want_restart;
+  } cases[] = {{20, 127, 20, 0}, {20, 19, 20, 19}, {20, 20, 20, 0}, {200, 5, 128, 5}, {0, 0, 0, 0}};
+  for (const auto &c : cases) {
+    mod_image m;
+    m.song_length = c.length;
+    m.restart = c.restart;
+    MODUX *mod = load(build_mod(m));
+    ASSERT_NE(mod, nullptr) << modux_error;
+    EXPECT_EQ(mod->order_count, c.want_count) << c.length << "/" << c.restart;
+    EXPECT_EQ(mod->restart_order, c.want_restart) << c.length << "/" << c.restart;
+  }
+}
+
+TEST_F(LoadMod, CellsBecomeNotesSamplesAndEffects) {
+  mod_image m;
+  m.patterns[0][0] = {1, 428, 0xC, 0x20};
+  m.patterns[0][5] = {0x1F, 0, 0xF, 0x7D};   // row 1, channel 1
+  m.patterns[0][6] = {0, 113, 0xE, 0x93};
+  m.patterns[0][7] = {0x15, 0xFFF, 3, 0};
+  m.samples.resize(31);
+  MODUX *mod = load(build_mod(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  const NOTE_INFO *n = mod->patterns[0].notes;
+  const struct {
+    int cell, sample, note, command, param;
+  } want[] = {{0, 1, 8363, 12, 0x20}, {5, 31, 0, 15, 0x7D}, {6, 0, 3579546 / 113, 14, 0x93},
+              {7, 0x15, 3579546 / 0xFFF, 3, 0}, {1, 0, 0, 0, 0}};
+  for (const auto &w : want) {
+    EXPECT_EQ(n[w.cell].sample, w.sample) << w.cell;
+    EXPECT_EQ(n[w.cell].note, w.note) << w.cell;
+    EXPECT_EQ(n[w.cell].command, w.command) << w.cell;
+    EXPECT_EQ(n[w.cell].param, w.param) << w.cell;
+    EXPECT_EQ(n[w.cell].volume, 0) << w.cell;
+  }
+}
+
+TEST_F(LoadMod, SampleNumbersBeyondTheSamplesAreNone) {
+  mod_image m;
+  m.no_inst = 15;
+  m.patterns[0][0] = {16, 428, 0, 0};
+  m.patterns[0][1] = {15, 428, 0, 0};
+  enable_m15 = -1;
+  MODUX *mod = load(build_mod(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->patterns[0].notes[0].sample, 0);
+  EXPECT_EQ(mod->patterns[0].notes[1].sample, 15);
+}
+
+TEST_F(LoadMod, SamplesTheirTuningVolumeLoopsAndData) {
+  mod_image m;
+  m.samples.resize(5);
+  m.samples[0] = {2, 1, 40, 0, 0, {0, 1, 0xFF, 127}};       // 4 bytes, no loop
+  m.samples[1] = {4, 15, 99, 1, 2, bytes(8, 0x80)};        // loop 2..6, volume held at 64
+  m.samples[2] = {1, 0, 64, 0, 1, {}};                     // length word 1: empty
+  m.samples[3] = {4, 0x3F, 64, 3, 4, bytes(8, 0)};         // loop past the end: cut to 8
+  m.samples[4] = {4, 0, 64, 4, 0, bytes(8, 0)};            // loop start at the end: no loop
+  MODUX *mod = load(build_mod(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  const struct {
+    int len, tuning, volume, loop_flags, loop_start, loop_end;
+  } want[] = {{4, mod_finetune[1], 40, 0, 0, 4},
+              {8, mod_finetune[15], 64, 1, 2, 6},
+              {0, 8363, 64, 0, 0, 0},
+              {8, mod_finetune[15], 64, 1, 6, 8},
+              {8, 8363, 64, 0, 0, 8}};
+  for (int i = 0; i < 5; i++) {
+    const SAMPLE &s = mod->samples[i];
+    const SAMPLE_INFO &si = mod->sample_info[i];
+    EXPECT_EQ(si.length, want[i].len) << i;
+    EXPECT_EQ(static_cast<int>(s.len), want[i].len) << i;
+    EXPECT_EQ(si.tuning, want[i].tuning) << i;
+    EXPECT_EQ(si.volume, want[i].volume) << i;
+    EXPECT_EQ(si.loop_flags, want[i].loop_flags) << i;
+    EXPECT_EQ(si.loop_start, want[i].loop_start) << i;
+    EXPECT_EQ(si.loop_end, want[i].loop_end) << i;
+    EXPECT_EQ(static_cast<int>(s.loop_start), want[i].loop_start) << i;
+    EXPECT_EQ(static_cast<int>(s.loop_end), want[i].loop_end) << i;
+    EXPECT_EQ(s.bits, 8);
+    EXPECT_EQ(s.param, -1);
+    EXPECT_NE(s.data, nullptr);
+  }
+  const uint8_t *d = static_cast<const uint8_t *>(mod->samples[0].data);
+  EXPECT_EQ(d[0], 0x80);  // signed to unsigned
+  EXPECT_EQ(d[1], 0x81);
+  EXPECT_EQ(d[2], 0x7F);
+  EXPECT_EQ(d[3], 0xFF);
+}
+
+TEST_F(LoadMod, FifteenSampleFilesOnlyWhenEnabled) {
+  mod_image m;
+  m.no_inst = 15;
+  m.title = "old one";
+  m.patterns[0][0] = {1, 428, 0, 0};
+  m.samples.resize(1);
+  m.samples[0] = {2, 0, 64, 0, 0, bytes(4, 0)};
+  const std::string path = file(build_mod(m));
+  EXPECT_EQ(detect_m15(path.c_str()), 1);
+  EXPECT_EQ(load_mod(path.c_str()), nullptr);
+  EXPECT_STREQ(modux_error, "Unsupported MOD type or unable to open file");
+  enable_m15 = -1;
+  MODUX *mod = keep(load_mod(path.c_str()));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->sample_count, 15);
+  EXPECT_EQ(mod->channel_count, 4);
+  EXPECT_EQ(mod->samples[0].len, 4u);
+  EXPECT_EQ(mod->patterns[0].notes[0].note, 8363);
+  MODFILE_INFO info;
+  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
+  EXPECT_EQ(info.type, 1);
+  EXPECT_STREQ(info.type_name, "MOD (15 Samples)");
+  EXPECT_STREQ(info.name, "old one");
+  // A finetune byte or a volume above 64 in a header is no 15-sample MOD.
+  for (int at : {20 + 24, 20 + 14 * 30 + 25}) {
+    bytes b = build_mod(m);
+    b[at] = 65;
+    EXPECT_EQ(detect_m15(file(b).c_str()), 0) << at;
+  }
+}
+
+TEST_F(LoadMod, InfoAndArgumentChecks) {
+  mod_image m;
+  m.title = "the title";
+  const std::string path = file(build_mod(m));
+  MODFILE_INFO info;
+  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
+  EXPECT_EQ(info.type, 2);
+  EXPECT_STREQ(info.type_name, "MOD (31 Samples)");
+  EXPECT_STREQ(info.name, "the title");
+  EXPECT_EQ(load_m(path.c_str(), 16), nullptr);
+  EXPECT_STREQ(modux_error, "MOD must be 15 or 31 instruments");
+  EXPECT_EQ(get_m_info(path.c_str(), 0, &info), -1);
+  EXPECT_STREQ(modux_error, "MOD must have 15 or 31 samples");
+  EXPECT_EQ(load_m("/nonexistent/x.mod", 31), nullptr);
+  EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod");
+  const int orders[] = {3, 0, 7, 2};
+  EXPECT_EQ(get_mod_no_pat(orders, 4), 8);
+  EXPECT_EQ(get_mod_no_pat(orders, 2), 4);
+  EXPECT_EQ(get_mod_no_pat(orders, 0), 1);
+  void *block = modux_calloc(16);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(static_cast<char *>(block)[15], 0);
+  free(block);
+}
+
+TEST_F(LoadMod, ShortFilesAreRefusedOrKeepWhatIsThere) {
+  mod_image m;
+  m.orders = {0, 3};  // four patterns promised
+  m.patterns.assign(4, std::vector<mod_cell>(256));
+  m.samples.resize(2);
+  m.samples[0] = {8, 0, 64, 0, 0, bytes(16, 1)};
+  m.samples[1] = {8, 0, 64, 2, 6, bytes(16, 2)};
+  const bytes full = build_mod(m);
+  // Cut inside the patterns: refused with the place.
+  bytes cut(full.begin(), full.begin() + 1084 + 3 * 1024 + 10);
+  EXPECT_EQ(load(cut), nullptr);
+  EXPECT_STREQ(modux_error, "MOD: file ends inside pattern 3 of 4");
+  // Cut inside the sample data: the first keeps what is there, the second is empty.
+  bytes short_data(full.begin(), full.end() - 16 - 6);
+  MODUX *mod = load(short_data);
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->samples[0].len, 10u);
+  EXPECT_EQ(mod->samples[1].len, 0u);
+  EXPECT_EQ(mod->sample_info[1].loop_flags, 0);
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// audio_measure: the measurements that compare two renderings of a song.
+// A WAV reader, a spectrum peak, a 10 ms loudness envelope, note onsets from spectral flux, and
+// the two figures the project reports: envelope correlation and the share of onsets matched.
+#ifndef AUDIO_MEASURE_H
+#define AUDIO_MEASURE_H
+
+#include <string>
+#include <vector>
+
+namespace audio_measure {
+
+// Sound as one mono channel (the mean of the file's channels), values -1..1.
+struct Audio {
+  int rate = 0;
+  int channels = 0;
+  std::vector<float> mono;
+  double seconds() const { return rate > 0 ? static_cast<double>(mono.size()) / rate : 0.0; }
+};
+
+// Reads integer PCM WAV (8, 16, 24 or 32 bits, plain or extensible). False with a message for
+// anything else or a damaged file.
+bool read_wav(const std::string &path, Audio &out, std::string &error);
+
+// Frequency in Hz of the strongest component (DC excluded), from one Hann-windowed FFT of up to
+// 65536 samples from the start, refined between bins.
+double peak_frequency(const std::vector<float> &x, int rate);
+
+// Loudness in dB (floored at -70 dBFS) of consecutive windows of window_seconds.
+std::vector<double> loudness_envelope(const Audio &audio, double window_seconds = 0.010);
+
+// Pearson correlation of a[i] with b[i + lag] over the stretch both cover; 0 when either is flat.
+double correlation(const std::vector<double> &a, const std::vector<double> &b, int lag = 0);
+
+// The lag in [-max_lag, max_lag] of the best correlation, and that correlation.
+struct Alignment {
+  int lag = 0;
+  double correlation = 0.0;
+};
+Alignment best_alignment(const std::vector<double> &a, const std::vector<double> &b, int max_lag);
+
+// Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold.
+std::vector<double> onsets(const Audio &audio);
+
+// Share (0..1) of the reference onsets that have a test onset within tolerance seconds, each
+// test onset used once; 1 when the reference has none.
+double matched_share(const std::vector<double> &reference, const std::vector<double> &test,
+                     double tolerance);
+
+}  // namespace audio_measure
+
+#endif

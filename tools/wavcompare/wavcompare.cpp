@@ -1,0 +1,85 @@
+// wavcompare: how closely one rendering of a song follows another.
+//   wavcompare [--min-correlation C] [--min-onsets S] [--list] REFERENCE.wav TEST.wav
+// Prints, one "key: value" line each, the lengths, the correlation of the two 10 ms loudness
+// envelopes (at the best lag within 100 ms, which is printed too), the onset counts and the share
+// of reference onsets that the test matches within 20 ms (after that lag). With a minimum given,
+// the status is 1 when a figure falls below it; 2 for a file it cannot read or a bad command line.
+// --list adds a line per reference onset: its time and the offset of the nearest test onset.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "audio_measure.h"
+
+using namespace audio_measure;
+
+static const double ENVELOPE_WINDOW = 0.010;  // seconds
+static const int MAX_LAG_WINDOWS = 10;        // 100 ms
+static const double ONSET_TOLERANCE = 0.020;  // seconds
+
+static int usage() {
+  std::fprintf(stderr, "usage: wavcompare [--min-correlation C] [--min-onsets S] [--list] REFERENCE.wav TEST.wav\n");
+  return 2;
+}
+
+int main(int argc, char **argv) {
+  double min_correlation = -2, min_onsets = -1;
+  const char *files[2] = {nullptr, nullptr};
+  int named = 0;
+  bool list = false;
+  for (int i = 1; i < argc; i++) {
+    double *target = nullptr;
+    if (std::strcmp(argv[i], "--list") == 0) {
+      list = true;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--min-correlation") == 0) target = &min_correlation;
+    if (std::strcmp(argv[i], "--min-onsets") == 0) target = &min_onsets;
+    if (target) {
+      char *end = nullptr;
+      if (i + 1 >= argc) return usage();
+      *target = std::strtod(argv[++i], &end);
+      if (end == argv[i] || *end) return usage();
+    } else if (named < 2 && argv[i][0] != '-') {
+      files[named++] = argv[i];
+    } else {
+      return usage();
+    }
+  }
+  if (named != 2) return usage();
+
+  Audio reference, test;
+  std::string error;
+  if (!read_wav(files[0], reference, error) || !read_wav(files[1], test, error)) {
+    std::fprintf(stderr, "wavcompare: %s\n", error.c_str());
+    return 2;
+  }
+  if (reference.rate != test.rate) {
+    std::fprintf(stderr, "wavcompare: the rates differ (%d and %d Hz)\n", reference.rate, test.rate);
+    return 2;
+  }
+  const Alignment aligned = best_alignment(loudness_envelope(reference, ENVELOPE_WINDOW),
+                                           loudness_envelope(test, ENVELOPE_WINDOW), MAX_LAG_WINDOWS);
+  const double lag = aligned.lag * ENVELOPE_WINDOW;
+  const std::vector<double> reference_onsets = onsets(reference);
+  std::vector<double> test_onsets = onsets(test);
+  for (double &t : test_onsets) t -= lag;
+  const double share = matched_share(reference_onsets, test_onsets, ONSET_TOLERANCE);
+
+  std::printf("reference_seconds: %.3f\n", reference.seconds());
+  std::printf("test_seconds: %.3f\n", test.seconds());
+  std::printf("envelope_correlation: %.4f\n", aligned.correlation);
+  std::printf("envelope_lag_ms: %d\n", static_cast<int>(lag * 1000 + (lag < 0 ? -0.5 : 0.5)));
+  std::printf("reference_onsets: %zu\n", reference_onsets.size());
+  std::printf("test_onsets: %zu\n", test_onsets.size());
+  std::printf("onsets_matched: %.4f\n", share);
+  for (size_t i = 0; list && i < reference_onsets.size(); i++) {
+    double nearest = 1e9;
+    for (double t : test_onsets)
+      if (std::fabs(t - reference_onsets[i]) < std::fabs(nearest)) nearest = t - reference_onsets[i];
+    std::printf("onset %.3f: nearest test onset %+.0f ms\n", reference_onsets[i], nearest * 1000);
+  }
+  return aligned.correlation < min_correlation || share < min_onsets ? 1 : 0;
+}
