@@ -65,17 +65,16 @@ static bool pattern_loop_due(const MODUX *mod) {
 
 // One tick of the engine; answers false when the song is over (ended or back at a played row).
 static bool tick(MODUX *mod) {
-  const bool row_ends = mi.tick + 1 >= mi.speed && mi.pattern_delay == 0;
-  const bool looping_pattern = row_ends && pattern_loop_due(mod);
+  const bool looping_pattern = mi.tick + 1 >= mi.speed && mi.pattern_delay == 0 && pattern_loop_due(mod);
   mod_interrupt();
   if (of == nullptr) return false;
-  if (mi.tick != 0 || !row_ends) return true;
+  // Every row starts with tick 0, and only a row start leaves the counter at 0.
+  if (mi.tick != 0) return true;
   if (looping_pattern) {
-    // A pattern loop plays its rows again on purpose: they count as new until it is done.
-    const int order = mi.order;
-    if (order >= 0 && order + 1 < static_cast<int>(order_first_row.size()))
-      std::memset(&row_played[order_first_row[order]], 0,
-                  order_first_row[order + 1] - order_first_row[order]);
+    // A pattern loop plays its rows again on purpose: from the row it went back to, the rows of
+    // this position count as new until the loop is done.
+    for (unsigned char *mark = mark_of(mi.order, mi.row); mark && mark < &row_played[order_first_row[mi.order + 1]]; mark++)
+      *mark = 0;
   }
   unsigned char *mark = mark_of(mi.order, mi.row);
   if (!mark) return true;

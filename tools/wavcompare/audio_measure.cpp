@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -21,29 +20,53 @@ uint32_t le(const unsigned char *p, int bytes) {
   return v;
 }
 
-// In-place radix-2 FFT; the size is a power of two.
-void fft(std::vector<std::complex<double>> &a) {
-  const size_t n = a.size();
-  for (size_t i = 1, j = 0; i < n; i++) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
+// Radix-2 FFT of one size, its bit-reversal and twiddles computed once. Real and imaginary
+// parts are kept apart and multiplied by hand: std::complex's multiplication guards against
+// infinities at every step and costs several times as much.
+class Fft {
+ public:
+  explicit Fft(size_t n) : n_(n), reversed_(n), cos_(n / 2), sin_(n / 2) {
+    for (size_t i = 0, j = 0; i < n; i++) {
+      reversed_[i] = j;
+      size_t bit = n >> 1;
+      for (; bit && (j & bit); bit >>= 1) j ^= bit;
+      j |= bit;
+    }
+    for (size_t k = 0; k < n / 2; k++) {
+      cos_[k] = std::cos(2 * PI * k / n);
+      sin_[k] = -std::sin(2 * PI * k / n);
+    }
   }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const double angle = -2 * PI / static_cast<double>(len);
-    const std::complex<double> w(std::cos(angle), std::sin(angle));
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> wk(1, 0);
-      for (size_t k = 0; k < len / 2; k++) {
-        const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * wk;
-        a[i + k] = u + v;
-        a[i + k + len / 2] = u - v;
-        wk *= w;
+  // Transforms re and im (n values each) in place.
+  void run(std::vector<double> &re, std::vector<double> &im) const {
+    for (size_t i = 0; i < n_; i++) {
+      const size_t j = reversed_[i];
+      if (i < j) {
+        std::swap(re[i], re[j]);
+        std::swap(im[i], im[j]);
+      }
+    }
+    for (size_t len = 2; len <= n_; len <<= 1) {
+      const size_t half = len / 2, stride = n_ / len;
+      for (size_t i = 0; i < n_; i += len) {
+        for (size_t k = 0; k < half; k++) {
+          const double wr = cos_[k * stride], wi = sin_[k * stride];
+          const size_t p = i + k, q = p + half;
+          const double vr = re[q] * wr - im[q] * wi, vi = re[q] * wi + im[q] * wr;
+          re[q] = re[p] - vr;
+          im[q] = im[p] - vi;
+          re[p] += vr;
+          im[p] += vi;
+        }
       }
     }
   }
-}
+
+ private:
+  size_t n_;
+  std::vector<size_t> reversed_;
+  std::vector<double> cos_, sin_;
+};
 
 std::vector<double> hann(size_t n) {
   std::vector<double> w(n);
@@ -119,17 +142,19 @@ double peak_frequency(const std::vector<float> &x, int rate) {
   while (n * 2 <= x.size() && n * 2 <= 65536) n *= 2;
   if (n < 8 || rate <= 0) return 0.0;
   const std::vector<double> w = hann(n);
-  std::vector<std::complex<double>> a(n);
-  for (size_t i = 0; i < n; i++) a[i] = x[i] * w[i];
-  fft(a);
+  std::vector<double> re(n), im(n, 0.0), magnitude(n / 2);
+  for (size_t i = 0; i < n; i++) re[i] = x[i] * w[i];
+  Fft(n).run(re, im);
   size_t best = 1;
-  for (size_t k = 1; k < n / 2; k++)
-    if (std::abs(a[k]) > std::abs(a[best])) best = k;
+  for (size_t k = 1; k < n / 2; k++) {
+    magnitude[k] = std::hypot(re[k], im[k]);
+    if (magnitude[k] > magnitude[best]) best = k;
+  }
   double shift = 0;
   if (best > 1 && best + 1 < n / 2) {
     // A parabola through the log magnitudes of the peak and its neighbours.
-    const double l = std::log(std::abs(a[best - 1]) + 1e-30), c = std::log(std::abs(a[best]) + 1e-30),
-                 r = std::log(std::abs(a[best + 1]) + 1e-30);
+    const double l = std::log(magnitude[best - 1] + 1e-30), c = std::log(magnitude[best] + 1e-30),
+                 r = std::log(magnitude[best + 1] + 1e-30);
     const double d = l - 2 * c + r;
     if (d != 0) shift = 0.5 * (l - r) / d;
   }
@@ -184,15 +209,15 @@ std::vector<double> onsets(const Audio &audio) {
   const size_t hop = static_cast<size_t>(std::max(1L, std::lround(audio.rate * 0.005)));
   if (audio.mono.size() < n || audio.rate <= 0) return found;
   const std::vector<double> w = hann(n);
-  std::vector<double> previous(n / 2, 0.0), flux;
-  std::vector<std::complex<double>> a(n);
+  const Fft fft(n);
+  std::vector<double> previous(n / 2, 0.0), flux, re(n), im(n);
   for (size_t at = 0; at + n <= audio.mono.size(); at += hop) {
-    for (size_t i = 0; i < n; i++) a[i] = audio.mono[at + i] * w[i];
-    fft(a);
+    for (size_t i = 0; i < n; i++) re[i] = audio.mono[at + i] * w[i], im[i] = 0;
+    fft.run(re, im);
     double rise = 0;
     for (size_t k = 1; k < n / 2; k++) {
       // Log compression keeps a quiet new note visible beside a loud held one.
-      const double level = std::log1p(1000.0 * std::abs(a[k]) / n);
+      const double level = std::log1p(1000.0 * std::sqrt(re[k] * re[k] + im[k] * im[k]) / n);
       if (level > previous[k]) rise += level - previous[k];
       previous[k] = level;
     }

@@ -1,9 +1,11 @@
 // wavcompare: how closely one rendering of a song follows another.
-//   wavcompare [--min-correlation C] [--min-onsets S] REFERENCE.wav TEST.wav
+//   wavcompare [--min-correlation C] [--min-onsets S] [--list] REFERENCE.wav TEST.wav
 // Prints, one "key: value" line each, the lengths, the correlation of the two 10 ms loudness
 // envelopes (at the best lag within 100 ms, which is printed too), the onset counts and the share
 // of reference onsets that the test matches within 20 ms (after that lag). With a minimum given,
 // the status is 1 when a figure falls below it; 2 for a file it cannot read or a bad command line.
+// --list adds a line per reference onset: its time and the offset of the nearest test onset.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +20,7 @@ static const int MAX_LAG_WINDOWS = 10;        // 100 ms
 static const double ONSET_TOLERANCE = 0.020;  // seconds
 
 static int usage() {
-  std::fprintf(stderr, "usage: wavcompare [--min-correlation C] [--min-onsets S] REFERENCE.wav TEST.wav\n");
+  std::fprintf(stderr, "usage: wavcompare [--min-correlation C] [--min-onsets S] [--list] REFERENCE.wav TEST.wav\n");
   return 2;
 }
 
@@ -26,8 +28,13 @@ int main(int argc, char **argv) {
   double min_correlation = -2, min_onsets = -1;
   const char *files[2] = {nullptr, nullptr};
   int named = 0;
+  bool list = false;
   for (int i = 1; i < argc; i++) {
     double *target = nullptr;
+    if (std::strcmp(argv[i], "--list") == 0) {
+      list = true;
+      continue;
+    }
     if (std::strcmp(argv[i], "--min-correlation") == 0) target = &min_correlation;
     if (std::strcmp(argv[i], "--min-onsets") == 0) target = &min_onsets;
     if (target) {
@@ -68,5 +75,11 @@ int main(int argc, char **argv) {
   std::printf("reference_onsets: %zu\n", reference_onsets.size());
   std::printf("test_onsets: %zu\n", test_onsets.size());
   std::printf("onsets_matched: %.4f\n", share);
+  for (size_t i = 0; list && i < reference_onsets.size(); i++) {
+    double nearest = 1e9;
+    for (double t : test_onsets)
+      if (std::fabs(t - reference_onsets[i]) < std::fabs(nearest)) nearest = t - reference_onsets[i];
+    std::printf("onset %.3f: nearest test onset %+.0f ms\n", reference_onsets[i], nearest * 1000);
+  }
   return aligned.correlation < min_correlation || share < min_onsets ? 1 : 0;
 }

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# modux-play --render on the game's own songs, with no display and no sound device: each song
+# becomes 16-bit stereo WAV of the length the player reports, audible and unclipped, the same on
+# every run; --seconds and --rate shape the output; a progress line appears only on a terminal;
+# a file it cannot load or a path it cannot write gives a message, status 1 and no file.
+# wavcompare finds a rendering identical to itself and tells two songs apart.
+# Usage: render_songs.sh MODUX_PLAY WAVCOMPARE MUSIC_DIR
+set -u
+PLAY=$1 CMP=$2 MUSIC=$3
+T=$(mktemp -d)
+trap 'rm -rf "$T"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+unset DISPLAY
+export AUDIODEV=/nonexistent
+
+songs=("$MUSIC"/*.mux)
+[ ${#songs[@]} -ge 4 ] || fail "fewer than four songs in $MUSIC"
+for song in "${songs[@]}"; do
+  name=$(basename "$song" .mux)
+  "$PLAY" --render "$T/$name.wav" "$song" > "$T/out" 2> "$T/err" || fail "$name: status $?: $(cat "$T/err")"
+  [ ! -s "$T/err" ] || fail "$name: output on standard error away from a terminal: $(cat "$T/err")"
+  grep -qE "^rendered \".*\" to $T/$name.wav: [0-9.]+ s \([0-9]+:[0-9.]+\) at 44100 Hz$" "$T/out" ||
+    fail "$name: no account of the render: $(cat "$T/out")"
+  said=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$T/out")
+  [ "$(soxi -c "$T/$name.wav")" = 2 ] && [ "$(soxi -b "$T/$name.wav")" = 16 ] &&
+    [ "$(soxi -r "$T/$name.wav")" = 44100 ] || fail "$name: not 16-bit stereo at 44100 Hz"
+  frames=$(soxi -s "$T/$name.wav")
+  awk -v f="$frames" -v s="$said" 'BEGIN { exit !(f / 44100 - s < 0.001 && s - f / 44100 < 0.001) }' ||
+    fail "$name: $frames frames, but the player said $said s"
+  # A song of the game lasts about a minute or more and plays to its end, not to the limit.
+  awk -v s="$said" 'BEGIN { exit !(s > 30 && s < 600) }' || fail "$name: $said s long"
+  sox "$T/$name.wav" -n stat 2> "$T/stat"
+  rms=$(awk '/RMS +amplitude/ { print $3 }' "$T/stat")
+  peak=$(awk '/Maximum amplitude/ { print $3 }' "$T/stat")
+  awk -v r="$rms" -v p="$peak" 'BEGIN { exit !(r > 0.01 && p < 0.99) }' ||
+    fail "$name: RMS $rms, peak $peak (silent or clipped)"
+  # Sound through the first half minute: no stall.
+  for s in 0 5 10 15 20 25; do
+    level=$(sox "$T/$name.wav" -n trim "$s" 1 stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
+    awk -v l="$level" 'BEGIN { exit !(l > 0.002) }' || fail "$name: silent in second $s ($level)"
+  done
+done
+
+# The same song renders to the same bytes; wavcompare agrees with itself and tells songs apart.
+"$PLAY" --render "$T/again.wav" "${songs[0]}" > /dev/null || fail "second render failed"
+first=$(basename "${songs[0]}" .mux) second=$(basename "${songs[1]}" .mux)
+cmp -s "$T/again.wav" "$T/$first.wav" || fail "two renders of $first differ"
+"$CMP" --min-correlation 0.9999 --min-onsets 1 "$T/$first.wav" "$T/again.wav" > "$T/same" ||
+  fail "wavcompare finds a song unlike itself: $(cat "$T/same")"
+grep -q '^envelope_lag_ms: 0$' "$T/same" || fail "wavcompare shifts a song against itself"
+"$CMP" "$T/$first.wav" "$T/$second.wav" > "$T/differ"
+awk -F': ' '$1 == "envelope_correlation" && $2 > 0.6 { exit 1 } $1 == "onsets_matched" && $2 > 0.6 { exit 1 }' "$T/differ" ||
+  fail "wavcompare finds $first and $second alike: $(cat "$T/differ")"
+"$CMP" --min-correlation 0.9 "$T/$first.wav" "$T/$second.wav" > /dev/null && fail "a low correlation passed its minimum"
+# A 50 ms delay is found as a lag, after which the onsets still match.
+sox "$T/$first.wav" "$T/late.wav" pad 0.05 0
+"$CMP" "$T/$first.wav" "$T/late.wav" > "$T/late"
+grep -q '^envelope_lag_ms: 50$' "$T/late" && awk -F': ' '$1 == "onsets_matched" && $2 < 0.95 { exit 1 }' "$T/late" ||
+  fail "a delayed copy: $(cat "$T/late")"
+
+# --seconds cuts, --rate sets the rate; the account says the song was cut short.
+"$PLAY" --render "$T/cut.wav" --seconds 2.5 --rate 22050 "${songs[0]}" > "$T/out" || fail "--seconds/--rate failed"
+[ "$(soxi -s "$T/cut.wav")" = 55125 ] && [ "$(soxi -r "$T/cut.wav")" = 22050 ] || fail "2.5 s at 22050 Hz is not 55125 frames"
+grep -q 'cut short$' "$T/out" || fail "a cut render is not called cut short: $(cat "$T/out")"
+
+# A progress line on a terminal, and the length at the end.
+script -qec "'$PLAY' --render '$T/tty.wav' '${songs[0]}'" /dev/null > "$T/tty" 2>&1 || fail "render on a terminal failed"
+grep -q 'rendering ' "$T/tty" || fail "no progress line on a terminal: $(cat "$T/tty")"
+
+# Failures: status 1, a message naming the file, nothing left behind.
+printf 'not a module' > "$T/junk.mod"
+"$PLAY" --render "$T/junk.wav" "$T/junk.mod" > /dev/null 2> "$T/err"; st=$?
+[ $st = 1 ] && grep -q 'junk.mod' "$T/err" || fail "an unloadable file: status $st, $(cat "$T/err")"
+"$PLAY" --render "$T/no/such/dir/x.wav" "${songs[0]}" > /dev/null 2> "$T/err"; st=$?
+[ $st = 1 ] && grep -q 'cannot write .*x.wav' "$T/err" || fail "an unwritable path: status $st, $(cat "$T/err")"
+mkdir "$T/taken.wav"
+"$PLAY" --render "$T/taken.wav" "${songs[0]}" > /dev/null 2> "$T/err"; st=$?
+[ $st = 1 ] && grep -q 'cannot write' "$T/err" || fail "a folder in the way: status $st, $(cat "$T/err")"
+ls "$T" | grep -qE 'junk.wav|partial' && fail "a failed render left a file: $(ls "$T")"
+"$PLAY" --render "$T/x.wav" --rate 12 "${songs[0]}" > /dev/null 2>&1; st=$?
+[ $st = 2 ] || fail "a rate of 12 Hz gave status $st"
+echo "render_songs: all checks passed"
