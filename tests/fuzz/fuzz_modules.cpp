@@ -37,6 +37,7 @@ void on_malloc(const volatile void *, size_t size) {
 void on_free(const volatile void *) {}
 
 void report() {
+  remove(scratch.c_str());
   fprintf(stderr, "fuzz_modules: largest allocation %zu bytes (for a %zu-byte file); "
                   "largest per file size %.1f x (%zu bytes for a %zu-byte file, files under 64 KB counted as 64 KB)\n",
           largest.load(), largest_file.load(), largest_ratio.load(), ratio_alloc.load(), ratio_file.load());
