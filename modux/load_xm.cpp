@@ -284,7 +284,10 @@ MODUX *load_xm(const char *filename, int offset) {
     pat.row_count = DEFAULT_ROWS;
   }
 
-  // Instruments: each header, its sample headers, then its samples' data.
+  // Instruments: each header, its sample headers, then its samples' data. Every header has at
+  // least its size field.
+  if (!c.has(4LL * mod->instrument_count))
+    return refuse(mod, "XM: %d instruments, the file has room for %lld", mod->instrument_count, c.left() / 4);
   if (mod->instrument_count > 0) {
     mod->instruments = static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
     if (!mod->instruments) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");

@@ -11,6 +11,13 @@
 
 namespace {
 
+// The module the file holds loads (check_file also passes a refused file).
+void expect_loads(const std::string &path) {
+  MODUX *mod = load_mod(path.c_str());
+  EXPECT_NE(mod, nullptr) << path << ": " << modux_error;
+  destroy_mod(mod);
+}
+
 TEST(FuzzRegressions, EveryKeptInputPassesTheCheck) {
   int checked = 0;
   for (const auto &entry : std::filesystem::directory_iterator(FUZZ_REGRESSIONS_DIR)) {
@@ -35,9 +42,45 @@ TEST(FuzzRegressions, ModulesOfDifferentChannelCountsInTurn) {
     m.samples.resize(1);
     m.samples[0] = {8, 0, 64, 0, 8, bytes(16, 0x40)};
     ASSERT_TRUE(write_file(path, build_mod(m)));
+    expect_loads(path);
     EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << sig;
   }
   std::remove(path.c_str());
+}
+
+TEST(FuzzRegressions, ModulesOfEveryFamilyInTurn) {
+  // XM (instruments, envelopes, 6 channels), then S3M, then MOD, then XM again.
+  using namespace modimg;
+  xm_image xm;
+  xm.channels = 6;
+  xm.patterns[0].packed = {49, 1, 0x40, 0, 0, 0x83, 61, 1};
+  xm_instrument ins;
+  xm_sample s;
+  s.data = xm_delta8({0, 60, 0, -60});
+  s.length = 4, s.type = 1, s.loop_length = 4;
+  ins.samples = {s};
+  ins.vol_env = {{0, 64}, {8, 0}};
+  ins.vol_flags = 1;
+  xm.instruments = {ins};
+  s3m_image s3m;
+  s3m.samples.resize(1);
+  s3m.samples[0] = {1, true, 8, 0, 8, 64, 1, 8363, bytes(8, 0x60)};
+  s3m.patterns[0] = {{0, 3, 0x40, 1, 48, 20, 0x90}};
+  mod_image mod;
+  mod.patterns[0][2] = {1, 428, 0xF, 0x03};
+  mod.samples.resize(1);
+  mod.samples[0] = {4, 0, 64, 0, 4, bytes(8, 0x40)};
+  const struct {
+    const char *name;
+    bytes image;
+  } turns[] = {{"a.xm", build_xm(xm)}, {"b.s3m", build_s3m(s3m)}, {"c.mod", build_mod(mod)}, {"d.xm", build_xm(xm)}};
+  for (const auto &t : turns) {
+    const std::string path = ::testing::TempDir() + "fuzz_family_" + t.name;
+    ASSERT_TRUE(write_file(path, t.image));
+    expect_loads(path);
+    EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << t.name;
+    std::remove(path.c_str());
+  }
 }
 
 }  // namespace

@@ -275,7 +275,7 @@ TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
       {68, 65, "XM: 65 channels, 1 to 64 are possible"},
       {70, 257, "XM: 257 patterns, at most 256 are possible"},
       {72, 256, "XM: 256 instruments, at most 255 are possible"},
-      {72, 200, "XM: file ends before instrument 2"},
+      {72, 200, "XM: 200 instruments, the file has room for 76"},
       {341, 300, "XM: pattern 0 has 300 rows, at most 256 are possible"},
   };
   xm_image m;
