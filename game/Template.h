@@ -159,6 +159,14 @@ extern int vorbel_move_direction;     // step in progress: 0 none, 1 up, 2 down,
 extern char text[256];                // shared formatting buffer and file-dialog path
 extern char current_game_name[256];   // file name the save dialog offers
 
+// Requests from outside the screens. Their handlers (a signal, the window's close button, a focus
+// switch) run on other threads or in signal context and only raise these flags; the screens'
+// loops on the main thread act on them.
+extern std::atomic<int> exit_requested;   // -1: SIGTERM or SIGINT, end the program as "Exit" does
+extern std::atomic<int> close_requested;  // -1: the window's close button was clicked, not yet answered
+extern std::atomic<int> focus_lost;       // -1: the window lost the input focus during a level
+extern std::atomic<int> focus_back;       // -1: the focus came back since the pause last looked
+
 // ---------------------------------------------------------------------------------------------
 // Functions, by area
 // ---------------------------------------------------------------------------------------------
@@ -182,6 +190,9 @@ int FileExist(const char* name);
 
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
 int ScreenShot();        // writes "vorbel.pcx"; -1 on success
+void InstallRequestHandlers();  // SIGTERM/SIGINT, the close button and the focus switches
+int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
+void WaitEscapeReleased();  // a screen left with Escape returns only once the key is up
 void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
 
 // High scores (highscores.cpp).
@@ -245,11 +256,14 @@ void GamePass();         // one pass of the game loop
 int LevelCleared();      // -1 once no ball is left to eat
 void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
+void Pause();            // "[Paused]" until a key and then C; held keys are forgotten
+void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clean maze
 
 // Rendering (render.cpp).
 void InitGameGraphics();
 void Draw3dFrame();
 void DrawGameMap();
+void DrawStatusLine(const char* s, int y, int colour);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).
 void MoveUp();

@@ -51,9 +51,10 @@ int Chase(int i, const actor_struct& b) {
   return 0;
 }
 
-// "Press space" after a lost life. Tests hold the key down before they get here.
+// "Press space" after a lost life. Tests hold the key down before they get here. A signal ends
+// the wait; the game loop then ends the game.
 void WaitForSpace() {
-  while (!key[KEY_SPACE]) rest(1);
+  while (!key[KEY_SPACE] && !exit_requested) rest(1);
 }
 
 }  // namespace

@@ -39,6 +39,6 @@ void PlayCustomGame() {
   NewGameSetup();
   current_map_played = 0;
   PlayMap(&map);
-  GotHighScore();
+  if (!LeaveRequested()) GotHighScore();  // nobody is there to type a name after a signal
   show_mouse(screen);
 }

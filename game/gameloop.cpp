@@ -14,18 +14,31 @@ FONT* LargeFont() { return GraphicFont(GFX_FONT_LARGE); }
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }
 
+// Every wait of a level gives way to a signal, which ends the program as "Exit" does.
 void WaitWhileHeld(int k) {
-  while (key[k]) rest(1);
+  while (key[k] && !exit_requested) rest(1);
 }
 
-void WaitUntilHeld(int k) {
-  while (!key[k]) rest(1);
+// The next key typed, as readkey() gives it; 0 when a signal came first, and Y (yes, quit) when
+// the close button was clicked meanwhile.
+int WaitForKey() {
+  for (;;) {
+    if (keypressed()) return readkey();
+    if (exit_requested) return 0;
+    if (close_requested) return KEY_Y << 8;
+    rest(1);
+  }
 }
 
 void DrawLives() {
-  text_mode(159);
   sprintf(text, "Lives: %6d", vorbel.lives);
-  textout(screen, StatusFont(), text, 500, 250, 15);
+  DrawStatusLine(text, 250, 15);
+}
+
+// Keys held when the window lost the focus are never seen coming up: forget them all.
+void ForgetKeys() {
+  for (int k = 0; k < KEY_MAX; k++) key[k] = 0;
+  clear_keybuf();
 }
 
 void DrawPaused() {
@@ -37,13 +50,19 @@ void DrawPaused() {
 
 // The commands of a pass, at most one, the first key found held winning. Answers -1 when the
 // player has quit the game with Y.
+// The window's close button asks the same question as Escape.
 int Commands() {
-  if (key[KEY_ESC]) {
+  if (focus_lost) {
+    Pause();
+  } else if (key[KEY_ESC] || close_requested) {
     WaitWhileHeld(KEY_ESC);
     text_mode(-1);
     textout(screen, StatusFont(), "Are you sure you want to quit? (y/n)", 100, 250, 15);
     clear_keybuf();
-    if ((readkey() >> 8) == KEY_Y) {
+    close_requested = 0;
+    int answer = WaitForKey();
+    close_requested = 0;
+    if ((answer >> 8) == KEY_Y || exit_requested) {
       end_game = -1;
       return -1;
     }
@@ -56,13 +75,7 @@ int Commands() {
     ScreenShot();
   } else if (key[KEY_P]) {
     WaitWhileHeld(KEY_P);
-    DrawPaused();
-    clear_keybuf();
-    readkey();
-    while (!key[KEY_C]) {
-      DrawPaused();
-      rest(1);
-    }
+    Pause();
   }
   return 0;
 }
@@ -103,22 +116,57 @@ void SafetyCount() {
   if (state_timer == 0) return;
   state_timer++;
   sprintf(text, "Safety: %3d", state_timer);
-  textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
+  DrawStatusLine(text, SAFETY_Y, 32);
   if (state_timer > max_bugs_state) {
     for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = BUG_NORMAL;
     state_timer = 0;
     sprintf(text, "Safety: %4d", 0);
-    textout(screen, StatusFont(), text, 500, SAFETY_Y, 32);
+    DrawStatusLine(text, SAFETY_Y, 32);
   }
 }
 
+// Waits for Space under "Press Spacebar"; the close button answers it as well (the game is over
+// already), and a signal ends the wait.
 void GameOver() {
-  textout(screen, LargeFont(), "G A M E   O V E R", 150, 160, 15);
-  textout(screen, LargeFont(), "Press Spacebar", 192, 180, 15);
-  WaitUntilHeld(KEY_SPACE);
+  DrawGameOver();
+  while (!key[KEY_SPACE] && !exit_requested && !close_requested) rest(1);
+  close_requested = 0;
 }
 
 }  // namespace
+
+// The maze is drawn afresh first, which wipes the quit question (it lies over the maze) from under
+// the message; the second line sits a gap below the first, so the two never touch.
+void DrawGameOver() {
+  DrawGameMap();
+  FONT* f = LargeFont();
+  const int top = 160, gap = 10;
+  text_mode(-1);
+  textout(screen, f, "G A M E   O V E R", 150, top, 15);
+  textout(screen, f, "Press Spacebar", 192, top + text_height(f) + gap, 15);
+}
+
+// The pause of P, and of a lost focus: "[Paused]" until a key is typed and then C is held. Keys
+// held when it began are forgotten, and so are keys typed elsewhere before the focus came back;
+// the ticks that passed meanwhile give no steps afterwards.
+void Pause() {
+  ForgetKeys();
+  focus_back = 0;
+  DrawPaused();
+  for (;;) {
+    if (focus_back.exchange(0)) ForgetKeys();
+    if (keypressed() || exit_requested) break;
+    rest(1);
+  }
+  if (keypressed()) readkey();
+  while (!key[KEY_C] && !exit_requested) {
+    DrawPaused();
+    rest(1);
+  }
+  focus_lost = 0;
+  vorbel_timer = 0;
+  bug_timer = 0;
+}
 
 void StartLevel() {
   int bx = CELL * StartCell(gmap->bug_start_x), by = CELL * StartCell(gmap->bug_start_y);
@@ -136,13 +184,13 @@ void StartLevel() {
 
   DrawLives();
   sprintf(text, "Level: %6d", current_map_played + 1);
-  textout(screen, StatusFont(), text, 500, 285, 15);
-  textout(screen, StatusFont(), "High Score:", 500, 310, 15);
+  DrawStatusLine(text, 285, 15);
+  DrawStatusLine("High Score:", 310, 15);
   // The panel ends at its frame (x 630): a long name of wide letters is cut there.
   ClipText(StatusFont(), HighScores[0].name, 128, text, sizeof HighScores[0].name);
-  textout(screen, StatusFont(), text, 500, 330, 85);
+  DrawStatusLine(text, 330, 85);
   sprintf(text, "%06d", HighScores[0].score);
-  textout(screen, StatusFont(), text, 500, 350, 85);
+  DrawStatusLine(text, 350, 85);
   PlaySong();
 }
 
@@ -161,6 +209,7 @@ void LevelSetup() {
 }
 
 void GamePass() {
+  if (exit_requested) end_game = -1;  // a signal: the game ends, and the program after it
   if (end_game) return;
   if (Commands()) return;
   poll_joystick();
@@ -174,10 +223,13 @@ void GamePass() {
     return;
   }
   if (end_game) return;
-  if (vorbel.score - extra_life > 20000 + 15000 * dif_level) {
+  // One life for every threshold the score has passed since the last one: a pass that catches
+  // edible bugs late in a run can be worth more than two thresholds at once.
+  const int threshold = 20000 + 15000 * dif_level;
+  if (vorbel.score - extra_life > threshold) {
     if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
+    vorbel.lives += (vorbel.score - extra_life - 1) / threshold;
     extra_life = vorbel.score;
-    vorbel.lives++;
     DrawLives();
   }
 }
@@ -208,7 +260,7 @@ void PlayMap(map_struct* level) {
     WaitForNextPass();
   }
   remove_int(game_timer);
-  if (end_game) GameOver();
+  if (end_game && !exit_requested) GameOver();
 }
 
 void NextMap() {
@@ -234,6 +286,7 @@ void PlayGame() {
       NextMap();
     } while (!end_game);
   }
-  GotHighScore();
+  // A signal skips the offer, since nobody is there to type a name.
+  if (!LeaveRequested()) GotHighScore();
   show_mouse(screen);
 }

@@ -164,10 +164,18 @@ void GetHighScore() {
 
   FONT* f = ListFont();
   text[0] = 0;
+  // The Space that ended the game-over message may still be held: its repeats are no name.
+  while (key[KEY_SPACE]) rest(1);
   clear_keybuf();
   DrawTypedName(f);
   for (;;) {
-    while (!keypressed()) rest(1);
+    while (!keypressed()) {
+      if (LeaveRequested()) {  // the program is ending: the name stands as typed so far
+        text_mode(-1);
+        return;
+      }
+      rest(1);
+    }
     int k = readkey();
     switch (NameKey(text, k & 0xff, k >> 8, f)) {
       case NAME_TYPED: PlaySoundA(9); break;
@@ -182,13 +190,15 @@ void GetHighScore() {
   }
 }
 
+// The screen's own size (SCREEN_W and SCREEN_H in the game) also holds for a screen in memory.
 void DrawHighScores() {
   show_mouse(nullptr);
+  const int w = screen->w, h = screen->h;
   clear_to_color(screen, 0);
-  FillPattern(0, 0, SCREEN_W, SCREEN_H);
+  FillPattern(0, 0, w, h);
   text_mode(-1);
-  rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
-  textout_centre(screen, GraphicFont(GFX_FONT_LARGE), "H I G H   S C O R E S", SCREEN_W / 2, 20, 15);
+  rect(screen, 0, 0, w - 1, h - 1, 29);
+  textout_centre(screen, GraphicFont(GFX_FONT_LARGE), "H I G H   S C O R E S", w / 2, 20, 15);
   FONT* f = ListFont();
   textout(screen, f, "Name", 150, 60, 15);
   textout(screen, f, "Score", 380, 60, 15);
@@ -230,7 +240,7 @@ void ViewHighScores() {
       reset_button.DrawButton();
       continue;
     }
-    if (key[KEY_ESC]) break;
+    if (key[KEY_ESC] || LeaveRequested()) break;
     rest(1);  // a polling screen need not hold a whole core
   }
 }

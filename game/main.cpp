@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   set_window_title("Vorbel Endurnal");
+  InstallRequestHandlers();
 
   if (music_on) PlayTheme();
   BITMAP* face = Graphic(GFX_TITLE_BUTTON);
@@ -82,8 +83,10 @@ int main(int argc, char** argv) {
 
   for (;;) {
     if (key[KEY_F10]) ScreenShot();
+    if (LeaveRequested()) break;  // a signal or the close button: leave as "Exit" does
     if (btn_new_game->Clicked()) {
       StartGameMenu();
+      if (LeaveRequested()) break;
       DrawTitle();
       PlaySong();
       continue;

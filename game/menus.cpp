@@ -91,13 +91,20 @@ void StartGameMenu() {
   show_mouse(screen);
   PlaySong();
 
+  // After every screen the menu waits for Escape to come up: the press that left that screen
+  // must not leave the menu too.
   for (;;) {
+    if (LeaveRequested()) break;
     if (btn_start_game->Clicked()) {
       PlayGame();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       PlaySong();
     } else if (btn_custom_game->Clicked()) {
       PlayCustomGame();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       set_palette(GamePalette());
       PlaySong();
@@ -105,15 +112,21 @@ void StartGameMenu() {
       break;
     } else if (btn_high_scores->Clicked()) {
       ViewHighScores();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       PlaySong();
     } else if (btn_credits->Clicked()) {
       ViewCredits();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       set_palette(GamePalette());
       PlaySong();
     } else if (btn_options->Clicked()) {
       Options();
+      if (LeaveRequested()) break;
+      WaitEscapeReleased();
       DrawStartGameMenu();
       set_palette(GamePalette());
       PlaySong();
@@ -121,6 +134,7 @@ void StartGameMenu() {
     if (key[KEY_ESC]) break;
     rest(1);  // a polling screen need not hold a whole core
   }
+  WaitEscapeReleased();  // the title below polls Escape too
   DeleteMenuButtons();
 }
 
@@ -135,7 +149,7 @@ void ViewCredits() {
 
   FONT* f = GraphicFont(GFX_FONT_STATUS);
   int y = SCREEN_H;
-  while (!keypressed()) {
+  while (!keypressed() && !LeaveRequested()) {
     blit(Graphic(GFX_TITLE_BACK), screen_bitmap, 0, 0, 0, 0, 640, 480);
     for (int i = 0; i < kCreditLines; i++)
       textout_centre(screen_bitmap, f, kCredits[i], SCREEN_W / 2, y + 20 * i, 255);

@@ -44,11 +44,12 @@ void DrawOptionsScreen() {
 
 }  // namespace
 
-// The music plays on digital voices, which the second argument of set_volume (the MIDI volume)
-// does not reach, so the music volume goes to the engine as well. Start-up applies both, so the
-// first click on an arrow moves the volume from where the game really is.
+// Effects and music each follow only their own setting: an effect plays at sound_volume (the
+// sample's play volume, PlaySoundA and the buttons), the music at the engine's own volume. The
+// mixer's overall digital volume scales every voice, the music's included, so it stays at full.
+// Start-up applies both, so the first click on an arrow moves the volume from where it really is.
 void ApplyVolumes() {
-  set_volume(sound_volume, music_volume);
+  set_volume(255, -1);
   set_mod_volume(music_volume * 255 / 250);
 }
 
@@ -85,7 +86,7 @@ void Options() {
   show_mouse(screen);
 
   for (;;) {
-    if (exit_button.Clicked()) {
+    if (exit_button.Clicked() || LeaveRequested()) {
       break;
     } else if (sound_switch.Clicked()) {
       sound_on = sound_on ? 0 : -1;

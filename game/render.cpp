@@ -75,10 +75,27 @@ void DrawGameMap() {
   DrawPicture(SpritePicture(vorbel.sprite), vorbel.x, vorbel.y);
   blit(map_bitmap, screen, 0, 0, 20, 20, MAP_W * CELL, MAP_H * CELL);
 
-  FONT* f = static_cast<FONT*>(graphics[GFX_FONT_STATUS].dat);
   sprintf(text, "Score: %06d", vorbel.score);
-  text_mode(159);
-  textout(screen, f, text, 500, 210, 32);
+  DrawStatusLine(text, 210, 32);
   sprintf(text, "Bugs Eaten:%3d", vorbel.bugs_eaten);
-  textout(screen, f, text, 500, 390, 32);
+  DrawStatusLine(text, 390, 32);
+}
+
+// The lines of the lower box are opaque, on the text background 159, and reach from x 500 to the
+// frame. A line is drawn whole into a strip of that width and copied in one blit: the old text
+// goes with it (a shorter text in a proportional font, "Safety:   0" after "Safety: 510", would
+// otherwise leave digits of the longer one behind), and a line redrawn every pass never flickers.
+void DrawStatusLine(const char* s, int y, int colour) {
+  constexpr int kLeft = 500, kRight = 630;  // the panel's right frame piece starts at 630
+  static BITMAP* strip = nullptr;
+  FONT* f = GraphicFont(GFX_FONT_STATUS);
+  int h = text_height(f);
+  if (!strip || strip->h < h) {
+    if (strip) destroy_bitmap(strip);
+    strip = create_bitmap(kRight - kLeft, h);
+  }
+  clear_to_color(strip, 159);
+  text_mode(159);
+  textout(strip, f, s, 0, 0, colour);
+  blit(strip, screen, 0, 0, kLeft, y, kRight - kLeft, h);
 }

@@ -1,5 +1,6 @@
 // Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
 // game tick, the screenshot, and the loading and checking of every datafile.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,4 +136,37 @@ void LoadDatafiles() {
   for (int i = 0; i < NUM_EFFECTS; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
   for (int i = SND_TITLE; i < SND_COUNT; i++)
     Require(sounds, "sounds.dat", i, DAT_MUX, "music module");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests from outside the screens
+// ---------------------------------------------------------------------------------------------
+
+// Allegro's own handlers of SIGTERM and SIGINT shut it down inside the signal, under the feet of
+// the main thread and Allegro's threads; the game's handlers replace them and only raise a flag,
+// and the screens return to the title, which ends the program as "Exit" does.
+static void OnExitSignal(int) { exit_requested = -1; }
+static void OnCloseButton() { close_requested = -1; }
+static void OnSwitchOut() { focus_lost = -1; }
+static void OnSwitchIn() { focus_back = -1; }
+
+void InstallRequestHandlers() {
+  static_assert(std::atomic<int>::is_always_lock_free, "the signal handler writes the flag");
+  struct sigaction action {};
+  action.sa_handler = OnExitSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  set_close_button_callback(OnCloseButton);
+  // The game keeps running behind other windows, so a level can notice the switch and pause.
+  if (set_display_switch_mode(SWITCH_BACKGROUND) == 0) {
+    set_display_switch_callback(SWITCH_OUT, OnSwitchOut);
+    set_display_switch_callback(SWITCH_IN, OnSwitchIn);
+  }
+}
+
+int LeaveRequested() { return exit_requested || close_requested ? -1 : 0; }
+
+void WaitEscapeReleased() {
+  while (key[KEY_ESC] && !exit_requested) rest(1);
 }

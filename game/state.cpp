@@ -49,6 +49,10 @@ std::atomic<int> bug_timer{0};
 int vorbel_move_direction = 0;
 char text[256];
 char current_game_name[256] = "untitled.svg";
+std::atomic<int> exit_requested{0};
+std::atomic<int> close_requested{0};
+std::atomic<int> focus_lost{0};
+std::atomic<int> focus_back{0};
 
 int CellValue(int code) {
   const CellBand* band = CellBandOf(code);

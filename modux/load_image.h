@@ -110,9 +110,17 @@ struct cursor {
     const uint32_t lo = lword();
     return lo | (static_cast<uint32_t>(lword()) << 16);
   }
+  // n bytes in one copy; those past the end are zero.
   void bytes(void *buf, long long n) {
+    if (n <= 0) return;
     unsigned char *out = static_cast<unsigned char *>(buf);
-    for (long long i = 0; i < n; i++) out[i] = byte();
+    const long long there = pos >= 0 ? (left() < n ? left() : n) : 0;
+    if (there > 0) memcpy(out, data + pos, there);
+    if (there < n) {
+      memset(out + there, 0, n - there);
+      ended = true;
+    }
+    pos += n;
   }
 };
 

@@ -319,10 +319,14 @@ MODUX *load_s3m(const char *filename, int offset) {
     fit_loop(spl, info, loop_begin, loop_end, flags & 1);
     unsigned char *data = static_cast<unsigned char *>(spl.data);
     cursor d(img, data_at < 0 ? 0 : data_at);
-    for (long long k = 0; k < frames; k++) {
-      if (bytes_per_frame == 2) d.byte();  // 16-bit data keeps its high byte
-      data[k] = d.byte() ^ (sample_format == SIGNED_SAMPLES ? 0x80 : 0);
+    if (bytes_per_frame == 1) {
+      d.bytes(data, frames);
+    } else {
+      const unsigned char *words = img.data + d.pos;  // frames were held to the bytes there
+      for (long long k = 0; k < frames; k++) data[k] = words[2 * k + 1];  // the high byte
     }
+    if (sample_format == SIGNED_SAMPLES)
+      for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
   }
 
   // Channels: with fast loading every switched-on channel plays; otherwise only those that a

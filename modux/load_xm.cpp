@@ -398,17 +398,17 @@ MODUX *load_xm(const char *filename, int offset) {
     // Delta-coded data: each value is added to the previous one; 16-bit values keep their
     // high byte. Allegro's 8-bit samples are unsigned.
     unsigned char *data = static_cast<unsigned char *>(spl.data);
-    cursor d(img, sh.data_at);
+    const unsigned char *in = frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
     if (wide) {
       uint16_t acc = 0;
       for (long long k = 0; k < frames; k++) {
-        acc = static_cast<uint16_t>(acc + d.lword());
+        acc = static_cast<uint16_t>(acc + (in[2 * k] | (in[2 * k + 1] << 8)));
         data[k] = static_cast<unsigned char>((static_cast<int16_t>(acc) >> 8) ^ 0x80);
       }
     } else {
       uint8_t acc = 0;
       for (long long k = 0; k < frames; k++) {
-        acc = static_cast<uint8_t>(acc + d.byte());
+        acc = static_cast<uint8_t>(acc + in[k]);
         data[k] = acc ^ 0x80;
       }
     }

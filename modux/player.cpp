@@ -9,6 +9,9 @@
 
 // A pattern the order list names but the module lacks plays as this many empty rows.
 static const int MISSING_PATTERN_ROWS = 64;
+// Slides held on for minutes would carry a period past what an int holds; far below that every
+// pitch is inaudible, so periods stay within this bound either way.
+static const int PERIOD_BOUND = 1 << 24;
 
 static int clamp_int(int v, int lo, int hi)
 {
@@ -482,8 +485,8 @@ static void update_voice(MODUX *mod, int ch)
     CHANNEL_STATE &c = ci[ch];
     if (c.delay_sample != 0)
         return;
-    if (c.tick_period < 4)
-        c.tick_period = 4;
+    c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
+    c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
     c.volume = clamp_int(c.volume, 0, 64);
     c.tick_volume = clamp_int(c.tick_volume, 0, 64);
     c.pan = clamp_int(c.pan, 0, 255);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up and shutdown of the real program: both ways out of the title screen write a default
-# high-score table, missing or damaged datafiles stop it with a message before any window,
-# F10 writes a screenshot, and it starts with sound through an ALSA file sink and with no sound.
+# high-score table, missing or damaged datafiles (a maps.dat of pictures too) stop it with a
+# message before any window, F10 writes a screenshot, and it starts with sound through an ALSA
+# file sink and with no sound.
 # Usage: startup.sh RUN_DIR
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -65,6 +66,13 @@ game_start; game_wait_exit
 [ "$GAME_STATUS" = 1 ] || fail "status $GAME_STATUS with a damaged set3.dat"
 grep -q "^Error: .*set3.dat" "$E2E_DIR/out.txt" || fail "message was: $(cat "$E2E_DIR/out.txt")"
 rm "$E2E_GAME/set3.dat"; ln -s "$E2E_RUN/set3.dat" "$E2E_GAME/set3.dat"
+
+note "a maps.dat of pictures"
+rm "$E2E_GAME/maps.dat"; ln -s "$E2E_RUN/vorbel.dat" "$E2E_GAME/maps.dat"
+game_start; game_wait_exit
+[ "$GAME_STATUS" = 1 ] || fail "status $GAME_STATUS with pictures for maps"
+grep -q "^Error: File maps.dat is damaged: object [0-9]* is not a level map" "$E2E_DIR/out.txt" || fail "message was: $(cat "$E2E_DIR/out.txt")"
+rm "$E2E_GAME/maps.dat"; ln -s "$E2E_RUN/maps.dat" "$E2E_GAME/maps.dat"
 
 note "no X display"
 (cd "$E2E_GAME" && DISPLAY= "$E2E_RUN/vorbel") > "$E2E_DIR/nodisp.txt" 2>&1 && fail "started without a display"

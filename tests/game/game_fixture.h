@@ -88,6 +88,7 @@ class GameTest : public ::testing::Test {
     num_balls = 100, max_bugs_state = 2000, num_maps = 1;
     vorbel_speed = bug_speed = 10;
     vorbel_timer = bug_timer = 0;
+    exit_requested = close_requested = focus_lost = focus_back = 0;
     for (highscore_struct& e : HighScores) DefaultHighScore(&e);
   }
 

@@ -1,6 +1,9 @@
 // The level start, one pass of the game loop (ticks, steps, the safety count, level end, extra
 // lives), the way from one map to the next and the status lines.
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 
 #include "game_fixture.h"
 
@@ -162,6 +165,203 @@ TEST_F(GameLoopTest, StatusLines) {
   ExpectText("High Score:", 500, 310, 15);
   ExpectText("Vorbel-Endurant", 500, 330, 85);
   ExpectText("004321", 500, 350, 85);
+}
+
+// A shorter line leaves nothing of a longer one: the whole box from x 500 to the frame at 630 is
+// the text background, and nothing outside the box is touched.
+TEST_F(GameLoopTest, StatusLineClearsItsWholeBox) {
+  const char* cases[][2] = {{"Safety: 510", "Safety:    0"}, {"WWWWWWWWWWWWWWW", "ab"}, {"Lives:    100", "Lives: 9"}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c[1]);
+    clear_to_color(screen, 7);
+    DrawStatusLine(c[0], 410, 32);
+    DrawStatusLine(c[1], 410, 32);
+    ExpectText(c[1], 500, 410, 32);
+    int h = text_height(font), end = 500 + text_length(font, c[1]);
+    for (int y = 405; y < 410 + h + 5; y++)
+      for (int x = 490; x < 640; x++) {
+        bool in_box = y >= 410 && y < 410 + h && x >= 500 && x < 630;
+        if (!in_box) {
+          ASSERT_EQ(getpixel(screen, x, y), 7) << x << "," << y;
+        } else if (x >= end) {
+          ASSERT_EQ(getpixel(screen, x, y), 159) << x << "," << y;
+        }
+      }
+  }
+  // Through the game: a long high-score name, then a short one at the next level start.
+  std::strcpy(HighScores[0].name, "Longest-Player!");
+  LevelSetup();
+  std::strcpy(HighScores[0].name, "Al");
+  LevelSetup();
+  for (int x = 500 + text_length(font, "Al"); x < 630; x++) ASSERT_EQ(getpixel(screen, x, 330), 159) << x;
+}
+
+// The quit question lies over the maze; the game-over lines are drawn over a fresh maze, so the
+// question is gone, and the second line starts below the first with rows of maze between them.
+TEST_F(GameLoopTest, GameOverWipesTheQuestionAndSpacesItsLines) {
+  Open(-1, 8);
+  Open(-1, 9);
+  LevelSetup();
+  DrawGameMap();
+  BITMAP* maze = create_bitmap(640, 480);
+  blit(screen, maze, 0, 0, 0, 0, 640, 480);
+  text_mode(-1);
+  textout(screen, font, "Are you sure you want to quit? (y/n)", 100, 250, 15);
+  DrawGameOver();
+  std::vector<int> text_rows;
+  for (int y = 20; y < 460; y++) {
+    bool text = false;
+    for (int x = 20; x < 460; x++) {
+      int p = getpixel(screen, x, y);
+      if (p == 15) text = true;
+      else ASSERT_EQ(p, getpixel(maze, x, y)) << "not the maze at " << x << "," << y;
+    }
+    if (text) text_rows.push_back(y);
+  }
+  destroy_bitmap(maze);
+  ASSERT_FALSE(text_rows.empty());
+  EXPECT_EQ(text_rows.front(), 160);
+  EXPECT_LT(text_rows.back(), 250) << "nothing of the question is left";
+  int gaps = 0;
+  for (size_t i = 1; i < text_rows.size(); i++)
+    if (text_rows[i] - text_rows[i - 1] > 1) gaps = std::max(gaps, text_rows[i] - text_rows[i - 1] - 1);
+  EXPECT_GE(gaps, 10) << "blank rows between the two lines";
+}
+
+// A pass that finds the focus lost pauses as P does: held keys are forgotten, and after the key
+// and C the ticks that piled up give no step.
+TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
+  Open(-1, 5);
+  level.bug_count = 1;
+  Open(10, -1);
+  LevelSetup();
+  key[KEY_RIGHT] = 1;
+  focus_lost = -1;
+  vorbel_timer = 500, bug_timer = 500;  // the time spent in another window
+  int x = vorbel.x, bx = bugs[0].x, by = bugs[0].y;
+  std::thread pass([] { GamePass(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(key[KEY_RIGHT], 0) << "the held key is forgotten";
+  bool paused_text = false;
+  for (int px = 220; px < 300 && !paused_text; px++) paused_text = getpixel(screen, px, 243) == 66;
+  EXPECT_TRUE(paused_text) << "[Paused] is shown";
+  simulate_keypress(KEY_A << 8 | 'a');
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  key[KEY_C] = 1;
+  pass.join();
+  clear_keybuf();
+  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}), (std::vector<int>{x, bx, by, 0}));
+  EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
+}
+
+// A signal during play ends the game in the next pass, and the game-over wait is not entered.
+TEST_F(GameLoopTest, SignalEndsTheGameInThePass) {
+  LevelSetup();
+  exit_requested = -1;
+  vorbel_timer = 100;
+  int x = vorbel.x;
+  key[KEY_RIGHT] = 1;
+  Open(-1, 5);
+  GamePass();
+  EXPECT_EQ((std::vector<int>{end_game, vorbel.x}), (std::vector<int>{-1, x}));
+}
+
+// ---- state faults that maze games have shipped ------------------------------------------------
+
+// A life lost while the safety count runs: everybody restarts deadly, the count keeps running to
+// its end, and a bug met after the restart costs a life instead of being eaten.
+TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
+  Open(-1, 5);
+  Open(-1, 10);
+  Open(10, -1);
+  level.bug_count = 2;
+  LevelSetup();
+  max_bugs_state = 6;
+  state_timer = 1;
+  bugs[0].state = BUG_EDIBLE;
+  bugs[1].state = BUG_NORMAL;  // eaten earlier in the safety time: deadly again
+  Place(bugs[1], vorbel.x, vorbel.y);
+  key[KEY_SPACE] = 1;
+  GamePass();
+  EXPECT_EQ((std::vector<int>{vorbel.lives, state_timer, bugs[0].state, bugs[1].state}),
+            (std::vector<int>{3, 2, BUG_NORMAL, BUG_NORMAL}));
+  Place(bugs[0], vorbel.x, vorbel.y);
+  GamePass();
+  EXPECT_EQ((std::vector<int>{vorbel.lives, vorbel.bugs_eaten, state_timer}), (std::vector<int>{2, 0, 3}));
+  for (int i = 0; i < 4; i++) GamePass();
+  EXPECT_EQ(state_timer, 0);
+  for (int i = 0; i < num_bugs; i++) EXPECT_EQ(bugs[i].state, BUG_NORMAL);
+}
+
+// A second power ball during the safety time restarts the count from 1 and makes every bug edible
+// again, an eaten one back at home included; the time ends max_bugs_state passes after it.
+TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
+  Open(-1, 5);
+  Cell(6, 5, kPowerBall);
+  Cell(7, 5, kPowerBall);
+  level.bug_count = 2;
+  LevelSetup();
+  max_bugs_state = 8;
+  key[KEY_RIGHT] = 1;
+  // The pass that eats a power ball counts the first pass of the safety time: 2 after it.
+  int passes = 0;
+  while (mapV[6][5] != -1 && passes < 10) StepPass(), passes++;
+  ASSERT_EQ(state_timer, 2);
+  bugs[1].state = BUG_NORMAL;  // as if just eaten and sent home
+  while (mapV[7][5] != -1 && passes < 20) StepPass(), passes++;
+  ASSERT_EQ(state_timer, 2) << "restarted by the second power ball";
+  for (int i = 0; i < num_bugs; i++) EXPECT_EQ(bugs[i].state, BUG_EDIBLE) << i;
+  key[KEY_RIGHT] = 0;
+  passes = 0;
+  while (state_timer != 0 && passes < 100) GamePass(), passes++;
+  EXPECT_EQ(passes, max_bugs_state - 1) << "the count ends max_bugs_state passes after the second ball";
+}
+
+// Caught while stepping away from a bug that touches the vorbel: one life goes, everybody is back
+// on the start cells, and a second bug touching the old place in the same pass takes no second
+// life. The step in progress carries on from the start cell, on the grid.
+TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
+  Open(-1, 5);
+  Open(-1, 10);
+  Open(10, -1);
+  level.bug_count = 2;
+  LevelSetup();
+  vorbel.x = 105, vorbel_move_direction = 4;  // one step right of (5, 5), leaving it
+  Place(bugs[0], 90, 100);
+  Place(bugs[1], 115, 100);
+  bugs[0].dx = bugs[1].dx = 5;
+  key[KEY_SPACE] = 1;
+  StepPass();
+  EXPECT_EQ(vorbel.lives, 3) << "one life for two touching bugs";
+  EXPECT_EQ(vorbel.y, 100);
+  EXPECT_TRUE(vorbel.x == 100 || vorbel.x == 105) << vorbel.x;
+  for (int i = 0; i < 2; i++) EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y}), (std::vector<int>{200, 200})) << i;
+  for (int i = 0; i < 6; i++) StepPass();
+  EXPECT_EQ(vorbel.x % 5 + vorbel.y % CELL, 0);
+  EXPECT_EQ(vorbel.lives, 3);
+}
+
+// One pass that lifts the score over two extra-life thresholds at once (two edible bugs caught
+// late in a run, when each is worth thousands) gives both lives.
+TEST_F(GameLoopTest, RegressionScoreCrossingTwoThresholdsAtOnce) {
+  // difficulty, score before, points of the pass, lives after (from 2), score of the last life
+  const int cases[][5] = {{0, 19000, 22000, 4, 41000}, {0, 19000, 2000, 3, 21000}, {1, 0, 70020, 4, 70020},
+                          {2, 10, 150010, 5, 150020},  {0, 0, 20000, 2, 0}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << ", " << c[1] << " + " << c[2]);
+    SetUp();
+    dif_level = c[0];
+    LevelSetup();
+    vorbel.lives = 2, vorbel.score = c[1];
+    GamePass();
+    vorbel.score += c[2];
+    GamePass();
+    EXPECT_EQ((std::vector<int>{vorbel.lives, extra_life}), (std::vector<int>{c[3], c[4]}));
+    if (c[3] > 2) {
+      sprintf(text, "Lives: %6d", c[3]);
+      ExpectText(text, 500, 250, 15);
+    }
+  }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// Every shipped level can be cleared: an autopilot plays each map of "maps.dat" with the game's
-// own movement and eating code (MoveUp..MoveRight, EatBall) until no ball or power ball is left,
-// and the map's ball_count must then have reached exactly 0.
+// Every shipped level and every example custom level can be cleared: an autopilot plays each map
+// of "maps.dat" and of custom/ with the game's own movement and eating code (MoveUp..MoveRight,
+// EatBall) until no ball or power ball is left, and the map's ball_count must then have reached
+// exactly 0.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <array>
+#include <filesystem>
 #include <queue>
 #include <string>
 #include <vector>
@@ -51,6 +53,74 @@ class Playthrough : public ::testing::Test {
   static void SetUpTestSuite() { install_allegro(SYSTEM_NONE, &errno, atexit); }
 };
 
+// Plays one level to its end with the autopilot: every ball must be eaten and ball_count reach 0.
+void ClearLevel(map_struct* level) {
+  gmap = level;
+  num_bugs = 0;
+  BuildCellValues();
+
+  // The hop graph is geometry only: walls never change, so it is built once on a copy.
+  std::vector<std::array<Hop, 4>> hops(MAP_W * MAP_H);
+  int saved[MAP_W][MAP_H];
+  std::memcpy(saved, mapV, sizeof saved);
+  for (int c = 0; c < MAP_W * MAP_H; c++)
+    if (mapV[c / MAP_H][c % MAP_H] != 0)
+      for (int d = 0; d < 4; d++) hops[c][size_t(d)] = Simulate(c, d);
+  std::memcpy(mapV, saved, sizeof saved);
+
+  num_balls = gmap->ball_count;
+  vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
+  vorbel.y = CELL * StartCell(gmap->vorbel_start_y);
+  vorbel_move_direction = 0;
+  int at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
+
+  for (;;) {
+    // Breadth-first to the nearest hop that passes over something to eat: the cell it starts
+    // from (goal) and its direction (last).
+    std::vector<int> from(MAP_W * MAP_H, -2), how(MAP_W * MAP_H, -1);
+    std::queue<int> todo;
+    todo.push(at);
+    from[size_t(at)] = -1;
+    int goal = -1, last = -1;
+    while (!todo.empty() && goal < 0) {
+      int c = todo.front();
+      todo.pop();
+      for (int d = 0; d < 4 && goal < 0; d++) {
+        const Hop& h = hops[size_t(c)][size_t(d)];
+        if (h.to < 0) continue;
+        for (int e : h.eats)
+          if (Edible(e)) goal = c, last = d;
+        if (from[size_t(h.to)] != -2) continue;
+        from[size_t(h.to)] = c;
+        how[size_t(h.to)] = d;
+        todo.push(h.to);
+      }
+    }
+    if (goal < 0) break;
+    std::vector<int> path{last};
+    for (int c = goal; c != at; c = from[size_t(c)]) path.push_back(how[size_t(c)]);
+    // Walk it with the real moves, as a player holding each key would.
+    for (auto d = path.rbegin(); d != path.rend(); ++d) {
+      int steps = 0;
+      do {
+        kMoves[*d]();
+      } while ((vorbel.x % CELL || vorbel.y % CELL) && ++steps < 200);
+    }
+    goal = hops[size_t(goal)][size_t(last)].to;
+    at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
+    ASSERT_EQ(at, goal);
+  }
+
+  int left = 0;
+  for (int c = 0; c < MAP_W * MAP_H; c++)
+    if (Edible(c)) {
+      left++;
+      ADD_FAILURE() << "nothing eats the ball at column " << c / MAP_H << ", row " << c % MAP_H;
+    }
+  EXPECT_EQ(left, 0) << "balls the vorbel cannot reach";
+  EXPECT_EQ(num_balls, 0) << "ball_count does not match the balls of the map";
+}
+
 TEST_F(Playthrough, EveryShippedLevelCanBeCleared) {
   DATAFILE* maps = load_datafile(VORBEL_RUN_DIR "/maps.dat");
   ASSERT_NE(maps, nullptr);
@@ -59,73 +129,27 @@ TEST_F(Playthrough, EveryShippedLevelCanBeCleared) {
   int levels = 0;
   for (int m = 0; maps[m].type != DAT_END; m++, levels++) {
     SCOPED_TRACE("level " + std::to_string(m + 1));
-    gmap = static_cast<map_struct*>(maps[m].dat);
-    num_bugs = 0;
-    BuildCellValues();
-
-    // The hop graph is geometry only: walls never change, so it is built once on a copy.
-    std::vector<std::array<Hop, 4>> hops(MAP_W * MAP_H);
-    int saved[MAP_W][MAP_H];
-    std::memcpy(saved, mapV, sizeof saved);
-    for (int c = 0; c < MAP_W * MAP_H; c++)
-      if (mapV[c / MAP_H][c % MAP_H] != 0)
-        for (int d = 0; d < 4; d++) hops[c][size_t(d)] = Simulate(c, d);
-    std::memcpy(mapV, saved, sizeof saved);
-
-    num_balls = gmap->ball_count;
-    vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
-    vorbel.y = CELL * StartCell(gmap->vorbel_start_y);
-    vorbel_move_direction = 0;
-    int at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-
-    for (;;) {
-      // Breadth-first to the nearest hop that passes over something to eat: the cell it starts
-      // from (goal) and its direction (last).
-      std::vector<int> from(MAP_W * MAP_H, -2), how(MAP_W * MAP_H, -1);
-      std::queue<int> todo;
-      todo.push(at);
-      from[size_t(at)] = -1;
-      int goal = -1, last = -1;
-      while (!todo.empty() && goal < 0) {
-        int c = todo.front();
-        todo.pop();
-        for (int d = 0; d < 4 && goal < 0; d++) {
-          const Hop& h = hops[size_t(c)][size_t(d)];
-          if (h.to < 0) continue;
-          for (int e : h.eats)
-            if (Edible(e)) goal = c, last = d;
-          if (from[size_t(h.to)] != -2) continue;
-          from[size_t(h.to)] = c;
-          how[size_t(h.to)] = d;
-          todo.push(h.to);
-        }
-      }
-      if (goal < 0) break;
-      std::vector<int> path{last};
-      for (int c = goal; c != at; c = from[size_t(c)]) path.push_back(how[size_t(c)]);
-      // Walk it with the real moves, as a player holding each key would.
-      for (auto d = path.rbegin(); d != path.rend(); ++d) {
-        int steps = 0;
-        do {
-          kMoves[*d]();
-        } while ((vorbel.x % CELL || vorbel.y % CELL) && ++steps < 200);
-      }
-      goal = hops[size_t(goal)][size_t(last)].to;
-      at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-      ASSERT_EQ(at, goal);
-    }
-
-    int left = 0;
-    for (int c = 0; c < MAP_W * MAP_H; c++)
-      if (Edible(c)) {
-        left++;
-        ADD_FAILURE() << "nothing eats the ball at column " << c / MAP_H << ", row " << c % MAP_H;
-      }
-    EXPECT_EQ(left, 0) << "balls the vorbel cannot reach";
-    EXPECT_EQ(num_balls, 0) << "ball_count does not match the balls of the map";
+    ClearLevel(static_cast<map_struct*>(maps[m].dat));
   }
   EXPECT_GE(levels, 10);
   unload_datafile(maps);
+}
+
+// The example custom levels of the level kit, read as "Play Custom Level" reads them.
+TEST_F(Playthrough, EveryExampleCustomLevelCanBeCleared) {
+  sound_on = 0;
+  music_on = 0;
+  num_sprites = 44;  // the bug pictures a map may name are 0..27
+  int levels = 0;
+  for (const auto& e : std::filesystem::directory_iterator(VORBEL_RUN_DIR "/custom")) {
+    if (e.path().extension() != ".map") continue;
+    SCOPED_TRACE(e.path().string());
+    map_struct level;
+    ASSERT_TRUE(ReadCustomMap(e.path().c_str(), &level));
+    ClearLevel(&level);
+    levels++;
+  }
+  EXPECT_GE(levels, 2);
 }
 
 }  // namespace

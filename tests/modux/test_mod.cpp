@@ -258,11 +258,13 @@ TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
   play_mod(mod_, -1);
   goto_mod_track(3);  // past the end: the next tick ends the song and restarts it
   modux_install_int = holding_install;
-  std::thread tick([] {
-    tick_thread = std::this_thread::get_id();
+  std::atomic<int> go{0};
+  std::thread tick([&] {
+    while (!go) std::this_thread::yield();
     mod_interrupt();
   });
-  while (tick_thread == std::thread::id()) std::this_thread::yield();
+  tick_thread = tick.get_id();
+  go = 1;
   while (!held_once) std::this_thread::yield();
   waiter_started = 1;
   play_mod(other, 0);
@@ -290,12 +292,14 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   play_mod(mod_, 0);
   mod_->patterns[mod_->order_table[0]].notes[0] = {0, 0, 0, CMD_SPEED_TEMPO, 0x40};
   waiter_started = 0;
-  tick_thread = std::thread::id();
   modux_install_int = slow_install;
-  std::thread tick([] {
-    tick_thread = std::this_thread::get_id();
+  std::atomic<int> go{0};
+  std::thread tick([&] {
+    while (!go) std::this_thread::yield();
     mod_interrupt();
   });
+  tick_thread = tick.get_id();
+  go = 1;
   while (!waiter_started) std::this_thread::yield();
   set_mod_speed(200);
   tick.join();
@@ -334,12 +338,12 @@ TEST_F(Control, RandomControlCallsAgainstARunningTick) {
   });
   unsigned seed = 12345;
   MODUX *songs[2] = {load_song(4), load_song(3)};
-  for (int i = 0; i < 3000; i++) {
+  for (int i = 0; i < 20000; i++) {
     seed = seed * 1103515245 + 12345;
     const int pick = (seed >> 16) % 11;
     MODUX *&song = songs[(seed >> 8) & 1];
     switch (pick) {
-      case 0: play_mod(song, (seed >> 4) & 1); break;
+      case 0: play_mod(song, (seed >> 4) & 3); break;
       case 1: stop_mod(); break;
       case 2: destroy_mod(song), song = load_song(2 + (seed & 3)); break;
       case 3: pause_mod(); break;
@@ -347,7 +351,7 @@ TEST_F(Control, RandomControlCallsAgainstARunningTick) {
       case 5: toggle_pause_mode(); break;
       case 6: next_mod_track(); break;
       case 7: prev_mod_track(); break;
-      case 8: goto_mod_track((seed >> 3) & 3); break;
+      case 8: goto_mod_track((seed >> 3) & 3); break;  // 3 is past the end: the song ends or loops
       case 9: set_mod_speed(50 + (seed & 255)); break;
       default: set_mod_volume(seed & 255); break;
     }

@@ -104,6 +104,20 @@ TEST_F(S3mFamily, EffectsTickByTick) {
   }
 }
 
+// A slide held on for many minutes keeps the period bounded (no overflow, whatever the family).
+TEST_F(S3mFamily, EndlessSlidesStayBounded) {
+  for (int command : {CMD_S3M_PORTA_DOWN, CMD_PORTA_DOWN, CMD_XM_PORTA_DOWN}) {
+    make(1, 2);
+    cell(0, 0) = {0, 0, 0, command, 0xDF};
+    cell(1, 0) = {0, 0, 0, CMD_POSITION_JUMP, 0};  // back to row 0, the channel untouched
+    start(32);
+    ci[0].period = 1712;
+    for (int t = 0; t < 400000; t++) mod_interrupt();
+    EXPECT_EQ(ci[0].period, 1 << 24) << command;
+    EXPECT_EQ(is_mod_playing(), -1);
+  }
+}
+
 // Each volume-change code of Qxy, from volume 32, after the first retrigger.
 TEST_F(S3mFamily, RetriggerVolumeChanges) {
   const int after[16] = {32, 31, 30, 28, 24, 16, 21, 16, 32, 33, 34, 36, 40, 48, 48, 64};

@@ -1,7 +1,9 @@
 // Level maps: text parsing, the playability checks under the vorbel's and the bugs' movement
-// rules, wall masks and cell codes, the 1048-byte map record, and every shipped level.
+// rules, wall masks and cell codes, the 1048-byte map record, every shipped level, and the level
+// kit's command vorbel-mapc.
 #include <allegro.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -227,3 +230,64 @@ TEST(ShippedLevels, AllPlayableAndMapsDatLoads) {
 }
 
 }  // namespace
+
+// The level kit's command: a good level becomes its 1048-byte map record (beside the text when no
+// -o is given); a broken one is refused with every problem and its line, and nothing is written,
+// not even over an older map of the same name.
+class VorbelMapc : public ::testing::Test {
+ protected:
+  const std::string dir = "/tmp/vorbel_mapc_" + std::to_string(getpid());
+  void SetUp() override { std::filesystem::create_directories(dir); }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // Runs the tool with `args`; its status, and its messages in `out`.
+  int Run(const std::string& args, std::string* out = nullptr) {
+    std::string cmd = std::string(VORBEL_MAPC) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string text;
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) text += buf;
+    int status = p ? pclose(p) : -1;
+    if (out) *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  static std::vector<uint8_t> Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST_F(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
+  const std::string good = Write("good.txt", level_text(picture()));
+  std::string out;
+  ASSERT_EQ(Run(good + " -o " + dir + "/named.map", &out), 0) << out;
+  EXPECT_EQ(Bytes(dir + "/named.map"), mapgen::map_image(parse_ok(picture())));
+  ASSERT_EQ(Run(good), 0);
+  EXPECT_EQ(Bytes(dir + "/good.map").size(), 1048u);
+
+  // Three problems at once: an unreachable ball, an open corner, a bad bug picture.
+  std::string broken = level_text(picture({{0, "-#####################"}, {3, "#####.################"}}));
+  broken.replace(broken.find("bug_sprite: 11"), 14, "bug_sprite: 40");
+  Write("broken.txt", broken);
+  const std::vector<uint8_t> older = Bytes(dir + "/good.map");
+  std::filesystem::copy_file(dir + "/good.map", dir + "/broken.map");
+  EXPECT_EQ(Run(dir + "/broken.txt", &out), 1);
+  for (const char* want : {"broken.txt:12: ball at column 5, row 3 cannot be reached", "corner column 0, row 0 must be a wall",
+                           "the bug picture is 40, must be 0 to 27", "3 problems found", "not written"})
+    EXPECT_NE(out.find(want), std::string::npos) << want << " in:\n" << out;
+  EXPECT_EQ(Bytes(dir + "/broken.map"), older);
+
+  const std::pair<std::string, int> usage[] = {
+      {"", 2}, {good + " -o", 2}, {good + " " + good, 2}, {good + " -o " + good, 2},
+      {dir + "/missing.txt", 1}, {Write("junk.txt", std::string("\x7f" "ELF\0\0junk", 9)), 1},
+      {good + " -o /nonexistent-dir/x.map", 1}, {"--help", 0}};
+  for (const auto& [args, status] : usage) EXPECT_EQ(Run(args, &out), status) << args << ":\n" << out;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/junk.map"));
+}

@@ -260,6 +260,12 @@ TEST(Synth, RefusesWhatCannotBeRendered) {
       {"instrument x\n  cycle 32\n  loop 8\n  voice wave=noise sustain=0.5\n", "does not repeat seamlessly"},
       {"instrument x\n  cycle 32\n  voice wave=pulse sustain=0.5\n", "plays once"},
       {"instrument x\n  cycle 32\n  loop 8\n  voice wave=pulse len=0.1\n", "needs a voice without len"},
+      {"instrument x\n  cycle 32\n  envelope 2:64,4:0\n  voice len=1\n", "start at 0 and rise"},
+      {"instrument x\n  cycle 32\n  envelope 0:64,4:65\n  voice len=1\n", "envelope level"},
+      {"instrument x\n  cycle 32\n  envelope 0:64;4:0\n  voice len=1\n", "must be a number"},
+      {"instrument x\n  cycle 32\n  envelope 0:64,4:0\n  envsustain 2\n  voice len=1\n", "beyond its points"},
+      {"instrument x\n  cycle 32\n  envelope 0:64,4:0\n  envloop 1-0\n  voice len=1\n", "runs backwards"},
+      {"instrument x\n  cycle 32\n  fadeout 100\n  voice len=1\n", "need an envelope"},
   };
   for (const auto &[text, message] : cases) {
     try {
@@ -269,6 +275,25 @@ TEST(Synth, RefusesWhatCannotBeRendered) {
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
   }
+}
+
+// An XM-family song plays each sample at its MOD-family rate on C5: relative note and finetune
+// from the rate, notes from the pitch, and an instrument's envelope read as written.
+TEST(XmSongs, TuningNotesAndEnvelopes) {
+  const int cases[][3] = {{8363, 0, 128}, {16726, 12, 128}, {33452, 24, 128}, {11025, 4, 128 + 100}, {8000, -1, 128 + 30}};
+  for (const auto &c : cases) {
+    int relative = 99, tuning = 0;
+    sound::xm_tuning(c[0], relative, tuning);
+    EXPECT_EQ(std::make_pair(relative, tuning), std::make_pair(c[1], c[2])) << c[0];
+  }
+  EXPECT_EQ(sound::xm_note(0), 37);   // C4: XM's C-3 ...
+  EXPECT_EQ(sound::xm_note(12), 49);  // ... so C5 is C-4, 8363 Hz at finetune 0
+  const sound::Instrument ins = instrument(
+      "instrument x\n  cycle 32\n  envelope 0:64,3:40,9:20\n  envsustain 1\n  envloop 1-2\n  fadeout 512\n"
+      "  voice wave=pulse len=0.1\n");
+  EXPECT_EQ(ins.envelope.points, (std::vector<std::pair<int, int>>{{0, 64}, {3, 40}, {9, 20}}));
+  EXPECT_EQ(std::make_tuple(ins.envelope.sustain, ins.envelope.loop_start, ins.envelope.loop_end, ins.envelope.fadeout),
+            std::make_tuple(1, 1, 2, 512));
 }
 
 class SoundBank : public ::testing::Test {
@@ -353,13 +378,22 @@ TEST_F(SoundBank, SoundsDatLoadsAsTheGameLoadsIt) {
     EXPECT_EQ(std::make_tuple(m->channel_count, m->order_count, m->initial_tempo, m->initial_speed, m->restart_order,
                               m->flags),
               std::make_tuple(int(song.channels.size()), int(song.order.size()), song.tempo, song.speed, song.restart,
-                              0));
+                              song.xm ? MODUX_XM | MODUX_LINEAR : 0));
     for (int s = 0; s < m->sample_count; s++) {
       const SAMPLE_INFO &si = m->sample_info[s];
       EXPECT_TRUE(si.length > 0 && si.loop_start < si.loop_end && m->samples[s].bits == 16) << s;
-      // Sample rates are whole multiples of the C5 rate, or the drums' recording rate.
-      EXPECT_TRUE(si.tuning == 8363 || si.tuning == 16726 || si.tuning == 33452) << si.tuning;
+      // Sample rates are whole multiples of the C5 rate, or the drums' recording rate: in the XM
+      // family whole octaves above C-4 at finetune 0.
+      if (song.xm)
+        EXPECT_TRUE(si.tuning == 128 && (si.relative_note == 0 || si.relative_note == 12 || si.relative_note == 24))
+            << si.tuning << " " << si.relative_note;
+      else
+        EXPECT_TRUE(si.tuning == 8363 || si.tuning == 16726 || si.tuning == 33452) << si.tuning;
     }
+    // An XM song's notes are shaped by its instruments' volume envelopes.
+    int enveloped = 0;
+    for (int i = 0; i < m->instrument_count; i++) enveloped += m->instruments[i].vol_env_flags & 1;
+    EXPECT_EQ(enveloped > 0, song.xm);
   }
   unload_datafile(data);
 }

@@ -19,10 +19,12 @@ namespace {
 void usage() {
   std::fprintf(stderr,
                "usage: soundgen --sources DIR --out sounds.dat [--header FILE.h] [--music DIR] [--wav DIR] [--quiet]\n"
+               "       soundgen --song FILE.song --instruments FILE.txt --mux OUT.mux\n"
                "  --sources DIR  data/sounds (manifest.txt, instruments, effects, songs)\n"
                "  --header FILE  also write the index header of sounds.dat\n"
                "  --music DIR    also write each song as DIR/NAME.mux\n"
-               "  --wav DIR      also write each effect and instrument as a WAV file\n");
+               "  --wav DIR      also write each effect and instrument as a WAV file\n"
+               "  --song ...     builds one song alone with the instruments of FILE.txt into OUT.mux\n");
 }
 
 bool make_dir(const std::string &dir) {
@@ -32,7 +34,7 @@ bool make_dir(const std::string &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::string sources, out, header, music, wav;
+  std::string sources, out, header, music, wav, song, instruments, mux;
   bool quiet = false;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
@@ -48,11 +50,34 @@ int main(int argc, char **argv) {
     else if (a == "--music") ok = value(music);
     else if (a == "--wav") ok = value(wav);
     else if (a == "--quiet") quiet = true;
+    else if (a == "--song") ok = value(song);
+    else if (a == "--instruments") ok = value(instruments);
+    else if (a == "--mux") ok = value(mux);
     else ok = false;
     if (!ok) {
       usage();
       return 2;
     }
+  }
+  if (!song.empty() || !instruments.empty() || !mux.empty()) {
+    if (song.empty() || instruments.empty() || mux.empty() || !sources.empty() || !out.empty()) {
+      usage();
+      return 2;
+    }
+    try {
+      const std::vector<uint8_t> image = sound::build_song_file(song, instruments);
+      FILE *f = std::fopen(mux.c_str(), "wb");
+      bool ok = f && std::fwrite(image.data(), 1, image.size(), f) == image.size();
+      if (f && std::fclose(f) != 0) ok = false;
+      if (!ok) {
+        std::fprintf(stderr, "soundgen: cannot write %s\n", mux.c_str());
+        return 1;
+      }
+    } catch (const std::exception &e) {
+      std::fprintf(stderr, "soundgen: %s\n", e.what());
+      return 1;
+    }
+    return 0;
   }
   if (sources.empty() || out.empty()) {
     usage();

@@ -2,18 +2,59 @@
 #include "modbuild.h"
 
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <map>
 
 namespace sound {
 
 int note_frequency(int pitch) { return 3579546 / amiga_period(pitch); }
+
+int xm_note(int pitch) { return pitch + 37; }  // C4 is 0 semitones from C4 and XM's C-3 + 12
+
+void xm_tuning(int rate, int &relative_note, int &tuning) {
+  // 8363 Hz is XM's C-4 (note 49) at finetune 0; a pitch's C5 is note 49 here.
+  const double semitones = 12.0 * std::log2(rate / 8363.0);
+  relative_note = int(std::floor(semitones));
+  int finetune = int(std::lround((semitones - relative_note) * 128));
+  if (finetune == 128) relative_note += 1, finetune = 0;
+  tuning = finetune + 128;
+}
+
+// The XM instrument of one song instrument on a channel of a given pan: its sample for every
+// note, its volume envelope, and a one-point pan envelope that sets the channel's pan (a note
+// with an instrument takes the sample's centre pan; the envelope swings it to the channel's).
+static INSTRUMENT_INFO xm_instrument(int sample, const InstrumentEnvelope &env, int pan) {
+  INSTRUMENT_INFO ins{};
+  for (int &s : ins.sample_map) s = sample;
+  ins.vol_env_points = int(env.points.size());
+  for (size_t i = 0; i < env.points.size(); i++) {
+    ins.vol_env_tick[i] = env.points[i].first;
+    ins.vol_env_value[i] = env.points[i].second;
+  }
+  if (!env.points.empty()) ins.vol_env_flags = 1;
+  if (env.sustain >= 0) {
+    ins.vol_env_flags |= 2;
+    ins.vol_env_sustain_start = ins.vol_env_sustain_end = env.sustain;
+  }
+  if (env.loop_start >= 0) {
+    ins.vol_env_flags |= 4;
+    ins.vol_env_loop_start = env.loop_start;
+    ins.vol_env_loop_end = env.loop_end;
+  }
+  ins.fadeout = env.fadeout;
+  ins.pan_env_points = 1;
+  ins.pan_env_flags = 1;
+  ins.pan_env_value[0] = std::min(64, int(std::lround(pan / 4.0)));
+  return ins;
+}
 
 SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentSample> &samples) {
   std::strncpy(mod_.name, song.name.c_str(), 28);
   size_t nch = song.channels.size();
   mod_.channel_count = int(nch);
   for (size_t c = 0; c < nch; c++) mod_.channel_pan[c] = song.channels[c].pan;
-  mod_.flags = 0;
+  mod_.flags = song.xm ? MODUX_XM | MODUX_LINEAR : 0;
   mod_.initial_speed = song.speed;
   mod_.initial_tempo = song.tempo;
   mod_.initial_global_volume = song.volume;
@@ -38,6 +79,10 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
     si.loop_start = looped ? src.loop_start : 0;
     si.loop_end = looped ? src.loop_end : si.length;
     si.loop_flags = looped ? 1 : 0;
+    if (song.xm) {
+      xm_tuning(src.tuning, si.relative_note, si.tuning);
+      si.pan = 128;
+    }
     SAMPLE &s = samples_[i];
     s.bits = 16;
     s.stereo = 0;
@@ -53,6 +98,18 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
   mod_.sample_info = info_.data();
   mod_.samples = samples_.data();
 
+  // XM instruments: one per song instrument and channel pan, in order of first use.
+  std::map<std::pair<int, int>, int> xm_instruments;
+  auto instrument_of = [&](int sample, size_t channel) {
+    const int pan = song.channels[channel].pan;
+    auto found = xm_instruments.find({sample, pan});
+    if (found != xm_instruments.end()) return found->second;
+    const int index = int(instruments_.size());
+    instruments_.push_back(xm_instrument(sample, samples.at(song.instruments[size_t(sample)]).envelope, pan));
+    xm_instruments[{sample, pan}] = index;
+    return index;
+  };
+
   patterns_.resize(song.patterns.size());
   cells_.resize(song.patterns.size());
   for (size_t p = 0; p < song.patterns.size(); p++) {
@@ -62,7 +119,15 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
     for (size_t i = 0; i < sp.cells.size(); i++) {
       const SongCell &sc = sp.cells[i];
       NOTE_INFO &n = cells[i];
-      if (sc.has_note) {
+      if (sc.has_note && song.xm) {
+        n.note = xm_note(sc.pitch);
+        if (n.note < 1 || n.note > 96)
+          throw SourceError(song.file + ": pattern '" + sp.name + "' row " + std::to_string(i / nch) +
+                            ": note outside the XM range");
+        if (sc.instrument >= 0) n.sample = instrument_of(sc.instrument, i % nch) + 1;
+      } else if (sc.cut && song.xm) {
+        n.note = -2;  // the key is released: the envelope and the fade-out end the note
+      } else if (sc.has_note) {
         n.note = note_frequency(sc.pitch);
         // The engine forms note * tuning in 32 bits; stay below the overflow.
         int tuning = sc.instrument >= 0 ? info_[size_t(sc.instrument)].tuning : 65535;
@@ -84,6 +149,8 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
   }
   mod_.pattern_count = int(song.patterns.size());
   mod_.patterns = patterns_.data();
+  mod_.instrument_count = int(instruments_.size());
+  mod_.instruments = instruments_.empty() ? nullptr : instruments_.data();
 }
 
 }  // namespace sound

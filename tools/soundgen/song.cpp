@@ -400,6 +400,10 @@ struct Reader {
         song.bar = int(integer(l, 1, 1, kMaxRows));
       } else if (key == "restart") {
         song.restart = int(integer(l, 1, 0, 255));
+      } else if (key == "family") {
+        if (l.words.size() != 2 || (l.words[1] != "xm" && l.words[1] != "mod"))
+          error(l.number, "expected 'family mod' or 'family xm'");
+        song.xm = l.words[1] == "xm";
       } else if (key == "channel") {
         if (l.words.size() < 2) error(l.number, "expected 'channel NAME inst=INSTRUMENT pan=N'");
         SongChannel ch;

@@ -45,6 +45,9 @@ struct Song {
   std::string file;
   std::string name;
   int tempo = 125, speed = 6, volume = 64, restart = 0, bar = 0;
+  // "family xm": an XM-family module whose instruments carry their volume envelopes, where a
+  // cut ("^") releases the key so that the envelope and fade-out finish the note.
+  bool xm = false;
   std::vector<SongChannel> channels;
   std::vector<std::string> instruments;  // in order of first use: sample n + 1 in the module
   std::vector<SongPattern> patterns;

@@ -66,6 +66,20 @@ SoundBank build_bank(const std::string &dir) {
   return bank;
 }
 
+std::vector<uint8_t> build_song_file(const std::string &song_file, const std::string &instruments_file) {
+  const std::map<std::string, Instrument> instruments = parse_instruments(instruments_file, read_file(instruments_file));
+  std::set<std::string> names;
+  for (const auto &[name, ins] : instruments) names.insert(name);
+  const Song song = parse_song(song_file, read_file(song_file), names);
+  std::map<std::string, InstrumentSample> samples;
+  for (const std::string &ins : song.instruments) samples[ins] = render_instrument(instruments.at(ins), instruments_file);
+  SongModule built(song, samples);
+  std::vector<uint8_t> image;
+  const std::string err = build_mux(built.module(), image);
+  if (!err.empty()) throw SourceError(song_file + ": " + err);
+  return image;
+}
+
 std::vector<dat::Object> bank_objects(const SoundBank &bank) {
   std::vector<dat::Object> objects;
   for (size_t i = 0; i < bank.effects.size(); i++)

@@ -45,6 +45,10 @@ struct SoundBank {
 // Reads, renders and builds everything; throws SourceError with the place of the first problem.
 SoundBank build_bank(const std::string &dir);
 
+// One song with the instruments of one instrument file, as a MUX image (for modules that are
+// not the game's, such as the test songs); throws SourceError as build_bank does.
+std::vector<uint8_t> build_song_file(const std::string &song_file, const std::string &instruments_file);
+
 // The datafile's objects in order.
 std::vector<dat::Object> bank_objects(const SoundBank &bank);
 

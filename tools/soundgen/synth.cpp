@@ -302,6 +302,27 @@ Voice parse_voice(const std::string &file, const SourceLine &line, size_t first,
   return v;
 }
 
+// "T:V,T:V,...": up to 12 points of rising ticks (0..65535) and levels 0..64, the first at tick 0.
+static std::vector<std::pair<int, int>> parse_envelope_points(const std::string &file, int line, const std::string &val) {
+  std::vector<std::pair<int, int>> points;
+  size_t at = 0;
+  while (at <= val.size()) {
+    size_t comma = val.find(',', at);
+    if (comma == std::string::npos) comma = val.size();
+    const std::string point = val.substr(at, comma - at);
+    const size_t colon = point.find(':');
+    if (colon == std::string::npos) fail(file, line, "envelope points are TICK:LEVEL, separated by commas");
+    const int tick = int(number_of(file, line, "envelope tick", point.substr(0, colon), 0, 65535));
+    const int level = int(number_of(file, line, "envelope level", point.substr(colon + 1), 0, 64));
+    if (points.empty() ? tick != 0 : tick <= points.back().first)
+      fail(file, line, "envelope ticks start at 0 and rise");
+    points.push_back({tick, level});
+    at = comma + 1;
+  }
+  if (points.size() > 12) fail(file, line, "an envelope has at most 12 points");
+  return points;
+}
+
 std::map<std::string, Instrument> parse_instruments(const std::string &file, const std::string &text) {
   std::map<std::string, Instrument> out;
   each_block(file, read_lines(text), "instrument", [&](const SourceLine &head, const std::vector<SourceLine> &body) {
@@ -330,6 +351,18 @@ std::map<std::string, Instrument> parse_instruments(const std::string &file, con
         ins.volume = int(number_of(file, l.number, key, val, 0, 64));
       } else if (key == "peak") {
         ins.peak = number_of(file, l.number, key, val, 0.01, 1);
+      } else if (key == "envelope") {
+        ins.envelope.points = parse_envelope_points(file, l.number, val);
+      } else if (key == "envsustain") {
+        ins.envelope.sustain = int(number_of(file, l.number, key, val, 0, 11));
+      } else if (key == "envloop") {
+        const size_t dash = val.find('-');
+        if (dash == std::string::npos) fail(file, l.number, "envloop is FIRST-LAST, two point numbers");
+        ins.envelope.loop_start = int(number_of(file, l.number, key, val.substr(0, dash), 0, 11));
+        ins.envelope.loop_end = int(number_of(file, l.number, key, val.substr(dash + 1), 0, 11));
+        if (ins.envelope.loop_start > ins.envelope.loop_end) fail(file, l.number, "envloop runs backwards");
+      } else if (key == "fadeout") {
+        ins.envelope.fadeout = int(number_of(file, l.number, key, val, 0, 32768));
       } else {
         fail(file, l.number, "unknown instrument setting '" + key + "'");
       }
@@ -350,6 +383,12 @@ std::map<std::string, Instrument> parse_instruments(const std::string &file, con
       ins.voices.push_back(v);
     }
     if (ins.voices.empty()) fail(file, head.number, "instrument '" + ins.name + "' has no voice");
+    const InstrumentEnvelope &e = ins.envelope;
+    const int points = int(e.points.size());
+    if ((e.sustain >= 0 || e.loop_start >= 0 || e.fadeout > 0) && points == 0)
+      fail(file, head.number, "instrument '" + ins.name + "': envsustain, envloop and fadeout need an envelope");
+    if (e.sustain >= points || e.loop_end >= points)
+      fail(file, head.number, "instrument '" + ins.name + "': envelope point number beyond its points");
     out[ins.name] = ins;
   });
   return out;
@@ -386,6 +425,7 @@ std::vector<Effect> parse_effects(const std::string &file, const std::string &te
 InstrumentSample render_instrument(const Instrument &ins, const std::string &file) {
   InstrumentSample out;
   out.volume = ins.volume;
+  out.envelope = ins.envelope;
   double rate, root = 0;
   if (ins.cycle > 0) {
     // Rendered at the home note's playback rate, so the voices' times are those heard there,

@@ -52,6 +52,16 @@ struct Voice {
 Voice parse_voice(const std::string &file, const SourceLine &line, size_t first, bool pitched);
 
 // An instrument of the songs.
+// The volume envelope and fade-out of an instrument in songs of the XM family: points of
+// (tick, level 0..64), an optional sustain point and loop (point indices), and the fade-out per
+// tick after the key is released.
+struct InstrumentEnvelope {
+  std::vector<std::pair<int, int>> points;
+  int sustain = -1;
+  int loop_start = -1, loop_end = -1;
+  int fadeout = 0;
+};
+
 struct Instrument {
   std::string name;
   int line = 0;
@@ -62,6 +72,7 @@ struct Instrument {
   int volume = 64;        // default channel volume 0..64
   double peak = 0.7;      // highest level of the sample, of full scale
   std::vector<Voice> voices;
+  InstrumentEnvelope envelope;  // played by songs of the XM family
 };
 
 // A rendered instrument: Allegro-ready frames and the numbers the module needs.
@@ -70,6 +81,7 @@ struct InstrumentSample {
   int tuning = 0;                     // Hz at C5, the sample's rate
   int loop_start = 0, loop_end = 0;   // loop_end 0: no loop
   int volume = 64;
+  InstrumentEnvelope envelope;
 };
 
 // A sound effect of the game (a datafile SAMPLE played with play_sample).

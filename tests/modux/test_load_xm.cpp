@@ -1,0 +1,312 @@
+// The XM importer: detection in files and UMX packages, the header, orders naming missing
+// patterns, packed cells, every effect's translation, instruments, envelopes and note maps,
+// delta-coded 8- and 16-bit samples, and headers whose sizes are short, zero or absurd.
+#include "loader_fixture.h"
+
+using namespace modimg;
+
+namespace {
+
+using LoadXm = Loader;
+
+xm_instrument one_sample_instrument(std::vector<int> values, int type = 0) {
+  xm_instrument ins;
+  xm_sample s;
+  s.data = xm_delta8(values);
+  s.length = static_cast<uint32_t>(values.size());
+  s.type = type;
+  ins.samples.push_back(s);
+  return ins;
+}
+
+TEST_F(LoadXm, DetectionInFilesAndPackages) {
+  xm_image m;
+  m.name = "xm song";
+  const bytes plain = build_xm(m);
+  const std::string path = file(plain);
+  EXPECT_EQ(detect_xm(path.c_str()), 1);
+  MODFILE_INFO info;
+  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
+  EXPECT_EQ(info.type, 4);
+  EXPECT_STREQ(info.type_name, "XM");
+  EXPECT_STREQ(info.name, "xm song");
+  const std::string umx = file(wrap_umx(plain, 300));
+  EXPECT_EQ(detect_xm(umx.c_str()), -1);
+  EXPECT_EQ(detect_unreal_xm(umx.c_str()), 300);
+  ASSERT_EQ(get_mod_info(umx.c_str(), &info), 1);
+  EXPECT_EQ(info.type, 8);
+  EXPECT_STREQ(info.type_name, "Unreal XM (UMX)");
+  MODUX *mod = keep(load_mod(umx.c_str()));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_STREQ(mod->name, "xm song");
+  EXPECT_EQ(detect_xm("/nonexistent/x.xm"), 0);
+}
+
+TEST_F(LoadXm, HeaderFields) {
+  const struct {
+    int flags, speed, tempo, want_flags, want_speed, want_tempo;
+  } cases[] = {{1, 3, 150, 5, 3, 150}, {0, 0, 0, 3, 6, 125}};
+  for (const auto &c : cases) {
+    xm_image m;
+    m.flags = c.flags, m.speed = c.speed, m.tempo = c.tempo;
+    m.channels = 6;
+    m.song_length = 2, m.restart = 1, m.orders = {0, 0};
+    MODUX *mod = load(build_xm(m));
+    ASSERT_NE(mod, nullptr) << modux_error;
+    EXPECT_EQ(mod->flags, c.want_flags);
+    EXPECT_EQ(mod->initial_speed, c.want_speed);
+    EXPECT_EQ(mod->initial_tempo, c.want_tempo);
+    EXPECT_EQ(mod->channel_count, 6);
+    EXPECT_EQ(mod->order_count, 2);
+    EXPECT_EQ(mod->restart_order, 1);
+    EXPECT_EQ(mod->initial_global_volume, 64);
+    EXPECT_EQ(mod->sample_count, 1);  // the silent sample
+    EXPECT_EQ(mod->channel_pan[0], 0);
+  }
+}
+
+TEST_F(LoadXm, OrdersNamingMissingPatternsPlayAnEmptyOne) {
+  xm_image m;
+  m.song_length = 3, m.orders = {0, 40, 200}, m.restart = 3;
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->pattern_count, 2);
+  EXPECT_EQ(mod->order_table[1], 1);
+  EXPECT_EQ(mod->order_table[2], 1);
+  EXPECT_EQ(mod->patterns[1].row_count, 64);
+  EXPECT_NE(mod->patterns[1].notes, nullptr);
+  EXPECT_EQ(mod->restart_order, 0);
+  m.song_length = 300;  // beyond the 256-entry table
+  mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->order_count, 256);
+}
+
+TEST_F(LoadXm, PackedCells) {
+  xm_image m;
+  m.channels = 2;
+  m.instruments.resize(2);
+  m.patterns[0].rows = 4;
+  m.patterns[0].packed = {49, 1, 0x30, 0x0C, 0x20,  // full cell: C-4, instrument 1, volume, C20
+                          0x80,                     // empty
+                          0x98, 0x0F, 0x06,         // effect and parameter only
+                          0x83, 97, 2,              // key off with instrument 2
+                          0x83, 98, 1,              // no note: note and instrument cleared
+                          0x83, 10, 3};             // instrument 3 of 2: cleared
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  const NOTE_INFO *n = mod->patterns[0].notes;
+  const struct {
+    int cell, note, sample, volume, command, param;
+  } want[] = {{0, 49, 1, 0x30, 12, 0x20}, {1, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 15, 6},
+              {3, -2, 2, 0, 0, 0},       {4, 0, 0, 0, 0, 0}, {5, 0, 0, 0, 0, 0},
+              {6, 0, 0, 0, 0, 0}};  // past the packed data: empty
+  for (const auto &w : want) {
+    EXPECT_EQ(n[w.cell].note, w.note) << w.cell;
+    EXPECT_EQ(n[w.cell].sample, w.sample) << w.cell;
+    EXPECT_EQ(n[w.cell].volume, w.volume) << w.cell;
+    EXPECT_EQ(n[w.cell].command, w.command) << w.cell;
+    EXPECT_EQ(n[w.cell].param, w.param) << w.cell;
+  }
+}
+
+TEST_F(LoadXm, EveryEffect) {
+  const struct {
+    int effect, in, cmd, out;
+  } cases[] = {
+      {0, 0x37, 0, 0x37},  {0, 0, 0, 0},         {1, 0x12, 30, 0x12},  {2, 0x12, 31, 0x12},
+      {3, 0x12, 3, 0x12},  {4, 0x12, 4, 0x12},   {5, 0x12, 32, 0x12},  {6, 0x12, 33, 0x12},
+      {7, 0x12, 7, 0x12},  {8, 0x12, 8, 0x12},   {9, 0x12, 9, 0x12},   {10, 0x12, 34, 0x12},
+      {11, 0x12, 11, 0x12}, {12, 0x12, 12, 0x12}, {13, 0x12, 13, 0x12}, {15, 0x12, 15, 0x12},
+      {16, 0x12, 28, 0x12}, {17, 0x12, 35, 0x12}, {18, 0x12, 0, 0},     {19, 0x12, 0, 0},
+      {20, 0x12, 36, 0x12}, {21, 0x12, 37, 0x12}, {22, 0x12, 0, 0},     {25, 0x12, 38, 0x12},
+      {27, 0x12, 24, 0x12}, {28, 0x12, 0, 0},     {29, 0x12, 20, 0x12}, {33, 0x12, 39, 0x12},
+      {35, 0x12, 0, 0},     {36, 0x12, 0, 0},     {255, 0x12, 0, 0},
+      // E sub-commands
+      {14, 0x03, 0, 0},     {14, 0x13, 14, 0x113}, {14, 0x24, 14, 0x124}, {14, 0x31, 14, 0x31},
+      {14, 0x42, 14, 0x42}, {14, 0x55, 0, 0},      {14, 0x63, 14, 0x63},  {14, 0x71, 14, 0x71},
+      {14, 0x83, 0, 0},     {14, 0x93, 14, 0x93},  {14, 0xA2, 14, 0x132}, {14, 0xB4, 14, 0x144},
+      {14, 0xC3, 14, 0xC3}, {14, 0xD2, 14, 0xD2},  {14, 0xE1, 14, 0xE1},  {14, 0xF1, 0, 0},
+  };
+  for (const auto &c : cases) {
+    int cmd = c.effect, param = c.in;
+    convert_xm_command(&cmd, &param);
+    EXPECT_EQ(cmd, c.cmd) << "effect " << c.effect << " param " << std::hex << c.in;
+    EXPECT_EQ(param, c.out) << "effect " << c.effect << " param " << std::hex << c.in;
+  }
+}
+
+TEST_F(LoadXm, InstrumentsEnvelopesAndNoteMaps) {
+  xm_image m;
+  xm_instrument a = one_sample_instrument({0, 10});
+  a.samples.push_back(a.samples[0]);
+  a.map.fill(0);
+  a.map[60] = 1;
+  a.map[61] = 5;  // a sample the instrument lacks
+  a.vol_env = {{3, 64}, {10, 100}, {5, 0}};  // first tick 0, values to 64, ticks never back
+  a.vol_flags = 7, a.vol_sustain = 1, a.vol_loop_start = 0, a.vol_loop_end = 30;
+  a.vibrato[0] = 1, a.vibrato[1] = 2, a.vibrato[2] = 3, a.vibrato[3] = 4;
+  a.fadeout = 512;
+  xm_instrument empty;  // no samples
+  xm_instrument b = one_sample_instrument({1, 2, 3});
+  b.vol_flags = 1;  // switched on without points
+  m.instruments = {a, empty, b};
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->instrument_count, 3);
+  EXPECT_EQ(mod->sample_count, 4);
+  const INSTRUMENT_INFO &ia = mod->instruments[0];
+  EXPECT_EQ(ia.sample_map[0], 0);
+  EXPECT_EQ(ia.sample_map[60], 1);
+  EXPECT_EQ(ia.sample_map[61], 3);
+  EXPECT_EQ(ia.vol_env_points, 3);
+  const int ticks[3] = {0, 10, 10}, values[3] = {64, 64, 0};
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(ia.vol_env_tick[i], ticks[i]) << i;
+    EXPECT_EQ(ia.vol_env_value[i], values[i]) << i;
+  }
+  EXPECT_EQ(ia.vol_env_flags, 7);
+  EXPECT_EQ(ia.vol_env_sustain_start, 1);
+  EXPECT_EQ(ia.vol_env_sustain_end, 1);
+  EXPECT_EQ(ia.vol_env_loop_end, 2);  // held inside the points
+  EXPECT_EQ(ia.fadeout, 512);
+  EXPECT_EQ(mod->sample_info[1].vibrato_type, 1);
+  EXPECT_EQ(mod->sample_info[1].vibrato_rate, 4);
+  for (int n : {0, 50, 95}) EXPECT_EQ(mod->instruments[1].sample_map[n], 3) << n;
+  EXPECT_EQ(mod->instruments[2].sample_map[0], 2);
+  EXPECT_EQ(mod->instruments[2].vol_env_points, 1);
+  EXPECT_EQ(mod->instruments[2].vol_env_value[0], 0);
+  EXPECT_EQ(mod->samples[3].len, 0u);
+  EXPECT_NE(mod->samples[3].data, nullptr);
+}
+
+TEST_F(LoadXm, SamplesDeltaCodedLoopsAnd16Bit) {
+  xm_image m;
+  xm_instrument ins = one_sample_instrument({0, 10, -10, 127});
+  ins.samples[0].finetune = -16 & 0xFF;
+  ins.samples[0].relative_note = -12 & 0xFF;
+  ins.samples[0].volume = 80, ins.samples[0].pan = 40;
+  ins.samples[0].type = 1, ins.samples[0].loop_start = 1, ins.samples[0].loop_length = 2;
+  xm_sample wide;
+  // 16-bit values 0x1234, 0xABCD, 0x0010 delta-coded, then one odd byte.
+  wide.data = {0x34, 0x12, 0x99, 0x99, 0x43, 0x54, 0x7F};
+  wide.length = 7, wide.type = 0x12, wide.loop_start = 2, wide.loop_length = 200;
+  ins.samples.push_back(wide);
+  xm_sample backwards;
+  backwards.data = {1, 1, 1, 1};
+  backwards.length = 4, backwards.type = 1, backwards.loop_start = 6, backwards.loop_length = 1;
+  ins.samples.push_back(backwards);
+  m.instruments = {ins};
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  const SAMPLE_INFO &s0 = mod->sample_info[0];
+  EXPECT_EQ(s0.tuning, 112);
+  EXPECT_EQ(s0.relative_note, -12);
+  EXPECT_EQ(s0.volume, 64);
+  EXPECT_EQ(s0.pan, 40);
+  EXPECT_EQ(s0.loop_flags, 1);
+  EXPECT_EQ(s0.loop_start, 1);
+  EXPECT_EQ(s0.loop_end, 3);
+  const uint8_t *d = static_cast<const uint8_t *>(mod->samples[0].data);
+  const int want8[4] = {0x80, 0x8A, 0x76, 0xFF};
+  for (int k = 0; k < 4; k++) EXPECT_EQ(d[k], want8[k]) << k;
+  const SAMPLE &s1 = mod->samples[1];
+  EXPECT_EQ(s1.len, 3u);
+  EXPECT_EQ(s1.bits, 8);
+  EXPECT_EQ(mod->sample_info[1].loop_flags, 2);
+  EXPECT_EQ(mod->sample_info[1].loop_start, 1);
+  EXPECT_EQ(mod->sample_info[1].loop_end, 3);  // held at the end
+  const uint8_t *w = static_cast<const uint8_t *>(s1.data);
+  EXPECT_EQ(w[0], 0x12 ^ 0x80);
+  EXPECT_EQ(w[1], 0xAB ^ 0x80);
+  EXPECT_EQ(w[2], 0x00 ^ 0x80);
+  EXPECT_EQ(mod->sample_info[2].loop_flags, 0);
+  EXPECT_EQ(mod->sample_info[2].loop_start, 0);
+  EXPECT_EQ(mod->sample_info[2].loop_end, 4);
+}
+
+TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
+  xm_image m;
+  m.instruments = {one_sample_instrument({5, 6})};
+  // A header size of 0 reads as the usual 276.
+  m.header_size = 276;
+  bytes b = build_xm(m);
+  b[60] = b[61] = 0;
+  MODUX *mod = load(b);
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->sample_count, 2);
+  // A header size past the end of the file is refused.
+  b[60] = b[61] = b[62] = b[63] = 0xFF;
+  EXPECT_EQ(load(b), nullptr);
+  EXPECT_STREQ(modux_error, "XM: header size 4294967295 runs past the end of the file");
+  // A sample header size of 0 is read as 40.
+  b = build_xm(m);
+  const size_t ins_at = 60 + 276 + 9;
+  b[ins_at + 29] = 0;
+  mod = load(b);
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->samples[0].len, 2u);
+  // An instrument header that ends after its map: the envelopes and the rest read as zero.
+  xm_image s = m;
+  s.instruments[0].size = 129;
+  s.instruments[0].vol_env = {{0, 64}};
+  s.instruments[0].vol_flags = 1;
+  s.instruments[0].fadeout = 100;
+  mod = load(build_xm(s));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->instruments[0].vol_env_flags, 0);
+  EXPECT_EQ(mod->instruments[0].fadeout, 0);
+  EXPECT_EQ(mod->samples[0].len, 2u);
+  // Shorter than the sample fields: an empty instrument.
+  s.instruments[0].size = 29;
+  s.instruments[0].samples.clear();
+  mod = load(build_xm(s));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->instruments[0].sample_map[0], mod->sample_count - 1);
+}
+
+TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
+  const struct {
+    size_t at;
+    int value;
+    const char *message;
+  } cases[] = {
+      {68, 0, "XM: 0 channels, 1 to 64 are possible"},
+      {68, 65, "XM: 65 channels, 1 to 64 are possible"},
+      {70, 257, "XM: 257 patterns, at most 256 are possible"},
+      {72, 256, "XM: 256 instruments, at most 255 are possible"},
+      {72, 200, "XM: file ends before instrument 2"},
+      {341, 300, "XM: pattern 0 has 300 rows, at most 256 are possible"},
+  };
+  xm_image m;
+  m.instruments = {one_sample_instrument({1})};
+  for (const auto &c : cases) {
+    bytes b = build_xm(m);
+    b[c.at] = c.value & 0xFF, b[c.at + 1] = c.value >> 8;
+    EXPECT_EQ(load(b), nullptr) << c.message;
+    EXPECT_STREQ(modux_error, c.message);
+  }
+  bytes b = build_xm(m);
+  b.resize(200);
+  EXPECT_EQ(load(b), nullptr);
+  EXPECT_STREQ(modux_error, "XM: file ends inside the header");
+  b = build_xm(m);
+  b.resize(60 + 276 + 5);
+  EXPECT_EQ(load(b), nullptr);
+  EXPECT_STREQ(modux_error, "XM: file ends inside the header of pattern 0");
+  // Sample headers promised past the end.
+  b = build_xm(m);
+  b[60 + 276 + 9 + 27] = 0xFF;
+  EXPECT_EQ(load(b), nullptr);
+  EXPECT_STREQ(modux_error, "XM: file ends inside the sample headers of instrument 1");
+  // Sample data cut short keeps what is there.
+  xm_image big;
+  big.instruments = {one_sample_instrument(std::vector<int>(100, 3))};
+  b = build_xm(big);
+  b.resize(b.size() - 40);
+  MODUX *mod = load(b);
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->samples[0].len, 60u);
+}
+
+}  // namespace
