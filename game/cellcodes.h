@@ -41,3 +41,55 @@ constexpr const CellBand* CellBandOf(int code) {
     if (code >= b.first && code <= b.last) return &b;
   return nullptr;
 }
+
+// Wall tiles. A wall cell's picture (object code % 100 of its wall set) is chosen by which of its
+// eight neighbours are walls too. A diagonal neighbour counts only where the two side neighbours
+// beside it are walls as well: then it fills the inner corner between them, so a wall block two
+// or more cells thick is solid. That leaves 47 tiles a set: objects 0..15 for the sixteen
+// combinations of the sides with no corner filled (bits 1..8), then one object for every
+// combination with filled corners, in increasing order of its neighbour bits.
+enum {
+  WALL_UP = 1, WALL_RIGHT = 2, WALL_DOWN = 4, WALL_LEFT = 8,
+  WALL_UP_RIGHT = 16, WALL_DOWN_RIGHT = 32, WALL_DOWN_LEFT = 64, WALL_UP_LEFT = 128,
+};
+constexpr int NUM_WALL_TILES = 47;
+
+// The neighbour bits of a wall cell with every diagonal dropped that does not lie between two
+// side walls.
+constexpr int WallNeighbours(int bits) {
+  const int sides = bits & 15;
+  int r = sides;
+  if ((bits & WALL_UP_RIGHT) && (sides & WALL_UP) && (sides & WALL_RIGHT)) r |= WALL_UP_RIGHT;
+  if ((bits & WALL_DOWN_RIGHT) && (sides & WALL_DOWN) && (sides & WALL_RIGHT)) r |= WALL_DOWN_RIGHT;
+  if ((bits & WALL_DOWN_LEFT) && (sides & WALL_DOWN) && (sides & WALL_LEFT)) r |= WALL_DOWN_LEFT;
+  if ((bits & WALL_UP_LEFT) && (sides & WALL_UP) && (sides & WALL_LEFT)) r |= WALL_UP_LEFT;
+  return r;
+}
+
+// The tile object (0..46) of a wall cell with these neighbour bits.
+constexpr int WallTile(int bits) {
+  const int want = WallNeighbours(bits & 255);
+  if (want < 16) return want;
+  int object = 16;
+  for (int b = 16; b < 256; b++) {
+    if (WallNeighbours(b) != b) continue;
+    if (b == want) return object;
+    object++;
+  }
+  return 0;
+}
+
+// The neighbour bits that wall tile `object` is drawn for; -1 for a number outside 0..46.
+constexpr int WallTileNeighbours(int object) {
+  if (object >= 0 && object < 16) return object;
+  int n = 16;
+  for (int b = 16; b < 256; b++) {
+    if (WallNeighbours(b) != b) continue;
+    if (n == object) return b;
+    n++;
+  }
+  return -1;
+}
+
+static_assert(WallTile(255) == NUM_WALL_TILES - 1 && WallTileNeighbours(NUM_WALL_TILES) == -1,
+              "47 wall tiles: 16 without filled corners, 31 with");

@@ -265,7 +265,7 @@ static bool fold(MIXER_VOICE_STATE &v, const loop_span &loop, long len) {
   const long long start = static_cast<long long>(loop.start) << FRACTION_BITS;
   const long long end = static_cast<long long>(loop.end) << FRACTION_BITS;
   if (pos >= start && pos < end) return true;
-  if (pos < start && !v.backwards) return true;  // not yet inside the loop
+  if (pos < start && !v.backwards) return true;  // still before the loop start
   const long long span = end - start;
   if (!(v.playmode & PLAYMODE_BIDIR)) {
     v.position = start + (pos - start) % span;

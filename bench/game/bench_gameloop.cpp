@@ -1,12 +1,18 @@
 // How many passes of the game loop this machine makes in a second, with the first level of the
-// real datafiles in a real 640x480 window: the bare pass (what an unpaced loop would make), the
-// maze drawing alone, and the paced loop that the game runs.
+// real datafiles in a real 640x480 window and a song of the game playing, as in play: the bare
+// pass (what an unpaced loop would make), the maze drawing alone, the paced loop that the game
+// runs, and the music alone with the main thread asleep (what Allegro's threads and the music
+// cost by themselves). Rates are wall-clock; the CPU figures are the whole process's
+// (getrusage), since the mixer, the timer and the X driver run threads of their own.
 //   DISPLAY=:55 bench_gameloop [run folder]   (the folder defaults to the build's run folder)
+//   bench/game/run_gameloop.sh bench_gameloop  (private X server and a paced sound sink)
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 
@@ -41,29 +47,56 @@ void KeepPlaying() {
   if (end_game || num_balls == 0) StartBenchLevel();
 }
 
+double ProcessCpuSeconds() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+}
+
+// Whole-process CPU over the timed loop: per pass, and as cores kept busy (CPU time / wall time).
+class ProcessCpu {
+ public:
+  ProcessCpu() : cpu_(ProcessCpuSeconds()), wall_(std::chrono::steady_clock::now()) {}
+  void Report(benchmark::State& state) const {
+    double cpu = ProcessCpuSeconds() - cpu_;
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
+    state.counters["cpu_us_per_pass"] = benchmark::Counter(cpu * 1e6, benchmark::Counter::kAvgIterations);
+    state.counters["cores_busy"] = wall > 0 ? cpu / wall : 0;
+  }
+
+ private:
+  double cpu_;
+  std::chrono::steady_clock::time_point wall_;
+};
+
 void BM_GamePass(benchmark::State& state) {
   StartBenchLevel();
+  ProcessCpu cpu;
   for (auto _ : state) {
     Tick();
     GamePass();
     KeepPlaying();
   }
+  cpu.Report(state);
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_GamePass)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GamePass)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_DrawGameMap(benchmark::State& state) {
   StartBenchLevel();
+  ProcessCpu cpu;
   for (auto _ : state) DrawGameMap();
+  cpu.Report(state);
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_DrawGameMap)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DrawGameMap)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // The loop as the game runs it, on the game's own timer: items per second is its pass rate.
 void BM_PacedPass(benchmark::State& state) {
   StartBenchLevel();
   install_int(game_timer, 6400 / SCREEN_W);
   int bug_steps = 0;
+  ProcessCpu cpu;
   for (auto _ : state) {
     int x = bugs[0].x, y = bugs[0].y;
     GamePass();
@@ -71,6 +104,7 @@ void BM_PacedPass(benchmark::State& state) {
     KeepPlaying();
     WaitForNextPass();
   }
+  cpu.Report(state);
   remove_int(game_timer);
   state.SetItemsProcessed(state.iterations());
   // A bug steps once per bug_speed + 1 ticks: 100 / 11 a second on Normal when the passes keep
@@ -78,6 +112,27 @@ void BM_PacedPass(benchmark::State& state) {
   state.counters["bug_steps"] = benchmark::Counter(bug_steps, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_PacedPass)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The reference: one game tick of sleep per iteration, so the CPU counters show what the music,
+// the mixer and Allegro's other threads take with no pass at all.
+void BM_MusicAlone(benchmark::State& state) {
+  ProcessCpu cpu;
+  for (auto _ : state) rest(6400 / SCREEN_W);
+  cpu.Report(state);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MusicAlone)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Sound as the game installs it: a real device when there is one (the paced sink of
+// run_gameloop.sh), else the null driver, on which the music engine still runs its tick.
+const char* InstallSound() {
+  reserve_voices(32, -1);
+  if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0) {
+    reserve_voices(-1, -1);
+    install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+  }
+  return digi_driver && digi_driver->name && *digi_driver->name ? digi_driver->name : "none";
+}
 
 }  // namespace
 
@@ -94,10 +149,13 @@ int main(int argc, char** argv) {
   }
   install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
   install_timer();
-  install_sound(DIGI_NONE, MIDI_NONE, nullptr);
-  register_datafile_modux();
+  const char* driver = InstallSound();
+  if (install_mod(16) < 0) {
+    printf("Error: the music engine got no voices: %s\n", modux_error);
+    return 1;
+  }
   sound_on = 0;
-  music_on = 0;
+  music_on = -1;
   LoadDatafiles();
   if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) != 0) {
     printf("Error: cannot set a 640x480 window: %s\n", allegro_error);
@@ -107,8 +165,12 @@ int main(int argc, char** argv) {
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
   InitGameGraphics();
+  ApplyVolumes();
+  PlaySong();  // a level starts a song: it plays through every benchmark
+  benchmark::AddCustomContext("sound driver", driver);
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  stop_mod();
   return 0;
 }

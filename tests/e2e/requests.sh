@@ -20,11 +20,17 @@ check_default_table() {
     [ "$got" = "$expected_entry" ] || fail "$1: entry $k is not the default: $got"
   done
 }
-# expect_exit WHAT: the game ends by itself with status 0, the table written.
+# expect_exit WHAT [scored]: the game ends by itself with status 0, the table written: the default
+# one, or with "scored" a whole table whose best entry holds a score (a game was played).
 expect_exit() {
   game_wait_exit 20
   [ "$GAME_STATUS" = 0 ] || fail "$1: status $GAME_STATUS"
-  check_default_table "$1"
+  if [ "${2:-}" = scored ]; then
+    [ "$(stat -c %s "$E2E_GAME/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "$1: vorbel.hsc was not written whole"
+    [ "$(od -An -tu4 -N 4 "$E2E_GAME/vorbel.hsc" | tr -d ' ')" -gt 0 ] || fail "$1: the game's score is not in the table"
+  else
+    check_default_table "$1"
+  fi
   rm -f "$E2E_GAME/vorbel.hsc"
 }
 running() { kill -0 "$GAME_PID" 2>/dev/null || fail "$1: the game ended"; }
@@ -86,8 +92,8 @@ screenshot "$art/req-game-over.png"
 press space
 sleep 2
 running "answering Y"
-close_button
-expect_exit "close button in the menu after a game"
+close_button             # on the name entry of the high-score table, or the menu after it
+expect_exit "close button after a game" scored
 
 # The safety box: the rightmost column (from the box's left edge at x 500) of the line that is not
 # its background (the colour at the box's right end), 0 for an empty line.
@@ -138,6 +144,26 @@ note "safety line at the end ends at column ${r:-?}"
 # "Safety:    0" is narrower than any three-digit count; digits of the last four-digit count left
 # behind would reach past it.
 [ -n "$ended" ] || fail "the safety line never narrowed to 'Safety:    0' (leftover digits?), last column $r"
+
+note "the window loses the focus during play: the level pauses until a key and C"
+root=$(xwininfo -root | awk '/Window id/ {print $4}')
+xdotool keydown Left; sleep 0.3
+xdotool windowfocus "$root"; sleep 1   # as a window manager gives another window the focus
+xdotool keyup Left                     # released elsewhere: the game never sees it come up
+screenshot "$art/req-focus-out.png"
+sleep 1
+screenshot "$art/req-focus-out-later.png"
+share=$(changed 200 235 120 35 "$art/req-safety-end.png" "$art/req-focus-out.png")
+awk -v m="$share" 'BEGIN{exit !(m > 0.05)}' || fail "no [Paused] when the focus went ($share)"
+share=$(changed 20 20 440 440 "$art/req-focus-out.png" "$art/req-focus-out-later.png")
+awk -v m="$share" 'BEGIN{exit !(m < 0.001)}' || fail "the level went on without the focus ($share)"
+xdotool windowfocus "$WID"; sleep 0.5
+press a; sleep 0.3
+press c; sleep 1
+screenshot "$art/req-focus-back.png"
+share=$(changed 200 235 120 35 "$art/req-focus-out.png" "$art/req-focus-back.png")
+awk -v m="$share" 'BEGIN{exit !(m > 0.05)}' || fail "the pause did not end on a key and C ($share)"
+running "the pause"
 
 note "SIGTERM during play"
 kill -TERM "$GAME_PID"

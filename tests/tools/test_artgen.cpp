@@ -14,6 +14,7 @@
 #include <string>
 
 #include "art.h"
+#include "cellcodes.h"
 
 namespace {
 
@@ -145,12 +146,25 @@ std::vector<bool> edge(BITMAP* b, int side) {
   return e;
 }
 
-// Sets 0..18 are walls, tile `a` the one whose neighbour mask is a (bit `side`: a wall that way);
-// 19..21 balls of values 1..4 and power balls 5..8.
+// Neighbour bits of cell (x, y) of a small wall grid (rows of '#' and '.'), outside it no wall.
+int neighbours(const std::vector<std::string>& g, int x, int y) {
+  auto wall = [&](int cx, int cy) {
+    return cy >= 0 && cy < int(g.size()) && cx >= 0 && cx < int(g[0].size()) && g[size_t(cy)][size_t(cx)] == '#';
+  };
+  const int dx[8] = {0, 1, 0, -1, 1, 1, -1, -1}, dy[8] = {-1, 0, 1, 0, -1, 1, 1, -1};
+  int bits = 0;
+  for (int k = 0; k < 8; k++) bits |= wall(x + dx[k], y + dy[k]) ? 1 << k : 0;
+  return bits;
+}
+
+// Sets 0..18 are walls: 47 tiles each, chosen by the eight neighbours. Two wall cells side by side
+// join without a seam in every surrounding of walls and floor; the inner corner of a wall block
+// two cells thick is as solid as the middle of a big block; 19..21 are balls of values 1..4 and
+// power balls 5..8.
 TEST_F(Datafiles, TileSetsHoldTwentySquareTilesWallsJoinAndPowerBallsStandOut) {
   for (int n = 0; n <= 23; n++) {
     SCOPED_TRACE("set" + std::to_string(n));
-    DATAFILE* d = load("set" + std::to_string(n) + ".dat", n < 19 ? 16 : n < 22 ? 9 : n == 22 ? 16 : 8);
+    DATAFILE* d = load("set" + std::to_string(n) + ".dat", n < 19 ? NUM_WALL_TILES : n < 22 ? 9 : n == 22 ? 16 : 8);
     ASSERT_NE(d, nullptr);
     for (int i = 0; d[i].type != DAT_END; i++) {
       ASSERT_EQ(d[i].type, DAT_BITMAP);
@@ -159,16 +173,51 @@ TEST_F(Datafiles, TileSetsHoldTwentySquareTilesWallsJoinAndPowerBallsStandOut) {
     for (int ball = 1; n >= 19 && n <= 21 && ball <= 4; ball++)
       for (int power = 5; power <= 8; power++)
         EXPECT_GT(count(bitmap(d, power), 0), 2 * count(bitmap(d, ball), 0)) << ball << "/" << power;
-    for (int a = 0; n < 19 && a < 16; a++)
-      for (int side = 0; side < 4; side++) {
-        if (!(a & 1 << side)) {
-          EXPECT_EQ(edge(bitmap(d, a), side), std::vector<bool>(20, false)) << "mask " << a << " side " << side;
-          continue;
+    if (n >= 19) continue;
+    // A side without a wall neighbour is open.
+    for (int a = 0; a < NUM_WALL_TILES; a++)
+      for (int side = 0; side < 4; side++)
+        if (!(WallTileNeighbours(a) & 1 << side)) {
+          EXPECT_EQ(edge(bitmap(d, a), side), std::vector<bool>(20, false)) << "tile " << a << " side " << side;
         }
-        int opposite = (side + 2) % 4;
-        for (int b = 1 << opposite; b < 16; b = (b + 1) | 1 << opposite)  // every tile open towards a
-          EXPECT_EQ(edge(bitmap(d, a), side), edge(bitmap(d, b), opposite)) << a << "/" << b << " side " << side;
+    // Cells (1, 1) and (2, 1) of a 4 by 3 grid are walls, the other ten anything: every one of the
+    // 1024 surroundings, lying down and standing up (the grid transposed).
+    int seams = 0;
+    for (int other = 0; other < 1024; other++)
+      for (int standing = 0; standing < 2; standing++) {
+        std::vector<std::string> g(3, std::string(4, '.'));
+        for (int k = 0, bit = 0; k < 12; k++) {
+          int x = k % 4, y = k / 4;
+          bool pair = y == 1 && (x == 1 || x == 2);
+          g[size_t(y)][size_t(x)] = pair || (other >> bit++ & 1) ? '#' : '.';
+        }
+        if (standing) {
+          std::vector<std::string> t(4, std::string(3, '.'));
+          for (int y = 0; y < 3; y++)
+            for (int x = 0; x < 4; x++) t[size_t(x)][size_t(y)] = g[size_t(y)][size_t(x)];
+          g = t;
+        }
+        // The pair is (1, 1) and (2, 1), or (1, 1) and (1, 2) standing up.
+        BITMAP* a = bitmap(d, WallTile(neighbours(g, 1, 1)));
+        BITMAP* b = bitmap(d, WallTile(neighbours(g, standing ? 1 : 2, standing ? 2 : 1)));
+        if (edge(a, standing ? 2 : 1) != edge(b, standing ? 0 : 3)) seams++;
       }
+    EXPECT_EQ(seams, 0) << "joints that do not meet";
+    // The four corner tiles of a 2 by 2 block: their inner quarter is wall wherever the middle of
+    // a big block is.
+    const std::vector<std::string> block = {"##", "##"};
+    BITMAP* solid = bitmap(d, WallTile(255));
+    for (int c = 0; c < 4; c++) {
+      int cx = c & 1, cy = c >> 1;
+      BITMAP* t = bitmap(d, WallTile(neighbours(block, cx, cy)));
+      int holes = 0;
+      for (int y = 0; y < 10; y++)
+        for (int x = 0; x < 10; x++) {
+          int px = cx ? x : 10 + x, py = cy ? y : 10 + y;  // the quarter towards the block's middle
+          holes += getpixel(solid, px, py) != 0 && getpixel(t, px, py) == 0;
+        }
+      EXPECT_EQ(holes, 0) << "corner " << c << " of a 2x2 block has a notch";
+    }
   }
 }
 

@@ -68,15 +68,20 @@ TEST(MapLevel, TinyLevelIsReadAndAcceptedAndItsBallsCounted) {
   for (const auto& [row, balls] : cases) EXPECT_EQ(mapgen::ball_count(parse_ok(picture({{1, row}}))), balls) << row;
 }
 
-// Mask bits: 1 wall above, 2 right, 4 below, 8 left; outside the grid is no wall. Walls are coded
-// set * 100 + mask; mask -1 marks an open cell.
+// Neighbour bits: 1 wall above, 2 right, 4 below, 8 left, and the diagonals 16 up-right, 32
+// down-right, 64 down-left, 128 up-left where both sides beside them are walls; outside the grid
+// is no wall. Walls are coded set * 100 + tile: tiles 0..15 are the side bits alone, 16..46 the
+// combinations with filled corners in increasing order (38: 20, 76: 26, 110: 31, 137: 34,
+// 155: 38, 255: 46). Bits -1 mark an open cell.
 TEST(MapLevel, WallMasksAndCellCodes) {
   Level level = parse_ok(picture({{1, "-V.2o  B.3af.........-"}}));
   struct Case { int x, y, mask, code; } cases[] = {
-      {0, 0, 2, 702},        {21, 21, 1 | 8, 709}, {1, 0, 2 | 8, 710},       {1, 2, 2 | 4 | 8, 714},
-      {15, 10, 15, 715},     {0, 2, 2 | 4, 706},   {10, 21, 1 | 2 | 8, 711}, {21, 0, 8, 708},
-      {21, 2, 4 | 8, 712},   {2, 1, -1, 1901},     {3, 1, -1, 1902},         {4, 1, -1, 1905},
-      {1, 1, -1, 2300},      {7, 1, -1, 2300},     {0, 1, -1, 2300},         {10, 1, -1, 2210},
+      {0, 0, 2, 702},           {21, 21, 1 | 8 | 128, 734},  {1, 0, 2 | 8, 710},
+      {1, 2, 2 | 4 | 8 | 32 | 64, 731},                      {15, 10, 255, 746},
+      {0, 2, 2 | 4 | 32, 720},  {10, 21, 1 | 2 | 8 | 16 | 128, 738},
+      {21, 0, 8, 708},          {21, 2, 4 | 8 | 64, 726},    {2, 1, -1, 1901},
+      {3, 1, -1, 1902},         {4, 1, -1, 1905},            {1, 1, -1, 2300},
+      {7, 1, -1, 2300},         {0, 1, -1, 2300},            {10, 1, -1, 2210},
       {11, 1, -1, 2215},
   };
   for (const Case& c : cases) {
@@ -181,8 +186,8 @@ TEST(MapLevel, MapRecordLayout) {
   ASSERT_EQ(img.size(), 1048u);
   const std::pair<size_t, int> cases[] = {
       {0, 0},     {2, 7},     {4, 1},     {6, 1},     {8, 1},     {10, 3},     {12, 15},     {14, 11},
-      {16 + 2 * (22 * 3 + 1), 1902},  {16 + 2 * (22 * 1 + 3), 715},  {16, 702},
-      {16 + 2 * (22 * 21 + 21), 709}, {16 + 2 * 1, 2300},           {984, 10},
+      {16 + 2 * (22 * 3 + 1), 1902},  {16 + 2 * (22 * 1 + 3), 746},  {16, 702},
+      {16 + 2 * (22 * 21 + 21), 734}, {16 + 2 * 1, 2300},           {984, 10},
       {984 + 2 * 5, 100},             {984 + 2 * 7, 500},           {984 + 2 * 8, 0},  {984 + 2 * 31, 0},
   };
   for (const auto& [off, value] : cases) EXPECT_EQ(int16_t(img[off] | img[off + 1] << 8), value) << "offset " << off;

@@ -123,7 +123,7 @@ std::vector<Image> tile_images(int n, const Palette& pal, const Sources& src);
 constexpr int kWallThemes = 19;
 constexpr int kTileSets = 24;
 
-// The sixteen wall tiles of a theme (0 .. kWallThemes-1), indexed by neighbour mask.
+// The 47 wall tiles of a theme (0 .. kWallThemes-1), object n drawn for WallTileNeighbours(n).
 std::vector<Image> wall_set(const Palette& pal, int theme);
 const char* wall_theme_name(int theme);
 

@@ -1,12 +1,15 @@
-// Maze wall tiles: nineteen themes, each a set of sixteen 20x20 tiles, one for every neighbour mask
-// (1 wall above, 2 right, 4 below, 8 left). A tile is a rounded block with an arm towards every
-// connected neighbour; arms meet the tile edge with the same cross-section as the neighbour's arm,
-// and every texture repeats every 20 pixels, so connected walls join without a seam.
+// Maze wall tiles: nineteen themes, each a set of 47 20x20 tiles, one for every combination of wall
+// neighbours the game tells apart (cellcodes.h: the four sides, and the diagonals that lie between
+// two side walls). A tile is a rounded block with an arm towards every connected side and a solid
+// quarter towards every filled corner; arms meet the tile edge with the same cross-section as the
+// neighbour's arm, and every texture repeats every 20 pixels, so connected walls join without a
+// seam, and a wall block two or more cells thick is solid inside.
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "art.h"
+#include "cellcodes.h"
 
 namespace art {
 
@@ -37,6 +40,13 @@ struct Theme {
 // neighbour's arm does, so distances near a joint are the same on both sides of it.
 bool inside(int mask, int m, double r, int x, int y) {
   int lo = m, hi = kTile - 1 - m;
+  // A filled corner: the quarter between two side arms is wall right into the corner, as the
+  // diagonal neighbour is.
+  const int half = kTile / 2;
+  if ((mask & WALL_UP_RIGHT) && x >= half && y < half) return true;
+  if ((mask & WALL_DOWN_RIGHT) && x >= half && y >= half) return true;
+  if ((mask & WALL_DOWN_LEFT) && x < half && y >= half) return true;
+  if ((mask & WALL_UP_LEFT) && x < half && y < half) return true;
   if ((mask & 1) && x >= lo && x <= hi && y <= kTile / 2) return true;
   if ((mask & 2) && y >= lo && y <= hi && x >= kTile / 2) return true;
   if ((mask & 4) && x >= lo && x <= hi && y >= kTile / 2) return true;
@@ -381,7 +391,7 @@ Image wall_tile(const Palette& pal, const Theme& th, int mask) {
 std::vector<Image> wall_set(const Palette& pal, int theme) {
   const Theme& th = themes().at(size_t(theme));
   std::vector<Image> tiles;
-  for (int mask = 0; mask < 16; mask++) tiles.push_back(wall_tile(pal, th, mask));
+  for (int object = 0; object < NUM_WALL_TILES; object++) tiles.push_back(wall_tile(pal, th, WallTileNeighbours(object)));
   return tiles;
 }
 

@@ -329,14 +329,16 @@ std::string load_level_file(const std::string& path, Level& out) {
 
 int wall_mask(const Level& level, int x, int y) {
   auto wall = [&](int cx, int cy) { return inside(cx, cy) && level.cells[size_t(cx)][size_t(cy)].kind == CellKind::Wall; };
-  return (wall(x, y - 1) ? kMaskUp : 0) | (wall(x + 1, y) ? kMaskRight : 0) | (wall(x, y + 1) ? kMaskDown : 0) |
-         (wall(x - 1, y) ? kMaskLeft : 0);
+  return WallNeighbours((wall(x, y - 1) ? WALL_UP : 0) | (wall(x + 1, y) ? WALL_RIGHT : 0) |
+                        (wall(x, y + 1) ? WALL_DOWN : 0) | (wall(x - 1, y) ? WALL_LEFT : 0) |
+                        (wall(x + 1, y - 1) ? WALL_UP_RIGHT : 0) | (wall(x + 1, y + 1) ? WALL_DOWN_RIGHT : 0) |
+                        (wall(x - 1, y + 1) ? WALL_DOWN_LEFT : 0) | (wall(x - 1, y - 1) ? WALL_UP_LEFT : 0));
 }
 
 int cell_code(const Level& level, int x, int y) {
   const Cell& c = level.cells[size_t(x)][size_t(y)];
   switch (c.kind) {
-    case CellKind::Wall: return level.wall_set * 100 + wall_mask(level, x, y);
+    case CellKind::Wall: return level.wall_set * 100 + WallTile(wall_mask(level, x, y));
     case CellKind::Ball:
     case CellKind::PowerBall: return level.ball_set * 100 + c.value;
     case CellKind::Decoration: return kDecorationBase + c.value;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cellcodes.h"
+
 namespace mapgen {
 
 constexpr int kMapSize = 22;                // cells per side of the maze
@@ -27,19 +29,19 @@ constexpr size_t kOffCells = 16;   // cell (x, y) at kOffCells + 2 * (22 * x + y
 constexpr size_t kOffPoints = 984; // 32 score values; the game reads the first 8
 
 // Ranges the tile and sprite artists build to.
-constexpr int kWallSets = 19;      // wall themes 0..18, codes set * 100 + neighbour mask
+constexpr int kWallSets = 19;      // wall themes 0..18, codes set * 100 + WallTile(neighbours)
 constexpr int kFirstBallSet = 19;  // ball pictures live in sets 19, 20 and 21
 constexpr int kLastBallSet = 21;
 constexpr int kBugSprites = 28;    // objects 0..27 of the actor datafile are bugs
 constexpr int kMaxBugs = 20;       // the game's bug table
-constexpr int kFloorCode = 2300;   // open floor that shows nothing
+constexpr int kFloorCode = CODE_PLAIN_FLOOR;  // open floor that shows nothing
 constexpr int kDecorationBase = 2200;
 
-// Neighbour mask bits of a wall cell: which of its four neighbours are walls too.
-constexpr int kMaskUp = 1;
-constexpr int kMaskRight = 2;
-constexpr int kMaskDown = 4;
-constexpr int kMaskLeft = 8;
+// Neighbour bits of a wall cell: which of its neighbours are walls too (cellcodes.h).
+constexpr int kMaskUp = WALL_UP;
+constexpr int kMaskRight = WALL_RIGHT;
+constexpr int kMaskDown = WALL_DOWN;
+constexpr int kMaskLeft = WALL_LEFT;
 
 enum class CellKind { Wall, Floor, Ball, PowerBall, Decoration };
 
@@ -73,8 +75,8 @@ std::string parse_level(const std::string& text, const std::string& source, Leve
 // Reads a level file (at most kMaxLevelFileSize bytes) and parses it.
 std::string load_level_file(const std::string& path, Level& out);
 
-// Neighbour mask of cell (x, y): kMask* bits of the neighbours that are walls; cells outside the
-// grid do not count as walls.
+// Neighbour bits of cell (x, y): the WALL_* bits of its eight neighbours that are walls, a diagonal
+// only where both sides beside it are walls (WallNeighbours); cells outside the grid are no walls.
 int wall_mask(const Level& level, int x, int y);
 
 // The cell code stored in the map record for cell (x, y).

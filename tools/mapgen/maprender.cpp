@@ -112,6 +112,10 @@ Image render(const mapgen::Level& level) {
           if (m & mapgen::kMaskDown) img.fill(px + 5, py + 15, 10, 5, wall);
           if (m & mapgen::kMaskLeft) img.fill(px, py + 5, 5, 10, wall);
           if (m & mapgen::kMaskRight) img.fill(px + 15, py + 5, 5, 10, wall);
+          if (m & WALL_UP_RIGHT) img.fill(px + 10, py, 10, 10, wall);
+          if (m & WALL_DOWN_RIGHT) img.fill(px + 10, py + 10, 10, 10, wall);
+          if (m & WALL_DOWN_LEFT) img.fill(px, py + 10, 10, 10, wall);
+          if (m & WALL_UP_LEFT) img.fill(px, py, 10, 10, wall);
           break;
         }
         case mapgen::CellKind::Ball: img.disc(px + c, py + c, 2, kBallColours[cell.value - 1]); break;

@@ -41,7 +41,8 @@ Alignment best_alignment(const std::vector<double> &a, const std::vector<double>
 // Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold.
 std::vector<double> onsets(const Audio &audio);
 
-// Share (0..1) of the reference onsets that have a test onset within tolerance seconds, each
+// Share (0..1) of the reference onsets that have a test onset within tolerance seconds (both lists
+// in ascending order, as onsets() gives them), each
 // test onset used once; 1 when the reference has none.
 double matched_share(const std::vector<double> &reference, const std::vector<double> &test,
                      double tolerance);
