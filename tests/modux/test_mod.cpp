@@ -39,13 +39,13 @@ class Control : public ::testing::Test {
   static void SetUpTestSuite() {
     install_allegro(SYSTEM_NONE, &errno, atexit);
     install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+    modux_remove_int = [](void (*)(void)) { removals++; };
+  }
+  void SetUp() override {
     modux_install_int = [](void (*proc)(void), long speed) {
       installs.push_back(speed);
       return proc == mod_interrupt ? 0 : -1;
     };
-    modux_remove_int = [](void (*)(void)) { removals++; };
-  }
-  void SetUp() override {
     installs.clear();
     removals = 0;
     ASSERT_EQ(install_mod(8), 1) << modux_error;
@@ -239,6 +239,19 @@ namespace {
 std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
 std::thread::id tick_thread;
 
+// One tick on a thread of its own, started once tick_thread names that thread.
+std::thread tick_on_its_thread() {
+  static std::atomic<int> go;
+  go = 0;
+  std::thread tick([] {
+    while (!go) std::this_thread::yield();
+    mod_interrupt();
+  });
+  tick_thread = tick.get_id();
+  go = 1;
+  return tick;
+}
+
 int holding_install(void (*)(void), long speed) {
   installs.push_back(speed);
   if (std::this_thread::get_id() == tick_thread && !held_once.exchange(1)) {
@@ -258,18 +271,11 @@ TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
   play_mod(mod_, -1);
   goto_mod_track(3);  // past the end: the next tick ends the song and restarts it
   modux_install_int = holding_install;
-  std::atomic<int> go{0};
-  std::thread tick([&] {
-    while (!go) std::this_thread::yield();
-    mod_interrupt();
-  });
-  tick_thread = tick.get_id();
-  go = 1;
+  std::thread tick = tick_on_its_thread();
   while (!held_once) std::this_thread::yield();
   waiter_started = 1;
   play_mod(other, 0);
   tick.join();
-  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
   EXPECT_EQ(forbidden_seen, -1);
   EXPECT_EQ(tick_seen, -1);  // the other thread's tick did nothing
   EXPECT_EQ(mi.forbidden, 0);
@@ -293,17 +299,10 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   mod_->patterns[mod_->order_table[0]].notes[0] = {0, 0, 0, CMD_SPEED_TEMPO, 0x40};
   waiter_started = 0;
   modux_install_int = slow_install;
-  std::atomic<int> go{0};
-  std::thread tick([&] {
-    while (!go) std::this_thread::yield();
-    mod_interrupt();
-  });
-  tick_thread = tick.get_id();
-  go = 1;
+  std::thread tick = tick_on_its_thread();
   while (!waiter_started) std::this_thread::yield();
   set_mod_speed(200);
   tick.join();
-  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
   ASSERT_FALSE(installs.empty());
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
 }
