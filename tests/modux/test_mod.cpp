@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -201,6 +202,22 @@ TEST_F(Control, VolumeSpeedAndPitchAreClamped) {
   EXPECT_EQ(get_modux_sample(nullptr, 0), nullptr);
 }
 
+// A tick that holds the guard for 30 ms on a thread of its own, doing `inside` before it lets
+// go; returns once the tick has entered (or found nothing to play).
+std::thread tick_in_flight(std::function<void()> inside) {
+  std::atomic<int> entered{0};
+  std::thread tick([&entered, inside] {
+    const int running = mod_tick_begin();
+    entered = 1;
+    if (!running) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    inside();
+    mod_tick_end();
+  });
+  while (!entered) std::this_thread::yield();
+  return tick;
+}
+
 // With a tick in flight on another thread, each call returns only after the tick has ended.
 TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   void (*calls[])(MODUX *) = {[](MODUX *m) { destroy_mod(m); }, [](MODUX *m) { play_mod(m, 0); },
@@ -209,17 +226,11 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   for (auto &call : calls) {
     MODUX *mod = load_song(4);
     play_mod(mod, 0);
-    std::atomic<int> entered{0}, finished{0};
-    std::thread tick([&] {
-      const int running = mod_tick_begin();
-      entered = 1;
-      if (!running) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::atomic<int> finished{0};
+    std::thread tick = tick_in_flight([&] {
       EXPECT_EQ(of->channel_count, 4);  // still the same, intact module
       finished = 1;
-      mod_tick_end();
     });
-    while (!entered) std::this_thread::yield();
     call(mod);
     EXPECT_EQ(finished, 1) << &call - calls;
     tick.join();
@@ -227,6 +238,18 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
     if (call != calls[0]) destroy_mod(mod);
   }
   EXPECT_EQ(of, nullptr);
+}
+
+// next and previous read the position the tick has left, not one it is about to change.
+TEST_F(Control, NavigationReadsThePositionInsideTheGuard) {
+  play_mod(mod_, 0);
+  for (auto call : {next_mod_track, prev_mod_track}) {
+    mi.order = 0;
+    std::thread tick = tick_in_flight([] { mi.order = 2; });
+    call();
+    tick.join();
+    EXPECT_EQ(mi.skip_order, call == next_mod_track ? 4 : 2);
+  }
 }
 
 }  // namespace
@@ -305,26 +328,6 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   tick.join();
   ASSERT_FALSE(installs.empty());
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
-}
-
-// next and previous read the position the tick has left, not one it is about to change.
-TEST_F(Control, NavigationReadsThePositionInsideTheGuard) {
-  play_mod(mod_, 0);
-  for (auto call : {next_mod_track, prev_mod_track}) {
-    mi.order = 0;
-    std::atomic<int> entered{0};
-    std::thread tick([&] {
-      mod_tick_begin();
-      entered = 1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      mi.order = 2;
-      mod_tick_end();
-    });
-    while (!entered) std::this_thread::yield();
-    call();
-    tick.join();
-    EXPECT_EQ(mi.skip_order, call == next_mod_track ? 4 : 2);
-  }
 }
 
 // Control calls in random order against a tick running on its own thread for a while: nothing
