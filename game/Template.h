@@ -1,6 +1,7 @@
 // Vorbel Endurnal: the one game module. Every global of the game state is declared here with a
 // line on what it holds; the code sits in short sources by area (start-up, buttons, menus, options,
-// level data, game loop, rendering, the vorbel, the bugs). Truth values are -1 for true, 0 false.
+// level data, maps from files, game loop, rendering, the vorbel, the bugs, high scores, saved games,
+// custom levels). Truth values are -1 for true, 0 false.
 #pragma once
 
 #include <allegro.h>
@@ -190,7 +191,8 @@ int FileExist(const char* name);
 
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
 int ScreenShot();        // writes "vorbel.pcx"; -1 on success
-void InstallRequestHandlers();  // SIGTERM/SIGINT, the close button and the focus switches
+void InstallSignalHandlers();  // SIGTERM and SIGINT, in place of Allegro's (after install_allegro)
+void InstallWindowHandlers();  // the close button and the focus switches (after set_gfx_mode)
 int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
 void WaitEscapeReleased();  // a screen left with Escape returns only once the key is up
 void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null

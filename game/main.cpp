@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   InstallDrivers(argv[0]);
+  InstallSignalHandlers();  // a signal during loading ends the program at the title
   LoadHighScores();
   LoadDatafiles();
 
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   set_window_title("Vorbel Endurnal");
-  InstallRequestHandlers();
+  InstallWindowHandlers();
 
   if (music_on) PlayTheme();
   BITMAP* face = Graphic(GFX_TITLE_BUTTON);

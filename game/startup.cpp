@@ -150,13 +150,16 @@ static void OnCloseButton() { close_requested = -1; }
 static void OnSwitchOut() { focus_lost = -1; }
 static void OnSwitchIn() { focus_back = -1; }
 
-void InstallRequestHandlers() {
+void InstallSignalHandlers() {
   static_assert(std::atomic<int>::is_always_lock_free, "the signal handler writes the flag");
   struct sigaction action {};
   action.sa_handler = OnExitSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+}
+
+void InstallWindowHandlers() {
   set_close_button_callback(OnCloseButton);
   // The game keeps running behind other windows, so a level can notice the switch and pause.
   if (set_display_switch_mode(SWITCH_BACKGROUND) == 0) {
