@@ -1,6 +1,7 @@
 // Vorbel Endurnal: the one game module. Every global of the game state is declared here with a
 // line on what it holds; the code sits in short sources by area (start-up, buttons, menus, options,
-// level data, game loop, rendering, the vorbel, the bugs). Truth values are -1 for true, 0 false.
+// level data, maps from files, game loop, rendering, the vorbel, the bugs, high scores, saved games,
+// custom levels). Truth values are -1 for true, 0 false.
 #pragma once
 
 #include <allegro.h>

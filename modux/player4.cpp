@@ -175,21 +175,32 @@ void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position)
     env->point_a = b > 0 ? b - 1 : 0;
 }
 
+// Switches a slide on; a parameter of 0 keeps the speed the slide had.
+static void arm_slide(int &on, int &speed, int param, int amount)
+{
+    on = -1;
+    if (param != 0)
+        speed = amount;
+}
+
+// A channel value and its copy for the current tick move together.
+static void slide_pair(int &value, int &tick_value, int by)
+{
+    value += by;
+    tick_value += by;
+}
+
 void parse_xm_pitch_slide_up(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];
-    if (c.period == 0)
-        return;
-    c.xm_slide_up_on = -1;
-    if (param != 0)
-        c.xm_slide_up_speed = -4 * (param & 0xFFFF);
+    if (c.period != 0)
+        arm_slide(c.xm_slide_up_on, c.xm_slide_up_speed, param, -4 * (param & 0xFFFF));
 }
 
 void do_xm_pitch_slide_up(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.period += c.xm_slide_up_speed;
-    c.tick_period += c.xm_slide_up_speed;
+    slide_pair(c.period, c.tick_period, c.xm_slide_up_speed);
     if (c.period <= 39)
         c.period = 40;
     if (c.tick_period <= 39)
@@ -199,33 +210,26 @@ void do_xm_pitch_slide_up(int chn)
 void parse_xm_pitch_slide_down(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];
-    if (c.period == 0)
-        return;
-    c.xm_slide_down_on = -1;
-    if (param != 0)
-        c.xm_slide_down_speed = 4 * (param & 0xFFFF);
+    if (c.period != 0)
+        arm_slide(c.xm_slide_down_on, c.xm_slide_down_speed, param, 4 * (param & 0xFFFF));
 }
 
 void do_xm_pitch_slide_down(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.period += c.xm_slide_down_speed;
-    c.tick_period += c.xm_slide_down_speed;
+    slide_pair(c.period, c.tick_period, c.xm_slide_down_speed);
 }
 
 void parse_xm_volume_slide(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.xm_vol_slide_on = -1;
-    if (param != 0)
-        c.xm_vol_slide_speed = xm_slide_amount(param);
+    arm_slide(c.xm_vol_slide_on, c.xm_vol_slide_speed, param, xm_slide_amount(param));
 }
 
 void do_xm_volume_slide(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.volume += c.xm_vol_slide_speed;
-    c.tick_volume += c.xm_vol_slide_speed;
+    slide_pair(c.volume, c.tick_volume, c.xm_vol_slide_speed);
 }
 
 void parse_xm_pan_slide(int chn, int param)
@@ -239,16 +243,13 @@ void parse_xm_pan_slide(int chn, int param)
 void do_xm_pan_slide(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.pan += c.pan_slide;
-    c.tick_pan += c.pan_slide;
+    slide_pair(c.pan, c.tick_pan, c.pan_slide);
 }
 
 void parse_global_volume_slide(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.global_vol_slide_on = -1;
-    if (param != 0)
-        c.global_vol_slide_speed = xm_slide_amount(param);
+    arm_slide(c.global_vol_slide_on, c.global_vol_slide_speed, param, xm_slide_amount(param));
 }
 
 void do_global_volume_slide(int chn)

@@ -4,28 +4,16 @@
 # not clip, and its note onsets must keep the song's own pace: a row of speed x 2.5 / tempo
 # seconds, with speed and tempo read from the MUX header, within 2 percent.
 #
-# Usage: audio_songs.sh MODUX_PLAY SONGS...
-#   SONGS: sounds.dat (the songs are taken from the music/ folder that soundgen writes beside
-#   it), a folder of .mux files, or .mux files. Starts its own Xvfb and PulseAudio in a scratch
-#   folder and stops them on exit.
+# Usage: audio_songs.sh MODUX_PLAY SOUNDS_DAT (the songs are the music/*.mux files that soundgen
+# writes beside sounds.dat). Starts its own Xvfb and PulseAudio in a scratch folder and stops
+# them on exit.
 source "$(dirname "$0")/lib.sh"
 
-[ $# -ge 2 ] || fail "usage: audio_songs.sh MODUX_PLAY (sounds.dat | MUSIC_DIR | FILE.mux...)"
+[ $# = 2 ] || fail "usage: audio_songs.sh MODUX_PLAY SOUNDS_DAT"
 PLAY=$1
-shift
 [ -x "$PLAY" ] || fail "$PLAY is not a program"
-SONGS=()
-for a in "$@"; do
-  if [ -d "$a" ]; then
-    SONGS+=("$a"/*.mux)
-  elif [ "${a##*.}" = dat ]; then
-    SONGS+=("$(dirname "$a")"/music/*.mux)
-  else
-    SONGS+=("$a")
-  fi
-done
-for f in "${SONGS[@]}"; do [ -f "$f" ] || fail "no song file $f"; done
-[ ${#SONGS[@]} -gt 0 ] || fail "no songs given"
+SONGS=("$(dirname "$2")"/music/*.mux)
+[ -f "${SONGS[0]}" ] || fail "no songs beside $2"
 
 SECONDS_PLAYED=5
 e2e_display
@@ -109,15 +97,14 @@ for song in "${SONGS[@]}"; do
   tempo=$(word "$song" 60)
   row=$(awk -v s="$speed" -v t="$tempo" 'BEGIN { printf "%.4f", s * 2.5 / t }')
   note "$name: speed $speed, tempo $tempo"
-  record "$song" "$name"
-  problems=$(judge "$name" "$row")
-  if [ -n "$problems" ]; then
-    # The paced route can drop a stretch of audio when the machine is busy; a fault of the
-    # song or the engine shows again on a second recording.
-    note "$name: recording again after: $(echo $problems)"
+  # The paced route can drop a stretch of audio when the machine is busy; a fault of the song or
+  # the engine shows again on a second recording.
+  for attempt in 1 2; do
     record "$song" "$name"
     problems=$(judge "$name" "$row")
-  fi
+    [ -z "$problems" ] && break
+    note "$name: recording again after: $(echo $problems)"
+  done
   if [ -n "$problems" ]; then
     echo "$problems" | while read -r p; do echo "FAIL: $name: $p" >&2; done
     status=1

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # High scores, saved games and custom levels in the real program:
 #  - a game saved with F5 through the file selector under a typed name (1164 bytes), played on,
-#    loaded back with F6 (the vorbel's score and place come back), then lost with Escape and Y:
+#    loaded back with F6 (the vorbel's score and place come back), a 400-character path typed
+#    into the selector refused with an alert (it never outgrows the path buffer), the game lost
+#    with Escape and Y:
 #    the result asks for a name, and the name with its score is on the high-score screen (the
 #    screen equals the table drawn from the file) and in "vorbel.hsc" as soon as it is entered;
 #  - Reset on the high-score screen gives fifteen defaults, on the screen and on disk at once;
@@ -72,6 +74,19 @@ for off in 0 4 24 28 32; do
   [ "$(int32_at "$G/second.svg" $off)" = "$(int32_at "$G/first.svg" $off)" ] ||
     fail "field at $off after loading: $(int32_at "$G/second.svg" $off), saved $(int32_at "$G/first.svg" $off)"
 done
+
+note "F6 with a path longer than the path buffer"
+press F6
+sleep 1
+xdotool key --delay 15 --repeat 80 BackSpace
+xdotool type --delay 12 "$(printf '/%.0sxxxxxxxxx' $(seq 1 40))"   # 400 characters
+press Return
+sleep 1
+screenshot "$art/long-path-alert.png"
+press Return             # "Error loading saved game"
+sleep 0.5
+kill -0 "$GAME_PID" 2>/dev/null || fail "the game ended on a long path"
+[ "$(ls "$G" | grep -c svg)" = 2 ] || fail "files appeared: $(ls "$G")"
 
 note "losing the game: a name for the high-score table"
 press Escape

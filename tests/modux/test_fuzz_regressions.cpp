@@ -13,6 +13,7 @@ namespace {
 
 // The module the file holds loads (check_file also passes a refused file).
 void expect_loads(const std::string &path) {
+  modcheck::install_engine();  // Allegro's packfiles need it
   MODUX *mod = load_mod(path.c_str());
   EXPECT_NE(mod, nullptr) << path << ": " << modux_error;
   destroy_mod(mod);

@@ -98,36 +98,29 @@ module small_xm_song() {
   return m;
 }
 
+// Plain copies of every field are the writer round trip's matter (test_muxwrite); these read a
+// hand-coded image, so they pin the layout and the reader's own conversions and limits.
 TEST_F(Mux, ReadsAModFamilySong) {
   const MODUX *mod = load(build(small_song()));
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_STREQ(mod->name, "vorbel theme");
-  expect_fields({{"channels", mod->channel_count, 4}, {"patterns", mod->pattern_count, 2},
-                 {"samples", mod->sample_count, 3}, {"orders", mod->order_count, 3},
-                 {"order 1", mod->order_table[1], 1}, {"pan 1", mod->channel_pan[1], 255},
-                 {"pan 3", mod->channel_pan[3], 77}, {"speed", mod->initial_speed, 5},
-                 {"tempo", mod->initial_tempo, 140}, {"global volume", mod->initial_global_volume, 48},
-                 {"restart", mod->restart_order, 1}});
   const SAMPLE_INFO *i = mod->sample_info;
   const SAMPLE *s = mod->samples;
-  expect_fields({{"length", i[0].length, 32}, {"len", s[0].len, 32}, {"loop start", s[0].loop_start, 8},
-                 {"loop end", s[0].loop_end, 32}, {"loop flags", i[0].loop_flags, 1}, {"volume", i[0].volume, 40},
-                 {"pan", i[0].pan, 77}, {"relative note", i[0].relative_note, -3}, {"tuning", i[0].tuning, 8363},
-                 {"bits", s[0].bits, 8}, {"last byte", static_cast<const uint8_t *>(s[0].data)[31], 31},
-                 {"empty length", s[1].len, 0}, {"16-bit", s[2].bits, 16}, {"tuning 2", i[2].tuning, 7895},
-                 {"loop flags 2", i[2].loop_flags, 2}, {"vibrato type", i[2].vibrato_type, 1},
-                 {"sweep", i[2].vibrato_sweep, 2}, {"depth", i[2].vibrato_depth, 3},
-                 {"rate", i[2].vibrato_rate, 4},
-                 {"16-bit data", static_cast<const uint8_t *>(s[2].data)[19], 19}});
-  EXPECT_NE(s[1].data, nullptr);
-  // Periods become note frequencies: 428 is middle C; note commands stay negative.
   const NOTE_INFO *n0 = mod->patterns[0].notes, *n1 = mod->patterns[1].notes;
-  expect_fields({{"note", n0[0].note, 8363}, {"sample", n0[0].sample, 1},
-                 {"command", n0[0].command, CMD_SET_VOLUME}, {"param", n0[0].param, 32},
-                 {"note 5", n0[5].note, 3579546 / 214}, {"volume", n0[5].volume, 0x10},
-                 {"16-bit param", n0[7].param, 0x1234}, {"cut", n1[0].note, -1}, {"release", n1[1].note, -2},
-                 {"no note", n1[2].note, 0}, {"sample alone", n1[2].sample, 2},
-                 {"period 856", n1[3].note, 4181}});
+  // Periods become note frequencies: 428 is middle C; note commands stay negative.
+  expect_fields({{"channels", mod->channel_count, 4}, {"orders", mod->order_count, 3},
+                 {"order 1", mod->order_table[1], 1}, {"pan 3", mod->channel_pan[3], 77},
+                 {"speed", mod->initial_speed, 5}, {"tempo", mod->initial_tempo, 140},
+                 {"global volume", mod->initial_global_volume, 48}, {"restart", mod->restart_order, 1},
+                 {"len", s[0].len, 32}, {"loop start", s[0].loop_start, 8}, {"loop end", s[0].loop_end, 32},
+                 {"volume", i[0].volume, 40}, {"relative note", i[0].relative_note, -3},
+                 {"last byte", static_cast<const uint8_t *>(s[0].data)[31], 31}, {"empty length", s[1].len, 0},
+                 {"16-bit", s[2].bits, 16}, {"tuning 2", i[2].tuning, 7895}, {"rate", i[2].vibrato_rate, 4},
+                 {"16-bit data", static_cast<const uint8_t *>(s[2].data)[19], 19}, {"note", n0[0].note, 8363},
+                 {"sample", n0[0].sample, 1}, {"param", n0[0].param, 32}, {"note 5", n0[5].note, 3579546 / 214},
+                 {"volume", n0[5].volume, 0x10}, {"16-bit param", n0[7].param, 0x1234}, {"cut", n1[0].note, -1},
+                 {"release", n1[1].note, -2}, {"sample alone", n1[2].sample, 2}, {"period 856", n1[3].note, 4181}});
+  EXPECT_NE(s[1].data, nullptr);
 }
 
 TEST_F(Mux, ReadsAnXmFamilySongAtTheModelsLimits) {
@@ -141,15 +134,11 @@ TEST_F(Mux, ReadsAnXmFamilySongAtTheModelsLimits) {
                  {"orders", mod->order_count, 256}, {"global volume", mod->initial_global_volume, 64},
                  {"restart", mod->restart_order, 0}, {"note", n[0].note, 49}, {"release", n[1].note, -2},
                  {"cut", n[2].note, -1}, {"note 97", n[3].note, 97}, {"volume", n[3].volume, 0xF5},
-                 {"command", n[3].command, CMD_KEY_OFF}, {"map 47", ins.sample_map[47], 0},
-                 {"map 48", ins.sample_map[48], 1}, {"points", ins.vol_env_points, 3},
-                 {"flags", ins.vol_env_flags, 3}, {"sustain", ins.vol_env_sustain_start, 1},
-                 {"sustain end", ins.vol_env_sustain_end, 1}, {"loop end", ins.vol_env_loop_end, 2},
-                 {"tick", ins.vol_env_tick[2], 300}, {"value", ins.vol_env_value[2], 20},
+                 {"map 47", ins.sample_map[47], 0}, {"map 48", ins.sample_map[48], 1},
+                 {"sustain end", ins.vol_env_sustain_end, 1}, {"tick", ins.vol_env_tick[2], 300},
                  {"value held", ins.vol_env_value[1], 64}, {"pan points", ins.pan_env_points, 12},
-                 {"pan sustain end", ins.pan_env_sustain_end, 11}, {"pan value", ins.pan_env_value[1], 64},
-                 {"fadeout", ins.fadeout, 0x500}, {"tuning", mod->sample_info[1].tuning, 120},
-                 {"volume held", mod->sample_info[1].volume, 64}});
+                 {"pan value", ins.pan_env_value[1], 64}, {"fadeout", ins.fadeout, 0x500},
+                 {"tuning", mod->sample_info[1].tuning, 120}, {"volume held", mod->sample_info[1].volume, 64}});
   module empty;  // no orders, patterns or samples at all
   empty.orders.clear();
   EXPECT_NE(load(build(empty)), nullptr) << modux_error;

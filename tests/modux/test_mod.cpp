@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -39,13 +40,13 @@ class Control : public ::testing::Test {
   static void SetUpTestSuite() {
     install_allegro(SYSTEM_NONE, &errno, atexit);
     install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+    modux_remove_int = [](void (*)(void)) { removals++; };
+  }
+  void SetUp() override {
     modux_install_int = [](void (*proc)(void), long speed) {
       installs.push_back(speed);
       return proc == mod_interrupt ? 0 : -1;
     };
-    modux_remove_int = [](void (*)(void)) { removals++; };
-  }
-  void SetUp() override {
     installs.clear();
     removals = 0;
     ASSERT_EQ(install_mod(8), 1) << modux_error;
@@ -201,6 +202,22 @@ TEST_F(Control, VolumeSpeedAndPitchAreClamped) {
   EXPECT_EQ(get_modux_sample(nullptr, 0), nullptr);
 }
 
+// A tick that holds the guard for 30 ms on a thread of its own, doing `inside` before it lets
+// go; returns once the tick has entered (or found nothing to play).
+std::thread tick_in_flight(std::function<void()> inside) {
+  std::atomic<int> entered{0};
+  std::thread tick([&entered, inside] {
+    const int running = mod_tick_begin();
+    entered = 1;
+    if (!running) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    inside();
+    mod_tick_end();
+  });
+  while (!entered) std::this_thread::yield();
+  return tick;
+}
+
 // With a tick in flight on another thread, each call returns only after the tick has ended.
 TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   void (*calls[])(MODUX *) = {[](MODUX *m) { destroy_mod(m); }, [](MODUX *m) { play_mod(m, 0); },
@@ -209,17 +226,11 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   for (auto &call : calls) {
     MODUX *mod = load_song(4);
     play_mod(mod, 0);
-    std::atomic<int> entered{0}, finished{0};
-    std::thread tick([&] {
-      const int running = mod_tick_begin();
-      entered = 1;
-      if (!running) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::atomic<int> finished{0};
+    std::thread tick = tick_in_flight([&] {
       EXPECT_EQ(of->channel_count, 4);  // still the same, intact module
       finished = 1;
-      mod_tick_end();
     });
-    while (!entered) std::this_thread::yield();
     call(mod);
     EXPECT_EQ(finished, 1) << &call - calls;
     tick.join();
@@ -227,6 +238,18 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
     if (call != calls[0]) destroy_mod(mod);
   }
   EXPECT_EQ(of, nullptr);
+}
+
+// next and previous read the position the tick has left, not one it is about to change.
+TEST_F(Control, NavigationReadsThePositionInsideTheGuard) {
+  play_mod(mod_, 0);
+  for (auto call : {next_mod_track, prev_mod_track}) {
+    mi.order = 0;
+    std::thread tick = tick_in_flight([] { mi.order = 2; });
+    call();
+    tick.join();
+    EXPECT_EQ(mi.skip_order, call == next_mod_track ? 4 : 2);
+  }
 }
 
 }  // namespace
@@ -238,6 +261,19 @@ namespace {
 // whole change, also after the tick's own play_mod and goto_mod_track have come and gone.
 std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
 std::thread::id tick_thread;
+
+// One tick on a thread of its own, started once tick_thread names that thread.
+std::thread tick_on_its_thread() {
+  static std::atomic<int> go;
+  go = 0;
+  std::thread tick([] {
+    while (!go) std::this_thread::yield();
+    mod_interrupt();
+  });
+  tick_thread = tick.get_id();
+  go = 1;
+  return tick;
+}
 
 int holding_install(void (*)(void), long speed) {
   installs.push_back(speed);
@@ -258,18 +294,11 @@ TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
   play_mod(mod_, -1);
   goto_mod_track(3);  // past the end: the next tick ends the song and restarts it
   modux_install_int = holding_install;
-  std::atomic<int> go{0};
-  std::thread tick([&] {
-    while (!go) std::this_thread::yield();
-    mod_interrupt();
-  });
-  tick_thread = tick.get_id();
-  go = 1;
+  std::thread tick = tick_on_its_thread();
   while (!held_once) std::this_thread::yield();
   waiter_started = 1;
   play_mod(other, 0);
   tick.join();
-  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
   EXPECT_EQ(forbidden_seen, -1);
   EXPECT_EQ(tick_seen, -1);  // the other thread's tick did nothing
   EXPECT_EQ(mi.forbidden, 0);
@@ -293,39 +322,12 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   mod_->patterns[mod_->order_table[0]].notes[0] = {0, 0, 0, CMD_SPEED_TEMPO, 0x40};
   waiter_started = 0;
   modux_install_int = slow_install;
-  std::atomic<int> go{0};
-  std::thread tick([&] {
-    while (!go) std::this_thread::yield();
-    mod_interrupt();
-  });
-  tick_thread = tick.get_id();
-  go = 1;
+  std::thread tick = tick_on_its_thread();
   while (!waiter_started) std::this_thread::yield();
   set_mod_speed(200);
   tick.join();
-  modux_install_int = [](void (*)(void), long speed) { return installs.push_back(speed), 0; };
   ASSERT_FALSE(installs.empty());
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
-}
-
-// next and previous read the position the tick has left, not one it is about to change.
-TEST_F(Control, NavigationReadsThePositionInsideTheGuard) {
-  play_mod(mod_, 0);
-  for (auto call : {next_mod_track, prev_mod_track}) {
-    mi.order = 0;
-    std::atomic<int> entered{0};
-    std::thread tick([&] {
-      mod_tick_begin();
-      entered = 1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      mi.order = 2;
-      mod_tick_end();
-    });
-    while (!entered) std::this_thread::yield();
-    call();
-    tick.join();
-    EXPECT_EQ(mi.skip_order, call == next_mod_track ? 4 : 2);
-  }
 }
 
 // Control calls in random order against a tick running on its own thread for a while: nothing

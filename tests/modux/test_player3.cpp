@@ -6,28 +6,13 @@ using namespace ticktest;
 
 namespace {
 
-const int C = 8363;  // middle C in frequency mode: period 1712
-using Values = std::vector<int>;
-using Probe = int (*)();
-
-int volume() { return ci[0].volume; }
-int tick_volume() { return ci[0].tick_volume; }
-int period() { return ci[0].period; }
-int tick_period() { return ci[0].tick_period; }
-int pan() { return ci[0].pan; }
 int global_volume() { return mi.global_volume; }
 int tempo() { return mi.tempo; }
 
 class S3mFamily : public TickModule {};
 
 TEST_F(S3mFamily, EffectsTickByTick) {
-  const struct {
-    const char *what;
-    int speed;
-    std::vector<NOTE_INFO> rows;
-    Probe probe;
-    Values values;
-  } cases[] = {
+  const TickCase cases[] = {
       {"D0F slides down by 15 after tick 0", 3, {{1, C, 0, CMD_S3M_VOLSLIDE, 0x0F}}, volume, {64, 49, 34}},
       {"DF0 slides up by 15", 3, {{1, C, 0x10 + 10, CMD_S3M_VOLSLIDE, 0xF0}}, volume, {10, 25, 40}},
       {"DFF lowers by 15 on tick 0 only, D2F raises by 2", 2, {{1, C, 0, CMD_S3M_VOLSLIDE, 0xFF},
@@ -96,11 +81,7 @@ TEST_F(S3mFamily, EffectsTickByTick) {
   };
   for (const auto &c : cases) {
     make(1, 16);
-    for (size_t row = 0; row < c.rows.size(); row++) cell(static_cast<int>(row), 0) = c.rows[row];
-    start(c.speed);
-    Values seen;
-    for (size_t i = 0; i < c.values.size(); i++) mod_interrupt(), seen.push_back(c.probe());
-    EXPECT_EQ(seen, c.values) << c.what;
+    EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;
   }
 }
 

@@ -7,19 +7,13 @@ using namespace ticktest;
 namespace {
 
 const int C4 = 49;  // XM note C-4: linear period 4608 with finetune 0
-using Values = std::vector<int>;
-using Probe = int (*)();
 struct Env { std::vector<std::pair<int, int>> points; int flags, sustain, loop_start, loop_end; };
 
 int vol_env() { return ci[0].vol_env.output; }
 int pan_env() { return ci[0].pan_env.output; }
 int env_position() { return ci[0].vol_env.position; }
 int fade() { return ci[0].fade_volume; }
-int volume() { return ci[0].volume; }
-int voice_volume() { return calc_volume(0); }
-int period() { return ci[0].period; }
-int pan() { return ci[0].pan; }
-int delay() { return ci[0].delay_sample; }
+int calc_volume_0() { return calc_volume(0); }
 
 const Env DECAY = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 1, 0, 0, 0};
 const Env SUSTAIN_2 = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 3, 2, 0, 0};
@@ -46,58 +40,66 @@ class XmFamily : public TickModule {
     points = static_cast<int>(e.points.size()), flags = e.flags;
     for (int i = 0; i < points; i++) tick[i] = e.points[i].first, value[i] = e.points[i].second;
   }
-  Values play(int speed, const std::vector<NOTE_INFO> &rows, Probe probe, size_t ticks) {
-    for (size_t row = 0; row < rows.size(); row++) cell(static_cast<int>(row), 0) = rows[row];
-    start(speed);
-    Values seen;
-    while (seen.size() < ticks) mod_interrupt(), seen.push_back(probe());
-    return seen;
-  }
 };
 
-TEST_F(XmFamily, EnvelopesKeyOffAndFadeOut) {
+// The envelope cases play instrument 1 with volume envelope `vol`; the command cases without one.
+TEST_F(XmFamily, EnvelopesKeyOffFadeOutAndCommandsTickByTick) {
   const NOTE_INFO note = {1, C4, 0, 0, 0}, key_off = {0, -2, 0, 0, 0}, off_cmd = {0, 0, 0, CMD_KEY_OFF, 0};
-  const struct {
-    const char *what;
-    Env vol;
-    int fadeout, speed;
-    std::vector<NOTE_INFO> rows;
-    Probe probe;
-    Values values;
-  } cases[] = {
-      {"the envelope runs from tick 0 and stays on its last point", DECAY, 0, 6, {note}, vol_env,
-       {64, 48, 32, 24, 16, 12, 8, 4, 0, 0}},
-      {"sustain on point 2 holds until the key off, then runs on", SUSTAIN_2, 0, 6, {note, key_off}, vol_env,
-       {64, 48, 32, 24, 16, 16, 16, 12, 8, 4, 0, 0}},
-      {"K00 releases the same way", SUSTAIN_2, 0, 6, {note, off_cmd}, vol_env,
-       {64, 48, 32, 24, 16, 16, 16, 12, 8, 4, 0, 0}},
-      {"after the key off the loop takes over", SUSTAIN_LOOP, 0, 4, {note, {}, key_off}, vol_env,
-       {64, 48, 32, 32, 32, 32, 32, 32, 32, 24, 16, 12, 8, 4, 16, 12}},
-      {"fade-out falls from the key off and reaches 0", SUSTAIN_2, 8192, 2, {note, key_off}, fade,
-       {32768, 32768, 24576, 16384, 8192, 0, 0}},
-      {"the voice volume follows envelope and fade", SUSTAIN_2, 16384, 2, {note, key_off}, voice_volume,
-       {255, 191, 63, 0, 0}},
-      {"a one-point envelope with sustain holds its value, also after the key off", ONE_POINT, 0, 2,
-       {note, key_off}, vol_env, {40, 40, 40, 40}},
-      {"a zero-length loop holds its point", EMPTY_LOOP, 0, 8, {note}, vol_env, {64, 48, 32, 16, 0, 0, 0, 0}},
-      {"a key off without a volume envelope cuts at once", OFF, 0, 2, {note, key_off}, volume, {64, 64, 0, 0}},
-      {"so does K00", OFF, 0, 2, {note, off_cmd}, volume, {64, 64, 0, 0}},
-      {"a key off with an envelope keeps the volume", SUSTAIN_2, 0, 2, {note, key_off}, volume, {64, 64, 64}},
-      {"L02 moves into the envelope", DECAY, 0, 2, {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 2}}, vol_env,
-       {64, 48, 32, 24}},
-      {"L past the last point sets the last point's tick", DECAY, 0, 2,
-       {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 0xFF}}, vol_env, {64, 48, 0, 0}},
-      {"an instrument without a note restarts the envelope", LONG, 0, 3, {note, {}, {1, 0, 0, 0, 0}},
-       env_position, {1, 2, 3, 4, 5, 6, 1, 2}},
-      {"ED3 with a note: the envelope waits for tick 3", LONG, 0, 6, {{1, C4, 0, CMD_EXTENDED, 0xD3}},
-       env_position, {0, 0, 0, 1, 2, 3}},
-      {"ED2 without a note: it freezes two ticks, then goes on", LONG, 0, 4,
-       {note, {0, 0, 0, CMD_EXTENDED, 0xD2}}, env_position, {1, 2, 3, 4, 4, 4, 5, 6}},
-      {"ED2 counts down to its tick", LONG, 0, 4, {{1, C4, 0, CMD_EXTENDED, 0xD2}}, delay, {2, 2, 0, 0}},
+  const struct { Env vol; int fadeout; TickCase t; } cases[] = {
+      {DECAY, 0, {"the envelope runs from tick 0 and stays on its last point", 6, {note}, vol_env,
+       {64, 48, 32, 24, 16, 12, 8, 4, 0, 0}}},
+      {SUSTAIN_2, 0, {"sustain on point 2 holds until the key off, then runs on", 6, {note, key_off}, vol_env,
+       {64, 48, 32, 24, 16, 16, 16, 12, 8, 4, 0, 0}}},
+      {SUSTAIN_2, 0, {"K00 releases the same way", 6, {note, off_cmd}, vol_env,
+       {64, 48, 32, 24, 16, 16, 16, 12, 8, 4, 0, 0}}},
+      {SUSTAIN_LOOP, 0, {"after the key off the loop takes over", 4, {note, {}, key_off}, vol_env,
+       {64, 48, 32, 32, 32, 32, 32, 32, 32, 24, 16, 12, 8, 4, 16, 12}}},
+      {SUSTAIN_2, 8192, {"fade-out falls from the key off and reaches 0", 2, {note, key_off}, fade,
+       {32768, 32768, 24576, 16384, 8192, 0, 0}}},
+      {SUSTAIN_2, 16384, {"the voice volume follows envelope and fade", 2, {note, key_off}, calc_volume_0,
+       {255, 191, 63, 0, 0}}},
+      {ONE_POINT, 0, {"a one-point envelope with sustain holds its value, also after the key off", 2, {note, key_off}, vol_env, {40, 40, 40, 40}}},
+      {EMPTY_LOOP, 0, {"a zero-length loop holds its point", 8, {note}, vol_env, {64, 48, 32, 16, 0, 0, 0, 0}}},
+      {OFF, 0, {"a key off without a volume envelope cuts at once", 2, {note, key_off}, volume, {64, 64, 0, 0}}},
+      {OFF, 0, {"so does K00", 2, {note, off_cmd}, volume, {64, 64, 0, 0}}},
+      {SUSTAIN_2, 0, {"a key off with an envelope keeps the volume", 2, {note, key_off}, volume, {64, 64, 64}}},
+      {DECAY, 0, {"L02 moves into the envelope", 2, {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 2}}, vol_env,
+       {64, 48, 32, 24}}},
+      {DECAY, 0, {"L past the last point sets the last point's tick", 2, {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 0xFF}}, vol_env, {64, 48, 0, 0}}},
+      {LONG, 0, {"an instrument without a note restarts the envelope", 3, {note, {}, {1, 0, 0, 0, 0}},
+       env_position, {1, 2, 3, 4, 5, 6, 1, 2}}},
+      {LONG, 0, {"ED3 with a note: the envelope waits for tick 3", 6, {{1, C4, 0, CMD_EXTENDED, 0xD3}},
+       env_position, {0, 0, 0, 1, 2, 3}}},
+      {LONG, 0, {"ED2 without a note: it freezes two ticks, then goes on", 4, {note, {0, 0, 0, CMD_EXTENDED, 0xD2}}, env_position, {1, 2, 3, 4, 4, 4, 5, 6}}},
+      {LONG, 0, {"ED2 counts down to its tick", 4, {{1, C4, 0, CMD_EXTENDED, 0xD2}}, field(&CHANNEL_STATE::delay_sample), {2, 2, 0, 0}}},
+      {OFF, 0, {"1FF stops the period at 40", 6, {{1, C4, 0, CMD_XM_PORTA_UP, 0xFF}}, period,
+       {4608, 3588, 2568, 1548, 528, 40}}},
+      {OFF, 0, {"2FF has no limit", 3, {{1, C4, 0, CMD_XM_PORTA_DOWN, 0xFF}}, period, {4608, 5628, 6648}}},
+      {OFF, 0, {"100 and 200 repeat their own speeds", 2, {{1, C4, 0, CMD_XM_PORTA_UP, 2},
+       {0, 0, 0, CMD_XM_PORTA_DOWN, 3}, {0, 0, 0, CMD_XM_PORTA_UP, 0}, {0, 0, 0, CMD_XM_PORTA_DOWN, 0}}, period,
+       {4608, 4600, 4600, 4612, 4612, 4604, 4604, 4616}}},
+      {OFF, 0, {"A0F slides down, A00 repeats, A20 up", 3, {{1, C4, 0, CMD_XM_VOLSLIDE, 0x0F},
+       {0, 0, 0, CMD_XM_VOLSLIDE, 0}, {0, 0, 0, CMD_XM_VOLSLIDE, 0x20}}, volume,
+       {64, 49, 34, 34, 19, 4, 4, 6, 8}}},
+      {OFF, 0, {"P04 pans left by 4 after tick 0, P00 repeats, P20 right", 3, {{1, C4, 0, CMD_XM_PANSLIDE, 0x04},
+       {0, 0, 0, CMD_XM_PANSLIDE, 0}, {0, 0, 0, CMD_XM_PANSLIDE, 0x20}}, pan,
+       {128, 124, 120, 120, 116, 112, 112, 114, 116}}},
+      {OFF, 0, {"X15 once, X10 repeats, X20 without a memory nothing", 2, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x15},
+       {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x10}, {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x20}}, period,
+       {4603, 4603, 4598, 4598, 4598, 4598}}},
+      {OFF, 0, {"5xy goes on sliding to the note of 3xx", 2, {note, {1, C4 + 12, 0, CMD_TONE_PORTA, 0x04},
+       {0, 0, 0, CMD_XM_TONE_PORTA_VOLSLIDE, 0x01}}, period, {4608, 4608, 4608, 4592, 4592, 4576}}},
+      {OFF, 0, {"and slides the volume", 2, {note, {1, C4 + 12, 0, CMD_TONE_PORTA, 0x04},
+       {0, 0, 0, CMD_XM_TONE_PORTA_VOLSLIDE, 0x01}}, volume, {64, 64, 64, 64, 64, 63}}},
+      {OFF, 0, {"6xy slides the volume under the vibrato", 2, {note, {0, 0, 0, CMD_XM_VIBRATO_VOLSLIDE, 0x02}},
+       volume, {64, 64, 64, 62}}},
+      {OFF, 0, {"R (code 24) retriggers as Q does", 3, {{1, C4, 0, CMD_S3M_RETRIG, 0x11}}, volume, {64, 63, 62}}},
+      {OFF, 0, {"T (code 20) is tremor", 3, {{1, C4, 0, CMD_TREMOR, 0x00}}, tick_volume, {64, 64, 0}}},
   };
   for (const auto &c : cases) {
     make_xm(c.vol, OFF, c.fadeout);
-    EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;
+    ci[0].xm_extra_fine_up = ci[0].xm_extra_fine_down = 0;  // these carry over songs
+    EXPECT_EQ(play(c.t.speed, c.t.rows, c.t.probe, c.t.values.size()), c.t.values) << c.t.what;
   }
 }
 
@@ -105,46 +107,6 @@ TEST_F(XmFamily, PanEnvelopeMovesTheVoicePan) {
   make_xm(OFF, PAN_SWING, 0);
   EXPECT_EQ(play(6, {{1, C4, 0xC8, 0, 0}}, pan_env, 6), (Values{0, 16, 32, 48, 64, 64}));
   EXPECT_EQ(calc_pan(0), 255);  // centre 136 swung fully right
-}
-
-TEST_F(XmFamily, CommandsTickByTick) {
-  const NOTE_INFO note = {1, C4, 0, 0, 0};
-  const struct {
-    const char *what;
-    int speed;
-    std::vector<NOTE_INFO> rows;
-    Probe probe;
-    Values values;
-  } cases[] = {
-      {"1FF stops the period at 40", 6, {{1, C4, 0, CMD_XM_PORTA_UP, 0xFF}}, period,
-       {4608, 3588, 2568, 1548, 528, 40}},
-      {"2FF has no limit", 3, {{1, C4, 0, CMD_XM_PORTA_DOWN, 0xFF}}, period, {4608, 5628, 6648}},
-      {"100 and 200 repeat their own speeds", 2, {{1, C4, 0, CMD_XM_PORTA_UP, 2},
-       {0, 0, 0, CMD_XM_PORTA_DOWN, 3}, {0, 0, 0, CMD_XM_PORTA_UP, 0}, {0, 0, 0, CMD_XM_PORTA_DOWN, 0}}, period,
-       {4608, 4600, 4600, 4612, 4612, 4604, 4604, 4616}},
-      {"A0F slides down, A00 repeats, A20 up", 3, {{1, C4, 0, CMD_XM_VOLSLIDE, 0x0F},
-       {0, 0, 0, CMD_XM_VOLSLIDE, 0}, {0, 0, 0, CMD_XM_VOLSLIDE, 0x20}}, volume,
-       {64, 49, 34, 34, 19, 4, 4, 6, 8}},
-      {"P04 pans left by 4 after tick 0, P00 repeats, P20 right", 3, {{1, C4, 0, CMD_XM_PANSLIDE, 0x04},
-       {0, 0, 0, CMD_XM_PANSLIDE, 0}, {0, 0, 0, CMD_XM_PANSLIDE, 0x20}}, pan,
-       {128, 124, 120, 120, 116, 112, 112, 114, 116}},
-      {"X15 once, X10 repeats, X20 without a memory nothing", 2, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x15},
-       {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x10}, {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x20}}, period,
-       {4603, 4603, 4598, 4598, 4598, 4598}},
-      {"5xy goes on sliding to the note of 3xx", 2, {note, {1, C4 + 12, 0, CMD_TONE_PORTA, 0x04},
-       {0, 0, 0, CMD_XM_TONE_PORTA_VOLSLIDE, 0x01}}, period, {4608, 4608, 4608, 4592, 4592, 4576}},
-      {"and slides the volume", 2, {note, {1, C4 + 12, 0, CMD_TONE_PORTA, 0x04},
-       {0, 0, 0, CMD_XM_TONE_PORTA_VOLSLIDE, 0x01}}, volume, {64, 64, 64, 64, 64, 63}},
-      {"6xy slides the volume under the vibrato", 2, {note, {0, 0, 0, CMD_XM_VIBRATO_VOLSLIDE, 0x02}},
-       volume, {64, 64, 64, 62}},
-      {"R (code 24) retriggers as Q does", 3, {{1, C4, 0, CMD_S3M_RETRIG, 0x11}}, volume, {64, 63, 62}},
-      {"T (code 20) is tremor", 3, {{1, C4, 0, CMD_TREMOR, 0x00}}, [] { return ci[0].tick_volume; }, {64, 64, 0}},
-  };
-  for (const auto &c : cases) {
-    make_xm(OFF, OFF, 0);
-    ci[0].xm_extra_fine_up = ci[0].xm_extra_fine_down = 0;  // these carry over songs
-    EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;
-  }
 }
 
 // A note's sample comes from the instrument's map; a note without an instrument keeps the

@@ -104,7 +104,7 @@ while read -r package path format; do
     -o "$T/$name.ref.wav" "$file" >/dev/null 2>&1 || fail "$name: the reference could not render it"
   record "$file" "$name"
   problems=$(judge "$name")
-  for again in 1 2; do
+  for again in 1 2 3; do
     [ -n "$problems" ] || break
     # The paced route drops stretches of audio when the machine is busy, which stretches the
     # onsets; a fault of the engine shows on every recording.

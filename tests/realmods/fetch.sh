@@ -17,8 +17,13 @@ while read -r package path format; do
   if [ ! -d "$tree" ]; then
     deb=$(ls "$cache/${package}"_*.deb 2>/dev/null | head -1 || true)
     if [ -z "$deb" ]; then
-      (cd "$cache" && apt-get download -q "$package" >"$package.log" 2>&1) ||
-        { cat "$cache/$package.log" >&2; echo "fetch.sh: cannot download $package (run apt-get update?)" >&2; exit 1; }
+      if ! (cd "$cache" && apt-get download -q "$package" >"$package.log" 2>&1); then
+        # The package lists may be missing or out of date: refresh them once and try again.
+        SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+        $SUDO apt-get update -qq >/dev/null 2>&1 || true
+        (cd "$cache" && apt-get download -q "$package" >"$package.log" 2>&1) ||
+          { cat "$cache/$package.log" >&2; echo "fetch.sh: cannot download $package" >&2; exit 1; }
+      fi
       deb=$(ls "$cache/${package}"_*.deb | head -1)
     fi
     dpkg-deb -x "$deb" "$tree.part"

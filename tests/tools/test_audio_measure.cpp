@@ -55,7 +55,7 @@ std::string scratch(const std::vector<uint8_t> &bytes) {
   static int n = 0;
   const std::string path = testing::TempDir() + "audio_measure_" + std::to_string(n++) + ".wav";
   FILE *f = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
   return path;
 }

@@ -41,9 +41,9 @@ ModPtr load_image(const Bytes &image) {
   return ModPtr(m, destroy_mod);
 }
 
-// Each value list codes to exactly these bytes, and load_mux reads the bytes back as the values,
-// spliced in as the volume (byte) or param (word) column of a one-channel pattern.
-TEST(MuxColumnStream, CodedAsTheLoaderReadsIt) {
+// Each value list codes to exactly these bytes; what load_mux makes of them the round trip below
+// and the loader's own tests check.
+TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
   Bytes long_literal = {0xFF};
   long_literal.insert(long_literal.end(), 127, 9);
   long_literal.insert(long_literal.end(), {0x83, 9, 9, 9});
@@ -66,26 +66,6 @@ TEST(MuxColumnStream, CodedAsTheLoaderReadsIt) {
     Bytes out;
     mux_encode_column(c.values.data(), c.values.size(), c.width, out);
     EXPECT_EQ(out, c.stream) << c.what;
-    if (c.values.empty()) continue;
-    std::vector<NOTE_INFO> cells(c.values.size());
-    PATTERN_INFO pattern{cells.data(), int(cells.size())};
-    MODUX m{};
-    m.channel_count = m.pattern_count = m.order_count = 1;
-    m.patterns = &pattern;
-    Bytes image, skip;
-    ASSERT_EQ(build_mux(m, image), "");
-    std::vector<uint32_t> zeros(c.values.size());
-    mux_encode_column(zeros.data(), zeros.size(), 1, skip);
-    image.resize(image.size() - 5 * skip.size());  // the pattern's five empty columns end the file
-    const Bytes *none = &skip, *volume = c.width == 1 ? &c.stream : none, *param = c.width == 2 ? &c.stream : none;
-    for (const Bytes *s : {none, none, volume, none, param})
-      image.insert(image.end(), s->begin(), s->end());
-    ModPtr loaded = load_image(image);
-    ASSERT_NE(loaded, nullptr) << c.what;
-    for (size_t r = 0; r < c.values.size(); r++) {
-      const NOTE_INFO &n = loaded->patterns[0].notes[r];
-      EXPECT_EQ(uint32_t(c.width == 1 ? n.volume : n.param), c.values[r]) << c.what << " row " << r;
-    }
   }
 }
 
