@@ -97,14 +97,10 @@ TEST_F(SaveTest, FileLayoutIs1164Bytes) {
   EXPECT_EQ(At32(b, 72 + 16 + 2 * (22 * 5 + 5)) & 0xFFFF, 1900);  // cell (5, 5), column by column
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[1120]), 44),
             std::string("Vorbel Endurnal v2.0 - Windows Only Version\0", 44));
-  // A game of the level list that never read a map saves a block of zero bytes.
-  map = map_struct{};
-  Bytes again(SAVE_SIZE);
-  SavedGameBytes(again.data());
-  EXPECT_EQ(Bytes(again.begin() + 72, again.begin() + 1120), Bytes(1048, 0));
 }
 
 TEST_F(SaveTest, SaveAndLoadRoundTrip) {
+  // A game of the level list saves a block of zeros, which must come back as zeros.
   for (bool custom : {false, true}) {
     SCOPED_TRACE(custom ? "custom game" : "game of the level list");
     map = custom ? Playable() : map_struct{};
@@ -191,8 +187,30 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
   EXPECT_TRUE(before.Same());
 }
 
+// Custom maps are read whole, the first 1048 bytes of a file, and every map from outside goes
+// through one map check; a refused custom map leaves the map it was to fill alone.
 TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
   EXPECT_TRUE(CheckMap(&level, nullptr, 0));
+  const map_struct good = Playable();
+  Bytes longer = MapBytes(good);
+  longer.resize(5000, 0xEE);
+  WriteBytes("longer.map", longer);
+  map_struct read{};
+  ASSERT_TRUE(ReadCustomMap("longer.map", &read));
+  EXPECT_EQ(std::memcmp(&read, &good, sizeof read), 0);
+  auto refused = [](const Bytes& b, const std::string& what) {
+    WriteBytes("bad.map", b);
+    map_struct out = Playable();
+    out.points[0] = 777;
+    const map_struct before = out;
+    EXPECT_EQ(ReadCustomMap("bad.map", &out), 0) << what;
+    EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0) << what;
+  };
+  refused({}, "empty");
+  refused(Bytes(longer.begin(), longer.begin() + 1047), "short");
+  Bytes save(SAVE_SIZE);
+  SavedGameBytes(save.data());
+  refused(save, "a saved game");
   struct Case {
     std::function<void(map_struct&)> change;
     const char* why;
@@ -219,6 +237,7 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
     char why[200] = "";
     EXPECT_EQ(CheckMap(&m, why, sizeof why), 0) << c.why;
     EXPECT_NE(std::string(why).find(c.why), std::string::npos) << why;
+    refused(MapBytes(m), c.why);
   }
   // Bug pictures end where the datafile ends, if it holds fewer than the vorbel's first.
   map_struct m = Playable();
@@ -252,36 +271,6 @@ TEST_F(SaveTest, StartUpChecksTheLevelObjects) {
     EXPECT_NE(std::string(got).find(why), std::string::npos) << got;
   }
   destroy_bitmap(picture);
-}
-
-TEST_F(SaveTest, CustomMapsAreReadWholeAndChecked) {
-  const map_struct good = Playable();
-  WriteBytes("good.map", MapBytes(good));
-  Bytes longer = MapBytes(good);
-  longer.resize(5000, 0xEE);  // what follows the first 1048 bytes is not read
-  WriteBytes("longer.map", longer);
-  for (const char* path : {"good.map", "longer.map"}) {
-    map_struct out{};
-    ASSERT_TRUE(ReadCustomMap(path, &out)) << path;
-    EXPECT_EQ(std::memcmp(&out, &good, sizeof out), 0);
-  }
-  // What the map check refuses is tested above; here, that a custom map goes through it.
-  const std::pair<const char*, std::function<void(Bytes&)>> cases[] = {
-      {"empty", [](Bytes& b) { b.clear(); }},
-      {"short", [](Bytes& b) { b.resize(1047); }},
-      {"all 0xFF", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xFF); }},
-      {"a saved game", [](Bytes& b) { b.assign(SAVE_SIZE, 0); SavedGameBytes(b.data()); }},
-  };
-  for (const auto& [what, change] : cases) {
-    Bytes b = MapBytes(good);
-    change(b);
-    WriteBytes("bad.map", b);
-    map_struct out = Playable();
-    out.points[0] = 777;
-    const map_struct before = out;
-    EXPECT_EQ(ReadCustomMap("bad.map", &out), 0) << what;
-    EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0) << what;
-  }
 }
 
 // Paths far past every buffer: nothing overflows, the files are simply not there.
