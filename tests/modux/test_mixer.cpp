@@ -137,8 +137,7 @@ TEST(Mixer, LoopPlaysSeamlesslyAndPingPongReverses) {
 
 TEST(Mixer, ChangesLeaveNoClick) {
   // A steady level makes every step in the output a click unless the ramp softens it.
-  const std::vector<double> level(1000, 0.5);
-  test_sample steady(level, 16, 0, 1000);
+  test_sample steady(std::vector<double>(1000, 0.5), 16, 0, 1000);
   test_sample other(std::vector<double>(1000, -0.5), 16, 0, 1000);
   const int full = static_cast<int>(0.5 * 0.5 * 32767);  // sample level x voice level, fully left
   // A ramp moves the output by at most its whole change over MIXER_RAMP_FRAMES per frame.
