@@ -35,9 +35,7 @@ while read -r file; do
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --subsong 0 --end-time "$seconds" \
     -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { echo "FAIL: $name: openmpt123 cannot render it" >&2; failed=1; continue; }
   "$CMP" "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { echo "FAIL: $name: wavcompare: $(cat "$T/cmp")" >&2; failed=1; continue; }
-  corr=$(awk -F': ' '$1 == "envelope_correlation" { print $2 }' "$T/cmp")
-  onsets=$(awk -F': ' '$1 == "onsets_matched" { print $2 }' "$T/cmp")
-  lag=$(awk -F': ' '$1 == "envelope_lag_ms" { print $2 }' "$T/cmp")
+  read -r corr onsets lag < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"] }' "$T/cmp")
   read -r min_corr min_onsets note < <(awk -v n="$name" '$1 == n { $1 = ""; print; exit }' "$thresholds")
   if [ -z "${min_corr:-}" ] && [ "$MODE" = --table ]; then
     min_corr=- min_onsets=- note=

@@ -3,7 +3,6 @@
 # becomes 16-bit stereo WAV of the length the player reports, audible and unclipped, the same on
 # every run; --seconds and --rate shape the output; a progress line appears only on a terminal;
 # a file it cannot load or a path it cannot write gives a message, status 1 and no file.
-# wavcompare finds a rendering identical to itself and tells two songs apart.
 # Usage: render_songs.sh MODUX_PLAY WAVCOMPARE MUSIC_DIR
 set -u
 PLAY=$1 CMP=$2 MUSIC=$3
@@ -41,22 +40,14 @@ for song in "${songs[@]}"; do
   done
 done
 
-# The same song renders to the same bytes; wavcompare agrees with itself and tells songs apart.
+# The same song renders to the same bytes; wavcompare (its measurements are unit-tested) finds a
+# rendering like itself and two songs below a minimum correlation.
 "$PLAY" --render "$T/again.wav" "${songs[0]}" > /dev/null || fail "second render failed"
 first=$(basename "${songs[0]}" .mux) second=$(basename "${songs[1]}" .mux)
 cmp -s "$T/again.wav" "$T/$first.wav" || fail "two renders of $first differ"
 "$CMP" --min-correlation 0.9999 --min-onsets 1 "$T/$first.wav" "$T/again.wav" > "$T/same" ||
   fail "wavcompare finds a song unlike itself: $(cat "$T/same")"
-grep -q '^envelope_lag_ms: 0$' "$T/same" || fail "wavcompare shifts a song against itself"
-"$CMP" "$T/$first.wav" "$T/$second.wav" > "$T/differ"
-awk -F': ' '$1 == "envelope_correlation" && $2 > 0.6 { exit 1 } $1 == "onsets_matched" && $2 > 0.6 { exit 1 }' "$T/differ" ||
-  fail "wavcompare finds $first and $second alike: $(cat "$T/differ")"
-"$CMP" --min-correlation 0.9 "$T/$first.wav" "$T/$second.wav" > /dev/null && fail "a low correlation passed its minimum"
-# A 50 ms delay is found as a lag, after which the onsets still match.
-sox "$T/$first.wav" "$T/late.wav" pad 0.05 0
-"$CMP" "$T/$first.wav" "$T/late.wav" > "$T/late"
-grep -q '^envelope_lag_ms: 50$' "$T/late" && awk -F': ' '$1 == "onsets_matched" && $2 < 0.95 { exit 1 }' "$T/late" ||
-  fail "a delayed copy: $(cat "$T/late")"
+"$CMP" --min-correlation 0.9 "$T/$first.wav" "$T/$second.wav" > /dev/null && fail "$first and $second passed a minimum of 0.9"
 
 # --seconds cuts, --rate sets the rate; the account says the song was cut short.
 "$PLAY" --render "$T/cut.wav" --seconds 2.5 --rate 22050 "${songs[0]}" > "$T/out" || fail "--seconds/--rate failed"
@@ -67,15 +58,14 @@ grep -q 'cut short$' "$T/out" || fail "a cut render is not called cut short: $(c
 script -qec "'$PLAY' --render '$T/tty.wav' '${songs[0]}'" /dev/null > "$T/tty" 2>&1 || fail "render on a terminal failed"
 grep -q 'rendering ' "$T/tty" || fail "no progress line on a terminal: $(cat "$T/tty")"
 
-# Failures: status 1, a message naming the file, nothing left behind.
+# Failures: status 1 and a message naming the file or the path, nothing left behind.
 printf 'not a module' > "$T/junk.mod"
-"$PLAY" --render "$T/junk.wav" "$T/junk.mod" > /dev/null 2> "$T/err"; st=$?
-[ $st = 1 ] && grep -q 'junk.mod' "$T/err" || fail "an unloadable file: status $st, $(cat "$T/err")"
-"$PLAY" --render "$T/no/such/dir/x.wav" "${songs[0]}" > /dev/null 2> "$T/err"; st=$?
-[ $st = 1 ] && grep -q 'cannot write .*x.wav' "$T/err" || fail "an unwritable path: status $st, $(cat "$T/err")"
 mkdir "$T/taken.wav"
-"$PLAY" --render "$T/taken.wav" "${songs[0]}" > /dev/null 2> "$T/err"; st=$?
-[ $st = 1 ] && grep -q 'cannot write' "$T/err" || fail "a folder in the way: status $st, $(cat "$T/err")"
+for c in "junk.wav|$T/junk.mod|junk.mod" "no/such/dir/x.wav|${songs[0]}|cannot write .*x.wav" "taken.wav|${songs[0]}|cannot write"; do
+  IFS='|' read -r out in says <<< "$c"
+  "$PLAY" --render "$T/$out" "$in" > /dev/null 2> "$T/err"; st=$?
+  [ $st = 1 ] && grep -q "$says" "$T/err" || fail "$out from $in: status $st, $(cat "$T/err")"
+done
 ls "$T" | grep -qE 'junk.wav|partial' && fail "a failed render left a file: $(ls "$T")"
 "$PLAY" --render "$T/x.wav" --rate 12 "${songs[0]}" > /dev/null 2>&1; st=$?
 [ $st = 2 ] || fail "a rate of 12 Hz gave status $st"
