@@ -164,7 +164,7 @@ extern char current_game_name[256];   // file name the save dialog offers
 // switch) run on other threads or in signal context and only raise these flags; the screens'
 // loops on the main thread act on them.
 extern std::atomic<int> exit_requested;   // -1: SIGTERM or SIGINT, end the program as "Exit" does
-extern std::atomic<int> close_requested;  // -1: the window's close button was clicked, not yet answered
+extern std::atomic<int> close_requested;  // -1: the window's close button was clicked and its request is pending
 extern std::atomic<int> focus_lost;       // -1: the window lost the input focus during a level
 extern std::atomic<int> focus_back;       // -1: the focus came back since the pause last looked
 

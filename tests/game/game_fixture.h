@@ -41,7 +41,7 @@ struct Resources {
       for (int o = 0, n = s == 22 ? 17 : s == 23 ? 1 : 10; o <= n; o++)
         sets[s].push_back(o == n ? end : Picture(CELL, CELL, s <= 18 ? WallColour(s) : BallColour(s, o)));
     for (int n = 0; n < kNumSprites; n++) sprite_objs.push_back(Picture(CELL, CELL, SpriteColour(n)));
-    for (int n = 0; n < 30; n++) {
+    for (int n = 0; n < GFX_COUNT; n++) {
       int h = n == GFX_PANEL_TOP ? 150 : n == GFX_PANEL_BOTTOM ? 290 : 10;
       bool is_font = n == GFX_FONT_LARGE || n == GFX_FONT_BUTTON || n == GFX_FONT_STATUS;
       graphic_objs.push_back(is_font ? DATAFILE{font, DAT_FONT, 0, nullptr} : Picture(h > 10 ? 165 : 10, h, GraphicColour(n)));
