@@ -19,41 +19,79 @@ const int MAX_SAMPLE_FRAMES = 1 << 24;
 // Note frequencies of the MOD family are this over the Amiga period held in the file.
 const int AMIGA_CLOCK_NOTE = 3579546;
 
-// Byte reader that remembers whether the file ended early instead of handing out -1 as data.
+// Longest file accepted: the whole file is held in memory so that every declared count can be
+// weighed against the bytes that are really left before anything is allocated from it.
+const long MAX_MUX_BYTES = 64L << 20;
+
+// Bytes a column stream needs at the least over n cells: one run byte covers at most 127 cells.
+long least_stream_bytes(long n) { return (n + 126) / 127; }
+
+// Byte reader over the rest of the file, held in memory; remembers whether the file ended early
+// instead of handing out -1 as data.
 struct reader {
-  PACKFILE *f;
+  unsigned char *data = nullptr;
+  long size = 0;
+  long pos = 0;
   bool ended = false;
+  bool too_large = false;
+
+  // Takes in everything left in f, in growing blocks (a PACKFILE does not tell its size).
+  bool take(PACKFILE *f) {
+    long capacity = 0;
+    for (;;) {
+      if (size == capacity) {
+        if (capacity > MAX_MUX_BYTES) {
+          too_large = true;
+          return true;
+        }
+        const long next = capacity ? capacity * 2 : 4096;
+        unsigned char *grown = static_cast<unsigned char *>(realloc(data, next));
+        if (!grown) return false;
+        data = grown;
+        capacity = next;
+      }
+      const long got = modux_fread(data + size, capacity - size, f);
+      if (got <= 0) return true;
+      size += got;
+    }
+  }
+  ~reader() { free(data); }
+  long left() const { return size - pos; }
 
   int byte() {
-    const int c = modux_getc(f);
-    if (c < 0) {
+    if (pos >= size) {
       ended = true;
       return 0;
     }
-    return c;
+    return data[pos++];
   }
   int word() {
-    const int w = modux_igetw(f);
-    if (w < 0) {
-      ended = true;
-      return 0;
-    }
-    return w;
+    const int lo = byte();
+    const int hi = byte();
+    return ended ? 0 : (hi << 8) | lo;
   }
   int32_t signed_long() {
-    const long long l = modux_igetl(f);
-    if (l < 0) {
-      ended = true;
-      return 0;
-    }
-    return static_cast<int32_t>(static_cast<uint32_t>(l));
+    const uint32_t lo = static_cast<uint32_t>(word());
+    const uint32_t hi = static_cast<uint32_t>(word());
+    return ended ? 0 : static_cast<int32_t>((hi << 16) | lo);
   }
   void bytes(void *buffer, long n) {
-    if (n > 0 && modux_fread(buffer, n, f) != n) ended = true;
+    if (n <= 0) return;
+    if (n > left()) {
+      pos = size;
+      ended = true;
+      return;
+    }
+    memcpy(buffer, data + pos, n);
+    pos += n;
   }
   void skip(long n) {
-    // pack_fseek does not notice the end of the file; reading does.
-    for (long i = 0; i < n; i++) byte();
+    if (n > left()) {
+      pos = size;
+      ended = true;
+      return;
+    }
+    pos += n;
   }
 };
 
@@ -152,7 +190,9 @@ MODUX *load_mux(PACKFILE *f) {
     return nullptr;
   }
   if (!f) return refuse(mod, "MUX: no file to read");
-  reader r{f};
+  reader r;
+  if (!r.take(f)) return refuse(mod, "Unable to allocate enough memory for the MUX file");
+  if (r.too_large) return refuse(mod, "MUX: file larger than %ld MB", MAX_MUX_BYTES >> 20);
 
   // Header: the magic is the caller's business (detect_mux), then the name and ten words.
   r.skip(MUX_MAGIC_SIZE);
@@ -190,6 +230,11 @@ MODUX *load_mux(PACKFILE *f) {
   }
   if (r.ended) return refuse(mod, "MUX: file ends inside the pan or order table");
 
+  // Each count is weighed against the bytes left at the least its records need in the file.
+  const long instrument_bytes = MODUX_NOTE_MAP + 2 * (MODUX_ENVELOPE_POINTS * 4 + 5) + 2;
+  if (mod->instrument_count * instrument_bytes > r.left())
+    return refuse(mod, "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
+                  mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
   if (mod->instrument_count > 0) {
     mod->instruments =
         static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
@@ -213,6 +258,9 @@ MODUX *load_mux(PACKFILE *f) {
                     MODUX_ENVELOPE_POINTS);
   }
 
+  if (mod->sample_count * 4L > r.left())
+    return refuse(mod, "MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
+                  mod->sample_count, mod->sample_count * 4L, r.left());
   if (mod->sample_count > 0) {
     mod->samples = static_cast<SAMPLE *>(calloc(mod->sample_count, sizeof(SAMPLE)));
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(mod->sample_count, sizeof(SAMPLE_INFO)));
@@ -263,12 +311,20 @@ MODUX *load_mux(PACKFILE *f) {
       return refuse(mod, "MUX: sample %d loops from %d to %d outside its %d frames", i,
                     info.loop_start, info.loop_end, static_cast<int>(length));
     const long bytes = static_cast<long>(length) * (spl.bits / 8);
+    if (bytes > r.left())
+      return refuse(mod, "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left", i,
+                    static_cast<long>(length), bytes, r.left());
     spl.data = calloc(1, bytes);
     if (!spl.data) return refuse(mod, "Unable to allocate enough memory for sample data");
     r.bytes(spl.data, bytes);
     if (r.ended) return refuse(mod, "MUX: file ends inside the data of sample %d", i);
   }
 
+  // A pattern is at least its row count and one run byte per column.
+  const long least_pattern_bytes = 2 + 5;
+  if (mod->pattern_count * least_pattern_bytes > r.left())
+    return refuse(mod, "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
+                  mod->pattern_count, mod->pattern_count * least_pattern_bytes, r.left());
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
     if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
@@ -284,6 +340,12 @@ MODUX *load_mux(PACKFILE *f) {
     // The tick reads row 0 of every pattern it enters.
     if (pat.row_count == 0) return refuse(mod, "MUX: pattern %d has no rows", i);
     const int n = pat.row_count * mod->channel_count;
+    const long least = 5 * least_stream_bytes(n);
+    if (least > r.left())
+      return refuse(mod,
+                    "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
+                    "%ld are left",
+                    i, pat.row_count, mod->channel_count, least, r.left());
     pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
     if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
     for (column col : columns) {

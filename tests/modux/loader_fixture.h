@@ -6,11 +6,32 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "modux.h"
 #include "module_images.h"
+
+// One field of a loaded module against its expected value, named in the failure message.
+struct field {
+  template <class T>
+  field(const char *n, T g, long long w) : name(n), got(static_cast<long long>(g)), want(w) {}
+  const char *name;
+  long long got, want;
+};
+inline void expect_fields(std::initializer_list<field> fields) {
+  for (const field &f : fields) EXPECT_EQ(f.got, f.want) << f.name;
+}
+
+// What get_mod_info says of a file: its type number, type name and song name.
+inline void expect_info(const std::string &path, int type, const char *type_name, const char *name) {
+  MODFILE_INFO info;
+  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1) << path;
+  EXPECT_EQ(info.type, type);
+  EXPECT_STREQ(info.type_name, type_name);
+  EXPECT_STREQ(info.name, name);
+}
 
 class Loader : public ::testing::Test {
  protected:

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "module_check.h"
 #include "module_images.h"
@@ -29,10 +31,11 @@ TEST(FuzzRegressions, EveryKeptInputPassesTheCheck) {
   EXPECT_GT(checked, 0);
 }
 
-TEST(FuzzRegressions, ModulesOfDifferentChannelCountsInTurn) {
-  // Nothing of one module may carry over into the next: 8, 4, 32 and 1 channels in turn.
+// Nothing of one module may carry over into the next: MODs of 8, 4, 32 and 1 channels in turn,
+// then XM (instruments, envelopes, 6 channels), S3M, MOD and XM again.
+TEST(FuzzRegressions, ModulesOfEveryChannelCountAndFamilyInTurn) {
   using namespace modimg;
-  const std::string path = ::testing::TempDir() + "fuzz_turns.mod";
+  std::vector<std::pair<std::string, bytes>> turns;
   for (const char *sig : {"8CHN", "M.K.", "32CH", "1CHN", "8CHN"}) {
     mod_image m;
     m.signature = sig;
@@ -40,18 +43,9 @@ TEST(FuzzRegressions, ModulesOfDifferentChannelCountsInTurn) {
     m.song_length = 2, m.orders = {0, 0};
     m.patterns.assign(1, std::vector<mod_cell>(64 * m.channels));
     for (int c = 0; c < m.channels; c++) m.patterns[0][c] = {1, 428, 0xC, 40};
-    m.samples.resize(1);
-    m.samples[0] = {8, 0, 64, 0, 8, bytes(16, 0x40)};
-    ASSERT_TRUE(write_file(path, build_mod(m)));
-    expect_loads(path);
-    EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << sig;
+    m.samples = {{8, 0, 64, 0, 8, bytes(16, 0x40)}};
+    turns.push_back({sig, build_mod(m)});
   }
-  std::remove(path.c_str());
-}
-
-TEST(FuzzRegressions, ModulesOfEveryFamilyInTurn) {
-  // XM (instruments, envelopes, 6 channels), then S3M, then MOD, then XM again.
-  using namespace modimg;
   xm_image xm;
   xm.channels = 6;
   xm.patterns[0].packed = {49, 1, 0x40, 0, 0, 0x83, 61, 1};
@@ -64,24 +58,19 @@ TEST(FuzzRegressions, ModulesOfEveryFamilyInTurn) {
   ins.vol_flags = 1;
   xm.instruments = {ins};
   s3m_image s3m;
-  s3m.samples.resize(1);
-  s3m.samples[0] = {1, true, 8, 0, 8, 64, 1, 8363, bytes(8, 0x60)};
+  s3m.samples = {{1, true, 8, 0, 8, 64, 1, 8363, bytes(8, 0x60)}};
   s3m.patterns[0] = {{0, 3, 0x40, 1, 48, 20, 0x90}};
   mod_image mod;
   mod.patterns[0][2] = {1, 428, 0xF, 0x03};
-  mod.samples.resize(1);
-  mod.samples[0] = {4, 0, 64, 0, 4, bytes(8, 0x40)};
-  const struct {
-    const char *name;
-    bytes image;
-  } turns[] = {{"a.xm", build_xm(xm)}, {"b.s3m", build_s3m(s3m)}, {"c.mod", build_mod(mod)}, {"d.xm", build_xm(xm)}};
+  mod.samples = {{4, 0, 64, 0, 4, bytes(8, 0x40)}};
+  turns.insert(turns.end(), {{"xm", build_xm(xm)}, {"s3m", build_s3m(s3m)}, {"mod", build_mod(mod)}, {"xm", build_xm(xm)}});
+  const std::string path = ::testing::TempDir() + "fuzz_turns.mod";
   for (const auto &t : turns) {
-    const std::string path = ::testing::TempDir() + "fuzz_family_" + t.name;
-    ASSERT_TRUE(write_file(path, t.image));
+    ASSERT_TRUE(write_file(path, t.second));
     expect_loads(path);
-    EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << t.name;
-    std::remove(path.c_str());
+    EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << t.first;
   }
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -11,11 +11,7 @@ using LoadIt = Loader;
 TEST_F(LoadIt, PlainFilesAreRecognisedAndRefused) {
   const std::string path = file(build_it("impulse song"));
   EXPECT_EQ(detect_it(path.c_str()), 1);
-  MODFILE_INFO info;
-  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 5);
-  EXPECT_STREQ(info.type_name, "IT");
-  EXPECT_STREQ(info.name, "impulse song");
+  expect_info(path, 5, "IT", "impulse song");
   EXPECT_EQ(load_mod(path.c_str()), nullptr);
   EXPECT_STREQ(modux_error, "IT support is not completed yet. Wait a few more versions");
   EXPECT_EQ(detect_it("/nonexistent/x.it"), 0);
@@ -32,11 +28,7 @@ TEST_F(LoadIt, PackagesAreSearchedWithinTheirFirst500Windows) {
     EXPECT_EQ(detect_unreal_it(path.c_str()), c.want) << c.offset;
   }
   const std::string path = file(wrap_umx(build_it("packed"), 200));
-  MODFILE_INFO info;
-  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 9);
-  EXPECT_STREQ(info.type_name, "Unreal IT (UMX)");
-  EXPECT_STREQ(info.name, "packed");
+  expect_info(path, 9, "Unreal IT (UMX)", "packed");
   EXPECT_EQ(load_mod(path.c_str()), nullptr);
   EXPECT_STREQ(modux_error, "IT support is not completed yet. Wait a few more versions");
   // IT comes first among the packages: a package holding "IMPM" before an XM is IT.
@@ -44,8 +36,7 @@ TEST_F(LoadIt, PackagesAreSearchedWithinTheirFirst500Windows) {
   both.resize(400);
   const bytes xm = build_xm(xm_image{});
   both.insert(both.end(), xm.begin(), xm.end());
-  EXPECT_EQ(get_mod_info(file(both).c_str(), &info), 1);
-  EXPECT_EQ(info.type, 9);
+  expect_info(file(both), 9, "Unreal IT (UMX)", "first");
   // No package magic: never searched.
   bytes plain = build_it("x");
   plain.insert(plain.begin(), 100, 0);

@@ -200,6 +200,38 @@ TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
   }
 }
 
+// A count is weighed against the bytes left before anything is allocated from it: a tiny file
+// declaring a huge pattern or huge tables is refused, naming the field, while a large pattern
+// written in the fewest bytes the column coding allows still loads.
+TEST_F(Mux, DeclaredSizesBeyondTheBytesLeftAreRefusedBeforeAllocating) {
+  module huge = small_xm_song();
+  huge.patterns[0].rows = 0xFFFF;
+  huge.patterns[0].raw = {0x7F, 0x7F, 0x7F, 0x7F, 0x7F};
+  EXPECT_EQ(load(build(huge)), nullptr);
+  EXPECT_NE(std::string(modux_error).find("row_count 65535"), std::string::npos) << modux_error;
+  const struct {
+    size_t offset;  // of the header word
+    const char *field;
+  } counts[] = {{50, "pattern_count"}, {54, "instrument_count"}, {56, "sample_count"}};
+  for (const auto &c : counts) {
+    bytes image = build(small_song());
+    image[c.offset] = image[c.offset + 1] = 0xFF;
+    EXPECT_EQ(load(image), nullptr) << c.field;
+    EXPECT_NE(std::string(modux_error).find(c.field), std::string::npos) << modux_error;
+  }
+  // 256 rows of 64 channels are 16384 cells: per column 129 full skips of 127 and one of 1.
+  module tight = small_xm_song();
+  tight.patterns[0].rows = 256;
+  tight.patterns[0].raw.clear();
+  for (int col = 0; col < 5; col++) {
+    tight.patterns[0].raw.insert(tight.patterns[0].raw.end(), 129, 0x7F);
+    tight.patterns[0].raw.push_back(0x01);
+  }
+  const MODUX *mod = load(build(tight));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->patterns[0].row_count, 256);
+}
+
 TEST_F(Mux, EveryTruncationIsRefused) {
   for (const module &m : {small_song(), small_xm_song()}) {
     const bytes full = build(m);

@@ -13,22 +13,13 @@ TEST_F(LoadS3m, DetectionInFilesAndPackages) {
   s3m_image m;
   m.name = "plain";
   const bytes plain = build_s3m(m);
-  const std::string path = file(plain);
+  const std::string path = file(plain), umx = file(wrap_umx(plain, 120));
   EXPECT_EQ(detect_s3m(path.c_str()), 1);
   EXPECT_EQ(detect_unreal_s3m(path.c_str()), -1);
-  MODFILE_INFO info;
-  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 3);
-  EXPECT_STREQ(info.type_name, "S3M");
-  EXPECT_STREQ(info.name, "plain");
-
-  const std::string umx = file(wrap_umx(plain, 120));
+  expect_info(path, 3, "S3M", "plain");
   EXPECT_EQ(detect_s3m(umx.c_str()), -1);
   EXPECT_EQ(detect_unreal_s3m(umx.c_str()), 120);
-  ASSERT_EQ(get_mod_info(umx.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 7);
-  EXPECT_STREQ(info.type_name, "Unreal S3M (UMX)");
-  EXPECT_STREQ(info.name, "plain");
+  expect_info(umx, 7, "Unreal S3M (UMX)", "plain");
   MODUX *mod = keep(load_mod(umx.c_str()));
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_STREQ(mod->name, "plain");
@@ -52,35 +43,27 @@ TEST_F(LoadS3m, HeaderFieldsAndDefaults) {
     m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
     MODUX *mod = load(build_s3m(m));
     ASSERT_NE(mod, nullptr) << modux_error;
-    EXPECT_EQ(mod->initial_speed, c.want_speed);
-    EXPECT_EQ(mod->initial_tempo, c.want_tempo);
-    EXPECT_EQ(mod->initial_global_volume, c.want_global);
-    EXPECT_EQ(mod->flags, 0);
-    EXPECT_EQ(mod->instrument_count, 0);
+    expect_fields({{"speed", mod->initial_speed, c.want_speed}, {"tempo", mod->initial_tempo, c.want_tempo},
+                   {"global volume", mod->initial_global_volume, c.want_global}, {"flags", mod->flags, 0},
+                   {"instruments", mod->instrument_count, 0}});
   }
 }
 
-TEST_F(LoadS3m, OrderMarkersAreRemoved) {
+TEST_F(LoadS3m, OrderMarkersAreRemovedAndOnlyTheFirst256OrdersKept) {
   s3m_image m;
   m.orders = {0, 254, 1, 255, 2};
   m.patterns.resize(3);
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->order_count, 3);
-  EXPECT_EQ(mod->pattern_count, 3);
-  for (int i = 0; i < 3; i++) EXPECT_EQ(mod->order_table[i], i);
-}
-
-TEST_F(LoadS3m, MoreThan256OrdersKeepTheFirst256) {
-  s3m_image m;
+  expect_fields({{"orders", mod->order_count, 3}, {"patterns", mod->pattern_count, 3},
+                 {"order 0", mod->order_table[0], 0}, {"order 1", mod->order_table[1], 1},
+                 {"order 2", mod->order_table[2], 2}});
   m.orders.assign(300, 0);
-  m.orders[255] = 1;
-  m.orders[299] = 7;
+  m.orders[255] = 1, m.orders[299] = 7;
   m.patterns.resize(2);
-  MODUX *mod = load(build_s3m(m));
+  mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->order_count, 256);
-  EXPECT_EQ(mod->pattern_count, 2);
+  expect_fields({{"orders", mod->order_count, 256}, {"patterns", mod->pattern_count, 2}});
 }
 
 TEST_F(LoadS3m, ChannelsAndPans) {
@@ -101,15 +84,13 @@ TEST_F(LoadS3m, ChannelsAndPans) {
   m.default_pan[1] = 0x0F;  // bit 5 clear: the setting's pan stays
   mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->channel_pan[0], 255);
-  EXPECT_EQ(mod->channel_pan[1], 192);
+  expect_fields({{"pan 0", mod->channel_pan[0], 255}, {"pan 1", mod->channel_pan[1], 192}});
 
   // Without fast loading only the channels the patterns name are kept.
   fast_loading = 0;
   mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->channel_count, 1);
-  EXPECT_EQ(mod->patterns[0].notes[0].note, 8363);
+  expect_fields({{"channels", mod->channel_count, 1}, {"note", mod->patterns[0].notes[0].note, 8363}});
 }
 
 TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
@@ -130,13 +111,11 @@ TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
               {c + 1, 3579546 / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
               {2 * c, 0, 0, 80},                               // volume 99 held at 64
               {63 * c + 3, 3579546 / (noteperiod[0] >> 1), 0, 0}};
-  for (const auto &w : want) {
-    EXPECT_EQ(n[w.cell].note, w.note) << w.cell;
-    EXPECT_EQ(n[w.cell].sample, w.sample) << w.cell;
-    EXPECT_EQ(n[w.cell].volume, w.volume) << w.cell;
-  }
-  EXPECT_EQ(n[63 * c + 3].command, 16);
-  EXPECT_EQ(n[63 * c + 3].param, 4);
+  for (const auto &w : want)
+    EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume}),
+              (std::vector<int>{w.note, w.sample, w.volume}))
+        << w.cell;
+  expect_fields({{"command", n[63 * c + 3].command, 16}, {"param", n[63 * c + 3].param, 4}});
 }
 
 TEST_F(LoadS3m, PitchConversion) {
@@ -195,25 +174,18 @@ TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
     ASSERT_NE(mod, nullptr) << modux_error;
     ASSERT_EQ(mod->sample_count, 5);
     const uint8_t *d0 = static_cast<const uint8_t *>(mod->samples[0].data);
-    for (int k = 0; k < 4; k++) EXPECT_EQ(d0[k], f.first[k]) << f.format << " " << k;
     const uint8_t *d1 = static_cast<const uint8_t *>(mod->samples[1].data);
-    EXPECT_EQ(mod->samples[1].len, 2u);
+    EXPECT_EQ(std::vector<int>(d0, d0 + 4), f.first) << f.format;
+    EXPECT_EQ(std::vector<int>(d1, d1 + mod->samples[1].len), f.second) << f.format;
     EXPECT_EQ(mod->samples[1].bits, 8);
-    for (int k = 0; k < 2; k++) EXPECT_EQ(d1[k], f.second[k]) << f.format << " " << k;
   }
   MODUX *mod = loaded_.back();
-  const SAMPLE_INFO &s0 = mod->sample_info[0];
-  EXPECT_EQ(s0.tuning, 22050);
-  EXPECT_EQ(mod->samples[0].freq, 22050);
-  EXPECT_EQ(s0.volume, 40);
-  EXPECT_EQ(s0.loop_flags, 1);
-  EXPECT_EQ(s0.loop_start, 1);
-  EXPECT_EQ(s0.loop_end, 3);
-  EXPECT_EQ(mod->samples[2].len, 0u);
-  EXPECT_EQ(mod->samples[3].len, 0u);
+  const SAMPLE_INFO *i = mod->sample_info;
+  expect_fields({{"tuning", i[0].tuning, 22050}, {"freq", mod->samples[0].freq, 22050}, {"volume", i[0].volume, 40},
+                 {"loop flags", i[0].loop_flags, 1}, {"loop start", i[0].loop_start, 1}, {"loop end", i[0].loop_end, 3},
+                 {"type 2", mod->samples[2].len, 0}, {"no SCRS", mod->samples[3].len, 0},
+                 {"held loop end", i[4].loop_end, 4}, {"held volume", i[4].volume, 64}});
   EXPECT_NE(mod->samples[3].data, nullptr);
-  EXPECT_EQ(mod->sample_info[4].loop_end, 4);
-  EXPECT_EQ(mod->sample_info[4].volume, 64);
 }
 
 TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
@@ -226,11 +198,10 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   m.pattern_para = {0, 0xFFFF};  // pattern 0 at 0, pattern 1 past the end
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->pattern_count, 4);  // pattern 3 named by the orders, not in the file
-  EXPECT_EQ(mod->patterns[0].notes[0].note, 0);
-  EXPECT_EQ(mod->patterns[1].notes[0].note, 0);
-  EXPECT_EQ(mod->patterns[2].notes[0].note, 8363);
-  EXPECT_EQ(mod->patterns[3].notes[0].note, 0);
+  // Pattern 3 is named by the orders but not in the file.
+  expect_fields({{"patterns", mod->pattern_count, 4}, {"at 0", mod->patterns[0].notes[0].note, 0},
+                 {"past the end", mod->patterns[1].notes[0].note, 0}, {"2", mod->patterns[2].notes[0].note, 8363},
+                 {"missing", mod->patterns[3].notes[0].note, 0}});
 
   // Counts that the file cannot hold are refused before anything is allocated from them.
   bytes b = build_s3m(s3m_image{});
@@ -248,8 +219,7 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   full.resize(full.size() - 30);
   mod = load(full);
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->patterns[0].notes[0].note, 8363);
-  EXPECT_EQ(mod->patterns[0].notes[40 * 4].note, 0);
+  expect_fields({{"row 0", mod->patterns[0].notes[0].note, 8363}, {"row 40", mod->patterns[0].notes[40 * 4].note, 0}});
 }
 
 }  // namespace

@@ -23,19 +23,12 @@ TEST_F(LoadXm, DetectionInFilesAndPackages) {
   xm_image m;
   m.name = "xm song";
   const bytes plain = build_xm(m);
-  const std::string path = file(plain);
+  const std::string path = file(plain), umx = file(wrap_umx(plain, 300));
   EXPECT_EQ(detect_xm(path.c_str()), 1);
-  MODFILE_INFO info;
-  ASSERT_EQ(get_mod_info(path.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 4);
-  EXPECT_STREQ(info.type_name, "XM");
-  EXPECT_STREQ(info.name, "xm song");
-  const std::string umx = file(wrap_umx(plain, 300));
+  expect_info(path, 4, "XM", "xm song");
   EXPECT_EQ(detect_xm(umx.c_str()), -1);
   EXPECT_EQ(detect_unreal_xm(umx.c_str()), 300);
-  ASSERT_EQ(get_mod_info(umx.c_str(), &info), 1);
-  EXPECT_EQ(info.type, 8);
-  EXPECT_STREQ(info.type_name, "Unreal XM (UMX)");
+  expect_info(umx, 8, "Unreal XM (UMX)", "xm song");
   MODUX *mod = keep(load_mod(umx.c_str()));
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_STREQ(mod->name, "xm song");
@@ -53,15 +46,11 @@ TEST_F(LoadXm, HeaderFields) {
     m.song_length = 2, m.restart = 1, m.orders = {0, 0};
     MODUX *mod = load(build_xm(m));
     ASSERT_NE(mod, nullptr) << modux_error;
-    EXPECT_EQ(mod->flags, c.want_flags);
-    EXPECT_EQ(mod->initial_speed, c.want_speed);
-    EXPECT_EQ(mod->initial_tempo, c.want_tempo);
-    EXPECT_EQ(mod->channel_count, 6);
-    EXPECT_EQ(mod->order_count, 2);
-    EXPECT_EQ(mod->restart_order, 1);
-    EXPECT_EQ(mod->initial_global_volume, 64);
-    EXPECT_EQ(mod->sample_count, 1);  // the silent sample
-    EXPECT_EQ(mod->channel_pan[0], 0);
+    expect_fields({{"flags", mod->flags, c.want_flags}, {"speed", mod->initial_speed, c.want_speed},
+                   {"tempo", mod->initial_tempo, c.want_tempo}, {"channels", mod->channel_count, 6},
+                   {"orders", mod->order_count, 2}, {"restart", mod->restart_order, 1},
+                   {"global volume", mod->initial_global_volume, 64},
+                   {"silent sample", mod->sample_count, 1}, {"pan", mod->channel_pan[0], 0}});
   }
 }
 
@@ -70,12 +59,10 @@ TEST_F(LoadXm, OrdersNamingMissingPatternsPlayAnEmptyOne) {
   m.song_length = 3, m.orders = {0, 40, 200}, m.restart = 3;
   MODUX *mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->pattern_count, 2);
-  EXPECT_EQ(mod->order_table[1], 1);
-  EXPECT_EQ(mod->order_table[2], 1);
-  EXPECT_EQ(mod->patterns[1].row_count, 64);
+  expect_fields({{"patterns", mod->pattern_count, 2}, {"order 1", mod->order_table[1], 1},
+                 {"order 2", mod->order_table[2], 1}, {"rows", mod->patterns[1].row_count, 64},
+                 {"restart", mod->restart_order, 0}});
   EXPECT_NE(mod->patterns[1].notes, nullptr);
-  EXPECT_EQ(mod->restart_order, 0);
   m.song_length = 300;  // beyond the 256-entry table
   mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
@@ -101,13 +88,11 @@ TEST_F(LoadXm, PackedCells) {
   } want[] = {{0, 49, 1, 0x30, 12, 0x20}, {1, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 15, 6},
               {3, -2, 2, 0, 0, 0},       {4, 0, 0, 0, 0, 0}, {5, 0, 0, 0, 0, 0},
               {6, 0, 0, 0, 0, 0}};  // past the packed data: empty
-  for (const auto &w : want) {
-    EXPECT_EQ(n[w.cell].note, w.note) << w.cell;
-    EXPECT_EQ(n[w.cell].sample, w.sample) << w.cell;
-    EXPECT_EQ(n[w.cell].volume, w.volume) << w.cell;
-    EXPECT_EQ(n[w.cell].command, w.command) << w.cell;
-    EXPECT_EQ(n[w.cell].param, w.param) << w.cell;
-  }
+  for (const auto &w : want)
+    EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume, n[w.cell].command,
+                                n[w.cell].param}),
+              (std::vector<int>{w.note, w.sample, w.volume, w.command, w.param}))
+        << w.cell;
 }
 
 TEST_F(LoadXm, EveryEffect) {
@@ -153,30 +138,20 @@ TEST_F(LoadXm, InstrumentsEnvelopesAndNoteMaps) {
   m.instruments = {a, empty, b};
   MODUX *mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->instrument_count, 3);
-  EXPECT_EQ(mod->sample_count, 4);
-  const INSTRUMENT_INFO &ia = mod->instruments[0];
-  EXPECT_EQ(ia.sample_map[0], 0);
-  EXPECT_EQ(ia.sample_map[60], 1);
-  EXPECT_EQ(ia.sample_map[61], 3);
-  EXPECT_EQ(ia.vol_env_points, 3);
-  const int ticks[3] = {0, 10, 10}, values[3] = {64, 64, 0};
-  for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(ia.vol_env_tick[i], ticks[i]) << i;
-    EXPECT_EQ(ia.vol_env_value[i], values[i]) << i;
-  }
-  EXPECT_EQ(ia.vol_env_flags, 7);
-  EXPECT_EQ(ia.vol_env_sustain_start, 1);
-  EXPECT_EQ(ia.vol_env_sustain_end, 1);
-  EXPECT_EQ(ia.vol_env_loop_end, 2);  // held inside the points
-  EXPECT_EQ(ia.fadeout, 512);
-  EXPECT_EQ(mod->sample_info[1].vibrato_type, 1);
-  EXPECT_EQ(mod->sample_info[1].vibrato_rate, 4);
-  for (int n : {0, 50, 95}) EXPECT_EQ(mod->instruments[1].sample_map[n], 3) << n;
-  EXPECT_EQ(mod->instruments[2].sample_map[0], 2);
-  EXPECT_EQ(mod->instruments[2].vol_env_points, 1);
-  EXPECT_EQ(mod->instruments[2].vol_env_value[0], 0);
-  EXPECT_EQ(mod->samples[3].len, 0u);
+  const INSTRUMENT_INFO &ia = mod->instruments[0], &ib = mod->instruments[2];
+  // Ticks start at 0 and never run back; values are held to 64; the loop end inside the points.
+  expect_fields({{"instruments", mod->instrument_count, 3}, {"samples", mod->sample_count, 4},
+                 {"map 0", ia.sample_map[0], 0}, {"map 60", ia.sample_map[60], 1}, {"map 61", ia.sample_map[61], 3},
+                 {"points", ia.vol_env_points, 3}, {"tick 0", ia.vol_env_tick[0], 0},
+                 {"tick 1", ia.vol_env_tick[1], 10}, {"tick 2", ia.vol_env_tick[2], 10},
+                 {"value 0", ia.vol_env_value[0], 64}, {"value 1", ia.vol_env_value[1], 64},
+                 {"value 2", ia.vol_env_value[2], 0}, {"flags", ia.vol_env_flags, 7},
+                 {"sustain start", ia.vol_env_sustain_start, 1}, {"sustain end", ia.vol_env_sustain_end, 1},
+                 {"loop end", ia.vol_env_loop_end, 2}, {"fadeout", ia.fadeout, 512},
+                 {"vibrato type", mod->sample_info[1].vibrato_type, 1}, {"rate", mod->sample_info[1].vibrato_rate, 4},
+                 {"empty map 0", mod->instruments[1].sample_map[0], 3}, {"empty map 95", mod->instruments[1].sample_map[95], 3},
+                 {"b map", ib.sample_map[0], 2}, {"b points", ib.vol_env_points, 1}, {"b value", ib.vol_env_value[0], 0},
+                 {"silent", mod->samples[3].len, 0}});
   EXPECT_NE(mod->samples[3].data, nullptr);
 }
 
@@ -199,30 +174,19 @@ TEST_F(LoadXm, SamplesDeltaCodedLoopsAnd16Bit) {
   m.instruments = {ins};
   MODUX *mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  const SAMPLE_INFO &s0 = mod->sample_info[0];
-  EXPECT_EQ(s0.tuning, 112);
-  EXPECT_EQ(s0.relative_note, -12);
-  EXPECT_EQ(s0.volume, 64);
-  EXPECT_EQ(s0.pan, 40);
-  EXPECT_EQ(s0.loop_flags, 1);
-  EXPECT_EQ(s0.loop_start, 1);
-  EXPECT_EQ(s0.loop_end, 3);
+  const SAMPLE_INFO *i = mod->sample_info;
   const uint8_t *d = static_cast<const uint8_t *>(mod->samples[0].data);
-  const int want8[4] = {0x80, 0x8A, 0x76, 0xFF};
-  for (int k = 0; k < 4; k++) EXPECT_EQ(d[k], want8[k]) << k;
-  const SAMPLE &s1 = mod->samples[1];
-  EXPECT_EQ(s1.len, 3u);
-  EXPECT_EQ(s1.bits, 8);
-  EXPECT_EQ(mod->sample_info[1].loop_flags, 2);
-  EXPECT_EQ(mod->sample_info[1].loop_start, 1);
-  EXPECT_EQ(mod->sample_info[1].loop_end, 3);  // held at the end
-  const uint8_t *w = static_cast<const uint8_t *>(s1.data);
-  EXPECT_EQ(w[0], 0x12 ^ 0x80);
-  EXPECT_EQ(w[1], 0xAB ^ 0x80);
-  EXPECT_EQ(w[2], 0x00 ^ 0x80);
-  EXPECT_EQ(mod->sample_info[2].loop_flags, 0);
-  EXPECT_EQ(mod->sample_info[2].loop_start, 0);
-  EXPECT_EQ(mod->sample_info[2].loop_end, 4);
+  const uint8_t *w = static_cast<const uint8_t *>(mod->samples[1].data);
+  // The 16-bit sample keeps its high bytes, the odd byte dropped, its loop end held at the end;
+  // a loop starting past the end is switched off.
+  expect_fields({{"tuning", i[0].tuning, 112}, {"relative note", i[0].relative_note, -12},
+                 {"volume", i[0].volume, 64}, {"pan", i[0].pan, 40}, {"loop flags", i[0].loop_flags, 1},
+                 {"loop start", i[0].loop_start, 1}, {"loop end", i[0].loop_end, 3}, {"d0", d[0], 0x80},
+                 {"d1", d[1], 0x8A}, {"d2", d[2], 0x76}, {"d3", d[3], 0xFF}, {"16 len", mod->samples[1].len, 3},
+                 {"16 bits", mod->samples[1].bits, 8}, {"16 loop flags", i[1].loop_flags, 2},
+                 {"16 loop start", i[1].loop_start, 1}, {"16 loop end", i[1].loop_end, 3},
+                 {"w0", w[0], 0x12 ^ 0x80}, {"w1", w[1], 0xAB ^ 0x80}, {"w2", w[2], 0x00 ^ 0x80},
+                 {"off flags", i[2].loop_flags, 0}, {"off start", i[2].loop_start, 0}, {"off end", i[2].loop_end, 4}});
 }
 
 TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
@@ -254,9 +218,8 @@ TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
   s.instruments[0].fadeout = 100;
   mod = load(build_xm(s));
   ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->instruments[0].vol_env_flags, 0);
-  EXPECT_EQ(mod->instruments[0].fadeout, 0);
-  EXPECT_EQ(mod->samples[0].len, 2u);
+  expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0}, {"fadeout", mod->instruments[0].fadeout, 0},
+                 {"len", mod->samples[0].len, 2}});
   // Shorter than the sample fields: an empty instrument.
   s.instruments[0].size = 29;
   s.instruments[0].samples.clear();
@@ -286,23 +249,23 @@ TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
     EXPECT_EQ(load(b), nullptr) << c.message;
     EXPECT_STREQ(modux_error, c.message);
   }
-  bytes b = build_xm(m);
-  b.resize(200);
-  EXPECT_EQ(load(b), nullptr);
-  EXPECT_STREQ(modux_error, "XM: file ends inside the header");
-  b = build_xm(m);
-  b.resize(60 + 276 + 5);
-  EXPECT_EQ(load(b), nullptr);
-  EXPECT_STREQ(modux_error, "XM: file ends inside the header of pattern 0");
-  // Sample headers promised past the end.
-  b = build_xm(m);
-  b[60 + 276 + 9 + 27] = 0xFF;
-  EXPECT_EQ(load(b), nullptr);
-  EXPECT_STREQ(modux_error, "XM: file ends inside the sample headers of instrument 1");
+  const struct {
+    size_t cut, spoil;  // the file cut to this length, or this byte (the sample count) made 0xFF
+    const char *message;
+  } ends[] = {{200, 0, "XM: file ends inside the header"},
+              {60 + 276 + 5, 0, "XM: file ends inside the header of pattern 0"},
+              {0, 60 + 276 + 9 + 27, "XM: file ends inside the sample headers of instrument 1"}};
+  for (const auto &e : ends) {
+    bytes b = build_xm(m);
+    if (e.cut) b.resize(e.cut);
+    if (e.spoil) b[e.spoil] = 0xFF;
+    EXPECT_EQ(load(b), nullptr) << e.message;
+    EXPECT_STREQ(modux_error, e.message);
+  }
   // Sample data cut short keeps what is there.
   xm_image big;
   big.instruments = {one_sample_instrument(std::vector<int>(100, 3))};
-  b = build_xm(big);
+  bytes b = build_xm(big);
   b.resize(b.size() - 40);
   MODUX *mod = load(b);
   ASSERT_NE(mod, nullptr) << modux_error;
