@@ -66,19 +66,6 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
   }
 }
 
-TEST_F(GameLoopTest, SafetyCountRunsInPassesAndEnds) {
-  level.bug_count = 3;
-  LevelSetup();
-  max_bugs_state = 5;
-  for (int i = 0; i < num_bugs; i++) bugs[i].state = 2;
-  state_timer = 1;
-  for (int want : {2, 3, 4, 5, 0, 0}) {
-    GamePass();
-    EXPECT_EQ(state_timer, want);
-    for (int i = 0; i < num_bugs; i++) EXPECT_EQ(bugs[i].state, want ? 2 : 0) << i;
-  }
-}
-
 TEST_F(GameLoopTest, EatingTheLastBallClearsTheLevel) {
   level.ball_count = 1, level.bug_count = 0, level.points[0] = 20;
   dif_level = 0;
