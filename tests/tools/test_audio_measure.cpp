@@ -149,4 +149,24 @@ TEST(AudioMeasure, OnsetsAndFigures) {
   EXPECT_NEAR(peak_frequency(bursts({}).mono, 44100), 220.0, 1.1);
 }
 
+// A recording whose rows come 4 percent early reads as pace 1.04 against the rendering, whatever
+// silence leads it; one at the same pace reads 1.
+TEST(AudioMeasure, PaceOfARecording) {
+  std::vector<double> times, early;
+  for (double t = 0.1; t < 2.8; t += 0.13 + 0.05 * std::sin(t * 7)) times.push_back(t);
+  for (double t : times) early.push_back(0.4 + t / 1.04);
+  const auto level = [](const Audio &a) {
+    std::vector<double> env = loudness_envelope(a);
+    for (double &e : env) e = std::pow(10.0, e / 20.0);
+    return env;
+  };
+  const Pace same = pace_against(level(bursts(times)), level(bursts(times)), 0.9, 1.1, 0.0025, 100);
+  EXPECT_NEAR(same.pace, 1.0, 0.001);
+  EXPECT_GT(same.correlation, 0.99);
+  const Pace fast = pace_against(level(bursts(times)), level(bursts(early)), 0.9, 1.1, 0.0025, 100);
+  EXPECT_NEAR(fast.pace, 1.04, 0.006);
+  EXPECT_NEAR(fast.lag, -40 * 1.04, 3);
+  EXPECT_GT(fast.correlation, 0.9);
+}
+
 }  // namespace

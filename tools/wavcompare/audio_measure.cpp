@@ -203,6 +203,25 @@ Alignment best_alignment(const std::vector<double> &a, const std::vector<double>
   return best;
 }
 
+Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording, double min_pace,
+                  double max_pace, double step, int max_lag) {
+  Pace best;
+  if (recording.size() < 2 || step <= 0) return best;
+  for (double p = min_pace; p <= max_pace + step / 2; p += step) {
+    // The recording read at rendering pace: window i holds what it played at time i / p.
+    std::vector<double> paced;
+    for (size_t i = 0;; i++) {
+      const double at = i / p;
+      const size_t k = static_cast<size_t>(at);
+      if (k + 1 >= recording.size()) break;
+      paced.push_back(recording[k] + (at - k) * (recording[k + 1] - recording[k]));
+    }
+    const Alignment a = best_alignment(paced, rendering, max_lag);
+    if (a.correlation > best.correlation) best = {p, a.lag, a.correlation};
+  }
+  return best;
+}
+
 std::vector<double> onsets(const Audio &audio) {
   std::vector<double> found;
   const size_t n = 1024;

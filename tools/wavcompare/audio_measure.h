@@ -38,6 +38,18 @@ struct Alignment {
 };
 Alignment best_alignment(const std::vector<double> &a, const std::vector<double> &b, int max_lag);
 
+// The pace of a recording against a rendering of the same song, both as envelopes of the same
+// window: the factor p in [min_pace, max_pace] (in steps of `step`) and the lag (within max_lag
+// windows) under which the recording, read at its time t / p, best correlates with the rendering;
+// p above 1 means the recording's notes come sooner than the rendering's.
+struct Pace {
+  double pace = 0.0;
+  int lag = 0;
+  double correlation = -2.0;
+};
+Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording, double min_pace,
+                  double max_pace, double step, int max_lag);
+
 // Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold.
 std::vector<double> onsets(const Audio &audio);
 
