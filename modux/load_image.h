@@ -31,11 +31,9 @@ struct image {
 
 enum read_result { READ_OK, READ_NO_FILE, READ_TOO_LARGE, READ_NO_MEMORY };
 
-// Reads the whole file through the byte-order layer, in growing blocks (a PACKFILE does not
-// tell its size).
-inline read_result read_image(const char *filename, image &img) {
-  PACKFILE *f = modux_fopen(filename, "rb");
-  if (!f) return READ_NO_FILE;
+// Reads everything left in an open file through the byte-order layer, in growing blocks (a
+// PACKFILE does not tell its size).
+inline read_result read_rest(PACKFILE *f, image &img) {
   long capacity = 0;
   read_result result = READ_OK;
   for (;;) {
@@ -58,8 +56,16 @@ inline read_result read_image(const char *filename, image &img) {
     if (got <= 0) break;
     img.size += got;
   }
-  modux_fclose(f);
   if (result == READ_OK && img.size > MAX_MODULE_BYTES) result = READ_TOO_LARGE;
+  return result;
+}
+
+// Reads a whole file.
+inline read_result read_image(const char *filename, image &img) {
+  PACKFILE *f = modux_fopen(filename, "rb");
+  if (!f) return READ_NO_FILE;
+  const read_result result = read_rest(f, img);
+  modux_fclose(f);
   return result;
 }
 
@@ -145,6 +151,23 @@ inline void set_error(const char *format, ...) {
   va_start(args, format);
   vsnprintf(modux_error, sizeof modux_error, format, args);
   va_end(args);
+}
+
+// What get_*_info reports: the song name of name_bytes bytes read at offset `at`, and the
+// format's type number and name. 1, or -1 with a message when the file cannot be opened.
+inline int head_info(const char *filename, long at, int name_bytes, int type, const char *type_name,
+                     MODFILE_INFO *info) {
+  char name[sizeof info->name];
+  if (name_bytes > static_cast<int>(sizeof name)) name_bytes = sizeof name;
+  if (read_head(filename, at, name, name_bytes) < 0) {
+    set_error("Unable to open %s", filename);
+    return -1;
+  }
+  memset(info, 0, sizeof *info);
+  info->type = type;
+  snprintf(info->type_name, sizeof info->type_name, "%s", type_name);
+  memcpy(info->name, name, name_bytes);
+  return 1;
 }
 
 // Message for an image that could not be read; true when it was.

@@ -33,14 +33,6 @@ MODUX *load_it(const char *filename, int offset) {
 }
 
 int get_it_info(const char *filename, int offset, MODFILE_INFO *info) {
-  char name[NAME_BYTES];
-  if (read_head(filename, static_cast<long>(offset) + NAME_AT, name, NAME_BYTES) < 0) {
-    set_error("Unable to open %s", filename);
-    return -1;
-  }
-  memset(info, 0, sizeof *info);
-  info->type = offset == 0 ? 5 : 9;
-  snprintf(info->type_name, sizeof info->type_name, "%s", offset == 0 ? "IT" : "Unreal IT (UMX)");
-  memcpy(info->name, name, NAME_BYTES);
-  return 1;
+  return head_info(filename, static_cast<long>(offset) + NAME_AT, NAME_BYTES, offset == 0 ? 5 : 9,
+                   offset == 0 ? "IT" : "Unreal IT (UMX)", info);
 }

@@ -214,14 +214,6 @@ int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info) {
     set_error("MOD must have 15 or 31 samples");
     return -1;
   }
-  char title[TITLE_BYTES];
-  if (read_head(filename, 0, title, TITLE_BYTES) < 0) {
-    set_error("Unable to open %s", filename);
-    return -1;
-  }
-  memset(info, 0, sizeof *info);
-  info->type = no_inst == 15 ? 1 : 2;
-  snprintf(info->type_name, sizeof info->type_name, "%s", no_inst == 15 ? "MOD (15 Samples)" : "MOD (31 Samples)");
-  memcpy(info->name, title, TITLE_BYTES);
-  return 1;
+  return head_info(filename, 0, TITLE_BYTES, no_inst == 15 ? 1 : 2,
+                   no_inst == 15 ? "MOD (15 Samples)" : "MOD (31 Samples)", info);
 }

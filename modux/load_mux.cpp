@@ -2,15 +2,17 @@
 // A little-endian image of the module model with run-length coded pattern columns. The reader
 // trusts nothing it reads: counts beyond the model's fixed arrays, references to samples or
 // patterns that do not exist, and files that end early are refused with a message.
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "load_image.h"
 #include "modux.h"
 
 namespace {
+
+using namespace modux_import;
 
 // Longest sample accepted, in frames (6 minutes at 44.1 kHz). It bounds what a damaged length
 // field can make the loader allocate before the data turns out to be missing.
@@ -19,43 +21,25 @@ const int MAX_SAMPLE_FRAMES = 1 << 24;
 // Note frequencies of the MOD family are this over the Amiga period held in the file.
 const int AMIGA_CLOCK_NOTE = 3579546;
 
-// Longest file accepted: the whole file is held in memory so that every declared count can be
-// weighed against the bytes that are really left before anything is allocated from it.
-const long MAX_MUX_BYTES = 64L << 20;
-
 // Bytes a column stream needs at the least over n cells: one run byte covers at most 127 cells.
 long least_stream_bytes(long n) { return (n + 126) / 127; }
 
 // Byte reader over the rest of the file, held in memory; remembers whether the file ended early
 // instead of handing out -1 as data.
 struct reader {
-  unsigned char *data = nullptr;
+  image img;  // owns the bytes
+  const unsigned char *data = nullptr;
   long size = 0;
   long pos = 0;
   bool ended = false;
-  bool too_large = false;
 
-  // Takes in everything left in f, in growing blocks (a PACKFILE does not tell its size).
-  bool take(PACKFILE *f) {
-    long capacity = 0;
-    for (;;) {
-      if (size == capacity) {
-        if (capacity > MAX_MUX_BYTES) {
-          too_large = true;
-          return true;
-        }
-        const long next = capacity ? capacity * 2 : 4096;
-        unsigned char *grown = static_cast<unsigned char *>(realloc(data, next));
-        if (!grown) return false;
-        data = grown;
-        capacity = next;
-      }
-      const long got = modux_fread(data + size, capacity - size, f);
-      if (got <= 0) return true;
-      size += got;
-    }
+  // Takes in everything left in f, up to the importers' size limit.
+  read_result take(PACKFILE *f) {
+    const read_result result = read_rest(f, img);
+    data = img.data;
+    size = img.size;
+    return result;
   }
-  ~reader() { free(data); }
   long left() const { return size - pos; }
 
   int byte() {
@@ -94,16 +78,6 @@ struct reader {
     pos += n;
   }
 };
-
-// The single way out of a failed load: message, free what was built, no module.
-MODUX *refuse(MODUX *mod, const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsnprintf(modux_error, sizeof modux_error, format, args);
-  va_end(args);
-  destroy_mod(mod);
-  return nullptr;
-}
 
 int clamp_to(int value, int high) { return value > high ? high : value; }
 
@@ -191,8 +165,14 @@ MODUX *load_mux(PACKFILE *f) {
   }
   if (!f) return refuse(mod, "MUX: no file to read");
   reader r;
-  if (!r.take(f)) return refuse(mod, "Unable to allocate enough memory for the MUX file");
-  if (r.too_large) return refuse(mod, "MUX: file larger than %ld MB", MAX_MUX_BYTES >> 20);
+  switch (r.take(f)) {
+    case READ_NO_MEMORY:
+      return refuse(mod, "Unable to allocate enough memory for the MUX file");
+    case READ_TOO_LARGE:
+      return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
+    default:
+      break;
+  }
 
   // Header: the magic is the caller's business (detect_mux), then the name and ten words.
   r.skip(MUX_MAGIC_SIZE);

@@ -377,14 +377,5 @@ MODUX *load_s3m(const char *filename, int offset) {
 }
 
 int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info) {
-  char name[28];
-  if (read_head(filename, offset, name, sizeof name) < 0) {
-    set_error("Unable to open %s", filename);
-    return -1;
-  }
-  memset(info, 0, sizeof *info);
-  info->type = offset == 0 ? 3 : 7;
-  snprintf(info->type_name, sizeof info->type_name, "%s", offset == 0 ? "S3M" : "Unreal S3M (UMX)");
-  memcpy(info->name, name, sizeof name);
-  return 1;
+  return head_info(filename, offset, 28, offset == 0 ? 3 : 7, offset == 0 ? "S3M" : "Unreal S3M (UMX)", info);
 }

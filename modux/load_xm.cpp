@@ -433,14 +433,6 @@ MODUX *load_xm(const char *filename, int offset) {
 }
 
 int get_xm_info(const char *filename, int offset, MODFILE_INFO *info) {
-  char name[20];
-  if (read_head(filename, static_cast<long>(offset) + SIGNATURE_BYTES, name, sizeof name) < 0) {
-    set_error("Unable to open %s", filename);
-    return -1;
-  }
-  memset(info, 0, sizeof *info);
-  info->type = offset == 0 ? 4 : 8;
-  snprintf(info->type_name, sizeof info->type_name, "%s", offset == 0 ? "XM" : "Unreal XM (UMX)");
-  memcpy(info->name, name, sizeof name);
-  return 1;
+  return head_info(filename, static_cast<long>(offset) + SIGNATURE_BYTES, 20, offset == 0 ? 4 : 8,
+                   offset == 0 ? "XM" : "Unreal XM (UMX)", info);
 }
