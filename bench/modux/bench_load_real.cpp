@@ -5,9 +5,6 @@
 //   ours      a whole `modux-play --info FILE` process (start-up, probe, load, summary);
 //   openmpt   a whole `openmpt123 --info FILE` process, its nearest equivalent;
 // and the ratio ours / openmpt. Usage: bench_load_real [DIR] [ROUNDS]
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,35 +15,16 @@
 #include <vector>
 
 #include "modux.h"
-
-extern char **environ;
+#include "process_timing.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 // Seconds taken by a program run with its output thrown away; negative when it failed.
 double run_seconds(const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = clock_type::now();
-  pid_t pid;
-  int status = -1;
-  const bool spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  if (spawned) waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+  const process_timing t = run_process(args);
+  return t.ok ? t.wall : -1;
 }
 
 double load_seconds(const std::string &path) {

@@ -6,11 +6,7 @@
 //   bench_render [--runs N] [FILE...]   default: the game's songs
 // openmpt123 cannot read the engine's own MUX songs; for them only the engine's figures appear.
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,54 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "process_timing.h"
 
 namespace {
-
-struct timing {
-  double wall = 0;  // seconds
-  double cpu = 0;   // seconds, user + system of the process
-  bool ok = false;
-};
-
-double now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-timing run(const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  timing t;
-  const double start = now();
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    t.wall = now() - start;
-    t.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-    t.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return t;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 // Seconds of 16-bit stereo audio in a WAV file written by either player.
 double wav_seconds(const std::string &path, int rate) {
@@ -110,7 +64,7 @@ int main(int argc, char **argv) {
   for (const std::string &file : files) {
     const std::vector<std::string> ours = {MODUX_PLAY, "--render", ours_wav, "--rate", std::to_string(rate), file};
     // One run first to learn the song's length, which the reference then renders too.
-    if (!run(ours).ok) {
+    if (!run_process(ours).ok) {
       std::printf("%-22s modux-play cannot render it\n", file.substr(file.find_last_of('/') + 1).c_str());
       continue;
     }
@@ -121,12 +75,12 @@ int main(int argc, char **argv) {
     bool ref_ok = true;
     std::vector<double> ours_wall, ours_cpu, ref_wall, ref_cpu;
     for (int r = 0; r < runs; r++) {
-      const timing a = run(ours);
+      const process_timing a = run_process(ours);
       ours_wall.push_back(a.wall);
       ours_cpu.push_back(a.cpu);
       if (!ref_ok) continue;
       unlink(ref_wav.c_str());
-      const timing b = run(ref);
+      const process_timing b = run_process(ref);
       // openmpt123 answers 0 even for a file it cannot read; only a written song counts.
       ref_ok = b.ok && wav_seconds(ref_wav, rate) > 0;
       ref_wall.push_back(b.wall);
