@@ -58,17 +58,6 @@ row_period() {
          printf "%.4f\n", at }'
 }
 
-# record SONG NAME: plays the song for SECONDS_PLAYED into the sink and records it to $T/NAME.raw.
-record() {
-  local played
-  pulse_record "$T/$2.raw"
-  "$PLAY" --seconds $SECONDS_PLAYED "$1" > "$T/$2.log" 2>&1
-  played=$?
-  sleep 0.3
-  pulse_stop_record
-  [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$T/$2.log")"
-}
-
 # judge NAME ROW: measures the recording and prints what fails (nothing when all is well).
 judge() {
   local rec="$T/$1.raw" stats len rms peak gap period
@@ -100,7 +89,7 @@ for song in "${SONGS[@]}"; do
   # The paced route can drop a stretch of audio when the machine is busy; a fault of the song or
   # the engine shows again on a second recording.
   for attempt in 1 2; do
-    record "$song" "$name"
+    modux_record "$song" "$name"
     problems=$(judge "$name" "$row")
     [ -z "$problems" ] && break
     note "$name: recording again after: $(echo $problems)"

@@ -125,6 +125,13 @@ pulse_start() {
   pactl set-default-sink cap || fail "no null sink"
   E2E_PULSE=1
 }
+# pulse_keep_running: an idle null sink starts a new stream late and loses its first second or
+# so; a silent stream keeps the sink running, so that what a player plays is what is recorded.
+pulse_keep_running() {
+  pacat --latency-msec=20 < /dev/zero &
+  E2E_PIDS+=($!)
+  sleep 2
+}
 pulse_record() {
   parec --latency-msec=20 -d cap.monitor --format=s16le --rate=44100 --channels=2 > "$1" &
   E2E_REC_PID=$!
@@ -133,6 +140,18 @@ pulse_record() {
 }
 pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; E2E_REC_PID=; sleep 0.2; }
 pulse_stop() { [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null; E2E_PULSE=; rm -f "$HOME/.asoundrc"; }
+
+# modux_record FILE NAME: modux-play ($PLAY) plays FILE for $SECONDS_PLAYED seconds into the sink,
+# recorded to $E2E_DIR/NAME.raw (its output to NAME.log).
+modux_record() {
+  local played
+  pulse_record "$E2E_DIR/$2.raw"
+  "$PLAY" --seconds "$SECONDS_PLAYED" "$1" > "$E2E_DIR/$2.log" 2>&1
+  played=$?
+  sleep 0.3
+  pulse_stop_record
+  [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$E2E_DIR/$2.log")"
+}
 
 # rms_of RAW: RMS amplitude (0..1) of a raw 44.1 kHz stereo s16 recording.
 rms_of() { sox -t raw -r 44100 -e signed -b 16 -c 2 "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }

@@ -15,11 +15,7 @@ PACE_TOLERANCE=0.03  # a tempo or speed misread moves the pace by more
 e2e_display
 pulse_start
 T=$E2E_DIR
-# An idle null sink starts a new stream late and loses its first second or so; a silent stream
-# keeps the sink running, so that what the player plays is what is recorded.
-pacat --latency-msec=20 < /dev/zero &
-E2E_PIDS+=($!)
-sleep 2
+pulse_keep_running
 
 # wav RAW: a raw 44.1 kHz stereo recording from its first sound to its last, as WAV; fails when silent.
 wav() {
@@ -45,16 +41,6 @@ judge() {
     echo "rows come at $pace times the offline rendering's pace"
 }
 
-record() {
-  local played
-  pulse_record "$T/$2.raw"
-  "$PLAY" --seconds $SECONDS_PLAYED "$1" > "$T/$2.log" 2>&1
-  played=$?
-  sleep 0.3
-  pulse_stop_record
-  [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$T/$2.log")"
-}
-
 # offline NAME FILE: the offline rendering against the reference's; prints what fails.
 offline() {
   local pace
@@ -76,14 +62,14 @@ while read -r package path format; do
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --end-time $((SECONDS_PLAYED + 2)) \
     -o "$T/$name.ref.wav" "$file" >/dev/null 2>&1 || fail "$name: the reference could not render it"
   problems=$(offline "$name" "$file")
-  record "$file" "$name"
+  modux_record "$file" "$name"
   heard=$(judge "$name")
   for again in 1 2; do
     [ -n "$heard" ] || break
     # The paced route can drop stretches of audio when the machine is busy; a fault of the
     # engine shows on every recording.
     note "$name: recording again after: $(echo $heard)"
-    record "$file" "$name"
+    modux_record "$file" "$name"
     heard=$(judge "$name")
   done
   problems+=$heard
