@@ -5,7 +5,7 @@
 // cost by themselves). Rates are wall-clock; the CPU figures are the whole process's
 // (getrusage), since the mixer, the timer and the X driver run threads of their own.
 //   DISPLAY=:55 bench_gameloop [run folder]   (the folder defaults to the build's run folder)
-//   bench/game/run_gameloop.sh bench_gameloop  (private X server and a paced sound sink)
+//   bench/run_with_sound.sh bench_gameloop  (private X server and a paced sound sink)
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -124,7 +124,7 @@ void BM_MusicAlone(benchmark::State& state) {
 BENCHMARK(BM_MusicAlone)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Sound as the game installs it: a real device when there is one (the paced sink of
-// run_gameloop.sh), else the null driver, on which the music engine still runs its tick.
+// run_with_sound.sh), else the null driver, on which the music engine still runs its tick.
 const char* InstallSound() {
   reserve_voices(32, -1);
   if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0) {

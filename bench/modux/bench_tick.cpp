@@ -5,7 +5,7 @@
 //
 // Built twice. bench_tick runs headless on Allegro's silent driver, whose voice calls cost next
 // to nothing: its figures are the player's own work. bench_tick_pulse plays through Allegro's
-// real mixer voices on the PulseAudio null sink (run it with bench/modux/run_tick_pulse.sh,
+// real mixer voices on the PulseAudio null sink (run it with bench/run_with_sound.sh,
 // which starts a private X server and sound server): its figures include the voice updates.
 #include <benchmark/benchmark.h>
 
