@@ -2,7 +2,7 @@
 // written to a scratch file and handed to the detection series, the probe and the load through
 // modcheck::check_file; what loads is played tick by tick. A disagreement aborts like a crash.
 // At exit it prints the largest single allocation the importers made and the file size that
-// caused it (inputs of the native format, whose reader is not an importer, are left out).
+// caused it, for the native format and the foreign ones alike.
 #include <sanitizer/allocator_interface.h>
 #include <unistd.h>
 
@@ -59,10 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!f) return 0;
   fwrite(data, 1, size, f);
   fclose(f);
-  // Allocations are watched only while an importer's input is checked.
-  static const char mux_magic[] = MUX_MAGIC;
-  const bool native = size >= MUX_MAGIC_SIZE && memcmp(data, mux_magic, MUX_MAGIC_SIZE) == 0;
-  input_size = native ? 0 : size;
+  // Allocations are watched only while an input is checked.
+  input_size = size;
   const std::string fault = modcheck::check_file_both_ways(scratch.c_str(), 300);
   input_size = 0;
   if (!fault.empty()) {

@@ -1,6 +1,7 @@
 // audio_measure: the measurements that compare two renderings of a song.
 // A WAV reader, a spectrum peak, a 10 ms loudness envelope, note onsets from spectral flux, and
-// the two figures the project reports: envelope correlation and the share of onsets matched.
+// the figures the project reports: envelope correlation, the share of onsets matched, and the
+// pace of a real-time recording against a rendering.
 #ifndef AUDIO_MEASURE_H
 #define AUDIO_MEASURE_H
 
