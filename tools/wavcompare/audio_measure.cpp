@@ -161,16 +161,21 @@ double peak_frequency(const std::vector<float> &x, int rate) {
   return (best + shift) * rate / static_cast<double>(n);
 }
 
-std::vector<double> loudness_envelope(const Audio &audio, double window_seconds) {
+std::vector<double> level_envelope(const Audio &audio, double window_seconds) {
   std::vector<double> env;
   const size_t w = static_cast<size_t>(std::lround(window_seconds * audio.rate));
   if (w == 0) return env;
   for (size_t at = 0; at + w <= audio.mono.size(); at += w) {
     double sum = 0;
     for (size_t i = at; i < at + w; i++) sum += static_cast<double>(audio.mono[i]) * audio.mono[i];
-    const double rms = std::sqrt(sum / w);
-    env.push_back(20 * std::log10(std::max(rms, 1e-3 * 0.316)));  // -70 dBFS floor
+    env.push_back(std::max(std::sqrt(sum / w), 1e-3 * 0.316));  // -70 dBFS floor
   }
+  return env;
+}
+
+std::vector<double> loudness_envelope(const Audio &audio, double window_seconds) {
+  std::vector<double> env = level_envelope(audio, window_seconds);
+  for (double &e : env) e = 20 * std::log10(e);
   return env;
 }
 

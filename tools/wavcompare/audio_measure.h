@@ -26,7 +26,8 @@ bool read_wav(const std::string &path, Audio &out, std::string &error);
 // 65536 samples from the start, refined between bins.
 double peak_frequency(const std::vector<float> &x, int rate);
 
-// Loudness in dB (floored at -70 dBFS) of consecutive windows of window_seconds.
+// RMS level (floored at -70 dBFS) of consecutive windows of window_seconds, and the same in dB.
+std::vector<double> level_envelope(const Audio &audio, double window_seconds = 0.010);
 std::vector<double> loudness_envelope(const Audio &audio, double window_seconds = 0.010);
 
 // Pearson correlation of a[i] with b[i + lag] over the stretch both cover; 0 when either is flat.

@@ -46,15 +46,11 @@ static bool read_pair(const char *first, const char *second, Audio &a, Audio &b)
 static int pace_of_recording(const char *rendering_path, const char *recording_path) {
   Audio rendering, recording;
   if (!read_pair(rendering_path, recording_path, rendering, recording)) return 2;
-  // Followed on the level itself: decibels would weigh the noise between notes as much as the notes.
-  auto level = [](const Audio &audio) {
-    std::vector<double> env = loudness_envelope(audio, ENVELOPE_WINDOW);
-    for (double &e : env) e = std::pow(10.0, e / 20.0);
-    return env;
-  };
-  const Pace p = pace_against(level(rendering), level(recording), 0.9, 1.1, 0.0025, 100);
+  // Measured on the level itself: decibels would weigh the noise between notes as much as the notes.
+  const Pace p = pace_against(level_envelope(rendering, ENVELOPE_WINDOW), level_envelope(recording, ENVELOPE_WINDOW),
+                              0.9, 1.1, 0.0025, static_cast<int>(std::lround(1.0 / ENVELOPE_WINDOW)));
   std::printf("pace: %.4f\n", p.pace);
-  std::printf("lag_ms: %d\n", p.lag * 10);
+  std::printf("lag_ms: %ld\n", std::lround(p.lag * ENVELOPE_WINDOW * 1000));
   std::printf("correlation: %.4f\n", p.correlation);
   return 0;
 }
