@@ -118,8 +118,9 @@ wait_for_file() {
 # pulse_record FILE starts recording the sink (stop with pulse_stop_record).
 pulse_start() {
   printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > "$HOME/.asoundrc"
-  pulseaudio -n -D --exit-idle-time=-1 --disallow-exit -L module-native-protocol-unix \
-    -L "module-null-sink sink_name=cap rate=44100" >/dev/null 2>&1 || fail "pulseaudio did not start"
+  pulseaudio -n -D --exit-idle-time=-1 --disallow-exit --log-target="newfile:$E2E_DIR/pulse.log" \
+    -L module-native-protocol-unix -L "module-null-sink sink_name=cap rate=44100" >/dev/null 2>&1 ||
+    fail "pulseaudio did not start"
   local i
   for i in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink cap || fail "no null sink"
@@ -130,7 +131,17 @@ pulse_start() {
 pulse_keep_running() {
   pacat --latency-msec=20 < /dev/zero &
   E2E_PIDS+=($!)
+  E2E_PULSE_KEEP=1
   sleep 2
+}
+# pulse_ensure: starts the sound server again (and what kept it running) when it has ended, as it
+# rarely does on a busy machine; a recording made without it would only be silence.
+pulse_ensure() {
+  pactl info >/dev/null 2>&1 && return 0
+  note "the sound server has ended ($(tail -3 "$E2E_DIR/pulse.log" 2>/dev/null | tr '\n' ' ')); starting it again"
+  pulse_start
+  [ -n "${E2E_PULSE_KEEP:-}" ] && pulse_keep_running
+  return 0
 }
 pulse_record() {
   parec --latency-msec=20 -d cap.monitor --format=s16le --rate=44100 --channels=2 > "$1" &
@@ -145,6 +156,7 @@ pulse_stop() { [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null; E2E_PUL
 # recorded to $E2E_DIR/NAME.raw (its output to NAME.log).
 modux_record() {
   local played
+  pulse_ensure
   pulse_record "$E2E_DIR/$2.raw"
   "$PLAY" --seconds "$SECONDS_PLAYED" "$1" > "$E2E_DIR/$2.log" 2>&1
   played=$?
