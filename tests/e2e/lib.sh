@@ -137,7 +137,7 @@ pulse_keep_running() {
 # pulse_ensure: starts the sound server again (and what kept it running) when it has ended, as it
 # rarely does on a busy machine; a recording made without it would only be silence.
 pulse_ensure() {
-  pactl info >/dev/null 2>&1 && return 0
+  pulseaudio --check 2>/dev/null && return 0
   note "the sound server has ended ($(tail -3 "$E2E_DIR/pulse.log" 2>/dev/null | tr '\n' ' ')); starting it again"
   pulse_start
   [ -n "${E2E_PULSE_KEEP:-}" ] && pulse_keep_running
