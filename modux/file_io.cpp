@@ -1,7 +1,7 @@
 // modux file_io: the byte-order layer every loader reads through.
 // Thin wrappers over Allegro's PACKFILE that assemble little- and big-endian words and longs
 // and report a missing byte as -1 instead of a half-built value.
-#include "modux.h"
+#include "modux_internal.h"
 
 PACKFILE *modux_fopen(const char *name, const char *mode) {
   if (!name || !mode) return nullptr;

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace modux_import {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "load_image.h"
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace {
 

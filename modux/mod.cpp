@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "modux.h"
+#include "modux_internal.h"
 #include "voice.h"
 
 // Eight -1 entries: voice_table starts with no voice reserved.

@@ -4,7 +4,7 @@
 // per-tick effects on the others and pushes every channel's state to its voice (voice.h).
 // It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
 
-#include "modux.h"
+#include "modux_internal.h"
 #include "voice.h"
 
 // A pattern the order list names but the module lacks plays as this many empty rows.

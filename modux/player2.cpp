@@ -4,7 +4,7 @@
 // per-tick work of the Protracker commands 0 to 15 and of their extended sub-commands.
 // Everything here runs inside mod_interrupt: integer arithmetic only, no allocation.
 
-#include "modux.h"
+#include "modux_internal.h"
 
 #include <cstdint>
 #include <cstdlib>

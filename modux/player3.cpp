@@ -2,7 +2,7 @@
 // The command codes 16 to 29 (which the XM importer also uses for tremor and retrigger), the
 // volume-column byte of every family, note cut and key off. All of it runs inside the tick.
 
-#include "modux.h"
+#include "modux_internal.h"
 
 // An S3M tempo slide keeps the tempo inside what a tempo command can set.
 static const int SLOWEST_BPM = 32;

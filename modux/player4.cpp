@@ -2,7 +2,7 @@
 // The note trigger through instruments and their note-to-sample maps, the volume and pan
 // envelopes with sustain and loop, key off and fade-out, and the command codes 30 to 39.
 
-#include "modux.h"
+#include "modux_internal.h"
 
 static int clamp_int(int v, int lo, int hi)
 {

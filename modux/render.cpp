@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "modux.h"
+#include "modux_internal.h"
 #include "voice.h"
 
 // -1 between render_mod_start and render_mod_stop.

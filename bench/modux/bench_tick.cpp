@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 #ifdef BENCH_REAL_VOICES
 #define DRIVER_NAME "PulseNullSink"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace modcheck {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "modux.h"
+#include "modux_internal.h"
 #include "module_images.h"
 
 // One field of a loaded module against its expected value, named in the failure message.

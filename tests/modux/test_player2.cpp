@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace {
 

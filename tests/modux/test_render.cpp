@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio_measure.h"
-#include "modux.h"
+#include "modux_internal.h"
 #include "mux_image.h"
 #include "voice.h"
 

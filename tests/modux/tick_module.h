@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace ticktest {
 

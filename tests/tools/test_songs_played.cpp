@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "modux.h"
+#include "modux_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "modbuild.h"
-#include "modux.h"
+#include "modux_internal.h"
 #include "song.h"
 #include "soundbank.h"
 #include "source.h"

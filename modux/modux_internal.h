@@ -1,0 +1,244 @@
+// modux: the engine's internal header, not installed.
+// The channel records, the engine's private globals, the timer handshake, and the routines of the
+// tick, the effects and the importers that the engine's sources share with each other.
+#ifndef MODUX_INTERNAL_H
+#define MODUX_INTERNAL_H
+
+#include "modux.h"
+
+// ---------------------------------------------------------------------------------------------
+// Playback records
+// ---------------------------------------------------------------------------------------------
+
+// Running copy of one envelope of a channel.
+struct ENVELOPE_STATE {
+  int value[MODUX_ENVELOPE_POINTS];
+  int tick[MODUX_ENVELOPE_POINTS];
+  int flags;
+  int points;
+  int loop_start;
+  int loop_end;
+  int sustain_start;
+  int sustain_end;
+  int point_a;   // point the envelope comes from
+  int point_b;   // point it goes to
+  int position;  // ticks since start
+  int output;    // value produced this tick
+};
+
+// State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
+// reset from their bases at every row start and then changed by the effects.
+struct CHANNEL_STATE {
+  ENVELOPE_STATE vol_env;  // output 64 when no envelope runs
+  ENVELOPE_STATE pan_env;  // output 32 when no envelope runs
+  int instrument;
+  int sample;
+  int volume;
+  int note;
+  int period;
+  int tuning;
+  int relative_note;
+  int pan;
+  int start_voice;
+  int key_off;
+  int fade_volume;
+  int fadeout;
+  int tick_volume;
+  int tick_period;
+  int tick_pan;
+  int pan_slide;
+  int pan_slide_memory;
+  int vcol_pan_left_memory;
+  int vcol_pan_right_memory;
+  int pitch_slide_on;
+  int pitch_slide_speed;
+  int fine_pitch_memory;
+  int s3m_porta_on;
+  int s3m_porta_speed;
+  int s3m_porta_fine;
+  int xm_slide_up_on;
+  int xm_slide_up_speed;
+  int xm_slide_down_on;
+  int xm_slide_down_speed;
+  int xm_fine_down_memory;
+  int xm_fine_up_memory;
+  int xm_extra_fine_up;
+  int xm_extra_fine_down;
+  int volume_slide;
+  int s3m_vol_slide_on;
+  int s3m_vol_slide_fine;
+  int s3m_vol_slide_speed;
+  int xm_vol_slide_on;
+  int xm_vol_slide_speed;
+  int fine_vol_up_memory;
+  int fine_vol_down_memory;
+  int loop_on;
+  int loop_times;
+  int loop_row;
+  int tremolo_on;
+  int tremolo_waveform;
+  signed char tremolo_pos;  // wraps at 8 bits: a full cycle is 256
+  int tremolo_speed;
+  int tremolo_depth;
+  int tremolo_shift;
+  int vibrato_on;
+  int vibrato_waveform;
+  signed char vibrato_pos;  // wraps at 8 bits
+  int vibrato_speed;
+  int vibrato_depth;
+  int vibrato_shift;
+  int slide2period_on;
+  int slide2period_speed;
+  int slide2period_target;
+  int arpeggio_on;
+  int arpeggio_param;
+  int tremor_on;
+  int tremor_count;
+  int tremor_param;
+  int delay_sample;
+  int cut_tick;
+  int retrig_interval;
+  int s3m_retrig_on;
+  int s3m_retrig_interval;
+  int s3m_retrig_volume;
+  int set_offset;
+  int sample_offset;
+  int global_vol_slide_on;
+  int global_vol_slide_speed;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Engine globals
+// ---------------------------------------------------------------------------------------------
+
+extern CHANNEL_STATE ci[MODUX_MAX_CHANNELS];  // the channels of the playing module
+extern MODUX *of;                             // the playing module, null when none
+extern int voice_table[MODUX_MAX_CHANNELS];   // Allegro voice of each channel, -1 none
+extern SAMPLE *fake_sample;                   // the silent sample holding the reserved voices
+extern int mod_init;                          // -1 once install_mod has succeeded
+
+// ---------------------------------------------------------------------------------------------
+// Timer and the tick handshake (mod.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Timer period, in Allegro timer units, of one tick at this tempo (BPM) and speed ratio
+// (percent). Every (re)install of mod_interrupt uses it; it never divides by zero and keeps the
+// rate between one tick a minute and a thousand a second.
+long mod_timer_period(int tempo, int speed_ratio);
+
+// (Re)installs mod_interrupt at the rate of mi.tempo and mi.speed_ratio; the tempo commands of
+// the tick call it too.
+void mod_install_tick(void);
+
+// The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
+// Allegro's timer needs a display on this platform, so headless tests point these at recorders.
+extern int (*modux_install_int)(void (*proc)(void), long speed);
+extern void (*modux_remove_int)(void (*proc)(void));
+
+// Handshake between the tick and the control calls. mod_interrupt starts with
+//   if (!mod_tick_begin()) return;
+// and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
+// mod_tick_end) while nothing plays, while paused or while a control call changes the state.
+// A control call raises mi.forbidden and then waits until no tick is in flight, so it never
+// changes or frees what a running tick uses; control calls made from inside the tick do not wait.
+int mod_tick_begin(void);
+void mod_tick_end(void);
+
+// ---------------------------------------------------------------------------------------------
+// Playback tick (player.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void mod_interrupt(void);
+// Order positions a song can reach: its order_count, held to the 256 entries of order_table.
+int mod_playable_orders(const MODUX *mod);
+
+// ---------------------------------------------------------------------------------------------
+// Protracker effects and pitch tables (player2.cpp)
+// ---------------------------------------------------------------------------------------------
+
+int note2period(int note, int rate);
+int period2pitch(int period);
+int calc_volume(int chn);
+int calc_pan(int chn);
+NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel);
+int get_modux_sample_no(int instrument, int note);
+int interpolate(int x, int x1, int x2, int y1, int y2);
+int find_lower_period(int period, int semitones);
+void parse_old_note(int chn, int note, int sample);
+void parse_pro_pitch_slide_up(int chn, int param);
+void parse_pro_pitch_slide_down(int chn, int param);
+void parse_slide2period(int chn, int speed, int note);
+void parse_vibrato(int chn, int param, int shift);
+void parse_tremolo(int chn, int param, int shift);
+void parse_pro_volume_slide(int chn, int param);
+void parse_pro_arpeggio(int chn, int param);
+void parse_extended_command(int chn, int param);
+void do_vibrato(int chn);
+void do_tremolo(int chn);
+void do_slide2period(int chn);
+void do_arpeggio(int chn);
+void do_delay_sample(int chn);
+void do_position_jump(int param);
+void do_pattern_break(int param);
+void do_pro_tempo_bpm(int param);
+void do_pattern_loop(int chn, int param);
+void lock_modux_player2(void);
+extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Amiga units (S3M importer)
+extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
+
+// ---------------------------------------------------------------------------------------------
+// S3M-family effects, the volume column and the note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(int chn, int param);
+void do_s3m_volume_slide(int chn);
+void parse_s3m_portamento_down(int chn, int param);
+void parse_s3m_portamento_up(int chn, int param);
+void do_s3m_portamento(int chn);
+void parse_tremor(int chn, int param);
+void do_tremor(int chn);
+void parse_s3m_arpeggio(int chn, int param);
+void parse_s3m_retrig(int chn, int param);
+void do_s3m_retrig(int chn);
+void parse_s3m_panning(int chn, int param);
+void do_s3m_set_tempo(int param);
+void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
+void do_global_volume(int param);
+void parse_volume_command(int chn, int volume, int note);
+void parse_note_command(int chn, int note);
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(int chn, int note, int instrument);
+// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(int chn, int param);
+void do_xm_pitch_slide_up(int chn);
+void parse_xm_pitch_slide_down(int chn, int param);
+void do_xm_pitch_slide_down(int chn);
+void parse_xm_volume_slide(int chn, int param);
+void do_xm_volume_slide(int chn);
+void parse_xm_pan_slide(int chn, int param);
+void do_xm_pan_slide(int chn);
+void parse_global_volume_slide(int chn, int param);
+void do_global_volume_slide(int chn);
+void do_xm_x(int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
+// Importer helpers
+// ---------------------------------------------------------------------------------------------
+
+int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
+void *modux_calloc(int size);
+void convert_s3m_pitch(int *note);               // note byte -> note frequency, -1 cut, 0 none
+void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
+void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
+
+#endif
