@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modux.h"
+#include "modux_internal.h"
 #include "mux_image.h"
 
 using namespace muxtest;
