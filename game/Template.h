@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "cellcodes.h"
 
@@ -196,6 +197,12 @@ void InstallWindowHandlers();  // the close button and the focus switches (after
 int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
 void WaitEscapeReleased();  // a screen left with Escape returns only once the key is up
 void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
+
+// The game's folders (folders.cpp).
+void FindGameFolders(const char* program);  // the datafiles' folder; the player's folder becomes current
+std::string DataPath(const char* name);     // a datafile's path: the bare name when read from here
+std::string InstalledDataFolder(const std::string& program_folder);  // first folder holding datafiles
+std::string PlayerFolder(const char* xdg_data_home, const char* home);  // empty when neither is usable
 
 // High scores (highscores.cpp).
 enum { NAME_IGNORED, NAME_TYPED, NAME_ERASED, NAME_DONE };  // what a key did to a typed name

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
   }
+  FindGameFolders(argv[0]);  // before anything reads or writes a file
   InstallDrivers(argv[0]);
   InstallSignalHandlers();  // a signal during loading ends the program at the title
   LoadHighScores();

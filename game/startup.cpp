@@ -49,7 +49,7 @@ static int CountObjects(DATAFILE* d) {
 }
 
 [[noreturn]] static void BadObject(const char* file, int index, const char* kind) {
-  char message[160];
+  char message[600];
   snprintf(message, sizeof message, "File %s is damaged: object %d is missing or is not a %s", file, index, kind);
   Error(message);
 }
@@ -76,7 +76,7 @@ static void RequireAll(DATAFILE* d, const char* file, int type, const char* kind
 static DATAFILE* Load(const char* file) {
   DATAFILE* d = load_datafile(file);
   if (!d) {
-    char message[160];
+    char message[600];
     snprintf(message, sizeof message, "Cannot load file %s: it is damaged or not a datafile", file);
     Error(message);
   }
@@ -85,57 +85,60 @@ static DATAFILE* Load(const char* file) {
 
 static void CheckPresent(const char* file) {
   if (!FileExist(file)) {
-    char message[160];
+    char message[600];
     snprintf(message, sizeof message, "Cannot find file %s", file);
     Error(message);
   }
 }
 
+// Every datafile is named by its path (DataPath), so a message says which folder was looked in.
 void LoadDatafiles() {
   char name[32];
-  CheckPresent("vorbel.dat");
-  CheckPresent("vorbel2.dat");
-  CheckPresent("maps.dat");
+  std::string path;
+  auto at = [&path](const char* file) { return (path = DataPath(file)).c_str(); };
+  CheckPresent(at("vorbel.dat"));
+  CheckPresent(at("vorbel2.dat"));
+  CheckPresent(at("maps.dat"));
   for (int i = 0; i < NUM_SETS; i++) {
     snprintf(name, sizeof name, "set%d.dat", i);
-    CheckPresent(name);
+    CheckPresent(at(name));
   }
 
   for (int i = 0; i < NUM_SETS; i++) {
     snprintf(name, sizeof name, "set%d.dat", i);
-    set_graphics[i] = Load(name);
-    RequireAll(set_graphics[i], name, DAT_BITMAP, "picture");
+    set_graphics[i] = Load(at(name));
+    RequireAll(set_graphics[i], path.c_str(), DAT_BITMAP, "picture");
     set_sizes[i] = CountObjects(set_graphics[i]);
   }
 
-  CheckPresent("vorbel2.dat");
-  sprites = Load("vorbel2.dat");
-  RequireAll(sprites, "vorbel2.dat", DAT_BITMAP, "picture");
-  for (int i = VORBEL_RIGHT; i < VORBEL_DOWN + 4; i++) Require(sprites, "vorbel2.dat", i, DAT_BITMAP, "picture");
+  CheckPresent(at("vorbel2.dat"));
+  sprites = Load(path.c_str());
+  RequireAll(sprites, path.c_str(), DAT_BITMAP, "picture");
+  for (int i = VORBEL_RIGHT; i < VORBEL_DOWN + 4; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
   num_sprites = CountObjects(sprites);
 
-  CheckPresent("maps.dat");
-  mapData = Load("maps.dat");
+  CheckPresent(at("maps.dat"));
+  mapData = Load(path.c_str());
   num_maps = CountObjects(mapData);
   char why[200];
   if (!CheckLevelData(mapData, why, sizeof why)) Error(why);
 
-  CheckPresent("vorbel.dat");
-  graphics = Load("vorbel.dat");
+  CheckPresent(at("vorbel.dat"));
+  graphics = Load(path.c_str());
   static const int pictures[] = {GFX_BUTTON_FACE, GFX_ARROW_LEFT, GFX_ARROW_RIGHT, GFX_TITLE_BUTTON,
                                  GFX_FRAME_RIGHT, GFX_FRAME_RJOIN, GFX_FRAME_DIVIDER, GFX_FRAME_LEFT,
                                  GFX_FRAME_TL, GFX_FRAME_TR, GFX_FRAME_BL, GFX_FRAME_BR, GFX_FRAME_BOTTOM,
                                  GFX_FRAME_TOP, GFX_FRAME_LJOIN, GFX_PANEL_TOP,
                                  GFX_MENU_PICTURE, GFX_PATTERN, GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
-  for (int i : pictures) Require(graphics, "vorbel.dat", i, DAT_BITMAP, "picture");
-  for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, "vorbel.dat", i, DAT_FONT, "font");
-  Require(graphics, "vorbel.dat", GFX_PALETTE, DAT_PALETTE, "palette");
+  for (int i : pictures) Require(graphics, path.c_str(), i, DAT_BITMAP, "picture");
+  for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, path.c_str(), i, DAT_FONT, "font");
+  Require(graphics, path.c_str(), GFX_PALETTE, DAT_PALETTE, "palette");
 
-  CheckPresent("sounds.dat");
-  sounds = Load("sounds.dat");
-  for (int i = 0; i < NUM_EFFECTS; i++) Require(sounds, "sounds.dat", i, DAT_SAMPLE, "sound");
+  CheckPresent(at("sounds.dat"));
+  sounds = Load(path.c_str());
+  for (int i = 0; i < NUM_EFFECTS; i++) Require(sounds, path.c_str(), i, DAT_SAMPLE, "sound");
   for (int i = SND_TITLE; i < SND_COUNT; i++)
-    Require(sounds, "sounds.dat", i, DAT_MUX, "music module");
+    Require(sounds, path.c_str(), i, DAT_MUX, "music module");
 }
 
 // ---------------------------------------------------------------------------------------------

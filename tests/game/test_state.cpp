@@ -162,3 +162,32 @@ TEST_F(StateTest, ButtonFaces) {
 
 }  // namespace
 }  // namespace testgame
+
+// The player's folder follows the XDG rules; the datafiles are looked for beside the program and
+// then in the two installed layouts, and when none holds them the usual installed place is named.
+TEST(Folders, PlayerFolderAndDataFolder) {
+  const struct {
+    const char *xdg, *home, *want;
+  } players[] = {{"/x/data", "/home/a", "/x/data/vorbel-endurnal"},
+                 {"relative", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
+                 {"", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
+                 {nullptr, nullptr, ""}};
+  for (const auto& p : players) EXPECT_EQ(PlayerFolder(p.xdg, p.home), p.want) << (p.xdg ? p.xdg : "unset");
+
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("vorbel-folders-" + std::to_string(getpid()));
+  const struct {
+    const char *holder, *want;
+  } layouts[] = {{"p/games", "p/games"},
+                 {"p/share/games/vorbel-endurnal", "p/share/games/vorbel-endurnal"},
+                 {"p/share/vorbel-endurnal", "p/share/vorbel-endurnal"},
+                 {"p/share/elsewhere", "p/share/games/vorbel-endurnal"}};
+  for (const auto& l : layouts) {
+    fs::remove_all(root);
+    fs::create_directories(root / "p/games");
+    fs::create_directories(root / l.holder);
+    std::ofstream(root / l.holder / "maps.dat") << "x";
+    EXPECT_EQ(InstalledDataFolder((root / "p/games").string()), (root / l.want).string()) << l.holder;
+  }
+  fs::remove_all(root);
+}
