@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The installation: `cmake --install` into a scratch prefix that is then moved elsewhere; the
+# validators pass on the manual pages, the desktop entry and the AppStream file; the engine's
+# documented example program builds against the installed library through pkg-config and through
+# find_package and renders a song; the installed game, started from another folder under Xvfb,
+# finds its datafiles, keeps "vorbel.hsc" in the XDG data folder and names the folder it looked in
+# when a datafile is missing.
+# Usage: install.sh BUILD_DIR SOURCE_DIR
+source "$(dirname "$0")/../e2e/lib.sh"
+BUILD=$(cd "$1" && pwd) SRC=$(cd "$2" && pwd)
+e2e_display
+cmake --install "$BUILD" --prefix "$E2E_DIR/first" >"$E2E_DIR/install.log" 2>&1 || fail "install: $(tail -5 "$E2E_DIR/install.log")"
+mv "$E2E_DIR/first" "$E2E_DIR/p"  # a relocated prefix
+P=$E2E_DIR/p DATA=$E2E_DIR/p/share/games/vorbel-endurnal
+
+note "files, library versions, icons"
+lib=$(dirname "$(find "$P" -name libmodux.a)")
+for f in games/vorbel games/vorbel-mapc bin/modux-play include/modux/modux.h "$DATA"/sounds.dat "$DATA"/custom/butterfly.map; do
+  [ -e "$P/${f#$P/}" ] || fail "$f is not installed"
+done
+[ -e "$P/include/modux/modux_internal.h" ] && fail "the internal header is installed"
+so=$(readlink -f "$lib/libmodux.so")
+[[ $so == */libmodux.so.1.* ]] || fail "libmodux.so leads to $so"
+objdump -p "$so" | grep -q 'SONAME *libmodux.so.1$' || fail "soname of $so: $(objdump -p "$so" | grep SONAME)"
+for n in 16 32 48 64 128 256; do
+  got=$(identify -format '%wx%h %k' "$P/share/icons/hicolor/${n}x$n/apps/net.vorbel.endurnal.png") || fail "no ${n}px icon"
+  [ "${got% *}" = "${n}x$n" ] && [ "${got#* }" -ge 3 ] || fail "${n}px icon is $got (size, colours)"
+done
+got=$(identify -format '%wx%h %k' "$DATA/screenshot.png")
+[ "${got% *}" = 640x480 ] && [ "${got#* }" -ge 16 ] || fail "the screenshot is $got (size, colours)"
+
+note "validators"
+desktop-file-validate "$P/share/applications/net.vorbel.endurnal.desktop" || fail "desktop entry"
+appstreamcli validate --no-net --pedantic "$P/share/metainfo/net.vorbel.endurnal.metainfo.xml" >"$E2E_DIR/as.txt" ||
+  fail "AppStream: $(cat "$E2E_DIR/as.txt")"
+pages=$(find "$P/share/man" -type f | sort)
+[ "$(echo "$pages" | wc -l)" -ge 3 ] || fail "manual pages: $pages"
+for page in $pages; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page: $warnings"
+done
+
+note "the engine's example program, through pkg-config and find_package"
+mkdir -p "$E2E_DIR/example"
+awk '/^```cpp$/ {on = 1; next} /^```$/ && on {exit} on' "$SRC/docs/modux.md" > "$E2E_DIR/example/example.cpp"
+[ -s "$E2E_DIR/example/example.cpp" ] || fail "no example program in docs/modux.md"
+export PKG_CONFIG_PATH=$lib/pkgconfig LD_LIBRARY_PATH=$lib
+g++ -std=c++17 -Wall -Wextra -Werror -o "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/example.cpp" \
+  $(pkg-config --cflags --libs modux) 2>"$E2E_DIR/cc.txt" || fail "pkg-config build: $(head -20 "$E2E_DIR/cc.txt")"
+printf 'cmake_minimum_required(VERSION 3.20)\nproject(example CXX)\nfind_package(modux 1 REQUIRED)\n%s\n%s\n' \
+  'add_executable(by-cmake example.cpp)' 'target_link_libraries(by-cmake modux::modux)' > "$E2E_DIR/example/CMakeLists.txt"
+(cmake -S "$E2E_DIR/example" -B "$E2E_DIR/example/b" -DCMAKE_PREFIX_PATH="$P" && cmake --build "$E2E_DIR/example/b") \
+  >"$E2E_DIR/cm.txt" 2>&1 || fail "find_package build: $(tail -20 "$E2E_DIR/cm.txt")"
+for program in "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/b/by-cmake"; do
+  ldd "$program" | grep -q "libmodux.so.1 => $lib" || fail "$program does not use the installed library"
+  out=$("$program" "$BUILD/run/music/title.mux") || fail "$program: $out"
+  read -r frames peak <<<"$(echo "$out" | sed -n 's/.*: \([0-9]*\) frames, peak \([0-9]*\).*/\1 \2/p')"
+  [ "${frames:-0}" -ge 44100 ] && [ "${peak:-0}" -ge 1000 ] || fail "$program rendered: $out"
+done
+
+note "the installed game, started from another folder"
+export XDG_DATA_HOME=$E2E_DIR/xdg
+mkdir -p "$E2E_DIR/elsewhere"
+start_installed() { (cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" & GAME_PID=$!; E2E_PIDS+=($GAME_PID); }
+start_installed; game_window
+press Escape
+game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
+[ "$(stat -c %s "$XDG_DATA_HOME/vorbel-endurnal/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "no vorbel.hsc in the XDG folder"
+[ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.map" ] || fail "the example levels were not copied"
+[ -z "$(ls "$E2E_DIR/elsewhere")" ] || fail "files written in the starting folder: $(ls "$E2E_DIR/elsewhere")"
+
+rm "$DATA/set12.dat"
+start_installed
+game_wait_exit
+[ "$GAME_STATUS" = 1 ] && grep -qx "Error: Cannot find file $DATA/set12.dat" "$E2E_DIR/out.txt" ||
+  fail "status $GAME_STATUS, message: $(cat "$E2E_DIR/out.txt")"
+note "ok"
