@@ -45,11 +45,12 @@ mkdir -p "$E2E_DIR/example"
 awk '/^```cpp$/ {on = 1; next} /^```$/ && on {exit} on' "$SRC/docs/modux.md" > "$E2E_DIR/example/example.cpp"
 [ -s "$E2E_DIR/example/example.cpp" ] || fail "no example program in docs/modux.md"
 export PKG_CONFIG_PATH=$lib/pkgconfig LD_LIBRARY_PATH=$lib
-g++ -std=c++17 -Wall -Wextra -Werror -o "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/example.cpp" \
+flags=${VORBEL_EXAMPLE_FLAGS:-}
+g++ -std=c++17 -Wall -Wextra -Werror $flags -o "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/example.cpp" \
   $(pkg-config --cflags --libs modux) 2>"$E2E_DIR/cc.txt" || fail "pkg-config build: $(head -20 "$E2E_DIR/cc.txt")"
 printf 'cmake_minimum_required(VERSION 3.20)\nproject(example CXX)\nfind_package(modux 1 REQUIRED)\n%s\n%s\n' \
   'add_executable(by-cmake example.cpp)' 'target_link_libraries(by-cmake modux::modux)' > "$E2E_DIR/example/CMakeLists.txt"
-(cmake -S "$E2E_DIR/example" -B "$E2E_DIR/example/b" -DCMAKE_PREFIX_PATH="$P" && cmake --build "$E2E_DIR/example/b") \
+(cmake -S "$E2E_DIR/example" -B "$E2E_DIR/example/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_FLAGS="$flags" && cmake --build "$E2E_DIR/example/b") \
   >"$E2E_DIR/cm.txt" 2>&1 || fail "find_package build: $(tail -20 "$E2E_DIR/cm.txt")"
 for program in "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/b/by-cmake"; do
   ldd "$program" | grep -q "libmodux.so.1 => $lib" || fail "$program does not use the installed library"

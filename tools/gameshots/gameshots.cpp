@@ -134,5 +134,10 @@ int main(int argc, char** argv) {
   for (int size : {16, 32, 48, 64, 128, 256})
     ok = WritePng(out + "/icon-" + std::to_string(size) + ".png", Icon(sprite, size)) && ok;
   if (!ok) std::fprintf(stderr, "gameshots: cannot write the pictures into %s\n", argv[2]);
+  destroy_bitmap(map_bitmap);
+  destroy_bitmap(screen);
+  screen = nullptr;
+  for (DATAFILE* d : set_graphics) unload_datafile(d);
+  for (DATAFILE* d : {graphics, sprites, mapData, sounds}) unload_datafile(d);
   return ok ? 0 : 1;
 }
