@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "Template.h"
 #include "modux.h"
@@ -53,8 +54,24 @@ static void Shutdown() {
   allegro_exit();
 }
 
+// "--level FILE.map": the game plays that custom map as a one-level game, as "Play Custom Level"
+// does, and ends after its high-score step (the level editor's play-test). Sets `level` to the
+// file, or leaves it null without the option; 0 when the option lacks its file.
+static int LevelOption(int argc, char** argv, const char** level) {
+  for (int i = 1; i < argc; i++)
+    if (std::strcmp(argv[i], "--level") == 0) {
+      if (i + 1 >= argc) return 0;
+      *level = argv[i + 1];
+    }
+  return -1;
+}
+
 int main(int argc, char** argv) {
-  (void)argc;
+  const char* level = nullptr;
+  if (!LevelOption(argc, argv, &level)) {
+    printf("Error: %s\n", "--level needs a map file: vorbel --level FILE.map");
+    return 1;
+  }
   if (!DisplayAvailable()) {
     printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
@@ -79,6 +96,11 @@ int main(int argc, char** argv) {
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
+  if (level) {
+    int played = PlayLevelFile(level);
+    Shutdown();
+    return played ? 0 : 1;
+  }
   PlaySong();
   DrawTitle();
 
