@@ -185,6 +185,7 @@ void DrawTools(const Editor& ed) {
       DrawFrame(x, y, x + 23, y + 23, 25, 15);
     }
   }
+  rectfill(screen, kToolX - 4, 98, 627, 155, 0);  // the text block under the palette
   unscare_mouse();
   char line[80];
   std::snprintf(line, sizeof line, "%s (%c)", kTools[ed.tool].name, kTools[ed.tool].key == ' ' ? '_' : kTools[ed.tool].key);
@@ -343,8 +344,10 @@ void PlayTest(Editor& ed) {
 }
 
 // Typing the level's name in the panel: printable keys, Backspace, Enter to keep, Escape to drop.
+// The old name is offered as a selected field is: Backspace edits it, a first letter replaces it.
 void EditName(Editor& ed) {
   std::string name = ed.level.name;
+  bool fresh = true;
   clear_keybuf();
   for (;;) {
     TextLine(name + "_", kToolX, 142, 150, ed.yellow);
@@ -362,9 +365,11 @@ void EditName(Editor& ed) {
     }
     if (scan == KEY_BACKSPACE) {
       if (!name.empty()) name.pop_back();
-    } else if (c >= 32 && c <= 126 && name.size() < 40) {
+    } else if (c >= 32 && c <= 126 && (fresh || name.size() < 40)) {
+      if (fresh) name.clear();
       name += char(c);
     }
+    fresh = false;
   }
 }
 
@@ -428,7 +433,7 @@ int main(int argc, char** argv) {
   Editor ed;
   ed.level = editor::new_level();
   if (argc == 2) {
-    std::string err = file_exists(argv[1], FA_RDONLY | FA_ARCH, nullptr) ? Load(ed, argv[1]) : "";
+    std::string err = access(argv[1], F_OK) == 0 ? Load(ed, argv[1]) : "";  // Allegro is not installed yet
     if (!err.empty()) {
       std::fprintf(stderr, "vorbel-edit: %s\n", err.c_str());
       return 1;
