@@ -3,7 +3,7 @@
 # wall bar as a rectangle, balls painted in strokes, a power ball, an undone wall, one more bug,
 # a name), saved as text and map, the map compared with what vorbel-mapc makes of the text, and
 # the play-test: the game opens on the level drawn, the vorbel eats, the game ends
-# through its high-score step and the editor comes back.
+# through its high-score step and the editor comes back; a damaged map is refused by the game.
 # Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -107,4 +107,17 @@ xdotool mousemove --window "$WID" 300 470; sleep 0.5
 press Escape
 game_wait_exit 10
 [ "$GAME_STATUS" = 0 ] || fail "the editor ended with status $GAME_STATUS"
+
+note "a map file the game refuses: its alert, then status 1"
+printf 'not a map' > "$E2E_DIR/bad.map"
+(cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --level "$E2E_DIR/bad.map") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+GAME_PID=$!
+E2E_PIDS+=($GAME_PID)
+game_window
+# The input focus went away with the editor's closed window: the new window is given it.
+xdotool windowfocus "$WID"
+screenshot "$art/refused.png"
+press Return
+game_wait_exit 10
+[ "$GAME_STATUS" = 1 ] || fail "the game played a damaged map (status $GAME_STATUS)"
 echo "editor: all checks passed"
