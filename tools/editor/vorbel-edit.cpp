@@ -128,7 +128,7 @@ void DrawLines(const Editor& ed, int hover) {
   std::snprintf(head, sizeof head, "%s%s - %s", ed.path.empty() ? "(not saved)" : ed.path.c_str(), ed.dirty ? " *" : "",
                 ed.problems.empty() ? "no problems: the level is playable"
                                     : (std::to_string(ed.problems.size()) + (ed.problems.size() == 1 ? " problem" : " problems")).c_str());
-  TextLine(head, kMazeX, 6, 440, ed.problems.empty() ? ed.white : ed.yellow);
+  TextLine(head, kMazeX, 1, 600, ed.problems.empty() ? ed.white : ed.yellow);
   std::string line = ed.message;
   if (hover >= 0) {
     line = ed.problems[size_t(hover)].text;
@@ -138,6 +138,7 @@ void DrawLines(const Editor& ed, int hover) {
         line = p.text;
         break;
       }
+    if (line.empty() && !ed.problems.empty()) line = "The pointer on an outlined cell tells its problem.";
   }
   size_t colon = line.find(": ");
   if (hover >= 0 && colon != std::string::npos) line = line.substr(colon + 2);  // the file name is in the top line

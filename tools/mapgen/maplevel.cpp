@@ -2,6 +2,7 @@
 // eat, where the bugs can go) and the map record image written into "maps.dat".
 #include "maplevel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -505,8 +506,13 @@ std::string level_from_image(const uint8_t* data, size_t size, const std::string
   level.name = source.substr(slash == std::string::npos ? 0 : slash + 1);
   size_t dot = level.name.rfind('.');
   if (dot != std::string::npos && dot > 0) level.name.erase(dot);
-  level.bug_start = {get16(data, kOffBugStartX), get16(data, kOffBugStartY)};
-  level.vorbel_start = {get16(data, kOffVorbelStartX), get16(data, kOffVorbelStartY)};
+  // A start outside the grid is brought to its edge: the text form can only place it on a cell,
+  // and the checks still name it as outside the playfield.
+  auto start = [&](size_t off_x, size_t off_y) {
+    return CellPos{std::clamp(get16(data, off_x), 0, kEdge), std::clamp(get16(data, off_y), 0, kEdge)};
+  };
+  level.bug_start = start(kOffBugStartX, kOffBugStartY);
+  level.vorbel_start = start(kOffVorbelStartX, kOffVorbelStartY);
   level.bug_count = get16(data, kOffBugCount);
   level.bug_sprite = get16(data, kOffBugSprite);
   for (size_t k = 0; k < level.points.size(); k++) level.points[k] = get16(data, kOffPoints + 2 * k);

@@ -103,7 +103,8 @@ std::string write_level_text(const Level& level);
 
 // A level read back from a map record image (a custom map file): walls, balls, power balls and
 // decorations from the cell codes, the wall and ball sets from the first wall and ball found, the
-// name from the file name. Hidden balls become balls of the ball set. "" or a message.
+// name from the file name. Hidden balls become balls of the ball set; a start outside the grid is
+// brought to its edge. "" or a message.
 std::string level_from_image(const uint8_t* data, size_t size, const std::string& source, Level& out);
 
 // Two levels that play and read alike: every field but where they were read from.
