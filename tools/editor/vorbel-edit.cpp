@@ -434,7 +434,7 @@ int main(int argc, char** argv) {
   Editor ed;
   ed.level = editor::new_level();
   if (argc == 2) {
-    std::string err = access(argv[1], F_OK) == 0 ? Load(ed, argv[1]) : "";  // Allegro is not installed yet
+    std::string err = access(argv[1], F_OK) == 0 ? Load(ed, argv[1]) : "";  // before Allegro is installed
     if (!err.empty()) {
       std::fprintf(stderr, "vorbel-edit: %s\n", err.c_str());
       return 1;
