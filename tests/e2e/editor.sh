@@ -3,7 +3,8 @@
 # wall bar as a rectangle, balls painted in strokes, a power ball, an undone wall, one more bug,
 # a name), saved as text and map, the map compared with what vorbel-mapc makes of the text, and
 # the play-test: the game opens on the level drawn, the vorbel eats, the game ends
-# through its high-score step and the editor comes back; a damaged map is refused by the game.
+# through its high-score step and the editor comes back; the map file opened again in the editor
+# and saved as text gives the same picture; a damaged map is refused by the game.
 # Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -102,8 +103,19 @@ best=$(od -An -t d4 -N4 "$E2E_GAME/vorbel.hsc" 2>/dev/null | tr -d ' ')
 # With no sound device the game says so and plays silent; any other error is a fault.
 grep "Error" "$E2E_DIR/out.txt" | grep -qv "initializing sound" && fail "the game said: $(cat "$E2E_DIR/out.txt")"
 
-note "leaving the editor"
+note "opening the map file vorbel-mapc wrote, and saving it as text"
 xdotool mousemove --window "$WID" 300 470; sleep 0.5
+press ctrl+o; sleep 1
+xdotool key --delay 15 --repeat 80 BackSpace
+xdotool type --delay 40 "$E2E_DIR/compiled.map"
+sleep 0.2; press Return; sleep 0.8
+press ctrl+s
+wait_for_file "$E2E_DIR/compiled.txt"
+diff <(sed -n '/^map:$/,$p' "$level") <(sed -n '/^map:$/,$p' "$E2E_DIR/compiled.txt") >/dev/null ||
+  fail "the map file opened does not show the level drawn: $(cat "$E2E_DIR/compiled.txt")"
+grep -qx "name: compiled" "$E2E_DIR/compiled.txt" || fail "a map file's level is not named after the file"
+
+note "leaving the editor"
 press Escape
 game_wait_exit 10
 [ "$GAME_STATUS" = 0 ] || fail "the editor ended with status $GAME_STATUS"
