@@ -230,6 +230,7 @@ void SaveGame();
 void LoadGame();
 int ReadCustomMap(const char* path, map_struct* out);  // -1 when read and playable; else out unchanged
 void PlayCustomGame();
+int PlayLevelFile(const char* path);  // one custom map as a whole game (vorbel --level); 0 refused
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
@@ -272,6 +273,7 @@ void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clea
 void InitGameGraphics();
 void Draw3dFrame();
 void DrawGameMap();
+void DrawCellPicture(BITMAP* bmp, int code, int v, int px, int py);  // one cell's tile, ball or decoration
 void DrawStatusLine(const char* s, int y, int colour);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).

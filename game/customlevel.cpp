@@ -22,14 +22,9 @@ int ReadCustomMap(const char* path, map_struct* out) {
   return -1;
 }
 
-void PlayCustomGame() {
-  text[0] = 0;
-  if (file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr)) std::strcpy(text, kCustomFolder);
-  if (!FileDialog("Select Custom Map", "map")) return;
-  if (!ReadCustomMap(text, &map)) {
-    alert("Error opening file.", nullptr, nullptr, "OK", nullptr, KEY_ENTER, 0);
-    return;
-  }
+// The one-level game on `map`: the playfield, the new-game set-up, the level as the first level,
+// and its result offered to the high scores.
+static void PlayLoadedMap() {
   show_mouse(nullptr);
   fade_out(3);
   clear_to_color(screen, 0);
@@ -40,5 +35,25 @@ void PlayCustomGame() {
   current_map_played = 0;
   PlayMap(&map);
   if (!LeaveRequested()) GotHighScore();  // nobody is there to type a name after a signal
+}
+
+void PlayCustomGame() {
+  text[0] = 0;
+  if (file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr)) std::strcpy(text, kCustomFolder);
+  if (!FileDialog("Select Custom Map", "map")) return;
+  if (!ReadCustomMap(text, &map)) {
+    alert("Error opening file.", nullptr, nullptr, "OK", nullptr, KEY_ENTER, 0);
+    return;
+  }
+  PlayLoadedMap();
   show_mouse(screen);
+}
+
+int PlayLevelFile(const char* path) {
+  if (!ReadCustomMap(path, &map)) {
+    alert("Error opening file.", nullptr, nullptr, "OK", nullptr, KEY_ENTER, 0);
+    return 0;
+  }
+  PlayLoadedMap();
+  return -1;
 }

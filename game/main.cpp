@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
 
 #include "Template.h"
 #include "modux.h"
@@ -53,8 +57,35 @@ static void Shutdown() {
   allegro_exit();
 }
 
+// "--level FILE.map": the game plays that custom map as a one-level game, as "Play Custom Level"
+// does, and ends after its high-score step (the level editor's play-test). Sets `level` to the
+// file, or leaves it null without the option; 0 when the option lacks its file.
+static int LevelOption(int argc, char** argv, const char** level) {
+  for (int i = 1; i < argc; i++)
+    if (std::strcmp(argv[i], "--level") == 0) {
+      if (i + 1 >= argc) return 0;
+      *level = argv[i + 1];
+    }
+  return -1;
+}
+
+// A file named on the command line, made absolute: the installed game moves into the player's
+// folder before it opens anything, and the name must still mean the file the user meant.
+static std::string CommandLinePath(const char* name) {
+  if (!name || name[0] == '/') return name ? name : "";
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return name;
+  return std::string(cwd) + "/" + name;
+}
+
 int main(int argc, char** argv) {
-  (void)argc;
+  const char* level_arg = nullptr;
+  if (!LevelOption(argc, argv, &level_arg)) {
+    printf("Error: %s\n", "--level needs a map file: vorbel --level FILE.map");
+    return 1;
+  }
+  const std::string level_path = CommandLinePath(level_arg);
+  const char* level = level_arg ? level_path.c_str() : nullptr;
   if (!DisplayAvailable()) {
     printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
@@ -80,6 +111,11 @@ int main(int argc, char** argv) {
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
+  if (level) {
+    int played = PlayLevelFile(level);
+    Shutdown();
+    return played ? 0 : 1;
+  }
   PlaySong();
   DrawTitle();
 

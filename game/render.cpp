@@ -24,18 +24,20 @@ void DrawPicture(BITMAP* picture, int x, int y) {
   if (picture) draw_sprite(map_bitmap, picture, x, y);
 }
 
+}  // namespace
+
 // What one cell shows, by its band of codes: the tile of a wall, or the ball or decoration of the
-// sets 19 to 22 while the cell value says it is still there.
-void DrawCell(int code, int v, int px, int py) {
+// sets 19 to 22 while the cell value says it is still there. The level editor draws with it too.
+void DrawCellPicture(BITMAP* bmp, int code, int v, int px, int py) {
   const CellBand* band = CellBandOf(code);
   if (!band) return;
+  BITMAP* picture = nullptr;
   if (band->wall)
-    DrawPicture(SetPicture(code / 100, code % 100), px, py);
+    picture = SetPicture(code / 100, code % 100);
   else if (band->set >= 0 && v >= band->shown_min && v <= band->shown_max)
-    DrawPicture(SetPicture(band->set, v), px, py);
+    picture = SetPicture(band->set, v);
+  if (picture) draw_sprite(bmp, picture, px, py);
 }
-
-}  // namespace
 
 void InitGameGraphics() {
   clear_to_color(screen, 0);
@@ -69,7 +71,7 @@ void Draw3dFrame() {
 void DrawGameMap() {
   clear_to_color(map_bitmap, 0);
   for (int x = 0; x < MAP_W; x++)
-    for (int y = 0; y < MAP_H; y++) DrawCell(gmap->cells[x][y], mapV[x][y], CELL * x, CELL * y);
+    for (int y = 0; y < MAP_H; y++) DrawCellPicture(map_bitmap, gmap->cells[x][y], mapV[x][y], CELL * x, CELL * y);
   for (int i = 0; i < num_bugs && i < MAX_BUGS; i++)
     DrawPicture(SpritePicture(bugs[i].sprite), bugs[i].x, bugs[i].y);
   DrawPicture(SpritePicture(vorbel.sprite), vorbel.x, vorbel.y);

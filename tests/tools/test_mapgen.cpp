@@ -192,6 +192,38 @@ TEST(MapLevel, MapRecordLayout) {
   EXPECT_EQ(img[16 + 2 * (22 * 3 + 1)], 0x6E);  // 1902 = 0x076E, low byte first
 }
 
+// Every level of data/maps and data/custom comes back the same from its text form and from its map
+// record image (the image byte for byte: the name is not in it); damaged images are refused.
+TEST(MapLevel, TextAndImageRoundTrips) {
+  size_t levels = 0;
+  for (const char* dir : {VORBEL_MAPS_DIR, VORBEL_CUSTOM_DIR})
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      if (e.path().extension() != ".txt") continue;
+      Level level, again, from_map;
+      ASSERT_EQ(mapgen::load_level_file(e.path().string(), level), "");
+      ASSERT_EQ(mapgen::parse_level(mapgen::write_level_text(level), "again.txt", again), "") << e.path();
+      EXPECT_TRUE(mapgen::same_level(level, again)) << e.path();
+      const std::vector<uint8_t> img = mapgen::map_image(level);
+      ASSERT_EQ(mapgen::level_from_image(img.data(), img.size(), "dir/x.map", from_map), "");
+      EXPECT_EQ(mapgen::map_image(from_map), img) << e.path();
+      EXPECT_EQ(from_map.name, "x");
+      levels++;
+    }
+  EXPECT_GE(levels, 14u);
+  std::vector<uint8_t> img = mapgen::map_image(parse_ok(picture()));
+  const struct { size_t size, off; int code; const char* expect; } damaged[] = {
+      {100, 0, 0, "100 bytes, a map file holds 1048"},
+      {1048, 16 + 2 * (22 * 4 + 2), 2400, "column 4, row 2 has the code 2400"},
+      {1048, 16, -1, "column 0, row 0 has the code -1"},
+  };
+  for (const auto& d : damaged) {
+    std::vector<uint8_t> bad = img;
+    bad[d.off] = uint8_t(d.code & 0xff), bad[d.off + 1] = uint8_t((d.code >> 8) & 0xff);
+    Level level;
+    EXPECT_NE(mapgen::level_from_image(bad.data(), d.size, "bad.map", level).find(d.expect), std::string::npos) << d.expect;
+  }
+}
+
 // Every shipped level is playable, they are numbered without gaps, and maps.dat as written loads
 // in Allegro with one 1048-byte DATA object per level, in play order.
 TEST(ShippedLevels, AllPlayableAndMapsDatLoads) {

@@ -2,6 +2,7 @@
 // eat, where the bugs can go) and the map record image written into "maps.dat".
 #include "maplevel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -171,39 +172,65 @@ Grid bug_region(const Level& level) {
 
 // A start cell must be plain floor inside the edge ring: actors never stand on the edge, and a
 // move out of an edge cell would look at a cell outside the maze.
-void check_start(const Level& level, const CellPos& s, const char* who, std::vector<std::string>& out) {
+void check_start(const Level& level, const CellPos& s, const char* who, std::vector<Problem>& out) {
   if (s.x < 1 || s.x > kEdge - 1 || s.y < 1 || s.y > kEdge - 1) {
-    out.push_back(where(level, 0) + who + " start at " + cell_name(s.x, s.y) +
-                  " is outside the playfield (columns and rows 1 to 20)");
+    out.push_back({where(level, 0) + who + " start at " + cell_name(s.x, s.y) +
+                   " is outside the playfield (columns and rows 1 to 20)"});
     return;
   }
   if (level.cells[size_t(s.x)][size_t(s.y)].kind != CellKind::Floor)
-    out.push_back(where_cell(level, s.y) + who + " start at " + cell_name(s.x, s.y) +
-                  " is not open floor");
+    out.push_back({where_cell(level, s.y) + who + " start at " + cell_name(s.x, s.y) + " is not open floor", s});
 }
 
 // One edge tunnel: `a` and `b` are its two mouths, `la` and `lb` the playable cells the vorbel
 // lands on when it comes out of them.
 void check_tunnel(const Level& level, CellPos a, CellPos b, CellPos la, CellPos lb, const std::string& what,
-                  std::vector<std::string>& out) {
+                  std::vector<Problem>& out) {
   bool oa = is_open(level, a.x, a.y), ob = is_open(level, b.x, b.y);
   if (oa != ob) {
     CellPos open = oa ? a : b, shut = oa ? b : a;
-    out.push_back(where_cell(level, open.y) + what + " is open at " + cell_name(open.x, open.y) +
-                  " but walled at " + cell_name(shut.x, shut.y) +
-                  ": the vorbel would pass through a wall at the far end");
+    out.push_back({where_cell(level, open.y) + what + " is open at " + cell_name(open.x, open.y) +
+                       " but walled at " + cell_name(shut.x, shut.y) +
+                       ": the vorbel would pass through a wall at the far end",
+                   shut});
     return;
   }
   if (!oa) return;
   for (CellPos l : {la, lb})
     if (!is_open(level, l.x, l.y))
-      out.push_back(where_cell(level, l.y) + what + " comes out into the wall at " + cell_name(l.x, l.y));
+      out.push_back({where_cell(level, l.y) + what + " comes out into the wall at " + cell_name(l.x, l.y), l});
 }
 
 void put16(std::vector<uint8_t>& img, size_t off, int v) {
   uint16_t u = uint16_t(int16_t(v));
   img[off] = uint8_t(u & 0xff);
   img[off + 1] = uint8_t(u >> 8);
+}
+
+int get16(const uint8_t* data, size_t off) { return int16_t(uint16_t(data[off] | data[off + 1] << 8)); }
+
+// The picture character of cell (x, y) in the text form; floor at the edges is '-', so that no
+// row ends or starts with a space an editor could strip.
+char glyph_of(const Level& level, int x, int y) {
+  if (x == level.vorbel_start.x && y == level.vorbel_start.y) return 'V';
+  if (x == level.bug_start.x && y == level.bug_start.y) return 'B';
+  const Cell& c = level.cells[size_t(x)][size_t(y)];
+  switch (c.kind) {
+    case CellKind::Wall: return '#';
+    case CellKind::Ball:
+      if (c.value == 1) return '.';
+      if (c.value >= 2 && c.value <= 4) return char('0' + c.value);
+      break;
+    case CellKind::PowerBall:
+      if (c.value == 5) return 'o';
+      if (c.value >= 6 && c.value <= 8) return char('0' + c.value);
+      break;
+    case CellKind::Decoration:
+      if (c.value >= 10 && c.value <= 15) return char('a' + c.value - 10);
+      break;
+    case CellKind::Floor: break;
+  }
+  return x == 0 || x == kEdge ? '-' : ' ';
 }
 
 }  // namespace
@@ -354,14 +381,14 @@ int ball_count(const Level& level) {
   return n;
 }
 
-std::vector<std::string> check_level(const Level& level) {
-  std::vector<std::string> out;
+std::vector<Problem> level_problems(const Level& level) {
+  std::vector<Problem> out;
   const std::string at = where(level, 0);
   auto range = [&](const char* what, int v, int lo, int hi) {
     if (v < lo || v > hi)
-      out.push_back(at + what + " is " + std::to_string(v) + ", must be " + std::to_string(lo) + " to " + std::to_string(hi));
+      out.push_back({at + what + " is " + std::to_string(v) + ", must be " + std::to_string(lo) + " to " + std::to_string(hi)});
   };
-  if (level.name.empty()) out.push_back(at + "the level has no name");
+  if (level.name.empty()) out.push_back({at + "the level has no name"});
   range("the wall set", level.wall_set, 0, kWallSets - 1);
   range("the ball set", level.ball_set, kFirstBallSet, kLastBallSet);
   range("the bug count", level.bug_count, 0, kMaxBugs);
@@ -376,7 +403,10 @@ std::vector<std::string> check_level(const Level& level) {
                 (c.kind == CellKind::PowerBall && c.value >= 5 && c.value <= 8) ||
                 (c.kind == CellKind::Decoration && c.value >= 10 && c.value <= 15) ||
                 ((c.kind == CellKind::Wall || c.kind == CellKind::Floor) && c.value == 0);
-      if (!ok) out.push_back(where_cell(level, y) + "cell at " + cell_name(x, y) + " has value " + std::to_string(c.value) + ", wrong for its kind");
+      if (!ok)
+        out.push_back({where_cell(level, y) + "cell at " + cell_name(x, y) + " has value " + std::to_string(c.value) +
+                           ", wrong for its kind",
+                       {x, y}});
     }
 
   const size_t before_starts = out.size();
@@ -385,19 +415,19 @@ std::vector<std::string> check_level(const Level& level) {
   // With a start off the floor every ball would be reported unreachable too; the start says it all.
   const bool starts_ok = out.size() == before_starts;
   if (level.vorbel_start.x == level.bug_start.x && level.vorbel_start.y == level.bug_start.y)
-    out.push_back(at + "the vorbel and the bugs start on the same cell");
+    out.push_back({at + "the vorbel and the bugs start on the same cell", level.bug_start});
 
   for (int x : {0, kEdge})
     for (int y : {0, kEdge})
       if (is_open(level, x, y))
-        out.push_back(where_cell(level, y) + "corner " + cell_name(x, y) + " must be a wall: no tunnel can use it");
+        out.push_back({where_cell(level, y) + "corner " + cell_name(x, y) + " must be a wall: no tunnel can use it", {x, y}});
   for (int k = 1; k < kEdge; k++) {
     check_tunnel(level, {0, k}, {kEdge, k}, {kEdge - 1, k}, {1, k}, "the tunnel on row " + std::to_string(k), out);
     check_tunnel(level, {k, 0}, {k, kEdge}, {k, kEdge - 1}, {k, 1}, "the tunnel on column " + std::to_string(k), out);
   }
 
   const int balls = ball_count(level);
-  if (balls == 0) out.push_back(at + "the level has no balls: it would be cleared at once");
+  if (balls == 0) out.push_back({at + "the level has no balls: it would be cleared at once"});
 
   if (!starts_ok) return out;
   const Grid eats = vorbel_eats(level);
@@ -408,18 +438,21 @@ std::vector<std::string> check_level(const Level& level) {
       if (!is_eatable(c) || eats[size_t(x)][size_t(y)]) continue;
       std::string what = c.kind == CellKind::Ball ? "ball" : "power ball";
       if (x == kEdge || y == kEdge)
-        out.push_back(where_cell(level, y) + what + " at " + cell_name(x, y) +
-                      " lies in the far edge column or row, which the vorbel passes without eating");
+        out.push_back({where_cell(level, y) + what + " at " + cell_name(x, y) +
+                           " lies in the far edge column or row, which the vorbel passes without eating",
+                       {x, y}});
       else
-        out.push_back(where_cell(level, y) + what + " at " + cell_name(x, y) +
-                      " cannot be reached by the vorbel from its start at " + cell_name(v.x, v.y));
+        out.push_back({where_cell(level, y) + what + " at " + cell_name(x, y) +
+                           " cannot be reached by the vorbel from its start at " + cell_name(v.x, v.y),
+                       {x, y}});
     }
 
   const Grid bugs = bug_region(level);
   if (!bugs[size_t(v.x)][size_t(v.y)]) {
     const CellPos b = level.bug_start;
-    out.push_back(at + "the bugs' start at " + cell_name(b.x, b.y) + " is not connected to the vorbel's start at " +
-                  cell_name(v.x, v.y) + " without the edge tunnels");
+    out.push_back({at + "the bugs' start at " + cell_name(b.x, b.y) + " is not connected to the vorbel's start at " +
+                       cell_name(v.x, v.y) + " without the edge tunnels",
+                   b});
   }
   return out;
 }
@@ -438,6 +471,120 @@ std::vector<uint8_t> map_image(const Level& level) {
     for (int y = 0; y < kMapSize; y++) put16(img, kOffCells + 2 * size_t(kMapSize * x + y), cell_code(level, x, y));
   for (size_t k = 0; k < level.points.size(); k++) put16(img, kOffPoints + 2 * k, level.points[k]);
   return img;
+}
+
+std::vector<std::string> check_level(const Level& level) {
+  std::vector<std::string> texts;
+  for (const Problem& p : level_problems(level)) texts.push_back(p.text);
+  return texts;
+}
+
+std::string write_level_text(const Level& level) {
+  std::string t = "; " + level.name + ", drawn with vorbel-edit. Legend: # wall, . 1-4 ball, o 5-8 power ball,\n"
+                  "; space - floor, V vorbel start, B bugs' start, a-f decoration\n";
+  t += "name: " + level.name + "\n";
+  t += "walls: " + std::to_string(level.wall_set) + "\n";
+  t += "balls: " + std::to_string(level.ball_set) + "\n";
+  t += "bugs: " + std::to_string(level.bug_count) + "\n";
+  t += "bug_sprite: " + std::to_string(level.bug_sprite) + "\n";
+  t += "points:";
+  for (int p : level.points) t += " " + std::to_string(p);
+  t += "\nmap:\n";
+  for (int y = 0; y < kMapSize; y++) {
+    for (int x = 0; x < kMapSize; x++) t += glyph_of(level, x, y);
+    t += "\n";
+  }
+  return t;
+}
+
+std::string level_from_image(const uint8_t* data, size_t size, const std::string& source, Level& out) {
+  if (size < kMapImageSize)
+    return source + ": " + std::to_string(size) + " bytes, a map file holds " + std::to_string(kMapImageSize);
+  Level level;
+  level.source = source;
+  size_t slash = source.find_last_of("/\\");
+  level.name = source.substr(slash == std::string::npos ? 0 : slash + 1);
+  size_t dot = level.name.rfind('.');
+  if (dot != std::string::npos && dot > 0) level.name.erase(dot);
+  // A start outside the grid is brought to its edge: the text form can only place it on a cell,
+  // and the checks still name it as outside the playfield.
+  auto start = [&](size_t off_x, size_t off_y) {
+    return CellPos{std::clamp(get16(data, off_x), 0, kEdge), std::clamp(get16(data, off_y), 0, kEdge)};
+  };
+  level.bug_start = start(kOffBugStartX, kOffBugStartY);
+  level.vorbel_start = start(kOffVorbelStartX, kOffVorbelStartY);
+  level.bug_count = get16(data, kOffBugCount);
+  level.bug_sprite = get16(data, kOffBugSprite);
+  for (size_t k = 0; k < level.points.size(); k++) level.points[k] = get16(data, kOffPoints + 2 * k);
+  bool wall_seen = false, balls_seen = false;
+  for (int x = 0; x < kMapSize; x++)
+    for (int y = 0; y < kMapSize; y++) {
+      const int code = get16(data, kOffCells + 2 * size_t(kMapSize * x + y));
+      if (code < 0 || code > kMaxCellCode)
+        return source + ": cell at " + cell_name(x, y) + " has the code " + std::to_string(code) + ", outside 0 to " +
+               std::to_string(kMaxCellCode);
+      Cell& c = level.cells[size_t(x)][size_t(y)];
+      c = Cell{CellKind::Floor, 0};
+      const CellBand* band = CellBandOf(code);
+      if (!band) continue;
+      if (band->wall) {
+        c.kind = CellKind::Wall;
+        if (!wall_seen) level.wall_set = code / 100;
+        wall_seen = true;
+        continue;
+      }
+      const int v = code - band->base;
+      if (v >= 1 && v <= 8) {
+        c = Cell{v <= 4 ? CellKind::Ball : CellKind::PowerBall, v};
+        if (!balls_seen && band->set >= kFirstBallSet && band->set <= kLastBallSet) {
+          level.ball_set = band->set;
+          balls_seen = true;
+        }
+      } else if (band->set == kDecorationBase / 100 && v >= 10 && v <= 15) {
+        c = Cell{CellKind::Decoration, v};
+      }
+    }
+  out = level;
+  return "";
+}
+
+bool same_level(const Level& a, const Level& b) {
+  if (a.name != b.name || a.wall_set != b.wall_set || a.ball_set != b.ball_set || a.bug_count != b.bug_count ||
+      a.bug_sprite != b.bug_sprite || a.points != b.points || a.vorbel_start.x != b.vorbel_start.x ||
+      a.vorbel_start.y != b.vorbel_start.y || a.bug_start.x != b.bug_start.x || a.bug_start.y != b.bug_start.y)
+    return false;
+  for (int x = 0; x < kMapSize; x++)
+    for (int y = 0; y < kMapSize; y++) {
+      const Cell &ca = a.cells[size_t(x)][size_t(y)], &cb = b.cells[size_t(x)][size_t(y)];
+      if (ca.kind != cb.kind || ca.value != cb.value) return false;
+    }
+  return true;
+}
+
+std::string load_any_level(const std::string& path, Level& out) {
+  const bool is_map = path.size() >= 4 && path.compare(path.size() - 4, 4, ".map") == 0;
+  if (!is_map) return load_level_file(path, out);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return path + ": cannot open";
+  std::vector<uint8_t> bytes(kMapImageSize);
+  in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  return level_from_image(bytes.data(), size_t(in.gcount()), path, out);
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  const std::string fresh = path + ".new";
+  {
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    out.flush();
+    if (!out) {
+      std::remove(fresh.c_str());
+      return false;
+    }
+  }
+  if (std::rename(fresh.c_str(), path.c_str()) == 0) return true;
+  std::remove(fresh.c_str());
+  return false;
 }
 
 }  // namespace mapgen

@@ -36,6 +36,7 @@ constexpr int kBugSprites = 28;    // objects 0..27 of the actor datafile are bu
 constexpr int kMaxBugs = 20;       // the game's bug table
 constexpr int kFloorCode = CODE_PLAIN_FLOOR;  // open floor that shows nothing
 constexpr int kDecorationBase = 2200;
+constexpr int kMaxCellCode = 2399;  // highest code the game accepts in a map
 
 // Neighbour bits of a wall cell: which of its neighbours are walls too (cellcodes.h).
 constexpr int kMaskUp = WALL_UP;
@@ -85,9 +86,36 @@ int cell_code(const Level& level, int x, int y);
 // Balls that must be eaten to clear the level (values 1..4; power balls do not count).
 int ball_count(const Level& level);
 
+// One reason a level cannot be shipped, and the cell it is about ({-1, -1}: the level as a whole).
+struct Problem {
+  std::string text;
+  CellPos cell{-1, -1};
+};
+
 // Every reason the level cannot be shipped, each naming the level and the cell; empty when it is
 // playable.
-std::vector<std::string> check_level(const Level& level);
+std::vector<Problem> level_problems(const Level& level);
+std::vector<std::string> check_level(const Level& level);  // the texts of level_problems
+
+// The text form of a level; parse_level reads it back as the same level. A start is written over
+// its cell, so a start on anything but floor does not survive the trip.
+std::string write_level_text(const Level& level);
+
+// A level read back from a map record image (a custom map file): walls, balls, power balls and
+// decorations from the cell codes, the wall and ball sets from the first wall and ball found, the
+// name from the file name. Hidden balls become balls of the ball set; a start outside the grid is
+// brought to its edge. "" or a message.
+std::string level_from_image(const uint8_t* data, size_t size, const std::string& source, Level& out);
+
+// Two levels that play and read alike: every field but where they were read from.
+bool same_level(const Level& a, const Level& b);
+
+// A level from a file: a map record image when the name ends in ".map", else the text form.
+std::string load_any_level(const std::string& path, Level& out);
+
+// Writes a whole file under a new name and renames it into place, so a failed write leaves no half
+// file behind. True when written.
+bool write_file(const std::string& path, const std::string& bytes);
 
 // The map record image of a level (kMapImageSize bytes).
 std::vector<uint8_t> map_image(const Level& level);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,24 +19,6 @@ int Usage(const char* program) {
                "Checks a level drawn as text and writes it as a custom map for \"Play Custom Level\".\n",
                program);
   return 2;
-}
-
-// Written under a new name and renamed into place, so a failed write leaves no half map behind.
-bool WriteMap(const std::string& path, const std::vector<uint8_t>& image) {
-  const std::string fresh = path + ".new";
-  {
-    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-    out.flush();
-    if (!out) {
-      std::remove(fresh.c_str());
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(fresh, path, ec);
-  if (ec) std::remove(fresh.c_str());
-  return !ec;
 }
 
 }  // namespace
@@ -78,7 +59,8 @@ int main(int argc, char** argv) {
                  problems.size() == 1 ? "" : "s", output.c_str());
     return 1;
   }
-  if (!WriteMap(output, mapgen::map_image(level))) {
+  const std::vector<uint8_t> image = mapgen::map_image(level);
+  if (!mapgen::write_file(output, std::string(image.begin(), image.end()))) {
     std::fprintf(stderr, "vorbel-mapc: cannot write %s\n", output.c_str());
     return 1;
   }

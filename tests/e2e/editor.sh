@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The level editor as a designer uses it: a new level drawn with the mouse and the shortcuts (a
+# wall bar as a rectangle, balls painted in strokes, a power ball, an undone wall, one more bug,
+# a name), saved as text and map, the map compared with what vorbel-mapc makes of the text, and
+# the play-test: the game opens on the level drawn, the vorbel eats, the game ends
+# through its high-score step and the editor comes back; the map file opened again in the editor
+# and saved as text gives the same picture; a damaged map is refused by the game.
+# Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+art=${2:-$E2E_DIR/artifacts}
+mkdir -p "$art"
+level="$E2E_DIR/edge.txt"
+
+# Window pixel of the centre of maze cell (column, row).
+px() { echo $((30 + 20 * $1)); }
+py() { echo $((30 + 20 * $1)); }
+click_cell() { click "$(px "$1")" "$(py "$2")" 0.2; }
+# stroke ROW FROM TO: the left button held from column FROM to TO along a row, cell by cell.
+stroke() {
+  local x
+  xdotool mousemove --window "$WID" "$(px "$2")" "$(py "$1")"; sleep 0.1
+  xdotool mousedown 1; sleep 0.1
+  for x in $(seq "$2" "$3"); do xdotool mousemove --window "$WID" "$(px "$x")" "$(py "$1")"; sleep 0.06; done
+  xdotool mouseup 1; sleep 0.2
+}
+changed() {
+  compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
+}
+row_of() { sed -n '/^map:$/,$p' "$level" | sed -n "$(( $1 + 2 ))p"; }
+
+(cd "$E2E_GAME" && exec "$E2E_RUN/vorbel-edit" "$level") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+GAME_PID=$!
+E2E_PIDS+=($GAME_PID)
+for i in $(seq 1 300); do
+  WID=$(xdotool search --onlyvisible --name "level editor" 2>/dev/null | head -1)
+  [ -n "$WID" ] && break
+  kill -0 "$GAME_PID" 2>/dev/null || fail "the editor ended before opening its window: $(cat "$E2E_DIR/out.txt")"
+  sleep 0.1
+done
+[ -n "$WID" ] || fail "no editor window"
+EDITOR_PID=$GAME_PID
+xdotool mousemove --window "$WID" 300 470; sleep 1
+screenshot "$art/editor-new.png"
+
+note "drawing"
+press w r                     # walls, rectangle mode
+stroke 3 3 8                  # a wall bar from column 3 to 8 on row 3
+press r 1                     # strokes again, balls of value 1
+stroke 5 2 15
+stroke 16 11 15               # a row of balls right of the vorbel's start (10, 16)
+press 5; click_cell 4 8       # a power ball
+press h; click_cell 18 3      # the bugs' start, far from the vorbel
+press w; click_cell 12 12     # a wall, taken back
+press ctrl+z
+click 616 211 0.3             # "+" of the bugs: 2 -> 3
+press ctrl+n
+xdotool type --delay 120 "Edge Test"; press Return
+screenshot "$art/editor-drawn.png"
+press ctrl+s
+wait_for_file "${level%.txt}.map"
+
+note "checking the saved level"
+grep -qx "name: Edge Test" "$level" || fail "the name was not saved: $(head -5 "$level")"
+grep -qx "bugs: 3" "$level" || fail "the bug count was not saved"
+[ "$(row_of 3)" = "#  ######         B  #" ] || fail "row 3 is '$(row_of 3)', not the wall bar"
+[ "$(row_of 5)" = "# ..............     #" ] || fail "row 5 is '$(row_of 5)', not the balls"
+[ "$(row_of 8)" = "#   o                #" ] || fail "row 8 is '$(row_of 8)', not the power ball"
+[ "$(row_of 12)" = "#                    #" ] || fail "row 12 is '$(row_of 12)': the undone wall is there"
+[ "$(row_of 16)" = "#         V.....     #" ] || fail "row 16 is '$(row_of 16)'"
+"$E2E_RUN/vorbel-mapc" "$level" -o "$E2E_DIR/compiled.map" >/dev/null || fail "vorbel-mapc refuses the saved level"
+cmp -s "$E2E_DIR/compiled.map" "${level%.txt}.map" || fail "the editor's map differs from vorbel-mapc's"
+
+note "play-test"
+press ctrl+p
+GAME=
+for i in $(seq 1 300); do
+  GAME=$(xdotool search --onlyvisible --name '^Vorbel Endurnal$' 2>/dev/null | head -1)
+  [ -n "$GAME" ] && break
+  sleep 0.1
+done
+[ -n "$GAME" ] || fail "the play-test opened no game window"
+xdotool mousemove 300 470; sleep 1.5
+screenshot "$art/play-start.png"
+share=$(changed 20 20 440 440 "$art/editor-drawn.png" "$art/play-start.png")
+note "the game's maze differs from the editor's in $share of its pixels (the actors)"
+awk -v m="$share" 'BEGIN{exit !(m < 0.05)}' || fail "the game does not show the level drawn ($share)"
+hold Right 0.8
+screenshot "$art/play.png"
+share=$(changed 500 205 130 20 "$art/play-start.png" "$art/play.png")
+awk -v m="$share" 'BEGIN{exit !(m > 0)}' || fail "the score did not change: the vorbel ate nothing"
+press Escape; sleep 0.5; press y; sleep 1; press space; sleep 1
+press Return; sleep 1          # a name for the high-score table
+click 200 435 2                # "E x i t" of the high-score screen
+for i in $(seq 1 100); do
+  xdotool search --onlyvisible --name '^Vorbel Endurnal$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^Vorbel Endurnal$' >/dev/null 2>&1 && fail "the game did not end after the level"
+# The high-score step took the play-test's score: the table's first entry, written at the end.
+best=$(od -An -t d4 -N4 "$E2E_GAME/vorbel.hsc" 2>/dev/null | tr -d ' ')
+[ "${best:-0}" -gt 0 ] || fail "the play-test's score is not in vorbel.hsc ('$best')"
+# With no sound device the game says so and plays silent; any other error is a fault.
+grep "Error" "$E2E_DIR/out.txt" | grep -qv "initializing sound" && fail "the game said: $(cat "$E2E_DIR/out.txt")"
+
+note "opening the map file vorbel-mapc wrote, and saving it as text"
+xdotool mousemove --window "$WID" 300 470; sleep 0.5
+press ctrl+o; sleep 1
+xdotool key --delay 15 --repeat 80 BackSpace
+xdotool type --delay 40 "$E2E_DIR/compiled.map"
+sleep 0.2; press Return; sleep 0.8
+press ctrl+s
+wait_for_file "$E2E_DIR/compiled.txt"
+diff <(sed -n '/^map:$/,$p' "$level") <(sed -n '/^map:$/,$p' "$E2E_DIR/compiled.txt") >/dev/null ||
+  fail "the map file opened does not show the level drawn: $(cat "$E2E_DIR/compiled.txt")"
+grep -qx "name: compiled" "$E2E_DIR/compiled.txt" || fail "a map file's level is not named after the file"
+
+note "leaving the editor"
+press Escape
+game_wait_exit 10
+[ "$GAME_STATUS" = 0 ] || fail "the editor ended with status $GAME_STATUS"
+
+note "a map file the game refuses: its alert, then status 1"
+printf 'not a map' > "$E2E_DIR/bad.map"
+(cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --level "$E2E_DIR/bad.map") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+GAME_PID=$!
+E2E_PIDS+=($GAME_PID)
+game_window
+screenshot "$art/refused.png"
+click 319 255                 # the alert's "OK"
+game_wait_exit 10
+[ "$GAME_STATUS" = 1 ] || fail "the game played a damaged map (status $GAME_STATUS)"
+echo "editor: all checks passed"
