@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "Template.h"
 #include "modux.h"
@@ -35,13 +36,14 @@ static void InstallDrivers(char* program) {
   if (install_mod(16) < 0) {
     if (sound_works) Error("Error setting MOD voices.\n Notify author.\n");
     music_on = 0;
+    music_silent = -1;
   }
   ApplyVolumes();
 }
 
 static void Shutdown() {
+  StoreHighScores();  // before the fade, so that an alert about it can be read
   fade_out(2);
-  SaveHighScores();
   destroy_bitmap(map_bitmap);
   set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
   // The playing song lives in sounds.dat: silence it before its module is freed.
@@ -53,8 +55,60 @@ static void Shutdown() {
   allegro_exit();
 }
 
+// The command line: --record FILE, --replay FILE, --fast (with --replay). Answers -1 when it is
+// understood, else 0 after saying how to use it.
+struct CommandLine {
+  const char* record = nullptr;  // record the games of this run to this file
+  const char* replay = nullptr;  // play this recording back instead of the title screen
+  int fast = 0;                  // -1: replay without pacing and print the final figures
+};
+
+static int ParseCommandLine(int argc, char** argv, CommandLine* c) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if ((a == "--record" || a == "--replay") && i + 1 < argc)
+      (a == "--record" ? c->record : c->replay) = argv[++i];
+    else if (a == "--fast")
+      c->fast = -1;
+    else {
+      printf("Usage: vorbel [--record FILE] [--replay FILE [--fast]]\n");
+      return 0;
+    }
+  }
+  if ((c->fast && !c->replay) || (c->record && c->replay)) {
+    printf("Usage: vorbel [--record FILE] [--replay FILE [--fast]]\n");
+    return 0;
+  }
+  return -1;
+}
+
+// Plays the recording set up by ReplayOpen; at full speed the figures of its end are printed.
+// Answers the program's exit status: 0 when the game ended as recorded.
+static int RunReplay(const CommandLine& c) {
+  if (c.fast) {
+    replay_fast = -1;
+    music_silent = -1;
+    sound_on = 0;
+  } else {
+    InitGameGraphics();
+  }
+  if (ReplayStart()) {
+    if (Replaying().custom)
+      PlayCustomMap();
+    else
+      PlayGame();
+  }
+  if (replay_stopped[0]) {
+    printf("%s\n", replay_stopped);
+    return 1;
+  }
+  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives, vorbel.bugs_eaten);
+  return 0;
+}
+
 int main(int argc, char** argv) {
-  (void)argc;
+  CommandLine command;
+  if (!ParseCommandLine(argc, argv, &command)) return 2;
   if (!DisplayAvailable()) {
     printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
@@ -63,6 +117,15 @@ int main(int argc, char** argv) {
   InstallSignalHandlers();  // a signal during loading ends the program at the title
   LoadHighScores();
   LoadDatafiles();
+  if (command.replay) {
+    char why[160];
+    if (!ReplayOpen(command.replay, why, sizeof why)) {
+      allegro_exit();
+      printf("Cannot replay %s: %s\n", command.replay, why);
+      return 1;
+    }
+  }
+  if (command.record) RecordTo(command.record);
 
   set_gfx_mode(GFX_GAME_WINDOW, 640, 480, 0, 0);
   if (set_gfx_mode(GFX_GAME_WINDOW, 640, 480, 0, 0) != 0) {
@@ -72,13 +135,20 @@ int main(int argc, char** argv) {
   }
   set_window_title("Vorbel Endurnal");
   InstallWindowHandlers();
+  map_bitmap = create_bitmap(441, 441);
+  screen_bitmap = create_bitmap(640, 480);
+
+  if (command.replay) {
+    set_palette(GamePalette());
+    int status = RunReplay(command);
+    Shutdown();
+    return status;
+  }
 
   if (music_on) PlayTheme();
   BITMAP* face = Graphic(GFX_TITLE_BUTTON);
   btn_new_game = new Button("Play Game", 245, 290, 385, 315, 15, 25, face);
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
-  map_bitmap = create_bitmap(441, 441);
-  screen_bitmap = create_bitmap(640, 480);
   PlaySong();
   DrawTitle();
 
