@@ -339,5 +339,11 @@ void GotHighScore() {
   std::memcpy(HighScores[at].name, player_name, sizeof player_name);
   if (replay_mode == REPLAY_RECORD) RecordName(player_name);
   StoreHighScores();
-  if (!quiet && !LeaveRequested()) ViewHighScores();
+  if (quiet || LeaveRequested()) return;
+  if (replay_mode == REPLAY_PLAY) {  // a replay being watched shows the table a moment, unwritten
+    DrawHighScores();
+    rest(2000);
+  } else {
+    ViewHighScores();
+  }
 }
