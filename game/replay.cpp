@@ -222,6 +222,8 @@ void RecordName(const char* name) {
 // The figures of the game's end, as a replay must reach them.
 void RecordEnd() {
   if (replay_mode != REPLAY_RECORD) return;
+  recording.stream.push_back(EV_CHECK);  // the state at the end, the actors' places included
+  Put32(recording.stream, StateFingerprint());
   recording.score = vorbel.score;
   recording.level = current_map_played + 1;
   recording.lives = vorbel.lives;
@@ -334,9 +336,11 @@ void ReplayName(char* name, int size) {
 int ReplayEnd() {
   if (replay_mode != REPLAY_PLAY || replay_stopped[0]) return replay_stopped[0] ? 0 : -1;
   const std::vector<unsigned char>& s = playing.stream;
+  if (s.size() - play_at < 5 || s[play_at] != EV_CHECK) return OffCourse("the game ended before the recording");
+  if (Get32(s.data() + play_at + 1) != StateFingerprint()) return OffCourse("the game state at the end differs from the recorded one");
+  play_at += 5;
   size_t left = s.size() - play_at;
-  bool only_name = left == 0 || (left == 17 && s[play_at] == EV_NAME);
-  if (!only_name) return OffCourse("the game ended before the recording");
+  if (left != 0 && !(left == 17 && s[play_at] == EV_NAME)) return OffCourse("the game ended before the recording");
   if (vorbel.score != playing.score || current_map_played + 1 != playing.level || vorbel.lives != playing.lives ||
       vorbel.bugs_eaten != playing.bugs_eaten)
     return OffCourse("the final figures differ from the recorded ones");
