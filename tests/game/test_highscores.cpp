@@ -128,6 +128,23 @@ TEST_F(HighScoreTest, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
   EXPECT_EQ(HighScores[14].score, 40);
 }
 
+// F10's picture is written whole or not at all: a write that cannot be made (here the scratch
+// name is taken by a folder; a full disk fails the same way) leaves the old picture as it was.
+TEST_F(HighScoreTest, ScreenshotReplacesTheOldPictureOnlyWhenWrittenWhole) {
+  std::filesystem::remove_all("vorbel.pcx.new");
+  std::ofstream("vorbel.pcx") << "old picture";
+  for (bool blocked : {true, false}) {
+    if (blocked) std::filesystem::create_directory("vorbel.pcx.new");
+    EXPECT_EQ(ScreenShot(), blocked ? 0 : -1) << blocked;
+    std::vector<unsigned char> b = FileBytes("vorbel.pcx");
+    if (blocked)
+      EXPECT_EQ(std::string(b.begin(), b.end()), "old picture");
+    else
+      EXPECT_GT(b.size(), 128u + 480u) << "a PCX of the whole screen";
+    std::filesystem::remove_all("vorbel.pcx.new");
+  }
+}
+
 TEST_F(HighScoreTest, NameEntryKeys) {
   char name[256] = "";
   struct Step {
