@@ -107,6 +107,11 @@ screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null ||
 # colours_in FILE X Y W H: number of distinct colours in a region of a picture.
 colours_in() { convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -unique-colors -format '%w' info:; }
 
+# text_pixels FILE X Y W H: pixels of the game's text colour 15 (white) in a region of a picture.
+text_pixels() {
+  convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -format %c histogram:info:- | awk '/#F3F7FF/ {n += $1} END {print n + 0}'
+}
+
 # wait_for_file FILE [seconds]
 wait_for_file() {
   local t=${2:-10} i
