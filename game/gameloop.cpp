@@ -237,8 +237,12 @@ void LevelSetup() {
 
 void GamePass() {
   if (exit_requested && !end_game) {  // a signal: the game ends, and the program after it
-    end_game = -1;
-    RecordQuit();
+    if (replay_mode == REPLAY_PLAY) {
+      ReplayInterrupted();
+    } else {
+      end_game = -1;
+      RecordQuit();
+    }
   }
   if (end_game) return;
   PassInput in;

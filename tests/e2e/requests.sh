@@ -87,11 +87,15 @@ screenshot "$art/req-level-resumed.png"
 running "answering N"
 share=$(changed 20 20 440 440 "$art/req-level-close.png" "$art/req-level-resumed.png")
 awk -v m="$share" 'BEGIN{exit !(m > 0.001)}' || fail "the level did not go on after N ($share)"
-# A second click while the question is up answers it: the program goes straight to its exit,
-# the game's result entered in the table under the default name, with no further clicks.
+# A click while the save selector is open closes it and asks the question; a second click while
+# the question is up answers it: the program goes straight to its exit, the game's result entered
+# in the table under the default name, with no further clicks.
+press F5
+sleep 1
 close_button
 screenshot "$art/req-level-second-close.png"
-sleep 1
+[ "$(text_pixels "$art/req-level-second-close.png" 100 248 300 20)" -gt 300 ] ||
+  fail "the close button did not close the selector and ask the quit question"
 close_button             # while the question is up: yes, and straight on to the exit
 expect_exit "close button answering the quit question" scored
 
