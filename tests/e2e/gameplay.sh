@@ -10,19 +10,6 @@ e2e_init "$1"
 art=${2:-$E2E_DIR/artifacts}
 mkdir -p "$art"
 
-# Share of a region's pixels that differ between two screenshots (0..1).
-changed() {
-  compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
-}
-
-# expect_change '>'|'<' LIMIT WHAT X Y W H BEFORE AFTER: the changed share of the region must be
-# above (or below) LIMIT, else the test fails saying WHAT.
-expect_change() {
-  local share
-  share=$(changed "$4" "$5" "$6" "$7" "$8" "$9")
-  awk -v m="$share" -v l="$2" -v op="$1" 'BEGIN{exit !(op == ">" ? m > l : m < l)}' || fail "$3 ($share)"
-}
-
 (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --record "$E2E_DIR/played.rec") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
 GAME_PID=$!
 E2E_PIDS+=($GAME_PID)
