@@ -147,7 +147,9 @@ TEST_F(HighScoreFile, DamagedFileIsSetAsideAndTheDefaultsUsed) {
     EXPECT_EQ(HighScores[0].score, c.aside ? 0 : 1500) << c.what;
     EXPECT_EQ(std::filesystem::exists("vorbel.hsc"), !c.aside) << c.what;
     EXPECT_EQ(std::filesystem::exists("vorbel.hsc.damaged1"), c.aside) << c.what;
-    if (c.aside) EXPECT_EQ(std::filesystem::file_size("vorbel.hsc.damaged1"), bytes.size()) << c.what;
+    if (c.aside) {
+      EXPECT_EQ(std::filesystem::file_size("vorbel.hsc.damaged1"), bytes.size()) << c.what;
+    }
     EXPECT_EQ(std::filesystem::file_size("vorbel.hsc.damaged"), 5u) << c.what;
   }
 }
