@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cellcodes.h"
 
@@ -24,6 +25,11 @@ constexpr int NUM_SETS = 24;       // "set0.dat" .. "set23.dat"
 constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
 constexpr int MAX_CELL_CODE = 2399; // highest cell code a map may hold
 constexpr int SAVE_SIZE = 1164;     // bytes of a saved-game file
+// Bounds of figures read from files: a score that can keep growing without overflow, a bug count
+// whose eating bonus cannot overflow, a level number far above any list of levels.
+constexpr int MAX_SCORE = 99999999;
+constexpr int MAX_BUGS_EATEN = 99999;
+constexpr int MAX_LEVEL = 9999;
 
 // Objects of "vorbel.dat" (GFX_<name>) and "sounds.dat" (SND_<name>) by index: the headers are
 // written by the data generators together with the datafiles, so the indices have one source.
@@ -139,6 +145,7 @@ extern int music_on;      // music on
 extern int sound_volume;  // 0..250, digital volume of effects
 extern int music_volume;  // 0..250, second argument of set_volume
 extern int dif_level;     // 0 Easy, 1 Normal, 2 Hard
+extern int music_silent;  // -1: songs are chosen as usual, none starts (no engine, a fast replay)
 
 // The level in play.
 extern map_struct* gmap;              // map in play: an object of mapData, or &map
@@ -160,6 +167,8 @@ extern std::atomic<int> bug_timer;    // ticks since the bugs' last step (timer 
 extern int vorbel_move_direction;     // step in progress: 0 none, 1 up, 2 down, 3 left, 4 right
 extern char text[256];                // shared formatting buffer and file-dialog path
 extern char current_game_name[256];   // file name the save dialog offers
+extern char player_name[16];          // last name typed for the table, at first the default
+extern int random_draws;              // numbers Random has drawn since the program started
 
 // Requests from outside the screens. Their handlers (a signal, the window's close button, a focus
 // switch) run on other threads or in signal context and only raise these flags; the screens'
@@ -191,7 +200,7 @@ void game_timer();
 int FileExist(const char* name);
 
 void LoadDatafiles();    // presence checks, loading and object checks of every datafile
-int ScreenShot();        // writes "vorbel.pcx"; -1 on success
+int ScreenShot();        // writes "vorbel.pcx" whole or not at all; -1 on success
 void InstallSignalHandlers();  // SIGTERM and SIGINT, in place of Allegro's (after install_allegro)
 void InstallWindowHandlers();  // the close button and the focus switches (after set_gfx_mode)
 int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
@@ -209,8 +218,10 @@ enum { NAME_IGNORED, NAME_TYPED, NAME_ERASED, NAME_DONE };  // what a key did to
 int WriteFileSafely(const char* path, const void* data, int size);  // -1 when the file is replaced whole
 void DefaultHighScore(highscore_struct* entry);
 void ResetHighScores();  // all fifteen entries the default
-void LoadHighScores();
+int CheckHighScores(const highscore_struct* table, char* why, int size);  // -1 when every entry is sound
+void LoadHighScores();   // a damaged file is set aside and the defaults used
 int SaveHighScores();    // -1 when "vorbel.hsc" was written
+int StoreHighScores();   // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
 int NameKey(char* name, int c, int scancode, FONT* f);      // one key of the name entry
 void ClipText(FONT* f, const char* s, int width, char* out, int size);  // the prefix that fits
@@ -222,15 +233,20 @@ void ViewHighScores();
 // Saved games (savegame.cpp) and custom levels (customlevel.cpp).
 extern const char GAMESG[];  // identification at the end of every saved game
 int FileDialog(const char* title, const char* extension);  // the selector on `text`; -1 on OK
+void ShowAlert(const char* first, const char* second);     // an alert with OK; a close request closes it
 void SavedGameBytes(unsigned char* bytes);  // the SAVE_SIZE bytes F5 writes
 int WriteSavedGame(const char* path);       // -1 when written
-int ReadSavedGame(const char* path);        // -1 when read and applied; 0 refused, nothing changed
+// -1 when read and applied; 0 refused with the reason in `why`, nothing changed.
+int ApplySavedGame(const unsigned char* bytes, size_t n, char* why = nullptr, int size = 0);
+int ReadSavedGame(const char* path, char* why = nullptr, int size = 0);
 void RememberGameName(const char* path);    // its file part, cut to fit, as the next save's offer
 void SaveGame();
 void LoadGame();
-int ReadCustomMap(const char* path, map_struct* out);  // -1 when read and playable; else out unchanged
+// -1 when read and playable; else 0, the reason in `why` and out unchanged.
+int ReadCustomMap(const char* path, map_struct* out, char* why = nullptr, int size = 0);
 void PlayCustomGame();
 int PlayLevelFile(const char* path);  // one custom map as a whole game (vorbel --level); 0 refused
+void PlayCustomMap();  // the one-level game on the map buffer
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
@@ -261,6 +277,7 @@ void ApplyVolumes();  // the volume settings to Allegro's mixer and the music en
 void PlayGame();
 void PlayMap(map_struct* level);
 void StartLevel();
+void DrawLives();        // the "Lives:" line of the panel
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
 void GamePass();         // one pass of the game loop
 int LevelCleared();      // -1 once no ball is left to eat
@@ -268,6 +285,51 @@ void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
 void Pause();            // "[Paused]" until a key and then C; held keys are forgotten
 void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clean maze
+
+// Exact input replays (replay.cpp).
+enum { REPLAY_OFF, REPLAY_RECORD, REPLAY_PLAY };
+extern const char REPLAY_VERSION[];  // the version tag every recording carries
+extern int replay_mode;              // REPLAY_OFF, or recording, or replaying the game played
+extern int replay_fast;              // -1: no pacing, no waits and no screens between passes
+extern char replay_stopped[160];     // why a replay stopped before its end; empty while on course
+// What one pass of the game loop consumes: are the tick counters past the speeds, which ways asked.
+struct PassInput {
+  int vorbel_due = 0, bug_due = 0;
+  int up = 0, down = 0, left = 0, right = 0;
+};
+extern PassInput (*pass_input)();    // the inputs of a pass that is not replayed (LiveInput)
+PassInput LiveInput();               // the tick counters, the arrow keys and the joystick
+// A recording, as a file holds it.
+struct ReplayFile {
+  char version[32] = "";
+  int dif_level = 0, music_on = 0, custom = 0;
+  uint32_t draws = 0;                // Random's draws before the game began
+  uint32_t levels = 0;               // fingerprint of the levels of "maps.dat" (0 for a custom map)
+  map_struct map{};                  // the custom map
+  int score = 0, level = 0, lives = 0, bugs_eaten = 0;  // the figures at the game's end
+  std::vector<unsigned char> stream; // passes and events
+};
+std::vector<unsigned char> ReplayBytes(const ReplayFile& r);
+int ParseReplay(const unsigned char* b, size_t n, ReplayFile* out, char* why, int size);
+uint32_t StateFingerprint();
+uint32_t LevelsFingerprint();
+void RecordTo(const char* path);     // record every game of this run to path (the last one stays)
+void RecordStart(int custom);
+void RecordQuit();
+void RecordLoad(const unsigned char* save);
+void RecordPass(const PassInput& in);
+void RecordName(const char* name);
+void RecordEnd();
+int RecordFinish();                  // writes the file; -1 when written
+const ReplayFile& Recording();
+int ReplayOpen(const char* path, char* why, int size);  // -1: the game it holds is set up to play
+int ReplayUse(const unsigned char* b, size_t n, char* why, int size);
+const ReplayFile& Replaying();
+int ReplayStart();
+int ReplayPass(PassInput* in);
+void ReplayName(char* name, int size);
+int ReplayEnd();                     // -1 when the game ended as recorded
+void ReplayInterrupted();
 
 // Rendering (render.cpp).
 void InitGameGraphics();

@@ -51,10 +51,16 @@ int Chase(int i, const actor_struct& b) {
   return 0;
 }
 
-// "Press space" after a lost life. Tests hold the key down before they get here. A signal ends
-// the wait; the game loop then ends the game.
+// "Press space" after a lost life. Tests hold the key down before they get here. A signal or the
+// close button ends the wait; the game loop then ends the game or asks the quit question. A
+// replay goes on by itself: at once at full speed, after a moment when watched.
 void WaitForSpace() {
-  while (!key[KEY_SPACE] && !exit_requested) rest(1);
+  if (replay_fast) return;
+  if (replay_mode == REPLAY_PLAY) {
+    rest(1000);
+    return;
+  }
+  while (!key[KEY_SPACE] && !exit_requested && !close_requested) rest(1);
 }
 
 }  // namespace
@@ -129,6 +135,7 @@ void BugCollision(int i) {
   } else {
     if (sound_on) PlaySoundA(SND_CAUGHT);
     vorbel.lives--;
+    DrawLives();  // the panel shows the lives left while the message waits
     text_mode(-1);
     textout(screen, GraphicFont(GFX_FONT_BUTTON), "You Died!!!", 200, 240, 15);
     textout(screen, GraphicFont(GFX_FONT_STATUS), "Press space", 200, 265, 15);

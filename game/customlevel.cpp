@@ -8,52 +8,63 @@
 // Where the build puts the example levels, beside the game: the selector opens there.
 static const char kCustomFolder[] = "custom/";
 
-int ReadCustomMap(const char* path, map_struct* out) {
+int ReadCustomMap(const char* path, map_struct* out, char* why, int size) {
+  auto refuse = [&](const char* m, long a = 0) {
+    if (why && size > 0) snprintf(why, size_t(size), m, a, long(sizeof(map_struct)));
+    return 0;
+  };
   FILE* f = fopen(path, "rb");
-  if (!f) return 0;
+  if (!f) return refuse("the file cannot be opened");
   unsigned char b[sizeof(map_struct)];
   size_t n = fread(b, 1, sizeof b, f);
   fclose(f);
-  if (n != sizeof b) return 0;
+  if (n != sizeof b) return refuse("it is not a map file (%ld bytes, a map has %ld)", long(n));
   map_struct m;
   MapFromBytes(b, &m);
-  if (!CheckMap(&m, nullptr, 0)) return 0;
+  if (!CheckMap(&m, why, size)) return 0;
   *out = m;
   return -1;
 }
 
-// The one-level game on `map`: the playfield, the new-game set-up, the level as the first level,
-// and its result offered to the high scores.
-static void PlayLoadedMap() {
-  show_mouse(nullptr);
-  fade_out(3);
-  clear_to_color(screen, 0);
-  clear_keybuf();
-  InitGameGraphics();
-  fade_in(GamePalette(), 200);
+void PlayCustomMap() {
+  if (!replay_fast) {
+    show_mouse(nullptr);
+    fade_out(3);
+    clear_to_color(screen, 0);
+    clear_keybuf();
+    InitGameGraphics();
+    fade_in(GamePalette(), 200);
+  }
   NewGameSetup();
   current_map_played = 0;
+  gmap = &map;
+  RecordStart(-1);
   PlayMap(&map);
-  if (!LeaveRequested()) GotHighScore();  // nobody is there to type a name after a signal
+  ReplayEnd();
+  RecordEnd();
+  if (!replay_stopped[0]) GotHighScore();
+  RecordFinish();
+  if (!replay_fast) show_mouse(screen);
 }
 
 void PlayCustomGame() {
   text[0] = 0;
   if (file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr)) std::strcpy(text, kCustomFolder);
-  if (!FileDialog("Select Custom Map", "map")) return;
-  if (!ReadCustomMap(text, &map)) {
-    alert("Error opening file.", nullptr, nullptr, "OK", nullptr, KEY_ENTER, 0);
+  if (!FileDialog("Select Custom Map", "map") || LeaveRequested()) return;
+  char why[120];
+  if (!ReadCustomMap(text, &map, why, sizeof why)) {
+    ShowAlert("Error opening file.", why);
     return;
   }
-  PlayLoadedMap();
-  show_mouse(screen);
+  PlayCustomMap();
 }
 
 int PlayLevelFile(const char* path) {
-  if (!ReadCustomMap(path, &map)) {
-    alert("Error opening file.", nullptr, nullptr, "OK", nullptr, KEY_ENTER, 0);
+  char why[120];
+  if (!ReadCustomMap(path, &map, why, sizeof why)) {
+    ShowAlert("Error opening file.", why);
     return 0;
   }
-  PlayLoadedMap();
+  PlayCustomMap();
   return -1;
 }

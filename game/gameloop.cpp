@@ -30,18 +30,16 @@ int WaitForKey() {
   }
 }
 
-void DrawLives() {
-  sprintf(text, "Lives: %6d", vorbel.lives);
-  DrawStatusLine(text, 250, 15);
-}
-
 // Keys held when the window lost the focus are never seen coming up: forget them all.
 void ForgetKeys() {
   for (int k = 0; k < KEY_MAX; k++) key[k] = 0;
   clear_keybuf();
 }
 
+// The three lines sit on a dark box of their own: over the maze the small font could not be read.
 void DrawPaused() {
+  rectfill(screen, 190, 232, 330, 272, 0);
+  rect(screen, 190, 232, 330, 272, 142);
   text_mode(-1);
   textout(screen, font, "[Paused]", 220, 240, 66);
   textout(screen, font, "Press [C] key", 200, 250, 68);
@@ -50,18 +48,20 @@ void DrawPaused() {
 
 // The commands of a pass, at most one, the first key found held winning. Answers -1 when the
 // player has quit the game with Y.
-// The window's close button asks the same question as Escape.
+// The window's close button asks the same question as Escape. A close request made while the
+// question is up answers it with Y and stays pending: from there the program goes straight to
+// its exit, the result entered in the table on the way.
 int Commands() {
   if (focus_lost) {
     Pause();
   } else if (key[KEY_ESC] || close_requested) {
     WaitWhileHeld(KEY_ESC);
+    close_requested = 0;
+    DrawGameMap();  // a message left on the maze ("You Died!!!") goes before the question comes
     text_mode(-1);
     textout(screen, StatusFont(), "Are you sure you want to quit? (y/n)", 100, 250, 15);
     clear_keybuf();
-    close_requested = 0;
     int answer = WaitForKey();
-    close_requested = 0;
     if ((answer >> 8) == KEY_Y || exit_requested) {
       end_game = -1;
       return -1;
@@ -80,15 +80,14 @@ int Commands() {
   return 0;
 }
 
-void VorbelStep() {
-  if (vorbel_timer <= vorbel_speed) return;
+void VorbelStep(const PassInput& in) {
+  if (!in.vorbel_due) return;
   if (vorbel_move_direction == 0) {
-    const JOYSTICK_AXIS_INFO* axis = joy[0].stick[0].axis;
     // Every direction asked for is tried, so up and down together step there and back.
-    if (key[KEY_UP] || axis[1].d1) MoveUp();
-    if (key[KEY_DOWN] || axis[1].d2) MoveDown();
-    if (key[KEY_LEFT] || axis[0].d1) MoveLeft();
-    if (key[KEY_RIGHT] || axis[0].d2) MoveRight();
+    if (in.up) MoveUp();
+    if (in.down) MoveDown();
+    if (in.left) MoveLeft();
+    if (in.right) MoveRight();
   } else {
     switch (vorbel_move_direction) {
       case 1: MoveUp(); break;
@@ -101,10 +100,30 @@ void VorbelStep() {
   vorbel_timer = 0;
 }
 
-void BugStep() {
-  if (bug_timer <= bug_speed) return;
+void BugStep(const PassInput& in) {
+  if (!in.bug_due) return;
   for (int i = 0; i < BugsInPlay(); i++) MoveBug(i);
   bug_timer = 0;
+}
+
+// The inputs of a pass: from the recording while replaying, else read live (and recorded when
+// recording). Answers 0 when the pass ends here: the player quit, or a replay reached its end.
+int PassInputs(PassInput* in) {
+  if (replay_mode == REPLAY_PLAY) {
+    if (LeaveRequested()) {
+      ReplayInterrupted();
+      return 0;
+    }
+    return ReplayPass(in);
+  }
+  if (Commands()) {
+    RecordQuit();
+    return 0;
+  }
+  poll_joystick();
+  *in = pass_input();
+  RecordPass(*in);
+  return -1;
 }
 
 // The safety count runs in passes of the loop, which the loop's pacing holds to one per tick.
@@ -129,8 +148,11 @@ void SafetyCount() {
 // already), and a signal ends the wait.
 void GameOver() {
   DrawGameOver();
+  if (replay_mode == REPLAY_PLAY) {
+    rest(2000);  // a replay being watched shows the message a moment
+    return;
+  }
   while (!key[KEY_SPACE] && !exit_requested && !close_requested) rest(1);
-  close_requested = 0;
 }
 
 }  // namespace
@@ -166,6 +188,11 @@ void Pause() {
   focus_lost = 0;
   vorbel_timer = 0;
   bug_timer = 0;
+}
+
+void DrawLives() {
+  sprintf(text, "Lives: %6d", vorbel.lives);
+  DrawStatusLine(text, 250, 15);
 }
 
 void StartLevel() {
@@ -209,14 +236,24 @@ void LevelSetup() {
 }
 
 void GamePass() {
-  if (exit_requested) end_game = -1;  // a signal: the game ends, and the program after it
+  if (exit_requested && !end_game) {  // a signal: the game ends, and the program after it
+    if (replay_mode == REPLAY_PLAY) {
+      ReplayInterrupted();
+    } else {
+      end_game = -1;
+      RecordQuit();
+    }
+  }
   if (end_game) return;
-  if (Commands()) return;
-  poll_joystick();
-  VorbelStep();
-  BugStep();
+  PassInput in;
+  if (!PassInputs(&in)) return;
+  VorbelStep(in);
+  BugStep(in);
   SafetyCount();
-  DrawGameMap();
+  // At full speed the picture is only a sign of progress: drawing every pass would take most of
+  // the time, and the drawing changes nothing of the game.
+  static unsigned drawn = 0;
+  if (!replay_fast || drawn++ % 64 == 0) DrawGameMap();
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
   if (LevelCleared()) {
     if (sound_on) PlaySoundA(SND_CLEARED);
@@ -252,15 +289,15 @@ void PlayMap(map_struct* level) {
   gmap = level;
   vorbel_timer = 0;
   bug_timer = 0;
-  install_int(game_timer, 6400 / SCREEN_W);
+  if (!replay_fast) install_int(game_timer, 6400 / SCREEN_W);
   LevelSetup();
   for (;;) {
     GamePass();
     if (end_game || LevelCleared()) break;
-    WaitForNextPass();
+    if (!replay_fast) WaitForNextPass();
   }
-  remove_int(game_timer);
-  if (end_game && !exit_requested) GameOver();
+  if (!replay_fast) remove_int(game_timer);
+  if (end_game && !exit_requested && !replay_fast && !replay_stopped[0]) GameOver();
 }
 
 void NextMap() {
@@ -274,19 +311,25 @@ void NextMap() {
 void PlayGame() {
   current_map_played = 0;
   NewGameSetup();
-  show_mouse(nullptr);
-  fade_out(10);
-  clear_keybuf();
-  InitGameGraphics();
-  fade_in(GamePalette(), 200);
+  if (!replay_fast) {
+    show_mouse(nullptr);
+    fade_out(10);
+    clear_keybuf();
+    InitGameGraphics();
+    fade_in(GamePalette(), 200);
+  }
   vorbel.score = 0;
+  RecordStart(0);
   if (num_maps > 0) {
     do {
       PlayMap(static_cast<map_struct*>(mapData[current_map_played].dat));
       NextMap();
     } while (!end_game);
   }
-  // A signal skips the offer, since nobody is there to type a name.
-  if (!LeaveRequested()) GotHighScore();
-  show_mouse(screen);
+  ReplayEnd();
+  RecordEnd();
+  // The result goes to the table even when the program is ending: under the last name typed.
+  if (!replay_stopped[0]) GotHighScore();
+  RecordFinish();
+  if (!replay_fast) show_mouse(screen);
 }

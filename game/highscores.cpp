@@ -3,6 +3,8 @@
 // The table is written whenever it changes, always through a new file renamed over the old one.
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -46,16 +48,20 @@ void DrawTypedName(FONT* f) {
 
 }  // namespace
 
+char player_name[16] = "Vorbel-Endurant";
+
 int WriteFileSafely(const char* path, const void* data, int size) {
   const std::string fresh = std::string(path) + ".new";
   FILE* f = fopen(fresh.c_str(), "wb");
-  if (!f) return 0;
+  if (!f) return 0;  // errno tells why
   bool ok = fwrite(data, 1, size_t(size), f) == size_t(size);
   ok = fflush(f) == 0 && ok;
   ok = ok && fsync(fileno(f)) == 0;  // on the disk before it replaces anything
   ok = fclose(f) == 0 && ok;
   if (ok && rename(fresh.c_str(), path) == 0) return -1;
+  int why = errno;  // the caller reports the failed step, not the clean-up's
   remove(fresh.c_str());
+  errno = why;
   return 0;
 }
 
@@ -71,27 +77,92 @@ void ResetHighScores() {
   for (highscore_struct& e : HighScores) DefaultHighScore(&e);
 }
 
-// A short or damaged file must not break the table: entries the file does not cover keep the
-// default, every name is cut to its field, and a level below 1 reads as 1.
+// Every entry must be one the game itself could have written: a score in range and no higher
+// than the one above it (insertion relies on the order), a level and a bug count in range, and a
+// terminated name of printable characters. Answers -1, or 0 with the first fault in `why`.
+int CheckHighScores(const highscore_struct* table, char* why, int size) {
+  for (int i = 0; i < NUM_HIGHSCORES; i++) {
+    const highscore_struct& e = table[i];
+    const char* fault = nullptr;
+    if (e.score < 0 || e.score > MAX_SCORE)
+      fault = "the score is out of range";
+    else if (i > 0 && e.score > table[i - 1].score)
+      fault = "the scores are out of order";
+    else if (e.level < 1 || e.level > MAX_LEVEL)
+      fault = "the level is out of range";
+    else if (e.bugs_eaten < 0 || e.bugs_eaten > MAX_BUGS_EATEN)
+      fault = "the bug count is out of range";
+    else if (!memchr(e.name, 0, sizeof e.name))
+      fault = "the name has no end";
+    for (const char* c = e.name; !fault && *c; c++)
+      if (*c < 32 || *c > 126) fault = "the name holds a character that cannot be shown";
+    if (fault) {
+      if (why && size > 0) snprintf(why, size_t(size), "entry %d: %s", i + 1, fault);
+      return 0;
+    }
+  }
+  return -1;
+}
+
+// A damaged table is moved aside under a name not yet taken (never deleted, never written over)
+// and the game starts from the defaults; the player is told where it went.
+static void SetAside(const char* why) {
+  char aside[64];
+  for (int n = 0; n < 100; n++) {
+    snprintf(aside, sizeof aside, n ? "vorbel.hsc.damaged%d" : "vorbel.hsc.damaged", n);
+    if (!file_exists(aside, FA_ALL, nullptr)) break;
+  }
+  if (rename("vorbel.hsc", aside) == 0)
+    printf("vorbel.hsc is damaged (%s): it is kept as %s and the table starts from the defaults.\n", why, aside);
+  else
+    printf("vorbel.hsc is damaged (%s) and could not be set aside: the table starts from the defaults.\n", why);
+}
+
 void LoadHighScores() {
   ResetHighScores();
   if (!FileExist("vorbel.hsc")) return;
   FILE* f = fopen("vorbel.hsc", "rb");
   if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
-  unsigned char bytes[NUM_HIGHSCORES * kEntrySize];
-  size_t whole = fread(bytes, kEntrySize, NUM_HIGHSCORES, f);
+  unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
+  size_t n = fread(bytes, 1, sizeof bytes, f);
   fclose(f);
-  for (size_t i = 0; i < whole; i++) {
+  if (n != NUM_HIGHSCORES * kEntrySize) {
+    char why[64];
+    snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n, NUM_HIGHSCORES * kEntrySize);
+    if (n == sizeof bytes) snprintf(why, sizeof why, "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
+    SetAside(why);
+    return;
+  }
+  highscore_struct read[NUM_HIGHSCORES];
+  for (int i = 0; i < NUM_HIGHSCORES; i++) {
     const unsigned char* b = bytes + kEntrySize * i;
-    highscore_struct& e = HighScores[i];
+    highscore_struct& e = read[i];
     e.score = Get32(b);
     e.level = Get32(b + 4);
     e.bugs_eaten = Get32(b + 8);
     std::memcpy(e.name, b + 12, sizeof e.name);
-    e.name[sizeof e.name - 1] = 0;
-    if (e.level < 1) e.level = 1;
-    if (e.bugs_eaten < 0) e.bugs_eaten = 0;
   }
+  char why[96];
+  if (!CheckHighScores(read, why, sizeof why)) {
+    SetAside(why);
+    return;
+  }
+  std::memcpy(HighScores, read, sizeof read);
+}
+
+// The table that cannot be written stays in memory whole, so a later write (the next entry, a
+// Reset, the exit) can still succeed. A screen with a player before it says so in an alert; at
+// the end of the program, or with nobody there, standard output does.
+int StoreHighScores() {
+  if (replay_mode == REPLAY_PLAY || replay_fast) return -1;  // a replay shows a game; it is no new result
+  if (SaveHighScores()) return -1;
+  char why[128];
+  snprintf(why, sizeof why, "%s: the table is kept until it can be written.", strerror(errno));
+  if (screen && gfx_driver && !LeaveRequested() && !replay_fast)
+    ShowAlert("Error writing file: vorbel.hsc", why);
+  else
+    printf("Error writing file: vorbel.hsc\n%s\n", why);
+  return 0;
 }
 
 int SaveHighScores() {
@@ -234,7 +305,7 @@ void ViewHighScores() {
     if (exit_button.Clicked()) break;
     if (reset_button.Clicked()) {
       ResetHighScores();
-      SaveHighScores();
+      StoreHighScores();
       DrawHighScores();
       exit_button.DrawButton();
       reset_button.DrawButton();
@@ -245,15 +316,34 @@ void ViewHighScores() {
   }
 }
 
+// The entry takes the name typed; an empty one, or none because the program is ending (a signal
+// or the close button: nobody is there to type), takes the last name typed in this run, at first
+// the default. A replay takes the name its recording holds.
 void GotHighScore() {
   if (vorbel.score <= HighScores[NUM_HIGHSCORES - 1].score) return;
-  if (sound_on) PlaySoundA(8);
+  const int quiet = LeaveRequested() || replay_fast;
+  if (sound_on && !quiet) PlaySoundA(SND_HIGH_SCORE);
   int at = InsertHighScore(vorbel.score, current_map_played + 1, vorbel.bugs_eaten);
-  GetHighScore();
-  char* name = HighScores[at].name;
-  size_t n = strnlen(text, sizeof HighScores[at].name - 1);
-  std::memcpy(name, text, n);
-  name[n] = 0;
-  SaveHighScores();
-  ViewHighScores();
+  text[0] = 0;
+  if (replay_mode == REPLAY_PLAY) {
+    ReplayName(text, sizeof HighScores[at].name);
+  } else if (!quiet) {
+    if (gmap && map_bitmap) DrawGameMap();  // the game-over lines go before the box comes
+    GetHighScore();
+  }
+  if (text[0]) {
+    size_t n = strnlen(text, sizeof player_name - 1);
+    std::memcpy(player_name, text, n);
+    player_name[n] = 0;
+  }
+  std::memcpy(HighScores[at].name, player_name, sizeof player_name);
+  if (replay_mode == REPLAY_RECORD) RecordName(player_name);
+  StoreHighScores();
+  if (quiet || LeaveRequested()) return;
+  if (replay_mode == REPLAY_PLAY) {  // a replay being watched shows the table a moment, unwritten
+    DrawHighScores();
+    rest(2000);
+  } else {
+    ViewHighScores();
+  }
 }

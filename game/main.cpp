@@ -39,13 +39,14 @@ static void InstallDrivers(char* program) {
   if (install_mod(16) < 0) {
     if (sound_works) Error("Error setting MOD voices.\n Notify author.\n");
     music_on = 0;
+    music_silent = -1;
   }
   ApplyVolumes();
 }
 
 static void Shutdown() {
+  StoreHighScores();  // before the fade, so that an alert about it can be read
   fade_out(2);
-  SaveHighScores();
   destroy_bitmap(map_bitmap);
   set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
   // The playing song lives in sounds.dat: silence it before its module is freed.
@@ -57,35 +58,78 @@ static void Shutdown() {
   allegro_exit();
 }
 
-// "--level FILE.map": the game plays that custom map as a one-level game, as "Play Custom Level"
-// does, and ends after its high-score step (the level editor's play-test). Sets `level` to the
-// file, or leaves it null without the option; 0 when the option lacks its file.
-static int LevelOption(int argc, char** argv, const char** level) {
-  for (int i = 1; i < argc; i++)
-    if (std::strcmp(argv[i], "--level") == 0) {
-      if (i + 1 >= argc) return 0;
-      *level = argv[i + 1];
+// The command line: --record FILE, --replay FILE, --fast (with --replay), --level FILE.map.
+// Answers -1 when it is understood, else 0 after saying how to use it.
+struct CommandLine {
+  const char* record = nullptr;  // record the games of this run to this file
+  const char* replay = nullptr;  // play this recording back instead of the title screen
+  int fast = 0;                  // -1: replay without pacing and print the final figures
+  // Play this custom map as a one-level game, as "Play Custom Level" does, and end after its
+  // high-score step (the level editor's play-test).
+  const char* level = nullptr;
+};
+
+static const char kUsage[] = "Usage: vorbel [--record FILE] [--replay FILE [--fast]] [--level FILE.map]\n";
+
+static int ParseCommandLine(int argc, char** argv, CommandLine* c) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if ((a == "--record" || a == "--replay" || a == "--level") && i + 1 < argc)
+      (a == "--record" ? c->record : a == "--replay" ? c->replay : c->level) = argv[++i];
+    else if (a == "--fast")
+      c->fast = -1;
+    else {
+      printf(kUsage);
+      return 0;
     }
+  }
+  if ((c->fast && !c->replay) || (c->record && c->replay) || (c->level && c->replay)) {
+    printf(kUsage);
+    return 0;
+  }
   return -1;
 }
 
 // A file named on the command line, made absolute: the installed game moves into the player's
 // folder before it opens anything, and the name must still mean the file the user meant.
 static std::string CommandLinePath(const char* name) {
-  if (!name || name[0] == '/') return name ? name : "";
+  if (name[0] == '/') return name;
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return name;
   return std::string(cwd) + "/" + name;
 }
 
-int main(int argc, char** argv) {
-  const char* level_arg = nullptr;
-  if (!LevelOption(argc, argv, &level_arg)) {
-    printf("Error: %s\n", "--level needs a map file: vorbel --level FILE.map");
+// Plays the recording set up by ReplayOpen; at full speed the figures of its end are printed.
+// Answers the program's exit status: 0 when the game ended as recorded.
+static int RunReplay(const CommandLine& c) {
+  if (c.fast) {
+    replay_fast = -1;
+    music_silent = -1;
+    sound_on = 0;
+  } else {
+    InitGameGraphics();
+  }
+  if (ReplayStart()) {
+    if (Replaying().custom)
+      PlayCustomMap();
+    else
+      PlayGame();
+  }
+  if (replay_stopped[0]) {
+    printf("%s\n", replay_stopped);
     return 1;
   }
-  const std::string level_path = CommandLinePath(level_arg);
-  const char* level = level_arg ? level_path.c_str() : nullptr;
+  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives, vorbel.bugs_eaten);
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  CommandLine command;
+  if (!ParseCommandLine(argc, argv, &command)) return 2;
+  std::string paths[3];
+  const char** named[3] = {&command.record, &command.replay, &command.level};
+  for (int i = 0; i < 3; i++)
+    if (*named[i]) *named[i] = (paths[i] = CommandLinePath(*named[i])).c_str();
   if (!DisplayAvailable()) {
     printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
@@ -95,6 +139,15 @@ int main(int argc, char** argv) {
   InstallSignalHandlers();  // a signal during loading ends the program at the title
   LoadHighScores();
   LoadDatafiles();
+  if (command.replay) {
+    char why[160];
+    if (!ReplayOpen(command.replay, why, sizeof why)) {
+      allegro_exit();
+      printf("Cannot replay %s: %s\n", command.replay, why);
+      return 1;
+    }
+  }
+  if (command.record) RecordTo(command.record);
 
   set_gfx_mode(GFX_GAME_WINDOW, 640, 480, 0, 0);
   if (set_gfx_mode(GFX_GAME_WINDOW, 640, 480, 0, 0) != 0) {
@@ -104,15 +157,22 @@ int main(int argc, char** argv) {
   }
   set_window_title("Vorbel Endurnal");
   InstallWindowHandlers();
+  map_bitmap = create_bitmap(441, 441);
+  screen_bitmap = create_bitmap(640, 480);
+
+  if (command.replay) {
+    set_palette(GamePalette());
+    int status = RunReplay(command);
+    Shutdown();
+    return status;
+  }
 
   if (music_on) PlayTheme();
   BITMAP* face = Graphic(GFX_TITLE_BUTTON);
   btn_new_game = new Button("Play Game", 245, 290, 385, 315, 15, 25, face);
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
-  map_bitmap = create_bitmap(441, 441);
-  screen_bitmap = create_bitmap(640, 480);
-  if (level) {
-    int played = PlayLevelFile(level);
+  if (command.level) {
+    int played = PlayLevelFile(command.level);
     Shutdown();
     return played ? 0 : 1;
   }

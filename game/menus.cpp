@@ -38,11 +38,16 @@ void DeleteMenuButtons() {
 }  // namespace
 
 void PlayTheme() {
-  if (music_on) StartModule(SND_TITLE);
+  if (music_on && !music_silent) StartModule(SND_TITLE);
 }
 
+int music_silent = 0;
+
+// The song is drawn whenever music is on, even where none can sound: a replay needs the same draws.
 void PlaySong() {
-  if (music_on) StartModule(SND_FIRST_SONG + Random(NUM_SONGS));
+  if (!music_on) return;
+  int song = SND_FIRST_SONG + Random(NUM_SONGS);
+  if (!music_silent) StartModule(song);
 }
 
 void DrawTitle() {

@@ -1,5 +1,8 @@
 // Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
 // game tick, the screenshot, and the loading and checking of every datafile.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +13,11 @@
 #include "modux.h"
 
 // Never seeded: every run draws the same sequence, so a game replays exactly from its inputs.
-int Random(int n) { return rand() % n; }
+// Replays count the draws: the recording's count before its game is drawn again before the replay.
+int Random(int n) {
+  random_draws++;
+  return rand() % n;
+}
 
 void game_timer() {
   vorbel_timer++;
@@ -25,14 +32,24 @@ void Error(const char* message) {
 
 int FileExist(const char* name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
 
+// The picture goes to a new file first, which must be written whole and be on the disk before it
+// replaces the old picture: a full disk leaves the old one as it was, never an empty file.
 int ScreenShot() {
+  static const char kFresh[] = "vorbel.pcx.new";
   PALETTE pal;
   get_palette(pal);
   BITMAP* shot = create_sub_bitmap(screen, 0, 0, SCREEN_W, SCREEN_H);
   if (!shot) return 0;
-  int ok = save_pcx("vorbel.pcx", shot, pal) == 0;
+  int ok = save_pcx(kFresh, shot, pal) == 0;
   destroy_bitmap(shot);
-  return ok ? -1 : 0;
+  // A PCX of the screen is its 128-byte header and at least one byte per row.
+  ok = ok && file_size_ex(kFresh) >= uint64_t(128 + SCREEN_H);
+  int fd = ok ? open(kFresh, O_RDONLY) : -1;
+  ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (ok && rename(kFresh, "vorbel.pcx") == 0) return -1;
+  remove(kFresh);
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -90,4 +90,9 @@ void NewGameSetup() {
   bug_speed = by_level[dif_level].bug_speed;
   extra_life = 0;
   vorbel.score = 0;
+  // Nothing of the last game carries over: its bug count (the panel, the eating bonus and the
+  // table's row count it), a safety count still running and a step still in progress.
+  vorbel.bugs_eaten = 0;
+  state_timer = 0;
+  vorbel_move_direction = 0;
 }

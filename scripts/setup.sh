@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks, then configures and builds the game, its tools and
-# its data (every datafile is generated into build/run). Usage: scripts/setup.sh [build-dir] [cmake args...]
+# its data (every datafile is generated into build/run). Nothing here needs the network beyond the
+# package installation: the test data is fetched by scripts/test.sh. Usage: scripts/setup.sh [build-dir] [cmake args...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,5 +24,3 @@ build=${1:-build}
 shift || true
 cmake -S . -B "$build" -G Ninja "$@" >/dev/null
 ninja -C "$build" -j"$(nproc)"
-# Real modules for the importer tests, from Debian packages (kept in a cache between builds).
-bash tests/realmods/fetch.sh "$build/realmods" >/dev/null

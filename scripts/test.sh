@@ -5,8 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build
+# Real modules for the importer tests, from Debian packages (kept in a cache between builds); only
+# the tests need them, so playing the game never waits on the network for them.
+bash tests/realmods/fetch.sh build/realmods >/dev/null
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 scripts/setup.sh build-asan -DVORBEL_SANITIZE=ON -DVORBEL_BENCH=OFF
+bash tests/realmods/fetch.sh build-asan/realmods >/dev/null
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j2 --timeout 900)
 # The engine's tests once more under ThreadSanitizer (control calls against a running tick).

@@ -107,6 +107,24 @@ screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null ||
 # colours_in FILE X Y W H: number of distinct colours in a region of a picture.
 colours_in() { convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -unique-colors -format '%w' info:; }
 
+# text_pixels FILE X Y W H: pixels of the game's text colour 15 (white) in a region of a picture.
+text_pixels() {
+  convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -format %c histogram:info:- | awk '/#F3F7FF/ {n += $1} END {print n + 0}'
+}
+
+# Share of a region's pixels that differ between two screenshots (0..1).
+changed() {
+  compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
+}
+
+# expect_change '>'|'<' LIMIT WHAT X Y W H BEFORE AFTER: the changed share of the region must be
+# above (or below) LIMIT, else the test fails saying WHAT.
+expect_change() {
+  local share
+  share=$(changed "$4" "$5" "$6" "$7" "$8" "$9")
+  awk -v m="$share" -v l="$2" -v op="$1" 'BEGIN{exit !(op == ">" ? m > l : m < l)}' || fail "$3 ($share)"
+}
+
 # wait_for_file FILE [seconds]
 wait_for_file() {
   local t=${2:-10} i

@@ -82,6 +82,15 @@ sleep 0.5
 kill -0 "$GAME_PID" 2>/dev/null || fail "the game ended on a long path"
 [ "$(ls "$G" | grep -c svg)" = 2 ] || fail "files appeared: $(ls "$G")"
 
+note "Escape held to cancel the selector does not ask the quit question"
+press F6
+sleep 1
+hold Escape 0.6
+sleep 0.5
+screenshot "$art/after-cancel.png"
+[ "$(text_pixels "$art/after-cancel.png" 100 248 300 20)" -lt 50 ] ||
+  fail "the quit question came up after Escape cancelled the selector"
+
 note "losing the game: a name for the high-score table"
 press Escape
 sleep 0.5

@@ -50,6 +50,8 @@ game_start; game_window
 press Escape; game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS with a damaged vorbel.hsc"
 [ "$(stat -c %s "$E2E_GAME/vorbel.hsc")" = 420 ] || fail "the table was not rewritten whole"
+[ "$(stat -c %s "$E2E_GAME/vorbel.hsc.damaged")" = 100 ] || fail "the damaged table was not set aside whole"
+grep -q "kept as vorbel.hsc.damaged" "$E2E_DIR/out.txt" || fail "the player was not told where the damaged table went"
 
 note "a missing set12.dat"
 mv "$E2E_GAME/set12.dat" "$E2E_DIR/set12.dat"

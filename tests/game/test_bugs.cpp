@@ -182,6 +182,7 @@ TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
   for (int x = 200; x < 290; x++)
     for (int y = 240; y < 250; y++) white += getpixel(screen, x, y) == 15;
   EXPECT_GT(white, 20);
+  ExpectText("Lives:      1", 500, 250, 15);  // the panel counts the lost life while the message waits
 }
 
 TEST_F(CollisionTest, BugIndexOutsideTheTableIsIgnored) {

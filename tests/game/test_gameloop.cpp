@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "game_fixture.h"
@@ -108,6 +109,82 @@ TEST_F(GameLoopTest, LastLifeEndsTheGameInThePass) {
   GamePass();
   EXPECT_EQ(end_game, -1);
   EXPECT_EQ(vorbel.lives, 1);
+}
+
+// A custom level played at full speed with scripted keys is recorded; the recording replayed from
+// the same start reaches the same end, and one changed, cut or damaged is stopped or refused.
+PassInput Scripted() {
+  static const int ways[] = {KEY_UP, KEY_RIGHT, KEY_DOWN, KEY_LEFT, KEY_RIGHT};
+  static int n = 0;
+  game_timer();
+  if (++n > 900) exit_requested = -1;
+  for (int k : ways) key[k] = 0;
+  key[ways[(n / 37) % 5]] = 1;
+  return LiveInput();
+}
+
+TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
+  level.bug_count = 3, level.ball_count = 30;
+  for (int line : {5, 10, 15}) Open(line, line);
+  for (int n = 1; n < 21; n++) Cell(n, 5, kBall), Cell(15, n, kBall), Cell(n, 10, kPowerBall);
+  level.cells[5][5] = level.cells[10][10] = kFloor;
+  char reason[120];
+  ASSERT_TRUE(CheckMap(&level, reason, sizeof reason)) << reason;
+  auto play = [&](PassInput (*input)()) {  // the game from the same start every time
+    map = level, gmap = &map, dif_level = 2, exit_requested = 0;
+    NewGameSetup();
+    srand(7), random_draws = 0, replay_fast = -1, pass_input = input;
+    RecordStart(-1);
+    PlayMap(&map);
+    ReplayEnd();
+    RecordEnd();
+  };
+  RecordTo("");
+  play(Scripted);
+  const ReplayFile recorded = Recording();
+  ASSERT_GT(recorded.score, 0);
+  ASSERT_GT(recorded.stream.size(), 400u);
+  std::vector<unsigned char> good = ReplayBytes(recorded);
+
+  auto edited = [&](std::function<void(ReplayFile&)> change) {
+    ReplayFile r = recorded;
+    change(r);
+    return ReplayBytes(r);
+  };
+  auto byte = [&](size_t at, int bits) { auto b = good; b[at] ^= uint8_t(bits); return b; };
+  const size_t late_pass = recorded.stream.size() - 50;  // the last 40 passes or so
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    const char* says;  // in the refusal or the stop; empty for a replay that ends as recorded
+  } cases[] = {
+      {"as recorded", good, ""},
+      {"the vorbel held still early", edited([](ReplayFile& r) { for (int i = 30; i < 300; i++) r.stream[i] &= 0x7e; }),
+       "left its recorded course"},
+      {"the bugs held still late", edited([&](ReplayFile& r) { for (size_t i = late_pass; i < late_pass + 40; i++) r.stream[i] &= 0xfd; }),
+       "left its recorded course"},
+      {"cut short", edited([](ReplayFile& r) { r.stream.resize(r.stream.size() / 2); }), "ends before the game"},
+      {"other figures", edited([](ReplayFile& r) { r.score++; }), "final figures differ"},
+      {"another version", edited([](ReplayFile& r) { r.version[27] = 'X'; }), "another version"},
+      {"a byte damaged", byte(200, 1), "damaged"},
+      {"not a recording", std::vector<unsigned char>(80, 'V'), "not a replay file"},
+      {"too short", std::vector<unsigned char>(good.begin(), good.begin() + 50), "not a replay file"},
+      {"another custom map", edited([](ReplayFile& r) { r.map.bug_sprite = 99; }), "cannot be played"},
+  };
+  for (const Case& c : cases) {
+    char why[160] = "";
+    if (!ReplayUse(c.bytes.data(), c.bytes.size(), why, sizeof why)) {
+      EXPECT_NE(std::string(why).find(c.says), std::string::npos) << c.what << ": " << why;
+      EXPECT_TRUE(c.says[0]) << c.what << ": " << why;
+      continue;
+    }
+    play(LiveInput);
+    EXPECT_NE(std::string(replay_stopped).find(c.says), std::string::npos) << c.what << ": " << replay_stopped;
+    if (!c.says[0]) {
+      EXPECT_EQ((std::vector<int>{vorbel.score, vorbel.lives, vorbel.bugs_eaten}),
+                (std::vector<int>{recorded.score, recorded.lives, recorded.bugs_eaten})) << replay_stopped;
+    }
+  }
 }
 
 TEST_F(GameLoopTest, FromMapToMap) {

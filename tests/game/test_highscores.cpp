@@ -82,7 +82,7 @@ TEST_F(HighScoreTest, InsertionAtEveryRankWithTies) {
 }
 
 TEST_F(HighScoreTest, FileIsFifteenEntriesOf28BytesAndComesBackWhole) {
-  Table({2147483647, 1000000, 500, 0, -1, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0});
+  Table({99999999, 1000000, 500, 6, 5, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0});
   std::strcpy(HighScores[0].name, "Fifteen letters");
   HighScores[1].level = 12;
   HighScores[1].bugs_eaten = 345;
@@ -90,8 +90,8 @@ TEST_F(HighScoreTest, FileIsFifteenEntriesOf28BytesAndComesBackWhole) {
   std::vector<unsigned char> b = FileBytes("vorbel.hsc");
   ASSERT_EQ(b.size(), 420u);
   auto at32 = [&](size_t off) { return int32_t(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | uint32_t(b[off + 3]) << 24); };
-  const std::pair<size_t, int> numbers[] = {{0, 2147483647}, {4, 1}, {8, 0}, {28, 1000000}, {32, 12}, {36, 345},
-                                            {4 * 28, -1},    {4 * 28 + 4, 5}, {14 * 28 + 8, 28}};
+  const std::pair<size_t, int> numbers[] = {{0, 99999999}, {4, 1}, {8, 0}, {28, 1000000}, {32, 12}, {36, 345},
+                                            {4 * 28, 5},     {4 * 28 + 4, 5}, {14 * 28 + 8, 28}};
   for (const auto& [off, v] : numbers) EXPECT_EQ(at32(off), v) << "offset " << off;
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[12]), 16), std::string("Fifteen letters\0", 16));
 
@@ -126,6 +126,23 @@ TEST_F(HighScoreTest, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
   EXPECT_FALSE(std::filesystem::exists("vorbel.hsc.new"));
   LoadHighScores();
   EXPECT_EQ(HighScores[14].score, 40);
+}
+
+// F10's picture is written whole or not at all: a write that cannot be made (here the scratch
+// name is taken by a folder; a full disk fails the same way) leaves the old picture as it was.
+TEST_F(HighScoreTest, ScreenshotReplacesTheOldPictureOnlyWhenWrittenWhole) {
+  std::filesystem::remove_all("vorbel.pcx.new");
+  std::ofstream("vorbel.pcx") << "old picture";
+  for (bool blocked : {true, false}) {
+    if (blocked) std::filesystem::create_directory("vorbel.pcx.new");
+    EXPECT_EQ(ScreenShot(), blocked ? 0 : -1) << blocked;
+    std::vector<unsigned char> b = FileBytes("vorbel.pcx");
+    if (blocked)
+      EXPECT_EQ(std::string(b.begin(), b.end()), "old picture");
+    else
+      EXPECT_GT(b.size(), 128u + 480u) << "a PCX of the whole screen";
+    std::filesystem::remove_all("vorbel.pcx.new");
+  }
 }
 
 TEST_F(HighScoreTest, NameEntryKeys) {

@@ -145,27 +145,28 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
   struct Case {
     const char* what;
     std::function<void(Bytes&)> change;
+    const char* reason;  // what the alert's second line says
   } cases[] = {
-      {"empty", [](Bytes& b) { b.clear(); }},
-      {"one byte short", [](Bytes& b) { b.resize(1163); }},
-      {"one byte long", [](Bytes& b) { b.push_back(0); }},
-      {"trailer damaged", [](Bytes& b) { b[1130] ^= 1; }},
-      {"garbage", [](Bytes& b) { for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7); }},
-      {"no lives", field(8, 0)},
-      {"negative lives", field(8, -3)},
-      {"negative score", field(6, -1)},
-      {"a score near the end of the range", field(6, 2147483600)},
-      {"bugs eaten near the end of the range", field(7, 2147483647)},
-      {"a bug's picture for the vorbel", field(5, 3)},
-      {"a picture past the datafile", field(5, 5000)},
-      {"off the 5-pixel lattice", both(0, 102)},
-      {"left of the maze", both(0, -20)},
-      {"right of the maze", both(0, 440)},
-      {"below the maze", both(1, 100000)},
-      {"between cells both ways", [](Bytes& b) { Put32(b, 52, 105), Put32(b, 56, 45); }},
-      {"inside a wall", [](Bytes& b) { Put32(b, 52, 0), Put32(b, 56, 100); }},
-      {"a map block with a code past the tables", map16(16 + 2 * 30, 2400)},
-      {"a map block with a bug picture past the bug pictures", map16(14, VORBEL_RIGHT)},
+      {"empty", [](Bytes& b) { b.clear(); }, "not a saved game"},
+      {"one byte short", [](Bytes& b) { b.resize(1163); }, "not a saved game"},
+      {"one byte long", [](Bytes& b) { b.push_back(0); }, "not a saved game"},
+      {"trailer damaged", [](Bytes& b) { b[1130] ^= 1; }, "not a saved game of"},
+      {"garbage", [](Bytes& b) { for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7); }, "not a saved game of"},
+      {"no lives", field(8, 0), "lives"},
+      {"negative lives", field(8, -3), "lives"},
+      {"negative score", field(6, -1), "score"},
+      {"a score near the end of the range", field(6, 2147483600), "score"},
+      {"bugs eaten near the end of the range", field(7, 2147483647), "bugs eaten"},
+      {"a bug's picture for the vorbel", field(5, 3), "picture"},
+      {"a picture past the datafile", field(5, 5000), "picture"},
+      {"off the 5-pixel lattice", both(0, 102), "off the maze"},
+      {"left of the maze", both(0, -20), "off the maze"},
+      {"right of the maze", both(0, 440), "off the maze"},
+      {"below the maze", both(1, 100000), "off the maze"},
+      {"between cells both ways", [](Bytes& b) { Put32(b, 52, 105), Put32(b, 56, 45); }, "off the maze"},
+      {"inside a wall", [](Bytes& b) { Put32(b, 52, 0), Put32(b, 56, 100); }, "on a wall"},
+      {"a map block with a code past the tables", map16(16 + 2 * 30, 2400), "map is damaged"},
+      {"a map block with a bug picture past the bug pictures", map16(14, VORBEL_RIGHT), "map is damaged"},
   };
   for (const Case& c : cases) {
     Bytes b = good;
@@ -175,16 +176,31 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
     vorbel = actor_struct{100, 45, 0, 0, 0, VORBEL_LEFT + 2, 12345, 6, 3};
     vorbel_move_direction = 3;
     Snapshot before;
-    EXPECT_EQ(ReadSavedGame("bad.svg"), 0) << c.what;
+    char why[120] = "";
+    EXPECT_EQ(ReadSavedGame("bad.svg", why, sizeof why), 0) << c.what;
+    EXPECT_NE(std::string(why).find(c.reason), std::string::npos) << c.what << ": " << why;
     EXPECT_TRUE(before.Same()) << c.what;
   }
   // In a custom game the block becomes the map in play: a block of zeros would wall it all up.
   map = Playable();
   gmap = &map;
   BuildCellValues();
-  Snapshot before;
-  EXPECT_EQ(ReadSavedGame("zero.svg"), 0);
-  EXPECT_TRUE(before.Same());
+  // Nor can a save of another version of the custom map be loaded: the screen would draw its
+  // maze while the collisions follow the cell values of the map in play.
+  const map_struct in_play = map;
+  map.cells[3][3] = int16_t(map.cells[3][3] == kWall ? kFloor : kWall);
+  ASSERT_TRUE(WriteSavedGame("other.svg"));
+  map = in_play;
+  for (const char* file : {"zero.svg", "other.svg"}) {
+    Snapshot before;
+    char why[120] = "";
+    EXPECT_EQ(ReadSavedGame(file, why, sizeof why), 0) << file;
+    EXPECT_TRUE(before.Same()) << file;
+    EXPECT_STREQ(why, "it was saved on another map than this one") << file;
+  }
+  vorbel.x = 20 * in_play.vorbel_start_x, vorbel.y = 20 * in_play.vorbel_start_y;
+  ASSERT_TRUE(WriteSavedGame("same.svg"));
+  EXPECT_TRUE(ReadSavedGame("same.svg")) << "a save of the map in play loads";
 }
 
 // Custom maps are read whole, the first 1048 bytes of a file, and every map from outside goes
@@ -198,16 +214,18 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
   map_struct read{};
   ASSERT_TRUE(ReadCustomMap("longer.map", &read));
   EXPECT_EQ(std::memcmp(&read, &good, sizeof read), 0);
-  auto refused = [](const Bytes& b, const std::string& what) {
+  auto refused = [](const Bytes& b, const std::string& what, const char* reason = "") {
     WriteBytes("bad.map", b);
     map_struct out = Playable();
     out.points[0] = 777;
     const map_struct before = out;
-    EXPECT_EQ(ReadCustomMap("bad.map", &out), 0) << what;
+    char why[120] = "";
+    EXPECT_EQ(ReadCustomMap("bad.map", &out, why, sizeof why), 0) << what;
     EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0) << what;
+    EXPECT_NE(std::string(why).find(reason), std::string::npos) << what << ": " << why;
   };
-  refused({}, "empty");
-  refused(Bytes(longer.begin(), longer.begin() + 1047), "short");
+  refused({}, "empty", "it is not a map file (0 bytes, a map has 1048)");
+  refused(Bytes(longer.begin(), longer.begin() + 1047), "short", "it is not a map file (1047 bytes");
   Bytes save(SAVE_SIZE);
   SavedGameBytes(save.data());
   refused(save, "a saved game");

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <tuple>
 #include <utility>
 
@@ -60,10 +61,12 @@ TEST(NewGame, DifficultySetsLivesSpeedsAndSafetyTime) {
   const int cases[][5] = {{0, 5, 3000, 7, 14}, {1, 4, 2000, 10, 10}, {2, 3, 1000, 12, 7}};
   for (auto& c : cases) {
     dif_level = c[0];
-    vorbel.score = extra_life = 99;
+    vorbel.score = extra_life = vorbel.bugs_eaten = state_timer = 99;  // the last game's
+    vorbel_move_direction = 3;
     NewGameSetup();
-    EXPECT_EQ((std::vector<int>{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score, extra_life}),
-              (std::vector<int>{c[1], c[2], c[3], c[4], 0, 0}));
+    EXPECT_EQ((std::vector<int>{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score, extra_life,
+                                vorbel.bugs_eaten, state_timer, vorbel_move_direction}),
+              (std::vector<int>{c[1], c[2], c[3], c[4], 0, 0, 0, 0, 0}));
   }
 }
 
@@ -104,25 +107,67 @@ TEST_F(HighScoreFile, MissingFileGivesDefaultsAndASavedTableComesBack) {
   EXPECT_EQ(memcmp(HighScores, saved, sizeof saved), 0);
 }
 
-TEST_F(HighScoreFile, ShortOrDamagedFileNeverBreaksTheTable) {
-  char bytes[420];
-  auto write = [&](size_t n) { std::ofstream("vorbel.hsc", std::ios::binary).write(bytes, n); };
-  memset(bytes, 'A', sizeof bytes);  // names without a terminator
-  write(70);                         // two whole entries and part of a third
+// A file that is not a table the game could have written is set aside under a new name (never
+// deleted, never written over) and the defaults are used; a sound one is read as it is.
+TEST_F(HighScoreFile, DamagedFileIsSetAsideAndTheDefaultsUsed) {
+  auto put32 = [](std::string& b, size_t at, int32_t v) { memcpy(&b[at], &v, 4); };
+  auto sound = [&] {  // scores 1500, 1400 .. 100; levels 1..15; bugs 0..14; names "p"
+    std::string b(420, '\0');
+    for (int i = 0; i < 15; i++) put32(b, 28 * i, 100 * (15 - i)), put32(b, 28 * i + 4, i + 1), put32(b, 28 * i + 8, i), b[28 * i + 12] = 'p';
+    return b;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    bool aside;
+  } cases[] = {
+      {"a sound table", [](std::string&) {}, false},
+      {"a negative score", [&](std::string& b) { put32(b, 14 * 28, -5); }, true},
+      {"a ten-digit score", [&](std::string& b) { put32(b, 0, 1234567890); }, true},
+      {"unsorted scores", [&](std::string& b) { put32(b, 5 * 28, 1450); }, true},
+      {"level 0", [&](std::string& b) { put32(b, 3 * 28 + 4, 0); }, true},
+      {"a huge level", [&](std::string& b) { put32(b, 3 * 28 + 4, 70000); }, true},
+      {"negative bugs", [&](std::string& b) { put32(b, 7 * 28 + 8, -1); }, true},
+      {"a control character in a name", [](std::string& b) { b[2 * 28 + 13] = '\x07'; }, true},
+      {"a name without its end", [](std::string& b) { memset(&b[9 * 28 + 12], 'A', 16); }, true},
+      {"a short file", [](std::string& b) { b.resize(70); }, true},
+      {"a long file", [](std::string& b) { b.push_back(0); }, true},
+      {"garbage", [](std::string& b) { for (size_t i = 0; i < b.size(); i++) b[i] = char(i * 151 + 7); }, true},
+  };
+  for (const Case& c : cases) {
+    for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(e.path());
+    std::string bytes = sound();
+    c.damage(bytes);
+    std::ofstream("vorbel.hsc.damaged").write("older", 5);  // an earlier one is never written over
+    std::ofstream("vorbel.hsc", std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    LoadHighScores();
+    char why[96];
+    EXPECT_TRUE(CheckHighScores(HighScores, why, sizeof why)) << c.what << ": " << why;
+    EXPECT_EQ(std::string(HighScores[0].name), c.aside ? "Vorbel-Endurant" : "p") << c.what;
+    EXPECT_EQ(HighScores[0].score, c.aside ? 0 : 1500) << c.what;
+    EXPECT_EQ(std::filesystem::exists("vorbel.hsc"), !c.aside) << c.what;
+    EXPECT_EQ(std::filesystem::exists("vorbel.hsc.damaged1"), c.aside) << c.what;
+    if (c.aside) {
+      EXPECT_EQ(std::filesystem::file_size("vorbel.hsc.damaged1"), bytes.size()) << c.what;
+    }
+    EXPECT_EQ(std::filesystem::file_size("vorbel.hsc.damaged"), 5u) << c.what;
+  }
+}
+
+// A table that cannot be written (here a folder holds its name) is kept in memory, and a later
+// write, once the way is clear, stores it.
+TEST_F(HighScoreFile, AFailedWriteKeepsTheTableForALaterOne) {
+  for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(e.path());
+  std::filesystem::create_directory("vorbel.hsc");
+  ResetHighScores();
+  HighScores[0] = highscore_struct{777, 2, 3, "kept"};
+  EXPECT_EQ(StoreHighScores(), 0);
+  EXPECT_EQ(HighScores[0].score, 777);
+  std::filesystem::remove("vorbel.hsc");
+  EXPECT_TRUE(StoreHighScores());
+  ResetHighScores();
   LoadHighScores();
-  EXPECT_EQ(HighScores[0].score, 0x41414141);
-  EXPECT_EQ(strlen(HighScores[0].name), 15u);
-  EXPECT_EQ(strlen(HighScores[1].name), 15u);
-  EXPECT_STREQ(HighScores[2].name, "Vorbel-Endurant");  // the part entry keeps its default
-  EXPECT_EQ(HighScores[14].level, 1);
-  memset(bytes, 0xFF, sizeof bytes);  // negative levels and counts
-  write(sizeof bytes);
-  LoadHighScores();
-  for (const highscore_struct& e : HighScores)
-    EXPECT_TRUE(strlen(e.name) < 16 && e.level >= 1 && e.bugs_eaten >= 0) << e.name << " " << e.level << " " << e.bugs_eaten;
-  write(0);
-  LoadHighScores();
-  EXPECT_STREQ(HighScores[0].name, "Vorbel-Endurant");
+  EXPECT_EQ((std::tuple{HighScores[0].score, std::string(HighScores[0].name)}), (std::tuple{777, std::string("kept")}));
 }
 
 TEST_F(StateTest, MouseInBoxExcludesTheEdges) {

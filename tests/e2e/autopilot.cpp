@@ -1,0 +1,125 @@
+// Records a whole game without a window: an autopilot plays the game's own loop (GamePass) on the
+// real datafiles, one game tick per pass, always heading for the nearest ball, and the game's
+// recorder writes what each pass consumed. It prints the final figures as "vorbel --replay FILE
+// --fast" prints them, so a test can hold the real program's replay against them.
+// Usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after PASSES] [--load-at PASSES]
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <queue>
+#include <string>
+
+#include "Template.h"
+
+namespace {
+
+int quit_after = 1 << 30;  // passes after which the pilot quits (as a signal would end the game)
+int load_at = -1;          // pass at which the pilot saves and loads the game back (F5, F6)
+int pass_count = 0;
+
+// The first way (1 up, 2 down, 3 left, 4 right) of a shortest path through open cells to the
+// nearest ball or power ball; 0 when none is reachable.
+int WayToNearestBall(int cx, int cy) {
+  static const int dx[] = {0, 0, 0, -1, 1}, dy[] = {0, -1, 1, 0, 0};
+  int first[MAP_W][MAP_H] = {};
+  bool seen[MAP_W][MAP_H] = {};
+  std::queue<std::pair<int, int>> q;
+  q.push({cx, cy});
+  seen[cx][cy] = true;
+  while (!q.empty()) {
+    auto [x, y] = q.front();
+    q.pop();
+    int v = mapV[x][y];
+    if ((x != cx || y != cy) && v >= 1 && v <= 8) return first[x][y];
+    for (int w = 1; w <= 4; w++) {
+      int nx = x + dx[w], ny = y + dy[w];
+      if (nx < 1 || ny < 1 || nx >= MAP_W - 1 || ny >= MAP_H - 1 || seen[nx][ny] || mapV[nx][ny] == 0) continue;
+      seen[nx][ny] = true;
+      first[nx][ny] = first[x][y] ? first[x][y] : w;
+      q.push({nx, ny});
+    }
+  }
+  return 0;
+}
+
+PassInput Pilot() {
+  game_timer();  // one tick a pass, as the paced loop runs
+  if (++pass_count >= quit_after) exit_requested = -1;
+  const bool on_cell = vorbel.x % CELL == 0 && vorbel.y % CELL == 0;
+  if (load_at >= 0 && pass_count >= load_at && on_cell) {
+    // A saved game worth 1000 more than the game in play is loaded (as F6 does): only a replay
+    // that applies the recorded save reaches the recorded score.
+    unsigned char save[SAVE_SIZE];
+    vorbel.score += 1000;
+    SavedGameBytes(save);
+    vorbel.score -= 1000;
+    FILE* f = fopen("autopilot.svg", "wb");
+    if (f) fwrite(save, 1, SAVE_SIZE, f), fclose(f);
+    if (!ReadSavedGame("autopilot.svg")) exit(3);
+    load_at = -1;
+  }
+  PassInput in;
+  in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
+  in.bug_due = bug_timer > bug_speed ? -1 : 0;
+  if (on_cell && vorbel.x < MAP_W * CELL && vorbel.y < MAP_H * CELL) {
+    int w = WayToNearestBall(vorbel.x / CELL, vorbel.y / CELL);
+    in.up = w == 1 ? -1 : 0, in.down = w == 2 ? -1 : 0, in.left = w == 3 ? -1 : 0, in.right = w == 4 ? -1 : 0;
+  }
+  return in;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
+    return 2;
+  }
+  char here[4096];
+  if (!getcwd(here, sizeof here)) return 1;
+  auto absolute = [&](const char* p) { return p[0] == '/' ? std::string(p) : std::string(here) + "/" + p; };
+  const std::string out = absolute(argv[2]);
+  std::string custom;
+  for (int i = 4; i < argc; i++) {
+    if (!strcmp(argv[i], "--quit-after") && i + 1 < argc)
+      quit_after = atoi(argv[++i]);
+    else if (!strcmp(argv[i], "--load-at") && i + 1 < argc)
+      load_at = atoi(argv[++i]);
+    else
+      custom = absolute(argv[i]);
+  }
+  install_allegro(SYSTEM_NONE, &errno, atexit);
+  set_color_depth(8);
+  if (chdir(argv[1]) != 0) return 1;
+  screen = create_bitmap(640, 480);
+  map_bitmap = create_bitmap(441, 441);
+  screen_bitmap = create_bitmap(640, 480);
+  LoadDatafiles();
+  map_struct custom_map;
+  char why[160] = "";
+  if (!custom.empty() && !ReadCustomMap(custom.c_str(), &custom_map, why, sizeof why)) {
+    fprintf(stderr, "autopilot: %s: %s\n", custom.c_str(), why);
+    return 1;
+  }
+  std::string scratch = out + ".work";  // the saved game of --load-at goes beside the recording
+  mkdir(scratch.c_str(), 0755);
+  if (chdir(scratch.c_str()) != 0) return 1;
+  ResetHighScores();
+  dif_level = atoi(argv[3]);
+  music_on = 0, sound_on = 0, music_silent = -1;
+  replay_fast = -1;
+  RecordTo(out.c_str());
+  pass_input = Pilot;
+  if (!custom.empty()) {
+    map = custom_map;
+    PlayCustomMap();
+  } else {
+    PlayGame();
+  }
+  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives, vorbel.bugs_eaten);
+  return 0;
+}
