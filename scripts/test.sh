@@ -4,17 +4,14 @@
 # with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Twice as many tests as cores at once: the end-to-end tests spend most of their time waiting for
-# a window, a key hold or a recording, and the paced audio tests run alone (RUN_SERIAL) anyway.
-jobs=$(( $(nproc) * 2 ))
 scripts/setup.sh build
-(cd build && ctest --output-on-failure -j$jobs --timeout 600)
+(cd build && ctest --output-on-failure -j2 --timeout 600)
 scripts/setup.sh build-asan -DVORBEL_SANITIZE=ON -DVORBEL_BENCH=OFF
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure -j$jobs --timeout 900)
+(cd build-asan && ctest --output-on-failure -j2 --timeout 900)
 # The engine's tests once more under ThreadSanitizer (control calls against a running tick).
 # Only the engine and its tests are built there: about half a minute.
 cmake -S . -B build-tsan -G Ninja -DVORBEL_TSAN=ON -DVORBEL_BENCH=OFF >/dev/null
 ninja -C build-tsan modux_tests
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-(cd build-tsan && ctest -L engine --output-on-failure -j$jobs --timeout 300)
+(cd build-tsan && ctest -L engine --output-on-failure -j2 --timeout 300)

@@ -56,26 +56,14 @@ offline() {
     echo "offline, rows come at $pace times the reference's pace"
 }
 
-# hear NAME FILE: records FILE in real time and adds what fails to $problems. The paced route can
-# drop stretches of audio on a busy machine, so a spoilt recording is made again (a fault of the
-# engine shows on every recording).
-hear() {
-  local heard again
-  for again in 1 2 3; do
-    modux_record "$2" "$1"
-    heard=$(judge "$1")
-    [ -n "$heard" ] || return 0
-    note "$1: recording again after: $(echo $heard)"
-  done
-  problems+=${problems:+$'\n'}$heard
-}
-
-status=0 count=0 recorded=0 formats=" "
+# report NAME: prints the lines of $problems as failures of NAME.
 report() {
   [ -z "$problems" ] && return
   echo "$problems" | while read -r p; do echo "FAIL: $1: $p" >&2; done
   status=1
 }
+
+status=0 count=0 formats=" " heard=()
 while read -r package path format; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$DIR/$(basename "$path")"
@@ -84,22 +72,23 @@ while read -r package path format; do
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --end-time $((SECONDS_PLAYED + 2)) \
     -o "$T/$name.ref.wav" "$file" >/dev/null 2>&1 || fail "$name: the reference could not render it"
   problems=$(offline "$name" "$file")
-  if [[ "$formats" != *" $format "* ]]; then
-    formats+="$format "
-    hear "$name" "$file"
-    recorded=$((recorded + 1))
-  fi
   report "$name"
+  [[ "$formats" == *" $format "* ]] || { formats+="$format "; heard+=("$file"); }
   count=$((count + 1))
 done < "$MANIFEST"
-for song in "$@"; do
-  name=$(basename "$song")
-  "$PLAY" --render "$T/$name.off.wav" --seconds $((SECONDS_PLAYED + 2)) "$song" >/dev/null 2>&1 ||
-    fail "$name: modux-play --render failed"
-  problems=
-  hear "$name" "$song"
+for file in "${heard[@]}" "$@"; do
+  name=$(basename "$file")
+  [ -f "$T/$name.off.wav" ] || "$PLAY" --render "$T/$name.off.wav" --seconds $((SECONDS_PLAYED + 2)) "$file" \
+    >/dev/null 2>&1 || fail "$name: modux-play --render failed"
+  # The paced route can drop stretches of audio on a busy machine; a fault of the engine shows
+  # on every recording.
+  for attempt in 1 2 3; do
+    modux_record "$file" "$name"
+    problems=$(judge "$name")
+    [ -n "$problems" ] || break
+    note "$name: recording again after: $(echo $problems)"
+  done
   report "$name"
-  recorded=$((recorded + 1))
 done
 [ $status = 0 ] || exit 1
-echo "realmods audio: $count modules rendered offline at the reference's pace, $recorded heard at the engine's pace"
+echo "realmods audio: $count modules rendered offline at the reference's pace, ${#heard[@]} of them and $# game songs heard at the engine's pace"
