@@ -168,7 +168,6 @@ pulse_record() {
   sleep 0.3
 }
 pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; E2E_REC_PID=; sleep 0.2; }
-pulse_stop() { [ -n "${E2E_PULSE:-}" ] && pulseaudio --kill 2>/dev/null; E2E_PULSE=; rm -f "$HOME/.asoundrc"; }
 
 # modux_record FILE NAME: modux-play ($PLAY) plays FILE for $SECONDS_PLAYED seconds into the sink,
 # recorded to $E2E_DIR/NAME.raw (its output to NAME.log).
@@ -182,6 +181,3 @@ modux_record() {
   pulse_stop_record
   [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$E2E_DIR/$2.log")"
 }
-
-# rms_of RAW: RMS amplitude (0..1) of a raw 44.1 kHz stereo s16 recording.
-rms_of() { sox -t raw -r 44100 -e signed -b 16 -c 2 "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }

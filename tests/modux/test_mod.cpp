@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "modux.h"
 #include "modux_internal.h"
 #include "mux_image.h"
 

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The real modules are heard: each is played for a few seconds by modux-play into a private,
-# paced sound server and recorded. The recording must have sound all through and keep the pace
-# of the engine's own offline rendering of the same module (which the reference player's
-# rendering must keep in turn), so the rows come as the module's speed and tempo say.
-# Usage: audio.sh MODUX_PLAY WAVCOMPARE DIR   (DIR holds the modules that fetch.sh copied)
+# Modules are heard in real time. Every real module's offline rendering keeps the pace of the
+# reference player's; the first module of each format, and each game song given, is played for a
+# few seconds by modux-play into a private, paced sound server and recorded. The recording must
+# have sound all through and keep the pace of the engine's own offline rendering of the same
+# module, so the rows come as the module's speed and tempo say. The timer path is one for every
+# module, so one recording per format (and per game song family) is enough to judge it.
+# Usage: audio.sh MODUX_PLAY WAVCOMPARE DIR [SONG.mux...]   (DIR holds what fetch.sh copied)
 source "$(dirname "$0")/../e2e/lib.sh"
 
-[ $# -eq 3 ] || fail "usage: audio.sh MODUX_PLAY WAVCOMPARE DIR"
+[ $# -ge 3 ] || fail "usage: audio.sh MODUX_PLAY WAVCOMPARE DIR [SONG.mux...]"
 PLAY=$1 CMP=$2 DIR=$3
+shift 3
 MANIFEST="$(dirname "$0")/manifest.txt"
 command -v openmpt123 >/dev/null || fail "openmpt123 is not installed"
 SECONDS_PLAYED=6
@@ -53,7 +56,14 @@ offline() {
     echo "offline, rows come at $pace times the reference's pace"
 }
 
-status=0 count=0
+# report NAME: prints the lines of $problems as failures of NAME.
+report() {
+  [ -z "$problems" ] && return
+  echo "$problems" | while read -r p; do echo "FAIL: $1: $p" >&2; done
+  status=1
+}
+
+status=0 count=0 formats=" " heard=()
 while read -r package path format; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$DIR/$(basename "$path")"
@@ -62,22 +72,23 @@ while read -r package path format; do
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --end-time $((SECONDS_PLAYED + 2)) \
     -o "$T/$name.ref.wav" "$file" >/dev/null 2>&1 || fail "$name: the reference could not render it"
   problems=$(offline "$name" "$file")
-  modux_record "$file" "$name"
-  heard=$(judge "$name")
-  for again in 1 2; do
-    [ -n "$heard" ] || break
-    # The paced route can drop stretches of audio when the machine is busy; a fault of the
-    # engine shows on every recording.
-    note "$name: recording again after: $(echo $heard)"
-    modux_record "$file" "$name"
-    heard=$(judge "$name")
-  done
-  problems+=$heard
-  if [ -n "$problems" ]; then
-    echo "$problems" | while read -r p; do echo "FAIL: $name: $p" >&2; done
-    status=1
-  fi
+  report "$name"
+  [[ "$formats" == *" $format "* ]] || { formats+="$format "; heard+=("$file"); }
   count=$((count + 1))
 done < "$MANIFEST"
+for file in "${heard[@]}" "$@"; do
+  name=$(basename "$file")
+  [ -f "$T/$name.off.wav" ] || "$PLAY" --render "$T/$name.off.wav" --seconds $((SECONDS_PLAYED + 2)) "$file" \
+    >/dev/null 2>&1 || fail "$name: modux-play --render failed"
+  # The paced route can drop stretches of audio on a busy machine; a fault of the engine shows
+  # on every recording.
+  for attempt in 1 2 3; do
+    modux_record "$file" "$name"
+    problems=$(judge "$name")
+    [ -n "$problems" ] || break
+    note "$name: recording again after: $(echo $problems)"
+  done
+  report "$name"
+done
 [ $status = 0 ] || exit 1
-echo "realmods audio: $count modules heard at the engine's pace, rendered offline at the reference's"
+echo "realmods audio: $count modules rendered offline at the reference's pace, ${#heard[@]} of them and $# game songs heard at the engine's pace"
