@@ -59,7 +59,7 @@ struct SAMPLE_INFO {
   int loop_start;     // frame
   int loop_end;       // frame
   int loop_flags;     // bit 0 loop, bit 1 ping-pong
-  int vibrato_type;   // XM auto-vibrato: 0 sine, 1 square, 2 ramp down, 3 ramp up
+  int vibrato_type;   // XM auto-vibrato: 0 sine, 1 square, 2 and 3 the two ramps
   int vibrato_sweep;
   int vibrato_depth;
   int vibrato_rate;
