@@ -33,14 +33,14 @@
 #define RULE_KEY_OFF_AT_TICK 0x0080       // Kxx releases the key at tick xx of its row
 #define RULE_AUTO_VIBRATO 0x0100          // the instruments' auto-vibrato plays
 #define RULE_EXACT_ARPEGGIO 0x0200        // arpeggio steps are semitones of the note's own pitch
-#define RULE_LOOP_SETS_NEXT_ROW 0x0400    // a pattern loop's start row is where the next pattern
-                                          // begins, once the loop has been played (FT2)
+#define RULE_LOOP_FT2 0x0400              // a pattern loop's start row is kept over patterns, and
+                                          // once the loop is played the next pattern begins there
 #define RULE_JUMP_RESETS_BREAK 0x0800     // a position jump after a break in its row goes to row 0
 #define RULE_DELAY_TICKS_ON 0x1000        // a repeated row's first tick runs the effects of the
                                           // later ticks (FT2); else it starts the row's ticks again
-#define RULE_RETRIG_NOTE_COUNTS 0x2000    // the first tick of a new note counts towards Rxy (FT2)
-#define RULE_TREMOR_HOLDS_FIRST 0x4000    // tremor's first tick of a row keeps the last tick's state
-                                          // instead of counting on (FT2)
+#define RULE_FT2_TICK_COUNTS 0x2000       // a new note's first tick counts towards Rxy, and a row's
+                                          // first tick keeps the tremor state of the tick before
+#define RULE_LOOP_FORGOTTEN 0x4000        // every new pattern forgets the loops' start rows (ST3)
 #define RULE_ARPEGGIO_FROM_END 0x8000     // arpeggio steps count back from the row's end: tick t
                                           // plays step (speed - t) mod 3 (FT2)
 
@@ -190,7 +190,7 @@ struct PLAYER_STATE {
   std::atomic<int> new_row;        // pending jump row + 1; 0 none
   std::atomic<int> new_order;      // pending jump order + 1; 0 none
   std::atomic<int> pattern_delay;  // frozen ticks left; rows to repeat under RULE_DELAY_REPEATS_ROW
-  std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_SETS_NEXT_ROW)
+  std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_FT2)
   std::atomic<int> skip_row;       // control request: row + 1; 0 none
   std::atomic<int> skip_order;     // control request: order + 1
   std::atomic<int> loop;           // -1 restart at the song end

@@ -134,11 +134,12 @@ static void advance_row(const MODUX *mod)
             mi.new_row = ci[ch].loop_row + 1;
             mi.new_order = mi.order + 1;
             // FT2 keeps the loop's row as the next pattern's first, until a break or jump.
-            if (mod_rule(RULE_LOOP_SETS_NEXT_ROW))
+            if (mod_rule(RULE_LOOP_FT2))
                 mi.loop_next_row = ci[ch].loop_row + 1;
         }
     }
-    if (mi.new_row != 0 && mi.new_order - 1 != mi.order)
+    const bool other_position = mi.new_row != 0 && mi.new_order - 1 != mi.order;
+    if (other_position)
         mi.loop_next_row = 0;
     if (mi.new_row != 0) {
         const int row = mi.new_row - 1;
@@ -147,6 +148,9 @@ static void advance_row(const MODUX *mod)
         // known only now: a position jump on a later channel may have changed it.
         const int rows = pattern_rows(mod, mi.pattern);
         mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
+        // ST3 forgets the loops at every new pattern; the engine's own rule at a pattern's end.
+        if (other_position && mod_rule(RULE_LOOP_FORGOTTEN))
+            forget_pattern_loops();
         mi.new_row = 0;
         mi.new_order = 0;
         return;
@@ -158,7 +162,8 @@ static void advance_row(const MODUX *mod)
         const int row = mi.loop_next_row - 1;
         mi.row = row > 0 && row < rows ? row : 0;
         mi.loop_next_row = 0;
-        forget_pattern_loops();
+        if (!mod_rule(RULE_LOOP_FT2))
+            forget_pattern_loops();
     }
 }
 
@@ -500,7 +505,7 @@ static void run_wave_effects(const MODUX *mod)
         if (ci[ch].tremor_on == -1 && mod_rule(RULE_TREMOR_COUNTS_ON))
             do_tremor(ch);
         if (ci[ch].s3m_retrig_on == -1 && mod_rule(RULE_RETRIG_COUNTS_ON) &&
-            (ci[ch].start_voice == 0 || mod_rule(RULE_RETRIG_NOTE_COUNTS)))
+            (ci[ch].start_voice == 0 || mod_rule(RULE_FT2_TICK_COUNTS)))
             do_s3m_retrig(ch);
     }
 }

@@ -103,7 +103,7 @@ void do_tremor(int chn)
     const int off = c.tremor_param & 31;
     if (on + off == 0)
         return;
-    if (mod_first_tick && mod_rule(RULE_TREMOR_HOLDS_FIRST)) {
+    if (mod_first_tick && mod_rule(RULE_FT2_TICK_COUNTS)) {
         const int last = c.tremor_count > 0 ? (c.tremor_count - 1) % (on + off) : 0;
         c.tick_volume = last < on ? c.volume : 0;
         return;

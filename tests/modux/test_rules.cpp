@@ -95,12 +95,12 @@ TEST_F(Rules, ArpeggioStepsAreSemitonesOfTheNote) {
   }
 }
 
-// Flow: FT2 starts the pattern after a finished loop at the loop's row; ProTracker and FT2 send a
-// break followed by a jump in the same row to row 0.
+// Flow: FT2 starts the pattern after a finished loop at the loop's row; ST3 forgets a loop's row
+// in a new pattern; ProTracker and FT2 send a break followed by a jump in the same row to row 0.
 TEST_F(Rules, LoopAndJumpFollowTheTracker) {
   for (const bool rule : {true, false}) {
     make(1, 4, XM, 2);
-    mod->rules = rule ? RULE_LOOP_SETS_NEXT_ROW : 0;
+    mod->rules = rule ? RULE_LOOP_FT2 : 0;
     cell(1, 0) = {0, 0, 0, CMD_EXTENDED, 0x60};
     cell(2, 0) = {0, 0, 0, CMD_EXTENDED, 0x61};
     start(1);
@@ -108,6 +108,16 @@ TEST_F(Rules, LoopAndJumpFollowTheTracker) {
     Rows want{{0, 0}, {0, 1}, {0, 2}, {0, 1}, {0, 2}, {0, 3}};
     want.insert(want.end(), tail.begin(), tail.end());
     EXPECT_EQ(rows_played(8), want) << rule;
+
+    // ST3 forgets a loop's row when a break leaves its pattern; the engine's own rule keeps it.
+    make(1, 4, 0, 2);
+    mod->rules = rule ? RULE_LOOP_FORGOTTEN : 0;
+    cell(1, 0) = {0, 0, 0, CMD_EXTENDED, 0x60};
+    cell(2, 0) = {0, 0, 0, CMD_PATTERN_BREAK, 0};
+    cell(1, 0, 1) = {0, 0, 0, CMD_EXTENDED, 0x61};
+    start(1);
+    EXPECT_EQ(rows_played(7), (Rows{{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, rule ? 0 : 1}, {1, rule ? 1 : 2}}))
+        << rule;
 
     make(2, 4, 0, 3);
     mod->rules = rule ? RULE_JUMP_RESETS_BREAK : 0;
