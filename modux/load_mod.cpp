@@ -142,6 +142,7 @@ MODUX *load_m(const char *filename, int no_inst) {
   mod->initial_speed = 6;
   mod->initial_tempo = 125;
   mod->flags = 0;
+  mod->rules = RULES_PROTRACKER;
   // Amiga channel order: left, right, right, left.
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
 

@@ -26,7 +26,7 @@ const int INSTRUMENT_BYTES = 80;
 const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
 // Sample format word of the header: 1 signed, 2 unsigned data.
 const int SIGNED_SAMPLES = 1;
-// Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); both are removed.
+// Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
 const int ORDER_SKIP = 254;
 const int ORDER_END = 255;
 
@@ -248,16 +248,20 @@ MODUX *load_s3m(const char *filename, int offset) {
   channel_setup cs;
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
   mod->flags = 0;
+  mod->rules = RULES_SCREAM_TRACKER_3;
 
   // The order list and both parapointer lists must be in the file before they are read.
   const bool pan_table = pan_flag == PAN_TABLE_FLAG;
   const long long lists = order_entries + 2LL * instruments + 2LL * patterns + (pan_table ? 32 : 0);
   if (!c.has(lists)) return refuse(mod, "S3M: file ends inside the order list or the parapointers");
 
-  // Order list without its markers. The model holds 256 positions; later entries are dropped.
+  // Order list without its markers: the song ends at the first "---". The model holds 256
+  // positions; later entries are dropped.
+  bool ended = false;
   for (int i = 0; i < order_entries; i++) {
     const int order = c.byte();
-    if (order == ORDER_SKIP || order == ORDER_END) continue;
+    if (order == ORDER_END) ended = true;
+    if (ended || order == ORDER_SKIP) continue;
     if (mod->order_count < MODUX_MAX_ORDERS) mod->order_table[mod->order_count++] = order;
   }
   const long long instrument_para_at = c.pos;

@@ -225,6 +225,7 @@ MODUX *load_xm(const char *filename, int offset) {
   mod->initial_tempo = c.lword();
   for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
   mod->flags = (xm_flags & 1) ? (MODUX_XM | MODUX_LINEAR) : (MODUX_XM | MODUX_AMIGA);
+  mod->rules = RULES_FASTTRACKER_2;
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;

@@ -299,10 +299,8 @@ void play_mod(MODUX *mod, int loop) {
   const int xm = mod->flags & MODUX_XM;
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
     CHANNEL_STATE fresh{};
-    // tick_pan is rebuilt at every row start; the extra-fine slide amounts carry over songs.
+    // tick_pan is rebuilt at every row start; every memory of the last song is forgotten.
     fresh.tick_pan = ci[i].tick_pan;
-    fresh.xm_extra_fine_up = ci[i].xm_extra_fine_up;
-    fresh.xm_extra_fine_down = ci[i].xm_extra_fine_down;
     fresh.fade_volume = 32768;
     fresh.vol_env.output = 64;
     fresh.pan_env.output = 32;
@@ -323,6 +321,7 @@ void play_mod(MODUX *mod, int loop) {
   mi.new_row = 0;
   mi.new_order = 0;
   mi.pattern_delay = 0;
+  mi.loop_next_row = 0;
   mi.pause = 0;
   mi.is_playing = -1;
   mi.loop = loop ? -1 : 0;

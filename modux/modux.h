@@ -17,6 +17,33 @@
 #define MODUX_AMIGA 2   // XM family with the Amiga frequency table
 #define MODUX_LINEAR 4  // XM family with the linear frequency table
 
+// Playback-rule bits of MODUX::rules: where trackers disagree, the importer names the rules of the
+// file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
+// engine's own rules (the native MUX songs). Bits 0 to 15 belong to MOD, S3M and XM playback;
+// 16 to 31 are kept for IT playback.
+#define RULE_DELAY_REPEATS_ROW 0x0001     // a pattern delay repeats its row with the effects running
+#define RULE_TEMPO_FROM_32 0x0002         // Fxx: 00 nothing, 01..1F speed, 20 and above tempo
+#define RULE_TEMPO_SLIDE_PER_TICK 0x0004  // Txx below 20: T0x slides down, T1x up, by x every later tick
+#define RULE_FINE_VOLSLIDE_DFF_UP 0x0008  // DFF is a fine volume slide up by 15
+#define RULE_RETRIG_COUNTS_ON 0x0010      // Qxy/Rxy: the retrigger count runs on across rows, a
+                                          // row's first tick included
+#define RULE_TREMOR_COUNTS_ON 0x0020      // tremor runs on across rows, tick 0 included; I00 reuses
+#define RULE_INSTRUMENT_RESETS 0x0040     // an instrument number alone restores volume and pan, and
+                                          // with a tone portamento restarts the envelopes and fade-out
+#define RULE_KEY_OFF_AT_TICK 0x0080       // Kxx releases the key at tick xx of its row
+#define RULE_AUTO_VIBRATO 0x0100          // the instruments' auto-vibrato plays
+#define RULE_EXACT_ARPEGGIO 0x0200        // arpeggio steps are semitones of the note's own pitch
+#define RULE_LOOP_FT2 0x0400              // a pattern loop's start row is kept over patterns, and
+                                          // once the loop is played the next pattern begins there
+#define RULE_JUMP_RESETS_BREAK 0x0800     // a position jump after a break in its row goes to row 0
+#define RULE_DELAY_TICKS_ON 0x1000        // a repeated row's first tick runs the effects of the
+                                          // later ticks (FT2); else it starts the row's ticks again
+#define RULE_FT2_TICK_COUNTS 0x2000       // a new note's first tick counts towards Rxy, and a row's
+                                          // first tick keeps the tremor state of the tick before
+#define RULE_LOOP_FORGOTTEN 0x4000        // every new pattern forgets the loops' start rows (ST3)
+#define RULE_ARPEGGIO_FROM_END 0x8000     // arpeggio steps count back from the row's end: tick t
+                                          // plays step (speed - t) mod 3 (FT2)
+
 #define MODUX_MAX_CHANNELS 64    // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256     // size of order_table
 #define MODUX_ENVELOPE_POINTS 12 // points of one envelope
@@ -32,7 +59,7 @@ struct SAMPLE_INFO {
   int loop_start;     // frame
   int loop_end;       // frame
   int loop_flags;     // bit 0 loop, bit 1 ping-pong
-  int vibrato_type;   // XM auto-vibrato, kept but not played
+  int vibrato_type;   // XM auto-vibrato: 0 sine, 1 square, 2 and 3 the two ramps
   int vibrato_sweep;
   int vibrato_depth;
   int vibrato_rate;
@@ -94,6 +121,7 @@ struct MODUX {
   int instrument_count;
   int sample_count;
   int initial_global_volume;        // 0..64
+  int rules;                        // RULE_* bits of the file's tracker; 0 the engine's own
 };
 
 // Internal effect commands; every loader translates its format's effects into these.
@@ -161,7 +189,8 @@ struct PLAYER_STATE {
   std::atomic<int> global_volume;  // 0..64
   std::atomic<int> new_row;        // pending jump row + 1; 0 none
   std::atomic<int> new_order;      // pending jump order + 1; 0 none
-  std::atomic<int> pattern_delay;  // frozen ticks left
+  std::atomic<int> pattern_delay;  // frozen ticks left; rows to repeat under RULE_DELAY_REPEATS_ROW
+  std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_FT2)
   std::atomic<int> skip_row;       // control request: row + 1; 0 none
   std::atomic<int> skip_order;     // control request: order + 1
   std::atomic<int> loop;           // -1 restart at the song end

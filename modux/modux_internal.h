@@ -105,6 +105,12 @@ struct CHANNEL_STATE {
   int sample_offset;
   int global_vol_slide_on;
   int global_vol_slide_speed;
+  int retrig_count;     // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
+  int tempo_slide;      // S3M T0x/T1x of this row, slid on every later tick; 0 none
+  int key_off_tick;     // Kxx of this row: the tick of its release + 1; 0 none
+  int autovib_pos;      // auto-vibrato: position in its 256-step wave
+  int autovib_amp;      // depth now, in 1/256 of the instrument's units
+  int autovib_sweep;    // growth of autovib_amp per tick until the depth is reached; 0 none
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -115,7 +121,33 @@ extern CHANNEL_STATE ci[MODUX_MAX_CHANNELS];  // the channels of the playing mod
 extern MODUX *of;                             // the playing module, null when none
 extern int voice_table[MODUX_MAX_CHANNELS];   // Allegro voice of each channel, -1 none
 extern SAMPLE *fake_sample;                   // the silent sample holding the reserved voices
-extern int mod_init;                          // -1 once install_mod has succeeded
+extern int mod_init;
+// -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
+// A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
+extern int mod_first_tick;                          // -1 once install_mod has succeeded
+
+// ---------------------------------------------------------------------------------------------
+// Playback rules
+// ---------------------------------------------------------------------------------------------
+
+// The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
+#define RULES_PROTRACKER \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK)
+#define RULES_SCREAM_TRACKER_3                                                                  \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP |             \
+   RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)
+#define RULES_FASTTRACKER_2                                                                     \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
+   RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
+   RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |              \
+   RULE_ARPEGGIO_FROM_END)
+
+// Nonzero when the playing module follows the rule (one RULE_* bit).
+inline int mod_rule(int rule)
+{
+    const MODUX *mod = of;
+    return mod ? (mod->rules & rule) : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Timer and the tick handshake (mod.cpp)
@@ -183,6 +215,7 @@ void do_pattern_break(int param);
 void do_pro_tempo_bpm(int param);
 void do_pattern_loop(int chn, int param);
 void lock_modux_player2(void);
+int vib_sine_half(int step);        // 0..255: the vibrato sine over half a cycle of 128 steps
 extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
@@ -203,9 +236,11 @@ void do_s3m_retrig(int chn);
 void parse_s3m_panning(int chn, int param);
 void do_s3m_set_tempo(int param);
 void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
+void do_s3m_tempo_slide(int by);  // one tick of T0x (by -x) or T1x (by x), within 32..255 BPM
 void do_global_volume(int param);
 void parse_volume_command(int chn, int volume, int note);
 void parse_note_command(int chn, int note);
+void release_key(int chn);        // key off: the envelopes leave their sustain, the fade-out runs
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------
@@ -213,6 +248,11 @@ void lock_modux_player3(void);
 // ---------------------------------------------------------------------------------------------
 
 void parse_new_note(int chn, int note, int instrument);
+// Starts the instrument's envelopes, fade-out and auto-vibrato again and releases no key: what a
+// tone portamento with an instrument number does under RULE_INSTRUMENT_RESETS.
+void retrigger_instrument(int chn, int instrument);
+// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it on.
+int auto_vibrato(int chn);
 // Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
                     int loop_start, int loop_end, int sustain_start, int sustain_end);

@@ -13,6 +13,8 @@ static const int MISSING_PATTERN_ROWS = 64;
 // pitch is inaudible, so periods stay within this bound either way.
 static const int PERIOD_BOUND = 1 << 24;
 
+int mod_first_tick = 0;
+
 static int clamp_int(int v, int lo, int hi)
 {
     return v < lo ? lo : v > hi ? hi : v;
@@ -104,6 +106,7 @@ static bool take_navigation_request(MODUX *mod)
     mi.skip_order = 0;
     mi.new_row = 0;
     mi.new_order = 0;
+    mi.loop_next_row = 0;
     const int n = reserved_channels();
     for (int ch = 0; ch < n; ch++) {
         ci[ch].slide2period_target = 0;
@@ -130,8 +133,14 @@ static void advance_row(const MODUX *mod)
         if (ci[ch].loop_on != 0 && ci[ch].loop_times > 0) {
             mi.new_row = ci[ch].loop_row + 1;
             mi.new_order = mi.order + 1;
+            // FT2 keeps the loop's row as the next pattern's first, until a break or jump.
+            if (mod_rule(RULE_LOOP_FT2))
+                mi.loop_next_row = ci[ch].loop_row + 1;
         }
     }
+    const bool other_position = mi.new_row != 0 && mi.new_order - 1 != mi.order;
+    if (other_position)
+        mi.loop_next_row = 0;
     if (mi.new_row != 0) {
         const int row = mi.new_row - 1;
         enter_order(mod, mi.new_order - 1);
@@ -139,15 +148,22 @@ static void advance_row(const MODUX *mod)
         // known only now: a position jump on a later channel may have changed it.
         const int rows = pattern_rows(mod, mi.pattern);
         mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
+        // ST3 forgets the loops at every new pattern; the engine's own rule at a pattern's end.
+        if (other_position && mod_rule(RULE_LOOP_FORGOTTEN))
+            forget_pattern_loops();
         mi.new_row = 0;
         mi.new_order = 0;
         return;
     }
     mi.row += 1;
     if (mi.row >= pattern_rows(mod, mi.pattern)) {
-        mi.row = 0;
         enter_order(mod, mi.order + 1);
-        forget_pattern_loops();
+        const int rows = pattern_rows(mod, mi.pattern);
+        const int row = mi.loop_next_row - 1;
+        mi.row = row > 0 && row < rows ? row : 0;
+        mi.loop_next_row = 0;
+        if (!mod_rule(RULE_LOOP_FT2))
+            forget_pattern_loops();
     }
 }
 
@@ -175,6 +191,7 @@ static void read_row_commands(MODUX *mod)
     for (int ch = 0; ch < n; ch++) {
         ci[ch].global_vol_slide_on = 0;
         ci[ch].loop_on = 0;
+        ci[ch].tempo_slide = 0;
         const NOTE_INFO *cell = get_note(mod, mi.pattern, mi.row, ch);
         switch (cell->command) {
         case CMD_POSITION_JUMP:
@@ -190,7 +207,10 @@ static void read_row_commands(MODUX *mod)
             do_s3m_set_tempo(cell->param);
             break;
         case CMD_S3M_SET_BPM:
-            do_s3m_set_bpm(cell->param);
+            if (mod_rule(RULE_TEMPO_SLIDE_PER_TICK) && cell->param >= 0 && cell->param < 32)
+                ci[ch].tempo_slide = cell->param == 0 ? 0 : (cell->param < 16 ? -cell->param : cell->param - 16);
+            else
+                do_s3m_set_bpm(cell->param);
             break;
         case CMD_SET_GLOBAL_VOLUME:
             do_global_volume(cell->param);
@@ -202,7 +222,7 @@ static void read_row_commands(MODUX *mod)
             if (cell->param >> 4 == 0x6)
                 do_pattern_loop(ch, cell->param);
             else if (cell->param >> 4 == 0xE)
-                mi.pattern_delay = mi.speed * (cell->param & 15);
+                mi.pattern_delay = mod_rule(RULE_DELAY_REPEATS_ROW) ? (cell->param & 15) : mi.speed * (cell->param & 15);
             break;
         default:
             break;
@@ -317,9 +337,11 @@ static void parse_command(int ch, const NOTE_INFO &cell, int sample)
         parse_xm_volume_slide(ch, param);
         break;
     case CMD_KEY_OFF:
-        c.key_off = -1;
-        if (!(c.vol_env.flags & 1))
-            c.volume = 0;
+        // FT2 releases at tick xx, and never when the row has fewer ticks.
+        if (param > 0 && mod_rule(RULE_KEY_OFF_AT_TICK))
+            c.key_off_tick = param + 1;
+        else
+            release_key(ch);
         break;
     case CMD_SET_ENVELOPE_POSITION:
         parse_xm_set_envelop_position(&c.vol_env, param);
@@ -372,6 +394,7 @@ static void read_row_cells(MODUX *mod)
         c.cut_tick = 0;
         c.volume_slide = 0;
         c.retrig_interval = 0;
+        c.key_off_tick = 0;
 
         // A note given with a tone portamento is its target, not a new note; its sample
         // number only restores the default volume while the playing sample goes on.
@@ -380,10 +403,13 @@ static void read_row_cells(MODUX *mod)
             const int index = (mi.flags & MODUX_XM) ? get_modux_sample_no(sample, c.note) : sample;
             if (mod->sample_info && index >= 0 && index < mod->sample_count)
                 c.volume = mod->sample_info[index].volume;
+            if ((mi.flags & MODUX_XM) && mod_rule(RULE_INSTRUMENT_RESETS))
+                retrigger_instrument(ch, sample);
         }
         const bool lacking = lacks_sample(mod, sample);
         if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
             c.tremor_count = 0;
+            c.retrig_count = 0;
             c.slide2period_target = 0;
             if (c.vibrato_waveform < 3)
                 c.vibrato_pos = 0;
@@ -453,6 +479,10 @@ static void run_tick_effects(const MODUX *mod)
             do_xm_pan_slide(ch);
         if (c.global_vol_slide_on == -1)
             do_global_volume_slide(ch);
+        if (c.key_off_tick != 0 && tick == c.key_off_tick - 1)
+            release_key(ch);
+        if (c.tempo_slide != 0)
+            do_s3m_tempo_slide(c.tempo_slide);
     }
 }
 
@@ -469,6 +499,14 @@ static void run_wave_effects(const MODUX *mod)
             do_s3m_volume_slide(ch);
         if (ci[ch].s3m_porta_on == -1)
             do_s3m_portamento(ch);
+        // The counts of tremor and retrigger go on over a row's first tick.
+        if (!mod_first_tick)
+            continue;
+        if (ci[ch].tremor_on == -1 && mod_rule(RULE_TREMOR_COUNTS_ON))
+            do_tremor(ch);
+        if (ci[ch].s3m_retrig_on == -1 && mod_rule(RULE_RETRIG_COUNTS_ON) &&
+            (ci[ch].start_voice == 0 || mod_rule(RULE_FT2_TICK_COUNTS)))
+            do_s3m_retrig(ch);
     }
 }
 
@@ -511,7 +549,8 @@ static void update_voice(MODUX *mod, int ch)
         if (c.set_offset == -1)
             modux_voice_set_position(voice, offset_inside(spl, c.sample_offset));
         if (c.period > 0) {
-            const long long hz = static_cast<long long>(period2pitch(c.tick_period)) * mi.pitch_ratio / 100;
+            const int period = clamp_int(c.tick_period + auto_vibrato(ch), 4, PERIOD_BOUND);
+            const long long hz = static_cast<long long>(period2pitch(period)) * mi.pitch_ratio / 100;
             modux_voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
         }
     }
@@ -532,16 +571,36 @@ static void update_voice(MODUX *mod, int ch)
     c.start_voice = 0;
 }
 
+// The first tick of a row repeated by a pattern delay: each channel starts again from its
+// row values, as at a row start.
+static void repeat_row(const MODUX *mod)
+{
+    const int played = played_channels(mod);
+    for (int ch = 0; ch < played; ch++) {
+        CHANNEL_STATE &c = ci[ch];
+        c.tick_pan = c.pan;
+        c.tick_volume = c.volume;
+        c.tick_period = c.period;
+    }
+}
+
 static void run_tick(MODUX *mod)
 {
     if (take_navigation_request(mod))
         return;
 
     mi.tick += 1;
+    bool repeat = false;
     if (mi.tick >= mi.speed && mi.pattern_delay > 0) {
-        // A pattern delay freezes the song: no effect runs and no voice is touched.
         mi.pattern_delay -= 1;
-        return;
+        if (!mod_rule(RULE_DELAY_REPEATS_ROW)) {
+            // The engine's own pattern delay freezes the song: no effect runs, no voice is touched.
+            return;
+        }
+        // The trackers play the row again without its notes, its effects running on.
+        mi.tick = 0;
+        repeat = true;
+        repeat_row(mod);
     }
     if (mi.tick >= mi.speed)
         advance_row(mod);
@@ -550,10 +609,14 @@ static void run_tick(MODUX *mod)
         return;
     }
 
-    if (mi.tick == 0) {
+    // A repeated row starts without its notes and commands; under FT2's rules its effects run
+    // as on any later tick, from its first tick on.
+    const bool ticks_on = repeat && mod_rule(RULE_DELAY_TICKS_ON);
+    mod_first_tick = mi.tick == 0 && !ticks_on ? -1 : 0;
+    if (mi.tick == 0 && !repeat) {
         read_row_commands(mod);
         read_row_cells(mod);
-    } else {
+    } else if (!mod_first_tick) {
         run_tick_effects(mod);
     }
     run_wave_effects(mod);

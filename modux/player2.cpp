@@ -144,6 +144,14 @@ static const int vib_table[32] = {
     255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24,
 };
 
+int vib_sine_half(int step)
+{
+    // 128 steps of half a cycle, read from the table's 32 with a linear step between entries.
+    const int i = (step >> 2) & 31;
+    const int next = i == 31 ? 0 : vib_table[i + 1];
+    return vib_table[i] + (next - vib_table[i]) * (step & 3) / 4;
+}
+
 // Middle-C rate of each MOD finetune nibble (8 to 15 are -8 to -1); the MOD importer stores the
 // entry as the sample's tuning, so playback never reads it.
 extern const int mod_finetune[16] = {
@@ -563,7 +571,7 @@ void do_vibrato(int chn)
     CHANNEL_STATE &c = ci[chn];
     const int d = wave_offset(c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
     c.tick_period = c.vibrato_pos < 0 ? c.period - d : c.period + d;
-    if (mi.tick != 0)
+    if (!mod_first_tick)
         c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
 }
 
@@ -572,7 +580,7 @@ void do_tremolo(int chn)
     CHANNEL_STATE &c = ci[chn];
     const int d = wave_offset(c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
     c.tick_volume = c.tremolo_pos < 0 ? c.volume - d : c.volume + d;
-    if (mi.tick != 0)
+    if (!mod_first_tick)
         c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
 }
 
@@ -589,20 +597,34 @@ void do_slide2period(int chn)
     c.tick_period = c.period;
 }
 
+// 65536 / 2^(n / 12): the period of a note n semitones up, as a fraction of the period.
+static const int semitone_up[16] = {
+    65536, 61858, 58386, 55109, 52016, 49097, 46341, 43740,
+    41285, 38968, 36781, 34716, 32768, 30929, 29193, 27554,
+};
+
+// The period n semitones above one: the linear table counts 64 units a semitone, the others
+// are inversely proportional to the frequency.
+static int exact_period_up(int period, int n)
+{
+    if (mi.flags & MODUX_LINEAR)
+        return period - 64 * n;
+    return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
+}
+
 void do_arpeggio(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    switch (mi.tick % 3) {
-    case 0:
+    const int tick = mi.tick;
+    const int from = mod_rule(RULE_ARPEGGIO_FROM_END) ? mi.speed - tick : tick;
+    const int step = (from % 3 + 3) % 3;
+    const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
+    if (step == 0)
         c.tick_period = c.period;
-        break;
-    case 1:
-        c.tick_period = find_lower_period(c.period, (c.arpeggio_param >> 4) & 15);
-        break;
-    default:
-        c.tick_period = find_lower_period(c.period, c.arpeggio_param & 15);
-        break;
-    }
+    else if (mod_rule(RULE_EXACT_ARPEGGIO))
+        c.tick_period = exact_period_up(c.period, n);
+    else
+        c.tick_period = find_lower_period(c.period, n);
 }
 
 void do_delay_sample(int chn)
@@ -633,7 +655,8 @@ void do_position_jump(int param)
     if (mi.loop == -1 && target > orders)
         target = 1;
     mi.new_order = target;
-    if (mi.new_row == 0)
+    // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
+    if (mi.new_row == 0 || mod_rule(RULE_JUMP_RESETS_BREAK))
         mi.new_row = 1;
 }
 
@@ -659,7 +682,8 @@ void do_pro_tempo_bpm(int param)
 {
     if (param <= 0)
         return;
-    if (param <= 32) {
+    // The trackers read 20 and above as a tempo; the engine's own rules take 20 as a speed.
+    if (param < 32 || (param == 32 && !mod_rule(RULE_TEMPO_FROM_32))) {
         mi.speed = param;
         return;
     }

@@ -18,7 +18,10 @@ void parse_s3m_volume_slide(int chn, int param)
     CHANNEL_STATE &c = ci[chn];
     const int x = (param >> 4) & 15;
     const int y = param & 15;
-    if (x == 15 && y != 0) {  // DFy: fine slide down, on the first tick only
+    if (param == 0xFF && mod_rule(RULE_FINE_VOLSLIDE_DFF_UP)) {  // ST3 reads DFF as DxF
+        c.s3m_vol_slide_fine = 15;
+        c.s3m_vol_slide_speed = 0;
+    } else if (x == 15 && y != 0) {  // DFy: fine slide down, on the first tick only
         c.s3m_vol_slide_fine = -y;
         c.s3m_vol_slide_speed = 0;
     } else if (y == 15 && x != 0) {  // DxF: fine slide up
@@ -39,7 +42,7 @@ void parse_s3m_volume_slide(int chn, int param)
 void do_s3m_volume_slide(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    const int amount = mi.tick == 0 ? c.s3m_vol_slide_fine : c.s3m_vol_slide_speed;
+    const int amount = mod_first_tick ? c.s3m_vol_slide_fine : c.s3m_vol_slide_speed;
     c.volume += amount;
     c.tick_volume += amount;
 }
@@ -79,7 +82,7 @@ void parse_s3m_portamento_up(int chn, int param)
 void do_s3m_portamento(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    const int amount = mi.tick == 0 ? c.s3m_porta_fine : c.s3m_porta_speed;
+    const int amount = mod_first_tick ? c.s3m_porta_fine : c.s3m_porta_speed;
     c.period += amount;
     c.tick_period += amount;
 }
@@ -87,8 +90,10 @@ void do_s3m_portamento(int chn)
 void parse_tremor(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];
-    c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
     c.tremor_on = -1;
+    if (param == 0 && c.tremor_param != 0 && mod_rule(RULE_TREMOR_COUNTS_ON))
+        return;  // I00 goes on with the last on and off times
+    c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
 }
 
 void do_tremor(int chn)
@@ -98,6 +103,11 @@ void do_tremor(int chn)
     const int off = c.tremor_param & 31;
     if (on + off == 0)
         return;
+    if (mod_first_tick && mod_rule(RULE_FT2_TICK_COUNTS)) {
+        const int last = c.tremor_count > 0 ? (c.tremor_count - 1) % (on + off) : 0;
+        c.tick_volume = last < on ? c.volume : 0;
+        return;
+    }
     c.tremor_count %= on + off;
     if (c.tremor_count < 0)
         c.tremor_count = 0;
@@ -146,8 +156,16 @@ static int retrig_volume(int v, int code)
 void do_s3m_retrig(int chn)
 {
     CHANNEL_STATE &c = ci[chn];
-    if (c.s3m_retrig_interval <= 0 || mi.tick % c.s3m_retrig_interval != 0)
+    if (c.s3m_retrig_interval <= 0)
         return;
+    if (mod_rule(RULE_RETRIG_COUNTS_ON)) {
+        // The count goes on from row to row; a new note starts it again.
+        if (++c.retrig_count < c.s3m_retrig_interval)
+            return;
+        c.retrig_count = 0;
+    } else if (mi.tick % c.s3m_retrig_interval != 0) {
+        return;
+    }
     c.start_voice = -1;
     // The tick clamps to 0..64 after every tick, so the products stay small.
     c.tick_volume = retrig_volume(clamp_int(c.tick_volume, 0, 64), c.s3m_retrig_volume);
@@ -184,6 +202,12 @@ void do_s3m_set_bpm(int param)
     mod_install_tick();
 }
 
+void do_s3m_tempo_slide(int by)
+{
+    mi.tempo = clamp_int(mi.tempo + by, SLOWEST_BPM, FASTEST_SLID_BPM > mi.tempo ? FASTEST_SLID_BPM : mi.tempo.load());
+    mod_install_tick();
+}
+
 void do_global_volume(int param)
 {
     mi.global_volume = clamp_int(param, 0, 64);
@@ -195,9 +219,18 @@ void parse_note_command(int chn, int note)
     if (note == -1) {
         c.volume = 0;
     } else if (note == -2) {
-        c.key_off = -1;
-        if (!(c.vol_env.flags & 1))
-            c.volume = 0;
+        release_key(chn);
+    }
+}
+
+void release_key(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    c.key_off = -1;
+    // Without a volume envelope a released note has nothing to fade by: it stops.
+    if (!(c.vol_env.flags & 1)) {
+        c.volume = 0;
+        c.tick_volume = 0;
     }
 }
 

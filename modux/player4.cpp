@@ -113,14 +113,67 @@ void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off)
     env->point_b = clamp_int(b, 0, last);
 }
 
-void parse_new_note(int chn, int note, int instrument)
+// The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
+static void restart_instrument(CHANNEL_STATE &c)
 {
-    CHANNEL_STATE &c = ci[chn];
     c.key_off = 0;
     c.fade_volume = 32768;
     c.fadeout = 0;
     clear_envelope(c.vol_env, 64);
     clear_envelope(c.pan_env, 32);
+    const SAMPLE_INFO *info = sample_record(c.sample);
+    const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
+    c.autovib_pos = 0;
+    c.autovib_sweep = 0;
+    c.autovib_amp = depth << 8;
+    if (info && info->vibrato_sweep > 0) {
+        c.autovib_amp = 0;
+        c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
+    }
+    const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
+    if (!ins)
+        return;
+    c.fadeout = ins->fadeout;
+    start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+                   ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
+                   ins->vol_env_sustain_start, ins->vol_env_sustain_end);
+    start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+                   ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
+                   ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+}
+
+// The default volume and pan of the sample an instrument plays for the channel's note.
+static void restore_sample_defaults(CHANNEL_STATE &c, int instrument)
+{
+    const SAMPLE_INFO *info = sample_record(get_modux_sample_no(instrument, c.note));
+    if (info) {
+        c.volume = info->volume;
+        c.pan = info->pan;
+    }
+}
+
+void retrigger_instrument(int chn, int instrument)
+{
+    CHANNEL_STATE &c = ci[chn];
+    if (instrument_record(instrument))
+        c.instrument = instrument;
+    restore_sample_defaults(c, instrument);
+    restart_instrument(c);
+}
+
+void parse_new_note(int chn, int note, int instrument)
+{
+    CHANNEL_STATE &c = ci[chn];
+    // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
+    // goes on with the released key and the envelopes of the note before.
+    const bool fresh = instrument >= 0 || !mod_rule(RULE_INSTRUMENT_RESETS);
+    if (fresh) {
+        c.key_off = 0;
+        c.fade_volume = 32768;
+        c.fadeout = 0;
+        clear_envelope(c.vol_env, 64);
+        clear_envelope(c.pan_env, 32);
+    }
 
     const int n = note - 1;
     if (n >= 0) {
@@ -140,18 +193,50 @@ void parse_new_note(int chn, int note, int instrument)
             c.period = note2period(n + c.relative_note, c.tuning);
             c.start_voice = -1;
         }
+    } else if (instrument >= 0 && mod_rule(RULE_INSTRUMENT_RESETS)) {
+        // An instrument number alone: the playing note takes the sample's volume and pan again.
+        restore_sample_defaults(c, instrument);
+        if (instrument_record(instrument))
+            c.instrument = instrument;
     }
+    if (fresh)
+        restart_instrument(c);
+}
 
-    const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
-    if (ins) {
-        c.fadeout = ins->fadeout;
-        start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
-                       ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
-                       ins->vol_env_sustain_start, ins->vol_env_sustain_end);
-        start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
-                       ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
-                       ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+// FT2's auto-vibrato waves, 256 steps a cycle, amplitude 64: 0 sine, 1 square, 2 and 3 ramps.
+static int auto_vibrato_wave(int type, int pos)
+{
+    switch (type & 3) {
+    case 1:
+        return pos > 127 ? 64 : -64;
+    case 2:
+        return (((pos >> 1) + 64) & 127) - 64;
+    case 3:
+        return ((-(pos >> 1) + 64) & 127) - 64;
+    default: {
+        // The sine of the vibrato table (amplitude 255, half a cycle in 32 steps), falling first.
+        const int v = -((vib_sine_half(pos & 127) * 64 + 127) / 255);
+        return pos < 128 ? v : -v;
     }
+    }
+}
+
+int auto_vibrato(int chn)
+{
+    CHANNEL_STATE &c = ci[chn];
+    const SAMPLE_INFO *info = sample_record(c.sample);
+    if (!mod_rule(RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0)
+        return 0;
+    const int full = clamp_int(info->vibrato_depth, 0, 15) << 8;
+    if (c.autovib_sweep > 0 && c.key_off == 0) {
+        c.autovib_amp += c.autovib_sweep;
+        if (c.autovib_amp >= full) {
+            c.autovib_amp = full;
+            c.autovib_sweep = 0;
+        }
+    }
+    c.autovib_pos = (c.autovib_pos + info->vibrato_rate) & 255;
+    return (auto_vibrato_wave(info->vibrato_type, c.autovib_pos) * c.autovib_amp) >> 14;
 }
 
 void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position)

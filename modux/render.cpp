@@ -66,10 +66,12 @@ static bool pattern_loop_due(const MODUX *mod) {
 // One tick of the engine; answers false when the song is over (ended or back at a played row).
 static bool tick(MODUX *mod) {
   const bool looping_pattern = mi.tick + 1 >= mi.speed && mi.pattern_delay == 0 && pattern_loop_due(mod);
+  // A pattern delay that repeats its row starts the same row again at tick 0.
+  const bool repeating_row = mi.tick + 1 >= mi.speed && mi.pattern_delay > 0;
   mod_interrupt();
   if (of == nullptr) return false;
-  // Every row starts with tick 0, and only a row start leaves the counter at 0.
-  if (mi.tick != 0) return true;
+  // Every row starts with tick 0, and only a row start (or its repetition) leaves the counter at 0.
+  if (mi.tick != 0 || repeating_row) return true;
   if (looping_pattern) {
     // A pattern loop plays its rows again on purpose: from the row it went back to, the rows of
     // this position count as new until the loop is done.

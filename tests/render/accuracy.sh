@@ -1,25 +1,44 @@
 #!/usr/bin/env bash
-# How closely the engine's playback follows the reference player (openmpt123) on real modules.
-# Each module of tests/realmods is rendered by modux-play --render and by openmpt123 at 44100 Hz
-# for the same length (the engine's song, rounded up to a whole second), and wavcompare measures
-# the correlation of the 10 ms loudness envelopes and the share of the reference's onsets matched
-# within 20 ms. A module below its minimum in accuracy_thresholds.txt fails the test.
+# How closely the engine's playback follows the reference player (openmpt123).
+# Each module is rendered by modux-play --render and by openmpt123 at 44100 Hz for the same
+# length (the engine's song, rounded up to a whole second), and wavcompare measures the
+# correlation of the 10 ms loudness envelopes, the share of the reference's onsets matched within
+# 20 ms and, for modules with a pitch minimum, the share of 20 ms steps whose pitches agree. A
+# module below a minimum of its line in the thresholds file fails the test.
 # The reference plays subsong 0: the song from order 0 to its end or loop point, as the engine
 # plays it (openmpt123's default plays every subsong of a file one after another).
-# Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table]
-#   --table prints the figures as rows of the README's table instead of checking them.
+# Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
+#   By default the real modules of tests/realmods against accuracy_thresholds.txt; --modules
+#   takes every MOD, S3M and XM file of DIR against THRESHOLDS instead.
+#   --table prints the figures as rows of the engine document's tables instead of checking them.
+# A thresholds line: MODULE MIN_CORRELATION MIN_ONSETS [MIN_PITCH or -] [# note], where a note
+# of one-behaviour modules reads WHAT IT TESTS | REASON FOR A DELIBERATE DIFFERENCE.
 # Status 77 (skipped) when the modules cannot be fetched or openmpt123 is missing.
 set -u
-PLAY=$1 CMP=$2 MODE=${3:-check}
+PLAY=$1 CMP=$2
+shift 2
+MODE=check MODULES= 
 here=$(cd "$(dirname "$0")" && pwd)
-fetch=$here/../realmods/fetch.sh
 thresholds=$here/accuracy_thresholds.txt
+while [ $# -gt 0 ]; do
+  case $1 in
+    --table) MODE=--table; shift ;;
+    --modules) MODULES=$2 thresholds=$3; shift 3 ;;
+    *) echo "usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]" >&2; exit 2 ;;
+  esac
+done
+fetch=$here/../realmods/fetch.sh
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
 command -v openmpt123 > /dev/null || { echo "SKIP: openmpt123 is not installed"; exit 77; }
-[ -x "$fetch" ] || [ -f "$fetch" ] || { echo "SKIP: no tests/realmods/fetch.sh"; exit 77; }
-bash "$fetch" "$T/mods" > "$T/list" 2> "$T/fetch.err" || { echo "SKIP: cannot fetch the modules: $(tail -2 "$T/fetch.err")"; exit 77; }
+if [ -n "$MODULES" ]; then
+  ls "$MODULES"/*.mod "$MODULES"/*.s3m "$MODULES"/*.xm 2> /dev/null > "$T/list"
+  [ -s "$T/list" ] || { echo "FAIL: no modules in $MODULES" >&2; exit 1; }
+else
+  [ -f "$fetch" ] || { echo "SKIP: no tests/realmods/fetch.sh"; exit 77; }
+  bash "$fetch" "$T/mods" > "$T/list" 2> "$T/fetch.err" || { echo "SKIP: cannot fetch the modules: $(tail -2 "$T/fetch.err")"; exit 77; }
+fi
 
 failed=0
 while read -r file; do
@@ -34,25 +53,40 @@ while read -r file; do
   reference=$(openmpt123 --subsong 0 --info "$file" 2>/dev/null | awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --subsong 0 --end-time "$seconds" \
     -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { echo "FAIL: $name: openmpt123 cannot render it" >&2; failed=1; continue; }
-  "$CMP" "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { echo "FAIL: $name: wavcompare: $(cat "$T/cmp")" >&2; failed=1; continue; }
-  read -r corr onsets lag < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"] }' "$T/cmp")
-  read -r min_corr min_onsets note < <(awk -v n="$name" '$1 == n { $1 = ""; print; exit }' "$thresholds")
+  "$CMP" --pitch "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { echo "FAIL: $name: wavcompare: $(cat "$T/cmp")" >&2; failed=1; continue; }
+  read -r corr onsets lag pitch < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"], v["pitch_agreement"] }' "$T/cmp")
+  min_corr= min_onsets= min_pitch=- note=
+  line=$(awk -v n="$name" '$1 == n { print; exit }' "$thresholds")
+  if [ -n "$line" ]; then
+    note=$(sed -n 's/^[^#]*# *//p' <<< "$line")
+    read -r _ min_corr min_onsets min_pitch < <(sed 's/#.*//' <<< "$line")
+    min_pitch=${min_pitch:--}
+  fi
   if [ -z "${min_corr:-}" ] && [ "$MODE" = --table ]; then
-    min_corr=- min_onsets=- note=
+    min_corr=- min_onsets=-
   elif [ -z "${min_corr:-}" ]; then
-    echo "FAIL: $name has no line in accuracy_thresholds.txt" >&2
+    echo "FAIL: $name has no line in $(basename "$thresholds")" >&2
     failed=1
     continue
   fi
-  note=${note#\# }
-  if [ "$MODE" = --table ]; then
+  if [ "$MODE" = --table ] && [ -n "$MODULES" ]; then
+    [ "$min_pitch" = - ] && pitch=-
+    what=${note%% | *} reason=
+    [ "$what" = "$note" ] || reason=${note#* | }
+    printf '| %s | %s | %s | %s | %s | %s / %s / %s | %s |\n' "$name" "$what" "$corr" "$onsets" "$pitch" \
+      "$min_corr" "$min_onsets" "$min_pitch" "$reason"
+    continue
+  elif [ "$MODE" = --table ]; then
     printf '| %s | %s / %s | %s | %s | %s | %s / %s | %s |\n' "$name" "$ours" "${reference:-?}" "$corr" \
       "$onsets" "$lag" "$min_corr" "$min_onsets" "$note"
     continue
   fi
-  echo "$name: length $ours s (reference $reference s), envelope correlation $corr (lag $lag ms), onsets matched $onsets"
-  if awk -v c="$corr" -v o="$onsets" -v mc="$min_corr" -v mo="$min_onsets" 'BEGIN { exit !(c < mc || o < mo) }'; then
-    echo "FAIL: $name below its minimum (correlation $min_corr, onsets $min_onsets)" >&2
+  echo "$name: length $ours s (reference $reference s), envelope correlation $corr (lag $lag ms), onsets matched $onsets, pitch agreement $pitch"
+  pitch_floor=$min_pitch
+  [ "$min_pitch" = - ] && pitch_floor=0
+  if awk -v c="$corr" -v o="$onsets" -v p="$pitch" -v mc="$min_corr" -v mo="$min_onsets" -v mp="$pitch_floor" \
+    'BEGIN { exit !(c < mc || o < mo || p < mp) }'; then
+    echo "FAIL: $name below its minimum (correlation $min_corr, onsets $min_onsets, pitch $min_pitch)" >&2
     failed=1
   fi
 done < "$T/list"

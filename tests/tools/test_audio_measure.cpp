@@ -165,4 +165,48 @@ TEST(AudioMeasure, PaceOfARecording) {
   EXPECT_GT(fast.correlation, 0.9);
 }
 
+// Tones held 60 ms each, as an arpeggio plays them: `cents` away from the notes given in Hz,
+// after `delay` seconds of silence.
+Audio melody(const std::vector<double> &notes, const std::vector<double> &cents, double delay = 0) {
+  Audio a;
+  a.rate = 44100, a.channels = 1;
+  a.mono.assign(static_cast<size_t>(delay * a.rate), 0.0f);
+  double phase = 0;
+  for (size_t n = 0; n < notes.size(); n++) {
+    const double hz = notes[n] * std::pow(2.0, cents[n % cents.size()] / 1200);
+    for (int i = 0; i < a.rate * 6 / 100; i++, phase += 2 * PI * hz / a.rate) a.mono.push_back(static_cast<float>(0.5 * std::sin(phase)));
+  }
+  return a;
+}
+
+// Pitch tracks agree where the notes agree: an arpeggio one third of whose steps are 25 cents
+// sharp agrees on about two thirds; a whole song tuned apart agrees fully and names the interval.
+TEST(AudioMeasure, PitchAgreement) {
+  std::vector<double> notes;
+  for (int i = 0; i < 30; i++) notes.push_back(523.25 * std::pow(2.0, (i % 3 == 0 ? 0 : i % 3 == 1 ? 4 : 7) / 12.0));
+  const std::vector<double> reference = pitch_track(melody(notes, {0}), 0.01, -40);
+  const struct {
+    const char *what;
+    std::vector<double> cents;
+    double delay;
+    int lag;
+    double share_low, share_high, offset;
+  } cases[] = {
+      {"the same", {0}, 0, 0, 1, 1, 0},
+      {"17 cents flat throughout", {-17}, 0, 0, 1, 1, -17},
+      {"every third note 25 cents sharp", {0, 25, 0}, 0, 0, 0.55, 0.75, 0},
+      {"every note a semitone up", {100}, 0, 0, 1, 1, 100},
+      {"30 ms late, at its lag", {0}, 0.03, 3, 1, 1, 0},
+      {"30 ms late, unaligned", {0}, 0.03, 0, 0.2, 0.6, 0},
+  };
+  for (const auto &c : cases) {
+    const PitchAgreement p = pitch_agreement(reference, pitch_track(melody(notes, c.cents, c.delay), 0.01, -40), c.lag, 15);
+    EXPECT_GE(p.share, c.share_low) << c.what;
+    EXPECT_LE(p.share, c.share_high) << c.what;
+    EXPECT_NEAR(p.offset_cents, c.offset, 3) << c.what;
+  }
+  EXPECT_EQ(pitch_track(melody(notes, {0}), 0.01, 0).size(), reference.size());
+  EXPECT_EQ(pitch_track(melody(notes, {0}), 0.01, 0)[5], 0.0) << "quieter than the floor: no pitch";
+}
+
 }  // namespace

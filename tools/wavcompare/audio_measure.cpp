@@ -285,4 +285,45 @@ double matched_share(const std::vector<double> &reference, const std::vector<dou
   return static_cast<double>(matched) / reference.size();
 }
 
+std::vector<double> pitch_track(const Audio &audio, double hop_seconds, double floor_db) {
+  // 1024 samples: about 23 ms at 44.1 kHz, short enough to fit inside one tick of an arpeggio,
+  // long enough to resolve a tone of a few hundred Hz to a few cents after the peak's refinement.
+  const size_t frame = 1024;
+  const size_t hop = static_cast<size_t>(std::lround(hop_seconds * audio.rate));
+  std::vector<double> track;
+  if (hop == 0) return track;
+  const double floor_rms = std::pow(10.0, floor_db / 20);
+  for (size_t at = 0; at + frame <= audio.mono.size(); at += hop) {
+    const std::vector<float> part(audio.mono.begin() + at, audio.mono.begin() + at + frame);
+    double sum = 0;
+    for (float v : part) sum += static_cast<double>(v) * v;
+    track.push_back(std::sqrt(sum / frame) < floor_rms ? 0.0 : peak_frequency(part, audio.rate));
+  }
+  return track;
+}
+
+PitchAgreement pitch_agreement(const std::vector<double> &reference, const std::vector<double> &test, int lag,
+                               double cents) {
+  auto interval = [](double a, double b) { return 1200 * std::log2(b / a); };
+  auto near = [&](double a, double b) { return a > 0 && b > 0 && std::fabs(interval(a, b)) <= cents; };
+  std::vector<double> differences;
+  for (size_t i = 1; i + 1 < reference.size(); i++) {
+    const long j = static_cast<long>(i) + lag;
+    if (j < 0 || j >= static_cast<long>(test.size()) || reference[i] <= 0 || test[j] <= 0) continue;
+    // Only steady steps of the reference: one that straddles a change of pitch has none.
+    if (!near(reference[i], reference[i - 1]) || !near(reference[i], reference[i + 1])) continue;
+    differences.push_back(interval(reference[i], test[j]));
+  }
+  PitchAgreement out;
+  if (differences.empty()) return out;
+  std::vector<double> sorted = differences;
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  out.offset_cents = sorted[sorted.size() / 2];
+  size_t agree = 0;
+  for (double d : differences)
+    if (std::fabs(d - out.offset_cents) <= cents) agree++;
+  out.share = static_cast<double>(agree) / differences.size();
+  return out;
+}
+
 }  // namespace audio_measure

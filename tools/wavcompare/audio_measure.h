@@ -61,6 +61,21 @@ std::vector<double> onsets(const Audio &audio);
 double matched_share(const std::vector<double> &reference, const std::vector<double> &test,
                      double tolerance);
 
+// Pitch track: the strongest frequency (Hz) of each hop_seconds step, measured over the 1024
+// samples from there; 0 where those samples are more than floor_db below full scale.
+std::vector<double> pitch_track(const Audio &audio, double hop_seconds, double floor_db);
+
+// How two pitch tracks agree (reference step i against test step i + lag), over the steady steps
+// of the reference (within `cents` of both neighbours) that sound in both: the median interval
+// from reference to test in cents (a whole song tuned apart, as by another clock), and the share
+// of those steps within `cents` of that median. A share of 1 when no such step exists.
+struct PitchAgreement {
+  double share = 1.0;
+  double offset_cents = 0.0;
+};
+PitchAgreement pitch_agreement(const std::vector<double> &reference, const std::vector<double> &test, int lag,
+                               double cents);
+
 }  // namespace audio_measure
 
 #endif
