@@ -187,6 +187,17 @@ inline bool image_read(const char *filename, image &img) {
   }
 }
 
+// Clears the note of the last load: every importer starts with it.
+inline void begin_load() { modux_note[0] = '\0'; }
+
+// Says, after a load that kept what a file cut short holds, what is missing.
+inline void note_short(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_note, sizeof modux_note, format, args);
+  va_end(args);
+}
+
 inline int clamp_int(long long v, int lo, int hi) {
   return v < lo ? lo : v > hi ? hi : static_cast<int>(v);
 }

@@ -67,8 +67,12 @@ inline bytes build_mod(const mod_image &m) {
   w.u8(m.restart);
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   if (m.no_inst == 31) w.str(m.signature, 4);
+  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0) w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
+  // FLT8 stores channels 0-3 of all rows, then channels 4-7; the others row by row.
+  const bool halves = m.signature == "FLT8";
   for (const auto &p : m.patterns)
-    for (int i = 0; i < 64 * m.channels; i++) {
+    for (int k = 0; k < 64 * m.channels; k++) {
+      const int i = halves ? (k % 256) / 4 * 8 + k / 256 * 4 + k % 4 : k;
       const mod_cell c = i < static_cast<int>(p.size()) ? p[i] : mod_cell{};
       w.u8((c.sample & 0xF0) | ((c.period >> 8) & 15));
       w.u8(c.period & 0xFF);
