@@ -90,6 +90,7 @@ struct cursor {
   bool ended = false;
 
   cursor(const image &img, long long start = 0) : data(img.data), size(img.size), pos(start) {}
+  cursor(const unsigned char *bytes, long long n, long long start = 0) : data(bytes), size(n), pos(start) {}
 
   long long left() const { return pos >= 0 && pos < size ? size - pos : 0; }
   bool has(long long n) const { return n >= 0 && n <= left(); }
@@ -187,14 +188,25 @@ inline bool image_read(const char *filename, image &img) {
   }
 }
 
+// Clears the note of the last load: every importer starts with it.
+inline void begin_load() { modux_note[0] = '\0'; }
+
+// Says, after a load that kept what a file cut short holds, what is missing.
+inline void note_short(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_note, sizeof modux_note, format, args);
+  va_end(args);
+}
+
 inline int clamp_int(long long v, int lo, int hi) {
   return v < lo ? lo : v > hi ? hi : static_cast<int>(v);
 }
 
-// Gives an Allegro sample of len frames of 8-bit data its fixed fields and a zeroed data block
-// (an empty sample gets one byte, so that data is never null). False when memory is short.
-inline bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len) {
-  spl.bits = 8;
+// Gives an Allegro sample of len frames of 8- or 16-bit data its fixed fields and a zeroed data
+// block (an empty sample gets one frame, so that data is never null). False when memory is short.
+inline bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits = 8) {
+  spl.bits = bits;
   spl.stereo = 0;
   spl.freq = 1000;
   spl.priority = 192;
@@ -202,7 +214,7 @@ inline bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len) {
   spl.len = len;
   spl.loop_start = 0;
   spl.loop_end = len;
-  spl.data = calloc(1, len > 0 ? len : 1);
+  spl.data = calloc(len > 0 ? len : 1, bits / 8);
   info.length = len;
   info.loop_start = 0;
   info.loop_end = len;

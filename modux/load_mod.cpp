@@ -10,11 +10,13 @@ namespace {
 
 // Signature at offset 1080 of a 31-sample MOD and the channel count it stands for. "32FW"
 // ends the table and is never matched: an unknown signature therefore gives 4 channels.
+// FLT8 (8 channels) stores each pattern as two 4-channel halves; the FA0n files of the Falcon
+// tracker carry four bytes after the signature before their patterns.
 struct MODTYPE {
   char id[5];
   signed char channels;
 };
-const MODTYPE modtypes[72] = {
+const MODTYPE modtypes[78] = {
     {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"2CHN", 2}, {"3CHN", 3}, {"4CHN", 4},
     {"5CHN", 5}, {"6CHN", 6}, {"7CHN", 7}, {"8CHN", 8}, {"9CHN", 9}, {"10CH", 10}, {"11CH", 11},
     {"12CH", 12}, {"13CH", 13}, {"14CH", 14}, {"15CH", 15}, {"16CH", 16}, {"17CH", 17},
@@ -26,7 +28,8 @@ const MODTYPE modtypes[72] = {
     {"48CH", 48}, {"49CH", 49}, {"50CH", 50}, {"51CH", 51}, {"52CH", 52}, {"53CH", 53},
     {"54CH", 54}, {"55CH", 55}, {"56CH", 56}, {"57CH", 57}, {"58CH", 58}, {"59CH", 59},
     {"60CH", 60}, {"61CH", 61}, {"62CH", 62}, {"63CH", 63}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8},
-    {"16CN", 16}, {"32CN", 32}, {"32FW", 4},
+    {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8},
+    {"M&K!", 4}, {"32FW", 4},
 };
 const char END_MARKER[5] = "32FW";
 
@@ -45,6 +48,15 @@ int song_length_at(int no_inst) { return TITLE_BYTES + SAMPLE_HEADER_BYTES * no_
 int patterns_at(int no_inst) {
   return song_length_at(no_inst) + 2 + ORDER_ENTRIES + (no_inst == 31 ? 4 : 0);
 }
+
+// Bytes between a Falcon signature (FA04, FA06, FA08) and the patterns: always 00 40 00 00,
+// meaning nothing that is played.
+const int FALCON_EXTRA_BYTES = 4;
+bool is_falcon(const unsigned char *sig) { return sig[0] == 'F' && sig[1] == 'A' && sig[2] == '0'; }
+// The StarTrekker 8-channel layout: a pattern is two 4-channel halves one after the other
+// (channels 0-3, then 4-7), and the order list counts halves, so its entries are even.
+bool is_flt8(const unsigned char *sig) { return memcmp(sig, "FLT8", 4) == 0; }
+const int FLT8_HALF_CHANNELS = 4;
 
 // Note frequencies of the MOD family are this over the Amiga period (8363 at period 428).
 const int AMIGA_CLOCK_NOTE = 3579546;
@@ -124,6 +136,7 @@ int detect_m15(const char *filename) {
 }
 
 MODUX *load_m(const char *filename, int no_inst) {
+  begin_load();
   if (!valid_no_inst(no_inst)) {
     set_error("MOD must be 15 or 31 instruments");
     return nullptr;
@@ -165,12 +178,18 @@ MODUX *load_m(const char *filename, int no_inst) {
   for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
   // Every entry counts, also those beyond the song length: the file holds that many patterns.
   mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
+  unsigned char sig[4] = {0, 0, 0, 0};
   if (no_inst == 31) {
-    unsigned char sig[4];
     c.bytes(sig, 4);
     mod->channel_count = find_modtype(sig).channels;
+    if (is_falcon(sig)) c.skip(FALCON_EXTRA_BYTES);
   } else {
     mod->channel_count = 4;
+  }
+  const bool halves = is_flt8(sig);
+  if (halves) {
+    for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] /= 2;
+    mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
   }
 
   const long long pattern_bytes = static_cast<long long>(ROWS) * CELL_BYTES * mod->channel_count;
@@ -185,11 +204,22 @@ MODUX *load_m(const char *filename, int no_inst) {
     pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
     if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
     pat.row_count = ROWS;
-    for (int i = 0; i < cells; i++) pat.notes[i] = read_cell(c, no_inst);
+    if (!halves) {
+      for (int i = 0; i < cells; i++) pat.notes[i] = read_cell(c, no_inst);
+      continue;
+    }
+    for (int half = 0; half < 2; half++)
+      for (int row = 0; row < ROWS; row++)
+        for (int ch = 0; ch < FLT8_HALF_CHANNELS; ch++)
+          pat.notes[row * mod->channel_count + half * FLT8_HALF_CHANNELS + ch] = read_cell(c, no_inst);
   }
 
   // Sample data, 8-bit signed, one sample after another. Files cut short are common: a sample
   // keeps the bytes that are there, later ones are empty.
+  long long wanted = 0;
+  for (int i = 0; i < no_inst; i++) wanted += headers[i].length;
+  if (wanted > c.left())
+    note_short("file ends %lld bytes early: the end of the sample data is silent", wanted - c.left());
   for (int i = 0; i < no_inst; i++) {
     const mod_sample_header &h = headers[i];
     SAMPLE &spl = mod->samples[i];

@@ -216,6 +216,7 @@ int detect_unreal_s3m(const char *filename) {
 }
 
 MODUX *load_s3m(const char *filename, int offset) {
+  begin_load();
   image img;
   if (!image_read(filename, img)) return nullptr;
   MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
@@ -279,6 +280,7 @@ MODUX *load_s3m(const char *filename, int offset) {
     if (!mod->sample_info || !mod->samples)
       return refuse(mod, "Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
   }
+  long long missing = 0;  // bytes of sample data the file lacks
   for (int i = 0; i < instruments; i++) {
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
@@ -313,7 +315,8 @@ MODUX *load_s3m(const char *filename, int offset) {
         if (frames > there) frames = there;
       }
     }
-    if (!new_sample(spl, info, static_cast<int>(frames)))
+    if (loaded && data_at >= 0 && frames < static_cast<long long>(length)) missing += (length - frames) * bytes_per_frame;
+    if (!new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
       return refuse(mod, "Unable to allocate enough memory for data sample");
     if (!loaded) continue;
     spl.freq = c2spd;
@@ -321,17 +324,21 @@ MODUX *load_s3m(const char *filename, int offset) {
     info.volume = clamp_int(volume, 0, 64);
     info.relative_note = 0;
     fit_loop(spl, info, loop_begin, loop_end, flags & 1);
-    unsigned char *data = static_cast<unsigned char *>(spl.data);
+    // Allegro's samples are unsigned, 16-bit ones in the machine's byte order.
     cursor d(img, data_at < 0 ? 0 : data_at);
     if (bytes_per_frame == 1) {
+      unsigned char *data = static_cast<unsigned char *>(spl.data);
       d.bytes(data, frames);
+      if (sample_format == SIGNED_SAMPLES)
+        for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
     } else {
+      uint16_t *data = static_cast<uint16_t *>(spl.data);
       const unsigned char *words = img.data + d.pos;  // frames were held to the bytes there
-      for (long long k = 0; k < frames; k++) data[k] = words[2 * k + 1];  // the high byte
+      const uint16_t flip = sample_format == SIGNED_SAMPLES ? 0x8000 : 0;
+      for (long long k = 0; k < frames; k++) data[k] = static_cast<uint16_t>(words[2 * k] | (words[2 * k + 1] << 8)) ^ flip;
     }
-    if (sample_format == SIGNED_SAMPLES)
-      for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
   }
+  if (missing > 0) note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
 
   // Channels: with fast loading every switched-on channel plays; otherwise only those that a
   // pattern names.

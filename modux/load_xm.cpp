@@ -1,7 +1,9 @@
 // modux load_xm: the XM importer, for XM files and XM modules inside UMX packages.
 // Builds a module of the XM family: instruments with note-to-sample maps and envelopes, notes
-// as note numbers, delta-coded sample data turned into 8-bit samples, and the XM effects as
-// internal commands. A silent sample is appended for notes whose instrument has none.
+// as note numbers, delta-coded sample data turned into 8- and 16-bit samples, and the XM effects
+// as internal commands. A silent sample is appended for notes whose instrument has none. Reads
+// the 1.04 layout and the older 1.02 and 1.03 ones; a file that ends inside its instruments or
+// their sample data loads what it holds.
 #include <vector>
 
 #include "load_image.h"
@@ -163,6 +165,187 @@ void read_envelope_points(cursor &c, int *tick, int *value) {
 // A point index of an envelope, held inside its points (or 0 without points).
 int envelope_point(int index, int points) { return clamp_int(index, 0, points > 0 ? points - 1 : 0); }
 
+
+// Where an XM version keeps its parts. 1.04 has the patterns after the header and each
+// instrument's sample data right after its sample headers; 1.02 and 1.03 have every instrument
+// (with its sample headers) after the header, then the patterns, then the data of all samples.
+// 1.02 also stores a pattern's row count as one byte, less one, in a header a byte shorter.
+const int VERSION_DATA_BY_INSTRUMENT = 0x0104;
+const int VERSION_WORD_ROWS = 0x0103;
+const int BYTE_ROWS_PATTERN_HEADER_BYTES = 8;
+
+// Reads `patterns` patterns at the cursor. False, with modux_error set, when the file ends
+// inside one: what a song plays must be whole.
+bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
+  const int fields = byte_rows ? BYTE_ROWS_PATTERN_HEADER_BYTES : PATTERN_HEADER_BYTES;
+  for (int i = 0; i < patterns; i++) {
+    PATTERN_INFO &pat = mod->patterns[i];
+    const long long start = c.pos;
+    if (!c.has(fields)) {
+      set_error("XM: file ends inside the header of pattern %d", i);
+      return false;
+    }
+    long long header_length = c.llong();   // counted from the start of this header
+    c.skip(1);                             // packing type
+    int rows = byte_rows ? c.byte() + 1 : c.lword();
+    const int packed = c.lword();          // bytes of packed cells; 0: an empty pattern
+    // A length shorter than the fields, or one that runs past the end of the file, is wrong:
+    // trackers then find the data right after the fields.
+    if (header_length < fields || start + header_length > c.size) header_length = fields;
+    if (rows == 0) rows = DEFAULT_ROWS;
+    if (rows > MAX_ROWS) {
+      set_error("XM: pattern %d has %d rows, at most %d are possible", i, rows, MAX_ROWS);
+      return false;
+    }
+    const long long data_at = start + header_length;
+    if (data_at + packed > c.size) {
+      set_error("XM: file ends inside pattern %d", i);
+      return false;
+    }
+    const int cells = rows * mod->channel_count;
+    pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
+    if (!pat.notes) {
+      set_error("Unable to allocate enough memroy for NOTE_INFO");
+      return false;
+    }
+    pat.row_count = rows;
+    // Cells missing at the end of the packed data are empty, as trackers write them.
+    c.seek(data_at);
+    if (packed > 0)
+      for (int k = 0; k < cells; k++) load_note(mod, c, data_at + packed, &pat.notes[k]);
+    c.seek(data_at + packed);
+  }
+  return true;
+}
+
+// The instruments' headers as read: every sample header in file order, and for each instrument
+// where its own begin in that list and how many it has. An instrument the file ends before, or
+// inside, keeps the samples whose headers are whole.
+struct instrument_headers {
+  std::vector<xm_sample_header> samples;
+  std::vector<int> first, count;
+  int cut_at = 0;  // instrument (from 1) inside or before which the file ends; 0: none
+};
+
+// Reads one instrument header and its sample headers at the cursor into ins and h.
+void read_instrument(const image &img, cursor &c, int i, INSTRUMENT_INFO &ins, instrument_headers &h) {
+  h.first[i] = static_cast<int>(h.samples.size());
+  const long long start = c.pos;
+  if (!c.has(4)) {
+    h.cut_at = i + 1;
+    return;
+  }
+  const uint32_t size = c.llong();       // header size, counted from the start
+  // The header's fields as far as its size and the file give them; the rest read as zero.
+  unsigned char fields[INSTRUMENT_FIELDS] = {0};
+  const long long given = size < static_cast<uint32_t>(INSTRUMENT_FIELDS) ? size : INSTRUMENT_FIELDS;
+  for (long long k = 4; k < given && start + k < img.size; k++) fields[k] = img.data[start + k];
+  cursor f(fields, INSTRUMENT_FIELDS, 4);
+  f.skip(22 + 1);                        // name, type
+  const int samples = f.lword();         // number of samples
+  f.skip(4);                             // sample header size: 40 is used
+  c.seek(start + size);
+  if (start + size > img.size) h.cut_at = i + 1;
+  // A header too short to reach its sample fields, or one without samples, is an empty
+  // instrument: its map stays zero and plays the silent sample.
+  if (size >= static_cast<uint32_t>(INSTRUMENT_WITH_SAMPLES) && samples >= 1 && !h.cut_at) {
+    for (int n = 0; n < MODUX_NOTE_MAP; n++) ins.sample_map[n] = f.byte();  // sample of each note
+    read_envelope_points(f, ins.vol_env_tick, ins.vol_env_value);
+    read_envelope_points(f, ins.pan_env_tick, ins.pan_env_value);
+    ins.vol_env_points = clamp_int(f.byte(), 0, MODUX_ENVELOPE_POINTS);
+    ins.pan_env_points = clamp_int(f.byte(), 0, MODUX_ENVELOPE_POINTS);
+    ins.vol_env_sustain_start = ins.vol_env_sustain_end = envelope_point(f.byte(), ins.vol_env_points);
+    ins.vol_env_loop_start = envelope_point(f.byte(), ins.vol_env_points);
+    ins.vol_env_loop_end = envelope_point(f.byte(), ins.vol_env_points);
+    ins.pan_env_sustain_start = ins.pan_env_sustain_end = envelope_point(f.byte(), ins.pan_env_points);
+    ins.pan_env_loop_start = envelope_point(f.byte(), ins.pan_env_points);
+    ins.pan_env_loop_end = envelope_point(f.byte(), ins.pan_env_points);
+    ins.vol_env_flags = f.byte() & 7;      // bit 0 on, bit 1 sustain, bit 2 loop
+    ins.pan_env_flags = f.byte() & 7;
+    int vibrato[4];                        // auto-vibrato type, sweep, depth, rate
+    for (int v = 0; v < 4; v++) vibrato[v] = f.byte();
+    ins.fadeout = f.lword();               // per tick after key release
+    if ((ins.vol_env_flags & 1) && ins.vol_env_points == 0) {
+      // A switched-on volume envelope without points: one point, silent.
+      ins.vol_env_points = 1;
+      ins.vol_env_tick[0] = ins.vol_env_value[0] = 0;
+    }
+    if (ins.vol_env_loop_end < ins.vol_env_loop_start) ins.vol_env_loop_end = ins.vol_env_loop_start;
+    if (ins.pan_env_loop_end < ins.pan_env_loop_start) ins.pan_env_loop_end = ins.pan_env_loop_start;
+    for (int s = 0; s < samples; s++) {
+      if (!c.has(SAMPLE_HEADER_BYTES)) {
+        h.cut_at = i + 1;
+        break;
+      }
+      xm_sample_header sh;
+      sh.length = c.llong();               // bytes
+      sh.loop_start = c.llong();           // bytes
+      sh.loop_length = c.llong();          // bytes
+      sh.volume = clamp_int(c.byte(), 0, 64);
+      sh.finetune = c.sbyte();
+      sh.type = c.byte();                  // loop kind, 16-bit flag
+      sh.pan = c.byte();
+      sh.relative_note = c.sbyte();
+      c.skip(1 + 22);                      // reserved, sample name
+      for (int v = 0; v < 4; v++) sh.vibrato[v] = vibrato[v];
+      sh.data_at = 0;
+      h.samples.push_back(sh);
+    }
+  }
+  h.count[i] = static_cast<int>(h.samples.size()) - h.first[i];
+}
+
+// Places the data of samples [from, to) one after another from the cursor on.
+void place_data(cursor &c, instrument_headers &h, size_t from, size_t to) {
+  for (size_t s = from; s < to; s++) {
+    h.samples[s].data_at = c.pos;
+    c.skip(h.samples[s].length);
+  }
+}
+
+// Fills one sample of the model from its header and its delta-coded data. 16-bit data stays
+// 16-bit. Answers the bytes of data the file lacks; -1 when memory is short.
+long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl, SAMPLE_INFO &info) {
+  const bool wide = (sh.type & 0x10) != 0;
+  // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
+  // odd length drops its last byte.
+  long long bytes = sh.length;
+  const long long there = sh.data_at < img.size ? img.size - sh.data_at : 0;
+  if (bytes > there) bytes = there;
+  const long long frames = wide ? bytes / 2 : bytes;
+  if (!new_sample(spl, info, static_cast<int>(frames), wide ? 16 : 8)) return -1;
+  info.tuning = sh.finetune + 128;
+  info.relative_note = sh.relative_note;
+  info.volume = sh.volume;
+  info.pan = sh.pan;
+  info.vibrato_type = sh.vibrato[0];
+  info.vibrato_sweep = sh.vibrato[1];
+  info.vibrato_depth = sh.vibrato[2];
+  info.vibrato_rate = sh.vibrato[3];
+  const long long loop_start = wide ? sh.loop_start / 2 : sh.loop_start;
+  const long long loop_end = (static_cast<long long>(sh.loop_start) + sh.loop_length) / (wide ? 2 : 1);
+  fit_loop(spl, info, loop_start, loop_end, sh.type & 3);
+  // Delta-coded data: each value is added to the previous one. Allegro's samples are unsigned,
+  // 16-bit ones in the machine's byte order.
+  const unsigned char *in = frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
+  if (wide) {
+    uint16_t *data = static_cast<uint16_t *>(spl.data);
+    uint16_t acc = 0;
+    for (long long k = 0; k < frames; k++) {
+      acc = static_cast<uint16_t>(acc + (in[2 * k] | (in[2 * k + 1] << 8)));
+      data[k] = acc ^ 0x8000;
+    }
+  } else {
+    unsigned char *data = static_cast<unsigned char *>(spl.data);
+    uint8_t acc = 0;
+    for (long long k = 0; k < frames; k++) {
+      acc = static_cast<uint8_t>(acc + in[k]);
+      data[k] = acc ^ 0x80;
+    }
+  }
+  return static_cast<long long>(sh.length) - bytes;
+}
+
 }  // namespace
 
 void convert_xm_command(int *command, int *param) {
@@ -196,6 +379,7 @@ int detect_xm(const char *filename) {
 int detect_unreal_xm(const char *filename) { return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0); }
 
 MODUX *load_xm(const char *filename, int offset) {
+  begin_load();
   MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
   if (!mod) {
     set_error("Unable to allocate enough memory for MODUX structure");
@@ -210,11 +394,12 @@ MODUX *load_xm(const char *filename, int offset) {
   // Header.
   c.skip(SIGNATURE_BYTES);                 // "Extended Module: "
   c.bytes(mod->name, 20);                  // module name
-  c.skip(1 + 20 + 2);                      // 0x1A, tracker name, version
+  c.skip(1 + 20);                          // 0x1A, tracker name
+  const int version = c.lword();           // 0x0104, or the older 0x0102 and 0x0103 layouts
   long long header_size = c.llong();       // counted from offset 60
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
-  const long long patterns_at = offset + HEADER_SIZE_AT + header_size;
-  if (patterns_at > img.size) return refuse(mod, "XM: header size %lld runs past the end of the file", header_size);
+  const long long header_end = offset + HEADER_SIZE_AT + header_size;
+  if (header_end > img.size) return refuse(mod, "XM: header size %lld runs past the end of the file", header_size);
   const int song_length = c.lword();
   mod->restart_order = c.lword();
   mod->channel_count = c.lword();
@@ -250,183 +435,63 @@ MODUX *load_xm(const char *filename, int offset) {
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
     if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
   }
-
-  // Patterns, one after another.
-  c.seek(patterns_at);
-  for (int i = 0; i < patterns; i++) {
-    PATTERN_INFO &pat = mod->patterns[i];
-    const long long start = c.pos;
-    if (!c.has(PATTERN_HEADER_BYTES)) return refuse(mod, "XM: file ends inside the header of pattern %d", i);
-    long long header_length = c.llong();   // counted from the start of this header
-    c.skip(1);                             // packing type
-    int rows = c.lword();
-    const int packed = c.lword();          // bytes of packed cells; 0: an empty pattern
-    if (header_length < PATTERN_HEADER_BYTES) header_length = PATTERN_HEADER_BYTES;
-    if (rows == 0) rows = DEFAULT_ROWS;
-    if (rows > MAX_ROWS) return refuse(mod, "XM: pattern %d has %d rows, at most %d are possible", i, rows, MAX_ROWS);
-    const long long data_at = start + header_length;
-    if (data_at > img.size) return refuse(mod, "XM: file ends inside the header of pattern %d", i);
-    const int cells = rows * mod->channel_count;
-    pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse(mod, "Unable to allocate enough memroy for NOTE_INFO");
-    pat.row_count = rows;
-    // Cells missing at the end of the packed data are empty, as trackers write them.
-    long long end = data_at + packed;
-    if (end > img.size) end = img.size;
-    c.seek(data_at);
-    if (packed > 0)
-      for (int k = 0; k < cells; k++) load_note(mod, c, end, &pat.notes[k]);
-    c.seek(data_at + packed);
-  }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
     pat.notes = static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
     if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
     pat.row_count = DEFAULT_ROWS;
   }
-
-  // Instruments: each header, its sample headers, then its samples' data. Every header has at
-  // least its size field.
-  if (!c.has(4LL * mod->instrument_count))
-    return refuse(mod, "XM: %d instruments, the file has room for %lld", mod->instrument_count, c.left() / 4);
   if (mod->instrument_count > 0) {
     mod->instruments = static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
     if (!mod->instruments) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
   }
-  // The sample headers of all instruments in file order, and per instrument where its own
-  // begin in that list and how many it has. Each header is 40 bytes of the file.
-  std::vector<xm_sample_header> headers;
-  std::vector<int> first(mod->instrument_count, 0), count(mod->instrument_count, 0);
-  for (int i = 0; i < mod->instrument_count; i++) {
-    INSTRUMENT_INFO &ins = mod->instruments[i];
-    const long long start = c.pos;
-    if (!c.has(4)) return refuse(mod, "XM: file ends before instrument %d", i + 1);
-    const uint32_t size = c.llong();       // header size, counted from the start
-    // The header's fields as far as its size and the file give them; the rest read as zero.
-    image fields;
-    fields.data = static_cast<unsigned char *>(calloc(1, INSTRUMENT_FIELDS));
-    if (!fields.data) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
-    fields.size = INSTRUMENT_FIELDS;
-    const long long given = size < static_cast<uint32_t>(INSTRUMENT_FIELDS) ? size : INSTRUMENT_FIELDS;
-    for (long long k = 4; k < given && start + k < img.size; k++) fields.data[k] = img.data[start + k];
-    cursor h(fields, 4);
-    h.skip(22 + 1);                        // name, type
-    const int samples = h.lword();         // number of samples
-    h.skip(4);                             // sample header size: 40 is used
-    first[i] = static_cast<int>(headers.size());
-    c.seek(start + size);
-    // A header too short to reach its sample fields, or one without samples, is an empty
-    // instrument: its map stays zero and plays the silent sample.
-    if (size < static_cast<uint32_t>(INSTRUMENT_WITH_SAMPLES) || samples < 1) continue;
-    for (int n = 0; n < MODUX_NOTE_MAP; n++) ins.sample_map[n] = h.byte();  // sample of each note
-    read_envelope_points(h, ins.vol_env_tick, ins.vol_env_value);
-    read_envelope_points(h, ins.pan_env_tick, ins.pan_env_value);
-    ins.vol_env_points = clamp_int(h.byte(), 0, MODUX_ENVELOPE_POINTS);
-    ins.pan_env_points = clamp_int(h.byte(), 0, MODUX_ENVELOPE_POINTS);
-    ins.vol_env_sustain_start = ins.vol_env_sustain_end = envelope_point(h.byte(), ins.vol_env_points);
-    ins.vol_env_loop_start = envelope_point(h.byte(), ins.vol_env_points);
-    ins.vol_env_loop_end = envelope_point(h.byte(), ins.vol_env_points);
-    ins.pan_env_sustain_start = ins.pan_env_sustain_end = envelope_point(h.byte(), ins.pan_env_points);
-    ins.pan_env_loop_start = envelope_point(h.byte(), ins.pan_env_points);
-    ins.pan_env_loop_end = envelope_point(h.byte(), ins.pan_env_points);
-    ins.vol_env_flags = h.byte() & 7;      // bit 0 on, bit 1 sustain, bit 2 loop
-    ins.pan_env_flags = h.byte() & 7;
-    int vibrato[4];                        // auto-vibrato type, sweep, depth, rate
-    for (int v = 0; v < 4; v++) vibrato[v] = h.byte();
-    ins.fadeout = h.lword();               // per tick after key release
-    if ((ins.vol_env_flags & 1) && ins.vol_env_points == 0) {
-      // A switched-on volume envelope without points: one point, silent.
-      ins.vol_env_points = 1;
-      ins.vol_env_tick[0] = ins.vol_env_value[0] = 0;
-    }
-    if (ins.vol_env_loop_end < ins.vol_env_loop_start) ins.vol_env_loop_end = ins.vol_env_loop_start;
-    if (ins.pan_env_loop_end < ins.pan_env_loop_start) ins.pan_env_loop_end = ins.pan_env_loop_start;
 
-    if (!c.has(static_cast<long long>(samples) * SAMPLE_HEADER_BYTES))
-      return refuse(mod, "XM: file ends inside the sample headers of instrument %d", i + 1);
-    const size_t own = headers.size();
-    for (int s = 0; s < samples; s++) {
-      xm_sample_header sh;
-      sh.length = c.llong();               // bytes
-      sh.loop_start = c.llong();           // bytes
-      sh.loop_length = c.llong();          // bytes
-      sh.volume = clamp_int(c.byte(), 0, 64);
-      sh.finetune = c.sbyte();
-      sh.type = c.byte();                  // loop kind, 16-bit flag
-      sh.pan = c.byte();
-      sh.relative_note = c.sbyte();
-      c.skip(1 + 22);                      // reserved, sample name
-      for (int v = 0; v < 4; v++) sh.vibrato[v] = vibrato[v];
-      sh.data_at = 0;
-      headers.push_back(sh);
-    }
-    // The data of the instrument's samples follows its headers, one after another.
-    for (size_t s = own; s < headers.size(); s++) {
-      headers[s].data_at = c.pos;
-      c.skip(headers[s].length);
-    }
-    count[i] = samples;
+  // Patterns and instruments in the order of the version's layout.
+  const bool data_by_instrument = version >= VERSION_DATA_BY_INSTRUMENT;
+  const bool byte_rows = version < VERSION_WORD_ROWS;
+  instrument_headers h;
+  h.first.assign(mod->instrument_count, 0);
+  h.count.assign(mod->instrument_count, 0);
+  c.seek(header_end);
+  if (data_by_instrument && !read_patterns(mod, c, patterns, byte_rows)) return abandon(mod);
+  for (int i = 0; i < mod->instrument_count && !h.cut_at; i++) {
+    const size_t own = h.samples.size();
+    read_instrument(img, c, i, mod->instruments[i], h);
+    if (data_by_instrument) place_data(c, h, own, h.samples.size());
+  }
+  if (!data_by_instrument) {
+    if (!read_patterns(mod, c, patterns, byte_rows)) return abandon(mod);
+    place_data(c, h, 0, h.samples.size());
   }
 
   // Samples of every instrument in one list, then the silent one.
-  const long long total = static_cast<long long>(headers.size()) + 1;
+  const long long total = static_cast<long long>(h.samples.size()) + 1;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(total, sizeof(SAMPLE_INFO)));
   if (!mod->sample_info) return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO");
   mod->samples = static_cast<SAMPLE *>(calloc(total, sizeof(SAMPLE)));
   if (!mod->samples) return refuse(mod, "Unable to allocate enough memory for SAMPLE");
   mod->sample_count = static_cast<int>(total);
-  for (size_t s = 0; s < headers.size(); s++) {
-    const xm_sample_header &sh = headers[s];
-    SAMPLE &spl = mod->samples[s];
-    SAMPLE_INFO &info = mod->sample_info[s];
-    const bool wide = (sh.type & 0x10) != 0;
-    // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
-    // odd length drops its last byte.
-    long long bytes = sh.length;
-    const long long there = sh.data_at < img.size ? img.size - sh.data_at : 0;
-    if (bytes > there) bytes = there;
-    const long long frames = wide ? bytes / 2 : bytes;
-    if (!new_sample(spl, info, static_cast<int>(frames)))
-      return refuse(mod, "Unble to allocate enough memory for sample data");
-    info.tuning = sh.finetune + 128;
-    info.relative_note = sh.relative_note;
-    info.volume = sh.volume;
-    info.pan = sh.pan;
-    info.vibrato_type = sh.vibrato[0];
-    info.vibrato_sweep = sh.vibrato[1];
-    info.vibrato_depth = sh.vibrato[2];
-    info.vibrato_rate = sh.vibrato[3];
-    const long long loop_start = wide ? sh.loop_start / 2 : sh.loop_start;
-    const long long loop_end = (static_cast<long long>(sh.loop_start) + sh.loop_length) / (wide ? 2 : 1);
-    fit_loop(spl, info, loop_start, loop_end, sh.type & 3);
-    // Delta-coded data: each value is added to the previous one; 16-bit values keep their
-    // high byte. Allegro's 8-bit samples are unsigned.
-    unsigned char *data = static_cast<unsigned char *>(spl.data);
-    const unsigned char *in = frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
-    if (wide) {
-      uint16_t acc = 0;
-      for (long long k = 0; k < frames; k++) {
-        acc = static_cast<uint16_t>(acc + (in[2 * k] | (in[2 * k + 1] << 8)));
-        data[k] = static_cast<unsigned char>((static_cast<int16_t>(acc) >> 8) ^ 0x80);
-      }
-    } else {
-      uint8_t acc = 0;
-      for (long long k = 0; k < frames; k++) {
-        acc = static_cast<uint8_t>(acc + in[k]);
-        data[k] = acc ^ 0x80;
-      }
-    }
+  long long missing = 0;
+  for (size_t s = 0; s < h.samples.size(); s++) {
+    const long long lacking = read_sample(img, h.samples[s], mod->samples[s], mod->sample_info[s]);
+    if (lacking < 0) return refuse(mod, "Unble to allocate enough memory for sample data");
+    missing += lacking;
   }
   const int silent = mod->sample_count - 1;
   if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0))
     return refuse(mod, "Unable to allocate enough memory for sample data");
+  if (h.cut_at)
+    note_short("file ends inside instrument %d of %d: it and those after it are silent", h.cut_at,
+               mod->instrument_count);
+  else if (missing > 0)
+    note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
 
   // Note maps: an instrument's sample numbers become places in the module's list; a number
   // the instrument lacks, and every note of an empty instrument, play the silent sample.
   for (int i = 0; i < mod->instrument_count; i++) {
     INSTRUMENT_INFO &ins = mod->instruments[i];
     for (int n = 0; n < MODUX_NOTE_MAP; n++)
-      ins.sample_map[n] = ins.sample_map[n] < count[i] ? first[i] + ins.sample_map[n] : silent;
+      ins.sample_map[n] = ins.sample_map[n] < h.count[i] ? h.first[i] + ins.sample_map[n] : silent;
   }
 
   lock_mod(mod);

@@ -23,6 +23,7 @@ int voice_table[MODUX_MAX_CHANNELS] = {MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_N
 std::atomic<int> mod_volume{255};
 SAMPLE *fake_sample = nullptr;
 char modux_error[80] = "\n";
+char modux_note[80] = "";
 int mod_init = 0;
 int enable_m15 = 0;
 std::atomic<int> enable_lasttrk_loop{-1};
@@ -258,6 +259,7 @@ static bool family_enabled(const module_family &family) {
 }
 
 MODUX *load_mod(const char *file) {
+  modux_note[0] = '\0';
   if (file) {
     for (const module_family &family : families) {
       if (!family_enabled(family)) continue;

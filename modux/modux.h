@@ -213,6 +213,9 @@ struct MODFILE_INFO {
 extern PLAYER_STATE mi;                       // the player
 extern std::atomic<int> mod_volume;           // overall music volume 0..255
 extern char modux_error[80];                  // last error message
+// What the last load made good in a file that ended early (the missing part plays silent);
+// empty when the file was whole. Set by the importers, read by players that want to say so.
+extern char modux_note[80];
 extern int enable_m15;                        // -1 lets load_mod try 15-sample MODs last
 extern std::atomic<int> enable_lasttrk_loop;  // -1 honours a position jump on the last order
 extern int fast_loading;                      // read by the S3M loader

@@ -53,7 +53,25 @@ int main(int argc, char **argv) {
   wide.samples = {w16};
   xm.instruments = {ins, wide};
 
-  const bool ok = write_file(dir + "/seed.mod", build_mod(mod)) && write_file(dir + "/seed15.mod", build_mod(m15)) &&
+  // The tolerant and the older layouts: FLT8 halves, Falcon bytes, XM 1.02 and 1.03, a wrong
+  // pattern header length, and an XM cut inside its last instrument.
+  mod_image flt8 = m8;
+  flt8.signature = "FLT8", flt8.orders = {0, 2}, flt8.song_length = 2;
+  flt8.patterns.push_back(flt8.patterns[0]);
+  mod_image falcon = m8;
+  falcon.signature = "FA08";
+  xm_image v102 = xm, v103 = xm, wrong = xm;
+  v102.version = 0x102, v103.version = 0x103;
+  wrong.patterns[0].header_length = 0xFFFFFF00;
+  bytes cut = build_xm(xm);
+  cut.resize(cut.size() - 20);
+
+  const bool ok = write_file(dir + "/seed_flt8.mod", build_mod(flt8)) &&
+                  write_file(dir + "/seed_fa08.mod", build_mod(falcon)) &&
+                  write_file(dir + "/seed_v102.xm", build_xm(v102)) && write_file(dir + "/seed_v103.xm", build_xm(v103)) &&
+                  write_file(dir + "/seed_wrong_pattern_header.xm", build_xm(wrong)) &&
+                  write_file(dir + "/seed_cut.xm", cut) &&
+                  write_file(dir + "/seed.mod", build_mod(mod)) && write_file(dir + "/seed15.mod", build_mod(m15)) &&
                   write_file(dir + "/seed8.mod", build_mod(m8)) && write_file(dir + "/seed.s3m", build_s3m(s3m)) &&
                   write_file(dir + "/seed.xm", build_xm(xm)) &&
                   write_file(dir + "/seed_s3m.umx", wrap_umx(build_s3m(s3m), 64)) &&

@@ -67,8 +67,12 @@ inline bytes build_mod(const mod_image &m) {
   w.u8(m.restart);
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   if (m.no_inst == 31) w.str(m.signature, 4);
+  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0) w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
+  // FLT8 stores channels 0-3 of all rows, then channels 4-7; the others row by row.
+  const bool halves = m.signature == "FLT8";
   for (const auto &p : m.patterns)
-    for (int i = 0; i < 64 * m.channels; i++) {
+    for (int k = 0; k < 64 * m.channels; k++) {
+      const int i = halves ? (k % 256) / 4 * 8 + k / 256 * 4 + k % 4 : k;
       const mod_cell c = i < static_cast<int>(p.size()) ? p[i] : mod_cell{};
       w.u8((c.sample & 0xF0) | ((c.period >> 8) & 15));
       w.u8(c.period & 0xFF);
@@ -189,12 +193,16 @@ struct xm_instrument {
 struct xm_pattern {
   int rows = 64;
   bytes packed;  // cells as stored
+  int64_t header_length = -1;  // -1: the length of the fields (9, or 8 before version 1.03)
 };
 struct xm_image {
   std::string name = "xm tune";
   int song_length = 1, restart = 0, channels = 2, flags = 1, speed = 6, tempo = 125;
   std::vector<int> orders{0};
   uint32_t header_size = 276;
+  // 0x104; 0x102 and 0x103 put the instruments before the patterns and all sample data last,
+  // and 0x102 stores a pattern's rows less one in a byte.
+  int version = 0x104;
   std::vector<xm_pattern> patterns{xm_pattern{}};
   std::vector<xm_instrument> instruments;
 };
@@ -205,17 +213,27 @@ inline bytes build_xm(const xm_image &m) {
   w.str(m.name, 20);
   w.u8(0x1A);
   w.str("builder", 20);
-  w.le16(0x104);
+  w.le16(m.version);
   w.le32(m.header_size);
   w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);
   w.le16(static_cast<int>(m.patterns.size())), w.le16(static_cast<int>(m.instruments.size()));
   w.le16(m.flags), w.le16(m.speed), w.le16(m.tempo);
   for (int i = 0; i < 256; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   w.pad_to(60 + m.header_size);
-  for (const xm_pattern &p : m.patterns) {
-    w.le32(9), w.u8(0), w.le16(p.rows), w.le16(static_cast<int>(p.packed.size()));
-    w.raw(p.packed);
-  }
+  const bool old = m.version < 0x104, byte_rows = m.version < 0x103;
+  auto patterns = [&] {
+    for (const xm_pattern &p : m.patterns) {
+      w.le32(static_cast<uint32_t>(p.header_length >= 0 ? p.header_length : byte_rows ? 8 : 9));
+      w.u8(0);
+      if (byte_rows)
+        w.u8(p.rows - 1);
+      else
+        w.le16(p.rows);
+      w.le16(static_cast<int>(p.packed.size()));
+      w.raw(p.packed);
+    }
+  };
+  if (!old) patterns();
   for (const xm_instrument &ins : m.instruments) {
     const size_t start = w.b.size();
     const int64_t size = ins.size >= 0 ? ins.size : (ins.samples.empty() ? 29 : 263);
@@ -243,7 +261,13 @@ inline bytes build_xm(const xm_image &m) {
       w.u8(s.volume), w.u8(s.finetune), w.u8(s.type), w.u8(s.pan), w.u8(s.relative_note), w.u8(0);
       w.str("sample", 22);
     }
-    for (const xm_sample &s : ins.samples) w.raw(s.data);
+    if (!old)
+      for (const xm_sample &s : ins.samples) w.raw(s.data);
+  }
+  if (old) {
+    patterns();
+    for (const xm_instrument &ins : m.instruments)
+      for (const xm_sample &s : ins.samples) w.raw(s.data);
   }
   return w.b;
 }
@@ -254,6 +278,18 @@ inline bytes xm_delta8(const std::vector<int> &values) {
   int prev = 0;
   for (int v : values) {
     out.push_back(static_cast<uint8_t>(v - prev));
+    prev = v;
+  }
+  return out;
+}
+
+// Delta-codes 16-bit sample values as an XM stores them, little-endian.
+inline bytes xm_delta16(const std::vector<int> &values) {
+  bytes out;
+  int prev = 0;
+  for (int v : values) {
+    const int d = (v - prev) & 0xFFFF;
+    out.push_back(static_cast<uint8_t>(d)), out.push_back(static_cast<uint8_t>(d >> 8));
     prev = v;
   }
   return out;

@@ -14,17 +14,35 @@ TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
     const char *sig;
     int channels;
   } cases[] = {{"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10},
-               {"32CH", 32}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}};
+               {"32CH", 32}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8}, {"16CN", 16}, {"32CN", 32},
+               {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4}};
   for (const auto &c : cases) {
     mod_image m;
     m.signature = c.sig;
     m.channels = c.channels;
-    m.patterns.assign(1, std::vector<mod_cell>(64 * c.channels));
+    m.samples.resize(3);
+    // The first and last cells of rows and of the second pattern land where they belong,
+    // whatever the layout (FLT8 halves, the Falcon bytes after the signature).
+    const int last = c.channels - 1;
+    m.song_length = 2, m.orders = {0, c.channels == 8 && c.sig[1] == 'L' ? 2 : 1};
+    m.patterns.assign(2, std::vector<mod_cell>(64 * c.channels));
+    m.patterns[0][2 * c.channels] = {1, 428, 0, 0};
+    m.patterns[0][last] = {2, 214, 0xC, 5};
+    m.patterns[0][c.channels + last] = {3, 856, 0xF, 3};
+    m.patterns[1][63 * c.channels + last] = {1, 428, 0xB, 0};
     const std::string path = file(build_mod(m));
     EXPECT_EQ(detect_m31(path.c_str()), 1) << c.sig;
     MODUX *mod = keep(load_mod(path.c_str()));
     ASSERT_NE(mod, nullptr) << c.sig << ": " << modux_error;
     EXPECT_EQ(mod->channel_count, c.channels) << c.sig;
+    ASSERT_EQ(mod->pattern_count, 2) << c.sig;
+    EXPECT_EQ(mod->order_table[1], 1) << c.sig;
+    const NOTE_INFO *p0 = mod->patterns[0].notes, *p1 = mod->patterns[1].notes;
+    EXPECT_EQ((std::vector<int>{p0[2 * c.channels].sample, p0[2 * c.channels].note, p0[last].sample, p0[last].param,
+                                p0[c.channels + last].sample, p0[c.channels + last].command,
+                                p1[63 * c.channels + last].command}),
+              (std::vector<int>{1, 8363, 2, 5, 3, 0xF, 0xB}))
+        << c.sig;
   }
 }
 
@@ -194,6 +212,9 @@ TEST_F(LoadMod, ShortFilesAreRefusedOrKeepWhatIsThere) {
   ASSERT_NE(mod, nullptr) << modux_error;
   expect_fields({{"kept", mod->samples[0].len, 10}, {"empty", mod->samples[1].len, 0},
                  {"no loop", mod->sample_info[1].loop_flags, 0}});
+  EXPECT_STREQ(modux_note, "file ends 22 bytes early: the end of the sample data is silent");
+  ASSERT_NE(load(full), nullptr);
+  EXPECT_STREQ(modux_note, "") << "a whole file leaves no note";
 }
 
 }  // namespace

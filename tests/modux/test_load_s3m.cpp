@@ -160,24 +160,24 @@ TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
   s3m_image m;
   m.samples.resize(5);
   m.samples[0] = {1, true, 4, 1, 3, 40, 1, 22050, {0x00, 0x7F, 0x80, 0xFF}};
-  m.samples[1] = {1, true, 2, 0, 0, 64, 4, 8363, {0x34, 0x12, 0xCD, 0xAB}};  // 16-bit: high bytes
+  m.samples[1] = {1, true, 2, 0, 0, 64, 4, 8363, {0x34, 0x12, 0xCD, 0xAB}};  // 16-bit
   m.samples[2] = {2, true, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}};             // type 2: empty
   m.samples[3] = {1, false, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}};            // no "SCRS": empty
   m.samples[4] = {1, true, 4, 2, 100, 70, 1, 8363, {1, 2, 3, 4}};           // loop end held at 4
   const struct {
     int format;
     std::vector<int> first, second;
-  } formats[] = {{1, {0x80, 0xFF, 0x00, 0x7F}, {0x92, 0x2B}}, {2, {0x00, 0x7F, 0x80, 0xFF}, {0x12, 0xAB}}};
+  } formats[] = {{1, {0x80, 0xFF, 0x00, 0x7F}, {0x9234, 0x2BCD}}, {2, {0x00, 0x7F, 0x80, 0xFF}, {0x1234, 0xABCD}}};
   for (const auto &f : formats) {
     m.sample_format = f.format;
     MODUX *mod = load(build_s3m(m));
     ASSERT_NE(mod, nullptr) << modux_error;
     ASSERT_EQ(mod->sample_count, 5);
     const uint8_t *d0 = static_cast<const uint8_t *>(mod->samples[0].data);
-    const uint8_t *d1 = static_cast<const uint8_t *>(mod->samples[1].data);
+    const uint16_t *d1 = static_cast<const uint16_t *>(mod->samples[1].data);
     EXPECT_EQ(std::vector<int>(d0, d0 + 4), f.first) << f.format;
     EXPECT_EQ(std::vector<int>(d1, d1 + mod->samples[1].len), f.second) << f.format;
-    EXPECT_EQ(mod->samples[1].bits, 8);
+    EXPECT_EQ(mod->samples[1].bits, 16);
   }
   MODUX *mod = loaded_.back();
   const SAMPLE_INFO *i = mod->sample_info;
@@ -220,6 +220,17 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   mod = load(full);
   ASSERT_NE(mod, nullptr) << modux_error;
   expect_fields({{"row 0", mod->patterns[0].notes[0].note, 8363}, {"row 40", mod->patterns[0].notes[40 * 4].note, 0}});
+
+  // Sample data cut short: the frames there are kept, and the load says what is missing.
+  s3m_image w;
+  w.samples = {{1, true, 8, 0, 0, 64, 4, 8363, bytes(16, 1)}};
+  w.patterns.clear();  // the data is the last thing in the file
+  full = build_s3m(w);
+  full.resize(full.size() - 5);
+  mod = load(full);
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(mod->samples[0].len, 5);
+  EXPECT_STREQ(modux_note, "file ends 6 bytes early: the end of the sample data is silent");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The XM importer: detection in files and UMX packages, the header, orders naming missing
 // patterns, packed cells, every effect's translation, instruments, envelopes and note maps,
-// delta-coded 8- and 16-bit samples, and headers whose sizes are short, zero or absurd.
+// delta-coded 8- and 16-bit samples, headers whose sizes are short, zero or absurd, the older
+// 1.02 and 1.03 layouts, and files that end early.
+#include <cmath>
+
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -176,16 +179,16 @@ TEST_F(LoadXm, SamplesDeltaCodedLoopsAnd16Bit) {
   ASSERT_NE(mod, nullptr) << modux_error;
   const SAMPLE_INFO *i = mod->sample_info;
   const uint8_t *d = static_cast<const uint8_t *>(mod->samples[0].data);
-  const uint8_t *w = static_cast<const uint8_t *>(mod->samples[1].data);
-  // The 16-bit sample keeps its high bytes, the odd byte dropped, its loop end held at the end;
+  const uint16_t *w = static_cast<const uint16_t *>(mod->samples[1].data);
+  // The 16-bit sample keeps its 16 bits, the odd byte dropped, its loop end held at the end;
   // a loop starting past the end is switched off.
   expect_fields({{"tuning", i[0].tuning, 112}, {"relative note", i[0].relative_note, -12},
                  {"volume", i[0].volume, 64}, {"pan", i[0].pan, 40}, {"loop flags", i[0].loop_flags, 1},
                  {"loop start", i[0].loop_start, 1}, {"loop end", i[0].loop_end, 3}, {"d0", d[0], 0x80},
                  {"d1", d[1], 0x8A}, {"d2", d[2], 0x76}, {"d3", d[3], 0xFF}, {"16 len", mod->samples[1].len, 3},
-                 {"16 bits", mod->samples[1].bits, 8}, {"16 loop flags", i[1].loop_flags, 2},
+                 {"16 bits", mod->samples[1].bits, 16}, {"16 loop flags", i[1].loop_flags, 2},
                  {"16 loop start", i[1].loop_start, 1}, {"16 loop end", i[1].loop_end, 3},
-                 {"w0", w[0], 0x12 ^ 0x80}, {"w1", w[1], 0xAB ^ 0x80}, {"w2", w[2], 0x00 ^ 0x80},
+                 {"w0", w[0], 0x1234 ^ 0x8000}, {"w1", w[1], 0xABCD ^ 0x8000}, {"w2", w[2], 0x0010 ^ 0x8000},
                  {"off flags", i[2].loop_flags, 0}, {"off start", i[2].loop_start, 0}, {"off end", i[2].loop_end, 4}});
 }
 
@@ -238,7 +241,6 @@ TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
       {68, 65, "XM: 65 channels, 1 to 64 are possible"},
       {70, 257, "XM: 257 patterns, at most 256 are possible"},
       {72, 256, "XM: 256 instruments, at most 255 are possible"},
-      {72, 200, "XM: 200 instruments, the file has room for 76"},
       {341, 300, "XM: pattern 0 has 300 rows, at most 256 are possible"},
   };
   xm_image m;
@@ -249,27 +251,135 @@ TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
     EXPECT_EQ(load(b), nullptr) << c.message;
     EXPECT_STREQ(modux_error, c.message);
   }
+}
+
+// A file that ends inside its instruments or their data loads what it holds and says so; one
+// that ends before its patterns are whole is refused. Cut points counted from the end of the
+// file: two instruments of 100 and 50 data bytes, in the 1.04 and the older layout.
+TEST_F(LoadXm, FilesEndingEarlyLoadWhatTheyHoldUnlessInsidePatterns) {
+  const char *data_note = "file ends 30 bytes early: the end of the sample data is silent";
+  const char *second_note = "file ends inside instrument 2 of 2: it and those after it are silent";
   const struct {
-    size_t cut, spoil;  // the file cut to this length, or this byte (the sample count) made 0xFF
-    const char *message;
-  } ends[] = {{200, 0, "XM: file ends inside the header"},
-              {60 + 276 + 5, 0, "XM: file ends inside the header of pattern 0"},
-              {0, 60 + 276 + 9 + 27, "XM: file ends inside the sample headers of instrument 1"}};
-  for (const auto &e : ends) {
+    int version;
+    size_t cut;  // bytes cut from the end
+    int samples, len0, len1;
+    const char *note;
+  } cases[] = {
+      {0x104, 0, 3, 100, 50, ""},
+      {0x104, 30, 3, 100, 20, data_note},                 // inside the last sample's data
+      {0x104, 50 + 10, 2, 100, -1, second_note},          // inside its sample header
+      {0x104, 50 + 40 + 100, 2, 100, -1, second_note},    // inside its instrument header
+      {0x104, 50 + 40 + 263, 2, 100, -1, second_note},    // right before it
+      {0x104, 50 + 40 + 263 + 90, 2, 10, -1, second_note},  // inside the first one's data too
+      {0x103, 30, 3, 100, 20, data_note},
+      {0x103, 50 + 30, 3, 70, 0, "file ends 80 bytes early: the end of the sample data is silent"},
+  };
+  for (const auto &c : cases) {
+    xm_image m;
+    m.version = c.version;
+    m.instruments = {one_sample_instrument(std::vector<int>(100, 3)), one_sample_instrument(std::vector<int>(50, 4))};
     bytes b = build_xm(m);
-    if (e.cut) b.resize(e.cut);
-    if (e.spoil) b[e.spoil] = 0xFF;
-    EXPECT_EQ(load(b), nullptr) << e.message;
-    EXPECT_STREQ(modux_error, e.message);
+    b.resize(b.size() - c.cut);
+    MODUX *mod = load(b);
+    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << ": " << modux_error;
+    EXPECT_EQ(mod->sample_count, c.samples) << c.cut;
+    EXPECT_EQ(mod->samples[0].len, c.len0) << c.cut;
+    if (c.len1 >= 0) {
+      EXPECT_EQ(mod->samples[1].len, c.len1) << c.cut;
+    }
+    EXPECT_EQ(mod->instruments[1].sample_map[0], c.len1 >= 0 ? 1 : mod->sample_count - 1) << c.cut;
+    EXPECT_STREQ(modux_note, c.note) << c.version << " cut " << c.cut;
   }
-  // Sample data cut short keeps what is there.
-  xm_image big;
-  big.instruments = {one_sample_instrument(std::vector<int>(100, 3))};
-  bytes b = build_xm(big);
-  b.resize(b.size() - 40);
-  MODUX *mod = load(b);
-  ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->samples[0].len, 60u);
+  // Cut inside the header, a pattern header or a pattern's cells: refused.
+  xm_image m;
+  m.patterns[0].packed = {49, 1, 0, 0, 0};
+  m.instruments = {one_sample_instrument({5, 6})};
+  const struct {
+    int version;
+    size_t length;
+    const char *message;
+  } refused[] = {{0x104, 200, "XM: file ends inside the header"},
+                 {0x104, 60 + 276 + 5, "XM: file ends inside the header of pattern 0"},
+                 {0x104, 60 + 276 + 9 + 3, "XM: file ends inside pattern 0"},
+                 {0x103, 60 + 276 + 263 + 40 + 9 + 3, "XM: file ends inside pattern 0"}};
+  for (const auto &r : refused) {
+    m.version = r.version;
+    bytes b = build_xm(m);
+    b.resize(r.length);
+    EXPECT_EQ(load(b), nullptr) << r.message;
+    EXPECT_STREQ(modux_error, r.message);
+  }
+}
+
+// The older layouts and a wrong pattern header length load the same song as the 1.04 layout.
+TEST_F(LoadXm, OlderLayoutsAndWrongPatternHeaderLengths) {
+  const struct {
+    int version;
+    int64_t header_length;  // -1: as written by the version
+  } cases[] = {{0x104, -1}, {0x103, -1}, {0x102, -1}, {0x104, 0}, {0x104, 0xFFFFFFF0}, {0x102, 0xFFFFFFF0}};
+  for (const auto &c : cases) {
+    xm_image m;
+    m.version = c.version;
+    m.song_length = 2, m.orders = {0, 1};
+    m.patterns.assign(2, xm_pattern{});
+    m.patterns[0].rows = 4, m.patterns[0].packed = {49, 1, 0x40, 0x0F, 3};
+    m.patterns[1].rows = 256, m.patterns[1].packed = {0x80, 0x83, 61, 2};
+    for (xm_pattern &p : m.patterns) p.header_length = c.header_length;
+    m.instruments = {one_sample_instrument({1, 2, 3}), one_sample_instrument({9, 8})};
+    MODUX *mod = load(build_xm(m));
+    ASSERT_NE(mod, nullptr) << std::hex << c.version << ": " << modux_error;
+    const NOTE_INFO *p0 = mod->patterns[0].notes, *p1 = mod->patterns[1].notes;
+    expect_fields({{"rows 0", mod->patterns[0].row_count, 4}, {"rows 1", mod->patterns[1].row_count, 256},
+                   {"note", p0[0].note, 49}, {"command", p0[0].command, CMD_SPEED_TEMPO}, {"param", p0[0].param, 3},
+                   {"second note", p1[1].note, 61}, {"instrument", p1[1].sample, 2},
+                   {"samples", mod->sample_count, 3}, {"len 0", mod->samples[0].len, 3},
+                   {"data 0", static_cast<const uint8_t *>(mod->samples[0].data)[2], 3 ^ 0x80},
+                   {"len 1", mod->samples[1].len, 2},
+                   {"data 1", static_cast<const uint8_t *>(mod->samples[1].data)[1], 8 ^ 0x80},
+                   {"map", mod->instruments[1].sample_map[0], 1}});
+    EXPECT_STREQ(modux_note, "") << std::hex << c.version;
+  }
+}
+
+// A quiet 16-bit sample keeps its shape to the rendered output: rendered at 1/24 of the level
+// of a loud one, it sounds like the loud one at 1/24 of the level, where the same sample
+// reduced to its high bytes (eight steps) departs from it clearly.
+TEST_F(LoadXm, SixteenBitPrecisionReachesTheRenderedOutput) {
+  auto rendering = [&](double amplitude, bool high_bytes) {
+    xm_image m;
+    m.channels = 1, m.song_length = 1;
+    m.patterns[0].rows = 8, m.patterns[0].packed = {49, 1, 0, 0, 0};
+    std::vector<int> sine(64);
+    for (int i = 0; i < 64; i++) {
+      sine[i] = static_cast<int>(std::lround(amplitude * std::sin(i * 6.283185307 / 64)));
+      if (high_bytes) sine[i] = sine[i] / 256 * 256;
+    }
+    m.instruments = {one_sample_instrument({0})};
+    xm_sample &s = m.instruments[0].samples[0];
+    s.data = xm_delta16(sine), s.length = 128, s.type = 0x11, s.loop_length = 128;
+    MODUX *mod = load(build_xm(m));
+    std::vector<short> out(2 * 20000);
+    EXPECT_NE(mod, nullptr) << modux_error;
+    if (!mod) return out;
+    EXPECT_EQ(render_mod_start(mod, 44100), 1) << modux_error;
+    out.resize(2 * render_mod(out.data(), 20000));
+    render_mod_stop();
+    return out;
+  };
+  // Root-mean-square departure of a quiet rendering, scaled up, from the loud one.
+  const double scale = 24;
+  const std::vector<short> loud = rendering(1024 * scale, false);
+  auto departure = [&](const std::vector<short> &quiet) {
+    double error = 0, level = 0;
+    for (size_t i = 0; i < loud.size() && i < quiet.size(); i++) {
+      error += std::pow(quiet[i] * scale - loud[i], 2);
+      level += std::pow(static_cast<double>(loud[i]), 2);
+    }
+    return level > 0 && quiet.size() == loud.size() ? std::sqrt(error / level) : 1.0;
+  };
+  const double kept = departure(rendering(1024, false)), reduced = departure(rendering(1024, true));
+  EXPECT_LT(kept, 0.02) << "the quiet rendering departs from the loud one's shape";
+  EXPECT_GT(reduced, 3 * kept) << "the measure does not tell 16 bits from 8";
 }
 
 }  // namespace

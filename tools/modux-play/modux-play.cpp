@@ -31,9 +31,11 @@ static int usage() {
   return USAGE_ERROR;
 }
 
-static MODUX *load_or_report(const char *file) {
+// Loads a module; a file cut short loads what it holds, and the player says what is missing.
+static MODUX *load_or_report(const char *file, bool tell_note = true) {
   MODUX *mod = load_mod(file);
   if (!mod) std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_error);
+  if (mod && tell_note && modux_note[0]) std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_note);
   return mod;
 }
 
@@ -45,7 +47,7 @@ static int print_info(const char *file) {
     std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_error);
     return 1;
   }
-  MODUX *mod = load_or_report(file);
+  MODUX *mod = load_or_report(file, false);
   if (!mod) return 1;
   std::printf("type: %s\n", info.type_name);
   std::printf("name: %s\n", mod->name);
@@ -56,6 +58,7 @@ static int print_info(const char *file) {
   std::printf("instruments: %d\n", mod->instrument_count);
   std::printf("speed: %d\n", mod->initial_speed);
   std::printf("tempo: %d\n", mod->initial_tempo);
+  if (modux_note[0]) std::printf("note: %s\n", modux_note);
   destroy_mod(mod);
   return 0;
 }
@@ -244,6 +247,8 @@ static bool number_option(const char *text, double low, double high, double *val
 }
 
 int main(int argc, char **argv) {
+  // A player of files takes the old 15-sample MODs too; they have no signature and are tried last.
+  enable_m15 = -1;
   bool rendering = false;
   for (int i = 1; i < argc; i++) rendering = rendering || std::strcmp(argv[i], "--render") == 0;
   if (rendering) {
