@@ -129,6 +129,7 @@ static void stop_locked() {
     modux_voice_stop(voice_table[i]);
     modux_voice_set_volume(voice_table[i], 0);
   }
+  it_voices_silence();
   of = nullptr;
 }
 
@@ -326,6 +327,10 @@ void play_mod(MODUX *mod, int loop) {
   mi.pause = 0;
   mi.is_playing = -1;
   mi.loop = loop ? -1 : 0;
+  if (mod->flags & MODUX_IT) {
+    it_voices_open();
+    it_reset(mod);
+  }
   of = mod;
   install_tick_locked();
   end_change();
@@ -346,6 +351,9 @@ void destroy_mod(MODUX *mod) {
 
   free(mod->sample_info);
   free(mod->instruments);
+  free(mod->it_instruments);
+  free(mod->sustain_samples);  // shares the data of samples
+  free(mod->message);
   if (mod->patterns) {
     for (int i = 0; i < mod->pattern_count; i++) free(mod->patterns[i].notes);
     free(mod->patterns);
@@ -365,6 +373,7 @@ void remove_mod(void) {
     tick_installed = 0;
   }
   end_change();
+  it_voices_close();
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
     if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
     voice_table[i] = -1;

@@ -539,8 +539,11 @@ static void run_tick(MODUX *mod)
 
     mi.tick += 1;
     if (mi.tick >= mi.speed && mi.pattern_delay > 0) {
-        // A pattern delay freezes the song: no effect runs and no voice is touched.
+        // A pattern delay freezes the song: no effect runs and no voice is touched. IT's row
+        // delay instead repeats the row with its effects running.
         mi.pattern_delay -= 1;
+        if (mod->flags & MODUX_IT)
+            it_tick(mod, false);
         return;
     }
     if (mi.tick >= mi.speed)
@@ -550,6 +553,10 @@ static void run_tick(MODUX *mod)
         return;
     }
 
+    if (mod->flags & MODUX_IT) {
+        it_tick(mod, mi.tick == 0);
+        return;
+    }
     if (mi.tick == 0) {
         read_row_commands(mod);
         read_row_cells(mod);

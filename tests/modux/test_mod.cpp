@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "modux.h"
+#include "modux_internal.h"
 #include "mux_image.h"
 
 using namespace muxtest;

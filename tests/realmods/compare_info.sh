@@ -2,7 +2,7 @@
 # Each real module of the manifest is summarised alike by modux-play --info and by the
 # reference player (openmpt123 --info): song name, channels, orders, patterns, instruments and
 # samples. Where the model differs by design the comparison says so: an XM gains one silent
-# sample and may gain one empty pattern for orders naming a missing one; an S3M loads only the
+# sample and may gain one empty pattern for orders naming a missing one (so may an IT); an S3M loads only the
 # patterns its order list names.
 # Usage: compare_info.sh MODUX_PLAY DIR   (DIR holds the modules that fetch.sh copied)
 set -uo pipefail
@@ -35,10 +35,12 @@ while read -r package path format; do
     s3m) [ "$p" -ge 1 ] && [ "$p" -le "$rp" ] && [ "$s" = "$rs" ] || problems+=("patterns $p vs $rp, samples $s vs $rs") ;;
     xm) { [ "$p" = "$rp" ] || [ "$p" = $((rp + 1)) ]; } && [ "$s" = $((rs + 1)) ] ||
           problems+=("patterns $p vs $rp, samples $s vs $rs + the silent one") ;;
+    it) { [ "$p" = "$rp" ] || [ "$p" = $((rp + 1)) ]; } && [ "$s" = "$rs" ] ||
+          problems+=("patterns $p vs $rp, samples $s vs $rs") ;;
     *) problems+=("unknown format $format in the manifest") ;;
   esac
   case "$format:$(ours type)" in
-    mod:"MOD (31 Samples)"|s3m:S3M|xm:XM) ;;
+    mod:"MOD (31 Samples)"|s3m:S3M|xm:XM|it:IT) ;;
     *) problems+=("type '$(ours type)' for a $format file") ;;
   esac
   count=$((count + 1))
