@@ -609,6 +609,7 @@ bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &u
     return false;
   }
   channel_memory memory[MODUX_MAX_CHANNELS] = {};
+  const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
   int row = 0;
   while (row < rows && c.pos < end) {
     const int what = c.byte();
@@ -637,7 +638,7 @@ bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &u
     }
     if (c.pos > end) break;  // a cell cut off by the end of the data is dropped
     if (note >= 0) cell.note = note < MODUX_IT_NOTES ? note + 1 : note == NOTE_OFF ? -2 : note == NOTE_CUT ? -1 : -3;
-    if (sample > 0) cell.sample = sample;
+    if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
     if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
     if (command > 0 && command <= 26 && it_effects[command]) {
       cell.command = it_effects[command];

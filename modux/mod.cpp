@@ -250,6 +250,7 @@ static const module_family families[] = {
     {detect_unreal_it, load_it, get_it_info, nullptr},
     {detect_unreal_xm, load_xm, get_xm_info, nullptr},
     {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
+    {detect_unreal_mod, load_unreal_m, get_unreal_m_info, nullptr},
     {detect_m15, [](const char *f, int) { return load_m(f, 15); },
      [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
 };

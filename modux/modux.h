@@ -232,7 +232,7 @@ struct PLAYER_STATE {
 
 // What get_mod_info reports about a file.
 struct MODFILE_INFO {
-  int type;            // family code: 1 MOD15, 2 MOD31, 3 S3M, 4 XM, 5 IT, 6 MUX, 7..9 UMX
+  int type;            // family code: 1 MOD15, 2 MOD31, 3 S3M, 4 XM, 5 IT, 6 MUX, 7..10 UMX
   char type_name[20];  // family name
   char name[29];       // song name; not terminated when all 29 bytes are used
 };
@@ -330,8 +330,11 @@ int detect_it(const char *filename);
 int detect_unreal_it(const char *filename);
 MODUX *load_it(const char *filename, int offset);
 int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
-// A MOD (31 samples) inside a UMX package: its offset, found by the "M.K." family signatures.
+// A 31-sample MOD inside a UMX package: detect gives its offset (its signature at 1080 into the
+// module data is one of the MOD family's); info reports family 10, "Unreal MOD (UMX)".
 int detect_unreal_mod(const char *filename);
+MODUX *load_unreal_m(const char *filename, int offset);
+int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info);
 
 // ---------------------------------------------------------------------------------------------
 // Byte-order layer over Allegro's PACKFILE (file_io.cpp)

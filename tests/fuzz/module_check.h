@@ -143,7 +143,7 @@ inline std::string check_file(const char *path, int ticks) {
     fault = "loaded, but the probe found no format: " + message;
   } else {
     const bool xm = info.type == 4 || info.type == 8;
-    const bool plain = info.type == 1 || info.type == 2 || info.type == 3 || info.type == 7;
+    const bool plain = info.type == 1 || info.type == 2 || info.type == 3 || info.type == 7 || info.type == 10;
     const bool it_file = info.type == 5 || info.type == 9;
     if (it_file && mod->flags != MODUX_IT) fault = "the probe says IT, the module has flags " + std::to_string(mod->flags);
     else if (!(xm || plain || it_file || info.type == 6)) fault = "loaded a module the probe calls " + std::string(info.type_name);
