@@ -137,7 +137,9 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
     n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
     n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
     if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
-    if (ins.pitch_pan_separation) n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 8 * 4 / 4;
+    // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
+    // centre note: by separation / 2 on this 0..256 scale.
+    if (ins.pitch_pan_separation) n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
     if (ins.random_volume) n.random_volume = 100 - (rand() % (ins.random_volume + 1));
     if (ins.random_pan) n.pan += rand() % (2 * ins.random_pan + 1) - ins.random_pan;
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
@@ -154,7 +156,7 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
 // Volume column and effects
 // ---------------------------------------------------------------------------------------------
 
-static void volume_column_row(MODUX *mod, int ch, int v, int note) {
+static void volume_column_row(int ch, int v) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   if (v <= 64) {
@@ -175,12 +177,10 @@ static void volume_column_row(MODUX *mod, int ch, int v, int note) {
   } else if (v >= 193 && v <= 202) {       // tone portamento
     const int speed = vcol_porta[v - 193];
     if (speed) c.tone_porta = speed;
-    (void)note;
   } else if (v >= 203 && v <= 212) {       // vibrato depth
     if (v > 203) c.vibrato_depth = (v - 203) * 4;
     c.vibrato_fine = 0;
   }
-  (void)mod;
 }
 
 static void volume_column_tick(MODUX *mod, int ch, int v) {
@@ -217,7 +217,7 @@ static void tone_porta(MODUX *mod, int ch) {
 }
 
 // S commands on the first tick.
-static void extended(MODUX *mod, int ch, int param) {
+static void extended(int ch, int param) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   const int x = param >> 4, y = param & 15;
@@ -246,7 +246,7 @@ static void extended(MODUX *mod, int ch, int param) {
         default: break;
       }
       break;
-    case 8: c.pan = n.pan = y * 256 / 15 ; c.surround = 0; break;
+    case 8: c.pan = n.pan = y * 256 / 15; c.surround = 0; break;
     case 9: if (y == 1) c.surround = -1; break;
     case 10: c.offset_high = y; break;
     case 11: do_pattern_loop(ch, param); break;
@@ -255,7 +255,6 @@ static void extended(MODUX *mod, int ch, int param) {
     case 15: c.midi_macro = y; break;
     default: break;
   }
-  (void)mod;
 }
 
 // The first-tick part of an effect.
@@ -272,7 +271,6 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
       if (p) c.vol_slide = p;
       n.volume = clamp(n.volume + slide_step(c.vol_slide, true), 0, 64);
-      if (cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE && !c.target) c.target = 0;
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP: {
@@ -316,7 +314,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       if (p >> 4) c.tremolo_speed = p >> 4;
       if (p & 15) c.tremolo_depth = p & 15;
       break;
-    case CMD_IT_EXTENDED: extended(mod, ch, p); break;
+    case CMD_IT_EXTENDED: extended(ch, p); break;
     case CMD_IT_TEMPO:
       if (p >= 0x20) {
         mi.tempo = p;
@@ -476,7 +474,7 @@ static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
   // A sample or instrument number alone resets the volume to its default.
   if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info) n.volume = mod->sample_info[n.sample].volume;
   const int v = cell.volume - 1;
-  if (v >= 0) volume_column_row(mod, ch, v, cell.note);
+  if (v >= 0) volume_column_row(ch, v);
 }
 
 static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {

@@ -100,7 +100,7 @@ IT_NOTE_STATE *it_push_background(int ch) {
 // ---------------------------------------------------------------------------------------------
 
 // The value of an envelope at a position, then the position one tick on (loops and the sustain
-// loop while the key is held). Answers false when a volume envelope has run past its end.
+// loop while the key is held). `ended` tells whether the position has passed the last point.
 static int envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended) {
   ended = false;
   if (e.points <= 0) return 0;
@@ -148,8 +148,7 @@ static SAMPLE *note_sample(const MODUX *mod, const IT_NOTE_STATE &n) {
   return &mod->samples[n.sample];
 }
 
-static void set_loop(const MODUX *mod, int voice, int flags) {
-  (void)mod;
+static void set_loop(int voice, int flags) {
   if (flags & 2)
     modux_voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
   else if (flags & 1)
@@ -194,14 +193,14 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
     spl = note_sample(mod, n);
     if (at >= 0) {
       modux_voice_reallocate(voice, spl);
-      set_loop(mod, voice, info->loop_flags);
+      set_loop(voice, info->loop_flags);
       modux_voice_set_position(voice, at);
       modux_voice_start(voice);
     }
   }
   if (n.start && voice >= 0) {
     modux_voice_reallocate(voice, spl);
-    set_loop(mod, voice, n.sustain ? info->sustain_flags : info->loop_flags);
+    set_loop(voice, n.sustain ? info->sustain_flags : info->loop_flags);
     if (n.offset > 0) modux_voice_set_position(voice, n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
   }
 
