@@ -421,7 +421,8 @@ static void waves(MODUX *mod, int ch, bool first) {
                    (c.vcol >= 203 && c.vcol <= 212);
   if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
     int depth = wave(c.vibrato_wave, c.vibrato_pos) * c.vibrato_depth;
-    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 16 : depth / 32;
+    // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
+    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
     c.period_delta += linear(mod) ? depth : -depth;
     c.vibrato_pos += c.vibrato_speed * 4;
   }

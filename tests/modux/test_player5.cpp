@@ -194,6 +194,29 @@ TEST_F(PlayIt, NoteDelayPatternLoopAndRowDelay) {
   }
 }
 
+TEST_F(PlayIt, VibratoDepth) {
+  // H4F (and the volume column's depth) swing the linear pitch by up to depth x 4 / 64 x 64
+  // units (about 0.9 semitone at 15), twice that with old effects; U is a quarter of H.
+  const struct {
+    int flags, command, param, volume, most;
+  } cases[] = {{1 | 4 | 8, 8, 0x4F, -1, 60}, {1 | 4 | 8 | 16, 8, 0x4F, -1, 120}, {1 | 4 | 8, 21, 0x4F, -1, 15},
+               {1 | 4 | 8, 8, 0x40, 212, 36}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.flags * 1000 + c.command);
+    itw::song s = song({{0, 0, 60, 1, c.volume, c.command, c.param}});
+    s.flags = c.flags;
+    s.speed = 32;
+    start(s);
+    int most = 0;
+    for (int t = 1; t <= 32; t++) {
+      run_to(t);
+      most = std::max(most, std::abs(it_channels[0].period_delta));
+    }
+    EXPECT_NEAR(most, c.most, 2);
+    TearDown();
+  }
+}
+
 TEST_F(PlayIt, NoteDelayHoldsTheNote) {
   start(song({{0, 0, 60, 1, -1, 19, 0xD3}}));
   run_to(2);
