@@ -262,6 +262,7 @@ struct IT_NOTE_STATE {
   int sustain;         // -1 while the sample plays its sustain loop
   int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
   int random_volume;   // percent of the note's volume kept from the instrument's variation
+  int channel_volume;  // of its channel when it went into the background, 0..64
 };
 
 // Effect state of one IT pattern channel.

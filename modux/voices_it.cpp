@@ -90,6 +90,7 @@ IT_NOTE_STATE *it_push_background(int ch) {
   const int spare = slot->voice;
   *slot = fg;
   slot->voice = voice_table[ch];
+  slot->channel_volume = it_channels[ch].channel_volume;  // it keeps the level it had
   voice_table[ch] = spare;
   fg.active = 0;
   return slot;
@@ -224,7 +225,7 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   long double v = clamp(n.volume + tremolo, 0, 64) / 64.0L;
   v *= info->global_volume / 64.0L;
   if (ins) v *= ins->global_volume / 128.0L * n.random_volume / 100.0L;
-  if (channel) v *= channel->channel_volume / 64.0L;
+  v *= (channel ? channel->channel_volume : n.channel_volume) / 64.0L;
   v *= mi.global_volume / 128.0L;
   v *= env_volume / 64.0L;
   v *= n.fade / static_cast<long double>(FADE_FULL);

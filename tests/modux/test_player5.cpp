@@ -136,6 +136,17 @@ TEST_F(PlayIt, TheBackgroundPoolGivesUpTheQuietest) {
   EXPECT_GT(quietest, 0);
 }
 
+TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
+  // Channel volume 16 (M10); the first note, pushed into the background, sounds as quietly as
+  // the note that replaced it.
+  start(song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}, [](itw::instrument &i) { i.nna = 1; }));
+  run_to(16);
+  ASSERT_EQ(it_background_sounding(), 1);
+  for (const IT_NOTE_STATE &n : it_background) {
+    if (n.active) EXPECT_EQ(n.loudness, it_notes[0].loudness);
+  }
+}
+
 TEST_F(PlayIt, VolumeColumnAndEffects) {
   // One note at row 0, then what the table gives at row 1; the note's volume at tick `tick`.
   const struct {
