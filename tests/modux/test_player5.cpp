@@ -143,7 +143,9 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
   run_to(16);
   ASSERT_EQ(it_background_sounding(), 1);
   for (const IT_NOTE_STATE &n : it_background) {
-    if (n.active) EXPECT_EQ(n.loudness, it_notes[0].loudness);
+    if (n.active) {
+      EXPECT_EQ(n.loudness, it_notes[0].loudness);
+    }
   }
 }
 
