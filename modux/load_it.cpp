@@ -1,6 +1,11 @@
-// modux load_it: recognition of IT modules, as files and inside UMX packages.
-// The engine does not play IT: the loader reads the song name and refuses the module with a
-// fixed message, so that a caller learns what the file is.
+// modux load_it: the IT importer, for IT files and IT modules inside UMX packages.
+// Builds a module of the IT family: the header's flags become RULE_* bits, instruments (old
+// and new layout) keep their note-sample keyboards, new note actions and three envelopes,
+// samples (8/16 bits, signed or not, stereo mixed to mono, plain or IT 2.14/2.15 compressed)
+// become Allegro samples, and packed patterns become cells whose effect letters are internal
+// commands. Every count and offset is checked against the file before it is used.
+#include <cmath>
+
 #include "load_image.h"
 
 using namespace modux_import;
@@ -10,6 +15,690 @@ namespace {
 const char SIGNATURE[4] = {'I', 'M', 'P', 'M'};
 const int NAME_AT = 4;
 const int NAME_BYTES = 26;
+// The fixed part of the header, up to the order list.
+const int HEADER_BYTES = 192;
+// Counts the format allows: orders are bytes of a 256-entry list; instruments, samples and
+// patterns are numbered by a byte in the cells (patterns by the order bytes, 0..199).
+const int MAX_ORDERS = 256;
+const int MAX_INSTRUMENTS = 255;
+const int MAX_SAMPLES = 255;
+const int MAX_PATTERNS = 256;
+const int MAX_ROWS = 256;
+// A pattern offset of 0 is an empty 64-row pattern.
+const int EMPTY_ROWS = 64;
+// Order entries: 254 is a marker skipped in play, 255 ends the song.
+const int ORDER_SKIP = 254;
+const int ORDER_END = 255;
+// Instrument and sample headers are 554 and 80 bytes in every version of the format.
+const int INSTRUMENT_BYTES = 554;
+const int SAMPLE_HEADER_BYTES = 80;
+// Instruments in the new layout are written by trackers claiming compatibility with 2.00 on.
+const int NEW_INSTRUMENTS_FROM = 0x200;
+// Cell note bytes: 0..119 notes, 255 note off, 254 note cut, the rest note fade.
+const int NOTE_OFF = 255;
+const int NOTE_CUT = 254;
+// A song message is at most this long in the trackers' editors.
+const int MAX_MESSAGE = 8000;
+
+// Header flags and sample flags, as the format numbers them.
+const int FLAG_INSTRUMENTS = 4;
+const int FLAG_LINEAR = 8;
+const int FLAG_OLD_EFFECTS = 16;
+const int FLAG_COMPAT_GXX = 32;
+const int SPECIAL_MESSAGE = 1;
+const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRESSED = 8, SAMPLE_LOOP = 16,
+          SAMPLE_SUSTAIN = 32, SAMPLE_PINGPONG = 64, SAMPLE_SUSTAIN_PINGPONG = 128;
+const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
+
+// How each effect letter (A = 1 .. Z = 26) becomes an internal command; the IT tick
+// (player5.cpp) gives each its IT meaning. 0: not an effect.
+const int it_effects[27] = {
+    0,
+    CMD_S3M_SET_SPEED,            // A set speed
+    CMD_POSITION_JUMP,            // B position jump
+    CMD_PATTERN_BREAK,            // C pattern break
+    CMD_IT_VOLSLIDE,              // D volume slide
+    CMD_S3M_PORTA_DOWN,           // E portamento down
+    CMD_S3M_PORTA_UP,             // F portamento up
+    CMD_TONE_PORTA,               // G tone portamento
+    CMD_VIBRATO,                  // H vibrato
+    CMD_TREMOR,                   // I tremor
+    CMD_S3M_ARPEGGIO,             // J arpeggio
+    CMD_VIBRATO_S3M_VOLSLIDE,     // K vibrato + volume slide
+    CMD_TONE_PORTA_S3M_VOLSLIDE,  // L tone portamento + volume slide
+    CMD_IT_CHANNEL_VOLUME,        // M channel volume
+    CMD_IT_CHANNEL_VOLSLIDE,      // N channel volume slide
+    CMD_SAMPLE_OFFSET,            // O sample offset
+    CMD_IT_PANSLIDE,              // P pan slide
+    CMD_S3M_RETRIG,               // Q retrigger
+    CMD_S3M_TREMOLO,              // R tremolo
+    CMD_IT_EXTENDED,              // S extended commands
+    CMD_IT_TEMPO,                 // T tempo, tempo slide
+    CMD_FINE_VIBRATO,             // U fine vibrato
+    CMD_SET_GLOBAL_VOLUME,        // V global volume
+    CMD_GLOBAL_VOLSLIDE,          // W global volume slide
+    CMD_SET_PAN,                  // X pan
+    CMD_IT_PANBRELLO,             // Y panbrello
+    CMD_IT_MIDI_MACRO,            // Z MIDI macro (filter)
+};
+
+// What the header says, beyond what goes straight into the model.
+struct it_header {
+  int orders, instruments, samples, patterns;
+  int compatible;  // the lowest tracker version that plays the file
+  int flags, special;
+  int message_length;
+  uint32_t message_at;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Header, orders and message
+// ---------------------------------------------------------------------------------------------
+
+// The fixed header at the cursor (which starts on "IMPM"). False with a message.
+bool read_header(MODUX *mod, cursor &c, it_header &h) {
+  c.skip(4);                              // "IMPM"
+  c.bytes(mod->name, NAME_BYTES);         // song name
+  c.skip(2);                              // row highlight
+  h.orders = c.lword();                   // order entries
+  h.instruments = c.lword();
+  h.samples = c.lword();
+  h.patterns = c.lword();
+  c.skip(2);                              // version of the tracker that wrote it
+  h.compatible = c.lword();               // compatible with version
+  h.flags = c.lword();                    // stereo, instruments, linear, old effects, Gxx...
+  h.special = c.lword();                  // bit 0: a message is attached
+  mod->initial_global_volume = clamp_int(c.byte(), 0, 128);
+  mod->mix_volume = clamp_int(c.byte(), 0, 128);
+  mod->initial_speed = c.byte();
+  mod->initial_tempo = c.byte();
+  mod->pan_separation = clamp_int(c.byte(), 0, 128);
+  c.skip(1);                              // MIDI pitch wheel depth
+  h.message_length = c.lword();
+  h.message_at = c.llong();
+  c.skip(4);                              // reserved
+  // Channel pan 0..64 (100 surround, bit 7 channel off) and channel volume 0..64.
+  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
+    const int p = c.byte() & 127;
+    mod->channel_pan[ch] = p == 100 ? 128 : clamp_int(p * 4, 0, 255);
+  }
+  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) mod->channel_volume[ch] = clamp_int(c.byte(), 0, 64);
+  if (mod->initial_speed == 0) mod->initial_speed = 6;
+  if (mod->initial_tempo < 32) mod->initial_tempo = 125;
+  mod->flags = MODUX_IT;
+  mod->rules = 0;
+  if (h.flags & FLAG_LINEAR) mod->rules |= RULE_IT_LINEAR;
+  if (h.flags & FLAG_OLD_EFFECTS) mod->rules |= RULE_IT_OLD_EFFECTS;
+  if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;
+  if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
+  if (h.orders > MAX_ORDERS) {
+    set_error("IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
+    return false;
+  }
+  if (h.instruments > MAX_INSTRUMENTS) {
+    set_error("IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
+    return false;
+  }
+  if (h.samples > MAX_SAMPLES) {
+    set_error("IT: %d samples, at most %d are possible", h.samples, MAX_SAMPLES);
+    return false;
+  }
+  if (h.patterns > MAX_PATTERNS) {
+    set_error("IT: %d patterns, at most %d are possible", h.patterns, MAX_PATTERNS);
+    return false;
+  }
+  return true;
+}
+
+// The order list: 254 entries are left out, 255 ends the song; an entry naming a pattern the
+// file lacks plays an empty pattern (index h.patterns, appended). Answers whether one is needed.
+bool read_orders(MODUX *mod, cursor &c, const it_header &h) {
+  bool missing = false;
+  mod->order_count = 0;
+  for (int i = 0; i < h.orders; i++) {
+    const int entry = c.byte();
+    if (entry == ORDER_END) {
+      c.skip(h.orders - i - 1);
+      break;
+    }
+    if (entry == ORDER_SKIP) continue;
+    if (entry >= h.patterns) missing = true;
+    mod->order_table[mod->order_count++] = entry >= h.patterns ? h.patterns : entry;
+  }
+  return missing;
+}
+
+// The song message, when one is attached and lies inside the file; line ends (13) become 10.
+void read_message(MODUX *mod, const image &img, long long base, const it_header &h) {
+  if (!(h.special & SPECIAL_MESSAGE) || h.message_length <= 0) return;
+  const long long at = base + h.message_at;
+  const int length = h.message_length > MAX_MESSAGE ? MAX_MESSAGE : h.message_length;
+  if (at < 0 || at + length > img.size) return;  // a lost message costs nothing to play
+  mod->message = static_cast<char *>(calloc(1, length + 1));
+  if (!mod->message) return;
+  for (int i = 0; i < length; i++) mod->message[i] = img.data[at + i] == 13 ? '\n' : img.data[at + i];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Instruments
+// ---------------------------------------------------------------------------------------------
+
+// Holds an envelope's point numbers inside its points and keeps its ticks from going back.
+void fit_envelope(IT_ENVELOPE_INFO &e) {
+  e.points = clamp_int(e.points, 0, MODUX_IT_ENVELOPE_POINTS);
+  const int last = e.points > 0 ? e.points - 1 : 0;
+  e.loop_start = clamp_int(e.loop_start, 0, last);
+  e.loop_end = clamp_int(e.loop_end, e.loop_start, last);
+  e.sustain_start = clamp_int(e.sustain_start, 0, last);
+  e.sustain_end = clamp_int(e.sustain_end, e.sustain_start, last);
+  for (int i = 1; i < MODUX_IT_ENVELOPE_POINTS; i++)
+    if (e.tick[i] < e.tick[i - 1]) e.tick[i] = e.tick[i - 1];
+  if (e.points == 0) e.flags &= ~7;  // an envelope without points does not run
+}
+
+// A new-layout envelope (82 bytes): flags, points, loop and sustain points, 25 nodes of a
+// value byte (signed for pan and pitch) and a tick word, one pad byte.
+void read_envelope(cursor &c, IT_ENVELOPE_INFO &e, int low, int high) {
+  e.flags = c.byte();                 // bit 0 on, 1 loop, 2 sustain, 7 filter
+  e.points = c.byte();                // nodes used
+  e.loop_start = c.byte();
+  e.loop_end = c.byte();
+  e.sustain_start = c.byte();
+  e.sustain_end = c.byte();
+  for (int i = 0; i < MODUX_IT_ENVELOPE_POINTS; i++) {
+    const int v = low < 0 ? c.sbyte() : c.byte();
+    e.value[i] = clamp_int(v, low, high);
+    e.tick[i] = c.lword();
+  }
+  c.skip(1);
+  fit_envelope(e);
+}
+
+// The keyboard: 120 pairs of the note played and the sample (from 1; 0 none).
+void read_keyboard(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
+  for (int n = 0; n < MODUX_IT_NOTES; n++) {
+    const int note = c.byte();
+    const int sample = c.byte();
+    ins.note_map[n] = note < MODUX_IT_NOTES ? note : n;
+    ins.sample_map[n] = sample >= 1 && sample <= samples ? sample - 1 : -1;
+  }
+}
+
+// Instrument headers in the layout of format 2.00 on.
+void read_new_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
+  c.skip(4 + 12 + 1);                         // "IMPI", file name, 0
+  ins.new_note_action = c.byte() & 3;         // cut, continue, off, fade
+  ins.duplicate_check = c.byte() & 3;         // off, note, sample, instrument
+  ins.duplicate_action = clamp_int(c.byte(), 0, 2);  // cut, off, fade
+  ins.fadeout = clamp_int(c.lword(), 0, 1024);
+  ins.pitch_pan_separation = clamp_int(c.sbyte(), -32, 32);
+  ins.pitch_pan_centre = clamp_int(c.byte(), 0, MODUX_IT_NOTES - 1);
+  ins.global_volume = clamp_int(c.byte(), 0, 128);
+  const int pan = c.byte();                   // 0..64, bit 7: no default pan
+  ins.pan = (pan & 128) ? -1 : clamp_int(pan, 0, 64);
+  ins.random_volume = clamp_int(c.byte(), 0, 100);
+  ins.random_pan = clamp_int(c.byte(), 0, 64);
+  c.skip(2 + 1 + 1 + 26);                     // tracker version, sample count, 0, name
+  const int cutoff = c.byte();                // bit 7: use
+  const int resonance = c.byte();
+  ins.filter_cutoff = (cutoff & 128) ? cutoff & 127 : -1;
+  ins.filter_resonance = (resonance & 128) ? resonance & 127 : -1;
+  c.skip(4);                                  // MIDI channel, program, bank
+  read_keyboard(c, ins, samples);
+  read_envelope(c, ins.vol_env, 0, 64);
+  read_envelope(c, ins.pan_env, -32, 32);
+  read_envelope(c, ins.pitch_env, -32, 32);
+}
+
+// Instrument headers of format 1.x: one volume envelope given as nodes, no pan or pitch.
+void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
+  c.skip(4 + 12 + 1);                         // "IMPI", file name, 0
+  const int flags = c.byte();                 // bit 0 on, 1 loop, 2 sustain loop
+  ins.vol_env.loop_start = c.byte();
+  ins.vol_env.loop_end = c.byte();
+  ins.vol_env.sustain_start = c.byte();
+  ins.vol_env.sustain_end = c.byte();
+  c.skip(2);
+  ins.fadeout = clamp_int(c.lword() * 2, 0, 1024);  // counted against 512 there
+  ins.new_note_action = c.byte() & 3;
+  ins.duplicate_check = c.byte() ? 1 : 0;     // on: same note
+  c.skip(2 + 1 + 1 + 26 + 6);                 // tracker version, sample count, 0, name, 0
+  ins.global_volume = 128;
+  ins.pan = -1;
+  ins.filter_cutoff = ins.filter_resonance = -1;
+  ins.pitch_pan_centre = 60;
+  read_keyboard(c, ins, samples);
+  c.skip(200);                                // the envelope drawn tick by tick
+  ins.vol_env.flags = flags & 7;
+  int points = 0;
+  for (int i = 0; i < MODUX_IT_ENVELOPE_POINTS; i++) {
+    const int tick = c.byte();                // 255 ends the nodes
+    const int value = c.byte();
+    if (tick == 255 || (i > 0 && points < i)) continue;
+    ins.vol_env.tick[i] = tick;
+    ins.vol_env.value[i] = clamp_int(value, 0, 64);
+    points = i + 1;
+  }
+  ins.vol_env.points = points;
+  fit_envelope(ins.vol_env);
+}
+
+bool read_instruments(MODUX *mod, const image &img, long long base, const it_header &h,
+                      const uint32_t *offsets) {
+  const int count = (mod->rules & RULE_IT_INSTRUMENTS) ? h.instruments : 0;
+  mod->instrument_count = count;
+  if (count == 0) return true;
+  mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(calloc(count, sizeof(IT_INSTRUMENT_INFO)));
+  if (!mod->it_instruments) {
+    set_error("Unable to allocate enough memory for IT_INSTRUMENT_INFO");
+    return false;
+  }
+  for (int i = 0; i < count; i++) {
+    const long long at = base + offsets[i];
+    if (at + INSTRUMENT_BYTES > img.size) {
+      set_error("IT: instrument %d at %lu lies past the end of the file", i + 1, (unsigned long)offsets[i]);
+      return false;
+    }
+    cursor c(img, at);
+    if (memcmp(img.data + at, "IMPI", 4) != 0) {
+      set_error("IT: instrument %d has no IMPI signature", i + 1);
+      return false;
+    }
+    if (h.compatible >= NEW_INSTRUMENTS_FROM)
+      read_new_instrument(c, mod->it_instruments[i], h.samples);
+    else
+      read_old_instrument(c, mod->it_instruments[i], h.samples);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Compressed sample data (IT 2.14, and 2.15 with its second integration)
+// ---------------------------------------------------------------------------------------------
+
+// Reads bits low first from a block of compressed data; past its end it reports exhaustion.
+struct bit_reader {
+  const unsigned char *data;
+  long long size;
+  long long pos = 0;
+  int bit = 0;
+  bool ended = false;
+  int read(int n) {
+    int value = 0;
+    for (int i = 0; i < n; i++) {
+      if (pos >= size) {
+        ended = true;
+        return 0;
+      }
+      value |= ((data[pos] >> bit) & 1) << i;
+      if (++bit == 8) {
+        bit = 0;
+        pos++;
+      }
+    }
+    return value;
+  }
+};
+
+// Decodes frames values of one block. The bit width starts at top + 1 (9 or 17) and is changed
+// by escape values of three forms; a width outside 1..top+1 means damaged data. Values are
+// deltas, integrated once (2.14) or twice (2.15). False when the block ran out or lied.
+bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
+  const int max_width = top + 1;
+  const int low_bits = top == 8 ? 3 : 4;
+  int width = max_width;
+  int d1 = 0, d2 = 0;
+  for (int done = 0; done < frames;) {
+    if (width < 1 || width > max_width) return false;
+    int value = r.read(width);
+    if (r.ended) return false;
+    if (width < 7) {
+      if (value == 1 << (width - 1)) {           // escape: a new width in low_bits bits
+        const int w = r.read(low_bits) + 1;
+        if (r.ended) return false;
+        width = w < width ? w : w + 1;
+        continue;
+      }
+    } else if (width < max_width) {
+      const int border = ((top == 8 ? 0xFF : 0xFFFF) >> (max_width - width)) - (top == 8 ? 4 : 8);
+      if (value > border && value <= border + (top == 8 ? 8 : 16)) {  // escape: width by value
+        const int w = value - border;
+        width = w < width ? w : w + 1;
+        continue;
+      }
+    } else {
+      if (value & (1 << top)) {                  // escape: width in the low byte
+        width = (value + 1) & 0xFF;
+        continue;
+      }
+    }
+    if (width < max_width) {                     // sign-extend from width bits
+      const int shift = 32 - width;
+      value = static_cast<int>(static_cast<uint32_t>(value) << shift) >> shift;
+    } else {
+      value = static_cast<int>(static_cast<uint32_t>(value) << (32 - top)) >> (32 - top);
+    }
+    d1 = top == 8 ? static_cast<int8_t>(d1 + value) : static_cast<int16_t>(d1 + value);
+    d2 = top == 8 ? static_cast<int8_t>(d2 + d1) : static_cast<int16_t>(d2 + d1);
+    out[done++] = twice ? d2 : d1;
+  }
+  return true;
+}
+
+// Decompresses count values of `top` bits from blocks of a 16-bit length and that many bytes,
+// each giving 32768 bytes of output; signed values into out. False with a message.
+bool decompress(const image &img, long long at, long long count, int top, bool twice, int *out, int sample) {
+  const long long per_block = top == 8 ? 0x8000 : 0x4000;
+  long long done = 0;
+  while (done < count) {
+    if (at + 2 > img.size) {
+      set_error("IT: compressed data of sample %d ends before its block %lld", sample, done / per_block + 1);
+      return false;
+    }
+    const long long length = img.data[at] | (img.data[at + 1] << 8);
+    at += 2;
+    if (at + length > img.size) {
+      set_error("IT: compressed block of sample %d runs past the end of the file", sample);
+      return false;
+    }
+    const long long n = count - done < per_block ? count - done : per_block;
+    bit_reader r{img.data + at, length};
+    if (!decode_block(r, top, twice, out + done, static_cast<int>(n))) {
+      set_error("IT: compressed block %lld of sample %d is damaged", done / per_block + 1, sample);
+      return false;
+    }
+    done += n;
+    at += length;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Samples
+// ---------------------------------------------------------------------------------------------
+
+// Turns one sample's data into its Allegro sample: 16-bit data stays 16 bits, stereo is mixed
+// to mono, everything becomes Allegro's unsigned form. Plain data cut short by the end of the
+// file keeps what is there.
+bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long frames, int flags, int convert,
+                      int number) {
+  const bool wide = flags & SAMPLE_16BIT;
+  const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
+  const long long values = frames * channels;
+  int *raw = static_cast<int *>(calloc(values > 0 ? values : 1, sizeof(int)));
+  if (!raw) {
+    set_error("Unable to allocate enough memory for sample data");
+    return false;
+  }
+  const bool is_signed = convert & CONVERT_SIGNED;
+  if (flags & SAMPLE_COMPRESSED) {
+    // Each channel of a stereo sample is compressed on its own, one after the other; a
+    // compressed sample is signed.
+    long long pos = at;
+    for (int ch = 0; ch < channels; ch++) {
+      if (!decompress(img, pos, frames, wide ? 16 : 8, convert & CONVERT_DELTA, raw + ch * frames, number)) {
+        free(raw);
+        return false;
+      }
+      // Where the next channel's blocks begin: walk past this channel's blocks.
+      const long long per_block = wide ? 0x4000 : 0x8000;
+      for (long long d = 0; d < frames; d += per_block) pos += 2 + (img.data[pos] | (img.data[pos + 1] << 8));
+    }
+  } else {
+    // Plain data: channel after channel, little-endian words for 16 bits.
+    const int bytes = wide ? 2 : 1;
+    for (long long k = 0; k < values; k++) {
+      const long long p = at + k * bytes;
+      if (p < 0 || p + bytes > img.size) break;
+      int v = wide ? (img.data[p] | (img.data[p + 1] << 8)) : img.data[p];
+      if (is_signed)
+        v = wide ? static_cast<int16_t>(v) : static_cast<int8_t>(v);
+      else
+        v -= wide ? 32768 : 128;
+      raw[k] = v;
+    }
+  }
+  spl.bits = wide ? 16 : 8;
+  free(spl.data);
+  spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
+  if (!spl.data) {
+    free(raw);
+    set_error("Unable to allocate enough memory for sample data");
+    return false;
+  }
+  for (long long k = 0; k < frames; k++) {
+    const int v = channels == 2 ? (raw[k] + raw[frames + k]) / 2 : raw[k];
+    if (wide)
+      static_cast<uint16_t *>(spl.data)[k] = static_cast<uint16_t>(v + 32768);
+    else
+      static_cast<uint8_t *>(spl.data)[k] = static_cast<uint8_t>(v + 128);
+  }
+  free(raw);
+  return true;
+}
+
+// The sustain loop kept as the loop of a second Allegro sample on the same data.
+void set_sustain(MODUX *mod, int i, long long start, long long end, int flags) {
+  SAMPLE &s = mod->sustain_samples[i];
+  SAMPLE_INFO &info = mod->sample_info[i];
+  s = mod->samples[i];
+  if (end > static_cast<long long>(s.len)) end = static_cast<long long>(s.len);
+  if (!(flags & 1) || start < 0 || start >= end) {
+    info.sustain_flags = 0;
+    s.loop_start = mod->samples[i].loop_start;
+    s.loop_end = mod->samples[i].loop_end;
+    return;
+  }
+  info.sustain_flags = flags & 3;
+  s.loop_start = info.sustain_start = static_cast<int>(start);
+  s.loop_end = info.sustain_end = static_cast<int>(end);
+}
+
+bool read_samples(MODUX *mod, const image &img, long long base, const it_header &h, const uint32_t *offsets) {
+  const int count = h.samples;
+  mod->sample_count = count;
+  if (count == 0) return true;
+  mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(count, sizeof(SAMPLE_INFO)));
+  mod->samples = static_cast<SAMPLE *>(calloc(count, sizeof(SAMPLE)));
+  mod->sustain_samples = static_cast<SAMPLE *>(calloc(count, sizeof(SAMPLE)));
+  if (!mod->sample_info || !mod->samples || !mod->sustain_samples) {
+    set_error("Unable to allocate enough memory for SAMPLE_INFO");
+    return false;
+  }
+  for (int i = 0; i < count; i++) {
+    SAMPLE &spl = mod->samples[i];
+    SAMPLE_INFO &info = mod->sample_info[i];
+    if (!new_sample(spl, info, 0)) {
+      set_error("Unable to allocate enough memory for sample data");
+      return false;
+    }
+    const long long at = base + offsets[i];
+    if (at + SAMPLE_HEADER_BYTES > img.size) {
+      set_error("IT: sample %d at %lu lies past the end of the file", i + 1, (unsigned long)offsets[i]);
+      return false;
+    }
+    if (memcmp(img.data + at, "IMPS", 4) != 0) {
+      set_error("IT: sample %d has no IMPS signature", i + 1);
+      return false;
+    }
+    cursor c(img, at + 4 + 12 + 1);          // "IMPS", file name, 0
+    info.global_volume = clamp_int(c.byte(), 0, 64);
+    const int flags = c.byte();              // present, 16 bit, stereo, compressed, loops
+    info.volume = clamp_int(c.byte(), 0, 64);
+    c.skip(26);                              // name
+    const int convert = c.byte();            // bit 0 signed, bit 2 delta (2.15 compression)
+    const int pan = c.byte();                // 0..64, bit 7: use as default pan
+    info.pan = clamp_int((pan & 127) * 4, 0, 255);
+    info.pan_on = (pan & 128) ? -1 : 0;
+    const uint32_t length = c.llong();       // frames
+    const uint32_t loop_start = c.llong();
+    const uint32_t loop_end = c.llong();
+    info.tuning = clamp_int(c.llong(), 0, 9999999);  // C5 speed, Hz
+    const uint32_t sustain_start = c.llong();
+    const uint32_t sustain_end = c.llong();
+    const uint32_t data_at = c.llong();      // from the start of the IT data
+    info.vibrato_rate = c.byte();            // auto-vibrato speed
+    info.vibrato_depth = c.byte();
+    info.vibrato_sweep = c.byte();           // rate of the depth's rise
+    info.vibrato_type = c.byte();
+    if (info.tuning == 0) info.tuning = 8363;
+    long long frames = (flags & SAMPLE_PRESENT) ? length : 0;
+    const long long data = base + data_at;
+    const int bytes_per_frame = ((flags & SAMPLE_16BIT) ? 2 : 1) * ((flags & SAMPLE_STEREO) ? 2 : 1);
+    if (frames > 0 && !(flags & SAMPLE_COMPRESSED)) {
+      // Plain data: as much as the file holds.
+      const long long there = data < img.size ? (img.size - data) / bytes_per_frame : 0;
+      if (frames > there) frames = there;
+    }
+    if (frames > 0 && (flags & SAMPLE_COMPRESSED) && data >= img.size) {
+      set_error("IT: compressed data of sample %d lies past the end of the file", i + 1);
+      return false;
+    }
+    // Compressed blocks are at least 2 bytes per 32768 bytes of output, so a length beyond
+    // that many blocks in the rest of the file is a lie found before allocating.
+    if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
+        frames / ((flags & SAMPLE_16BIT) ? 0x4000 : 0x8000) * 2 > img.size - data) {
+      set_error("IT: sample %d claims %lld frames, more than its data can hold", i + 1, frames);
+      return false;
+    }
+    spl.len = info.length = static_cast<int>(frames);
+    if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1)) return false;
+    fit_loop(spl, info, loop_start, loop_end,
+             (flags & SAMPLE_LOOP) ? ((flags & SAMPLE_PINGPONG) ? 3 : 1) : 0);
+    set_sustain(mod, i, sustain_start, sustain_end,
+                (flags & SAMPLE_SUSTAIN) ? ((flags & SAMPLE_SUSTAIN_PINGPONG) ? 3 : 1) : 0);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patterns
+// ---------------------------------------------------------------------------------------------
+
+// Last values of each channel, which a cell's mask can ask to repeat.
+struct channel_memory {
+  int mask, note, sample, volume, command, param;
+};
+
+// One packed pattern: 2-byte data length, 2-byte row count, 4 reserved, then per row
+// channel bytes (0 ends the row; bit 7 says a new mask follows) and their fields. Cells are
+// stored for channels 0..63; channel_count is raised to the highest channel that has one.
+bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &used) {
+  PATTERN_INFO &pat = mod->patterns[number];
+  if (at + 8 > img.size) {
+    set_error("IT: pattern %d lies past the end of the file", number);
+    return false;
+  }
+  cursor c(img, at);
+  const int length = c.lword();
+  const int rows = c.lword();
+  c.skip(4);
+  if (rows < 1 || rows > MAX_ROWS) {
+    set_error("IT: pattern %d has %d rows, 1 to %d are possible", number, rows, MAX_ROWS);
+    return false;
+  }
+  const long long end = at + 8 + length;
+  if (end > img.size) {
+    set_error("IT: pattern %d runs past the end of the file", number);
+    return false;
+  }
+  pat.row_count = rows;
+  pat.notes = static_cast<NOTE_INFO *>(calloc(rows * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO)));
+  if (!pat.notes) {
+    set_error("Unable to allocate enough memory for NOTE_INFO");
+    return false;
+  }
+  channel_memory memory[MODUX_MAX_CHANNELS] = {};
+  const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
+  int row = 0;
+  while (row < rows && c.pos < end) {
+    const int what = c.byte();
+    if (what == 0) {
+      row++;
+      continue;
+    }
+    const int ch = (what - 1) & 63;
+    channel_memory &m = memory[ch];
+    if (what & 128) m.mask = c.byte();
+    NOTE_INFO &cell = pat.notes[row * MODUX_MAX_CHANNELS + ch];
+    int note = -1, sample = -1, volume = -1, command = -1, param = 0;
+    if (m.mask & 1) note = m.note = c.byte();
+    if (m.mask & 2) sample = m.sample = c.byte();
+    if (m.mask & 4) volume = m.volume = c.byte();
+    if (m.mask & 8) {
+      command = m.command = c.byte();
+      param = m.param = c.byte();
+    }
+    if (m.mask & 16) note = m.note;
+    if (m.mask & 32) sample = m.sample;
+    if (m.mask & 64) volume = m.volume;
+    if (m.mask & 128) {
+      command = m.command;
+      param = m.param;
+    }
+    if (c.pos > end) break;  // a cell cut off by the end of the data is dropped
+    if (note >= 0) cell.note = note < MODUX_IT_NOTES ? note + 1 : note == NOTE_OFF ? -2 : note == NOTE_CUT ? -1 : -3;
+    if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
+    if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
+    if (command > 0 && command <= 26 && it_effects[command]) {
+      cell.command = it_effects[command];
+      cell.param = param;
+    }
+    if (note >= 0 || sample > 0 || volume >= 0 || command > 0)
+      if (ch + 1 > used) used = ch + 1;
+  }
+  return true;
+}
+
+// An empty pattern of 64 rows (offset 0, or an order naming a pattern the file lacks).
+bool empty_pattern(MODUX *mod, int number) {
+  PATTERN_INFO &pat = mod->patterns[number];
+  pat.row_count = EMPTY_ROWS;
+  pat.notes = static_cast<NOTE_INFO *>(calloc(EMPTY_ROWS * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO)));
+  if (!pat.notes) set_error("Unable to allocate enough memory for NOTE_INFO");
+  return pat.notes != nullptr;
+}
+
+// Cells are read for 64 channels; once the channels in use are known, each pattern keeps only
+// those, in the model's row-major layout.
+void narrow_patterns(MODUX *mod) {
+  const int n = mod->channel_count;
+  for (int p = 0; p < mod->pattern_count; p++) {
+    PATTERN_INFO &pat = mod->patterns[p];
+    for (int r = 0; r < pat.row_count; r++)
+      for (int ch = 0; ch < n; ch++) pat.notes[r * n + ch] = pat.notes[r * MODUX_MAX_CHANNELS + ch];
+  }
+}
+
+bool read_patterns(MODUX *mod, const image &img, long long base, const it_header &h, const uint32_t *offsets,
+                   bool missing) {
+  mod->pattern_count = h.patterns + (missing ? 1 : 0);
+  if (mod->pattern_count == 0) return true;
+  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
+  if (!mod->patterns) {
+    set_error("Unable to allocate enough memory for PATTERN_INFO");
+    return false;
+  }
+  int used = 1;
+  for (int p = 0; p < h.patterns; p++) {
+    if (offsets[p] == 0 ? !empty_pattern(mod, p) : !read_pattern(mod, img, base + offsets[p], p, used)) return false;
+  }
+  if (missing && !empty_pattern(mod, h.patterns)) return false;
+  // The channels played: up to the last one a pattern uses (the header leaves unused ones on).
+  mod->channel_count = used;
+  narrow_patterns(mod);
+  return true;
+}
+
+// Reads n 32-bit offsets of a table; false when the table does not fit the file.
+bool read_offsets(cursor &c, uint32_t *out, int n, const char *what) {
+  if (!c.has(4LL * n)) {
+    set_error("IT: the %s offset table runs past the end of the file", what);
+    return false;
+  }
+  for (int i = 0; i < n; i++) out[i] = c.llong();
+  return true;
+}
 
 }  // namespace
 
@@ -23,13 +712,33 @@ int detect_it(const char *filename) {
 int detect_unreal_it(const char *filename) { return umx_search(filename, SIGNATURE, 4, 0); }
 
 MODUX *load_it(const char *filename, int offset) {
-  char name[NAME_BYTES];
-  if (read_head(filename, static_cast<long>(offset) + NAME_AT, name, NAME_BYTES) < 0) {
-    set_error("Unable to open %s", filename);
+  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+  if (!mod) {
+    set_error("Unable to allocate enough memory for MODUX structure");
     return nullptr;
   }
-  set_error("IT support is not completed yet. Wait a few more versions");
-  return nullptr;
+  image img;
+  if (!image_read(filename, img)) return abandon(mod);
+  if (offset < 0 || offset > img.size) return refuse(mod, "IT: no module data at offset %d", offset);
+  const long long base = offset;
+  cursor c(img, base);
+  if (!c.has(HEADER_BYTES)) return refuse(mod, "IT: file ends inside the header");
+  if (memcmp(img.data + base, SIGNATURE, 4) != 0) return refuse(mod, "IT: no IMPM signature");
+  it_header h;
+  if (!read_header(mod, c, h)) return abandon(mod);
+  if (!c.has(h.orders)) return refuse(mod, "IT: the order list runs past the end of the file");
+  const bool missing = read_orders(mod, c, h);
+  uint32_t instruments[MAX_INSTRUMENTS], samples[MAX_SAMPLES], patterns[MAX_PATTERNS];
+  if (!read_offsets(c, instruments, h.instruments, "instrument") || !read_offsets(c, samples, h.samples, "sample") ||
+      !read_offsets(c, patterns, h.patterns, "pattern"))
+    return abandon(mod);
+  read_message(mod, img, base, h);
+  if (!read_instruments(mod, img, base, h, instruments) || !read_samples(mod, img, base, h, samples) ||
+      !read_patterns(mod, img, base, h, patterns, missing))
+    return abandon(mod);
+  if (mod->order_count == 0) return refuse(mod, "IT: the order list plays no pattern");
+  lock_mod(mod);
+  return mod;
 }
 
 int get_it_info(const char *filename, int offset, MODFILE_INFO *info) {

@@ -135,7 +135,26 @@ int detect_m15(const char *filename) {
   return 1;
 }
 
-MODUX *load_m(const char *filename, int no_inst) {
+// A 31-sample MOD inside a UMX package: the package's first windows are searched for module
+// data whose signature (at 1080 into it) is one of the table's.
+int detect_unreal_mod(const char *filename) {
+  unsigned char head[4 + UMX_WINDOWS + SIGNATURE_AT + 4];
+  const long got = read_head(filename, 0, head, sizeof head);
+  if (got < 0) return 0;
+  if (got < 4 || memcmp(head, UMX_MAGIC, 4) != 0) return -1;
+  for (int start = 4; start < 4 + UMX_WINDOWS && start + SIGNATURE_AT + 4 <= got; start++)
+    if (memcmp(find_modtype(head + start + SIGNATURE_AT).id, END_MARKER, 4) != 0) return start;
+  return -1;
+}
+
+static MODUX *load_m_at(const char *filename, int no_inst, long offset);
+
+MODUX *load_m(const char *filename, int no_inst) { return load_m_at(filename, no_inst, 0); }
+
+MODUX *load_unreal_m(const char *filename, int offset) { return load_m_at(filename, 31, offset); }
+
+// The MOD whose data starts at offset (0 for a plain file).
+static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   begin_load();
   if (!valid_no_inst(no_inst)) {
     set_error("MOD must be 15 or 31 instruments");
@@ -161,10 +180,10 @@ MODUX *load_m(const char *filename, int no_inst) {
 
   image img;
   if (!image_read(filename, img)) return abandon(mod);
-  if (img.size < patterns_at(no_inst))
-    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size,
+  if (offset < 0 || img.size - offset < patterns_at(no_inst))
+    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size - offset,
                   patterns_at(no_inst));
-  cursor c(img);
+  cursor c(img, offset);
 
   c.bytes(mod->name, TITLE_BYTES);
   mod_sample_header headers[31];
@@ -238,6 +257,10 @@ MODUX *load_m(const char *filename, int no_inst) {
 
   lock_mod(mod);
   return mod;
+}
+
+int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info) {
+  return head_info(filename, offset, TITLE_BYTES, 10, "Unreal MOD (UMX)", info);
 }
 
 int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info) {

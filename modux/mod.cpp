@@ -130,6 +130,7 @@ static void stop_locked() {
     modux_voice_stop(voice_table[i]);
     modux_voice_set_volume(voice_table[i], 0);
   }
+  it_voices_silence();
   of = nullptr;
 }
 
@@ -250,6 +251,7 @@ static const module_family families[] = {
     {detect_unreal_it, load_it, get_it_info, nullptr},
     {detect_unreal_xm, load_xm, get_xm_info, nullptr},
     {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
+    {detect_unreal_mod, load_unreal_m, get_unreal_m_info, nullptr},
     {detect_m15, [](const char *f, int) { return load_m(f, 15); },
      [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
 };
@@ -327,6 +329,10 @@ void play_mod(MODUX *mod, int loop) {
   mi.pause = 0;
   mi.is_playing = -1;
   mi.loop = loop ? -1 : 0;
+  if (mod->flags & MODUX_IT) {
+    it_voices_open();
+    it_reset(mod);
+  }
   of = mod;
   install_tick_locked();
   end_change();
@@ -347,6 +353,9 @@ void destroy_mod(MODUX *mod) {
 
   free(mod->sample_info);
   free(mod->instruments);
+  free(mod->it_instruments);
+  free(mod->sustain_samples);  // shares the data of samples
+  free(mod->message);
   if (mod->patterns) {
     for (int i = 0; i < mod->pattern_count; i++) free(mod->patterns[i].notes);
     free(mod->patterns);
@@ -366,6 +375,7 @@ void remove_mod(void) {
     tick_installed = 0;
   }
   end_change();
+  it_voices_close();
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
     if (voice_table[i] >= 0) modux_voice_deallocate(voice_table[i]);
     voice_table[i] = -1;

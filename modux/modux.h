@@ -16,6 +16,7 @@
 #define MODUX_XM 1      // notes are note numbers, cell samples are instruments, envelopes run
 #define MODUX_AMIGA 2   // XM family with the Amiga frequency table
 #define MODUX_LINEAR 4  // XM family with the linear frequency table
+#define MODUX_IT 8      // IT family: its own tick (player5.cpp), notes 1..120, background voices
 
 // Playback-rule bits of MODUX::rules: where trackers disagree, the importer names the rules of the
 // file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
@@ -48,6 +49,14 @@
 #define MODUX_MAX_ORDERS 256     // size of order_table
 #define MODUX_ENVELOPE_POINTS 12 // points of one envelope
 #define MODUX_NOTE_MAP 96        // notes mapped by an instrument's sample_map
+#define MODUX_IT_NOTES 120       // notes of the IT family, C-0 .. B-9
+#define MODUX_IT_ENVELOPE_POINTS 25  // points of one IT envelope
+
+// IT rules in bits 16..31 of MODUX::rules, set by the IT loader from the header's flags.
+#define RULE_IT_OLD_EFFECTS (1 << 16)   // old effects: vibrato on tick 0 too, offset past end plays
+#define RULE_IT_COMPAT_GXX (1 << 17)    // tone portamento shares no memory with E/F; G keeps envelopes
+#define RULE_IT_LINEAR (1 << 18)        // linear slides; clear: Amiga (period) slides
+#define RULE_IT_INSTRUMENTS (1 << 19)   // cells name instruments; clear: cells name samples
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {
@@ -63,6 +72,12 @@ struct SAMPLE_INFO {
   int vibrato_sweep;
   int vibrato_depth;
   int vibrato_rate;
+  // IT family only (zero elsewhere).
+  int global_volume;  // 0..64, scales every note of the sample
+  int pan_on;         // -1 when pan is the sample's default pan
+  int sustain_start;  // sustain loop, frames; played while the key is held
+  int sustain_end;
+  int sustain_flags;  // bit 0 loop, bit 1 ping-pong
 };
 
 // One pattern cell.
@@ -102,6 +117,34 @@ struct INSTRUMENT_INFO {
   int fadeout;  // subtracted from fade_volume every tick after key release
 };
 
+// One envelope of an IT instrument. Values: volume 0..64, pan and pitch -32..32.
+struct IT_ENVELOPE_INFO {
+  int flags;  // bit 0 on, bit 1 loop, bit 2 sustain loop, bit 7 (pitch envelope) drives the filter
+  int points; // 0..25
+  int loop_start, loop_end, sustain_start, sustain_end;  // point numbers, inside points
+  int value[MODUX_IT_ENVELOPE_POINTS];
+  int tick[MODUX_IT_ENVELOPE_POINTS];  // never going back
+};
+
+// IT-family instrument.
+struct IT_INSTRUMENT_INFO {
+  int note_map[MODUX_IT_NOTES];    // note 0..119 -> note played, 0..119
+  int sample_map[MODUX_IT_NOTES];  // note 0..119 -> sample index from 0, -1 none
+  int new_note_action;             // 0 cut, 1 continue, 2 note off, 3 note fade
+  int duplicate_check;             // 0 off, 1 note, 2 sample, 3 instrument
+  int duplicate_action;            // 0 cut, 1 note off, 2 note fade
+  int fadeout;                     // taken from a fade of 1024 every tick after release
+  int pitch_pan_separation;        // -32..32
+  int pitch_pan_centre;            // note 0..119
+  int global_volume;               // 0..128
+  int pan;                         // default pan 0..64, -1 none
+  int random_volume;               // percent 0..100
+  int random_pan;                  // 0..64
+  int filter_cutoff;               // 0..127, -1 none
+  int filter_resonance;            // 0..127, -1 none
+  IT_ENVELOPE_INFO vol_env, pan_env, pitch_env;
+};
+
 // The module: one zero-filled allocation owning every array below.
 struct MODUX {
   char name[29];                    // at most 28 characters, always terminated
@@ -120,8 +163,15 @@ struct MODUX {
   int channel_count;                // at most 64
   int instrument_count;
   int sample_count;
-  int initial_global_volume;        // 0..64
+  int initial_global_volume;        // 0..64 (IT: 0..128)
   int rules;                        // RULE_* bits of the file's tracker; 0 the engine's own
+  // IT family only (null or zero elsewhere).
+  IT_INSTRUMENT_INFO *it_instruments;  // instrument_count entries
+  SAMPLE *sustain_samples;          // sample_count: the same data as samples, with the sustain loop
+  int channel_volume[MODUX_MAX_CHANNELS];  // 0..64
+  int mix_volume;                   // 0..128
+  int pan_separation;               // 0..128
+  char *message;                    // the song message, terminated, or null
 };
 
 // Internal effect commands; every loader translates its format's effects into these.
@@ -165,7 +215,16 @@ enum {
   CMD_KEY_OFF = 36,
   CMD_SET_ENVELOPE_POSITION = 37,
   CMD_XM_PANSLIDE = 38,
-  CMD_XM_EXTRA_FINE_PORTA = 39
+  CMD_XM_EXTRA_FINE_PORTA = 39,
+  // IT family (player5.cpp).
+  CMD_IT_CHANNEL_VOLUME = 40,
+  CMD_IT_CHANNEL_VOLSLIDE = 41,
+  CMD_IT_PANSLIDE = 42,
+  CMD_IT_EXTENDED = 43,
+  CMD_IT_PANBRELLO = 44,
+  CMD_IT_MIDI_MACRO = 45,
+  CMD_IT_TEMPO = 46,
+  CMD_IT_VOLSLIDE = 47
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -201,7 +260,7 @@ struct PLAYER_STATE {
 
 // What get_mod_info reports about a file.
 struct MODFILE_INFO {
-  int type;            // family code: 1 MOD15, 2 MOD31, 3 S3M, 4 XM, 5 IT, 6 MUX, 7..9 UMX
+  int type;            // family code: 1 MOD15, 2 MOD31, 3 S3M, 4 XM, 5 IT, 6 MUX, 7..10 UMX
   char type_name[20];  // family name
   char name[29];       // song name; not terminated when all 29 bytes are used
 };
@@ -300,8 +359,13 @@ int get_xm_info(const char *filename, int offset, MODFILE_INFO *info);
 
 int detect_it(const char *filename);
 int detect_unreal_it(const char *filename);
-MODUX *load_it(const char *filename, int offset);  // always null: IT is recognised, not played
+MODUX *load_it(const char *filename, int offset);
 int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
+// A 31-sample MOD inside a UMX package: detect gives its offset (its signature at 1080 into the
+// module data is one of the MOD family's); info reports family 10, "Unreal MOD (UMX)".
+int detect_unreal_mod(const char *filename);
+MODUX *load_unreal_m(const char *filename, int offset);
+int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info);
 
 // ---------------------------------------------------------------------------------------------
 // Byte-order layer over Allegro's PACKFILE (file_io.cpp)

@@ -272,6 +272,95 @@ void do_xm_x(int chn, int param);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------
+// IT family: sounding notes, background voices (voices_it.cpp) and the IT tick (player5.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Background voices a song's new note actions can fill, beyond its pattern channels.
+#define IT_BACKGROUND_VOICES 128
+
+// One sounding note of the IT family: the note of a pattern channel (it_notes) or one that a
+// new note pushed into the background (it_background), playing on its own voice.
+struct IT_NOTE_STATE {
+  int active;          // -1 while it sounds
+  int voice;           // the Allegro or mixer voice it plays on, -1 none
+  int channel;         // pattern channel it came from
+  int instrument;      // index into it_instruments, -1 in sample mode
+  int sample;          // index into samples, -1 none
+  int note;            // cell note 0..119, for the duplicate check
+  int volume;          // note volume 0..64
+  int pan;             // 0..256, 128 centre
+  int period;          // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
+  int key_off;         // -1 once released
+  int fading;          // -1 while the fade-out runs
+  int fade;            // 1024 down to 0
+  int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
+  int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
+  int cutoff, resonance;  // filter 0..127; 127/0 is no filter
+  int vibrato_pos, vibrato_sweep;  // the sample's auto-vibrato
+  int start;           // -1: start the sample at the next output
+  int offset;          // frame to start from
+  int sustain;         // -1 while the sample plays its sustain loop
+  int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
+  int random_volume;   // percent of the note's volume kept from the instrument's variation
+  int channel_volume;  // of its channel when it went into the background, 0..64
+};
+
+// Effect state of one IT pattern channel.
+struct IT_CHANNEL_STATE {
+  int channel_volume;  // 0..64
+  int pan;             // 0..256
+  int surround;
+  int period_delta, volume_delta, pan_delta;  // this tick's vibrato, tremolo, panbrello
+  int vol_slide;       // D memory
+  int vcol_slide;      // volume-column slide memory
+  int porta;           // E/F memory
+  int tone_porta;      // G memory
+  int target;          // tone portamento target period, 0 none
+  int vibrato_speed, vibrato_depth, vibrato_pos, vibrato_wave, vibrato_fine;
+  int tremolo_speed, tremolo_depth, tremolo_pos, tremolo_wave;
+  int panbrello_speed, panbrello_depth, panbrello_pos, panbrello_wave;
+  int tremor, tremor_count;
+  int arpeggio, arpeggio_base;
+  int channel_slide;   // N memory
+  int pan_slide;       // P memory
+  int global_slide;    // W memory
+  int retrig, retrig_count;  // Q memory and counter
+  int offset, offset_high;   // O memory, SAx high byte
+  int tempo_slide;     // T memory
+  int midi_macro;      // SFx: which macro Z00..Z7F drives (0 cutoff)
+  int delay_tick, cut_tick;  // SDx, SCx
+  int new_note_action; // S73..S76 for this row's note: -1 the instrument's
+  // What runs on the later ticks of this row.
+  int effect, param, vcol;
+  NOTE_INFO delayed;   // the cell a note delay holds back
+};
+
+extern IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS];
+extern IT_NOTE_STATE it_background[IT_BACKGROUND_VOICES];
+extern IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS];
+
+// Allocates the voices of the background pool, as many as are free (the mixer always has them).
+void it_voices_open(void);
+// Stops every background note and gives their voices back.
+void it_voices_close(void);
+// Silences every background note, keeping the voices.
+void it_voices_silence(void);
+// Moves a channel's note into the background (its voice goes with it, the channel takes a free
+// one); when the pool is full the quietest background note is given up. False when no voice
+// could be had (null): the note is then cut. Answers the background note.
+IT_NOTE_STATE *it_push_background(int ch);
+// Background voices that hold a voice, and those sounding now.
+int it_background_voices(void);
+int it_background_sounding(void);
+
+// Pushes one note's state to its voice at the end of a tick; false once it has ended.
+bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
+// The IT tick after the counters moved: row start when first is true, later ticks otherwise.
+void it_tick(MODUX *mod, bool first);
+// Clears the IT channels and notes for a new start of a song.
+void it_reset(MODUX *mod);
+
+// ---------------------------------------------------------------------------------------------
 // Importer helpers
 // ---------------------------------------------------------------------------------------------
 

@@ -593,6 +593,11 @@ static void run_tick(MODUX *mod)
     bool repeat = false;
     if (mi.tick >= mi.speed && mi.pattern_delay > 0) {
         mi.pattern_delay -= 1;
+        if (mod->flags & MODUX_IT) {
+            // IT's row delay repeats the row with its effects running.
+            it_tick(mod, false);
+            return;
+        }
         if (!mod_rule(RULE_DELAY_REPEATS_ROW)) {
             // The engine's own pattern delay freezes the song: no effect runs, no voice is touched.
             return;
@@ -609,6 +614,10 @@ static void run_tick(MODUX *mod)
         return;
     }
 
+    if (mod->flags & MODUX_IT) {
+        it_tick(mod, mi.tick == 0);
+        return;
+    }
     // A repeated row starts without its notes and commands; under FT2's rules its effects run
     // as on any later tick, from its first tick on.
     const bool ticks_on = repeat && mod_rule(RULE_DELAY_TICKS_ON);

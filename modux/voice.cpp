@@ -79,3 +79,7 @@ void modux_voice_set_playmode(int voice, int mode) {
   else
     voice_set_playmode(voice, mode);
 }
+
+void modux_voice_set_filter(int voice, int cutoff, int resonance) {
+  if (on_mixer) mixer_set_filter(voice, cutoff, resonance);
+}

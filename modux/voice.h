@@ -25,6 +25,9 @@ void modux_voice_set_frequency(int voice, int hz);
 void modux_voice_set_position(int voice, int frame);
 int modux_voice_get_position(int voice);  // -1 once a sample has played to its end
 void modux_voice_set_playmode(int voice, int mode);
+// IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
+// mixer filters; Allegro's voices have no filter and play the note unfiltered.
+void modux_voice_set_filter(int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------
 // The offline mixer (mixer.cpp): MODUX_MAX_CHANNELS virtual voices mixed into 16-bit stereo with
@@ -32,7 +35,7 @@ void modux_voice_set_playmode(int voice, int mode);
 // glides over MIXER_RAMP_FRAMES output frames, so notes begin and end without clicks.
 // ---------------------------------------------------------------------------------------------
 
-#define MIXER_VOICES 64
+#define MIXER_VOICES 256  // 64 pattern channels and the background voices of the IT family
 #define MIXER_RAMP_FRAMES 64
 
 // Frees every voice and sets the output rate in Hz (held to 1000..384000).
@@ -49,6 +52,7 @@ void mixer_set_frequency(int voice, int hz);
 void mixer_set_position(int voice, int frame);
 int mixer_get_position(int voice);
 void mixer_set_playmode(int voice, int mode);
+void mixer_set_filter(int voice, int cutoff, int resonance);
 // Mixes the next frames of every playing voice into out (interleaved left, right).
 void mixer_mix(short *out, int frames);
 

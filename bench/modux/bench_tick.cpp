@@ -83,7 +83,7 @@ MODUX *busy_song(int channels, int speed, bool xm)
     mod->samples = static_cast<SAMPLE *>(calloc(2, sizeof(SAMPLE)));
     for (int s = 0; s < 2; s++) {
         mod->samples[s] = SAMPLE{8, 0, 8363, 192, 4000, 0, 4000, static_cast<unsigned long>(-1), calloc(1, 4000)};
-        mod->sample_info[s] = SAMPLE_INFO{4000, xm ? 128 : 8363, 0, 48, 128, 0, 4000, 1, 0, 0, 0, 0};
+        mod->sample_info[s] = SAMPLE_INFO{4000, xm ? 128 : 8363, 0, 48, 128, 0, 4000, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     }
     if (xm) {
         mod->instrument_count = 2;

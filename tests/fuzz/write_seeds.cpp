@@ -6,6 +6,35 @@
 
 using namespace modimg;
 
+// An IT whose samples are compressed (8 and 16 bits, 2.14 and 2.15, stereo) and whose
+// instruments use every envelope, for the fuzzer to damage.
+static bytes compressed_it() {
+  itw::song s = itw::song{};
+  itw::instrument ins;
+  ins.nna = 1, ins.dct = 1, ins.fadeout = 32, ins.cutoff = 60, ins.resonance = 30;
+  ins.vol.flags = 1 | 2 | 4, ins.vol.points = {{0, 64}, {4, 20}, {8, 40}}, ins.vol.loop_end = 2, ins.vol.sustain_end = 1;
+  ins.pan_env.flags = 1, ins.pan_env.points = {{0, -20}, {6, 20}};
+  ins.pitch.flags = 1 | 128, ins.pitch.points = {{0, 10}, {9, -10}};
+  s.instruments = {ins, ins};
+  s.instruments[1].old_layout = true;
+  std::vector<int> wave(600);
+  for (size_t i = 0; i < wave.size(); i++) wave[i] = static_cast<int>(i % 50) - 25;
+  const struct { int flags, convert, width; } kinds[] = {{1 | 8, 1, 0}, {1 | 8 | 2, 5, 13}, {1 | 8 | 4, 1, 7}};
+  for (const auto &k : kinds) {
+    itw::sample smp;
+    smp.flags = k.flags | 16 | 32, smp.convert = k.convert, smp.length = 600;
+    smp.loop_start = 10, smp.loop_end = 500, smp.sustain_start = 20, smp.sustain_end = 100;
+    for (int side = 0; side < ((k.flags & 4) ? 2 : 1); side++) {
+      const bytes b = itw::compress(wave, k.flags & 2, k.convert & 4, k.width);
+      smp.data.insert(smp.data.end(), b.begin(), b.end());
+    }
+    s.samples.push_back(smp);
+  }
+  s.patterns[0].cells = {{0, 0, 60, 1, 32, 19, 0x71}, {1, 1, 62, 2, 200, 26, 0x30}, {2, 0, 60, 1, -1, 4, 0x0F},
+                         {3, 2, 50, 1, 100, 7, 0x20}, {4, 0, 255}, {5, 1, 254, 0, -1, 19, 0xB2}};
+  return itw::build(s);
+}
+
 int main(int argc, char **argv) {
   if (argc != 2) return 2;
   const std::string dir = argv[1];
@@ -77,6 +106,6 @@ int main(int argc, char **argv) {
                   write_file(dir + "/seed_s3m.umx", wrap_umx(build_s3m(s3m), 64)) &&
                   write_file(dir + "/seed_xm.umx", wrap_umx(build_xm(xm), 40)) &&
                   write_file(dir + "/seed_it.umx", wrap_umx(build_it("it"), 20)) &&
-                  write_file(dir + "/seed.it", build_it("it"));
+                  write_file(dir + "/seed.it", build_it("it")) && write_file(dir + "/seed_compressed.it", compressed_it());
   return ok ? 0 : 1;
 }

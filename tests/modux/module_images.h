@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../../tools/itgen/itwriter.h"
+
 namespace modimg {
 
 using bytes = std::vector<uint8_t>;
@@ -296,13 +298,23 @@ inline bytes xm_delta16(const std::vector<int> &values) {
 }
 
 // ---- IT and UMX ----
+// A playable IT of one instrument and one 8-bit sample, a few notes and effects (itwriter.h
+// writes IT modules of any shape).
 inline bytes build_it(const std::string &name) {
-  writer w;
-  w.str("IMPM", 4);
-  w.str(name, 26);
-  w.le16(0);
-  w.str("", 160);
-  return w.b;
+  itw::song s;
+  s.name = name;
+  itw::instrument ins;
+  ins.nna = 3, ins.fadeout = 64;
+  ins.vol.flags = 1 | 4, ins.vol.points = {{0, 64}, {10, 32}, {20, 0}}, ins.vol.sustain_start = ins.vol.sustain_end = 1;
+  s.instruments.push_back(ins);
+  itw::sample smp;
+  smp.flags = 1 | 16, smp.length = 32, smp.loop_start = 8, smp.loop_end = 32;
+  for (int i = 0; i < 32; i++) smp.data.push_back(static_cast<uint8_t>((i * 8) ^ 0x80));
+  s.samples.push_back(smp);
+  s.patterns[0].rows = 16;
+  s.patterns[0].cells = {{0, 0, 60, 1, 64, 0, 0}, {2, 1, 64, 1, -1, 8, 0x44}, {4, 0, 67, 1, 40, 19, 0xB1},
+                         {6, 0, 255, 0, -1, 0, 0}, {8, 1, 254, 0, -1, 4, 0x02}};
+  return itw::build(s);
 }
 
 // A UMX package: its signature, filler up to offset, then the module.

@@ -218,3 +218,29 @@ TEST_F(LoadMod, ShortFilesAreRefusedOrKeepWhatIsThere) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LoadMod, PackagedModulesAreFoundAndPlayed) {
+  // A MOD inside a UMX package at several offsets: found within the first 500 windows.
+  const struct {
+    size_t offset;
+    int want;
+  } cases[] = {{4, 4}, {300, 300}, {503, 503}, {504, -1}};
+  mod_image m;
+  m.title = "packaged";
+  m.signature = "6CHN", m.channels = 6;
+  m.patterns.assign(1, std::vector<mod_cell>(64 * 6));
+  for (const auto &c : cases) {
+    const std::string path = file(wrap_umx(build_mod(m), c.offset));
+    EXPECT_EQ(detect_unreal_mod(path.c_str()), c.want) << c.offset;
+    if (c.want < 0) continue;
+    expect_info(path, 10, "Unreal MOD (UMX)", "packaged");
+    MODUX *mod = keep(load_mod(path.c_str()));
+    ASSERT_NE(mod, nullptr) << modux_error;
+    EXPECT_EQ(mod->channel_count, 6) << c.offset;
+  }
+  EXPECT_EQ(detect_unreal_mod(file(build_mod(m)).c_str()), -1);  // no package
+}
+
+}  // namespace

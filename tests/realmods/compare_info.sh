@@ -2,10 +2,10 @@
 # Each real module of the manifest is summarised alike by modux-play --info and by the
 # reference player (openmpt123 --info): song name, channels, orders, patterns, instruments and
 # samples. Where the model differs by design the comparison says so: an XM gains one silent
-# sample and may gain one empty pattern for orders naming a missing one; an S3M loads only the
-# patterns its order list names and drops the list's "+++" and "---" markers. Each MOD and XM is
-# also cut short by a twentieth, as downloads often are: the cut file must load the same song
-# with a note of what is missing.
+# sample and may gain one empty pattern for orders naming a missing one (so may an IT); an S3M
+# loads only the patterns its order list names and drops the list's "+++" and "---" markers. Each
+# MOD and XM is also cut short by a twentieth, as downloads often are: the cut file must load the
+# same song with a note of what is missing.
 # Usage: compare_info.sh MODUX_PLAY DIR   (DIR holds the modules that fetch.sh copied)
 set -uo pipefail
 [ $# -eq 2 ] || { echo "usage: compare_info.sh MODUX_PLAY DIR" >&2; exit 2; }
@@ -32,7 +32,7 @@ while read -r package path format; do
     [ "$a" = "$b" ] || [ "$format:${pair%%:*}" = s3m:orders ] && [ "$a" -le "$b" ] ||
       problems+=("${pair%%:*} $a vs $b")
   done
-  if [ "$format" != s3m ]; then
+  if [ "$format" = mod ] || [ "$format" = xm ]; then
     head -c $(($(stat -c %s "$file") * 19 / 20)) "$file" > "$dir/cut.$format"
     cut=$("$play" --info "$dir/cut.$format" 2>&1) || problems+=("cut short: $cut")
     for k in channels orders patterns instruments; do
@@ -47,10 +47,12 @@ while read -r package path format; do
     s3m) [ "$p" -ge 1 ] && [ "$p" -le "$rp" ] && [ "$s" = "$rs" ] || problems+=("patterns $p vs $rp, samples $s vs $rs") ;;
     xm) { [ "$p" = "$rp" ] || [ "$p" = $((rp + 1)) ]; } && [ "$s" = $((rs + 1)) ] ||
           problems+=("patterns $p vs $rp, samples $s vs $rs + the silent one") ;;
+    it) { [ "$p" = "$rp" ] || [ "$p" = $((rp + 1)) ]; } && [ "$s" = "$rs" ] ||
+          problems+=("patterns $p vs $rp, samples $s vs $rs") ;;
     *) problems+=("unknown format $format in the manifest") ;;
   esac
   case "$format:$(ours type)" in
-    mod:"MOD (31 Samples)"|s3m:S3M|xm:XM) ;;
+    mod:"MOD (31 Samples)"|s3m:S3M|xm:XM|it:IT) ;;
     *) problems+=("type '$(ours type)' for a $format file") ;;
   esac
   count=$((count + 1))

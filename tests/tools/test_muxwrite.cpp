@@ -114,7 +114,7 @@ struct Fixture {
     // An 8-bit sample with a loop, a 16-bit one with a ping-pong loop, and an empty one.
     for (int i = 0; i < 2; i++) {
       int bits = 8 << i, len = 100 + 37 * i;
-      info[i] = {len, i ? 33452 : 8363, i ? 7 : -12, 50 + i, 100 + i, 10 + i, len - i, 1 + i, 1 + i, 20, 3, 9};
+      info[i] = {len, i ? 33452 : 8363, i ? 7 : -12, 50 + i, 100 + i, 10 + i, len - i, 1 + i, 1 + i, 20, 3, 9, 0, 0, 0, 0, 0};
       data[i].resize(size_t(len * bits / 8));
       for (size_t k = 0; k < data[i].size(); k++) data[i][k] = uint8_t(k * 7 + i);
       samples[i] = {bits, 0, 0, 0, (unsigned long)len, 10ul + i, (unsigned long)(len - i), 0, data[i].data()};

@@ -91,10 +91,16 @@ static int play(const char *file, double seconds) {
   if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
 
   // Allegro hands out 8 voices unless asked for more, and takes voices back from a module that
-  // holds more than it reserved: every channel gets its own.
-  reserve_voices(channels, -1);
-  // A real device first; when it cannot be had, or cannot give the voices, play silently.
+  // holds more than it reserved: every channel gets its own. An IT song also asks for every
+  // voice Allegro mixes, for the notes its new note actions keep sounding; when the device
+  // cannot give that many, the channels alone.
+  const int wanted = (mod->flags & MODUX_IT) ? MODUX_MAX_CHANNELS : channels;
+  reserve_voices(wanted, -1);
   bool silent = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0;
+  if (silent && wanted > channels) {
+    reserve_voices(channels, -1);
+    silent = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0;
+  }
   if (!silent && install_mod(channels) < 0) {
     remove_sound();
     silent = true;

@@ -1,0 +1,542 @@
+// modux player5: IT-family effects and the IT part of the tick.
+// After mod_interrupt has moved the counters, it_tick reads a row's cells (notes through the
+// instrument keyboard, new note actions and duplicate checks, the volume column, the effect
+// letters) on its first tick and runs the slides, waves and retriggers on the others; then every
+// channel's note and every background note reaches its voice (voices_it.cpp).
+#include <cmath>
+
+#include "modux_internal.h"
+#include "voice.h"
+
+// Linear pitch of C-5 (note 60) at a C5 speed of 1 Hz is 0; a note adds 64 units a semitone.
+static const int UNITS_PER_NOTE = 64;
+static const int C5_NOTE = 60;
+static const double AMIGA_CLOCK = 14317456.0;
+// Volume-column tone portamento speeds (values 193..202).
+static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
+// Quarter sine of 64 steps a cycle, amplitude 64, for vibrato, tremolo and panbrello.
+static int wave(int waveform, int pos) {
+  pos &= 255;
+  switch (waveform & 3) {
+    case 1: return 64 - (pos >> 1);                 // ramp down
+    case 2: return pos < 128 ? 64 : -64;            // square
+    case 3: return ((pos * 7919 + 13) % 129) - 64;  // random
+    default: return static_cast<int>(std::lround(64.0 * std::sin(pos * M_PI / 128.0)));
+  }
+}
+
+static int clamp(long long v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
+
+static bool linear(const MODUX *mod) { return (mod->rules & RULE_IT_LINEAR) != 0; }
+
+// The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
+static int note_period(const MODUX *mod, int note, int sample) {
+  const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count ? mod->sample_info[sample].tuning : 8363;
+  const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
+  if (linear(mod)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
+  return clamp(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
+}
+
+// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+static void slide(const MODUX *mod, int &period, int units) {
+  if (linear(mod))
+    period += units;
+  else
+    period = clamp(period - units, 1, 1 << 30);
+}
+
+void it_reset(MODUX *mod) {
+  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
+    it_notes[ch] = IT_NOTE_STATE{};
+    it_notes[ch].voice = -1;
+    IT_CHANNEL_STATE &c = it_channels[ch];
+    c = IT_CHANNEL_STATE{};
+    c.channel_volume = mod->channel_volume[ch];
+    c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
+    c.new_note_action = -1;
+  }
+  it_voices_silence();
+  mi.global_volume = mod->initial_global_volume;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notes
+// ---------------------------------------------------------------------------------------------
+
+// Duplicate check: background notes of this channel that repeat what the new note plays
+// (the same note, sample or instrument, as the instrument says) are cut, released or faded.
+static void check_duplicates(const MODUX *mod, int ch, int instrument, int sample, int note) {
+  if (!mod->it_instruments || instrument < 0) return;
+  const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+  if (!ins.duplicate_check) return;
+  for (IT_NOTE_STATE &n : it_background) {
+    if (!n.active || n.channel != ch || n.instrument != instrument) continue;
+    const bool same = ins.duplicate_check == 1 ? n.note == note : ins.duplicate_check == 2 ? n.sample == sample : true;
+    if (!same) continue;
+    if (ins.duplicate_action == 0) {
+      n.fade = 0;
+    } else if (ins.duplicate_action == 1) {
+      n.key_off = -1;
+    } else {
+      n.fading = -1;
+    }
+  }
+}
+
+// A new note on a channel: the note playing there goes by its new note action.
+static void new_note_action(const MODUX *mod, int ch) {
+  IT_NOTE_STATE &fg = it_notes[ch];
+  if (!fg.active) return;
+  int action = it_channels[ch].new_note_action;
+  if (action < 0)
+    action = mod->it_instruments && fg.instrument >= 0 ? mod->it_instruments[fg.instrument].new_note_action : 0;
+  IT_NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(ch);
+  if (!pushed) {
+    fg.active = 0;
+    return;
+  }
+  if (action == 2) pushed->key_off = -1;
+  if (action == 3) pushed->fading = -1;
+}
+
+// Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
+static void start_note(MODUX *mod, int ch, int note, int number) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  int instrument = -1, sample = number, played = note;
+  if (mod->rules & RULE_IT_INSTRUMENTS) {
+    instrument = number;
+    if (!mod->it_instruments || instrument < 0 || instrument >= mod->instrument_count) return;
+    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+    sample = ins.sample_map[note];
+    played = ins.note_map[note];
+  }
+  if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
+  check_duplicates(mod, ch, instrument, sample, note);
+  new_note_action(mod, ch);
+  const SAMPLE_INFO &s = mod->sample_info[sample];
+  n = IT_NOTE_STATE{};
+  n.voice = voice_table[ch];
+  n.active = -1;
+  n.channel = ch;
+  n.instrument = instrument;
+  n.sample = sample;
+  n.note = note;
+  n.volume = s.volume;
+  n.pan = c.pan;
+  n.period = note_period(mod, played, sample);
+  n.fade = 1024;
+  n.start = -1;
+  n.sustain = s.sustain_flags ? -1 : 0;
+  n.random_volume = 100;
+  n.cutoff = 127;
+  if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
+  if (instrument >= 0) {
+    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+    n.vol_env_on = (ins.vol_env.flags & 1) ? -1 : 0;
+    n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
+    n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
+    if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
+    // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
+    // centre note: by separation / 2 on this 0..256 scale.
+    if (ins.pitch_pan_separation) n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
+    if (ins.random_volume) n.random_volume = 100 - (rand() % (ins.random_volume + 1));
+    if (ins.random_pan) n.pan += rand() % (2 * ins.random_pan + 1) - ins.random_pan;
+    if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
+    if (ins.filter_resonance >= 0) n.resonance = ins.filter_resonance;
+    n.pan = clamp(n.pan, 0, 256);
+    c.pan = ins.pan >= 0 ? ins.pan * 4 : c.pan;
+  }
+  if (s.pan_on) c.pan = n.pan;
+  c.vibrato_pos = c.tremolo_pos = 0;
+  c.target = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Volume column and effects
+// ---------------------------------------------------------------------------------------------
+
+static void volume_column_row(int ch, int v) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  if (v <= 64) {
+    n.volume = v;
+  } else if (v <= 84) {                    // fine volume up / down, tick 0
+    const int x = (v - 65) % 10;
+    if (x) c.vcol_slide = x;
+    n.volume = clamp(n.volume + (v <= 74 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+  } else if (v <= 104) {                   // volume slide up / down, later ticks
+    const int x = (v - 85) % 10;
+    if (x) c.vcol_slide = x;
+  } else if (v <= 124) {                   // portamento down / up, later ticks
+    const int x = (v - 105) % 10;
+    if (x) c.porta = x * 4;
+  } else if (v >= 128 && v <= 192) {       // pan
+    c.pan = n.pan = (v - 128) * 4;
+    c.surround = 0;
+  } else if (v >= 193 && v <= 202) {       // tone portamento
+    const int speed = vcol_porta[v - 193];
+    if (speed) c.tone_porta = speed;
+  } else if (v >= 203 && v <= 212) {       // vibrato depth
+    if (v > 203) c.vibrato_depth = (v - 203) * 4;
+    c.vibrato_fine = 0;
+  }
+}
+
+static void volume_column_tick(MODUX *mod, int ch, int v) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  if (v >= 85 && v <= 104) {
+    n.volume = clamp(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+  } else if (v >= 105 && v <= 124) {
+    slide(mod, n.period, v <= 114 ? -c.porta : c.porta);
+  }
+}
+
+// D, K, L, N, W style slides: x0 up, 0y down, xF fine up, Fy fine down (tick 0 only).
+static int slide_step(int param, bool first) {
+  const int x = param >> 4, y = param & 15;
+  if (y == 15 && x) return first ? x : 0;
+  if (x == 15 && y) return first ? -y : 0;
+  if (first) return 0;
+  return y == 0 ? x : x == 0 ? -y : 0;
+}
+
+// Tone portamento toward the channel's target.
+static void tone_porta(MODUX *mod, int ch) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  if (!c.target) return;
+  int speed = c.tone_porta * 4;
+  const bool up = linear(mod) ? c.target > n.period : c.target < n.period;
+  slide(mod, n.period, up ? speed : -speed);
+  if ((linear(mod) ? n.period >= c.target : n.period <= c.target) == up) {
+    n.period = c.target;
+    c.target = 0;
+  }
+}
+
+// S commands on the first tick.
+static void extended(int ch, int param) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  const int x = param >> 4, y = param & 15;
+  switch (x) {
+    case 3: c.vibrato_wave = y; break;
+    case 4: c.tremolo_wave = y; break;
+    case 5: c.panbrello_wave = y; break;
+    case 6: mi.pattern_delay = mi.pattern_delay + y; break;  // fine pattern delay: ticks
+    case 7:
+      switch (y) {
+        case 0: case 1: case 2:  // past notes: cut, off, fade
+          for (IT_NOTE_STATE &b : it_background)
+            if (b.active && b.channel == ch) {
+              if (y == 0) b.fade = 0;
+              if (y == 1) b.key_off = -1;
+              if (y == 2) b.fading = -1;
+            }
+          break;
+        case 3: case 4: case 5: case 6: c.new_note_action = y - 3; break;
+        case 7: n.vol_env_on = 0; break;
+        case 8: n.vol_env_on = -1; break;
+        case 9: n.pan_env_on = 0; break;
+        case 10: n.pan_env_on = -1; break;
+        case 11: n.pitch_env_on = 0; break;
+        case 12: n.pitch_env_on = -1; break;
+        default: break;
+      }
+      break;
+    case 8: c.pan = n.pan = y * 256 / 15; c.surround = 0; break;
+    case 9: if (y == 1) c.surround = -1; break;
+    case 10: c.offset_high = y; break;
+    case 11: do_pattern_loop(ch, param); break;
+    case 12: c.cut_tick = y ? y : 1; break;
+    case 14: mi.pattern_delay = mi.speed * y; break;
+    case 15: c.midi_macro = y; break;
+    default: break;
+  }
+}
+
+// The first-tick part of an effect.
+static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  int p = cell.param;
+  switch (cell.command) {
+    case CMD_S3M_SET_SPEED: if (p) mi.speed = p; break;
+    case CMD_POSITION_JUMP: do_position_jump(p); break;
+    case CMD_PATTERN_BREAK: do_pattern_break(((p / 10) << 4) | (p % 10)); break;
+    case CMD_IT_VOLSLIDE:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+      if (p) c.vol_slide = p;
+      n.volume = clamp(n.volume + slide_step(c.vol_slide, true), 0, 64);
+      break;
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP: {
+      if (p) c.porta = p;
+      const int q = c.porta;
+      const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
+      if ((q >> 4) == 15) slide(mod, n.period, sign * (q & 15) * 4);
+      else if ((q >> 4) == 14) slide(mod, n.period, sign * (q & 15));
+      if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta = c.porta;
+      break;
+    }
+    case CMD_TONE_PORTA:
+      if (p) c.tone_porta = p;
+      if (!(mod->rules & RULE_IT_COMPAT_GXX) && p) c.porta = p;
+      break;
+    case CMD_VIBRATO:
+    case CMD_FINE_VIBRATO:
+      if (p >> 4) c.vibrato_speed = p >> 4;
+      if (p & 15) c.vibrato_depth = (p & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
+      break;
+    case CMD_TREMOR: if (p) c.tremor = p; break;
+    case CMD_S3M_ARPEGGIO: if (p) c.arpeggio = p; c.arpeggio_base = n.period; break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp(p, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLSLIDE:
+      if (p) c.channel_slide = p;
+      c.channel_volume = clamp(c.channel_volume + slide_step(c.channel_slide, true), 0, 64);
+      break;
+    case CMD_SAMPLE_OFFSET:
+      if (p) c.offset = p;
+      n.offset = (c.offset_high << 16) + (c.offset << 8);
+      if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
+          !(mod->rules & RULE_IT_OLD_EFFECTS))
+        n.offset = 0;
+      break;
+    case CMD_IT_PANSLIDE:
+      if (p) c.pan_slide = p;
+      c.pan = n.pan = clamp(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
+      break;
+    case CMD_S3M_RETRIG: if (p) c.retrig = p; break;
+    case CMD_S3M_TREMOLO:
+      if (p >> 4) c.tremolo_speed = p >> 4;
+      if (p & 15) c.tremolo_depth = p & 15;
+      break;
+    case CMD_IT_EXTENDED: extended(ch, p); break;
+    case CMD_IT_TEMPO:
+      if (p >= 0x20) {
+        mi.tempo = p;
+        mod_install_tick();
+      } else if (p) {
+        c.tempo_slide = p;
+      }
+      break;
+    case CMD_SET_GLOBAL_VOLUME: if (p <= 128) mi.global_volume = p; break;
+    case CMD_GLOBAL_VOLSLIDE:
+      if (p) c.global_slide = p;
+      mi.global_volume = clamp(mi.global_volume + slide_step(c.global_slide, true), 0, 128);
+      break;
+    case CMD_SET_PAN: c.pan = n.pan = p; c.surround = 0; break;
+    case CMD_IT_PANBRELLO:
+      if (p >> 4) c.panbrello_speed = p >> 4;
+      if (p & 15) c.panbrello_depth = p & 15;
+      break;
+    case CMD_IT_MIDI_MACRO:
+      // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
+      // Z80..Z8F set the resonance in steps of 8.
+      if (p < 0x80) {
+        if (c.midi_macro == 1) n.resonance = p;
+        else if (c.midi_macro == 0) n.cutoff = p;
+      } else if (p < 0x90) {
+        n.resonance = (p & 15) * 8;
+      }
+      break;
+    default: break;
+  }
+}
+
+// The later-tick part of an effect.
+static void effect_tick(MODUX *mod, int ch) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  switch (c.effect) {
+    case CMD_IT_VOLSLIDE:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+      n.volume = clamp(n.volume + slide_step(c.vol_slide, false), 0, 64);
+      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(mod, ch);
+      break;
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP:
+      if (c.porta < 0xE0) slide(mod, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
+      break;
+    case CMD_TONE_PORTA: tone_porta(mod, ch); break;
+    case CMD_TREMOR: {
+      const int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
+      c.tremor_count = (c.tremor_count + 1) % (on + off);
+      c.volume_delta = c.tremor_count >= on ? -64 : 0;
+      break;
+    }
+    case CMD_S3M_ARPEGGIO: {
+      const int step = mi.tick % 3;
+      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio >> 4 : c.arpeggio & 15;
+      c.period_delta += linear(mod) ? semis * UNITS_PER_NOTE : 0;
+      if (!linear(mod)) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      break;
+    }
+    case CMD_IT_CHANNEL_VOLSLIDE:
+      c.channel_volume = clamp(c.channel_volume + slide_step(c.channel_slide, false), 0, 64);
+      break;
+    case CMD_IT_PANSLIDE: c.pan = n.pan = clamp(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256); break;
+    case CMD_S3M_RETRIG: {
+      const int interval = c.retrig & 15;
+      if (interval && ++c.retrig_count >= interval) {
+        c.retrig_count = 0;
+        static const int add[16] = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1, 2, 4, 8, 16, 0, 0};
+        const int kind = c.retrig >> 4;
+        if (kind == 6) n.volume = n.volume * 2 / 3;
+        else if (kind == 7) n.volume /= 2;
+        else if (kind == 14) n.volume = n.volume * 3 / 2;
+        else if (kind == 15) n.volume *= 2;
+        else n.volume += add[kind];
+        n.volume = clamp(n.volume, 0, 64);
+        if (n.active) {
+          n.start = -1;
+          n.offset = 0;
+        }
+      }
+      break;
+    }
+    case CMD_IT_TEMPO:
+      if (c.tempo_slide) {
+        const int t = c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
+        mi.tempo = clamp(t, 32, 255);
+        mod_install_tick();
+      }
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      mi.global_volume = clamp(mi.global_volume + slide_step(c.global_slide, false), 0, 128);
+      break;
+    default: break;
+  }
+}
+
+// Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
+static void waves(MODUX *mod, int ch, bool first) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  const int e = c.effect;
+  const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
+                   (c.vcol >= 203 && c.vcol <= 212);
+  if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
+    int depth = wave(c.vibrato_wave, c.vibrato_pos) * c.vibrato_depth;
+    // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
+    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
+    c.period_delta += linear(mod) ? depth : -depth;
+    c.vibrato_pos += c.vibrato_speed * 4;
+  }
+  if (e == CMD_S3M_TREMOLO && !first) {
+    c.volume_delta += wave(c.tremolo_wave, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.tremolo_pos += c.tremolo_speed * 4;
+  }
+  if (e == CMD_IT_PANBRELLO) {
+    c.pan_delta = wave(c.panbrello_wave, c.panbrello_pos) * c.panbrello_depth / 8;
+    c.panbrello_pos += c.panbrello_speed;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tick
+// ---------------------------------------------------------------------------------------------
+
+static bool is_porta(const NOTE_INFO &cell) {
+  const int v = cell.volume - 1;
+  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE || (v >= 193 && v <= 202);
+}
+
+// A cell's note, sample and volume: the part a note delay holds back.
+static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  IT_NOTE_STATE &n = it_notes[ch];
+  const int number = cell.sample - 1;
+  const bool porta = is_porta(cell) && n.active;
+  if (cell.note > 0) {
+    const int note = cell.note - 1;
+    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
+    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
+    if (porta) {
+      int sample = ins, played = note;
+      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 && ins < mod->instrument_count) {
+        sample = mod->it_instruments[ins].sample_map[note];
+        played = mod->it_instruments[ins].note_map[note];
+      }
+      if (sample >= 0) c.target = note_period(mod, played, n.sample >= 0 ? n.sample : sample);
+    } else if (ins >= 0) {
+      start_note(mod, ch, note, ins);
+    }
+  } else if (cell.note == -1) {
+    n.fade = 0;  // cut
+  } else if (cell.note == -2) {
+    n.key_off = -1;
+  } else if (cell.note == -3) {
+    n.fading = -1;
+  }
+  // A sample or instrument number alone resets the volume to its default.
+  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info) n.volume = mod->sample_info[n.sample].volume;
+  const int v = cell.volume - 1;
+  if (v >= 0) volume_column_row(ch, v);
+}
+
+static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {
+  IT_CHANNEL_STATE &c = it_channels[ch];
+  c.effect = cell.command;
+  c.param = cell.param;
+  c.vcol = cell.volume - 1;
+  c.delay_tick = 0;
+  c.cut_tick = 0;
+  c.new_note_action = -1;
+  if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
+  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
+      (cell.note || cell.sample || cell.volume)) {
+    c.delay_tick = cell.param & 15;
+    c.delayed = cell;
+  } else {
+    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 && (cell.param & 15) <= 6)
+      c.new_note_action = (cell.param & 15) - 3;
+    play_cell(mod, ch, cell);
+  }
+  effect_row(mod, ch, cell);
+  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE || (c.vcol >= 193 && c.vcol <= 202))
+    c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
+                       cell.command != CMD_TONE_PORTA ? CMD_TONE_PORTA : cell.command;
+}
+
+void it_tick(MODUX *mod, bool first) {
+  int channels = mod->channel_count < mi.max_chn ? mod->channel_count : mi.max_chn.load();
+  if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
+  if (first) {
+    const int all = mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
+    for (int ch = 0; ch < all; ch++) ci[ch].loop_on = 0;
+  }
+  for (int ch = 0; ch < channels; ch++) {
+    IT_CHANNEL_STATE &c = it_channels[ch];
+    IT_NOTE_STATE &n = it_notes[ch];
+    c.period_delta = c.volume_delta = 0;
+    if (first) {
+      row_start(mod, ch, *get_note(mod, mi.pattern, mi.row, ch));
+    } else {
+      effect_tick(mod, ch);
+      if (c.vcol >= 0) volume_column_tick(mod, ch, c.vcol);
+      if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA && c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
+        tone_porta(mod, ch);
+      if (c.delay_tick && mi.tick == c.delay_tick) {
+        play_cell(mod, ch, c.delayed);
+        c.delay_tick = 0;
+      }
+      if (c.cut_tick && mi.tick == c.cut_tick) n.volume = 0;
+    }
+    waves(mod, ch, first);
+    n.voice = voice_table[ch];
+    if (!c.delay_tick) it_output_note(mod, n, &c);
+  }
+  // Flow commands of channels without a voice still act.
+  if (first)
+    for (int ch = channels; ch < mod->channel_count && ch < MODUX_MAX_CHANNELS; ch++) {
+      const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
+      if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK || cell.command == CMD_S3M_SET_SPEED)
+        effect_row(mod, ch, cell);
+    }
+  for (IT_NOTE_STATE &b : it_background)
+    if (b.active) it_output_note(mod, b, nullptr);
+}
