@@ -214,14 +214,5 @@ TEST_F(HighScoreTest, WideNamesStayInsideTheirPanels) {
     for (int x = 629; x < 640; x++) ASSERT_NE(getpixel(screen, x, y), 85) << x << "," << y;
 }
 
-// A new best shows in the status panel at the next level start.
-TEST_F(HighScoreTest, NewBestShowsAtTheNextLevelStart) {
-  ASSERT_EQ(InsertHighScore(2500, 1, 3), 0);
-  std::strcpy(HighScores[0].name, "Ada");
-  LevelSetup();
-  ExpectText("Ada", 500, 330, 85);
-  ExpectText("002500", 500, 350, 85);
-}
-
 }  // namespace
 }  // namespace testgame
