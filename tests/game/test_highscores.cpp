@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,17 +17,8 @@
 namespace testgame {
 namespace {
 
-std::vector<unsigned char> FileBytes(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
-class HighScoreTest : public GameTest {
+class HighScoreTest : public FileTest {
  protected:
-  static inline const std::string dir = "/tmp/vorbel-highscores-" + std::to_string(getpid());
-  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
-
   // The table holds `scores`, best first; entry i is named "e<i>".
   static void Table(const std::vector<int>& scores) {
     for (int i = 0; i < NUM_HIGHSCORES; i++) {

@@ -55,12 +55,7 @@ TEST(Random, CoversItsRangeAndReplays) {
 }
 
 // The table's file lives in the working folder: these tests run in a scratch one.
-class HighScoreFile : public GameTest {
- protected:
-  static inline const std::string dir = "/tmp/vorbel-hsc-" + std::to_string(getpid());
-  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
-};
+using HighScoreFile = FileTest;
 
 // A file that is not a table the game could have written is set aside under a new name (never
 // deleted, never written over) and the defaults are used; a sound one is read as it is.
