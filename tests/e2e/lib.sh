@@ -62,6 +62,13 @@ game_start() {
   E2E_PIDS+=($GAME_PID)
 }
 
+# game_record FILE: game_start with the game's input recorded to FILE.
+game_record() {
+  (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --record "$1") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+  GAME_PID=$!
+  E2E_PIDS+=($GAME_PID)
+}
+
 # game_window [seconds]: waits for the game's window and its title screen.
 game_window() {
   local t=${1:-30} i
@@ -100,6 +107,24 @@ click() {
 # A key is held for a moment so that a screen polling `key[]` sees it.
 press() { local k; for k in "$@"; do xdotool keydown "$k"; sleep 0.15; xdotool keyup "$k"; sleep 0.15; done; }
 hold() { xdotool keydown "$1"; sleep "$2"; xdotool keyup "$1"; sleep 0.1; }
+
+# start_level: "Play Game" on the title, "Start Game" in its menu.
+start_level() { click 315 302 2; click 170 155 3; }
+
+# int32_at FILE OFFSET: signed little-endian 32-bit number at an offset of a file.
+int32_at() { od -An -td4 -j "$2" -N 4 "$1" | tr -d ' '; }
+
+# check_default_table WHAT: vorbel.hsc holds fifteen default entries (score 0, level 1, bugs 0,
+# "Vorbel-Endurant"), byte for byte.
+check_default_table() {
+  local want k got
+  want=$(printf '\0\0\0\0\1\0\0\0\0\0\0\0Vorbel-Endurant\0' | od -An -tx1 | tr -d ' \n')
+  [ "$(stat -c %s "$E2E_GAME/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "$1: vorbel.hsc is missing or not 420 bytes"
+  for k in $(seq 0 14); do
+    got=$(od -An -tx1 -j $((28 * k)) -N 28 "$E2E_GAME/vorbel.hsc" | tr -d ' \n')
+    [ "$got" = "$want" ] || fail "$1: entry $k is not the default: $got"
+  done
+}
 
 # screenshot FILE: the whole X screen as PNG.
 screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null || fail "screenshot failed"; }

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# High scores, saved games and custom levels in the real program:
+# A player's session in the real program, its input recorded with --record:
+#  - "Play Game", "Start Game", play with the arrow keys, F10's picture of the play screen;
 #  - F5 saves the game through the file selector (1164 bytes), F6 after playing on brings score
-#    and place back, a 400-character path is refused with an alert; the game lost with Escape
-#    and Y asks for a name, which is on the high-score screen and in "vorbel.hsc" at once;
+#    and place back, a 400-character path is refused with an alert; Escape and Y give "G A M E
+#    O V E R", Space asks for a name (its box alone on the maze), which is on the high-score
+#    screen and in "vorbel.hsc" at once;
 #  - Reset gives fifteen defaults, on the screen and on disk;
 #  - "Play Custom Level" opens in custom/, plays a map of the level kit, ends in the table with
-#    level 1 and comes back to the menu.
+#    level 1 and comes back to the menu; the credits open and close on a key; "Exit";
+#  - the recorded game, saved and loaded midway, replayed at full speed ends on the score and bug
+#    count of its entry and holds the name typed.
 # Usage: persistence.sh RUN_DIR HSC_SCREEN [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -13,9 +17,6 @@ hsc_screen=$2
 art=${3:-$E2E_DIR/artifacts}
 mkdir -p "$art"
 G=$E2E_GAME
-
-# Signed little-endian 32-bit number at an offset of a file.
-int32_at() { od -An -td4 -j "$2" -N 4 "$1" | tr -d ' '; }
 
 # same_screen WHAT SHOT PICTURE: the high-score part of the screen (above the buttons) is the
 # picture, allowing for the 6-bit palette's rounding.
@@ -35,13 +36,25 @@ select_file() {
   sleep 0.8
 }
 
-game_start; game_window
+game_record "$E2E_DIR/played.rec"; game_window
 click 315 302 2          # "Play Game"
 screenshot "$art/menu.png"
 click 170 155 3          # "Start Game"
+screenshot "$art/play-start.png"
+
+note "playing; F10 takes a picture of the play screen"
+hold Left 1.2            # eats a few balls
+hold F10 0.3
+wait_for_file "$G/vorbel.pcx"
+sleep 0.3
+convert "$G/vorbel.pcx" "$art/play.png"
+[ "$(identify -format '%w %h' "$art/play.png")" = "640 480" ] || fail "the screenshot is not 640x480"
+maze=$(colours_in "$art/play.png" 20 20 440 440)
+panel=$(colours_in "$art/play.png" 465 10 175 450)
+[ "$maze" -ge 8 ] && [ "$panel" -ge 8 ] || fail "the maze ($maze colours) or the panel ($panel) looks empty"
+expect_change '>' 0.001 "nothing moved in the maze" 20 20 440 440 "$art/play-start.png" "$art/play.png"
 
 note "F5: a saved game under a typed name"
-hold Left 1.2            # eats a few balls
 press F5
 sleep 1
 screenshot "$art/save-selector.png"
@@ -94,11 +107,16 @@ screenshot "$art/after-cancel.png"
 note "losing the game: a name for the high-score table"
 press Escape
 sleep 0.5
+screenshot "$art/quit-prompt.png"
 press y
 sleep 1
+screenshot "$art/game-over.png"
+expect_change '>' 0.02 "no game-over message" 140 150 380 70 "$art/quit-prompt.png" "$art/game-over.png"
 press space
 sleep 1
 screenshot "$art/name-entry.png"
+# The box stands alone: no line of "G A M E   O V E R" or "Press Spacebar" beside it.
+expect_change '<' 0.001 "the game-over lines are still beside the name box" 345 150 115 70 "$art/play-start.png" "$art/name-entry.png"
 xdotool type --delay 120 "Tester"
 press Return
 sleep 1.5
@@ -122,7 +140,9 @@ screenshot "$art/reset.png"
 [ "$(grep -c ' 0 1 0 Vorbel-Endurant$' "$E2E_DIR/after-reset.txt")" = 15 ] ||
   fail "vorbel.hsc after Reset: $(cat "$E2E_DIR/after-reset.txt")"
 same_screen "after Reset" "$art/reset.png" "$E2E_DIR/after-reset.pcx"
-click 200 435 2          # "E x i t"
+click 200 435 2          # "E x i t": the game's recording is written
+wait_for_file "$E2E_DIR/played.rec"
+mv "$E2E_DIR/played.rec" "$E2E_DIR/first.rec"
 
 note "a custom level made by the level kit"
 mkdir -p "$G/custom"
@@ -152,8 +172,24 @@ screenshot "$art/menu-after-custom.png"
 [ "$(compare -metric AE -fuzz 2% "$art/menu.png" "$art/menu-after-custom.png" null: 2>&1)" -lt 3000 ] ||
   fail "the menu did not come back after the custom level"
 
+note "credits"
+click 470 215 2          # "Credits"
+screenshot "$art/credits.png"
+expect_change '>' 0.3 "the credits screen did not open" 0 0 640 480 "$art/menu.png" "$art/credits.png"
+press Return
+sleep 2
+screenshot "$art/menu-after-credits.png"
+expect_change '<' 0.02 "the credits did not close on a key" 0 0 640 480 "$art/menu.png" "$art/menu-after-credits.png"
+
 click 470 275 2          # "Previous Menu"
 click 315 332            # "Exit"
 game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS"
+
+note "the first game, saved and loaded midway, replayed"
+grep -q Tester "$E2E_DIR/first.rec" || fail "the recording does not hold the name typed"
+(cd "$G" && "$E2E_RUN/vorbel" --replay "$E2E_DIR/first.rec" --fast) > "$E2E_DIR/replayed.txt" 2>/dev/null ||
+  fail "the replay failed: $(cat "$E2E_DIR/replayed.txt")"
+grep -qE "^score $got_score level 1 lives [0-9]+ bugs $bugs\$" "$E2E_DIR/replayed.txt" ||
+  fail "the replay ended on '$(tail -1 "$E2E_DIR/replayed.txt")', the entry holds score $got_score, bugs $bugs"
 echo "persistence: all checks passed"

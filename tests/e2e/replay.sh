@@ -2,7 +2,7 @@
 # Replays in the real program: whole games that an autopilot recorded on the game's own loop (each
 # difficulty, a custom level, a saved game loaded mid-game, a game quit early) replayed with
 # --replay --fast must end on the autopilot's figures; one is watched in the window at play speed;
-# a damaged or foreign file is refused with a reason, and so is a bad command line.
+# a file that cannot be opened is refused with a reason, and so is a bad command line.
 # Usage: replay.sh RUN_DIR AUTOPILOT [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -58,20 +58,11 @@ game_wait_exit 30
 [ ! -e vorbel.hsc ] || fail "a replay wrote the high-score table"
 
 note "refusals"
-cp "$E2E_DIR/short.rec" "$E2E_DIR/bad.rec"
-printf '\x7f' | dd of="$E2E_DIR/bad.rec" bs=1 seek=100 conv=notrunc 2>/dev/null
-# file | what the refusal must say
-refusals=(
-  "$E2E_DIR/bad.rec|damaged"
-  "$E2E_RUN/maps.dat|not a replay file"
-  "$E2E_DIR/none.rec|cannot be opened"
-)
-for r in "${refusals[@]}"; do
-  IFS='|' read -r file says <<< "$r"
-  replay "$file" --fast
-  [ "$REPLAY_STATUS" = 1 ] || fail "$file: status $REPLAY_STATUS, not 1"
-  grep -q "$says" <<< "$got" || fail "$file: the refusal '$got' does not say '$says'"
-done
+# A file that cannot be opened ends the program with status 1 and its reason (the reasons for
+# damaged and foreign files are the game loop test's table).
+replay "$E2E_DIR/none.rec" --fast
+[ "$REPLAY_STATUS" = 1 ] || fail "a missing file: status $REPLAY_STATUS, not 1"
+grep -q "cannot be opened" <<< "$got" || fail "a missing file: the refusal '$got' does not say 'cannot be opened'"
 "$E2E_RUN/vorbel" --fast > "$E2E_DIR/usage.txt" 2>&1
 [ $? = 2 ] && grep -q "Usage: vorbel" "$E2E_DIR/usage.txt" || fail "--fast alone was not refused with the usage"
 echo "replay: all checks passed"

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "Template.h"
@@ -119,6 +125,25 @@ class GameTest : public ::testing::Test {
         ASSERT_EQ(getpixel(screen, x + i, y + j), getpixel(want, i, j)) << s << " at " << i << "," << j;
     destroy_bitmap(want);
   }
+};
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::string& path, const Bytes& b) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// Tests of the files the game writes in its working folder run in a scratch folder of their own.
+class FileTest : public GameTest {
+ protected:
+  static std::string Dir() { return "/tmp/vorbel-files-" + std::to_string(getpid()); }
+  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(Dir()) && chdir(Dir().c_str()) == 0); }
+  static void TearDownTestSuite() { std::filesystem::remove_all(Dir()); }
 };
 
 }  // namespace testgame

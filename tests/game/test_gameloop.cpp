@@ -300,18 +300,6 @@ TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
   EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
 }
 
-// A signal during play ends the game in the next pass, and the game-over wait is not entered.
-TEST_F(GameLoopTest, SignalEndsTheGameInThePass) {
-  LevelSetup();
-  exit_requested = -1;
-  vorbel_timer = 100;
-  int x = vorbel.x;
-  key[KEY_RIGHT] = 1;
-  Open(-1, 5);
-  GamePass();
-  EXPECT_EQ((std::vector<int>{end_game, vorbel.x}), (std::vector<int>{-1, x}));
-}
-
 // ---- state faults that maze games have shipped ------------------------------------------------
 
 // A life lost while the safety count runs: everybody restarts deadly, the count keeps running to

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,17 +17,8 @@
 namespace testgame {
 namespace {
 
-std::vector<unsigned char> FileBytes(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
-class HighScoreTest : public GameTest {
+class HighScoreTest : public FileTest {
  protected:
-  static inline const std::string dir = "/tmp/vorbel-highscores-" + std::to_string(getpid());
-  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
-
   // The table holds `scores`, best first; entry i is named "e<i>".
   static void Table(const std::vector<int>& scores) {
     for (int i = 0; i < NUM_HIGHSCORES; i++) {
@@ -212,15 +202,6 @@ TEST_F(HighScoreTest, WideNamesStayInsideTheirPanels) {
   LevelSetup();
   for (int y = 330; y < 330 + text_height(wide); y++)
     for (int x = 629; x < 640; x++) ASSERT_NE(getpixel(screen, x, y), 85) << x << "," << y;
-}
-
-// A new best shows in the status panel at the next level start.
-TEST_F(HighScoreTest, NewBestShowsAtTheNextLevelStart) {
-  ASSERT_EQ(InsertHighScore(2500, 1, 3), 0);
-  std::strcpy(HighScores[0].name, "Ada");
-  LevelSetup();
-  ExpectText("Ada", 500, 330, 85);
-  ExpectText("002500", 500, 350, 85);
 }
 
 }  // namespace

@@ -1,13 +1,9 @@
 // Saved games and custom maps as files: the 1164-byte layout, a save and load round trip, and
 // every short, damaged or hostile file refused with nothing changed; the one map check as
 // start-up, custom maps and saves use it; long paths; the example custom levels of the level kit.
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,17 +12,6 @@
 
 namespace testgame {
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 int32_t At32(const Bytes& b, size_t off) { return int32_t(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | uint32_t(b[off + 3]) << 24); }
 void Put32(Bytes& b, size_t off, int v) {
@@ -55,12 +40,8 @@ Bytes MapBytes(const map_struct& m) {
   return b;
 }
 
-class SaveTest : public GameTest {
+class SaveTest : public FileTest {
  protected:
-  static inline const std::string dir = "/tmp/vorbel-saves-" + std::to_string(getpid());
-  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
-
   void SetUp() override {
     GameTest::SetUp();
     level = Playable();

@@ -1,46 +1,20 @@
-// Records and level-data rules (file layouts, cell codes, the grid's edges, difficulty, the random
-// sequence, the high-score file) and the menu button.
+// Level-data rules (cell codes, the grid's edges, difficulty, the random sequence, the high-score
+// file) and the menu button.
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <tuple>
-#include <utility>
 
 #include "game_fixture.h"
-#include "modux.h"
 
 namespace testgame {
 namespace {
 
 using StateTest = GameTest;
-
-TEST(Layout, FileImages) {
-  static map_struct m;
-  auto at = [](const void* p) { return static_cast<const char*>(p) - reinterpret_cast<const char*>(&m); };
-  const void* fields[] = {&m.bug_start_x, &m.bug_start_y, &m.vorbel_start_x, &m.vorbel_start_y, &m.bug_count,
-                          &m.ball_count,  &m.bug_sprite,  &m.cells[3][5],     &m.points};
-  const long want[] = {2, 4, 6, 8, 10, 12, 14, 16 + 2 * (22 * 3 + 5), 984};  // cells column by column
-  for (int i = 0; i < 9; i++) EXPECT_EQ(at(fields[i]), want[i]) << "field " << i;
-  EXPECT_EQ(sizeof(map_struct), 1048u);
-  EXPECT_EQ(sizeof(HighScores), 420u);
-  EXPECT_EQ((std::vector<size_t>{offsetof(highscore_struct, level), offsetof(highscore_struct, bugs_eaten),
-                                 offsetof(highscore_struct, name)}), (std::vector<size_t>{4, 8, 12}));
-}
-
-// The music plays on digital voices: its volume must reach the engine, 0..250 onto 0..255.
-TEST_F(StateTest, MusicVolumeReachesTheEngine) {
-  for (auto [setting, engine] : {std::pair{250, 255}, {200, 204}, {10, 10}, {0, 0}}) {
-    music_volume = setting;
-    ApplyVolumes();
-    EXPECT_EQ(get_mod_volume(), engine) << "music volume " << setting;
-  }
-  music_volume = 200;
-}
 
 TEST_F(StateTest, CellValuesAndTheGridEdges) {
   const int cases[][2] = {{-5, 0},    {0, 0},     {1899, 0},  {1900, -1}, {1901, 1},   {1908, 8},  {1999, 99},
@@ -81,31 +55,7 @@ TEST(Random, CoversItsRangeAndReplays) {
 }
 
 // The table's file lives in the working folder: these tests run in a scratch one.
-class HighScoreFile : public GameTest {
- protected:
-  static inline const std::string dir = "/tmp/vorbel-hsc-" + std::to_string(getpid());
-  static void SetUpTestSuite() { ASSERT_TRUE(std::filesystem::create_directory(dir) && chdir(dir.c_str()) == 0); }
-  static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
-};
-
-TEST_F(HighScoreFile, MissingFileGivesDefaultsAndASavedTableComesBack) {
-  highscore_struct saved[NUM_HIGHSCORES];
-  for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    saved[i] = highscore_struct{1000 * (15 - i), i + 1, i, "player "};
-    saved[i].name[7] = char('a' + i);
-  }
-  std::copy(saved, saved + NUM_HIGHSCORES, HighScores);
-  unlink("vorbel.hsc");
-  LoadHighScores();
-  for (const highscore_struct& e : HighScores)
-    EXPECT_EQ((std::tuple{e.score, e.level, e.bugs_eaten, std::string(e.name)}), (std::tuple{0, 1, 0, "Vorbel-Endurant"}));
-  std::copy(saved, saved + NUM_HIGHSCORES, HighScores);
-  SaveHighScores();
-  EXPECT_EQ(std::filesystem::file_size("vorbel.hsc"), 420u);
-  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
-  LoadHighScores();
-  EXPECT_EQ(memcmp(HighScores, saved, sizeof saved), 0);
-}
+using HighScoreFile = FileTest;
 
 // A file that is not a table the game could have written is set aside under a new name (never
 // deleted, never written over) and the defaults are used; a sound one is read as it is.
