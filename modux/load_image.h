@@ -188,8 +188,14 @@ inline bool image_read(const char *filename, image &img) {
   }
 }
 
-// Clears the note of the last load: every importer starts with it.
-inline void begin_load() { modux_note[0] = '\0'; }
+// Every load starts here: the note of the last load is cleared and a zero-filled module is made;
+// null, with modux_error set, when there is no memory for it.
+inline MODUX *new_module() {
+  modux_note[0] = '\0';
+  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
+  if (!mod) set_error("Unable to allocate enough memory for MODUX structure");
+  return mod;
+}
 
 // Says, after a load that kept what a file cut short holds, what is missing.
 inline void note_short(const char *format, ...) {

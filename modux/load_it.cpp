@@ -712,11 +712,8 @@ int detect_it(const char *filename) {
 int detect_unreal_it(const char *filename) { return umx_search(filename, SIGNATURE, 4, 0); }
 
 MODUX *load_it(const char *filename, int offset) {
-  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) {
-    set_error("Unable to allocate enough memory for MODUX structure");
-    return nullptr;
-  }
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
   image img;
   if (!image_read(filename, img)) return abandon(mod);
   if (offset < 0 || offset > img.size) return refuse(mod, "IT: no module data at offset %d", offset);

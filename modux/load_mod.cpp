@@ -155,16 +155,12 @@ MODUX *load_unreal_m(const char *filename, int offset) { return load_m_at(filena
 
 // The MOD whose data starts at offset (0 for a plain file).
 static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
-  begin_load();
   if (!valid_no_inst(no_inst)) {
     set_error("MOD must be 15 or 31 instruments");
     return nullptr;
   }
-  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) {
-    set_error("Unable to allocate enough memory for MODUX structure");
-    return nullptr;
-  }
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(no_inst, sizeof(SAMPLE_INFO)));
   if (!mod->sample_info) return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO structure");
   mod->samples = static_cast<SAMPLE *>(calloc(no_inst, sizeof(SAMPLE)));

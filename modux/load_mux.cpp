@@ -158,11 +158,8 @@ stream_result read_stream(reader &r, NOTE_INFO *cells, int n, column col, int xm
 }  // namespace
 
 MODUX *load_mux(PACKFILE *f) {
-  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) {
-    snprintf(modux_error, sizeof modux_error, "Unable to allocate enough memory for MODUX structure");
-    return nullptr;
-  }
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
   if (!f) return refuse(mod, "MUX: no file to read");
   reader r;
   switch (r.take(f)) {

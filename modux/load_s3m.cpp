@@ -216,14 +216,10 @@ int detect_unreal_s3m(const char *filename) {
 }
 
 MODUX *load_s3m(const char *filename, int offset) {
-  begin_load();
   image img;
   if (!image_read(filename, img)) return nullptr;
-  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) {
-    set_error("Unable to allocate enough memory for MODUX structure");
-    return nullptr;
-  }
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
   if (offset < 0 || offset > img.size) return refuse(mod, "S3M: no module data at offset %d", offset);
   cursor c(img, offset);
   if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");

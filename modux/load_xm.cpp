@@ -379,12 +379,8 @@ int detect_xm(const char *filename) {
 int detect_unreal_xm(const char *filename) { return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0); }
 
 MODUX *load_xm(const char *filename, int offset) {
-  begin_load();
-  MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) {
-    set_error("Unable to allocate enough memory for MODUX structure");
-    return nullptr;
-  }
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
   image img;
   if (!image_read(filename, img)) return abandon(mod);
   if (offset < 0 || offset > img.size) return refuse(mod, "XM: no module data at offset %d", offset);
