@@ -104,7 +104,7 @@ int CheckHighScores(const highscore_struct* table, char* why, int size) {
   return -1;
 }
 
-// A damaged table is moved aside under a name not yet taken (never deleted, never written over)
+// A damaged table is moved aside under a name no file has (never deleted, never written over)
 // and the game starts from the defaults; the player is told where it went.
 static void SetAside(const char* why) {
   char aside[64];
