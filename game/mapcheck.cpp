@@ -5,15 +5,9 @@
 #include <cstring>
 
 #include "Template.h"
+#include "lebytes.h"
 
 namespace {
-
-int Get16(const unsigned char* b) { return int16_t(uint16_t(b[0] | b[1] << 8)); }
-
-void Put16(unsigned char* b, int v) {
-  b[0] = uint8_t(v & 0xff);
-  b[1] = uint8_t((v >> 8) & 0xff);
-}
 
 // Header fields in file order; cells (column by column) and points follow.
 int16_t map_struct::*const kHeader[] = {&map_struct::reserved,       &map_struct::bug_start_x,

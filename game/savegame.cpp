@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Template.h"
+#include "lebytes.h"
 
 const char GAMESG[] = "Vorbel Endurnal v2.0 - Windows Only Version";
 
@@ -25,12 +26,6 @@ constexpr int kMaxLives = 999;
 int32_t actor_struct::*const kFields[] = {&actor_struct::x,      &actor_struct::y,     &actor_struct::dx,
                                           &actor_struct::dy,     &actor_struct::state, &actor_struct::sprite,
                                           &actor_struct::score,  &actor_struct::bugs_eaten, &actor_struct::lives};
-
-int Get32(const unsigned char* b) { return int32_t(uint32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24)); }
-
-void Put32(unsigned char* b, int v) {
-  for (int k = 0; k < 4; k++) b[k] = uint8_t((uint32_t(v) >> (8 * k)) & 0xff);
-}
 
 bool Open(int cx, int cy) { return CellAt(cx, cy) != 0; }
 
