@@ -10,7 +10,7 @@ namespace {
 
 // A module object of "sounds.dat"; one the datafile does not hold starts nothing.
 void StartModule(int n) {
-  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_ID('M', 'U', 'X', ' ')))) play_mod(m, TRUE);
+  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_MUX))) play_mod(m, TRUE);
 }
 
 // The credits, nine lines shown 20 pixels apart.

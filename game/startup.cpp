@@ -56,9 +56,6 @@ int ScreenShot() {
 // Datafiles
 // ---------------------------------------------------------------------------------------------
 
-// Datafile type of the engine's modules.
-static const int DAT_MUX = DAT_ID('M', 'U', 'X', ' ');
-
 static int CountObjects(DATAFILE* d) {
   int n = 0;
   while (d[n].type != DAT_END) n++;

@@ -13,6 +13,7 @@
 
 #include "game_fixture.h"
 #include "maplevel.h"
+#include "modux.h"
 
 namespace testgame {
 namespace {
@@ -278,7 +279,7 @@ TEST_F(SaveTest, StartUpChecksTheLevelObjects) {
       {{data(good, 1048), data(good, 1048), end}, ""},
       {{end}, "File maps.dat is damaged: it holds no level map"},
       {{data(good, 1048), DATAFILE{picture, DAT_BITMAP, 1048, nullptr}, end}, "File maps.dat is damaged: object 1 is not a level map"},
-      {{DATAFILE{picture, DAT_ID('M', 'U', 'X', ' '), 1048, nullptr}, end}, "object 0 is not a level map"},
+      {{DATAFILE{picture, DAT_MUX, 1048, nullptr}, end}, "object 0 is not a level map"},
       {{data(good, 1047), end}, "object 0 is not a level map"},
       {{data(good, 1048), data(bad, 1048), end}, "File maps.dat is damaged: level 2: the bug picture 99"},
   };

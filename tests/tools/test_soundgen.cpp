@@ -369,7 +369,7 @@ TEST_F(SoundBank, SoundsDatLoadsAsTheGameLoadsIt) {
         << i;
   }
   for (int i = 10; i < 15; i++) {
-    ASSERT_EQ(data[i].type, DAT_ID('M', 'U', 'X', ' ')) << i;
+    ASSERT_EQ(data[i].type, DAT_MUX) << i;
     const MODUX *m = static_cast<const MODUX *>(data[i].dat);
     ASSERT_NE(m, nullptr) << i;
     const Song &song = bank_->songs[size_t(i - 10)];
