@@ -43,7 +43,7 @@ int VorbelFits(const actor_struct& a, char* why, int size) {
     return Refuse(why, size, "the position (%d, %d) is off the maze", a.x, a.y);
   if (!Open(a.x / CELL, a.y / CELL) || !Open((a.x + CELL - 1) / CELL, (a.y + CELL - 1) / CELL))
     return Refuse(why, size, "the position (%d, %d) is on a wall of this level", a.x, a.y);
-  if (a.sprite < VORBEL_RIGHT || a.sprite > VORBEL_DOWN + 3)
+  if (a.sprite < SPR_VORBEL_RIGHT || a.sprite >= SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES)
     return Refuse(why, size, "the picture %d is not one of the vorbel's", a.sprite);
   if (a.lives < 1 || a.lives > kMaxLives) return Refuse(why, size, "the lives %d are out of range", a.lives);
   if (a.score < 0 || a.score > MAX_SCORE) return Refuse(why, size, "the score %d is out of range", a.score);

@@ -128,7 +128,7 @@ void LoadDatafiles() {
   CheckPresent(at("vorbel2.dat"));
   sprites = Load(path.c_str());
   RequireAll(sprites, path.c_str(), DAT_BITMAP, "picture");
-  for (int i = VORBEL_RIGHT; i < VORBEL_DOWN + 4; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
+  for (int i = SPR_VORBEL_RIGHT; i < SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
   num_sprites = CountObjects(sprites);
 
   CheckPresent(at("maps.dat"));
