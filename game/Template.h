@@ -249,6 +249,8 @@ void PlayCustomMap();  // the one-level game on the map buffer
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
+// Fills a box of the screen with the menu background pattern (object GFX_PATTERN).
+void FillPattern(int x1, int y1, int x2, int y2);
 void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
 void Dtextout_centre(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
 int mouseinbox(int x1, int y1, int x2, int y2);

@@ -24,12 +24,6 @@ constexpr int kListNameEnd = 372;    // a name in the list ends before the score
 
 FONT* ListFont() { return GraphicFont(GFX_FONT_STATUS); }
 
-void FillPattern(int x1, int y1, int x2, int y2) {
-  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
-  rectfill(screen, x1, y1, x2, y2, 1);
-  solid_mode();
-}
-
 void DrawNameField() {
   rectfill(screen, 150, 200, 290, 240, 0);
   rect(screen, 150, 200, 290, 240, 142);

@@ -63,9 +63,7 @@ void DrawTitle() {
 
 void DrawStartGameMenu() {
   show_mouse(nullptr);
-  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
-  rectfill(screen, 0, 0, SCREEN_W, SCREEN_H, 1);
-  solid_mode();
+  FillPattern(0, 0, SCREEN_W, SCREEN_H);
   text_mode(-1);
   rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
   textout(screen, font, "Vorbel Endurnal, v2.0 - eat the balls, mind the bugs", 150, 468, 15);
