@@ -31,9 +31,11 @@ constexpr int MAX_SCORE = 99999999;
 constexpr int MAX_BUGS_EATEN = 99999;
 constexpr int MAX_LEVEL = 9999;
 
-// Objects of "vorbel.dat" (GFX_<name>) and "sounds.dat" (SND_<name>) by index: the headers are
-// written by the data generators together with the datafiles, so the indices have one source.
+// Objects of "vorbel.dat" (GFX_<name>), "vorbel2.dat" (SPR_<name>) and "sounds.dat" (SND_<name>)
+// by index: the headers are written by the data generators together with the datafiles, so the
+// indices have one source.
 #include "sounds_dat.h"
+#include "vorbel2_dat.h"
 #include "vorbel_dat.h"
 
 // "sounds.dat": the effects come first, the title theme follows them, and the songs of the
@@ -41,9 +43,6 @@ constexpr int MAX_LEVEL = 9999;
 constexpr int NUM_EFFECTS = SND_TITLE;
 constexpr int SND_FIRST_SONG = SND_TITLE + 1;
 constexpr int NUM_SONGS = SND_COUNT - SND_FIRST_SONG;
-
-// First picture of each direction of the vorbel in "vorbel2.dat"; each direction has four.
-enum { VORBEL_RIGHT = 28, VORBEL_LEFT = 32, VORBEL_UP = 36, VORBEL_DOWN = 40 };
 
 // ---------------------------------------------------------------------------------------------
 // Records
@@ -250,6 +249,8 @@ void PlayCustomMap();  // the one-level game on the map buffer
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
+// Fills a box of the screen with the menu background pattern (object GFX_PATTERN).
+void FillPattern(int x1, int y1, int x2, int y2);
 void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
 void Dtextout_centre(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
 int mouseinbox(int x1, int y1, int x2, int y2);

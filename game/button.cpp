@@ -15,6 +15,12 @@ void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2) {
   vline(screen, x2 - 1, y1 + 1, y2 - 1, c2);
 }
 
+void FillPattern(int x1, int y1, int x2, int y2) {
+  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
+  rectfill(screen, x1, y1, x2, y2, 1);
+  solid_mode();
+}
+
 void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow) {
   text_mode(-1);
   textout(bmp, f, s, x + 1, y + 1, shadow);

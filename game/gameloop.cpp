@@ -207,7 +207,7 @@ void StartLevel() {
   }
   vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
   vorbel.y = CELL * StartCell(gmap->vorbel_start_y);
-  vorbel.sprite = VORBEL_RIGHT;
+  vorbel.sprite = SPR_VORBEL_RIGHT;
 
   DrawLives();
   sprintf(text, "Level: %6d", current_map_played + 1);

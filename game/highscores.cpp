@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Template.h"
+#include "lebytes.h"
 
 namespace {
 
@@ -21,19 +22,7 @@ constexpr int kFieldX = 155;         // where the typed name starts
 constexpr int kFieldRight = 288;     // last pixel inside the entry field
 constexpr int kListNameEnd = 372;    // a name in the list ends before the score column (380)
 
-int Get32(const unsigned char* b) { return int32_t(uint32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24)); }
-
-void Put32(unsigned char* b, int v) {
-  for (int k = 0; k < 4; k++) b[k] = uint8_t((uint32_t(v) >> (8 * k)) & 0xff);
-}
-
 FONT* ListFont() { return GraphicFont(GFX_FONT_STATUS); }
-
-void FillPattern(int x1, int y1, int x2, int y2) {
-  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
-  rectfill(screen, x1, y1, x2, y2, 1);
-  solid_mode();
-}
 
 void DrawNameField() {
   rectfill(screen, 150, 200, 290, 240, 0);
@@ -249,9 +238,9 @@ void GetHighScore() {
     }
     int k = readkey();
     switch (NameKey(text, k & 0xff, k >> 8, f)) {
-      case NAME_TYPED: PlaySoundA(9); break;
+      case NAME_TYPED: PlaySoundA(SND_KEY); break;
       case NAME_ERASED:
-        PlaySoundA(9);
+        PlaySoundA(SND_KEY);
         rectfill(screen, 151, 201, 289, 239, 0);
         break;
       case NAME_DONE: text_mode(-1); return;

@@ -5,15 +5,9 @@
 #include <cstring>
 
 #include "Template.h"
+#include "lebytes.h"
 
 namespace {
-
-int Get16(const unsigned char* b) { return int16_t(uint16_t(b[0] | b[1] << 8)); }
-
-void Put16(unsigned char* b, int v) {
-  b[0] = uint8_t(v & 0xff);
-  b[1] = uint8_t((v >> 8) & 0xff);
-}
 
 // Header fields in file order; cells (column by column) and points follow.
 int16_t map_struct::*const kHeader[] = {&map_struct::reserved,       &map_struct::bug_start_x,
@@ -72,7 +66,7 @@ int CheckMap(const map_struct* m, char* why, int size) {
     return Refuse(why, size, "the vorbel and the bugs start on the same cell (%d, %d)", m->bug_start_x, m->bug_start_y);
   if (m->bug_count < 0 || m->bug_count > MAX_BUGS)
     return Refuse(why, size, "the bug count %d is outside 0 to %d", m->bug_count, MAX_BUGS);
-  int pictures = num_sprites < VORBEL_RIGHT ? num_sprites : VORBEL_RIGHT;
+  int pictures = num_sprites < SPR_BUG_COUNT ? num_sprites : SPR_BUG_COUNT;
   if (m->bug_sprite < 0 || m->bug_sprite >= pictures)
     return Refuse(why, size, "the bug picture %d is not one of the %d bug pictures", m->bug_sprite, pictures);
   int balls = 0;

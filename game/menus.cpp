@@ -10,7 +10,7 @@ namespace {
 
 // A module object of "sounds.dat"; one the datafile does not hold starts nothing.
 void StartModule(int n) {
-  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_ID('M', 'U', 'X', ' ')))) play_mod(m, TRUE);
+  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_MUX))) play_mod(m, TRUE);
 }
 
 // The credits, nine lines shown 20 pixels apart.
@@ -63,9 +63,7 @@ void DrawTitle() {
 
 void DrawStartGameMenu() {
   show_mouse(nullptr);
-  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
-  rectfill(screen, 0, 0, SCREEN_W, SCREEN_H, 1);
-  solid_mode();
+  FillPattern(0, 0, SCREEN_W, SCREEN_H);
   text_mode(-1);
   rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
   textout(screen, font, "Vorbel Endurnal, v2.0 - eat the balls, mind the bugs", 150, 468, 15);

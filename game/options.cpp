@@ -29,9 +29,7 @@ void StepVolume(int* volume, int step, Button* value) {
 void DrawOptionsScreen() {
   show_mouse(nullptr);
   clear_to_color(screen, 0);
-  drawing_mode(DRAW_MODE_COPY_PATTERN, Graphic(GFX_PATTERN), 0, 0);
-  rectfill(screen, 0, 0, SCREEN_W, SCREEN_H, 1);
-  solid_mode();
+  FillPattern(0, 0, SCREEN_W, SCREEN_H);
   text_mode(-1);
   rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
   FONT* large = GraphicFont(GFX_FONT_LARGE);

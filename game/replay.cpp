@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Template.h"
+#include "lebytes.h"
 
 const char REPLAY_VERSION[] = "Vorbel Endurnal v2.0 replay 1";
 
@@ -61,13 +62,9 @@ uint32_t Fnv(const unsigned char* b, size_t n, uint32_t h = 2166136261u) {
   return h;
 }
 
-void Put32(std::vector<unsigned char>& v, uint32_t x) {
-  for (int k = 0; k < 4; k++) v.push_back(uint8_t(x >> (8 * k)));
-}
-uint32_t Get32(const unsigned char* b) { return b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24; }
-
 uint32_t Mix(uint32_t h, int v) {
-  unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(uint32_t(v) >> 24)};
+  unsigned char b[4];
+  Put32(b, uint32_t(v));
   return Fnv(b, 4, h);
 }
 
@@ -111,17 +108,17 @@ std::vector<unsigned char> ReplayBytes(const ReplayFile& r) {
   snprintf(tag, sizeof tag, "%s", r.version);
   v.insert(v.end(), tag, tag + kTagSize);
   v.insert(v.end(), {uint8_t(r.dif_level), uint8_t(r.music_on ? 1 : 0), uint8_t(r.custom ? 1 : 0), 0});
-  Put32(v, r.draws);
-  Put32(v, r.levels);
-  for (int f : {r.score, r.level, r.lives, r.bugs_eaten}) Put32(v, uint32_t(f));
-  Put32(v, uint32_t(r.stream.size()));
+  Append32(v, r.draws);
+  Append32(v, r.levels);
+  for (int f : {r.score, r.level, r.lives, r.bugs_eaten}) Append32(v, uint32_t(f));
+  Append32(v, uint32_t(r.stream.size()));
   if (r.custom) {
     unsigned char m[sizeof(map_struct)];
     MapToBytes(&r.map, m);
     v.insert(v.end(), m, m + sizeof m);
   }
   v.insert(v.end(), r.stream.begin(), r.stream.end());
-  Put32(v, Fnv(v.data(), v.size()));
+  Append32(v, Fnv(v.data(), v.size()));
   return v;
 }
 
@@ -131,16 +128,16 @@ int ParseReplay(const unsigned char* b, size_t n, ReplayFile* out, char* why, in
     return 0;
   };
   if (n < kFixed + 4 || std::memcmp(b, kMagic, 8) != 0) return refuse("it is not a replay file");
-  if (Get32(b + n - 4) != Fnv(b, n - 4)) return refuse("it is damaged (its checksum does not match)");
+  if (GetU32(b + n - 4) != Fnv(b, n - 4)) return refuse("it is damaged (its checksum does not match)");
   if (b[8 + kTagSize - 1] != 0 || std::strcmp(reinterpret_cast<const char*>(b + 8), REPLAY_VERSION) != 0)
     return refuse("it was recorded by another version of the game");
   ReplayFile r;
   std::strcpy(r.version, REPLAY_VERSION);
   r.dif_level = b[40], r.music_on = b[41] ? -1 : 0, r.custom = b[42] ? -1 : 0;
-  r.draws = Get32(b + 44), r.levels = Get32(b + 48);
-  r.score = int(Get32(b + 52)), r.level = int(Get32(b + 56)), r.lives = int(Get32(b + 60));
-  r.bugs_eaten = int(Get32(b + 64));
-  uint32_t length = Get32(b + 68);
+  r.draws = GetU32(b + 44), r.levels = GetU32(b + 48);
+  r.score = Get32(b + 52), r.level = Get32(b + 56), r.lives = Get32(b + 60);
+  r.bugs_eaten = Get32(b + 64);
+  uint32_t length = GetU32(b + 68);
   size_t at = kFixed;
   if (r.dif_level > 2) return refuse("its difficulty is out of range");
   if (r.custom) {
@@ -204,7 +201,7 @@ void RecordPass(const PassInput& in) {
   if (replay_mode != REPLAY_RECORD) return;
   if (passes++ % kCheckPasses == 0) {
     recording.stream.push_back(EV_CHECK);
-    Put32(recording.stream, StateFingerprint());
+    Append32(recording.stream, StateFingerprint());
   }
   recording.stream.push_back(uint8_t((in.vorbel_due ? PASS_VORBEL : 0) | (in.bug_due ? PASS_BUGS : 0) |
                                      (in.up ? PASS_UP : 0) | (in.down ? PASS_DOWN : 0) |
@@ -223,7 +220,7 @@ void RecordName(const char* name) {
 void RecordEnd() {
   if (replay_mode != REPLAY_RECORD) return;
   recording.stream.push_back(EV_CHECK);  // the state at the end, the actors' places included
-  Put32(recording.stream, StateFingerprint());
+  Append32(recording.stream, StateFingerprint());
   recording.score = vorbel.score;
   recording.level = current_map_played + 1;
   recording.lives = vorbel.lives;
@@ -316,7 +313,7 @@ int ReplayPass(PassInput* in) {
         break;
       }
       case EV_CHECK:
-        if (Get32(data) != StateFingerprint()) return OffCourse("the game state differs from the recorded one");
+        if (GetU32(data) != StateFingerprint()) return OffCourse("the game state differs from the recorded one");
         break;
       default: return OffCourse("a name where a pass was due");
     }
@@ -337,7 +334,7 @@ int ReplayEnd() {
   if (replay_mode != REPLAY_PLAY || replay_stopped[0]) return replay_stopped[0] ? 0 : -1;
   const std::vector<unsigned char>& s = playing.stream;
   if (s.size() - play_at < 5 || s[play_at] != EV_CHECK) return OffCourse("the game ended before the recording");
-  if (Get32(s.data() + play_at + 1) != StateFingerprint()) return OffCourse("the game state at the end differs from the recorded one");
+  if (GetU32(s.data() + play_at + 1) != StateFingerprint()) return OffCourse("the game state at the end differs from the recorded one");
   play_at += 5;
   size_t left = s.size() - play_at;
   if (left != 0 && !(left == 17 && s[play_at] == EV_NAME)) return OffCourse("the game ended before the recording");

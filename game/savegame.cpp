@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Template.h"
+#include "lebytes.h"
 
 const char GAMESG[] = "Vorbel Endurnal v2.0 - Windows Only Version";
 
@@ -26,12 +27,6 @@ int32_t actor_struct::*const kFields[] = {&actor_struct::x,      &actor_struct::
                                           &actor_struct::dy,     &actor_struct::state, &actor_struct::sprite,
                                           &actor_struct::score,  &actor_struct::bugs_eaten, &actor_struct::lives};
 
-int Get32(const unsigned char* b) { return int32_t(uint32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24)); }
-
-void Put32(unsigned char* b, int v) {
-  for (int k = 0; k < 4; k++) b[k] = uint8_t((uint32_t(v) >> (8 * k)) & 0xff);
-}
-
 bool Open(int cx, int cy) { return CellAt(cx, cy) != 0; }
 
 int Refuse(char* why, int size, const char* message, int a = 0, int b = 0) {
@@ -48,7 +43,7 @@ int VorbelFits(const actor_struct& a, char* why, int size) {
     return Refuse(why, size, "the position (%d, %d) is off the maze", a.x, a.y);
   if (!Open(a.x / CELL, a.y / CELL) || !Open((a.x + CELL - 1) / CELL, (a.y + CELL - 1) / CELL))
     return Refuse(why, size, "the position (%d, %d) is on a wall of this level", a.x, a.y);
-  if (a.sprite < VORBEL_RIGHT || a.sprite > VORBEL_DOWN + 3)
+  if (a.sprite < SPR_VORBEL_RIGHT || a.sprite >= SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES)
     return Refuse(why, size, "the picture %d is not one of the vorbel's", a.sprite);
   if (a.lives < 1 || a.lives > kMaxLives) return Refuse(why, size, "the lives %d are out of range", a.lives);
   if (a.score < 0 || a.score > MAX_SCORE) return Refuse(why, size, "the score %d is out of range", a.score);

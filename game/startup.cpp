@@ -56,9 +56,6 @@ int ScreenShot() {
 // Datafiles
 // ---------------------------------------------------------------------------------------------
 
-// Datafile type of the engine's modules.
-static const int DAT_MUX = DAT_ID('M', 'U', 'X', ' ');
-
 static int CountObjects(DATAFILE* d) {
   int n = 0;
   while (d[n].type != DAT_END) n++;
@@ -131,7 +128,7 @@ void LoadDatafiles() {
   CheckPresent(at("vorbel2.dat"));
   sprites = Load(path.c_str());
   RequireAll(sprites, path.c_str(), DAT_BITMAP, "picture");
-  for (int i = VORBEL_RIGHT; i < VORBEL_DOWN + 4; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
+  for (int i = SPR_VORBEL_RIGHT; i < SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
   num_sprites = CountObjects(sprites);
 
   CheckPresent(at("maps.dat"));

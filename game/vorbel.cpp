@@ -14,10 +14,10 @@ struct Move {
   int first_picture;
 };
 
-const Move kUp = {1, 0, -5, VORBEL_UP};
-const Move kDown = {2, 0, 5, VORBEL_DOWN};
-const Move kLeft = {3, -1, -5, VORBEL_LEFT};
-const Move kRight = {4, -1, 5, VORBEL_RIGHT};
+const Move kUp = {1, 0, -5, SPR_VORBEL_UP};
+const Move kDown = {2, 0, 5, SPR_VORBEL_DOWN};
+const Move kLeft = {3, -1, -5, SPR_VORBEL_LEFT};
+const Move kRight = {4, -1, 5, SPR_VORBEL_RIGHT};
 
 // Makes at most one step of the vorbel. The order of the stages is the game's: the wall test only
 // on a cell, the picture, the ball under the old position, the step, arrival, and the wrap last.

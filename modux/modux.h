@@ -227,6 +227,12 @@ enum {
   CMD_IT_VOLSLIDE = 47
 };
 
+// Facts the engine shares with the programs around it: the datafile type of a module object
+// (registered by install_mod), and the Amiga clock that a MOD-family period divides into the
+// note frequency the model stores (3579546 / 428 = 8363 Hz, middle C).
+#define DAT_MUX DAT_ID('M', 'U', 'X', ' ')
+#define MODUX_AMIGA_CLOCK 3579546
+
 // ---------------------------------------------------------------------------------------------
 // Player state and file information
 // ---------------------------------------------------------------------------------------------

@@ -88,7 +88,7 @@ class GameTest : public ::testing::Test {
     for (int k = 0; k < KEY_MAX; k++) key[k] = 0;
     sound_on = music_on = 0;
     dif_level = 1;
-    vorbel = actor_struct{0, 0, 0, 0, 0, VORBEL_RIGHT, 0, 0, 4};
+    vorbel = actor_struct{0, 0, 0, 0, 0, SPR_VORBEL_RIGHT, 0, 0, 4};
     for (actor_struct& b : bugs) b = actor_struct{};
     num_bugs = end_game = state_timer = extra_life = vorbel_move_direction = current_map_played = 0;
     num_balls = 100, max_bugs_state = 2000, num_maps = 1;

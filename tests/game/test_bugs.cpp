@@ -164,7 +164,7 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
 
 TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
   num_bugs = 2;
-  vorbel = actor_struct{300, 100, 0, 0, 0, VORBEL_UP, 1234, 0, 2};
+  vorbel = actor_struct{300, 100, 0, 0, 0, SPR_VORBEL_UP, 1234, 0, 2};
   vorbel_move_direction = 3;
   state_timer = 100;
   bugs[0] = actor_struct{305, 100, -5, 0, 0, 3, 0, 0, 0};
@@ -172,7 +172,7 @@ TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
   key[KEY_SPACE] = 1;  // "Press space" is answered before it is asked
   BugCollision(0);
   EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite, vorbel.score, vorbel.lives}),
-            (std::vector<int>{100, 100, VORBEL_RIGHT, 1234, 1}));
+            (std::vector<int>{100, 100, SPR_VORBEL_RIGHT, 1234, 1}));
   EXPECT_EQ(end_game, 0);
   EXPECT_EQ(state_timer, 100) << "the safety count goes on";
   EXPECT_EQ(vorbel_move_direction, 3) << "a step in progress goes on from the start cell";

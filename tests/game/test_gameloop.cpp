@@ -44,7 +44,7 @@ TEST_F(GameLoopTest, LevelSetupCountsAndPlacesWithinTheGrid) {
     EXPECT_EQ((std::vector<int>{num_bugs, num_balls, end_game, mapV[4][4]}), (std::vector<int>{c[2], 7, 0, 1}));
     for (int i = 0; i < c[2]; i++)
       EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}), (std::vector<int>{c[9], c[10], 5, 12}));
-    EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite}), (std::vector<int>{c[7], c[8], VORBEL_RIGHT}));
+    EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite}), (std::vector<int>{c[7], c[8], SPR_VORBEL_RIGHT}));
     key[KEY_SPACE] = key[KEY_UP] = 1;  // everybody moves; lives are lost without waiting
     for (int n = 0; n < 50; n++) StepPass();
     for (int i = 0; i < num_bugs; i++)

@@ -9,6 +9,7 @@
 
 #include "game_fixture.h"
 #include "maplevel.h"
+#include "modux.h"
 
 namespace testgame {
 namespace {
@@ -48,7 +49,7 @@ class SaveTest : public FileTest {
     gmap = &level;
     BuildCellValues();
     map = map_struct{};
-    vorbel = actor_struct{100, 45, 0, 0, 0, VORBEL_LEFT + 2, 12345, 6, 3};
+    vorbel = actor_struct{100, 45, 0, 0, 0, SPR_VORBEL_LEFT + 2, 12345, 6, 3};
     std::strcpy(current_game_name, "untitled.svg");
   }
 
@@ -66,11 +67,11 @@ class SaveTest : public FileTest {
 
 TEST_F(SaveTest, FileLayoutIs1164Bytes) {
   map = Playable();
-  vorbel = actor_struct{-7, 45, 3, 4, 2, VORBEL_UP, 0x01020304, 6, 3};
+  vorbel = actor_struct{-7, 45, 3, 4, 2, SPR_VORBEL_UP, 0x01020304, 6, 3};
   ASSERT_TRUE(WriteSavedGame("layout.svg"));
   Bytes b = FileBytes("layout.svg");
   ASSERT_EQ(b.size(), 1164u);
-  const int fields[] = {-7, 45, 3, 4, 2, VORBEL_UP, 0x01020304, 6, 3};
+  const int fields[] = {-7, 45, 3, 4, 2, SPR_VORBEL_UP, 0x01020304, 6, 3};
   for (int k = 0; k < 9; k++) EXPECT_EQ(At32(b, 4 * size_t(k)), fields[k]) << "field " << k;
   EXPECT_EQ(Bytes(b.begin() + 36, b.begin() + 52), Bytes(16, 0));
   EXPECT_EQ(Bytes(b.begin() + 52, b.begin() + 72), Bytes(b.begin(), b.begin() + 20));
@@ -90,7 +91,7 @@ TEST_F(SaveTest, SaveAndLoadRoundTrip) {
     const map_struct saved_map = map;
     ASSERT_TRUE(WriteSavedGame("round.svg"));
     // The game goes on: the vorbel moves, scores and dies; the level and the balls are its own.
-    vorbel = actor_struct{200, 200, 0, 0, 0, VORBEL_RIGHT, 99999, 10, 1};
+    vorbel = actor_struct{200, 200, 0, 0, 0, SPR_VORBEL_RIGHT, 99999, 10, 1};
     vorbel_move_direction = 2;
     current_map_played = 4;
     num_balls = 17;
@@ -147,14 +148,14 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
       {"between cells both ways", [](Bytes& b) { Put32(b, 52, 105), Put32(b, 56, 45); }, "off the maze"},
       {"inside a wall", [](Bytes& b) { Put32(b, 52, 0), Put32(b, 56, 100); }, "on a wall"},
       {"a map block with a code past the tables", map16(16 + 2 * 30, 2400), "map is damaged"},
-      {"a map block with a bug picture past the bug pictures", map16(14, VORBEL_RIGHT), "map is damaged"},
+      {"a map block with a bug picture past the bug pictures", map16(14, SPR_BUG_COUNT), "map is damaged"},
   };
   for (const Case& c : cases) {
     Bytes b = good;
     c.change(b);
     WriteBytes("bad.svg", b);
     map = map_struct{};
-    vorbel = actor_struct{100, 45, 0, 0, 0, VORBEL_LEFT + 2, 12345, 6, 3};
+    vorbel = actor_struct{100, 45, 0, 0, 0, SPR_VORBEL_LEFT + 2, 12345, 6, 3};
     vorbel_move_direction = 3;
     Snapshot before;
     char why[120] = "";
@@ -223,7 +224,7 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
       {[](map_struct& m) { m.bug_start_x = m.bug_start_y = 5; }, "start on the same cell (5, 5)"},
       {[](map_struct& m) { m.bug_count = 21; }, "the bug count 21 is outside 0 to 20"},
       {[](map_struct& m) { m.bug_count = -1; }, "the bug count -1"},
-      {[](map_struct& m) { m.bug_sprite = VORBEL_RIGHT; }, "the bug picture 28 is not one of the 28 bug pictures"},
+      {[](map_struct& m) { m.bug_sprite = SPR_BUG_COUNT; }, "the bug picture 28 is not one of the 28 bug pictures"},
       {[](map_struct& m) { m.bug_sprite = -1; }, "the bug picture -1"},
       {[](map_struct& m) { m.ball_count = 0; }, "the ball count 0"},
       {[](map_struct& m) { m.ball_count = 399; }, "the ball count 399 does not fit the 398 balls"},
@@ -259,7 +260,7 @@ TEST_F(SaveTest, StartUpChecksTheLevelObjects) {
       {{data(good, 1048), data(good, 1048), end}, ""},
       {{end}, "File maps.dat is damaged: it holds no level map"},
       {{data(good, 1048), DATAFILE{picture, DAT_BITMAP, 1048, nullptr}, end}, "File maps.dat is damaged: object 1 is not a level map"},
-      {{DATAFILE{picture, DAT_ID('M', 'U', 'X', ' '), 1048, nullptr}, end}, "object 0 is not a level map"},
+      {{DATAFILE{picture, DAT_MUX, 1048, nullptr}, end}, "object 0 is not a level map"},
       {{data(good, 1047), end}, "object 0 is not a level map"},
       {{data(good, 1048), data(bad, 1048), end}, "File maps.dat is damaged: level 2: the bug picture 99"},
   };

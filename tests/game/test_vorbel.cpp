@@ -20,14 +20,14 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       {MoveLeft, 20, 100, 0, 33, {15, 10, 5, 415, 410, 405, 400}, {3, 3, 3, 0, 3, 3, 0}},
       {MoveRight, 400, 100, 0, 29, {405, 410, 415, 5, 10, 15, 20}, {4, 4, 4, 0, 4, 4, 0}},
       {MoveUp, 200, 95, 1, 29, {90, 85, 80, 80}, {1, 1, 0, 0}},  // walls are tested on a cell only
-      {MoveLeft, 100, 120, 0, VORBEL_RIGHT, {100}, {0}},       // a wall ahead
-      {MoveLeft, 100, 105, 2, VORBEL_RIGHT, {100}, {2}},       // off the row's line: no step
-      {MoveUp, 105, 100, 4, VORBEL_RIGHT, {100}, {4}},
+      {MoveLeft, 100, 120, 0, SPR_VORBEL_RIGHT, {100}, {0}},       // a wall ahead
+      {MoveLeft, 100, 105, 2, SPR_VORBEL_RIGHT, {100}, {2}},       // off the row's line: no step
+      {MoveUp, 105, 100, 4, SPR_VORBEL_RIGHT, {100}, {4}},
       // on an edge cell the neighbour is the cell across the maze: open, then a wall
-      {MoveUp, 100, 0, 0, 37, {415}, {1}},    {MoveUp, 200, 0, 0, VORBEL_RIGHT, {0}, {0}},
-      {MoveLeft, 0, 100, 0, 33, {415}, {3}},  {MoveLeft, 0, 120, 0, VORBEL_RIGHT, {0}, {0}},
-      {MoveRight, 420, 100, 0, 29, {5}, {4}}, {MoveRight, 420, 120, 0, VORBEL_RIGHT, {420}, {0}},
-      {MoveDown, 100, 420, 0, 41, {5}, {2}},  {MoveDown, 200, 420, 0, VORBEL_RIGHT, {420}, {0}},
+      {MoveUp, 100, 0, 0, 37, {415}, {1}},    {MoveUp, 200, 0, 0, SPR_VORBEL_RIGHT, {0}, {0}},
+      {MoveLeft, 0, 100, 0, 33, {415}, {3}},  {MoveLeft, 0, 120, 0, SPR_VORBEL_RIGHT, {0}, {0}},
+      {MoveRight, 420, 100, 0, 29, {5}, {4}}, {MoveRight, 420, 120, 0, SPR_VORBEL_RIGHT, {420}, {0}},
+      {MoveDown, 100, 420, 0, 41, {5}, {2}},  {MoveDown, 200, 420, 0, SPR_VORBEL_RIGHT, {420}, {0}},
   };
   int n = 0;
   for (auto& c : cases) {
@@ -54,7 +54,7 @@ TEST_F(VorbelTest, PictureAlternatesAndWrapsToTheFirst) {
   }
   vorbel.sprite = 39;
   MoveUp();
-  EXPECT_EQ(vorbel.sprite, VORBEL_UP);
+  EXPECT_EQ(vorbel.sprite, SPR_VORBEL_UP);
 }
 
 TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {

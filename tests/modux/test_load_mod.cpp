@@ -106,8 +106,8 @@ TEST_F(LoadMod, CellsBecomeNotesSamplesAndEffects) {
   const NOTE_INFO *n = mod->patterns[0].notes;
   const struct {
     int cell, sample, note, command, param;
-  } want[] = {{0, 1, 8363, 12, 0x20}, {5, 31, 0, 15, 0x7D}, {6, 0, 3579546 / 113, 14, 0x93},
-              {7, 0x15, 3579546 / 0xFFF, 3, 0}, {1, 0, 0, 0, 0}};
+  } want[] = {{0, 1, 8363, 12, 0x20}, {5, 31, 0, 15, 0x7D}, {6, 0, MODUX_AMIGA_CLOCK / 113, 14, 0x93},
+              {7, 0x15, MODUX_AMIGA_CLOCK / 0xFFF, 3, 0}, {1, 0, 0, 0, 0}};
   for (const auto &w : want)
     EXPECT_EQ((std::vector<int>{n[w.cell].sample, n[w.cell].note, n[w.cell].command, n[w.cell].param,
                                 n[w.cell].volume}),

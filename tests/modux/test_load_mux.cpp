@@ -119,7 +119,7 @@ TEST_F(Mux, ReadsAModFamilySong) {
                  {"type", i[2].vibrato_type, 1}, {"sweep", i[2].vibrato_sweep, 2}, {"depth", i[2].vibrato_depth, 3},
                  {"rate", i[2].vibrato_rate, 4}, {"pan", i[0].pan, 77}, {"command", n0[0].command, CMD_SET_VOLUME},
                  {"16-bit data", static_cast<const uint8_t *>(s[2].data)[19], 19}, {"note", n0[0].note, 8363},
-                 {"sample", n0[0].sample, 1}, {"param", n0[0].param, 32}, {"note 5", n0[5].note, 3579546 / 214},
+                 {"sample", n0[0].sample, 1}, {"param", n0[0].param, 32}, {"note 5", n0[5].note, MODUX_AMIGA_CLOCK / 214},
                  {"volume", n0[5].volume, 0x10}, {"16-bit param", n0[7].param, 0x1234}, {"cut", n1[0].note, -1},
                  {"release", n1[1].note, -2}, {"sample alone", n1[2].sample, 2}, {"period 856", n1[3].note, 4181}});
   EXPECT_NE(s[1].data, nullptr);
@@ -161,8 +161,8 @@ TEST_F(Mux, ColumnControlBytesSkipFillAndIdle) {
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
   for (int i = 0; i < 5; i++) EXPECT_EQ(n[i].note, 0) << i;  // skipped
-  expect_fields({{"note 5", n[5].note, 3579546 / 428}, {"note 6", n[6].note, 0},
-                 {"note 7", n[7].note, 3579546 / 858}, {"sample 3", n[3].sample, 0}, {"sample 6", n[6].sample, 3},
+  expect_fields({{"note 5", n[5].note, MODUX_AMIGA_CLOCK / 428}, {"note 6", n[6].note, 0},
+                 {"note 7", n[7].note, MODUX_AMIGA_CLOCK / 858}, {"sample 3", n[3].sample, 0}, {"sample 6", n[6].sample, 3},
                  {"param 3", n[3].param, 0x1234}, {"param 4", n[4].param, 0xFFFF}, {"param 5", n[5].param, 0}});
 }
 
@@ -295,7 +295,7 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
 TEST_F(Mux, DatafileObjectsLoadAsModulesAndADamagedOneAsASilentOne) {
   module bad = small_song();
   bad.orders = {0, 7};
-  const int type = DAT_ID('M', 'U', 'X', ' ');
+  const int type = DAT_MUX;
   const std::vector<dat::Object> objects = {dat::make_raw("THEME", type, build(small_song())),
                                             dat::make_raw("SONG1", type, build(small_xm_song())),
                                             dat::make_raw("BAD", type, build(bad))};

@@ -108,9 +108,9 @@ TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
   } want[] = {{0, 8363, 1, 48},
               {1, -1, 0, 0},
               {c, 0, 2, 16},
-              {c + 1, 3579546 / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
+              {c + 1, MODUX_AMIGA_CLOCK / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
               {2 * c, 0, 0, 80},                               // volume 99 held at 64
-              {63 * c + 3, 3579546 / (noteperiod[0] >> 1), 0, 0}};
+              {63 * c + 3, MODUX_AMIGA_CLOCK / (noteperiod[0] >> 1), 0, 0}};
   for (const auto &w : want)
     EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume}),
               (std::vector<int>{w.note, w.sample, w.volume}))
@@ -121,8 +121,8 @@ TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
 TEST_F(LoadS3m, PitchConversion) {
   const struct {
     int in, out;
-  } cases[] = {{0x40, 8363}, {0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0x00, 3579546 / 6848},
-               {0x51, 3579546 / (6464 >> 5)}, {0xF0, 0}};
+  } cases[] = {{0x40, 8363}, {0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0x00, MODUX_AMIGA_CLOCK / 6848},
+               {0x51, MODUX_AMIGA_CLOCK / (6464 >> 5)}, {0xF0, 0}};
   for (const auto &c : cases) {
     int note = c.in;
     convert_s3m_pitch(&note);

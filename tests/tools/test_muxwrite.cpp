@@ -86,10 +86,10 @@ TEST(MuxNotes, StoredFormOfNotes) {
   }
   // Every period's own frequency is stored as a period that reads back as the same frequency.
   for (long w = 1; w <= 32767; w++) {
-    int note = int(3579546 / w);
+    int note = int(MODUX_AMIGA_CLOCK / w);
     uint32_t stored = 0;
     ASSERT_EQ(mux_store_note(0, note, stored), "") << w;
-    ASSERT_TRUE(stored >= 1 && stored <= 32767 && 3579546 / long(stored) == note) << w << " stored " << stored;
+    ASSERT_TRUE(stored >= 1 && stored <= 32767 && MODUX_AMIGA_CLOCK / long(stored) == note) << w << " stored " << stored;
   }
 }
 
@@ -144,7 +144,7 @@ struct Fixture {
       for (int k = p; k < rows * 3 + p; k++) {
         NOTE_INFO &n = cells[p][size_t(k - p)];
         if (k % 5 == 0) {
-          n.note = xm ? 1 + k % 96 : int(3579546 / periods[k % 7]);
+          n.note = xm ? 1 + k % 96 : int(MODUX_AMIGA_CLOCK / periods[k % 7]);
           n.sample = 1 + k % (xm ? 2 : 3);  // XM cells name instruments
         }
         if (k % 23 == 0) n.note = -1 - k % 2;

@@ -364,7 +364,7 @@ TEST_F(SoundBank, SoundsDatLoadsAsTheGameLoadsIt) {
   // The samples' fields come back as written (the datafile writer's round trip checks that).
   for (int i = 0; i < 10; i++) ASSERT_EQ(data[i].type, DAT_SAMPLE) << i;
   for (int i = 10; i < 15; i++) {
-    ASSERT_EQ(data[i].type, DAT_ID('M', 'U', 'X', ' ')) << i;
+    ASSERT_EQ(data[i].type, DAT_MUX) << i;
     const MODUX *m = static_cast<const MODUX *>(data[i].dat);
     ASSERT_NE(m, nullptr) << i;
     const Song &song = bank_->songs[size_t(i - 10)];

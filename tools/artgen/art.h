@@ -117,6 +117,14 @@ std::vector<dat::Object> build_vorbel_dat(const Palette& pal, const Sources& src
 std::vector<dat::Object> build_sprites_dat(const Palette& pal, const Sources& src);
 // Tile set n (0..23): walls for n < 19, balls for 19..21, decorations for 22 and 23.
 std::vector<dat::Object> build_tile_set(int n, const Palette& pal, const Sources& src);
+// "vorbel2.dat": the bugs' pictures, then the vorbel's, kVorbelFrames for each direction in the
+// order of kVorbelDirections (the first of each run is the standing picture). The game, the map
+// tools and the editor take these numbers from the header write_sprites_header writes.
+constexpr int kBugPictures = 28, kVorbelFrames = 4;
+constexpr const char* kVorbelDirections[] = {"RIGHT", "LEFT", "UP", "DOWN"};
+constexpr int kSpriteObjects = kBugPictures + kVorbelFrames * 4;
+// The text of that header (SPR_BUG_COUNT, SPR_VORBEL_FRAMES, SPR_VORBEL_<direction>, SPR_COUNT).
+std::string sprites_header();
 // The same pictures before they become datafile objects.
 std::vector<Image> sprite_images(const Palette& pal, const Sources& src);
 std::vector<Image> tile_images(int n, const Palette& pal, const Sources& src);

@@ -1,5 +1,6 @@
 // vorbel2.dat: the actor pictures. Objects 0..27 are the bugs, 28..43 the vorbel, all 20x20 with
 // colour 0 transparent, drawn from the text pictures in data/art/sprites.
+#include <cstdio>
 #include <map>
 
 #include "art.h"
@@ -8,7 +9,7 @@ namespace art {
 
 namespace {
 
-constexpr int kBugs = 28, kActors = 44, kSize = 20;
+constexpr int kBugs = kBugPictures, kActors = kSpriteObjects, kSize = 20;
 
 // Reads "object <index> <picture> [mirror] [role=ramp ...]" lines of a book into `slots`.
 void place_objects(const ArtBook& book, const Palette& pal, const std::string& what, int lo, int hi,
@@ -59,6 +60,23 @@ std::vector<dat::Object> build_sprites_dat(const Palette& pal, const Sources& sr
   for (int i = 0; i < kActors; i++)
     objects.push_back(slots[size_t(i)].to_object((i < kBugs ? "BUG_" : "VORBEL_") + std::to_string(i)));
   return objects;
+}
+
+std::string sprites_header() {
+  std::string text = "/* Objects of \"vorbel2.dat\": generated with the datafile, do not edit. */\n"
+                     "#ifndef VORBEL2_DAT_INDEX_H\n#define VORBEL2_DAT_INDEX_H\n\n";
+  auto define = [&](const std::string& name, int value, const char* what) {
+    char line[160];
+    std::snprintf(line, sizeof line, "#define %-30s %3d%s%s%s\n", name.c_str(), value, *what ? " /* " : "", what,
+                  *what ? " */" : "");
+    text += line;
+  };
+  define("SPR_BUG_COUNT", kBugs, "objects 0 on: the bugs' pictures");
+  define("SPR_VORBEL_FRAMES", kVorbelFrames, "pictures of each direction of the vorbel, standing first");
+  int first = kBugs;
+  for (const char* direction : kVorbelDirections) define(std::string("SPR_VORBEL_") + direction, first, ""), first += kVorbelFrames;
+  define("SPR_COUNT", kActors, "");
+  return text + "\n#endif\n";
 }
 
 }  // namespace art

@@ -210,6 +210,10 @@ bool write_index_header(const std::string& path, const std::string& file, const 
     std::fprintf(stderr, "%s\n", error.c_str());
     return false;
   }
+  return write_header_text(path, text);
+}
+
+bool write_header_text(const std::string& path, const std::string& text) {
   if (FILE* old = std::fopen(path.c_str(), "rb")) {
     std::string have;
     char buf[4096];

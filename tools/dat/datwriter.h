@@ -68,4 +68,7 @@ std::string index_header(const std::string& file, const std::string& prefix, con
 bool write_index_header(const std::string& path, const std::string& file, const std::string& prefix,
                         const std::vector<Object>& objects);
 
+// Writes a generated header's text the same way: a file that already holds it is left alone.
+bool write_header_text(const std::string& path, const std::string& text);
+
 }  // namespace dat

@@ -83,7 +83,7 @@ void DrawToolPicture(const Editor& ed, BITMAP* bmp, const editor::Tool& t, int x
     case editor::ToolKind::Ball:
     case editor::ToolKind::PowerBall: DrawCellPicture(bmp, ed.level.ball_set * 100 + t.value, t.value, x, y); break;
     case editor::ToolKind::Decoration: DrawCellPicture(bmp, mapgen::kDecorationBase + t.value, t.value, x, y); break;
-    case editor::ToolKind::VorbelStart: s = Sprite(VORBEL_RIGHT); break;
+    case editor::ToolKind::VorbelStart: s = Sprite(SPR_VORBEL_RIGHT); break;
     case editor::ToolKind::BugStart: s = Sprite(ed.level.bug_sprite); break;
     case editor::ToolKind::Floor: break;
   }
@@ -98,7 +98,7 @@ void DrawMaze(const Editor& ed) {
       DrawCellPicture(map_bitmap, code, CellValue(code), CELL * x, CELL * y);
     }
   if (BITMAP* b = Sprite(ed.level.bug_sprite)) draw_sprite(map_bitmap, b, CELL * ed.level.bug_start.x, CELL * ed.level.bug_start.y);
-  if (BITMAP* v = Sprite(VORBEL_RIGHT)) draw_sprite(map_bitmap, v, CELL * ed.level.vorbel_start.x, CELL * ed.level.vorbel_start.y);
+  if (BITMAP* v = Sprite(SPR_VORBEL_RIGHT)) draw_sprite(map_bitmap, v, CELL * ed.level.vorbel_start.x, CELL * ed.level.vorbel_start.y);
   for (const mapgen::Problem& p : ed.problems) {
     if (p.cell.x < 0 || p.cell.y < 0 || p.cell.x >= kMapSize || p.cell.y >= kMapSize) continue;
     int px = CELL * p.cell.x, py = CELL * p.cell.y;

@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   DrawPlayScreen();
   bool ok = WritePng(out + "/screenshot.png", FromBitmap(screen, 0, 0, 640, 480, pal, false));
 
-  BITMAP* standing = static_cast<BITMAP*>(sprites[VORBEL_RIGHT].dat);
+  BITMAP* standing = static_cast<BITMAP*>(sprites[SPR_VORBEL_RIGHT].dat);
   int x0, y0, w, h;
   DrawnBox(standing, &x0, &y0, &w, &h);
   const Rgba sprite = FromBitmap(standing, x0, y0, w, h, pal, true);

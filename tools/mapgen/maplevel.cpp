@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "lebytes.h"
+
 namespace mapgen {
 
 namespace {
@@ -200,14 +202,6 @@ void check_tunnel(const Level& level, CellPos a, CellPos b, CellPos la, CellPos 
     if (!is_open(level, l.x, l.y))
       out.push_back({where_cell(level, l.y) + what + " comes out into the wall at " + cell_name(l.x, l.y), l});
 }
-
-void put16(std::vector<uint8_t>& img, size_t off, int v) {
-  uint16_t u = uint16_t(int16_t(v));
-  img[off] = uint8_t(u & 0xff);
-  img[off + 1] = uint8_t(u >> 8);
-}
-
-int get16(const uint8_t* data, size_t off) { return int16_t(uint16_t(data[off] | data[off + 1] << 8)); }
 
 // The picture character of cell (x, y) in the text form; floor at the edges is '-', so that no
 // row ends or starts with a space an editor could strip.
@@ -459,17 +453,17 @@ std::vector<Problem> level_problems(const Level& level) {
 
 std::vector<uint8_t> map_image(const Level& level) {
   std::vector<uint8_t> img(kMapImageSize, 0);
-  put16(img, kOffReserved, 0);
-  put16(img, kOffBugStartX, level.bug_start.x);
-  put16(img, kOffBugStartY, level.bug_start.y);
-  put16(img, kOffVorbelStartX, level.vorbel_start.x);
-  put16(img, kOffVorbelStartY, level.vorbel_start.y);
-  put16(img, kOffBugCount, level.bug_count);
-  put16(img, kOffBallCount, ball_count(level));
-  put16(img, kOffBugSprite, level.bug_sprite);
+  Put16(img.data() + kOffReserved, 0);
+  Put16(img.data() + kOffBugStartX, level.bug_start.x);
+  Put16(img.data() + kOffBugStartY, level.bug_start.y);
+  Put16(img.data() + kOffVorbelStartX, level.vorbel_start.x);
+  Put16(img.data() + kOffVorbelStartY, level.vorbel_start.y);
+  Put16(img.data() + kOffBugCount, level.bug_count);
+  Put16(img.data() + kOffBallCount, ball_count(level));
+  Put16(img.data() + kOffBugSprite, level.bug_sprite);
   for (int x = 0; x < kMapSize; x++)
-    for (int y = 0; y < kMapSize; y++) put16(img, kOffCells + 2 * size_t(kMapSize * x + y), cell_code(level, x, y));
-  for (size_t k = 0; k < level.points.size(); k++) put16(img, kOffPoints + 2 * k, level.points[k]);
+    for (int y = 0; y < kMapSize; y++) Put16(img.data() + kOffCells + 2 * size_t(kMapSize * x + y), cell_code(level, x, y));
+  for (size_t k = 0; k < level.points.size(); k++) Put16(img.data() + kOffPoints + 2 * k, level.points[k]);
   return img;
 }
 
@@ -509,17 +503,17 @@ std::string level_from_image(const uint8_t* data, size_t size, const std::string
   // A start outside the grid is brought to its edge: the text form can only place it on a cell,
   // and the checks still name it as outside the playfield.
   auto start = [&](size_t off_x, size_t off_y) {
-    return CellPos{std::clamp(get16(data, off_x), 0, kEdge), std::clamp(get16(data, off_y), 0, kEdge)};
+    return CellPos{std::clamp(Get16(data + off_x), 0, kEdge), std::clamp(Get16(data + off_y), 0, kEdge)};
   };
   level.bug_start = start(kOffBugStartX, kOffBugStartY);
   level.vorbel_start = start(kOffVorbelStartX, kOffVorbelStartY);
-  level.bug_count = get16(data, kOffBugCount);
-  level.bug_sprite = get16(data, kOffBugSprite);
-  for (size_t k = 0; k < level.points.size(); k++) level.points[k] = get16(data, kOffPoints + 2 * k);
+  level.bug_count = Get16(data + kOffBugCount);
+  level.bug_sprite = Get16(data + kOffBugSprite);
+  for (size_t k = 0; k < level.points.size(); k++) level.points[k] = Get16(data + kOffPoints + 2 * k);
   bool wall_seen = false, balls_seen = false;
   for (int x = 0; x < kMapSize; x++)
     for (int y = 0; y < kMapSize; y++) {
-      const int code = get16(data, kOffCells + 2 * size_t(kMapSize * x + y));
+      const int code = Get16(data + kOffCells + 2 * size_t(kMapSize * x + y));
       if (code < 0 || code > kMaxCellCode)
         return source + ": cell at " + cell_name(x, y) + " has the code " + std::to_string(code) + ", outside 0 to " +
                std::to_string(kMaxCellCode);

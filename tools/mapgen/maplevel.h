@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cellcodes.h"
+#include "vorbel2_dat.h"
 
 namespace mapgen {
 
@@ -32,7 +33,7 @@ constexpr size_t kOffPoints = 984; // 32 score values; the game reads the first 
 constexpr int kWallSets = 19;      // wall themes 0..18, codes set * 100 + WallTile(neighbours)
 constexpr int kFirstBallSet = 19;  // ball pictures live in sets 19, 20 and 21
 constexpr int kLastBallSet = 21;
-constexpr int kBugSprites = 28;    // objects 0..27 of the actor datafile are bugs
+constexpr int kBugSprites = SPR_BUG_COUNT;  // the first objects of the actor datafile are bugs
 constexpr int kMaxBugs = 20;       // the game's bug table
 constexpr int kFloorCode = CODE_PLAIN_FLOOR;  // open floor that shows nothing
 constexpr int kDecorationBase = 2200;

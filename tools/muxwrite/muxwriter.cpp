@@ -7,8 +7,8 @@
 
 namespace {
 
-// The loader turns a stored period w into the note frequency 3579546 / w.
-constexpr long kPeriodClock = 3579546;
+// The loader turns a stored period w into the note frequency MODUX_AMIGA_CLOCK / w.
+constexpr long kPeriodClock = MODUX_AMIGA_CLOCK;
 // A column run covers at most this many cells: the count lives in the low 7 bits of its byte.
 constexpr size_t kMaxRun = 127;
 

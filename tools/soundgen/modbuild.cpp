@@ -8,7 +8,7 @@
 
 namespace sound {
 
-int note_frequency(int pitch) { return 3579546 / amiga_period(pitch); }
+int note_frequency(int pitch) { return MODUX_AMIGA_CLOCK / amiga_period(pitch); }
 
 int xm_note(int pitch) { return pitch + 37; }  // C4 is 0 semitones from C4 and XM's C-3 + 12
 

@@ -85,7 +85,7 @@ std::vector<dat::Object> bank_objects(const SoundBank &bank) {
   for (size_t i = 0; i < bank.effects.size(); i++)
     objects.push_back(dat::make_sample16(bank.effects[i].name, bank.effect_samples[i].rate, bank.effect_samples[i].frames));
   for (size_t i = 0; i < bank.songs.size(); i++)
-    objects.push_back(dat::make_raw(bank.song_entries[i].name, dat::id("MUX "), bank.song_files[i]));
+    objects.push_back(dat::make_raw(bank.song_entries[i].name, uint32_t(DAT_MUX), bank.song_files[i]));
   return objects;
 }
 
