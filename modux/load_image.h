@@ -205,10 +205,6 @@ inline void note_short(const char *format, ...) {
   va_end(args);
 }
 
-inline int clamp_int(long long v, int lo, int hi) {
-  return v < lo ? lo : v > hi ? hi : static_cast<int>(v);
-}
-
 // Gives an Allegro sample of len frames of 8- or 16-bit data its fixed fields and a zeroed data
 // block (an empty sample gets one frame, so that data is never null). False when memory is short.
 inline bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits = 8) {

@@ -58,8 +58,6 @@ bool is_falcon(const unsigned char *sig) { return sig[0] == 'F' && sig[1] == 'A'
 bool is_flt8(const unsigned char *sig) { return memcmp(sig, "FLT8", 4) == 0; }
 const int FLT8_HALF_CHANNELS = 4;
 
-// Note frequencies of the MOD family are this over the Amiga period (8363 at period 428).
-const int AMIGA_CLOCK_NOTE = 3579546;
 
 // The modtypes entry of a signature: the first that equals it, or the end marker.
 const MODTYPE &find_modtype(const unsigned char *sig) {
@@ -99,7 +97,7 @@ NOTE_INFO read_cell(cursor &c, int sample_count) {
   // A sample the module lacks would be refused by the native format's reader: none instead.
   if (n.sample > sample_count) n.sample = 0;
   const int period = ((b0 & 15) << 8) | b1;
-  n.note = period ? AMIGA_CLOCK_NOTE / period : 0;
+  n.note = period ? MODUX_AMIGA_CLOCK / period : 0;
   n.command = b2 & 15;
   n.param = b3;
   n.volume = 0;

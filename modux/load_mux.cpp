@@ -18,8 +18,6 @@ using namespace modux_import;
 // field can make the loader allocate before the data turns out to be missing.
 const int MAX_SAMPLE_FRAMES = 1 << 24;
 
-// Note frequencies of the MOD family are this over the Amiga period held in the file.
-const int AMIGA_CLOCK_NOTE = 3579546;
 
 // Bytes a column stream needs at the least over n cells: one run byte covers at most 127 cells.
 long least_stream_bytes(long n) { return (n + 126) / 127; }
@@ -111,7 +109,7 @@ int read_cell_value(reader &r, column col, int xm) {
         // The file holds Amiga periods; memory holds note frequencies. 0 and the negative
         // note commands pass unchanged.
         const int w = static_cast<int16_t>(r.word());
-        return w > 0 ? AMIGA_CLOCK_NOTE / w : w;
+        return w > 0 ? MODUX_AMIGA_CLOCK / w : w;
       }
     case COLUMN_PARAM:
       return r.word();

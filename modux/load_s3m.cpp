@@ -31,8 +31,6 @@ const int ORDER_SKIP = 254;
 const int ORDER_END = 255;
 
 // Note frequencies are this over the period of noteperiod (quarter Amiga units, 4 x 428 for
-// middle C) shifted down by the octave: 8363 for C-4.
-const int AMIGA_CLOCK_NOTE = 3579546;
 
 // How each S3M effect letter becomes an internal command. keep: the parameter passes unchanged;
 // otherwise the command is dropped (code 0, parameter 0) unless the letter is S, whose
@@ -180,7 +178,7 @@ void convert_s3m_pitch(int *note) {
     return;
   }
   const int period = noteperiod[semitone] >> octave;
-  *note = period ? AMIGA_CLOCK_NOTE / period : 0;
+  *note = period ? MODUX_AMIGA_CLOCK / period : 0;
 }
 
 void convert_s3m_command(int *command, int *param) {

@@ -491,7 +491,7 @@ void destroy_mod_datafile(void *obj) { destroy_mod(static_cast<MODUX *>(obj)); }
 void register_datafile_modux(void) {
   static int registered = 0;
   if (registered) return;
-  register_datafile_object(DAT_ID('M', 'U', 'X', ' '), load_mux_datafile, destroy_mod_datafile);
+  register_datafile_object(DAT_MUX, load_mux_datafile, destroy_mod_datafile);
   registered = -1;
 }
 

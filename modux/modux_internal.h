@@ -6,6 +6,9 @@
 
 #include "modux.h"
 
+// v held to lo..hi: the one clamp of the engine, wide enough for products of 32-bit values.
+inline int clamp_int(long long v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
+
 // ---------------------------------------------------------------------------------------------
 // Playback records
 // ---------------------------------------------------------------------------------------------

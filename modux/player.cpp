@@ -15,11 +15,6 @@ static const int PERIOD_BOUND = 1 << 24;
 
 int mod_first_tick = 0;
 
-static int clamp_int(int v, int lo, int hi)
-{
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 int mod_playable_orders(const MODUX *mod)
 {
     return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);

@@ -165,11 +165,6 @@ static const int XM_TOP_NOTE = 118;
 // tables can give, and the search must end even for a period no table note lies below.
 static const int SEMITONE_SEARCH_LIMIT = 13 * 12 + 16;
 
-static int clamp_int(long long v, int lo, int hi)
-{
-    return v < lo ? lo : v > hi ? hi : static_cast<int>(v);
-}
-
 // logtab continued one octave up: the Amiga table's last note with the finest tuning pairs with
 // the entry past the end, which is the C of the next octave (half the period of entry 8).
 static int logtab_entry(int index)

@@ -8,11 +8,6 @@
 static const int SLOWEST_BPM = 32;
 static const int FASTEST_SLID_BPM = 255;
 
-static int clamp_int(int v, int lo, int hi)
-{
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 void parse_s3m_volume_slide(int chn, int param)
 {
     CHANNEL_STATE &c = ci[chn];

@@ -4,11 +4,6 @@
 
 #include "modux_internal.h"
 
-static int clamp_int(int v, int lo, int hi)
-{
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 // +x for a high nibble, else -y: the XM form of every slide parameter.
 static int xm_slide_amount(int param)
 {

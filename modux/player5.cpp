@@ -11,7 +11,7 @@
 // Linear pitch of C-5 (note 60) at a C5 speed of 1 Hz is 0; a note adds 64 units a semitone.
 static const int UNITS_PER_NOTE = 64;
 static const int C5_NOTE = 60;
-static const double AMIGA_CLOCK = 14317456.0;
+static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;  // periods in quarter Amiga units
 // Volume-column tone portamento speeds (values 193..202).
 static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
 // Quarter sine of 64 steps a cycle, amplitude 64, for vibrato, tremolo and panbrello.
@@ -25,7 +25,6 @@ static int wave(int waveform, int pos) {
   }
 }
 
-static int clamp(long long v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
 
 static bool linear(const MODUX *mod) { return (mod->rules & RULE_IT_LINEAR) != 0; }
 
@@ -34,7 +33,7 @@ static int note_period(const MODUX *mod, int note, int sample) {
   const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count ? mod->sample_info[sample].tuning : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
   if (linear(mod)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
-  return clamp(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
+  return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
 // Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
@@ -42,7 +41,7 @@ static void slide(const MODUX *mod, int &period, int units) {
   if (linear(mod))
     period += units;
   else
-    period = clamp(period - units, 1, 1 << 30);
+    period = clamp_int(period - units, 1, 1 << 30);
 }
 
 void it_reset(MODUX *mod) {
@@ -144,7 +143,7 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
     if (ins.random_pan) n.pan += rand() % (2 * ins.random_pan + 1) - ins.random_pan;
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
     if (ins.filter_resonance >= 0) n.resonance = ins.filter_resonance;
-    n.pan = clamp(n.pan, 0, 256);
+    n.pan = clamp_int(n.pan, 0, 256);
     c.pan = ins.pan >= 0 ? ins.pan * 4 : c.pan;
   }
   if (s.pan_on) c.pan = n.pan;
@@ -164,7 +163,7 @@ static void volume_column_row(int ch, int v) {
   } else if (v <= 84) {                    // fine volume up / down, tick 0
     const int x = (v - 65) % 10;
     if (x) c.vcol_slide = x;
-    n.volume = clamp(n.volume + (v <= 74 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+    n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide : -c.vcol_slide), 0, 64);
   } else if (v <= 104) {                   // volume slide up / down, later ticks
     const int x = (v - 85) % 10;
     if (x) c.vcol_slide = x;
@@ -187,7 +186,7 @@ static void volume_column_tick(MODUX *mod, int ch, int v) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   if (v >= 85 && v <= 104) {
-    n.volume = clamp(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
   } else if (v >= 105 && v <= 124) {
     slide(mod, n.period, v <= 114 ? -c.porta : c.porta);
   }
@@ -270,7 +269,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
       if (p) c.vol_slide = p;
-      n.volume = clamp(n.volume + slide_step(c.vol_slide, true), 0, 64);
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide, true), 0, 64);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP: {
@@ -293,10 +292,10 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       break;
     case CMD_TREMOR: if (p) c.tremor = p; break;
     case CMD_S3M_ARPEGGIO: if (p) c.arpeggio = p; c.arpeggio_base = n.period; break;
-    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp(p, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(p, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE:
       if (p) c.channel_slide = p;
-      c.channel_volume = clamp(c.channel_volume + slide_step(c.channel_slide, true), 0, 64);
+      c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, true), 0, 64);
       break;
     case CMD_SAMPLE_OFFSET:
       if (p) c.offset = p;
@@ -307,7 +306,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       break;
     case CMD_IT_PANSLIDE:
       if (p) c.pan_slide = p;
-      c.pan = n.pan = clamp(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
       break;
     case CMD_S3M_RETRIG: if (p) c.retrig = p; break;
     case CMD_S3M_TREMOLO:
@@ -326,7 +325,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_SET_GLOBAL_VOLUME: if (p <= 128) mi.global_volume = p; break;
     case CMD_GLOBAL_VOLSLIDE:
       if (p) c.global_slide = p;
-      mi.global_volume = clamp(mi.global_volume + slide_step(c.global_slide, true), 0, 128);
+      mi.global_volume = clamp_int(mi.global_volume + slide_step(c.global_slide, true), 0, 128);
       break;
     case CMD_SET_PAN: c.pan = n.pan = p; c.surround = 0; break;
     case CMD_IT_PANBRELLO:
@@ -355,7 +354,7 @@ static void effect_tick(MODUX *mod, int ch) {
     case CMD_IT_VOLSLIDE:
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      n.volume = clamp(n.volume + slide_step(c.vol_slide, false), 0, 64);
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide, false), 0, 64);
       if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(mod, ch);
       break;
     case CMD_S3M_PORTA_DOWN:
@@ -377,9 +376,9 @@ static void effect_tick(MODUX *mod, int ch) {
       break;
     }
     case CMD_IT_CHANNEL_VOLSLIDE:
-      c.channel_volume = clamp(c.channel_volume + slide_step(c.channel_slide, false), 0, 64);
+      c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, false), 0, 64);
       break;
-    case CMD_IT_PANSLIDE: c.pan = n.pan = clamp(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256); break;
+    case CMD_IT_PANSLIDE: c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256); break;
     case CMD_S3M_RETRIG: {
       const int interval = c.retrig & 15;
       if (interval && ++c.retrig_count >= interval) {
@@ -391,7 +390,7 @@ static void effect_tick(MODUX *mod, int ch) {
         else if (kind == 14) n.volume = n.volume * 3 / 2;
         else if (kind == 15) n.volume *= 2;
         else n.volume += add[kind];
-        n.volume = clamp(n.volume, 0, 64);
+        n.volume = clamp_int(n.volume, 0, 64);
         if (n.active) {
           n.start = -1;
           n.offset = 0;
@@ -402,12 +401,12 @@ static void effect_tick(MODUX *mod, int ch) {
     case CMD_IT_TEMPO:
       if (c.tempo_slide) {
         const int t = c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
-        mi.tempo = clamp(t, 32, 255);
+        mi.tempo = clamp_int(t, 32, 255);
         mod_install_tick();
       }
       break;
     case CMD_GLOBAL_VOLSLIDE:
-      mi.global_volume = clamp(mi.global_volume + slide_step(c.global_slide, false), 0, 128);
+      mi.global_volume = clamp_int(mi.global_volume + slide_step(c.global_slide, false), 0, 128);
       break;
     default: break;
   }

@@ -15,11 +15,10 @@ IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS];
 // Linear pitch: 768 units an octave; unit 0 is this many Hz times 2^(-LINEAR_ZERO/768).
 static const int LINEAR_OCTAVE = 768;
 // Amiga periods are this over the frequency (1712 at 8363 Hz).
-static const double AMIGA_CLOCK = 14317456.0;
+static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;  // periods in quarter Amiga units
 // Full fade, counted down by an instrument's fade-out each tick.
 static const int FADE_FULL = 1024;
 
-static int clamp(long long v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
 
 // -1 while the pool's voices are allocated (the records hold voice numbers only then).
 static int pool_open = 0;
@@ -139,7 +138,7 @@ static int pitch_hz(const MODUX *mod, long long period) {
     const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
     return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
   }
-  return clamp(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
+  return clamp_int(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
 }
 
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
@@ -162,7 +161,7 @@ static void set_loop(int voice, int flags) {
 static int auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   if (s.vibrato_depth == 0) return 0;
   if (n.vibrato_sweep < s.vibrato_depth * 256) n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
-  const int depth = clamp(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
+  const int depth = clamp_int(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
   const double phase = (n.vibrato_pos & 255) / 256.0;
   double wave;
   switch (s.vibrato_type & 3) {
@@ -222,7 +221,7 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
 
   // Volume: note, sample, instrument, channel, global, envelope, fade, engine.
   const int tremolo = channel ? channel->volume_delta : 0;
-  long double v = clamp(n.volume + tremolo, 0, 64) / 64.0L;
+  long double v = clamp_int(n.volume + tremolo, 0, 64) / 64.0L;
   v *= info->global_volume / 64.0L;
   if (ins) v *= ins->global_volume / 128.0L * n.random_volume / 100.0L;
   v *= (channel ? channel->channel_volume : n.channel_volume) / 64.0L;
@@ -230,14 +229,14 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   v *= env_volume / 64.0L;
   v *= n.fade / static_cast<long double>(FADE_FULL);
   v *= mod_volume / 255.0L * (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
-  const int volume = clamp(static_cast<long long>(v * 255 + 0.5L), 0, 255);
+  const int volume = clamp_int(static_cast<long long>(v * 255 + 0.5L), 0, 255);
 
   // Pan: the note's, moved by the envelope toward the nearer side, spread by the separation.
-  int pan = clamp(n.pan + (channel ? channel->pan_delta : 0), 0, 256);
+  int pan = clamp_int(n.pan + (channel ? channel->pan_delta : 0), 0, 256);
   if (env_pan) pan += (pan < 128 ? pan : 256 - pan) * env_pan / 32;
   pan = 128 + (pan - 128) * mod->pan_separation / 128;
   if (channel && channel->surround) pan = 128;
-  pan = clamp(pan, 0, 255);
+  pan = clamp_int(pan, 0, 255);
 
   // Pitch: the note's, the channel's vibrato, the pitch envelope (half-semitones) unless it
   // drives the filter, the sample's auto-vibrato.
@@ -251,7 +250,7 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   } else {
     period = static_cast<long long>(period * std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
-  if (filter_env && n.pitch_env_on) cutoff = clamp(cutoff * (env_pitch + 32) / 64, 0, 127);
+  if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
   const long long hz = static_cast<long long>(pitch_hz(mod, period)) * mi.pitch_ratio / 100;
 
   n.loudness = volume;
