@@ -82,6 +82,13 @@ while read -r file; do
     continue
   fi
   echo "$name: length $ours s (reference $reference s), envelope correlation $corr (lag $lag ms), onsets matched $onsets, pitch agreement $pitch"
+  # A real module lasts as long as the reference says, within 1 percent: a misread speed or tempo
+  # shows here even where the loudness envelopes cannot be lined up.
+  if [ -z "$MODULES" ] && [ -n "${reference:-}" ] &&
+    awk -v a="$ours" -v b="$reference" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d > 0.01 * b) }'; then
+    echo "FAIL: $name lasts $ours s, the reference $reference s" >&2
+    failed=1
+  fi
   pitch_floor=$min_pitch
   [ "$min_pitch" = - ] && pitch_floor=0
   if awk -v c="$corr" -v o="$onsets" -v p="$pitch" -v mc="$min_corr" -v mo="$min_onsets" -v mp="$pitch_floor" \
