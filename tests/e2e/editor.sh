@@ -32,13 +32,7 @@ row_of() { sed -n '/^map:$/,$p' "$level" | sed -n "$(( $1 + 2 ))p"; }
 (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel-edit" "$level") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
 GAME_PID=$!
 E2E_PIDS+=($GAME_PID)
-for i in $(seq 1 300); do
-  WID=$(xdotool search --onlyvisible --name "level editor" 2>/dev/null | head -1)
-  [ -n "$WID" ] && break
-  kill -0 "$GAME_PID" 2>/dev/null || fail "the editor ended before opening its window: $(cat "$E2E_DIR/out.txt")"
-  sleep 0.1
-done
-[ -n "$WID" ] || fail "no editor window"
+wait_window "level editor" editor
 EDITOR_PID=$GAME_PID
 xdotool mousemove --window "$WID" 300 470; sleep 1
 screenshot "$art/editor-new.png"

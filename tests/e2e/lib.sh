@@ -69,16 +69,22 @@ game_record() {
   E2E_PIDS+=($GAME_PID)
 }
 
-# game_window [seconds]: waits for the game's window and its title screen.
-game_window() {
-  local t=${1:-30} i
+# wait_window TITLE WHAT [seconds]: waits for the window of $GAME_PID whose title holds TITLE;
+# sets WID. WHAT names the program in the failure messages.
+wait_window() {
+  local t=${3:-30} i
   for i in $(seq 1 $((t * 10))); do
-    WID=$(xdotool search --onlyvisible --name "Vorbel" 2>/dev/null | head -1)
-    [ -n "$WID" ] && break
-    kill -0 "$GAME_PID" 2>/dev/null || fail "the game ended before opening its window: $(cat "$E2E_DIR/out.txt")"
+    WID=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$WID" ] && return
+    kill -0 "$GAME_PID" 2>/dev/null || fail "the $2 ended before opening its window: $(cat "$E2E_DIR/out.txt")"
     sleep 0.1
   done
-  [ -n "$WID" ] || fail "no game window after ${t}s"
+  fail "no $2 window after ${t}s"
+}
+
+# game_window [seconds]: waits for the game's window and its title screen.
+game_window() {
+  wait_window "Vorbel" game "${1:-30}"
   xdotool mousemove --window "$WID" 5 5
   sleep "${E2E_SETTLE:-1.5}"  # the fade-in of the title
 }
