@@ -1,7 +1,7 @@
 // Vorbel Endurnal: the one game module. Every global of the game state is declared here with a
 // line on what it holds; the code sits in short sources by area (start-up, buttons, menus, options,
-// level data, maps from files, game loop, rendering, the vorbel, the bugs, high scores, saved games,
-// custom levels). Truth values are -1 for true, 0 false.
+// level data, maps from files, game loop, rendering, the vorbel, the bugs, high scores, saved
+// games, custom levels). Truth values are -1 for true, 0 false.
 #pragma once
 
 #include <allegro.h>
@@ -17,14 +17,14 @@
 // Geometry and limits
 // ---------------------------------------------------------------------------------------------
 
-constexpr int MAP_W = 22;          // maze columns
-constexpr int MAP_H = 22;          // maze rows
-constexpr int CELL = 20;           // cell size in pixels
-constexpr int MAX_BUGS = 20;       // size of the bug table
-constexpr int NUM_SETS = 24;       // "set0.dat" .. "set23.dat"
-constexpr int NUM_HIGHSCORES = 15; // entries of the high-score table
-constexpr int MAX_CELL_CODE = 2399; // highest cell code a map may hold
-constexpr int SAVE_SIZE = 1164;     // bytes of a saved-game file
+constexpr int MAP_W = 22;            // maze columns
+constexpr int MAP_H = 22;            // maze rows
+constexpr int CELL = 20;             // cell size in pixels
+constexpr int MAX_BUGS = 20;         // size of the bug table
+constexpr int NUM_SETS = 24;         // "set0.dat" .. "set23.dat"
+constexpr int NUM_HIGHSCORES = 15;   // entries of the high-score table
+constexpr int MAX_CELL_CODE = 2399;  // highest cell code a map may hold
+constexpr int SAVE_SIZE = 1164;      // bytes of a saved-game file
 // Bounds of figures read from files: a score that can keep growing without overflow, a bug count
 // whose eating bonus cannot overflow, a level number far above any list of levels.
 constexpr int MAX_SCORE = 99999999;
@@ -52,15 +52,15 @@ constexpr int NUM_SONGS = SND_COUNT - SND_FIRST_SONG;
 // A raw little-endian image of 1048 bytes; cells are stored column by column.
 struct map_struct {
   int16_t reserved;
-  int16_t bug_start_x;     // cell column where bugs start and where an eaten bug goes back
-  int16_t bug_start_y;     // cell row of the same
-  int16_t vorbel_start_x;  // cell column where the vorbel starts each life
-  int16_t vorbel_start_y;  // cell row of the same
-  int16_t bug_count;       // bugs of the map before the difficulty is added
-  int16_t ball_count;      // balls (values 1..4) to eat to clear the level
-  int16_t bug_sprite;      // picture of every bug, an object of "vorbel2.dat"
+  int16_t bug_start_x;          // cell column where bugs start and where an eaten bug goes back
+  int16_t bug_start_y;          // cell row of the same
+  int16_t vorbel_start_x;       // cell column where the vorbel starts each life
+  int16_t vorbel_start_y;       // cell row of the same
+  int16_t bug_count;            // bugs of the map before the difficulty is added
+  int16_t ball_count;           // balls (values 1..4) to eat to clear the level
+  int16_t bug_sprite;           // picture of every bug, an object of "vorbel2.dat"
   int16_t cells[MAP_W][MAP_H];  // cell codes, cells[x][y]
-  int16_t points[32];      // points[k] scores cell value k + 1
+  int16_t points[32];           // points[k] scores cell value k + 1
 };
 static_assert(sizeof(map_struct) == 1048, "map_struct is a 1048-byte file image");
 
@@ -97,12 +97,12 @@ class Button {
   int x1, x2, y1, y2;  // edges in screen pixels
   int color1;          // top/left lines and label while pressed; bottom/right while released
   int color2;          // top/left lines and label while released; bottom/right while pressed
-  BITMAP* picture;     // face of a button without a label; not owned
+  BITMAP *picture;     // face of a button without a label; not owned
   char name[28];       // the label, empty for a picture button
   int pressed;         // 0 released, -1 pressed
 
-  Button(const char* name, int x1, int y1, int x2, int y2, int color1, int color2, BITMAP* picture);
-  void ChangeName(const char* name);
+  Button(const char *name, int x1, int y1, int x2, int y2, int color1, int color2, BITMAP *picture);
+  void ChangeName(const char *name);
   void DrawButton();
   int Clicked();
 };
@@ -112,28 +112,28 @@ class Button {
 // ---------------------------------------------------------------------------------------------
 
 // Resources, loaded once at start-up and kept for the whole run.
-extern DATAFILE* graphics;               // "vorbel.dat": screen pictures, fonts, palette
-extern DATAFILE* sprites;                // "vorbel2.dat": vorbel and bug pictures
-extern DATAFILE* mapData;                // "maps.dat": the levels in play order
-extern DATAFILE* sounds;                 // "sounds.dat": effects and music modules
-extern DATAFILE* set_graphics[NUM_SETS]; // "set0.dat".."set23.dat": tiles and balls
-extern int num_sprites;                  // objects in sprites
-extern int num_maps;                     // levels in mapData
-extern int set_sizes[NUM_SETS];          // objects in each tile set
-extern BITMAP* screen_bitmap;            // 640x480 save-under and credits buffer
-extern BITMAP* map_bitmap;               // 441x441 back buffer of the maze
+extern DATAFILE *graphics;                // "vorbel.dat": screen pictures, fonts, palette
+extern DATAFILE *sprites;                 // "vorbel2.dat": vorbel and bug pictures
+extern DATAFILE *mapData;                 // "maps.dat": the levels in play order
+extern DATAFILE *sounds;                  // "sounds.dat": effects and music modules
+extern DATAFILE *set_graphics[NUM_SETS];  // "set0.dat".."set23.dat": tiles and balls
+extern int num_sprites;                   // objects in sprites
+extern int num_maps;                      // levels in mapData
+extern int set_sizes[NUM_SETS];           // objects in each tile set
+extern BITMAP *screen_bitmap;             // 640x480 save-under and credits buffer
+extern BITMAP *map_bitmap;                // 441x441 back buffer of the maze
 
 // Title buttons.
-extern Button* btn_new_game;  // "Play Game"
-extern Button* btn_exit;      // "Exit"
+extern Button *btn_new_game;  // "Play Game"
+extern Button *btn_exit;      // "Exit"
 
 // Start-game menu buttons, alive while the menu runs.
-extern Button* btn_start_game;
-extern Button* btn_custom_game;
-extern Button* btn_options;
-extern Button* btn_high_scores;
-extern Button* btn_credits;
-extern Button* btn_prev_menu;
+extern Button *btn_start_game;
+extern Button *btn_custom_game;
+extern Button *btn_options;
+extern Button *btn_high_scores;
+extern Button *btn_credits;
+extern Button *btn_prev_menu;
 
 // The high-score table, best first.
 extern highscore_struct HighScores[NUM_HIGHSCORES];
@@ -147,83 +147,90 @@ extern int dif_level;     // 0 Easy, 1 Normal, 2 Hard
 extern int music_silent;  // -1: songs are chosen as usual, none starts (no engine, a fast replay)
 
 // The level in play.
-extern map_struct* gmap;              // map in play: an object of mapData, or &map
-extern map_struct map;                // buffer of a custom map or a loaded game's map
-extern int mapV[MAP_W][MAP_H];        // cell values: 0 wall, -1 floor, 1..4 ball, 5..8 power ball
-extern actor_struct bugs[MAX_BUGS];   // the bugs; the first num_bugs play
-extern actor_struct vorbel;           // the player
-extern int current_map_played;        // index of the level in mapData
-extern int num_bugs;                  // bugs in play, at most MAX_BUGS
-extern int num_balls;                 // balls left; the level is cleared at 0
-extern int end_game;                  // -1 once the game is over
-extern int vorbel_speed;              // ticks that must pass before the vorbel steps
-extern int bug_speed;                 // ticks that must pass before the bugs step
-extern int max_bugs_state;            // length of the safety time, in passes
-extern int state_timer;               // safety count: 0 off, else passes since the power ball
-extern int extra_life;                // score when the last extra life was given
-extern std::atomic<int> vorbel_timer; // ticks since the vorbel's last step (timer thread adds)
-extern std::atomic<int> bug_timer;    // ticks since the bugs' last step (timer thread adds)
-extern int vorbel_move_direction;     // step in progress: 0 none, 1 up, 2 down, 3 left, 4 right
-extern char text[256];                // shared formatting buffer and file-dialog path
-extern char current_game_name[256];   // file name the save dialog offers
-extern char player_name[16];          // last name typed for the table, at first the default
-extern int random_draws;              // numbers Random has drawn since the program started
+extern map_struct *gmap;               // map in play: an object of mapData, or &map
+extern map_struct map;                 // buffer of a custom map or a loaded game's map
+extern int mapV[MAP_W][MAP_H];         // cell values: 0 wall, -1 floor, 1..4 ball, 5..8 power ball
+extern actor_struct bugs[MAX_BUGS];    // the bugs; the first num_bugs play
+extern actor_struct vorbel;            // the player
+extern int current_map_played;         // index of the level in mapData
+extern int num_bugs;                   // bugs in play, at most MAX_BUGS
+extern int num_balls;                  // balls left; the level is cleared at 0
+extern int end_game;                   // -1 once the game is over
+extern int vorbel_speed;               // ticks that must pass before the vorbel steps
+extern int bug_speed;                  // ticks that must pass before the bugs step
+extern int max_bugs_state;             // length of the safety time, in passes
+extern int state_timer;                // safety count: 0 off, else passes since the power ball
+extern int extra_life;                 // score when the last extra life was given
+extern std::atomic<int> vorbel_timer;  // ticks since the vorbel's last step (timer thread adds)
+extern std::atomic<int> bug_timer;     // ticks since the bugs' last step (timer thread adds)
+extern int vorbel_move_direction;      // step in progress: 0 none, 1 up, 2 down, 3 left, 4 right
+extern char text[256];                 // shared formatting buffer and file-dialog path
+extern char current_game_name[256];    // file name the save dialog offers
+extern char player_name[16];           // last name typed for the table, at first the default
+extern int random_draws;               // numbers Random has drawn since the program started
 
 // Requests from outside the screens. Their handlers (a signal, the window's close button, a focus
 // switch) run on other threads or in signal context and only raise these flags; the screens'
 // loops on the main thread act on them.
-extern std::atomic<int> exit_requested;   // -1: SIGTERM or SIGINT, end the program as "Exit" does
-extern std::atomic<int> close_requested;  // -1: the window's close button was clicked and its request is pending
-extern std::atomic<int> focus_lost;       // -1: the window lost the input focus during a level
-extern std::atomic<int> focus_back;       // -1: the focus came back since the pause last looked
+extern std::atomic<int> exit_requested;  // -1: SIGTERM or SIGINT, end the program as "Exit" does
+extern std::atomic<int>
+    close_requested;  // -1: the window's close button was clicked and its request is pending
+extern std::atomic<int> focus_lost;  // -1: the window lost the input focus during a level
+extern std::atomic<int> focus_back;  // -1: the focus came back since the pause last looked
 
 // ---------------------------------------------------------------------------------------------
 // Functions, by area
 // ---------------------------------------------------------------------------------------------
 
 // Objects of "vorbel.dat", which start-up has checked for kind and presence.
-inline BITMAP* Graphic(int n) { return static_cast<BITMAP*>(graphics[n].dat); }
-inline FONT* GraphicFont(int n) { return static_cast<FONT*>(graphics[n].dat); }
-inline RGB* GamePalette() { return static_cast<RGB*>(graphics[GFX_PALETTE].dat); }
+inline BITMAP *Graphic(int n) { return static_cast<BITMAP *>(graphics[n].dat); }
+inline FONT *GraphicFont(int n) { return static_cast<FONT *>(graphics[n].dat); }
+inline RGB *GamePalette() { return static_cast<RGB *>(graphics[GFX_PALETTE].dat); }
 
 // Maps from files (mapcheck.cpp).
-void MapFromBytes(const unsigned char* bytes, map_struct* m);  // a 1048-byte little-endian image
-void MapToBytes(const map_struct* m, unsigned char* bytes);
-int CheckMap(const map_struct* m, char* why, int size);        // -1 playable, else 0 and the reason
-int CheckLevelData(DATAFILE* d, char* why, int size);          // every object of "maps.dat"
+void MapFromBytes(const unsigned char *bytes, map_struct *m);  // a 1048-byte little-endian image
+void MapToBytes(const map_struct *m, unsigned char *bytes);
+int CheckMap(const map_struct *m, char *why, int size);  // -1 playable, else 0 and the reason
+int CheckLevelData(DATAFILE *d, char *why, int size);    // every object of "maps.dat"
 
 // Start-up and shared helpers (startup.cpp).
 int Random(int n);
 void game_timer();
-[[noreturn]] void Error(const char* message);
-int FileExist(const char* name);
+[[noreturn]] void Error(const char *message);
+int FileExist(const char *name);
 
-void LoadDatafiles();    // presence checks, loading and object checks of every datafile
-int ScreenShot();        // writes "vorbel.pcx" whole or not at all; -1 on success
+void LoadDatafiles();          // presence checks, loading and object checks of every datafile
+int ScreenShot();              // writes "vorbel.pcx" whole or not at all; -1 on success
 void InstallSignalHandlers();  // SIGTERM and SIGINT, in place of Allegro's (after install_allegro)
 void InstallWindowHandlers();  // the close button and the focus switches (after set_gfx_mode)
-int LeaveRequested();    // -1 when a screen outside a level must return: a signal or the close button
+int LeaveRequested();  // -1 when a screen outside a level must return: a signal or the close button
 void WaitEscapeReleased();  // a screen left with Escape returns only once the key is up
-void* DatafileObject(DATAFILE* d, int n, int type);  // object n if there and of that type, else null
+void *DatafileObject(DATAFILE *d, int n,
+                     int type);  // object n if there and of that type, else null
 
 // The game's folders (folders.cpp).
-void FindGameFolders(const char* program);  // the datafiles' folder; the player's folder becomes current
-std::string DataPath(const char* name);     // a datafile's path: the bare name when read from here
-std::string InstalledDataFolder(const std::string& program_folder);  // first folder holding datafiles
-std::string PlayerFolder(const char* xdg_data_home, const char* home);  // empty when neither is usable
+void FindGameFolders(
+    const char *program);  // the datafiles' folder; the player's folder becomes current
+std::string DataPath(const char *name);  // a datafile's path: the bare name when read from here
+std::string InstalledDataFolder(
+    const std::string &program_folder);  // first folder holding datafiles
+std::string PlayerFolder(const char *xdg_data_home,
+                         const char *home);  // empty when neither is usable
 
 // High scores (highscores.cpp).
 enum { NAME_IGNORED, NAME_TYPED, NAME_ERASED, NAME_DONE };  // what a key did to a typed name
-int WriteFileSafely(const char* path, const void* data, int size);  // -1 when the file is replaced whole
-void DefaultHighScore(highscore_struct* entry);
+int WriteFileSafely(const char *path, const void *data,
+                    int size);  // -1 when the file is replaced whole
+void DefaultHighScore(highscore_struct *entry);
 void ResetHighScores();  // all fifteen entries the default
-int CheckHighScores(const highscore_struct* table, char* why, int size);  // -1 when every entry is sound
-void LoadHighScores();   // a damaged file is set aside and the defaults used
-int SaveHighScores();    // -1 when "vorbel.hsc" was written
-int StoreHighScores();   // SaveHighScores, telling the player when it fails; -1 when written
+int CheckHighScores(const highscore_struct *table, char *why,
+                    int size);  // -1 when every entry is sound
+void LoadHighScores();          // a damaged file is set aside and the defaults used
+int SaveHighScores();           // -1 when "vorbel.hsc" was written
+int StoreHighScores();          // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
-int NameKey(char* name, int c, int scancode, FONT* f);      // one key of the name entry
-void ClipText(FONT* f, const char* s, int width, char* out, int size);  // the prefix that fits
+int NameKey(char *name, int c, int scancode, FONT *f);      // one key of the name entry
+void ClipText(FONT *f, const char *s, int width, char *out, int size);  // the prefix that fits
 void GotHighScore();
 void GetHighScore();
 void DrawHighScores();
@@ -231,36 +238,37 @@ void ViewHighScores();
 
 // Saved games (savegame.cpp) and custom levels (customlevel.cpp).
 extern const char GAMESG[];  // identification at the end of every saved game
-int FileDialog(const char* title, const char* extension);  // the selector on `text`; -1 on OK
-void ShowAlert(const char* first, const char* second);     // an alert with OK; a close request closes it
-void SavedGameBytes(unsigned char* bytes);  // the SAVE_SIZE bytes F5 writes
-int WriteSavedGame(const char* path);       // -1 when written
+int FileDialog(const char *title, const char *extension);  // the selector on `text`; -1 on OK
+void ShowAlert(const char *first,
+               const char *second);         // an alert with OK; a close request closes it
+void SavedGameBytes(unsigned char *bytes);  // the SAVE_SIZE bytes F5 writes
+int WriteSavedGame(const char *path);       // -1 when written
 // -1 when read and applied; 0 refused with the reason in `why`, nothing changed.
-int ApplySavedGame(const unsigned char* bytes, size_t n, char* why = nullptr, int size = 0);
-int ReadSavedGame(const char* path, char* why = nullptr, int size = 0);
-void RememberGameName(const char* path);    // its file part, cut to fit, as the next save's offer
+int ApplySavedGame(const unsigned char *bytes, size_t n, char *why = nullptr, int size = 0);
+int ReadSavedGame(const char *path, char *why = nullptr, int size = 0);
+void RememberGameName(const char *path);  // its file part, cut to fit, as the next save's offer
 void SaveGame();
 void LoadGame();
 // -1 when read and playable; else 0, the reason in `why` and out unchanged.
-int ReadCustomMap(const char* path, map_struct* out, char* why = nullptr, int size = 0);
+int ReadCustomMap(const char *path, map_struct *out, char *why = nullptr, int size = 0);
 void PlayCustomGame();
-int PlayLevelFile(const char* path);  // one custom map as a whole game (vorbel --level); 0 refused
-void PlayCustomMap();  // the one-level game on the map buffer
+int PlayLevelFile(const char *path);  // one custom map as a whole game (vorbel --level); 0 refused
+void PlayCustomMap();                 // the one-level game on the map buffer
 
 // Drawing helpers (button.cpp).
 void DrawFrame(int x1, int y1, int x2, int y2, int c1, int c2);
 // Fills a box of the screen with the menu background pattern (object GFX_PATTERN).
 void FillPattern(int x1, int y1, int x2, int y2);
-void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
-void Dtextout_centre(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow);
+void Dtextout(BITMAP *bmp, FONT *f, const char *s, int x, int y, int color, int shadow);
+void Dtextout_centre(BITMAP *bmp, FONT *f, const char *s, int x, int y, int color, int shadow);
 int mouseinbox(int x1, int y1, int x2, int y2);
 
 // Level data (state.cpp).
-int CellValue(int code);          // the cell value of a cell code
-void BuildCellValues();           // mapV from gmap's codes
-int CellAt(int cx, int cy);       // mapV of a cell; outside the grid see state.cpp
-int StartCell(int c);             // a start column or row, kept inside the grid
-void NewGameSetup();              // lives, speeds and safety time by difficulty
+int CellValue(int code);     // the cell value of a cell code
+void BuildCellValues();      // mapV from gmap's codes
+int CellAt(int cx, int cy);  // mapV of a cell; outside the grid see state.cpp
+int StartCell(int c);        // a start column or row, kept inside the grid
+void NewGameSetup();         // lives, speeds and safety time by difficulty
 
 // Title screen and menus (menus.cpp).
 void PlayTheme();
@@ -276,7 +284,7 @@ void ApplyVolumes();  // the volume settings to Allegro's mixer and the music en
 
 // Game loop (gameloop.cpp).
 void PlayGame();
-void PlayMap(map_struct* level);
+void PlayMap(map_struct *level);
 void StartLevel();
 void DrawLives();        // the "Lives:" line of the panel
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
@@ -298,46 +306,47 @@ struct PassInput {
   int vorbel_due = 0, bug_due = 0;
   int up = 0, down = 0, left = 0, right = 0;
 };
-extern PassInput (*pass_input)();    // the inputs of a pass that is not replayed (LiveInput)
-PassInput LiveInput();               // the tick counters, the arrow keys and the joystick
+extern PassInput (*pass_input)();  // the inputs of a pass that is not replayed (LiveInput)
+PassInput LiveInput();             // the tick counters, the arrow keys and the joystick
 // A recording, as a file holds it.
 struct ReplayFile {
   char version[32] = "";
   int dif_level = 0, music_on = 0, custom = 0;
-  uint32_t draws = 0;                // Random's draws before the game began
-  uint32_t levels = 0;               // fingerprint of the levels of "maps.dat" (0 for a custom map)
-  map_struct map{};                  // the custom map
+  uint32_t draws = 0;   // Random's draws before the game began
+  uint32_t levels = 0;  // fingerprint of the levels of "maps.dat" (0 for a custom map)
+  map_struct map{};     // the custom map
   int score = 0, level = 0, lives = 0, bugs_eaten = 0;  // the figures at the game's end
-  std::vector<unsigned char> stream; // passes and events
+  std::vector<unsigned char> stream;                    // passes and events
 };
-std::vector<unsigned char> ReplayBytes(const ReplayFile& r);
-int ParseReplay(const unsigned char* b, size_t n, ReplayFile* out, char* why, int size);
+std::vector<unsigned char> ReplayBytes(const ReplayFile &r);
+int ParseReplay(const unsigned char *b, size_t n, ReplayFile *out, char *why, int size);
 uint32_t StateFingerprint();
 uint32_t LevelsFingerprint();
-void RecordTo(const char* path);     // record every game of this run to path (the last one stays)
+void RecordTo(const char *path);  // record every game of this run to path (the last one stays)
 void RecordStart(int custom);
 void RecordQuit();
-void RecordLoad(const unsigned char* save);
-void RecordPass(const PassInput& in);
-void RecordName(const char* name);
+void RecordLoad(const unsigned char *save);
+void RecordPass(const PassInput &in);
+void RecordName(const char *name);
 void RecordEnd();
-int RecordFinish();                  // writes the file; -1 when written
-const ReplayFile& Recording();
-int ReplayOpen(const char* path, char* why, int size);  // -1: the game it holds is set up to play
-int ReplayUse(const unsigned char* b, size_t n, char* why, int size);
-const ReplayFile& Replaying();
+int RecordFinish();  // writes the file; -1 when written
+const ReplayFile &Recording();
+int ReplayOpen(const char *path, char *why, int size);  // -1: the game it holds is set up to play
+int ReplayUse(const unsigned char *b, size_t n, char *why, int size);
+const ReplayFile &Replaying();
 int ReplayStart();
-int ReplayPass(PassInput* in);
-void ReplayName(char* name, int size);
-int ReplayEnd();                     // -1 when the game ended as recorded
+int ReplayPass(PassInput *in);
+void ReplayName(char *name, int size);
+int ReplayEnd();  // -1 when the game ended as recorded
 void ReplayInterrupted();
 
 // Rendering (render.cpp).
 void InitGameGraphics();
 void Draw3dFrame();
 void DrawGameMap();
-void DrawCellPicture(BITMAP* bmp, int code, int v, int px, int py);  // one cell's tile, ball or decoration
-void DrawStatusLine(const char* s, int y, int colour);  // one line of the panel's lower box
+void DrawCellPicture(BITMAP *bmp, int code, int v, int px,
+                     int py);                           // one cell's tile, ball or decoration
+void DrawStatusLine(const char *s, int y, int colour);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).
 void MoveUp();

@@ -18,7 +18,7 @@ int WrapBugCoordinate(int c) {
 
 // Tries one way: sets the step and answers -1 when the neighbour is open, else 0 and no change.
 int Go(int i, int ddx, int ddy) {
-  actor_struct& b = bugs[i];
+  actor_struct &b = bugs[i];
   if (CellAt(b.x / CELL + ddx / 5, b.y / CELL + ddy / 5) == 0) return 0;
   b.dx = ddx;
   b.dy = ddy;
@@ -29,8 +29,8 @@ bool ValidBug(int i) { return i >= 0 && i < MAX_BUGS; }
 
 // The chase: per current direction, up to three tries toward the vorbel, each made only when the
 // vorbel lies that way. The chase never reverses the bug.
-int Chase(int i, const actor_struct& b) {
-  const actor_struct& p = vorbel;
+int Chase(int i, const actor_struct &b) {
+  const actor_struct &p = vorbel;
   if (b.dx == 5) {
     if (b.x < p.x && BugGoRight(i)) return -1;
     if (b.y < p.y && BugGoDown(i)) return -1;
@@ -112,7 +112,7 @@ void ChangeBugDir(int i) {
 
 void MoveBug(int i) {
   if (!ValidBug(i)) return;
-  actor_struct& b = bugs[i];
+  actor_struct &b = bugs[i];
   if (b.x % CELL == 0 && b.y % CELL == 0) ChangeBugDir(i);
   b.x = WrapBugCoordinate(b.x + b.dx);
   b.y = WrapBugCoordinate(b.y + b.dy);
@@ -120,7 +120,7 @@ void MoveBug(int i) {
 
 void BugCollision(int i) {
   if (!ValidBug(i)) return;
-  actor_struct& b = bugs[i];
+  actor_struct &b = bugs[i];
   if (std::abs(b.x - vorbel.x) >= CELL || std::abs(b.y - vorbel.y) >= CELL) return;
   if (b.state == BUG_EDIBLE) {
     if (sound_on) PlaySoundA(SND_BUG);

@@ -21,14 +21,14 @@ void FillPattern(int x1, int y1, int x2, int y2) {
   solid_mode();
 }
 
-void Dtextout(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow) {
+void Dtextout(BITMAP *bmp, FONT *f, const char *s, int x, int y, int color, int shadow) {
   text_mode(-1);
   textout(bmp, f, s, x + 1, y + 1, shadow);
   textout(bmp, f, s, x, y, color);
 }
 
 // Labels get the same one-pixel shadow as Dtextout: it keeps them readable on any face.
-void Dtextout_centre(BITMAP* bmp, FONT* f, const char* s, int x, int y, int color, int shadow) {
+void Dtextout_centre(BITMAP *bmp, FONT *f, const char *s, int x, int y, int color, int shadow) {
   text_mode(-1);
   textout_centre(bmp, f, s, x + 1, y + 1, shadow);
   textout_centre(bmp, f, s, x, y, color);
@@ -39,13 +39,22 @@ int mouseinbox(int x1, int y1, int x2, int y2) {
   return (mx > x1 && mx < x2 && my > y1 && my < y2) ? -1 : 0;
 }
 
-Button::Button(const char* label, int left, int top, int right, int bottom, int c1, int c2, BITMAP* pic)
-    : x1(left), x2(right), y1(top), y2(bottom), color1(c1), color2(c2), picture(pic), name(), pressed(0) {
+Button::Button(const char *label, int left, int top, int right, int bottom, int c1, int c2,
+               BITMAP *pic)
+    : x1(left),
+      x2(right),
+      y1(top),
+      y2(bottom),
+      color1(c1),
+      color2(c2),
+      picture(pic),
+      name(),
+      pressed(0) {
   ChangeName(label);
 }
 
 // Labels longer than the field are cut rather than run past it.
-void Button::ChangeName(const char* label) {
+void Button::ChangeName(const char *label) {
   if (!label) label = "";
   std::strncpy(name, label, sizeof name - 1);
   name[sizeof name - 1] = 0;
@@ -59,7 +68,7 @@ void Button::DrawButton() {
     rectfill(screen, x1, y1, x2, y2, 1);
   }
   solid_mode();
-  FONT* f = GraphicFont(GFX_FONT_BUTTON);
+  FONT *f = GraphicFont(GFX_FONT_BUTTON);
   int ty = y1 + ((y2 - y1) - text_height(f)) / 2;
   if (pressed == 0) {
     DrawFrame(x1, y1, x2, y2, color2, color1);
@@ -72,7 +81,8 @@ void Button::DrawButton() {
 }
 
 static void ClickSound() {
-  if (sound_on) play_sample(static_cast<SAMPLE*>(sounds[SND_CLICK].dat), sound_volume, 125, 1000, 0);
+  if (sound_on)
+    play_sample(static_cast<SAMPLE *>(sounds[SND_CLICK].dat), sound_volume, 125, 1000, 0);
 }
 
 int Button::Clicked() {

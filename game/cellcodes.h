@@ -7,11 +7,11 @@
 // code / 100; any other band gives the value code - base and draws object `value` of `set` while
 // the value lies in shown_min..shown_max (so an eaten ball, now -1, is no longer drawn).
 struct CellBand {
-  int first, last;          // codes of the band
-  int wall;                 // -1 for the wall band
-  int base;                 // cell value = code - base (not for walls)
-  int set;                  // tile set of the picture; -1: the band is never drawn
-  int shown_min, shown_max; // values that are drawn
+  int first, last;           // codes of the band
+  int wall;                  // -1 for the wall band
+  int base;                  // cell value = code - base (not for walls)
+  int set;                   // tile set of the picture; -1: the band is never drawn
+  int shown_min, shown_max;  // values that are drawn
 };
 
 // Codes that lie in no band (exact hundreds from 1900 to 2300, and 2400 and more) are plain
@@ -19,12 +19,12 @@ struct CellBand {
 // a hole in a maze.
 constexpr CellBand kCellBands[] = {
     // first   last   wall base  set  shown
-    {-32768, 1899, -1, 0, -1, 0, -1},    // walls and floor tiles of the sets 0..18
-    {1901, 1999, 0, 1900, 19, 1, 8},     // balls 1..4 and power balls 5..8, set 19
-    {2001, 2099, 0, 2000, 20, 1, 8},     // the same in set 20
-    {2101, 2199, 0, 2100, 21, 1, 8},     // the same in set 21
-    {2201, 2299, 0, 2200, 22, 10, 15},   // decorations 10..15; values 1..8 there are hidden balls
-    {2301, 2399, 0, 2300, -1, 0, -1},    // hidden: eaten like the others, never drawn
+    {-32768, 1899, -1, 0, -1, 0, -1},   // walls and floor tiles of the sets 0..18
+    {1901, 1999, 0, 1900, 19, 1, 8},    // balls 1..4 and power balls 5..8, set 19
+    {2001, 2099, 0, 2000, 20, 1, 8},    // the same in set 20
+    {2101, 2199, 0, 2100, 21, 1, 8},    // the same in set 21
+    {2201, 2299, 0, 2200, 22, 10, 15},  // decorations 10..15; values 1..8 there are hidden balls
+    {2301, 2399, 0, 2300, -1, 0, -1},   // hidden: eaten like the others, never drawn
 };
 constexpr int kNumCellBands = sizeof(kCellBands) / sizeof(kCellBands[0]);
 
@@ -36,8 +36,8 @@ constexpr int CELL_WALL = 0;
 constexpr int CODE_PLAIN_FLOOR = 2300;
 
 // The band holding a code, or null for plain floor.
-constexpr const CellBand* CellBandOf(int code) {
-  for (const CellBand& b : kCellBands)
+constexpr const CellBand *CellBandOf(int code) {
+  for (const CellBand &b : kCellBands)
     if (code >= b.first && code <= b.last) return &b;
   return nullptr;
 }
@@ -49,8 +49,14 @@ constexpr const CellBand* CellBandOf(int code) {
 // combinations of the sides with no corner filled (bits 1..8), then one object for every
 // combination with filled corners, in increasing order of its neighbour bits.
 enum {
-  WALL_UP = 1, WALL_RIGHT = 2, WALL_DOWN = 4, WALL_LEFT = 8,
-  WALL_UP_RIGHT = 16, WALL_DOWN_RIGHT = 32, WALL_DOWN_LEFT = 64, WALL_UP_LEFT = 128,
+  WALL_UP = 1,
+  WALL_RIGHT = 2,
+  WALL_DOWN = 4,
+  WALL_LEFT = 8,
+  WALL_UP_RIGHT = 16,
+  WALL_DOWN_RIGHT = 32,
+  WALL_DOWN_LEFT = 64,
+  WALL_UP_LEFT = 128,
 };
 constexpr int NUM_WALL_TILES = 47;
 

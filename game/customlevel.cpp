@@ -8,12 +8,12 @@
 // Where the build puts the example levels, beside the game: the selector opens there.
 static const char kCustomFolder[] = "custom/";
 
-int ReadCustomMap(const char* path, map_struct* out, char* why, int size) {
-  auto refuse = [&](const char* m, long a = 0) {
+int ReadCustomMap(const char *path, map_struct *out, char *why, int size) {
+  auto refuse = [&](const char *m, long a = 0) {
     if (why && size > 0) snprintf(why, size_t(size), m, a, long(sizeof(map_struct)));
     return 0;
   };
-  FILE* f = fopen(path, "rb");
+  FILE *f = fopen(path, "rb");
   if (!f) return refuse("the file cannot be opened");
   unsigned char b[sizeof(map_struct)];
   size_t n = fread(b, 1, sizeof b, f);
@@ -49,7 +49,8 @@ void PlayCustomMap() {
 
 void PlayCustomGame() {
   text[0] = 0;
-  if (file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr)) std::strcpy(text, kCustomFolder);
+  if (file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr))
+    std::strcpy(text, kCustomFolder);
   if (!FileDialog("Select Custom Map", "map") || LeaveRequested()) return;
   char why[120];
   if (!ReadCustomMap(text, &map, why, sizeof why)) {
@@ -59,7 +60,7 @@ void PlayCustomGame() {
   PlayCustomMap();
 }
 
-int PlayLevelFile(const char* path) {
+int PlayLevelFile(const char *path) {
   char why[120];
   if (!ReadCustomMap(path, &map, why, sizeof why)) {
     ShowAlert("Error opening file.", why);

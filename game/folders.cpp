@@ -22,17 +22,17 @@ std::string data_folder;
 
 // The datafiles whose presence marks a folder as the game's own; any one of them is enough, so a
 // run folder with one file missing still reports that file as missing there.
-const char* const kMarkers[] = {"vorbel.dat", "vorbel2.dat", "maps.dat", "sounds.dat", "set0.dat"};
+const char *const kMarkers[] = {"vorbel.dat", "vorbel2.dat", "maps.dat", "sounds.dat", "set0.dat"};
 
-bool HoldsDatafiles(const fs::path& folder) {
+bool HoldsDatafiles(const fs::path &folder) {
   std::error_code ec;
-  for (const char* name : kMarkers)
+  for (const char *name : kMarkers)
     if (fs::is_regular_file(folder / name, ec)) return true;
   return false;
 }
 
 // The folder of the running program: the kernel's link first, the name it was started by second.
-fs::path ProgramFolder(const char* program) {
+fs::path ProgramFolder(const char *program) {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec && program) exe = fs::weakly_canonical(fs::absolute(program, ec), ec);
@@ -40,35 +40,38 @@ fs::path ProgramFolder(const char* program) {
 }
 
 // Copies the example levels into a new player's folder, so the custom-level selector opens on them.
-void CopyExampleLevels(const fs::path& from, const fs::path& to) {
+void CopyExampleLevels(const fs::path &from, const fs::path &to) {
   std::error_code ec;
   if (!fs::is_directory(from, ec)) return;
   fs::create_directories(to, ec);
-  for (const fs::directory_entry& e : fs::directory_iterator(from, ec))
-    if (e.path().extension() == ".map") fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::skip_existing, ec);
+  for (const fs::directory_entry &e : fs::directory_iterator(from, ec))
+    if (e.path().extension() == ".map")
+      fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::skip_existing, ec);
 }
 
 }  // namespace
 
-std::string InstalledDataFolder(const std::string& program_folder) {
+std::string InstalledDataFolder(const std::string &program_folder) {
   const fs::path bin(program_folder);
-  const fs::path candidates[] = {bin, bin / "../share/games/vorbel-endurnal", bin / "../share/vorbel-endurnal"};
-  for (const fs::path& c : candidates)
+  const fs::path candidates[] = {bin, bin / "../share/games/vorbel-endurnal",
+                                 bin / "../share/vorbel-endurnal"};
+  for (const fs::path &c : candidates)
     if (HoldsDatafiles(c)) return c.lexically_normal().string();
   // None holds them: the missing-file message names the folder the installation puts them in.
   return candidates[1].lexically_normal().string();
 }
 
-std::string PlayerFolder(const char* xdg_data_home, const char* home) {
+std::string PlayerFolder(const char *xdg_data_home, const char *home) {
   // An unset, empty or relative XDG_DATA_HOME is ignored, as the XDG base directory rules ask.
-  if (xdg_data_home && xdg_data_home[0] == '/') return (fs::path(xdg_data_home) / "vorbel-endurnal").string();
+  if (xdg_data_home && xdg_data_home[0] == '/')
+    return (fs::path(xdg_data_home) / "vorbel-endurnal").string();
   if (home && home[0]) return (fs::path(home) / ".local/share/vorbel-endurnal").string();
   return "";
 }
 
-std::string DataPath(const char* name) { return data_folder + name; }
+std::string DataPath(const char *name) { return data_folder + name; }
 
-void FindGameFolders(const char* program) {
+void FindGameFolders(const char *program) {
   data_folder.clear();
   if (HoldsDatafiles(".")) return;
   data_folder = InstalledDataFolder(ProgramFolder(program).string());
@@ -80,7 +83,8 @@ void FindGameFolders(const char* program) {
   const bool first_use = !fs::exists(player, ec);
   fs::create_directories(player, ec);
   if (ec || chdir(player.c_str()) != 0) {
-    printf("Cannot use the folder %s: the player's files are kept in the current folder.\n", player.c_str());
+    printf("Cannot use the folder %s: the player's files are kept in the current folder.\n",
+           player.c_str());
     return;
   }
   if (first_use) CopyExampleLevels(fs::path(data_folder) / "custom", "custom");

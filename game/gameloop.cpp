@@ -8,8 +8,8 @@
 
 namespace {
 
-FONT* StatusFont() { return GraphicFont(GFX_FONT_STATUS); }
-FONT* LargeFont() { return GraphicFont(GFX_FONT_LARGE); }
+FONT *StatusFont() { return GraphicFont(GFX_FONT_STATUS); }
+FONT *LargeFont() { return GraphicFont(GFX_FONT_LARGE); }
 
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }
@@ -80,7 +80,7 @@ int Commands() {
   return 0;
 }
 
-void VorbelStep(const PassInput& in) {
+void VorbelStep(const PassInput &in) {
   if (!in.vorbel_due) return;
   if (vorbel_move_direction == 0) {
     // Every direction asked for is tried, so up and down together step there and back.
@@ -100,7 +100,7 @@ void VorbelStep(const PassInput& in) {
   vorbel_timer = 0;
 }
 
-void BugStep(const PassInput& in) {
+void BugStep(const PassInput &in) {
   if (!in.bug_due) return;
   for (int i = 0; i < BugsInPlay(); i++) MoveBug(i);
   bug_timer = 0;
@@ -108,7 +108,7 @@ void BugStep(const PassInput& in) {
 
 // The inputs of a pass: from the recording while replaying, else read live (and recorded when
 // recording). Answers 0 when the pass ends here: the player quit, or a replay reached its end.
-int PassInputs(PassInput* in) {
+int PassInputs(PassInput *in) {
   if (replay_mode == REPLAY_PLAY) {
     if (LeaveRequested()) {
       ReplayInterrupted();
@@ -161,7 +161,7 @@ void GameOver() {
 // the message; the second line sits a gap below the first, so the two never touch.
 void DrawGameOver() {
   DrawGameMap();
-  FONT* f = LargeFont();
+  FONT *f = LargeFont();
   const int top = 160, gap = 10;
   text_mode(-1);
   textout(screen, f, "G A M E   O V E R", 150, top, 15);
@@ -285,7 +285,7 @@ void WaitForNextPass() {
   while (bug_timer == seen && clock::now() < give_up) rest(1);
 }
 
-void PlayMap(map_struct* level) {
+void PlayMap(map_struct *level) {
   gmap = level;
   vorbel_timer = 0;
   bug_timer = 0;
@@ -322,7 +322,7 @@ void PlayGame() {
   RecordStart(0);
   if (num_maps > 0) {
     do {
-      PlayMap(static_cast<map_struct*>(mapData[current_map_played].dat));
+      PlayMap(static_cast<map_struct *>(mapData[current_map_played].dat));
       NextMap();
     } while (!end_game);
   }

@@ -18,18 +18,18 @@ constexpr int kEntrySize = 28;
 constexpr int kNameMax = 14;  // characters a player can type; a stored name may hold 15
 
 // Layout of the name entry dialogue and of the screens a name is shown on.
-constexpr int kFieldX = 155;         // where the typed name starts
-constexpr int kFieldRight = 288;     // last pixel inside the entry field
-constexpr int kListNameEnd = 372;    // a name in the list ends before the score column (380)
+constexpr int kFieldX = 155;       // where the typed name starts
+constexpr int kFieldRight = 288;   // last pixel inside the entry field
+constexpr int kListNameEnd = 372;  // a name in the list ends before the score column (380)
 
-FONT* ListFont() { return GraphicFont(GFX_FONT_STATUS); }
+FONT *ListFont() { return GraphicFont(GFX_FONT_STATUS); }
 
 void DrawNameField() {
   rectfill(screen, 150, 200, 290, 240, 0);
   rect(screen, 150, 200, 290, 240, 142);
 }
 
-void DrawTypedName(FONT* f) {
+void DrawTypedName(FONT *f) {
   text_mode(0);
   textout(screen, f, text, kFieldX, 212, 15);
   textout(screen, f, "_", kFieldX + text_length(f, text), 212, 15);
@@ -39,9 +39,9 @@ void DrawTypedName(FONT* f) {
 
 char player_name[16] = "Vorbel-Endurant";
 
-int WriteFileSafely(const char* path, const void* data, int size) {
+int WriteFileSafely(const char *path, const void *data, int size) {
   const std::string fresh = std::string(path) + ".new";
-  FILE* f = fopen(fresh.c_str(), "wb");
+  FILE *f = fopen(fresh.c_str(), "wb");
   if (!f) return 0;  // errno tells why
   bool ok = fwrite(data, 1, size_t(size), f) == size_t(size);
   ok = fflush(f) == 0 && ok;
@@ -54,7 +54,7 @@ int WriteFileSafely(const char* path, const void* data, int size) {
   return 0;
 }
 
-void DefaultHighScore(highscore_struct* entry) {
+void DefaultHighScore(highscore_struct *entry) {
   std::memset(entry, 0, sizeof *entry);
   entry->score = 0;
   entry->level = 1;
@@ -63,16 +63,16 @@ void DefaultHighScore(highscore_struct* entry) {
 }
 
 void ResetHighScores() {
-  for (highscore_struct& e : HighScores) DefaultHighScore(&e);
+  for (highscore_struct &e : HighScores) DefaultHighScore(&e);
 }
 
 // Every entry must be one the game itself could have written: a score in range and no higher
 // than the one above it (insertion relies on the order), a level and a bug count in range, and a
 // terminated name of printable characters. Answers -1, or 0 with the first fault in `why`.
-int CheckHighScores(const highscore_struct* table, char* why, int size) {
+int CheckHighScores(const highscore_struct *table, char *why, int size) {
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    const highscore_struct& e = table[i];
-    const char* fault = nullptr;
+    const highscore_struct &e = table[i];
+    const char *fault = nullptr;
     if (e.score < 0 || e.score > MAX_SCORE)
       fault = "the score is out of range";
     else if (i > 0 && e.score > table[i - 1].score)
@@ -83,7 +83,7 @@ int CheckHighScores(const highscore_struct* table, char* why, int size) {
       fault = "the bug count is out of range";
     else if (!memchr(e.name, 0, sizeof e.name))
       fault = "the name has no end";
-    for (const char* c = e.name; !fault && *c; c++)
+    for (const char *c = e.name; !fault && *c; c++)
       if (*c < 32 || *c > 126) fault = "the name holds a character that cannot be shown";
     if (fault) {
       if (why && size > 0) snprintf(why, size_t(size), "entry %d: %s", i + 1, fault);
@@ -95,37 +95,43 @@ int CheckHighScores(const highscore_struct* table, char* why, int size) {
 
 // A damaged table is moved aside under a name no file has (never deleted, never written over)
 // and the game starts from the defaults; the player is told where it went.
-static void SetAside(const char* why) {
+static void SetAside(const char *why) {
   char aside[64];
   for (int n = 0; n < 100; n++) {
     snprintf(aside, sizeof aside, n ? "vorbel.hsc.damaged%d" : "vorbel.hsc.damaged", n);
     if (!file_exists(aside, FA_ALL, nullptr)) break;
   }
   if (rename("vorbel.hsc", aside) == 0)
-    printf("vorbel.hsc is damaged (%s): it is kept as %s and the table starts from the defaults.\n", why, aside);
+    printf("vorbel.hsc is damaged (%s): it is kept as %s and the table starts from the defaults.\n",
+           why, aside);
   else
-    printf("vorbel.hsc is damaged (%s) and could not be set aside: the table starts from the defaults.\n", why);
+    printf(
+        "vorbel.hsc is damaged (%s) and could not be set aside: the table starts from the "
+        "defaults.\n",
+        why);
 }
 
 void LoadHighScores() {
   ResetHighScores();
   if (!FileExist("vorbel.hsc")) return;
-  FILE* f = fopen("vorbel.hsc", "rb");
+  FILE *f = fopen("vorbel.hsc", "rb");
   if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
   unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
   size_t n = fread(bytes, 1, sizeof bytes, f);
   fclose(f);
   if (n != NUM_HIGHSCORES * kEntrySize) {
     char why[64];
-    snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n, NUM_HIGHSCORES * kEntrySize);
-    if (n == sizeof bytes) snprintf(why, sizeof why, "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
+    snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n,
+             NUM_HIGHSCORES * kEntrySize);
+    if (n == sizeof bytes)
+      snprintf(why, sizeof why, "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
     SetAside(why);
     return;
   }
   highscore_struct read[NUM_HIGHSCORES];
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    const unsigned char* b = bytes + kEntrySize * i;
-    highscore_struct& e = read[i];
+    const unsigned char *b = bytes + kEntrySize * i;
+    highscore_struct &e = read[i];
     e.score = Get32(b);
     e.level = Get32(b + 4);
     e.bugs_eaten = Get32(b + 8);
@@ -143,7 +149,8 @@ void LoadHighScores() {
 // Reset, the exit) can still succeed. A screen with a player before it says so in an alert; at
 // the end of the program, or with nobody there, standard output does.
 int StoreHighScores() {
-  if (replay_mode == REPLAY_PLAY || replay_fast) return -1;  // a replay shows a game; it is no new result
+  if (replay_mode == REPLAY_PLAY || replay_fast)
+    return -1;  // a replay shows a game; it is no new result
   if (SaveHighScores()) return -1;
   char why[128];
   snprintf(why, sizeof why, "%s: the table is kept until it can be written.", strerror(errno));
@@ -157,12 +164,12 @@ int StoreHighScores() {
 int SaveHighScores() {
   unsigned char bytes[NUM_HIGHSCORES * kEntrySize] = {};
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    unsigned char* b = bytes + kEntrySize * i;
-    const highscore_struct& e = HighScores[i];
+    unsigned char *b = bytes + kEntrySize * i;
+    const highscore_struct &e = HighScores[i];
     Put32(b, e.score);
     Put32(b + 4, e.level);
     Put32(b + 8, e.bugs_eaten);
-    std::strncpy(reinterpret_cast<char*>(b + 12), e.name, sizeof e.name - 1);
+    std::strncpy(reinterpret_cast<char *>(b + 12), e.name, sizeof e.name - 1);
   }
   return WriteFileSafely("vorbel.hsc", bytes, sizeof bytes);
 }
@@ -176,7 +183,7 @@ int InsertHighScore(int score, int level, int bugs_eaten) {
     if (i > 0) HighScores[i] = HighScores[i - 1];
     i--;
   }
-  highscore_struct& e = HighScores[i + 1];
+  highscore_struct &e = HighScores[i + 1];
   std::memset(&e, 0, sizeof e);
   e.score = score;
   e.level = level;
@@ -184,7 +191,7 @@ int InsertHighScore(int score, int level, int bugs_eaten) {
   return i + 1;
 }
 
-void ClipText(FONT* f, const char* s, int width, char* out, int size) {
+void ClipText(FONT *f, const char *s, int width, char *out, int size) {
   int n = 0;
   out[0] = 0;
   while (s[n] && n < size - 1) {
@@ -199,7 +206,7 @@ void ClipText(FONT* f, const char* s, int width, char* out, int size) {
 }
 
 // A character is taken only while the name and the cursor after it stay inside the field.
-int NameKey(char* name, int c, int scancode, FONT* f) {
+int NameKey(char *name, int c, int scancode, FONT *f) {
   int n = int(std::strlen(name));
   if (c >= 32 && c <= 126 && n < kNameMax) {
     name[n] = char(c);
@@ -222,7 +229,7 @@ void GetHighScore() {
   textout_centre(screen, GraphicFont(GFX_FONT_BUTTON), "You got high score", 210, 160, 15);
   DrawNameField();
 
-  FONT* f = ListFont();
+  FONT *f = ListFont();
   text[0] = 0;
   // The Space that ended the game-over message may still be held: its repeats are no name.
   while (key[KEY_SPACE]) rest(1);
@@ -259,13 +266,13 @@ void DrawHighScores() {
   text_mode(-1);
   rect(screen, 0, 0, w - 1, h - 1, 29);
   textout_centre(screen, GraphicFont(GFX_FONT_LARGE), "H I G H   S C O R E S", w / 2, 20, 15);
-  FONT* f = ListFont();
+  FONT *f = ListFont();
   textout(screen, f, "Name", 150, 60, 15);
   textout(screen, f, "Score", 380, 60, 15);
   textout(screen, f, "Level", 450, 60, 15);
   textout(screen, f, "Bugs Eaten", 520, 60, 15);
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    const highscore_struct& e = HighScores[i];
+    const highscore_struct &e = HighScores[i];
     const int y = 80 + 20 * i;
     char rank[16], name[sizeof e.name];
     snprintf(rank, sizeof rank, "%2d     ", i + 1);
@@ -284,7 +291,7 @@ void DrawHighScores() {
 
 void ViewHighScores() {
   PlaySong();
-  BITMAP* face = Graphic(GFX_BUTTON_FACE);
+  BITMAP *face = Graphic(GFX_BUTTON_FACE);
   Button exit_button("E x i t", 100, 420, 300, 450, 15, 25, face);
   Button reset_button("R e s e t", 340, 420, 540, 450, 15, 25, face);
   DrawHighScores();

@@ -13,7 +13,7 @@
 #include "platform.h"
 
 // Installs the drivers in the game's order. Without a sound device the game runs silent.
-static void InstallDrivers(char* program) {
+static void InstallDrivers(char *program) {
   install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
   install_keyboard();
   install_mouse();
@@ -61,17 +61,18 @@ static void Shutdown() {
 // The command line: --record FILE, --replay FILE, --fast (with --replay), --level FILE.map.
 // Answers -1 when it is understood, else 0 after saying how to use it.
 struct CommandLine {
-  const char* record = nullptr;  // record the games of this run to this file
-  const char* replay = nullptr;  // play this recording back instead of the title screen
+  const char *record = nullptr;  // record the games of this run to this file
+  const char *replay = nullptr;  // play this recording back instead of the title screen
   int fast = 0;                  // -1: replay without pacing and print the final figures
   // Play this custom map as a one-level game, as "Play Custom Level" does, and end after its
   // high-score step (the level editor's play-test).
-  const char* level = nullptr;
+  const char *level = nullptr;
 };
 
-static const char kUsage[] = "Usage: vorbel [--record FILE] [--replay FILE [--fast]] [--level FILE.map]\n";
+static const char kUsage[] =
+    "Usage: vorbel [--record FILE] [--replay FILE [--fast]] [--level FILE.map]\n";
 
-static int ParseCommandLine(int argc, char** argv, CommandLine* c) {
+static int ParseCommandLine(int argc, char **argv, CommandLine *c) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if ((a == "--record" || a == "--replay" || a == "--level") && i + 1 < argc)
@@ -92,7 +93,7 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* c) {
 
 // A file named on the command line, made absolute: the installed game moves into the player's
 // folder before it opens anything, and the name must still mean the file the user meant.
-static std::string CommandLinePath(const char* name) {
+static std::string CommandLinePath(const char *name) {
   if (name[0] == '/') return name;
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return name;
@@ -101,7 +102,7 @@ static std::string CommandLinePath(const char* name) {
 
 // Plays the recording set up by ReplayOpen; at full speed the figures of its end are printed.
 // Answers the program's exit status: 0 when the game ended as recorded.
-static int RunReplay(const CommandLine& c) {
+static int RunReplay(const CommandLine &c) {
   if (c.fast) {
     replay_fast = -1;
     music_silent = -1;
@@ -119,19 +120,22 @@ static int RunReplay(const CommandLine& c) {
     printf("%s\n", replay_stopped);
     return 1;
   }
-  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives, vorbel.bugs_eaten);
+  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives,
+         vorbel.bugs_eaten);
   return 0;
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   CommandLine command;
   if (!ParseCommandLine(argc, argv, &command)) return 2;
   std::string paths[3];
-  const char** named[3] = {&command.record, &command.replay, &command.level};
+  const char **named[3] = {&command.record, &command.replay, &command.level};
   for (int i = 0; i < 3; i++)
     if (*named[i]) *named[i] = (paths[i] = CommandLinePath(*named[i])).c_str();
   if (!DisplayAvailable()) {
-    printf("Error: %s\n", "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
+    printf(
+        "Error: %s\n",
+        "Cannot open the X display. Vorbel Endurnal needs a graphical session (is DISPLAY set?).");
     return 1;
   }
   FindGameFolders(argv[0]);  // before anything reads or writes a file
@@ -168,7 +172,7 @@ int main(int argc, char** argv) {
   }
 
   if (music_on) PlayTheme();
-  BITMAP* face = Graphic(GFX_TITLE_BUTTON);
+  BITMAP *face = Graphic(GFX_TITLE_BUTTON);
   btn_new_game = new Button("Play Game", 245, 290, 385, 315, 15, 25, face);
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   if (command.level) {

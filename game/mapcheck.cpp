@@ -15,21 +15,21 @@ int16_t map_struct::*const kHeader[] = {&map_struct::reserved,       &map_struct
                                         &map_struct::vorbel_start_y, &map_struct::bug_count,
                                         &map_struct::ball_count,     &map_struct::bug_sprite};
 
-int Refuse(char* why, int size, const char* message, int a = 0, int b = 0, int c = 0) {
+int Refuse(char *why, int size, const char *message, int a = 0, int b = 0, int c = 0) {
   if (why && size > 0) snprintf(why, size_t(size), message, a, b, c);
   return 0;
 }
 
 }  // namespace
 
-void MapFromBytes(const unsigned char* b, map_struct* m) {
+void MapFromBytes(const unsigned char *b, map_struct *m) {
   for (auto field : kHeader) m->*field = int16_t(Get16(b)), b += 2;
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) m->cells[x][y] = int16_t(Get16(b)), b += 2;
-  for (int16_t& p : m->points) p = int16_t(Get16(b)), b += 2;
+  for (int16_t &p : m->points) p = int16_t(Get16(b)), b += 2;
 }
 
-void MapToBytes(const map_struct* m, unsigned char* b) {
+void MapToBytes(const map_struct *m, unsigned char *b) {
   for (auto field : kHeader) Put16(b, m->*field), b += 2;
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) Put16(b, m->cells[x][y]), b += 2;
@@ -40,7 +40,7 @@ void MapToBytes(const map_struct* m, unsigned char* b) {
 // (inside the edge ring, open, not shared), codes the cell and picture tables cover, a bug count
 // the bug table holds, a bug picture that exists among the bug pictures, and a ball count that
 // eating can bring to 0. Balls in column or row 21 do not count: the vorbel passes them uneaten.
-int CheckMap(const map_struct* m, char* why, int size) {
+int CheckMap(const map_struct *m, char *why, int size) {
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) {
       int code = m->cells[x][y];
@@ -48,13 +48,15 @@ int CheckMap(const map_struct* m, char* why, int size) {
         return Refuse(why, size, "cell (%d, %d) has the code %d, outside 0 to 2399", x, y, code);
     }
   const struct {
-    const char* who;
+    const char *who;
     int x, y;
-  } starts[] = {{"vorbel's", m->vorbel_start_x, m->vorbel_start_y}, {"bugs'", m->bug_start_x, m->bug_start_y}};
-  for (const auto& s : starts) {
+  } starts[] = {{"vorbel's", m->vorbel_start_x, m->vorbel_start_y},
+                {"bugs'", m->bug_start_x, m->bug_start_y}};
+  for (const auto &s : starts) {
     char message[96];
     if (s.x < 1 || s.x > MAP_W - 2 || s.y < 1 || s.y > MAP_H - 2) {
-      snprintf(message, sizeof message, "the %s start cell (%%d, %%d) is outside the playfield", s.who);
+      snprintf(message, sizeof message, "the %s start cell (%%d, %%d) is outside the playfield",
+               s.who);
       return Refuse(why, size, message, s.x, s.y);
     }
     if (CellValue(m->cells[s.x][s.y]) == 0) {
@@ -63,12 +65,14 @@ int CheckMap(const map_struct* m, char* why, int size) {
     }
   }
   if (m->vorbel_start_x == m->bug_start_x && m->vorbel_start_y == m->bug_start_y)
-    return Refuse(why, size, "the vorbel and the bugs start on the same cell (%d, %d)", m->bug_start_x, m->bug_start_y);
+    return Refuse(why, size, "the vorbel and the bugs start on the same cell (%d, %d)",
+                  m->bug_start_x, m->bug_start_y);
   if (m->bug_count < 0 || m->bug_count > MAX_BUGS)
     return Refuse(why, size, "the bug count %d is outside 0 to %d", m->bug_count, MAX_BUGS);
   int pictures = num_sprites < SPR_BUG_COUNT ? num_sprites : SPR_BUG_COUNT;
   if (m->bug_sprite < 0 || m->bug_sprite >= pictures)
-    return Refuse(why, size, "the bug picture %d is not one of the %d bug pictures", m->bug_sprite, pictures);
+    return Refuse(why, size, "the bug picture %d is not one of the %d bug pictures", m->bug_sprite,
+                  pictures);
   int balls = 0;
   for (int x = 0; x < MAP_W - 1; x++)
     for (int y = 0; y < MAP_H - 1; y++) {
@@ -76,20 +80,23 @@ int CheckMap(const map_struct* m, char* why, int size) {
       if (v >= 1 && v <= 4) balls++;
     }
   if (m->ball_count < 1 || m->ball_count > balls)
-    return Refuse(why, size, "the ball count %d does not fit the %d balls of the map", m->ball_count, balls);
+    return Refuse(why, size, "the ball count %d does not fit the %d balls of the map",
+                  m->ball_count, balls);
   return -1;
 }
 
 // Every object of "maps.dat" is a level the game plays by index: it must be raw data of a map
 // record's size (a picture or a font of that size would be read as cells) and a playable map.
-int CheckLevelData(DATAFILE* d, char* why, int size) {
-  if (!d || d[0].type == DAT_END) return Refuse(why, size, "File maps.dat is damaged: it holds no level map");
+int CheckLevelData(DATAFILE *d, char *why, int size) {
+  if (!d || d[0].type == DAT_END)
+    return Refuse(why, size, "File maps.dat is damaged: it holds no level map");
   for (int i = 0; d[i].type != DAT_END; i++) {
     if (d[i].type != DAT_DATA || !d[i].dat || d[i].size < long(sizeof(map_struct)))
       return Refuse(why, size, "File maps.dat is damaged: object %d is not a level map", i);
     char reason[160];
-    if (!CheckMap(static_cast<const map_struct*>(d[i].dat), reason, sizeof reason)) {
-      if (why && size > 0) snprintf(why, size_t(size), "File maps.dat is damaged: level %d: %s", i + 1, reason);
+    if (!CheckMap(static_cast<const map_struct *>(d[i].dat), reason, sizeof reason)) {
+      if (why && size > 0)
+        snprintf(why, size_t(size), "File maps.dat is damaged: level %d: %s", i + 1, reason);
       return 0;
     }
   }

@@ -10,11 +10,11 @@ namespace {
 
 // A module object of "sounds.dat"; one the datafile does not hold starts nothing.
 void StartModule(int n) {
-  if (auto* m = static_cast<MODUX*>(DatafileObject(sounds, n, DAT_MUX))) play_mod(m, TRUE);
+  if (auto *m = static_cast<MODUX *>(DatafileObject(sounds, n, DAT_MUX))) play_mod(m, TRUE);
 }
 
 // The credits, nine lines shown 20 pixels apart.
-const char* const kCredits[] = {
+const char *const kCredits[] = {
     "Programming,Graphics,Level Design",
     "Music and Sounds: the modux workshop",
     " ",
@@ -28,7 +28,7 @@ const char* const kCredits[] = {
 constexpr int kCreditLines = sizeof(kCredits) / sizeof(kCredits[0]);
 
 void DeleteMenuButtons() {
-  for (Button** b : {&btn_start_game, &btn_custom_game, &btn_options, &btn_high_scores,
+  for (Button **b : {&btn_start_game, &btn_custom_game, &btn_options, &btn_high_scores,
                      &btn_credits, &btn_prev_menu}) {
     delete *b;
     *b = nullptr;
@@ -78,7 +78,7 @@ void DrawStartGameMenu() {
 }
 
 void StartGameMenu() {
-  BITMAP* face = Graphic(GFX_BUTTON_FACE);
+  BITMAP *face = Graphic(GFX_BUTTON_FACE);
   btn_start_game = new Button("Start Game", 50, 140, 290, 170, 15, 25, face);
   btn_custom_game = new Button("Play Custom Level", 50, 200, 290, 230, 15, 25, face);
   btn_options = new Button("Game Options", 50, 260, 290, 290, 15, 25, face);
@@ -150,7 +150,7 @@ void ViewCredits() {
   text_mode(-1);
   clear_keybuf();
 
-  FONT* f = GraphicFont(GFX_FONT_STATUS);
+  FONT *f = GraphicFont(GFX_FONT_STATUS);
   int y = SCREEN_H;
   while (!keypressed() && !LeaveRequested()) {
     blit(Graphic(GFX_TITLE_BACK), screen_bitmap, 0, 0, 0, 0, 640, 480);

@@ -9,15 +9,15 @@
 
 namespace {
 
-const char* const kDifficultyNames[3] = {"Easy", "Normal", "Hard"};
+const char *const kDifficultyNames[3] = {"Easy", "Normal", "Hard"};
 
-const char* DifficultyName() {
+const char *DifficultyName() {
   return dif_level >= 0 && dif_level <= 2 ? kDifficultyNames[dif_level] : "";
 }
 
 // One arrow click on a volume: a step of 10 within 0..250, shown on its value button and applied;
 // at the end of the range nothing changes and nothing is drawn.
-void StepVolume(int* volume, int step, Button* value) {
+void StepVolume(int *volume, int step, Button *value) {
   if (*volume + step < 0 || *volume + step > 250) return;
   *volume += step;
   sprintf(text, "%d", *volume);
@@ -32,8 +32,8 @@ void DrawOptionsScreen() {
   FillPattern(0, 0, SCREEN_W, SCREEN_H);
   text_mode(-1);
   rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1, 29);
-  FONT* large = GraphicFont(GFX_FONT_LARGE);
-  FONT* small = GraphicFont(GFX_FONT_BUTTON);
+  FONT *large = GraphicFont(GFX_FONT_LARGE);
+  FONT *small = GraphicFont(GFX_FONT_BUTTON);
   textout_centre(screen, large, "O P T I O N S", SCREEN_W / 2, 20, 15);
   textout_centre(screen, small, "Sound Volume", 195, 160, 15);
   textout_centre(screen, small, "Music Volume", 455, 160, 15);
@@ -55,9 +55,9 @@ void Options() {
   PlaySong();
   fade_out(10);
 
-  BITMAP* face = Graphic(GFX_BUTTON_FACE);
-  BITMAP* down = Graphic(GFX_ARROW_LEFT);
-  BITMAP* up = Graphic(GFX_ARROW_RIGHT);
+  BITMAP *face = Graphic(GFX_BUTTON_FACE);
+  BITMAP *down = Graphic(GFX_ARROW_LEFT);
+  BITMAP *up = Graphic(GFX_ARROW_RIGHT);
   Button exit_button("E x i t", 215, 400, 425, 430, 15, 25, face);
   Button sound_switch(sound_on ? "Sound On" : "Sound Off", 80, 100, 290, 130, 15, 25, face);
   Button music_switch(music_on ? "Music On" : "Music Off", 350, 100, 560, 130, 15, 25, face);
@@ -75,9 +75,9 @@ void Options() {
 
   DrawOptionsScreen();
   show_mouse(screen);
-  for (Button* b : {&exit_button, &sound_switch, &music_switch, &sound_down, &sound_value,
-                    &sound_up, &music_down, &music_value, &music_up, &level_down, &level_value,
-                    &level_up})
+  for (Button *b :
+       {&exit_button, &sound_switch, &music_switch, &sound_down, &sound_value, &sound_up,
+        &music_down, &music_value, &music_up, &level_down, &level_value, &level_up})
     b->DrawButton();
   show_mouse(nullptr);
   fade_in(GamePalette(), 5);

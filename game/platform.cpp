@@ -6,6 +6,6 @@
 // The test connection stays open for the whole run: an X server whose last client leaves
 // resets itself, and a connection Allegro attempted during that reset would be refused.
 int DisplayAvailable() {
-  static Display* probe = XOpenDisplay(nullptr);
+  static Display *probe = XOpenDisplay(nullptr);
   return probe ? -1 : 0;
 }

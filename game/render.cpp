@@ -8,19 +8,19 @@ namespace {
 
 // Object obj of a tile set, or null when the map names a set or object that is not there: maps
 // come from files, and a picture that does not exist is simply not drawn.
-BITMAP* SetPicture(int set, int obj) {
+BITMAP *SetPicture(int set, int obj) {
   if (set < 0 || set >= NUM_SETS || !set_graphics[set]) return nullptr;
   if (obj < 0 || obj >= set_sizes[set]) return nullptr;
-  const DATAFILE& d = set_graphics[set][obj];
-  return d.type == DAT_BITMAP ? static_cast<BITMAP*>(d.dat) : nullptr;
+  const DATAFILE &d = set_graphics[set][obj];
+  return d.type == DAT_BITMAP ? static_cast<BITMAP *>(d.dat) : nullptr;
 }
 
-BITMAP* SpritePicture(int n) {
+BITMAP *SpritePicture(int n) {
   if (!sprites || n < 0 || n >= num_sprites) return nullptr;
-  return sprites[n].type == DAT_BITMAP ? static_cast<BITMAP*>(sprites[n].dat) : nullptr;
+  return sprites[n].type == DAT_BITMAP ? static_cast<BITMAP *>(sprites[n].dat) : nullptr;
 }
 
-void DrawPicture(BITMAP* picture, int x, int y) {
+void DrawPicture(BITMAP *picture, int x, int y) {
   if (picture) draw_sprite(map_bitmap, picture, x, y);
 }
 
@@ -28,10 +28,10 @@ void DrawPicture(BITMAP* picture, int x, int y) {
 
 // What one cell shows, by its band of codes: the tile of a wall, or the ball or decoration of the
 // sets 19 to 22 while the cell value says it is still there. The level editor draws with it too.
-void DrawCellPicture(BITMAP* bmp, int code, int v, int px, int py) {
-  const CellBand* band = CellBandOf(code);
+void DrawCellPicture(BITMAP *bmp, int code, int v, int px, int py) {
+  const CellBand *band = CellBandOf(code);
   if (!band) return;
-  BITMAP* picture = nullptr;
+  BITMAP *picture = nullptr;
   if (band->wall)
     picture = SetPicture(code / 100, code % 100);
   else if (band->set >= 0 && v >= band->shown_min && v <= band->shown_max)
@@ -71,7 +71,8 @@ void Draw3dFrame() {
 void DrawGameMap() {
   clear_to_color(map_bitmap, 0);
   for (int x = 0; x < MAP_W; x++)
-    for (int y = 0; y < MAP_H; y++) DrawCellPicture(map_bitmap, gmap->cells[x][y], mapV[x][y], CELL * x, CELL * y);
+    for (int y = 0; y < MAP_H; y++)
+      DrawCellPicture(map_bitmap, gmap->cells[x][y], mapV[x][y], CELL * x, CELL * y);
   for (int i = 0; i < num_bugs && i < MAX_BUGS; i++)
     DrawPicture(SpritePicture(bugs[i].sprite), bugs[i].x, bugs[i].y);
   DrawPicture(SpritePicture(vorbel.sprite), vorbel.x, vorbel.y);
@@ -87,10 +88,10 @@ void DrawGameMap() {
 // frame. A line is drawn whole into a strip of that width and copied in one blit: the old text
 // goes with it (a shorter text in a proportional font, "Safety:   0" after "Safety: 510", would
 // otherwise leave digits of the longer one behind), and a line redrawn every pass never flickers.
-void DrawStatusLine(const char* s, int y, int colour) {
+void DrawStatusLine(const char *s, int y, int colour) {
   constexpr int kLeft = 500, kRight = 630;  // the panel's right frame piece starts at 630
-  static BITMAP* strip = nullptr;
-  FONT* f = GraphicFont(GFX_FONT_STATUS);
+  static BITMAP *strip = nullptr;
+  FONT *f = GraphicFont(GFX_FONT_STATUS);
   int h = text_height(f);
   if (!strip || strip->h < h) {
     if (strip) destroy_bitmap(strip);

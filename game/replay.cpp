@@ -37,27 +37,32 @@ namespace {
 
 constexpr char kMagic[8] = {'V', 'O', 'R', 'B', 'E', 'L', 'R', 'P'};
 constexpr size_t kTagSize = 32;
-constexpr size_t kFixed = 72;    // bytes before the custom map
+constexpr size_t kFixed = 72;      // bytes before the custom map
 constexpr int kCheckPasses = 250;  // passes between two fingerprints
 // A replay stream is one byte a pass (100 a second) plus rare events: a whole day of play fits.
 constexpr uint32_t kMaxStream = 100u * 3600 * 24 + (1u << 20);
 
 // Stream items: a byte below 0x80 is a pass; the others are events, some with bytes following.
 enum : uint8_t {
-  PASS_VORBEL = 1, PASS_BUGS = 2, PASS_UP = 4, PASS_DOWN = 8, PASS_LEFT = 16, PASS_RIGHT = 32,
+  PASS_VORBEL = 1,
+  PASS_BUGS = 2,
+  PASS_UP = 4,
+  PASS_DOWN = 8,
+  PASS_LEFT = 16,
+  PASS_RIGHT = 32,
   EV_QUIT = 0x80,   // the game was ended by the player (Y, a signal)
   EV_LOAD = 0x81,   // a saved game was loaded: its SAVE_SIZE bytes follow
   EV_CHECK = 0x82,  // a state fingerprint follows (4 bytes)
   EV_NAME = 0x83,   // the name given to the high-score table follows (16 bytes)
 };
 
-ReplayFile recording;                // the game being recorded
-std::string record_path;             // where it is written at the game's end
-ReplayFile playing;                  // the game being replayed
-size_t play_at = 0;                  // next item of playing.stream
-int passes = 0;                      // passes of the current game
+ReplayFile recording;     // the game being recorded
+std::string record_path;  // where it is written at the game's end
+ReplayFile playing;       // the game being replayed
+size_t play_at = 0;       // next item of playing.stream
+int passes = 0;           // passes of the current game
 
-uint32_t Fnv(const unsigned char* b, size_t n, uint32_t h = 2166136261u) {
+uint32_t Fnv(const unsigned char *b, size_t n, uint32_t h = 2166136261u) {
   for (size_t i = 0; i < n; i++) h = (h ^ b[i]) * 16777619u;
   return h;
 }
@@ -68,15 +73,16 @@ uint32_t Mix(uint32_t h, int v) {
   return Fnv(b, 4, h);
 }
 
-int Stop(const char* why) {
+int Stop(const char *why) {
   if (!replay_stopped[0]) snprintf(replay_stopped, sizeof replay_stopped, "%s", why);
   end_game = -1;
   return 0;
 }
 
-int OffCourse(const char* what) {
+int OffCourse(const char *what) {
   char why[sizeof replay_stopped];
-  snprintf(why, sizeof why, "The replay has left its recorded course at pass %d: %s.", passes, what);
+  snprintf(why, sizeof why, "The replay has left its recorded course at pass %d: %s.", passes,
+           what);
   return Stop(why);
 }
 
@@ -84,8 +90,9 @@ int OffCourse(const char* what) {
 
 uint32_t StateFingerprint() {
   uint32_t h = 2166136261u;
-  for (int v : {vorbel.x, vorbel.y, vorbel.sprite, vorbel.score, vorbel.bugs_eaten, vorbel.lives, num_balls,
-                state_timer, vorbel_move_direction, end_game, current_map_played, num_bugs})
+  for (int v :
+       {vorbel.x, vorbel.y, vorbel.sprite, vorbel.score, vorbel.bugs_eaten, vorbel.lives, num_balls,
+        state_timer, vorbel_move_direction, end_game, current_map_played, num_bugs})
     h = Mix(h, v);
   for (int i = 0; i < num_bugs && i < MAX_BUGS; i++)
     for (int v : {bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].dy, bugs[i].state}) h = Mix(h, v);
@@ -96,18 +103,19 @@ uint32_t LevelsFingerprint() {
   uint32_t h = 2166136261u;
   unsigned char b[sizeof(map_struct)];
   for (int i = 0; i < num_maps; i++) {
-    MapToBytes(static_cast<const map_struct*>(mapData[i].dat), b);
+    MapToBytes(static_cast<const map_struct *>(mapData[i].dat), b);
     h = Fnv(b, sizeof b, h);
   }
   return h;
 }
 
-std::vector<unsigned char> ReplayBytes(const ReplayFile& r) {
+std::vector<unsigned char> ReplayBytes(const ReplayFile &r) {
   std::vector<unsigned char> v(kMagic, kMagic + 8);
   char tag[kTagSize] = {};
   snprintf(tag, sizeof tag, "%s", r.version);
   v.insert(v.end(), tag, tag + kTagSize);
-  v.insert(v.end(), {uint8_t(r.dif_level), uint8_t(r.music_on ? 1 : 0), uint8_t(r.custom ? 1 : 0), 0});
+  v.insert(v.end(),
+           {uint8_t(r.dif_level), uint8_t(r.music_on ? 1 : 0), uint8_t(r.custom ? 1 : 0), 0});
   Append32(v, r.draws);
   Append32(v, r.levels);
   for (int f : {r.score, r.level, r.lives, r.bugs_eaten}) Append32(v, uint32_t(f));
@@ -122,14 +130,16 @@ std::vector<unsigned char> ReplayBytes(const ReplayFile& r) {
   return v;
 }
 
-int ParseReplay(const unsigned char* b, size_t n, ReplayFile* out, char* why, int size) {
-  auto refuse = [&](const char* m) {
+int ParseReplay(const unsigned char *b, size_t n, ReplayFile *out, char *why, int size) {
+  auto refuse = [&](const char *m) {
     if (why && size > 0) snprintf(why, size_t(size), "%s", m);
     return 0;
   };
   if (n < kFixed + 4 || std::memcmp(b, kMagic, 8) != 0) return refuse("it is not a replay file");
-  if (GetU32(b + n - 4) != Fnv(b, n - 4)) return refuse("it is damaged (its checksum does not match)");
-  if (b[8 + kTagSize - 1] != 0 || std::strcmp(reinterpret_cast<const char*>(b + 8), REPLAY_VERSION) != 0)
+  if (GetU32(b + n - 4) != Fnv(b, n - 4))
+    return refuse("it is damaged (its checksum does not match)");
+  if (b[8 + kTagSize - 1] != 0 ||
+      std::strcmp(reinterpret_cast<const char *>(b + 8), REPLAY_VERSION) != 0)
     return refuse("it was recorded by another version of the game");
   ReplayFile r;
   std::strcpy(r.version, REPLAY_VERSION);
@@ -147,14 +157,15 @@ int ParseReplay(const unsigned char* b, size_t n, ReplayFile* out, char* why, in
     char reason[120];
     if (!CheckMap(&r.map, reason, sizeof reason)) return refuse("its custom map cannot be played");
   }
-  if (length > kMaxStream || length != n - 4 - at) return refuse("its pass stream does not fit the file");
+  if (length > kMaxStream || length != n - 4 - at)
+    return refuse("its pass stream does not fit the file");
   r.stream.assign(b + at, b + at + length);
   *out = std::move(r);
   return -1;
 }
 
 PassInput LiveInput() {
-  const JOYSTICK_AXIS_INFO* axis = joy[0].stick[0].axis;
+  const JOYSTICK_AXIS_INFO *axis = joy[0].stick[0].axis;
   PassInput in;
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
   in.bug_due = bug_timer > bug_speed ? -1 : 0;
@@ -169,7 +180,7 @@ PassInput LiveInput() {
 // Recording
 // ---------------------------------------------------------------------------------------------
 
-void RecordTo(const char* path) {
+void RecordTo(const char *path) {
   replay_mode = REPLAY_RECORD;
   record_path = path;
 }
@@ -191,24 +202,24 @@ void RecordQuit() {
   if (replay_mode == REPLAY_RECORD) recording.stream.push_back(EV_QUIT);
 }
 
-void RecordLoad(const unsigned char* save) {
+void RecordLoad(const unsigned char *save) {
   if (replay_mode != REPLAY_RECORD) return;
   recording.stream.push_back(EV_LOAD);
   recording.stream.insert(recording.stream.end(), save, save + SAVE_SIZE);
 }
 
-void RecordPass(const PassInput& in) {
+void RecordPass(const PassInput &in) {
   if (replay_mode != REPLAY_RECORD) return;
   if (passes++ % kCheckPasses == 0) {
     recording.stream.push_back(EV_CHECK);
     Append32(recording.stream, StateFingerprint());
   }
-  recording.stream.push_back(uint8_t((in.vorbel_due ? PASS_VORBEL : 0) | (in.bug_due ? PASS_BUGS : 0) |
-                                     (in.up ? PASS_UP : 0) | (in.down ? PASS_DOWN : 0) |
-                                     (in.left ? PASS_LEFT : 0) | (in.right ? PASS_RIGHT : 0)));
+  recording.stream.push_back(uint8_t(
+      (in.vorbel_due ? PASS_VORBEL : 0) | (in.bug_due ? PASS_BUGS : 0) | (in.up ? PASS_UP : 0) |
+      (in.down ? PASS_DOWN : 0) | (in.left ? PASS_LEFT : 0) | (in.right ? PASS_RIGHT : 0)));
 }
 
-void RecordName(const char* name) {
+void RecordName(const char *name) {
   if (replay_mode != REPLAY_RECORD) return;
   char field[16] = {};
   std::strncpy(field, name, sizeof field - 1);
@@ -227,7 +238,7 @@ void RecordEnd() {
   recording.bugs_eaten = vorbel.bugs_eaten;
 }
 
-const ReplayFile& Recording() { return recording; }
+const ReplayFile &Recording() { return recording; }
 
 int RecordFinish() {
   if (replay_mode != REPLAY_RECORD || record_path.empty()) return -1;
@@ -241,8 +252,8 @@ int RecordFinish() {
 // Replaying
 // ---------------------------------------------------------------------------------------------
 
-int ReplayOpen(const char* path, char* why, int size) {
-  FILE* f = fopen(path, "rb");
+int ReplayOpen(const char *path, char *why, int size) {
+  FILE *f = fopen(path, "rb");
   if (!f) {
     snprintf(why, size_t(size), "it cannot be opened: %s", strerror(errno));
     return 0;
@@ -250,12 +261,13 @@ int ReplayOpen(const char* path, char* why, int size) {
   std::vector<unsigned char> b;
   unsigned char chunk[65536];
   size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && b.size() <= kMaxStream + 4096) b.insert(b.end(), chunk, chunk + n);
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && b.size() <= kMaxStream + 4096)
+    b.insert(b.end(), chunk, chunk + n);
   fclose(f);
   return ReplayUse(b.data(), b.size(), why, size);
 }
 
-int ReplayUse(const unsigned char* b, size_t n, char* why, int size) {
+int ReplayUse(const unsigned char *b, size_t n, char *why, int size) {
   ReplayFile r;
   if (!ParseReplay(b, n, &r, why, size)) return 0;
   if (!r.custom && r.levels != LevelsFingerprint()) {
@@ -273,21 +285,22 @@ int ReplayUse(const unsigned char* b, size_t n, char* why, int size) {
   return -1;
 }
 
-const ReplayFile& Replaying() { return playing; }
+const ReplayFile &Replaying() { return playing; }
 
 // Brings the random sequence to where the recorded game began: the draws the recording program
 // made before it (songs chosen on the title and the menus) are made here too.
 int ReplayStart() {
   if (replay_mode != REPLAY_PLAY) return -1;
-  if (uint32_t(random_draws) > playing.draws) return OffCourse("the random sequence is already past its start");
+  if (uint32_t(random_draws) > playing.draws)
+    return OffCourse("the random sequence is already past its start");
   while (uint32_t(random_draws) < playing.draws) Random(1);
   return -1;
 }
 
 // The items before the next pass: events are applied, fingerprints compared. Answers -1 with the
 // pass's inputs, or 0 when the game ends here (a recorded quit) or the replay stops.
-int ReplayPass(PassInput* in) {
-  const std::vector<unsigned char>& s = playing.stream;
+int ReplayPass(PassInput *in) {
+  const std::vector<unsigned char> &s = playing.stream;
   for (;;) {
     if (play_at >= s.size()) return OffCourse("the recording ends before the game");
     uint8_t item = s[play_at++];
@@ -302,29 +315,32 @@ int ReplayPass(PassInput* in) {
       return -1;
     }
     size_t need = item == EV_LOAD ? SAVE_SIZE : item == EV_CHECK ? 4 : item == EV_NAME ? 16 : 0;
-    if (item > EV_NAME || s.size() - play_at < need) return OffCourse("an item of the recording is damaged");
-    const unsigned char* data = s.data() + play_at;
+    if (item > EV_NAME || s.size() - play_at < need)
+      return OffCourse("an item of the recording is damaged");
+    const unsigned char *data = s.data() + play_at;
     play_at += need;
     switch (item) {
       case EV_QUIT: end_game = -1; return 0;
       case EV_LOAD: {
         char why[120];
-        if (!ApplySavedGame(data, SAVE_SIZE, why, sizeof why)) return OffCourse("a recorded saved game is refused");
+        if (!ApplySavedGame(data, SAVE_SIZE, why, sizeof why))
+          return OffCourse("a recorded saved game is refused");
         break;
       }
       case EV_CHECK:
-        if (GetU32(data) != StateFingerprint()) return OffCourse("the game state differs from the recorded one");
+        if (GetU32(data) != StateFingerprint())
+          return OffCourse("the game state differs from the recorded one");
         break;
       default: return OffCourse("a name where a pass was due");
     }
   }
 }
 
-void ReplayName(char* name, int size) {
-  const std::vector<unsigned char>& s = playing.stream;
+void ReplayName(char *name, int size) {
+  const std::vector<unsigned char> &s = playing.stream;
   name[0] = 0;
   if (play_at < s.size() && s[play_at] == EV_NAME && s.size() - play_at > 16) {
-    snprintf(name, size_t(size), "%.15s", reinterpret_cast<const char*>(s.data() + play_at + 1));
+    snprintf(name, size_t(size), "%.15s", reinterpret_cast<const char *>(s.data() + play_at + 1));
     play_at += 17;
   }
 }
@@ -332,14 +348,17 @@ void ReplayName(char* name, int size) {
 // At the game's end: the whole recording used (a recorded name aside) and its figures reached.
 int ReplayEnd() {
   if (replay_mode != REPLAY_PLAY || replay_stopped[0]) return replay_stopped[0] ? 0 : -1;
-  const std::vector<unsigned char>& s = playing.stream;
-  if (s.size() - play_at < 5 || s[play_at] != EV_CHECK) return OffCourse("the game ended before the recording");
-  if (GetU32(s.data() + play_at + 1) != StateFingerprint()) return OffCourse("the game state at the end differs from the recorded one");
+  const std::vector<unsigned char> &s = playing.stream;
+  if (s.size() - play_at < 5 || s[play_at] != EV_CHECK)
+    return OffCourse("the game ended before the recording");
+  if (GetU32(s.data() + play_at + 1) != StateFingerprint())
+    return OffCourse("the game state at the end differs from the recorded one");
   play_at += 5;
   size_t left = s.size() - play_at;
-  if (left != 0 && !(left == 17 && s[play_at] == EV_NAME)) return OffCourse("the game ended before the recording");
-  if (vorbel.score != playing.score || current_map_played + 1 != playing.level || vorbel.lives != playing.lives ||
-      vorbel.bugs_eaten != playing.bugs_eaten)
+  if (left != 0 && !(left == 17 && s[play_at] == EV_NAME))
+    return OffCourse("the game ended before the recording");
+  if (vorbel.score != playing.score || current_map_played + 1 != playing.level ||
+      vorbel.lives != playing.lives || vorbel.bugs_eaten != playing.bugs_eaten)
     return OffCourse("the final figures differ from the recorded ones");
   return -1;
 }

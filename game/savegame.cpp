@@ -13,23 +13,24 @@ const char GAMESG[] = "Vorbel Endurnal v2.0 - Windows Only Version";
 namespace {
 
 // Offsets in the file.
-constexpr int kVorbel = 0;     // the vorbel's record, nine 32-bit fields
-constexpr int kCopy = 52;      // its first five fields once more, after 16 reserved bytes
-constexpr int kMap = 72;       // a map record image
-constexpr int kTrailer = 1120; // GAMESG and its NUL
+constexpr int kVorbel = 0;      // the vorbel's record, nine 32-bit fields
+constexpr int kCopy = 52;       // its first five fields once more, after 16 reserved bytes
+constexpr int kMap = 72;        // a map record image
+constexpr int kTrailer = 1120;  // GAMESG and its NUL
 static_assert(kTrailer + sizeof GAMESG == SAVE_SIZE, "the trailer ends the file");
 static_assert(kMap + sizeof(map_struct) == kTrailer, "the map block fills the middle");
 
 // Lives a saved vorbel may hold: at least the one in play.
 constexpr int kMaxLives = 999;
 
-int32_t actor_struct::*const kFields[] = {&actor_struct::x,      &actor_struct::y,     &actor_struct::dx,
-                                          &actor_struct::dy,     &actor_struct::state, &actor_struct::sprite,
-                                          &actor_struct::score,  &actor_struct::bugs_eaten, &actor_struct::lives};
+int32_t actor_struct::*const kFields[] = {
+    &actor_struct::x,     &actor_struct::y,          &actor_struct::dx,
+    &actor_struct::dy,    &actor_struct::state,      &actor_struct::sprite,
+    &actor_struct::score, &actor_struct::bugs_eaten, &actor_struct::lives};
 
 bool Open(int cx, int cy) { return CellAt(cx, cy) != 0; }
 
-int Refuse(char* why, int size, const char* message, int a = 0, int b = 0) {
+int Refuse(char *why, int size, const char *message, int a = 0, int b = 0) {
   if (why && size > 0) snprintf(why, size_t(size), message, a, b);
   return 0;
 }
@@ -37,23 +38,26 @@ int Refuse(char* why, int size, const char* message, int a = 0, int b = 0) {
 // The vorbel must be able to move on from where the file puts it: on the 5-pixel lattice of the
 // maze, on a grid line in at least one direction (steps need the other coordinate aligned), and
 // on open cells of the level being played. Answers -1, or 0 with the reason.
-int VorbelFits(const actor_struct& a, char* why, int size) {
+int VorbelFits(const actor_struct &a, char *why, int size) {
   const int far = (MAP_W - 1) * CELL;
-  if (a.x < 0 || a.x > far || a.y < 0 || a.y > far || a.x % 5 || a.y % 5 || (a.x % CELL && a.y % CELL))
+  if (a.x < 0 || a.x > far || a.y < 0 || a.y > far || a.x % 5 || a.y % 5 ||
+      (a.x % CELL && a.y % CELL))
     return Refuse(why, size, "the position (%d, %d) is off the maze", a.x, a.y);
   if (!Open(a.x / CELL, a.y / CELL) || !Open((a.x + CELL - 1) / CELL, (a.y + CELL - 1) / CELL))
     return Refuse(why, size, "the position (%d, %d) is on a wall of this level", a.x, a.y);
   if (a.sprite < SPR_VORBEL_RIGHT || a.sprite >= SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES)
     return Refuse(why, size, "the picture %d is not one of the vorbel's", a.sprite);
-  if (a.lives < 1 || a.lives > kMaxLives) return Refuse(why, size, "the lives %d are out of range", a.lives);
-  if (a.score < 0 || a.score > MAX_SCORE) return Refuse(why, size, "the score %d is out of range", a.score);
+  if (a.lives < 1 || a.lives > kMaxLives)
+    return Refuse(why, size, "the lives %d are out of range", a.lives);
+  if (a.score < 0 || a.score > MAX_SCORE)
+    return Refuse(why, size, "the score %d is out of range", a.score);
   if (a.bugs_eaten < 0 || a.bugs_eaten > MAX_BUGS_EATEN)
     return Refuse(why, size, "the bugs eaten %d are out of range", a.bugs_eaten);
   return -1;
 }
 
 // A game of the level list saves a map buffer that no custom map has filled: all zero bytes.
-bool EmptyBlock(const unsigned char* b) {
+bool EmptyBlock(const unsigned char *b) {
   for (size_t i = 0; i < sizeof(map_struct); i++)
     if (b[i]) return false;
   return true;
@@ -63,7 +67,7 @@ bool EmptyBlock(const unsigned char* b) {
 // playable map. In a custom game the buffer is the map in play, whose cells the screen draws
 // while its cell values (with the balls eaten so far) rule the collisions: only a save of that
 // very map can be loaded, else the screen and the collisions would follow two different mazes.
-int MapBlockFits(const unsigned char* b, const map_struct& m, char* why, int size) {
+int MapBlockFits(const unsigned char *b, const map_struct &m, char *why, int size) {
   char reason[120];
   if (gmap != &map) {
     if (EmptyBlock(b) || CheckMap(&m, reason, sizeof reason)) return -1;
@@ -71,7 +75,8 @@ int MapBlockFits(const unsigned char* b, const map_struct& m, char* why, int siz
   }
   unsigned char in_play[sizeof(map_struct)];
   MapToBytes(&map, in_play);
-  if (std::memcmp(b, in_play, sizeof in_play) != 0) return Refuse(why, size, "it was saved on another map than this one");
+  if (std::memcmp(b, in_play, sizeof in_play) != 0)
+    return Refuse(why, size, "it was saved on another map than this one");
   return -1;
 }
 
@@ -108,27 +113,30 @@ void RestoreScreen() {
 
 }  // namespace
 
-void ShowAlert(const char* first, const char* second) {
+void ShowAlert(const char *first, const char *second) {
   Watched([&] { return alert(first, second, nullptr, "OK", nullptr, KEY_ENTER, 0); });
 }
 
-void RememberGameName(const char* path) {
-  const char* name = get_filename(path);
+void RememberGameName(const char *path) {
+  const char *name = get_filename(path);
   size_t n = strnlen(name, sizeof current_game_name - 1);
   std::memcpy(current_game_name, name, n);
   current_game_name[n] = 0;
 }
 
 // The selector's path never outgrows `text`: the size is given to it (the 4.0 call assumes 1024).
-int FileDialog(const char* title, const char* extension) {
+int FileDialog(const char *title, const char *extension) {
   gui_fg_color = 15;
   gui_bg_color = 1;
   return Watched([&] {
-    return file_select_ex(title, text, extension, sizeof text, OLD_FILESEL_WIDTH, OLD_FILESEL_HEIGHT) ? -1 : 0;
+    return file_select_ex(title, text, extension, sizeof text, OLD_FILESEL_WIDTH,
+                          OLD_FILESEL_HEIGHT)
+               ? -1
+               : 0;
   });
 }
 
-void SavedGameBytes(unsigned char* b) {
+void SavedGameBytes(unsigned char *b) {
   std::memset(b, 0, SAVE_SIZE);
   for (int k = 0; k < 9; k++) Put32(b + kVorbel + 4 * k, vorbel.*kFields[k]);
   for (int k = 0; k < 5; k++) Put32(b + kCopy + 4 * k, vorbel.*kFields[k]);
@@ -136,15 +144,18 @@ void SavedGameBytes(unsigned char* b) {
   std::memcpy(b + kTrailer, GAMESG, sizeof GAMESG);
 }
 
-int WriteSavedGame(const char* path) {
+int WriteSavedGame(const char *path) {
   unsigned char b[SAVE_SIZE];
   SavedGameBytes(b);
   return WriteFileSafely(path, b, SAVE_SIZE);
 }
 
-int ApplySavedGame(const unsigned char* b, size_t n, char* why, int size) {
-  if (n != SAVE_SIZE) return Refuse(why, size, "it is not a saved game (%d bytes, a saved game has %d)", int(n), SAVE_SIZE);
-  if (std::memcmp(b + kTrailer, GAMESG, sizeof GAMESG) != 0) return Refuse(why, size, "it is not a saved game of Vorbel Endurnal");
+int ApplySavedGame(const unsigned char *b, size_t n, char *why, int size) {
+  if (n != SAVE_SIZE)
+    return Refuse(why, size, "it is not a saved game (%d bytes, a saved game has %d)", int(n),
+                  SAVE_SIZE);
+  if (std::memcmp(b + kTrailer, GAMESG, sizeof GAMESG) != 0)
+    return Refuse(why, size, "it is not a saved game of Vorbel Endurnal");
   actor_struct a;
   for (int k = 0; k < 9; k++) a.*kFields[k] = Get32(b + kVorbel + 4 * k);
   for (int k = 0; k < 5; k++) a.*kFields[k] = Get32(b + kCopy + 4 * k);
@@ -159,13 +170,14 @@ int ApplySavedGame(const unsigned char* b, size_t n, char* why, int size) {
   return -1;
 }
 
-int ReadSavedGame(const char* path, char* why, int size) {
-  FILE* f = fopen(path, "rb");
+int ReadSavedGame(const char *path, char *why, int size) {
+  FILE *f = fopen(path, "rb");
   if (!f) return Refuse(why, size, "the file cannot be opened");
   unsigned char b[SAVE_SIZE + 1];
   size_t n = fread(b, 1, sizeof b, f);
   fclose(f);
-  if (n > SAVE_SIZE) return Refuse(why, size, "it is not a saved game (longer than %d bytes)", SAVE_SIZE);
+  if (n > SAVE_SIZE)
+    return Refuse(why, size, "it is not a saved game (longer than %d bytes)", SAVE_SIZE);
   if (!ApplySavedGame(b, n, why, size)) return 0;
   RecordLoad(b);
   return -1;
@@ -176,8 +188,10 @@ void SaveGame() {
   std::strncpy(text, current_game_name, sizeof text - 1);
   text[sizeof text - 1] = 0;
   if (FileDialog("Save Game (Must have the  .svg)", "svg") && !LeaveRequested()) {
-    int go = !FileExist(text) ||
-             Watched([] { return alert("File Already Exists.", "Overwrite?", nullptr, "OK", "Cancel", KEY_ENTER, KEY_ESC); }) == 1;
+    int go = !FileExist(text) || Watched([] {
+                                   return alert("File Already Exists.", "Overwrite?", nullptr, "OK",
+                                                "Cancel", KEY_ENTER, KEY_ESC);
+                                 }) == 1;
     if (go && !LeaveRequested()) {
       if (WriteSavedGame(text))
         RememberGameName(text);

@@ -24,13 +24,13 @@ void game_timer() {
   bug_timer++;
 }
 
-void Error(const char* message) {
+void Error(const char *message) {
   allegro_exit();
   printf("Error: %s\n", message);
   exit(1);
 }
 
-int FileExist(const char* name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
+int FileExist(const char *name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
 
 // The picture goes to a new file first, which must be written whole and be on the disk before it
 // replaces the old picture: a full disk leaves the old one as it was, never an empty file.
@@ -38,7 +38,7 @@ int ScreenShot() {
   static const char kFresh[] = "vorbel.pcx.new";
   PALETTE pal;
   get_palette(pal);
-  BITMAP* shot = create_sub_bitmap(screen, 0, 0, SCREEN_W, SCREEN_H);
+  BITMAP *shot = create_sub_bitmap(screen, 0, 0, SCREEN_W, SCREEN_H);
   if (!shot) return 0;
   int ok = save_pcx(kFresh, shot, pal) == 0;
   destroy_bitmap(shot);
@@ -56,20 +56,21 @@ int ScreenShot() {
 // Datafiles
 // ---------------------------------------------------------------------------------------------
 
-static int CountObjects(DATAFILE* d) {
+static int CountObjects(DATAFILE *d) {
   int n = 0;
   while (d[n].type != DAT_END) n++;
   return n;
 }
 
-[[noreturn]] static void BadObject(const char* file, int index, const char* kind) {
+[[noreturn]] static void BadObject(const char *file, int index, const char *kind) {
   char message[600];
-  snprintf(message, sizeof message, "File %s is damaged: object %d is missing or is not a %s", file, index, kind);
+  snprintf(message, sizeof message, "File %s is damaged: object %d is missing or is not a %s", file,
+           index, kind);
   Error(message);
 }
 
 // The walk stops at the end marker, so a short datafile never leads to a read past it.
-void* DatafileObject(DATAFILE* d, int n, int type) {
+void *DatafileObject(DATAFILE *d, int n, int type) {
   if (!d || n < 0) return nullptr;
   for (int i = 0; i < n; i++)
     if (d[i].type == DAT_END) return nullptr;
@@ -78,17 +79,17 @@ void* DatafileObject(DATAFILE* d, int n, int type) {
 
 // The game addresses objects by index without looking at them again, so every object it uses is
 // checked here once, with a message naming the file.
-static void Require(DATAFILE* d, const char* file, int index, int type, const char* kind) {
+static void Require(DATAFILE *d, const char *file, int index, int type, const char *kind) {
   if (!DatafileObject(d, index, type)) BadObject(file, index, kind);
 }
 
-static void RequireAll(DATAFILE* d, const char* file, int type, const char* kind) {
+static void RequireAll(DATAFILE *d, const char *file, int type, const char *kind) {
   for (int i = 0; d[i].type != DAT_END; i++)
     if (d[i].type != type || !d[i].dat) BadObject(file, i, kind);
 }
 
-static DATAFILE* Load(const char* file) {
-  DATAFILE* d = load_datafile(file);
+static DATAFILE *Load(const char *file) {
+  DATAFILE *d = load_datafile(file);
   if (!d) {
     char message[600];
     snprintf(message, sizeof message, "Cannot load file %s: it is damaged or not a datafile", file);
@@ -97,7 +98,7 @@ static DATAFILE* Load(const char* file) {
   return d;
 }
 
-static void CheckPresent(const char* file) {
+static void CheckPresent(const char *file) {
   if (!FileExist(file)) {
     char message[600];
     snprintf(message, sizeof message, "Cannot find file %s", file);
@@ -109,7 +110,7 @@ static void CheckPresent(const char* file) {
 void LoadDatafiles() {
   char name[32];
   std::string path;
-  auto at = [&path](const char* file) { return (path = DataPath(file)).c_str(); };
+  auto at = [&path](const char *file) { return (path = DataPath(file)).c_str(); };
   CheckPresent(at("vorbel.dat"));
   CheckPresent(at("vorbel2.dat"));
   CheckPresent(at("maps.dat"));
@@ -128,7 +129,8 @@ void LoadDatafiles() {
   CheckPresent(at("vorbel2.dat"));
   sprites = Load(path.c_str());
   RequireAll(sprites, path.c_str(), DAT_BITMAP, "picture");
-  for (int i = SPR_VORBEL_RIGHT; i < SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES; i++) Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
+  for (int i = SPR_VORBEL_RIGHT; i < SPR_VORBEL_DOWN + SPR_VORBEL_FRAMES; i++)
+    Require(sprites, path.c_str(), i, DAT_BITMAP, "picture");
   num_sprites = CountObjects(sprites);
 
   CheckPresent(at("maps.dat"));
@@ -139,13 +141,14 @@ void LoadDatafiles() {
 
   CheckPresent(at("vorbel.dat"));
   graphics = Load(path.c_str());
-  static const int pictures[] = {GFX_BUTTON_FACE, GFX_ARROW_LEFT, GFX_ARROW_RIGHT, GFX_TITLE_BUTTON,
-                                 GFX_FRAME_RIGHT, GFX_FRAME_RJOIN, GFX_FRAME_DIVIDER, GFX_FRAME_LEFT,
-                                 GFX_FRAME_TL, GFX_FRAME_TR, GFX_FRAME_BL, GFX_FRAME_BR, GFX_FRAME_BOTTOM,
-                                 GFX_FRAME_TOP, GFX_FRAME_LJOIN, GFX_PANEL_TOP,
-                                 GFX_MENU_PICTURE, GFX_PATTERN, GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
+  static const int pictures[] = {
+      GFX_BUTTON_FACE, GFX_ARROW_LEFT,    GFX_ARROW_RIGHT,  GFX_TITLE_BUTTON, GFX_FRAME_RIGHT,
+      GFX_FRAME_RJOIN, GFX_FRAME_DIVIDER, GFX_FRAME_LEFT,   GFX_FRAME_TL,     GFX_FRAME_TR,
+      GFX_FRAME_BL,    GFX_FRAME_BR,      GFX_FRAME_BOTTOM, GFX_FRAME_TOP,    GFX_FRAME_LJOIN,
+      GFX_PANEL_TOP,   GFX_MENU_PICTURE,  GFX_PATTERN,      GFX_PANEL_BOTTOM, GFX_TITLE_BACK};
   for (int i : pictures) Require(graphics, path.c_str(), i, DAT_BITMAP, "picture");
-  for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS}) Require(graphics, path.c_str(), i, DAT_FONT, "font");
+  for (int i : {GFX_FONT_LARGE, GFX_FONT_BUTTON, GFX_FONT_STATUS})
+    Require(graphics, path.c_str(), i, DAT_FONT, "font");
   Require(graphics, path.c_str(), GFX_PALETTE, DAT_PALETTE, "palette");
 
   CheckPresent(at("sounds.dat"));

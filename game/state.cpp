@@ -2,25 +2,25 @@
 // (cell code to cell value, cells outside the grid, the new-game set-up by difficulty).
 #include "Template.h"
 
-DATAFILE* graphics = nullptr;
-DATAFILE* sprites = nullptr;
-DATAFILE* mapData = nullptr;
-DATAFILE* sounds = nullptr;
-DATAFILE* set_graphics[NUM_SETS] = {};
+DATAFILE *graphics = nullptr;
+DATAFILE *sprites = nullptr;
+DATAFILE *mapData = nullptr;
+DATAFILE *sounds = nullptr;
+DATAFILE *set_graphics[NUM_SETS] = {};
 int num_sprites = 0;
 int num_maps = 0;
 int set_sizes[NUM_SETS] = {};
-BITMAP* screen_bitmap = nullptr;
-BITMAP* map_bitmap = nullptr;
+BITMAP *screen_bitmap = nullptr;
+BITMAP *map_bitmap = nullptr;
 
-Button* btn_new_game = nullptr;
-Button* btn_exit = nullptr;
-Button* btn_start_game = nullptr;
-Button* btn_custom_game = nullptr;
-Button* btn_options = nullptr;
-Button* btn_high_scores = nullptr;
-Button* btn_credits = nullptr;
-Button* btn_prev_menu = nullptr;
+Button *btn_new_game = nullptr;
+Button *btn_exit = nullptr;
+Button *btn_start_game = nullptr;
+Button *btn_custom_game = nullptr;
+Button *btn_options = nullptr;
+Button *btn_high_scores = nullptr;
+Button *btn_credits = nullptr;
+Button *btn_prev_menu = nullptr;
 
 highscore_struct HighScores[NUM_HIGHSCORES];
 
@@ -30,7 +30,7 @@ int sound_volume = 200;
 int music_volume = 200;
 int dif_level = 1;
 
-map_struct* gmap = nullptr;
+map_struct *gmap = nullptr;
 map_struct map;
 int mapV[MAP_W][MAP_H];
 actor_struct bugs[MAX_BUGS];
@@ -55,7 +55,7 @@ std::atomic<int> focus_lost{0};
 std::atomic<int> focus_back{0};
 
 int CellValue(int code) {
-  const CellBand* band = CellBandOf(code);
+  const CellBand *band = CellBandOf(code);
   if (!band) return CELL_FLOOR;
   return band->wall ? CELL_WALL : code - band->base;
 }

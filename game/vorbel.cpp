@@ -8,9 +8,9 @@ namespace {
 // One row of the movement table: which coordinate must be aligned, where the wall test looks,
 // the pictures of the direction and the step.
 struct Move {
-  int direction;  // value of vorbel_move_direction while this move runs
-  int horizontal; // -1: the step changes x (needs y aligned); 0: it changes y (needs x aligned)
-  int step;       // -5 or 5
+  int direction;   // value of vorbel_move_direction while this move runs
+  int horizontal;  // -1: the step changes x (needs y aligned); 0: it changes y (needs x aligned)
+  int step;        // -5 or 5
   int first_picture;
 };
 
@@ -23,8 +23,8 @@ const Move kRight = {4, -1, 5, SPR_VORBEL_RIGHT};
 // on a cell, the picture, the ball under the old position, the step, arrival, and the wrap last.
 // Arrival comes before the wrap, so a step that reaches 0 (or 420) clears the direction and the
 // vorbel is then put at 415 (or 5), between cells: the edge rows and columns are tunnels.
-void Step(const Move& m) {
-  int& along = m.horizontal ? vorbel.x : vorbel.y;  // the coordinate the step changes
+void Step(const Move &m) {
+  int &along = m.horizontal ? vorbel.x : vorbel.y;  // the coordinate the step changes
   int across = m.horizontal ? vorbel.y : vorbel.x;  // the one that must sit on a grid line
   if (across % CELL != 0) return;
   vorbel_move_direction = m.direction;
@@ -57,7 +57,7 @@ void EatBall() {
   int cx = vorbel.x / CELL, cy = vorbel.y / CELL;
   // A position restored from outside (a saved game) may lie off the grid: nothing to eat there.
   if (vorbel.x < 0 || vorbel.y < 0 || cx >= MAP_W || cy >= MAP_H) return;
-  int& cell = mapV[cx][cy];
+  int &cell = mapV[cx][cy];
   int v = cell;
   if (v >= 1 && v <= 4) {
     cell = -1;
@@ -75,6 +75,6 @@ void EatBall() {
 
 void PlaySoundA(int n) {
   // A sound the datafile does not hold is silence, not a stray read.
-  if (auto* sample = static_cast<SAMPLE*>(DatafileObject(sounds, n, DAT_SAMPLE)))
+  if (auto *sample = static_cast<SAMPLE *>(DatafileObject(sounds, n, DAT_SAMPLE)))
     play_sample(sample, sound_volume, 125, 1000, 0);
 }

@@ -90,7 +90,8 @@ struct cursor {
   bool ended = false;
 
   cursor(const image &img, long long start = 0) : data(img.data), size(img.size), pos(start) {}
-  cursor(const unsigned char *bytes, long long n, long long start = 0) : data(bytes), size(n), pos(start) {}
+  cursor(const unsigned char *bytes, long long n, long long start = 0)
+      : data(bytes), size(n), pos(start) {}
 
   long long left() const { return pos >= 0 && pos < size ? size - pos : 0; }
   bool has(long long n) const { return n >= 0 && n <= left(); }
@@ -174,17 +175,10 @@ inline int head_info(const char *filename, long at, int name_bytes, int type, co
 // Message for an image that could not be read; true when it was.
 inline bool image_read(const char *filename, image &img) {
   switch (read_image(filename, img)) {
-    case READ_OK:
-      return true;
-    case READ_NO_FILE:
-      set_error("Unable to open %s", filename);
-      return false;
-    case READ_TOO_LARGE:
-      set_error("File larger than %ld MB", MAX_MODULE_BYTES >> 20);
-      return false;
-    default:
-      set_error("Unable to allocate enough memory for the file");
-      return false;
+    case READ_OK: return true;
+    case READ_NO_FILE: set_error("Unable to open %s", filename); return false;
+    case READ_TOO_LARGE: set_error("File larger than %ld MB", MAX_MODULE_BYTES >> 20); return false;
+    default: set_error("Unable to allocate enough memory for the file"); return false;
   }
 }
 

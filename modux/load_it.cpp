@@ -46,8 +46,9 @@ const int FLAG_LINEAR = 8;
 const int FLAG_OLD_EFFECTS = 16;
 const int FLAG_COMPAT_GXX = 32;
 const int SPECIAL_MESSAGE = 1;
-const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRESSED = 8, SAMPLE_LOOP = 16,
-          SAMPLE_SUSTAIN = 32, SAMPLE_PINGPONG = 64, SAMPLE_SUSTAIN_PINGPONG = 128;
+const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRESSED = 8,
+          SAMPLE_LOOP = 16, SAMPLE_SUSTAIN = 32, SAMPLE_PINGPONG = 64,
+          SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
 
 // How each effect letter (A = 1 .. Z = 26) becomes an internal command; the IT tick
@@ -97,32 +98,33 @@ struct it_header {
 
 // The fixed header at the cursor (which starts on "IMPM"). False with a message.
 bool read_header(MODUX *mod, cursor &c, it_header &h) {
-  c.skip(4);                              // "IMPM"
-  c.bytes(mod->name, NAME_BYTES);         // song name
-  c.skip(2);                              // row highlight
-  h.orders = c.lword();                   // order entries
+  c.skip(4);                       // "IMPM"
+  c.bytes(mod->name, NAME_BYTES);  // song name
+  c.skip(2);                       // row highlight
+  h.orders = c.lword();            // order entries
   h.instruments = c.lword();
   h.samples = c.lword();
   h.patterns = c.lword();
-  c.skip(2);                              // version of the tracker that wrote it
-  h.compatible = c.lword();               // compatible with version
-  h.flags = c.lword();                    // stereo, instruments, linear, old effects, Gxx...
-  h.special = c.lword();                  // bit 0: a message is attached
+  c.skip(2);                 // version of the tracker that wrote it
+  h.compatible = c.lword();  // compatible with version
+  h.flags = c.lword();       // stereo, instruments, linear, old effects, Gxx...
+  h.special = c.lword();     // bit 0: a message is attached
   mod->initial_global_volume = clamp_int(c.byte(), 0, 128);
   mod->mix_volume = clamp_int(c.byte(), 0, 128);
   mod->initial_speed = c.byte();
   mod->initial_tempo = c.byte();
   mod->pan_separation = clamp_int(c.byte(), 0, 128);
-  c.skip(1);                              // MIDI pitch wheel depth
+  c.skip(1);  // MIDI pitch wheel depth
   h.message_length = c.lword();
   h.message_at = c.llong();
-  c.skip(4);                              // reserved
+  c.skip(4);  // reserved
   // Channel pan 0..64 (100 surround, bit 7 channel off) and channel volume 0..64.
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
     const int p = c.byte() & 127;
     mod->channel_pan[ch] = p == 100 ? 128 : clamp_int(p * 4, 0, 255);
   }
-  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) mod->channel_volume[ch] = clamp_int(c.byte(), 0, 64);
+  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++)
+    mod->channel_volume[ch] = clamp_int(c.byte(), 0, 64);
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo < 32) mod->initial_tempo = 125;
   mod->flags = MODUX_IT;
@@ -176,7 +178,8 @@ void read_message(MODUX *mod, const image &img, long long base, const it_header 
   if (at < 0 || at + length > img.size) return;  // a lost message costs nothing to play
   mod->message = static_cast<char *>(calloc(1, length + 1));
   if (!mod->message) return;
-  for (int i = 0; i < length; i++) mod->message[i] = img.data[at + i] == 13 ? '\n' : img.data[at + i];
+  for (int i = 0; i < length; i++)
+    mod->message[i] = img.data[at + i] == 13 ? '\n' : img.data[at + i];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -199,8 +202,8 @@ void fit_envelope(IT_ENVELOPE_INFO &e) {
 // A new-layout envelope (82 bytes): flags, points, loop and sustain points, 25 nodes of a
 // value byte (signed for pan and pitch) and a tick word, one pad byte.
 void read_envelope(cursor &c, IT_ENVELOPE_INFO &e, int low, int high) {
-  e.flags = c.byte();                 // bit 0 on, 1 loop, 2 sustain, 7 filter
-  e.points = c.byte();                // nodes used
+  e.flags = c.byte();   // bit 0 on, 1 loop, 2 sustain, 7 filter
+  e.points = c.byte();  // nodes used
   e.loop_start = c.byte();
   e.loop_end = c.byte();
   e.sustain_start = c.byte();
@@ -226,24 +229,24 @@ void read_keyboard(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
 
 // Instrument headers in the layout of format 2.00 on.
 void read_new_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
-  c.skip(4 + 12 + 1);                         // "IMPI", file name, 0
-  ins.new_note_action = c.byte() & 3;         // cut, continue, off, fade
-  ins.duplicate_check = c.byte() & 3;         // off, note, sample, instrument
+  c.skip(4 + 12 + 1);                                // "IMPI", file name, 0
+  ins.new_note_action = c.byte() & 3;                // cut, continue, off, fade
+  ins.duplicate_check = c.byte() & 3;                // off, note, sample, instrument
   ins.duplicate_action = clamp_int(c.byte(), 0, 2);  // cut, off, fade
   ins.fadeout = clamp_int(c.lword(), 0, 1024);
   ins.pitch_pan_separation = clamp_int(c.sbyte(), -32, 32);
   ins.pitch_pan_centre = clamp_int(c.byte(), 0, MODUX_IT_NOTES - 1);
   ins.global_volume = clamp_int(c.byte(), 0, 128);
-  const int pan = c.byte();                   // 0..64, bit 7: no default pan
+  const int pan = c.byte();  // 0..64, bit 7: no default pan
   ins.pan = (pan & 128) ? -1 : clamp_int(pan, 0, 64);
   ins.random_volume = clamp_int(c.byte(), 0, 100);
   ins.random_pan = clamp_int(c.byte(), 0, 64);
-  c.skip(2 + 1 + 1 + 26);                     // tracker version, sample count, 0, name
-  const int cutoff = c.byte();                // bit 7: use
+  c.skip(2 + 1 + 1 + 26);       // tracker version, sample count, 0, name
+  const int cutoff = c.byte();  // bit 7: use
   const int resonance = c.byte();
   ins.filter_cutoff = (cutoff & 128) ? cutoff & 127 : -1;
   ins.filter_resonance = (resonance & 128) ? resonance & 127 : -1;
-  c.skip(4);                                  // MIDI channel, program, bank
+  c.skip(4);  // MIDI channel, program, bank
   read_keyboard(c, ins, samples);
   read_envelope(c, ins.vol_env, 0, 64);
   read_envelope(c, ins.pan_env, -32, 32);
@@ -252,8 +255,8 @@ void read_new_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
 
 // Instrument headers of format 1.x: one volume envelope given as nodes, no pan or pitch.
 void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
-  c.skip(4 + 12 + 1);                         // "IMPI", file name, 0
-  const int flags = c.byte();                 // bit 0 on, 1 loop, 2 sustain loop
+  c.skip(4 + 12 + 1);          // "IMPI", file name, 0
+  const int flags = c.byte();  // bit 0 on, 1 loop, 2 sustain loop
   ins.vol_env.loop_start = c.byte();
   ins.vol_env.loop_end = c.byte();
   ins.vol_env.sustain_start = c.byte();
@@ -261,18 +264,18 @@ void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
   c.skip(2);
   ins.fadeout = clamp_int(c.lword() * 2, 0, 1024);  // counted against 512 there
   ins.new_note_action = c.byte() & 3;
-  ins.duplicate_check = c.byte() ? 1 : 0;     // on: same note
-  c.skip(2 + 1 + 1 + 26 + 6);                 // tracker version, sample count, 0, name, 0
+  ins.duplicate_check = c.byte() ? 1 : 0;  // on: same note
+  c.skip(2 + 1 + 1 + 26 + 6);              // tracker version, sample count, 0, name, 0
   ins.global_volume = 128;
   ins.pan = -1;
   ins.filter_cutoff = ins.filter_resonance = -1;
   ins.pitch_pan_centre = 60;
   read_keyboard(c, ins, samples);
-  c.skip(200);                                // the envelope drawn tick by tick
+  c.skip(200);  // the envelope drawn tick by tick
   ins.vol_env.flags = flags & 7;
   int points = 0;
   for (int i = 0; i < MODUX_IT_ENVELOPE_POINTS; i++) {
-    const int tick = c.byte();                // 255 ends the nodes
+    const int tick = c.byte();  // 255 ends the nodes
     const int value = c.byte();
     if (tick == 255 || (i > 0 && points < i)) continue;
     ins.vol_env.tick[i] = tick;
@@ -288,7 +291,8 @@ bool read_instruments(MODUX *mod, const image &img, long long base, const it_hea
   const int count = (mod->rules & RULE_IT_INSTRUMENTS) ? h.instruments : 0;
   mod->instrument_count = count;
   if (count == 0) return true;
-  mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(calloc(count, sizeof(IT_INSTRUMENT_INFO)));
+  mod->it_instruments =
+      static_cast<IT_INSTRUMENT_INFO *>(calloc(count, sizeof(IT_INSTRUMENT_INFO)));
   if (!mod->it_instruments) {
     set_error("Unable to allocate enough memory for IT_INSTRUMENT_INFO");
     return false;
@@ -296,7 +300,8 @@ bool read_instruments(MODUX *mod, const image &img, long long base, const it_hea
   for (int i = 0; i < count; i++) {
     const long long at = base + offsets[i];
     if (at + INSTRUMENT_BYTES > img.size) {
-      set_error("IT: instrument %d at %lu lies past the end of the file", i + 1, (unsigned long)offsets[i]);
+      set_error("IT: instrument %d at %lu lies past the end of the file", i + 1,
+                (unsigned long)offsets[i]);
       return false;
     }
     cursor c(img, at);
@@ -353,7 +358,7 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
     int value = r.read(width);
     if (r.ended) return false;
     if (width < 7) {
-      if (value == 1 << (width - 1)) {           // escape: a new width in low_bits bits
+      if (value == 1 << (width - 1)) {  // escape: a new width in low_bits bits
         const int w = r.read(low_bits) + 1;
         if (r.ended) return false;
         width = w < width ? w : w + 1;
@@ -367,12 +372,12 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
         continue;
       }
     } else {
-      if (value & (1 << top)) {                  // escape: width in the low byte
+      if (value & (1 << top)) {  // escape: width in the low byte
         width = (value + 1) & 0xFF;
         continue;
       }
     }
-    if (width < max_width) {                     // sign-extend from width bits
+    if (width < max_width) {  // sign-extend from width bits
       const int shift = 32 - width;
       value = static_cast<int>(static_cast<uint32_t>(value) << shift) >> shift;
     } else {
@@ -387,12 +392,14 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
 
 // Decompresses count values of `top` bits from blocks of a 16-bit length and that many bytes,
 // each giving 32768 bytes of output; signed values into out. False with a message.
-bool decompress(const image &img, long long at, long long count, int top, bool twice, int *out, int sample) {
+bool decompress(const image &img, long long at, long long count, int top, bool twice, int *out,
+                int sample) {
   const long long per_block = top == 8 ? 0x8000 : 0x4000;
   long long done = 0;
   while (done < count) {
     if (at + 2 > img.size) {
-      set_error("IT: compressed data of sample %d ends before its block %lld", sample, done / per_block + 1);
+      set_error("IT: compressed data of sample %d ends before its block %lld", sample,
+                done / per_block + 1);
       return false;
     }
     const long long length = img.data[at] | (img.data[at + 1] << 8);
@@ -420,8 +427,8 @@ bool decompress(const image &img, long long at, long long count, int top, bool t
 // Turns one sample's data into its Allegro sample: 16-bit data stays 16 bits, stereo is mixed
 // to mono, everything becomes Allegro's unsigned form. Plain data cut short by the end of the
 // file keeps what is there.
-bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long frames, int flags, int convert,
-                      int number) {
+bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long frames, int flags,
+                      int convert, int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
   const long long values = frames * channels;
@@ -436,13 +443,15 @@ bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long fra
     // compressed sample is signed.
     long long pos = at;
     for (int ch = 0; ch < channels; ch++) {
-      if (!decompress(img, pos, frames, wide ? 16 : 8, convert & CONVERT_DELTA, raw + ch * frames, number)) {
+      if (!decompress(img, pos, frames, wide ? 16 : 8, convert & CONVERT_DELTA, raw + ch * frames,
+                      number)) {
         free(raw);
         return false;
       }
       // Where the next channel's blocks begin: walk past this channel's blocks.
       const long long per_block = wide ? 0x4000 : 0x8000;
-      for (long long d = 0; d < frames; d += per_block) pos += 2 + (img.data[pos] | (img.data[pos + 1] << 8));
+      for (long long d = 0; d < frames; d += per_block)
+        pos += 2 + (img.data[pos] | (img.data[pos + 1] << 8));
     }
   } else {
     // Plain data: channel after channel, little-endian words for 16 bits.
@@ -494,7 +503,8 @@ void set_sustain(MODUX *mod, int i, long long start, long long end, int flags) {
   s.loop_end = info.sustain_end = static_cast<int>(end);
 }
 
-bool read_samples(MODUX *mod, const image &img, long long base, const it_header &h, const uint32_t *offsets) {
+bool read_samples(MODUX *mod, const image &img, long long base, const it_header &h,
+                  const uint32_t *offsets) {
   const int count = h.samples;
   mod->sample_count = count;
   if (count == 0) return true;
@@ -514,37 +524,39 @@ bool read_samples(MODUX *mod, const image &img, long long base, const it_header 
     }
     const long long at = base + offsets[i];
     if (at + SAMPLE_HEADER_BYTES > img.size) {
-      set_error("IT: sample %d at %lu lies past the end of the file", i + 1, (unsigned long)offsets[i]);
+      set_error("IT: sample %d at %lu lies past the end of the file", i + 1,
+                (unsigned long)offsets[i]);
       return false;
     }
     if (memcmp(img.data + at, "IMPS", 4) != 0) {
       set_error("IT: sample %d has no IMPS signature", i + 1);
       return false;
     }
-    cursor c(img, at + 4 + 12 + 1);          // "IMPS", file name, 0
+    cursor c(img, at + 4 + 12 + 1);  // "IMPS", file name, 0
     info.global_volume = clamp_int(c.byte(), 0, 64);
-    const int flags = c.byte();              // present, 16 bit, stereo, compressed, loops
+    const int flags = c.byte();  // present, 16 bit, stereo, compressed, loops
     info.volume = clamp_int(c.byte(), 0, 64);
-    c.skip(26);                              // name
-    const int convert = c.byte();            // bit 0 signed, bit 2 delta (2.15 compression)
-    const int pan = c.byte();                // 0..64, bit 7: use as default pan
+    c.skip(26);                    // name
+    const int convert = c.byte();  // bit 0 signed, bit 2 delta (2.15 compression)
+    const int pan = c.byte();      // 0..64, bit 7: use as default pan
     info.pan = clamp_int((pan & 127) * 4, 0, 255);
     info.pan_on = (pan & 128) ? -1 : 0;
-    const uint32_t length = c.llong();       // frames
+    const uint32_t length = c.llong();  // frames
     const uint32_t loop_start = c.llong();
     const uint32_t loop_end = c.llong();
     info.tuning = clamp_int(c.llong(), 0, 9999999);  // C5 speed, Hz
     const uint32_t sustain_start = c.llong();
     const uint32_t sustain_end = c.llong();
-    const uint32_t data_at = c.llong();      // from the start of the IT data
-    info.vibrato_rate = c.byte();            // auto-vibrato speed
+    const uint32_t data_at = c.llong();  // from the start of the IT data
+    info.vibrato_rate = c.byte();        // auto-vibrato speed
     info.vibrato_depth = c.byte();
-    info.vibrato_sweep = c.byte();           // rate of the depth's rise
+    info.vibrato_sweep = c.byte();  // rate of the depth's rise
     info.vibrato_type = c.byte();
     if (info.tuning == 0) info.tuning = 8363;
     long long frames = (flags & SAMPLE_PRESENT) ? length : 0;
     const long long data = base + data_at;
-    const int bytes_per_frame = ((flags & SAMPLE_16BIT) ? 2 : 1) * ((flags & SAMPLE_STEREO) ? 2 : 1);
+    const int bytes_per_frame =
+        ((flags & SAMPLE_16BIT) ? 2 : 1) * ((flags & SAMPLE_STEREO) ? 2 : 1);
     if (frames > 0 && !(flags & SAMPLE_COMPRESSED)) {
       // Plain data: as much as the file holds.
       const long long there = data < img.size ? (img.size - data) / bytes_per_frame : 0;
@@ -562,7 +574,8 @@ bool read_samples(MODUX *mod, const image &img, long long base, const it_header 
       return false;
     }
     spl.len = info.length = static_cast<int>(frames);
-    if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1)) return false;
+    if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1))
+      return false;
     fit_loop(spl, info, loop_start, loop_end,
              (flags & SAMPLE_LOOP) ? ((flags & SAMPLE_PINGPONG) ? 3 : 1) : 0);
     set_sustain(mod, i, sustain_start, sustain_end,
@@ -637,7 +650,11 @@ bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &u
       param = m.param;
     }
     if (c.pos > end) break;  // a cell cut off by the end of the data is dropped
-    if (note >= 0) cell.note = note < MODUX_IT_NOTES ? note + 1 : note == NOTE_OFF ? -2 : note == NOTE_CUT ? -1 : -3;
+    if (note >= 0)
+      cell.note = note < MODUX_IT_NOTES ? note + 1
+                  : note == NOTE_OFF    ? -2
+                  : note == NOTE_CUT    ? -1
+                                        : -3;
     if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
     if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
     if (command > 0 && command <= 26 && it_effects[command]) {
@@ -670,8 +687,8 @@ void narrow_patterns(MODUX *mod) {
   }
 }
 
-bool read_patterns(MODUX *mod, const image &img, long long base, const it_header &h, const uint32_t *offsets,
-                   bool missing) {
+bool read_patterns(MODUX *mod, const image &img, long long base, const it_header &h,
+                   const uint32_t *offsets, bool missing) {
   mod->pattern_count = h.patterns + (missing ? 1 : 0);
   if (mod->pattern_count == 0) return true;
   mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
@@ -681,7 +698,9 @@ bool read_patterns(MODUX *mod, const image &img, long long base, const it_header
   }
   int used = 1;
   for (int p = 0; p < h.patterns; p++) {
-    if (offsets[p] == 0 ? !empty_pattern(mod, p) : !read_pattern(mod, img, base + offsets[p], p, used)) return false;
+    if (offsets[p] == 0 ? !empty_pattern(mod, p)
+                        : !read_pattern(mod, img, base + offsets[p], p, used))
+      return false;
   }
   if (missing && !empty_pattern(mod, h.patterns)) return false;
   // The channels played: up to the last one a pattern uses (the header leaves unused ones on).
@@ -716,7 +735,8 @@ MODUX *load_it(const char *filename, int offset) {
   if (!mod) return nullptr;
   image img;
   if (!image_read(filename, img)) return abandon(mod);
-  if (offset < 0 || offset > img.size) return refuse(mod, "IT: no module data at offset %d", offset);
+  if (offset < 0 || offset > img.size)
+    return refuse(mod, "IT: no module data at offset %d", offset);
   const long long base = offset;
   cursor c(img, base);
   if (!c.has(HEADER_BYTES)) return refuse(mod, "IT: file ends inside the header");
@@ -726,11 +746,13 @@ MODUX *load_it(const char *filename, int offset) {
   if (!c.has(h.orders)) return refuse(mod, "IT: the order list runs past the end of the file");
   const bool missing = read_orders(mod, c, h);
   uint32_t instruments[MAX_INSTRUMENTS], samples[MAX_SAMPLES], patterns[MAX_PATTERNS];
-  if (!read_offsets(c, instruments, h.instruments, "instrument") || !read_offsets(c, samples, h.samples, "sample") ||
+  if (!read_offsets(c, instruments, h.instruments, "instrument") ||
+      !read_offsets(c, samples, h.samples, "sample") ||
       !read_offsets(c, patterns, h.patterns, "pattern"))
     return abandon(mod);
   read_message(mod, img, base, h);
-  if (!read_instruments(mod, img, base, h, instruments) || !read_samples(mod, img, base, h, samples) ||
+  if (!read_instruments(mod, img, base, h, instruments) ||
+      !read_samples(mod, img, base, h, samples) ||
       !read_patterns(mod, img, base, h, patterns, missing))
     return abandon(mod);
   if (mod->order_count == 0) return refuse(mod, "IT: the order list plays no pattern");

@@ -17,19 +17,19 @@ struct MODTYPE {
   signed char channels;
 };
 const MODTYPE modtypes[78] = {
-    {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"2CHN", 2}, {"3CHN", 3}, {"4CHN", 4},
-    {"5CHN", 5}, {"6CHN", 6}, {"7CHN", 7}, {"8CHN", 8}, {"9CHN", 9}, {"10CH", 10}, {"11CH", 11},
-    {"12CH", 12}, {"13CH", 13}, {"14CH", 14}, {"15CH", 15}, {"16CH", 16}, {"17CH", 17},
-    {"18CH", 18}, {"19CH", 19}, {"20CH", 20}, {"21CH", 21}, {"22CH", 22}, {"23CH", 23},
-    {"24CH", 24}, {"25CH", 25}, {"26CH", 26}, {"27CH", 27}, {"28CH", 28}, {"29CH", 29},
-    {"30CH", 30}, {"31CH", 31}, {"32CH", 32}, {"33CH", 33}, {"34CH", 34}, {"35CH", 35},
-    {"36CH", 36}, {"37CH", 37}, {"38CH", 38}, {"39CH", 39}, {"40CH", 40}, {"41CH", 41},
-    {"42CH", 42}, {"43CH", 43}, {"44CH", 44}, {"45CH", 45}, {"46CH", 46}, {"47CH", 47},
-    {"48CH", 48}, {"49CH", 49}, {"50CH", 50}, {"51CH", 51}, {"52CH", 52}, {"53CH", 53},
-    {"54CH", 54}, {"55CH", 55}, {"56CH", 56}, {"57CH", 57}, {"58CH", 58}, {"59CH", 59},
-    {"60CH", 60}, {"61CH", 61}, {"62CH", 62}, {"63CH", 63}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8},
-    {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8},
-    {"M&K!", 4}, {"32FW", 4},
+    {"M.K.", 4},  {"M!K!", 4},  {"FLT4", 4},  {"1CHN", 1},  {"2CHN", 2},  {"3CHN", 3},
+    {"4CHN", 4},  {"5CHN", 5},  {"6CHN", 6},  {"7CHN", 7},  {"8CHN", 8},  {"9CHN", 9},
+    {"10CH", 10}, {"11CH", 11}, {"12CH", 12}, {"13CH", 13}, {"14CH", 14}, {"15CH", 15},
+    {"16CH", 16}, {"17CH", 17}, {"18CH", 18}, {"19CH", 19}, {"20CH", 20}, {"21CH", 21},
+    {"22CH", 22}, {"23CH", 23}, {"24CH", 24}, {"25CH", 25}, {"26CH", 26}, {"27CH", 27},
+    {"28CH", 28}, {"29CH", 29}, {"30CH", 30}, {"31CH", 31}, {"32CH", 32}, {"33CH", 33},
+    {"34CH", 34}, {"35CH", 35}, {"36CH", 36}, {"37CH", 37}, {"38CH", 38}, {"39CH", 39},
+    {"40CH", 40}, {"41CH", 41}, {"42CH", 42}, {"43CH", 43}, {"44CH", 44}, {"45CH", 45},
+    {"46CH", 46}, {"47CH", 47}, {"48CH", 48}, {"49CH", 49}, {"50CH", 50}, {"51CH", 51},
+    {"52CH", 52}, {"53CH", 53}, {"54CH", 54}, {"55CH", 55}, {"56CH", 56}, {"57CH", 57},
+    {"58CH", 58}, {"59CH", 59}, {"60CH", 60}, {"61CH", 61}, {"62CH", 62}, {"63CH", 63},
+    {"64CH", 64}, {"CD81", 8},  {"OKTA", 8},  {"16CN", 16}, {"32CN", 32}, {"FLT8", 8},
+    {"CD61", 6},  {"FA04", 4},  {"FA06", 6},  {"FA08", 8},  {"M&K!", 4},  {"32FW", 4},
 };
 const char END_MARKER[5] = "32FW";
 
@@ -58,7 +58,6 @@ bool is_falcon(const unsigned char *sig) { return sig[0] == 'F' && sig[1] == 'A'
 bool is_flt8(const unsigned char *sig) { return memcmp(sig, "FLT8", 4) == 0; }
 const int FLT8_HALF_CHANNELS = 4;
 
-
 // The modtypes entry of a signature: the first that equals it, or the end marker.
 const MODTYPE &find_modtype(const unsigned char *sig) {
   int i = 0;
@@ -77,13 +76,13 @@ struct mod_sample_header {
 
 mod_sample_header read_sample_header(cursor &c) {
   mod_sample_header h;
-  c.skip(22);                          // sample name
-  const int length = c.mword();        // length in words; 1 marks an empty sample
+  c.skip(22);                    // sample name
+  const int length = c.mword();  // length in words; 1 marks an empty sample
   h.length = length == 1 ? 0 : length * 2;
-  h.finetune = c.byte() & 15;          // signed nibble; the high nibble is not part of it
+  h.finetune = c.byte() & 15;  // signed nibble; the high nibble is not part of it
   h.volume = clamp_int(c.byte(), 0, 64);
-  h.loop_start = c.mword() * 2;        // in words
-  const int loop = c.mword();          // loop length in words; 1 means no loop
+  h.loop_start = c.mword() * 2;  // in words
+  const int loop = c.mword();    // loop length in words; 1 means no loop
   h.loop_length = loop == 1 ? 0 : loop * 2;
   return h;
 }
@@ -160,7 +159,8 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(no_inst, sizeof(SAMPLE_INFO)));
-  if (!mod->sample_info) return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO structure");
+  if (!mod->sample_info)
+    return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO structure");
   mod->samples = static_cast<SAMPLE *>(calloc(no_inst, sizeof(SAMPLE)));
   if (!mod->samples) return refuse(mod, "Unable to allocate enough memory for SAMPLE structure");
   mod->sample_count = no_inst;
@@ -170,7 +170,8 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   mod->flags = 0;
   mod->rules = RULES_PROTRACKER;
   // Amiga channel order: left, right, right, left.
-  for (int i = 0; i < MODUX_MAX_CHANNELS; i++) mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
+  for (int i = 0; i < MODUX_MAX_CHANNELS; i++)
+    mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
 
   image img;
   if (!image_read(filename, img)) return abandon(mod);
@@ -224,7 +225,8 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
     for (int half = 0; half < 2; half++)
       for (int row = 0; row < ROWS; row++)
         for (int ch = 0; ch < FLT8_HALF_CHANNELS; ch++)
-          pat.notes[row * mod->channel_count + half * FLT8_HALF_CHANNELS + ch] = read_cell(c, no_inst);
+          pat.notes[row * mod->channel_count + half * FLT8_HALF_CHANNELS + ch] =
+              read_cell(c, no_inst);
   }
 
   // Sample data, 8-bit signed, one sample after another. Files cut short are common: a sample
@@ -232,13 +234,15 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   long long wanted = 0;
   for (int i = 0; i < no_inst; i++) wanted += headers[i].length;
   if (wanted > c.left())
-    note_short("file ends %lld bytes early: the end of the sample data is silent", wanted - c.left());
+    note_short("file ends %lld bytes early: the end of the sample data is silent",
+               wanted - c.left());
   for (int i = 0; i < no_inst; i++) {
     const mod_sample_header &h = headers[i];
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
     const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
-    if (!new_sample(spl, info, len)) return refuse(mod, "Unable to allocate enough memory for SAMPLE DATA");
+    if (!new_sample(spl, info, len))
+      return refuse(mod, "Unable to allocate enough memory for SAMPLE DATA");
     info.tuning = mod_finetune[h.finetune];
     info.volume = h.volume;
     info.relative_note = 0;

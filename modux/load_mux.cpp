@@ -18,7 +18,6 @@ using namespace modux_import;
 // field can make the loader allocate before the data turns out to be missing.
 const int MAX_SAMPLE_FRAMES = 1 << 24;
 
-
 // Bytes a column stream needs at the least over n cells: one run byte covers at most 127 cells.
 long least_stream_bytes(long n) { return (n + 126) / 127; }
 
@@ -111,25 +110,18 @@ int read_cell_value(reader &r, column col, int xm) {
         const int w = static_cast<int16_t>(r.word());
         return w > 0 ? MODUX_AMIGA_CLOCK / w : w;
       }
-    case COLUMN_PARAM:
-      return r.word();
-    default:
-      return r.byte();
+    case COLUMN_PARAM: return r.word();
+    default: return r.byte();
   }
 }
 
 int &cell_field(NOTE_INFO &cell, column col) {
   switch (col) {
-    case COLUMN_NOTE:
-      return cell.note;
-    case COLUMN_SAMPLE:
-      return cell.sample;
-    case COLUMN_VOLUME:
-      return cell.volume;
-    case COLUMN_COMMAND:
-      return cell.command;
-    default:
-      return cell.param;
+    case COLUMN_NOTE: return cell.note;
+    case COLUMN_SAMPLE: return cell.sample;
+    case COLUMN_VOLUME: return cell.volume;
+    case COLUMN_COMMAND: return cell.command;
+    default: return cell.param;
   }
 }
 
@@ -161,12 +153,9 @@ MODUX *load_mux(PACKFILE *f) {
   if (!f) return refuse(mod, "MUX: no file to read");
   reader r;
   switch (r.take(f)) {
-    case READ_NO_MEMORY:
-      return refuse(mod, "Unable to allocate enough memory for the MUX file");
-    case READ_TOO_LARGE:
-      return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
-    default:
-      break;
+    case READ_NO_MEMORY: return refuse(mod, "Unable to allocate enough memory for the MUX file");
+    case READ_TOO_LARGE: return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
+    default: break;
   }
 
   // Header: the magic is the caller's business (detect_mux), then the name and ten words.
@@ -208,24 +197,27 @@ MODUX *load_mux(PACKFILE *f) {
   // Each count is weighed against the bytes left at the least its records need in the file.
   const long instrument_bytes = MODUX_NOTE_MAP + 2 * (MODUX_ENVELOPE_POINTS * 4 + 5) + 2;
   if (mod->instrument_count * instrument_bytes > r.left())
-    return refuse(mod, "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
-                  mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
+    return refuse(
+        mod,
+        "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
+        mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
   if (mod->instrument_count > 0) {
     mod->instruments =
         static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
+    if (!mod->instruments)
+      return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
   }
   for (int i = 0; i < mod->instrument_count; i++) {
     INSTRUMENT_INFO &ins = mod->instruments[i];
     for (int n = 0; n < MODUX_NOTE_MAP; n++) ins.sample_map[n] = r.byte();
-    const bool vol_ok = read_envelope(r, ins.vol_env_value, ins.vol_env_tick, &ins.vol_env_points,
-                                      &ins.vol_env_flags, &ins.vol_env_sustain_start,
-                                      &ins.vol_env_sustain_end, &ins.vol_env_loop_start,
-                                      &ins.vol_env_loop_end);
-    const bool pan_ok = read_envelope(r, ins.pan_env_value, ins.pan_env_tick, &ins.pan_env_points,
-                                      &ins.pan_env_flags, &ins.pan_env_sustain_start,
-                                      &ins.pan_env_sustain_end, &ins.pan_env_loop_start,
-                                      &ins.pan_env_loop_end);
+    const bool vol_ok =
+        read_envelope(r, ins.vol_env_value, ins.vol_env_tick, &ins.vol_env_points,
+                      &ins.vol_env_flags, &ins.vol_env_sustain_start, &ins.vol_env_sustain_end,
+                      &ins.vol_env_loop_start, &ins.vol_env_loop_end);
+    const bool pan_ok =
+        read_envelope(r, ins.pan_env_value, ins.pan_env_tick, &ins.pan_env_points,
+                      &ins.pan_env_flags, &ins.pan_env_sustain_start, &ins.pan_env_sustain_end,
+                      &ins.pan_env_loop_start, &ins.pan_env_loop_end);
     ins.fadeout = r.word();
     if (r.ended) return refuse(mod, "MUX: file ends inside instrument %d", i);
     if (!vol_ok || !pan_ok)
@@ -234,8 +226,9 @@ MODUX *load_mux(PACKFILE *f) {
   }
 
   if (mod->sample_count * 4L > r.left())
-    return refuse(mod, "MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
-                  mod->sample_count, mod->sample_count * 4L, r.left());
+    return refuse(
+        mod, "MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
+        mod->sample_count, mod->sample_count * 4L, r.left());
   if (mod->sample_count > 0) {
     mod->samples = static_cast<SAMPLE *>(calloc(mod->sample_count, sizeof(SAMPLE)));
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(mod->sample_count, sizeof(SAMPLE_INFO)));
@@ -287,8 +280,10 @@ MODUX *load_mux(PACKFILE *f) {
                     info.loop_start, info.loop_end, static_cast<int>(length));
     const long bytes = static_cast<long>(length) * (spl.bits / 8);
     if (bytes > r.left())
-      return refuse(mod, "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left", i,
-                    static_cast<long>(length), bytes, r.left());
+      return refuse(
+          mod,
+          "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left",
+          i, static_cast<long>(length), bytes, r.left());
     spl.data = calloc(1, bytes);
     if (!spl.data) return refuse(mod, "Unable to allocate enough memory for sample data");
     r.bytes(spl.data, bytes);
@@ -298,8 +293,9 @@ MODUX *load_mux(PACKFILE *f) {
   // A pattern is at least its row count and one run byte per column.
   const long least_pattern_bytes = 2 + 5;
   if (mod->pattern_count * least_pattern_bytes > r.left())
-    return refuse(mod, "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
-                  mod->pattern_count, mod->pattern_count * least_pattern_bytes, r.left());
+    return refuse(
+        mod, "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
+        mod->pattern_count, mod->pattern_count * least_pattern_bytes, r.left());
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
     if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
@@ -317,10 +313,11 @@ MODUX *load_mux(PACKFILE *f) {
     const int n = pat.row_count * mod->channel_count;
     const long least = 5 * least_stream_bytes(n);
     if (least > r.left())
-      return refuse(mod,
-                    "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
-                    "%ld are left",
-                    i, pat.row_count, mod->channel_count, least, r.left());
+      return refuse(
+          mod,
+          "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
+          "%ld are left",
+          i, pat.row_count, mod->channel_count, least, r.left());
     pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
     if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
     for (column col : columns) {

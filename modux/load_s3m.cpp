@@ -40,33 +40,33 @@ struct s3m_effect {
   bool keep;
 };
 const s3m_effect s3m_effects[27] = {
-    {0, false},                             // no command
-    {CMD_S3M_SET_SPEED, true},              // A set speed
-    {CMD_POSITION_JUMP, true},              // B jump to order
-    {CMD_PATTERN_BREAK, true},              // C break to row
-    {CMD_S3M_VOLSLIDE, true},               // D volume slide, fine forms
-    {CMD_S3M_PORTA_DOWN, true},             // E portamento down, fine forms
-    {CMD_S3M_PORTA_UP, true},               // F portamento up, fine forms
-    {CMD_TONE_PORTA, true},                 // G tone portamento
-    {CMD_VIBRATO, true},                    // H vibrato
-    {CMD_TREMOR, true},                     // I tremor
-    {CMD_S3M_ARPEGGIO, true},               // J arpeggio
-    {CMD_VIBRATO_S3M_VOLSLIDE, true},       // K vibrato + volume slide
-    {CMD_TONE_PORTA_S3M_VOLSLIDE, true},    // L tone portamento + volume slide
-    {0, false},                             // M channel volume: not played
-    {0, false},                             // N channel volume slide: not played
-    {CMD_SAMPLE_OFFSET, true},              // O sample offset
-    {0, false},                             // P pan slide: not played
-    {CMD_S3M_RETRIG, true},                 // Q retrigger with volume change
-    {CMD_S3M_TREMOLO, true},                // R tremolo
-    {CMD_EXTENDED, false},                  // S extended: see s3m_extended
-    {CMD_S3M_SET_BPM, true},                // T set tempo
-    {CMD_FINE_VIBRATO, true},               // U fine vibrato
-    {CMD_SET_GLOBAL_VOLUME, true},          // V global volume
-    {0, false},                             // W global volume slide: not played
-    {CMD_S3M_PANNING, true},                // X set pan
-    {0, false},                             // Y panbrello: not played
-    {0, false},                             // Z MIDI macro: not played
+    {0, false},                           // no command
+    {CMD_S3M_SET_SPEED, true},            // A set speed
+    {CMD_POSITION_JUMP, true},            // B jump to order
+    {CMD_PATTERN_BREAK, true},            // C break to row
+    {CMD_S3M_VOLSLIDE, true},             // D volume slide, fine forms
+    {CMD_S3M_PORTA_DOWN, true},           // E portamento down, fine forms
+    {CMD_S3M_PORTA_UP, true},             // F portamento up, fine forms
+    {CMD_TONE_PORTA, true},               // G tone portamento
+    {CMD_VIBRATO, true},                  // H vibrato
+    {CMD_TREMOR, true},                   // I tremor
+    {CMD_S3M_ARPEGGIO, true},             // J arpeggio
+    {CMD_VIBRATO_S3M_VOLSLIDE, true},     // K vibrato + volume slide
+    {CMD_TONE_PORTA_S3M_VOLSLIDE, true},  // L tone portamento + volume slide
+    {0, false},                           // M channel volume: not played
+    {0, false},                           // N channel volume slide: not played
+    {CMD_SAMPLE_OFFSET, true},            // O sample offset
+    {0, false},                           // P pan slide: not played
+    {CMD_S3M_RETRIG, true},               // Q retrigger with volume change
+    {CMD_S3M_TREMOLO, true},              // R tremolo
+    {CMD_EXTENDED, false},                // S extended: see s3m_extended
+    {CMD_S3M_SET_BPM, true},              // T set tempo
+    {CMD_FINE_VIBRATO, true},             // U fine vibrato
+    {CMD_SET_GLOBAL_VOLUME, true},        // V global volume
+    {0, false},                           // W global volume slide: not played
+    {CMD_S3M_PANNING, true},              // X set pan
+    {0, false},                           // Y panbrello: not played
+    {0, false},                           // Z MIDI macro: not played
 };
 const int LETTER_S = 19;
 
@@ -119,7 +119,8 @@ int read_packed(cursor &c, int *note, int *instrument, int *volume, int *command
 
 // Decodes one pattern at the cursor (after its packed length) into 64 rows of channel_count
 // cells. Stops at the 64th row end or at the end of the file; rows never reached stay empty.
-void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count, const channel_setup &cs) {
+void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
+                  const channel_setup &cs) {
   int row = 0;
   while (row < ROWS && !c.ended) {
     int note, instrument, volume, command, info;
@@ -218,28 +219,29 @@ MODUX *load_s3m(const char *filename, int offset) {
   if (!image_read(filename, img)) return nullptr;
   MODUX *mod = new_module();
   if (!mod) return nullptr;
-  if (offset < 0 || offset > img.size) return refuse(mod, "S3M: no module data at offset %d", offset);
+  if (offset < 0 || offset > img.size)
+    return refuse(mod, "S3M: no module data at offset %d", offset);
   cursor c(img, offset);
   if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");
 
   // Header.
-  c.bytes(mod->name, 28);              // song name
-  c.skip(4);                           // 0x1A, type, reserved
-  const int order_entries = c.lword(); // number of orders, markers included
-  const int instruments = c.lword();   // number of instruments
-  const int patterns = c.lword();      // number of patterns in the file
-  c.skip(2);                           // flags
-  c.skip(2);                           // tracker version
-  const int sample_format = c.lword(); // 1 signed, 2 unsigned
-  c.skip(4);                           // "SCRM"
+  c.bytes(mod->name, 28);               // song name
+  c.skip(4);                            // 0x1A, type, reserved
+  const int order_entries = c.lword();  // number of orders, markers included
+  const int instruments = c.lword();    // number of instruments
+  const int patterns = c.lword();       // number of patterns in the file
+  c.skip(2);                            // flags
+  c.skip(2);                            // tracker version
+  const int sample_format = c.lword();  // 1 signed, 2 unsigned
+  c.skip(4);                            // "SCRM"
   mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
   mod->initial_speed = c.byte();
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   mod->initial_tempo = c.byte();
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
-  c.skip(2);                           // master volume, ultra-click removal
-  const int pan_flag = c.byte();       // 252: a pan table follows the parapointers
-  c.skip(10);                          // reserved
+  c.skip(2);                      // master volume, ultra-click removal
+  const int pan_flag = c.byte();  // 252: a pan table follows the parapointers
+  c.skip(10);                     // reserved
   channel_setup cs;
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
   mod->flags = 0;
@@ -282,18 +284,18 @@ MODUX *load_s3m(const char *filename, int offset) {
     const long long at = para_position(img, offset, p.lword(), INSTRUMENT_BYTES);
     // A record outside the file, of another type or without its mark is an empty sample.
     cursor r(img, at < 0 ? 0 : at);
-    const int type = r.byte();                      // 1: sample
-    r.skip(12);                                     // file name
-    const int data_high = r.byte();                 // data parapointer: high byte,
-    const int data_low = r.lword();                 //   then a little-endian word
-    const uint32_t length = r.llong();              // frames
+    const int type = r.byte();          // 1: sample
+    r.skip(12);                         // file name
+    const int data_high = r.byte();     // data parapointer: high byte,
+    const int data_low = r.lword();     //   then a little-endian word
+    const uint32_t length = r.llong();  // frames
     const uint32_t loop_begin = r.llong();
     const uint32_t loop_end = r.llong();
     const int volume = r.byte();
-    r.skip(2);                                      // reserved, packing
-    const int flags = r.byte();                     // bit 0 loop, bit 2 16-bit data
-    const int c2spd = r.llong() & 0xFFFF;           // middle-C rate; the high word is unused
-    r.skip(12 + 28);                                // reserved, sample name
+    r.skip(2);                             // reserved, packing
+    const int flags = r.byte();            // bit 0 loop, bit 2 16-bit data
+    const int c2spd = r.llong() & 0xFFFF;  // middle-C rate; the high word is unused
+    r.skip(12 + 28);                       // reserved, sample name
     char mark[4];
     r.bytes(mark, 4);
     const bool loaded = at >= 0 && type == 1 && memcmp(mark, SAMPLE_MARK, 4) == 0;
@@ -309,7 +311,8 @@ MODUX *load_s3m(const char *filename, int offset) {
         if (frames > there) frames = there;
       }
     }
-    if (loaded && data_at >= 0 && frames < static_cast<long long>(length)) missing += (length - frames) * bytes_per_frame;
+    if (loaded && data_at >= 0 && frames < static_cast<long long>(length))
+      missing += (length - frames) * bytes_per_frame;
     if (!new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
       return refuse(mod, "Unable to allocate enough memory for data sample");
     if (!loaded) continue;
@@ -329,10 +332,12 @@ MODUX *load_s3m(const char *filename, int offset) {
       uint16_t *data = static_cast<uint16_t *>(spl.data);
       const unsigned char *words = img.data + d.pos;  // frames were held to the bytes there
       const uint16_t flip = sample_format == SIGNED_SAMPLES ? 0x8000 : 0;
-      for (long long k = 0; k < frames; k++) data[k] = static_cast<uint16_t>(words[2 * k] | (words[2 * k + 1] << 8)) ^ flip;
+      for (long long k = 0; k < frames; k++)
+        data[k] = static_cast<uint16_t>(words[2 * k] | (words[2 * k + 1] << 8)) ^ flip;
     }
   }
-  if (missing > 0) note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
+  if (missing > 0)
+    note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
 
   // Channels: with fast loading every switched-on channel plays; otherwise only those that a
   // pattern names.
@@ -382,5 +387,6 @@ MODUX *load_s3m(const char *filename, int offset) {
 }
 
 int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info) {
-  return head_info(filename, offset, 28, offset == 0 ? 3 : 7, offset == 0 ? "S3M" : "Unreal S3M (UMX)", info);
+  return head_info(filename, offset, 28, offset == 0 ? 3 : 7,
+                   offset == 0 ? "S3M" : "Unreal S3M (UMX)", info);
 }

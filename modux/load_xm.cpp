@@ -143,12 +143,12 @@ struct xm_sample_header {
   uint32_t loop_start;   // bytes
   uint32_t loop_length;  // bytes
   int volume;
-  int finetune;          // signed
-  int type;              // bits 0-1 loop kind (1 forward, 2 ping-pong), bit 4 16-bit data
+  int finetune;  // signed
+  int type;      // bits 0-1 loop kind (1 forward, 2 ping-pong), bit 4 16-bit data
   int pan;
-  int relative_note;     // signed
-  int vibrato[4];        // the instrument's auto-vibrato: type, sweep, depth, rate
-  long long data_at;     // where its data starts in the image
+  int relative_note;  // signed
+  int vibrato[4];     // the instrument's auto-vibrato: type, sweep, depth, rate
+  long long data_at;  // where its data starts in the image
 };
 
 // Reads one envelope's 12 points (tick word, value word). The first point starts at tick 0;
@@ -163,8 +163,9 @@ void read_envelope_points(cursor &c, int *tick, int *value) {
 }
 
 // A point index of an envelope, held inside its points (or 0 without points).
-int envelope_point(int index, int points) { return clamp_int(index, 0, points > 0 ? points - 1 : 0); }
-
+int envelope_point(int index, int points) {
+  return clamp_int(index, 0, points > 0 ? points - 1 : 0);
+}
 
 // Where an XM version keeps its parts. 1.04 has the patterns after the header and each
 // instrument's sample data right after its sample headers; 1.02 and 1.03 have every instrument
@@ -185,10 +186,10 @@ bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
       set_error("XM: file ends inside the header of pattern %d", i);
       return false;
     }
-    long long header_length = c.llong();   // counted from the start of this header
-    c.skip(1);                             // packing type
+    long long header_length = c.llong();  // counted from the start of this header
+    c.skip(1);                            // packing type
     int rows = byte_rows ? c.byte() + 1 : c.lword();
-    const int packed = c.lword();          // bytes of packed cells; 0: an empty pattern
+    const int packed = c.lword();  // bytes of packed cells; 0: an empty pattern
     // A length shorter than the fields, or one that runs past the end of the file, is wrong:
     // trackers then find the data right after the fields.
     if (header_length < fields || start + header_length > c.size) header_length = fields;
@@ -228,22 +229,24 @@ struct instrument_headers {
 };
 
 // Reads one instrument header and its sample headers at the cursor into ins and h.
-void read_instrument(const image &img, cursor &c, int i, INSTRUMENT_INFO &ins, instrument_headers &h) {
+void read_instrument(const image &img, cursor &c, int i, INSTRUMENT_INFO &ins,
+                     instrument_headers &h) {
   h.first[i] = static_cast<int>(h.samples.size());
   const long long start = c.pos;
   if (!c.has(4)) {
     h.cut_at = i + 1;
     return;
   }
-  const uint32_t size = c.llong();       // header size, counted from the start
+  const uint32_t size = c.llong();  // header size, counted from the start
   // The header's fields as far as its size and the file give them; the rest read as zero.
   unsigned char fields[INSTRUMENT_FIELDS] = {0};
-  const long long given = size < static_cast<uint32_t>(INSTRUMENT_FIELDS) ? size : INSTRUMENT_FIELDS;
+  const long long given =
+      size < static_cast<uint32_t>(INSTRUMENT_FIELDS) ? size : INSTRUMENT_FIELDS;
   for (long long k = 4; k < given && start + k < img.size; k++) fields[k] = img.data[start + k];
   cursor f(fields, INSTRUMENT_FIELDS, 4);
-  f.skip(22 + 1);                        // name, type
-  const int samples = f.lword();         // number of samples
-  f.skip(4);                             // sample header size: 40 is used
+  f.skip(22 + 1);                 // name, type
+  const int samples = f.lword();  // number of samples
+  f.skip(4);                      // sample header size: 40 is used
   c.seek(start + size);
   if (start + size > img.size) h.cut_at = i + 1;
   // A header too short to reach its sample fields, or one without samples, is an empty
@@ -254,39 +257,43 @@ void read_instrument(const image &img, cursor &c, int i, INSTRUMENT_INFO &ins, i
     read_envelope_points(f, ins.pan_env_tick, ins.pan_env_value);
     ins.vol_env_points = clamp_int(f.byte(), 0, MODUX_ENVELOPE_POINTS);
     ins.pan_env_points = clamp_int(f.byte(), 0, MODUX_ENVELOPE_POINTS);
-    ins.vol_env_sustain_start = ins.vol_env_sustain_end = envelope_point(f.byte(), ins.vol_env_points);
+    ins.vol_env_sustain_start = ins.vol_env_sustain_end =
+        envelope_point(f.byte(), ins.vol_env_points);
     ins.vol_env_loop_start = envelope_point(f.byte(), ins.vol_env_points);
     ins.vol_env_loop_end = envelope_point(f.byte(), ins.vol_env_points);
-    ins.pan_env_sustain_start = ins.pan_env_sustain_end = envelope_point(f.byte(), ins.pan_env_points);
+    ins.pan_env_sustain_start = ins.pan_env_sustain_end =
+        envelope_point(f.byte(), ins.pan_env_points);
     ins.pan_env_loop_start = envelope_point(f.byte(), ins.pan_env_points);
     ins.pan_env_loop_end = envelope_point(f.byte(), ins.pan_env_points);
-    ins.vol_env_flags = f.byte() & 7;      // bit 0 on, bit 1 sustain, bit 2 loop
+    ins.vol_env_flags = f.byte() & 7;  // bit 0 on, bit 1 sustain, bit 2 loop
     ins.pan_env_flags = f.byte() & 7;
-    int vibrato[4];                        // auto-vibrato type, sweep, depth, rate
+    int vibrato[4];  // auto-vibrato type, sweep, depth, rate
     for (int v = 0; v < 4; v++) vibrato[v] = f.byte();
-    ins.fadeout = f.lword();               // per tick after key release
+    ins.fadeout = f.lword();  // per tick after key release
     if ((ins.vol_env_flags & 1) && ins.vol_env_points == 0) {
       // A switched-on volume envelope without points: one point, silent.
       ins.vol_env_points = 1;
       ins.vol_env_tick[0] = ins.vol_env_value[0] = 0;
     }
-    if (ins.vol_env_loop_end < ins.vol_env_loop_start) ins.vol_env_loop_end = ins.vol_env_loop_start;
-    if (ins.pan_env_loop_end < ins.pan_env_loop_start) ins.pan_env_loop_end = ins.pan_env_loop_start;
+    if (ins.vol_env_loop_end < ins.vol_env_loop_start)
+      ins.vol_env_loop_end = ins.vol_env_loop_start;
+    if (ins.pan_env_loop_end < ins.pan_env_loop_start)
+      ins.pan_env_loop_end = ins.pan_env_loop_start;
     for (int s = 0; s < samples; s++) {
       if (!c.has(SAMPLE_HEADER_BYTES)) {
         h.cut_at = i + 1;
         break;
       }
       xm_sample_header sh;
-      sh.length = c.llong();               // bytes
-      sh.loop_start = c.llong();           // bytes
-      sh.loop_length = c.llong();          // bytes
+      sh.length = c.llong();       // bytes
+      sh.loop_start = c.llong();   // bytes
+      sh.loop_length = c.llong();  // bytes
       sh.volume = clamp_int(c.byte(), 0, 64);
       sh.finetune = c.sbyte();
-      sh.type = c.byte();                  // loop kind, 16-bit flag
+      sh.type = c.byte();  // loop kind, 16-bit flag
       sh.pan = c.byte();
       sh.relative_note = c.sbyte();
-      c.skip(1 + 22);                      // reserved, sample name
+      c.skip(1 + 22);  // reserved, sample name
       for (int v = 0; v < 4; v++) sh.vibrato[v] = vibrato[v];
       sh.data_at = 0;
       h.samples.push_back(sh);
@@ -305,7 +312,8 @@ void place_data(cursor &c, instrument_headers &h, size_t from, size_t to) {
 
 // Fills one sample of the model from its header and its delta-coded data. 16-bit data stays
 // 16-bit. Answers the bytes of data the file lacks; -1 when memory is short.
-long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl, SAMPLE_INFO &info) {
+long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl,
+                      SAMPLE_INFO &info) {
   const bool wide = (sh.type & 0x10) != 0;
   // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
   // odd length drops its last byte.
@@ -323,11 +331,13 @@ long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl,
   info.vibrato_depth = sh.vibrato[2];
   info.vibrato_rate = sh.vibrato[3];
   const long long loop_start = wide ? sh.loop_start / 2 : sh.loop_start;
-  const long long loop_end = (static_cast<long long>(sh.loop_start) + sh.loop_length) / (wide ? 2 : 1);
+  const long long loop_end =
+      (static_cast<long long>(sh.loop_start) + sh.loop_length) / (wide ? 2 : 1);
   fit_loop(spl, info, loop_start, loop_end, sh.type & 3);
   // Delta-coded data: each value is added to the previous one. Allegro's samples are unsigned,
   // 16-bit ones in the machine's byte order.
-  const unsigned char *in = frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
+  const unsigned char *in =
+      frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
   if (wide) {
     uint16_t *data = static_cast<uint16_t *>(spl.data);
     uint16_t acc = 0;
@@ -376,32 +386,36 @@ int detect_xm(const char *filename) {
   return got == SIGNATURE_BYTES && memcmp(sig, SIGNATURE, SIGNATURE_BYTES) == 0 ? 1 : -1;
 }
 
-int detect_unreal_xm(const char *filename) { return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0); }
+int detect_unreal_xm(const char *filename) {
+  return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0);
+}
 
 MODUX *load_xm(const char *filename, int offset) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
   image img;
   if (!image_read(filename, img)) return abandon(mod);
-  if (offset < 0 || offset > img.size) return refuse(mod, "XM: no module data at offset %d", offset);
+  if (offset < 0 || offset > img.size)
+    return refuse(mod, "XM: no module data at offset %d", offset);
   cursor c(img, offset);
   if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS)) return refuse(mod, "XM: file ends inside the header");
 
   // Header.
-  c.skip(SIGNATURE_BYTES);                 // "Extended Module: "
-  c.bytes(mod->name, 20);                  // module name
-  c.skip(1 + 20);                          // 0x1A, tracker name
-  const int version = c.lword();           // 0x0104, or the older 0x0102 and 0x0103 layouts
-  long long header_size = c.llong();       // counted from offset 60
+  c.skip(SIGNATURE_BYTES);            // "Extended Module: "
+  c.bytes(mod->name, 20);             // module name
+  c.skip(1 + 20);                     // 0x1A, tracker name
+  const int version = c.lword();      // 0x0104, or the older 0x0102 and 0x0103 layouts
+  long long header_size = c.llong();  // counted from offset 60
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
   const long long header_end = offset + HEADER_SIZE_AT + header_size;
-  if (header_end > img.size) return refuse(mod, "XM: header size %lld runs past the end of the file", header_size);
+  if (header_end > img.size)
+    return refuse(mod, "XM: header size %lld runs past the end of the file", header_size);
   const int song_length = c.lword();
   mod->restart_order = c.lword();
   mod->channel_count = c.lword();
   const int patterns = c.lword();
   mod->instrument_count = c.lword();
-  const int xm_flags = c.lword();          // bit 0: linear frequency table
+  const int xm_flags = c.lword();  // bit 0: linear frequency table
   mod->initial_speed = c.lword();
   mod->initial_tempo = c.lword();
   for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
@@ -411,10 +425,13 @@ MODUX *load_xm(const char *filename, int offset) {
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;
   if (mod->channel_count < 1 || mod->channel_count > MODUX_MAX_CHANNELS)
-    return refuse(mod, "XM: %d channels, 1 to %d are possible", mod->channel_count, MODUX_MAX_CHANNELS);
-  if (patterns > MAX_PATTERNS) return refuse(mod, "XM: %d patterns, at most %d are possible", patterns, MAX_PATTERNS);
+    return refuse(mod, "XM: %d channels, 1 to %d are possible", mod->channel_count,
+                  MODUX_MAX_CHANNELS);
+  if (patterns > MAX_PATTERNS)
+    return refuse(mod, "XM: %d patterns, at most %d are possible", patterns, MAX_PATTERNS);
   if (mod->instrument_count > MAX_INSTRUMENTS)
-    return refuse(mod, "XM: %d instruments, at most %d are possible", mod->instrument_count, MAX_INSTRUMENTS);
+    return refuse(mod, "XM: %d instruments, at most %d are possible", mod->instrument_count,
+                  MAX_INSTRUMENTS);
   // The order table has 256 entries; a restart outside the song restarts from the top.
   mod->order_count = song_length > ORDER_ENTRIES ? ORDER_ENTRIES : song_length;
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
@@ -433,13 +450,16 @@ MODUX *load_xm(const char *filename, int offset) {
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
-    pat.notes = static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
+    pat.notes =
+        static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
     if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
     pat.row_count = DEFAULT_ROWS;
   }
   if (mod->instrument_count > 0) {
-    mod->instruments = static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments) return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
+    mod->instruments =
+        static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
+    if (!mod->instruments)
+      return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
   }
 
   // Patterns and instruments in the order of the version's layout.

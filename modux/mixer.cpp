@@ -39,7 +39,7 @@ struct MIXER_VOICE_STATE {
   float slope[2];      // gain change per output frame while ramping
   int ramp;            // output frames of ramp left
   // IT resonant low-pass: y = a x + b y1 + c y2 per side; off while filter is 0.
-  int filter;          // -1 while the voice is filtered
+  int filter;  // -1 while the voice is filtered
   int cutoff, resonance;
   float fa, fb, fc;
   float y1[2], y2[2];
@@ -232,8 +232,10 @@ void mixer_set_playmode(int voice, int mode) {
 
 // One frame of a sample as -1..1; Allegro keeps 8- and 16-bit data unsigned.
 static inline float frame_value(const SAMPLE *spl, long i) {
-  if (spl->bits == 8) return (static_cast<const unsigned char *>(spl->data)[i << spl->stereo] - 128) * (1.0f / 128);
-  return (static_cast<const unsigned short *>(spl->data)[i << spl->stereo] - 32768) * (1.0f / 32768);
+  if (spl->bits == 8)
+    return (static_cast<const unsigned char *>(spl->data)[i << spl->stereo] - 128) * (1.0f / 128);
+  return (static_cast<const unsigned short *>(spl->data)[i << spl->stereo] - 32768) *
+         (1.0f / 32768);
 }
 
 // The loop a voice plays now: [start, end) in frames; end 0 means no loop.
@@ -444,7 +446,9 @@ void mixer_mix(short *out, int frames) {
     }
     for (int k = 0; k < 2 * n; k++) {
       const float s = acc[k] * 32767.0f;
-      out[k] = static_cast<short>(s >= 32767.0f ? 32767 : s <= -32768.0f ? -32768 : static_cast<int>(s + (s >= 0 ? 0.5f : -0.5f)));
+      out[k] = static_cast<short>(s >= 32767.0f    ? 32767
+                                  : s <= -32768.0f ? -32768
+                                                   : static_cast<int>(s + (s >= 0 ? 0.5f : -0.5f)));
     }
     out += 2 * n;
     frames -= n;

@@ -1,6 +1,7 @@
 // modux: the music engine's public header.
 // The in-memory module model that every loader fills, the player state, the control interface,
-// offline rendering, the loaders and the byte-order file layer: what a program using the engine needs.
+// offline rendering, the loaders and the byte-order file layer: what a program using the engine
+// needs.
 #ifndef MODUX_H
 #define MODUX_H
 
@@ -22,41 +23,49 @@
 // file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
 // engine's own rules (the native MUX songs). Bits 0 to 15 belong to MOD, S3M and XM playback;
 // 16 to 31 are kept for IT playback.
-#define RULE_DELAY_REPEATS_ROW 0x0001     // a pattern delay repeats its row with the effects running
-#define RULE_TEMPO_FROM_32 0x0002         // Fxx: 00 nothing, 01..1F speed, 20 and above tempo
-#define RULE_TEMPO_SLIDE_PER_TICK 0x0004  // Txx below 20: T0x slides down, T1x up, by x every later tick
+#define RULE_DELAY_REPEATS_ROW 0x0001  // a pattern delay repeats its row with the effects running
+#define RULE_TEMPO_FROM_32 0x0002      // Fxx: 00 nothing, 01..1F speed, 20 and above tempo
+#define RULE_TEMPO_SLIDE_PER_TICK \
+  0x0004  // Txx below 20: T0x slides down, T1x up, by x every later tick
 #define RULE_FINE_VOLSLIDE_DFF_UP 0x0008  // DFF is a fine volume slide up by 15
-#define RULE_RETRIG_COUNTS_ON 0x0010      // Qxy/Rxy: the retrigger count runs on across rows, a
-                                          // row's first tick included
-#define RULE_TREMOR_COUNTS_ON 0x0020      // tremor runs on across rows, tick 0 included; I00 reuses
-#define RULE_INSTRUMENT_RESETS 0x0040     // an instrument number alone restores volume and pan, and
-                                          // with a tone portamento restarts the envelopes and fade-out
-#define RULE_KEY_OFF_AT_TICK 0x0080       // Kxx releases the key at tick xx of its row
-#define RULE_AUTO_VIBRATO 0x0100          // the instruments' auto-vibrato plays
-#define RULE_EXACT_ARPEGGIO 0x0200        // arpeggio steps are semitones of the note's own pitch
-#define RULE_LOOP_FT2 0x0400              // a pattern loop's start row is kept over patterns, and
-                                          // once the loop is played the next pattern begins there
-#define RULE_JUMP_RESETS_BREAK 0x0800     // a position jump after a break in its row goes to row 0
-#define RULE_DELAY_TICKS_ON 0x1000        // a repeated row's first tick runs the effects of the
-                                          // later ticks (FT2); else it starts the row's ticks again
-#define RULE_FT2_TICK_COUNTS 0x2000       // a new note's first tick counts towards Rxy, and a row's
-                                          // first tick keeps the tremor state of the tick before
-#define RULE_LOOP_FORGOTTEN 0x4000        // every new pattern forgets the loops' start rows (ST3)
-#define RULE_ARPEGGIO_FROM_END 0x8000     // arpeggio steps count back from the row's end: tick t
-                                          // plays step (speed - t) mod 3 (FT2)
+#define RULE_RETRIG_COUNTS_ON \
+  0x0010                              // Qxy/Rxy: the retrigger count runs on across rows, a
+                                      // row's first tick included
+#define RULE_TREMOR_COUNTS_ON 0x0020  // tremor runs on across rows, tick 0 included; I00 reuses
+#define RULE_INSTRUMENT_RESETS \
+  0x0040                             // an instrument number alone restores volume and pan, and
+                                     // with a tone portamento restarts the envelopes and fade-out
+#define RULE_KEY_OFF_AT_TICK 0x0080  // Kxx releases the key at tick xx of its row
+#define RULE_AUTO_VIBRATO 0x0100     // the instruments' auto-vibrato plays
+#define RULE_EXACT_ARPEGGIO 0x0200   // arpeggio steps are semitones of the note's own pitch
+#define RULE_LOOP_FT2 \
+  0x0400                               // a pattern loop's start row is kept over patterns, and
+                                       // once the loop is played the next pattern begins there
+#define RULE_JUMP_RESETS_BREAK 0x0800  // a position jump after a break in its row goes to row 0
+#define RULE_DELAY_TICKS_ON \
+  0x1000  // a repeated row's first tick runs the effects of the
+          // later ticks (FT2); else it starts the row's ticks again
+#define RULE_FT2_TICK_COUNTS \
+  0x2000                            // a new note's first tick counts towards Rxy, and a row's
+                                    // first tick keeps the tremor state of the tick before
+#define RULE_LOOP_FORGOTTEN 0x4000  // every new pattern forgets the loops' start rows (ST3)
+#define RULE_ARPEGGIO_FROM_END \
+  0x8000  // arpeggio steps count back from the row's end: tick t
+          // plays step (speed - t) mod 3 (FT2)
 
-#define MODUX_MAX_CHANNELS 64    // size of ci, voice_table and channel_pan
-#define MODUX_MAX_ORDERS 256     // size of order_table
-#define MODUX_ENVELOPE_POINTS 12 // points of one envelope
-#define MODUX_NOTE_MAP 96        // notes mapped by an instrument's sample_map
-#define MODUX_IT_NOTES 120       // notes of the IT family, C-0 .. B-9
+#define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
+#define MODUX_MAX_ORDERS 256         // size of order_table
+#define MODUX_ENVELOPE_POINTS 12     // points of one envelope
+#define MODUX_NOTE_MAP 96            // notes mapped by an instrument's sample_map
+#define MODUX_IT_NOTES 120           // notes of the IT family, C-0 .. B-9
 #define MODUX_IT_ENVELOPE_POINTS 25  // points of one IT envelope
 
 // IT rules in bits 16..31 of MODUX::rules, set by the IT loader from the header's flags.
-#define RULE_IT_OLD_EFFECTS (1 << 16)   // old effects: vibrato on tick 0 too, offset past end plays
-#define RULE_IT_COMPAT_GXX (1 << 17)    // tone portamento shares no memory with E/F; G keeps envelopes
-#define RULE_IT_LINEAR (1 << 18)        // linear slides; clear: Amiga (period) slides
-#define RULE_IT_INSTRUMENTS (1 << 19)   // cells name instruments; clear: cells name samples
+#define RULE_IT_OLD_EFFECTS (1 << 16)  // old effects: vibrato on tick 0 too, offset past end plays
+#define RULE_IT_COMPAT_GXX \
+  (1 << 17)                       // tone portamento shares no memory with E/F; G keeps envelopes
+#define RULE_IT_LINEAR (1 << 18)  // linear slides; clear: Amiga (period) slides
+#define RULE_IT_INSTRUMENTS (1 << 19)  // cells name instruments; clear: cells name samples
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {
@@ -97,8 +106,8 @@ struct PATTERN_INFO {
 
 // XM-family instrument.
 struct INSTRUMENT_INFO {
-  int sample_map[MODUX_NOTE_MAP];          // note 0..95 -> sample index from 0
-  int vol_env_value[MODUX_ENVELOPE_POINTS]; // 0..64
+  int sample_map[MODUX_NOTE_MAP];            // note 0..95 -> sample index from 0
+  int vol_env_value[MODUX_ENVELOPE_POINTS];  // 0..64
   int vol_env_tick[MODUX_ENVELOPE_POINTS];
   int vol_env_points;
   int vol_env_flags;  // bit 0 on, bit 1 sustain, bit 2 loop
@@ -106,7 +115,7 @@ struct INSTRUMENT_INFO {
   int vol_env_sustain_end;
   int vol_env_loop_start;
   int vol_env_loop_end;
-  int pan_env_value[MODUX_ENVELOPE_POINTS]; // 0..64, 32 centre
+  int pan_env_value[MODUX_ENVELOPE_POINTS];  // 0..64, 32 centre
   int pan_env_tick[MODUX_ENVELOPE_POINTS];
   int pan_env_points;
   int pan_env_flags;
@@ -119,8 +128,8 @@ struct INSTRUMENT_INFO {
 
 // One envelope of an IT instrument. Values: volume 0..64, pan and pitch -32..32.
 struct IT_ENVELOPE_INFO {
-  int flags;  // bit 0 on, bit 1 loop, bit 2 sustain loop, bit 7 (pitch envelope) drives the filter
-  int points; // 0..25
+  int flags;   // bit 0 on, bit 1 loop, bit 2 sustain loop, bit 7 (pitch envelope) drives the filter
+  int points;  // 0..25
   int loop_start, loop_end, sustain_start, sustain_end;  // point numbers, inside points
   int value[MODUX_IT_ENVELOPE_POINTS];
   int tick[MODUX_IT_ENVELOPE_POINTS];  // never going back
@@ -147,31 +156,31 @@ struct IT_INSTRUMENT_INFO {
 
 // The module: one zero-filled allocation owning every array below.
 struct MODUX {
-  char name[29];                    // at most 28 characters, always terminated
-  SAMPLE_INFO *sample_info;         // sample_count entries
-  PATTERN_INFO *patterns;           // pattern_count entries
-  INSTRUMENT_INFO *instruments;     // instrument_count entries (XM family)
-  SAMPLE *samples;                  // sample_count Allegro samples, parallel to sample_info
-  int order_count;                  // used entries of order_table
+  char name[29];                 // at most 28 characters, always terminated
+  SAMPLE_INFO *sample_info;      // sample_count entries
+  PATTERN_INFO *patterns;        // pattern_count entries
+  INSTRUMENT_INFO *instruments;  // instrument_count entries (XM family)
+  SAMPLE *samples;               // sample_count Allegro samples, parallel to sample_info
+  int order_count;               // used entries of order_table
   int pattern_count;
   int order_table[MODUX_MAX_ORDERS];
-  int channel_pan[MODUX_MAX_CHANNELS]; // 0 left .. 255 right
-  int flags;                        // MODUX_XM | MODUX_AMIGA | MODUX_LINEAR
-  int initial_speed;                // ticks per row
-  int initial_tempo;                // BPM
-  int restart_order;                // where a looping song continues
-  int channel_count;                // at most 64
+  int channel_pan[MODUX_MAX_CHANNELS];  // 0 left .. 255 right
+  int flags;                            // MODUX_XM | MODUX_AMIGA | MODUX_LINEAR
+  int initial_speed;                    // ticks per row
+  int initial_tempo;                    // BPM
+  int restart_order;                    // where a looping song continues
+  int channel_count;                    // at most 64
   int instrument_count;
   int sample_count;
-  int initial_global_volume;        // 0..64 (IT: 0..128)
-  int rules;                        // RULE_* bits of the file's tracker; 0 the engine's own
+  int initial_global_volume;  // 0..64 (IT: 0..128)
+  int rules;                  // RULE_* bits of the file's tracker; 0 the engine's own
   // IT family only (null or zero elsewhere).
   IT_INSTRUMENT_INFO *it_instruments;  // instrument_count entries
-  SAMPLE *sustain_samples;          // sample_count: the same data as samples, with the sustain loop
+  SAMPLE *sustain_samples;  // sample_count: the same data as samples, with the sustain loop
   int channel_volume[MODUX_MAX_CHANNELS];  // 0..64
-  int mix_volume;                   // 0..128
-  int pan_separation;               // 0..128
-  char *message;                    // the song message, terminated, or null
+  int mix_volume;                          // 0..128
+  int pan_separation;                      // 0..128
+  char *message;                           // the song message, terminated, or null
 };
 
 // Internal effect commands; every loader translates its format's effects into these.
@@ -275,9 +284,9 @@ struct MODFILE_INFO {
 // Engine globals
 // ---------------------------------------------------------------------------------------------
 
-extern PLAYER_STATE mi;                       // the player
-extern std::atomic<int> mod_volume;           // overall music volume 0..255
-extern char modux_error[80];                  // last error message
+extern PLAYER_STATE mi;              // the player
+extern std::atomic<int> mod_volume;  // overall music volume 0..255
+extern char modux_error[80];         // last error message
 // What the last load made good in a file that ended early (the missing part plays silent);
 // empty when the file was whole. Set by the importers, read by players that want to say so.
 extern char modux_note[80];
@@ -337,8 +346,8 @@ void render_mod_stop(void);
 #define MUX_MAGIC "MODUX 01 module : "  // first 18 bytes of every MUX file
 #define MUX_MAGIC_SIZE 18
 
-int detect_mux(const char *name);               // 1 when the file starts with the magic, else -1
-MODUX *load_mux(PACKFILE *f);                   // the module, or null with modux_error set
+int detect_mux(const char *name);  // 1 when the file starts with the magic, else -1
+MODUX *load_mux(PACKFILE *f);      // the module, or null with modux_error set
 int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
 
 // ---------------------------------------------------------------------------------------------
@@ -392,8 +401,8 @@ int modux_mgetw(PACKFILE *f);
 // for the end of the file. Take (int32_t) of it for a signed field.
 long long modux_igetl(PACKFILE *f);
 long long modux_mgetl(PACKFILE *f);
-int modux_putc(int c, PACKFILE *f);      // c, or -1
-int modux_iputw(int w, PACKFILE *f);     // w, or -1
-long modux_iputl(long l, PACKFILE *f);   // l, or -1
+int modux_putc(int c, PACKFILE *f);     // c, or -1
+int modux_iputw(int w, PACKFILE *f);    // w, or -1
+long modux_iputl(long l, PACKFILE *f);  // l, or -1
 
 #endif

@@ -7,7 +7,9 @@
 #include "modux.h"
 
 // v held to lo..hi: the one clamp of the engine, wide enough for products of 32-bit values.
-inline int clamp_int(long long v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
+inline int clamp_int(long long v, int lo, int hi) {
+  return v < lo ? lo : v > hi ? hi : static_cast<int>(v);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Playback records
@@ -108,12 +110,12 @@ struct CHANNEL_STATE {
   int sample_offset;
   int global_vol_slide_on;
   int global_vol_slide_speed;
-  int retrig_count;     // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
-  int tempo_slide;      // S3M T0x/T1x of this row, slid on every later tick; 0 none
-  int key_off_tick;     // Kxx of this row: the tick of its release + 1; 0 none
-  int autovib_pos;      // auto-vibrato: position in its 256-step wave
-  int autovib_amp;      // depth now, in 1/256 of the instrument's units
-  int autovib_sweep;    // growth of autovib_amp per tick until the depth is reached; 0 none
+  int retrig_count;   // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
+  int tempo_slide;    // S3M T0x/T1x of this row, slid on every later tick; 0 none
+  int key_off_tick;   // Kxx of this row: the tick of its release + 1; 0 none
+  int autovib_pos;    // auto-vibrato: position in its 256-step wave
+  int autovib_amp;    // depth now, in 1/256 of the instrument's units
+  int autovib_sweep;  // growth of autovib_amp per tick until the depth is reached; 0 none
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -127,7 +129,7 @@ extern SAMPLE *fake_sample;                   // the silent sample holding the r
 extern int mod_init;
 // -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
 // A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
-extern int mod_first_tick;                          // -1 once install_mod has succeeded
+extern int mod_first_tick;  // -1 once install_mod has succeeded
 
 // ---------------------------------------------------------------------------------------------
 // Playback rules
@@ -136,20 +138,19 @@ extern int mod_first_tick;                          // -1 once install_mod has s
 // The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
 #define RULES_PROTRACKER \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK)
-#define RULES_SCREAM_TRACKER_3                                                                  \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP |             \
+#define RULES_SCREAM_TRACKER_3                                                      \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP | \
    RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)
-#define RULES_FASTTRACKER_2                                                                     \
+#define RULES_FASTTRACKER_2                                                                      \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
-   RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |              \
+   RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
    RULE_ARPEGGIO_FROM_END)
 
 // Nonzero when the playing module follows the rule (one RULE_* bit).
-inline int mod_rule(int rule)
-{
-    const MODUX *mod = of;
-    return mod ? (mod->rules & rule) : 0;
+inline int mod_rule(int rule) {
+  const MODUX *mod = of;
+  return mod ? (mod->rules & rule) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -218,8 +219,9 @@ void do_pattern_break(int param);
 void do_pro_tempo_bpm(int param);
 void do_pattern_loop(int chn, int param);
 void lock_modux_player2(void);
-int vib_sine_half(int step);        // 0..255: the vibrato sine over half a cycle of 128 steps
-extern const int noteperiod[12];    // lowest-octave periods C..B in quarter Amiga units (S3M importer)
+int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 128 steps
+extern const int
+    noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
 
 // ---------------------------------------------------------------------------------------------
@@ -243,7 +245,7 @@ void do_s3m_tempo_slide(int by);  // one tick of T0x (by -x) or T1x (by x), with
 void do_global_volume(int param);
 void parse_volume_command(int chn, int volume, int note);
 void parse_note_command(int chn, int note);
-void release_key(int chn);        // key off: the envelopes leave their sustain, the fade-out runs
+void release_key(int chn);  // key off: the envelopes leave their sustain, the fade-out runs
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------
@@ -254,7 +256,8 @@ void parse_new_note(int chn, int note, int instrument);
 // Starts the instrument's envelopes, fade-out and auto-vibrato again and releases no key: what a
 // tone portamento with an instrument number does under RULE_INSTRUMENT_RESETS.
 void retrigger_instrument(int chn, int instrument);
-// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it on.
+// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it
+// on.
 int auto_vibrato(int chn);
 // Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
@@ -284,25 +287,25 @@ void lock_modux_player4(void);
 // One sounding note of the IT family: the note of a pattern channel (it_notes) or one that a
 // new note pushed into the background (it_background), playing on its own voice.
 struct IT_NOTE_STATE {
-  int active;          // -1 while it sounds
-  int voice;           // the Allegro or mixer voice it plays on, -1 none
-  int channel;         // pattern channel it came from
-  int instrument;      // index into it_instruments, -1 in sample mode
-  int sample;          // index into samples, -1 none
-  int note;            // cell note 0..119, for the duplicate check
-  int volume;          // note volume 0..64
-  int pan;             // 0..256, 128 centre
-  int period;          // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
-  int key_off;         // -1 once released
-  int fading;          // -1 while the fade-out runs
-  int fade;            // 1024 down to 0
+  int active;                       // -1 while it sounds
+  int voice;                        // the Allegro or mixer voice it plays on, -1 none
+  int channel;                      // pattern channel it came from
+  int instrument;                   // index into it_instruments, -1 in sample mode
+  int sample;                       // index into samples, -1 none
+  int note;                         // cell note 0..119, for the duplicate check
+  int volume;                       // note volume 0..64
+  int pan;                          // 0..256, 128 centre
+  int period;                       // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
+  int key_off;                      // -1 once released
+  int fading;                       // -1 while the fade-out runs
+  int fade;                         // 1024 down to 0
   int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
   int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
-  int cutoff, resonance;  // filter 0..127; 127/0 is no filter
-  int vibrato_pos, vibrato_sweep;  // the sample's auto-vibrato
-  int start;           // -1: start the sample at the next output
-  int offset;          // frame to start from
-  int sustain;         // -1 while the sample plays its sustain loop
+  int cutoff, resonance;                     // filter 0..127; 127/0 is no filter
+  int vibrato_pos, vibrato_sweep;            // the sample's auto-vibrato
+  int start;                                 // -1: start the sample at the next output
+  int offset;                                // frame to start from
+  int sustain;                               // -1 while the sample plays its sustain loop
   int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
   int random_volume;   // percent of the note's volume kept from the instrument's variation
   int channel_volume;  // of its channel when it went into the background, 0..64
@@ -314,28 +317,28 @@ struct IT_CHANNEL_STATE {
   int pan;             // 0..256
   int surround;
   int period_delta, volume_delta, pan_delta;  // this tick's vibrato, tremolo, panbrello
-  int vol_slide;       // D memory
-  int vcol_slide;      // volume-column slide memory
-  int porta;           // E/F memory
-  int tone_porta;      // G memory
-  int target;          // tone portamento target period, 0 none
+  int vol_slide;                              // D memory
+  int vcol_slide;                             // volume-column slide memory
+  int porta;                                  // E/F memory
+  int tone_porta;                             // G memory
+  int target;                                 // tone portamento target period, 0 none
   int vibrato_speed, vibrato_depth, vibrato_pos, vibrato_wave, vibrato_fine;
   int tremolo_speed, tremolo_depth, tremolo_pos, tremolo_wave;
   int panbrello_speed, panbrello_depth, panbrello_pos, panbrello_wave;
   int tremor, tremor_count;
   int arpeggio, arpeggio_base;
-  int channel_slide;   // N memory
-  int pan_slide;       // P memory
-  int global_slide;    // W memory
+  int channel_slide;         // N memory
+  int pan_slide;             // P memory
+  int global_slide;          // W memory
   int retrig, retrig_count;  // Q memory and counter
   int offset, offset_high;   // O memory, SAx high byte
-  int tempo_slide;     // T memory
-  int midi_macro;      // SFx: which macro Z00..Z7F drives (0 cutoff)
+  int tempo_slide;           // T memory
+  int midi_macro;            // SFx: which macro Z00..Z7F drives (0 cutoff)
   int delay_tick, cut_tick;  // SDx, SCx
-  int new_note_action; // S73..S76 for this row's note: -1 the instrument's
+  int new_note_action;       // S73..S76 for this row's note: -1 the instrument's
   // What runs on the later ticks of this row.
   int effect, param, vcol;
-  NOTE_INFO delayed;   // the cell a note delay holds back
+  NOTE_INFO delayed;  // the cell a note delay holds back
 };
 
 extern IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS];
@@ -369,7 +372,7 @@ void it_reset(MODUX *mod);
 
 int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
 void *modux_calloc(int size);
-void convert_s3m_pitch(int *note);               // note byte -> note frequency, -1 cut, 0 none
+void convert_s3m_pitch(int *note);                   // note byte -> note frequency, -1 cut, 0 none
 void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
 void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
 

@@ -16,120 +16,87 @@
 // Frequency of each linear period within the top octave: floor(8363 * 2^(6 - i / 768)),
 // computed once with 60-digit arithmetic; lower octaves shift it right.
 static const uint32_t lintab[768] = {
-    535232, 534749, 534266, 533784, 533303, 532822, 532341, 531861,
-    531381, 530902, 530423, 529944, 529466, 528988, 528511, 528034,
-    527558, 527082, 526607, 526131, 525657, 525183, 524709, 524236,
-    523763, 523290, 522818, 522346, 521875, 521404, 520934, 520464,
-    519994, 519525, 519057, 518588, 518121, 517653, 517186, 516720,
-    516253, 515788, 515322, 514858, 514393, 513929, 513465, 513002,
-    512539, 512077, 511615, 511154, 510692, 510232, 509771, 509312,
-    508852, 508393, 507934, 507476, 507018, 506561, 506104, 505647,
-    505191, 504735, 504280, 503825, 503371, 502917, 502463, 502010,
-    501557, 501104, 500652, 500201, 499749, 499298, 498848, 498398,
-    497948, 497499, 497050, 496602, 496154, 495706, 495259, 494812,
-    494366, 493920, 493474, 493029, 492585, 492140, 491696, 491253,
-    490809, 490367, 489924, 489482, 489041, 488600, 488159, 487718,
-    487278, 486839, 486400, 485961, 485522, 485084, 484647, 484210,
-    483773, 483336, 482900, 482465, 482029, 481595, 481160, 480726,
-    480292, 479859, 479426, 478994, 478562, 478130, 477699, 477268,
-    476837, 476407, 475977, 475548, 475119, 474690, 474262, 473834,
-    473407, 472979, 472553, 472126, 471701, 471275, 470850, 470425,
-    470001, 469577, 469153, 468730, 468307, 467884, 467462, 467041,
-    466619, 466198, 465778, 465358, 464938, 464518, 464099, 463681,
-    463262, 462844, 462427, 462010, 461593, 461177, 460760, 460345,
-    459930, 459515, 459100, 458686, 458272, 457859, 457446, 457033,
-    456621, 456209, 455797, 455386, 454975, 454565, 454155, 453745,
-    453336, 452927, 452518, 452110, 451702, 451294, 450887, 450481,
-    450074, 449668, 449262, 448857, 448452, 448048, 447644, 447240,
-    446836, 446433, 446030, 445628, 445226, 444824, 444423, 444022,
-    443622, 443221, 442821, 442422, 442023, 441624, 441226, 440828,
-    440430, 440033, 439636, 439239, 438843, 438447, 438051, 437656,
-    437261, 436867, 436473, 436079, 435686, 435293, 434900, 434508,
-    434116, 433724, 433333, 432942, 432551, 432161, 431771, 431382,
-    430992, 430604, 430215, 429827, 429439, 429052, 428665, 428278,
-    427892, 427506, 427120, 426735, 426350, 425965, 425581, 425197,
-    424813, 424430, 424047, 423665, 423283, 422901, 422519, 422138,
-    421757, 421377, 420997, 420617, 420237, 419858, 419479, 419101,
-    418723, 418345, 417968, 417591, 417214, 416838, 416462, 416086,
-    415711, 415336, 414961, 414586, 414212, 413839, 413465, 413092,
-    412720, 412347, 411975, 411604, 411232, 410862, 410491, 410121,
-    409751, 409381, 409012, 408643, 408274, 407906, 407538, 407170,
-    406803, 406436, 406069, 405703, 405337, 404971, 404606, 404241,
-    403876, 403512, 403148, 402784, 402421, 402058, 401695, 401333,
-    400970, 400609, 400247, 399886, 399525, 399165, 398805, 398445,
-    398086, 397727, 397368, 397009, 396651, 396293, 395936, 395579,
-    395222, 394865, 394509, 394153, 393798, 393442, 393087, 392733,
-    392378, 392024, 391671, 391317, 390964, 390612, 390259, 389907,
-    389556, 389204, 388853, 388502, 388152, 387802, 387452, 387102,
-    386753, 386404, 386056, 385707, 385359, 385012, 384664, 384317,
-    383971, 383624, 383278, 382932, 382587, 382242, 381897, 381552,
-    381208, 380864, 380521, 380177, 379834, 379492, 379149, 378807,
-    378466, 378124, 377783, 377442, 377102, 376762, 376422, 376082,
-    375743, 375404, 375065, 374727, 374389, 374051, 373714, 373377,
-    373040, 372703, 372367, 372031, 371695, 371360, 371025, 370690,
-    370356, 370022, 369688, 369355, 369021, 368688, 368356, 368023,
-    367691, 367360, 367028, 366697, 366366, 366036, 365706, 365376,
-    365046, 364717, 364388, 364059, 363731, 363403, 363075, 362747,
-    362420, 362093, 361766, 361440, 361114, 360788, 360463, 360137,
-    359813, 359488, 359164, 358840, 358516, 358193, 357869, 357547,
-    357224, 356902, 356580, 356258, 355937, 355616, 355295, 354974,
-    354654, 354334, 354014, 353695, 353376, 353057, 352739, 352420,
-    352103, 351785, 351468, 351150, 350834, 350517, 350201, 349885,
-    349569, 349254, 348939, 348624, 348310, 347995, 347682, 347368,
-    347055, 346741, 346429, 346116, 345804, 345492, 345180, 344869,
-    344558, 344247, 343936, 343626, 343316, 343006, 342697, 342388,
-    342079, 341770, 341462, 341154, 340846, 340539, 340231, 339924,
-    339618, 339311, 339005, 338700, 338394, 338089, 337784, 337479,
-    337175, 336870, 336566, 336263, 335959, 335656, 335354, 335051,
-    334749, 334447, 334145, 333844, 333542, 333242, 332941, 332641,
-    332341, 332041, 331741, 331442, 331143, 330844, 330546, 330247,
-    329950, 329652, 329355, 329057, 328761, 328464, 328168, 327872,
-    327576, 327280, 326985, 326690, 326395, 326101, 325807, 325513,
-    325219, 324926, 324633, 324340, 324047, 323755, 323463, 323171,
-    322879, 322588, 322297, 322006, 321716, 321426, 321136, 320846,
-    320557, 320267, 319978, 319690, 319401, 319113, 318825, 318538,
-    318250, 317963, 317676, 317390, 317103, 316817, 316532, 316246,
-    315961, 315676, 315391, 315106, 314822, 314538, 314254, 313971,
-    313688, 313405, 313122, 312839, 312557, 312275, 311994, 311712,
-    311431, 311150, 310869, 310589, 310309, 310029, 309749, 309470,
-    309190, 308911, 308633, 308354, 308076, 307798, 307521, 307243,
-    306966, 306689, 306412, 306136, 305860, 305584, 305308, 305033,
-    304758, 304483, 304208, 303934, 303659, 303385, 303112, 302838,
-    302565, 302292, 302019, 301747, 301475, 301203, 300931, 300660,
-    300388, 300117, 299847, 299576, 299306, 299036, 298766, 298497,
-    298227, 297958, 297689, 297421, 297153, 296884, 296617, 296349,
-    296082, 295815, 295548, 295281, 295015, 294749, 294483, 294217,
-    293952, 293686, 293421, 293157, 292892, 292628, 292364, 292100,
-    291837, 291574, 291311, 291048, 290785, 290523, 290261, 289999,
-    289737, 289476, 289215, 288954, 288693, 288433, 288173, 287913,
-    287653, 287393, 287134, 286875, 286616, 286358, 286099, 285841,
-    285583, 285326, 285068, 284811, 284554, 284298, 284041, 283785,
-    283529, 283273, 283017, 282762, 282507, 282252, 281998, 281743,
-    281489, 281235, 280981, 280728, 280475, 280222, 279969, 279716,
-    279464, 279212, 278960, 278708, 278457, 278206, 277955, 277704,
-    277453, 277203, 276953, 276703, 276453, 276204, 275955, 275706,
-    275457, 275209, 274960, 274712, 274465, 274217, 273970, 273722,
-    273476, 273229, 272982, 272736, 272490, 272244, 271999, 271753,
-    271508, 271263, 271018, 270774, 270530, 270286, 270042, 269798,
-    269555, 269312, 269069, 268826, 268583, 268341, 268099, 267857,
+    535232, 534749, 534266, 533784, 533303, 532822, 532341, 531861, 531381, 530902, 530423, 529944,
+    529466, 528988, 528511, 528034, 527558, 527082, 526607, 526131, 525657, 525183, 524709, 524236,
+    523763, 523290, 522818, 522346, 521875, 521404, 520934, 520464, 519994, 519525, 519057, 518588,
+    518121, 517653, 517186, 516720, 516253, 515788, 515322, 514858, 514393, 513929, 513465, 513002,
+    512539, 512077, 511615, 511154, 510692, 510232, 509771, 509312, 508852, 508393, 507934, 507476,
+    507018, 506561, 506104, 505647, 505191, 504735, 504280, 503825, 503371, 502917, 502463, 502010,
+    501557, 501104, 500652, 500201, 499749, 499298, 498848, 498398, 497948, 497499, 497050, 496602,
+    496154, 495706, 495259, 494812, 494366, 493920, 493474, 493029, 492585, 492140, 491696, 491253,
+    490809, 490367, 489924, 489482, 489041, 488600, 488159, 487718, 487278, 486839, 486400, 485961,
+    485522, 485084, 484647, 484210, 483773, 483336, 482900, 482465, 482029, 481595, 481160, 480726,
+    480292, 479859, 479426, 478994, 478562, 478130, 477699, 477268, 476837, 476407, 475977, 475548,
+    475119, 474690, 474262, 473834, 473407, 472979, 472553, 472126, 471701, 471275, 470850, 470425,
+    470001, 469577, 469153, 468730, 468307, 467884, 467462, 467041, 466619, 466198, 465778, 465358,
+    464938, 464518, 464099, 463681, 463262, 462844, 462427, 462010, 461593, 461177, 460760, 460345,
+    459930, 459515, 459100, 458686, 458272, 457859, 457446, 457033, 456621, 456209, 455797, 455386,
+    454975, 454565, 454155, 453745, 453336, 452927, 452518, 452110, 451702, 451294, 450887, 450481,
+    450074, 449668, 449262, 448857, 448452, 448048, 447644, 447240, 446836, 446433, 446030, 445628,
+    445226, 444824, 444423, 444022, 443622, 443221, 442821, 442422, 442023, 441624, 441226, 440828,
+    440430, 440033, 439636, 439239, 438843, 438447, 438051, 437656, 437261, 436867, 436473, 436079,
+    435686, 435293, 434900, 434508, 434116, 433724, 433333, 432942, 432551, 432161, 431771, 431382,
+    430992, 430604, 430215, 429827, 429439, 429052, 428665, 428278, 427892, 427506, 427120, 426735,
+    426350, 425965, 425581, 425197, 424813, 424430, 424047, 423665, 423283, 422901, 422519, 422138,
+    421757, 421377, 420997, 420617, 420237, 419858, 419479, 419101, 418723, 418345, 417968, 417591,
+    417214, 416838, 416462, 416086, 415711, 415336, 414961, 414586, 414212, 413839, 413465, 413092,
+    412720, 412347, 411975, 411604, 411232, 410862, 410491, 410121, 409751, 409381, 409012, 408643,
+    408274, 407906, 407538, 407170, 406803, 406436, 406069, 405703, 405337, 404971, 404606, 404241,
+    403876, 403512, 403148, 402784, 402421, 402058, 401695, 401333, 400970, 400609, 400247, 399886,
+    399525, 399165, 398805, 398445, 398086, 397727, 397368, 397009, 396651, 396293, 395936, 395579,
+    395222, 394865, 394509, 394153, 393798, 393442, 393087, 392733, 392378, 392024, 391671, 391317,
+    390964, 390612, 390259, 389907, 389556, 389204, 388853, 388502, 388152, 387802, 387452, 387102,
+    386753, 386404, 386056, 385707, 385359, 385012, 384664, 384317, 383971, 383624, 383278, 382932,
+    382587, 382242, 381897, 381552, 381208, 380864, 380521, 380177, 379834, 379492, 379149, 378807,
+    378466, 378124, 377783, 377442, 377102, 376762, 376422, 376082, 375743, 375404, 375065, 374727,
+    374389, 374051, 373714, 373377, 373040, 372703, 372367, 372031, 371695, 371360, 371025, 370690,
+    370356, 370022, 369688, 369355, 369021, 368688, 368356, 368023, 367691, 367360, 367028, 366697,
+    366366, 366036, 365706, 365376, 365046, 364717, 364388, 364059, 363731, 363403, 363075, 362747,
+    362420, 362093, 361766, 361440, 361114, 360788, 360463, 360137, 359813, 359488, 359164, 358840,
+    358516, 358193, 357869, 357547, 357224, 356902, 356580, 356258, 355937, 355616, 355295, 354974,
+    354654, 354334, 354014, 353695, 353376, 353057, 352739, 352420, 352103, 351785, 351468, 351150,
+    350834, 350517, 350201, 349885, 349569, 349254, 348939, 348624, 348310, 347995, 347682, 347368,
+    347055, 346741, 346429, 346116, 345804, 345492, 345180, 344869, 344558, 344247, 343936, 343626,
+    343316, 343006, 342697, 342388, 342079, 341770, 341462, 341154, 340846, 340539, 340231, 339924,
+    339618, 339311, 339005, 338700, 338394, 338089, 337784, 337479, 337175, 336870, 336566, 336263,
+    335959, 335656, 335354, 335051, 334749, 334447, 334145, 333844, 333542, 333242, 332941, 332641,
+    332341, 332041, 331741, 331442, 331143, 330844, 330546, 330247, 329950, 329652, 329355, 329057,
+    328761, 328464, 328168, 327872, 327576, 327280, 326985, 326690, 326395, 326101, 325807, 325513,
+    325219, 324926, 324633, 324340, 324047, 323755, 323463, 323171, 322879, 322588, 322297, 322006,
+    321716, 321426, 321136, 320846, 320557, 320267, 319978, 319690, 319401, 319113, 318825, 318538,
+    318250, 317963, 317676, 317390, 317103, 316817, 316532, 316246, 315961, 315676, 315391, 315106,
+    314822, 314538, 314254, 313971, 313688, 313405, 313122, 312839, 312557, 312275, 311994, 311712,
+    311431, 311150, 310869, 310589, 310309, 310029, 309749, 309470, 309190, 308911, 308633, 308354,
+    308076, 307798, 307521, 307243, 306966, 306689, 306412, 306136, 305860, 305584, 305308, 305033,
+    304758, 304483, 304208, 303934, 303659, 303385, 303112, 302838, 302565, 302292, 302019, 301747,
+    301475, 301203, 300931, 300660, 300388, 300117, 299847, 299576, 299306, 299036, 298766, 298497,
+    298227, 297958, 297689, 297421, 297153, 296884, 296617, 296349, 296082, 295815, 295548, 295281,
+    295015, 294749, 294483, 294217, 293952, 293686, 293421, 293157, 292892, 292628, 292364, 292100,
+    291837, 291574, 291311, 291048, 290785, 290523, 290261, 289999, 289737, 289476, 289215, 288954,
+    288693, 288433, 288173, 287913, 287653, 287393, 287134, 286875, 286616, 286358, 286099, 285841,
+    285583, 285326, 285068, 284811, 284554, 284298, 284041, 283785, 283529, 283273, 283017, 282762,
+    282507, 282252, 281998, 281743, 281489, 281235, 280981, 280728, 280475, 280222, 279969, 279716,
+    279464, 279212, 278960, 278708, 278457, 278206, 277955, 277704, 277453, 277203, 276953, 276703,
+    276453, 276204, 275955, 275706, 275457, 275209, 274960, 274712, 274465, 274217, 273970, 273722,
+    273476, 273229, 272982, 272736, 272490, 272244, 271999, 271753, 271508, 271263, 271018, 270774,
+    270530, 270286, 270042, 269798, 269555, 269312, 269069, 268826, 268583, 268341, 268099, 267857,
 };
 
 // Amiga periods x 32 at eighth-semitone steps, from the B below middle C (907) to an eighth
 // below the B above it (431). Entry s * 8 + k is semitone s (0 = C) detuned by k - 8 eighths.
 static const uint16_t logtab[104] = {
-    907 * 32, 900 * 32, 894 * 32, 887 * 32, 881 * 32, 875 * 32, 868 * 32, 862 * 32,
-    856 * 32, 850 * 32, 844 * 32, 838 * 32, 832 * 32, 826 * 32, 820 * 32, 814 * 32,
-    808 * 32, 802 * 32, 796 * 32, 791 * 32, 785 * 32, 779 * 32, 774 * 32, 768 * 32,
-    762 * 32, 757 * 32, 752 * 32, 746 * 32, 741 * 32, 736 * 32, 730 * 32, 725 * 32,
-    720 * 32, 715 * 32, 709 * 32, 704 * 32, 699 * 32, 694 * 32, 689 * 32, 684 * 32,
-    678 * 32, 675 * 32, 670 * 32, 665 * 32, 660 * 32, 655 * 32, 651 * 32, 646 * 32,
-    640 * 32, 636 * 32, 632 * 32, 628 * 32, 623 * 32, 619 * 32, 614 * 32, 610 * 32,
-    604 * 32, 601 * 32, 597 * 32, 592 * 32, 588 * 32, 584 * 32, 580 * 32, 575 * 32,
-    570 * 32, 567 * 32, 563 * 32, 559 * 32, 555 * 32, 551 * 32, 547 * 32, 543 * 32,
-    538 * 32, 535 * 32, 532 * 32, 528 * 32, 524 * 32, 520 * 32, 516 * 32, 513 * 32,
-    508 * 32, 505 * 32, 502 * 32, 498 * 32, 494 * 32, 491 * 32, 487 * 32, 484 * 32,
-    480 * 32, 477 * 32, 474 * 32, 470 * 32, 467 * 32, 463 * 32, 460 * 32, 457 * 32,
-    453 * 32, 450 * 32, 447 * 32, 443 * 32, 440 * 32, 437 * 32, 434 * 32, 431 * 32,
+    907 * 32, 900 * 32, 894 * 32, 887 * 32, 881 * 32, 875 * 32, 868 * 32, 862 * 32, 856 * 32,
+    850 * 32, 844 * 32, 838 * 32, 832 * 32, 826 * 32, 820 * 32, 814 * 32, 808 * 32, 802 * 32,
+    796 * 32, 791 * 32, 785 * 32, 779 * 32, 774 * 32, 768 * 32, 762 * 32, 757 * 32, 752 * 32,
+    746 * 32, 741 * 32, 736 * 32, 730 * 32, 725 * 32, 720 * 32, 715 * 32, 709 * 32, 704 * 32,
+    699 * 32, 694 * 32, 689 * 32, 684 * 32, 678 * 32, 675 * 32, 670 * 32, 665 * 32, 660 * 32,
+    655 * 32, 651 * 32, 646 * 32, 640 * 32, 636 * 32, 632 * 32, 628 * 32, 623 * 32, 619 * 32,
+    614 * 32, 610 * 32, 604 * 32, 601 * 32, 597 * 32, 592 * 32, 588 * 32, 584 * 32, 580 * 32,
+    575 * 32, 570 * 32, 567 * 32, 563 * 32, 559 * 32, 555 * 32, 551 * 32, 547 * 32, 543 * 32,
+    538 * 32, 535 * 32, 532 * 32, 528 * 32, 524 * 32, 520 * 32, 516 * 32, 513 * 32, 508 * 32,
+    505 * 32, 502 * 32, 498 * 32, 494 * 32, 491 * 32, 487 * 32, 484 * 32, 480 * 32, 477 * 32,
+    474 * 32, 470 * 32, 467 * 32, 463 * 32, 460 * 32, 457 * 32, 453 * 32, 450 * 32, 447 * 32,
+    443 * 32, 440 * 32, 437 * 32, 434 * 32, 431 * 32,
 };
 
 // Periods of the lowest octave, C to B, in quarter Amiga units (middle C at 8363 Hz is 1712,
@@ -144,12 +111,11 @@ static const int vib_table[32] = {
     255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24,
 };
 
-int vib_sine_half(int step)
-{
-    // 128 steps of half a cycle, read from the table's 32 with a linear step between entries.
-    const int i = (step >> 2) & 31;
-    const int next = i == 31 ? 0 : vib_table[i + 1];
-    return vib_table[i] + (next - vib_table[i]) * (step & 3) / 4;
+int vib_sine_half(int step) {
+  // 128 steps of half a cycle, read from the table's 32 with a linear step between entries.
+  const int i = (step >> 2) & 31;
+  const int next = i == 31 ? 0 : vib_table[i + 1];
+  return vib_table[i] + (next - vib_table[i]) * (step & 3) / 4;
 }
 
 // Middle-C rate of each MOD finetune nibble (8 to 15 are -8 to -1); the MOD importer stores the
@@ -167,364 +133,290 @@ static const int SEMITONE_SEARCH_LIMIT = 13 * 12 + 16;
 
 // logtab continued one octave up: the Amiga table's last note with the finest tuning pairs with
 // the entry past the end, which is the C of the next octave (half the period of entry 8).
-static int logtab_entry(int index)
-{
-    return index < 104 ? logtab[index] : logtab[index - 96] >> 1;
-}
+static int logtab_entry(int index) { return index < 104 ? logtab[index] : logtab[index - 96] >> 1; }
 
 // Period of semitone k counted from the lowest C in frequency mode; 0 from the 13th octave on.
-static int table_period(int k)
-{
-    int octave = k / 12;
-    return octave >= 16 ? 0 : noteperiod[k % 12] >> octave;
+static int table_period(int k) {
+  int octave = k / 12;
+  return octave >= 16 ? 0 : noteperiod[k % 12] >> octave;
 }
 
 // Private noise source for the random waveform. The C library's rand() takes a lock and would
 // also shift the game's replayable random sequence, so the tick keeps its own.
 static uint32_t noise_state = 0x2545F491u;
 
-static int noise_0_254(void)
-{
-    noise_state ^= noise_state << 13;
-    noise_state ^= noise_state >> 17;
-    noise_state ^= noise_state << 5;
-    return static_cast<int>(noise_state % 255);
+static int noise_0_254(void) {
+  noise_state ^= noise_state << 13;
+  noise_state ^= noise_state >> 17;
+  noise_state ^= noise_state << 5;
+  return static_cast<int>(noise_state % 255);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Pitch, volume and pan conversions
 // ---------------------------------------------------------------------------------------------
 
-int note2period(int note, int rate)
-{
-    const int flags = mi.flags;
-    if (flags & MODUX_LINEAR) {
-        note = clamp_int(note, 0, XM_TOP_NOTE);
-        return 7680 - rate / 2 - note * 64 + 64;
-    }
-    if (flags & MODUX_AMIGA) {
-        note = clamp_int(note, 0, XM_TOP_NOTE);
-        // An XM tuning is finetune + 128; anything else would index outside logtab.
-        rate = clamp_int(rate, 0, 255);
-        const int octave = note / 12;
-        const int index = (note % 12) * 8 + (rate >> 4);
-        const int a = logtab_entry(index);
-        const int b = logtab_entry(index + 1);
-        return (a + (rate / 16) * (b - a) / 15) >> octave;
-    }
-    if (rate == 0)
-        rate = 4242;
-    // Formed in 64 bits: a note frequency above about 250000 overflows 32. A quotient below 1
-    // (rates under about 16 Hz) would divide by zero; such a note plays at the lowest pitch.
-    long long divisor = static_cast<long long>(note) * rate / 8363;
-    if (divisor < 1)
-        divisor = 1;
-    return clamp_int(14318184 / divisor, 1, 14318184);
+int note2period(int note, int rate) {
+  const int flags = mi.flags;
+  if (flags & MODUX_LINEAR) {
+    note = clamp_int(note, 0, XM_TOP_NOTE);
+    return 7680 - rate / 2 - note * 64 + 64;
+  }
+  if (flags & MODUX_AMIGA) {
+    note = clamp_int(note, 0, XM_TOP_NOTE);
+    // An XM tuning is finetune + 128; anything else would index outside logtab.
+    rate = clamp_int(rate, 0, 255);
+    const int octave = note / 12;
+    const int index = (note % 12) * 8 + (rate >> 4);
+    const int a = logtab_entry(index);
+    const int b = logtab_entry(index + 1);
+    return (a + (rate / 16) * (b - a) / 15) >> octave;
+  }
+  if (rate == 0) rate = 4242;
+  // Formed in 64 bits: a note frequency above about 250000 overflows 32. A quotient below 1
+  // (rates under about 16 Hz) would divide by zero; such a note plays at the lowest pitch.
+  long long divisor = static_cast<long long>(note) * rate / 8363;
+  if (divisor < 1) divisor = 1;
+  return clamp_int(14318184 / divisor, 1, 14318184);
 }
 
-int period2pitch(int period)
-{
-    if (period <= 0)
-        return 0;
-    const MODUX *mod = of;
-    const int flags = mod ? mod->flags : static_cast<int>(mi.flags);
-    if ((flags & MODUX_XM) && (flags & MODUX_LINEAR)) {
-        const int octave = period / 768;
-        return octave >= 32 ? 0 : static_cast<int>(lintab[period % 768] >> octave);
-    }
-    if ((flags & MODUX_XM) && (flags & MODUX_AMIGA))
-        return 14317456 / period;  // 1712 * 8363
-    return 14318184 / period;
+int period2pitch(int period) {
+  if (period <= 0) return 0;
+  const MODUX *mod = of;
+  const int flags = mod ? mod->flags : static_cast<int>(mi.flags);
+  if ((flags & MODUX_XM) && (flags & MODUX_LINEAR)) {
+    const int octave = period / 768;
+    return octave >= 32 ? 0 : static_cast<int>(lintab[period % 768] >> octave);
+  }
+  if ((flags & MODUX_XM) && (flags & MODUX_AMIGA)) return 14317456 / period;  // 1712 * 8363
+  return 14318184 / period;
 }
 
-int calc_volume(int chn)
-{
-    const CHANNEL_STATE &c = ci[chn];
-    // 64-bit and clamped: a damaged module can bring a global volume far outside 0..64.
-    const long long v = (static_cast<long long>(c.tick_volume) * mi.global_volume * c.fade_volume) >> 19;
-    const long long out = (v * (static_cast<long long>(mod_volume) * c.vol_env.output)) >> 14;
-    return clamp_int(out, 0, 255);
+int calc_volume(int chn) {
+  const CHANNEL_STATE &c = ci[chn];
+  // 64-bit and clamped: a damaged module can bring a global volume far outside 0..64.
+  const long long v =
+      (static_cast<long long>(c.tick_volume) * mi.global_volume * c.fade_volume) >> 19;
+  const long long out = (v * (static_cast<long long>(mod_volume) * c.vol_env.output)) >> 14;
+  return clamp_int(out, 0, 255);
 }
 
-int calc_pan(int chn)
-{
-    const CHANNEL_STATE &c = ci[chn];
-    const int e = c.pan_env.output - 32;
-    const int p = c.tick_pan;
-    const int pan = p < 128 ? p + (p * e) / 32 : p + ((256 - p) * e) / 32;
-    return clamp_int(pan, 0, 255);
+int calc_pan(int chn) {
+  const CHANNEL_STATE &c = ci[chn];
+  const int e = c.pan_env.output - 32;
+  const int p = c.tick_pan;
+  const int pan = p < 128 ? p + (p * e) / 32 : p + ((256 - p) * e) / 32;
+  return clamp_int(pan, 0, 255);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Module look-ups
 // ---------------------------------------------------------------------------------------------
 
-NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel)
-{
-    // The answer for a cell the module lacks (a missing pattern, a row or channel outside it):
-    // an empty cell, so a damaged order list plays silence instead of reading outside the model.
-    // Callers only read it.
-    static NOTE_INFO empty_cell;
-    if (!mod || !mod->patterns || pattern < 0 || pattern >= mod->pattern_count)
-        return &empty_cell;
-    PATTERN_INFO &p = mod->patterns[pattern];
-    if (!p.notes || row < 0 || row >= p.row_count || channel < 0 || channel >= mod->channel_count)
-        return &empty_cell;
-    return &p.notes[static_cast<long>(row) * mod->channel_count + channel];
+NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel) {
+  // The answer for a cell the module lacks (a missing pattern, a row or channel outside it):
+  // an empty cell, so a damaged order list plays silence instead of reading outside the model.
+  // Callers only read it.
+  static NOTE_INFO empty_cell;
+  if (!mod || !mod->patterns || pattern < 0 || pattern >= mod->pattern_count) return &empty_cell;
+  PATTERN_INFO &p = mod->patterns[pattern];
+  if (!p.notes || row < 0 || row >= p.row_count || channel < 0 || channel >= mod->channel_count)
+    return &empty_cell;
+  return &p.notes[static_cast<long>(row) * mod->channel_count + channel];
 }
 
-int get_modux_sample_no(int instrument, int note)
-{
-    if (!(mi.flags & MODUX_XM))
-        return instrument;
-    const MODUX *mod = of;
-    if (!mod)
-        return -1;
-    const int last = mod->sample_count - 1;
-    if (note < 0 || note >= MODUX_NOTE_MAP || !mod->instruments || instrument < 0 ||
-        instrument >= mod->instrument_count)
-        return last;
-    const int s = mod->instruments[instrument].sample_map[note];
-    return s < 0 || s > last ? last : s;
+int get_modux_sample_no(int instrument, int note) {
+  if (!(mi.flags & MODUX_XM)) return instrument;
+  const MODUX *mod = of;
+  if (!mod) return -1;
+  const int last = mod->sample_count - 1;
+  if (note < 0 || note >= MODUX_NOTE_MAP || !mod->instruments || instrument < 0 ||
+      instrument >= mod->instrument_count)
+    return last;
+  const int s = mod->instruments[instrument].sample_map[note];
+  return s < 0 || s > last ? last : s;
 }
 
-int interpolate(int x, int x1, int x2, int y1, int y2)
-{
-    if (x1 == x2)
-        return y1;
-    return static_cast<int>(y1 + static_cast<long long>(x - x1) * (y2 - y1) / (x2 - x1));
+int interpolate(int x, int x1, int x2, int y1, int y2) {
+  if (x1 == x2) return y1;
+  return static_cast<int>(y1 + static_cast<long long>(x - x1) * (y2 - y1) / (x2 - x1));
 }
 
-int find_lower_period(int period, int semitones)
-{
-    int c = period;
-    int k = 0;
-    if (mi.flags & MODUX_XM) {
-        // No table note lies above a period at or beyond note 118: the note stays as it is.
-        do {
-            if (++k > XM_TOP_NOTE)
-                return period;
-            if (note2period(k, 0) <= period) {
-                k += semitones;
-                c = note2period(k, 0);
-            }
-        } while (c >= period);
-        return c;
-    }
-    // A period of 0 or below (a long slide up) has no table note at or above its pitch.
-    if (period <= 0)
-        return period;
+int find_lower_period(int period, int semitones) {
+  int c = period;
+  int k = 0;
+  if (mi.flags & MODUX_XM) {
+    // No table note lies above a period at or beyond note 118: the note stays as it is.
     do {
-        if (k > SEMITONE_SEARCH_LIMIT)
-            return period;
-        if (table_period(k) <= period) {
-            k += semitones;
-            c = table_period(k);
-        }
-        k += 1;
+      if (++k > XM_TOP_NOTE) return period;
+      if (note2period(k, 0) <= period) {
+        k += semitones;
+        c = note2period(k, 0);
+      }
     } while (c >= period);
     return c;
+  }
+  // A period of 0 or below (a long slide up) has no table note at or above its pitch.
+  if (period <= 0) return period;
+  do {
+    if (k > SEMITONE_SEARCH_LIMIT) return period;
+    if (table_period(k) <= period) {
+      k += semitones;
+      c = table_period(k);
+    }
+    k += 1;
+  } while (c >= period);
+  return c;
 }
 
 // Sample record of a cell's sample index, or null for none or a number the module lacks
 // (damaged MOD files carry sample numbers up to 255).
-static const SAMPLE_INFO *sample_record(int sample)
-{
-    const MODUX *mod = of;
-    if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count)
-        return nullptr;
-    return &mod->sample_info[sample];
+static const SAMPLE_INFO *sample_record(int sample) {
+  const MODUX *mod = of;
+  if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count) return nullptr;
+  return &mod->sample_info[sample];
 }
 
 // ---------------------------------------------------------------------------------------------
 // Row set-up (tick 0)
 // ---------------------------------------------------------------------------------------------
 
-void parse_old_note(int chn, int note, int sample)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const SAMPLE_INFO *info = sample_record(sample);
-    if (note >= 1) {
-        if (info) {
-            c.sample = sample;
-            c.volume = info->volume;
-            c.tuning = info->tuning;
-        }
-        c.period = note2period(note, c.tuning);
-        c.start_voice = -1;
-    } else if (info) {
-        // A new sample alone restarts at the pitch already playing.
-        if (sample != c.sample && c.period > 0)
-            c.start_voice = -1;
-        c.sample = sample;
-        c.volume = info->volume;
-        c.tuning = info->tuning;
+void parse_old_note(int chn, int note, int sample) {
+  CHANNEL_STATE &c = ci[chn];
+  const SAMPLE_INFO *info = sample_record(sample);
+  if (note >= 1) {
+    if (info) {
+      c.sample = sample;
+      c.volume = info->volume;
+      c.tuning = info->tuning;
     }
+    c.period = note2period(note, c.tuning);
+    c.start_voice = -1;
+  } else if (info) {
+    // A new sample alone restarts at the pitch already playing.
+    if (sample != c.sample && c.period > 0) c.start_voice = -1;
+    c.sample = sample;
+    c.volume = info->volume;
+    c.tuning = info->tuning;
+  }
 }
 
 // Commands 1 and 2 share one speed, so a zero parameter continues the last slide of either.
-static void set_pitch_slide(CHANNEL_STATE &c, int param, int direction)
-{
-    c.pitch_slide_on = -1;
-    if (param != 0)
-        c.pitch_slide_speed = param * 4;
-    c.pitch_slide_speed = direction * std::abs(c.pitch_slide_speed);
+static void set_pitch_slide(CHANNEL_STATE &c, int param, int direction) {
+  c.pitch_slide_on = -1;
+  if (param != 0) c.pitch_slide_speed = param * 4;
+  c.pitch_slide_speed = direction * std::abs(c.pitch_slide_speed);
 }
 
-void parse_pro_pitch_slide_up(int chn, int param)
-{
-    set_pitch_slide(ci[chn], param, -1);
+void parse_pro_pitch_slide_up(int chn, int param) { set_pitch_slide(ci[chn], param, -1); }
+
+void parse_pro_pitch_slide_down(int chn, int param) { set_pitch_slide(ci[chn], param, 1); }
+
+void parse_slide2period(int chn, int speed, int note) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period == 0) return;
+  if (speed > 0) c.slide2period_speed = speed * 4;
+  if (note > 0) c.slide2period_target = note2period(note - 1, c.tuning);
+  c.slide2period_speed = std::abs(c.slide2period_speed);
+  if (c.slide2period_target > c.period) c.slide2period_speed = -c.slide2period_speed;
+  if (c.slide2period_target != 0) c.slide2period_on = -1;
 }
 
-void parse_pro_pitch_slide_down(int chn, int param)
-{
-    set_pitch_slide(ci[chn], param, 1);
+void parse_vibrato(int chn, int param, int shift) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period == 0) return;
+  c.vibrato_on = -1;
+  c.vibrato_shift = shift;
+  if ((param >> 4) & 15) c.vibrato_speed = ((param >> 4) & 15) * 4;
+  if (param & 15) c.vibrato_depth = param & 15;
 }
 
-void parse_slide2period(int chn, int speed, int note)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period == 0)
-        return;
-    if (speed > 0)
-        c.slide2period_speed = speed * 4;
-    if (note > 0)
-        c.slide2period_target = note2period(note - 1, c.tuning);
-    c.slide2period_speed = std::abs(c.slide2period_speed);
-    if (c.slide2period_target > c.period)
-        c.slide2period_speed = -c.slide2period_speed;
-    if (c.slide2period_target != 0)
-        c.slide2period_on = -1;
+void parse_tremolo(int chn, int param, int shift) {
+  CHANNEL_STATE &c = ci[chn];
+  c.tremolo_on = -1;
+  c.tremolo_shift = shift;
+  if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
+  if (param & 15) c.tremolo_depth = param & 15;
 }
 
-void parse_vibrato(int chn, int param, int shift)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period == 0)
-        return;
-    c.vibrato_on = -1;
-    c.vibrato_shift = shift;
-    if ((param >> 4) & 15)
-        c.vibrato_speed = ((param >> 4) & 15) * 4;
-    if (param & 15)
-        c.vibrato_depth = param & 15;
+void parse_pro_volume_slide(int chn, int param) {
+  // A zero parameter writes nothing, so a volume-column slide of the same cell stays.
+  const int x = (param >> 4) & 15;
+  const int y = param & 15;
+  if (x != 0)
+    ci[chn].volume_slide = x;
+  else if (y != 0)
+    ci[chn].volume_slide = -y;
 }
 
-void parse_tremolo(int chn, int param, int shift)
-{
-    CHANNEL_STATE &c = ci[chn];
-    c.tremolo_on = -1;
-    c.tremolo_shift = shift;
-    if ((param >> 4) & 15)
-        c.tremolo_speed = ((param >> 4) & 15) * 4;
-    if (param & 15)
-        c.tremolo_depth = param & 15;
-}
-
-void parse_pro_volume_slide(int chn, int param)
-{
-    // A zero parameter writes nothing, so a volume-column slide of the same cell stays.
-    const int x = (param >> 4) & 15;
-    const int y = param & 15;
-    if (x != 0)
-        ci[chn].volume_slide = x;
-    else if (y != 0)
-        ci[chn].volume_slide = -y;
-}
-
-void parse_pro_arpeggio(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period != 0 && param != 0) {
-        c.arpeggio_param = param;
-        c.arpeggio_on = -1;
-    }
+void parse_pro_arpeggio(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period != 0 && param != 0) {
+    c.arpeggio_param = param;
+    c.arpeggio_on = -1;
+  }
 }
 
 // E1x and E2x share one signed memory: E10 repeats only an earlier E1x, E20 only an E2x.
-static void fine_pitch_slide(CHANNEL_STATE &c, int x, int direction)
-{
-    if (c.period == 0)
-        return;
-    if (x != 0)
-        c.fine_pitch_memory = 4 * x;
-    else if (c.fine_pitch_memory * direction < 0)
-        return;
-    c.fine_pitch_memory = direction * std::abs(c.fine_pitch_memory);
-    c.period += c.fine_pitch_memory;
+static void fine_pitch_slide(CHANNEL_STATE &c, int x, int direction) {
+  if (c.period == 0) return;
+  if (x != 0)
+    c.fine_pitch_memory = 4 * x;
+  else if (c.fine_pitch_memory * direction < 0)
+    return;
+  c.fine_pitch_memory = direction * std::abs(c.fine_pitch_memory);
+  c.period += c.fine_pitch_memory;
 }
 
-void parse_extended_command(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const int x = param & 15;
-    switch (param >> 4) {
+void parse_extended_command(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  const int x = param & 15;
+  switch (param >> 4) {
     case 0x1:  // MOD fine slide up
-        fine_pitch_slide(c, x, -1);
-        break;
+      fine_pitch_slide(c, x, -1);
+      break;
     case 0x2:  // MOD fine slide down
-        fine_pitch_slide(c, x, 1);
-        break;
-    case 0x4:
-        c.vibrato_waveform = x;
-        break;
-    case 0x7:
-        c.tremolo_waveform = x;
-        break;
-    case 0x8:
-        c.pan = x * 17;
-        break;
-    case 0x9:
-        c.retrig_interval = x;
-        break;
-    case 0xA:
-        c.volume += x;
-        break;
-    case 0xB:
-        c.volume -= x;
-        break;
+      fine_pitch_slide(c, x, 1);
+      break;
+    case 0x4: c.vibrato_waveform = x; break;
+    case 0x7: c.tremolo_waveform = x; break;
+    case 0x8: c.pan = x * 17; break;
+    case 0x9: c.retrig_interval = x; break;
+    case 0xA: c.volume += x; break;
+    case 0xB: c.volume -= x; break;
     case 0xC:
-        c.cut_tick = x;
-        if (x == 0)
-            c.volume = 0;
-        break;
-    case 0xD:
-        c.delay_sample = x;
-        break;
+      c.cut_tick = x;
+      if (x == 0) c.volume = 0;
+      break;
+    case 0xD: c.delay_sample = x; break;
     case 0x10:  // S3M SAx: the high pan bits, centre at 8
-        c.pan = (x <= 7 ? x + 8 : x - 8) * 17;
-        break;
+      c.pan = (x <= 7 ? x + 8 : x - 8) * 17;
+      break;
     case 0x11:  // XM fine slide up, its own memory
-        if (c.period == 0)
-            break;
-        if (x != 0)
-            c.xm_fine_up_memory = -4 * x;
-        c.period += c.xm_fine_up_memory;
-        break;
+      if (c.period == 0) break;
+      if (x != 0) c.xm_fine_up_memory = -4 * x;
+      c.period += c.xm_fine_up_memory;
+      break;
     case 0x12:  // XM fine slide down
-        if (c.period == 0)
-            break;
-        if (x != 0)
-            c.xm_fine_down_memory = 4 * x;
-        c.period += c.xm_fine_down_memory;
-        break;
+      if (c.period == 0) break;
+      if (x != 0) c.xm_fine_down_memory = 4 * x;
+      c.period += c.xm_fine_down_memory;
+      break;
     case 0x13:  // XM fine volume up
-        if (x != 0)
-            c.fine_vol_up_memory = x;
-        c.volume += c.fine_vol_up_memory;
-        c.tick_volume += c.fine_vol_up_memory;
-        break;
+      if (x != 0) c.fine_vol_up_memory = x;
+      c.volume += c.fine_vol_up_memory;
+      c.tick_volume += c.fine_vol_up_memory;
+      break;
     case 0x14:  // XM fine volume down
-        if (x != 0)
-            c.fine_vol_down_memory = -x;
-        c.volume += c.fine_vol_down_memory;
-        c.tick_volume += c.fine_vol_down_memory;
-        break;
+      if (x != 0) c.fine_vol_down_memory = -x;
+      c.volume += c.fine_vol_down_memory;
+      c.tick_volume += c.fine_vol_down_memory;
+      break;
     default:
-        // E0x, E3x (glissando), E5x (finetune) and EFx are not played; E6x and EEx act on the
-        // whole row and are read in the tick's first pass.
-        break;
-    }
+      // E0x, E3x (glissando), E5x (finetune) and EFx are not played; E6x and EEx act on the
+      // whole row and are read in the tick's first pass.
+      break;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -532,64 +424,49 @@ void parse_extended_command(int chn, int param)
 // ---------------------------------------------------------------------------------------------
 
 // Offset of a vibrato or tremolo wave at this position, before the sign of the half-cycle.
-static int wave_offset(signed char pos, int waveform, int depth, int shift)
-{
-    const int i = (pos >> 2) & 31;
-    int v;
-    switch (waveform & 3) {
-    case 0:
-        v = vib_table[i];
-        break;
+static int wave_offset(signed char pos, int waveform, int depth, int shift) {
+  const int i = (pos >> 2) & 31;
+  int v;
+  switch (waveform & 3) {
+    case 0: v = vib_table[i]; break;
     case 1:
-        v = i * 8;
-        if (pos < 0)
-            v = 255 - v;
-        break;
-    case 2:
-        v = 255;
-        break;
-    default:
-        v = noise_0_254();
-        break;
-    }
-    return (v * depth) >> shift;
+      v = i * 8;
+      if (pos < 0) v = 255 - v;
+      break;
+    case 2: v = 255; break;
+    default: v = noise_0_254(); break;
+  }
+  return (v * depth) >> shift;
 }
 
 // Positions wrap at 8 bits: 256 is one full cycle of the wave.
-static signed char advance_wave(signed char pos, int speed)
-{
-    return static_cast<signed char>(static_cast<uint8_t>(pos + speed));
+static signed char advance_wave(signed char pos, int speed) {
+  return static_cast<signed char>(static_cast<uint8_t>(pos + speed));
 }
 
-void do_vibrato(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const int d = wave_offset(c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
-    c.tick_period = c.vibrato_pos < 0 ? c.period - d : c.period + d;
-    if (!mod_first_tick)
-        c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+void do_vibrato(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  const int d = wave_offset(c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
+  c.tick_period = c.vibrato_pos < 0 ? c.period - d : c.period + d;
+  if (!mod_first_tick) c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
 }
 
-void do_tremolo(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const int d = wave_offset(c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
-    c.tick_volume = c.tremolo_pos < 0 ? c.volume - d : c.volume + d;
-    if (!mod_first_tick)
-        c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
+void do_tremolo(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  const int d = wave_offset(c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
+  c.tick_volume = c.tremolo_pos < 0 ? c.volume - d : c.volume + d;
+  if (!mod_first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
 }
 
-void do_slide2period(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    c.period -= c.slide2period_speed;
-    if (c.slide2period_speed > 0) {
-        if (c.period < c.slide2period_target)
-            c.period = c.slide2period_target;
-    } else if (c.period > c.slide2period_target) {
-        c.period = c.slide2period_target;
-    }
-    c.tick_period = c.period;
+void do_slide2period(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  c.period -= c.slide2period_speed;
+  if (c.slide2period_speed > 0) {
+    if (c.period < c.slide2period_target) c.period = c.slide2period_target;
+  } else if (c.period > c.slide2period_target) {
+    c.period = c.slide2period_target;
+  }
+  c.tick_period = c.period;
 }
 
 // 65536 / 2^(n / 12): the period of a note n semitones up, as a fraction of the period.
@@ -600,111 +477,93 @@ static const int semitone_up[16] = {
 
 // The period n semitones above one: the linear table counts 64 units a semitone, the others
 // are inversely proportional to the frequency.
-static int exact_period_up(int period, int n)
-{
-    if (mi.flags & MODUX_LINEAR)
-        return period - 64 * n;
-    return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
+static int exact_period_up(int period, int n) {
+  if (mi.flags & MODUX_LINEAR) return period - 64 * n;
+  return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
 }
 
-void do_arpeggio(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const int tick = mi.tick;
-    const int from = mod_rule(RULE_ARPEGGIO_FROM_END) ? mi.speed - tick : tick;
-    const int step = (from % 3 + 3) % 3;
-    const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
-    if (step == 0)
-        c.tick_period = c.period;
-    else if (mod_rule(RULE_EXACT_ARPEGGIO))
-        c.tick_period = exact_period_up(c.period, n);
-    else
-        c.tick_period = find_lower_period(c.period, n);
+void do_arpeggio(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  const int tick = mi.tick;
+  const int from = mod_rule(RULE_ARPEGGIO_FROM_END) ? mi.speed - tick : tick;
+  const int step = (from % 3 + 3) % 3;
+  const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
+  if (step == 0)
+    c.tick_period = c.period;
+  else if (mod_rule(RULE_EXACT_ARPEGGIO))
+    c.tick_period = exact_period_up(c.period, n);
+  else
+    c.tick_period = find_lower_period(c.period, n);
 }
 
-void do_delay_sample(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (mi.tick == c.delay_sample) {
-        c.start_voice = -1;
-        c.delay_sample = 0;
-    } else {
-        c.start_voice = 0;
-    }
+void do_delay_sample(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  if (mi.tick == c.delay_sample) {
+    c.start_voice = -1;
+    c.delay_sample = 0;
+  } else {
+    c.start_voice = 0;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Row-level commands (the tick's first pass)
 // ---------------------------------------------------------------------------------------------
 
-void do_position_jump(int param)
-{
-    const MODUX *mod = of;
-    if (!mod)
-        return;
-    const int orders = mod_playable_orders(mod);
-    if (!enable_lasttrk_loop && !(mi.order < orders - 1))
-        return;
-    // A negative target (a 16-bit parameter read with its sign) goes to the first position.
-    int target = param < 0 ? 1 : param + 1;
-    if (mi.loop == -1 && target > orders)
-        target = 1;
-    mi.new_order = target;
-    // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
-    if (mi.new_row == 0 || mod_rule(RULE_JUMP_RESETS_BREAK))
-        mi.new_row = 1;
+void do_position_jump(int param) {
+  const MODUX *mod = of;
+  if (!mod) return;
+  const int orders = mod_playable_orders(mod);
+  if (!enable_lasttrk_loop && !(mi.order < orders - 1)) return;
+  // A negative target (a 16-bit parameter read with its sign) goes to the first position.
+  int target = param < 0 ? 1 : param + 1;
+  if (mi.loop == -1 && target > orders) target = 1;
+  mi.new_order = target;
+  // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
+  if (mi.new_row == 0 || mod_rule(RULE_JUMP_RESETS_BREAK)) mi.new_row = 1;
 }
 
-void do_pattern_break(int param)
-{
-    const MODUX *mod = of;
-    if (!mod)
-        return;
-    const int orders = mod_playable_orders(mod);
-    if (mi.new_order == 0)
-        mi.new_order = mi.order + 2;
-    // Two decimal digits. A parameter holds at most 16 bits; a negative one breaks to row 0.
-    // A row beyond the target pattern is held to its last row when the jump is taken, because
-    // a position jump later in the row can still change which pattern that is.
-    const int digits = clamp_int(param, 0, 0xFFFF);
-    const int row = (digits >> 4) * 10 + (digits & 15);
-    mi.new_row = row + 1;
-    if (mi.loop == -1 && mi.new_order > orders)
-        mi.new_order = 1;
+void do_pattern_break(int param) {
+  const MODUX *mod = of;
+  if (!mod) return;
+  const int orders = mod_playable_orders(mod);
+  if (mi.new_order == 0) mi.new_order = mi.order + 2;
+  // Two decimal digits. A parameter holds at most 16 bits; a negative one breaks to row 0.
+  // A row beyond the target pattern is held to its last row when the jump is taken, because
+  // a position jump later in the row can still change which pattern that is.
+  const int digits = clamp_int(param, 0, 0xFFFF);
+  const int row = (digits >> 4) * 10 + (digits & 15);
+  mi.new_row = row + 1;
+  if (mi.loop == -1 && mi.new_order > orders) mi.new_order = 1;
 }
 
-void do_pro_tempo_bpm(int param)
-{
-    if (param <= 0)
-        return;
-    // The trackers read 20 and above as a tempo; the engine's own rules take 20 as a speed.
-    if (param < 32 || (param == 32 && !mod_rule(RULE_TEMPO_FROM_32))) {
-        mi.speed = param;
-        return;
-    }
-    mi.tempo = param;
-    mod_install_tick();
+void do_pro_tempo_bpm(int param) {
+  if (param <= 0) return;
+  // The trackers read 20 and above as a tempo; the engine's own rules take 20 as a speed.
+  if (param < 32 || (param == 32 && !mod_rule(RULE_TEMPO_FROM_32))) {
+    mi.speed = param;
+    return;
+  }
+  mi.tempo = param;
+  mod_install_tick();
 }
 
-void do_pattern_loop(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const int x = param & 15;
-    if (x == 0) {
-        c.loop_row = mi.row;
-        return;
-    }
-    if (c.loop_times > 0)
-        c.loop_times -= 1;
-    else
-        c.loop_times = x;
-    if (c.loop_times > 0)
-        c.loop_on = -1;
-    else
-        c.loop_row = mi.row + 1;
+void do_pattern_loop(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  const int x = param & 15;
+  if (x == 0) {
+    c.loop_row = mi.row;
+    return;
+  }
+  if (c.loop_times > 0)
+    c.loop_times -= 1;
+  else
+    c.loop_times = x;
+  if (c.loop_times > 0)
+    c.loop_on = -1;
+  else
+    c.loop_row = mi.row + 1;
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.
-void lock_modux_player2(void)
-{
-}
+void lock_modux_player2(void) {}

@@ -5,357 +5,306 @@
 #include "modux_internal.h"
 
 // +x for a high nibble, else -y: the XM form of every slide parameter.
-static int xm_slide_amount(int param)
-{
-    const int x = (param >> 4) & 15;
-    return x != 0 ? x : -(param & 15);
+static int xm_slide_amount(int param) {
+  const int x = (param >> 4) & 15;
+  return x != 0 ? x : -(param & 15);
 }
 
-static const INSTRUMENT_INFO *instrument_record(int instrument)
-{
-    const MODUX *mod = of;
-    if (!mod || !mod->instruments || instrument < 0 || instrument >= mod->instrument_count)
-        return nullptr;
-    return &mod->instruments[instrument];
+static const INSTRUMENT_INFO *instrument_record(int instrument) {
+  const MODUX *mod = of;
+  if (!mod || !mod->instruments || instrument < 0 || instrument >= mod->instrument_count)
+    return nullptr;
+  return &mod->instruments[instrument];
 }
 
-static const SAMPLE_INFO *sample_record(int sample)
-{
-    const MODUX *mod = of;
-    if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count)
-        return nullptr;
-    return &mod->sample_info[sample];
+static const SAMPLE_INFO *sample_record(int sample) {
+  const MODUX *mod = of;
+  if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count) return nullptr;
+  return &mod->sample_info[sample];
 }
 
-static void clear_envelope(ENVELOPE_STATE &env, int output)
-{
-    env.flags = 0;
-    env.points = 0;
-    env.point_a = 0;
-    env.point_b = 0;
-    env.position = 0;
-    env.output = output;
+static void clear_envelope(ENVELOPE_STATE &env, int output) {
+  env.flags = 0;
+  env.points = 0;
+  env.point_a = 0;
+  env.point_b = 0;
+  env.position = 0;
+  env.output = output;
 }
 
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
-                    int loop_start, int loop_end, int sustain_start, int sustain_end)
-{
-    for (int i = 0; i < MODUX_ENVELOPE_POINTS; i++) {
-        env->value[i] = value[i];
-        env->tick[i] = tick[i];
-    }
-    // Point numbers from a file are held inside the points in use, so that no step of the
-    // envelope reads past its twelve entries.
-    env->points = clamp_int(points, 0, MODUX_ENVELOPE_POINTS);
-    const int last = env->points > 0 ? env->points - 1 : 0;
-    env->flags = flags;
-    env->loop_start = clamp_int(loop_start, 0, last);
-    env->loop_end = clamp_int(loop_end, 0, last);
-    env->sustain_start = clamp_int(sustain_start, 0, last);
-    env->sustain_end = clamp_int(sustain_end, 0, last);
-    env->point_a = 0;
-    env->point_b = 1;
-    env->position = 0;
-    if ((flags & 2) && env->sustain_start == 0)
-        env->point_b = 0;
-    if ((flags & 1) && env->points == 1)
-        env->point_b = 0;
+                    int loop_start, int loop_end, int sustain_start, int sustain_end) {
+  for (int i = 0; i < MODUX_ENVELOPE_POINTS; i++) {
+    env->value[i] = value[i];
+    env->tick[i] = tick[i];
+  }
+  // Point numbers from a file are held inside the points in use, so that no step of the
+  // envelope reads past its twelve entries.
+  env->points = clamp_int(points, 0, MODUX_ENVELOPE_POINTS);
+  const int last = env->points > 0 ? env->points - 1 : 0;
+  env->flags = flags;
+  env->loop_start = clamp_int(loop_start, 0, last);
+  env->loop_end = clamp_int(loop_end, 0, last);
+  env->sustain_start = clamp_int(sustain_start, 0, last);
+  env->sustain_end = clamp_int(sustain_end, 0, last);
+  env->point_a = 0;
+  env->point_b = 1;
+  env->position = 0;
+  if ((flags & 2) && env->sustain_start == 0) env->point_b = 0;
+  if ((flags & 1) && env->points == 1) env->point_b = 0;
 }
 
-void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off)
-{
-    env->output = default_output;
-    if (env->flags == 0 || env->points <= 0 || !(env->flags & 1))
-        return;
-    const int points = env->points > MODUX_ENVELOPE_POINTS ? MODUX_ENVELOPE_POINTS : env->points;
-    const int last = points - 1;
-    int a = clamp_int(env->point_a, 0, last);
-    int b = clamp_int(env->point_b, 0, last);
-    int p = env->position;
-    if (a == b)
-        env->output = env->value[b];
-    else
-        env->output = interpolate(p, env->tick[a], env->tick[b], env->value[a], env->value[b]);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off) {
+  env->output = default_output;
+  if (env->flags == 0 || env->points <= 0 || !(env->flags & 1)) return;
+  const int points = env->points > MODUX_ENVELOPE_POINTS ? MODUX_ENVELOPE_POINTS : env->points;
+  const int last = points - 1;
+  int a = clamp_int(env->point_a, 0, last);
+  int b = clamp_int(env->point_b, 0, last);
+  int p = env->position;
+  if (a == b)
+    env->output = env->value[b];
+  else
+    env->output = interpolate(p, env->tick[a], env->tick[b], env->value[a], env->value[b]);
 
-    p += 1;
-    if (p < env->tick[b]) {
-        env->position = p;
-        env->point_a = a;
-        env->point_b = b;
-        return;
-    }
-    a = b;
-    b = b + 1;
-    const int ss = clamp_int(env->sustain_start, 0, last);
-    const int se = clamp_int(env->sustain_end, 0, last);
-    const int ls = clamp_int(env->loop_start, 0, last);
-    const int le = clamp_int(env->loop_end, 0, last);
-    if ((env->flags & 2) && key_off == 0 && b > se) {
-        // Held on the sustain range until the key is released.
-        a = ss;
-        p = env->tick[ss];
-        b = ss == se ? a : a + 1;
-    } else if ((env->flags & 4) && b > le) {
-        a = ls;
-        p = env->tick[ls];
-        b = ls == le ? a : a + 1;
-    } else if (b >= points) {
-        b -= 1;
-        p -= 1;
-    }
+  p += 1;
+  if (p < env->tick[b]) {
     env->position = p;
-    env->point_a = clamp_int(a, 0, last);
-    env->point_b = clamp_int(b, 0, last);
+    env->point_a = a;
+    env->point_b = b;
+    return;
+  }
+  a = b;
+  b = b + 1;
+  const int ss = clamp_int(env->sustain_start, 0, last);
+  const int se = clamp_int(env->sustain_end, 0, last);
+  const int ls = clamp_int(env->loop_start, 0, last);
+  const int le = clamp_int(env->loop_end, 0, last);
+  if ((env->flags & 2) && key_off == 0 && b > se) {
+    // Held on the sustain range until the key is released.
+    a = ss;
+    p = env->tick[ss];
+    b = ss == se ? a : a + 1;
+  } else if ((env->flags & 4) && b > le) {
+    a = ls;
+    p = env->tick[ls];
+    b = ls == le ? a : a + 1;
+  } else if (b >= points) {
+    b -= 1;
+    p -= 1;
+  }
+  env->position = p;
+  env->point_a = clamp_int(a, 0, last);
+  env->point_b = clamp_int(b, 0, last);
 }
 
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
-static void restart_instrument(CHANNEL_STATE &c)
-{
+static void restart_instrument(CHANNEL_STATE &c) {
+  c.key_off = 0;
+  c.fade_volume = 32768;
+  c.fadeout = 0;
+  clear_envelope(c.vol_env, 64);
+  clear_envelope(c.pan_env, 32);
+  const SAMPLE_INFO *info = sample_record(c.sample);
+  const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
+  c.autovib_pos = 0;
+  c.autovib_sweep = 0;
+  c.autovib_amp = depth << 8;
+  if (info && info->vibrato_sweep > 0) {
+    c.autovib_amp = 0;
+    c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
+  }
+  const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
+  if (!ins) return;
+  c.fadeout = ins->fadeout;
+  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+                 ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
+                 ins->vol_env_sustain_start, ins->vol_env_sustain_end);
+  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+                 ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
+                 ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+}
+
+// The default volume and pan of the sample an instrument plays for the channel's note.
+static void restore_sample_defaults(CHANNEL_STATE &c, int instrument) {
+  const SAMPLE_INFO *info = sample_record(get_modux_sample_no(instrument, c.note));
+  if (info) {
+    c.volume = info->volume;
+    c.pan = info->pan;
+  }
+}
+
+void retrigger_instrument(int chn, int instrument) {
+  CHANNEL_STATE &c = ci[chn];
+  if (instrument_record(instrument)) c.instrument = instrument;
+  restore_sample_defaults(c, instrument);
+  restart_instrument(c);
+}
+
+void parse_new_note(int chn, int note, int instrument) {
+  CHANNEL_STATE &c = ci[chn];
+  // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
+  // goes on with the released key and the envelopes of the note before.
+  const bool fresh = instrument >= 0 || !mod_rule(RULE_INSTRUMENT_RESETS);
+  if (fresh) {
     c.key_off = 0;
     c.fade_volume = 32768;
     c.fadeout = 0;
     clear_envelope(c.vol_env, 64);
     clear_envelope(c.pan_env, 32);
-    const SAMPLE_INFO *info = sample_record(c.sample);
-    const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
-    c.autovib_pos = 0;
-    c.autovib_sweep = 0;
-    c.autovib_amp = depth << 8;
-    if (info && info->vibrato_sweep > 0) {
-        c.autovib_amp = 0;
-        c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
-    }
-    const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
-    if (!ins)
-        return;
-    c.fadeout = ins->fadeout;
-    start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
-                   ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
-                   ins->vol_env_sustain_start, ins->vol_env_sustain_end);
-    start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
-                   ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
-                   ins->pan_env_sustain_start, ins->pan_env_sustain_end);
-}
+  }
 
-// The default volume and pan of the sample an instrument plays for the channel's note.
-static void restore_sample_defaults(CHANNEL_STATE &c, int instrument)
-{
-    const SAMPLE_INFO *info = sample_record(get_modux_sample_no(instrument, c.note));
+  const int n = note - 1;
+  if (n >= 0) {
+    c.note = n;
+    if (instrument >= 0) c.instrument = instrument;
+    c.sample = get_modux_sample_no(c.instrument, n);
+    const SAMPLE_INFO *info = sample_record(c.sample);
     if (info) {
+      // A note without an instrument keeps the channel's volume and pan.
+      if (instrument >= 0) {
         c.volume = info->volume;
         c.pan = info->pan;
+      }
+      c.relative_note = info->relative_note;
+      c.tuning = info->tuning;
+      c.period = note2period(n + c.relative_note, c.tuning);
+      c.start_voice = -1;
     }
-}
-
-void retrigger_instrument(int chn, int instrument)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (instrument_record(instrument))
-        c.instrument = instrument;
+  } else if (instrument >= 0 && mod_rule(RULE_INSTRUMENT_RESETS)) {
+    // An instrument number alone: the playing note takes the sample's volume and pan again.
     restore_sample_defaults(c, instrument);
-    restart_instrument(c);
-}
-
-void parse_new_note(int chn, int note, int instrument)
-{
-    CHANNEL_STATE &c = ci[chn];
-    // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
-    // goes on with the released key and the envelopes of the note before.
-    const bool fresh = instrument >= 0 || !mod_rule(RULE_INSTRUMENT_RESETS);
-    if (fresh) {
-        c.key_off = 0;
-        c.fade_volume = 32768;
-        c.fadeout = 0;
-        clear_envelope(c.vol_env, 64);
-        clear_envelope(c.pan_env, 32);
-    }
-
-    const int n = note - 1;
-    if (n >= 0) {
-        c.note = n;
-        if (instrument >= 0)
-            c.instrument = instrument;
-        c.sample = get_modux_sample_no(c.instrument, n);
-        const SAMPLE_INFO *info = sample_record(c.sample);
-        if (info) {
-            // A note without an instrument keeps the channel's volume and pan.
-            if (instrument >= 0) {
-                c.volume = info->volume;
-                c.pan = info->pan;
-            }
-            c.relative_note = info->relative_note;
-            c.tuning = info->tuning;
-            c.period = note2period(n + c.relative_note, c.tuning);
-            c.start_voice = -1;
-        }
-    } else if (instrument >= 0 && mod_rule(RULE_INSTRUMENT_RESETS)) {
-        // An instrument number alone: the playing note takes the sample's volume and pan again.
-        restore_sample_defaults(c, instrument);
-        if (instrument_record(instrument))
-            c.instrument = instrument;
-    }
-    if (fresh)
-        restart_instrument(c);
+    if (instrument_record(instrument)) c.instrument = instrument;
+  }
+  if (fresh) restart_instrument(c);
 }
 
 // FT2's auto-vibrato waves, 256 steps a cycle, amplitude 64: 0 sine, 1 square, 2 and 3 ramps.
-static int auto_vibrato_wave(int type, int pos)
-{
-    switch (type & 3) {
-    case 1:
-        return pos > 127 ? 64 : -64;
-    case 2:
-        return (((pos >> 1) + 64) & 127) - 64;
-    case 3:
-        return ((-(pos >> 1) + 64) & 127) - 64;
+static int auto_vibrato_wave(int type, int pos) {
+  switch (type & 3) {
+    case 1: return pos > 127 ? 64 : -64;
+    case 2: return (((pos >> 1) + 64) & 127) - 64;
+    case 3: return ((-(pos >> 1) + 64) & 127) - 64;
     default: {
-        // The sine of the vibrato table (amplitude 255, half a cycle in 32 steps), falling first.
-        const int v = -((vib_sine_half(pos & 127) * 64 + 127) / 255);
-        return pos < 128 ? v : -v;
+      // The sine of the vibrato table (amplitude 255, half a cycle in 32 steps), falling first.
+      const int v = -((vib_sine_half(pos & 127) * 64 + 127) / 255);
+      return pos < 128 ? v : -v;
     }
-    }
+  }
 }
 
-int auto_vibrato(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    const SAMPLE_INFO *info = sample_record(c.sample);
-    if (!mod_rule(RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0)
-        return 0;
-    const int full = clamp_int(info->vibrato_depth, 0, 15) << 8;
-    if (c.autovib_sweep > 0 && c.key_off == 0) {
-        c.autovib_amp += c.autovib_sweep;
-        if (c.autovib_amp >= full) {
-            c.autovib_amp = full;
-            c.autovib_sweep = 0;
-        }
+int auto_vibrato(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  const SAMPLE_INFO *info = sample_record(c.sample);
+  if (!mod_rule(RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0) return 0;
+  const int full = clamp_int(info->vibrato_depth, 0, 15) << 8;
+  if (c.autovib_sweep > 0 && c.key_off == 0) {
+    c.autovib_amp += c.autovib_sweep;
+    if (c.autovib_amp >= full) {
+      c.autovib_amp = full;
+      c.autovib_sweep = 0;
     }
-    c.autovib_pos = (c.autovib_pos + info->vibrato_rate) & 255;
-    return (auto_vibrato_wave(info->vibrato_type, c.autovib_pos) * c.autovib_amp) >> 14;
+  }
+  c.autovib_pos = (c.autovib_pos + info->vibrato_rate) & 255;
+  return (auto_vibrato_wave(info->vibrato_type, c.autovib_pos) * c.autovib_amp) >> 14;
 }
 
-void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position)
-{
-    const int points = clamp_int(env->points, 0, MODUX_ENVELOPE_POINTS);
-    if (points == 0)
-        return;
-    const int last_tick = env->tick[points - 1];
-    int pos = position < last_tick ? position : last_tick;
-    if (pos < 0)
-        pos = 0;
-    env->position = pos;
-    int b = points - 1;
-    for (int i = 0; i < points; i++) {
-        if (env->tick[i] > pos) {
-            b = i;
-            break;
-        }
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position) {
+  const int points = clamp_int(env->points, 0, MODUX_ENVELOPE_POINTS);
+  if (points == 0) return;
+  const int last_tick = env->tick[points - 1];
+  int pos = position < last_tick ? position : last_tick;
+  if (pos < 0) pos = 0;
+  env->position = pos;
+  int b = points - 1;
+  for (int i = 0; i < points; i++) {
+    if (env->tick[i] > pos) {
+      b = i;
+      break;
     }
-    env->point_b = b;
-    env->point_a = b > 0 ? b - 1 : 0;
+  }
+  env->point_b = b;
+  env->point_a = b > 0 ? b - 1 : 0;
 }
 
 // Switches a slide on; a parameter of 0 keeps the speed the slide had.
-static void arm_slide(int &on, int &speed, int param, int amount)
-{
-    on = -1;
-    if (param != 0)
-        speed = amount;
+static void arm_slide(int &on, int &speed, int param, int amount) {
+  on = -1;
+  if (param != 0) speed = amount;
 }
 
 // A channel value and its copy for the current tick move together.
-static void slide_pair(int &value, int &tick_value, int by)
-{
-    value += by;
-    tick_value += by;
+static void slide_pair(int &value, int &tick_value, int by) {
+  value += by;
+  tick_value += by;
 }
 
-void parse_xm_pitch_slide_up(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period != 0)
-        arm_slide(c.xm_slide_up_on, c.xm_slide_up_speed, param, -4 * (param & 0xFFFF));
+void parse_xm_pitch_slide_up(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period != 0) arm_slide(c.xm_slide_up_on, c.xm_slide_up_speed, param, -4 * (param & 0xFFFF));
 }
 
-void do_xm_pitch_slide_up(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    slide_pair(c.period, c.tick_period, c.xm_slide_up_speed);
-    if (c.period <= 39)
-        c.period = 40;
-    if (c.tick_period <= 39)
-        c.tick_period = 40;
+void do_xm_pitch_slide_up(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  slide_pair(c.period, c.tick_period, c.xm_slide_up_speed);
+  if (c.period <= 39) c.period = 40;
+  if (c.tick_period <= 39) c.tick_period = 40;
 }
 
-void parse_xm_pitch_slide_down(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period != 0)
-        arm_slide(c.xm_slide_down_on, c.xm_slide_down_speed, param, 4 * (param & 0xFFFF));
+void parse_xm_pitch_slide_down(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period != 0)
+    arm_slide(c.xm_slide_down_on, c.xm_slide_down_speed, param, 4 * (param & 0xFFFF));
 }
 
-void do_xm_pitch_slide_down(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    slide_pair(c.period, c.tick_period, c.xm_slide_down_speed);
+void do_xm_pitch_slide_down(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  slide_pair(c.period, c.tick_period, c.xm_slide_down_speed);
 }
 
-void parse_xm_volume_slide(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    arm_slide(c.xm_vol_slide_on, c.xm_vol_slide_speed, param, xm_slide_amount(param));
+void parse_xm_volume_slide(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  arm_slide(c.xm_vol_slide_on, c.xm_vol_slide_speed, param, xm_slide_amount(param));
 }
 
-void do_xm_volume_slide(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    slide_pair(c.volume, c.tick_volume, c.xm_vol_slide_speed);
+void do_xm_volume_slide(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  slide_pair(c.volume, c.tick_volume, c.xm_vol_slide_speed);
 }
 
-void parse_xm_pan_slide(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (param != 0)
-        c.pan_slide_memory = xm_slide_amount(param);
-    c.pan_slide = c.pan_slide_memory;
+void parse_xm_pan_slide(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  if (param != 0) c.pan_slide_memory = xm_slide_amount(param);
+  c.pan_slide = c.pan_slide_memory;
 }
 
-void do_xm_pan_slide(int chn)
-{
-    CHANNEL_STATE &c = ci[chn];
-    slide_pair(c.pan, c.tick_pan, c.pan_slide);
+void do_xm_pan_slide(int chn) {
+  CHANNEL_STATE &c = ci[chn];
+  slide_pair(c.pan, c.tick_pan, c.pan_slide);
 }
 
-void parse_global_volume_slide(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    arm_slide(c.global_vol_slide_on, c.global_vol_slide_speed, param, xm_slide_amount(param));
+void parse_global_volume_slide(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  arm_slide(c.global_vol_slide_on, c.global_vol_slide_speed, param, xm_slide_amount(param));
 }
 
-void do_global_volume_slide(int chn)
-{
-    mi.global_volume = clamp_int(mi.global_volume + ci[chn].global_vol_slide_speed, 0, 64);
+void do_global_volume_slide(int chn) {
+  mi.global_volume = clamp_int(mi.global_volume + ci[chn].global_vol_slide_speed, 0, 64);
 }
 
-void do_xm_x(int chn, int param)
-{
-    CHANNEL_STATE &c = ci[chn];
-    if (c.period == 0)
-        return;
-    const int x = (param >> 4) & 15;
-    const int y = param & 15;
-    if (x == 1) {
-        if (y != 0)
-            c.xm_extra_fine_up = -y;
-        c.period += c.xm_extra_fine_up;
-    } else if (x == 2) {
-        if (y != 0)
-            c.xm_extra_fine_down = y;
-        c.period += c.xm_extra_fine_down;
-    }
+void do_xm_x(int chn, int param) {
+  CHANNEL_STATE &c = ci[chn];
+  if (c.period == 0) return;
+  const int x = (param >> 4) & 15;
+  const int y = param & 15;
+  if (x == 1) {
+    if (y != 0) c.xm_extra_fine_up = -y;
+    c.period += c.xm_extra_fine_up;
+  } else if (x == 2) {
+    if (y != 0) c.xm_extra_fine_down = y;
+    c.period += c.xm_extra_fine_down;
+  }
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.
-void lock_modux_player4(void)
-{
-}
+void lock_modux_player4(void) {}

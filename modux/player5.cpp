@@ -25,12 +25,13 @@ static int wave(int waveform, int pos) {
   }
 }
 
-
 static bool linear(const MODUX *mod) { return (mod->rules & RULE_IT_LINEAR) != 0; }
 
 // The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
 static int note_period(const MODUX *mod, int note, int sample) {
-  const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count ? mod->sample_info[sample].tuning : 8363;
+  const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
+                     ? mod->sample_info[sample].tuning
+                     : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
   if (linear(mod)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
   return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
@@ -70,7 +71,9 @@ static void check_duplicates(const MODUX *mod, int ch, int instrument, int sampl
   if (!ins.duplicate_check) return;
   for (IT_NOTE_STATE &n : it_background) {
     if (!n.active || n.channel != ch || n.instrument != instrument) continue;
-    const bool same = ins.duplicate_check == 1 ? n.note == note : ins.duplicate_check == 2 ? n.sample == sample : true;
+    const bool same = ins.duplicate_check == 1   ? n.note == note
+                      : ins.duplicate_check == 2 ? n.sample == sample
+                                                 : true;
     if (!same) continue;
     if (ins.duplicate_action == 0) {
       n.fade = 0;
@@ -88,7 +91,9 @@ static void new_note_action(const MODUX *mod, int ch) {
   if (!fg.active) return;
   int action = it_channels[ch].new_note_action;
   if (action < 0)
-    action = mod->it_instruments && fg.instrument >= 0 ? mod->it_instruments[fg.instrument].new_note_action : 0;
+    action = mod->it_instruments && fg.instrument >= 0
+                 ? mod->it_instruments[fg.instrument].new_note_action
+                 : 0;
   IT_NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(ch);
   if (!pushed) {
     fg.active = 0;
@@ -138,7 +143,8 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
     if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
     // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
     // centre note: by separation / 2 on this 0..256 scale.
-    if (ins.pitch_pan_separation) n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
+    if (ins.pitch_pan_separation)
+      n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
     if (ins.random_volume) n.random_volume = 100 - (rand() % (ins.random_volume + 1));
     if (ins.random_pan) n.pan += rand() % (2 * ins.random_pan + 1) - ins.random_pan;
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
@@ -160,23 +166,23 @@ static void volume_column_row(int ch, int v) {
   IT_NOTE_STATE &n = it_notes[ch];
   if (v <= 64) {
     n.volume = v;
-  } else if (v <= 84) {                    // fine volume up / down, tick 0
+  } else if (v <= 84) {  // fine volume up / down, tick 0
     const int x = (v - 65) % 10;
     if (x) c.vcol_slide = x;
     n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide : -c.vcol_slide), 0, 64);
-  } else if (v <= 104) {                   // volume slide up / down, later ticks
+  } else if (v <= 104) {  // volume slide up / down, later ticks
     const int x = (v - 85) % 10;
     if (x) c.vcol_slide = x;
-  } else if (v <= 124) {                   // portamento down / up, later ticks
+  } else if (v <= 124) {  // portamento down / up, later ticks
     const int x = (v - 105) % 10;
     if (x) c.porta = x * 4;
-  } else if (v >= 128 && v <= 192) {       // pan
+  } else if (v >= 128 && v <= 192) {  // pan
     c.pan = n.pan = (v - 128) * 4;
     c.surround = 0;
-  } else if (v >= 193 && v <= 202) {       // tone portamento
+  } else if (v >= 193 && v <= 202) {  // tone portamento
     const int speed = vcol_porta[v - 193];
     if (speed) c.tone_porta = speed;
-  } else if (v >= 203 && v <= 212) {       // vibrato depth
+  } else if (v >= 203 && v <= 212) {  // vibrato depth
     if (v > 203) c.vibrato_depth = (v - 203) * 4;
     c.vibrato_fine = 0;
   }
@@ -227,7 +233,9 @@ static void extended(int ch, int param) {
     case 6: mi.pattern_delay = mi.pattern_delay + y; break;  // fine pattern delay: ticks
     case 7:
       switch (y) {
-        case 0: case 1: case 2:  // past notes: cut, off, fade
+        case 0:
+        case 1:
+        case 2:  // past notes: cut, off, fade
           for (IT_NOTE_STATE &b : it_background)
             if (b.active && b.channel == ch) {
               if (y == 0) b.fade = 0;
@@ -235,7 +243,10 @@ static void extended(int ch, int param) {
               if (y == 2) b.fading = -1;
             }
           break;
-        case 3: case 4: case 5: case 6: c.new_note_action = y - 3; break;
+        case 3:
+        case 4:
+        case 5:
+        case 6: c.new_note_action = y - 3; break;
         case 7: n.vol_env_on = 0; break;
         case 8: n.vol_env_on = -1; break;
         case 9: n.pan_env_on = 0; break;
@@ -245,8 +256,13 @@ static void extended(int ch, int param) {
         default: break;
       }
       break;
-    case 8: c.pan = n.pan = y * 256 / 15; c.surround = 0; break;
-    case 9: if (y == 1) c.surround = -1; break;
+    case 8:
+      c.pan = n.pan = y * 256 / 15;
+      c.surround = 0;
+      break;
+    case 9:
+      if (y == 1) c.surround = -1;
+      break;
     case 10: c.offset_high = y; break;
     case 11: do_pattern_loop(ch, param); break;
     case 12: c.cut_tick = y ? y : 1; break;
@@ -262,7 +278,9 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
   IT_NOTE_STATE &n = it_notes[ch];
   int p = cell.param;
   switch (cell.command) {
-    case CMD_S3M_SET_SPEED: if (p) mi.speed = p; break;
+    case CMD_S3M_SET_SPEED:
+      if (p) mi.speed = p;
+      break;
     case CMD_POSITION_JUMP: do_position_jump(p); break;
     case CMD_PATTERN_BREAK: do_pattern_break(((p / 10) << 4) | (p % 10)); break;
     case CMD_IT_VOLSLIDE:
@@ -276,8 +294,10 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       if (p) c.porta = p;
       const int q = c.porta;
       const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
-      if ((q >> 4) == 15) slide(mod, n.period, sign * (q & 15) * 4);
-      else if ((q >> 4) == 14) slide(mod, n.period, sign * (q & 15));
+      if ((q >> 4) == 15)
+        slide(mod, n.period, sign * (q & 15) * 4);
+      else if ((q >> 4) == 14)
+        slide(mod, n.period, sign * (q & 15));
       if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta = c.porta;
       break;
     }
@@ -290,8 +310,13 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       if (p >> 4) c.vibrato_speed = p >> 4;
       if (p & 15) c.vibrato_depth = (p & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
       break;
-    case CMD_TREMOR: if (p) c.tremor = p; break;
-    case CMD_S3M_ARPEGGIO: if (p) c.arpeggio = p; c.arpeggio_base = n.period; break;
+    case CMD_TREMOR:
+      if (p) c.tremor = p;
+      break;
+    case CMD_S3M_ARPEGGIO:
+      if (p) c.arpeggio = p;
+      c.arpeggio_base = n.period;
+      break;
     case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(p, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE:
       if (p) c.channel_slide = p;
@@ -308,7 +333,9 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       if (p) c.pan_slide = p;
       c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
       break;
-    case CMD_S3M_RETRIG: if (p) c.retrig = p; break;
+    case CMD_S3M_RETRIG:
+      if (p) c.retrig = p;
+      break;
     case CMD_S3M_TREMOLO:
       if (p >> 4) c.tremolo_speed = p >> 4;
       if (p & 15) c.tremolo_depth = p & 15;
@@ -322,12 +349,17 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
         c.tempo_slide = p;
       }
       break;
-    case CMD_SET_GLOBAL_VOLUME: if (p <= 128) mi.global_volume = p; break;
+    case CMD_SET_GLOBAL_VOLUME:
+      if (p <= 128) mi.global_volume = p;
+      break;
     case CMD_GLOBAL_VOLSLIDE:
       if (p) c.global_slide = p;
       mi.global_volume = clamp_int(mi.global_volume + slide_step(c.global_slide, true), 0, 128);
       break;
-    case CMD_SET_PAN: c.pan = n.pan = p; c.surround = 0; break;
+    case CMD_SET_PAN:
+      c.pan = n.pan = p;
+      c.surround = 0;
+      break;
     case CMD_IT_PANBRELLO:
       if (p >> 4) c.panbrello_speed = p >> 4;
       if (p & 15) c.panbrello_depth = p & 15;
@@ -336,8 +368,10 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
       // Z80..Z8F set the resonance in steps of 8.
       if (p < 0x80) {
-        if (c.midi_macro == 1) n.resonance = p;
-        else if (c.midi_macro == 0) n.cutoff = p;
+        if (c.midi_macro == 1)
+          n.resonance = p;
+        else if (c.midi_macro == 0)
+          n.cutoff = p;
       } else if (p < 0x90) {
         n.resonance = (p & 15) * 8;
       }
@@ -372,24 +406,32 @@ static void effect_tick(MODUX *mod, int ch) {
       const int step = mi.tick % 3;
       const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio >> 4 : c.arpeggio & 15;
       c.period_delta += linear(mod) ? semis * UNITS_PER_NOTE : 0;
-      if (!linear(mod)) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      if (!linear(mod))
+        c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
       break;
     }
     case CMD_IT_CHANNEL_VOLSLIDE:
       c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, false), 0, 64);
       break;
-    case CMD_IT_PANSLIDE: c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256); break;
+    case CMD_IT_PANSLIDE:
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256);
+      break;
     case CMD_S3M_RETRIG: {
       const int interval = c.retrig & 15;
       if (interval && ++c.retrig_count >= interval) {
         c.retrig_count = 0;
         static const int add[16] = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1, 2, 4, 8, 16, 0, 0};
         const int kind = c.retrig >> 4;
-        if (kind == 6) n.volume = n.volume * 2 / 3;
-        else if (kind == 7) n.volume /= 2;
-        else if (kind == 14) n.volume = n.volume * 3 / 2;
-        else if (kind == 15) n.volume *= 2;
-        else n.volume += add[kind];
+        if (kind == 6)
+          n.volume = n.volume * 2 / 3;
+        else if (kind == 7)
+          n.volume /= 2;
+        else if (kind == 14)
+          n.volume = n.volume * 3 / 2;
+        else if (kind == 15)
+          n.volume *= 2;
+        else
+          n.volume += add[kind];
         n.volume = clamp_int(n.volume, 0, 64);
         if (n.active) {
           n.start = -1;
@@ -400,7 +442,8 @@ static void effect_tick(MODUX *mod, int ch) {
     }
     case CMD_IT_TEMPO:
       if (c.tempo_slide) {
-        const int t = c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
+        const int t =
+            c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
         mi.tempo = clamp_int(t, 32, 255);
         mod_install_tick();
       }
@@ -441,7 +484,8 @@ static void waves(MODUX *mod, int ch, bool first) {
 
 static bool is_porta(const NOTE_INFO &cell) {
   const int v = cell.volume - 1;
-  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE || (v >= 193 && v <= 202);
+  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+         (v >= 193 && v <= 202);
 }
 
 // A cell's note, sample and volume: the part a note delay holds back.
@@ -456,7 +500,8 @@ static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
     if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
     if (porta) {
       int sample = ins, played = note;
-      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 && ins < mod->instrument_count) {
+      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
+          ins < mod->instrument_count) {
         sample = mod->it_instruments[ins].sample_map[note];
         played = mod->it_instruments[ins].note_map[note];
       }
@@ -472,7 +517,8 @@ static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
     n.fading = -1;
   }
   // A sample or instrument number alone resets the volume to its default.
-  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info) n.volume = mod->sample_info[n.sample].volume;
+  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
+    n.volume = mod->sample_info[n.sample].volume;
   const int v = cell.volume - 1;
   if (v >= 0) volume_column_row(ch, v);
 }
@@ -491,21 +537,26 @@ static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {
     c.delay_tick = cell.param & 15;
     c.delayed = cell;
   } else {
-    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 && (cell.param & 15) <= 6)
+    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
+        (cell.param & 15) <= 6)
       c.new_note_action = (cell.param & 15) - 3;
     play_cell(mod, ch, cell);
   }
   effect_row(mod, ch, cell);
-  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE || (c.vcol >= 193 && c.vcol <= 202))
+  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+      (c.vcol >= 193 && c.vcol <= 202))
     c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
-                       cell.command != CMD_TONE_PORTA ? CMD_TONE_PORTA : cell.command;
+                       cell.command != CMD_TONE_PORTA
+                   ? CMD_TONE_PORTA
+                   : cell.command;
 }
 
 void it_tick(MODUX *mod, bool first) {
   int channels = mod->channel_count < mi.max_chn ? mod->channel_count : mi.max_chn.load();
   if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
   if (first) {
-    const int all = mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
+    const int all =
+        mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
     for (int ch = 0; ch < all; ch++) ci[ch].loop_on = 0;
   }
   for (int ch = 0; ch < channels; ch++) {
@@ -517,7 +568,8 @@ void it_tick(MODUX *mod, bool first) {
     } else {
       effect_tick(mod, ch);
       if (c.vcol >= 0) volume_column_tick(mod, ch, c.vcol);
-      if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA && c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
+      if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
+          c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
         tone_porta(mod, ch);
       if (c.delay_tick && mi.tick == c.delay_tick) {
         play_cell(mod, ch, c.delayed);
@@ -533,7 +585,8 @@ void it_tick(MODUX *mod, bool first) {
   if (first)
     for (int ch = channels; ch < mod->channel_count && ch < MODUX_MAX_CHANNELS; ch++) {
       const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
-      if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK || cell.command == CMD_S3M_SET_SPEED)
+      if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
+          cell.command == CMD_S3M_SET_SPEED)
         effect_row(mod, ch, cell);
     }
   for (IT_NOTE_STATE &b : it_background)

@@ -65,7 +65,8 @@ static bool pattern_loop_due(const MODUX *mod) {
 
 // One tick of the engine; answers false when the song is over (ended or back at a played row).
 static bool tick(MODUX *mod) {
-  const bool looping_pattern = mi.tick + 1 >= mi.speed && mi.pattern_delay == 0 && pattern_loop_due(mod);
+  const bool looping_pattern =
+      mi.tick + 1 >= mi.speed && mi.pattern_delay == 0 && pattern_loop_due(mod);
   // A pattern delay that repeats its row starts the same row again at tick 0.
   const bool repeating_row = mi.tick + 1 >= mi.speed && mi.pattern_delay > 0;
   mod_interrupt();
@@ -75,7 +76,8 @@ static bool tick(MODUX *mod) {
   if (looping_pattern) {
     // A pattern loop plays its rows again on purpose: from the row it went back to, the rows of
     // this position count as new until the loop is done.
-    for (unsigned char *mark = mark_of(mi.order, mi.row); mark && mark < &row_played[order_first_row[mi.order + 1]]; mark++)
+    for (unsigned char *mark = mark_of(mi.order, mi.row);
+         mark && mark < &row_played[order_first_row[mi.order + 1]]; mark++)
       *mark = 0;
   }
   unsigned char *mark = mark_of(mi.order, mi.row);
@@ -123,7 +125,8 @@ int render_mod_start(MODUX *mod, int rate) {
 
   const int orders = mod_playable_orders(mod);
   order_first_row.assign(orders + 1, 0);
-  for (int o = 0; o < orders; o++) order_first_row[o + 1] = order_first_row[o] + rows_of(mod, mod->order_table[o]);
+  for (int o = 0; o < orders; o++)
+    order_first_row[o + 1] = order_first_row[o] + rows_of(mod, mod->order_table[o]);
   row_played.assign(order_first_row[orders] + 1, 0);
 
   tick_period = 0;

@@ -19,7 +19,6 @@ static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;  // periods in quarte
 // Full fade, counted down by an instrument's fade-out each tick.
 static const int FADE_FULL = 1024;
 
-
 // -1 while the pool's voices are allocated (the records hold voice numbers only then).
 static int pool_open = 0;
 
@@ -112,7 +111,8 @@ static int envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, boo
     for (int i = 0; i < last; i++) {
       if (pos >= e.tick[i] && pos < e.tick[i + 1]) {
         const int span = e.tick[i + 1] - e.tick[i];
-        value = e.value[i] + (e.value[i + 1] - e.value[i]) * (pos - e.tick[i]) / (span > 0 ? span : 1);
+        value =
+            e.value[i] + (e.value[i + 1] - e.value[i]) * (pos - e.tick[i]) / (span > 0 ? span : 1);
         break;
       }
     }
@@ -160,7 +160,8 @@ static void set_loop(int voice, int flags) {
 // Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
 static int auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   if (s.vibrato_depth == 0) return 0;
-  if (n.vibrato_sweep < s.vibrato_depth * 256) n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
+  if (n.vibrato_sweep < s.vibrato_depth * 256)
+    n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
   const int depth = clamp_int(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
   const double phase = (n.vibrato_pos & 255) / 256.0;
   double wave;
@@ -179,7 +180,9 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   const int voice = n.voice;
   SAMPLE *spl = note_sample(mod, n);
   const IT_INSTRUMENT_INFO *ins =
-      mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count ? &mod->it_instruments[n.instrument] : nullptr;
+      mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count
+          ? &mod->it_instruments[n.instrument]
+          : nullptr;
   const SAMPLE_INFO *info = spl ? &mod->sample_info[n.sample] : nullptr;
   if (!spl || !info) {
     n.active = 0;
@@ -201,7 +204,9 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   if (n.start && voice >= 0) {
     modux_voice_reallocate(voice, spl);
     set_loop(voice, n.sustain ? info->sustain_flags : info->loop_flags);
-    if (n.offset > 0) modux_voice_set_position(voice, n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
+    if (n.offset > 0)
+      modux_voice_set_position(
+          voice, n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
   }
 
   // Envelopes.
@@ -214,7 +219,8 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
     if (ended && !(ins->vol_env.flags & 2)) n.fading = -1;
   }
   if (ins && n.pan_env_on) env_pan = envelope_value(ins->pan_env, n.pan_pos, n.key_off, ended);
-  if (ins && n.pitch_env_on) env_pitch = envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
+  if (ins && n.pitch_env_on)
+    env_pitch = envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
   if (ins && n.key_off && (!n.vol_env_on || !(ins->vol_env.flags & 4))) n.fading = -1;
   if (n.fading) n.fade -= ins ? ins->fadeout : FADE_FULL;
   if (n.fade < 0) n.fade = 0;
@@ -248,7 +254,9 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
     period += vib;
     if (ins && n.pitch_env_on && !filter_env) period += env_pitch * 32;
   } else {
-    period = static_cast<long long>(period * std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
+    period = static_cast<long long>(
+        period *
+        std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
   if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
   const long long hz = static_cast<long long>(pitch_hz(mod, period)) * mi.pitch_ratio / 100;

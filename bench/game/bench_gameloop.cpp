@@ -29,7 +29,7 @@ void StartBenchLevel() {
   NewGameSetup();
   vorbel.lives = INT_MAX / 2;
   current_map_played = 0;
-  gmap = static_cast<map_struct*>(mapData[0].dat);
+  gmap = static_cast<map_struct *>(mapData[0].dat);
   LevelSetup();
   max_bugs_state = INT_MAX;
   state_timer = 1;
@@ -50,17 +50,19 @@ void KeepPlaying() {
 double ProcessCpuSeconds() {
   rusage r{};
   getrusage(RUSAGE_SELF, &r);
-  return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+  return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
 }
 
 // Whole-process CPU over the timed loop: per pass, and as cores kept busy (CPU time / wall time).
 class ProcessCpu {
  public:
   ProcessCpu() : cpu_(ProcessCpuSeconds()), wall_(std::chrono::steady_clock::now()) {}
-  void Report(benchmark::State& state) const {
+  void Report(benchmark::State &state) const {
     double cpu = ProcessCpuSeconds() - cpu_;
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
-    state.counters["cpu_us_per_pass"] = benchmark::Counter(cpu * 1e6, benchmark::Counter::kAvgIterations);
+    state.counters["cpu_us_per_pass"] =
+        benchmark::Counter(cpu * 1e6, benchmark::Counter::kAvgIterations);
     state.counters["cores_busy"] = wall > 0 ? cpu / wall : 0;
   }
 
@@ -69,7 +71,7 @@ class ProcessCpu {
   std::chrono::steady_clock::time_point wall_;
 };
 
-void BM_GamePass(benchmark::State& state) {
+void BM_GamePass(benchmark::State &state) {
   StartBenchLevel();
   ProcessCpu cpu;
   for (auto _ : state) {
@@ -82,7 +84,7 @@ void BM_GamePass(benchmark::State& state) {
 }
 BENCHMARK(BM_GamePass)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_DrawGameMap(benchmark::State& state) {
+void BM_DrawGameMap(benchmark::State &state) {
   StartBenchLevel();
   ProcessCpu cpu;
   for (auto _ : state) DrawGameMap();
@@ -92,7 +94,7 @@ void BM_DrawGameMap(benchmark::State& state) {
 BENCHMARK(BM_DrawGameMap)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // The loop as the game runs it, on the game's own timer: items per second is its pass rate.
-void BM_PacedPass(benchmark::State& state) {
+void BM_PacedPass(benchmark::State &state) {
   StartBenchLevel();
   install_int(game_timer, 6400 / SCREEN_W);
   int bug_steps = 0;
@@ -115,7 +117,7 @@ BENCHMARK(BM_PacedPass)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillis
 
 // The reference: one game tick of sleep per iteration, so the CPU counters show what the music,
 // the mixer and Allegro's other threads take with no pass at all.
-void BM_MusicAlone(benchmark::State& state) {
+void BM_MusicAlone(benchmark::State &state) {
   ProcessCpu cpu;
   for (auto _ : state) rest(6400 / SCREEN_W);
   cpu.Report(state);
@@ -125,7 +127,7 @@ BENCHMARK(BM_MusicAlone)->Iterations(300)->UseRealTime()->Unit(benchmark::kMilli
 
 // Sound as the game installs it: a real device when there is one (the paced sink of
 // run_with_sound.sh), else the null driver, on which the music engine still runs its tick.
-const char* InstallSound() {
+const char *InstallSound() {
   reserve_voices(32, -1);
   if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0) {
     reserve_voices(-1, -1);
@@ -136,9 +138,9 @@ const char* InstallSound() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  const char* run_dir = argc > 1 ? argv[1] : VORBEL_RUN_DIR;
+  const char *run_dir = argc > 1 ? argv[1] : VORBEL_RUN_DIR;
   if (!DisplayAvailable()) {
     printf("Error: no X display: run this under Xvfb with DISPLAY set\n");
     return 1;
@@ -149,7 +151,7 @@ int main(int argc, char** argv) {
   }
   install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
   install_timer();
-  const char* driver = InstallSound();
+  const char *driver = InstallSound();
   if (install_mod(16) < 0) {
     printf("Error: the music engine got no voices: %s\n", modux_error);
     return 1;
@@ -161,7 +163,7 @@ int main(int argc, char** argv) {
     printf("Error: cannot set a 640x480 window: %s\n", allegro_error);
     return 1;
   }
-  set_palette(static_cast<RGB*>(graphics[GFX_PALETTE].dat));
+  set_palette(static_cast<RGB *>(graphics[GFX_PALETTE].dat));
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
   InitGameGraphics();

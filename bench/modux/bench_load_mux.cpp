@@ -11,9 +11,9 @@
 
 namespace {
 
-void LoadSong(benchmark::State& state, const std::string& path) {
+void LoadSong(benchmark::State &state, const std::string &path) {
   for (auto _ : state) {
-    MODUX* mod = load_mod(path.c_str());
+    MODUX *mod = load_mod(path.c_str());
     if (!mod) {
       state.SkipWithError(modux_error);
       break;
@@ -26,14 +26,14 @@ void LoadSong(benchmark::State& state, const std::string& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   const std::filesystem::path music = std::filesystem::path(VORBEL_RUN_DIR) / "music";
   if (std::filesystem::is_directory(music))
-    for (const auto& entry : std::filesystem::directory_iterator(music))
+    for (const auto &entry : std::filesystem::directory_iterator(music))
       if (entry.path().extension() == ".mux")
-        benchmark::RegisterBenchmark(("BM_LoadSong/" + entry.path().stem().string()).c_str(), LoadSong,
-                                     entry.path().string())
+        benchmark::RegisterBenchmark(("BM_LoadSong/" + entry.path().stem().string()).c_str(),
+                                     LoadSong, entry.path().string())
             ->Unit(benchmark::kMicrosecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

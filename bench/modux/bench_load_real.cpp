@@ -44,13 +44,16 @@ int main(int argc, char **argv) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   std::vector<std::string> files;
   if (std::filesystem::is_directory(dir))
-    for (const auto &e : std::filesystem::directory_iterator(dir)) files.push_back(e.path().string());
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+      files.push_back(e.path().string());
   std::sort(files.begin(), files.end());
   if (files.empty()) {
-    fprintf(stderr, "bench_load_real: no modules in %s (run tests/realmods/fetch.sh %s)\n", dir.c_str(), dir.c_str());
+    fprintf(stderr, "bench_load_real: no modules in %s (run tests/realmods/fetch.sh %s)\n",
+            dir.c_str(), dir.c_str());
     return 1;
   }
-  printf("%-16s %9s %10s %10s %11s %7s\n", "module", "bytes", "load ms", "ours ms", "openmpt ms", "ratio");
+  printf("%-16s %9s %10s %10s %11s %7s\n", "module", "bytes", "load ms", "ours ms", "openmpt ms",
+         "ratio");
   std::vector<double> ratios;
   for (const std::string &f : files) {
     std::vector<double> load, ours, theirs;
@@ -59,7 +62,8 @@ int main(int argc, char **argv) {
       ours.push_back(run_seconds({MODUX_PLAY, "--info", f}));
       theirs.push_back(run_seconds({"openmpt123", "--info", f}));
     }
-    if (*std::min_element(load.begin(), load.end()) < 0 || *std::min_element(ours.begin(), ours.end()) < 0 ||
+    if (*std::min_element(load.begin(), load.end()) < 0 ||
+        *std::min_element(ours.begin(), ours.end()) < 0 ||
         *std::min_element(theirs.begin(), theirs.end()) < 0) {
       fprintf(stderr, "bench_load_real: %s: a load or a run failed (%s)\n", f.c_str(), modux_error);
       return 1;
@@ -67,8 +71,8 @@ int main(int argc, char **argv) {
     const double ratio = median(ours) / median(theirs);
     ratios.push_back(ratio);
     printf("%-16s %9ju %10.3f %10.2f %11.2f %7.2f\n", std::filesystem::path(f).filename().c_str(),
-           static_cast<uintmax_t>(std::filesystem::file_size(f)), median(load) * 1e3, median(ours) * 1e3,
-           median(theirs) * 1e3, ratio);
+           static_cast<uintmax_t>(std::filesystem::file_size(f)), median(load) * 1e3,
+           median(ours) * 1e3, median(theirs) * 1e3, ratio);
   }
   printf("median ratio ours / openmpt123 over %zu modules: %.2f\n", ratios.size(), median(ratios));
   return 0;

@@ -23,7 +23,8 @@ struct test_sample {
     const int frames = 4096;
     data.resize(frames * bits / 8);
     for (int i = 0; i < frames; i++) {
-      const int v = static_cast<int>(std::lround(std::sin(i * 0.07) * 0.8 * (bits == 16 ? 32767 : 127)));
+      const int v =
+          static_cast<int>(std::lround(std::sin(i * 0.07) * 0.8 * (bits == 16 ? 32767 : 127)));
       if (bits == 16) {
         const unsigned u = static_cast<unsigned>(v + 32768);
         data[2 * i] = u & 255, data[2 * i + 1] = u >> 8;
@@ -56,11 +57,18 @@ void mix_voices(benchmark::State &state) {
     benchmark::DoNotOptimize(out.data());
   }
   const double seconds = static_cast<double>(state.iterations()) * BLOCK / RATE;
-  state.counters["voice_seconds"] = benchmark::Counter(seconds * VOICES, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["voice_seconds"] = benchmark::Counter(
+      seconds * VOICES, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
   mixer_reset(RATE);
 }
 
 }  // namespace
 
-BENCHMARK(mix_voices)->Args({8, 0})->Args({16, 0})->Args({8, 1})->Args({16, 1})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(mix_voices)
+    ->Args({8, 0})
+    ->Args({16, 0})
+    ->Args({8, 1})
+    ->Args({16, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);

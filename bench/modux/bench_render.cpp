@@ -34,7 +34,8 @@ std::vector<std::string> game_songs() {
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *e = readdir(d)) {
       const std::string name = e->d_name;
-      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mux") == 0) songs.push_back(dir + "/" + name);
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mux") == 0)
+        songs.push_back(dir + "/" + name);
     }
     closedir(d);
   }
@@ -57,21 +58,35 @@ int main(int argc, char **argv) {
   const int rate = 44100;
   char scratch[] = "/tmp/bench_render.XXXXXX";
   if (!mkdtemp(scratch)) return 1;
-  const std::string ours_wav = std::string(scratch) + "/ours.wav", ref_wav = std::string(scratch) + "/ref.wav";
+  const std::string ours_wav = std::string(scratch) + "/ours.wav",
+                    ref_wav = std::string(scratch) + "/ref.wav";
 
-  std::printf("%-22s %8s %12s %12s %12s %12s %7s %9s\n", "file", "seconds", "modux ms", "modux cpu", "openmpt ms",
-              "openmpt cpu", "ratio", "x realtime");
+  std::printf("%-22s %8s %12s %12s %12s %12s %7s %9s\n", "file", "seconds", "modux ms", "modux cpu",
+              "openmpt ms", "openmpt cpu", "ratio", "x realtime");
   for (const std::string &file : files) {
-    const std::vector<std::string> ours = {MODUX_PLAY, "--render", ours_wav, "--rate", std::to_string(rate), file};
+    const std::vector<std::string> ours = {MODUX_PLAY, "--render",           ours_wav,
+                                           "--rate",   std::to_string(rate), file};
     // One run first to learn the song's length, which the reference then renders too.
     if (!run_process(ours).ok) {
-      std::printf("%-22s modux-play cannot render it\n", file.substr(file.find_last_of('/') + 1).c_str());
+      std::printf("%-22s modux-play cannot render it\n",
+                  file.substr(file.find_last_of('/') + 1).c_str());
       continue;
     }
     const double seconds = wav_seconds(ours_wav, rate);
-    const std::vector<std::string> ref = {"openmpt123", "--batch", "--quiet", "--force", "--no-float",
-                                          "--samplerate", std::to_string(rate), "--subsong", "0", "--end-time",
-                                          std::to_string(static_cast<int>(std::ceil(seconds))), "-o", ref_wav, file};
+    const std::vector<std::string> ref = {"openmpt123",
+                                          "--batch",
+                                          "--quiet",
+                                          "--force",
+                                          "--no-float",
+                                          "--samplerate",
+                                          std::to_string(rate),
+                                          "--subsong",
+                                          "0",
+                                          "--end-time",
+                                          std::to_string(static_cast<int>(std::ceil(seconds))),
+                                          "-o",
+                                          ref_wav,
+                                          file};
     bool ref_ok = true;
     std::vector<double> ours_wall, ours_cpu, ref_wall, ref_cpu;
     for (int r = 0; r < runs; r++) {
@@ -89,12 +104,12 @@ int main(int argc, char **argv) {
     const double mw = median(ours_wall);
     const std::string name = file.substr(file.find_last_of('/') + 1);
     if (ref_ok) {
-      std::printf("%-22s %8.1f %12.1f %12.1f %12.1f %12.1f %7.2f %9.0f\n", name.c_str(), seconds, mw * 1000,
-                  median(ours_cpu) * 1000, median(ref_wall) * 1000, median(ref_cpu) * 1000, mw / median(ref_wall),
-                  seconds / mw);
+      std::printf("%-22s %8.1f %12.1f %12.1f %12.1f %12.1f %7.2f %9.0f\n", name.c_str(), seconds,
+                  mw * 1000, median(ours_cpu) * 1000, median(ref_wall) * 1000,
+                  median(ref_cpu) * 1000, mw / median(ref_wall), seconds / mw);
     } else {
-      std::printf("%-22s %8.1f %12.1f %12.1f %12s %12s %7s %9.0f\n", name.c_str(), seconds, mw * 1000,
-                  median(ours_cpu) * 1000, "-", "-", "-", seconds / mw);
+      std::printf("%-22s %8.1f %12.1f %12.1f %12s %12s %7s %9.0f\n", name.c_str(), seconds,
+                  mw * 1000, median(ours_cpu) * 1000, "-", "-", "-", seconds / mw);
     }
     std::fflush(stdout);
   }

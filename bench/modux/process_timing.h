@@ -43,7 +43,8 @@ inline process_timing run_process(const std::vector<std::string> &args) {
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     t.wall = monotonic_seconds() - start;
-    t.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    t.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+            usage.ru_stime.tv_usec / 1e6;
     t.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
   posix_spawn_file_actions_destroy(&actions);

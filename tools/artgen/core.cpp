@@ -13,7 +13,7 @@ namespace {
 // 4x4 ordered-dither thresholds (Bayer), the classic 256-colour way of showing a smooth ramp.
 const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
-std::vector<std::string> split_words(const std::string& line) {
+std::vector<std::string> split_words(const std::string &line) {
   std::istringstream in(line);
   std::vector<std::string> words;
   std::string w;
@@ -25,10 +25,13 @@ std::vector<std::string> split_words(const std::string& line) {
   return words;
 }
 
-std::string where(const std::string& file, int line) { return file + ":" + std::to_string(line) + ": "; }
+std::string where(const std::string &file, int line) {
+  return file + ":" + std::to_string(line) + ": ";
+}
 
-RGB parse_colour(const std::string& s, const std::string& at) {
-  if (s.size() != 7 || s[0] != '#') throw Error(at + "colour must be written #rrggbb, not '" + s + "'");
+RGB parse_colour(const std::string &s, const std::string &at) {
+  if (s.size() != 7 || s[0] != '#')
+    throw Error(at + "colour must be written #rrggbb, not '" + s + "'");
   unsigned v = 0;
   for (size_t i = 1; i < 7; i++) {
     char c = char(std::tolower(static_cast<unsigned char>(s[i])));
@@ -39,13 +42,13 @@ RGB parse_colour(const std::string& s, const std::string& at) {
   return RGB{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
 }
 
-int parse_int(const std::string& s, const std::string& at) {
+int parse_int(const std::string &s, const std::string &at) {
   try {
     size_t used = 0;
     int v = std::stoi(s, &used);
     if (used != s.size()) throw Error(at + "not a number: '" + s + "'");
     return v;
-  } catch (const std::logic_error&) {
+  } catch (const std::logic_error &) {
     throw Error(at + "not a number: '" + s + "'");
   }
 }
@@ -55,7 +58,8 @@ int parse_int(const std::string& s, const std::string& at) {
 // ---- images ------------------------------------------------------------------------------------
 
 Image::Image(int width, int height, uint8_t fill) : w(width), h(height) {
-  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) throw Error("image size out of range");
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
+    throw Error("image size out of range");
   px.assign(size_t(w) * size_t(h), fill);
 }
 
@@ -73,7 +77,7 @@ void Image::rect(int x0, int y0, int x1, int y1, int c) {
   vline(x1, y0, y1, c);
 }
 
-void Image::blit(const Image& src, int dx, int dy, bool masked) {
+void Image::blit(const Image &src, int dx, int dy, bool masked) {
   for (int y = 0; y < src.h; y++)
     for (int x = 0; x < src.w; x++) {
       uint8_t c = src.px[size_t(y * src.w + x)];
@@ -95,7 +99,9 @@ Image Image::crop(int x0, int y0, int cw, int ch) const {
   return c;
 }
 
-dat::Object Image::to_object(const std::string& name) const { return dat::make_bitmap(name, w, h, px); }
+dat::Object Image::to_object(const std::string &name) const {
+  return dat::make_bitmap(name, w, h, px);
+}
 
 int Ramp::dither(double t, int x, int y) const {
   if (!(t > 0)) t = 0;  // also catches NaN
@@ -109,12 +115,12 @@ int Ramp::dither(double t, int x, int y) const {
 
 // ---- palette -----------------------------------------------------------------------------------
 
-Palette Palette::load(const std::string& path) {
+Palette Palette::load(const std::string &path) {
   std::ifstream in(path);
   if (!in) throw Error("cannot open palette source " + path);
   Palette p;
   std::array<bool, 256> given{};
-  auto claim = [&](int i, const std::string& name, RGB c, const std::string& at) {
+  auto claim = [&](int i, const std::string &name, RGB c, const std::string &at) {
     if (i < 0 || i > 255) throw Error(at + "index " + std::to_string(i) + " is outside 0..255");
     if (given[size_t(i)]) throw Error(at + "index " + std::to_string(i) + " is given twice");
     if (p.index_.count(name)) throw Error(at + "name '" + name + "' is used twice");
@@ -130,9 +136,11 @@ Palette Palette::load(const std::string& path) {
     if (w.empty()) continue;
     std::string at = where(path, n);
     if (w[0] == "ramp") {
-      if (w.size() < 6) throw Error(at + "a ramp needs: ramp <first> <count> <name> <two or more colours>");
+      if (w.size() < 6)
+        throw Error(at + "a ramp needs: ramp <first> <count> <name> <two or more colours>");
       int first = parse_int(w[1], at), count = parse_int(w[2], at);
-      if (count < 2 || first < 0 || first + count > 256) throw Error(at + "ramp does not fit in 0..255");
+      if (count < 2 || first < 0 || first + count > 256)
+        throw Error(at + "ramp does not fit in 0..255");
       std::vector<RGB> stops;
       for (size_t i = 4; i < w.size(); i++) stops.push_back(parse_colour(w[i], at));
       for (int k = 0; k < count; k++) {
@@ -140,7 +148,8 @@ Palette Palette::load(const std::string& path) {
         size_t s = std::min(stops.size() - 2, size_t(pos));
         double f = pos - double(s);
         auto mix = [&](uint8_t a, uint8_t b) { return uint8_t(std::lround(a + (b - a) * f)); };
-        RGB c{mix(stops[s].r, stops[s + 1].r), mix(stops[s].g, stops[s + 1].g), mix(stops[s].b, stops[s + 1].b)};
+        RGB c{mix(stops[s].r, stops[s + 1].r), mix(stops[s].g, stops[s + 1].g),
+              mix(stops[s].b, stops[s + 1].b)};
         claim(first + k, w[3] + "." + std::to_string(k), c, at);
       }
       if (p.ramps_.count(w[3])) throw Error(at + "ramp '" + w[3] + "' is defined twice");
@@ -151,35 +160,36 @@ Palette Palette::load(const std::string& path) {
     }
   }
   for (int i = 0; i < 256; i++)
-    if (!given[size_t(i)]) throw Error(path + ": palette entry " + std::to_string(i) + " is not given");
+    if (!given[size_t(i)])
+      throw Error(path + ": palette entry " + std::to_string(i) + " is not given");
   return p;
 }
 
-int Palette::find(const std::string& name) const {
+int Palette::find(const std::string &name) const {
   auto it = index_.find(name);
   if (it == index_.end()) throw Error("no colour named '" + name + "' in the palette");
   return it->second;
 }
 
-const Ramp& Palette::ramp(const std::string& name) const {
+const Ramp &Palette::ramp(const std::string &name) const {
   auto it = ramps_.find(name);
   if (it == ramps_.end()) throw Error("no ramp named '" + name + "' in the palette");
   return it->second;
 }
 
-dat::Object Palette::to_object(const std::string& name) const {
+dat::Object Palette::to_object(const std::string &name) const {
   std::vector<uint8_t> six;
-  for (const RGB& c : rgb_)
+  for (const RGB &c : rgb_)
     for (uint8_t v : {c.r, c.g, c.b}) six.push_back(uint8_t((v * 63 + 127) / 255));
   return dat::make_palette(name, six);
 }
 
-int Palette::nearest(int r, int g, int b, const Ramp* within) const {
+int Palette::nearest(int r, int g, int b, const Ramp *within) const {
   int lo = within ? within->first : 1, hi = within ? within->first + within->count - 1 : 255;
   int best = lo;
   long best_d = -1;
   for (int i = lo; i <= hi; i++) {
-    const RGB& c = rgb_[size_t(i)];
+    const RGB &c = rgb_[size_t(i)];
     // Weighted distance: the eye is most sensitive to green, least to blue.
     long dr = c.r - r, dg = c.g - g, db = c.b - b;
     long d = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
@@ -190,7 +200,7 @@ int Palette::nearest(int r, int g, int b, const Ramp* within) const {
 
 // ---- text pictures -----------------------------------------------------------------------------
 
-ArtBook ArtBook::load(const std::string& path) {
+ArtBook ArtBook::load(const std::string &path) {
   std::ifstream in(path);
   if (!in) throw Error("cannot open art source " + path);
   ArtBook book;
@@ -213,8 +223,8 @@ ArtBook ArtBook::load(const std::string& path) {
         continue;
       }
       if (!pic.rows.empty() && int(line.size()) != pic.w)
-        throw Error(at + "row of " + std::to_string(line.size()) + " symbols in picture '" + pic.name +
-                    "', the first row has " + std::to_string(pic.w));
+        throw Error(at + "row of " + std::to_string(line.size()) + " symbols in picture '" +
+                    pic.name + "', the first row has " + std::to_string(pic.w));
       if (pic.rows.empty()) pic.w = int(line.size());
       if (pic.w == 0) throw Error(at + "empty row in picture '" + pic.name + "'");
       pic.rows.push_back(line);
@@ -227,8 +237,9 @@ ArtBook ArtBook::load(const std::string& path) {
         mode = kTop;
         continue;
       }
-      if (w.size() != 2 || w[0].size() != 1) throw Error(at + "legend lines are: <symbol> <colour name>");
-      auto& legend = book.legends[current];
+      if (w.size() != 2 || w[0].size() != 1)
+        throw Error(at + "legend lines are: <symbol> <colour name>");
+      auto &legend = book.legends[current];
       if (legend.count(w[0][0])) throw Error(at + "symbol '" + w[0] + "' is given twice");
       legend[w[0][0]] = w[1];
       continue;
@@ -236,7 +247,8 @@ ArtBook ArtBook::load(const std::string& path) {
     if (w[0] == "legend") {
       if (w.size() != 2) throw Error(at + "expected: legend <name>");
       current = w[1];
-      if (book.legends.count(current)) throw Error(at + "legend '" + current + "' is defined twice");
+      if (book.legends.count(current))
+        throw Error(at + "legend '" + current + "' is defined twice");
       book.legends[current];
       mode = kLegend;
     } else if (w[0] == "picture") {
@@ -257,24 +269,24 @@ ArtBook ArtBook::load(const std::string& path) {
   return book;
 }
 
-const Picture& ArtBook::picture(const std::string& name) const {
+const Picture &ArtBook::picture(const std::string &name) const {
   auto it = pictures.find(name);
   if (it == pictures.end()) throw Error("no picture named '" + name + "'");
   return it->second;
 }
 
-Image ArtBook::resolve(const std::string& name, const Palette& pal,
-                       const std::map<std::string, std::string>& roles) const {
-  const Picture& p = picture(name);
-  const auto& legend = legends.at(p.legend);
+Image ArtBook::resolve(const std::string &name, const Palette &pal,
+                       const std::map<std::string, std::string> &roles) const {
+  const Picture &p = picture(name);
+  const auto &legend = legends.at(p.legend);
   // Only the symbols the picture uses are looked up, so a colourway binds just the roles it needs.
   std::map<char, int> colour;
-  for (const std::string& row : p.rows)
+  for (const std::string &row : p.rows)
     for (char sym : row) {
       if (colour.count(sym)) continue;
       auto entry = legend.find(sym);
       if (entry == legend.end()) continue;  // reported with its row below
-      const std::string& cname = entry->second;
+      const std::string &cname = entry->second;
       std::string full = cname;
       size_t dot = cname.find('.');
       if (dot != std::string::npos) {
@@ -283,8 +295,9 @@ Image ArtBook::resolve(const std::string& name, const Palette& pal,
       }
       try {
         colour[sym] = pal.find(full);
-      } catch (const Error& e) {
-        throw Error(where(p.file, p.line) + "picture '" + name + "', symbol '" + std::string(1, sym) + "': " + e.what());
+      } catch (const Error &e) {
+        throw Error(where(p.file, p.line) + "picture '" + name + "', symbol '" +
+                    std::string(1, sym) + "': " + e.what());
       }
     }
   Image img(p.w, p.h);
@@ -293,8 +306,8 @@ Image ArtBook::resolve(const std::string& name, const Palette& pal,
       char s = p.rows[size_t(y)][size_t(x)];
       auto it = colour.find(s);
       if (it == colour.end())
-        throw Error(where(p.file, p.line + 1 + y) + "symbol '" + std::string(1, s) + "' is not in legend '" +
-                    p.legend + "'");
+        throw Error(where(p.file, p.line + 1 + y) + "symbol '" + std::string(1, s) +
+                    "' is not in legend '" + p.legend + "'");
       img.set(x, y, it->second);
     }
   return img;
@@ -316,7 +329,9 @@ double noise2(double x, double y, int px, int py, uint32_t seed) {
   auto wrap = [](int v, int p) { return p > 0 ? ((v % p) + p) % p : v; };
   int x0 = int(std::floor(x)), y0 = int(std::floor(y));
   double fx = x - x0, fy = y - y0;
-  auto val = [&](int xi, int yi) { return (hash2(wrap(xi, px), wrap(yi, py), seed) & 0xFFFF) / 65535.0; };
+  auto val = [&](int xi, int yi) {
+    return (hash2(wrap(xi, px), wrap(yi, py), seed) & 0xFFFF) / 65535.0;
+  };
   auto smooth = [](double t) { return t * t * (3 - 2 * t); };
   double sx = smooth(fx), sy = smooth(fy);
   double a = val(x0, y0) + (val(x0 + 1, y0) - val(x0, y0)) * sx;

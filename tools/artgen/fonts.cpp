@@ -20,7 +20,7 @@ constexpr int kFirstChar = 32, kLastChar = 126;  // printable ASCII, all the gam
 struct Face {
   FT_Library lib = nullptr;
   FT_Face face = nullptr;
-  Face(const std::string& path, int pixels) {
+  Face(const std::string &path, int pixels) {
     if (FT_Init_FreeType(&lib)) throw Error("FreeType cannot start");
     if (FT_New_Face(lib, path.c_str(), 0, &face)) {
       FT_Done_FreeType(lib);
@@ -36,8 +36,8 @@ struct Face {
     FT_Done_Face(face);
     FT_Done_FreeType(lib);
   }
-  Face(const Face&) = delete;
-  Face& operator=(const Face&) = delete;
+  Face(const Face &) = delete;
+  Face &operator=(const Face &) = delete;
 };
 
 struct MonoGlyph {
@@ -45,12 +45,13 @@ struct MonoGlyph {
   std::vector<uint8_t> bits;  // w*h, 1 where the glyph is drawn
 };
 
-MonoGlyph load_mono(Face& f, int ch) {
+MonoGlyph load_mono(Face &f, int ch) {
   if (FT_Load_Char(f.face, FT_ULong(ch), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME))
     throw Error("font has no glyph for character " + std::to_string(ch));
   FT_GlyphSlot g = f.face->glyph;
-  const FT_Bitmap& bm = g->bitmap;
-  if (bm.pixel_mode != FT_PIXEL_MODE_MONO && bm.rows > 0) throw Error("FreeType did not render one-bit glyphs");
+  const FT_Bitmap &bm = g->bitmap;
+  if (bm.pixel_mode != FT_PIXEL_MODE_MONO && bm.rows > 0)
+    throw Error("FreeType did not render one-bit glyphs");
   MonoGlyph m;
   m.left = g->bitmap_left;
   m.top = g->bitmap_top;
@@ -60,7 +61,7 @@ MonoGlyph load_mono(Face& f, int ch) {
   m.bits.assign(size_t(m.w * m.h), 0);
   for (int y = 0; y < m.h; y++)
     for (int x = 0; x < m.w; x++) {
-      const unsigned char* row = bm.buffer + long(y) * bm.pitch;
+      const unsigned char *row = bm.buffer + long(y) * bm.pitch;
       m.bits[size_t(y * m.w + x)] = (row[x >> 3] >> (7 - (x & 7))) & 1;
     }
   return m;
@@ -68,7 +69,7 @@ MonoGlyph load_mono(Face& f, int ch) {
 
 }  // namespace
 
-std::vector<FontSpec> load_font_specs(const std::string& path) {
+std::vector<FontSpec> load_font_specs(const std::string &path) {
   std::ifstream in(path);
   if (!in) throw Error("cannot open font list " + path);
   std::vector<FontSpec> specs;
@@ -81,19 +82,20 @@ std::vector<FontSpec> load_font_specs(const std::string& path) {
     FontSpec s;
     if (!(words >> s.object)) continue;
     if (!(words >> s.name >> s.file >> s.pixels >> s.spacing) || s.spacing < 0 || s.spacing > 8)
-      throw Error(path + ":" + std::to_string(n) + ": expected: <object> <name> <file> <pixels> <spacing 0..8>");
+      throw Error(path + ":" + std::to_string(n) +
+                  ": expected: <object> <name> <file> <pixels> <spacing 0..8>");
     specs.push_back(s);
   }
   return specs;
 }
 
-dat::Object render_font(const std::string& name, const std::string& ttf, int pixels, int spacing) {
+dat::Object render_font(const std::string &name, const std::string &ttf, int pixels, int spacing) {
   Face f(ttf, pixels);
   std::vector<MonoGlyph> mono;
   int ascent = 0, descent = 0;
   for (int c = kFirstChar; c <= kLastChar; c++) {
     mono.push_back(load_mono(f, c));
-    const MonoGlyph& m = mono.back();
+    const MonoGlyph &m = mono.back();
     if (m.h > 0) {
       ascent = std::max(ascent, m.top);
       descent = std::max(descent, m.h - m.top);
@@ -103,7 +105,7 @@ dat::Object render_font(const std::string& name, const std::string& ttf, int pix
   // headings set close together in the game do not cover each other.
   int height = ascent + descent;
   std::vector<dat::Glyph> glyphs;
-  for (const MonoGlyph& m : mono) {
+  for (const MonoGlyph &m : mono) {
     int shift = std::max(0, -m.left);
     int w = std::max(m.advance, m.left + shift + m.w) + spacing;
     dat::Glyph g;
@@ -121,8 +123,8 @@ dat::Object render_font(const std::string& name, const std::string& ttf, int pix
   return dat::make_font(name, kFirstChar, glyphs, true);
 }
 
-std::vector<uint8_t> render_text_coverage(const std::string& ttf, int pixels, const std::string& text,
-                                          double shear, int& w, int& h) {
+std::vector<uint8_t> render_text_coverage(const std::string &ttf, int pixels,
+                                          const std::string &text, double shear, int &w, int &h) {
   Face f(ttf, pixels);
   FT_Matrix m{0x10000, FT_Fixed(shear * 0x10000), 0, 0x10000};
   FT_Set_Transform(f.face, &m, nullptr);
@@ -144,7 +146,8 @@ std::vector<uint8_t> render_text_coverage(const std::string& ttf, int pixels, co
     FT_GlyphSlot g = f.face->glyph;
     Placed p{pen + g->bitmap_left, -g->bitmap_top, int(g->bitmap.width), int(g->bitmap.rows), {}};
     for (int y = 0; y < p.h; y++)
-      for (int x = 0; x < p.w; x++) p.cov.push_back(g->bitmap.buffer[long(y) * g->bitmap.pitch + x]);
+      for (int x = 0; x < p.w; x++)
+        p.cov.push_back(g->bitmap.buffer[long(y) * g->bitmap.pitch + x]);
     if (p.w > 0 && p.h > 0) {
       minx = std::min(minx, p.x);
       miny = std::min(miny, p.y);
@@ -159,7 +162,7 @@ std::vector<uint8_t> render_text_coverage(const std::string& ttf, int pixels, co
   w = maxx - minx;
   h = maxy - miny;
   std::vector<uint8_t> out(size_t(w * h), 0);
-  for (const Placed& p : placed)
+  for (const Placed &p : placed)
     for (int y = 0; y < p.h; y++)
       for (int x = 0; x < p.w; x++) {
         size_t o = size_t((p.y + y - miny) * w + (p.x + x - minx));

@@ -14,16 +14,17 @@ namespace {
 
 constexpr int kScale = 2, kGap = 6, kWidth = 1400;
 
-int get16(const std::vector<uint8_t>& d, size_t at) {
+int get16(const std::vector<uint8_t> &d, size_t at) {
   if (at + 2 > d.size()) throw Error("object ends early");
   return int16_t((d[at] << 8) | d[at + 1]);
 }
-int get32(const std::vector<uint8_t>& d, size_t at) {
+int get32(const std::vector<uint8_t> &d, size_t at) {
   if (at + 4 > d.size()) throw Error("object ends early");
-  return int((uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) | d[at + 3]);
+  return int((uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) |
+             d[at + 3]);
 }
 
-Image decode_bitmap(const dat::Object& o) {
+Image decode_bitmap(const dat::Object &o) {
   int w = get16(o.data, 2), h = get16(o.data, 4);
   Image img(w, h);
   if (o.data.size() < 6 + size_t(w * h)) throw Error("bitmap object ends early");
@@ -31,8 +32,9 @@ Image decode_bitmap(const dat::Object& o) {
   return img;
 }
 
-// A sample line of a one-range mono font, drawn in the light text colour on the status panel colour.
-Image decode_font_sample(const dat::Object& o, const Palette& pal) {
+// A sample line of a one-range mono font, drawn in the light text colour on the status panel
+// colour.
+Image decode_font_sample(const dat::Object &o, const Palette &pal) {
   int first = get32(o.data, 5), last = get32(o.data, 9);
   std::vector<Image> glyphs;
   size_t at = 13;
@@ -50,14 +52,15 @@ Image decode_font_sample(const dat::Object& o, const Palette& pal) {
     at += size_t(stride * h);
     glyphs.push_back(g);
   }
-  const char* lines[] = {"Score: 001234  Lives:      4  Bugs Eaten:  7", "O P T I O N S  Press Spacebar  You Died!!!",
+  const char *lines[] = {"Score: 001234  Lives:      4  Bugs Eaten:  7",
+                         "O P T I O N S  Press Spacebar  You Died!!!",
                          " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ",
                          "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~  Vorbel Endurnal v2.0"};
   int lh = glyphs.at(0).h;
   Image out(kWidth / kScale - 2 * kGap, 4 * (lh + 2), uint8_t(pal.find("panel")));
   for (int l = 0; l < 4; l++) {
     int x = 2;
-    for (const char* s = lines[l]; *s; s++) {
+    for (const char *s = lines[l]; *s; s++) {
       int c = static_cast<unsigned char>(*s);
       if (c < first || c > last) continue;
       out.blit(glyphs[size_t(c - first)], x, l * (lh + 2) + 1);
@@ -68,8 +71,8 @@ Image decode_font_sample(const dat::Object& o, const Palette& pal) {
 }
 
 // Plain 8-bit RGB PNG through libpng; its error exits come back here through setjmp.
-void write_png(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb) {
-  FILE* fp = std::fopen(path.c_str(), "wb");
+void write_png(const std::string &path, int width, int height, const std::vector<uint8_t> &rgb) {
+  FILE *fp = std::fopen(path.c_str(), "wb");
   if (!fp) throw Error("cannot write " + path);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -79,8 +82,8 @@ void write_png(const std::string& path, int width, int height, const std::vector
     throw Error("PNG writer failed on " + path);
   }
   png_init_io(png, fp);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (int r = 0; r < height; r++) png_write_row(png, rgb.data() + size_t(r) * size_t(width) * 3);
   png_write_end(png, nullptr);
@@ -90,7 +93,8 @@ void write_png(const std::string& path, int width, int height, const std::vector
 
 }  // namespace
 
-void write_sheet(const std::string& path, const Palette& pal, const std::vector<SheetEntry>& files) {
+void write_sheet(const std::string &path, const Palette &pal,
+                 const std::vector<SheetEntry> &files) {
   // Lay the pictures out in rows, left to right, a separator line between files.
   struct Placed {
     Image img;
@@ -99,12 +103,15 @@ void write_sheet(const std::string& path, const Palette& pal, const std::vector<
   std::vector<Placed> placed;
   int x = kGap, y = kGap, row_h = 0;
   std::vector<int> separators;
-  for (const SheetEntry& f : files) {
-    for (const dat::Object& o : f.objects) {
+  for (const SheetEntry &f : files) {
+    for (const dat::Object &o : f.objects) {
       Image img;
-      if (o.type == dat::TYPE_BITMAP) img = decode_bitmap(o);
-      else if (o.type == dat::TYPE_FONT) img = decode_font_sample(o, pal);
-      else continue;
+      if (o.type == dat::TYPE_BITMAP)
+        img = decode_bitmap(o);
+      else if (o.type == dat::TYPE_FONT)
+        img = decode_font_sample(o, pal);
+      else
+        continue;
       int w = img.w * kScale, h = img.h * kScale;
       if (x + w + kGap > kWidth && x > kGap) {
         x = kGap;
@@ -124,10 +131,10 @@ void write_sheet(const std::string& path, const Palette& pal, const std::vector<
   std::vector<uint8_t> rgb(size_t(kWidth * height * 3), 40);
   for (int sy : separators)
     for (int sx = 0; sx < kWidth; sx++) rgb[size_t((sy * kWidth + sx) * 3)] = 200;
-  for (const Placed& p : placed)
+  for (const Placed &p : placed)
     for (int py = 0; py < p.img.h * kScale; py++)
       for (int px = 0; px < p.img.w * kScale; px++) {
-        const RGB& c = pal.rgb(p.img.get(px / kScale, py / kScale));
+        const RGB &c = pal.rgb(p.img.get(px / kScale, py / kScale));
         size_t o = size_t(((p.y + py) * kWidth + p.x + px) * 3);
         rgb[o] = c.r, rgb[o + 1] = c.g, rgb[o + 2] = c.b;
       }

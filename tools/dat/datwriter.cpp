@@ -15,26 +15,26 @@ constexpr uint32_t DAT_MAGIC = id("ALL.");
 constexpr uint32_t PROP_MAGIC = id("prop");
 constexpr uint32_t PROP_NAME = id("NAME");
 
-void put16(std::vector<uint8_t>& out, int v) {
+void put16(std::vector<uint8_t> &out, int v) {
   out.push_back(uint8_t((v >> 8) & 0xFF));
   out.push_back(uint8_t(v & 0xFF));
 }
 
-void put32(std::vector<uint8_t>& out, uint32_t v) {
+void put32(std::vector<uint8_t> &out, uint32_t v) {
   out.push_back(uint8_t(v >> 24));
   out.push_back(uint8_t(v >> 16));
   out.push_back(uint8_t(v >> 8));
   out.push_back(uint8_t(v));
 }
 
-void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+void append(std::vector<uint8_t> &out, const std::vector<uint8_t> &more) {
   out.insert(out.end(), more.begin(), more.end());
 }
 
 // Allegro's LZSS stream: one flag byte per eight items, bit set = literal byte. Writing every
 // byte as a literal is a valid stream that any reader expands; the packed form is about size on
 // disk only, and our files are small.
-std::vector<uint8_t> lzss_literals(const std::vector<uint8_t>& in) {
+std::vector<uint8_t> lzss_literals(const std::vector<uint8_t> &in) {
   std::vector<uint8_t> out;
   out.reserve(in.size() + in.size() / 8 + 1);
   for (size_t i = 0; i < in.size(); i += 8) {
@@ -47,7 +47,7 @@ std::vector<uint8_t> lzss_literals(const std::vector<uint8_t>& in) {
 
 }  // namespace
 
-Object make_bitmap(const std::string& name, int w, int h, const std::vector<uint8_t>& pixels) {
+Object make_bitmap(const std::string &name, int w, int h, const std::vector<uint8_t> &pixels) {
   Object o{TYPE_BITMAP, {}, name};
   put16(o.data, 8);
   put16(o.data, w);
@@ -56,7 +56,7 @@ Object make_bitmap(const std::string& name, int w, int h, const std::vector<uint
   return o;
 }
 
-Object make_palette(const std::string& name, const std::vector<uint8_t>& rgb) {
+Object make_palette(const std::string &name, const std::vector<uint8_t> &rgb) {
   Object o{TYPE_PALETTE, {}, name};
   for (int i = 0; i < 256; i++) {
     for (int c = 0; c < 3; c++) o.data.push_back(uint8_t(rgb[size_t(i * 3 + c)] & 63));
@@ -65,14 +65,14 @@ Object make_palette(const std::string& name, const std::vector<uint8_t>& rgb) {
   return o;
 }
 
-Object make_font(const std::string& name, int first, const std::vector<Glyph>& glyphs, bool mono) {
+Object make_font(const std::string &name, int first, const std::vector<Glyph> &glyphs, bool mono) {
   Object o{TYPE_FONT, {}, name};
   put16(o.data, 0);  // the range-based font layout
   put16(o.data, 1);  // one range
   o.data.push_back(mono ? 1 : 8);
   put32(o.data, uint32_t(first));
   put32(o.data, uint32_t(first + int(glyphs.size()) - 1));
-  for (const Glyph& g : glyphs) {
+  for (const Glyph &g : glyphs) {
     put16(o.data, g.w);
     put16(o.data, g.h);
     if (mono) {
@@ -95,7 +95,7 @@ Object make_font(const std::string& name, int first, const std::vector<Glyph>& g
   return o;
 }
 
-Object make_sample8(const std::string& name, int freq, const std::vector<uint8_t>& data) {
+Object make_sample8(const std::string &name, int freq, const std::vector<uint8_t> &data) {
   Object o{TYPE_SAMPLE, {}, name};
   put16(o.data, 8);
   put16(o.data, freq);
@@ -104,7 +104,7 @@ Object make_sample8(const std::string& name, int freq, const std::vector<uint8_t
   return o;
 }
 
-Object make_sample16(const std::string& name, int freq, const std::vector<int16_t>& data) {
+Object make_sample16(const std::string &name, int freq, const std::vector<int16_t> &data) {
   Object o{TYPE_SAMPLE, {}, name};
   put16(o.data, 16);
   put16(o.data, freq);
@@ -118,15 +118,15 @@ Object make_sample16(const std::string& name, int freq, const std::vector<int16_
   return o;
 }
 
-Object make_raw(const std::string& name, uint32_t type, const std::vector<uint8_t>& data) {
+Object make_raw(const std::string &name, uint32_t type, const std::vector<uint8_t> &data) {
   return Object{type, data, name};
 }
 
-std::vector<uint8_t> build_datafile(const std::vector<Object>& objects, bool packed) {
+std::vector<uint8_t> build_datafile(const std::vector<Object> &objects, bool packed) {
   std::vector<uint8_t> body;
   put32(body, DAT_MAGIC);
   put32(body, uint32_t(objects.size()));
-  for (const Object& o : objects) {
+  for (const Object &o : objects) {
     if (!o.name.empty()) {
       put32(body, PROP_MAGIC);
       put32(body, PROP_NAME);
@@ -144,9 +144,9 @@ std::vector<uint8_t> build_datafile(const std::vector<Object>& objects, bool pac
   return file;
 }
 
-bool write_datafile(const std::string& path, const std::vector<Object>& objects, bool packed) {
+bool write_datafile(const std::string &path, const std::vector<Object> &objects, bool packed) {
   std::vector<uint8_t> bytes = build_datafile(objects, packed);
-  FILE* f = std::fopen(path.c_str(), "wb");
+  FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return false;
@@ -159,7 +159,7 @@ bool write_datafile(const std::string& path, const std::vector<Object>& objects,
 
 namespace {
 
-bool c_identifier(const std::string& s) {
+bool c_identifier(const std::string &s) {
   if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0]))) return false;
   for (char c : s)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
@@ -174,10 +174,11 @@ std::string type_text(uint32_t type) {
 
 }  // namespace
 
-std::string index_header(const std::string& file, const std::string& prefix, const std::vector<Object>& objects,
-                         std::string& error) {
+std::string index_header(const std::string &file, const std::string &prefix,
+                         const std::vector<Object> &objects, std::string &error) {
   std::string guard;
-  for (char c : file) guard += std::isalnum(static_cast<unsigned char>(c)) ? char(std::toupper(c)) : '_';
+  for (char c : file)
+    guard += std::isalnum(static_cast<unsigned char>(c)) ? char(std::toupper(c)) : '_';
   std::string h = "/* Objects of \"" + file + "\": generated with the datafile, do not edit. */\n";
   h += "#ifndef " + guard + "_INDEX_H\n#define " + guard + "_INDEX_H\n\n";
   std::vector<std::string> seen;
@@ -185,25 +186,27 @@ std::string index_header(const std::string& file, const std::string& prefix, con
     std::string name = prefix;
     for (char c : objects[i].name) name += char(std::toupper(static_cast<unsigned char>(c)));
     if (objects[i].name.empty() || !c_identifier(name)) {
-      error = file + ": object " + std::to_string(i) + " has no name usable in a header (\"" + objects[i].name + "\")";
+      error = file + ": object " + std::to_string(i) + " has no name usable in a header (\"" +
+              objects[i].name + "\")";
       return "";
     }
-    for (const std::string& s : seen)
+    for (const std::string &s : seen)
       if (s == name) {
         error = file + ": two objects are named " + name;
         return "";
       }
     seen.push_back(name);
     char line[160];
-    std::snprintf(line, sizeof line, "#define %-32s %3zu /* %s */\n", name.c_str(), i, type_text(objects[i].type).c_str());
+    std::snprintf(line, sizeof line, "#define %-32s %3zu /* %s */\n", name.c_str(), i,
+                  type_text(objects[i].type).c_str());
     h += line;
   }
   h += "\n#define " + prefix + "COUNT " + std::to_string(objects.size()) + "\n\n#endif\n";
   return h;
 }
 
-bool write_index_header(const std::string& path, const std::string& file, const std::string& prefix,
-                        const std::vector<Object>& objects) {
+bool write_index_header(const std::string &path, const std::string &file, const std::string &prefix,
+                        const std::vector<Object> &objects) {
   std::string error;
   std::string text = index_header(file, prefix, objects, error);
   if (text.empty()) {
@@ -213,8 +216,8 @@ bool write_index_header(const std::string& path, const std::string& file, const 
   return write_header_text(path, text);
 }
 
-bool write_header_text(const std::string& path, const std::string& text) {
-  if (FILE* old = std::fopen(path.c_str(), "rb")) {
+bool write_header_text(const std::string &path, const std::string &text) {
+  if (FILE *old = std::fopen(path.c_str(), "rb")) {
     std::string have;
     char buf[4096];
     size_t n;
@@ -222,7 +225,7 @@ bool write_header_text(const std::string& path, const std::string& text) {
     std::fclose(old);
     if (have == text) return true;
   }
-  FILE* f = std::fopen(path.c_str(), "wb");
+  FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return false;

@@ -61,11 +61,11 @@ namespace {
 
 bool inside(int x, int y) { return x >= 0 && x < kMapSize && y >= 0 && y < kMapSize; }
 
-bool same(const CellPos& a, int x, int y) { return a.x == x && a.y == y; }
+bool same(const CellPos &a, int x, int y) { return a.x == x && a.y == y; }
 
-bool place_start(Level& level, CellPos& start, const CellPos& other, int x, int y) {
+bool place_start(Level &level, CellPos &start, const CellPos &other, int x, int y) {
   if (same(other, x, y)) return false;
-  Cell& c = level.cells[size_t(x)][size_t(y)];
+  Cell &c = level.cells[size_t(x)][size_t(y)];
   const bool changed = !same(start, x, y) || c.kind != CellKind::Floor;
   c = Cell{CellKind::Floor, 0};
   start = {x, y};
@@ -74,28 +74,34 @@ bool place_start(Level& level, CellPos& start, const CellPos& other, int x, int 
 
 }  // namespace
 
-bool paint(Level& level, const Tool& tool, int x, int y) {
+bool paint(Level &level, const Tool &tool, int x, int y) {
   if (!inside(x, y)) return false;
   switch (tool.kind) {
-    case ToolKind::VorbelStart: return place_start(level, level.vorbel_start, level.bug_start, x, y);
+    case ToolKind::VorbelStart:
+      return place_start(level, level.vorbel_start, level.bug_start, x, y);
     case ToolKind::BugStart: return place_start(level, level.bug_start, level.vorbel_start, x, y);
     default: break;
   }
-  static const CellKind kinds[] = {CellKind::Wall, CellKind::Floor, CellKind::Ball, CellKind::PowerBall,
-                                   CellKind::Decoration};
-  const Cell want{kinds[int(tool.kind)], tool.kind == ToolKind::Wall || tool.kind == ToolKind::Floor ? 0 : tool.value};
-  if (want.kind != CellKind::Floor && (same(level.vorbel_start, x, y) || same(level.bug_start, x, y))) return false;
-  Cell& c = level.cells[size_t(x)][size_t(y)];
+  static const CellKind kinds[] = {CellKind::Wall, CellKind::Floor, CellKind::Ball,
+                                   CellKind::PowerBall, CellKind::Decoration};
+  const Cell want{kinds[int(tool.kind)],
+                  tool.kind == ToolKind::Wall || tool.kind == ToolKind::Floor ? 0 : tool.value};
+  if (want.kind != CellKind::Floor &&
+      (same(level.vorbel_start, x, y) || same(level.bug_start, x, y)))
+    return false;
+  Cell &c = level.cells[size_t(x)][size_t(y)];
   if (c.kind == want.kind && c.value == want.value) return false;
   c = want;
   return true;
 }
 
-bool paint_rect(Level& level, const Tool& tool, CellPos from, CellPos to) {
-  if (tool.kind == ToolKind::VorbelStart || tool.kind == ToolKind::BugStart) return paint(level, tool, to.x, to.y);
+bool paint_rect(Level &level, const Tool &tool, CellPos from, CellPos to) {
+  if (tool.kind == ToolKind::VorbelStart || tool.kind == ToolKind::BugStart)
+    return paint(level, tool, to.x, to.y);
   bool changed = false;
   for (int x = std::min(from.x, to.x); x <= std::max(from.x, to.x); x++)
-    for (int y = std::min(from.y, to.y); y <= std::max(from.y, to.y); y++) changed = paint(level, tool, x, y) || changed;
+    for (int y = std::min(from.y, to.y); y <= std::max(from.y, to.y); y++)
+      changed = paint(level, tool, x, y) || changed;
   return changed;
 }
 
@@ -104,15 +110,20 @@ const Field kFields[] = {
     {"Balls", mapgen::kFirstBallSet, mapgen::kLastBallSet, 1},
     {"Bugs", 0, mapgen::kMaxBugs, 1},
     {"Bug picture", 0, mapgen::kBugSprites - 1, 1},
-    {"Points 1", 0, 32760, 10}, {"Points 2", 0, 32760, 10}, {"Points 3", 0, 32760, 10},
-    {"Points 4", 0, 32760, 10}, {"Points 5", 0, 32760, 10}, {"Points 6", 0, 32760, 10},
-    {"Points 7", 0, 32760, 10}, {"Points 8", 0, 32760, 10},
+    {"Points 1", 0, 32760, 10},
+    {"Points 2", 0, 32760, 10},
+    {"Points 3", 0, 32760, 10},
+    {"Points 4", 0, 32760, 10},
+    {"Points 5", 0, 32760, 10},
+    {"Points 6", 0, 32760, 10},
+    {"Points 7", 0, 32760, 10},
+    {"Points 8", 0, 32760, 10},
 };
 const int kNumFields = int(sizeof kFields / sizeof kFields[0]);
 
 namespace {
 
-int* field_ptr(Level& level, int field) {
+int *field_ptr(Level &level, int field) {
   switch (field) {
     case 0: return &level.wall_set;
     case 1: return &level.ball_set;
@@ -126,22 +137,22 @@ int* field_ptr(Level& level, int field) {
 
 }  // namespace
 
-int field_value(const Level& level, int field) {
-  const int* p = field_ptr(const_cast<Level&>(level), field);
+int field_value(const Level &level, int field) {
+  const int *p = field_ptr(const_cast<Level &>(level), field);
   return p ? *p : 0;
 }
 
-bool step_field(Level& level, int field, int steps) {
-  int* p = field_ptr(level, field);
+bool step_field(Level &level, int field, int steps) {
+  int *p = field_ptr(level, field);
   if (!p) return false;
-  const Field& f = kFields[field];
+  const Field &f = kFields[field];
   const int v = std::clamp(*p + steps * f.step, f.lo, f.hi);
   if (v == *p) return false;
   *p = v;
   return true;
 }
 
-void remember(History& h, const Level& before) {
+void remember(History &h, const Level &before) {
   h.redo.clear();
   h.undo.push_back(before);
   if (h.undo.size() > kMaxUndo) h.undo.erase(h.undo.begin());
@@ -149,7 +160,7 @@ void remember(History& h, const Level& before) {
 
 namespace {
 
-bool move_back(std::vector<Level>& from, std::vector<Level>& to, Level& level) {
+bool move_back(std::vector<Level> &from, std::vector<Level> &to, Level &level) {
   if (from.empty()) return false;
   to.push_back(level);
   level = from.back();
@@ -159,10 +170,10 @@ bool move_back(std::vector<Level>& from, std::vector<Level>& to, Level& level) {
 
 }  // namespace
 
-bool undo(History& h, Level& level) { return move_back(h.undo, h.redo, level); }
-bool redo(History& h, Level& level) { return move_back(h.redo, h.undo, level); }
+bool undo(History &h, Level &level) { return move_back(h.undo, h.redo, level); }
+bool redo(History &h, Level &level) { return move_back(h.redo, h.undo, level); }
 
-int problem_at(const std::vector<mapgen::Problem>& problems, int x, int y) {
+int problem_at(const std::vector<mapgen::Problem> &problems, int x, int y) {
   for (size_t i = 0; i < problems.size(); i++)
     if (problems[i].cell.x == x && problems[i].cell.y == y) return int(i);
   return -1;

@@ -24,13 +24,13 @@ using editor::kNumFields;
 using editor::kNumTools;
 using editor::kTools;
 using mapgen::CellPos;
-using mapgen::Level;
 using mapgen::kMapSize;
+using mapgen::Level;
 
-constexpr int kMazeX = 20, kMazeY = 20;           // the maze's place on the screen, as in the game
+constexpr int kMazeX = 20, kMazeY = 20;  // the maze's place on the screen, as in the game
 constexpr int kToolX = 478, kToolY = 22, kToolStep = 25, kToolsPerRow = 6;
-constexpr int kFieldY = 172, kFieldStep = 16;     // rows of the header fields in the lower box
-constexpr int kStatusY = 466;                     // the message line under the maze
+constexpr int kFieldY = 172, kFieldStep = 16;  // rows of the header fields in the lower box
+constexpr int kStatusY = 466;                  // the message line under the maze
 
 // The editor's whole state: the level, where it is saved, its history and what the checks say.
 struct Editor {
@@ -49,40 +49,48 @@ std::atomic<int> close_clicked{0};
 void OnClose() { close_clicked = 1; }
 
 // The palette entry nearest to a colour (0..63 per channel, as Allegro's palettes hold them).
-int NearestColour(const RGB* pal, int r, int g, int b) {
+int NearestColour(const RGB *pal, int r, int g, int b) {
   int best = 1, best_d = 1 << 30;
   for (int i = 1; i < 256; i++) {
-    int d = (pal[i].r - r) * (pal[i].r - r) + (pal[i].g - g) * (pal[i].g - g) + (pal[i].b - b) * (pal[i].b - b);
+    int d = (pal[i].r - r) * (pal[i].r - r) + (pal[i].g - g) * (pal[i].g - g) +
+            (pal[i].b - b) * (pal[i].b - b);
     if (d < best_d) best = i, best_d = d;
   }
   return best;
 }
 
-std::string MapPathOf(const std::string& text_path) {
+std::string MapPathOf(const std::string &text_path) {
   std::string p = text_path;
   size_t dot = p.rfind('.'), slash = p.rfind('/');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.erase(dot);
   return p + ".map";
 }
 
-std::string TextPathOf(const std::string& path) {
-  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".map") == 0) return path.substr(0, path.size() - 4) + ".txt";
+std::string TextPathOf(const std::string &path) {
+  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".map") == 0)
+    return path.substr(0, path.size() - 4) + ".txt";
   return path;
 }
 
-BITMAP* Sprite(int n) {
+BITMAP *Sprite(int n) {
   if (n < 0 || n >= num_sprites || sprites[n].type != DAT_BITMAP) return nullptr;
-  return static_cast<BITMAP*>(sprites[n].dat);
+  return static_cast<BITMAP *>(sprites[n].dat);
 }
 
 // What a tool puts on the map, drawn at (x, y) of a bitmap: the picture the game shows for it.
-void DrawToolPicture(const Editor& ed, BITMAP* bmp, const editor::Tool& t, int x, int y) {
-  BITMAP* s = nullptr;
+void DrawToolPicture(const Editor &ed, BITMAP *bmp, const editor::Tool &t, int x, int y) {
+  BITMAP *s = nullptr;
   switch (t.kind) {
-    case editor::ToolKind::Wall: DrawCellPicture(bmp, ed.level.wall_set * 100 + WallTile(0), CELL_WALL, x, y); break;
+    case editor::ToolKind::Wall:
+      DrawCellPicture(bmp, ed.level.wall_set * 100 + WallTile(0), CELL_WALL, x, y);
+      break;
     case editor::ToolKind::Ball:
-    case editor::ToolKind::PowerBall: DrawCellPicture(bmp, ed.level.ball_set * 100 + t.value, t.value, x, y); break;
-    case editor::ToolKind::Decoration: DrawCellPicture(bmp, mapgen::kDecorationBase + t.value, t.value, x, y); break;
+    case editor::ToolKind::PowerBall:
+      DrawCellPicture(bmp, ed.level.ball_set * 100 + t.value, t.value, x, y);
+      break;
+    case editor::ToolKind::Decoration:
+      DrawCellPicture(bmp, mapgen::kDecorationBase + t.value, t.value, x, y);
+      break;
     case editor::ToolKind::VorbelStart: s = Sprite(SPR_VORBEL_RIGHT); break;
     case editor::ToolKind::BugStart: s = Sprite(ed.level.bug_sprite); break;
     case editor::ToolKind::Floor: break;
@@ -90,16 +98,18 @@ void DrawToolPicture(const Editor& ed, BITMAP* bmp, const editor::Tool& t, int x
   if (s) draw_sprite(bmp, s, x, y);
 }
 
-void DrawMaze(const Editor& ed) {
+void DrawMaze(const Editor &ed) {
   clear_to_color(map_bitmap, 0);
   for (int x = 0; x < kMapSize; x++)
     for (int y = 0; y < kMapSize; y++) {
       int code = mapgen::cell_code(ed.level, x, y);
       DrawCellPicture(map_bitmap, code, CellValue(code), CELL * x, CELL * y);
     }
-  if (BITMAP* b = Sprite(ed.level.bug_sprite)) draw_sprite(map_bitmap, b, CELL * ed.level.bug_start.x, CELL * ed.level.bug_start.y);
-  if (BITMAP* v = Sprite(SPR_VORBEL_RIGHT)) draw_sprite(map_bitmap, v, CELL * ed.level.vorbel_start.x, CELL * ed.level.vorbel_start.y);
-  for (const mapgen::Problem& p : ed.problems) {
+  if (BITMAP *b = Sprite(ed.level.bug_sprite))
+    draw_sprite(map_bitmap, b, CELL * ed.level.bug_start.x, CELL * ed.level.bug_start.y);
+  if (BITMAP *v = Sprite(SPR_VORBEL_RIGHT))
+    draw_sprite(map_bitmap, v, CELL * ed.level.vorbel_start.x, CELL * ed.level.vorbel_start.y);
+  for (const mapgen::Problem &p : ed.problems) {
     if (p.cell.x < 0 || p.cell.y < 0 || p.cell.x >= kMapSize || p.cell.y >= kMapSize) continue;
     int px = CELL * p.cell.x, py = CELL * p.cell.y;
     rect(map_bitmap, px, py, px + CELL - 1, py + CELL - 1, ed.red);
@@ -111,7 +121,7 @@ void DrawMaze(const Editor& ed) {
 }
 
 // A line of the default font on black, cut at the right edge of `width`.
-void TextLine(const std::string& s, int x, int y, int width, int colour) {
+void TextLine(const std::string &s, int x, int y, int width, int colour) {
   scare_mouse();
   rectfill(screen, x, y, x + width - 1, y + text_height(font) - 1, 0);
   text_mode(-1);
@@ -123,31 +133,36 @@ void TextLine(const std::string& s, int x, int y, int width, int colour) {
 
 // The top line names the file and counts the problems; the bottom line shows the problem under
 // the pointer, else the last message, else the first problem about the level as a whole.
-void DrawLines(const Editor& ed, int hover) {
+void DrawLines(const Editor &ed, int hover) {
   char head[200];
-  std::snprintf(head, sizeof head, "%s%s - %s", ed.path.empty() ? "(not saved)" : ed.path.c_str(), ed.dirty ? " *" : "",
+  std::snprintf(head, sizeof head, "%s%s - %s", ed.path.empty() ? "(not saved)" : ed.path.c_str(),
+                ed.dirty ? " *" : "",
                 ed.problems.empty() ? "no problems: the level is playable"
-                                    : (std::to_string(ed.problems.size()) + (ed.problems.size() == 1 ? " problem" : " problems")).c_str());
+                                    : (std::to_string(ed.problems.size()) +
+                                       (ed.problems.size() == 1 ? " problem" : " problems"))
+                                          .c_str());
   TextLine(head, kMazeX, 1, 600, ed.problems.empty() ? ed.white : ed.yellow);
   std::string line = ed.message;
   if (hover >= 0) {
     line = ed.problems[size_t(hover)].text;
   } else if (line.empty()) {
-    for (const mapgen::Problem& p : ed.problems)
+    for (const mapgen::Problem &p : ed.problems)
       if (p.cell.x < 0) {
         line = p.text;
         break;
       }
-    if (line.empty() && !ed.problems.empty()) line = "The pointer on an outlined cell tells its problem.";
+    if (line.empty() && !ed.problems.empty())
+      line = "The pointer on an outlined cell tells its problem.";
   }
   size_t colon = line.find(": ");
-  if (hover >= 0 && colon != std::string::npos) line = line.substr(colon + 2);  // the file name is in the top line
+  if (hover >= 0 && colon != std::string::npos)
+    line = line.substr(colon + 2);  // the file name is in the top line
   TextLine(line, 4, kStatusY, 632, hover >= 0 ? ed.red : ed.white);
 }
 
 // The lower box's opaque lines, as the game's status lines are drawn.
-void PanelLine(const char* s, int x, int y, int w, int colour) {
-  FONT* f = GraphicFont(GFX_FONT_STATUS);
+void PanelLine(const char *s, int x, int y, int w, int colour) {
+  FONT *f = GraphicFont(GFX_FONT_STATUS);
   scare_mouse();
   rectfill(screen, x, y, x + w - 1, y + text_height(f) - 1, 159);
   text_mode(-1);
@@ -170,10 +185,10 @@ struct Panel {
       plus.emplace_back("+", 608, y, 624, y + kFieldStep - 2, 15, 25, nullptr);
     }
   }
-  std::vector<Button*> Actions() { return {&open, &save, &undo, &redo, &name, &play}; }
+  std::vector<Button *> Actions() { return {&open, &save, &undo, &redo, &name, &play}; }
 };
 
-void DrawTools(const Editor& ed) {
+void DrawTools(const Editor &ed) {
   scare_mouse();
   for (int i = 0; i < kNumTools; i++) {
     int x = kToolX + kToolStep * (i % kToolsPerRow), y = kToolY + kToolStep * (i / kToolsPerRow);
@@ -189,14 +204,15 @@ void DrawTools(const Editor& ed) {
   rectfill(screen, kToolX - 4, 98, 627, 155, 0);  // the text block under the palette
   unscare_mouse();
   char line[80];
-  std::snprintf(line, sizeof line, "%s (%c)", kTools[ed.tool].name, kTools[ed.tool].key == ' ' ? '_' : kTools[ed.tool].key);
+  std::snprintf(line, sizeof line, "%s (%c)", kTools[ed.tool].name,
+                kTools[ed.tool].key == ' ' ? '_' : kTools[ed.tool].key);
   TextLine(line, kToolX, 102, 150, ed.white);
   TextLine(ed.rect_mode ? "Drag: rectangle (r)" : "Drag: paint (r)", kToolX, 114, 150, ed.white);
   TextLine("Name:", kToolX, 130, 150, ed.white);
   TextLine(ed.level.name, kToolX, 142, 150, ed.yellow);
 }
 
-void DrawFields(const Editor& ed, Panel& panel) {
+void DrawFields(const Editor &ed, Panel &panel) {
   for (int i = 0; i < kNumFields; i++) {
     char line[48];
     std::snprintf(line, sizeof line, "%s: %d", kFields[i].label, editor::field_value(ed.level, i));
@@ -206,21 +222,21 @@ void DrawFields(const Editor& ed, Panel& panel) {
   }
 }
 
-void DrawAll(Editor& ed, Panel& panel) {
+void DrawAll(Editor &ed, Panel &panel) {
   scare_mouse();
   InitGameGraphics();
   unscare_mouse();
   DrawTools(ed);
   DrawFields(ed, panel);
-  for (Button* b : panel.Actions()) b->DrawButton();
+  for (Button *b : panel.Actions()) b->DrawButton();
   DrawMaze(ed);
   DrawLines(ed, -1);
 }
 
-void Recheck(Editor& ed) { ed.problems = mapgen::level_problems(ed.level); }
+void Recheck(Editor &ed) { ed.problems = mapgen::level_problems(ed.level); }
 
 // A finished edit: remembered for undo when it changed the level.
-void Commit(Editor& ed, const Level& before) {
+void Commit(Editor &ed, const Level &before) {
   if (mapgen::same_level(before, ed.level)) return;
   editor::remember(ed.history, before);
   ed.dirty = true;
@@ -229,10 +245,10 @@ void Commit(Editor& ed, const Level& before) {
 }
 
 // A message of any length in an alert box: cut into lines that fit the screen.
-void Alert(const std::string& s) {
+void Alert(const std::string &s) {
   std::string lines[3];
   std::string rest = s;
-  for (std::string& l : lines) {
+  for (std::string &l : lines) {
     if (rest.size() <= 70) {
       l = rest;
       rest.clear();
@@ -248,22 +264,23 @@ void Alert(const std::string& s) {
   alert(lines[0].c_str(), lines[1].c_str(), lines[2].c_str(), "OK", nullptr, KEY_ENTER, 0);
 }
 
-int Confirm(const char* question, const char* yes) {
+int Confirm(const char *question, const char *yes) {
   gui_fg_color = 15;
   gui_bg_color = 1;
   return alert(question, nullptr, nullptr, yes, "Cancel", KEY_ENTER, KEY_ESC) == 1 ? -1 : 0;
 }
 
 // The file selector on the shared path buffer, opening in the folder of the custom levels.
-int ChooseFile(const Editor& ed, const char* title, const char* extensions) {
+int ChooseFile(const Editor &ed, const char *title, const char *extensions) {
   std::string start = ed.path;
-  if (start.empty() && file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr)) start = "custom/";
+  if (start.empty() && file_exists("custom", FA_DIREC | FA_RDONLY | FA_ARCH, nullptr))
+    start = "custom/";
   std::snprintf(text, sizeof text, "%s", start.c_str());
   return FileDialog(title, extensions);
 }
 
 // Saves the text form, and the map file when the checks pass. -1 when the map file was written.
-int Save(Editor& ed, bool choose) {
+int Save(Editor &ed, bool choose) {
   if (ed.path.empty() || choose) {
     if (!ChooseFile(ed, "Save Level (a .txt file)", "txt")) return 0;
     std::string chosen = TextPathOf(text);
@@ -292,7 +309,7 @@ int Save(Editor& ed, bool choose) {
   return -1;
 }
 
-std::string Load(Editor& ed, const std::string& path) {
+std::string Load(Editor &ed, const std::string &path) {
   Level level;
   std::string err = mapgen::load_any_level(path, level);
   if (!err.empty()) return err;
@@ -305,7 +322,7 @@ std::string Load(Editor& ed, const std::string& path) {
   return "";
 }
 
-void Open(Editor& ed) {
+void Open(Editor &ed) {
   if (ed.dirty && !Confirm("Discard the changes?", "Discard")) return;
   if (!ChooseFile(ed, "Open Level (.txt or .map)", "txt;map")) return;
   std::string err = Load(ed, text);
@@ -313,7 +330,7 @@ void Open(Editor& ed) {
 }
 
 // The game, beside this program, plays the map file; the editor waits for it.
-void PlayTest(Editor& ed) {
+void PlayTest(Editor &ed) {
   if (!ed.problems.empty()) {
     Alert("The game would refuse this level: " + ed.problems[0].text);
     return;
@@ -331,7 +348,7 @@ void PlayTest(Editor& ed) {
   const std::string map_path = MapPathOf(ed.path);
   pid_t child = fork();
   if (child == 0) {
-    execlp(game.c_str(), game.c_str(), "--level", map_path.c_str(), static_cast<char*>(nullptr));
+    execlp(game.c_str(), game.c_str(), "--level", map_path.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
   int status = 0;
@@ -340,13 +357,14 @@ void PlayTest(Editor& ed) {
   else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
     ed.message = "Play-test of " + map_path + " ended";
   else
-    ed.message = "The game ended with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    ed.message = "The game ended with status " +
+                 std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   clear_keybuf();
 }
 
 // Typing the level's name in the panel: printable keys, Backspace, Enter to keep, Escape to drop.
 // The old name is offered as a selected field is: Backspace edits it, a first letter replaces it.
-void EditName(Editor& ed) {
+void EditName(Editor &ed) {
   std::string name = ed.level.name;
   bool fresh = true;
   clear_keybuf();
@@ -375,14 +393,15 @@ void EditName(Editor& ed) {
 }
 
 bool InMaze(int mx, int my) {
-  return mx >= kMazeX && my >= kMazeY && mx < kMazeX + kMapSize * CELL && my < kMazeY + kMapSize * CELL;
+  return mx >= kMazeX && my >= kMazeY && mx < kMazeX + kMapSize * CELL &&
+         my < kMazeY + kMapSize * CELL;
 }
 
 CellPos CellUnderMouse() { return {(mouse_x - kMazeX) / CELL, (mouse_y - kMazeY) / CELL}; }
 
 // One stroke of the left button on the maze: painted cell by cell, or a rectangle from the press
 // to the pointer; one undo step either way.
-void Stroke(Editor& ed) {
+void Stroke(Editor &ed) {
   const Level before = ed.level;
   const CellPos from = CellUnderMouse();
   CellPos last{-1, -1};
@@ -406,35 +425,36 @@ void Stroke(Editor& ed) {
   DrawMaze(ed);
 }
 
-void PickTool(Editor& ed, int i) {
+void PickTool(Editor &ed, int i) {
   if (i < 0 || i >= kNumTools) return;
   ed.tool = i;
   DrawTools(ed);
 }
 
-void Undo(Editor& ed, bool back) {
+void Undo(Editor &ed, bool back) {
   if (!(back ? editor::undo(ed.history, ed.level) : editor::redo(ed.history, ed.level))) return;
   ed.dirty = true;
   ed.message.clear();
   Recheck(ed);
 }
 
-bool WantsToLeave(Editor& ed) {
-  return !ed.dirty || Confirm("Leave without saving?", "Leave");
-}
+bool WantsToLeave(Editor &ed) { return !ed.dirty || Confirm("Leave without saving?", "Leave"); }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    std::fprintf(stderr, "usage: %s [LEVEL.txt | LEVEL.map]\nDraws a level of Vorbel Endurnal; run it in the game's folder.\n",
+    std::fprintf(stderr,
+                 "usage: %s [LEVEL.txt | LEVEL.map]\nDraws a level of Vorbel Endurnal; run it in "
+                 "the game's folder.\n",
                  argv[0]);
     return argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) ? 0 : 2;
   }
   Editor ed;
   ed.level = editor::new_level();
   if (argc == 2) {
-    std::string err = access(argv[1], F_OK) == 0 ? Load(ed, argv[1]) : "";  // before Allegro is installed
+    std::string err =
+        access(argv[1], F_OK) == 0 ? Load(ed, argv[1]) : "";  // before Allegro is installed
     if (!err.empty()) {
       std::fprintf(stderr, "vorbel-edit: %s\n", err.c_str());
       return 1;
@@ -446,7 +466,9 @@ int main(int argc, char** argv) {
   }
   Recheck(ed);
   if (!DisplayAvailable()) {
-    std::printf("Error: %s\n", "Cannot open the X display. vorbel-edit needs a graphical session (is DISPLAY set?).");
+    std::printf(
+        "Error: %s\n",
+        "Cannot open the X display. vorbel-edit needs a graphical session (is DISPLAY set?).");
     return 1;
   }
   install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
@@ -514,7 +536,8 @@ int main(int argc, char** argv) {
       fields = true;
     } else if (mouse_b & 1) {
       for (int i = 0; i < kNumTools; i++) {
-        int x = kToolX + kToolStep * (i % kToolsPerRow), y = kToolY + kToolStep * (i / kToolsPerRow);
+        int x = kToolX + kToolStep * (i % kToolsPerRow),
+            y = kToolY + kToolStep * (i / kToolsPerRow);
         if (mouseinbox(x, y, x + 23, y + 23)) PickTool(ed, i);
       }
       for (int i = 0; i < kNumFields; i++) {
@@ -558,7 +581,7 @@ int main(int argc, char** argv) {
   unload_datafile(sprites);
   unload_datafile(mapData);
   unload_datafile(sounds);
-  for (DATAFILE* d : set_graphics) unload_datafile(d);
+  for (DATAFILE *d : set_graphics) unload_datafile(d);
   allegro_exit();
   return 0;
 }

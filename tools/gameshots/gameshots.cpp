@@ -24,8 +24,8 @@ struct Rgba {
 };
 
 // 8-bit RGBA PNG through libpng; its error exits come back here through setjmp.
-bool WritePng(const std::string& path, const Rgba& image) {
-  FILE* fp = fopen(path.c_str(), "wb");
+bool WritePng(const std::string &path, const Rgba &image) {
+  FILE *fp = fopen(path.c_str(), "wb");
   if (!fp) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -46,12 +46,12 @@ bool WritePng(const std::string& path, const Rgba& image) {
 }
 
 // The palette's 6-bit channels stretched to 8 bits; `transparent` leaves colour 0 see-through.
-Rgba FromBitmap(BITMAP* b, int x0, int y0, int w, int h, const RGB* pal, bool transparent) {
+Rgba FromBitmap(BITMAP *b, int x0, int y0, int w, int h, const RGB *pal, bool transparent) {
   Rgba out{w, h, std::vector<unsigned char>(size_t(4) * w * h)};
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++) {
       int c = getpixel(b, x0 + x, y0 + y);
-      unsigned char* p = &out.pixels[size_t(4) * (w * y + x)];
+      unsigned char *p = &out.pixels[size_t(4) * (w * y + x)];
       p[0] = pal[c].r * 255 / 63, p[1] = pal[c].g * 255 / 63, p[2] = pal[c].b * 255 / 63;
       p[3] = transparent && c == 0 ? 0 : 255;
     }
@@ -59,18 +59,20 @@ Rgba FromBitmap(BITMAP* b, int x0, int y0, int w, int h, const RGB* pal, bool tr
 }
 
 // The smallest box holding every drawn pixel of a sprite.
-void DrawnBox(BITMAP* b, int* x0, int* y0, int* w, int* h) {
+void DrawnBox(BITMAP *b, int *x0, int *y0, int *w, int *h) {
   int left = b->w, top = b->h, right = -1, bottom = -1;
   for (int y = 0; y < b->h; y++)
     for (int x = 0; x < b->w; x++)
-      if (getpixel(b, x, y) != 0) left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+      if (getpixel(b, x, y) != 0)
+        left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
+        bottom = std::max(bottom, y);
   if (right < 0) left = top = 0, right = b->w - 1, bottom = b->h - 1;
   *x0 = left, *y0 = top, *w = right - left + 1, *h = bottom - top + 1;
 }
 
 // Each icon pixel takes the sprite pixel under it: a whole-pixel zoom where the size allows, a
 // nearest-pixel reduction below the sprite's own size.
-Rgba Icon(const Rgba& sprite, int size) {
+Rgba Icon(const Rgba &sprite, int size) {
   int longest = std::max(sprite.width, sprite.height);
   int zoom = std::max(1, size / longest);
   int w = sprite.width * zoom, h = sprite.height * zoom;
@@ -80,7 +82,7 @@ Rgba Icon(const Rgba& sprite, int size) {
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++) {
       int sx = x * sprite.width / w, sy = y * sprite.height / h;
-      const unsigned char* s = &sprite.pixels[size_t(4) * (sprite.width * sy + sx)];
+      const unsigned char *s = &sprite.pixels[size_t(4) * (sprite.width * sy + sx)];
       std::copy(s, s + 4, &out.pixels[size_t(4) * (size * (oy + y) + ox + x)]);
     }
   return out;
@@ -95,7 +97,7 @@ void DrawPlayScreen() {
   current_map_played = 0;
   vorbel.score = 0;
   InitGameGraphics();
-  gmap = static_cast<map_struct*>(mapData[0].dat);
+  gmap = static_cast<map_struct *>(mapData[0].dat);
   LevelSetup();
   for (int step = 0; step < 24; step++) {
     MoveRight();
@@ -106,7 +108,7 @@ void DrawPlayScreen() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s RUN_DIR OUT_DIR\n", argv[0]);
     return 2;
@@ -122,12 +124,12 @@ int main(int argc, char** argv) {
   LoadDatafiles();  // the game's own checks: a damaged datafile stops here with its message
   screen = create_bitmap(640, 480);
   map_bitmap = create_bitmap(441, 441);
-  const RGB* pal = GamePalette();
+  const RGB *pal = GamePalette();
 
   DrawPlayScreen();
   bool ok = WritePng(out + "/screenshot.png", FromBitmap(screen, 0, 0, 640, 480, pal, false));
 
-  BITMAP* standing = static_cast<BITMAP*>(sprites[SPR_VORBEL_RIGHT].dat);
+  BITMAP *standing = static_cast<BITMAP *>(sprites[SPR_VORBEL_RIGHT].dat);
   int x0, y0, w, h;
   DrawnBox(standing, &x0, &y0, &w, &h);
   const Rgba sprite = FromBitmap(standing, x0, y0, w, h, pal, true);
@@ -137,7 +139,7 @@ int main(int argc, char** argv) {
   destroy_bitmap(map_bitmap);
   destroy_bitmap(screen);
   screen = nullptr;
-  for (DATAFILE* d : set_graphics) unload_datafile(d);
-  for (DATAFILE* d : {graphics, sprites, mapData, sounds}) unload_datafile(d);
+  for (DATAFILE *d : set_graphics) unload_datafile(d);
+  for (DATAFILE *d : {graphics, sprites, mapData, sounds}) unload_datafile(d);
   return ok ? 0 : 1;
 }

@@ -5,7 +5,8 @@
 //   name TEXT                 song name
 //   speed N / tempo N / global N / mix N      header values
 //   flags WORD...             linear, amiga, instruments, samples, oldfx, compatgxx
-//   sample N KIND FRAMES [loop A B] [pingpong] [sustain A B] [c5 HZ] [volume V] [global G] [bits 16]
+//   sample N KIND FRAMES [loop A B] [pingpong] [sustain A B] [c5 HZ] [volume V] [global G] [bits
+//   16]
 //                             KIND: square, saw, sine, noise; the wave repeats every 64 frames
 //   instrument N sample S [nna cut|continue|off|fade] [dct off|note|sample|instrument]
 //                [dca cut|off|fade] [fadeout F] [cutoff C] [resonance R] [pan P]
@@ -13,7 +14,8 @@
 //   pattern N rows R          then cells: ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT
 //                             NOTE: C-5, C#5, === off, ^^^ cut, ~~~ fade, ... none
 //                             VOLUME: vNN set, pNN pan, or a raw column byte rNNN; . none
-//                             EFFECT: letter and two hex digits (SB2 -> S B2 is written SB2), . none
+//                             EFFECT: letter and two hex digits (SB2 -> S B2 is written SB2), .
+//                             none
 //   orders N N ...            the order list (255 is added at the end)
 #include <cmath>
 #include <cstdio>
@@ -98,13 +100,17 @@ int main(int argc, char **argv) {
       song.name = text.substr(text.find("name") + 5);
     } else if (key == "speed" || key == "tempo" || key == "global" || key == "mix") {
       if (w.size() != 2) fail(line, key + " takes one number");
-      int &field = key == "speed" ? song.speed : key == "tempo" ? song.tempo : key == "global" ? song.global_volume : song.mix_volume;
+      int &field = key == "speed"    ? song.speed
+                   : key == "tempo"  ? song.tempo
+                   : key == "global" ? song.global_volume
+                                     : song.mix_volume;
       field = number(line, w[1]);
     } else if (key == "flags") {
       song.flags = 1;
       for (size_t i = 1; i < w.size(); i++) {
-        static const std::map<std::string, int> bits{{"linear", 8}, {"amiga", 0}, {"instruments", 4},
-                                                       {"samples", 0}, {"oldfx", 16}, {"compatgxx", 32}};
+        static const std::map<std::string, int> bits{{"linear", 8},      {"amiga", 0},
+                                                     {"instruments", 4}, {"samples", 0},
+                                                     {"oldfx", 16},      {"compatgxx", 32}};
         song.flags |= pick(line, bits, w[i]);
       }
     } else if (key == "sample") {
@@ -115,12 +121,15 @@ int main(int argc, char **argv) {
       s.flags = 1;
       for (size_t i = 4; i < w.size(); i++) {
         if (w[i] == "loop" && i + 2 < w.size()) {
-          s.flags |= 16, s.loop_start = number(line, w[i + 1]), s.loop_end = number(line, w[i + 2]), i += 2;
+          s.flags |= 16, s.loop_start = number(line, w[i + 1]), s.loop_end = number(line, w[i + 2]),
+                         i += 2;
         } else if (w[i] == "sustain" && i + 2 < w.size()) {
-          s.flags |= 32, s.sustain_start = number(line, w[i + 1]), s.sustain_end = number(line, w[i + 2]), i += 2;
+          s.flags |= 32, s.sustain_start = number(line, w[i + 1]),
+                         s.sustain_end = number(line, w[i + 2]), i += 2;
         } else if (w[i] == "pingpong") {
           s.flags |= 64;
-        } else if (i + 1 < w.size() && (w[i] == "c5" || w[i] == "volume" || w[i] == "global" || w[i] == "bits")) {
+        } else if (i + 1 < w.size() &&
+                   (w[i] == "c5" || w[i] == "volume" || w[i] == "global" || w[i] == "bits")) {
           const int v = number(line, w[i + 1]);
           if (w[i] == "c5") s.c5 = v;
           if (w[i] == "volume") s.volume = v;
@@ -138,22 +147,33 @@ int main(int argc, char **argv) {
         s.data.push_back(static_cast<uint8_t>(v));
         if (bits == 16) s.data.push_back(static_cast<uint8_t>(v >> 8));
       }
-      if (number(line, w[1]) != static_cast<int>(song.samples.size()) + 1) fail(line, "samples are numbered in order");
+      if (number(line, w[1]) != static_cast<int>(song.samples.size()) + 1)
+        fail(line, "samples are numbered in order");
       song.samples.push_back(s);
     } else if (key == "instrument") {
-      if (number(line, w[1]) != static_cast<int>(song.instruments.size()) + 1) fail(line, "instruments are numbered in order");
+      if (number(line, w[1]) != static_cast<int>(song.instruments.size()) + 1)
+        fail(line, "instruments are numbered in order");
       itw::instrument ins;
       for (size_t i = 2; i + 1 < w.size(); i += 2) {
         const std::string &k = w[i], &v = w[i + 1];
-        if (k == "sample") ins.sample = number(line, v);
-        else if (k == "nna") ins.nna = pick(line, actions, v);
-        else if (k == "dct") ins.dct = pick(line, checks, v);
-        else if (k == "dca") ins.dca = pick(line, dup_actions, v);
-        else if (k == "fadeout") ins.fadeout = number(line, v);
-        else if (k == "cutoff") ins.cutoff = number(line, v);
-        else if (k == "resonance") ins.resonance = number(line, v);
-        else if (k == "pan") ins.pan = number(line, v);
-        else fail(line, "unknown instrument word: " + k);
+        if (k == "sample")
+          ins.sample = number(line, v);
+        else if (k == "nna")
+          ins.nna = pick(line, actions, v);
+        else if (k == "dct")
+          ins.dct = pick(line, checks, v);
+        else if (k == "dca")
+          ins.dca = pick(line, dup_actions, v);
+        else if (k == "fadeout")
+          ins.fadeout = number(line, v);
+        else if (k == "cutoff")
+          ins.cutoff = number(line, v);
+        else if (k == "resonance")
+          ins.resonance = number(line, v);
+        else if (k == "pan")
+          ins.pan = number(line, v);
+        else
+          fail(line, "unknown instrument word: " + k);
       }
       song.instruments.push_back(ins);
     } else if (key == "env") {
@@ -164,25 +184,30 @@ int main(int argc, char **argv) {
       for (size_t i = 2; i < w.size(); i++) {
         if ((w[i] == "loop" || w[i] == "sustain") && i + 2 < w.size()) {
           const int a = number(line, w[i + 1]), b = number(line, w[i + 2]);
-          if (w[i] == "loop") e.flags |= 2, e.loop_start = a, e.loop_end = b;
-          else e.flags |= 4, e.sustain_start = a, e.sustain_end = b;
+          if (w[i] == "loop")
+            e.flags |= 2, e.loop_start = a, e.loop_end = b;
+          else
+            e.flags |= 4, e.sustain_start = a, e.sustain_end = b;
           i += 2;
         } else {
           const size_t colon = w[i].find(':');
           if (colon == std::string::npos) fail(line, "envelope point T:V expected: " + w[i]);
-          e.points.push_back({number(line, w[i].substr(0, colon)), number(line, w[i].substr(colon + 1))});
+          e.points.push_back(
+              {number(line, w[i].substr(0, colon)), number(line, w[i].substr(colon + 1))});
         }
       }
     } else if (key == "pattern") {
       if (w.size() != 4 || w[2] != "rows") fail(line, "pattern N rows R");
-      if (number(line, w[1]) != static_cast<int>(song.patterns.size())) fail(line, "patterns are numbered from 0 in order");
+      if (number(line, w[1]) != static_cast<int>(song.patterns.size()))
+        fail(line, "patterns are numbered from 0 in order");
       song.patterns.push_back(itw::pattern{});
       pattern = &song.patterns.back();
       pattern->rows = number(line, w[3]);
     } else if (key == "orders") {
       for (size_t i = 1; i < w.size(); i++) song.orders.push_back(number(line, w[i]));
     } else {
-      if (!pattern || w.size() != 6) fail(line, "a cell is ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT");
+      if (!pattern || w.size() != 6)
+        fail(line, "a cell is ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT");
       itw::cell c;
       c.row = number(line, w[0]);
       c.channel = number(line, w[1]);
@@ -193,11 +218,13 @@ int main(int argc, char **argv) {
         c.volume = w[4][0] == 'v' ? v : w[4][0] == 'p' ? 128 + v : v;
       }
       if (w[5] != ".") {
-        if (w[5].size() != 3 || w[5][0] < 'A' || w[5][0] > 'Z') fail(line, "an effect is a letter and two hex digits");
+        if (w[5].size() != 3 || w[5][0] < 'A' || w[5][0] > 'Z')
+          fail(line, "an effect is a letter and two hex digits");
         c.command = w[5][0] - 'A' + 1;
         c.param = static_cast<int>(std::strtol(w[5].substr(1).c_str(), nullptr, 16));
       }
-      if (!pattern->cells.empty() && c.row < pattern->cells.back().row) fail(line, "cells go in row order");
+      if (!pattern->cells.empty() && c.row < pattern->cells.back().row)
+        fail(line, "cells go in row order");
       pattern->cells.push_back(c);
     }
   }

@@ -39,7 +39,7 @@ struct instrument {
   bool old_layout = false;  // format 1.x header
   int nna = 0, dct = 0, dca = 0, fadeout = 0, pps = 0, ppc = 60, global_volume = 128;
   int pan = -1, random_volume = 0, random_pan = 0, cutoff = -1, resonance = -1;
-  int sample = 1;           // every note plays this sample (from 1), unless keyboard is given
+  int sample = 1;  // every note plays this sample (from 1), unless keyboard is given
   std::vector<std::pair<int, int>> keyboard;  // 120 (note, sample) pairs, or empty
   envelope vol, pan_env, pitch;
 };
@@ -65,7 +65,7 @@ struct pattern {
 
 struct song {
   std::string name = "it song";
-  int flags = 1 | 4 | 8;    // stereo, instruments, linear slides
+  int flags = 1 | 4 | 8;  // stereo, instruments, linear slides
   int compatible = 0x214, special = 0;
   int global_volume = 128, mix_volume = 48, speed = 6, tempo = 125, separation = 128;
   std::vector<int> orders{0, 255};
@@ -141,7 +141,8 @@ inline void write_instrument(out &o, const instrument &ins) {
   o.u8(0);
   if (ins.old_layout) {
     o.u8(ins.vol.flags & 7);
-    o.u8(ins.vol.loop_start), o.u8(ins.vol.loop_end), o.u8(ins.vol.sustain_start), o.u8(ins.vol.sustain_end);
+    o.u8(ins.vol.loop_start), o.u8(ins.vol.loop_end), o.u8(ins.vol.sustain_start),
+        o.u8(ins.vol.sustain_end);
     o.le16(0);
     o.le16(ins.fadeout);
     o.u8(ins.nna), o.u8(ins.dct ? 1 : 0);
@@ -187,7 +188,8 @@ inline bytes build(const song &s) {
   o.le16(s.lie_patterns >= 0 ? s.lie_patterns : np);
   o.le16(0x214), o.le16(s.compatible);
   o.le16(s.flags), o.le16(s.special | (s.message.empty() ? 0 : 1));
-  o.u8(s.global_volume), o.u8(s.mix_volume), o.u8(s.speed), o.u8(s.tempo), o.u8(s.separation), o.u8(0);
+  o.u8(s.global_volume), o.u8(s.mix_volume), o.u8(s.speed), o.u8(s.tempo), o.u8(s.separation),
+      o.u8(0);
   o.le16(static_cast<int>(s.message.size()));
   const size_t message_field = o.b.size();
   o.le32(0), o.le32(0);

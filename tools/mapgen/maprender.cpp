@@ -23,7 +23,7 @@ struct Image {
     for (int y = y0; y < y0 + h; y++)
       for (int x = x0; x < x0 + w; x++) {
         if (x < 0 || y < 0 || x >= kSide || y >= kSide) continue;
-        uint8_t* p = &px[size_t((y * kSide + x) * 3)];
+        uint8_t *p = &px[size_t((y * kSide + x) * 3)];
         p[0] = c.r, p[1] = c.g, p[2] = c.b;
       }
   }
@@ -34,7 +34,7 @@ struct Image {
   }
 };
 
-uint32_t crc32(const uint8_t* d, size_t n, uint32_t crc = 0) {
+uint32_t crc32(const uint8_t *d, size_t n, uint32_t crc = 0) {
   crc = ~crc;
   for (size_t i = 0; i < n; i++) {
     crc ^= d[i];
@@ -43,11 +43,11 @@ uint32_t crc32(const uint8_t* d, size_t n, uint32_t crc = 0) {
   return ~crc;
 }
 
-void put32be(std::vector<uint8_t>& v, uint32_t x) {
+void put32be(std::vector<uint8_t> &v, uint32_t x) {
   for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
 }
 
-void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+void chunk(std::vector<uint8_t> &out, const char *type, const std::vector<uint8_t> &data) {
   put32be(out, uint32_t(data.size()));
   std::vector<uint8_t> body(type, type + 4);
   body.insert(body.end(), data.begin(), data.end());
@@ -56,7 +56,7 @@ void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_
 }
 
 // PNG with an uncompressed (stored) zlib stream: review pictures need no compression library.
-std::vector<uint8_t> encode_png(const Image& img) {
+std::vector<uint8_t> encode_png(const Image &img) {
   std::vector<uint8_t> raw;
   for (int y = 0; y < kSide; y++) {
     raw.push_back(0);  // no row filter
@@ -86,8 +86,9 @@ std::vector<uint8_t> encode_png(const Image& img) {
 
 // One hue per wall set so the themes can be told apart in review pictures.
 Rgb wall_colour(int set) {
-  static const Rgb kHues[] = {{40, 80, 220}, {200, 60, 60}, {40, 170, 90}, {170, 80, 200}, {210, 140, 30},
-                              {30, 170, 190}, {190, 190, 60}, {220, 90, 150}, {120, 120, 130}, {90, 60, 200}};
+  static const Rgb kHues[] = {{40, 80, 220},   {200, 60, 60},  {40, 170, 90},  {170, 80, 200},
+                              {210, 140, 30},  {30, 170, 190}, {190, 190, 60}, {220, 90, 150},
+                              {120, 120, 130}, {90, 60, 200}};
   return kHues[set % 10];
 }
 
@@ -95,13 +96,13 @@ Rgb wall_colour(int set) {
 const Rgb kBallColours[8] = {{240, 230, 200}, {200, 240, 255}, {255, 210, 240}, {220, 255, 200},
                              {255, 140, 40},  {255, 80, 80},   {120, 255, 120}, {255, 255, 80}};
 
-Image render(const mapgen::Level& level) {
+Image render(const mapgen::Level &level) {
   Image img;
   const Rgb wall = wall_colour(level.wall_set);
   for (int x = 0; x < mapgen::kMapSize; x++)
     for (int y = 0; y < mapgen::kMapSize; y++) {
       const int px = x * kCell, py = y * kCell, c = kCell / 2;
-      const mapgen::Cell& cell = level.cells[size_t(x)][size_t(y)];
+      const mapgen::Cell &cell = level.cells[size_t(x)][size_t(y)];
       bool edge = x == 0 || y == 0 || x == mapgen::kEdge || y == mapgen::kEdge;
       if (cell.kind != mapgen::CellKind::Wall && edge) img.fill(px, py, kCell, kCell, {20, 30, 60});
       switch (cell.kind) {
@@ -118,8 +119,12 @@ Image render(const mapgen::Level& level) {
           if (m & WALL_UP_LEFT) img.fill(px, py, 10, 10, wall);
           break;
         }
-        case mapgen::CellKind::Ball: img.disc(px + c, py + c, 2, kBallColours[cell.value - 1]); break;
-        case mapgen::CellKind::PowerBall: img.disc(px + c, py + c, 6, kBallColours[cell.value - 1]); break;
+        case mapgen::CellKind::Ball:
+          img.disc(px + c, py + c, 2, kBallColours[cell.value - 1]);
+          break;
+        case mapgen::CellKind::PowerBall:
+          img.disc(px + c, py + c, 6, kBallColours[cell.value - 1]);
+          break;
         case mapgen::CellKind::Decoration: img.fill(px + 6, py + 6, 8, 8, {60, 110, 60}); break;
         case mapgen::CellKind::Floor: break;
       }
@@ -132,7 +137,7 @@ Image render(const mapgen::Level& level) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s LEVEL.txt OUT.png\n", argc > 0 ? argv[0] : "maprender");
     return 2;
@@ -143,9 +148,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "maprender: %s\n", err.c_str());
     return 1;
   }
-  for (const std::string& p : mapgen::check_level(level)) std::fprintf(stderr, "maprender: warning: %s\n", p.c_str());
+  for (const std::string &p : mapgen::check_level(level))
+    std::fprintf(stderr, "maprender: warning: %s\n", p.c_str());
   std::vector<uint8_t> png = encode_png(render(level));
-  FILE* f = std::fopen(argv[2], "wb");
+  FILE *f = std::fopen(argv[2], "wb");
   if (!f) {
     std::fprintf(stderr, "maprender: cannot write %s\n", argv[2]);
     return 1;

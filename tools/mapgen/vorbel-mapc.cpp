@@ -13,18 +13,19 @@
 
 namespace {
 
-int Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s LEVEL.txt [-o LEVEL.map]\n"
-               "Checks a level drawn as text and writes it as a custom map for \"Play Custom Level\".\n",
-               program);
+int Usage(const char *program) {
+  std::fprintf(
+      stderr,
+      "usage: %s LEVEL.txt [-o LEVEL.map]\n"
+      "Checks a level drawn as text and writes it as a custom map for \"Play Custom Level\".\n",
+      program);
   return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const char* program = argc > 0 ? argv[0] : "vorbel-mapc";
+int main(int argc, char **argv) {
+  const char *program = argc > 0 ? argv[0] : "vorbel-mapc";
   std::string input, output;
   for (int a = 1; a < argc; a++) {
     if (std::strcmp(argv[a], "-o") == 0) {
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<std::string> problems = mapgen::check_level(level);
-  for (const std::string& p : problems) std::fprintf(stderr, "vorbel-mapc: %s\n", p.c_str());
+  for (const std::string &p : problems) std::fprintf(stderr, "vorbel-mapc: %s\n", p.c_str());
   if (!problems.empty()) {
     std::fprintf(stderr, "vorbel-mapc: %zu problem%s found, %s not written\n", problems.size(),
                  problems.size() == 1 ? "" : "s", output.c_str());
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vorbel-mapc: cannot write %s\n", output.c_str());
     return 1;
   }
-  std::printf("%s: \"%s\", %d balls, %d bugs -> %s\n", input.c_str(), level.name.c_str(), mapgen::ball_count(level),
-              level.bug_count, output.c_str());
+  std::printf("%s: \"%s\", %d balls, %d bugs -> %s\n", input.c_str(), level.name.c_str(),
+              mapgen::ball_count(level), level.bug_count, output.c_str());
   return 0;
 }

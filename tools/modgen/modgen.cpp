@@ -137,16 +137,23 @@ Song read_song(const char *path) {
       const size_t eq = w[i].find('=');
       if (eq != std::string::npos) opt[w[i].substr(0, eq)] = w[i].substr(eq + 1);
     }
-    auto get = [&](const char *name, int fallback) { return opt.count(name) ? number(opt[name]) : fallback; };
+    auto get = [&](const char *name, int fallback) {
+      return opt.count(name) ? number(opt[name]) : fallback;
+    };
     if (key == "format" && w.size() == 2) {
       song.format = w[1];
-      if (song.format != "mod" && song.format != "s3m" && song.format != "xm") fail("unknown format " + w[1]);
+      if (song.format != "mod" && song.format != "s3m" && song.format != "xm")
+        fail("unknown format " + w[1]);
     } else if (key == "title" && w.size() == 2) {
       song.title = w[1];
-    } else if ((key == "channels" || key == "speed" || key == "tempo" || key == "linear" || key == "restart") &&
+    } else if ((key == "channels" || key == "speed" || key == "tempo" || key == "linear" ||
+                key == "restart") &&
                w.size() == 2) {
-      int &field = key == "channels" ? song.channels : key == "speed" ? song.speed : key == "tempo" ? song.tempo
-                   : key == "linear" ? song.linear : song.restart;
+      int &field = key == "channels" ? song.channels
+                   : key == "speed"  ? song.speed
+                   : key == "tempo"  ? song.tempo
+                   : key == "linear" ? song.linear
+                                     : song.restart;
       field = number(w[1]);
     } else if (key == "version" && w.size() == 2) {
       song.version = number(w[1], 16);
@@ -155,10 +162,12 @@ Song read_song(const char *path) {
     } else if (key == "sample" && w.size() >= 2) {
       Sample s;
       if (opt.count("wave")) s.wave = opt["wave"];
-      s.period = get("period", s.period), s.length = get("length", s.length), s.loop = get("loop", 0);
+      s.period = get("period", s.period), s.length = get("length", s.length),
+      s.loop = get("loop", 0);
       s.decay = get("decay", 0), s.volume = get("volume", 64), s.rate = get("rate", 8363);
       s.finetune = get("finetune", 0), s.relnote = get("relnote", 0), s.pan = get("pan", 128);
-      if (s.period < 2 || s.length < 2 || s.length > 1 << 20) fail("sample period or length out of range");
+      if (s.period < 2 || s.length < 2 || s.length > 1 << 20)
+        fail("sample period or length out of range");
       song.samples[number(w[1])] = s;
     } else if (key == "instrument" && w.size() >= 2) {
       Instrument ins;
@@ -182,7 +191,8 @@ Song read_song(const char *path) {
       if (!pattern) fail("a cell before any pattern");
       Cell c;
       const int row = number(w[0]), ch = number(w[1]);
-      if (row < 0 || row >= pattern->rows || ch < 0 || ch >= song.channels) fail("cell outside the pattern");
+      if (row < 0 || row >= pattern->rows || ch < 0 || ch >= song.channels)
+        fail("cell outside the pattern");
       c.note = parse_note(w[2]);
       c.instrument = w[3] == "." ? 0 : number(w[3]);
       if (w[4] != ".") c.volume = number(w[4], song.format == "xm" ? 16 : 10);
@@ -232,7 +242,9 @@ struct Out {
     for (size_t i = 0; i < n; i++) byte(i < s.size() ? s[i] : 0);
   }
   void zeros(size_t n) { b.insert(b.end(), n, 0); }
-  void put16(size_t at, int v) { b[at] = static_cast<unsigned char>(v), b[at + 1] = static_cast<unsigned char>(v >> 8); }
+  void put16(size_t at, int v) {
+    b[at] = static_cast<unsigned char>(v), b[at + 1] = static_cast<unsigned char>(v >> 8);
+  }
 };
 
 int max_pattern(const Song &song) {
@@ -265,15 +277,19 @@ Out write_mod(const Song &song) {
   }
   o.byte(static_cast<int>(song.orders.size()));
   o.byte(127);
-  for (int i = 0; i < 128; i++) o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
-  if (song.channels == 4) o.text("M.K.", 4);
-  else o.text(std::to_string(song.channels) + (song.channels < 10 ? "CHN" : "CH"), 4);
+  for (int i = 0; i < 128; i++)
+    o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
+  if (song.channels == 4)
+    o.text("M.K.", 4);
+  else
+    o.text(std::to_string(song.channels) + (song.channels < 10 ? "CHN" : "CH"), 4);
   for (int p = 0; p <= max_pattern(song); p++) {
     const auto it = song.patterns.find(p);
     for (int row = 0; row < 64; row++)
       for (int ch = 0; ch < song.channels; ch++) {
         Cell c;
-        if (it != song.patterns.end() && it->second.cells.count({row, ch})) c = it->second.cells.at({row, ch});
+        if (it != song.patterns.end() && it->second.cells.count({row, ch}))
+          c = it->second.cells.at({row, ch});
         // C-1 of the MOD octaves is note C-1 of the source.
         const int k = c.note - 1 - 12;
         const int period = c.note > 0 && k >= 0 && k < 36 ? pt_periods[k] : 0;
@@ -308,14 +324,18 @@ Out write_s3m(const Song &song) {
   // Master volume 0x30 with the stereo bit; ultra-click 16 and a pan table (252), as ST3 saves.
   o.byte(64), o.byte(song.speed), o.byte(song.tempo), o.byte(0xB0), o.byte(16), o.byte(252);
   o.zeros(8), o.le16(0);
-  for (int ch = 0; ch < 32; ch++) o.byte(ch < song.channels ? (ch & 1 ? 8 + ch / 2 % 8 : ch / 2 % 8) : 255);
-  for (int i = 0; i < orders; i++) o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 255);
+  for (int ch = 0; ch < 32; ch++)
+    o.byte(ch < song.channels ? (ch & 1 ? 8 + ch / 2 % 8 : ch / 2 % 8) : 255);
+  for (int i = 0; i < orders; i++)
+    o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 255);
   const size_t ins_ptrs = o.b.size();
   o.zeros(2 * instruments);
   const size_t pat_ptrs = o.b.size();
   o.zeros(2 * patterns);
   for (int ch = 0; ch < 32; ch++) o.byte(0x20 | (ch & 1 ? 12 : 3));
-  auto align = [&] { while (o.b.size() % 16) o.byte(0); };
+  auto align = [&] {
+    while (o.b.size() % 16) o.byte(0);
+  };
   std::vector<size_t> memseg_at(instruments + 1, 0);
   for (int n = 1; n <= instruments; n++) {
     align();
@@ -347,10 +367,13 @@ Out write_s3m(const Song &song) {
         for (int ch = 0; ch < song.channels; ch++) {
           if (!it->second.cells.count({row, ch})) continue;
           const Cell &c = it->second.cells.at({row, ch});
-          const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0, eff = c.effect >= 0;
+          const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0,
+                     eff = c.effect >= 0;
           o.byte(ch | (note ? 0x20 : 0) | (vol ? 0x40 : 0) | (eff ? 0x80 : 0));
           if (note) {
-            const int n = c.note == -2 ? 254 : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12 : 255;
+            const int n = c.note == -2 ? 254
+                          : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12
+                                       : 255;
             o.byte(n), o.byte(c.instrument);
           }
           if (vol) o.byte(c.volume);
@@ -397,7 +420,8 @@ Out write_xm(const Song &song) {
   o.le16(static_cast<int>(song.orders.size())), o.le16(song.restart), o.le16(song.channels);
   o.le16(patterns), o.le16(instruments), o.le16(song.linear ? 1 : 0);
   o.le16(song.speed), o.le16(song.tempo);
-  for (int i = 0; i < 256; i++) o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
+  for (int i = 0; i < 256; i++)
+    o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
   for (int p = 0; p < patterns; p++) {
     const auto it = song.patterns.find(p);
     const int rows = it == song.patterns.end() ? 64 : it->second.rows;
@@ -408,7 +432,8 @@ Out write_xm(const Song &song) {
     for (int row = 0; row < rows; row++)
       for (int ch = 0; ch < song.channels; ch++) {
         Cell c;
-        if (it != song.patterns.end() && it->second.cells.count({row, ch})) c = it->second.cells.at({row, ch});
+        if (it != song.patterns.end() && it->second.cells.count({row, ch}))
+          c = it->second.cells.at({row, ch});
         const int note = c.note == -1 ? 97 : c.note > 0 ? c.note : 0;  // XM note 1 is C-0
         if (c.note > 96) fail("XM notes run from C-0 to B-7");
         o.byte(0x80 | 0x1F);
@@ -430,15 +455,19 @@ Out write_xm(const Song &song) {
     o.le32(40);
     o.zeros(96);  // every note plays the instrument's one sample
     write_envelope(o, ins.vol), write_envelope(o, ins.pan);
-    o.byte(static_cast<int>(ins.vol.points.size())), o.byte(static_cast<int>(ins.pan.points.size()));
-    o.byte(std::max(ins.vol.sustain, 0)), o.byte(std::max(ins.vol.loop_start, 0)), o.byte(std::max(ins.vol.loop_end, 0));
-    o.byte(std::max(ins.pan.sustain, 0)), o.byte(std::max(ins.pan.loop_start, 0)), o.byte(std::max(ins.pan.loop_end, 0));
+    o.byte(static_cast<int>(ins.vol.points.size())),
+        o.byte(static_cast<int>(ins.pan.points.size()));
+    o.byte(std::max(ins.vol.sustain, 0)), o.byte(std::max(ins.vol.loop_start, 0)),
+        o.byte(std::max(ins.vol.loop_end, 0));
+    o.byte(std::max(ins.pan.sustain, 0)), o.byte(std::max(ins.pan.loop_start, 0)),
+        o.byte(std::max(ins.pan.loop_end, 0));
     o.byte(envelope_type(ins.vol)), o.byte(envelope_type(ins.pan));
     for (int v : ins.vib) o.byte(v);
     o.le16(ins.fadeout);
     o.zeros(22);
     o.le32(s.length), o.le32(0), o.le32(s.loop ? s.length : 0);
-    o.byte(s.volume), o.byte(s.finetune & 0xFF), o.byte(s.loop ? 1 : 0), o.byte(s.pan), o.byte(s.relnote & 0xFF);
+    o.byte(s.volume), o.byte(s.finetune & 0xFF), o.byte(s.loop ? 1 : 0), o.byte(s.pan),
+        o.byte(s.relnote & 0xFF);
     o.byte(0);
     o.text("sample", 22);
     int previous = 0;
@@ -459,7 +488,9 @@ int main(int argc, char **argv) {
   }
   const Song song = read_song(argv[1]);
   line_no = 0;
-  const Out o = song.format == "mod" ? write_mod(song) : song.format == "s3m" ? write_s3m(song) : write_xm(song);
+  const Out o = song.format == "mod"   ? write_mod(song)
+                : song.format == "s3m" ? write_s3m(song)
+                                       : write_xm(song);
   FILE *f = std::fopen(argv[2], "wb");
   if (!f || std::fwrite(o.b.data(), 1, o.b.size(), f) != o.b.size() || std::fclose(f) != 0) {
     std::fprintf(stderr, "modgen: cannot write %s\n", argv[2]);

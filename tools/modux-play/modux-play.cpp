@@ -35,7 +35,8 @@ static int usage() {
 static MODUX *load_or_report(const char *file, bool tell_note = true) {
   MODUX *mod = load_mod(file);
   if (!mod) std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_error);
-  if (mod && tell_note && modux_note[0]) std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_note);
+  if (mod && tell_note && modux_note[0])
+    std::fprintf(stderr, "modux-play: %s: %s\n", file, modux_note);
   return mod;
 }
 
@@ -72,8 +73,9 @@ static bool display_available() {
 
 static int play(const char *file, double seconds) {
   if (!display_available()) {
-    std::fprintf(stderr, "modux-play: no X display: playback needs Allegro's timer, which needs one "
-                         "(set DISPLAY, or run under xvfb-run)\n");
+    std::fprintf(stderr,
+                 "modux-play: no X display: playback needs Allegro's timer, which needs one "
+                 "(set DISPLAY, or run under xvfb-run)\n");
     return 1;
   }
   if (allegro_init() != 0) {
@@ -188,7 +190,8 @@ static int render(const char *out_path, const char *file, int rate, double secon
   const bool progress = isatty(STDERR_FILENO);
   // Every failure after this point leaves through here: no half-written file stays behind.
   auto give_up = [&](const char *reason) {
-    std::fprintf(stderr, "%smodux-play: cannot write %s: %s\n", progress ? "\n" : "", out_path, reason);
+    std::fprintf(stderr, "%smodux-play: cannot write %s: %s\n", progress ? "\n" : "", out_path,
+                 reason);
     if (out) std::fclose(out);
     unlink(partial_path.c_str());
     partial_path.clear();
@@ -211,7 +214,9 @@ static int render(const char *out_path, const char *file, int rate, double secon
   unsigned long frames = 0;
   double shown = 0;
   while (frames < limit) {
-    const long want = limit - frames < static_cast<unsigned long>(BLOCK) ? static_cast<long>(limit - frames) : BLOCK;
+    const long want = limit - frames < static_cast<unsigned long>(BLOCK)
+                          ? static_cast<long>(limit - frames)
+                          : BLOCK;
     const long got = render_mod(frames_buffer.data(), want);
     if (got <= 0) break;
     for (long i = 0; i < 2 * got; i++) {  // WAV data is little-endian
@@ -232,7 +237,8 @@ static int render(const char *out_path, const char *file, int rate, double secon
     return give_up(std::strerror(errno));
   const int closed = std::fclose(out);
   out = nullptr;
-  if (closed != 0 || std::rename(partial_path.c_str(), out_path) != 0) return give_up(std::strerror(errno));
+  if (closed != 0 || std::rename(partial_path.c_str(), out_path) != 0)
+    return give_up(std::strerror(errno));
   partial_path.clear();
 
   if (progress) std::fprintf(stderr, "\r\033[K");
@@ -281,7 +287,8 @@ int main(int argc, char **argv) {
   if (argc == 4 && std::strcmp(argv[1], "--seconds") == 0) {
     char *end = nullptr;
     const double seconds = std::strtod(argv[2], &end);
-    if (end == argv[2] || *end != '\0' || !(seconds >= 0.0) || seconds > 24 * 3600.0) return usage();
+    if (end == argv[2] || *end != '\0' || !(seconds >= 0.0) || seconds > 24 * 3600.0)
+      return usage();
     return play(argv[3], seconds);
   }
   return usage();

@@ -47,7 +47,8 @@ bool fits(std::string &error, const std::string &where, const char *field, long 
 
 std::string indexed(const char *what, int i) { return std::string(what) + " " + std::to_string(i); }
 
-void write_instrument(Out &o, const INSTRUMENT_INFO &ins, const std::string &where, std::string &err) {
+void write_instrument(Out &o, const INSTRUMENT_INFO &ins, const std::string &where,
+                      std::string &err) {
   for (int n = 0; n < MODUX_NOTE_MAP; n++)
     if (fits(err, where, "sample_map entry", ins.sample_map[n], 0, 255)) o.byte(ins.sample_map[n]);
 
@@ -88,8 +89,8 @@ void write_sample(Out &o, const SAMPLE_INFO &si, const SAMPLE &s, const std::str
   o.dword(uint32_t(si.length));
   if (si.length == 0) {
     // Only the length is stored for an empty sample; anything else set in it would be lost.
-    const int rest[] = {si.tuning,       si.relative_note, si.volume,        si.pan,
-                        si.loop_start,   si.loop_end,      si.loop_flags,    si.vibrato_type,
+    const int rest[] = {si.tuning,        si.relative_note, si.volume,      si.pan,
+                        si.loop_start,    si.loop_end,      si.loop_flags,  si.vibrato_type,
                         si.vibrato_sweep, si.vibrato_depth, si.vibrato_rate};
     for (int v : rest)
       if (v != 0) {
@@ -118,7 +119,8 @@ void write_sample(Out &o, const SAMPLE_INFO &si, const SAMPLE &s, const std::str
   if (fits(err, where, "vibrato_rate", si.vibrato_rate, 0, 255)) o.byte(si.vibrato_rate);
   if (fits(err, where, "volume", si.volume, 0, 255)) o.byte(si.volume);
   if (fits(err, where, "pan", si.pan, 0, 255)) o.byte(si.pan);
-  if (fits(err, where, "relative_note", si.relative_note, -128, 127)) o.byte(uint8_t(si.relative_note));
+  if (fits(err, where, "relative_note", si.relative_note, -128, 127))
+    o.byte(uint8_t(si.relative_note));
   if (fits(err, where, "tuning", si.tuning, 0, 65535)) o.word(si.tuning);
   o.byte(s.bits);
   if (fits(err, where, "loop_flags", si.loop_flags, 0, 255)) o.byte(si.loop_flags);
@@ -216,7 +218,8 @@ std::string mux_store_note(int flags, int note, uint32_t &stored) {
     return "";
   }
   if (note <= 0) {
-    if (note < -32768) return "note command " + std::to_string(note) + " does not fit a signed word";
+    if (note < -32768)
+      return "note command " + std::to_string(note) + " does not fit a signed word";
     stored = uint16_t(note);
     return "";
   }
@@ -226,7 +229,8 @@ std::string mux_store_note(int flags, int note, uint32_t &stored) {
   long lo = kPeriodClock / (long(note) + 1) + 1;
   if (hi > 32767) hi = 32767;
   if (lo > hi)
-    return "note frequency " + std::to_string(note) + " is not 3579546 / p for any period p of 1 to 32767";
+    return "note frequency " + std::to_string(note) +
+           " is not 3579546 / p for any period p of 1 to 32767";
   stored = uint32_t(hi);
   return "";
 }
@@ -256,12 +260,15 @@ std::string build_mux(const MODUX &mod, std::vector<uint8_t> &bytes) {
                 mod.restart_order, mod.flags})
     o.word(v);
   for (int c = 0; c < mod.channel_count; c++)
-    if (fits(err, indexed("channel", c), "pan", mod.channel_pan[c], 0, 255)) o.byte(mod.channel_pan[c]);
+    if (fits(err, indexed("channel", c), "pan", mod.channel_pan[c], 0, 255))
+      o.byte(mod.channel_pan[c]);
   for (int i = 0; i < mod.order_count; i++)
-    if (fits(err, indexed("order", i), "pattern", mod.order_table[i], 0, 255)) o.byte(mod.order_table[i]);
+    if (fits(err, indexed("order", i), "pattern", mod.order_table[i], 0, 255))
+      o.byte(mod.order_table[i]);
   if (!err.empty()) return err;
 
-  if (mod.instrument_count > 0 && mod.instruments == nullptr) return "module: no instrument records";
+  if (mod.instrument_count > 0 && mod.instruments == nullptr)
+    return "module: no instrument records";
   for (int i = 0; i < mod.instrument_count && err.empty(); i++)
     write_instrument(o, mod.instruments[i], indexed("instrument", i), err);
   if (!err.empty()) return err;

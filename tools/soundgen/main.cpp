@@ -17,19 +17,19 @@
 namespace {
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: soundgen --sources DIR --out sounds.dat [--header FILE.h] [--music DIR] [--wav DIR] [--quiet]\n"
-               "       soundgen --song FILE.song --instruments FILE.txt --mux OUT.mux\n"
-               "  --sources DIR  data/sounds (manifest.txt, instruments, effects, songs)\n"
-               "  --header FILE  also write the index header of sounds.dat\n"
-               "  --music DIR    also write each song as DIR/NAME.mux\n"
-               "  --wav DIR      also write each effect and instrument as a WAV file\n"
-               "  --song ...     builds one song alone with the instruments of FILE.txt into OUT.mux\n");
+  std::fprintf(
+      stderr,
+      "usage: soundgen --sources DIR --out sounds.dat [--header FILE.h] [--music DIR] [--wav DIR] "
+      "[--quiet]\n"
+      "       soundgen --song FILE.song --instruments FILE.txt --mux OUT.mux\n"
+      "  --sources DIR  data/sounds (manifest.txt, instruments, effects, songs)\n"
+      "  --header FILE  also write the index header of sounds.dat\n"
+      "  --music DIR    also write each song as DIR/NAME.mux\n"
+      "  --wav DIR      also write each effect and instrument as a WAV file\n"
+      "  --song ...     builds one song alone with the instruments of FILE.txt into OUT.mux\n");
 }
 
-bool make_dir(const std::string &dir) {
-  return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
-}
+bool make_dir(const std::string &dir) { return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST; }
 
 }  // namespace
 
@@ -44,16 +44,26 @@ int main(int argc, char **argv) {
       return true;
     };
     bool ok = true;
-    if (a == "--sources") ok = value(sources);
-    else if (a == "--out") ok = value(out);
-    else if (a == "--header") ok = value(header);
-    else if (a == "--music") ok = value(music);
-    else if (a == "--wav") ok = value(wav);
-    else if (a == "--quiet") quiet = true;
-    else if (a == "--song") ok = value(song);
-    else if (a == "--instruments") ok = value(instruments);
-    else if (a == "--mux") ok = value(mux);
-    else ok = false;
+    if (a == "--sources")
+      ok = value(sources);
+    else if (a == "--out")
+      ok = value(out);
+    else if (a == "--header")
+      ok = value(header);
+    else if (a == "--music")
+      ok = value(music);
+    else if (a == "--wav")
+      ok = value(wav);
+    else if (a == "--quiet")
+      quiet = true;
+    else if (a == "--song")
+      ok = value(song);
+    else if (a == "--instruments")
+      ok = value(instruments);
+    else if (a == "--mux")
+      ok = value(mux);
+    else
+      ok = false;
     if (!ok) {
       usage();
       return 2;
@@ -107,7 +117,8 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < bank.songs.size(); i++) {
       std::string path = music + "/" + bank.song_entries[i].name + ".mux";
       FILE *f = std::fopen(path.c_str(), "wb");
-      bool ok = f && std::fwrite(bank.song_files[i].data(), 1, bank.song_files[i].size(), f) == bank.song_files[i].size();
+      bool ok = f && std::fwrite(bank.song_files[i].data(), 1, bank.song_files[i].size(), f) ==
+                         bank.song_files[i].size();
       if (f && std::fclose(f) != 0) ok = false;
       if (!ok) {
         std::fprintf(stderr, "soundgen: cannot write %s\n", path.c_str());
@@ -124,8 +135,9 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < bank.effects.size(); i++) {
       char name[64];
       std::snprintf(name, sizeof name, "/sfx%d_", int(i));
-      std::string err = sound::write_wav(wav + name + bank.effects[i].name + ".wav", bank.effect_samples[i].frames,
-                                         bank.effect_samples[i].rate);
+      std::string err =
+          sound::write_wav(wav + name + bank.effects[i].name + ".wav",
+                           bank.effect_samples[i].frames, bank.effect_samples[i].rate);
       if (!err.empty()) {
         std::fprintf(stderr, "soundgen: %s\n", err.c_str());
         return 1;
@@ -136,7 +148,8 @@ int main(int argc, char **argv) {
       std::vector<int16_t> frames = s.frames;
       if (s.loop_end > s.loop_start)
         while (frames.size() < s.frames.size() + size_t(s.tuning))
-          frames.insert(frames.end(), s.frames.begin() + s.loop_start, s.frames.begin() + s.loop_end);
+          frames.insert(frames.end(), s.frames.begin() + s.loop_start,
+                        s.frames.begin() + s.loop_end);
       std::string err = sound::write_wav(wav + "/inst_" + name + ".wav", frames, s.tuning);
       if (!err.empty()) {
         std::fprintf(stderr, "soundgen: %s\n", err.c_str());
@@ -149,8 +162,8 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < bank.songs.size(); i++) {
       const sound::Song &s = bank.songs[i];
       std::printf("soundgen: %-6s %zu channels, %zu patterns, %zu orders, %.1f s, %zu bytes\n",
-                  bank.song_entries[i].name.c_str(), s.channels.size(), s.patterns.size(), s.order.size(),
-                  sound::song_seconds(s), bank.song_files[i].size());
+                  bank.song_entries[i].name.c_str(), s.channels.size(), s.patterns.size(),
+                  s.order.size(), sound::song_seconds(s), bank.song_files[i].size());
     }
   }
   return 0;

@@ -68,7 +68,8 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
   frames_.resize(ns);
   for (size_t i = 0; i < ns; i++) {
     auto it = samples.find(song.instruments[i]);
-    if (it == samples.end()) throw SourceError(song.file + ": no instrument '" + song.instruments[i] + "'");
+    if (it == samples.end())
+      throw SourceError(song.file + ": no instrument '" + song.instruments[i] + "'");
     const InstrumentSample &src = it->second;
     for (int16_t f : src.frames) frames_[i].push_back(uint16_t(f) ^ 0x8000);
     SAMPLE_INFO &si = info_[i];
@@ -105,7 +106,8 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
     auto found = xm_instruments.find({sample, pan});
     if (found != xm_instruments.end()) return found->second;
     const int index = int(instruments_.size());
-    instruments_.push_back(xm_instrument(sample, samples.at(song.instruments[size_t(sample)]).envelope, pan));
+    instruments_.push_back(
+        xm_instrument(sample, samples.at(song.instruments[size_t(sample)]).envelope, pan));
     xm_instruments[{sample, pan}] = index;
     return index;
   };
@@ -122,8 +124,8 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
       if (sc.has_note && song.xm) {
         n.note = xm_note(sc.pitch);
         if (n.note < 1 || n.note > 96)
-          throw SourceError(song.file + ": pattern '" + sp.name + "' row " + std::to_string(i / nch) +
-                            ": note outside the XM range");
+          throw SourceError(song.file + ": pattern '" + sp.name + "' row " +
+                            std::to_string(i / nch) + ": note outside the XM range");
         if (sc.instrument >= 0) n.sample = instrument_of(sc.instrument, i % nch) + 1;
       } else if (sc.cut && song.xm) {
         n.note = -2;  // the key is released: the envelope and the fade-out end the note
@@ -132,8 +134,9 @@ SongModule::SongModule(const Song &song, const std::map<std::string, InstrumentS
         // The engine forms note * tuning in 32 bits; stay below the overflow.
         int tuning = sc.instrument >= 0 ? info_[size_t(sc.instrument)].tuning : 65535;
         if ((long long)n.note * tuning > INT_MAX)
-          throw SourceError(song.file + ": pattern '" + sp.name + "' row " + std::to_string(i / nch) +
-                            " channel '" + song.channels[i % nch].name + "': note too high for its instrument");
+          throw SourceError(song.file + ": pattern '" + sp.name + "' row " +
+                            std::to_string(i / nch) + " channel '" + song.channels[i % nch].name +
+                            "': note too high for its instrument");
         if (sc.instrument >= 0) n.sample = sc.instrument + 1;
       } else if (sc.cut) {
         n.note = -1;

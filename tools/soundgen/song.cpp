@@ -12,7 +12,8 @@ namespace sound {
 namespace {
 
 // Periods of one octave in quarter Amiga units, C to B (the engine's semitone table).
-const int kOctavePeriods[12] = {6848, 6464, 6096, 5760, 5424, 5120, 4832, 4560, 4304, 4064, 3840, 3628};
+const int kOctavePeriods[12] = {6848, 6464, 6096, 5760, 5424, 5120,
+                                4832, 4560, 4304, 4064, 3840, 3628};
 // Phrases may use phrases, but a chain this deep is a phrase that uses itself.
 constexpr int kMaxNesting = 16;
 constexpr int kMaxRows = 256;
@@ -40,7 +41,9 @@ std::vector<Token> tokenize(const std::string &text, int line) {
     } else if (c == ')') {
       flush();
       word = ")";
-      while (i + 1 < text.size() && (text[i + 1] == '*' || std::isdigit((unsigned char)text[i + 1]))) word += text[++i];
+      while (i + 1 < text.size() &&
+             (text[i + 1] == '*' || std::isdigit((unsigned char)text[i + 1])))
+        word += text[++i];
       flush();
     } else {
       word += c;
@@ -97,9 +100,11 @@ struct Reader {
       i++;
       size_t b = i;
       while (i < s.size() && std::isdigit((unsigned char)s[i])) i++;
-      if (b == i || i - b > 3) error(t.line, "'" + s + "': ':' must be followed by a length of 1 to 256 rows");
+      if (b == i || i - b > 3)
+        error(t.line, "'" + s + "': ':' must be followed by a length of 1 to 256 rows");
       length = std::stoi(s.substr(b, i - b));
-      if (length < 1 || length > kMaxRows) error(t.line, "'" + s + "': length must be 1 to 256 rows");
+      if (length < 1 || length > kMaxRows)
+        error(t.line, "'" + s + "': length must be 1 to 256 rows");
     }
     while (i < s.size()) {
       char c = s[i++];
@@ -115,7 +120,8 @@ struct Reader {
         }
         case '!': {
           int v = hex(s, i, 3);
-          if (v < 0) error(t.line, "'" + s + "': '!' takes three hex digits: command and parameter");
+          if (v < 0)
+            error(t.line, "'" + s + "': '!' takes three hex digits: command and parameter");
           fx.raw_command = v >> 8;
           fx.raw_param = v & 0xFF;
           continue;
@@ -126,8 +132,7 @@ struct Reader {
         case '\\': slot = &fx.down; break;
         case '>': slot = &fx.porta; break;
         case '%': slot = &fx.volslide; break;
-        default:
-          error(t.line, "'" + s + "': unexpected '" + std::string(1, c) + "'");
+        default: error(t.line, "'" + s + "': unexpected '" + std::string(1, c) + "'");
       }
       int v = hex(s, i, 2);
       if (v < 0) error(t.line, "'" + s + "': '" + std::string(1, c) + "' takes two hex digits");
@@ -145,9 +150,9 @@ struct Reader {
   }
 
   struct Frame {
-    int length = 1;          // default length of events
+    int length = 1;  // default length of events
     int transpose = 0;
-    int *instrument;         // current instrument index (-1 none), shared with the caller
+    int *instrument;  // current instrument index (-1 none), shared with the caller
   };
 
   void event(const Token &t, Frame &f, std::vector<SongCell> &out, int &pos) {
@@ -167,11 +172,14 @@ struct Reader {
       i = 1;
       if (i < s.size() && (s[i] == '#' || s[i] == 'b')) i++;
       if (i < s.size() && std::isdigit((unsigned char)s[i])) i++;
-      if (!parse_pitch(s.substr(0, i), pitch)) error(t.line, "'" + s + "' is not a note such as C4, F#3 or Bb5");
+      if (!parse_pitch(s.substr(0, i), pitch))
+        error(t.line, "'" + s + "' is not a note such as C4, F#3 or Bb5");
       pitch += f.transpose;
       if (pitch < kLowestPitch || pitch > kHighestPitch)
         error(t.line, "'" + s + "' transposed lies outside C1 to B7");
-      if (instrument < 0) error(t.line, "'" + s + "': no instrument yet; name one with [name] or inst= on the channel");
+      if (instrument < 0)
+        error(t.line,
+              "'" + s + "': no instrument yet; name one with [name] or inst= on the channel");
     } else if (std::islower((unsigned char)s[0]) && kit.count(s[0])) {
       kind = Kind::Drum;
       i = 1;
@@ -200,7 +208,8 @@ struct Reader {
       }
     } else if (kind == Kind::Cut) {
       head.cut = true;
-      if (fx.vibrato >= 0 || fx.arpeggio >= 0 || fx.up >= 0 || fx.down >= 0 || fx.porta >= 0 || fx.volslide >= 0)
+      if (fx.vibrato >= 0 || fx.arpeggio >= 0 || fx.up >= 0 || fx.down >= 0 || fx.porta >= 0 ||
+          fx.volslide >= 0)
         error(t.line, "'" + s + "': a cut takes no effect but !");
     } else if (fx.porta >= 0) {
       error(t.line, "'" + s + "': '>' belongs on the note slid to");
@@ -208,7 +217,8 @@ struct Reader {
     if (fx.volume >= 0) head.volume = 0x10 + fx.volume;
     if (fx.raw_command >= 0) put(head, fx.raw_command, fx.raw_param, t);
 
-    if (fx.porta >= 0 && fx.vibrato >= 0) error(t.line, "'" + s + "': a slide to a note cannot carry vibrato");
+    if (fx.porta >= 0 && fx.vibrato >= 0)
+      error(t.line, "'" + s + "': a slide to a note cannot carry vibrato");
     // Vibrato and volume slides start after a new note's first row, so that the note speaks clean.
     int first_later = sounding ? 1 : 0;
     for (int r = 0; r < length; r++) {
@@ -219,7 +229,8 @@ struct Reader {
       if (fx.porta >= 0) {
         if (r > 0) put(c, fx.volslide >= 0 ? 5 : 3, fx.volslide >= 0 ? fx.volslide : 0, t);
       } else if (r >= first_later) {
-        if (fx.vibrato >= 0 && fx.volslide >= 0)  // the first row sets the vibrato, later ones add the slide
+        if (fx.vibrato >= 0 &&
+            fx.volslide >= 0)  // the first row sets the vibrato, later ones add the slide
           put(c, r == first_later ? 4 : 6, r == first_later ? fx.vibrato : fx.volslide, t);
         else if (fx.vibrato >= 0)
           put(c, 4, fx.vibrato, t);
@@ -232,23 +243,28 @@ struct Reader {
 
   // Expands tokens [b, e) into rows; `pos` counts rows from the start of this definition for
   // the bar-line checks.
-  void expand(const std::vector<Token> &tokens, size_t b, size_t e, Frame f, std::vector<SongCell> &out,
-              int depth) {
-    if (depth > kMaxNesting) error(tokens[b < tokens.size() ? b : 0].line, "phrases nest too deeply (a phrase that uses itself?)");
+  void expand(const std::vector<Token> &tokens, size_t b, size_t e, Frame f,
+              std::vector<SongCell> &out, int depth) {
+    if (depth > kMaxNesting)
+      error(tokens[b < tokens.size() ? b : 0].line,
+            "phrases nest too deeply (a phrase that uses itself?)");
     int pos = 0;
     for (size_t i = b; i < e; i++) {
       const Token &t = tokens[i];
       const std::string &s = t.text;
       if (s == "|") {
         if (song.bar > 0 && pos % song.bar != 0)
-          error(t.line, "bar line after " + std::to_string(pos) + " rows, which is not a whole number of " +
-                            std::to_string(song.bar) + "-row bars");
+          error(t.line, "bar line after " + std::to_string(pos) +
+                            " rows, which is not a whole number of " + std::to_string(song.bar) +
+                            "-row bars");
       } else if (s == "(") {
         int level = 1;
         size_t j = i + 1;
         for (; j < e; j++) {
-          if (tokens[j].text == "(") level++;
-          else if (tokens[j].text[0] == ')' && --level == 0) break;
+          if (tokens[j].text == "(")
+            level++;
+          else if (tokens[j].text[0] == ')' && --level == 0)
+            break;
         }
         if (j >= e) error(t.line, "'(' without ')'");
         int times = repeat_count(tokens[j], 1);
@@ -268,7 +284,8 @@ struct Reader {
         if (k < s.size() && (s[k] == '+' || s[k] == '-')) {
           size_t d = k + 1;
           while (d < s.size() && std::isdigit((unsigned char)s[d])) d++;
-          if (d == k + 1 || d - k > 3) error(t.line, "'" + s + "': transpose needs a number of semitones (up to 99)");
+          if (d == k + 1 || d - k > 3)
+            error(t.line, "'" + s + "': transpose needs a number of semitones (up to 99)");
           shift = std::stoi(s.substr(k, d - k));
           k = d;
         }
@@ -279,19 +296,23 @@ struct Reader {
           times = std::stoi(s.substr(k + 1, d - k - 1));
           k = d;
         }
-        if (k != s.size() || times < 1) error(t.line, "'" + s + "' is not $phrase, $phrase+N or $phrase*N");
+        if (k != s.size() || times < 1)
+          error(t.line, "'" + s + "' is not $phrase, $phrase+N or $phrase*N");
         Frame inner;
         inner.transpose = f.transpose + shift;
         inner.instrument = f.instrument;
         size_t before = out.size();
-        for (int r = 0; r < times; r++) expand(ph->second, 0, ph->second.size(), inner, out, depth + 1);
+        for (int r = 0; r < times; r++)
+          expand(ph->second, 0, ph->second.size(), inner, out, depth + 1);
         pos += int(out.size() - before);
       } else if (s[0] == '[') {
-        if (s.size() < 3 || s.back() != ']') error(t.line, "'" + s + "': instrument changes are written [name]");
+        if (s.size() < 3 || s.back() != ']')
+          error(t.line, "'" + s + "': instrument changes are written [name]");
         *f.instrument = instrument_index(s.substr(1, s.size() - 2), t.line);
       } else if (s[0] == ':') {
         long n;
-        if (!parse_int(s.substr(1), n) || n < 1 || n > kMaxRows) error(t.line, "'" + s + "': default length must be 1 to 256 rows");
+        if (!parse_int(s.substr(1), n) || n < 1 || n > kMaxRows)
+          error(t.line, "'" + s + "': default length must be 1 to 256 rows");
         f.length = int(n);
       } else {
         event(t, f, out, pos);
@@ -317,7 +338,8 @@ struct Reader {
   long integer(const SourceLine &l, size_t w, long lo, long hi) {
     long v;
     if (w >= l.words.size() || !parse_int(l.words[w], v) || v < lo || v > hi)
-      error(l.number, "'" + l.words[0] + "' takes a whole number of " + std::to_string(lo) + " to " + std::to_string(hi));
+      error(l.number, "'" + l.words[0] + "' takes a whole number of " + std::to_string(lo) +
+                          " to " + std::to_string(hi));
     return v;
   }
 
@@ -342,7 +364,8 @@ struct Reader {
       name = b == std::string::npos ? "" : name.substr(b, e - b + 1);
       if (name.empty()) error(l.number, "the phrase needs a name");
       for (char c : name)
-        if (!std::isalnum((unsigned char)c) && c != '_') error(l.number, "phrase names use letters, digits and _");
+        if (!std::isalnum((unsigned char)c) && c != '_')
+          error(l.number, "phrase names use letters, digits and _");
       auto more = tokenize(l.text.substr(colon + 1), l.number);
       auto &dst = phrases[name];
       dst.insert(dst.end(), more.begin(), more.end());
@@ -366,7 +389,8 @@ struct Reader {
           auto more = tokenize(l.text, l.number);
           channel_line->insert(channel_line->end(), more.begin(), more.end());
         } else if (!after_phrase) {
-          error(l.number, "an indented line continues a channel or phrase line, and none is above it");
+          error(l.number,
+                "an indented line continues a channel or phrase line, and none is above it");
         }
         continue;
       }
@@ -408,28 +432,38 @@ struct Reader {
         if (l.words.size() < 2) error(l.number, "expected 'channel NAME inst=INSTRUMENT pan=N'");
         SongChannel ch;
         ch.name = l.words[1];
-        if (channel_index(ch.name) >= 0) error(l.number, "channel '" + ch.name + "' is declared twice");
+        if (channel_index(ch.name) >= 0)
+          error(l.number, "channel '" + ch.name + "' is declared twice");
         for (const auto &[k, v] : parse_settings(file, l, 2)) {
           long n;
-          if (k == "inst") ch.instrument = v;
-          else if (k == "pan" && parse_int(v, n) && n >= 0 && n <= 255) ch.pan = int(n);
-          else error(l.number, "channel settings are inst=NAME and pan=0..255, not '" + k + "=" + v + "'");
+          if (k == "inst")
+            ch.instrument = v;
+          else if (k == "pan" && parse_int(v, n) && n >= 0 && n <= 255)
+            ch.pan = int(n);
+          else
+            error(l.number,
+                  "channel settings are inst=NAME and pan=0..255, not '" + k + "=" + v + "'");
         }
         if (!ch.instrument.empty() && !known.empty() && !known.count(ch.instrument))
           error(l.number, "unknown instrument '" + ch.instrument + "'");
         song.channels.push_back(ch);
         if (song.channels.size() > 64) error(l.number, "more than 64 channels");
       } else if (key == "kit") {
-        if (l.words.size() < 3 || l.words.size() > 4 || l.words[1].size() != 1 || !std::islower((unsigned char)l.words[1][0]))
+        if (l.words.size() < 3 || l.words.size() > 4 || l.words[1].size() != 1 ||
+            !std::islower((unsigned char)l.words[1][0]))
           error(l.number, "expected 'kit LETTER INSTRUMENT [PITCH]' with a lower-case letter");
         KitEntry k;
         k.instrument = l.words[2];
-        if (!known.empty() && !known.count(k.instrument)) error(l.number, "unknown instrument '" + k.instrument + "'");
-        if (l.words.size() == 4 && !parse_pitch(l.words[3], k.pitch)) error(l.number, "'" + l.words[3] + "' is not a pitch");
+        if (!known.empty() && !known.count(k.instrument))
+          error(l.number, "unknown instrument '" + k.instrument + "'");
+        if (l.words.size() == 4 && !parse_pitch(l.words[3], k.pitch))
+          error(l.number, "'" + l.words[3] + "' is not a pitch");
         kit[l.words[1][0]] = k;
       } else if (key == "pattern") {
-        if (l.words.size() < 2 || l.words.size() > 3) error(l.number, "expected 'pattern NAME [ROWS]'");
-        if (pattern_index.count(l.words[1])) error(l.number, "pattern '" + l.words[1] + "' is defined twice");
+        if (l.words.size() < 2 || l.words.size() > 3)
+          error(l.number, "expected 'pattern NAME [ROWS]'");
+        if (pattern_index.count(l.words[1]))
+          error(l.number, "pattern '" + l.words[1] + "' is defined twice");
         SongPattern p;
         p.name = l.words[1];
         if (l.words.size() == 3) p.rows = int(integer(l, 2, 1, kMaxRows));
@@ -461,7 +495,8 @@ struct Reader {
         if (int(rows.size()) != pat.rows)
           error(tokens.empty() ? pending[p].line : tokens.back().line,
                 "pattern '" + pat.name + "' channel '" + song.channels[size_t(c)].name + "' has " +
-                    std::to_string(rows.size()) + " rows, the pattern has " + std::to_string(pat.rows));
+                    std::to_string(rows.size()) + " rows, the pattern has " +
+                    std::to_string(pat.rows));
         for (int r = 0; r < pat.rows; r++) pat.cells[size_t(r) * nch + size_t(c)] = rows[size_t(r)];
       }
     }
@@ -477,7 +512,8 @@ struct Reader {
 
 }  // namespace
 
-Song parse_song(const std::string &file, const std::string &text, const std::set<std::string> &known_instruments) {
+Song parse_song(const std::string &file, const std::string &text,
+                const std::set<std::string> &known_instruments) {
   Reader r;
   r.file = file;
   r.known = known_instruments;

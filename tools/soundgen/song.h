@@ -51,7 +51,7 @@ struct Song {
   std::vector<SongChannel> channels;
   std::vector<std::string> instruments;  // in order of first use: sample n + 1 in the module
   std::vector<SongPattern> patterns;
-  std::vector<int> order;                // pattern indices
+  std::vector<int> order;  // pattern indices
 };
 
 // Parses a song. `known_instruments` (when not empty) is checked against every name used.
@@ -65,7 +65,7 @@ double song_seconds(const Song &song);
 // Amiga period of a pitch (semitones from C4; C1 to B7): the Protracker table values, C4 = 856,
 // rounded so that the engine's arpeggio semitone search lands on the intended notes.
 int amiga_period(int pitch);
-constexpr int kLowestPitch = -36;   // C1
-constexpr int kHighestPitch = 47;   // B7
+constexpr int kLowestPitch = -36;  // C1
+constexpr int kHighestPitch = 47;  // B7
 
 }  // namespace sound

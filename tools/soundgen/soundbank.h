@@ -15,8 +15,8 @@
 
 namespace sound {
 
-constexpr int kEffectCount = 10;   // objects 0..9 of sounds.dat
-constexpr int kFirstSong = 10;     // the title theme; the in-game songs follow it
+constexpr int kEffectCount = 10;  // objects 0..9 of sounds.dat
+constexpr int kFirstSong = 10;    // the title theme; the in-game songs follow it
 constexpr int kSongCount = 5;
 
 struct SongEntry {
@@ -33,7 +33,7 @@ struct Manifest {
 Manifest read_manifest(const std::string &dir);
 
 struct SoundBank {
-  std::vector<Effect> effects;               // index = object number
+  std::vector<Effect> effects;  // index = object number
   std::vector<EffectSample> effect_samples;
   std::map<std::string, Instrument> instruments;
   std::map<std::string, InstrumentSample> instrument_samples;
@@ -47,7 +47,8 @@ SoundBank build_bank(const std::string &dir);
 
 // One song with the instruments of one instrument file, as a MUX image (for modules that are
 // not the game's, such as the test songs); throws SourceError as build_bank does.
-std::vector<uint8_t> build_song_file(const std::string &song_file, const std::string &instruments_file);
+std::vector<uint8_t> build_song_file(const std::string &song_file,
+                                     const std::string &instruments_file);
 
 // The datafile's objects in order.
 std::vector<dat::Object> bank_objects(const SoundBank &bank);

@@ -15,9 +15,9 @@ class SourceError : public std::runtime_error {
 };
 
 struct SourceLine {
-  int number = 0;          // 1-based line number in the file
-  bool indented = false;   // starts with a blank: continues the block above
-  std::string text;        // the line without its comment and surrounding blanks
+  int number = 0;                  // 1-based line number in the file
+  bool indented = false;           // starts with a blank: continues the block above
+  std::string text;                // the line without its comment and surrounding blanks
   std::vector<std::string> words;  // blank-separated; "quoted text" stays one word, quotes removed
 };
 

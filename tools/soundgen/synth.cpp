@@ -30,7 +30,8 @@ bool parse_value(const std::string &word, double &v) {
   return parse_number(word, v);
 }
 
-Sweep parse_sweep(const std::string &file, int line, const std::string &key, const std::string &word) {
+Sweep parse_sweep(const std::string &file, int line, const std::string &key,
+                  const std::string &word) {
   Sweep s;
   size_t arrow = word.find("->");
   std::string a = arrow == std::string::npos ? word : word.substr(0, arrow);
@@ -46,7 +47,8 @@ double number_of(const std::string &file, int line, const std::string &key, cons
   double v;
   if (!parse_value(word, v)) fail(file, line, key + " must be a number, not '" + word + "'");
   if (v < lo || v > hi)
-    fail(file, line, key + " " + word + " is outside " + std::to_string(lo) + " to " + std::to_string(hi));
+    fail(file, line,
+         key + " " + word + " is outside " + std::to_string(lo) + " to " + std::to_string(hi));
   return v;
 }
 
@@ -117,11 +119,15 @@ void render_voice(const Voice &v, double rate, double root, double loop_time, ui
     if (v.vib > 0 && t >= v.vibdelay)
       f *= std::pow(2.0, v.vibdepth / 12 * std::sin(2 * kPi * v.vib * (t - v.vibdelay)));
     double duty = 0.5;
-    if (v.duty.set) duty = length > 0 ? v.duty.from + (v.duty.to - v.duty.from) * std::min(t / length, 1.0) : v.duty.from;
+    if (v.duty.set)
+      duty = length > 0 ? v.duty.from + (v.duty.to - v.duty.from) * std::min(t / length, 1.0)
+                        : v.duty.from;
     if (v.pwm != 0) {
       double abs_t = double(n) / rate;
-      if (loop_time > 0) duty += v.pwm * std::sin(2 * kPi * abs_t / loop_time);
-      else if (v.pwmrate > 0) duty += v.pwm * std::sin(2 * kPi * v.pwmrate * t);
+      if (loop_time > 0)
+        duty += v.pwm * std::sin(2 * kPi * abs_t / loop_time);
+      else if (v.pwmrate > 0)
+        duty += v.pwm * std::sin(2 * kPi * v.pwmrate * t);
     }
     duty = std::clamp(duty, 0.02, 0.98);
 
@@ -233,7 +239,8 @@ Voice parse_voice(const std::string &file, const SourceLine &line, size_t first,
   int n = line.number;
   for (const auto &[key, val] : settings) {
     if (key == "wave") {
-      if (!kWaves.count(val)) fail(file, n, "unknown wave '" + val + "' (pulse, triangle, saw, sine, noise)");
+      if (!kWaves.count(val))
+        fail(file, n, "unknown wave '" + val + "' (pulse, triangle, saw, sine, noise)");
       v.wave = val;
     } else if (key == "duty") {
       v.duty = parse_sweep(file, n, key, val);
@@ -281,9 +288,11 @@ Voice parse_voice(const std::string &file, const SourceLine &line, size_t first,
       size_t p = 0;
       while (p <= val.size()) {
         size_t comma = val.find(',', p);
-        std::string item = val.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
+        std::string item =
+            val.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
         double hz;
-        if (!parse_value(item, hz) || hz <= 0) fail(file, n, "notes: '" + item + "' is not a pitch");
+        if (!parse_value(item, hz) || hz <= 0)
+          fail(file, n, "notes: '" + item + "' is not a pitch");
         v.notes.push_back(hz);
         if (comma == std::string::npos) break;
         p = comma + 1;
@@ -298,12 +307,14 @@ Voice parse_voice(const std::string &file, const SourceLine &line, size_t first,
   if (!pitched && !v.freq.set && v.notes.empty() && v.wave != "noise")
     fail(file, n, "this voice needs freq= (or notes=)");
   if (!v.notes.empty() && v.step <= 0) fail(file, n, "notes= needs step= (seconds per note)");
-  if (v.len < 0 && v.sustain == 0 && v.attack + v.decay <= 0) fail(file, n, "the voice has no length");
+  if (v.len < 0 && v.sustain == 0 && v.attack + v.decay <= 0)
+    fail(file, n, "the voice has no length");
   return v;
 }
 
 // "T:V,T:V,...": up to 12 points of rising ticks (0..65535) and levels 0..64, the first at tick 0.
-static std::vector<std::pair<int, int>> parse_envelope_points(const std::string &file, int line, const std::string &val) {
+static std::vector<std::pair<int, int>> parse_envelope_points(const std::string &file, int line,
+                                                              const std::string &val) {
   std::vector<std::pair<int, int>> points;
   size_t at = 0;
   while (at <= val.size()) {
@@ -311,7 +322,8 @@ static std::vector<std::pair<int, int>> parse_envelope_points(const std::string 
     if (comma == std::string::npos) comma = val.size();
     const std::string point = val.substr(at, comma - at);
     const size_t colon = point.find(':');
-    if (colon == std::string::npos) fail(file, line, "envelope points are TICK:LEVEL, separated by commas");
+    if (colon == std::string::npos)
+      fail(file, line, "envelope points are TICK:LEVEL, separated by commas");
     const int tick = int(number_of(file, line, "envelope tick", point.substr(0, colon), 0, 65535));
     const int level = int(number_of(file, line, "envelope level", point.substr(colon + 1), 0, 64));
     if (points.empty() ? tick != 0 : tick <= points.back().first)
@@ -323,102 +335,125 @@ static std::vector<std::pair<int, int>> parse_envelope_points(const std::string 
   return points;
 }
 
-std::map<std::string, Instrument> parse_instruments(const std::string &file, const std::string &text) {
+std::map<std::string, Instrument> parse_instruments(const std::string &file,
+                                                    const std::string &text) {
   std::map<std::string, Instrument> out;
-  each_block(file, read_lines(text), "instrument", [&](const SourceLine &head, const std::vector<SourceLine> &body) {
-    if (head.words.size() != 2) fail(file, head.number, "expected 'instrument NAME'");
-    Instrument ins;
-    ins.name = head.words[1];
-    ins.line = head.number;
-    if (out.count(ins.name)) fail(file, head.number, "instrument '" + ins.name + "' is defined twice");
-    // Settings first (the voices need to know whether the instrument is pitched).
-    for (const SourceLine &l : body) {
-      const std::string &key = l.words[0];
-      if (key == "voice") continue;
-      if (l.words.size() != 2) fail(file, l.number, "expected '" + key + " VALUE'");
-      const std::string &val = l.words[1];
-      if (key == "cycle") {
-        ins.cycle = int(number_of(file, l.number, key, val, 16, 64));
-        if (ins.cycle != 16 && ins.cycle != 32 && ins.cycle != 64)
-          fail(file, l.number, "cycle must be 16, 32 or 64 frames");
-      } else if (key == "home") {
-        if (!parse_pitch(val, ins.home)) fail(file, l.number, "home must be a pitch such as C3");
-      } else if (key == "rate") {
-        ins.rate = number_of(file, l.number, key, val, 1000, 65535);
-      } else if (key == "loop") {
-        ins.loop = int(number_of(file, l.number, key, val, 1, 4096));
-      } else if (key == "volume") {
-        ins.volume = int(number_of(file, l.number, key, val, 0, 64));
-      } else if (key == "peak") {
-        ins.peak = number_of(file, l.number, key, val, 0.01, 1);
-      } else if (key == "envelope") {
-        ins.envelope.points = parse_envelope_points(file, l.number, val);
-      } else if (key == "envsustain") {
-        ins.envelope.sustain = int(number_of(file, l.number, key, val, 0, 11));
-      } else if (key == "envloop") {
-        const size_t dash = val.find('-');
-        if (dash == std::string::npos) fail(file, l.number, "envloop is FIRST-LAST, two point numbers");
-        ins.envelope.loop_start = int(number_of(file, l.number, key, val.substr(0, dash), 0, 11));
-        ins.envelope.loop_end = int(number_of(file, l.number, key, val.substr(dash + 1), 0, 11));
-        if (ins.envelope.loop_start > ins.envelope.loop_end) fail(file, l.number, "envloop runs backwards");
-      } else if (key == "fadeout") {
-        ins.envelope.fadeout = int(number_of(file, l.number, key, val, 0, 32768));
-      } else {
-        fail(file, l.number, "unknown instrument setting '" + key + "'");
-      }
-    }
-    if ((ins.cycle > 0) == (ins.rate > 0))
-      fail(file, head.number, "instrument '" + ins.name + "' needs either cycle (pitched) or rate (unpitched)");
-    if (ins.loop > 0 && ins.cycle == 0) fail(file, head.number, "only pitched instruments loop");
-    for (const SourceLine &l : body) {
-      if (l.words[0] != "voice") continue;
-      Voice v = parse_voice(file, l, 1, ins.cycle > 0);
-      if (ins.loop > 0) {
-        double cycles = v.ratio * ins.loop;
-        if (std::fabs(cycles - std::round(cycles)) > 1e-6)
-          fail(file, l.number, "ratio " + std::to_string(v.ratio) + " does not repeat within the loop of " +
-                                   std::to_string(ins.loop) + " cycles");
-        if (v.vib > 0) fail(file, l.number, "vibrato cannot be baked into a looped instrument; use the song's ~ effect");
-      }
-      ins.voices.push_back(v);
-    }
-    if (ins.voices.empty()) fail(file, head.number, "instrument '" + ins.name + "' has no voice");
-    const InstrumentEnvelope &e = ins.envelope;
-    const int points = int(e.points.size());
-    if ((e.sustain >= 0 || e.loop_start >= 0 || e.fadeout > 0) && points == 0)
-      fail(file, head.number, "instrument '" + ins.name + "': envsustain, envloop and fadeout need an envelope");
-    if (e.sustain >= points || e.loop_end >= points)
-      fail(file, head.number, "instrument '" + ins.name + "': envelope point number beyond its points");
-    out[ins.name] = ins;
-  });
+  each_block(
+      file, read_lines(text), "instrument",
+      [&](const SourceLine &head, const std::vector<SourceLine> &body) {
+        if (head.words.size() != 2) fail(file, head.number, "expected 'instrument NAME'");
+        Instrument ins;
+        ins.name = head.words[1];
+        ins.line = head.number;
+        if (out.count(ins.name))
+          fail(file, head.number, "instrument '" + ins.name + "' is defined twice");
+        // Settings first (the voices need to know whether the instrument is pitched).
+        for (const SourceLine &l : body) {
+          const std::string &key = l.words[0];
+          if (key == "voice") continue;
+          if (l.words.size() != 2) fail(file, l.number, "expected '" + key + " VALUE'");
+          const std::string &val = l.words[1];
+          if (key == "cycle") {
+            ins.cycle = int(number_of(file, l.number, key, val, 16, 64));
+            if (ins.cycle != 16 && ins.cycle != 32 && ins.cycle != 64)
+              fail(file, l.number, "cycle must be 16, 32 or 64 frames");
+          } else if (key == "home") {
+            if (!parse_pitch(val, ins.home))
+              fail(file, l.number, "home must be a pitch such as C3");
+          } else if (key == "rate") {
+            ins.rate = number_of(file, l.number, key, val, 1000, 65535);
+          } else if (key == "loop") {
+            ins.loop = int(number_of(file, l.number, key, val, 1, 4096));
+          } else if (key == "volume") {
+            ins.volume = int(number_of(file, l.number, key, val, 0, 64));
+          } else if (key == "peak") {
+            ins.peak = number_of(file, l.number, key, val, 0.01, 1);
+          } else if (key == "envelope") {
+            ins.envelope.points = parse_envelope_points(file, l.number, val);
+          } else if (key == "envsustain") {
+            ins.envelope.sustain = int(number_of(file, l.number, key, val, 0, 11));
+          } else if (key == "envloop") {
+            const size_t dash = val.find('-');
+            if (dash == std::string::npos)
+              fail(file, l.number, "envloop is FIRST-LAST, two point numbers");
+            ins.envelope.loop_start =
+                int(number_of(file, l.number, key, val.substr(0, dash), 0, 11));
+            ins.envelope.loop_end =
+                int(number_of(file, l.number, key, val.substr(dash + 1), 0, 11));
+            if (ins.envelope.loop_start > ins.envelope.loop_end)
+              fail(file, l.number, "envloop runs backwards");
+          } else if (key == "fadeout") {
+            ins.envelope.fadeout = int(number_of(file, l.number, key, val, 0, 32768));
+          } else {
+            fail(file, l.number, "unknown instrument setting '" + key + "'");
+          }
+        }
+        if ((ins.cycle > 0) == (ins.rate > 0))
+          fail(file, head.number,
+               "instrument '" + ins.name + "' needs either cycle (pitched) or rate (unpitched)");
+        if (ins.loop > 0 && ins.cycle == 0)
+          fail(file, head.number, "only pitched instruments loop");
+        for (const SourceLine &l : body) {
+          if (l.words[0] != "voice") continue;
+          Voice v = parse_voice(file, l, 1, ins.cycle > 0);
+          if (ins.loop > 0) {
+            double cycles = v.ratio * ins.loop;
+            if (std::fabs(cycles - std::round(cycles)) > 1e-6)
+              fail(file, l.number,
+                   "ratio " + std::to_string(v.ratio) + " does not repeat within the loop of " +
+                       std::to_string(ins.loop) + " cycles");
+            if (v.vib > 0)
+              fail(file, l.number,
+                   "vibrato cannot be baked into a looped instrument; use the song's ~ effect");
+          }
+          ins.voices.push_back(v);
+        }
+        if (ins.voices.empty())
+          fail(file, head.number, "instrument '" + ins.name + "' has no voice");
+        const InstrumentEnvelope &e = ins.envelope;
+        const int points = int(e.points.size());
+        if ((e.sustain >= 0 || e.loop_start >= 0 || e.fadeout > 0) && points == 0)
+          fail(file, head.number,
+               "instrument '" + ins.name + "': envsustain, envloop and fadeout need an envelope");
+        if (e.sustain >= points || e.loop_end >= points)
+          fail(file, head.number,
+               "instrument '" + ins.name + "': envelope point number beyond its points");
+        out[ins.name] = ins;
+      });
   return out;
 }
 
 std::vector<Effect> parse_effects(const std::string &file, const std::string &text) {
   std::vector<Effect> out;
-  each_block(file, read_lines(text), "effect", [&](const SourceLine &head, const std::vector<SourceLine> &body) {
-    long number;
-    if (head.words.size() != 3 || !parse_int(head.words[1], number) || number < 0 || number > 255)
-      fail(file, head.number, "expected 'effect NUMBER NAME'");
-    Effect fx;
-    fx.number = int(number);
-    fx.name = head.words[2];
-    fx.line = head.number;
-    for (const SourceLine &l : body) {
-      const std::string &key = l.words[0];
-      if (key == "voice") {
-        fx.voices.push_back(parse_voice(file, l, 1, false));
-        continue;
-      }
-      if (l.words.size() != 2) fail(file, l.number, "expected '" + key + " VALUE'");
-      if (key == "rate") fx.rate = number_of(file, l.number, key, l.words[1], 4000, 48000);
-      else if (key == "peak") fx.peak = number_of(file, l.number, key, l.words[1], 0.01, 1);
-      else fail(file, l.number, "unknown effect setting '" + key + "'");
-    }
-    if (fx.voices.empty()) fail(file, head.number, "effect '" + fx.name + "' has no voice");
-    expand_notes(fx.voices);
-    out.push_back(fx);
-  });
+  each_block(file, read_lines(text), "effect",
+             [&](const SourceLine &head, const std::vector<SourceLine> &body) {
+               long number;
+               if (head.words.size() != 3 || !parse_int(head.words[1], number) || number < 0 ||
+                   number > 255)
+                 fail(file, head.number, "expected 'effect NUMBER NAME'");
+               Effect fx;
+               fx.number = int(number);
+               fx.name = head.words[2];
+               fx.line = head.number;
+               for (const SourceLine &l : body) {
+                 const std::string &key = l.words[0];
+                 if (key == "voice") {
+                   fx.voices.push_back(parse_voice(file, l, 1, false));
+                   continue;
+                 }
+                 if (l.words.size() != 2) fail(file, l.number, "expected '" + key + " VALUE'");
+                 if (key == "rate")
+                   fx.rate = number_of(file, l.number, key, l.words[1], 4000, 48000);
+                 else if (key == "peak")
+                   fx.peak = number_of(file, l.number, key, l.words[1], 0.01, 1);
+                 else
+                   fail(file, l.number, "unknown effect setting '" + key + "'");
+               }
+               if (fx.voices.empty())
+                 fail(file, head.number, "effect '" + fx.name + "' has no voice");
+               expand_notes(fx.voices);
+               out.push_back(fx);
+             });
   return out;
 }
 
@@ -456,26 +491,33 @@ InstrumentSample render_instrument(const Instrument &ins, const std::string &fil
 
   std::vector<double> buf;
   if (ins.loop > 0) {
-    if (!sustains) fail(file, ins.line, "looped instrument '" + ins.name + "' needs a voice without len that sustains");
+    if (!sustains)
+      fail(file, ins.line,
+           "looped instrument '" + ins.name + "' needs a voice without len that sustains");
     // Filters need a little time to settle into the repeating wave.
     size_t loop_start = size_t(std::ceil((settle + 0.002) * rate));
     size_t loop_len = size_t(ins.loop) * size_t(ins.cycle);
     buf.assign(loop_start + 2 * loop_len, 0.0);
     uint32_t seed = 1;
-    for (const Voice &v : ins.voices) render_voice(v, rate, root, double(loop_len) / rate, seed++, buf);
+    for (const Voice &v : ins.voices)
+      render_voice(v, rate, root, double(loop_len) / rate, seed++, buf);
     double top = 0, diff = 0;
     for (double x : buf) top = std::max(top, std::fabs(x));
     for (size_t k = 0; k < loop_len; k++)
       diff = std::max(diff, std::fabs(buf[loop_start + k] - buf[loop_start + loop_len + k]));
     if (top > 0 && diff > kLoopTolerance * top)
-      fail(file, ins.line, "instrument '" + ins.name + "' does not repeat seamlessly over its loop (a voice "
-                           "that ends late, noise, or a filter still moving)");
+      fail(file, ins.line,
+           "instrument '" + ins.name +
+               "' does not repeat seamlessly over its loop (a voice "
+               "that ends late, noise, or a filter still moving)");
     buf.resize(loop_start + loop_len);
     out.frames = finish(buf, ins.peak, rate, false, file, ins.line);
     out.loop_start = int(loop_start);
     out.loop_end = int(loop_start + loop_len);
   } else {
-    if (sustains) fail(file, ins.line, "instrument '" + ins.name + "' plays once: give its voices len= or sustain=0");
+    if (sustains)
+      fail(file, ins.line,
+           "instrument '" + ins.name + "' plays once: give its voices len= or sustain=0");
     buf.assign(size_t(std::ceil(end * rate)) + 1, 0.0);
     uint32_t seed = 1;
     for (const Voice &v : ins.voices) render_voice(v, rate, root, 0, seed++, buf);

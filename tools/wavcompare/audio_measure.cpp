@@ -82,7 +82,8 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
     error = "cannot open " + path;
     return false;
   }
-  const std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
   if (file.size() < 12 || std::string(file.begin(), file.begin() + 4) != "RIFF" ||
       std::string(file.begin() + 8, file.begin() + 12) != "WAVE") {
     error = path + ": not a WAV file";
@@ -109,10 +110,10 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
     }
     at = body + size + (size & 1);
   }
-  if (format != 1 || channels < 1 || rate < 1 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
-      !data) {
-    error = path + ": not integer PCM WAV (format " + std::to_string(format) + ", " + std::to_string(bits) +
-            " bits)";
+  if (format != 1 || channels < 1 || rate < 1 ||
+      (bits != 8 && bits != 16 && bits != 24 && bits != 32) || !data) {
+    error = path + ": not integer PCM WAV (format " + std::to_string(format) + ", " +
+            std::to_string(bits) + " bits)";
     return false;
   }
   const int bytes = bits / 8;
@@ -208,8 +209,8 @@ Alignment best_alignment(const std::vector<double> &a, const std::vector<double>
   return best;
 }
 
-Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording, double min_pace,
-                  double max_pace, double step, int max_lag) {
+Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording,
+                  double min_pace, double max_pace, double step, int max_lag) {
   Pace best;
   if (recording.size() < 2 || step <= 0) return best;
   for (double p = min_pace; p <= max_pace + step / 2; p += step) {
@@ -272,7 +273,8 @@ std::vector<double> onsets(const Audio &audio) {
   return found;
 }
 
-double matched_share(const std::vector<double> &reference, const std::vector<double> &test, double tolerance) {
+double matched_share(const std::vector<double> &reference, const std::vector<double> &test,
+                     double tolerance) {
   if (reference.empty()) return 1.0;
   size_t j = 0, matched = 0;
   for (double r : reference) {
@@ -302,10 +304,12 @@ std::vector<double> pitch_track(const Audio &audio, double hop_seconds, double f
   return track;
 }
 
-PitchAgreement pitch_agreement(const std::vector<double> &reference, const std::vector<double> &test, int lag,
-                               double cents) {
+PitchAgreement pitch_agreement(const std::vector<double> &reference,
+                               const std::vector<double> &test, int lag, double cents) {
   auto interval = [](double a, double b) { return 1200 * std::log2(b / a); };
-  auto near = [&](double a, double b) { return a > 0 && b > 0 && std::fabs(interval(a, b)) <= cents; };
+  auto near = [&](double a, double b) {
+    return a > 0 && b > 0 && std::fabs(interval(a, b)) <= cents;
+  };
   std::vector<double> differences;
   for (size_t i = 1; i + 1 < reference.size(); i++) {
     const long j = static_cast<long>(i) + lag;

@@ -49,8 +49,8 @@ struct Pace {
   int lag = 0;
   double correlation = -2.0;
 };
-Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording, double min_pace,
-                  double max_pace, double step, int max_lag);
+Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording,
+                  double min_pace, double max_pace, double step, int max_lag);
 
 // Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold.
 std::vector<double> onsets(const Audio &audio);
@@ -73,8 +73,8 @@ struct PitchAgreement {
   double share = 1.0;
   double offset_cents = 0.0;
 };
-PitchAgreement pitch_agreement(const std::vector<double> &reference, const std::vector<double> &test, int lag,
-                               double cents);
+PitchAgreement pitch_agreement(const std::vector<double> &reference,
+                               const std::vector<double> &test, int lag, double cents);
 
 }  // namespace audio_measure
 

@@ -27,12 +27,14 @@ static const double ENVELOPE_WINDOW = 0.010;  // seconds
 static const int MAX_LAG_WINDOWS = 10;        // 100 ms
 static const double ONSET_TOLERANCE = 0.020;  // seconds
 static const double PITCH_HOP = 0.010;        // seconds
-static const double PITCH_CENTS = 15;         // a sixth of a semitone: tuning errors show, rounding does not
-static const double PITCH_FLOOR_DB = -40;     // quieter steps have no pitch worth comparing
+static const double PITCH_CENTS =
+    15;  // a sixth of a semitone: tuning errors show, rounding does not
+static const double PITCH_FLOOR_DB = -40;  // quieter steps have no pitch worth comparing
 
 static int usage() {
   std::fprintf(stderr,
-               "usage: wavcompare [--min-correlation C] [--min-onsets S] [--list] [--pitch] REFERENCE.wav TEST.wav\n"
+               "usage: wavcompare [--min-correlation C] [--min-onsets S] [--list] [--pitch] "
+               "REFERENCE.wav TEST.wav\n"
                "       wavcompare --pace RENDERING.wav RECORDING.wav\n");
   return 2;
 }
@@ -53,9 +55,11 @@ static bool read_pair(const char *first, const char *second, Audio &a, Audio &b)
 static int pace_of_recording(const char *rendering_path, const char *recording_path) {
   Audio rendering, recording;
   if (!read_pair(rendering_path, recording_path, rendering, recording)) return 2;
-  // Measured on the level itself: decibels would weigh the noise between notes as much as the notes.
-  const Pace p = pace_against(level_envelope(rendering, ENVELOPE_WINDOW), level_envelope(recording, ENVELOPE_WINDOW),
-                              0.9, 1.1, 0.0025, static_cast<int>(std::lround(1.0 / ENVELOPE_WINDOW)));
+  // Measured on the level itself: decibels would weigh the noise between notes as much as the
+  // notes.
+  const Pace p = pace_against(level_envelope(rendering, ENVELOPE_WINDOW),
+                              level_envelope(recording, ENVELOPE_WINDOW), 0.9, 1.1, 0.0025,
+                              static_cast<int>(std::lround(1.0 / ENVELOPE_WINDOW)));
   std::printf("pace: %.4f\n", p.pace);
   std::printf("lag_ms: %ld\n", std::lround(p.lag * ENVELOPE_WINDOW * 1000));
   std::printf("correlation: %.4f\n", p.correlation);
@@ -63,7 +67,8 @@ static int pace_of_recording(const char *rendering_path, const char *recording_p
 }
 
 int main(int argc, char **argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--pace") == 0) return argc == 4 ? pace_of_recording(argv[2], argv[3]) : usage();
+  if (argc >= 2 && std::strcmp(argv[1], "--pace") == 0)
+    return argc == 4 ? pace_of_recording(argv[2], argv[3]) : usage();
   double min_correlation = -2, min_onsets = -1;
   const char *files[2] = {nullptr, nullptr};
   int named = 0;
@@ -91,8 +96,9 @@ int main(int argc, char **argv) {
 
   Audio reference, test;
   if (!read_pair(files[0], files[1], reference, test)) return 2;
-  const Alignment aligned = best_alignment(loudness_envelope(reference, ENVELOPE_WINDOW),
-                                           loudness_envelope(test, ENVELOPE_WINDOW), MAX_LAG_WINDOWS);
+  const Alignment aligned =
+      best_alignment(loudness_envelope(reference, ENVELOPE_WINDOW),
+                     loudness_envelope(test, ENVELOPE_WINDOW), MAX_LAG_WINDOWS);
   const double lag = aligned.lag * ENVELOPE_WINDOW;
   const std::vector<double> reference_onsets = onsets(reference);
   std::vector<double> test_onsets = onsets(test);
@@ -124,7 +130,8 @@ int main(int argc, char **argv) {
   for (size_t i = 0; list && i < reference_onsets.size(); i++) {
     double nearest = 1e9;
     for (double t : test_onsets)
-      if (std::fabs(t - reference_onsets[i]) < std::fabs(nearest)) nearest = t - reference_onsets[i];
+      if (std::fabs(t - reference_onsets[i]) < std::fabs(nearest))
+        nearest = t - reference_onsets[i];
     std::printf("onset %.3f: nearest test onset %+.0f ms\n", reference_onsets[i], nearest * 1000);
   }
   return aligned.correlation < min_correlation || share < min_onsets ? 1 : 0;
