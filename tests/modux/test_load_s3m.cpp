@@ -98,7 +98,8 @@ TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
   m.samples.resize(2);
   m.patterns[0] = {{0, 0, 0x40, 1, 32},   {0, 1, 0xFE, 0}, {1, 0, 0xFF, 2, 0},
                    {1, 1, 0x5B, 3},       {2, 0, -1, 0, 99}, {63, 3, 0x10, 0, -1, 1, 4},
-                   {2, 7, 0x40, 1, 10}};  // channel 7 is not used: dropped
+                   {2, 7, 0x40, 1, 10},   // channel 7 is not used: dropped
+                   {3, 1, 0x40, 1, 20},   {3, 1}};  // a bare second mention keeps the first
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
@@ -110,6 +111,7 @@ TEST_F(LoadS3m, CellsNotesInstrumentsAndVolumes) {
               {c, 0, 2, 16},
               {c + 1, MODUX_AMIGA_CLOCK / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
               {2 * c, 0, 0, 80},                               // volume 99 held at 64
+              {3 * c + 1, 8363, 1, 36},
               {63 * c + 3, MODUX_AMIGA_CLOCK / (noteperiod[0] >> 1), 0, 0}};
   for (const auto &w : want)
     EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume}),

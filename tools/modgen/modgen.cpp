@@ -13,6 +13,7 @@
 //   instrument N [volenv=T:V,T:V..] [volsus=P] [volloop=A-B] [panenv=..] [pansus=P]
 //                [panloop=A-B] [fadeout=N] [vib=TYPE,SWEEP,DEPTH,RATE]     (XM; sample N)
 //   pattern N [rows=64]
+//   (S3M: a cell may name a channel above 0 again in its row; it is written after the others)
 //   ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT
 //       NOTE C-4, C#4 ... (the trackers' own octaves: a sample plays at its rate on C-2 in MOD,
 //       C-4 in S3M and XM), '===' key off (XM), '^^^' note cut (S3M), '.' none; INSTRUMENT a
@@ -58,6 +59,8 @@ struct Cell {
 struct Pattern {
   int rows = 64;
   std::map<std::pair<int, int>, Cell> cells;  // row, channel
+  // S3M: cells that name a channel a second time in their row, written after the row's others.
+  std::vector<std::pair<std::pair<int, int>, Cell>> again;
 };
 
 struct Song {
@@ -208,7 +211,12 @@ Song read_song(const char *path) {
         }
         c.param = number(w[5].substr(1), 16);
       }
-      pattern->cells[{row, ch}] = c;
+      if (!pattern->cells.count({row, ch}))
+        pattern->cells[{row, ch}] = c;
+      else if (song.format == "s3m" && ch > 0)  // channel 0 with no fields would end the row
+        pattern->again.push_back({{row, ch}, c});
+      else
+        fail("a cell named twice (S3M: channels above 0 only)");
     } else {
       fail("cannot read: " + line);
     }
@@ -363,22 +371,28 @@ Out write_s3m(const Song &song) {
     o.le16(0);
     const auto it = song.patterns.find(p);
     for (int row = 0; row < 64; row++) {
-      if (it != song.patterns.end())
-        for (int ch = 0; ch < song.channels; ch++) {
-          if (!it->second.cells.count({row, ch})) continue;
-          const Cell &c = it->second.cells.at({row, ch});
-          const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0,
-                     eff = c.effect >= 0;
-          o.byte(ch | (note ? 0x20 : 0) | (vol ? 0x40 : 0) | (eff ? 0x80 : 0));
-          if (note) {
-            const int n = c.note == -2 ? 254
-                          : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12
-                                       : 255;
-            o.byte(n), o.byte(c.instrument);
-          }
-          if (vol) o.byte(c.volume);
-          if (eff) o.byte(c.effect), o.byte(c.param);
+      std::vector<std::pair<int, const Cell *>> row_cells;  // channel, cell, in file order
+      if (it != song.patterns.end()) {
+        for (int ch = 0; ch < song.channels; ch++)
+          if (it->second.cells.count({row, ch}))
+            row_cells.push_back({ch, &it->second.cells.at({row, ch})});
+        for (const auto &a : it->second.again)
+          if (a.first.first == row) row_cells.push_back({a.first.second, &a.second});
+      }
+      for (const auto &[ch, cell] : row_cells) {
+        const Cell &c = *cell;
+        const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0,
+                   eff = c.effect >= 0;
+        o.byte(ch | (note ? 0x20 : 0) | (vol ? 0x40 : 0) | (eff ? 0x80 : 0));
+        if (note) {
+          const int n = c.note == -2 ? 254
+                        : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12
+                                     : 255;
+          o.byte(n), o.byte(c.instrument);
         }
+        if (vol) o.byte(c.volume);
+        if (eff) o.byte(c.effect), o.byte(c.param);
+      }
       o.byte(0);
     }
     o.put16(start, static_cast<int>(o.b.size() - start));
