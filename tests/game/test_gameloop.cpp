@@ -93,8 +93,8 @@ TEST_F(GameLoopTest, EatingTheLastBallClearsTheLevel) {
 }
 
 TEST_F(GameLoopTest, TwoBallsInOneStepStillClearAShortCountedLevel) {
-  level.ball_count = 1,
-  level.bug_count = 0;  // the map counts one ball but holds two, one above the other
+  // The map counts one ball but holds two, one above the other.
+  level.ball_count = 1, level.bug_count = 0;
   Open(5, -1);
   Cell(5, 4, kBall);
   Cell(5, 5, kBall);

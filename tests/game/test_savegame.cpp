@@ -117,16 +117,14 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
     const char *what;
     std::function<void(Bytes &)> change;
     const char *reason;  // what the alert's second line says
-  } cases[] = {
+  };
+  // clang-format off
+  const Case cases[] = {
       {"empty", [](Bytes &b) { b.clear(); }, "not a saved game"},
       {"one byte short", [](Bytes &b) { b.resize(1163); }, "not a saved game"},
       {"one byte long", [](Bytes &b) { b.push_back(0); }, "not a saved game"},
       {"trailer damaged", [](Bytes &b) { b[1130] ^= 1; }, "not a saved game of"},
-      {"garbage",
-       [](Bytes &b) {
-         for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7);
-       },
-       "not a saved game of"},
+      {"garbage", [](Bytes &b) { for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7); }, "not a saved game of"},
       {"no lives", field(8, 0), "lives"},
       {"negative lives", field(8, -3), "lives"},
       {"negative score", field(6, -1), "score"},
@@ -138,13 +136,12 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
       {"left of the maze", both(0, -20), "off the maze"},
       {"right of the maze", both(0, 440), "off the maze"},
       {"below the maze", both(1, 100000), "off the maze"},
-      {"between cells both ways", [](Bytes &b) { Put32(b, 52, 105), Put32(b, 56, 45); },
-       "off the maze"},
+      {"between cells both ways", [](Bytes &b) { Put32(b, 52, 105), Put32(b, 56, 45); }, "off the maze"},
       {"inside a wall", [](Bytes &b) { Put32(b, 52, 0), Put32(b, 56, 100); }, "on a wall"},
       {"a map block with a code past the tables", map16(16 + 2 * 30, 2400), "map is damaged"},
-      {"a map block with a bug picture past the bug pictures", map16(14, SPR_BUG_COUNT),
-       "map is damaged"},
+      {"a map block with a bug picture past the bug pictures", map16(14, SPR_BUG_COUNT), "map is damaged"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     Bytes b = good;
     c.change(b);
