@@ -243,8 +243,9 @@ TEST_F(GameLoopTest, StatusLines) {
     for (int y = 405; y < 410 + h + 5; y++)
       for (int x = 490; x < 640; x++) {
         bool in_box = y >= 410 && y < 410 + h && x >= 500 && x < 630;
-        if (!in_box || x >= end)
+        if (!in_box || x >= end) {
           ASSERT_EQ(getpixel(screen, x, y), in_box ? 159 : 7) << x << "," << y;
+        }
       }
   }
   // Through the game: a long high-score name, then a short one at the next level start.

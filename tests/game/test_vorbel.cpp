@@ -44,7 +44,9 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       EXPECT_EQ(c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y, c.along[i])
           << "step " << i;
       EXPECT_EQ(vorbel_move_direction, c.dir[i]) << "step " << i;
-      if (i == 0) EXPECT_EQ(vorbel.sprite, c.first_sprite);
+      if (i == 0) {
+        EXPECT_EQ(vorbel.sprite, c.first_sprite);
+      }
     }
   }
 }
