@@ -23,11 +23,20 @@ struct test_sample {
       : data(values.size()) {
     for (size_t i = 0; i < values.size(); i++) {
       const long v = std::lround(values[i] * (bits == 8 ? 127 : 32767)) + (bits == 8 ? 128 : 32768);
-      if (bits == 8) reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
-      else data[i] = static_cast<unsigned short>(v);
+      if (bits == 8)
+        reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
+      else
+        data[i] = static_cast<unsigned short>(v);
     }
-    spl = SAMPLE{bits, 0, 1000, 0, static_cast<unsigned long>(values.size()), static_cast<unsigned long>(loop_start),
-                 static_cast<unsigned long>(loop_end), 0, data.data()};
+    spl = SAMPLE{bits,
+                 0,
+                 1000,
+                 0,
+                 static_cast<unsigned long>(values.size()),
+                 static_cast<unsigned long>(loop_start),
+                 static_cast<unsigned long>(loop_end),
+                 0,
+                 data.data()};
   }
 };
 
@@ -53,7 +62,8 @@ std::vector<float> channel(const std::vector<short> &stereo, int side) {
 // The largest step between neighbouring frames of one side.
 int largest_jump(const std::vector<short> &stereo, int side) {
   int jump = 0;
-  for (size_t i = side + 2; i < stereo.size(); i += 2) jump = std::max(jump, std::abs(stereo[i] - stereo[i - 2]));
+  for (size_t i = side + 2; i < stereo.size(); i += 2)
+    jump = std::max(jump, std::abs(stereo[i] - stereo[i - 2]));
   return jump;
 }
 
@@ -68,6 +78,7 @@ int start_voice(SAMPLE *spl, int hz, int mode) {
 }
 
 TEST(Mixer, SineSampleSoundsAtItsFrequency) {
+  // clang-format off
   struct {
     int bits, rate, cycle_frames, voice_hz;
   } cases[] = {
@@ -76,6 +87,7 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
       {16, 48000, 100, 352000}, // 3520 Hz, eight frames read per output frame
       {8, 44100, 256, 8363},    // 32.67 Hz, below one frame per output frame
   };
+  // clang-format on
   for (const auto &c : cases) {
     mixer_reset(c.rate);
     test_sample s(sine_cycles(c.cycle_frames, 1), c.bits, 0, c.cycle_frames);
@@ -104,7 +116,8 @@ TEST(Mixer, LoopPlaysSeamlesslyAndPingPongReverses) {
   const double slope = 2 * PI * (5.0 / 500) * hz / 44100 * 0.5 * 32767;
   EXPECT_LT(largest_jump(out, 0), slope * 1.1 + 2);
   const std::vector<float> left = channel(out, 0);
-  EXPECT_GT(*std::max_element(left.end() - 1000, left.end()), 0.45f) << "a looped sample still sounds long after its end";
+  EXPECT_GT(*std::max_element(left.end() - 1000, left.end()), 0.45f)
+      << "a looped sample still sounds long after its end";
 
   // Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
   // inside the loop once it has entered it.
@@ -142,6 +155,7 @@ TEST(Mixer, ChangesLeaveNoClick) {
   const int full = static_cast<int>(0.5 * 0.5 * 32767);  // sample level x voice level, fully left
   // A ramp moves the output by at most its whole change over MIXER_RAMP_FRAMES per frame.
   auto bound = [](int change) { return std::abs(change) / MIXER_RAMP_FRAMES + 2; };
+  // clang-format off
   struct {
     const char *what;
     void (*change)(int voice, SAMPLE *other);
@@ -159,6 +173,7 @@ TEST(Mixer, ChangesLeaveNoClick) {
        }, -full},
       {"position jump", [](int v, SAMPLE *) { mixer_set_position(v, 10); }, full},
   };
+  // clang-format on
   for (const auto &c : cases) {
     mixer_reset(44100);
     const int v = start_voice(&steady.spl, 44100, PLAYMODE_LOOP);
