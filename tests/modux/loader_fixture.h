@@ -56,7 +56,8 @@ class Loader : public ::testing::Test {
   // The image is refused with a message that starts with `message`.
   void refused(const modimg::bytes &b, const std::string &message, const std::string &what = "") {
     EXPECT_EQ(load(b), nullptr) << what;
-    EXPECT_EQ(std::string(modux_error).substr(0, message.size()), message) << what;
+    EXPECT_EQ(std::string(modux_error).substr(0, message.size()), message)
+        << what << ": " << modux_error;
   }
   MODUX *keep(MODUX *m) {
     if (m) loaded_.push_back(m);

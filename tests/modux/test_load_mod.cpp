@@ -10,14 +10,12 @@ namespace {
 using LoadMod = Loader;
 
 TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
-  // clang-format off
   const struct {
     const char *sig;
     int channels;
-  } cases[] = {{"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10},
+  } cases[] = {{"M.K.", 4},  {"M!K!", 4},  {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8},  {"10CH", 10},
                {"32CH", 32}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8}, {"16CN", 16}, {"32CN", 32},
-               {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4}};
-  // clang-format on
+               {"FLT8", 8},  {"CD61", 6},  {"FA04", 4}, {"FA06", 6}, {"FA08", 8},  {"M&K!", 4}};
   for (const auto &c : cases) {
     mod_image m;
     m.signature = c.sig;
@@ -85,11 +83,9 @@ TEST_F(LoadMod, HeaderOrdersAndFixedValues) {
 }
 
 TEST_F(LoadMod, RestartAndSongLengthAreHeldInsideTheSong) {
-  // clang-format off
   const struct {
     int length, restart, want_count, want_restart;
   } cases[] = {{20, 127, 20, 0}, {20, 19, 20, 19}, {20, 20, 20, 0}, {200, 5, 128, 5}, {0, 0, 0, 0}};
-  // clang-format on
   for (const auto &c : cases) {
     mod_image m;
     m.song_length = c.length;
@@ -134,7 +130,6 @@ TEST_F(LoadMod, SamplesTheirTuningVolumeLoopsAndData) {
   m.samples[4] = {4, 0, 64, 4, 0, bytes(8, 0)};        // loop start at the end: no loop
   MODUX *mod = load(build_mod(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  // clang-format off
   const struct {
     int len, tuning, volume, loop_flags, loop_start, loop_end;
   } want[] = {{4, mod_finetune[1], 40, 0, 0, 4},
@@ -142,7 +137,6 @@ TEST_F(LoadMod, SamplesTheirTuningVolumeLoopsAndData) {
               {0, 8363, 64, 0, 0, 0},
               {8, mod_finetune[15], 64, 1, 6, 8},
               {8, 8363, 64, 0, 0, 8}};
-  // clang-format on
   for (int i = 0; i < 5; i++) {
     const SAMPLE &s = mod->samples[i];
     const SAMPLE_INFO &si = mod->sample_info[i];

@@ -1,61 +1,37 @@
 // The native MUX reader: hand-built images read back into the model, the column coding,
 // refusal of damaged and truncated files, detection, the summary and datafile objects.
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "datwriter.h"
-#include "modux.h"
+#include "loader_fixture.h"
 #include "mux_image.h"
 
 using namespace muxtest;
 
 namespace {
 
-struct field {
-  template <class T>
-  field(const char *n, T g, long long w) : name(n), got(static_cast<long long>(g)), want(w) {}
-  const char *name;
-  long long got, want;
-};
-void expect_fields(std::initializer_list<field> fields) {
-  for (const field &f : fields) EXPECT_EQ(f.got, f.want) << f.name;
-}
-
-class Mux : public ::testing::Test {
+class Mux : public Loader {
  protected:
   static void SetUpTestSuite() {
-    install_allegro(SYSTEM_NONE, &errno, atexit);
+    Loader::SetUpTestSuite();
     register_datafile_modux();
   }
   void TearDown() override {
-    destroy_mod(loaded_);
-    for (const std::string &p : files_) std::remove(p.c_str());
+    destroy_mod(read_);
+    Loader::TearDown();
   }
-
-  // Loads through a memory PACKFILE; the module is freed by the next load or after the test.
+  // Reads through a memory PACKFILE; the module is freed by the next read or after the test.
   MODUX *load(const bytes &image) {
     memory_file state;
     PACKFILE *f = open_memory(image, state);
     std::snprintf(modux_error, sizeof modux_error, "untouched");
-    destroy_mod(loaded_);
-    loaded_ = load_mux(f);
+    destroy_mod(read_);
+    read_ = load_mux(f);
     pack_fclose(f);
-    return loaded_;
+    return read_;
   }
-
-  std::string write_file(const std::string &tag, const bytes &data) {
-    files_.push_back(::testing::TempDir() + "modux_mux_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + tag);
-    std::ofstream(files_.back(), std::ios::binary)
-        .write(reinterpret_cast<const char *>(data.data()), data.size());
-    return files_.back();
-  }
-
-  MODUX *loaded_ = nullptr;
-  std::vector<std::string> files_;
+  MODUX *read_ = nullptr;
 };
 
 // MOD family: two patterns, three samples (the second empty, the third 16-bit).
@@ -71,16 +47,11 @@ module small_song() {
   a.volume = 40, a.pan = 77, a.relative_note = -3;
   c.length = 10, c.bits = 16, c.loop_flags = 2, c.loop_start = 2, c.loop_end = 9, c.tuning = 7895;
   c.vibrato_type = 1, c.vibrato_sweep = 2, c.vibrato_depth = 3, c.vibrato_rate = 4;
-  m.patterns = {{2,
-                 {{428, 1, 0, CMD_SET_VOLUME, 32},
-                  {},
-                  {},
-                  {},
-                  {},
-                  {214, 3, 0x10, CMD_EXTENDED, 0xC3},
-                  {},
-                  {0, 0, 0, CMD_SPEED_TEMPO, 0x1234}}},
+  // clang-format off
+  m.patterns = {{2, {{428, 1, 0, CMD_SET_VOLUME, 32}, {}, {}, {}, {}, {214, 3, 0x10, CMD_EXTENDED, 0xC3}, {},
+                     {0, 0, 0, CMD_SPEED_TEMPO, 0x1234}}},
                 {1, {{-1}, {-2}, {0, 2}, {856}}}};
+  // clang-format on
   return m;
 }
 
@@ -171,12 +142,13 @@ TEST_F(Mux, ColumnControlBytesSkipFillAndIdle) {
   module m;
   m.channels = 1;
   m.samples.resize(3);
-  m.patterns = {
-      {8, {}, {0x05, 0x00, 0x80, 0x83, 0xAC, 0x01, 0x00, 0x00, 0x5A,
-               0x03,                                               // note: skip 5, idle, 3 values
-               0x88, 1,    2,    3,    0,    1,    2,    3,    0,  // sample: one run of eight
-               0x08, 0x08,                                         // volume, command: all empty
-               0x03, 0x82, 0x34, 0x12, 0xFF, 0xFF, 0x03}}};        // param: 16-bit values
+  // clang-format off
+  m.patterns = {{8, {},
+                 {0x05, 0x00, 0x80, 0x83, 0xAC, 0x01, 0x00, 0x00, 0x5A, 0x03,  // note: skip 5, idle, 3 values
+                  0x88, 1, 2, 3, 0, 1, 2, 3, 0,                              // sample: one run of eight
+                  0x08, 0x08,                                                // volume, command: all empty
+                  0x03, 0x82, 0x34, 0x12, 0xFF, 0xFF, 0x03}}};               // param: 16-bit values
+  // clang-format on
   const MODUX *mod = load(build(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
@@ -235,12 +207,10 @@ TEST_F(Mux, DeclaredSizesBeyondTheBytesLeftAreRefusedBeforeAllocating) {
   huge.patterns[0].raw = {0x7F, 0x7F, 0x7F, 0x7F, 0x7F};
   EXPECT_EQ(load(build(huge)), nullptr);
   EXPECT_NE(std::string(modux_error).find("row_count 65535"), std::string::npos) << modux_error;
-  // clang-format off
   const struct {
     size_t offset;  // of the header word
     const char *field;
   } counts[] = {{50, "pattern_count"}, {54, "instrument_count"}, {56, "sample_count"}};
-  // clang-format on
   for (const auto &c : counts) {
     bytes image = build(small_song());
     image[c.offset] = image[c.offset + 1] = 0xFF;
@@ -292,7 +262,7 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   bytes good = build(m), changed = good;
   good[46] = 'R';  // the reserved byte after the name ends a full-length one
   changed[17] = 'X';
-  const std::string path = write_file("song.mux", good);
+  const std::string path = file(good);
   MODFILE_INFO info;
   EXPECT_EQ(get_mod_info(path.c_str(), &info), 1);
   EXPECT_EQ(info.type, 6);
@@ -302,19 +272,15 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_EQ(mod->pattern_count, 2);
   destroy_mod(mod);
-  EXPECT_EQ(
-      get_mod_info(write_file("short.mux", bytes(good.begin(), good.begin() + 40)).c_str(), &info),
-      -1);
+  EXPECT_EQ(get_mod_info(file(bytes(good.begin(), good.begin() + 40)).c_str(), &info), -1);
   EXPECT_EQ(get_mux_info(nullptr, &info), -1);
   m.channels = 80;
-  EXPECT_EQ(load_mod(write_file("bad.mux", build(m)).c_str()), nullptr);
+  EXPECT_EQ(load_mod(file(build(m)).c_str()), nullptr);
   EXPECT_NE(std::string(modux_error).find("80 channels"), std::string::npos) << modux_error;
 
-  // clang-format off
-  const std::string others[] = {write_file("changed.mux", changed), write_file("empty.mux", {}),
-                                write_file("magic.mux", bytes(good.begin(), good.begin() + 17)),
+  const std::string others[] = {file(changed), file(bytes{}),
+                                file(bytes(good.begin(), good.begin() + 17)),
                                 ::testing::TempDir() + "modux_none.mux"};
-  // clang-format on
   for (const std::string &other : others) {
     std::snprintf(modux_error, sizeof modux_error, "untouched");
     EXPECT_EQ(detect_mux(other.c_str()), -1) << other;
@@ -333,8 +299,7 @@ TEST_F(Mux, DatafileObjectsLoadAsModulesAndADamagedOneAsASilentOne) {
                                             dat::make_raw("SONG1", type, build(small_xm_song())),
                                             dat::make_raw("BAD", type, build(bad))};
   for (bool packed : {false, true}) {
-    DATAFILE *data =
-        load_datafile(write_file("songs.dat", dat::build_datafile(objects, packed)).c_str());
+    DATAFILE *data = load_datafile(file(dat::build_datafile(objects, packed)).c_str());
     ASSERT_NE(data, nullptr);
     EXPECT_NE(std::string(modux_error).find("order 1 names pattern 7"), std::string::npos)
         << modux_error;

@@ -17,11 +17,11 @@ TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
     m.speed = h[0], m.tempo = h[1], m.global_volume = h[2];
     MODUX *mod = load(build_s3m(m));
     ASSERT_NE(mod, nullptr) << modux_error;
-    // clang-format off
-    expect_fields({{"speed", mod->initial_speed, h[3]}, {"tempo", mod->initial_tempo, h[4]},
-                   {"global volume", mod->initial_global_volume, h[5]}, {"flags", mod->flags, 0},
+    expect_fields({{"speed", mod->initial_speed, h[3]},
+                   {"tempo", mod->initial_tempo, h[4]},
+                   {"global volume", mod->initial_global_volume, h[5]},
+                   {"flags", mod->flags, 0},
                    {"instruments", mod->instrument_count, 0}});
-    // clang-format on
   }
   s3m_image m;
   m.orders = {0, 254, 1, 255, 2};
@@ -29,10 +29,10 @@ TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   // The song ends at "---": pattern 2, named only after it, is not played.
-  // clang-format off
-  expect_fields({{"orders", mod->order_count, 2}, {"patterns", mod->pattern_count, 2},
-                 {"order 0", mod->order_table[0], 0}, {"order 1", mod->order_table[1], 1}});
-  // clang-format on
+  expect_fields({{"orders", mod->order_count, 2},
+                 {"patterns", mod->pattern_count, 2},
+                 {"order 0", mod->order_table[0], 0},
+                 {"order 1", mod->order_table[1], 1}});
   m.orders.assign(300, 0);
   m.orders[255] = 1, m.orders[299] = 7;
   m.patterns.resize(2);
@@ -68,24 +68,21 @@ TEST_F(LoadS3m, CellsPitchesAndEffects) {
   s3m_image m;
   m.samples.resize(2);
   // Channel 7 is not used: its cell is dropped.
-  // clang-format off
-  m.patterns[0] = {{0, 0, 0x40, 1, 32}, {0, 1, 0xFE, 0}, {1, 0, 0xFF, 2, 0}, {1, 1, 0x5B, 3},
-                   {2, 0, -1, 0, 99}, {63, 3, 0x10, 0, -1, 1, 4}, {2, 7, 0x40, 1, 10}};
-  // clang-format on
+  m.patterns[0] = {{0, 0, 0x40, 1, 32}, {0, 1, 0xFE, 0},   {1, 0, 0xFF, 2, 0},
+                   {1, 1, 0x5B, 3},     {2, 0, -1, 0, 99}, {63, 3, 0x10, 0, -1, 1, 4},
+                   {2, 7, 0x40, 1, 10}};
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
   const int c = mod->channel_count;
-  // clang-format off
   const struct {
     int cell, note, sample, volume;
   } want[] = {{0, 8363, 1, 48},
               {1, -1, 0, 0},
               {c, 0, 2, 16},
               {c + 1, MODUX_AMIGA_CLOCK / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
-              {2 * c, 0, 0, 80},                                          // volume 99 held at 64
+              {2 * c, 0, 0, 80},                                         // volume 99 held at 64
               {63 * c + 3, MODUX_AMIGA_CLOCK / (noteperiod[0] >> 1), 0, 0}};
-  // clang-format on
   for (const auto &w : want)
     EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume}),
               (std::vector<int>{w.note, w.sample, w.volume}))
@@ -103,13 +100,12 @@ TEST_F(LoadS3m, CellsPitchesAndEffects) {
   }
   // The letters go through a lookup table (the real-module comparisons hear every one); these
   // rows pin what is computed: kept or cleared parameters, out of range, and the S sub-commands.
-  // clang-format off
-  const int effects[][4] = {  // letter, parameter in, command and parameter out
-      {0, 0x12, 0, 0}, {1, 0x12, 16, 0x12}, {13, 0x12, 0, 0}, {27, 0x12, 0, 0}, {255, 0x12, 0, 0},
-      {19, 0x05, 0, 0}, {19, 0x13, 14, 0x33}, {19, 0x24, 14, 0x54}, {19, 0x31, 14, 0x41},
-      {19, 0x42, 14, 0x72}, {19, 0x8C, 14, 0x8C}, {19, 0x91, 0, 0}, {19, 0xA3, 14, 0x103},
-      {19, 0xB2, 14, 0x62}, {19, 0xE5, 14, 0xE5}, {19, 0xF1, 0, 0}};
-  // clang-format on
+  const int effects[][4] = {
+      // letter, parameter in, command and parameter out
+      {0, 0x12, 0, 0},       {1, 0x12, 16, 0x12},  {13, 0x12, 0, 0},     {27, 0x12, 0, 0},
+      {255, 0x12, 0, 0},     {19, 0x05, 0, 0},     {19, 0x13, 14, 0x33}, {19, 0x24, 14, 0x54},
+      {19, 0x31, 14, 0x41},  {19, 0x42, 14, 0x72}, {19, 0x8C, 14, 0x8C}, {19, 0x91, 0, 0},
+      {19, 0xA3, 14, 0x103}, {19, 0xB2, 14, 0x62}, {19, 0xE5, 14, 0xE5}, {19, 0xF1, 0, 0}};
   for (const auto &e : effects) {
     int cmd = e[0], param = e[1];
     convert_s3m_command(&cmd, &param);
@@ -125,13 +121,11 @@ TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
   m.samples[2] = {2, true, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}};              // type 2: empty
   m.samples[3] = {1, false, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}};             // no "SCRS": empty
   m.samples[4] = {1, true, 4, 2, 100, 70, 1, 8363, {1, 2, 3, 4}};            // loop end held at 4
-  // clang-format off
   const struct {
     int format;
     std::vector<int> first, second;
   } formats[] = {{1, {0x80, 0xFF, 0x00, 0x7F}, {0x9234, 0x2BCD}},
                  {2, {0x00, 0x7F, 0x80, 0xFF}, {0x1234, 0xABCD}}};
-  // clang-format on
   for (const auto &f : formats) {
     m.sample_format = f.format;
     MODUX *mod = load(build_s3m(m));
@@ -163,11 +157,11 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   // Pattern 3 is named by the orders but not in the file.
-  // clang-format off
-  expect_fields({{"patterns", mod->pattern_count, 4}, {"at 0", mod->patterns[0].notes[0].note, 0},
+  expect_fields({{"patterns", mod->pattern_count, 4},
+                 {"at 0", mod->patterns[0].notes[0].note, 0},
                  {"past the end", mod->patterns[1].notes[0].note, 0},
-                 {"2", mod->patterns[2].notes[0].note, 8363}, {"missing", mod->patterns[3].notes[0].note, 0}});
-  // clang-format on
+                 {"2", mod->patterns[2].notes[0].note, 8363},
+                 {"missing", mod->patterns[3].notes[0].note, 0}});
 
   // Counts that the file cannot hold are refused before anything is allocated from them.
   bytes b = build_s3m(s3m_image{});
@@ -181,10 +175,8 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   bytes full = build_s3m(t);
   full.resize(full.size() - 30);
   ASSERT_NE(mod = load(full), nullptr) << modux_error;
-  // clang-format off
   expect_fields({{"row 0", mod->patterns[0].notes[0].note, 8363},
                  {"row 40", mod->patterns[0].notes[40 * 4].note, 0}});
-  // clang-format on
 
   // Sample data cut short: the frames there are kept, and the load says what is missing.
   s3m_image w;

@@ -78,16 +78,14 @@ int start_voice(SAMPLE *spl, int hz, int mode) {
 }
 
 TEST(Mixer, SineSampleSoundsAtItsFrequency) {
-  // clang-format off
   struct {
     int bits, rate, cycle_frames, voice_hz;
   } cases[] = {
-      {16, 44100, 64, 28160},   // 440 Hz
-      {8, 22050, 32, 32000},    // 1000 Hz
-      {16, 48000, 100, 352000}, // 3520 Hz, eight frames read per output frame
-      {8, 44100, 256, 8363},    // 32.67 Hz, below one frame per output frame
+      {16, 44100, 64, 28160},    // 440 Hz
+      {8, 22050, 32, 32000},     // 1000 Hz
+      {16, 48000, 100, 352000},  // 3520 Hz, eight frames read per output frame
+      {8, 44100, 256, 8363},     // 32.67 Hz, below one frame per output frame
   };
-  // clang-format on
   for (const auto &c : cases) {
     mixer_reset(c.rate);
     test_sample s(sine_cycles(c.cycle_frames, 1), c.bits, 0, c.cycle_frames);
@@ -155,7 +153,6 @@ TEST(Mixer, ChangesLeaveNoClick) {
   const int full = static_cast<int>(0.5 * 0.5 * 32767);  // sample level x voice level, fully left
   // A ramp moves the output by at most its whole change over MIXER_RAMP_FRAMES per frame.
   auto bound = [](int change) { return std::abs(change) / MIXER_RAMP_FRAMES + 2; };
-  // clang-format off
   struct {
     const char *what;
     void (*change)(int voice, SAMPLE *other);
@@ -164,16 +161,17 @@ TEST(Mixer, ChangesLeaveNoClick) {
       {"volume to 0", [](int v, SAMPLE *) { mixer_set_volume(v, 0); }, 0},
       {"pan to the right", [](int v, SAMPLE *) { mixer_set_pan(v, 255); }, 0},
       {"stop", [](int v, SAMPLE *) { mixer_stop(v); }, 0},
-      {"new note", [](int v, SAMPLE *o) {
+      {"new note",
+       [](int v, SAMPLE *o) {
          mixer_reallocate(v, o);
          mixer_set_playmode(v, PLAYMODE_LOOP);
          mixer_set_frequency(v, 44100);
          mixer_set_pan(v, 0);
          mixer_start(v);
-       }, -full},
+       },
+       -full},
       {"position jump", [](int v, SAMPLE *) { mixer_set_position(v, 10); }, full},
   };
-  // clang-format on
   for (const auto &c : cases) {
     mixer_reset(44100);
     const int v = start_voice(&steady.spl, 44100, PLAYMODE_LOOP);

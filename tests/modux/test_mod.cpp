@@ -92,19 +92,18 @@ TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
   EXPECT_EQ(of, nullptr);
   play_mod(mod_, 1);
   EXPECT_EQ(of, mod_);
-  // clang-format off
-  const int player[][2] = {{is_mod_playing(), -1}, {mi.loop, -1}, {mi.pause, 0}, {mi.tick, -1}, {mi.row, 0},
-                           {mi.order, 0}, {mi.pattern, 1}, {mi.speed, 3}, {mi.tempo, 150}, {mi.global_volume, 50},
-                           {mi.channel_count, 4}, {mi.new_row, 0}, {mi.pattern_delay, 0}};
-  // clang-format on
+  const int player[][2] = {{is_mod_playing(), -1}, {mi.loop, -1},         {mi.pause, 0},
+                           {mi.tick, -1},          {mi.row, 0},           {mi.order, 0},
+                           {mi.pattern, 1},        {mi.speed, 3},         {mi.tempo, 150},
+                           {mi.global_volume, 50}, {mi.channel_count, 4}, {mi.new_row, 0},
+                           {mi.pattern_delay, 0}};
   for (const auto &p : player) EXPECT_EQ(p[0], p[1]) << "field " << &p - player;
   for (int i = 0; i < 64; i++) {
     const CHANNEL_STATE &c = ci[i];
-    // clang-format off
-    const int fields[][2] = {{c.volume, 0}, {c.loop_times, 0}, {c.key_off, 0}, {c.fade_volume, 32768},
-                             {c.vol_env.output, 64}, {c.pan_env.output, 32}, {c.tuning, 8363},
-                             {c.tick_pan, 77}, {c.pan, i < 4 ? 10 + i : 0}};
-    // clang-format on
+    const int fields[][2] = {
+        {c.volume, 0},          {c.loop_times, 0},      {c.key_off, 0},
+        {c.fade_volume, 32768}, {c.vol_env.output, 64}, {c.pan_env.output, 32},
+        {c.tuning, 8363},       {c.tick_pan, 77},       {c.pan, i < 4 ? 10 + i : 0}};
     for (const auto &f : fields)
       EXPECT_EQ(f[0], f[1]) << "channel " << i << " field " << &f - fields;
   }
@@ -146,12 +145,10 @@ TEST_F(Control, PauseStopAndTheTicksHandshake) {
   EXPECT_EQ(mod_tick_begin(), 0);  // nothing plays
   play_mod(mod_, -1);
   EXPECT_EQ(mi.pause, 0);
-  // clang-format off
   const struct {
     void (*call)();
     int paused;
   } steps[] = {{pause_mod, -1}, {resume_mod, 0}, {toggle_pause_mode, -1}, {toggle_pause_mode, 0}};
-  // clang-format on
   for (const auto &s : steps) {
     s.call();
     EXPECT_EQ(is_mod_paused(), s.paused) << &s - steps;
@@ -180,12 +177,10 @@ TEST_F(Control, NavigationWritesARequestForTheTick) {
   goto_mod_track(2);  // made while idle, it survives the next play
   play_mod(mod_, 0);
   EXPECT_EQ(mi.skip_order, 3);
-  // clang-format off
-  const int cases[][4] = {  // from order, next / previous / go to, target, requested order + 1
-      {1, 0, 0, 3}, {2, 0, 0, 4},  // past the end: the song will end
-      {2, 1, 0, 2}, {0, 1, 0, 1}, {0, 2, 2, 3}, {1, 2, -5, 1},
-      {0, 2, 2000000000, 257}};    // held to the order list's size
-  // clang-format on
+  // From order, next / previous / go to, target, requested order + 1: past the last order the
+  // song will end, and a target is held to the order list's size.
+  const int cases[][4] = {{1, 0, 0, 3}, {2, 0, 0, 4},  {2, 1, 0, 2},           {0, 1, 0, 1},
+                          {0, 2, 2, 3}, {1, 2, -5, 1}, {0, 2, 2000000000, 257}};
   for (const auto &c : cases) {
     mi.order = c[0];
     mi.skip_row = mi.skip_order = 0;

@@ -78,10 +78,9 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
 // A break and a jump on one row land on the break's row of the jump's pattern, held to that
 // pattern's rows, whichever channel carries which.
 TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
-  // clang-format off
-  const struct { int break_ch, jump_ch, next_rows, target_rows, row; } cases[] = {
-      {0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
-  // clang-format on
+  const struct {
+    int break_ch, jump_ch, next_rows, target_rows, row;
+  } cases[] = {{0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
   for (const auto &c : cases) {
     make(2, 64, 0, 3);
     mod->patterns[1].row_count = c.next_rows;

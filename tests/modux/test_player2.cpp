@@ -72,12 +72,11 @@ TEST_F(Player2, AmigaModeReadsTheEighthSemitoneTableWithinItsEnd) {
 }
 
 TEST_F(Player2, VoiceVolumeAndPanCombineEveryFactor) {
-  // clang-format off
-  const int volumes[][6] = {  // tick volume, global, fade, music, envelope -> voice volume
-      {64, 64, 32768, 255, 64, 255}, {64, 32, 32768, 255, 64, 127}, {32, 64, 32768, 255, 64, 127},
-      {64, 64, 0, 255, 64, 0},       {64, 64, 32768, 0, 64, 0},     {64, 64, 32768, 255, 32, 127},
+  const int volumes[][6] = {
+      // tick volume, global, fade, music, envelope -> voice volume
+      {64, 64, 32768, 255, 64, 255},  {64, 32, 32768, 255, 64, 127}, {32, 64, 32768, 255, 64, 127},
+      {64, 64, 0, 255, 64, 0},        {64, 64, 32768, 0, 64, 0},     {64, 64, 32768, 255, 32, 127},
       {64, 2000, 32768, 255, 64, 255}};  // a damaged global volume still gives a voice volume
-  // clang-format on
   for (const auto &v : volumes) {
     ci[0].tick_volume = v[0], mi.global_volume = v[1], ci[0].fade_volume = v[2];
     mod_volume = v[3], ci[0].vol_env.output = v[4];
@@ -171,10 +170,9 @@ TEST_F(Player2, ChannelsWithoutANoteIgnorePitchEffects) {
 TEST_F(Player2, VibratoAndTremoloWaveforms) {
   // Depth 8 at shift 5: wave x 8 / 32, added in the first half of the cycle, taken off in the
   // second.
-  // clang-format off
-  const int cases[][3] = {{0, 0, 1000}, {0, 16, 1024}, {0, 64, 1063}, {0, -64, 937},  // waveform, pos, result
-                          {1, 16, 1008}, {1, -16, 993}, {2, 5, 1063},  {2, -5, 937}};
-  // clang-format on
+  const int cases[][3] = {
+      {0, 0, 1000},  {0, 16, 1024}, {0, 64, 1063}, {0, -64, 937},  // waveform, pos, result
+      {1, 16, 1008}, {1, -16, 993}, {2, 5, 1063},  {2, -5, 937}};
   ci[0].period = ci[0].volume = 1000, ci[0].vibrato_depth = ci[0].tremolo_depth = 8,
   ci[0].tremolo_shift = 5;
   for (const auto &c : cases) {

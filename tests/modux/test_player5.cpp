@@ -77,7 +77,6 @@ class PlayIt : public ::testing::Test {
 TEST_F(PlayIt, NewNoteActionsAndDuplicateChecks) {
   // Notes on rows 0, 2 and 4 (ticks 0, 12, 24) of channel 0; the background is counted at
   // tick 30 and again at tick 60.
-  // clang-format off
   const struct {
     const char *what;
     int nna, dct, dca, fadeout;
@@ -93,7 +92,6 @@ TEST_F(PlayIt, NewNoteActionsAndDuplicateChecks) {
       {"duplicate note, other notes: no check", 1, 1, 0, 0, 62, 64, 2, 2},
       {"duplicate instrument, fade", 1, 3, 2, 1024, 62, 64, 1, 1},
   };
-  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     itw::song s =
@@ -152,7 +150,6 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
 
 TEST_F(PlayIt, VolumeColumnAndEffects) {
   // One note at row 0, then what the table gives at row 1; the note's volume at tick `tick`.
-  // clang-format off
   const struct {
     const char *what;
     itw::cell second;
@@ -169,7 +166,6 @@ TEST_F(PlayIt, VolumeColumnAndEffects) {
       {"SC2: not before", {1, 0, -1, 0, -1, 19, 0xC2}, 7, 64},
       {"note cut", {1, 0, 254, 0, -1, 0, 0}, 7, 64},
   };
-  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     start(song({{0, 0, 60, 1, -1, 0, 0}, c.second}));
@@ -184,19 +180,19 @@ TEST_F(PlayIt, VolumeColumnAndEffects) {
 
 TEST_F(PlayIt, NoteDelayPatternLoopAndRowDelay) {
   // Song length in ticks (speed 2, 8 rows) for the flow commands of the table.
-  // clang-format off
   const struct {
     const char *what;
     std::vector<itw::cell> cells;
     int ticks;
   } cases[] = {
       {"plain", {}, 16},
-      {"SB0 at row 2, SB2 at row 5: rows 2..5 three times", {{2, 0, -1, 0, -1, 19, 0xB0}, {5, 0, -1, 0, -1, 19, 0xB2}}, 32},
+      {"SB0 at row 2, SB2 at row 5: rows 2..5 three times",
+       {{2, 0, -1, 0, -1, 19, 0xB0}, {5, 0, -1, 0, -1, 19, 0xB2}},
+       32},
       {"SE3 at row 4: the row lasts four times", {{4, 0, -1, 0, -1, 19, 0xE3}}, 22},
       {"C02 at row 3 of the last order: the song ends", {{3, 0, -1, 0, -1, 3, 0x02}}, 8},
       {"A04 at row 0: speed 4", {{0, 0, -1, 0, -1, 1, 4}}, 32},
   };
-  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     itw::song s = song(c.cells);
@@ -215,12 +211,12 @@ TEST_F(PlayIt, NoteDelayPatternLoopAndRowDelay) {
 TEST_F(PlayIt, VibratoDepth) {
   // H4F (and the volume column's depth) swing the linear pitch by up to depth x 4 / 64 x 64
   // units (about 0.9 semitone at 15), twice that with old effects; U is a quarter of H.
-  // clang-format off
   const struct {
     int flags, command, param, volume, most;
-  } cases[] = {{1 | 4 | 8, 8, 0x4F, -1, 60}, {1 | 4 | 8 | 16, 8, 0x4F, -1, 120}, {1 | 4 | 8, 21, 0x4F, -1, 15},
+  } cases[] = {{1 | 4 | 8, 8, 0x4F, -1, 60},
+               {1 | 4 | 8 | 16, 8, 0x4F, -1, 120},
+               {1 | 4 | 8, 21, 0x4F, -1, 15},
                {1 | 4 | 8, 8, 0x40, 212, 36}};
-  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.flags * 1000 + c.command);
     itw::song s = song({{0, 0, 60, 1, c.volume, c.command, c.param}});
