@@ -122,8 +122,7 @@ TEST_F(LoadIt, InstrumentsInBothLayouts) {
        {"tick held", a.pitch_env.tick[2], 8},   {"loop held inside", a.pitch_env.loop_end, 2}});
   // The old layout only exists for files compatible with versions below 2.00.
   s.compatible = 0x100;
-  m = load(itw::build(s));
-  ASSERT_NE(m, nullptr) << modux_error;
+  ASSERT_NE(m = load(itw::build(s)), nullptr) << modux_error;
   const IT_INSTRUMENT_INFO &b = m->it_instruments[1];
   expect_fields({{"nna", b.new_note_action, 1},
                  {"dct: same note", b.duplicate_check, 1},

@@ -55,8 +55,7 @@ TEST_F(LoadXm, OrdersNamingMissingPatternsPlayAnEmptyOne) {
                  {"restart", mod->restart_order, 0}});
   EXPECT_NE(mod->patterns[1].notes, nullptr);
   m.song_length = 300;  // beyond the 256-entry table
-  mod = load(build_xm(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_xm(m)), nullptr) << modux_error;
   EXPECT_EQ(mod->order_count, 256);
 }
 
@@ -194,8 +193,7 @@ TEST_F(LoadXm, HeaderSizesShortOrZero) {
   b = build_xm(m);
   const size_t ins_at = 60 + 276 + 9;
   b[ins_at + 29] = 0;
-  mod = load(b);
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(b), nullptr) << modux_error;
   EXPECT_EQ(mod->samples[0].len, 2u);
   // An instrument header that ends after its map: the envelopes and the rest read as zero.
   xm_image s = m;
@@ -203,16 +201,14 @@ TEST_F(LoadXm, HeaderSizesShortOrZero) {
   s.instruments[0].vol_env = {{0, 64}};
   s.instruments[0].vol_flags = 1;
   s.instruments[0].fadeout = 100;
-  mod = load(build_xm(s));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
   expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0},
                  {"fadeout", mod->instruments[0].fadeout, 0},
                  {"len", mod->samples[0].len, 2}});
   // Shorter than the sample fields: an empty instrument.
   s.instruments[0].size = 29;
   s.instruments[0].samples.clear();
-  mod = load(build_xm(s));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
   EXPECT_EQ(mod->instruments[0].sample_map[0], mod->sample_count - 1);
 }
 

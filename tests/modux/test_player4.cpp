@@ -98,8 +98,6 @@ TEST_F(XmFamily, EnvelopesKeyOffFadeOutAndCommandsTickByTick) {
        {0, 0, 0, CMD_XM_TONE_PORTA_VOLSLIDE, 0x01}}, volume, {64, 64, 64, 64, 64, 63}}},
       {OFF, 0, {"6xy slides the volume under the vibrato", 2, {note, {0, 0, 0, CMD_XM_VIBRATO_VOLSLIDE, 0x02}},
        volume, {64, 64, 64, 62}}},
-      {OFF, 0, {"R (code 24) retriggers as Q does", 3, {{1, C4, 0, CMD_S3M_RETRIG, 0x11}}, volume, {64, 63, 62}}},
-      {OFF, 0, {"T (code 20) is tremor", 3, {{1, C4, 0, CMD_TREMOR, 0x00}}, tick_volume, {64, 64, 0}}},
   };
   // clang-format on
   for (const auto &c : cases) {
