@@ -336,7 +336,7 @@ inline bytes wrap_umx(const bytes &module, size_t offset) {
 inline bool write_file(const std::string &path, const bytes &b) {
   FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  const bool ok = b.empty() || std::fwrite(b.data(), 1, b.size(), f) == b.size();
   return std::fclose(f) == 0 && ok;
 }
 
