@@ -144,12 +144,8 @@ TEST(DatWriterHeader, DefinesEveryObjectAtItsIndex) {
                            "#define SND_COUNT 3", "#ifndef X_DAT_INDEX_H"})
     EXPECT_NE(h.find(want), std::string::npos) << want << " in\n" << h;
 
-  struct Case {
-    const char *name;
-    const char *second;
-    const char *message;
-  } refused[] = {
-      // clang-format off
+  // clang-format off
+  struct Case { const char *name; const char *second; const char *message; } refused[] = {
       {"", "B", "object 0 has no name"},
       {"A", "big.ball", "object 1 has no name"},
       {"A", "two words", "object 1 has no name"},

@@ -289,12 +289,8 @@ TEST_F(Sources, PalettesAndTextPicturesResolve) {
 TEST_F(Sources, ReadersRefuseDamagedSources) {
   enum Reader { kPal, kBook, kResolve, kFonts };
   // Message: part of the expected error, "" for any.
-  struct Case {
-    Reader reader;
-    const char *text;
-    const char *message;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  struct Case { Reader reader; const char *text; const char *message; } cases[] = {
       {kPal, "0 floor #000000\n", "entry 1 is not given"},
       {kPal, "0 floor #00000g\n", "bad hex digit"},
       {kPal, "0 floor 000000\n", "#rrggbb"},

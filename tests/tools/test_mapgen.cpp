@@ -78,10 +78,8 @@ TEST(MapLevel, TinyLevelIsReadAndAcceptedAndItsBallsCounted) {
 // 155: 38, 255: 46). Bits -1 mark an open cell.
 TEST(MapLevel, WallMasksAndCellCodes) {
   Level level = parse_ok(picture({{1, "-V.2o  B.3af.........-"}}));
-  struct Case {
-    int x, y, mask, code;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  struct Case { int x, y, mask, code; } cases[] = {
       {0, 0, 2, 702},           {21, 21, 1 | 8 | 128, 734},  {1, 0, 2 | 8, 710},
       {1, 2, 2 | 4 | 8 | 32 | 64, 731},                      {15, 10, 255, 746},
       {0, 2, 2 | 4 | 32, 720},  {10, 21, 1 | 2 | 8 | 16 | 128, 738},
@@ -103,12 +101,8 @@ TEST(MapLevel, WallMasksAndCellCodes) {
 // text.
 TEST(MapLevel, LevelsAreCheckedUnderTheMovementRules) {
   const char *kCol5Top = "#####.################";
-  struct Case {
-    Edits edits;
-    std::function<void(Level &)> change;
-    const char *expect;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  struct Case { Edits edits; std::function<void(Level &)> change; const char *expect; } cases[] = {
       // Left from column 1 the vorbel comes out on column 20, eating the mouth at column 0.
       {{{1, "1V.2o  B.3#..........-"}}, nullptr, ""},
       // Up through row 0 on column 5, out on row 20.
@@ -232,12 +226,8 @@ TEST(MapLevel, TextAndImageRoundTrips) {
     }
   EXPECT_GE(levels, 14u);
   std::vector<uint8_t> img = mapgen::map_image(parse_ok(picture()));
-  const struct {
-    size_t size, off;
-    int code;
-    const char *expect;
-  } damaged[] = {
-      // clang-format off
+  // clang-format off
+  const struct { size_t size, off; int code; const char *expect; } damaged[] = {
       {100, 0, 0, "100 bytes, a map file holds 1048"},
       {1048, 16 + 2 * (22 * 4 + 2), 2400, "column 4, row 2 has the code 2400"},
       {1048, 16, -1, "column 0, row 0 has the code -1"},

@@ -47,13 +47,8 @@ TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
   Bytes long_literal = {0xFF};
   long_literal.insert(long_literal.end(), 127, 9);
   long_literal.insert(long_literal.end(), {0x83, 9, 9, 9});
-  const struct {
-    const char *what;
-    std::vector<uint32_t> values;
-    int width;
-    Bytes stream;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char *what; std::vector<uint32_t> values; int width; Bytes stream; } cases[] = {
       {"nothing", {}, 1, {}},
       {"five empty cells", std::vector<uint32_t>(5), 1, {0x05}},
       {"empty cells past one run", std::vector<uint32_t>(300), 1, {127, 127, 46}},
@@ -80,11 +75,8 @@ TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
 // as a signed byte; note commands (-1, -2) and 0 as they are.
 TEST(MuxNotes, StoredFormOfNotes) {
   const int64_t kRefused = -1;
-  const struct {
-    int flags, note;
-    int64_t stored;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { int flags, note; int64_t stored; } cases[] = {
       {0, 0, 0},           {0, -1, 0xFFFF},        {0, -2, 0xFFFE},          {0, 109, 32767},
       {MODUX_XM, 49, 49},  {MODUX_XM, -2, 0xFE},   {MODUX_XM | MODUX_LINEAR, 97, 97},
       {0, 108, kRefused},  {0, 3579547, kRefused}, {0, 2000000, kRefused},   {0, -40000, kRefused},
@@ -236,12 +228,8 @@ TEST(MuxRoundTrip, EveryFieldComesBackThroughLoadMux) {
 }
 
 TEST(MuxRefusals, FieldsTheFormatCannotHold) {
-  const struct {
-    int flags;
-    void (*spoil)(Fixture &);
-    const char *message;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { int flags; void (*spoil)(Fixture &); const char *message; } cases[] = {
       {0, [](Fixture &f) { f.mod.channel_count = 65; }, "channel_count"},
       {0, [](Fixture &f) { f.mod.channel_pan[2] = 300; }, "channel 2"},
       {0, [](Fixture &f) { f.mod.initial_tempo = -1; }, "initial_tempo"},

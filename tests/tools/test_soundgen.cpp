@@ -50,13 +50,8 @@ TEST(SongText, EventsBecomeCells) {
     int row, pitch, instrument, volume, command, param;
   };  // N: no note, no command
   // Each line of `rows` rows gives these cells; every other row is empty.
-  const struct {
-    const char *line;
-    int rows;
-    std::vector<Cell> cells;
-    const char *extra;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char *line; int rows; std::vector<Cell> cells; const char *extra; } cases[] = {
       {"C4:2 D4:2", 4, {{0, C4, 0, 0, N, 0}, {2, D4, 0, 0, N, 0}}, ""},
       {":2 C4 D4", 4, {{0, C4, 0, 0, N, 0}, {2, D4, 0, 0, N, 0}}, ""},
       {"C5:3~42", 3, {{0, C5, 0, 0, N, 0}, {1, N, -1, 0, 4, 0x42}, {2, N, -1, 0, 4, 0x42}}, ""},
@@ -114,12 +109,8 @@ TEST(SongText, CutsContinuationLinesAndInstrumentOrder) {
 
 TEST(SongText, MistakesAreReportedWithTheirLine) {
   const std::string plain = "song \"t\"\nchannel a inst=lead\npattern p 4\n";
-  const struct {
-    std::string text;
-    const char *message;
-    int line;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { std::string text; const char *message; int line; } cases[] = {
       {one_channel("C4:3", 4), "has 3 rows, the pattern has 4", 5},
       {one_channel("$nope", 4), "unknown phrase", 5},
       {one_channel("C5:2&37!F03", 2), "two effects", 5},
