@@ -85,14 +85,13 @@ TEST(Editor, UndoAndRedo) {
     editor::paint(level, ToolOf('1'), x, 3);
     editor::remember(h, before);
   };
-  struct Step {
-    char op;  // 'p' paints a ball at column x, 'u' undoes, 'r' redoes int x; bool done; int balls;
-              // } steps[] = {
-              // clang-format off
+  // op: 'p' paints a ball at column x, 'u' undoes, 'r' redoes.
+  // clang-format off
+  struct Step { char op; int x; bool done; int balls; } steps[] = {
       {'u', 0, false, 0}, {'p', 1, true, 1}, {'p', 2, true, 2}, {'p', 3, true, 3}, {'u', 0, true, 2},
       {'u', 0, true, 1},  {'r', 0, true, 2}, {'p', 5, true, 3}, {'r', 0, false, 3}, {'u', 0, true, 2},
       {'u', 0, true, 1},  {'u', 0, true, 0}, {'u', 0, false, 0}, {'r', 0, true, 1},
-              // clang-format on
+      // clang-format on
   };
   int n = 0;
   for (const Step &s : steps) {

@@ -254,23 +254,17 @@ class VorbelMapc : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir); }
 
   // Runs the tool with `args`; its status, and its messages in `out`.
-  int Run(const std::string &args, std::string *out = nullptr) {
-    std::string cmd = std::string(VORBEL_MAPC) + " " + args + " 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    std::string text;
+  int Run(const std::string &args, std::string &out) {
+    FILE *p = popen((std::string(VORBEL_MAPC) + " " + args + " 2>&1").c_str(), "r");
     char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) text += buf;
+    for (out.clear(); p && fgets(buf, sizeof buf, p);) out += buf;
     int status = p ? pclose(p) : -1;
-    if (out) *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-
   std::string Write(const std::string &name, const std::string &text) {
-    std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    return dir + "/" + name;
   }
-
   static std::vector<uint8_t> Bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -280,9 +274,9 @@ class VorbelMapc : public ::testing::Test {
 TEST_F(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   const std::string good = Write("good.txt", level_text(picture()));
   std::string out;
-  ASSERT_EQ(Run(good + " -o " + dir + "/named.map", &out), 0) << out;
+  ASSERT_EQ(Run(good + " -o " + dir + "/named.map", out), 0) << out;
   EXPECT_EQ(Bytes(dir + "/named.map"), mapgen::map_image(parse_ok(picture())));
-  ASSERT_EQ(Run(good), 0);
+  ASSERT_EQ(Run(good, out), 0) << out;
   EXPECT_EQ(Bytes(dir + "/good.map").size(), 1048u);
 
   // Three problems at once: an unreachable ball, an open corner, a bad bug picture.
@@ -292,7 +286,7 @@ TEST_F(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   Write("broken.txt", broken);
   const std::vector<uint8_t> older = Bytes(dir + "/good.map");
   std::filesystem::copy_file(dir + "/good.map", dir + "/broken.map");
-  EXPECT_EQ(Run(dir + "/broken.txt", &out), 1);
+  EXPECT_EQ(Run(dir + "/broken.txt", out), 1);
   for (const char *want :
        {"broken.txt:12: ball at column 5, row 3 cannot be reached",
         "corner column 0, row 0 must be a wall", "the bug picture is 40, must be 0 to 27",
@@ -308,6 +302,6 @@ TEST_F(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
       // clang-format on
   };
   for (const auto &[args, status] : usage)
-    EXPECT_EQ(Run(args, &out), status) << args << ":\n" << out;
+    EXPECT_EQ(Run(args, out), status) << args << ":\n" << out;
   EXPECT_FALSE(std::filesystem::exists(dir + "/junk.map"));
 }
