@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the whole test suite headless: once in the normal build, once in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer, and the engine's tests in a build
-# with ThreadSanitizer.
+# Sets everything up and runs the whole test suite headless: the sources against the house style,
+# the suite in the normal build, again in a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the engine's tests in a build with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build
+bash scripts/check-format.sh
 # Real modules for the importer tests, from Debian packages (kept in a cache between builds); only
 # the tests need them, so playing the game never waits on the network for them.
 bash tests/realmods/fetch.sh build/realmods >/dev/null
-(cd build && ctest --output-on-failure -j2 --timeout 600)
+# The journeys played in real time by held keys and mouse strokes (label "realtime") take minutes
+# and run once, in the sanitizer build below, where they also check memory; every other test
+# runs in both builds.
+(cd build && ctest --output-on-failure -j2 --timeout 600 -LE realtime)
 scripts/setup.sh build-asan -DVORBEL_SANITIZE=ON -DVORBEL_BENCH=OFF
 bash tests/realmods/fetch.sh build-asan/realmods >/dev/null
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
