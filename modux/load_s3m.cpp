@@ -30,6 +30,10 @@ const int INSTRUMENT_BYTES = 80;
 const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
 // Sample format word of the header: 1 signed, 2 unsigned data.
 const int SIGNED_SAMPLES = 1;
+// Header: the flag of volume slides on every tick, and the tracker word of Scream Tracker 3.00,
+// which slid so whatever the flag said.
+const int FAST_VOLSLIDES_FLAG = 0x40;
+const int SCREAM_TRACKER_3_00 = 0x1300;
 // Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
 const int ORDER_SKIP = 254;
 const int ORDER_END = 255;
@@ -244,8 +248,8 @@ MODUX *load_s3m(const char *filename, int offset) {
   const int order_entries = c.lword();  // number of orders, markers included
   const int instruments = c.lword();    // number of instruments
   const int patterns = c.lword();       // number of patterns in the file
-  c.skip(2);                            // flags
-  c.skip(2);                            // tracker version
+  const int flags = c.lword();          // FAST_VOLSLIDES_FLAG; the others are not played
+  const int tracker = c.lword();        // 0x1300: Scream Tracker 3.00
   const int sample_format = c.lword();  // 1 signed, 2 unsigned
   c.skip(4);                            // "SCRM"
   mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
@@ -260,6 +264,8 @@ MODUX *load_s3m(const char *filename, int offset) {
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
   mod->flags = 0;
   mod->rules = RULES_SCREAM_TRACKER_3;
+  if (tracker == SCREAM_TRACKER_3_00 || (flags & FAST_VOLSLIDES_FLAG))
+    mod->rules |= RULE_FAST_VOLSLIDES;
 
   // The order list and both parapointer lists must be in the file before they are read.
   const bool pan_table = pan_flag == PAN_TABLE_FLAG;

@@ -35,7 +35,10 @@ void parse_s3m_volume_slide(int chn, int param) {
 
 void do_s3m_volume_slide(int chn) {
   CHANNEL_STATE &c = ci[chn];
-  const int amount = mod_first_tick ? c.s3m_vol_slide_fine : c.s3m_vol_slide_speed;
+  // Scream Tracker 3.00 ran the ordinary slides on the first tick as well.
+  const int first =
+      c.s3m_vol_slide_fine + (mod_rule(RULE_FAST_VOLSLIDES) ? c.s3m_vol_slide_speed : 0);
+  const int amount = mod_first_tick ? first : c.s3m_vol_slide_speed;
   c.volume += amount;
   c.tick_volume += amount;
 }

@@ -102,6 +102,7 @@ struct s3m_image {
   std::vector<int> orders{0, 255};
   int sample_format = 2;
   int global_volume = 64, speed = 6, tempo = 125, pan_flag = 0;
+  int flags = 0, tracker = 0x1320;  // header flags and "created with tracker" word
   std::array<int, 32> chn_set = [] {
     std::array<int, 32> a{};
     a.fill(255);
@@ -121,7 +122,7 @@ inline bytes build_s3m(const s3m_image &m) {
   w.le16(static_cast<int>(m.orders.size()));
   w.le16(static_cast<int>(m.samples.size()));
   w.le16(static_cast<int>(m.patterns.size()));
-  w.le16(0), w.le16(0x1320), w.le16(m.sample_format);
+  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format);
   w.str("SCRM", 4);
   w.u8(m.global_volume), w.u8(m.speed), w.u8(m.tempo), w.u8(0xB0), w.u8(0), w.u8(m.pan_flag);
   w.str("", 10);

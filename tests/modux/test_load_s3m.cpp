@@ -37,15 +37,22 @@ TEST_F(LoadS3m, DetectionInFilesAndPackages) {
 TEST_F(LoadS3m, HeaderFieldsAndDefaults) {
   const struct {
     int speed, tempo, global, want_speed, want_tempo, want_global;
-  } cases[] = {{3, 150, 48, 3, 150, 48}, {0, 0, 200, 6, 125, 64}};
+    int flags = 0, tracker = 0x1320, want_fast = 0;  // header flags, tracker word, fast slides
+  } cases[] = {{3, 150, 48, 3, 150, 48},
+               {0, 0, 200, 6, 125, 64},
+               {6, 125, 64, 6, 125, 64, 0x40, 0x1320, 1},
+               {6, 125, 64, 6, 125, 64, 0x00, 0x1300, 1},
+               {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0}};
   for (const auto &c : cases) {
     s3m_image m;
     m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
+    m.flags = c.flags, m.tracker = c.tracker;
     MODUX *mod = load(build_s3m(m));
     ASSERT_NE(mod, nullptr) << modux_error;
     expect_fields({{"speed", mod->initial_speed, c.want_speed}, {"tempo", mod->initial_tempo, c.want_tempo},
                    {"global volume", mod->initial_global_volume, c.want_global}, {"flags", mod->flags, 0},
-                   {"instruments", mod->instrument_count, 0}});
+                   {"instruments", mod->instrument_count, 0},
+                   {"fast slides", (mod->rules & RULE_FAST_VOLSLIDES) != 0, c.want_fast}});
   }
 }
 
