@@ -70,6 +70,9 @@
   (1 << 17)                       // tone portamento shares no memory with E/F; G keeps envelopes
 #define RULE_IT_LINEAR (1 << 18)  // linear slides; clear: Amiga (period) slides
 #define RULE_IT_INSTRUMENTS (1 << 19)  // cells name instruments; clear: cells name samples
+#define RULE_IT_ZXX_MACROS \
+  (1 << 20)  // Zxx drives the filter through the default macros; clear (files of trackers before
+             // IT 2.14, which had no filter macros): Zxx does nothing
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {
