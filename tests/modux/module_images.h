@@ -206,6 +206,7 @@ struct xm_image {
   // 0x104; 0x102 and 0x103 put the instruments before the patterns and all sample data last,
   // and 0x102 stores a pattern's rows less one in a byte.
   int version = 0x104;
+  std::string tracker = "builder";  // tracker name
   std::vector<xm_pattern> patterns{xm_pattern{}};
   std::vector<xm_instrument> instruments;
 };
@@ -215,7 +216,7 @@ inline bytes build_xm(const xm_image &m) {
   w.str("Extended Module: ", 17);
   w.str(m.name, 20);
   w.u8(0x1A);
-  w.str("builder", 20);
+  w.str(m.tracker, 20);
   w.le16(m.version);
   w.le32(m.header_size);
   w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);
