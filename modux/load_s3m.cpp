@@ -33,6 +33,8 @@ const int SIGNED_SAMPLES = 1;
 // Header: the flag of volume slides on every tick, and the tracker word of Scream Tracker 3.00,
 // which slid so whatever the flag said.
 const int FAST_VOLSLIDES_FLAG = 0x40;
+// Header flag keeping the portamentos inside the Amiga's pitch range.
+const int AMIGA_LIMITS_FLAG = 0x10;
 const int SCREAM_TRACKER_3_00 = 0x1300;
 // Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
 const int ORDER_SKIP = 254;
@@ -248,7 +250,7 @@ MODUX *load_s3m(const char *filename, int offset) {
   const int order_entries = c.lword();  // number of orders, markers included
   const int instruments = c.lword();    // number of instruments
   const int patterns = c.lword();       // number of patterns in the file
-  const int flags = c.lword();          // FAST_VOLSLIDES_FLAG; the others are not played
+  const int flags = c.lword();          // FAST_VOLSLIDES_FLAG, AMIGA_LIMITS_FLAG; others not played
   const int tracker = c.lword();        // 0x1300: Scream Tracker 3.00
   const int sample_format = c.lword();  // 1 signed, 2 unsigned
   c.skip(4);                            // "SCRM"
@@ -266,6 +268,7 @@ MODUX *load_s3m(const char *filename, int offset) {
   mod->rules = RULES_SCREAM_TRACKER_3;
   if (tracker == SCREAM_TRACKER_3_00 || (flags & FAST_VOLSLIDES_FLAG))
     mod->rules |= RULE_FAST_VOLSLIDES;
+  if (flags & AMIGA_LIMITS_FLAG) mod->rules |= RULE_AMIGA_LIMITS;
 
   // The order list and both parapointer lists must be in the file before they are read.
   const bool pan_table = pan_flag == PAN_TABLE_FLAG;

@@ -53,6 +53,8 @@
   0x8000  // arpeggio steps count back from the row's end: tick t
           // plays step (speed - t) mod 3 (FT2)
 
+#define RULE_AMIGA_LIMITS \
+  (1 << 25)  // S3M portamentos stop at the Amiga's pitch range (the header's Amiga-limits flag)
 #define RULE_FAST_VOLSLIDES \
   (1 << 24)  // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's
              // fast-slides flag)

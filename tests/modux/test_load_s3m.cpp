@@ -38,11 +38,13 @@ TEST_F(LoadS3m, HeaderFieldsAndDefaults) {
   const struct {
     int speed, tempo, global, want_speed, want_tempo, want_global;
     int flags = 0, tracker = 0x1320, want_fast = 0;  // header flags, tracker word, fast slides
+    int want_limits = 0;                             // Amiga limits
   } cases[] = {{3, 150, 48, 3, 150, 48},
                {0, 0, 200, 6, 125, 64},
                {6, 125, 64, 6, 125, 64, 0x40, 0x1320, 1},
                {6, 125, 64, 6, 125, 64, 0x00, 0x1300, 1},
-               {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0}};
+               {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0, 1},
+               {6, 125, 64, 6, 125, 64, 0x10, 0x1320, 0, 1}};
   for (const auto &c : cases) {
     s3m_image m;
     m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
@@ -52,7 +54,8 @@ TEST_F(LoadS3m, HeaderFieldsAndDefaults) {
     expect_fields({{"speed", mod->initial_speed, c.want_speed}, {"tempo", mod->initial_tempo, c.want_tempo},
                    {"global volume", mod->initial_global_volume, c.want_global}, {"flags", mod->flags, 0},
                    {"instruments", mod->instrument_count, 0},
-                   {"fast slides", (mod->rules & RULE_FAST_VOLSLIDES) != 0, c.want_fast}});
+                   {"fast slides", (mod->rules & RULE_FAST_VOLSLIDES) != 0, c.want_fast},
+                   {"Amiga limits", (mod->rules & RULE_AMIGA_LIMITS) != 0, c.want_limits}});
   }
 }
 
