@@ -36,6 +36,10 @@ const int FAST_VOLSLIDES_FLAG = 0x40;
 // Header flag keeping the portamentos inside the Amiga's pitch range.
 const int AMIGA_LIMITS_FLAG = 0x10;
 const int SCREAM_TRACKER_3_00 = 0x1300;
+// The tracker word's top digit names the tracker; 1 is Scream Tracker.
+const int SCREAM_TRACKER_FAMILY = 1;
+// The slowest tempo a header sets.
+const int SLOWEST_TEMPO = 32;
 // Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
 const int ORDER_SKIP = 254;
 const int ORDER_END = 255;
@@ -255,10 +259,16 @@ MODUX *load_s3m(const char *filename, int offset) {
   const int sample_format = c.lword();  // 1 signed, 2 unsigned
   c.skip(4);                            // "SCRM"
   mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
+  // Scream Tracker itself loads neither a default speed of 255 nor a tempo of 32 or below, and
+  // plays speed 6 and 125 BPM instead; the reference follows it, and holds other trackers' files
+  // to 32 BPM at least.
+  const bool scream_tracker = (tracker >> 12) == SCREAM_TRACKER_FAMILY;
   mod->initial_speed = c.byte();
-  if (mod->initial_speed == 0) mod->initial_speed = 6;
+  if (mod->initial_speed == 0 || (mod->initial_speed == 255 && scream_tracker))
+    mod->initial_speed = 6;
   mod->initial_tempo = c.byte();
-  if (mod->initial_tempo == 0) mod->initial_tempo = 125;
+  if (mod->initial_tempo <= SLOWEST_TEMPO)
+    mod->initial_tempo = scream_tracker ? 125 : SLOWEST_TEMPO;
   c.skip(2);                      // master volume, ultra-click removal
   const int pan_flag = c.byte();  // 252: a pan table follows the parapointers
   c.skip(10);                     // reserved

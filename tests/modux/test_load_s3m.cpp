@@ -44,7 +44,9 @@ TEST_F(LoadS3m, HeaderFieldsAndDefaults) {
                {6, 125, 64, 6, 125, 64, 0x40, 0x1320, 1},
                {6, 125, 64, 6, 125, 64, 0x00, 0x1300, 1},
                {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0, 1},
-               {6, 125, 64, 6, 125, 64, 0x10, 0x1320, 0, 1}};
+               {6, 125, 64, 6, 125, 64, 0x10, 0x1320, 0, 1},
+               {255, 32, 64, 6, 125, 64},                  // Scream Tracker loads neither
+               {255, 20, 64, 255, 32, 64, 0x00, 0x3214}};  // others: 32 BPM at least
   for (const auto &c : cases) {
     s3m_image m;
     m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
