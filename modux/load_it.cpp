@@ -34,6 +34,9 @@ const int INSTRUMENT_BYTES = 554;
 const int SAMPLE_HEADER_BYTES = 80;
 // Instruments in the new layout are written by trackers claiming compatibility with 2.00 on.
 const int NEW_INSTRUMENTS_FROM = 0x200;
+// Zxx drives the filter through the default macros in files of Impulse Tracker 2.14 on; earlier
+// versions had no filter macros, and their files play Zxx as nothing.
+const int ZXX_MACROS_FROM = 0x214;
 // Cell note bytes: 0..119 notes, 255 note off, 254 note cut, the rest note fade.
 const int NOTE_OFF = 255;
 const int NOTE_CUT = 254;
@@ -86,6 +89,7 @@ const int it_effects[27] = {
 // What the header says, beyond what goes straight into the model.
 struct it_header {
   int orders, instruments, samples, patterns;
+  int tracker;     // the version of the tracker that wrote the file
   int compatible;  // the lowest tracker version that plays the file
   int flags, special;
   int message_length;
@@ -105,7 +109,7 @@ bool read_header(MODUX *mod, cursor &c, it_header &h) {
   h.instruments = c.lword();
   h.samples = c.lword();
   h.patterns = c.lword();
-  c.skip(2);                 // version of the tracker that wrote it
+  h.tracker = c.lword();     // version of the tracker that wrote it
   h.compatible = c.lword();  // compatible with version
   h.flags = c.lword();       // stereo, instruments, linear, old effects, Gxx...
   h.special = c.lword();     // bit 0: a message is attached
@@ -133,6 +137,7 @@ bool read_header(MODUX *mod, cursor &c, it_header &h) {
   if (h.flags & FLAG_OLD_EFFECTS) mod->rules |= RULE_IT_OLD_EFFECTS;
   if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;
   if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
+  if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
   if (h.orders > MAX_ORDERS) {
     set_error("IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
     return false;

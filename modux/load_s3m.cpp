@@ -30,6 +30,16 @@ const int INSTRUMENT_BYTES = 80;
 const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
 // Sample format word of the header: 1 signed, 2 unsigned data.
 const int SIGNED_SAMPLES = 1;
+// Header: the flag of volume slides on every tick, and the tracker word of Scream Tracker 3.00,
+// which slid so whatever the flag said.
+const int FAST_VOLSLIDES_FLAG = 0x40;
+// Header flag keeping the portamentos inside the Amiga's pitch range.
+const int AMIGA_LIMITS_FLAG = 0x10;
+const int SCREAM_TRACKER_3_00 = 0x1300;
+// The tracker word's top digit names the tracker; 1 is Scream Tracker.
+const int SCREAM_TRACKER_FAMILY = 1;
+// The slowest tempo a header sets.
+const int SLOWEST_TEMPO = 32;
 // Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
 const int ORDER_SKIP = 254;
 const int ORDER_END = 255;
@@ -244,15 +254,21 @@ MODUX *load_s3m(const char *filename, int offset) {
   const int order_entries = c.lword();  // number of orders, markers included
   const int instruments = c.lword();    // number of instruments
   const int patterns = c.lword();       // number of patterns in the file
-  c.skip(2);                            // flags
-  c.skip(2);                            // tracker version
+  const int flags = c.lword();          // FAST_VOLSLIDES_FLAG, AMIGA_LIMITS_FLAG; others not played
+  const int tracker = c.lword();        // 0x1300: Scream Tracker 3.00
   const int sample_format = c.lword();  // 1 signed, 2 unsigned
   c.skip(4);                            // "SCRM"
   mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
+  // Scream Tracker itself loads neither a default speed of 255 nor a tempo of 32 or below, and
+  // plays speed 6 and 125 BPM instead; the reference follows it, and holds other trackers' files
+  // to 32 BPM at least.
+  const bool scream_tracker = (tracker >> 12) == SCREAM_TRACKER_FAMILY;
   mod->initial_speed = c.byte();
-  if (mod->initial_speed == 0) mod->initial_speed = 6;
+  if (mod->initial_speed == 0 || (mod->initial_speed == 255 && scream_tracker))
+    mod->initial_speed = 6;
   mod->initial_tempo = c.byte();
-  if (mod->initial_tempo == 0) mod->initial_tempo = 125;
+  if (mod->initial_tempo <= SLOWEST_TEMPO)
+    mod->initial_tempo = scream_tracker ? 125 : SLOWEST_TEMPO;
   c.skip(2);                      // master volume, ultra-click removal
   const int pan_flag = c.byte();  // 252: a pan table follows the parapointers
   c.skip(10);                     // reserved
@@ -260,6 +276,9 @@ MODUX *load_s3m(const char *filename, int offset) {
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
   mod->flags = 0;
   mod->rules = RULES_SCREAM_TRACKER_3;
+  if (tracker == SCREAM_TRACKER_3_00 || (flags & FAST_VOLSLIDES_FLAG))
+    mod->rules |= RULE_FAST_VOLSLIDES;
+  if (flags & AMIGA_LIMITS_FLAG) mod->rules |= RULE_AMIGA_LIMITS;
 
   // The order list and both parapointer lists must be in the file before they are read.
   const bool pan_table = pan_flag == PAN_TABLE_FLAG;

@@ -14,6 +14,10 @@ namespace {
 
 const char SIGNATURE[] = "Extended Module: ";
 const int SIGNATURE_BYTES = 17;
+// The tracker name ModPlug Tracker 1.0 wrote, one space apart from FastTracker 2's
+// "FastTracker v2.00   ": its files keep that tracker's rules, as the reference plays them.
+const char MODPLUG_TRACKER[] = "FastTracker v 2.00  ";
+const int TRACKER_NAME_BYTES = 20;
 // The header size field lies at 60 and counts from there; the patterns follow the header.
 const int HEADER_SIZE_AT = 60;
 // Header size of every XM written by the common trackers; a file giving 0 means this.
@@ -401,9 +405,11 @@ MODUX *load_xm(const char *filename, int offset) {
   if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS)) return refuse(mod, "XM: file ends inside the header");
 
   // Header.
-  c.skip(SIGNATURE_BYTES);            // "Extended Module: "
-  c.bytes(mod->name, 20);             // module name
-  c.skip(1 + 20);                     // 0x1A, tracker name
+  c.skip(SIGNATURE_BYTES);           // "Extended Module: "
+  c.bytes(mod->name, 20);            // module name
+  c.skip(1);                         // 0x1A
+  char tracker[TRACKER_NAME_BYTES];  // the tracker that wrote the file, padded with spaces
+  c.bytes(tracker, TRACKER_NAME_BYTES);
   const int version = c.lword();      // 0x0104, or the older 0x0102 and 0x0103 layouts
   long long header_size = c.llong();  // counted from offset 60
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
@@ -420,7 +426,8 @@ MODUX *load_xm(const char *filename, int offset) {
   mod->initial_tempo = c.lword();
   for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
   mod->flags = (xm_flags & 1) ? (MODUX_XM | MODUX_LINEAR) : (MODUX_XM | MODUX_AMIGA);
-  mod->rules = RULES_FASTTRACKER_2;
+  mod->rules = memcmp(tracker, MODPLUG_TRACKER, TRACKER_NAME_BYTES) == 0 ? RULES_MODPLUG_XM
+                                                                         : RULES_FASTTRACKER_2;
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;

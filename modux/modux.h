@@ -21,8 +21,8 @@
 
 // Playback-rule bits of MODUX::rules: where trackers disagree, the importer names the rules of the
 // file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
-// engine's own rules (the native MUX songs). Bits 0 to 15 belong to MOD, S3M and XM playback;
-// 16 to 31 are kept for IT playback.
+// engine's own rules (the native MUX songs). Bits 0 to 15 and 24 to 30 belong to MOD, S3M and XM
+// playback; 16 to 23 are kept for IT playback.
 #define RULE_DELAY_REPEATS_ROW 0x0001  // a pattern delay repeats its row with the effects running
 #define RULE_TEMPO_FROM_32 0x0002      // Fxx: 00 nothing, 01..1F speed, 20 and above tempo
 #define RULE_TEMPO_SLIDE_PER_TICK \
@@ -53,6 +53,12 @@
   0x8000  // arpeggio steps count back from the row's end: tick t
           // plays step (speed - t) mod 3 (FT2)
 
+#define RULE_AMIGA_LIMITS \
+  (1 << 25)  // S3M portamentos stop at the Amiga's pitch range (the header's Amiga-limits flag)
+#define RULE_FAST_VOLSLIDES \
+  (1 << 24)  // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's
+             // fast-slides flag)
+
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table
 #define MODUX_ENVELOPE_POINTS 12     // points of one envelope
@@ -60,12 +66,15 @@
 #define MODUX_IT_NOTES 120           // notes of the IT family, C-0 .. B-9
 #define MODUX_IT_ENVELOPE_POINTS 25  // points of one IT envelope
 
-// IT rules in bits 16..31 of MODUX::rules, set by the IT loader from the header's flags.
+// IT rules in bits 16..23 of MODUX::rules, set by the IT loader from the header's flags.
 #define RULE_IT_OLD_EFFECTS (1 << 16)  // old effects: vibrato on tick 0 too, offset past end plays
 #define RULE_IT_COMPAT_GXX \
   (1 << 17)                       // tone portamento shares no memory with E/F; G keeps envelopes
 #define RULE_IT_LINEAR (1 << 18)  // linear slides; clear: Amiga (period) slides
 #define RULE_IT_INSTRUMENTS (1 << 19)  // cells name instruments; clear: cells name samples
+#define RULE_IT_ZXX_MACROS \
+  (1 << 20)  // Zxx drives the filter through the default macros; clear (files of trackers before
+             // IT 2.14, which had no filter macros): Zxx does nothing
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {

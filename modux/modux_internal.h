@@ -146,6 +146,10 @@ extern int mod_first_tick;  // -1 once install_mod has succeeded
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
    RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
    RULE_ARPEGGIO_FROM_END)
+// XM files of ModPlug Tracker 1.0: its arpeggio counts from the row's start, Kxx releases the key
+// at once, and a loop's start row stays in its pattern.
+#define RULES_MODPLUG_XM \
+  (RULES_FASTTRACKER_2 & ~(RULE_ARPEGGIO_FROM_END | RULE_KEY_OFF_AT_TICK | RULE_LOOP_FT2))
 
 // Nonzero when the playing module follows the rule (one RULE_* bit).
 inline int mod_rule(int rule) {

@@ -7,6 +7,10 @@
 // An S3M tempo slide keeps the tempo inside what a tempo command can set.
 static const int SLOWEST_BPM = 32;
 static const int FASTEST_SLID_BPM = 255;
+// Under the Amiga limits the slides stop at the Amiga's pitch range, B-3 to C-1 of ProTracker
+// (periods 113 and 856), here in quarter units.
+static const int AMIGA_HIGHEST_PERIOD = 4 * 113;
+static const int AMIGA_LOWEST_PERIOD = 4 * 856;
 
 void parse_s3m_volume_slide(int chn, int param) {
   CHANNEL_STATE &c = ci[chn];
@@ -35,7 +39,10 @@ void parse_s3m_volume_slide(int chn, int param) {
 
 void do_s3m_volume_slide(int chn) {
   CHANNEL_STATE &c = ci[chn];
-  const int amount = mod_first_tick ? c.s3m_vol_slide_fine : c.s3m_vol_slide_speed;
+  // Scream Tracker 3.00 ran the ordinary slides on the first tick as well.
+  const int first =
+      c.s3m_vol_slide_fine + (mod_rule(RULE_FAST_VOLSLIDES) ? c.s3m_vol_slide_speed : 0);
+  const int amount = mod_first_tick ? first : c.s3m_vol_slide_speed;
   c.volume += amount;
   c.tick_volume += amount;
 }
@@ -70,6 +77,10 @@ void do_s3m_portamento(int chn) {
   const int amount = mod_first_tick ? c.s3m_porta_fine : c.s3m_porta_speed;
   c.period += amount;
   c.tick_period += amount;
+  if (mod_rule(RULE_AMIGA_LIMITS)) {
+    c.period = clamp_int(c.period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
+    c.tick_period = clamp_int(c.tick_period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
+  }
 }
 
 void parse_tremor(int chn, int param) {

@@ -367,6 +367,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_IT_MIDI_MACRO:
       // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
       // Z80..Z8F set the resonance in steps of 8.
+      if (!(mod->rules & RULE_IT_ZXX_MACROS)) break;
       if (p < 0x80) {
         if (c.midi_macro == 1)
           n.resonance = p;

@@ -73,6 +73,11 @@ int modux_voice_get_position(int voice) {
   return on_mixer ? mixer_get_position(voice) : voice_get_position(voice);
 }
 
+int modux_voice_held(int voice) {
+  if (on_mixer) return -1;
+  return voice_check(voice) ? -1 : 0;
+}
+
 void modux_voice_set_playmode(int voice, int mode) {
   if (on_mixer)
     mixer_set_playmode(voice, mode);

@@ -24,6 +24,10 @@ void modux_voice_set_pan(int voice, int pan);
 void modux_voice_set_frequency(int voice, int hz);
 void modux_voice_set_position(int voice, int frame);
 int modux_voice_get_position(int voice);  // -1 once a sample has played to its end
+// -1 while the voice is heard: always on the offline mixer; on Allegro's voices, while it holds
+// one of the voices Allegro mixes (an allocation beyond them takes one from an older voice of no
+// higher priority, which then plays nothing).
+int modux_voice_held(int voice);
 void modux_voice_set_playmode(int voice, int mode);
 // IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
 // mixer filters; Allegro's voices have no filter and play the note unfiltered.

@@ -21,15 +21,28 @@ static const int FADE_FULL = 1024;
 
 // -1 while the pool's voices are allocated (the records hold voice numbers only then).
 static int pool_open = 0;
+// The silent sample the pool's voices are allocated with: the engine's, at the lowest priority.
+// Allegro keeps a pointer to it while the voice lives.
+static SAMPLE pool_sample;
 
 void it_voices_open(void) {
   if (pool_open) return;
   pool_open = -1;
+  // The pool asks for its voices at the lowest priority: once Allegro has no free voice left, an
+  // allocation takes one from an older voice of no higher priority, and so only from the pool,
+  // never from a pattern channel. Voices left without a mixed voice go back.
+  if (fake_sample) pool_sample = *fake_sample;
+  pool_sample.priority = 0;
   for (IT_NOTE_STATE &n : it_background) {
     n = IT_NOTE_STATE{};
-    n.voice = fake_sample ? modux_voice_allocate(fake_sample) : -1;
+    n.voice = fake_sample ? modux_voice_allocate(&pool_sample) : -1;
     if (n.voice >= 0) modux_voice_set_volume(n.voice, 0);
   }
+  for (IT_NOTE_STATE &n : it_background)
+    if (n.voice >= 0 && !modux_voice_held(n.voice)) {
+      modux_voice_deallocate(n.voice);
+      n.voice = -1;
+    }
 }
 
 void it_voices_close(void) {

@@ -103,6 +103,7 @@ struct s3m_image {
   std::vector<int> orders{0, 255};
   int sample_format = 2;
   int global_volume = 64, speed = 6, tempo = 125, pan_flag = 0;
+  int flags = 0, tracker = 0x1320;  // header flags and "created with tracker" word
   std::array<int, 32> chn_set = [] {
     std::array<int, 32> a{};
     a.fill(255);
@@ -122,7 +123,7 @@ inline bytes build_s3m(const s3m_image &m) {
   w.le16(static_cast<int>(m.orders.size()));
   w.le16(static_cast<int>(m.samples.size()));
   w.le16(static_cast<int>(m.patterns.size()));
-  w.le16(0), w.le16(0x1320), w.le16(m.sample_format);
+  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format);
   w.str("SCRM", 4);
   w.u8(m.global_volume), w.u8(m.speed), w.u8(m.tempo), w.u8(0xB0), w.u8(0), w.u8(m.pan_flag);
   w.str("", 10);
@@ -207,6 +208,7 @@ struct xm_image {
   // 0x104; 0x102 and 0x103 put the instruments before the patterns and all sample data last,
   // and 0x102 stores a pattern's rows less one in a byte.
   int version = 0x104;
+  std::string tracker = "builder";  // tracker name
   std::vector<xm_pattern> patterns{xm_pattern{}};
   std::vector<xm_instrument> instruments;
 };
@@ -216,7 +218,7 @@ inline bytes build_xm(const xm_image &m) {
   w.str("Extended Module: ", 17);
   w.str(m.name, 20);
   w.u8(0x1A);
-  w.str("builder", 20);
+  w.str(m.tracker, 20);
   w.le16(m.version);
   w.le32(m.header_size);
   w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);

@@ -27,6 +27,7 @@ TEST_F(LoadIt, HeaderOrdersAndMessage) {
   itw::song s = base_song();
   s.name = "impulse song";
   s.flags = 1 | 4 | 16 | 32;  // instruments, old effects, compatible Gxx; Amiga slides
+  s.tracker = 0x211;          // before 2.14: Zxx plays no filter macro
   s.speed = 3, s.tempo = 150, s.global_volume = 100;
   s.orders = {1, 254, 0, 255, 1};
   s.patterns.push_back(itw::pattern{});

@@ -10,18 +10,33 @@ namespace {
 using LoadS3m = Loader;
 
 TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
-  // speed, tempo, global volume as written and as loaded: 0 and out-of-range take the defaults.
-  const int header[][6] = {{3, 150, 48, 3, 150, 48}, {0, 0, 200, 6, 125, 64}};
-  for (const auto &h : header) {
+  // Speed, tempo and global volume as written and as loaded (0 and out of range take the
+  // defaults), with the rules that the header flags and the tracker word set.
+  const struct {
+    int speed, tempo, global, want_speed, want_tempo, want_global;
+    int flags = 0, tracker = 0x1320, want_fast = 0;  // header flags, tracker word, fast slides
+    int want_limits = 0;                             // Amiga limits
+  } cases[] = {{3, 150, 48, 3, 150, 48},
+               {0, 0, 200, 6, 125, 64},
+               {6, 125, 64, 6, 125, 64, 0x40, 0x1320, 1},
+               {6, 125, 64, 6, 125, 64, 0x00, 0x1300, 1},
+               {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0, 1},
+               {6, 125, 64, 6, 125, 64, 0x10, 0x1320, 0, 1},
+               {255, 32, 64, 6, 125, 64},                  // Scream Tracker loads neither
+               {255, 20, 64, 255, 32, 64, 0x00, 0x3214}};  // others: 32 BPM at least
+  for (const auto &c : cases) {
     s3m_image m;
-    m.speed = h[0], m.tempo = h[1], m.global_volume = h[2];
+    m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
+    m.flags = c.flags, m.tracker = c.tracker;
     MODUX *mod = load(build_s3m(m));
     ASSERT_NE(mod, nullptr) << modux_error;
-    expect_fields({{"speed", mod->initial_speed, h[3]},
-                   {"tempo", mod->initial_tempo, h[4]},
-                   {"global volume", mod->initial_global_volume, h[5]},
+    expect_fields({{"speed", mod->initial_speed, c.want_speed},
+                   {"tempo", mod->initial_tempo, c.want_tempo},
+                   {"global volume", mod->initial_global_volume, c.want_global},
                    {"flags", mod->flags, 0},
-                   {"instruments", mod->instrument_count, 0}});
+                   {"instruments", mod->instrument_count, 0},
+                   {"fast slides", (mod->rules & RULE_FAST_VOLSLIDES) != 0, c.want_fast},
+                   {"Amiga limits", (mod->rules & RULE_AMIGA_LIMITS) != 0, c.want_limits}});
   }
   s3m_image m;
   m.orders = {0, 254, 1, 255, 2};

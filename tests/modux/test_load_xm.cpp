@@ -25,10 +25,15 @@ xm_instrument one_sample_instrument(std::vector<int> values, int type = 0) {
 TEST_F(LoadXm, HeaderFields) {
   const struct {
     int flags, speed, tempo, want_flags, want_speed, want_tempo;
-  } cases[] = {{1, 3, 150, 5, 3, 150}, {0, 0, 0, 3, 6, 125}};
+    const char *tracker = "FastTracker v2.00   ";
+    int want_rules = RULES_FASTTRACKER_2;
+  } cases[] = {{1, 3, 150, 5, 3, 150},
+               {0, 0, 0, 3, 6, 125},
+               {1, 6, 125, 5, 6, 125, "FastTracker v 2.00  ", RULES_MODPLUG_XM},
+               {1, 6, 125, 5, 6, 125, "FastTracker v 2.00", RULES_FASTTRACKER_2}};
   for (const auto &c : cases) {
     xm_image m;
-    m.flags = c.flags, m.speed = c.speed, m.tempo = c.tempo;
+    m.flags = c.flags, m.speed = c.speed, m.tempo = c.tempo, m.tracker = c.tracker;
     m.channels = 6;
     m.song_length = 2, m.restart = 1, m.orders = {0, 0};
     MODUX *mod = load(build_xm(m));
@@ -38,7 +43,8 @@ TEST_F(LoadXm, HeaderFields) {
                    {"tempo", mod->initial_tempo, c.want_tempo}, {"channels", mod->channel_count, 6},
                    {"orders", mod->order_count, 2}, {"restart", mod->restart_order, 1},
                    {"global volume", mod->initial_global_volume, 64},
-                   {"silent sample", mod->sample_count, 1}, {"pan", mod->channel_pan[0], 0}});
+                   {"silent sample", mod->sample_count, 1}, {"pan", mod->channel_pan[0], 0},
+                   {"rules", mod->rules, c.want_rules}});
     // clang-format on
   }
 }

@@ -4,6 +4,7 @@
 // A source is a list of lines; '#' starts a comment. Keywords:
 //   name TEXT                 song name
 //   speed N / tempo N / global N / mix N      header values (speed 6, tempo 125 unless given)
+//   tracker HEX               version of the tracker that wrote the file (0x214: IT 2.14)
 //   flags WORD...             linear, amiga, instruments, samples, oldfx, compatgxx (default:
 //                             linear instruments)
 //   sample N KIND FRAMES [loop A B] [pingpong] [sustain A B] [c5 HZ] [volume V] [global G] [bits
@@ -145,6 +146,9 @@ int main(int argc, char **argv) {
                    : key == "global" ? song.global_volume
                                      : song.mix_volume;
       field = number(line, w[1]);
+    } else if (key == "tracker") {
+      if (w.size() != 2) fail(line, "tracker takes one number");
+      song.tracker = number(line, w[1]);
     } else if (key == "flags") {
       song.flags = 1;
       for (size_t i = 1; i < w.size(); i++) {

@@ -66,7 +66,7 @@ struct pattern {
 struct song {
   std::string name = "it song";
   int flags = 1 | 4 | 8;  // stereo, instruments, linear slides
-  int compatible = 0x214, special = 0;
+  int tracker = 0x214, compatible = 0x214, special = 0;
   int global_volume = 128, mix_volume = 48, speed = 6, tempo = 125, separation = 128;
   std::vector<int> orders{0, 255};
   std::vector<int> channel_pan = std::vector<int>(64, 32);
@@ -186,7 +186,7 @@ inline bytes build(const song &s) {
   o.le16(s.lie_instruments >= 0 ? s.lie_instruments : ni);
   o.le16(s.lie_samples >= 0 ? s.lie_samples : ns);
   o.le16(s.lie_patterns >= 0 ? s.lie_patterns : np);
-  o.le16(0x214), o.le16(s.compatible);
+  o.le16(s.tracker), o.le16(s.compatible);
   o.le16(s.flags), o.le16(s.special | (s.message.empty() ? 0 : 1));
   o.u8(s.global_volume), o.u8(s.mix_volume), o.u8(s.speed), o.u8(s.tempo), o.u8(s.separation),
       o.u8(0);

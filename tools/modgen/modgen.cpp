@@ -4,6 +4,7 @@
 // The source, one statement a line ('#' starts a comment):
 //   format mod|s3m|xm (default: OUT's extension)   channels N (4)   speed N   tempo N
 //   linear 0|1 (XM)     version HEX (S3M tracker word or XM format word)     restart N
+//   flags HEX (S3M header flags)     tracker NAME (XM tracker name; '_' writes a space)
 //   orders P P ...      (S3M: 254 is "+++", 255 is "---"; default: every pattern in turn)
 //   sample N [wave=sine|square|saw] [period=32] [length=8192] [loop=0|1] [decay=0]
 //            [volume=64] [rate=8363] [finetune=0] [relnote=0] [pan=128]
@@ -65,8 +66,8 @@ struct Pattern {
 };
 
 struct Song {
-  std::string format = "xm", title = "modgen";
-  int channels = 4, speed = 6, tempo = 125, linear = 1, version = -1, restart = 0;
+  std::string format = "xm", title = "modgen", tracker = "FastTracker v2.00";
+  int channels = 4, speed = 6, tempo = 125, linear = 1, version = -1, restart = 0, flags = 0;
   std::vector<int> orders;
   std::map<int, Sample> samples;
   std::map<int, Instrument> instruments;
@@ -160,6 +161,12 @@ Song read_song(const char *path, const std::string &format) {
       field = number(w[1]);
     } else if (key == "version" && w.size() == 2) {
       song.version = number(w[1], 16);
+    } else if (key == "tracker" && w.size() == 2) {
+      song.tracker = w[1];
+      for (char &ch : song.tracker)
+        if (ch == '_') ch = ' ';
+    } else if (key == "flags" && w.size() == 2) {
+      song.flags = number(w[1], 16);
     } else if (key == "orders") {
       for (size_t i = 1; i < w.size(); i++) song.orders.push_back(number(w[i]));
     } else if (key == "sample" && w.size() >= 2) {
@@ -340,7 +347,7 @@ Out write_s3m(const Song &song) {
   o.text(song.title, 28);
   o.byte(0x1A), o.byte(16), o.le16(0);
   o.le16(orders), o.le16(instruments), o.le16(patterns);
-  o.le16(0);
+  o.le16(song.flags);
   o.le16(song.version >= 0 ? song.version : 0x1320);
   o.le16(2);  // unsigned samples
   o.text("SCRM", 4);
@@ -443,7 +450,7 @@ Out write_xm(const Song &song) {
   o.text("Extended Module: ", 17);
   o.text(song.title, 20);
   o.byte(0x1A);
-  o.text("FastTracker v2.00", 20);  // the tracker whose rules the file follows
+  o.text(song.tracker, 20);  // the tracker whose rules the file follows
   o.le16(song.version >= 0 ? song.version : 0x0104);
   o.le32(276);
   o.le16(static_cast<int>(song.orders.size())), o.le16(song.restart), o.le16(song.channels);

@@ -22,6 +22,8 @@
 
 // Exit status for a wrong command line, apart from the 1 of a failed load or missing display.
 static const int USAGE_ERROR = 2;
+// Time the sound driver is given to reach the pace of the clock before a song starts.
+static const int START_SETTLE_MS = 300;
 
 static int usage() {
   std::fprintf(stderr,
@@ -117,6 +119,10 @@ static int play(const char *file, double seconds) {
     std::fprintf(stderr, "modux-play: no sound device, playing silently\n");
   }
 
+  // A sound driver fills its buffer faster than real time just after it starts; a song started
+  // then would hold its first row for as long as the filling lasts (about 80 ms through a paced
+  // sound server), so the song starts once the driver plays at the pace of the clock.
+  if (!silent) rest(START_SETTLE_MS);
   play_mod(mod, 1);
   const long total_ms = static_cast<long>(seconds * 1000.0);
   for (long waited = 0; waited < total_ms; waited += 10) rest(10);
