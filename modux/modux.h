@@ -267,10 +267,13 @@ struct PLAYER_STATE {
   std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_FT2)
   std::atomic<int> skip_row;       // control request: row + 1; 0 none
   std::atomic<int> skip_order;     // control request: order + 1
-  std::atomic<int> loop;           // -1 restart at the song end
-  std::atomic<int> pause;          // -1 while paused
-  std::atomic<int> forbidden;      // -1 while a control call changes the state
-  std::atomic<int> is_playing;     // -1 while a module plays
+  // Requests of a tick to the timer's owner, carried out as soon as the tick returns.
+  std::atomic<int> restart_request;  // -1: start the song again from its top (a loop's end)
+  std::atomic<int> timer_request;    // -1: re-install the tick at the changed tempo
+  std::atomic<int> loop;             // -1 restart at the song end
+  std::atomic<int> pause;            // -1 while paused
+  std::atomic<int> forbidden;        // -1 while a control call changes the state
+  std::atomic<int> is_playing;       // -1 while a module plays
 };
 
 // What get_mod_info reports about a file.

@@ -162,10 +162,6 @@ inline int mod_rule(int rule) {
 // rate between one tick a minute and a thousand a second.
 long mod_timer_period(int tempo, int speed_ratio);
 
-// (Re)installs mod_interrupt at the rate of mi.tempo and mi.speed_ratio; the tempo commands of
-// the tick call it too.
-void mod_install_tick(void);
-
 // The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
 // Allegro's timer needs a display on this platform, so headless tests point these at recorders.
 extern int (*modux_install_int)(void (*proc)(void), long speed);
@@ -176,15 +172,24 @@ extern void (*modux_remove_int)(void (*proc)(void));
 // and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
 // mod_tick_end) while nothing plays, while paused or while a control call changes the state.
 // A control call raises mi.forbidden and then waits until no tick is in flight, so it never
-// changes or frees what a running tick uses; control calls made from inside the tick do not wait.
+// changes or frees what a running tick uses. The tick itself never makes a control call: what it
+// needs of the control side it leaves in mi.restart_request and mi.timer_request.
 int mod_tick_begin(void);
 void mod_tick_end(void);
+
+// The timer's side of a tick, called by mod_interrupt between mod_tick and mod_tick_end: a
+// restart request starts the song again from its top (as play_mod does, the loop setting kept),
+// a timer request re-installs the tick at mi.tempo; both are cleared.
+void mod_take_tick_requests(void);
+// The timer callback: one tick (mod_tick) inside the handshake, then its requests carried out.
+void mod_interrupt(void);
 
 // ---------------------------------------------------------------------------------------------
 // Playback tick (player.cpp)
 // ---------------------------------------------------------------------------------------------
 
-void mod_interrupt(void);
+// One tick of the playing module `of`; called only by mod_interrupt, with the handshake held.
+void mod_tick(void);
 // Order positions a song can reach: its order_count, held to the 256 entries of order_table.
 int mod_playable_orders(const MODUX *mod);
 

@@ -1,8 +1,10 @@
 // Playback tick.
-// mod_interrupt is the whole sequencer: each call is one tick. It advances the tick, row,
+// mod_tick is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
 // per-tick effects on the others and pushes every channel's state to its voice (voice.h).
-// It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
+// It runs on Allegro's timer thread inside mod_interrupt: no allocation, no file access, no locks,
+// bounded work, and no call of the control interface: a restart or a new timer rate is a request
+// in mi that mod_interrupt carries out when the tick returns.
 
 #include "modux_internal.h"
 #include "voice.h"
@@ -96,7 +98,7 @@ static bool take_navigation_request(MODUX *mod) {
   }
   if (mi.order != 0) return false;
   // Position 0 is a fresh start of the song; it begins at the next tick.
-  play_mod(mod, mi.loop);
+  mi.restart_request = -1;
   return true;
 }
 
@@ -146,8 +148,10 @@ static void end_song(MODUX *mod) {
     mi.is_playing = 0;
     return;
   }
-  play_mod(mod, -1);
-  goto_mod_track(mod->restart_order);
+  // A fresh start, then a navigation request to the restart position for the first tick.
+  mi.restart_request = -1;
+  mi.skip_row = 1;
+  mi.skip_order = clamp_int(mod->restart_order, 0, MODUX_MAX_ORDERS) + 1;
 }
 
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
@@ -498,9 +502,7 @@ static void run_tick(MODUX *mod) {
   for (int ch = 0; ch < played; ch++) update_voice(mod, ch);
 }
 
-void mod_interrupt(void) {
-  if (!mod_tick_begin()) return;
+void mod_tick(void) {
   MODUX *mod = of;
   if (mod) run_tick(mod);
-  mod_tick_end();
 }

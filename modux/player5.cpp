@@ -344,7 +344,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_IT_TEMPO:
       if (p >= 0x20) {
         mi.tempo = p;
-        mod_install_tick();
+        mi.timer_request = -1;
       } else if (p) {
         c.tempo_slide = p;
       }
@@ -445,7 +445,7 @@ static void effect_tick(MODUX *mod, int ch) {
         const int t =
             c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
         mi.tempo = clamp_int(t, 32, 255);
-        mod_install_tick();
+        mi.timer_request = -1;
       }
       break;
     case CMD_GLOBAL_VOLSLIDE:
