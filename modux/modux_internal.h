@@ -372,10 +372,11 @@ int it_background_voices(void);
 int it_background_sounding(void);
 
 // Pushes one note's state to its voice at the end of a tick; false once it has ended.
-bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
+bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
 // The IT tick after the counters moved: row start when first is true, later ticks otherwise.
-void it_tick(MODUX *mod, bool first);
-// Clears the IT channels and notes for a new start of a song.
+void it_tick(bool first);
+// Clears the IT channels and notes for a new start of mod; called by the control side before mod
+// becomes the playing module, so it takes the module as a parameter.
 void it_reset(MODUX *mod);
 
 // ---------------------------------------------------------------------------------------------
