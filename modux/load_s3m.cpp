@@ -21,6 +21,10 @@ const int CHANNEL_USED_BELOW = 32;
 // Default-pan flag telling that a 32-byte pan table follows the parapointers.
 const int PAN_TABLE_FLAG = 252;
 const int ROWS = 64;
+// Fields of a packed cell, flagged in its channel byte.
+const int NOTE_FIELD = 0x20;     // note and instrument
+const int VOLUME_FIELD = 0x40;   // volume
+const int COMMAND_FIELD = 0x80;  // command and info
 // Instrument record: type 1 is a sample; "SCRS" at 76 marks one whose data can be read.
 const int INSTRUMENT_BYTES = 80;
 const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
@@ -100,17 +104,20 @@ struct channel_setup {
 };
 
 // One cell of a packed pattern: the channel byte's fields (0x20 note and instrument, 0x40
-// volume, 0x80 command and info). Returns the S3M channel, or -1 at the end of a row.
-int read_packed(cursor &c, int *note, int *instrument, int *volume, int *command, int *info) {
+// volume, 0x80 command and info), which it also answers in *fields. Returns the S3M channel, or
+// -1 at the end of a row.
+int read_packed(cursor &c, int *fields, int *note, int *instrument, int *volume, int *command,
+                int *info) {
   const int b = c.byte();
   if (b == 0) return -1;
+  *fields = b & (NOTE_FIELD | VOLUME_FIELD | COMMAND_FIELD);
   *note = 255, *instrument = 0, *volume = -1, *command = 0, *info = 0;
-  if (b & 0x20) {
+  if (b & NOTE_FIELD) {
     *note = c.byte();
     *instrument = c.byte();
   }
-  if (b & 0x40) *volume = c.byte();
-  if (b & 0x80) {
+  if (b & VOLUME_FIELD) *volume = c.byte();
+  if (b & COMMAND_FIELD) {
     *command = c.byte();
     *info = c.byte();
   }
@@ -119,12 +126,15 @@ int read_packed(cursor &c, int *note, int *instrument, int *volume, int *command
 
 // Decodes one pattern at the cursor (after its packed length) into 64 rows of channel_count
 // cells. Stops at the 64th row end or at the end of the file; rows never reached stay empty.
+// A channel named twice in a row keeps the fields of its first mention that the second lacks:
+// trackers that read past a pattern's last row end (their writers may leave it out) find stray
+// bytes there, and a bare mention among them must not wipe the row's speed or note.
 void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
                   const channel_setup &cs) {
   int row = 0;
   while (row < ROWS && !c.ended) {
-    int note, instrument, volume, command, info;
-    const int chn = read_packed(c, &note, &instrument, &volume, &command, &info);
+    int fields, note, instrument, volume, command, info;
+    const int chn = read_packed(c, &fields, &note, &instrument, &volume, &command, &info);
     if (c.ended) break;
     if (chn < 0) {
       row++;
@@ -133,15 +143,19 @@ void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
     const int to = cs.remap[chn];
     if (to < 0 || to >= channel_count) continue;
     NOTE_INFO &cell = notes[row * channel_count + to];
-    convert_s3m_pitch(&note);
-    cell.note = note;
-    cell.sample = instrument > mod->sample_count ? 0 : instrument;
+    if (fields & NOTE_FIELD) {
+      convert_s3m_pitch(&note);
+      cell.note = note;
+      cell.sample = instrument > mod->sample_count ? 0 : instrument;
+    }
     // 0x10..0x50 in the volume column set the volumes 0 to 64; louder bytes are held at 64 so
     // that they never read as another volume-column command.
-    cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
-    convert_s3m_command(&command, &info);
-    cell.command = command;
-    cell.param = info;
+    if (fields & VOLUME_FIELD) cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
+    if (fields & COMMAND_FIELD) {
+      convert_s3m_command(&command, &info);
+      cell.command = command;
+      cell.param = info;
+    }
   }
 }
 
@@ -149,8 +163,8 @@ void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
 void S3M_get_num_chn(cursor &c, bool *used) {
   int row = 0;
   while (row < ROWS && !c.ended) {
-    int note, instrument, volume, command, info;
-    const int chn = read_packed(c, &note, &instrument, &volume, &command, &info);
+    int fields, note, instrument, volume, command, info;
+    const int chn = read_packed(c, &fields, &note, &instrument, &volume, &command, &info);
     if (c.ended) break;
     if (chn < 0)
       row++;

@@ -20,14 +20,14 @@ struct CustomBlob {
   unsigned char bytes[64];
 };
 
-void* load_custom(PACKFILE* f, long size) {
-  auto* b = static_cast<CustomBlob*>(calloc(1, sizeof(CustomBlob)));
+void *load_custom(PACKFILE *f, long size) {
+  auto *b = static_cast<CustomBlob *>(calloc(1, sizeof(CustomBlob)));
   b->size = size;
   pack_fread(b->bytes, size < 64 ? size : 64, f);
   return b;
 }
 
-void destroy_custom(void* p) { free(p); }
+void destroy_custom(void *p) { free(p); }
 
 class DatWriter : public ::testing::TestWithParam<bool> {
  protected:
@@ -39,12 +39,10 @@ class DatWriter : public ::testing::TestWithParam<bool> {
 
 std::vector<dat::Object> sample_objects() {
   std::vector<dat::Object> objs;
-  std::vector<uint8_t> px(7 * 5);
+  std::vector<uint8_t> px(7 * 5), pal(768);
   for (size_t i = 0; i < px.size(); i++) px[i] = uint8_t(i * 7);
-  objs.push_back(dat::make_bitmap("PIC", 7, 5, px));
-
-  std::vector<uint8_t> pal(768);
   for (size_t i = 0; i < pal.size(); i++) pal[i] = uint8_t(i % 64);
+  objs.push_back(dat::make_bitmap("PIC", 7, 5, px));
   objs.push_back(dat::make_palette("PAL", pal));
 
   std::vector<dat::Glyph> glyphs;
@@ -71,24 +69,26 @@ TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
   std::string path = testing::TempDir() + (packed ? "rt_packed.dat" : "rt_plain.dat");
   ASSERT_TRUE(dat::write_datafile(path, sample_objects(), packed));
 
-  DATAFILE* d = load_datafile(path.c_str());
+  DATAFILE *d = load_datafile(path.c_str());
   ASSERT_NE(d, nullptr);
 
-  BITMAP* bmp = static_cast<BITMAP*>(d[0].dat);
+  BITMAP *bmp = static_cast<BITMAP *>(d[0].dat);
   ASSERT_EQ((std::vector<int>{d[0].type, bmp->w, bmp->h}), (std::vector<int>{DAT_BITMAP, 7, 5}));
   for (int y = 0; y < 5; y++)
     for (int x = 0; x < 7; x++) EXPECT_EQ(bmp->line[y][x], uint8_t((y * 7 + x) * 7));
   EXPECT_STREQ(get_datafile_property(&d[0], DAT_ID('N', 'A', 'M', 'E')), "PIC");
 
   ASSERT_EQ(d[1].type, DAT_PALETTE);
-  RGB* pal = static_cast<RGB*>(d[1].dat);
-  EXPECT_EQ((std::vector<int>{pal[0].r, pal[1].g, pal[255].b}), (std::vector<int>{0, 4, (255 * 3 + 2) % 64}));
+  RGB *pal = static_cast<RGB *>(d[1].dat);
+  EXPECT_EQ((std::vector<int>{pal[0].r, pal[1].g, pal[255].b}),
+            (std::vector<int>{0, 4, (255 * 3 + 2) % 64}));
 
   ASSERT_EQ(d[2].type, DAT_FONT);
-  FONT* f = static_cast<FONT*>(d[2].dat);
-  EXPECT_EQ((std::vector<int>{text_height(f), text_length(f, "A"), text_length(f, "C")}), (std::vector<int>{4, 9, 11}));
+  FONT *f = static_cast<FONT *>(d[2].dat);
+  EXPECT_EQ((std::vector<int>{text_height(f), text_length(f, "A"), text_length(f, "C")}),
+            (std::vector<int>{4, 9, 11}));
   // Draw the glyphs and compare every pixel with what was written.
-  BITMAP* canvas = create_bitmap(40, 4);
+  BITMAP *canvas = create_bitmap(40, 4);
   clear_to_color(canvas, 0);
   textout_ex(canvas, f, "ABC", 0, 0, 3, -1);
   int x0 = 0;
@@ -97,35 +97,38 @@ TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
     for (int y = 0; y < 4; y++)
       for (int x = 0; x < w; x++) {
         bool on = x == (y + c) % w || (y == 0 && x == w - 1);
-        EXPECT_EQ(getpixel(canvas, x0 + x, y), on ? 3 : 0) << "glyph " << c << " at " << x << "," << y;
+        EXPECT_EQ(getpixel(canvas, x0 + x, y), on ? 3 : 0)
+            << "glyph " << c << " at " << x << "," << y;
       }
     x0 += w;
   }
   destroy_bitmap(canvas);
 
   ASSERT_TRUE(d[3].type == DAT_SAMPLE && d[4].type == DAT_SAMPLE);
-  SAMPLE* s8 = static_cast<SAMPLE*>(d[3].dat);
+  SAMPLE *s8 = static_cast<SAMPLE *>(d[3].dat);
   ASSERT_EQ((std::vector<int>{s8->bits, s8->freq, int(s8->len)}), (std::vector<int>{8, 11025, 4}));
-  EXPECT_EQ(static_cast<unsigned char*>(s8->data)[2], 255);
-  SAMPLE* s16 = static_cast<SAMPLE*>(d[4].dat);
-  ASSERT_EQ((std::vector<int>{s16->bits, s16->freq, int(s16->len)}), (std::vector<int>{16, 22050, 4}));
-  const uint16_t* w16 = static_cast<uint16_t*>(s16->data);  // Allegro's unsigned form: -32768 is 0
+  EXPECT_EQ(static_cast<unsigned char *>(s8->data)[2], 255);
+  SAMPLE *s16 = static_cast<SAMPLE *>(d[4].dat);
+  ASSERT_EQ((std::vector<int>{s16->bits, s16->freq, int(s16->len)}),
+            (std::vector<int>{16, 22050, 4}));
+  const uint16_t *w16 = static_cast<uint16_t *>(s16->data);  // Allegro's unsigned form: -32768 is 0
   EXPECT_EQ((std::vector<int>{w16[0], w16[1], w16[2]}), (std::vector<int>{0x0000, 0x8000, 0xFFFF}));
 
   ASSERT_EQ(uint32_t(d[5].type), TYPE_CUSTOM);
-  auto* blob = static_cast<CustomBlob*>(d[5].dat);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(blob->bytes), size_t(std::min(blob->size, 64L))), "hello");
-  ASSERT_EQ((std::vector<long>{d[6].type, d[6].size, d[7].type}), (std::vector<long>{DAT_DATA, 1048, DAT_END}));
-  EXPECT_EQ(static_cast<unsigned char*>(d[6].dat)[1047], 0x5A);
+  auto *blob = static_cast<CustomBlob *>(d[5].dat);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(blob->bytes), size_t(std::min(blob->size, 64L))),
+            "hello");
+  ASSERT_EQ((std::vector<long>{d[6].type, d[6].size, d[7].type}),
+            (std::vector<long>{DAT_DATA, 1048, DAT_END}));
+  EXPECT_EQ(static_cast<unsigned char *>(d[6].dat)[1047], 0x5A);
   unload_datafile(d);
+  EXPECT_FALSE(dat::write_datafile("/nonexistent-dir/x.dat", {}, packed));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, DatWriter, ::testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Packed" : "Unpacked"; });
-
-TEST(DatWriterFile, UnwritablePathFails) {
-  EXPECT_FALSE(dat::write_datafile("/nonexistent-dir/x.dat", {}, false));
-}
+                         [](const testing::TestParamInfo<bool> &i) {
+                           return i.param ? "Packed" : "Unpacked";
+                         });
 
 // The index header names every object by its position; a name that cannot be a C identifier, a
 // missing name or two objects of one name are refused, since the program could not address them.
@@ -135,22 +138,26 @@ TEST(DatWriterHeader, DefinesEveryObjectAtItsIndex) {
                                    dat::make_raw("PAL", dat::TYPE_PALETTE, {3})};
   std::string error;
   std::string h = dat::index_header("x.dat", "SND_", objs, error);
-  for (const char* want : {"#define SND_BALL                           0 /* SAMP */",
+  for (const char *want : {"#define SND_BALL                           0 /* SAMP */",
                            "#define SND_TITLE_THEME                    1 /* MUX  */",
-                           "#define SND_PAL                            2 /* PAL  */", "#define SND_COUNT 3",
-                           "#ifndef X_DAT_INDEX_H"})
+                           "#define SND_PAL                            2 /* PAL  */",
+                           "#define SND_COUNT 3", "#ifndef X_DAT_INDEX_H"})
     EXPECT_NE(h.find(want), std::string::npos) << want << " in\n" << h;
 
-  struct Case { const char* name; const char* second; const char* message; } refused[] = {
+  // clang-format off
+  struct Case { const char *name; const char *second; const char *message; } refused[] = {
       {"", "B", "object 0 has no name"},
       {"A", "big.ball", "object 1 has no name"},
       {"A", "two words", "object 1 has no name"},
       {"Same", "SAME", "two objects are named X_SAME"},
+      // clang-format on
   };
-  for (const Case& c : refused) {
+  for (const Case &c : refused) {
     std::string message;
-    std::string text = dat::index_header("x.dat", "X_", {dat::make_raw(c.name, dat::TYPE_DATA, {}),
-                                                          dat::make_raw(c.second, dat::TYPE_DATA, {})}, message);
+    std::string text = dat::index_header(
+        "x.dat", "X_",
+        {dat::make_raw(c.name, dat::TYPE_DATA, {}), dat::make_raw(c.second, dat::TYPE_DATA, {})},
+        message);
     EXPECT_TRUE(text.empty()) << c.name << "/" << c.second;
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
@@ -161,7 +168,8 @@ TEST(DatWriterHeader, SameTextLeavesTheFileAlone) {
   std::string path = testing::TempDir() + "/index_test.h";
   std::vector<dat::Object> objs = {dat::make_raw("A", dat::TYPE_DATA, {1})};
   ASSERT_TRUE(dat::write_index_header(path, "x.dat", "X_", objs));
-  struct stat before {}, after {};
+  struct stat before {
+  }, after{};
   ASSERT_EQ(stat(path.c_str(), &before), 0);
   timespec old_time[2] = {{1000, 0}, {1000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_time, 0), 0);

@@ -37,7 +37,9 @@ int WayToNearestBall(int cx, int cy) {
     if ((x != cx || y != cy) && v >= 1 && v <= 8) return first[x][y];
     for (int w = 1; w <= 4; w++) {
       int nx = x + dx[w], ny = y + dy[w];
-      if (nx < 1 || ny < 1 || nx >= MAP_W - 1 || ny >= MAP_H - 1 || seen[nx][ny] || mapV[nx][ny] == 0) continue;
+      if (nx < 1 || ny < 1 || nx >= MAP_W - 1 || ny >= MAP_H - 1 || seen[nx][ny] ||
+          mapV[nx][ny] == 0)
+        continue;
       seen[nx][ny] = true;
       first[nx][ny] = first[x][y] ? first[x][y] : w;
       q.push({nx, ny});
@@ -57,7 +59,7 @@ PassInput Pilot() {
     vorbel.score += 1000;
     SavedGameBytes(save);
     vorbel.score -= 1000;
-    FILE* f = fopen("autopilot.svg", "wb");
+    FILE *f = fopen("autopilot.svg", "wb");
     if (f) fwrite(save, 1, SAVE_SIZE, f), fclose(f);
     if (!ReadSavedGame("autopilot.svg")) exit(3);
     load_at = -1;
@@ -67,21 +69,26 @@ PassInput Pilot() {
   in.bug_due = bug_timer > bug_speed ? -1 : 0;
   if (on_cell && vorbel.x < MAP_W * CELL && vorbel.y < MAP_H * CELL) {
     int w = WayToNearestBall(vorbel.x / CELL, vorbel.y / CELL);
-    in.up = w == 1 ? -1 : 0, in.down = w == 2 ? -1 : 0, in.left = w == 3 ? -1 : 0, in.right = w == 4 ? -1 : 0;
+    in.up = w == 1 ? -1 : 0, in.down = w == 2 ? -1 : 0, in.left = w == 3 ? -1 : 0,
+    in.right = w == 4 ? -1 : 0;
   }
   return in;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
+    fprintf(
+        stderr,
+        "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
     return 2;
   }
   char here[4096];
   if (!getcwd(here, sizeof here)) return 1;
-  auto absolute = [&](const char* p) { return p[0] == '/' ? std::string(p) : std::string(here) + "/" + p; };
+  auto absolute = [&](const char *p) {
+    return p[0] == '/' ? std::string(p) : std::string(here) + "/" + p;
+  };
   const std::string out = absolute(argv[2]);
   std::string custom;
   for (int i = 4; i < argc; i++) {
@@ -120,6 +127,7 @@ int main(int argc, char** argv) {
   } else {
     PlayGame();
   }
-  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives, vorbel.bugs_eaten);
+  printf("score %d level %d lives %d bugs %d\n", vorbel.score, current_map_played + 1, vorbel.lives,
+         vorbel.bugs_eaten);
   return 0;
 }

@@ -24,16 +24,10 @@ stroke() {
   for x in $(seq "$2" "$3"); do xdotool mousemove --window "$WID" "$(px "$x")" "$(py "$1")"; sleep 0.06; done
   xdotool mouseup 1; sleep 0.2
 }
-changed() {
-  compare -metric AE -fuzz 2% -extract "${3}x${4}+${1}+${2}" "$5" "$6" null: 2>&1 | awk -v a=$(( $3 * $4 )) '{printf "%.3f", $1 / a}'
-}
 row_of() { sed -n '/^map:$/,$p' "$level" | sed -n "$(( $1 + 2 ))p"; }
 
-(cd "$E2E_GAME" && exec "$E2E_RUN/vorbel-edit" "$level") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
-GAME_PID=$!
-E2E_PIDS+=($GAME_PID)
+E2E_PROGRAM=vorbel-edit game_start "$level"
 wait_window "level editor" editor
-EDITOR_PID=$GAME_PID
 xdotool mousemove --window "$WID" 300 470; sleep 1
 screenshot "$art/editor-new.png"
 
@@ -67,22 +61,15 @@ cmp -s "$E2E_DIR/compiled.map" "${level%.txt}.map" || fail "the editor's map dif
 
 note "play-test"
 press ctrl+p
-GAME=
-for i in $(seq 1 300); do
-  GAME=$(xdotool search --onlyvisible --name '^Vorbel Endurnal$' 2>/dev/null | head -1)
-  [ -n "$GAME" ] && break
-  sleep 0.1
-done
-[ -n "$GAME" ] || fail "the play-test opened no game window"
+EDITOR_WID=$WID
+wait_window '^Vorbel Endurnal$' "play-test game"
+WID=$EDITOR_WID
 xdotool mousemove 300 470; sleep 1.5
 screenshot "$art/play-start.png"
-share=$(changed 20 20 440 440 "$art/editor-drawn.png" "$art/play-start.png")
-note "the game's maze differs from the editor's in $share of its pixels (the actors)"
-awk -v m="$share" 'BEGIN{exit !(m < 0.05)}' || fail "the game does not show the level drawn ($share)"
+expect_change '<' 0.05 "the game does not show the level drawn" 20 20 440 440 "$art/editor-drawn.png" "$art/play-start.png"
 hold Right 0.8
 screenshot "$art/play.png"
-share=$(changed 500 205 130 20 "$art/play-start.png" "$art/play.png")
-awk -v m="$share" 'BEGIN{exit !(m > 0)}' || fail "the score did not change: the vorbel ate nothing"
+expect_change '>' 0 "the score did not change: the vorbel ate nothing" 500 205 130 20 "$art/play-start.png" "$art/play.png"
 press Escape; sleep 0.5; press y; sleep 1; press space; sleep 1
 press Return; sleep 1          # a name for the high-score table
 click 200 435 2                # "E x i t" of the high-score screen
@@ -116,9 +103,7 @@ game_wait_exit 10
 
 note "a map file the game refuses: its alert, then status 1"
 printf 'not a map' > "$E2E_DIR/bad.map"
-(cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --level "$E2E_DIR/bad.map") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
-GAME_PID=$!
-E2E_PIDS+=($GAME_PID)
+game_start --level "$E2E_DIR/bad.map"
 game_window
 screenshot "$art/refused.png"
 click 319 255                 # the alert's "OK"

@@ -1,7 +1,7 @@
 // Test helper of the end-to-end tests: draws the high-score screen exactly as the game draws it
 // for the "vorbel.hsc" of a folder (the defaults when there is none), writes it as a picture to
-// compare with the game's window, and prints the table one entry a line: rank score level bugs name.
-// Usage: hsc_screen RUN_DIR FOLDER OUT.pcx
+// compare with the game's window, and prints the table one entry a line: rank score level bugs
+// name. Usage: hsc_screen RUN_DIR FOLDER OUT.pcx
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +10,7 @@
 
 #include "Template.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: %s RUN_DIR FOLDER OUT.pcx\n", argv[0]);
     return 2;
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   screen = create_bitmap(640, 480);
   DrawHighScores();
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    const highscore_struct& e = HighScores[i];
+    const highscore_struct &e = HighScores[i];
     std::printf("%d %d %d %d %s\n", i + 1, e.score, e.level, e.bugs_eaten, e.name);
   }
   return save_pcx(argv[3], screen, GamePalette()) == 0 ? 0 : 1;

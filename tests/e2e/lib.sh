@@ -55,16 +55,10 @@ e2e_init() {
   for f in "$E2E_RUN"/*.dat; do ln -s "$f" "$E2E_GAME/"; done
 }
 
-# game_start: runs the game in the scratch folder, output to $E2E_DIR/out.txt.
+# game_start [ARGS...]: runs the game (or with E2E_PROGRAM another program of the build) in the
+# scratch folder, output to $E2E_DIR/out.txt and err.txt.
 game_start() {
-  (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
-  GAME_PID=$!
-  E2E_PIDS+=($GAME_PID)
-}
-
-# game_record FILE: game_start with the game's input recorded to FILE.
-game_record() {
-  (cd "$E2E_GAME" && exec "$E2E_RUN/vorbel" --record "$1") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+  (cd "$E2E_GAME" && exec "$E2E_RUN/${E2E_PROGRAM:-vorbel}" "$@") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
   GAME_PID=$!
   E2E_PIDS+=($GAME_PID)
 }
@@ -123,14 +117,28 @@ int32_at() { od -An -td4 -j "$2" -N 4 "$1" | tr -d ' '; }
 # check_default_table WHAT: vorbel.hsc holds fifteen default entries (score 0, level 1, bugs 0,
 # "Vorbel-Endurant"), byte for byte.
 check_default_table() {
-  local want k got
-  want=$(printf '\0\0\0\0\1\0\0\0\0\0\0\0Vorbel-Endurant\0' | od -An -tx1 | tr -d ' \n')
-  [ "$(stat -c %s "$E2E_GAME/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "$1: vorbel.hsc is missing or not 420 bytes"
-  for k in $(seq 0 14); do
-    got=$(od -An -tx1 -j $((28 * k)) -N 28 "$E2E_GAME/vorbel.hsc" | tr -d ' \n')
-    [ "$got" = "$want" ] || fail "$1: entry $k is not the default: $got"
-  done
+  local entry
+  entry=$(printf '\0\0\0\0\1\0\0\0\0\0\0\0Vorbel-Endurant\0' | od -An -tx1 | tr -d ' \n')
+  [ "$(od -An -tx1 -v "$E2E_GAME/vorbel.hsc" 2>/dev/null | tr -d ' \n')" = "$(printf "$entry%.0s" $(seq 15))" ] ||
+    fail "$1: vorbel.hsc is not the default table"
 }
+
+# expect_exit WHAT [scored]: the game ends by itself with status 0, the table written: the default
+# one, or with "scored" a table whose best entry holds the game's score under the default name.
+expect_exit() {
+  game_wait_exit 20
+  [ "$GAME_STATUS" = 0 ] || fail "$1: status $GAME_STATUS"
+  if [ "${2:-}" = scored ]; then
+    [ "$(stat -c %s "$E2E_GAME/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "$1: vorbel.hsc was not written whole"
+    [ "$(int32_at "$E2E_GAME/vorbel.hsc" 0)" -gt 0 ] || fail "$1: the game's score is not in the table"
+    [ "$(dd if="$E2E_GAME/vorbel.hsc" bs=1 skip=12 count=15 2>/dev/null)" = Vorbel-Endurant ] ||
+      fail "$1: the result was not entered under the default name"
+  else
+    check_default_table "$1"
+  fi
+  rm -f "$E2E_GAME/vorbel.hsc"
+}
+running() { kill -0 "$GAME_PID" 2>/dev/null || fail "$1: the game ended"; }
 
 # screenshot FILE: the whole X screen as PNG.
 screenshot() { import -window root -crop 640x480+0+0 +repage "$1" 2>/dev/null || fail "screenshot failed"; }

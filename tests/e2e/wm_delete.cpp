@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: wm_delete WINDOW-ID\n");
     return 2;
   }
-  Display* d = XOpenDisplay(nullptr);
+  Display *d = XOpenDisplay(nullptr);
   if (!d) {
     std::fprintf(stderr, "wm_delete: cannot open the display\n");
     return 1;

@@ -35,59 +35,66 @@ inline void install_engine() {
 #define MODCHECK_PLAIN
 #endif
 
-#define MODCHECK(cond, ...)                                      \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      char why[200];                                             \
-      snprintf(why, sizeof why, __VA_ARGS__);                    \
-      return std::string(#cond) + ": " + why;                    \
-    }                                                            \
+#define MODCHECK(cond, ...)                   \
+  do {                                        \
+    if (!(cond)) {                            \
+      char why[200];                          \
+      snprintf(why, sizeof why, __VA_ARGS__); \
+      return std::string(#cond) + ": " + why; \
+    }                                         \
   } while (0)
 
 // The rules of the model a loaded module keeps; empty when all hold.
 MODCHECK_PLAIN inline std::string model_faults(const MODUX *mod, bool xm_imported) {
-  MODCHECK(mod->channel_count >= 0 && mod->channel_count <= MODUX_MAX_CHANNELS, "%d", mod->channel_count);
+  MODCHECK(mod->channel_count >= 0 && mod->channel_count <= MODUX_MAX_CHANNELS, "%d",
+           mod->channel_count);
   MODCHECK(mod->order_count >= 0 && mod->order_count <= MODUX_MAX_ORDERS, "%d", mod->order_count);
-  MODCHECK(mod->restart_order >= 0 && (mod->restart_order < mod->order_count || mod->restart_order == 0),
-           "%d of %d", mod->restart_order, mod->order_count);
-  MODCHECK(mod->initial_speed >= 1 && mod->initial_tempo >= 1, "%d %d", mod->initial_speed, mod->initial_tempo);
+  MODCHECK(
+      mod->restart_order >= 0 && (mod->restart_order < mod->order_count || mod->restart_order == 0),
+      "%d of %d", mod->restart_order, mod->order_count);
+  MODCHECK(mod->initial_speed >= 1 && mod->initial_tempo >= 1, "%d %d", mod->initial_speed,
+           mod->initial_tempo);
   const bool it = mod->flags & MODUX_IT;
   MODCHECK(mod->initial_global_volume >= 0 && mod->initial_global_volume <= (it ? 128 : 64), "%d",
            mod->initial_global_volume);
-  MODCHECK(mod->pattern_count >= 0 && (mod->pattern_count == 0 || mod->patterns), "%d", mod->pattern_count);
+  MODCHECK(mod->pattern_count >= 0 && (mod->pattern_count == 0 || mod->patterns), "%d",
+           mod->pattern_count);
   for (int i = 0; i < mod->order_count; i++)
-    MODCHECK(mod->order_table[i] >= 0 && mod->order_table[i] < mod->pattern_count, "order %d: %d of %d", i,
-             mod->order_table[i], mod->pattern_count);
-  MODCHECK(mod->sample_count >= 0 && (mod->sample_count == 0 || (mod->samples && mod->sample_info)), "%d",
-           mod->sample_count);
-  const int cell_limit = (mod->flags & MODUX_XM) || (it && (mod->rules & RULE_IT_INSTRUMENTS)) ? mod->instrument_count
-                                                                                             : mod->sample_count;
+    MODCHECK(mod->order_table[i] >= 0 && mod->order_table[i] < mod->pattern_count,
+             "order %d: %d of %d", i, mod->order_table[i], mod->pattern_count);
+  MODCHECK(mod->sample_count >= 0 && (mod->sample_count == 0 || (mod->samples && mod->sample_info)),
+           "%d", mod->sample_count);
+  const int cell_limit = (mod->flags & MODUX_XM) || (it && (mod->rules & RULE_IT_INSTRUMENTS))
+                             ? mod->instrument_count
+                             : mod->sample_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     const PATTERN_INFO &pat = mod->patterns[p];
     MODCHECK(pat.row_count >= 1 && pat.notes, "pattern %d: %d rows", p, pat.row_count);
     for (long k = 0; k < static_cast<long>(pat.row_count) * mod->channel_count; k++)
-      MODCHECK(pat.notes[k].sample >= 0 && pat.notes[k].sample <= cell_limit, "pattern %d cell %ld: %d of %d", p,
-               k, pat.notes[k].sample, cell_limit);
+      MODCHECK(pat.notes[k].sample >= 0 && pat.notes[k].sample <= cell_limit,
+               "pattern %d cell %ld: %d of %d", p, k, pat.notes[k].sample, cell_limit);
   }
   for (int s = 0; s < mod->sample_count; s++) {
     const SAMPLE &spl = mod->samples[s];
     const SAMPLE_INFO &si = mod->sample_info[s];
     MODCHECK(spl.data && static_cast<int>(spl.len) == si.length && si.length >= 0, "sample %d", s);
     MODCHECK(spl.bits == 8 || spl.bits == 16, "sample %d: %d bits", s, spl.bits);
-    MODCHECK(si.loop_start >= 0 && si.loop_start <= si.loop_end && si.loop_end <= si.length, "sample %d: %d..%d of %d",
-             s, si.loop_start, si.loop_end, si.length);
-    MODCHECK(static_cast<int>(spl.loop_start) == si.loop_start && static_cast<int>(spl.loop_end) == si.loop_end,
+    MODCHECK(si.loop_start >= 0 && si.loop_start <= si.loop_end && si.loop_end <= si.length,
+             "sample %d: %d..%d of %d", s, si.loop_start, si.loop_end, si.length);
+    MODCHECK(static_cast<int>(spl.loop_start) == si.loop_start &&
+                 static_cast<int>(spl.loop_end) == si.loop_end,
              "sample %d", s);
     MODCHECK(!(si.loop_flags & 3) || si.loop_end > si.loop_start, "sample %d: empty loop", s);
     MODCHECK(si.volume >= 0 && si.volume <= 64, "sample %d: volume %d", s, si.volume);
   }
   if (it) {
-    MODCHECK(mod->instrument_count == 0 || mod->it_instruments, "%d instruments", mod->instrument_count);
+    MODCHECK(mod->instrument_count == 0 || mod->it_instruments, "%d instruments",
+             mod->instrument_count);
     for (int i = 0; i < mod->instrument_count; i++) {
       const IT_INSTRUMENT_INFO &ins = mod->it_instruments[i];
       for (int n = 0; n < MODUX_IT_NOTES; n++)
-        MODCHECK(ins.sample_map[n] >= -1 && ins.sample_map[n] < mod->sample_count && ins.note_map[n] >= 0 &&
-                     ins.note_map[n] < MODUX_IT_NOTES,
+        MODCHECK(ins.sample_map[n] >= -1 && ins.sample_map[n] < mod->sample_count &&
+                     ins.note_map[n] >= 0 && ins.note_map[n] < MODUX_IT_NOTES,
                  "instrument %d note %d", i, n);
       for (const IT_ENVELOPE_INFO *e : {&ins.vol_env, &ins.pan_env, &ins.pitch_env}) {
         MODCHECK(e->points >= 0 && e->points <= MODUX_IT_ENVELOPE_POINTS, "instrument %d", i);
@@ -98,7 +105,8 @@ MODCHECK_PLAIN inline std::string model_faults(const MODUX *mod, bool xm_importe
     }
     for (int s = 0; s < mod->sample_count; s++) {
       const SAMPLE &sus = mod->sustain_samples[s];
-      MODCHECK(sus.data == mod->samples[s].data && sus.loop_start <= sus.loop_end && sus.loop_end <= sus.len,
+      MODCHECK(sus.data == mod->samples[s].data && sus.loop_start <= sus.loop_end &&
+                   sus.loop_end <= sus.len,
                "sample %d sustain loop", s);
     }
   }
@@ -107,13 +115,17 @@ MODCHECK_PLAIN inline std::string model_faults(const MODUX *mod, bool xm_importe
     for (int i = 0; i < mod->instrument_count; i++) {
       const INSTRUMENT_INFO &ins = mod->instruments[i];
       for (int n = 0; n < MODUX_NOTE_MAP; n++)
-        MODCHECK(ins.sample_map[n] >= 0 && ins.sample_map[n] < mod->sample_count, "instrument %d note %d", i, n);
-      MODCHECK(ins.vol_env_points <= MODUX_ENVELOPE_POINTS && ins.pan_env_points <= MODUX_ENVELOPE_POINTS,
+        MODCHECK(ins.sample_map[n] >= 0 && ins.sample_map[n] < mod->sample_count,
+                 "instrument %d note %d", i, n);
+      MODCHECK(ins.vol_env_points <= MODUX_ENVELOPE_POINTS &&
+                   ins.pan_env_points <= MODUX_ENVELOPE_POINTS,
                "instrument %d", i);
-      const int points[] = {ins.vol_env_sustain_start, ins.vol_env_sustain_end, ins.vol_env_loop_start,
-                            ins.vol_env_loop_end, ins.pan_env_sustain_start, ins.pan_env_sustain_end,
-                            ins.pan_env_loop_start, ins.pan_env_loop_end};
-      for (int p : points) MODCHECK(p >= 0 && p < MODUX_ENVELOPE_POINTS, "instrument %d point %d", i, p);
+      const int points[] = {ins.vol_env_sustain_start, ins.vol_env_sustain_end,
+                            ins.vol_env_loop_start,    ins.vol_env_loop_end,
+                            ins.pan_env_sustain_start, ins.pan_env_sustain_end,
+                            ins.pan_env_loop_start,    ins.pan_env_loop_end};
+      for (int p : points)
+        MODCHECK(p >= 0 && p < MODUX_ENVELOPE_POINTS, "instrument %d point %d", i, p);
     }
   }
   return "";
@@ -135,7 +147,8 @@ inline std::string check_file(const char *path, int ticks) {
   if (!mod) {
     // A refusal agrees with any probe; an IT refusal names what is wrong.
     if (probed == 1 && (info.type == 5 || info.type == 9))
-      MODCHECK(message.compare(0, 4, "IT: ") == 0 || message.compare(0, 6, "Unable") == 0, "%s", message.c_str());
+      MODCHECK(message.compare(0, 4, "IT: ") == 0 || message.compare(0, 6, "Unable") == 0, "%s",
+               message.c_str());
     return "";
   }
   std::string fault;
@@ -143,11 +156,15 @@ inline std::string check_file(const char *path, int ticks) {
     fault = "loaded, but the probe found no format: " + message;
   } else {
     const bool xm = info.type == 4 || info.type == 8;
-    const bool plain = info.type == 1 || info.type == 2 || info.type == 3 || info.type == 7 || info.type == 10;
+    const bool plain =
+        info.type == 1 || info.type == 2 || info.type == 3 || info.type == 7 || info.type == 10;
     const bool it_file = info.type == 5 || info.type == 9;
-    if (it_file && mod->flags != MODUX_IT) fault = "the probe says IT, the module has flags " + std::to_string(mod->flags);
-    else if (!(xm || plain || it_file || info.type == 6)) fault = "loaded a module the probe calls " + std::string(info.type_name);
-    else if (xm && mod->flags != (MODUX_XM | MODUX_AMIGA) && mod->flags != (MODUX_XM | MODUX_LINEAR))
+    if (it_file && mod->flags != MODUX_IT)
+      fault = "the probe says IT, the module has flags " + std::to_string(mod->flags);
+    else if (!(xm || plain || it_file || info.type == 6))
+      fault = "loaded a module the probe calls " + std::string(info.type_name);
+    else if (xm && mod->flags != (MODUX_XM | MODUX_AMIGA) &&
+             mod->flags != (MODUX_XM | MODUX_LINEAR))
       fault = "the probe says XM, the module has flags " + std::to_string(mod->flags);
     else if (plain && mod->flags != 0)
       fault = "the probe says MOD or S3M, the module has flags " + std::to_string(mod->flags);

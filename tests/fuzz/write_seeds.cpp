@@ -12,14 +12,17 @@ static bytes compressed_it() {
   itw::song s = itw::song{};
   itw::instrument ins;
   ins.nna = 1, ins.dct = 1, ins.fadeout = 32, ins.cutoff = 60, ins.resonance = 30;
-  ins.vol.flags = 1 | 2 | 4, ins.vol.points = {{0, 64}, {4, 20}, {8, 40}}, ins.vol.loop_end = 2, ins.vol.sustain_end = 1;
+  ins.vol.flags = 1 | 2 | 4, ins.vol.points = {{0, 64}, {4, 20}, {8, 40}}, ins.vol.loop_end = 2,
+  ins.vol.sustain_end = 1;
   ins.pan_env.flags = 1, ins.pan_env.points = {{0, -20}, {6, 20}};
   ins.pitch.flags = 1 | 128, ins.pitch.points = {{0, 10}, {9, -10}};
   s.instruments = {ins, ins};
   s.instruments[1].old_layout = true;
   std::vector<int> wave(600);
   for (size_t i = 0; i < wave.size(); i++) wave[i] = static_cast<int>(i % 50) - 25;
-  const struct { int flags, convert, width; } kinds[] = {{1 | 8, 1, 0}, {1 | 8 | 2, 5, 13}, {1 | 8 | 4, 1, 7}};
+  const struct {
+    int flags, convert, width;
+  } kinds[] = {{1 | 8, 1, 0}, {1 | 8 | 2, 5, 13}, {1 | 8 | 4, 1, 7}};
   for (const auto &k : kinds) {
     itw::sample smp;
     smp.flags = k.flags | 16 | 32, smp.convert = k.convert, smp.length = 600;
@@ -30,8 +33,12 @@ static bytes compressed_it() {
     }
     s.samples.push_back(smp);
   }
-  s.patterns[0].cells = {{0, 0, 60, 1, 32, 19, 0x71}, {1, 1, 62, 2, 200, 26, 0x30}, {2, 0, 60, 1, -1, 4, 0x0F},
-                         {3, 2, 50, 1, 100, 7, 0x20}, {4, 0, 255}, {5, 1, 254, 0, -1, 19, 0xB2}};
+  s.patterns[0].cells = {{0, 0, 60, 1, 32, 19, 0x71},
+                         {1, 1, 62, 2, 200, 26, 0x30},
+                         {2, 0, 60, 1, -1, 4, 0x0F},
+                         {3, 2, 50, 1, 100, 7, 0x20},
+                         {4, 0, 255},
+                         {5, 1, 254, 0, -1, 19, 0xB2}};
   return itw::build(s);
 }
 
@@ -95,17 +102,20 @@ int main(int argc, char **argv) {
   bytes cut = build_xm(xm);
   cut.resize(cut.size() - 20);
 
-  const bool ok = write_file(dir + "/seed_flt8.mod", build_mod(flt8)) &&
-                  write_file(dir + "/seed_fa08.mod", build_mod(falcon)) &&
-                  write_file(dir + "/seed_v102.xm", build_xm(v102)) && write_file(dir + "/seed_v103.xm", build_xm(v103)) &&
-                  write_file(dir + "/seed_wrong_pattern_header.xm", build_xm(wrong)) &&
-                  write_file(dir + "/seed_cut.xm", cut) &&
-                  write_file(dir + "/seed.mod", build_mod(mod)) && write_file(dir + "/seed15.mod", build_mod(m15)) &&
-                  write_file(dir + "/seed8.mod", build_mod(m8)) && write_file(dir + "/seed.s3m", build_s3m(s3m)) &&
-                  write_file(dir + "/seed.xm", build_xm(xm)) &&
-                  write_file(dir + "/seed_s3m.umx", wrap_umx(build_s3m(s3m), 64)) &&
-                  write_file(dir + "/seed_xm.umx", wrap_umx(build_xm(xm), 40)) &&
-                  write_file(dir + "/seed_it.umx", wrap_umx(build_it("it"), 20)) &&
-                  write_file(dir + "/seed.it", build_it("it")) && write_file(dir + "/seed_compressed.it", compressed_it());
+  const bool ok =
+      write_file(dir + "/seed_flt8.mod", build_mod(flt8)) &&
+      write_file(dir + "/seed_fa08.mod", build_mod(falcon)) &&
+      write_file(dir + "/seed_v102.xm", build_xm(v102)) &&
+      write_file(dir + "/seed_v103.xm", build_xm(v103)) &&
+      write_file(dir + "/seed_wrong_pattern_header.xm", build_xm(wrong)) &&
+      write_file(dir + "/seed_cut.xm", cut) && write_file(dir + "/seed.mod", build_mod(mod)) &&
+      write_file(dir + "/seed15.mod", build_mod(m15)) &&
+      write_file(dir + "/seed8.mod", build_mod(m8)) &&
+      write_file(dir + "/seed.s3m", build_s3m(s3m)) && write_file(dir + "/seed.xm", build_xm(xm)) &&
+      write_file(dir + "/seed_s3m.umx", wrap_umx(build_s3m(s3m), 64)) &&
+      write_file(dir + "/seed_xm.umx", wrap_umx(build_xm(xm), 40)) &&
+      write_file(dir + "/seed_it.umx", wrap_umx(build_it("it"), 20)) &&
+      write_file(dir + "/seed.it", build_it("it")) &&
+      write_file(dir + "/seed_compressed.it", compressed_it());
   return ok ? 0 : 1;
 }

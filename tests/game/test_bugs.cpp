@@ -1,5 +1,6 @@
 // The bugs: the four ways and the edge rules, the wrap through an edge, the odds of the chase and
 // the wander over many draws of the game's own unseeded generator, and collisions.
+#include <algorithm>
 #include <string>
 
 #include "game_fixture.h"
@@ -9,7 +10,7 @@ namespace {
 
 const int kStepX[] = {0, 0, -5, 5}, kStepY[] = {-5, 5, 0, 0};  // up, down, left, right
 
-int Way(const actor_struct& b) {
+int Way(const actor_struct &b) {
   for (int w = 0; w < 4; w++)
     if (b.dx == kStepX[w] && b.dy == kStepY[w]) return w;
   return -1;
@@ -18,10 +19,11 @@ int Way(const actor_struct& b) {
 class BugTest : public GameTest {
  protected:
   // Opens cell (10, 10) and the neighbours named in `ways` ("UDLR").
-  void Crossing(const std::string& ways) {
+  void Crossing(const std::string &ways) {
     Cell(10, 10, kFloor);
     for (int w = 0; w < 4; w++)
-      if (ways.find("UDLR"[w]) != std::string::npos) Cell(10 + kStepX[w] / 5, 10 + kStepY[w] / 5, kFloor);
+      if (ways.find("UDLR"[w]) != std::string::npos)
+        Cell(10 + kStepX[w] / 5, 10 + kStepY[w] / 5, kFloor);
   }
 };
 
@@ -30,6 +32,7 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
   // `code`. On an edge the neighbour is across the maze, and on column 21 an open column 0 turns
   // the bug back instead.
   using Go = int (*)(int);
+  // clang-format off
   struct { Go go; int x, y, nx, ny, code, want, want_dx, want_dy; } cases[] = {
       {BugGoUp, 10, 10, 10, 9, kFloor, -1, 0, -5},      {BugGoUp, 10, 10, 10, 9, kWall, 0, 5, 5},
       {BugGoDown, 10, 10, 10, 11, kFloor, -1, 0, 5},    {BugGoDown, 10, 10, 10, 11, kWall, 0, 5, 5},
@@ -42,45 +45,45 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
       {BugGoRight, 21, 7, 0, 7, kFloor, -1, -5, 0},     {BugGoRight, 21, 7, 0, 7, kWall, 0, 5, 5},
       {BugGoRight, 20, 7, 21, 7, kFloor, -1, 5, 0},
   };
+  // clang-format on
   int n = 0;
-  for (auto& c : cases) {
+  for (auto &c : cases) {
     SCOPED_TRACE(n++);
     SetUp();
     Cell(c.x, c.y, kFloor);
     Cell(c.nx, c.ny, c.code);
     bugs[0] = actor_struct{CELL * c.x, CELL * c.y, 5, 5, 0, 10, 0, 0, 0};
-    EXPECT_EQ((std::vector<int>{c.go(0), bugs[0].dx, bugs[0].dy}), (std::vector<int>{c.want, c.want_dx, c.want_dy}));
+    EXPECT_EQ((std::vector<int>{c.go(0), bugs[0].dx, bugs[0].dy}),
+              (std::vector<int>{c.want, c.want_dx, c.want_dy}));
   }
 }
 
-TEST_F(BugTest, BetweenCellsTheStepIsKept) {
-  Crossing("UDLR");
-  bugs[0] = actor_struct{205, 200, 5, 0, 0, 10, 0, 0, 0};
-  for (int want : {210, 215, 220}) {
-    MoveBug(0);
-    EXPECT_EQ(bugs[0].x, want);
-    EXPECT_EQ(bugs[0].dx, 5);
-  }
-}
-
-TEST_F(BugTest, SteppingOutThroughAnEdgeLandsOnTheOppositeEdge) {
-  // Row 7 and column 7 are tunnels, so a bug deciding on them can only go on.
-  const int cases[][6] = {{0, 140, -5, 0, 420, 140},  {140, 0, 0, -5, 140, 420}, {140, 420, 0, 5, 140, 0},
+// Between cells the step is kept; a step out through an edge lands on the opposite edge (row 7
+// and column 7 are tunnels, so a bug deciding on them can only go on).
+TEST_F(BugTest, StepsBetweenCellsAndThroughTheEdges) {
+  // clang-format off
+  const int cases[][6] = {{205, 200, 5, 0, 210, 200}, {215, 200, 5, 0, 220, 200},
+                          {0, 140, -5, 0, 420, 140},  {140, 0, 0, -5, 140, 420}, {140, 420, 0, 5, 140, 0},
                           {420, 105, 5, 0, 0, 105},   {0, 105, -5, 0, 420, 105}, {105, 420, 0, 5, 105, 0},
                           {105, 0, 0, -5, 105, 420}};
+  // clang-format on
   Open(7, 7);
-  for (auto& c : cases) {
+  Crossing("UDLR");
+  for (auto &c : cases) {
     bugs[0] = actor_struct{c[0], c[1], c[2], c[3], 0, 10, 0, 0, 0};
     MoveBug(0);
-    EXPECT_EQ(bugs[0].x, c[4]) << c[0] << "," << c[1];
-    EXPECT_EQ(bugs[0].y, c[5]) << c[0] << "," << c[1];
+    EXPECT_EQ((std::vector<int>{bugs[0].x, bugs[0].y, bugs[0].dx, bugs[0].dy}),
+              (std::vector<int>{c[4], c[5], c[2], c[3]}))
+        << c[0] << "," << c[1];
   }
 }
 
 TEST_F(BugTest, ChaseAndWanderOdds) {
   // The bug stands on cell (10, 10) = pixel (200, 200). The odds are the chase roll's (1 in
-  // 4 - difficulty, never for an edible bug) times the chase's way plus the rest times the wander's.
+  // 4 - difficulty, never for an edible bug) times the chase's way plus the rest times the
+  // wander's.
   const double a = 5 / 9., b = 2 / 9.;  // on Normal: the way chased, and each other way
+  // clang-format off
   struct { int dif, state; char heading; const char* ways; int px, py; double up, down, left, right; } cases[] = {
       // the chase table: each heading with the vorbel in each quarter, so every try is taken and
       // the straight-on try is seen to come before each of the two turns
@@ -100,9 +103,10 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
       {1, 0, 'R', "L", 300, 100, 0, 0, 1, 0},  // dead ends turn back
       {1, 0, 'D', "U", 100, 300, 1, 0, 0, 0},
   };
+  // clang-format on
   constexpr int kDraws = 30000;  // a tolerance of 0.015 is about five standard deviations
   int n = 0;
-  for (auto& c : cases) {
+  for (auto &c : cases) {
     SCOPED_TRACE(n++);
     SetUp();
     dif_level = c.dif;
@@ -124,39 +128,38 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
 
 using CollisionTest = BugTest;
 
-TEST_F(CollisionTest, TouchingMeansOverlappingBoxes) {
-  const int cases[][3] = {{100, 100, 1}, {115, 115, 1}, {85, 85, 1},    {120, 100, 0},
-                          {100, 80, 0},  {80, 115, 0},  {115, 120, 0}};
-  for (auto& c : cases) {
-    SetUp();
-    num_bugs = 1;
-    Place(vorbel, 100, 100);
-    bugs[0] = actor_struct{c[0], c[1], 5, 0, 2, 10, 0, 0, 0};
-    BugCollision(0);
-    EXPECT_EQ(vorbel.bugs_eaten, c[2]) << c[0] << "," << c[1];
-  }
-}
-
 TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
-  const int cases[][8] = {
-      // difficulty, eaten before, bugs touching, home cell, gain, where the caught bugs go
-      {1, 0, 1, 10, 10, 400, 200, 200},  {1, 0, 2, 10, 10, 1000, 200, 200},  // the count grows between
-      {1, 2, 1, 10, 10, 800, 200, 200},  {0, 0, 1, 10, 10, 200, 200, 200},
-      {2, 5, 1, 10, 10, 1600, 200, 200}, {1, 0, 1, 40, 3, 400, 420, 60},  // homes off the grid
-      {1, 0, 1, -3, 30, 400, 0, 420},    {1, 0, 1, 21, -1, 400, 420, 0},
+  // clang-format off
+  const int cases[][10] = {
+      // difficulty, eaten before, bugs touching at (x, y) by the vorbel's (100, 100), home cell,
+      // gain, where the caught bugs go
+      {1, 0, 1, 105, 100, 10, 10, 400, 200, 200},  {1, 0, 2, 105, 100, 10, 10, 1000, 200, 200},  // the count grows
+      {1, 2, 1, 105, 100, 10, 10, 800, 200, 200},  {0, 0, 1, 105, 100, 10, 10, 200, 200, 200},
+      {2, 5, 1, 105, 100, 10, 10, 1600, 200, 200}, {1, 0, 1, 105, 100, 40, 3, 400, 420, 60},  // homes off the grid
+      {1, 0, 1, 105, 100, -3, 30, 400, 0, 420},    {1, 0, 1, 105, 100, 21, -1, 400, 420, 0},
+      // touching means overlapping boxes
+      {1, 0, 1, 100, 100, 10, 10, 400, 200, 200},  {1, 0, 1, 115, 115, 10, 10, 400, 200, 200},
+      {1, 0, 1, 85, 85, 10, 10, 400, 200, 200},    {1, 0, 0, 120, 100, 10, 10, 0, 0, 0},
+      {1, 0, 0, 100, 80, 10, 10, 0, 0, 0},         {1, 0, 0, 80, 115, 10, 10, 0, 0, 0},
+      {1, 0, 0, 115, 120, 10, 10, 0, 0, 0},
   };
-  for (auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c[0] << " " << c[1] << " " << c[2] << " " << c[3] << "," << c[4]);
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c[0] << " " << c[1] << " " << c[2] << " at " << c[3] << ","
+                                    << c[4] << ", home " << c[5] << "," << c[6]);
     SetUp();
     dif_level = c[0], vorbel.bugs_eaten = c[1], num_bugs = 3;
-    level.bug_start_x = int16_t(c[3]), level.bug_start_y = int16_t(c[4]);
+    level.bug_start_x = int16_t(c[5]), level.bug_start_y = int16_t(c[6]);
     Place(vorbel, 100, 100);
-    for (int i = 0; i < 3; i++) bugs[i] = actor_struct{i < c[2] ? 105 : 300, 100, -5, 0, 2, 10, 0, 0, 0};
+    for (int i = 0; i < 3; i++)
+      bugs[i] = i < std::max(c[2], 1) ? actor_struct{c[3], c[4], -5, 0, 2, 10, 0, 0, 0}
+                                      : actor_struct{300, 100, -5, 0, 2, 10, 0, 0, 0};
     for (int i = 0; i < 3; i++) BugCollision(i);
-    EXPECT_EQ(vorbel.score, c[5]);
+    EXPECT_EQ(vorbel.score, c[7]);
     EXPECT_EQ(vorbel.bugs_eaten, c[1] + c[2]);
     for (int i = 0; i < c[2]; i++)  // home, normal again, the step kept
-      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}), (std::vector<int>{c[6], c[7], 0, -5}));
+      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}),
+                (std::vector<int>{c[8], c[9], 0, -5}));
     EXPECT_EQ(bugs[c[2]].state, 2);
     EXPECT_EQ(vorbel.lives, 4);
   }
@@ -176,13 +179,15 @@ TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
   EXPECT_EQ(end_game, 0);
   EXPECT_EQ(state_timer, 100) << "the safety count goes on";
   EXPECT_EQ(vorbel_move_direction, 3) << "a step in progress goes on from the start cell";
-  for (const actor_struct& b : {bugs[0], bugs[1]})
-    EXPECT_EQ((std::vector<int>{b.x, b.y, b.dx, b.dy, b.state, b.sprite}), (std::vector<int>{200, 200, 5, 0, 0, 10}));
+  for (const actor_struct &b : {bugs[0], bugs[1]})
+    EXPECT_EQ((std::vector<int>{b.x, b.y, b.dx, b.dy, b.state, b.sprite}),
+              (std::vector<int>{200, 200, 5, 0, 0, 10}));
   int white = 0;  // "You Died!!!" over the maze
   for (int x = 200; x < 290; x++)
     for (int y = 240; y < 250; y++) white += getpixel(screen, x, y) == 15;
   EXPECT_GT(white, 20);
-  ExpectText("Lives:      1", 500, 250, 15);  // the panel counts the lost life while the message waits
+  ExpectText("Lives:      1", 500, 250,
+             15);  // the panel counts the lost life while the message waits
 }
 
 TEST_F(CollisionTest, BugIndexOutsideTheTableIsIgnored) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "game_fixture.h"
 
@@ -27,12 +28,15 @@ class GameLoopTest : public GameTest {
 
 TEST_F(GameLoopTest, LevelSetupCountsAndPlacesWithinTheGrid) {
   // bugs in the map, difficulty, bugs in play; start cells of the vorbel and the bugs; their pixels
+  // clang-format off
   const int cases[][11] = {
       {2, 0, 2, 5, 5, 10, 10, 100, 100, 200, 200},         {2, 2, 4, 5, 5, 10, 10, 100, 100, 200, 200},
       {19, 2, 20, -1, 5, 30, 5, 0, 100, 420, 100},         {1000, 0, 20, 5, 22, 5, -32768, 100, 420, 100, 0},
       {0, 0, 0, 32767, -7, 21, 21, 420, 0, 420, 420},      {-5, 1, 0, 5, 5, 10, 10, 100, 100, 200, 200}};
-  for (auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c[0] << " bugs on difficulty " << c[1] << ", start " << c[3] << "," << c[4]);
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c[0] << " bugs on difficulty " << c[1] << ", start " << c[3] << "," << c[4]);
     SetUp();
     level.bug_count = int16_t(c[0]);
     level.vorbel_start_x = int16_t(c[3]), level.vorbel_start_y = int16_t(c[4]);
@@ -41,20 +45,24 @@ TEST_F(GameLoopTest, LevelSetupCountsAndPlacesWithinTheGrid) {
     Cell(4, 4, kBall);
     mapV[4][4] = -1;  // eaten in an earlier try of the level
     LevelSetup();
-    EXPECT_EQ((std::vector<int>{num_bugs, num_balls, end_game, mapV[4][4]}), (std::vector<int>{c[2], 7, 0, 1}));
+    EXPECT_EQ((std::vector<int>{num_bugs, num_balls, end_game, mapV[4][4]}),
+              (std::vector<int>{c[2], 7, 0, 1}));
     for (int i = 0; i < c[2]; i++)
-      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}), (std::vector<int>{c[9], c[10], 5, 12}));
-    EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite}), (std::vector<int>{c[7], c[8], SPR_VORBEL_RIGHT}));
+      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}),
+                (std::vector<int>{c[9], c[10], 5, 12}));
+    EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite}),
+              (std::vector<int>{c[7], c[8], SPR_VORBEL_RIGHT}));
     key[KEY_SPACE] = key[KEY_UP] = 1;  // everybody moves; lives are lost without waiting
     for (int n = 0; n < 50; n++) StepPass();
     for (int i = 0; i < num_bugs; i++)
-      EXPECT_TRUE(bugs[i].x >= 0 && bugs[i].x <= 420 && bugs[i].y >= 0 && bugs[i].y <= 420) << bugs[i].x << "," << bugs[i].y;
+      EXPECT_TRUE(bugs[i].x >= 0 && bugs[i].x <= 420 && bugs[i].y >= 0 && bugs[i].y <= 420)
+          << bugs[i].x << "," << bugs[i].y;
   }
 }
 
 TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
   const int cases[][4] = {{10, 10, 0, 0}, {11, 10, 1, 0}, {10, 11, 0, 1}, {40, 40, 1, 1}};
-  for (auto& c : cases) {
+  for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c[0] << " " << c[1]);
     SetUp();
     Open(10, 5);  // the bug's way is column 10
@@ -62,7 +70,8 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
     key[KEY_RIGHT] = 1;
     vorbel_timer = c[0], bug_timer = c[1];
     GamePass();
-    EXPECT_EQ((std::vector<int>{vorbel.x - 100, vorbel_timer, abs(bugs[0].x - 200) + abs(bugs[0].y - 200), bug_timer}),
+    EXPECT_EQ((std::vector<int>{vorbel.x - 100, vorbel_timer,
+                                abs(bugs[0].x - 200) + abs(bugs[0].y - 200), bug_timer}),
               (std::vector<int>{c[2] ? 5 : 0, c[2] ? 0 : c[0], c[3] ? 5 : 0, c[3] ? 0 : c[1]}));
   }
 }
@@ -74,24 +83,28 @@ TEST_F(GameLoopTest, EatingTheLastBallClearsTheLevel) {
   Cell(5, 6, kBall);
   LevelSetup();
   vorbel.lives = 2, vorbel.y = 120;
-  vorbel.score = 19990;  // the ball's 20 points cross the extra-life line in the clearing pass
+  vorbel.score = 19990;       // the ball's 20 points cross the extra-life line in the clearing pass
   vorbel_move_direction = 2;  // leaving the ball's cell downwards eats it
   StepPass();
   EXPECT_TRUE(LevelCleared());
   // balls, end_game, score, lives: the clearing pass ends before the extra-life check
-  EXPECT_EQ((std::vector<int>{num_balls, end_game, vorbel.score, vorbel.lives}), (std::vector<int>{0, 0, 20010, 2}));
+  EXPECT_EQ((std::vector<int>{num_balls, end_game, vorbel.score, vorbel.lives}),
+            (std::vector<int>{0, 0, 20010, 2}));
 }
 
 TEST_F(GameLoopTest, TwoBallsInOneStepStillClearAShortCountedLevel) {
-  level.ball_count = 1, level.bug_count = 0;  // the map counts one ball but holds two, one above the other
+  // The map counts one ball but holds two, one above the other.
+  level.ball_count = 1, level.bug_count = 0;
   Open(5, -1);
   Cell(5, 4, kBall);
   Cell(5, 5, kBall);
   LevelSetup();
   key[KEY_UP] = key[KEY_DOWN] = 1;
   StepPass();
-  EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel_move_direction}), (std::vector<int>{100, 100, 0}));
-  EXPECT_EQ(mapV[5][4] + mapV[5][5], -2) << "up eats the cell it leaves, down then eats the cell above";
+  EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel_move_direction}),
+            (std::vector<int>{100, 100, 0}));
+  EXPECT_EQ(mapV[5][4] + mapV[5][5], -2)
+      << "up eats the cell it leaves, down then eats the cell above";
   EXPECT_EQ(num_balls, -1);
   EXPECT_TRUE(LevelCleared());
   level.ball_count = 3;
@@ -146,32 +159,36 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
   ASSERT_GT(recorded.stream.size(), 400u);
   std::vector<unsigned char> good = ReplayBytes(recorded);
 
-  auto edited = [&](std::function<void(ReplayFile&)> change) {
+  auto edited = [&](std::function<void(ReplayFile &)> change) {
     ReplayFile r = recorded;
     change(r);
     return ReplayBytes(r);
   };
-  auto byte = [&](size_t at, int bits) { auto b = good; b[at] ^= uint8_t(bits); return b; };
-  const size_t late_pass = recorded.stream.size() - 50;  // the last 40 passes or so
+  auto damaged = good;
+  damaged[200] ^= 1;
+  const size_t late = recorded.stream.size() - 50;  // the last 40 passes or so
   struct Case {
-    const char* what;
+    const char *what;
     std::vector<unsigned char> bytes;
-    const char* says;  // in the refusal or the stop; empty for a replay that ends as recorded
-  } cases[] = {
+    const char *says;  // in the refusal or the stop; empty for a replay that ends as recorded
+  };
+  // clang-format off
+  const Case cases[] = {
       {"as recorded", good, ""},
-      {"the vorbel held still early", edited([](ReplayFile& r) { for (int i = 30; i < 300; i++) r.stream[i] &= 0x7e; }),
+      {"the vorbel held still early", edited([](ReplayFile &r) { for (int i = 30; i < 300; i++) r.stream[i] &= 0x7e; }),
        "left its recorded course"},
-      {"the bugs held still late", edited([&](ReplayFile& r) { for (size_t i = late_pass; i < late_pass + 40; i++) r.stream[i] &= 0xfd; }),
+      {"the bugs held still late", edited([&](ReplayFile &r) { for (size_t i = late; i < late + 40; i++) r.stream[i] &= 0xfd; }),
        "left its recorded course"},
-      {"cut short", edited([](ReplayFile& r) { r.stream.resize(r.stream.size() / 2); }), "ends before the game"},
-      {"other figures", edited([](ReplayFile& r) { r.score++; }), "final figures differ"},
-      {"another version", edited([](ReplayFile& r) { r.version[27] = 'X'; }), "another version"},
-      {"a byte damaged", byte(200, 1), "damaged"},
+      {"cut short", edited([](ReplayFile &r) { r.stream.resize(r.stream.size() / 2); }), "ends before the game"},
+      {"other figures", edited([](ReplayFile &r) { r.score++; }), "final figures differ"},
+      {"another version", edited([](ReplayFile &r) { r.version[27] = 'X'; }), "another version"},
+      {"a byte damaged", damaged, "damaged"},
       {"not a recording", std::vector<unsigned char>(80, 'V'), "not a replay file"},
       {"too short", std::vector<unsigned char>(good.begin(), good.begin() + 50), "not a replay file"},
-      {"another custom map", edited([](ReplayFile& r) { r.map.bug_sprite = 99; }), "cannot be played"},
+      {"another custom map", edited([](ReplayFile &r) { r.map.bug_sprite = 99; }), "cannot be played"},
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const Case &c : cases) {
     char why[160] = "";
     if (!ReplayUse(c.bytes.data(), c.bytes.size(), why, sizeof why)) {
       EXPECT_NE(std::string(why).find(c.says), std::string::npos) << c.what << ": " << why;
@@ -179,18 +196,21 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
       continue;
     }
     play(LiveInput);
-    EXPECT_NE(std::string(replay_stopped).find(c.says), std::string::npos) << c.what << ": " << replay_stopped;
+    EXPECT_NE(std::string(replay_stopped).find(c.says), std::string::npos)
+        << c.what << ": " << replay_stopped;
     if (!c.says[0]) {
       EXPECT_EQ((std::vector<int>{vorbel.score, vorbel.lives, vorbel.bugs_eaten}),
-                (std::vector<int>{recorded.score, recorded.lives, recorded.bugs_eaten})) << replay_stopped;
+                (std::vector<int>{recorded.score, recorded.lives, recorded.bugs_eaten}))
+          << replay_stopped;
     }
   }
 }
 
 TEST_F(GameLoopTest, FromMapToMap) {
   // maps, map played, end_game before; map and end_game after
-  const int cases[][5] = {{3, 0, 0, 1, 0}, {3, 1, 0, 2, 0}, {3, 2, 0, 2, -1}, {1, 0, 0, 0, -1}, {3, 1, -1, 1, -1}};
-  for (auto& c : cases) {
+  const int cases[][5] = {
+      {3, 0, 0, 1, 0}, {3, 1, 0, 2, 0}, {3, 2, 0, 2, -1}, {1, 0, 0, 0, -1}, {3, 1, -1, 1, -1}};
+  for (auto &c : cases) {
     num_maps = c[0], current_map_played = c[1], end_game = c[2];
     NextMap();
     EXPECT_EQ(current_map_played, c[3]) << c[0] << " " << c[1] << " " << c[2];
@@ -198,26 +218,22 @@ TEST_F(GameLoopTest, FromMapToMap) {
   }
 }
 
+// The panel's lines. A shorter line leaves nothing of a longer one: the whole box from x 500 to
+// the frame at 630 is the text background, and nothing outside the box is touched.
 TEST_F(GameLoopTest, StatusLines) {
   current_map_played = 2;  // shown 1-based
   vorbel = actor_struct{0, 0, 0, 0, 0, 0, 1234, 7, 7};
   HighScores[0].score = 4321;
   LevelSetup();
   DrawGameMap();
-  ExpectText("Score: 001234", 500, 210, 32);
-  ExpectText("Bugs Eaten:  7", 500, 390, 32);
-  ExpectText("Lives:      7", 500, 250, 15);
-  ExpectText("Level:      3", 500, 285, 15);
-  ExpectText("High Score:", 500, 310, 15);
-  ExpectText("Vorbel-Endurant", 500, 330, 85);
-  ExpectText("004321", 500, 350, 85);
-}
-
-// A shorter line leaves nothing of a longer one: the whole box from x 500 to the frame at 630 is
-// the text background, and nothing outside the box is touched.
-TEST_F(GameLoopTest, StatusLineClearsItsWholeBox) {
-  const char* cases[][2] = {{"Safety: 510", "Safety:    0"}, {"WWWWWWWWWWWWWWW", "ab"}, {"Lives:    100", "Lives: 9"}};
-  for (auto& c : cases) {
+  const std::tuple<const char *, int, int> lines[] = {
+      {"Score: 001234", 210, 32}, {"Bugs Eaten:  7", 390, 32}, {"Lives:      7", 250, 15},
+      {"Level:      3", 285, 15}, {"High Score:", 310, 15},    {"Vorbel-Endurant", 330, 85},
+      {"004321", 350, 85}};
+  for (auto [text, y, colour] : lines) ExpectText(text, 500, y, colour);
+  const char *cases[][2] = {
+      {"Safety: 510", "Safety:    0"}, {"WWWWWWWWWWWWWWW", "ab"}, {"Lives:    100", "Lives: 9"}};
+  for (auto &c : cases) {
     SCOPED_TRACE(c[1]);
     clear_to_color(screen, 7);
     DrawStatusLine(c[0], 410, 32);
@@ -227,10 +243,8 @@ TEST_F(GameLoopTest, StatusLineClearsItsWholeBox) {
     for (int y = 405; y < 410 + h + 5; y++)
       for (int x = 490; x < 640; x++) {
         bool in_box = y >= 410 && y < 410 + h && x >= 500 && x < 630;
-        if (!in_box) {
-          ASSERT_EQ(getpixel(screen, x, y), 7) << x << "," << y;
-        } else if (x >= end) {
-          ASSERT_EQ(getpixel(screen, x, y), 159) << x << "," << y;
+        if (!in_box || x >= end) {
+          ASSERT_EQ(getpixel(screen, x, y), in_box ? 159 : 7) << x << "," << y;
         }
       }
   }
@@ -239,7 +253,8 @@ TEST_F(GameLoopTest, StatusLineClearsItsWholeBox) {
   LevelSetup();
   std::strcpy(HighScores[0].name, "Al");
   LevelSetup();
-  for (int x = 500 + text_length(font, "Al"); x < 630; x++) ASSERT_EQ(getpixel(screen, x, 330), 159) << x;
+  for (int x = 500 + text_length(font, "Al"); x < 630; x++)
+    ASSERT_EQ(getpixel(screen, x, 330), 159) << x;
 }
 
 // The quit question lies over the maze; the game-over lines are drawn over a fresh maze, so the
@@ -249,7 +264,7 @@ TEST_F(GameLoopTest, GameOverWipesTheQuestionAndSpacesItsLines) {
   Open(-1, 9);
   LevelSetup();
   DrawGameMap();
-  BITMAP* maze = create_bitmap(640, 480);
+  BITMAP *maze = create_bitmap(640, 480);
   blit(screen, maze, 0, 0, 0, 0, 640, 480);
   text_mode(-1);
   textout(screen, font, "Are you sure you want to quit? (y/n)", 100, 250, 15);
@@ -259,8 +274,10 @@ TEST_F(GameLoopTest, GameOverWipesTheQuestionAndSpacesItsLines) {
     bool text = false;
     for (int x = 20; x < 460; x++) {
       int p = getpixel(screen, x, y);
-      if (p == 15) text = true;
-      else ASSERT_EQ(p, getpixel(maze, x, y)) << "not the maze at " << x << "," << y;
+      if (p == 15)
+        text = true;
+      else
+        ASSERT_EQ(p, getpixel(maze, x, y)) << "not the maze at " << x << "," << y;
     }
     if (text) text_rows.push_back(y);
   }
@@ -270,7 +287,8 @@ TEST_F(GameLoopTest, GameOverWipesTheQuestionAndSpacesItsLines) {
   EXPECT_LT(text_rows.back(), 250) << "nothing of the question is left";
   int gaps = 0;
   for (size_t i = 1; i < text_rows.size(); i++)
-    if (text_rows[i] - text_rows[i - 1] > 1) gaps = std::max(gaps, text_rows[i] - text_rows[i - 1] - 1);
+    if (text_rows[i] - text_rows[i - 1] > 1)
+      gaps = std::max(gaps, text_rows[i] - text_rows[i - 1] - 1);
   EXPECT_GE(gaps, 10) << "blank rows between the two lines";
 }
 
@@ -296,7 +314,8 @@ TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
   key[KEY_C] = 1;
   pass.join();
   clear_keybuf();
-  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}), (std::vector<int>{x, bx, by, 0}));
+  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}),
+            (std::vector<int>{x, bx, by, 0}));
   EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
 }
 
@@ -321,7 +340,8 @@ TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
             (std::vector<int>{3, 2, BUG_NORMAL, BUG_NORMAL}));
   Place(bugs[0], vorbel.x, vorbel.y);
   GamePass();
-  EXPECT_EQ((std::vector<int>{vorbel.lives, vorbel.bugs_eaten, state_timer}), (std::vector<int>{2, 0, 3}));
+  EXPECT_EQ((std::vector<int>{vorbel.lives, vorbel.bugs_eaten, state_timer}),
+            (std::vector<int>{2, 0, 3}));
   for (int i = 0; i < 4; i++) GamePass();
   EXPECT_EQ(state_timer, 0);
   for (int i = 0; i < num_bugs; i++) EXPECT_EQ(bugs[i].state, BUG_NORMAL);
@@ -348,7 +368,8 @@ TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
   key[KEY_RIGHT] = 0;
   passes = 0;
   while (state_timer != 0 && passes < 100) GamePass(), passes++;
-  EXPECT_EQ(passes, max_bugs_state - 1) << "the count ends max_bugs_state passes after the second ball";
+  EXPECT_EQ(passes, max_bugs_state - 1)
+      << "the count ends max_bugs_state passes after the second ball";
 }
 
 // Caught while stepping away from a bug that touches the vorbel: one life goes, everybody is back
@@ -369,7 +390,8 @@ TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
   EXPECT_EQ(vorbel.lives, 3) << "one life for two touching bugs";
   EXPECT_EQ(vorbel.y, 100);
   EXPECT_TRUE(vorbel.x == 100 || vorbel.x == 105) << vorbel.x;
-  for (int i = 0; i < 2; i++) EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y}), (std::vector<int>{200, 200})) << i;
+  for (int i = 0; i < 2; i++)
+    EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y}), (std::vector<int>{200, 200})) << i;
   for (int i = 0; i < 6; i++) StepPass();
   EXPECT_EQ(vorbel.x % 5 + vorbel.y % CELL, 0);
   EXPECT_EQ(vorbel.lives, 3);
@@ -378,13 +400,15 @@ TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
 // Each threshold gives one life, once; one pass that lifts the score over two thresholds at once
 // (two edible bugs caught late in a run) gives both lives.
 TEST_F(GameLoopTest, ExtraLifeThresholds) {
-  // difficulty, score before, score at the last extra life, points of the pass, lives after (from 2),
-  // score of the last life
+  // difficulty, score before, score at the last extra life, points of the pass, lives after (from
+  // 2), score of the last life
+  // clang-format off
   const int cases[][6] = {{0, 0, 0, 20000, 2, 0},          {0, 0, 0, 20010, 3, 20010},       {1, 0, 0, 35000, 2, 0},
                           {1, 0, 0, 35010, 3, 35010},      {2, 0, 0, 50000, 2, 0},           {2, 0, 0, 50010, 3, 50010},
                           {0, 40010, 20010, 0, 2, 20010},  {0, 40020, 20010, 0, 3, 40020},   {0, 19000, 0, 22000, 4, 41000},
                           {1, 0, 0, 70020, 4, 70020},      {2, 10, 0, 150010, 5, 150020}};
-  for (auto& c : cases) {
+  // clang-format on
+  for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << ", " << c[1] << " + " << c[3]);
     SetUp();
     dif_level = c[0];

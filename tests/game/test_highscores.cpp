@@ -1,13 +1,13 @@
-// The high-score table: insertion at every rank with ties, the 420-byte file byte for byte, the
-// safe write (a write that fails half-way leaves the old file whole), the name entry's keys, and
-// names cut to the screens they are drawn on.
+// The high-score table: insertion at every rank with ties, the 420-byte file, a damaged file set
+// aside, writes that fail (the old file stays whole, the table is kept for a later write), the
+// name entry's keys, and names cut to the screens they are drawn on.
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,74 +17,67 @@
 namespace testgame {
 namespace {
 
+namespace fs = std::filesystem;
+
 class HighScoreTest : public FileTest {
  protected:
-  // The table holds `scores`, best first; entry i is named "e<i>".
-  static void Table(const std::vector<int>& scores) {
+  // The table holds `scores`, best first; entry i is named "e<i>", level i + 1, bugs 2i.
+  static void Table(const std::vector<int> &scores) {
     for (int i = 0; i < NUM_HIGHSCORES; i++) {
       HighScores[i] = highscore_struct{scores[size_t(i)], i + 1, 2 * i, ""};
       snprintf(HighScores[i].name, sizeof HighScores[i].name, "e%d", i);
     }
   }
-
-  static std::string Names() {
-    std::string s;
-    for (const highscore_struct& e : HighScores) s += std::string(e.name) + " ";
+  static std::vector<int> Distinct() {  // 1500, 1400, ..., 100
+    std::vector<int> s;
+    for (int i = 0; i < NUM_HIGHSCORES; i++) s.push_back(1500 - 100 * i);
     return s;
+  }
+  static void Clear() {
+    for (const auto &e : fs::directory_iterator(".")) fs::remove_all(e.path());
   }
 };
 
-// Names after an insertion at `rank` into a table of 15 named e0..e14: the new entry is empty.
-std::string NamesAfter(int rank) {
-  std::string s;
-  for (int i = 0, from = 0; i < NUM_HIGHSCORES; i++) s += (i == rank ? std::string() : "e" + std::to_string(from++)) + " ";
-  return s;
-}
-
 TEST_F(HighScoreTest, InsertionAtEveryRankWithTies) {
-  // Distinct scores 1500, 1400, ..., 100: a score just above entry k goes in at k; one equal to
-  // entry k goes in just below it (k + 1); equal to the last entry does not qualify. Above the
-  // new entry nothing moves; below it every entry is one place down, the last lost.
-  std::vector<int> distinct;
-  for (int i = 0; i < NUM_HIGHSCORES; i++) distinct.push_back(1500 - 100 * i);
+  // A score just above entry k goes in at k; one equal to entry k just below it (k + 1); equal to
+  // the last entry it does not qualify. Above the new entry nothing moves; below it every entry
+  // is one place down, the last lost.
+  const std::vector<int> distinct = Distinct();
   for (int k = 0; k < NUM_HIGHSCORES; k++) {
     for (int tie = 0; tie <= 1; tie++) {
       Table(distinct);
       const int score = distinct[size_t(k)] + (tie ? 0 : 50);
       const int want = tie ? (k == NUM_HIGHSCORES - 1 ? -1 : k + 1) : k;
       ASSERT_EQ(InsertHighScore(score, 7, 9), want) << "score " << score;
-      EXPECT_EQ(Names(), NamesAfter(want)) << "score " << score;
       for (int i = 0; i < NUM_HIGHSCORES; i++) {
         const int from = i < want || want < 0 ? i : i - 1;
-        const highscore_struct& e = HighScores[i];
-        EXPECT_EQ((std::tuple{e.score, e.level, e.bugs_eaten}),
-                  (i == want ? std::tuple{score, 7, 9} : std::tuple{distinct[size_t(from)], from + 1, 2 * from})) << i;
+        const highscore_struct &e = HighScores[i];
+        EXPECT_EQ((std::tuple{e.score, e.level, e.bugs_eaten, std::string(e.name)}),
+                  (i == want ? std::tuple{score, 7, 9, std::string()}
+                             : std::tuple{distinct[size_t(from)], from + 1, 2 * from,
+                                          "e" + std::to_string(from)}))
+            << "score " << score << ", entry " << i;
       }
     }
   }
   // Runs of equal scores: a new 500 goes below both earlier 500s; a 50 below five 50s is last.
   Table({900, 500, 500, 100, 90, 80, 70, 60, 50, 40, 30, 20, 10, 5, 1});
   EXPECT_EQ(InsertHighScore(500, 1, 0), 3);
-  EXPECT_EQ(Names(), NamesAfter(3));
   Table({900, 800, 700, 600, 500, 400, 300, 200, 100, 50, 50, 50, 50, 50, 10});
   EXPECT_EQ(InsertHighScore(50, 1, 0), 14);
-  EXPECT_EQ(Names(), NamesAfter(14));
 }
 
 TEST_F(HighScoreTest, FileIsFifteenEntriesOf28BytesAndComesBackWhole) {
   Table({99999999, 1000000, 500, 6, 5, 5, 4, 3, 2, 1, 0, 0, 0, 0, 0});
   std::strcpy(HighScores[0].name, "Fifteen letters");
-  HighScores[1].level = 12;
-  HighScores[1].bugs_eaten = 345;
   ASSERT_TRUE(SaveHighScores());
-  std::vector<unsigned char> b = FileBytes("vorbel.hsc");
+  Bytes b = FileBytes("vorbel.hsc");
   ASSERT_EQ(b.size(), 420u);
-  auto at32 = [&](size_t off) { return int32_t(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | uint32_t(b[off + 3]) << 24); };
-  const std::pair<size_t, int> numbers[] = {{0, 99999999}, {4, 1}, {8, 0}, {28, 1000000}, {32, 12}, {36, 345},
-                                            {4 * 28, 5},     {4 * 28 + 4, 5}, {14 * 28 + 8, 28}};
-  for (const auto& [off, v] : numbers) EXPECT_EQ(at32(off), v) << "offset " << off;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[12]), 16), std::string("Fifteen letters\0", 16));
-
+  const std::pair<size_t, int> numbers[] = {{0, 99999999}, {4, 1},  {8, 0},
+                                            {28, 1000000}, {32, 2}, {14 * 28 + 8, 28}};
+  for (const auto &[off, v] : numbers) EXPECT_EQ(At32(b, off), v) << "offset " << off;
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&b[12]), 16),
+            std::string("Fifteen letters\0", 16));
   highscore_struct saved[NUM_HIGHSCORES];
   std::memcpy(saved, HighScores, sizeof saved);
   ResetHighScores();
@@ -92,54 +85,106 @@ TEST_F(HighScoreTest, FileIsFifteenEntriesOf28BytesAndComesBackWhole) {
   EXPECT_EQ(std::memcmp(saved, HighScores, sizeof saved), 0);
 }
 
-// A write cut off by the file-size limit (as a full disk or a crash would cut it) fails, and the
-// table already on disk stays whole, with no scratch file left beside it.
-TEST_F(HighScoreTest, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
-  Table({900, 800, 700, 600, 500, 400, 300, 200, 100, 90, 80, 70, 60, 50, 40});
-  ASSERT_TRUE(SaveHighScores());
-  const std::vector<unsigned char> old = FileBytes("vorbel.hsc");
-  ASSERT_EQ(old.size(), 420u);
+// A file that is not a table the game could have written is set aside under a new name (never
+// deleted, never written over) and the defaults are used; a sound one is read as it is.
+TEST_F(HighScoreTest, DamagedFileIsSetAsideAndTheDefaultsUsed) {
+  auto put = [](Bytes &b, int entry, int field, int v) { Put32(b, 28 * entry + 4 * field, v); };
+  struct Case {
+    const char *what;
+    std::function<void(Bytes &)> damage;
+    bool aside;
+  } cases[] = {
+      {"a sound table", [](Bytes &) {}, false},
+      {"a negative score", [&](Bytes &b) { put(b, 14, 0, -5); }, true},
+      {"a ten-digit score", [&](Bytes &b) { put(b, 0, 0, 1234567890); }, true},
+      {"unsorted scores", [&](Bytes &b) { put(b, 5, 0, 1450); }, true},
+      {"level 0", [&](Bytes &b) { put(b, 3, 1, 0); }, true},
+      {"a huge level", [&](Bytes &b) { put(b, 3, 1, 70000); }, true},
+      {"negative bugs", [&](Bytes &b) { put(b, 7, 2, -1); }, true},
+      {"a control character in a name", [](Bytes &b) { b[2 * 28 + 13] = 7; }, true},
+      {"a name without its end", [](Bytes &b) { memset(&b[9 * 28 + 12], 'A', 16); }, true},
+      {"a short file", [](Bytes &b) { b.resize(70); }, true},
+      {"a long file", [](Bytes &b) { b.push_back(0); }, true},
+      {"garbage",
+       [](Bytes &b) {
+         for (size_t i = 0; i < b.size(); i++) b[i] = uint8_t(i * 151 + 7);
+       },
+       true},
+  };
+  for (const Case &c : cases) {
+    Clear();
+    Table(Distinct());
+    ASSERT_TRUE(SaveHighScores());
+    Bytes bytes = FileBytes("vorbel.hsc");
+    c.damage(bytes);
+    WriteBytes("vorbel.hsc", bytes);
+    std::ofstream("vorbel.hsc.damaged") << "older";  // an earlier one is never written over
+    LoadHighScores();
+    char why[96];
+    EXPECT_TRUE(CheckHighScores(HighScores, why, sizeof why)) << c.what << ": " << why;
+    EXPECT_EQ((std::tuple{std::string(HighScores[0].name), HighScores[0].score}),
+              (c.aside ? std::tuple{std::string("Vorbel-Endurant"), 0} : std::tuple{"e0", 1500}))
+        << c.what;
+    EXPECT_EQ(fs::exists("vorbel.hsc"), !c.aside) << c.what;
+    EXPECT_EQ(FileBytes("vorbel.hsc.damaged1"), c.aside ? bytes : Bytes()) << c.what;
+    EXPECT_EQ(fs::file_size("vorbel.hsc.damaged"), 5u) << c.what;
+  }
+}
 
-  ResetHighScores();
+// A write cut off by the file-size limit (as a full disk or a crash would cut it) fails and the
+// table on disk stays whole, with no scratch file beside it; a table that cannot be written at
+// all (a folder holds its name) is kept in memory, and a later write, once the way is clear,
+// stores it.
+TEST_F(HighScoreTest, FailedWritesKeepTheOldFileAndTheTable) {
+  Clear();
+  Table(Distinct());
+  ASSERT_TRUE(SaveHighScores());
+  const Bytes old = FileBytes("vorbel.hsc");
+  HighScores[0] = highscore_struct{7777, 2, 3, "kept"};
   struct rlimit before;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
   sighandler_t was = signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = before;
   small.rlim_cur = 200;  // the write stops inside the eighth entry
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  int written = SaveHighScores();
+  const int written = SaveHighScores();
   setrlimit(RLIMIT_FSIZE, &before);
   signal(SIGXFSZ, was);
-
   EXPECT_EQ(written, 0);
   EXPECT_EQ(FileBytes("vorbel.hsc"), old);
-  EXPECT_FALSE(std::filesystem::exists("vorbel.hsc.new"));
+  EXPECT_FALSE(fs::exists("vorbel.hsc.new"));
+
+  fs::remove("vorbel.hsc");
+  fs::create_directory("vorbel.hsc");
+  EXPECT_EQ(StoreHighScores(), 0);
+  EXPECT_EQ(HighScores[0].score, 7777);
+  fs::remove("vorbel.hsc");
+  EXPECT_TRUE(StoreHighScores());
+  ResetHighScores();
   LoadHighScores();
-  EXPECT_EQ(HighScores[14].score, 40);
+  EXPECT_EQ((std::tuple{HighScores[0].score, std::string(HighScores[0].name)}),
+            (std::tuple{7777, std::string("kept")}));
 }
 
 // F10's picture is written whole or not at all: a write that cannot be made (here the scratch
 // name is taken by a folder; a full disk fails the same way) leaves the old picture as it was.
 TEST_F(HighScoreTest, ScreenshotReplacesTheOldPictureOnlyWhenWrittenWhole) {
-  std::filesystem::remove_all("vorbel.pcx.new");
+  Clear();
   std::ofstream("vorbel.pcx") << "old picture";
-  for (bool blocked : {true, false}) {
-    if (blocked) std::filesystem::create_directory("vorbel.pcx.new");
-    EXPECT_EQ(ScreenShot(), blocked ? 0 : -1) << blocked;
-    std::vector<unsigned char> b = FileBytes("vorbel.pcx");
-    if (blocked)
-      EXPECT_EQ(std::string(b.begin(), b.end()), "old picture");
-    else
-      EXPECT_GT(b.size(), 128u + 480u) << "a PCX of the whole screen";
-    std::filesystem::remove_all("vorbel.pcx.new");
-  }
+  fs::create_directory("vorbel.pcx.new");
+  EXPECT_EQ(ScreenShot(), 0);
+  const Bytes b = FileBytes("vorbel.pcx");
+  EXPECT_EQ(std::string(b.begin(), b.end()), "old picture");
+  fs::remove("vorbel.pcx.new");
+  EXPECT_EQ(ScreenShot(), -1);
+  EXPECT_GT(FileBytes("vorbel.pcx").size(), 128u + 480u) << "a PCX of the whole screen";
 }
 
 TEST_F(HighScoreTest, NameEntryKeys) {
   char name[256] = "";
   struct Step {
     int c, scancode, result;
-    const char* name;
+    const char *name;
   } steps[] = {
       {8, KEY_BACKSPACE, NAME_IGNORED, ""},  // nothing to erase: no sound either
       {'A', KEY_A, NAME_TYPED, "A"},
@@ -152,7 +197,7 @@ TEST_F(HighScoreTest, NameEntryKeys) {
       {13, KEY_ENTER_PAD, NAME_IGNORED, "A "},  // only the main Enter ends the entry
       {13, KEY_ENTER, NAME_DONE, "A "},
   };
-  for (const Step& s : steps) {
+  for (const Step &s : steps) {
     EXPECT_EQ(NameKey(name, s.c, s.scancode, font), s.result) << s.name;
     EXPECT_STREQ(name, s.name);
   }
@@ -168,7 +213,7 @@ TEST_F(HighScoreTest, NameEntryKeys) {
 TEST_F(HighScoreTest, WideNamesStayInsideTheirPanels) {
   // The real font stands in for the fixture's for this test only, whatever way it ends.
   struct RealFont {
-    DATAFILE* art = load_datafile(VORBEL_RUN_DIR "/vorbel.dat");
+    DATAFILE *art = load_datafile(VORBEL_RUN_DIR "/vorbel.dat");
     DATAFILE saved = graphics[GFX_FONT_STATUS];
     RealFont() {
       if (art) graphics[GFX_FONT_STATUS].dat = art[GFX_FONT_STATUS].dat;
@@ -179,21 +224,16 @@ TEST_F(HighScoreTest, WideNamesStayInsideTheirPanels) {
     }
   } real;
   ASSERT_NE(real.art, nullptr);
-  FONT* wide = GraphicFont(GFX_FONT_STATUS);
+  FONT *wide = GraphicFont(GFX_FONT_STATUS);
 
   char name[256] = "";
   while (NameKey(name, 'W', KEY_W, wide) == NAME_TYPED) {
   }
   EXPECT_GE(std::strlen(name), 1u);
   EXPECT_LE(155 + text_length(wide, name) + text_length(wide, "_"), 288) << name;
+  EXPECT_LT(std::strlen(name), 14u) << "the font is not wide enough to test the cut";
 
-  ResetHighScores();
-  for (highscore_struct& e : HighScores) std::strcpy(e.name, "WWWWWWWWWWWWWWW");
-  char cut[16];
-  ClipText(wide, HighScores[0].name, 128, cut, sizeof cut);
-  EXPECT_LE(text_length(wide, cut), 128);
-  EXPECT_LT(std::strlen(cut), 15u) << "the font is not wide enough to test the cut";
-
+  for (highscore_struct &e : HighScores) std::strcpy(e.name, "WWWWWWWWWWWWWWW");
   // Nothing of a name reaches the score column (x 380) of the list...
   DrawHighScores();
   for (int y = 80; y < 80 + 20 * NUM_HIGHSCORES; y++)

@@ -1,5 +1,6 @@
 // The vorbel: steps and walls, the pass through the maze's edge, which cell is eaten when,
-// scoring by difficulty and the power ball.
+// scoring by difficulty and the power ball; the play screen's picture of each cell code and the
+// actors over the maze.
 #include <algorithm>
 #include <string>
 
@@ -14,6 +15,7 @@ using VorbelTest = GameTest;
 TEST_F(VorbelTest, StepsWallsAndTheEdge) {
   // Column 5 and row 5 are open; every other cell is a wall.
   // The moving coordinate and the direction after each step, the picture after the first.
+  // clang-format off
   struct { MoveFn move; int x, y, dir_before, first_sprite; std::vector<int> along, dir; } cases[] = {
       {MoveUp, 100, 20, 0, 37, {15, 10, 5, 415, 410, 405, 400}, {1, 1, 1, 0, 1, 1, 0}},
       {MoveDown, 100, 400, 0, 41, {405, 410, 415, 5, 10, 15, 20}, {2, 2, 2, 0, 2, 2, 0}},
@@ -29,8 +31,9 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       {MoveRight, 420, 100, 0, 29, {5}, {4}}, {MoveRight, 420, 120, 0, SPR_VORBEL_RIGHT, {420}, {0}},
       {MoveDown, 100, 420, 0, 41, {5}, {2}},  {MoveDown, 200, 420, 0, SPR_VORBEL_RIGHT, {420}, {0}},
   };
+  // clang-format on
   int n = 0;
-  for (auto& c : cases) {
+  for (auto &c : cases) {
     SCOPED_TRACE(n++);
     SetUp();
     Open(5, 5);
@@ -38,9 +41,12 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
     vorbel_move_direction = c.dir_before;
     for (size_t i = 0; i < c.along.size(); i++) {
       c.move();  // the key stays held, so the move is asked for again after the wrap
-      EXPECT_EQ(c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y, c.along[i]) << "step " << i;
+      EXPECT_EQ(c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y, c.along[i])
+          << "step " << i;
       EXPECT_EQ(vorbel_move_direction, c.dir[i]) << "step " << i;
-      if (i == 0) { EXPECT_EQ(vorbel.sprite, c.first_sprite); }
+      if (i == 0) {
+        EXPECT_EQ(vorbel.sprite, c.first_sprite);
+      }
     }
   }
 }
@@ -59,17 +65,18 @@ TEST_F(VorbelTest, PictureAlternatesAndWrapsToTheFirst) {
 
 TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
   // Balls on rows 4, 5 and 6 of column 5 ('o'; '-' once eaten); the vorbel starts on row 5.
-  struct { MoveFn move; std::vector<std::string> after_each_step; } cases[] = {
+  const std::pair<MoveFn, std::vector<std::string>> cases[] = {
       {MoveUp, {"o-o", "--o", "--o", "--o"}}, {MoveDown, {"o-o", "o-o", "o-o", "o-o", "o--"}}};
-  for (auto& c : cases) {
+  for (auto &c : cases) {
     SetUp();
     Open(5, -1);
     for (int row = 4; row <= 6; row++) Cell(5, row, kBall);
     Place(vorbel, 100, 100);
-    for (const std::string& want : c.after_each_step) {
-      c.move();
+    for (const std::string &want : c.second) {
+      c.first();
       std::string rows;
-      for (int row = 4; row <= 6; row++) rows += mapV[5][row] == 1 ? 'o' : mapV[5][row] == -1 ? '-' : '?';
+      for (int row = 4; row <= 6; row++)
+        rows += mapV[5][row] == 1 ? 'o' : mapV[5][row] == -1 ? '-' : '?';
       EXPECT_EQ(rows, want);
       EXPECT_EQ(num_balls, 100 - std::count(rows.begin(), rows.end(), '-')) << rows;
     }
@@ -77,14 +84,16 @@ TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
 }
 
 TEST_F(VorbelTest, ScoringByDifficulty) {
+  // difficulty, code, points of its value, gain, balls eaten
+  // clang-format off
   const int cases[][5] = {
-      // difficulty, code, points of its value, gain, balls eaten
       {0, 1903, 50, 50, 1},   {1, 1903, 50, 60, 1}, {2, 1903, 50, 70, 1}, {0, 1906, 500, 500, 0},
       {1, 1906, 500, 600, 0}, {2, 1906, 500, 700, 0}, {2, 2004, 5, 25, 1},  {0, 2108, 80, 80, 0},
       {1, 2305, 7, 107, 0},   {2, kFloor, 0, 0, 0},   {2, 1909, 0, 0, 0},   {2, 1999, 0, 0, 0},
       {2, 2210, 0, 0, 0},     {2, 2400, 0, 0, 0},  // nothing to eat
   };
-  for (auto& c : cases) {
+  // clang-format on
+  for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << " code " << c[1]);
     SetUp();
     dif_level = c[0];
@@ -109,24 +118,79 @@ TEST_F(VorbelTest, PowerBallMakesTheBugsInPlayEdibleAndRestartsTheCount) {
     state_timer = start;
     EatBall();
     EXPECT_EQ(state_timer, 1);
-    EXPECT_EQ((std::vector<int>{bugs[0].state, bugs[1].state, bugs[2].state, bugs[3].state}), (std::vector<int>{2, 2, 2, 0}));
+    EXPECT_EQ((std::vector<int>{bugs[0].state, bugs[1].state, bugs[2].state, bugs[3].state}),
+              (std::vector<int>{2, 2, 2, 0}));
   }
 }
 
 TEST_F(VorbelTest, OffTheGridOrWithoutItsSoundEatingIsSafe) {
   Cell(0, 0, kBall);
-  for (const auto& p : {std::vector<int>{-5, 0}, {0, -5}, {445, 0}, {0, 445}}) {
+  for (const auto &p : {std::vector<int>{-5, 0}, {0, -5}, {445, 0}, {0, 445}}) {
     Place(vorbel, p[0], p[1]);
     EatBall();
   }
-  EXPECT_EQ((std::vector<int>{num_balls, mapV[0][0]}), (std::vector<int>{100, 1})) << "nothing to eat off the grid";
+  EXPECT_EQ((std::vector<int>{num_balls, mapV[0][0]}), (std::vector<int>{100, 1}))
+      << "nothing to eat off the grid";
   // Effects 0..2 only, so the ball's 4 is missing; past the end lies what must never be read.
-  DATAFILE effects[5] = {{}, {}, {}, {nullptr, DAT_END, 0, nullptr}, {nullptr, DAT_SAMPLE, 0, nullptr}};
+  DATAFILE effects[5] = {
+      {}, {}, {}, {nullptr, DAT_END, 0, nullptr}, {nullptr, DAT_SAMPLE, 0, nullptr}};
   sounds = effects;
   sound_on = -1;
   Place(vorbel, 0, 0);
   EatBall();
   EXPECT_EQ((std::vector<int>{num_balls, vorbel.score}), (std::vector<int>{99, 10 + 10}));
+}
+
+// ---- the play screen: the picture of each cell code and the actors over the maze ----------------
+
+class RenderTest : public GameTest {
+ protected:
+  // Colour at the centre of cell (x, y) in the maze buffer.
+  static int CellColour(int x, int y) { return getpixel(map_bitmap, CELL * x + 10, CELL * y + 10); }
+};
+
+TEST_F(RenderTest, PictureOfEachCellCode) {
+  // 1899 and 1810 name objects the wall set lacks; 2201 is a ball that is eaten but never drawn.
+  // clang-format off
+  const int cases[][2] = {
+      {0, WallColour(0)}, {505, WallColour(5)}, {1809, WallColour(18)}, {1899, 0}, {1810, 0},
+      {-5, 0}, {-150, 0}, {1900, 0}, {1901, BallColour(19, 1)}, {1908, BallColour(19, 8)},
+      {1909, 0}, {2000, 0}, {2003, BallColour(20, 3)}, {2100, 0}, {2104, BallColour(21, 4)},
+      {2200, 0}, {2201, 0}, {2210, BallColour(22, 10)}, {2215, BallColour(22, 15)}, {2216, 0},
+      {2300, 0}, {2305, 0}, {2400, 0}, {32767, 0}, {-32768, 0}};
+  // clang-format on
+  for (auto &c : cases) {
+    Cell(7, 8, c[0]);
+    DrawGameMap();
+    EXPECT_EQ(CellColour(7, 8), c[1]) << "code " << c[0];
+    if (c[0] > 1900 && c[0] < 2200 && c[1]) {
+      mapV[7][8] = -1;
+      DrawGameMap();
+      EXPECT_EQ(CellColour(7, 8), 0) << "code " << c[0] << ": an eaten ball leaves no tile";
+    }
+  }
+  set_sizes[19] = 0;  // a set without the object, and one that is missing
+  set_graphics[7] = nullptr;
+  for (int code : {1901, 700}) {
+    Cell(7, 8, code);
+    DrawGameMap();
+    EXPECT_EQ(CellColour(7, 8), 0) << "code " << code;
+  }
+}
+
+TEST_F(RenderTest, ActorsOverTheMazeVorbelOnTop) {
+  Open(-1, 3);
+  num_bugs = 5;  // the sixth is out of play
+  const int sprite[] = {5, 6, -1, kNumSprites, 30000, 7};
+  for (int i = 0; i < 6; i++) bugs[i] = actor_struct{60 + 40 * i, 60, 0, 0, 0, sprite[i], 0, 0, 0};
+  vorbel = actor_struct{100, 60, 0, 0, 0, 30, 0, 0, 4};
+  DrawGameMap();
+  const int want[] = {SpriteColour(5), SpriteColour(30), 0, 0, 0, 0};
+  for (int i = 0; i < 6; i++) EXPECT_EQ(CellColour(3 + 2 * i, 3), want[i]) << i;
+  vorbel.x = 420, vorbel.sprite = 99;
+  DrawGameMap();
+  EXPECT_EQ(CellColour(5, 3), SpriteColour(6));
+  EXPECT_EQ(CellColour(21, 3), 0);
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #endif
 
 namespace probe {
-int mod_interrupt, mod_tick_begin, ci, of, voice_table, fake_sample, parse_vibrato, note2period, calc_volume;
+int mod_interrupt, mod_tick_begin, ci, of, voice_table, fake_sample, parse_vibrato, note2period,
+    calc_volume;
 }
 using namespace probe;
 
 int main() {
-  MODUX* mod = load_mod("song.xm");  // the interface is there
+  MODUX *mod = load_mod("song.xm");  // the interface is there
   if (mod) destroy_mod(mod);
-  return mod_interrupt + mod_tick_begin + ci + of + voice_table + fake_sample + parse_vibrato + note2period + calc_volume;
+  return mod_interrupt + mod_tick_begin + ci + of + voice_table + fake_sample + parse_vibrato +
+         note2period + calc_volume;
 }

@@ -50,11 +50,18 @@ bool Edible(int cell) {
 
 class Playthrough : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { install_allegro(SYSTEM_NONE, &errno, atexit); }
+  static void SetUpTestSuite() {
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    sound_on = music_on = 0;
+    num_sprites = 44;  // the bug pictures a map may name are 0..27
+  }
 };
 
 // Plays one level to its end with the autopilot: every ball must be eaten and ball_count reach 0.
-void ClearLevel(map_struct* level) {
+// The level must pass the map check the game makes of every map it reads.
+void ClearLevel(map_struct *level) {
+  char why[200] = "";
+  ASSERT_TRUE(CheckMap(level, why, sizeof why)) << why;
   gmap = level;
   num_bugs = 0;
   BuildCellValues();
@@ -86,7 +93,7 @@ void ClearLevel(map_struct* level) {
       int c = todo.front();
       todo.pop();
       for (int d = 0; d < 4 && goal < 0; d++) {
-        const Hop& h = hops[size_t(c)][size_t(d)];
+        const Hop &h = hops[size_t(c)][size_t(d)];
         if (h.to < 0) continue;
         for (int e : h.eats)
           if (Edible(e)) goal = c, last = d;
@@ -122,14 +129,12 @@ void ClearLevel(map_struct* level) {
 }
 
 TEST_F(Playthrough, EveryShippedLevelCanBeCleared) {
-  DATAFILE* maps = load_datafile(VORBEL_RUN_DIR "/maps.dat");
+  DATAFILE *maps = load_datafile(VORBEL_RUN_DIR "/maps.dat");
   ASSERT_NE(maps, nullptr);
-  sound_on = 0;
-  music_on = 0;
   int levels = 0;
   for (int m = 0; maps[m].type != DAT_END; m++, levels++) {
     SCOPED_TRACE("level " + std::to_string(m + 1));
-    ClearLevel(static_cast<map_struct*>(maps[m].dat));
+    ClearLevel(static_cast<map_struct *>(maps[m].dat));
   }
   EXPECT_GE(levels, 10);
   unload_datafile(maps);
@@ -137,11 +142,8 @@ TEST_F(Playthrough, EveryShippedLevelCanBeCleared) {
 
 // The example custom levels of the level kit, read as "Play Custom Level" reads them.
 TEST_F(Playthrough, EveryExampleCustomLevelCanBeCleared) {
-  sound_on = 0;
-  music_on = 0;
-  num_sprites = 44;  // the bug pictures a map may name are 0..27
   int levels = 0;
-  for (const auto& e : std::filesystem::directory_iterator(VORBEL_RUN_DIR "/custom")) {
+  for (const auto &e : std::filesystem::directory_iterator(VORBEL_RUN_DIR "/custom")) {
     if (e.path().extension() != ".map") continue;
     SCOPED_TRACE(e.path().string());
     map_struct level;

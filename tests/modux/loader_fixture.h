@@ -25,7 +25,8 @@ inline void expect_fields(std::initializer_list<field> fields) {
 }
 
 // What get_mod_info says of a file: its type number, type name and song name.
-inline void expect_info(const std::string &path, int type, const char *type_name, const char *name) {
+inline void expect_info(const std::string &path, int type, const char *type_name,
+                        const char *name) {
   MODFILE_INFO info;
   ASSERT_EQ(get_mod_info(path.c_str(), &info), 1) << path;
   EXPECT_EQ(info.type, type);
@@ -44,14 +45,20 @@ class Loader : public ::testing::Test {
   }
   // Writes the image to a new scratch file and answers its path.
   std::string file(const modimg::bytes &b) {
-    const std::string path = ::testing::TempDir() + "loader_" + std::to_string(files_.size()) + "_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string path = ::testing::TempDir() + "loader_" + std::to_string(files_.size()) +
+                             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     EXPECT_TRUE(modimg::write_file(path, b));
     files_.push_back(path);
     return path;
   }
   // load_mod of the image; the module is freed after the test.
   MODUX *load(const modimg::bytes &b) { return keep(load_mod(file(b).c_str())); }
+  // The image is refused with a message that starts with `message`.
+  void refused(const modimg::bytes &b, const std::string &message, const std::string &what = "") {
+    EXPECT_EQ(load(b), nullptr) << what;
+    EXPECT_EQ(std::string(modux_error).substr(0, message.size()), message)
+        << what << ": " << modux_error;
+  }
   MODUX *keep(MODUX *m) {
     if (m) loaded_.push_back(m);
     return m;

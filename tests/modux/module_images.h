@@ -69,7 +69,8 @@ inline bytes build_mod(const mod_image &m) {
   w.u8(m.restart);
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   if (m.no_inst == 31) w.str(m.signature, 4);
-  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0) w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
+  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0)
+    w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
   // FLT8 stores channels 0-3 of all rows, then channels 4-7; the others row by row.
   const bool halves = m.signature == "FLT8";
   for (const auto &p : m.patterns)
@@ -155,7 +156,8 @@ inline bytes build_s3m(const s3m_image &m) {
   }
   for (size_t i = 0; i < m.patterns.size(); i++) {
     w.pad_to((w.b.size() + 15) & ~size_t(15));
-    w.put16le(pat_para + 2 * i, i < m.pattern_para.size() ? m.pattern_para[i] : static_cast<int>(w.b.size() / 16));
+    w.put16le(pat_para + 2 * i,
+              i < m.pattern_para.size() ? m.pattern_para[i] : static_cast<int>(w.b.size() / 16));
     const size_t start = w.b.size();
     w.le16(0);
     for (int row = 0; row < 64; row++) {
@@ -194,7 +196,7 @@ struct xm_instrument {
 };
 struct xm_pattern {
   int rows = 64;
-  bytes packed;  // cells as stored
+  bytes packed;                // cells as stored
   int64_t header_length = -1;  // -1: the length of the fields (9, or 8 before version 1.03)
 };
 struct xm_image {
@@ -305,15 +307,19 @@ inline bytes build_it(const std::string &name) {
   s.name = name;
   itw::instrument ins;
   ins.nna = 3, ins.fadeout = 64;
-  ins.vol.flags = 1 | 4, ins.vol.points = {{0, 64}, {10, 32}, {20, 0}}, ins.vol.sustain_start = ins.vol.sustain_end = 1;
+  ins.vol.flags = 1 | 4, ins.vol.points = {{0, 64}, {10, 32}, {20, 0}},
+  ins.vol.sustain_start = ins.vol.sustain_end = 1;
   s.instruments.push_back(ins);
   itw::sample smp;
   smp.flags = 1 | 16, smp.length = 32, smp.loop_start = 8, smp.loop_end = 32;
   for (int i = 0; i < 32; i++) smp.data.push_back(static_cast<uint8_t>((i * 8) ^ 0x80));
   s.samples.push_back(smp);
   s.patterns[0].rows = 16;
-  s.patterns[0].cells = {{0, 0, 60, 1, 64, 0, 0}, {2, 1, 64, 1, -1, 8, 0x44}, {4, 0, 67, 1, 40, 19, 0xB1},
-                         {6, 0, 255, 0, -1, 0, 0}, {8, 1, 254, 0, -1, 4, 0x02}};
+  s.patterns[0].cells = {{0, 0, 60, 1, 64, 0, 0},
+                         {2, 1, 64, 1, -1, 8, 0x44},
+                         {4, 0, 67, 1, 40, 19, 0xB1},
+                         {6, 0, 255, 0, -1, 0, 0},
+                         {8, 1, 254, 0, -1, 4, 0x02}};
   return itw::build(s);
 }
 
@@ -330,7 +336,7 @@ inline bytes wrap_umx(const bytes &module, size_t offset) {
 inline bool write_file(const std::string &path, const bytes &b) {
   FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  const bool ok = b.empty() || std::fwrite(b.data(), 1, b.size(), f) == b.size();
   return std::fclose(f) == 0 && ok;
 }
 

@@ -18,7 +18,9 @@ inline void put8(bytes &b, int v) { b.push_back(static_cast<uint8_t>(v)); }
 inline void put16(bytes &b, int v) { put8(b, v), put8(b, v >> 8); }
 inline void put32(bytes &b, int64_t v) { put16(b, int(v & 0xFFFF)), put16(b, int(v >> 16)); }
 
-struct cell { int note = 0, sample = 0, volume = 0, command = 0, param = 0; };
+struct cell {
+  int note = 0, sample = 0, volume = 0, command = 0, param = 0;
+};
 struct pattern {
   int rows = 64;
   std::vector<cell> cells;  // row-major; missing cells are empty
@@ -33,7 +35,8 @@ struct sample {
 };
 
 struct envelope {
-  int tick[12] = {}, value[12] = {}, points = 0, flags = 0, sustain = 0, loop_start = 0, loop_end = 0;
+  int tick[12] = {}, value[12] = {}, points = 0, flags = 0, sustain = 0, loop_start = 0,
+      loop_end = 0;
 };
 struct instrument {
   uint8_t sample_map[96] = {};
@@ -58,18 +61,22 @@ inline void encode_column(bytes &out, const std::vector<int> &values, int width)
     const bool empty = values[p] == 0;
     for (run = 0; p + run < values.size() && run < 127 && (values[p + run] == 0) == empty;) run++;
     put8(out, static_cast<int>(run) | (empty ? 0 : 0x80));
-    for (size_t i = 0; !empty && i < run; i++) width == 1 ? put8(out, values[p + i]) : put16(out, values[p + i]);
+    for (size_t i = 0; !empty && i < run; i++)
+      width == 1 ? put8(out, values[p + i]) : put16(out, values[p + i]);
   }
 }
 
 inline bytes build(const module &m) {
   bytes b;
   for (int i = 0; i < 18; i++) put8(b, "MODUX 01 module : "[i]);
-  for (size_t i = 0; i < 30; i++) put8(b, i < m.name.size() ? m.name[i] : 0);  // name, reserved word
-  for (size_t v : {m.orders.size(), m.patterns.size(), size_t(m.channels), m.instruments.size(), m.samples.size()})
+  for (size_t i = 0; i < 30; i++)
+    put8(b, i < m.name.size() ? m.name[i] : 0);  // name, reserved word
+  for (size_t v : {m.orders.size(), m.patterns.size(), size_t(m.channels), m.instruments.size(),
+                   m.samples.size()})
     put16(b, static_cast<int>(v));
   for (int v : {m.speed, m.tempo, m.global_volume, m.restart, m.flags}) put16(b, v);
-  for (int c = 0; c < m.channels; c++) put8(b, c < static_cast<int>(m.pans.size()) ? m.pans[c] : 128);
+  for (int c = 0; c < m.channels; c++)
+    put8(b, c < static_cast<int>(m.pans.size()) ? m.pans[c] : 128);
   for (int o : m.orders) put8(b, o);
   for (const instrument &ins : m.instruments) {
     for (uint8_t s : ins.sample_map) put8(b, s);
@@ -84,14 +91,15 @@ inline bytes build(const module &m) {
     if (s.length == 0) continue;
     put32(b, s.loop_start);
     put32(b, s.loop_end);
-    for (int v : {s.vibrato_type, s.vibrato_sweep, s.vibrato_depth, s.vibrato_rate,
-                  s.volume, s.pan, s.relative_note})
+    for (int v : {s.vibrato_type, s.vibrato_sweep, s.vibrato_depth, s.vibrato_rate, s.volume, s.pan,
+                  s.relative_note})
       put8(b, v);
     put16(b, s.tuning);
     put8(b, s.bits);
     put8(b, s.loop_flags);
     b.insert(b.end(), s.data.begin(), s.data.end());
-    for (int64_t i = 0; s.data.empty() && i < int64_t(s.length) * (s.bits / 8); i++) put8(b, static_cast<int>(i));
+    for (int64_t i = 0; s.data.empty() && i < int64_t(s.length) * (s.bits / 8); i++)
+      put8(b, static_cast<int>(i));
   }
   for (const pattern &p : m.patterns) {
     put16(b, p.rows);
@@ -104,7 +112,8 @@ inline bytes build(const module &m) {
       const int v[5] = {c.note, c.sample, c.volume, c.command, c.param};
       for (int k = 0; k < 5; k++) col[k].push_back(v[k]);
     }
-    for (int k = 0; k < 5; k++) encode_column(b, col[k], k == 4 || (k == 0 && !(m.flags & 1)) ? 2 : 1);
+    for (int k = 0; k < 5; k++)
+      encode_column(b, col[k], k == 4 || (k == 0 && !(m.flags & 1)) ? 2 : 1);
   }
   return b;
 }
@@ -117,7 +126,9 @@ struct memory_file {
 };
 
 inline const PACKFILE_VTABLE *memory_vtable() {
-  static memory_file &(*m)(void *) = [](void *u) -> memory_file & { return *static_cast<memory_file *>(u); };
+  static memory_file &(*m)(void *) = [](void *u) -> memory_file & {
+    return *static_cast<memory_file *>(u);
+  };
   static const PACKFILE_VTABLE vt = {
       [](void *) { return 0; },
       [](void *u) { return m(u).left() ? int((*m(u).data)[m(u).pos++]) : EOF; },
@@ -130,7 +141,9 @@ inline const PACKFILE_VTABLE *memory_vtable() {
       },
       [](int, void *) { return EOF; },
       [](const void *, long, void *) { return 0L; },
-      [](void *u, int offset) { return offset < 0 || size_t(offset) > m(u).left() ? -1 : (m(u).pos += offset, 0); },
+      [](void *u, int offset) {
+        return offset < 0 || size_t(offset) > m(u).left() ? -1 : (m(u).pos += offset, 0);
+      },
       [](void *u) { return int(!m(u).left()); },
       [](void *) { return 0; }};
   return &vt;

@@ -19,7 +19,8 @@ class FileIo : public ::testing::Test {
   void TearDown() override { std::remove(path_.c_str()); }
 
   PACKFILE *open_with(const byte_list &data) {
-    std::ofstream(path_.c_str(), std::ios::binary).write(reinterpret_cast<const char *>(data.data()), data.size());
+    std::ofstream(path_.c_str(), std::ios::binary)
+        .write(reinterpret_cast<const char *>(data.data()), data.size());
     return modux_fopen(path_.c_str(), "rb");
   }
 
@@ -32,6 +33,7 @@ TEST_F(FileIo, ReadsEachWidthInItsByteOrderAndMinusOneForMissingBytes) {
   const reader getc_ = [](PACKFILE *f) -> long long { return modux_getc(f); },
                igetw = [](PACKFILE *f) -> long long { return modux_igetw(f); },
                mgetw = [](PACKFILE *f) -> long long { return modux_mgetw(f); };
+  // clang-format off
   const struct {
     byte_list data;
     reader read;
@@ -43,6 +45,7 @@ TEST_F(FileIo, ReadsEachWidthInItsByteOrderAndMinusOneForMissingBytes) {
       {{0xFF, 0xFF, 0xFF, 0xFF}, modux_igetl, 0xFFFFFFFFLL},  // not mistaken for the end
       {{1, 2, 3}, modux_igetl, -1}, {{1, 2, 3}, modux_mgetl, -1},
   };
+  // clang-format on
   for (const auto &c : cases) {
     PACKFILE *f = open_with(c.data);
     ASSERT_NE(f, nullptr);
@@ -63,7 +66,8 @@ TEST_F(FileIo, WritesLittleEndianAndSeeksByReopening) {
   f = modux_fopen(path_.c_str(), "rb");
   unsigned char back[16] = {};
   EXPECT_EQ(modux_fread(back, 16, f), 10);  // a short count at the end
-  EXPECT_EQ(byte_list(back, back + 10), (byte_list{0xAB, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 9, 8, 7}));
+  EXPECT_EQ(byte_list(back, back + 10),
+            (byte_list{0xAB, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 9, 8, 7}));
   EXPECT_EQ(modux_fseek(&f, path_.c_str(), 2), 0);  // backwards
   EXPECT_EQ(modux_getc(f), 0xBE);
   EXPECT_EQ(modux_skip(f, 4), 0);

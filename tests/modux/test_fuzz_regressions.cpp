@@ -63,7 +63,10 @@ TEST(FuzzRegressions, ModulesOfEveryChannelCountAndFamilyInTurn) {
   mod_image mod;
   mod.patterns[0][2] = {1, 428, 0xF, 0x03};
   mod.samples = {{4, 0, 64, 0, 4, bytes(8, 0x40)}};
-  turns.insert(turns.end(), {{"xm", build_xm(xm)}, {"s3m", build_s3m(s3m)}, {"mod", build_mod(mod)}, {"xm", build_xm(xm)}});
+  turns.insert(turns.end(), {{"xm", build_xm(xm)},
+                             {"s3m", build_s3m(s3m)},
+                             {"mod", build_mod(mod)},
+                             {"xm", build_xm(xm)}});
   const std::string path = ::testing::TempDir() + "fuzz_turns.mod";
   for (const auto &t : turns) {
     ASSERT_TRUE(write_file(path, t.second));

@@ -1,60 +1,37 @@
 // The native MUX reader: hand-built images read back into the model, the column coding,
 // refusal of damaged and truncated files, detection, the summary and datafile objects.
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "datwriter.h"
-#include "modux.h"
+#include "loader_fixture.h"
 #include "mux_image.h"
 
 using namespace muxtest;
 
 namespace {
 
-struct field {
-  template <class T>
-  field(const char *n, T g, long long w) : name(n), got(static_cast<long long>(g)), want(w) {}
-  const char *name;
-  long long got, want;
-};
-void expect_fields(std::initializer_list<field> fields) {
-  for (const field &f : fields) EXPECT_EQ(f.got, f.want) << f.name;
-}
-
-class Mux : public ::testing::Test {
+class Mux : public Loader {
  protected:
   static void SetUpTestSuite() {
-    install_allegro(SYSTEM_NONE, &errno, atexit);
+    Loader::SetUpTestSuite();
     register_datafile_modux();
   }
   void TearDown() override {
-    destroy_mod(loaded_);
-    for (const std::string &p : files_) std::remove(p.c_str());
+    destroy_mod(read_);
+    Loader::TearDown();
   }
-
-  // Loads through a memory PACKFILE; the module is freed by the next load or after the test.
+  // Reads through a memory PACKFILE; the module is freed by the next read or after the test.
   MODUX *load(const bytes &image) {
     memory_file state;
     PACKFILE *f = open_memory(image, state);
     std::snprintf(modux_error, sizeof modux_error, "untouched");
-    destroy_mod(loaded_);
-    loaded_ = load_mux(f);
+    destroy_mod(read_);
+    read_ = load_mux(f);
     pack_fclose(f);
-    return loaded_;
+    return read_;
   }
-
-  std::string write_file(const std::string &tag, const bytes &data) {
-    files_.push_back(::testing::TempDir() + "modux_mux_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + tag);
-    std::ofstream(files_.back(), std::ios::binary).write(reinterpret_cast<const char *>(data.data()), data.size());
-    return files_.back();
-  }
-
-  MODUX *loaded_ = nullptr;
-  std::vector<std::string> files_;
+  MODUX *read_ = nullptr;
 };
 
 // MOD family: two patterns, three samples (the second empty, the third 16-bit).
@@ -70,9 +47,11 @@ module small_song() {
   a.volume = 40, a.pan = 77, a.relative_note = -3;
   c.length = 10, c.bits = 16, c.loop_flags = 2, c.loop_start = 2, c.loop_end = 9, c.tuning = 7895;
   c.vibrato_type = 1, c.vibrato_sweep = 2, c.vibrato_depth = 3, c.vibrato_rate = 4;
+  // clang-format off
   m.patterns = {{2, {{428, 1, 0, CMD_SET_VOLUME, 32}, {}, {}, {}, {}, {214, 3, 0x10, CMD_EXTENDED, 0xC3}, {},
                      {0, 0, 0, CMD_SPEED_TEMPO, 0x1234}}},
                 {1, {{-1}, {-2}, {0, 2}, {856}}}};
+  // clang-format on
   return m;
 }
 
@@ -108,20 +87,27 @@ TEST_F(Mux, ReadsAModFamilySong) {
   const SAMPLE *s = mod->samples;
   const NOTE_INFO *n0 = mod->patterns[0].notes, *n1 = mod->patterns[1].notes;
   // Periods become note frequencies: 428 is middle C; note commands stay negative.
+  // clang-format off
   expect_fields({{"channels", mod->channel_count, 4}, {"orders", mod->order_count, 3},
                  {"order 1", mod->order_table[1], 1}, {"pan 3", mod->channel_pan[3], 77},
                  {"speed", mod->initial_speed, 5}, {"tempo", mod->initial_tempo, 140},
-                 {"global volume", mod->initial_global_volume, 48}, {"restart", mod->restart_order, 1},
-                 {"len", s[0].len, 32}, {"loop start", s[0].loop_start, 8}, {"loop end", s[0].loop_end, 32},
+                 {"global volume", mod->initial_global_volume, 48},
+                 {"restart", mod->restart_order, 1}, {"len", s[0].len, 32},
+                 {"loop start", s[0].loop_start, 8}, {"loop end", s[0].loop_end, 32},
                  {"volume", i[0].volume, 40}, {"relative note", i[0].relative_note, -3},
-                 {"last byte", static_cast<const uint8_t *>(s[0].data)[31], 31}, {"empty length", s[1].len, 0},
-                 {"16-bit", s[2].bits, 16}, {"tuning 2", i[2].tuning, 7895}, {"loop flags 2", i[2].loop_flags, 2},
-                 {"type", i[2].vibrato_type, 1}, {"sweep", i[2].vibrato_sweep, 2}, {"depth", i[2].vibrato_depth, 3},
-                 {"rate", i[2].vibrato_rate, 4}, {"pan", i[0].pan, 77}, {"command", n0[0].command, CMD_SET_VOLUME},
-                 {"16-bit data", static_cast<const uint8_t *>(s[2].data)[19], 19}, {"note", n0[0].note, 8363},
-                 {"sample", n0[0].sample, 1}, {"param", n0[0].param, 32}, {"note 5", n0[5].note, MODUX_AMIGA_CLOCK / 214},
-                 {"volume", n0[5].volume, 0x10}, {"16-bit param", n0[7].param, 0x1234}, {"cut", n1[0].note, -1},
-                 {"release", n1[1].note, -2}, {"sample alone", n1[2].sample, 2}, {"period 856", n1[3].note, 4181}});
+                 {"last byte", static_cast<const uint8_t *>(s[0].data)[31], 31},
+                 {"empty length", s[1].len, 0}, {"16-bit", s[2].bits, 16},
+                 {"tuning 2", i[2].tuning, 7895}, {"loop flags 2", i[2].loop_flags, 2},
+                 {"type", i[2].vibrato_type, 1}, {"sweep", i[2].vibrato_sweep, 2},
+                 {"depth", i[2].vibrato_depth, 3}, {"rate", i[2].vibrato_rate, 4},
+                 {"pan", i[0].pan, 77}, {"command", n0[0].command, CMD_SET_VOLUME},
+                 {"16-bit data", static_cast<const uint8_t *>(s[2].data)[19], 19},
+                 {"note", n0[0].note, 8363}, {"sample", n0[0].sample, 1}, {"param", n0[0].param, 32},
+                 {"note 5", n0[5].note, MODUX_AMIGA_CLOCK / 214}, {"volume", n0[5].volume, 0x10},
+                 {"16-bit param", n0[7].param, 0x1234}, {"cut", n1[0].note, -1},
+                 {"release", n1[1].note, -2}, {"sample alone", n1[2].sample, 2},
+                 {"period 856", n1[3].note, 4181}});
+  // clang-format on
   EXPECT_NE(s[1].data, nullptr);
 }
 
@@ -132,17 +118,21 @@ TEST_F(Mux, ReadsAnXmFamilySongAtTheModelsLimits) {
   const NOTE_INFO *n = mod->patterns[0].notes;
   const INSTRUMENT_INFO &ins = mod->instruments[0];
   // XM note 49 stays a note number; 0xFE is key release, 0xFF a cut.
-  expect_fields({{"flags", mod->flags, MODUX_XM | MODUX_LINEAR}, {"channels", mod->channel_count, 64},
-                 {"orders", mod->order_count, 256}, {"global volume", mod->initial_global_volume, 64},
-                 {"restart", mod->restart_order, 0}, {"note", n[0].note, 49}, {"release", n[1].note, -2},
-                 {"cut", n[2].note, -1}, {"note 97", n[3].note, 97}, {"volume", n[3].volume, 0xF5},
-                 {"map 47", ins.sample_map[47], 0}, {"map 48", ins.sample_map[48], 1},
-                 {"command", n[3].command, CMD_KEY_OFF}, {"points", ins.vol_env_points, 3},
-                 {"env flags", ins.vol_env_flags, 3}, {"loop end", ins.vol_env_loop_end, 2},
-                 {"sustain end", ins.vol_env_sustain_end, 1}, {"tick", ins.vol_env_tick[2], 300},
-                 {"value held", ins.vol_env_value[1], 64}, {"pan points", ins.pan_env_points, 12},
-                 {"pan value", ins.pan_env_value[1], 64}, {"fadeout", ins.fadeout, 0x500},
-                 {"tuning", mod->sample_info[1].tuning, 120}, {"volume held", mod->sample_info[1].volume, 64}});
+  // clang-format off
+  expect_fields({{"flags", mod->flags, MODUX_XM | MODUX_LINEAR},
+                 {"channels", mod->channel_count, 64}, {"orders", mod->order_count, 256},
+                 {"global volume", mod->initial_global_volume, 64},
+                 {"restart", mod->restart_order, 0}, {"note", n[0].note, 49},
+                 {"release", n[1].note, -2}, {"cut", n[2].note, -1}, {"note 97", n[3].note, 97},
+                 {"volume", n[3].volume, 0xF5}, {"map 47", ins.sample_map[47], 0},
+                 {"map 48", ins.sample_map[48], 1}, {"command", n[3].command, CMD_KEY_OFF},
+                 {"points", ins.vol_env_points, 3}, {"env flags", ins.vol_env_flags, 3},
+                 {"loop end", ins.vol_env_loop_end, 2}, {"sustain end", ins.vol_env_sustain_end, 1},
+                 {"tick", ins.vol_env_tick[2], 300}, {"value held", ins.vol_env_value[1], 64},
+                 {"pan points", ins.pan_env_points, 12}, {"pan value", ins.pan_env_value[1], 64},
+                 {"fadeout", ins.fadeout, 0x500}, {"tuning", mod->sample_info[1].tuning, 120},
+                 {"volume held", mod->sample_info[1].volume, 64}});
+  // clang-format on
   module empty;  // no orders, patterns or samples at all
   empty.orders.clear();
   EXPECT_NE(load(build(empty)), nullptr) << modux_error;
@@ -152,21 +142,27 @@ TEST_F(Mux, ColumnControlBytesSkipFillAndIdle) {
   module m;
   m.channels = 1;
   m.samples.resize(3);
+  // clang-format off
   m.patterns = {{8, {},
                  {0x05, 0x00, 0x80, 0x83, 0xAC, 0x01, 0x00, 0x00, 0x5A, 0x03,  // note: skip 5, idle, 3 values
                   0x88, 1, 2, 3, 0, 1, 2, 3, 0,                              // sample: one run of eight
                   0x08, 0x08,                                                // volume, command: all empty
                   0x03, 0x82, 0x34, 0x12, 0xFF, 0xFF, 0x03}}};               // param: 16-bit values
+  // clang-format on
   const MODUX *mod = load(build(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
   for (int i = 0; i < 5; i++) EXPECT_EQ(n[i].note, 0) << i;  // skipped
+  // clang-format off
   expect_fields({{"note 5", n[5].note, MODUX_AMIGA_CLOCK / 428}, {"note 6", n[6].note, 0},
-                 {"note 7", n[7].note, MODUX_AMIGA_CLOCK / 858}, {"sample 3", n[3].sample, 0}, {"sample 6", n[6].sample, 3},
-                 {"param 3", n[3].param, 0x1234}, {"param 4", n[4].param, 0xFFFF}, {"param 5", n[5].param, 0}});
+                 {"note 7", n[7].note, MODUX_AMIGA_CLOCK / 858}, {"sample 3", n[3].sample, 0},
+                 {"sample 6", n[6].sample, 3}, {"param 3", n[3].param, 0x1234},
+                 {"param 4", n[4].param, 0xFFFF}, {"param 5", n[5].param, 0}});
+  // clang-format on
 }
 
 TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
+  // clang-format off
   const struct {
     bool xm;
     const char *what;
@@ -192,11 +188,13 @@ TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
       {1, "sustain point 12", [](module &m) { m.instruments[0].pan.sustain = 12; }, "envelope"},
       {1, "loop end point 200", [](module &m) { m.instruments[0].vol.loop_end = 200; }, "envelope"},
   };
+  // clang-format on
   for (const auto &c : cases) {
     module m = c.xm ? small_xm_song() : small_song();
     c.spoil(m);
     EXPECT_EQ(load(build(m)), nullptr) << c.what;
-    EXPECT_NE(std::string(modux_error).find(c.message_part), std::string::npos) << c.what << ": " << modux_error;
+    EXPECT_NE(std::string(modux_error).find(c.message_part), std::string::npos)
+        << c.what << ": " << modux_error;
   }
 }
 
@@ -238,7 +236,8 @@ TEST_F(Mux, EveryTruncationIsRefused) {
     ASSERT_NE(load(full), nullptr) << modux_error;
     for (size_t len = 0; len < full.size(); len++) {
       EXPECT_EQ(load(bytes(full.begin(), full.begin() + len)), nullptr) << "cut at " << len;
-      EXPECT_NE(std::string(modux_error).find("ends inside"), std::string::npos) << len << ": " << modux_error;
+      EXPECT_NE(std::string(modux_error).find("ends inside"), std::string::npos)
+          << len << ": " << modux_error;
     }
   }
 }
@@ -263,7 +262,7 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   bytes good = build(m), changed = good;
   good[46] = 'R';  // the reserved byte after the name ends a full-length one
   changed[17] = 'X';
-  const std::string path = write_file("song.mux", good);
+  const std::string path = file(good);
   MODFILE_INFO info;
   EXPECT_EQ(get_mod_info(path.c_str(), &info), 1);
   EXPECT_EQ(info.type, 6);
@@ -273,14 +272,14 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_EQ(mod->pattern_count, 2);
   destroy_mod(mod);
-  EXPECT_EQ(get_mod_info(write_file("short.mux", bytes(good.begin(), good.begin() + 40)).c_str(), &info), -1);
+  EXPECT_EQ(get_mod_info(file(bytes(good.begin(), good.begin() + 40)).c_str(), &info), -1);
   EXPECT_EQ(get_mux_info(nullptr, &info), -1);
   m.channels = 80;
-  EXPECT_EQ(load_mod(write_file("bad.mux", build(m)).c_str()), nullptr);
+  EXPECT_EQ(load_mod(file(build(m)).c_str()), nullptr);
   EXPECT_NE(std::string(modux_error).find("80 channels"), std::string::npos) << modux_error;
 
-  const std::string others[] = {write_file("changed.mux", changed), write_file("empty.mux", {}),
-                                write_file("magic.mux", bytes(good.begin(), good.begin() + 17)),
+  const std::string others[] = {file(changed), file(bytes{}),
+                                file(bytes(good.begin(), good.begin() + 17)),
                                 ::testing::TempDir() + "modux_none.mux"};
   for (const std::string &other : others) {
     std::snprintf(modux_error, sizeof modux_error, "untouched");
@@ -300,10 +299,12 @@ TEST_F(Mux, DatafileObjectsLoadAsModulesAndADamagedOneAsASilentOne) {
                                             dat::make_raw("SONG1", type, build(small_xm_song())),
                                             dat::make_raw("BAD", type, build(bad))};
   for (bool packed : {false, true}) {
-    DATAFILE *data = load_datafile(write_file("songs.dat", dat::build_datafile(objects, packed)).c_str());
+    DATAFILE *data = load_datafile(file(dat::build_datafile(objects, packed)).c_str());
     ASSERT_NE(data, nullptr);
-    EXPECT_NE(std::string(modux_error).find("order 1 names pattern 7"), std::string::npos) << modux_error;
-    const MODUX *theme = static_cast<const MODUX *>(data[0].dat), *song1 = static_cast<const MODUX *>(data[1].dat),
+    EXPECT_NE(std::string(modux_error).find("order 1 names pattern 7"), std::string::npos)
+        << modux_error;
+    const MODUX *theme = static_cast<const MODUX *>(data[0].dat),
+                *song1 = static_cast<const MODUX *>(data[1].dat),
                 *silent = static_cast<const MODUX *>(data[2].dat);
     EXPECT_EQ(theme->patterns[0].notes[0].note, 8363);
     EXPECT_EQ(song1->instruments[0].fadeout, 0x500);

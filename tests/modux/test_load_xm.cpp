@@ -1,8 +1,8 @@
-// The XM importer: detection in files and UMX packages, the header, orders naming missing
-// patterns, packed cells, every effect's translation, instruments, envelopes and note maps,
-// delta-coded 8- and 16-bit samples, headers whose sizes are short, zero or absurd, the older
-// 1.02 and 1.03 layouts, and files that end early.
+// The XM importer: the header, orders naming missing patterns, packed cells, effect translation,
+// instruments, envelopes and note maps, delta-coded 8- and 16-bit samples, headers whose sizes
+// are short, zero or absurd, the older 1.02 and 1.03 layouts, and files that end early.
 #include <cmath>
+#include <functional>
 
 #include "loader_fixture.h"
 
@@ -22,22 +22,6 @@ xm_instrument one_sample_instrument(std::vector<int> values, int type = 0) {
   return ins;
 }
 
-TEST_F(LoadXm, DetectionInFilesAndPackages) {
-  xm_image m;
-  m.name = "xm song";
-  const bytes plain = build_xm(m);
-  const std::string path = file(plain), umx = file(wrap_umx(plain, 300));
-  EXPECT_EQ(detect_xm(path.c_str()), 1);
-  expect_info(path, 4, "XM", "xm song");
-  EXPECT_EQ(detect_xm(umx.c_str()), -1);
-  EXPECT_EQ(detect_unreal_xm(umx.c_str()), 300);
-  expect_info(umx, 8, "Unreal XM (UMX)", "xm song");
-  MODUX *mod = keep(load_mod(umx.c_str()));
-  ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_STREQ(mod->name, "xm song");
-  EXPECT_EQ(detect_xm("/nonexistent/x.xm"), 0);
-}
-
 TEST_F(LoadXm, HeaderFields) {
   const struct {
     int flags, speed, tempo, want_flags, want_speed, want_tempo;
@@ -49,11 +33,13 @@ TEST_F(LoadXm, HeaderFields) {
     m.song_length = 2, m.restart = 1, m.orders = {0, 0};
     MODUX *mod = load(build_xm(m));
     ASSERT_NE(mod, nullptr) << modux_error;
+    // clang-format off
     expect_fields({{"flags", mod->flags, c.want_flags}, {"speed", mod->initial_speed, c.want_speed},
                    {"tempo", mod->initial_tempo, c.want_tempo}, {"channels", mod->channel_count, 6},
                    {"orders", mod->order_count, 2}, {"restart", mod->restart_order, 1},
                    {"global volume", mod->initial_global_volume, 64},
                    {"silent sample", mod->sample_count, 1}, {"pan", mod->channel_pan[0], 0}});
+    // clang-format on
   }
 }
 
@@ -62,13 +48,14 @@ TEST_F(LoadXm, OrdersNamingMissingPatternsPlayAnEmptyOne) {
   m.song_length = 3, m.orders = {0, 40, 200}, m.restart = 3;
   MODUX *mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  expect_fields({{"patterns", mod->pattern_count, 2}, {"order 1", mod->order_table[1], 1},
-                 {"order 2", mod->order_table[2], 1}, {"rows", mod->patterns[1].row_count, 64},
+  expect_fields({{"patterns", mod->pattern_count, 2},
+                 {"order 1", mod->order_table[1], 1},
+                 {"order 2", mod->order_table[2], 1},
+                 {"rows", mod->patterns[1].row_count, 64},
                  {"restart", mod->restart_order, 0}});
   EXPECT_NE(mod->patterns[1].notes, nullptr);
   m.song_length = 300;  // beyond the 256-entry table
-  mod = load(build_xm(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_xm(m)), nullptr) << modux_error;
   EXPECT_EQ(mod->order_count, 256);
 }
 
@@ -77,50 +64,42 @@ TEST_F(LoadXm, PackedCells) {
   m.channels = 2;
   m.instruments.resize(2);
   m.patterns[0].rows = 4;
+  // clang-format off
   m.patterns[0].packed = {49, 1, 0x30, 0x0C, 0x20,  // full cell: C-4, instrument 1, volume, C20
                           0x80,                     // empty
                           0x98, 0x0F, 0x06,         // effect and parameter only
                           0x83, 97, 2,              // key off with instrument 2
                           0x83, 98, 1,              // no note: note and instrument cleared
                           0x83, 10, 3};             // instrument 3 of 2: cleared
+  // clang-format on
   MODUX *mod = load(build_xm(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
   const struct {
     int cell, note, sample, volume, command, param;
   } want[] = {{0, 49, 1, 0x30, 12, 0x20}, {1, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 15, 6},
-              {3, -2, 2, 0, 0, 0},       {4, 0, 0, 0, 0, 0}, {5, 0, 0, 0, 0, 0},
+              {3, -2, 2, 0, 0, 0},        {4, 0, 0, 0, 0, 0}, {5, 0, 0, 0, 0, 0},
               {6, 0, 0, 0, 0, 0}};  // past the packed data: empty
   for (const auto &w : want)
-    EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume, n[w.cell].command,
-                                n[w.cell].param}),
+    EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume,
+                                n[w.cell].command, n[w.cell].param}),
               (std::vector<int>{w.note, w.sample, w.volume, w.command, w.param}))
         << w.cell;
 }
 
-TEST_F(LoadXm, EveryEffect) {
-  const struct {
-    int effect, in, cmd, out;
-  } cases[] = {
-      {0, 0x37, 0, 0x37},  {0, 0, 0, 0},         {1, 0x12, 30, 0x12},  {2, 0x12, 31, 0x12},
-      {3, 0x12, 3, 0x12},  {4, 0x12, 4, 0x12},   {5, 0x12, 32, 0x12},  {6, 0x12, 33, 0x12},
-      {7, 0x12, 7, 0x12},  {8, 0x12, 8, 0x12},   {9, 0x12, 9, 0x12},   {10, 0x12, 34, 0x12},
-      {11, 0x12, 11, 0x12}, {12, 0x12, 12, 0x12}, {13, 0x12, 13, 0x12}, {15, 0x12, 15, 0x12},
-      {16, 0x12, 28, 0x12}, {17, 0x12, 35, 0x12}, {18, 0x12, 0, 0},     {19, 0x12, 0, 0},
-      {20, 0x12, 36, 0x12}, {21, 0x12, 37, 0x12}, {22, 0x12, 0, 0},     {25, 0x12, 38, 0x12},
-      {27, 0x12, 24, 0x12}, {28, 0x12, 0, 0},     {29, 0x12, 20, 0x12}, {33, 0x12, 39, 0x12},
-      {35, 0x12, 0, 0},     {36, 0x12, 0, 0},     {255, 0x12, 0, 0},
-      // E sub-commands
-      {14, 0x03, 0, 0},     {14, 0x13, 14, 0x113}, {14, 0x24, 14, 0x124}, {14, 0x31, 14, 0x31},
-      {14, 0x42, 14, 0x42}, {14, 0x55, 0, 0},      {14, 0x63, 14, 0x63},  {14, 0x71, 14, 0x71},
-      {14, 0x83, 0, 0},     {14, 0x93, 14, 0x93},  {14, 0xA2, 14, 0x132}, {14, 0xB4, 14, 0x144},
-      {14, 0xC3, 14, 0xC3}, {14, 0xD2, 14, 0xD2},  {14, 0xE1, 14, 0xE1},  {14, 0xF1, 0, 0},
-  };
+// The effects go through a lookup table (the real-module comparisons hear every one); these
+// rows pin what is computed: kept or cleared parameters, out of range, and the E sub-commands.
+TEST_F(LoadXm, EffectTranslation) {
+  const int cases[][4] = {
+      // effect, parameter in, command and parameter out
+      {0, 0x37, 0, 0x37},    {0, 0, 0, 0},          {1, 0x12, 30, 0x12},  {18, 0x12, 0, 0},
+      {36, 0x12, 0, 0},      {255, 0x12, 0, 0},     {14, 0x03, 0, 0},     {14, 0x13, 14, 0x113},
+      {14, 0x24, 14, 0x124}, {14, 0x31, 14, 0x31},  {14, 0x55, 0, 0},     {14, 0x83, 0, 0},
+      {14, 0xA2, 14, 0x132}, {14, 0xB4, 14, 0x144}, {14, 0xE1, 14, 0xE1}, {14, 0xF1, 0, 0}};
   for (const auto &c : cases) {
-    int cmd = c.effect, param = c.in;
+    int cmd = c[0], param = c[1];
     convert_xm_command(&cmd, &param);
-    EXPECT_EQ(cmd, c.cmd) << "effect " << c.effect << " param " << std::hex << c.in;
-    EXPECT_EQ(param, c.out) << "effect " << c.effect << " param " << std::hex << c.in;
+    EXPECT_EQ(std::make_pair(cmd, param), std::make_pair(c[2], c[3])) << c[0] << " " << c[1];
   }
 }
 
@@ -130,7 +109,7 @@ TEST_F(LoadXm, InstrumentsEnvelopesAndNoteMaps) {
   a.samples.push_back(a.samples[0]);
   a.map.fill(0);
   a.map[60] = 1;
-  a.map[61] = 5;  // a sample the instrument lacks
+  a.map[61] = 5;                             // a sample the instrument lacks
   a.vol_env = {{3, 64}, {10, 100}, {5, 0}};  // first tick 0, values to 64, ticks never back
   a.vol_flags = 7, a.vol_sustain = 1, a.vol_loop_start = 0, a.vol_loop_end = 30;
   a.vibrato[0] = 1, a.vibrato[1] = 2, a.vibrato[2] = 3, a.vibrato[3] = 4;
@@ -143,18 +122,22 @@ TEST_F(LoadXm, InstrumentsEnvelopesAndNoteMaps) {
   ASSERT_NE(mod, nullptr) << modux_error;
   const INSTRUMENT_INFO &ia = mod->instruments[0], &ib = mod->instruments[2];
   // Ticks start at 0 and never run back; values are held to 64; the loop end inside the points.
+  // clang-format off
   expect_fields({{"instruments", mod->instrument_count, 3}, {"samples", mod->sample_count, 4},
-                 {"map 0", ia.sample_map[0], 0}, {"map 60", ia.sample_map[60], 1}, {"map 61", ia.sample_map[61], 3},
-                 {"points", ia.vol_env_points, 3}, {"tick 0", ia.vol_env_tick[0], 0},
-                 {"tick 1", ia.vol_env_tick[1], 10}, {"tick 2", ia.vol_env_tick[2], 10},
-                 {"value 0", ia.vol_env_value[0], 64}, {"value 1", ia.vol_env_value[1], 64},
-                 {"value 2", ia.vol_env_value[2], 0}, {"flags", ia.vol_env_flags, 7},
-                 {"sustain start", ia.vol_env_sustain_start, 1}, {"sustain end", ia.vol_env_sustain_end, 1},
-                 {"loop end", ia.vol_env_loop_end, 2}, {"fadeout", ia.fadeout, 512},
-                 {"vibrato type", mod->sample_info[1].vibrato_type, 1}, {"rate", mod->sample_info[1].vibrato_rate, 4},
-                 {"empty map 0", mod->instruments[1].sample_map[0], 3}, {"empty map 95", mod->instruments[1].sample_map[95], 3},
-                 {"b map", ib.sample_map[0], 2}, {"b points", ib.vol_env_points, 1}, {"b value", ib.vol_env_value[0], 0},
-                 {"silent", mod->samples[3].len, 0}});
+                 {"map 0", ia.sample_map[0], 0}, {"map 60", ia.sample_map[60], 1},
+                 {"map 61", ia.sample_map[61], 3}, {"points", ia.vol_env_points, 3},
+                 {"tick 0", ia.vol_env_tick[0], 0}, {"tick 1", ia.vol_env_tick[1], 10},
+                 {"tick 2", ia.vol_env_tick[2], 10}, {"value 0", ia.vol_env_value[0], 64},
+                 {"value 1", ia.vol_env_value[1], 64}, {"value 2", ia.vol_env_value[2], 0},
+                 {"flags", ia.vol_env_flags, 7}, {"sustain start", ia.vol_env_sustain_start, 1},
+                 {"sustain end", ia.vol_env_sustain_end, 1}, {"loop end", ia.vol_env_loop_end, 2},
+                 {"fadeout", ia.fadeout, 512}, {"vibrato type", mod->sample_info[1].vibrato_type, 1},
+                 {"rate", mod->sample_info[1].vibrato_rate, 4},
+                 {"empty map 0", mod->instruments[1].sample_map[0], 3},
+                 {"empty map 95", mod->instruments[1].sample_map[95], 3},
+                 {"b map", ib.sample_map[0], 2}, {"b points", ib.vol_env_points, 1},
+                 {"b value", ib.vol_env_value[0], 0}, {"silent", mod->samples[3].len, 0}});
+  // clang-format on
   EXPECT_NE(mod->samples[3].data, nullptr);
 }
 
@@ -182,17 +165,21 @@ TEST_F(LoadXm, SamplesDeltaCodedLoopsAnd16Bit) {
   const uint16_t *w = static_cast<const uint16_t *>(mod->samples[1].data);
   // The 16-bit sample keeps its 16 bits, the odd byte dropped, its loop end held at the end;
   // a loop starting past the end is switched off.
+  // clang-format off
   expect_fields({{"tuning", i[0].tuning, 112}, {"relative note", i[0].relative_note, -12},
-                 {"volume", i[0].volume, 64}, {"pan", i[0].pan, 40}, {"loop flags", i[0].loop_flags, 1},
-                 {"loop start", i[0].loop_start, 1}, {"loop end", i[0].loop_end, 3}, {"d0", d[0], 0x80},
-                 {"d1", d[1], 0x8A}, {"d2", d[2], 0x76}, {"d3", d[3], 0xFF}, {"16 len", mod->samples[1].len, 3},
+                 {"volume", i[0].volume, 64}, {"pan", i[0].pan, 40},
+                 {"loop flags", i[0].loop_flags, 1}, {"loop start", i[0].loop_start, 1},
+                 {"loop end", i[0].loop_end, 3}, {"d0", d[0], 0x80}, {"d1", d[1], 0x8A},
+                 {"d2", d[2], 0x76}, {"d3", d[3], 0xFF}, {"16 len", mod->samples[1].len, 3},
                  {"16 bits", mod->samples[1].bits, 16}, {"16 loop flags", i[1].loop_flags, 2},
                  {"16 loop start", i[1].loop_start, 1}, {"16 loop end", i[1].loop_end, 3},
-                 {"w0", w[0], 0x1234 ^ 0x8000}, {"w1", w[1], 0xABCD ^ 0x8000}, {"w2", w[2], 0x0010 ^ 0x8000},
-                 {"off flags", i[2].loop_flags, 0}, {"off start", i[2].loop_start, 0}, {"off end", i[2].loop_end, 4}});
+                 {"w0", w[0], 0x1234 ^ 0x8000}, {"w1", w[1], 0xABCD ^ 0x8000},
+                 {"w2", w[2], 0x0010 ^ 0x8000}, {"off flags", i[2].loop_flags, 0},
+                 {"off start", i[2].loop_start, 0}, {"off end", i[2].loop_end, 4}});
+  // clang-format on
 }
 
-TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
+TEST_F(LoadXm, HeaderSizesShortOrZero) {
   xm_image m;
   m.instruments = {one_sample_instrument({5, 6})};
   // A header size of 0 reads as the usual 276.
@@ -202,16 +189,11 @@ TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
   MODUX *mod = load(b);
   ASSERT_NE(mod, nullptr) << modux_error;
   EXPECT_EQ(mod->sample_count, 2);
-  // A header size past the end of the file is refused.
-  b[60] = b[61] = b[62] = b[63] = 0xFF;
-  EXPECT_EQ(load(b), nullptr);
-  EXPECT_STREQ(modux_error, "XM: header size 4294967295 runs past the end of the file");
   // A sample header size of 0 is read as 40.
   b = build_xm(m);
   const size_t ins_at = 60 + 276 + 9;
   b[ins_at + 29] = 0;
-  mod = load(b);
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(b), nullptr) << modux_error;
   EXPECT_EQ(mod->samples[0].len, 2u);
   // An instrument header that ends after its map: the envelopes and the rest read as zero.
   xm_image s = m;
@@ -219,44 +201,59 @@ TEST_F(LoadXm, HeaderSizesShortZeroOrAbsurd) {
   s.instruments[0].vol_env = {{0, 64}};
   s.instruments[0].vol_flags = 1;
   s.instruments[0].fadeout = 100;
-  mod = load(build_xm(s));
-  ASSERT_NE(mod, nullptr) << modux_error;
-  expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0}, {"fadeout", mod->instruments[0].fadeout, 0},
+  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
+  expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0},
+                 {"fadeout", mod->instruments[0].fadeout, 0},
                  {"len", mod->samples[0].len, 2}});
   // Shorter than the sample fields: an empty instrument.
   s.instruments[0].size = 29;
   s.instruments[0].samples.clear();
-  mod = load(build_xm(s));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
   EXPECT_EQ(mod->instruments[0].sample_map[0], mod->sample_count - 1);
 }
 
-TEST_F(LoadXm, CountsTheFileCannotHoldAreRefused) {
+// Counts the file cannot hold, an absurd header size, and files cut inside their header or
+// patterns are refused with the fault.
+TEST_F(LoadXm, DamagedFilesAreRefusedWithTheirFault) {
+  xm_image m;
+  m.patterns[0].packed = {49, 1, 0, 0, 0};
+  m.instruments = {one_sample_instrument({5, 6})};
+  xm_image older = m;
+  older.version = 0x103;
+  auto set16 = [](size_t at, int v) {
+    return [=](bytes &b) { b[at] = v & 0xFF, b[at + 1] = v >> 8; };
+  };
+  auto cut = [](size_t n) { return [=](bytes &b) { b.resize(n); }; };
+  // clang-format off
   const struct {
-    size_t at;
-    int value;
+    const xm_image &image;
+    std::function<void(bytes &)> damage;
     const char *message;
   } cases[] = {
-      {68, 0, "XM: 0 channels, 1 to 64 are possible"},
-      {68, 65, "XM: 65 channels, 1 to 64 are possible"},
-      {70, 257, "XM: 257 patterns, at most 256 are possible"},
-      {72, 256, "XM: 256 instruments, at most 255 are possible"},
-      {341, 300, "XM: pattern 0 has 300 rows, at most 256 are possible"},
-  };
-  xm_image m;
-  m.instruments = {one_sample_instrument({1})};
+      {m, set16(68, 0), "XM: 0 channels, 1 to 64 are possible"},
+      {m, set16(68, 65), "XM: 65 channels, 1 to 64 are possible"},
+      {m, set16(70, 257), "XM: 257 patterns, at most 256 are possible"},
+      {m, set16(72, 256), "XM: 256 instruments, at most 255 are possible"},
+      {m, set16(341, 300), "XM: pattern 0 has 300 rows, at most 256 are possible"},
+      {m, [](bytes &b) { b[60] = b[61] = b[62] = b[63] = 0xFF; },
+       "XM: header size 4294967295 runs past the end of the file"},
+      {m, cut(200), "XM: file ends inside the header"},
+      {m, cut(60 + 276 + 5), "XM: file ends inside the header of pattern 0"},
+      {m, cut(60 + 276 + 9 + 3), "XM: file ends inside pattern 0"},
+      {older, cut(60 + 276 + 263 + 40 + 9 + 3), "XM: file ends inside pattern 0"}};
+  // clang-format on
   for (const auto &c : cases) {
-    bytes b = build_xm(m);
-    b[c.at] = c.value & 0xFF, b[c.at + 1] = c.value >> 8;
+    bytes b = build_xm(c.image);
+    c.damage(b);
     EXPECT_EQ(load(b), nullptr) << c.message;
     EXPECT_STREQ(modux_error, c.message);
   }
 }
 
-// A file that ends inside its instruments or their data loads what it holds and says so; one
-// that ends before its patterns are whole is refused. Cut points counted from the end of the
-// file: two instruments of 100 and 50 data bytes, in the 1.04 and the older layout.
-TEST_F(LoadXm, FilesEndingEarlyLoadWhatTheyHoldUnlessInsidePatterns) {
+// A file that ends inside its instruments or their data loads what it holds and says so. Cut
+// points counted from the end of the file: two instruments of 100 and 50 data bytes, in the
+// 1.04 and the older layout.
+TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
   const char *data_note = "file ends 30 bytes early: the end of the sample data is silent";
   const char *second_note = "file ends inside instrument 2 of 2: it and those after it are silent";
   const struct {
@@ -266,10 +263,10 @@ TEST_F(LoadXm, FilesEndingEarlyLoadWhatTheyHoldUnlessInsidePatterns) {
     const char *note;
   } cases[] = {
       {0x104, 0, 3, 100, 50, ""},
-      {0x104, 30, 3, 100, 20, data_note},                 // inside the last sample's data
-      {0x104, 50 + 10, 2, 100, -1, second_note},          // inside its sample header
-      {0x104, 50 + 40 + 100, 2, 100, -1, second_note},    // inside its instrument header
-      {0x104, 50 + 40 + 263, 2, 100, -1, second_note},    // right before it
+      {0x104, 30, 3, 100, 20, data_note},                   // inside the last sample's data
+      {0x104, 50 + 10, 2, 100, -1, second_note},            // inside its sample header
+      {0x104, 50 + 40 + 100, 2, 100, -1, second_note},      // inside its instrument header
+      {0x104, 50 + 40 + 263, 2, 100, -1, second_note},      // right before it
       {0x104, 50 + 40 + 263 + 90, 2, 10, -1, second_note},  // inside the first one's data too
       {0x103, 30, 3, 100, 20, data_note},
       {0x103, 50 + 30, 3, 70, 0, "file ends 80 bytes early: the end of the sample data is silent"},
@@ -277,7 +274,8 @@ TEST_F(LoadXm, FilesEndingEarlyLoadWhatTheyHoldUnlessInsidePatterns) {
   for (const auto &c : cases) {
     xm_image m;
     m.version = c.version;
-    m.instruments = {one_sample_instrument(std::vector<int>(100, 3)), one_sample_instrument(std::vector<int>(50, 4))};
+    m.instruments = {one_sample_instrument(std::vector<int>(100, 3)),
+                     one_sample_instrument(std::vector<int>(50, 4))};
     bytes b = build_xm(m);
     b.resize(b.size() - c.cut);
     MODUX *mod = load(b);
@@ -290,25 +288,6 @@ TEST_F(LoadXm, FilesEndingEarlyLoadWhatTheyHoldUnlessInsidePatterns) {
     EXPECT_EQ(mod->instruments[1].sample_map[0], c.len1 >= 0 ? 1 : mod->sample_count - 1) << c.cut;
     EXPECT_STREQ(modux_note, c.note) << c.version << " cut " << c.cut;
   }
-  // Cut inside the header, a pattern header or a pattern's cells: refused.
-  xm_image m;
-  m.patterns[0].packed = {49, 1, 0, 0, 0};
-  m.instruments = {one_sample_instrument({5, 6})};
-  const struct {
-    int version;
-    size_t length;
-    const char *message;
-  } refused[] = {{0x104, 200, "XM: file ends inside the header"},
-                 {0x104, 60 + 276 + 5, "XM: file ends inside the header of pattern 0"},
-                 {0x104, 60 + 276 + 9 + 3, "XM: file ends inside pattern 0"},
-                 {0x103, 60 + 276 + 263 + 40 + 9 + 3, "XM: file ends inside pattern 0"}};
-  for (const auto &r : refused) {
-    m.version = r.version;
-    bytes b = build_xm(m);
-    b.resize(r.length);
-    EXPECT_EQ(load(b), nullptr) << r.message;
-    EXPECT_STREQ(modux_error, r.message);
-  }
 }
 
 // The older layouts and a wrong pattern header length load the same song as the 1.04 layout.
@@ -316,7 +295,8 @@ TEST_F(LoadXm, OlderLayoutsAndWrongPatternHeaderLengths) {
   const struct {
     int version;
     int64_t header_length;  // -1: as written by the version
-  } cases[] = {{0x104, -1}, {0x103, -1}, {0x102, -1}, {0x104, 0}, {0x104, 0xFFFFFFF0}, {0x102, 0xFFFFFFF0}};
+  } cases[] = {{0x104, -1}, {0x103, -1},         {0x102, -1},
+               {0x104, 0},  {0x104, 0xFFFFFFF0}, {0x102, 0xFFFFFFF0}};
   for (const auto &c : cases) {
     xm_image m;
     m.version = c.version;
@@ -329,14 +309,17 @@ TEST_F(LoadXm, OlderLayoutsAndWrongPatternHeaderLengths) {
     MODUX *mod = load(build_xm(m));
     ASSERT_NE(mod, nullptr) << std::hex << c.version << ": " << modux_error;
     const NOTE_INFO *p0 = mod->patterns[0].notes, *p1 = mod->patterns[1].notes;
-    expect_fields({{"rows 0", mod->patterns[0].row_count, 4}, {"rows 1", mod->patterns[1].row_count, 256},
-                   {"note", p0[0].note, 49}, {"command", p0[0].command, CMD_SPEED_TEMPO}, {"param", p0[0].param, 3},
+    // clang-format off
+    expect_fields({{"rows 0", mod->patterns[0].row_count, 4},
+                   {"rows 1", mod->patterns[1].row_count, 256}, {"note", p0[0].note, 49},
+                   {"command", p0[0].command, CMD_SPEED_TEMPO}, {"param", p0[0].param, 3},
                    {"second note", p1[1].note, 61}, {"instrument", p1[1].sample, 2},
                    {"samples", mod->sample_count, 3}, {"len 0", mod->samples[0].len, 3},
                    {"data 0", static_cast<const uint8_t *>(mod->samples[0].data)[2], 3 ^ 0x80},
                    {"len 1", mod->samples[1].len, 2},
                    {"data 1", static_cast<const uint8_t *>(mod->samples[1].data)[1], 8 ^ 0x80},
                    {"map", mod->instruments[1].sample_map[0], 1}});
+    // clang-format on
     EXPECT_STREQ(modux_note, "") << std::hex << c.version;
   }
 }

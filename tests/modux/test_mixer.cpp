@@ -23,11 +23,20 @@ struct test_sample {
       : data(values.size()) {
     for (size_t i = 0; i < values.size(); i++) {
       const long v = std::lround(values[i] * (bits == 8 ? 127 : 32767)) + (bits == 8 ? 128 : 32768);
-      if (bits == 8) reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
-      else data[i] = static_cast<unsigned short>(v);
+      if (bits == 8)
+        reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
+      else
+        data[i] = static_cast<unsigned short>(v);
     }
-    spl = SAMPLE{bits, 0, 1000, 0, static_cast<unsigned long>(values.size()), static_cast<unsigned long>(loop_start),
-                 static_cast<unsigned long>(loop_end), 0, data.data()};
+    spl = SAMPLE{bits,
+                 0,
+                 1000,
+                 0,
+                 static_cast<unsigned long>(values.size()),
+                 static_cast<unsigned long>(loop_start),
+                 static_cast<unsigned long>(loop_end),
+                 0,
+                 data.data()};
   }
 };
 
@@ -53,7 +62,8 @@ std::vector<float> channel(const std::vector<short> &stereo, int side) {
 // The largest step between neighbouring frames of one side.
 int largest_jump(const std::vector<short> &stereo, int side) {
   int jump = 0;
-  for (size_t i = side + 2; i < stereo.size(); i += 2) jump = std::max(jump, std::abs(stereo[i] - stereo[i - 2]));
+  for (size_t i = side + 2; i < stereo.size(); i += 2)
+    jump = std::max(jump, std::abs(stereo[i] - stereo[i - 2]));
   return jump;
 }
 
@@ -71,10 +81,10 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
   struct {
     int bits, rate, cycle_frames, voice_hz;
   } cases[] = {
-      {16, 44100, 64, 28160},   // 440 Hz
-      {8, 22050, 32, 32000},    // 1000 Hz
-      {16, 48000, 100, 352000}, // 3520 Hz, eight frames read per output frame
-      {8, 44100, 256, 8363},    // 32.67 Hz, below one frame per output frame
+      {16, 44100, 64, 28160},    // 440 Hz
+      {8, 22050, 32, 32000},     // 1000 Hz
+      {16, 48000, 100, 352000},  // 3520 Hz, eight frames read per output frame
+      {8, 44100, 256, 8363},     // 32.67 Hz, below one frame per output frame
   };
   for (const auto &c : cases) {
     mixer_reset(c.rate);
@@ -104,7 +114,8 @@ TEST(Mixer, LoopPlaysSeamlesslyAndPingPongReverses) {
   const double slope = 2 * PI * (5.0 / 500) * hz / 44100 * 0.5 * 32767;
   EXPECT_LT(largest_jump(out, 0), slope * 1.1 + 2);
   const std::vector<float> left = channel(out, 0);
-  EXPECT_GT(*std::max_element(left.end() - 1000, left.end()), 0.45f) << "a looped sample still sounds long after its end";
+  EXPECT_GT(*std::max_element(left.end() - 1000, left.end()), 0.45f)
+      << "a looped sample still sounds long after its end";
 
   // Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
   // inside the loop once it has entered it.
@@ -150,13 +161,15 @@ TEST(Mixer, ChangesLeaveNoClick) {
       {"volume to 0", [](int v, SAMPLE *) { mixer_set_volume(v, 0); }, 0},
       {"pan to the right", [](int v, SAMPLE *) { mixer_set_pan(v, 255); }, 0},
       {"stop", [](int v, SAMPLE *) { mixer_stop(v); }, 0},
-      {"new note", [](int v, SAMPLE *o) {
+      {"new note",
+       [](int v, SAMPLE *o) {
          mixer_reallocate(v, o);
          mixer_set_playmode(v, PLAYMODE_LOOP);
          mixer_set_frequency(v, 44100);
          mixer_set_pan(v, 0);
          mixer_start(v);
-       }, -full},
+       },
+       -full},
       {"position jump", [](int v, SAMPLE *) { mixer_set_position(v, 10); }, full},
   };
   for (const auto &c : cases) {

@@ -78,7 +78,8 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   for (int i = 0; i < 4; i++) deallocate_voice(taken.back()), taken.pop_back();
   EXPECT_EQ(install_mod(8), -1);
   EXPECT_STREQ(modux_error, "MODUX : Unable to allocate enough voices");
-  for (int i = 0; i < 4; i++) taken.push_back(allocate_voice(fake_sample));  // the four are free again
+  for (int i = 0; i < 4; i++)
+    taken.push_back(allocate_voice(fake_sample));  // the four are free again
   for (int v : taken) EXPECT_GE(v, 0);
   for (int v : taken) deallocate_voice(v);
 }
@@ -91,16 +92,20 @@ TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
   EXPECT_EQ(of, nullptr);
   play_mod(mod_, 1);
   EXPECT_EQ(of, mod_);
-  const int player[][2] = {{is_mod_playing(), -1}, {mi.loop, -1}, {mi.pause, 0}, {mi.tick, -1}, {mi.row, 0},
-                           {mi.order, 0}, {mi.pattern, 1}, {mi.speed, 3}, {mi.tempo, 150}, {mi.global_volume, 50},
-                           {mi.channel_count, 4}, {mi.new_row, 0}, {mi.pattern_delay, 0}};
+  const int player[][2] = {{is_mod_playing(), -1}, {mi.loop, -1},         {mi.pause, 0},
+                           {mi.tick, -1},          {mi.row, 0},           {mi.order, 0},
+                           {mi.pattern, 1},        {mi.speed, 3},         {mi.tempo, 150},
+                           {mi.global_volume, 50}, {mi.channel_count, 4}, {mi.new_row, 0},
+                           {mi.pattern_delay, 0}};
   for (const auto &p : player) EXPECT_EQ(p[0], p[1]) << "field " << &p - player;
   for (int i = 0; i < 64; i++) {
     const CHANNEL_STATE &c = ci[i];
-    const int fields[][2] = {{c.volume, 0}, {c.loop_times, 0}, {c.key_off, 0}, {c.fade_volume, 32768},
-                             {c.vol_env.output, 64}, {c.pan_env.output, 32}, {c.tuning, 8363},
-                             {c.tick_pan, 77}, {c.pan, i < 4 ? 10 + i : 0}};
-    for (const auto &f : fields) EXPECT_EQ(f[0], f[1]) << "channel " << i << " field " << &f - fields;
+    const int fields[][2] = {
+        {c.volume, 0},          {c.loop_times, 0},      {c.key_off, 0},
+        {c.fade_volume, 32768}, {c.vol_env.output, 64}, {c.pan_env.output, 32},
+        {c.tuning, 8363},       {c.tick_pan, 77},       {c.pan, i < 4 ? 10 + i : 0}};
+    for (const auto &f : fields)
+      EXPECT_EQ(f[0], f[1]) << "channel " << i << " field " << &f - fields;
   }
   EXPECT_EQ(installs, std::vector<long>{71590860L / (24 * 150)});
   play_mod(mod_, 0);
@@ -109,9 +114,9 @@ TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
   MODUX *wide = load_song(12, MODUX_XM | MODUX_LINEAR);
   play_mod(wide, 0);  // stops the first song
   EXPECT_EQ(ci[7].pan, 17);
-  EXPECT_EQ(ci[8].pan, 0);  // only eight voices were reserved
+  EXPECT_EQ(ci[8].pan, 0);     // only eight voices were reserved
   EXPECT_EQ(ci[0].tuning, 0);  // XM notes take their tuning from the sample
-  destroy_mod(mod_);  // an idle module: the playing one goes on
+  destroy_mod(mod_);           // an idle module: the playing one goes on
   mod_ = nullptr;
   EXPECT_EQ(of, wide);
   destroy_mod(wide);
@@ -120,12 +125,14 @@ TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
 }
 
 TEST_F(Control, TimerPeriodsFollowTheTempoAndNeverDivideByZero) {
+  // clang-format off
   const long cases[][3] = {  // tempo, speed ratio, period
       {125, 100, 23863}, {125, 200, 11931}, {32, 100, 93217}, {255, 400, 2924}, {125, 1000, 5965},
       {0, 100, 23863},   {-7, 100, 23863},  // no tempo: 125
       {125, 0, 23863},                      // the ratio before install_mod
       {1, 1, 71590860},                     // the divisor rounds to 0: one tick a minute
       {65535, 400, TIMERS_PER_SECOND / 1000}};  // a damaged tempo cannot flood the timer
+  // clang-format on
   for (const auto &c : cases) EXPECT_EQ(mod_timer_period(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
@@ -167,10 +174,10 @@ TEST_F(Control, NavigationWritesARequestForTheTick) {
   goto_mod_track(2);  // made while idle, it survives the next play
   play_mod(mod_, 0);
   EXPECT_EQ(mi.skip_order, 3);
-  const int cases[][4] = {  // from order, next / previous / go to, target, requested order + 1
-      {1, 0, 0, 3}, {2, 0, 0, 4},  // past the end: the song will end
-      {2, 1, 0, 2}, {0, 1, 0, 1}, {0, 2, 2, 3}, {1, 2, -5, 1},
-      {0, 2, 2000000000, 257}};    // held to the order list's size
+  // From order, next / previous / go to, target, requested order + 1: past the last order the
+  // song will end, and a target is held to the order list's size.
+  const int cases[][4] = {{1, 0, 0, 3}, {2, 0, 0, 4},  {2, 1, 0, 2},           {0, 1, 0, 1},
+                          {0, 2, 2, 3}, {1, 2, -5, 1}, {0, 2, 2000000000, 257}};
   for (const auto &c : cases) {
     mi.order = c[0];
     mi.skip_row = mi.skip_order = 0;
@@ -181,7 +188,8 @@ TEST_F(Control, NavigationWritesARequestForTheTick) {
 }
 
 TEST_F(Control, VolumeSpeedAndPitchAreClamped) {
-  const int cases[][3] = {{-5, 0, 1}, {0, 0, 1}, {150, 150, 150}, {300, 255, 300}, {1000, 255, 400}};
+  const int cases[][3] = {
+      {-5, 0, 1}, {0, 0, 1}, {150, 150, 150}, {300, 255, 300}, {1000, 255, 400}};
   for (const auto &c : cases) {  // value set -> volume, speed and pitch percentages
     set_mod_volume(c[0]), set_mod_speed(c[0]), set_mod_pitch(c[0]);
     EXPECT_EQ(get_mod_volume(), c[1]) << c[0];

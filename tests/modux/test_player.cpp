@@ -70,7 +70,10 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
 // Row 0 of position `order` carries the commands; `next` is the position of the next row
 // (order -1: the song has ended). A break and a jump on one row: see the test after this one.
 TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
-  struct Cmd { int ch, command, param; };
+  struct Cmd {
+    int ch, command, param;
+  };
+  // clang-format off
   const struct { const char *what; Cmd cmd; int loop, lasttrk, order; std::pair<int, int> next; } cases[] = {
       {"D05 on a channel without a voice", {16, CMD_PATTERN_BREAK, 5}, 0, -1, 0, {1, 5}},
       {"D1A", {0, CMD_PATTERN_BREAK, 0x1A}, 0, -1, 0, {1, 20}},
@@ -82,6 +85,7 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
       {"B00 on the last position, ignored", {0, CMD_POSITION_JUMP, 0}, 0, 0, 2, {2, 1}},
       {"B00 on the last position", {0, CMD_POSITION_JUMP, 0}, 0, -1, 2, {0, 0}},
   };
+  // clang-format on
   for (const auto &c : cases) {
     make(17, 32, 0, 3);  // 16 voices were reserved
     cell(0, c.cmd.ch, c.order) = {0, 0, 0, c.cmd.command, c.cmd.param};
@@ -91,7 +95,8 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
     mod_interrupt();  // the first tick of the row with the commands
     ASSERT_EQ(mi.order, c.order) << c.what;
     run(2);
-    const auto at = mi.is_playing ? std::make_pair(mi.order.load(), mi.row.load()) : std::make_pair(-1, 0);
+    const auto at =
+        mi.is_playing ? std::make_pair(mi.order.load(), mi.row.load()) : std::make_pair(-1, 0);
     EXPECT_EQ(at, c.next) << c.what;
     EXPECT_EQ(mi.tick, 0) << c.what;
   }
@@ -100,8 +105,9 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
 // A break and a jump on one row land on the break's row of the jump's pattern, held to that
 // pattern's rows, whichever channel carries which.
 TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
-  const struct { int break_ch, jump_ch, next_rows, target_rows, row; } cases[] = {
-      {0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
+  const struct {
+    int break_ch, jump_ch, next_rows, target_rows, row;
+  } cases[] = {{0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
   for (const auto &c : cases) {
     make(2, 64, 0, 3);
     mod->patterns[1].row_count = c.next_rows;
@@ -117,13 +123,13 @@ TEST_F(Tick, PatternLoopRepeatsItsRowsAndDelayFreezesTheRow) {
   make(1, 16, 0, 2);
   cell(4, 0) = {0, 0, 0, CMD_EXTENDED, 0x60};
   cell(8, 0) = {0, 0, 0, CMD_EXTENDED, 0x62};
-  cell(10, 0) = {0, 0, 0, CMD_EXTENDED, 0x61};   // no new start: back to the row after the last loop
+  cell(10, 0) = {0, 0, 0, CMD_EXTENDED, 0x61};  // no new start: back to the row after the last loop
   cell(1, 0, 1) = {0, 0, 0, CMD_EXTENDED, 0x61};  // a new pattern starts its loops at row 0
   start(1);
   Values rows;
   for (const auto &position : rows_played(33)) rows.push_back(position.second);
-  EXPECT_EQ(rows, (Values{0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 9, 10, 11, 12, 13, 14, 15,
-                          0, 1, 0, 1, 2}));
+  EXPECT_EQ(rows, (Values{0, 1, 2, 3,  4, 5,  6,  7,  8,  4,  5,  6, 7, 8, 4, 5, 6,
+                          7, 8, 9, 10, 9, 10, 11, 12, 13, 14, 15, 0, 1, 0, 1, 2}));
   make(2, 4);
   cell(0, 0) = {0, 0, 0, CMD_EXTENDED, 0xE2};
   cell(0, 1) = NOTE_INFO{1, C, 0, CMD_VOLSLIDE, 0x01};
@@ -144,13 +150,15 @@ TEST_F(Tick, SpeedAndTempoCommands) {
     timer_periods().clear();
     mod_interrupt();
     EXPECT_EQ(std::make_pair(mi.speed.load(), mi.tempo.load()), std::make_pair(c[1], c[2])) << c[0];
-    EXPECT_EQ(timer_periods(), c[2] != 125 ? std::vector<long>{mod_timer_period(c[2], 100)} : std::vector<long>{});
+    EXPECT_EQ(timer_periods(),
+              c[2] != 125 ? std::vector<long>{mod_timer_period(c[2], 100)} : std::vector<long>{});
   }
 }
 
 // The Protracker effects; a cell of zeros plays no note.
 TEST_F(Tick, ChannelEffectsTickByTick) {
   using CS = CHANNEL_STATE;
+  // clang-format off
   const TickCase cases[] = {
       {"A slides held to 0..64, up first, for one row", 4, {{1, C, 0x10 + 60, CMD_VOLSLIDE, 0xF1},
        {0, 0, 0, CMD_VOLSLIDE, 0x0F}, {}, {0, 0, 0, CMD_VOLSLIDE, 0x0F}}, volume,
@@ -179,6 +187,7 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
       {"a sample the module lacks starts nothing, with a note or an offset", 1, {{1, C, 0, 0, 0},
        {200, 2 * C, 0, CMD_SAMPLE_OFFSET, 0x10}, {3, C / 2, 0, 0, 0}}, period, {1712, 1712, 1712}},
   };
+  // clang-format on
   for (const auto &c : cases) {
     make(1, 4);
     EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;

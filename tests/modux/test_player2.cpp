@@ -16,7 +16,8 @@ class Player2 : public ::testing::Test {
  protected:
   void SetUp() override {
     for (CHANNEL_STATE &c : ci) c = CHANNEL_STATE();
-    ci[0].vibrato_shift = 5, ci[0].fade_volume = 32768, ci[0].vol_env.output = 64, ci[0].pan_env.output = 32;
+    ci[0].vibrato_shift = 5, ci[0].fade_volume = 32768, ci[0].vol_env.output = 64,
+    ci[0].pan_env.output = 32;
     mi.flags = 0, mi.tick = 0, mi.global_volume = 64, mod_volume = 255;
     of = nullptr;
   }
@@ -30,9 +31,11 @@ class Player2 : public ::testing::Test {
 
 TEST_F(Player2, FrequencyModeMiddleCIsPeriod1712And8363Hz) {
   // MOD notes are 3579546 / Amiga period: 428 is middle C, 8363.
+  // clang-format off
   const int cases[][3] = {{8363, 8363, 1712}, {4181, 8363, 3424}, {16726, 8363, 856}, {8363, 8413, 1701},
                           {8363, 0, 14318184 / 4242},          // a rate of 0 plays as 4242 Hz
                           {300000, 8363, 14318184 / 300000}};  // note x rate overflows 32 bits
+  // clang-format on
   for (const auto &c : cases) EXPECT_EQ(note2period(c[0], c[1]), c[2]) << c[0] << " at " << c[1];
   EXPECT_EQ(period2pitch(1712), 8363);
   // Rates of a few Hz make the divisor 0: the note still gets the lowest, positive pitch.
@@ -57,7 +60,8 @@ TEST_F(Player2, LinearModeXmNote49Is4608And8363Hz) {
 TEST_F(Player2, AmigaModeReadsTheEighthSemitoneTableWithinItsEnd) {
   use_flags(AMIGA);
   // Rate 0 takes the table entry alone: 32 x the Amiga period, shifted by the octave.
-  const int cases[][2] = {{0, 907 * 32}, {1, 856 * 32}, {11, 480 * 32}, {12, 907 * 16}, {24 + 5, 678 * 8}};
+  const int cases[][2] = {
+      {0, 907 * 32}, {1, 856 * 32}, {11, 480 * 32}, {12, 907 * 16}, {24 + 5, 678 * 8}};
   for (const auto &c : cases) EXPECT_EQ(note2period(c[0], 0), c[1]) << "note " << c[0];
   // The finest B reaches past the table's end, to the C above (856 x 32 an octave up); the rate
   // weighs the next entry in fifteenths.
@@ -68,16 +72,18 @@ TEST_F(Player2, AmigaModeReadsTheEighthSemitoneTableWithinItsEnd) {
 }
 
 TEST_F(Player2, VoiceVolumeAndPanCombineEveryFactor) {
-  const int volumes[][6] = {  // tick volume, global, fade, music, envelope -> voice volume
-      {64, 64, 32768, 255, 64, 255}, {64, 32, 32768, 255, 64, 127}, {32, 64, 32768, 255, 64, 127},
-      {64, 64, 0, 255, 64, 0},       {64, 64, 32768, 0, 64, 0},     {64, 64, 32768, 255, 32, 127},
+  const int volumes[][6] = {
+      // tick volume, global, fade, music, envelope -> voice volume
+      {64, 64, 32768, 255, 64, 255},  {64, 32, 32768, 255, 64, 127}, {32, 64, 32768, 255, 64, 127},
+      {64, 64, 0, 255, 64, 0},        {64, 64, 32768, 0, 64, 0},     {64, 64, 32768, 255, 32, 127},
       {64, 2000, 32768, 255, 64, 255}};  // a damaged global volume still gives a voice volume
   for (const auto &v : volumes) {
     ci[0].tick_volume = v[0], mi.global_volume = v[1], ci[0].fade_volume = v[2];
     mod_volume = v[3], ci[0].vol_env.output = v[4];
     EXPECT_EQ(calc_volume(0), v[5]) << &v - volumes;
   }
-  const int pans[][3] = {{64, 32, 64}, {200, 32, 200}, {64, 64, 128}, {200, 64, 255}, {64, 0, 0}, {200, 0, 144}};
+  const int pans[][3] = {{64, 32, 64},   {200, 32, 200}, {64, 64, 128},
+                         {200, 64, 255}, {64, 0, 0},     {200, 0, 144}};
   for (const auto &p : pans) {
     ci[0].tick_pan = p[0], ci[0].pan_env.output = p[1];
     EXPECT_EQ(calc_pan(0), p[2]) << p[0] << " " << p[1];
@@ -89,8 +95,9 @@ TEST_F(Player2, LookUpsOutsideTheModuleAnswerEmptyCellsAndTheLastSample) {
   PATTERN_INFO pattern{cells, 2};
   mod.patterns = &pattern, mod.pattern_count = 1, mod.channel_count = 3;
   EXPECT_EQ(get_note(&mod, 0, 1, 2), &cells[5]);
-  for (const NOTE_INFO *c : {get_note(&mod, 1, 0, 0), get_note(&mod, -1, 0, 0), get_note(&mod, 0, 2, 0),
-                             get_note(&mod, 0, 0, 3), get_note(&mod, 0, -1, 0), get_note(nullptr, 0, 0, 0)}) {
+  for (const NOTE_INFO *c :
+       {get_note(&mod, 1, 0, 0), get_note(&mod, -1, 0, 0), get_note(&mod, 0, 2, 0),
+        get_note(&mod, 0, 0, 3), get_note(&mod, 0, -1, 0), get_note(nullptr, 0, 0, 0)}) {
     EXPECT_TRUE(c < cells || c >= cells + 6);
     EXPECT_EQ(c->note + c->command + c->sample, 0);
   }
@@ -99,16 +106,21 @@ TEST_F(Player2, LookUpsOutsideTheModuleAnswerEmptyCellsAndTheLastSample) {
   inst.sample_map[40] = 1, inst.sample_map[41] = 9;
   mod.instruments = &inst, mod.instrument_count = 1, mod.sample_count = 3;
   use_flags(LINEAR);
-  const int cases[][3] = {{0, 40, 1}, {0, 41, 2}, {0, 96, 2}, {1, 40, 2}, {-1, 40, 2}};  // missing: the last
-  for (const auto &c : cases) EXPECT_EQ(get_modux_sample_no(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+  const int cases[][3] = {
+      {0, 40, 1}, {0, 41, 2}, {0, 96, 2}, {1, 40, 2}, {-1, 40, 2}};  // missing: the last
+  for (const auto &c : cases)
+    EXPECT_EQ(get_modux_sample_no(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST_F(Player2, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
-  const int np118 = 7744 - 118 * 64, np48 = 7744 - 48 * 64, np52 = 7744 - 52 * 64;  // linear, 64 a semitone
+  const int np118 = 7744 - 118 * 64, np48 = 7744 - 48 * 64,
+            np52 = 7744 - 52 * 64;  // linear, 64 a semitone
+  // clang-format off
   const int cases[][4] = {  // flags, period, semitones -> period
       {0, 1712, 3, 5760 >> 2}, {0, 1712, 7, 4560 >> 2}, {0, 1712, 0, 6464 >> 2}, {0, 1700, 0, 6464 >> 2},
       {0, 1712, 12, 856},      {0, 0, 3, 0},            {0, -50, 3, -50},        {0, 1, 0, 0},
       {LINEAR, 100, 4, 100},   {LINEAR, np118, 0, np118}, {LINEAR, np48, 4, np52}, {AMIGA, 3, 2, 3}};
+  // clang-format on
   for (const auto &c : cases) {
     mi.flags = c[0];
     EXPECT_EQ(find_lower_period(c[1], c[2]), c[3]) << c[0] << ": " << c[1] << " +" << c[2];
@@ -119,6 +131,7 @@ TEST_F(Player2, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
 // repeats the last fine slide: MOD's two directions share one memory, XM's have one each.
 TEST_F(Player2, ExtendedCommandsSetTheirFields) {
   using CS = CHANNEL_STATE;
+  // clang-format off
   const struct {
     std::vector<int> params;
     int CS::*field;
@@ -132,6 +145,7 @@ TEST_F(Player2, ExtendedCommandsSetTheirFields) {
       {{0x113, 0x122, 0x110, 0x120}, &CS::period, 992}, {{0x132, 0x130}, &CS::volume, 44},
       {{0x135}, &CS::tick_volume, 45},   {{0x143, 0x140, 0x132}, &CS::volume, 36},
   };
+  // clang-format on
   for (const auto &c : cases) {
     ci[0] = CHANNEL_STATE();
     ci[0].volume = ci[0].tick_volume = 40;
@@ -154,10 +168,13 @@ TEST_F(Player2, ChannelsWithoutANoteIgnorePitchEffects) {
 }
 
 TEST_F(Player2, VibratoAndTremoloWaveforms) {
-  // Depth 8 at shift 5: wave x 8 / 32, added in the first half of the cycle, taken off in the second.
-  const int cases[][3] = {{0, 0, 1000}, {0, 16, 1024}, {0, 64, 1063}, {0, -64, 937},  // waveform, pos, result
-                          {1, 16, 1008}, {1, -16, 993}, {2, 5, 1063},  {2, -5, 937}};
-  ci[0].period = ci[0].volume = 1000, ci[0].vibrato_depth = ci[0].tremolo_depth = 8, ci[0].tremolo_shift = 5;
+  // Depth 8 at shift 5: wave x 8 / 32, added in the first half of the cycle, taken off in the
+  // second.
+  const int cases[][3] = {
+      {0, 0, 1000},  {0, 16, 1024}, {0, 64, 1063}, {0, -64, 937},  // waveform, pos, result
+      {1, 16, 1008}, {1, -16, 993}, {2, 5, 1063},  {2, -5, 937}};
+  ci[0].period = ci[0].volume = 1000, ci[0].vibrato_depth = ci[0].tremolo_depth = 8,
+  ci[0].tremolo_shift = 5;
   for (const auto &c : cases) {
     ci[0].vibrato_waveform = ci[0].tremolo_waveform = c[0];
     ci[0].vibrato_pos = ci[0].tremolo_pos = static_cast<signed char>(c[1]);

@@ -12,6 +12,7 @@ int tempo() { return mi.tempo; }
 class S3mFamily : public TickModule {};
 
 TEST_F(S3mFamily, EffectsTickByTick) {
+  // clang-format off
   const TickCase cases[] = {
       {"D0F slides down by 15 after tick 0", 3, {{1, C, 0, CMD_S3M_VOLSLIDE, 0x0F}}, volume, {64, 49, 34}},
       {"DF0 slides up by 15", 3, {{1, C, 0x10 + 10, CMD_S3M_VOLSLIDE, 0xF0}}, volume, {10, 25, 40}},
@@ -79,6 +80,7 @@ TEST_F(S3mFamily, EffectsTickByTick) {
       {"T0F never lifts it above 255", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0xFA}, {0, 0, 0, CMD_S3M_SET_BPM, 0x0F}},
        tempo, {250, 255}},
   };
+  // clang-format on
   for (const auto &c : cases) {
     make(1, 16);
     EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;

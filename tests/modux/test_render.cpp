@@ -25,7 +25,8 @@ const int RATE = 44100;
 sample sine_sample() {
   sample s;
   s.length = 32, s.loop_start = 0, s.loop_end = 32, s.loop_flags = 1, s.bits = 16;
-  for (int i = 0; i < 32; i++) put16(s.data, static_cast<int>(std::lround(std::sin(2 * PI * i / 32) * 30000)) + 32768);
+  for (int i = 0; i < 32; i++)
+    put16(s.data, static_cast<int>(std::lround(std::sin(2 * PI * i / 32) * 30000)) + 32768);
   return s;
 }
 
@@ -57,7 +58,8 @@ std::vector<short> render(const module &m, int rate = RATE) {
   if (!mod) return out;
   EXPECT_EQ(render_mod_start(mod, rate), 1) << modux_error;
   std::vector<short> block(2 * 1000);
-  for (long got; (got = render_mod(block.data(), 1000)) > 0;) out.insert(out.end(), block.begin(), block.begin() + 2 * got);
+  for (long got; (got = render_mod(block.data(), 1000)) > 0;)
+    out.insert(out.end(), block.begin(), block.begin() + 2 * got);
   EXPECT_EQ(render_mod_finished(), -1);
   render_mod_stop();
   destroy_mod(mod);
@@ -66,7 +68,8 @@ std::vector<short> render(const module &m, int rate = RATE) {
 
 // Output frames of n ticks at this tempo: the timer period of one tick, counted at the rate.
 long tick_frames(long ticks, int tempo, int rate = RATE) {
-  return static_cast<long>(ticks * static_cast<long long>(rate) * mod_timer_period(tempo, 100) / TIMERS_PER_SECOND);
+  return static_cast<long>(ticks * static_cast<long long>(rate) * mod_timer_period(tempo, 100) /
+                           TIMERS_PER_SECOND);
 }
 
 double rms(const std::vector<short> &stereo, long from, long to) {
@@ -80,6 +83,7 @@ const cell NOTE{428, 1, 0, 0, 0};  // middle C, 8363 Hz
 cell command(int code, int param) { return cell{0, 0, 0, code, param}; }
 
 TEST(Render, SongLengthFollowsRowsSpeedTempoJumpsAndLoops) {
+  // clang-format off
   struct {
     const char *what;
     module m;
@@ -101,6 +105,7 @@ TEST(Render, SongLengthFollowsRowsSpeedTempoJumpsAndLoops) {
        16 * 6, 125},
       {"a pattern delay adds its ticks", song(1, {0}, {{0, 1, command(CMD_EXTENDED, 0xE2)}}), 60, 125},
   };
+  // clang-format on
   for (const auto &c : cases) {
     const long frames = static_cast<long>(render(c.m).size() / 2);
     EXPECT_NEAR(frames, tick_frames(c.ticks, c.tempo) + MIXER_RAMP_FRAMES, 1) << c.what;
@@ -135,7 +140,8 @@ TEST(Render, EngineIsHandedBackAndBadCallsAreRefused) {
   // Half the rate, half the frames.
   EXPECT_NEAR(static_cast<long>(render(song(1, {0}, {{0, 0, NOTE}}), 22050).size() / 2),
               tick_frames(48, 125, 22050) + MIXER_RAMP_FRAMES, 1);
-  EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}), (std::tuple{0, 0, nullptr, 0L}));
+  EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}),
+            (std::tuple{0, 0, nullptr, 0L}));
 }
 
 }  // namespace

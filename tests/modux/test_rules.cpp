@@ -14,10 +14,13 @@ class Rules : public TickModule {};
 const int XM = MODUX_XM | MODUX_LINEAR;
 const int C4 = 49;  // XM middle C
 
-Probe player(std::atomic<int> PLAYER_STATE::*f) { return [f] { return (mi.*f).load(); }; }
+Probe player(std::atomic<int> PLAYER_STATE::*f) {
+  return [f] { return (mi.*f).load(); };
+}
 int volume_envelope_position() { return ci[0].vol_env.position; }
 
 TEST_F(Rules, EachRuleAgainstTheEnginesOwn) {
+  // clang-format off
   const struct {
     const char *what;
     int rules, flags, speed;
@@ -59,15 +62,18 @@ TEST_F(Rules, EachRuleAgainstTheEnginesOwn) {
        {{1, C4, 0, 0, 0}, {1, C4 + 4, 0, CMD_TONE_PORTA, 8}}, {}, volume_envelope_position, {1, 2, 1, 2},
        {1, 2, 3, 4}},
   };
+  // clang-format on
   for (const auto &c : cases) {
     for (const bool rule : {true, false}) {
       make(2, 4, c.flags);
-      if (c.flags & MODUX_XM) add_instrument(0).vol_env_flags = 1, mod->instruments[0].vol_env_points = 2,
-                              mod->instruments[0].vol_env_value[0] = 64, mod->instruments[0].vol_env_tick[1] = 100;
+      if (c.flags & MODUX_XM)
+        add_instrument(0).vol_env_flags = 1, mod->instruments[0].vol_env_points = 2,
+        mod->instruments[0].vol_env_value[0] = 64, mod->instruments[0].vol_env_tick[1] = 100;
       mod->rules = rule ? c.rules : 0;
       cell(0, 1) = c.side;
       const Values &want = rule ? c.with_rule : c.without;
-      EXPECT_EQ(play(c.speed, c.rows, c.probe, want.size()), want) << c.what << (rule ? "" : ", without the rule");
+      EXPECT_EQ(play(c.speed, c.rows, c.probe, want.size()), want)
+          << c.what << (rule ? "" : ", without the rule");
     }
   }
 }
@@ -116,7 +122,8 @@ TEST_F(Rules, LoopAndJumpFollowTheTracker) {
     cell(2, 0) = {0, 0, 0, CMD_PATTERN_BREAK, 0};
     cell(1, 0, 1) = {0, 0, 0, CMD_EXTENDED, 0x61};
     start(1);
-    EXPECT_EQ(rows_played(7), (Rows{{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, rule ? 0 : 1}, {1, rule ? 1 : 2}}))
+    EXPECT_EQ(rows_played(7),
+              (Rows{{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, rule ? 0 : 1}, {1, rule ? 1 : 2}}))
         << rule;
 
     make(2, 4, 0, 3);

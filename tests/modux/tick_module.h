@@ -31,14 +31,18 @@ inline int tick_volume() { return ci[0].tick_volume; }
 inline int period() { return ci[0].period; }
 inline int tick_period() { return ci[0].tick_period; }
 inline int pan() { return ci[0].pan; }
-inline Probe field(int CHANNEL_STATE::*f) { return [f] { return ci[0].*f; }; }
+inline Probe field(int CHANNEL_STATE::*f) {
+  return [f] { return ci[0].*f; };
+}
 
 class TickModule : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     install_allegro(SYSTEM_NONE, &errno, atexit);
     install_sound(DIGI_NONE, MIDI_NONE, nullptr);
-    modux_install_int = [](void (*)(void), long speed) { return timer_periods().push_back(speed), 0; };
+    modux_install_int = [](void (*)(void), long speed) {
+      return timer_periods().push_back(speed), 0;
+    };
     modux_remove_int = [](void (*)(void)) {};
     install_mod(16);
   }
@@ -54,16 +58,19 @@ class TickModule : public ::testing::Test {
     mod->pattern_count = mod->order_count = patterns;
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(patterns, sizeof(PATTERN_INFO)));
     for (int p = 0; p < patterns; p++) {
-      mod->patterns[p] = {static_cast<NOTE_INFO *>(calloc(rows * channels, sizeof(NOTE_INFO))), rows};
+      mod->patterns[p] = {static_cast<NOTE_INFO *>(calloc(rows * channels, sizeof(NOTE_INFO))),
+                          rows};
       mod->order_table[p] = p;
     }
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(2, sizeof(SAMPLE_INFO)));
     mod->samples = static_cast<SAMPLE *>(calloc(2, sizeof(SAMPLE)));
     for (int s = 0; s < 2; s++) {
-      mod->samples[s] = SAMPLE{8, 0, 1000, 192, 1000, 0, 0, static_cast<unsigned long>(-1), calloc(1, 1000)};
+      mod->samples[s] =
+          SAMPLE{8, 0, 1000, 192, 1000, 0, 0, static_cast<unsigned long>(-1), calloc(1, 1000)};
       SAMPLE_INFO &info = mod->sample_info[s];
       info = SAMPLE_INFO{};
-      info.length = 1000, info.tuning = (flags & MODUX_XM) ? 128 : 8363, info.volume = 64, info.pan = 128;
+      info.length = 1000, info.tuning = (flags & MODUX_XM) ? 128 : 8363, info.volume = 64,
+      info.pan = 128;
     }
     mod->initial_speed = 6, mod->initial_tempo = 125, mod->initial_global_volume = 64;
     for (int c = 0; c < channels && c < 64; c++) mod->channel_pan[c] = 128;
@@ -71,19 +78,24 @@ class TickModule : public ::testing::Test {
   // XM instruments, each mapping every note to sample `sample`.
   INSTRUMENT_INFO &add_instrument(int sample) {
     const int n = mod->instrument_count + 1;
-    mod->instruments = static_cast<INSTRUMENT_INFO *>(realloc(mod->instruments, n * sizeof(INSTRUMENT_INFO)));
+    mod->instruments =
+        static_cast<INSTRUMENT_INFO *>(realloc(mod->instruments, n * sizeof(INSTRUMENT_INFO)));
     INSTRUMENT_INFO &ins = mod->instruments[n - 1];
     ins = INSTRUMENT_INFO{};
     for (int &s : ins.sample_map) s = sample;
     mod->instrument_count = n;
     return ins;
   }
-  NOTE_INFO &cell(int row, int ch, int p = 0) { return mod->patterns[p].notes[row * mod->channel_count + ch]; }
+  NOTE_INFO &cell(int row, int ch, int p = 0) {
+    return mod->patterns[p].notes[row * mod->channel_count + ch];
+  }
   void start(int speed, int loop = 0) {
     mod->initial_speed = speed;
     play_mod(mod, loop);
   }
-  void run(int calls) { while (calls-- > 0) mod_interrupt(); }
+  void run(int calls) {
+    while (calls-- > 0) mod_interrupt();
+  }
   // Order and row at the first tick of each of the next `rows` rows.
   Rows rows_played(int rows) {
     Rows seen;

@@ -9,15 +9,16 @@
 # plays it (openmpt123's default plays every subsong of a file one after another).
 # Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
 #   By default the real modules of tests/realmods against accuracy_thresholds.txt; --modules
-#   takes every MOD, S3M and XM file of DIR against THRESHOLDS instead.
+#   takes every MOD, S3M, XM and IT file of DIR against THRESHOLDS instead.
 #   --table prints the figures as rows of the engine document's tables instead of checking them.
-# A thresholds line: MODULE MIN_CORRELATION MIN_ONSETS [MIN_PITCH or -] [# note], where a note
-# of one-behaviour modules reads WHAT IT TESTS | REASON FOR A DELIBERATE DIFFERENCE.
+# A thresholds line: MODULE MIN_CORRELATION MIN_ONSETS [MIN_PITCH or -] [# note], MODULE the
+# file's name with or without its extension; a note of one-behaviour modules reads WHAT IT TESTS
+# | REASON FOR A DELIBERATE DIFFERENCE.
 # Status 77 (skipped) when the modules cannot be fetched or openmpt123 is missing.
 set -u
 PLAY=$1 CMP=$2
 shift 2
-MODE=check MODULES= 
+MODE=check MODULES=
 here=$(cd "$(dirname "$0")" && pwd)
 thresholds=$here/accuracy_thresholds.txt
 while [ $# -gt 0 ]; do
@@ -33,7 +34,7 @@ trap 'rm -rf "$T"' EXIT
 
 command -v openmpt123 > /dev/null || { echo "SKIP: openmpt123 is not installed"; exit 77; }
 if [ -n "$MODULES" ]; then
-  ls "$MODULES"/*.mod "$MODULES"/*.s3m "$MODULES"/*.xm 2> /dev/null > "$T/list"
+  ls "$MODULES"/*.mod "$MODULES"/*.s3m "$MODULES"/*.xm "$MODULES"/*.it 2> /dev/null > "$T/list"
   [ -s "$T/list" ] || { echo "FAIL: no modules in $MODULES" >&2; exit 1; }
 else
   [ -f "$fetch" ] || { echo "SKIP: no tests/realmods/fetch.sh"; exit 77; }
@@ -41,22 +42,19 @@ else
 fi
 
 failed=0
+fail() { echo "FAIL: $name: $*" >&2; failed=1; }
 while read -r file; do
   name=$(basename "$file")
-  if ! "$PLAY" --render "$T/ours.wav" "$file" > "$T/out" 2> "$T/err"; then
-    echo "FAIL: $name: modux-play: $(cat "$T/err")" >&2
-    failed=1
-    continue
-  fi
+  "$PLAY" --render "$T/ours.wav" "$file" > "$T/out" 2> "$T/err" || { fail "modux-play: $(cat "$T/err")"; continue; }
   ours=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$T/out")
   seconds=$(awk -v s="$ours" 'BEGIN { printf "%d", s == int(s) ? s : int(s) + 1 }')
   reference=$(openmpt123 --subsong 0 --info "$file" 2>/dev/null | awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
   openmpt123 --batch --quiet --force --no-float --samplerate 44100 --subsong 0 --end-time "$seconds" \
-    -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { echo "FAIL: $name: openmpt123 cannot render it" >&2; failed=1; continue; }
-  "$CMP" --pitch "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { echo "FAIL: $name: wavcompare: $(cat "$T/cmp")" >&2; failed=1; continue; }
+    -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { fail "openmpt123 cannot render it"; continue; }
+  "$CMP" --pitch "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { fail "wavcompare: $(cat "$T/cmp")"; continue; }
   read -r corr onsets lag pitch < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"], v["pitch_agreement"] }' "$T/cmp")
   min_corr= min_onsets= min_pitch=- note=
-  line=$(awk -v n="$name" '$1 == n { print; exit }' "$thresholds")
+  line=$(awk -v n="$name" -v s="${name%.*}" '$1 == n || $1 == s { print; exit }' "$thresholds")
   if [ -n "$line" ]; then
     note=$(sed -n 's/^[^#]*# *//p' <<< "$line")
     read -r _ min_corr min_onsets min_pitch < <(sed 's/#.*//' <<< "$line")
@@ -65,8 +63,7 @@ while read -r file; do
   if [ -z "${min_corr:-}" ] && [ "$MODE" = --table ]; then
     min_corr=- min_onsets=-
   elif [ -z "${min_corr:-}" ]; then
-    echo "FAIL: $name has no line in $(basename "$thresholds")" >&2
-    failed=1
+    fail "no line in $(basename "$thresholds")"
     continue
   fi
   if [ "$MODE" = --table ] && [ -n "$MODULES" ]; then
@@ -86,15 +83,13 @@ while read -r file; do
   # shows here even where the loudness envelopes cannot be lined up.
   if [ -z "$MODULES" ] && [ -n "${reference:-}" ] &&
     awk -v a="$ours" -v b="$reference" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d > 0.01 * b) }'; then
-    echo "FAIL: $name lasts $ours s, the reference $reference s" >&2
-    failed=1
+    fail "lasts $ours s, the reference $reference s"
   fi
   pitch_floor=$min_pitch
   [ "$min_pitch" = - ] && pitch_floor=0
   if awk -v c="$corr" -v o="$onsets" -v p="$pitch" -v mc="$min_corr" -v mo="$min_onsets" -v mp="$pitch_floor" \
     'BEGIN { exit !(c < mc || o < mo || p < mp) }'; then
-    echo "FAIL: $name below its minimum (correlation $min_corr, onsets $min_onsets, pitch $min_pitch)" >&2
-    failed=1
+    fail "below its minimum (correlation $min_corr, onsets $min_onsets, pitch $min_pitch)"
   fi
 done < "$T/list"
 [ $failed = 0 ] || exit 1

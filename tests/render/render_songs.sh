@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # modux-play --render on the game's own songs, with no display and no sound device: each song
 # becomes 16-bit stereo WAV of the length the player reports, audible and unclipped, the same on
-# every run; --seconds and --rate shape the output; a progress line appears only on a terminal;
-# a file it cannot load or a path it cannot write gives a message, status 1 and no file.
+# every run and byte for byte as recorded below; --seconds and --rate shape the output; a progress
+# line appears only on a terminal; a file it cannot load or a path it cannot write gives a
+# message, status 1 and no file. The checksums hold the engine's own playback rules: a change of
+# the tick, the effects or the mixer that moves one sample of a song fails here; a deliberate
+# change of a song's source or of the mixer records the new checksums.
 # Usage: render_songs.sh MODUX_PLAY WAVCOMPARE MUSIC_DIR
 set -u
 PLAY=$1 CMP=$2 MUSIC=$3
@@ -12,6 +15,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 unset DISPLAY
 export AUDIODEV=/nonexistent
 
+declare -A sha256=(
+  [funk]=fd46afee9bb6159c1c33454071ff9ac043488ce0a6a61400f605c0d58d8f6c55
+  [maze]=77c9a1fee8efe6d87f67c4e2dd3a2a957dfa2bb5693cfc827c444a814efb2693
+  [neon]=65cf2c55e8413fdd87923033d11b5788e6bde576e85b1e99971e4502949e4bf5
+  [parade]=00c161b90d50afdc7b7d5a63702967496c310f95150e4ffa40b99da0e623be7a
+  [title]=14b3e65761fc40e75f33a29a1dea367e9b102925e5045c5645583bd0583ee81e
+)
 songs=("$MUSIC"/*.mux)
 [ ${#songs[@]} -ge 4 ] || fail "fewer than four songs in $MUSIC"
 for song in "${songs[@]}"; do
@@ -20,6 +30,8 @@ for song in "${songs[@]}"; do
   [ ! -s "$T/err" ] || fail "$name: output on standard error away from a terminal: $(cat "$T/err")"
   grep -qE "^rendered \".*\" to $T/$name.wav: [0-9.]+ s \([0-9]+:[0-9.]+\) at 44100 Hz$" "$T/out" ||
     fail "$name: no account of the render: $(cat "$T/out")"
+  got=$(sha256sum "$T/$name.wav" | cut -d' ' -f1)
+  [ "$got" = "${sha256[$name]:-none recorded}" ] || fail "$name renders differently ($got)"
   said=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$T/out")
   [ "$(soxi -c "$T/$name.wav")" = 2 ] && [ "$(soxi -b "$T/$name.wav")" = 16 ] &&
     [ "$(soxi -r "$T/$name.wav")" = 44100 ] || fail "$name: not 16-bit stereo at 44100 Hz"

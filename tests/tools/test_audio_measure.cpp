@@ -16,37 +16,24 @@ namespace {
 
 const double PI = 3.14159265358979323846;
 
-void put(std::vector<uint8_t> &b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void tag(std::vector<uint8_t> &b, const char *t) { b.insert(b.end(), t, t + 4); }
-
-// A WAV image: fmt chunk of the given format, an extra chunk before the data, then the data.
-std::vector<uint8_t> wav(int format, int channels, int bits, const std::vector<uint8_t> &data, bool extensible = false) {
+// A WAV image: fmt chunk of the given format, an extra chunk of odd size before the data, then
+// the data. Each field is a value and its width in bytes; a width of 0 writes a four-letter tag.
+std::vector<uint8_t> wav(int format, int channels, int bits, const std::vector<uint8_t> &data,
+                         bool extensible = false) {
+  const long long RIFF = 0x46464952, WAVE = 0x45564157, FMT = 0x20746d66, LIST = 0x5453494c,
+                  DATA = 0x61746164, size = static_cast<long long>(data.size());
+  std::vector<std::pair<long long, int>> fields = {
+      // clang-format off
+      {RIFF, 4}, {0, 4}, {WAVE, 4}, {FMT, 4}, {extensible ? 40 : 16, 4},
+      {extensible ? 0xFFFE : format, 2}, {channels, 2}, {8000, 4},
+      {8000 * channels * bits / 8, 4}, {channels * bits / 8, 2}, {bits, 2},
+      // clang-format on
+  };
+  if (extensible) fields.insert(fields.end(), {{22, 2}, {bits, 2}, {3, 4}, {format, 2}, {0, 14}});
+  fields.insert(fields.end(), {{LIST, 4}, {3, 4}, {0x00030201, 4}, {DATA, 4}, {size, 4}});
   std::vector<uint8_t> b;
-  tag(b, "RIFF");
-  put(b, 0, 4);
-  tag(b, "WAVE");
-  tag(b, "fmt ");
-  put(b, extensible ? 40 : 16, 4);
-  put(b, extensible ? 0xFFFE : format, 2);
-  put(b, channels, 2);
-  put(b, 8000, 4);
-  put(b, 8000 * channels * bits / 8, 4);
-  put(b, channels * bits / 8, 2);
-  put(b, bits, 2);
-  if (extensible) {
-    put(b, 22, 2);
-    put(b, bits, 2);
-    put(b, 3, 4);
-    put(b, format, 2);
-    for (int i = 0; i < 14; i++) b.push_back(0);
-  }
-  tag(b, "LIST");
-  put(b, 3, 4);
-  b.insert(b.end(), {1, 2, 3, 0});  // odd size, padded
-  tag(b, "data");
-  put(b, static_cast<uint32_t>(data.size()), 4);
+  for (auto [value, bytes] : fields)
+    for (int i = 0; i < bytes; i++) b.push_back(static_cast<uint8_t>(i < 4 ? value >> (8 * i) : 0));
   b.insert(b.end(), data.begin(), data.end());
   return b;
 }
@@ -67,10 +54,16 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
     std::vector<uint8_t> file;
     std::vector<float> mono;  // empty: refused
   } cases[] = {
-      {"16 bits", wav(1, 2, 16, {0xFF, 0x7F, 0x00, 0x80, 0, 0, 0x00, 0x40}), {-0.5f / 32768, 0.25f}},
+      {"16 bits",
+       wav(1, 2, 16, {0xFF, 0x7F, 0x00, 0x80, 0, 0, 0x00, 0x40}),
+       {-0.5f / 32768, 0.25f}},
       {"8 bits, unsigned", wav(1, 2, 8, {255, 0, 128, 192}), {-0.5f / 128, 0.25f}},
-      {"24 bits", wav(1, 2, 24, {0xFF, 0xFF, 0x7F, 0, 0, 0x80, 0, 0, 0, 0, 0, 0x40}), {-0.5f / 8388608, 0.25f}},
-      {"extensible 16 bits", wav(1, 2, 16, {0xFF, 0x7F, 0x00, 0x80, 0, 0, 0x00, 0x40}, true), {-0.5f / 32768, 0.25f}},
+      {"24 bits",
+       wav(1, 2, 24, {0xFF, 0xFF, 0x7F, 0, 0, 0x80, 0, 0, 0, 0, 0, 0x40}),
+       {-0.5f / 8388608, 0.25f}},
+      {"extensible 16 bits",
+       wav(1, 2, 16, {0xFF, 0x7F, 0x00, 0x80, 0, 0, 0x00, 0x40}, true),
+       {-0.5f / 32768, 0.25f}},
       {"a cut-off last frame", wav(1, 2, 16, {0xFF, 0x7F, 0x00, 0x80, 0, 0}), {-0.5f / 32768}},
       {"float", wav(3, 1, 32, {0, 0, 0, 0}), {}},
       {"no channels", wav(1, 0, 16, {0, 0}), {}},
@@ -88,14 +81,16 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       continue;
     }
     ASSERT_EQ(audio.mono.size(), c.mono.size()) << c.what;
-    for (size_t i = 0; i < c.mono.size(); i++) EXPECT_NEAR(audio.mono[i], c.mono[i], 1e-4) << c.what << " frame " << i;
+    for (size_t i = 0; i < c.mono.size(); i++)
+      EXPECT_NEAR(audio.mono[i], c.mono[i], 1e-4) << c.what << " frame " << i;
   }
   // A file cut inside its header, and a data chunk claiming more than the file holds.
   std::vector<uint8_t> whole = wav(1, 1, 16, std::vector<uint8_t>(200, 0x10));
   Audio audio;
   std::string error;
   for (size_t cut : {size_t(20), size_t(30), size_t(60), whole.size() - 51}) {
-    const bool ok = read_wav(scratch(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)), audio, error);
+    const bool ok =
+        read_wav(scratch(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)), audio, error);
     if (ok) {
       EXPECT_LE(audio.mono.size(), 100u) << cut;
     }
@@ -109,7 +104,8 @@ Audio bursts(const std::vector<double> &starts, int rate = 44100) {
   a.rate = rate;
   a.channels = 1;
   a.mono.assign(static_cast<size_t>(rate * 3), 0.0f);
-  for (size_t i = 0; i < a.mono.size(); i++) a.mono[i] = static_cast<float>(0.05 * std::sin(2 * PI * 220 * i / rate));
+  for (size_t i = 0; i < a.mono.size(); i++)
+    a.mono[i] = static_cast<float>(0.05 * std::sin(2 * PI * 220 * i / rate));
   for (double s : starts) {
     const size_t from = static_cast<size_t>(s * rate);
     for (size_t i = from; i < from + rate / 4 && i < a.mono.size(); i++) {
@@ -155,7 +151,9 @@ TEST(AudioMeasure, PaceOfARecording) {
   std::vector<double> times, early;
   for (double t = 0.1; t < 2.8; t += 0.13 + 0.05 * std::sin(t * 7)) times.push_back(t);
   for (double t : times) early.push_back(0.4 + t / 1.04);
-  const auto level = [](const std::vector<double> &starts) { return level_envelope(bursts(starts)); };
+  const auto level = [](const std::vector<double> &starts) {
+    return level_envelope(bursts(starts));
+  };
   const Pace same = pace_against(level(times), level(times), 0.9, 1.1, 0.0025, 100);
   EXPECT_NEAR(same.pace, 1.0, 0.001);
   EXPECT_GT(same.correlation, 0.99);
@@ -174,7 +172,8 @@ Audio melody(const std::vector<double> &notes, const std::vector<double> &cents,
   double phase = 0;
   for (size_t n = 0; n < notes.size(); n++) {
     const double hz = notes[n] * std::pow(2.0, cents[n % cents.size()] / 1200);
-    for (int i = 0; i < a.rate * 6 / 100; i++, phase += 2 * PI * hz / a.rate) a.mono.push_back(static_cast<float>(0.5 * std::sin(phase)));
+    for (int i = 0; i < a.rate * 6 / 100; i++, phase += 2 * PI * hz / a.rate)
+      a.mono.push_back(static_cast<float>(0.5 * std::sin(phase)));
   }
   return a;
 }
@@ -183,7 +182,8 @@ Audio melody(const std::vector<double> &notes, const std::vector<double> &cents,
 // sharp agrees on about two thirds; a whole song tuned apart agrees fully and names the interval.
 TEST(AudioMeasure, PitchAgreement) {
   std::vector<double> notes;
-  for (int i = 0; i < 30; i++) notes.push_back(523.25 * std::pow(2.0, (i % 3 == 0 ? 0 : i % 3 == 1 ? 4 : 7) / 12.0));
+  for (int i = 0; i < 30; i++)
+    notes.push_back(523.25 * std::pow(2.0, (i % 3 == 0 ? 0 : i % 3 == 1 ? 4 : 7) / 12.0));
   const std::vector<double> reference = pitch_track(melody(notes, {0}), 0.01, -40);
   const struct {
     const char *what;
@@ -200,7 +200,8 @@ TEST(AudioMeasure, PitchAgreement) {
       {"30 ms late, unaligned", {0}, 0.03, 0, 0.2, 0.6, 0},
   };
   for (const auto &c : cases) {
-    const PitchAgreement p = pitch_agreement(reference, pitch_track(melody(notes, c.cents, c.delay), 0.01, -40), c.lag, 15);
+    const PitchAgreement p = pitch_agreement(
+        reference, pitch_track(melody(notes, c.cents, c.delay), 0.01, -40), c.lag, 15);
     EXPECT_GE(p.share, c.share_low) << c.what;
     EXPECT_LE(p.share, c.share_high) << c.what;
     EXPECT_NEAR(p.offset_cents, c.offset, 3) << c.what;

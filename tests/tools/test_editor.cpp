@@ -13,10 +13,10 @@ namespace {
 using editor::Level;
 using mapgen::CellPos;
 
-const editor::Tool& ToolOf(char key) { return editor::kTools[editor::tool_for_key(key)]; }
+const editor::Tool &ToolOf(char key) { return editor::kTools[editor::tool_for_key(key)]; }
 
 // Picture row y of a level's text form (the rows follow the header's 9 lines).
-std::string Row(const Level& level, int y) {
+std::string Row(const Level &level, int y) {
   std::string t = mapgen::write_level_text(level);
   size_t at = t.find("map:\n") + 5 + size_t(23 * y);
   return t.substr(at, 22);
@@ -25,14 +25,8 @@ std::string Row(const Level& level, int y) {
 // A stroke from the new level (ring of wall, bugs at 10,10, vorbel at 10,16) and the picture row
 // it leaves; `rect` strokes fill from `a` to `b`, the others paint `a` alone.
 TEST(Editor, StrokesOfTheTools) {
-  struct Case {
-    char key;
-    bool rect;
-    CellPos a, b;
-    bool changed;
-    int row;
-    const char* expect;
-  } cases[] = {
+  // clang-format off
+  struct Case { char key; bool rect; CellPos a, b; bool changed; int row; const char *expect; } cases[] = {
       {'w', false, {5, 5}, {}, true, 5, "#    #               #"},
       {' ', false, {5, 5}, {}, false, 5, "#                    #"},  // floor on floor
       {' ', false, {0, 5}, {}, true, 5, "-                    #"},  // the ring opened: a tunnel mouth
@@ -48,10 +42,12 @@ TEST(Editor, StrokesOfTheTools) {
       {'v', true, {1, 1}, {3, 1}, true, 1, "#  V                 #"},  // a start lands at the end
       {'5', false, {7, 7}, {}, true, 7, "#      o             #"},
       {'1', false, {7, 7}, {}, true, 7, "#      .             #"},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     Level level = editor::new_level();
-    bool changed = c.rect ? editor::paint_rect(level, ToolOf(c.key), c.a, c.b) : editor::paint(level, ToolOf(c.key), c.a.x, c.a.y);
+    bool changed = c.rect ? editor::paint_rect(level, ToolOf(c.key), c.a, c.b)
+                          : editor::paint(level, ToolOf(c.key), c.a.x, c.a.y);
     EXPECT_EQ(changed, c.changed) << c.key << " at " << c.a.x << "," << c.a.y;
     EXPECT_EQ(Row(level, c.row), c.expect) << c.key << " at " << c.a.x << "," << c.a.y;
   }
@@ -59,11 +55,8 @@ TEST(Editor, StrokesOfTheTools) {
 
 // A wall's tile follows the walls around it, and changes when a neighbour is painted or erased.
 TEST(Editor, WallTilesFollowTheirNeighbours) {
-  struct Case {
-    std::vector<CellPos> walls, floors;
-    CellPos cell;
-    int bits;
-  } cases[] = {
+  // clang-format off
+  struct Case { std::vector<CellPos> walls, floors; CellPos cell; int bits; } cases[] = {
       {{{5, 5}}, {}, {5, 5}, 0},
       {{{5, 5}, {6, 5}}, {}, {5, 5}, WALL_RIGHT},
       {{{5, 5}, {6, 5}, {5, 4}}, {}, {5, 5}, WALL_RIGHT | WALL_UP},
@@ -71,13 +64,15 @@ TEST(Editor, WallTilesFollowTheirNeighbours) {
       {{{5, 5}, {6, 5}, {5, 4}, {6, 4}}, {{6, 5}}, {5, 5}, WALL_UP},
       {{{1, 1}}, {}, {1, 1}, WALL_LEFT | WALL_UP | WALL_UP_LEFT},  // in the ring's corner
       {{{1, 2}}, {}, {1, 2}, WALL_LEFT},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     Level level = editor::new_level();
     for (CellPos w : c.walls) editor::paint(level, ToolOf('w'), w.x, w.y);
     for (CellPos f : c.floors) editor::paint(level, ToolOf(' '), f.x, f.y);
     level.wall_set = 7;
-    EXPECT_EQ(mapgen::cell_code(level, c.cell.x, c.cell.y), 700 + WallTile(c.bits)) << c.walls.size() << " walls";
+    EXPECT_EQ(mapgen::cell_code(level, c.cell.x, c.cell.y), 700 + WallTile(c.bits))
+        << c.walls.size() << " walls";
   }
 }
 
@@ -90,18 +85,16 @@ TEST(Editor, UndoAndRedo) {
     editor::paint(level, ToolOf('1'), x, 3);
     editor::remember(h, before);
   };
-  struct Step {
-    char op;  // 'p' paints a ball at column x, 'u' undoes, 'r' redoes
-    int x;
-    bool done;
-    int balls;
-  } steps[] = {
+  // op: 'p' paints a ball at column x, 'u' undoes, 'r' redoes.
+  // clang-format off
+  struct Step { char op; int x; bool done; int balls; } steps[] = {
       {'u', 0, false, 0}, {'p', 1, true, 1}, {'p', 2, true, 2}, {'p', 3, true, 3}, {'u', 0, true, 2},
       {'u', 0, true, 1},  {'r', 0, true, 2}, {'p', 5, true, 3}, {'r', 0, false, 3}, {'u', 0, true, 2},
       {'u', 0, true, 1},  {'u', 0, true, 0}, {'u', 0, false, 0}, {'r', 0, true, 1},
+      // clang-format on
   };
   int n = 0;
-  for (const Step& s : steps) {
+  for (const Step &s : steps) {
     bool done = true;
     if (s.op == 'p') edit(s.x);
     if (s.op == 'u') done = editor::undo(h, level);
@@ -116,28 +109,25 @@ TEST(Editor, UndoAndRedo) {
 
 // The panel's fields step inside the ranges the checks accept.
 TEST(Editor, FieldsStepInsideTheirRanges) {
-  struct Case {
-    int field, steps, value;
-    bool changed;
-  } cases[] = {
+  // clang-format off
+  struct Case { int field, steps, value; bool changed; } cases[] = {
       {0, 1, 1, true}, {0, -1, 0, false}, {0, 40, 18, true}, {1, 1, 20, true}, {1, -5, 19, false},
       {2, 30, 20, true}, {3, 27, 27, true}, {3, 28, 27, true}, {4, 3, 40, true}, {11, -30, 0, true},
       {11, 4000, 32760, true},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     Level level = editor::new_level();
-    EXPECT_EQ(editor::step_field(level, c.field, c.steps), c.changed) << c.field << " by " << c.steps;
+    EXPECT_EQ(editor::step_field(level, c.field, c.steps), c.changed)
+        << c.field << " by " << c.steps;
     EXPECT_EQ(editor::field_value(level, c.field), c.value) << c.field << " by " << c.steps;
   }
 }
 
 // Each problem of the checks names the cell the editor marks on the map.
 TEST(Editor, ProblemsLieOnTheirCells) {
-  struct Case {
-    std::vector<std::pair<char, CellPos>> strokes;
-    CellPos cell;
-    const char* expect;
-  } cases[] = {
+  // clang-format off
+  struct Case { std::vector<std::pair<char, CellPos>> strokes; CellPos cell; const char *expect; } cases[] = {
       {{{'1', {5, 5}}}, {-1, -1}, ""},  // a playable level: no problem anywhere
       {{}, {-1, -1}, "the level has no balls"},
       {{{'1', {5, 5}}, {' ', {0, 0}}}, {0, 0}, "corner column 0, row 0 must be a wall"},
@@ -146,10 +136,11 @@ TEST(Editor, ProblemsLieOnTheirCells) {
        {5, 5}, "ball at column 5, row 5 cannot be reached"},
       {{{'1', {5, 5}}, {'w', {9, 10}}, {'w', {11, 10}}, {'w', {10, 9}}, {'w', {10, 11}}},
        {10, 10}, "the bugs' start at column 10, row 10 is not connected"},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     Level level = editor::new_level();
-    for (const auto& [key, at] : c.strokes) editor::paint(level, ToolOf(key), at.x, at.y);
+    for (const auto &[key, at] : c.strokes) editor::paint(level, ToolOf(key), at.x, at.y);
     std::vector<mapgen::Problem> problems = mapgen::level_problems(level);
     if (!*c.expect) {
       EXPECT_TRUE(problems.empty()) << problems.front().text;
@@ -157,7 +148,9 @@ TEST(Editor, ProblemsLieOnTheirCells) {
     }
     ASSERT_EQ(problems.size(), 1u) << c.expect << ": " << problems.front().text;
     EXPECT_NE(problems[0].text.find(c.expect), std::string::npos) << problems[0].text;
-    EXPECT_EQ(std::make_pair(problems[0].cell.x, problems[0].cell.y), std::make_pair(c.cell.x, c.cell.y)) << c.expect;
+    EXPECT_EQ(std::make_pair(problems[0].cell.x, problems[0].cell.y),
+              std::make_pair(c.cell.x, c.cell.y))
+        << c.expect;
     EXPECT_EQ(editor::problem_at(problems, c.cell.x, c.cell.y), 0) << c.expect;
     EXPECT_EQ(editor::problem_at(problems, 3, 3), -1) << c.expect;
   }

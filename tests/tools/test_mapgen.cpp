@@ -23,36 +23,38 @@ using Edits = std::vector<std::pair<int, std::string>>;  // picture rows replace
 
 // All rock but row 1, a corridor that is also an edge tunnel: the vorbel at column 1, balls of
 // values 1, 2, 3 and a power ball, the bugs at column 7.
-std::vector<std::string> picture(const Edits& edits = {}) {
+std::vector<std::string> picture(const Edits &edits = {}) {
   std::vector<std::string> rows(22, std::string(22, '#'));
   rows[1] = "-V.2o  B.3...........-";
-  for (const auto& [row, text] : edits) rows[size_t(row)] = text;
+  for (const auto &[row, text] : edits) rows[size_t(row)] = text;
   return rows;
 }
 
-std::string level_text(const std::vector<std::string>& rows, const std::string& header_extra = "") {
-  std::string t = "; test level\nname: Tiny\nwalls: 7\nballs: 19\nbugs: 3\nbug_sprite: 11\n"
-                  "points: 10 20 30 40 50 100 200 500\n" + header_extra + "map:\n";
-  for (const std::string& r : rows) t += r + "\n";
+std::string level_text(const std::vector<std::string> &rows, const std::string &header_extra = "") {
+  std::string t =
+      "; test level\nname: Tiny\nwalls: 7\nballs: 19\nbugs: 3\nbug_sprite: 11\n"
+      "points: 10 20 30 40 50 100 200 500\n" +
+      header_extra + "map:\n";
+  for (const std::string &r : rows) t += r + "\n";
   return t;
 }
 
-Level parse_ok(const std::vector<std::string>& rows) {
+Level parse_ok(const std::vector<std::string> &rows) {
   Level level;
   EXPECT_EQ(mapgen::parse_level(level_text(rows), "tiny.txt", level), "");
   return level;
 }
 
-std::string problems(const Level& level) {
+std::string problems(const Level &level) {
   std::string s;
-  for (const std::string& p : mapgen::check_level(level)) s += p + "\n";
+  for (const std::string &p : mapgen::check_level(level)) s += p + "\n";
   return s;
 }
 
 TEST(MapLevel, TinyLevelIsReadAndAcceptedAndItsBallsCounted) {
   std::string text = level_text(picture()), crlf;
   for (char ch : text) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-  for (const std::string& t : {text, crlf}) {
+  for (const std::string &t : {text, crlf}) {
     Level level;
     ASSERT_EQ(mapgen::parse_level(t, "tiny.txt", level), "");
     EXPECT_EQ(problems(level), "");
@@ -60,9 +62,13 @@ TEST(MapLevel, TinyLevelIsReadAndAcceptedAndItsBallsCounted) {
               std::make_tuple("Tiny", 100, 15));
   }
   // Balls of values 1 to 4 count towards clearing; power balls and decorations do not.
-  const std::pair<const char*, int> cases[] = {
-      {"-V.2o  B.3ab.........-", 13}, {"-V4.5678B...ooooooo..-", 7}, {"-V1234  B............-", 16}};
-  for (const auto& [row, balls] : cases) EXPECT_EQ(mapgen::ball_count(parse_ok(picture({{1, row}}))), balls) << row;
+  const std::pair<const char *, int> cases[] = {
+      {"-V.2o  B.3ab.........-", 13},
+      {"-V4.5678B...ooooooo..-", 7},
+      {"-V1234  B............-", 16},
+  };
+  for (const auto &[row, balls] : cases)
+    EXPECT_EQ(mapgen::ball_count(parse_ok(picture({{1, row}}))), balls) << row;
 }
 
 // Neighbour bits: 1 wall above, 2 right, 4 below, 8 left, and the diagonals 16 up-right, 32
@@ -72,6 +78,7 @@ TEST(MapLevel, TinyLevelIsReadAndAcceptedAndItsBallsCounted) {
 // 155: 38, 255: 46). Bits -1 mark an open cell.
 TEST(MapLevel, WallMasksAndCellCodes) {
   Level level = parse_ok(picture({{1, "-V.2o  B.3af.........-"}}));
+  // clang-format off
   struct Case { int x, y, mask, code; } cases[] = {
       {0, 0, 2, 702},           {21, 21, 1 | 8 | 128, 734},  {1, 0, 2 | 8, 710},
       {1, 2, 2 | 4 | 8 | 32 | 64, 731},                      {15, 10, 255, 746},
@@ -80,8 +87,9 @@ TEST(MapLevel, WallMasksAndCellCodes) {
       {3, 1, -1, 1902},         {4, 1, -1, 1905},            {1, 1, -1, 2300},
       {7, 1, -1, 2300},         {0, 1, -1, 2300},            {10, 1, -1, 2210},
       {11, 1, -1, 2215},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     if (c.mask >= 0) {
       EXPECT_EQ(mapgen::wall_mask(level, c.x, c.y), c.mask) << c.x << "," << c.y;
     }
@@ -89,10 +97,12 @@ TEST(MapLevel, WallMasksAndCellCodes) {
   }
 }
 
-// Each case changes the tiny level; "" means it stays playable, else its one problem contains the text.
+// Each case changes the tiny level; "" means it stays playable, else its one problem contains the
+// text.
 TEST(MapLevel, LevelsAreCheckedUnderTheMovementRules) {
-  const char* kCol5Top = "#####.################";
-  struct Case { Edits edits; std::function<void(Level&)> change; const char* expect; } cases[] = {
+  const char *kCol5Top = "#####.################";
+  // clang-format off
+  struct Case { Edits edits; std::function<void(Level &)> change; const char *expect; } cases[] = {
       // Left from column 1 the vorbel comes out on column 20, eating the mouth at column 0.
       {{{1, "1V.2o  B.3#..........-"}}, nullptr, ""},
       // Up through row 0 on column 5, out on row 20.
@@ -124,8 +134,9 @@ TEST(MapLevel, LevelsAreCheckedUnderTheMovementRules) {
       {{}, [](Level& l) { l.bug_sprite = 28; }, "the bug picture is 28, must be 0 to 27"},
       {{}, [](Level& l) { l.points[7] = 40000; }, "the points of value 8 is 40000"},
       {{}, [](Level& l) { l.points[0] = -5; }, "the points of value 1 is -5"},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     Level level = parse_ok(picture(c.edits));
     if (c.change) c.change(level);
     std::vector<std::string> got = mapgen::check_level(level);
@@ -141,8 +152,9 @@ TEST(MapLevel, LevelsAreCheckedUnderTheMovementRules) {
 TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
   std::vector<std::string> short_picture = picture();
   short_picture.pop_back();
-  auto with = [](const Edits& edits) { return level_text(picture(edits)); };
-  const std::pair<std::string, const char*> cases[] = {
+  auto with = [](const Edits &edits) { return level_text(picture(edits)); };
+  const std::pair<std::string, const char *> cases[] = {
+      // clang-format off
       {level_text(short_picture), "tiny.txt:9: the picture has 21 rows, expected 22"},
       {with({{4, std::string(21, '#')}}), "tiny.txt:13: picture row 4 has 21 columns, expected 22"},
       {with({{1, "-V.Xo  B.3...........-"}}), "tiny.txt:10: unknown character 0x58 at column 3, row 1"},
@@ -163,14 +175,16 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
       {"name:\n", "empty level name"},
       {"", "the header has no 'name'"},
       {std::string("\xff\xfe\0\x01", 4), "expected 'key: value'"},
+      // clang-format on
   };
-  for (const auto& [text, expect] : cases) {
+  for (const auto &[text, expect] : cases) {
     Level level;
     std::string err = mapgen::parse_level(text, "tiny.txt", level);
     EXPECT_NE(err.find(expect), std::string::npos) << "got: " << err;
   }
   Level level;
-  EXPECT_NE(mapgen::load_level_file("/nonexistent/level99.txt", level).find("cannot open"), std::string::npos);
+  EXPECT_NE(mapgen::load_level_file("/nonexistent/level99.txt", level).find("cannot open"),
+            std::string::npos);
   std::string path = "/tmp/vorbel_mapgen_huge_" + std::to_string(getpid()) + ".txt";
   std::ofstream(path, std::ios::binary) << std::string(mapgen::kMaxLevelFileSize + 1, '#');
   EXPECT_NE(mapgen::load_level_file(path, level).find("not a level"), std::string::npos);
@@ -182,10 +196,13 @@ TEST(MapLevel, MapRecordLayout) {
   std::vector<uint8_t> img = mapgen::map_image(parse_ok(picture()));
   ASSERT_EQ(img.size(), 1048u);
   const std::pair<size_t, int> cases[] = {
+      // clang-format off
       {0, 0},  {2, 7},  {4, 1},  {6, 1},  {8, 1},  {10, 3},  {12, 15},  {14, 11},  {16 + 2 * (22 * 3 + 1), 1902},
       {16 + 2 * (22 * 1 + 3), 746},  {984, 10},  {984 + 2 * 7, 500},  {984 + 2 * 8, 0},  {984 + 2 * 31, 0},
+      // clang-format on
   };
-  for (const auto& [off, value] : cases) EXPECT_EQ(int16_t(img[off] | img[off + 1] << 8), value) << "offset " << off;
+  for (const auto &[off, value] : cases)
+    EXPECT_EQ(int16_t(img[off] | img[off + 1] << 8), value) << "offset " << off;
   EXPECT_EQ(img[16 + 2 * (22 * 3 + 1)], 0x6E);  // 1902 = 0x076E, low byte first
 }
 
@@ -193,12 +210,13 @@ TEST(MapLevel, MapRecordLayout) {
 // record image (the image byte for byte: the name is not in it); damaged images are refused.
 TEST(MapLevel, TextAndImageRoundTrips) {
   size_t levels = 0;
-  for (const char* dir : {VORBEL_MAPS_DIR, VORBEL_CUSTOM_DIR})
-    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+  for (const char *dir : {VORBEL_MAPS_DIR, VORBEL_CUSTOM_DIR})
+    for (const auto &e : std::filesystem::directory_iterator(dir)) {
       if (e.path().extension() != ".txt") continue;
       Level level, again, from_map;
       ASSERT_EQ(mapgen::load_level_file(e.path().string(), level), "");
-      ASSERT_EQ(mapgen::parse_level(mapgen::write_level_text(level), "again.txt", again), "") << e.path();
+      ASSERT_EQ(mapgen::parse_level(mapgen::write_level_text(level), "again.txt", again), "")
+          << e.path();
       EXPECT_TRUE(mapgen::same_level(level, again)) << e.path();
       const std::vector<uint8_t> img = mapgen::map_image(level);
       ASSERT_EQ(mapgen::level_from_image(img.data(), img.size(), "dir/x.map", from_map), "");
@@ -208,16 +226,20 @@ TEST(MapLevel, TextAndImageRoundTrips) {
     }
   EXPECT_GE(levels, 14u);
   std::vector<uint8_t> img = mapgen::map_image(parse_ok(picture()));
-  const struct { size_t size, off; int code; const char* expect; } damaged[] = {
+  // clang-format off
+  const struct { size_t size, off; int code; const char *expect; } damaged[] = {
       {100, 0, 0, "100 bytes, a map file holds 1048"},
       {1048, 16 + 2 * (22 * 4 + 2), 2400, "column 4, row 2 has the code 2400"},
       {1048, 16, -1, "column 0, row 0 has the code -1"},
+      // clang-format on
   };
-  for (const auto& d : damaged) {
+  for (const auto &d : damaged) {
     std::vector<uint8_t> bad = img;
     bad[d.off] = uint8_t(d.code & 0xff), bad[d.off + 1] = uint8_t((d.code >> 8) & 0xff);
     Level level;
-    EXPECT_NE(mapgen::level_from_image(bad.data(), d.size, "bad.map", level).find(d.expect), std::string::npos) << d.expect;
+    EXPECT_NE(mapgen::level_from_image(bad.data(), d.size, "bad.map", level).find(d.expect),
+              std::string::npos)
+        << d.expect;
   }
 }
 }  // namespace
@@ -232,24 +254,18 @@ class VorbelMapc : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir); }
 
   // Runs the tool with `args`; its status, and its messages in `out`.
-  int Run(const std::string& args, std::string* out = nullptr) {
-    std::string cmd = std::string(VORBEL_MAPC) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
+  int Run(const std::string &args, std::string &out) {
+    FILE *p = popen((std::string(VORBEL_MAPC) + " " + args + " 2>&1").c_str(), "r");
     char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) text += buf;
+    for (out.clear(); p && fgets(buf, sizeof buf, p);) out += buf;
     int status = p ? pclose(p) : -1;
-    if (out) *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+  std::string Write(const std::string &name, const std::string &text) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    return dir + "/" + name;
   }
-
-  static std::vector<uint8_t> Bytes(const std::string& path) {
+  static std::vector<uint8_t> Bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }
@@ -258,27 +274,34 @@ class VorbelMapc : public ::testing::Test {
 TEST_F(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   const std::string good = Write("good.txt", level_text(picture()));
   std::string out;
-  ASSERT_EQ(Run(good + " -o " + dir + "/named.map", &out), 0) << out;
+  ASSERT_EQ(Run(good + " -o " + dir + "/named.map", out), 0) << out;
   EXPECT_EQ(Bytes(dir + "/named.map"), mapgen::map_image(parse_ok(picture())));
-  ASSERT_EQ(Run(good), 0);
+  ASSERT_EQ(Run(good, out), 0) << out;
   EXPECT_EQ(Bytes(dir + "/good.map").size(), 1048u);
 
   // Three problems at once: an unreachable ball, an open corner, a bad bug picture.
-  std::string broken = level_text(picture({{0, "-#####################"}, {3, "#####.################"}}));
+  std::string broken =
+      level_text(picture({{0, "-#####################"}, {3, "#####.################"}}));
   broken.replace(broken.find("bug_sprite: 11"), 14, "bug_sprite: 40");
   Write("broken.txt", broken);
   const std::vector<uint8_t> older = Bytes(dir + "/good.map");
   std::filesystem::copy_file(dir + "/good.map", dir + "/broken.map");
-  EXPECT_EQ(Run(dir + "/broken.txt", &out), 1);
-  for (const char* want : {"broken.txt:12: ball at column 5, row 3 cannot be reached", "corner column 0, row 0 must be a wall",
-                           "the bug picture is 40, must be 0 to 27", "3 problems found", "not written"})
+  EXPECT_EQ(Run(dir + "/broken.txt", out), 1);
+  for (const char *want :
+       {"broken.txt:12: ball at column 5, row 3 cannot be reached",
+        "corner column 0, row 0 must be a wall", "the bug picture is 40, must be 0 to 27",
+        "3 problems found", "not written"})
     EXPECT_NE(out.find(want), std::string::npos) << want << " in:\n" << out;
   EXPECT_EQ(Bytes(dir + "/broken.map"), older);
 
   const std::pair<std::string, int> usage[] = {
+      // clang-format off
       {"", 2}, {good + " -o", 2}, {good + " " + good, 2}, {good + " -o " + good, 2},
       {dir + "/missing.txt", 1}, {Write("junk.txt", std::string("\x7f" "ELF\0\0junk", 9)), 1},
-      {good + " -o /nonexistent-dir/x.map", 1}, {"--help", 0}};
-  for (const auto& [args, status] : usage) EXPECT_EQ(Run(args, &out), status) << args << ":\n" << out;
+      {good + " -o /nonexistent-dir/x.map", 1}, {"--help", 0},
+      // clang-format on
+  };
+  for (const auto &[args, status] : usage)
+    EXPECT_EQ(Run(args, out), status) << args << ":\n" << out;
   EXPECT_FALSE(std::filesystem::exists(dir + "/junk.map"));
 }

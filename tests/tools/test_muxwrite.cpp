@@ -47,6 +47,7 @@ TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
   Bytes long_literal = {0xFF};
   long_literal.insert(long_literal.end(), 127, 9);
   long_literal.insert(long_literal.end(), {0x83, 9, 9, 9});
+  // clang-format off
   const struct { const char *what; std::vector<uint32_t> values; int width; Bytes stream; } cases[] = {
       {"nothing", {}, 1, {}},
       {"five empty cells", std::vector<uint32_t>(5), 1, {0x05}},
@@ -61,6 +62,7 @@ TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
       {"words: a two-cell gap splits", {5, 0, 0, 6}, 2, {0x81, 5, 0, 0x02, 0x81, 6, 0}},
       {"words are little-endian", {0x1234, 0xFFFF}, 2, {0x82, 0x34, 0x12, 0xFF, 0xFF}},
       {"values past one run", std::vector<uint32_t>(130, 9), 1, long_literal},
+      // clang-format on
   };
   for (const auto &c : cases) {
     Bytes out;
@@ -73,11 +75,13 @@ TEST(MuxColumnStream, CodedInRunsOfValuesAndOfEmptyCells) {
 // as a signed byte; note commands (-1, -2) and 0 as they are.
 TEST(MuxNotes, StoredFormOfNotes) {
   const int64_t kRefused = -1;
+  // clang-format off
   const struct { int flags, note; int64_t stored; } cases[] = {
       {0, 0, 0},           {0, -1, 0xFFFF},        {0, -2, 0xFFFE},          {0, 109, 32767},
       {MODUX_XM, 49, 49},  {MODUX_XM, -2, 0xFE},   {MODUX_XM | MODUX_LINEAR, 97, 97},
       {0, 108, kRefused},  {0, 3579547, kRefused}, {0, 2000000, kRefused},   {0, -40000, kRefused},
       {MODUX_XM, 128, kRefused}, {MODUX_XM, -129, kRefused},
+      // clang-format on
   };
   for (const auto &c : cases) {
     uint32_t stored = 0;
@@ -89,7 +93,8 @@ TEST(MuxNotes, StoredFormOfNotes) {
     int note = int(MODUX_AMIGA_CLOCK / w);
     uint32_t stored = 0;
     ASSERT_EQ(mux_store_note(0, note, stored), "") << w;
-    ASSERT_TRUE(stored >= 1 && stored <= 32767 && MODUX_AMIGA_CLOCK / long(stored) == note) << w << " stored " << stored;
+    ASSERT_TRUE(stored >= 1 && stored <= 32767 && MODUX_AMIGA_CLOCK / long(stored) == note)
+        << w << " stored " << stored;
   }
 }
 
@@ -107,17 +112,21 @@ struct Fixture {
     const bool xm = flags & MODUX_XM;
     std::memcpy(mod.name, "A name that uses 28 letters!", 28);
     mod.flags = flags;
-    std::tie(mod.channel_count, mod.order_count, mod.initial_speed, mod.initial_tempo, mod.initial_global_volume,
-             mod.restart_order) = std::make_tuple(3, 4, 5, 137, 48, 2);
+    std::tie(mod.channel_count, mod.order_count, mod.initial_speed, mod.initial_tempo,
+             mod.initial_global_volume, mod.restart_order) = std::make_tuple(3, 4, 5, 137, 48, 2);
     for (int c = 0; c < 3; c++) mod.channel_pan[c] = 40 + 80 * c;
     for (int i = 0; i < 4; i++) mod.order_table[i] = i == 1 || i == 2;
     // An 8-bit sample with a loop, a 16-bit one with a ping-pong loop, and an empty one.
     for (int i = 0; i < 2; i++) {
       int bits = 8 << i, len = 100 + 37 * i;
-      info[i] = {len, i ? 33452 : 8363, i ? 7 : -12, 50 + i, 100 + i, 10 + i, len - i, 1 + i, 1 + i, 20, 3, 9, 0, 0, 0, 0, 0};
+      // clang-format off
+      info[i] = {len, i ? 33452 : 8363, i ? 7 : -12, 50 + i, 100 + i, 10 + i, len - i, 1 + i, 1 + i,
+                 20, 3, 9, 0, 0, 0, 0, 0};
+      // clang-format on
       data[i].resize(size_t(len * bits / 8));
       for (size_t k = 0; k < data[i].size(); k++) data[i][k] = uint8_t(k * 7 + i);
-      samples[i] = {bits, 0, 0, 0, (unsigned long)len, 10ul + i, (unsigned long)(len - i), 0, data[i].data()};
+      samples[i] = {
+          bits, 0, 0, 0, (unsigned long)len, 10ul + i, (unsigned long)(len - i), 0, data[i].data()};
     }
     mod.sample_count = 3;
     mod.sample_info = info;
@@ -126,12 +135,14 @@ struct Fixture {
       INSTRUMENT_INFO &ins = instruments[i];
       for (int n = 0; n < MODUX_NOTE_MAP; n++) ins.sample_map[n] = (n + i) % 3;
       for (int p = 0; p < MODUX_ENVELOPE_POINTS; p++)
-        std::tie(ins.vol_env_tick[p], ins.vol_env_value[p], ins.pan_env_tick[p], ins.pan_env_value[p]) =
-            std::make_tuple(p * 10 + i, 64 - p * 5, p * 7, 32 + p - i);
-      std::tie(ins.vol_env_points, ins.vol_env_flags, ins.vol_env_sustain_start, ins.vol_env_sustain_end,
-               ins.vol_env_loop_start, ins.vol_env_loop_end) = std::make_tuple(6, 7, 2, 2, 1, 4);
-      std::tie(ins.pan_env_points, ins.pan_env_flags, ins.pan_env_sustain_start, ins.pan_env_sustain_end,
-               ins.pan_env_loop_start, ins.pan_env_loop_end) = std::make_tuple(3, 1, 1, 1, 0, 2);
+        std::tie(ins.vol_env_tick[p], ins.vol_env_value[p], ins.pan_env_tick[p],
+                 ins.pan_env_value[p]) = std::make_tuple(p * 10 + i, 64 - p * 5, p * 7, 32 + p - i);
+      std::tie(ins.vol_env_points, ins.vol_env_flags, ins.vol_env_sustain_start,
+               ins.vol_env_sustain_end, ins.vol_env_loop_start, ins.vol_env_loop_end) =
+          std::make_tuple(6, 7, 2, 2, 1, 4);
+      std::tie(ins.pan_env_points, ins.pan_env_flags, ins.pan_env_sustain_start,
+               ins.pan_env_sustain_end, ins.pan_env_loop_start, ins.pan_env_loop_end) =
+          std::make_tuple(3, 1, 1, 1, 0, 2);
       ins.fadeout = 1024 + i;
       mod.instrument_count = 2;
       mod.instruments = instruments;
@@ -164,27 +175,34 @@ struct Fixture {
 void expect_same(const MODUX &a, const MODUX &b) {
   EXPECT_STREQ(a.name, b.name);
   int field = 0;
-  for (int MODUX::*f : {&MODUX::order_count, &MODUX::pattern_count, &MODUX::channel_count, &MODUX::instrument_count,
-                        &MODUX::sample_count, &MODUX::initial_speed, &MODUX::initial_tempo,
-                        &MODUX::initial_global_volume, &MODUX::restart_order, &MODUX::flags})
+  for (int MODUX::*f :
+       {&MODUX::order_count, &MODUX::pattern_count, &MODUX::channel_count, &MODUX::instrument_count,
+        &MODUX::sample_count, &MODUX::initial_speed, &MODUX::initial_tempo,
+        &MODUX::initial_global_volume, &MODUX::restart_order, &MODUX::flags})
     EXPECT_EQ(a.*f, b.*f) << "header field " << field++;
   EXPECT_TRUE(std::equal(a.order_table, a.order_table + a.order_count, b.order_table));
   EXPECT_TRUE(std::equal(a.channel_pan, a.channel_pan + a.channel_count, b.channel_pan));
   for (int i = 0; i < std::min(a.sample_count, b.sample_count); i++) {
     const SAMPLE &x = a.samples[i], &y = b.samples[i];
-    EXPECT_EQ(std::memcmp(&a.sample_info[i], &b.sample_info[i], sizeof(SAMPLE_INFO)), 0) << "sample info " << i;
-    EXPECT_EQ(std::make_tuple(x.len, x.loop_start, x.loop_end), std::make_tuple(y.len, y.loop_start, y.loop_end));
+    EXPECT_EQ(std::memcmp(&a.sample_info[i], &b.sample_info[i], sizeof(SAMPLE_INFO)), 0)
+        << "sample info " << i;
+    EXPECT_EQ(std::make_tuple(x.len, x.loop_start, x.loop_end),
+              std::make_tuple(y.len, y.loop_start, y.loop_end));
     if (x.len == 0) continue;
     EXPECT_EQ(x.bits, y.bits);
     EXPECT_EQ(std::memcmp(x.data, y.data, x.len * size_t(x.bits / 8)), 0) << "sample data " << i;
   }
   for (int i = 0; i < std::min(a.instrument_count, b.instrument_count); i++)
-    EXPECT_EQ(std::memcmp(&a.instruments[i], &b.instruments[i], sizeof(INSTRUMENT_INFO)), 0) << "instrument " << i;
-  auto key = [](const NOTE_INFO &n) { return std::make_tuple(n.note, n.sample, n.volume, n.command, n.param); };
+    EXPECT_EQ(std::memcmp(&a.instruments[i], &b.instruments[i], sizeof(INSTRUMENT_INFO)), 0)
+        << "instrument " << i;
+  auto key = [](const NOTE_INFO &n) {
+    return std::make_tuple(n.note, n.sample, n.volume, n.command, n.param);
+  };
   for (int p = 0; p < std::min(a.pattern_count, b.pattern_count); p++) {
     ASSERT_EQ(a.patterns[p].row_count, b.patterns[p].row_count) << "pattern " << p;
     for (int k = 0; k < a.patterns[p].row_count * a.channel_count; k++)
-      ASSERT_EQ(key(a.patterns[p].notes[k]), key(b.patterns[p].notes[k])) << "pattern " << p << " cell " << k;
+      ASSERT_EQ(key(a.patterns[p].notes[k]), key(b.patterns[p].notes[k]))
+          << "pattern " << p << " cell " << k;
   }
 }
 
@@ -210,6 +228,7 @@ TEST(MuxRoundTrip, EveryFieldComesBackThroughLoadMux) {
 }
 
 TEST(MuxRefusals, FieldsTheFormatCannotHold) {
+  // clang-format off
   const struct { int flags; void (*spoil)(Fixture &); const char *message; } cases[] = {
       {0, [](Fixture &f) { f.mod.channel_count = 65; }, "channel_count"},
       {0, [](Fixture &f) { f.mod.channel_pan[2] = 300; }, "channel 2"},
@@ -224,13 +243,15 @@ TEST(MuxRefusals, FieldsTheFormatCannotHold) {
       {0, [](Fixture &f) { f.samples[0].data = nullptr; }, "no sample data"},
       {MODUX_XM | MODUX_LINEAR, [](Fixture &f) { f.instruments[1].vol_env_sustain_end = 3; }, "single sustain point"},
       {MODUX_XM | MODUX_LINEAR, [](Fixture &f) { f.cells[0][0].note = 300; }, "XM note"},
+      // clang-format on
   };
   for (const auto &c : cases) {
     Fixture fx(c.flags);
     c.spoil(fx);
     Bytes image;
     std::string err = build_mux(fx.mod, image);
-    EXPECT_NE(err.find(c.message), std::string::npos) << "wanted '" << c.message << "', got '" << err << "'";
+    EXPECT_NE(err.find(c.message), std::string::npos)
+        << "wanted '" << c.message << "', got '" << err << "'";
   }
 }
 

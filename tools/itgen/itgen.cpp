@@ -3,8 +3,9 @@
 //
 // A source is a list of lines; '#' starts a comment. Keywords:
 //   name TEXT                 song name
-//   speed N / tempo N / global N / mix N      header values
-//   flags WORD...             linear, amiga, instruments, samples, oldfx, compatgxx
+//   speed N / tempo N / global N / mix N      header values (speed 6, tempo 125 unless given)
+//   flags WORD...             linear, amiga, instruments, samples, oldfx, compatgxx (default:
+//                             linear instruments)
 //   sample N KIND FRAMES [loop A B] [pingpong] [sustain A B] [c5 HZ] [volume V] [global G] [bits
 //   16]
 //                             KIND: square, saw, sine, noise; the wave repeats every 64 frames
@@ -16,7 +17,8 @@
 //                             VOLUME: vNN set, pNN pan, or a raw column byte rNNN; . none
 //                             EFFECT: letter and two hex digits (SB2 -> S B2 is written SB2), .
 //                             none
-//   orders N N ...            the order list (255 is added at the end)
+//   orders N N ...            the order list (255 is added at the end); default: every pattern
+// Without any sample line, sample 1 is "saw 64 loop 0 64 c5 8363", a looped saw played at C-5.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +76,44 @@ int pick(int line, const std::map<std::string, int> &m, const std::string &s) {
 
 }  // namespace
 
+// Sample N of a sample line's words, its wave written as its bytes.
+itw::sample read_sample(int line, const std::vector<std::string> &w) {
+  if (w.size() < 4) fail(line, "sample N KIND FRAMES ...");
+  itw::sample s;
+  const int frames = number(line, w[3]);
+  int bits = 8;
+  s.flags = 1;
+  for (size_t i = 4; i < w.size(); i++) {
+    if (w[i] == "loop" && i + 2 < w.size()) {
+      s.flags |= 16, s.loop_start = number(line, w[i + 1]), s.loop_end = number(line, w[i + 2]),
+                     i += 2;
+    } else if (w[i] == "sustain" && i + 2 < w.size()) {
+      s.flags |= 32, s.sustain_start = number(line, w[i + 1]),
+                     s.sustain_end = number(line, w[i + 2]), i += 2;
+    } else if (w[i] == "pingpong") {
+      s.flags |= 64;
+    } else if (i + 1 < w.size() &&
+               (w[i] == "c5" || w[i] == "volume" || w[i] == "global" || w[i] == "bits")) {
+      const int v = number(line, w[i + 1]);
+      if (w[i] == "c5") s.c5 = v;
+      if (w[i] == "volume") s.volume = v;
+      if (w[i] == "global") s.global_volume = v;
+      if (w[i] == "bits") bits = v;
+      i++;
+    } else {
+      fail(line, "unknown sample word: " + w[i]);
+    }
+  }
+  if (bits == 16) s.flags |= 2;
+  s.length = frames;
+  for (int k = 0; k < frames; k++) {
+    const int v = static_cast<int>(std::lround(wave(w[2], k) * (bits == 16 ? 32767 : 127)));
+    s.data.push_back(static_cast<uint8_t>(v));
+    if (bits == 16) s.data.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  return s;
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     std::cerr << "usage: itgen SOURCE.txt OUT.it\n";
@@ -114,42 +154,9 @@ int main(int argc, char **argv) {
         song.flags |= pick(line, bits, w[i]);
       }
     } else if (key == "sample") {
-      if (w.size() < 4) fail(line, "sample N KIND FRAMES ...");
-      itw::sample s;
-      const int frames = number(line, w[3]);
-      int bits = 8;
-      s.flags = 1;
-      for (size_t i = 4; i < w.size(); i++) {
-        if (w[i] == "loop" && i + 2 < w.size()) {
-          s.flags |= 16, s.loop_start = number(line, w[i + 1]), s.loop_end = number(line, w[i + 2]),
-                         i += 2;
-        } else if (w[i] == "sustain" && i + 2 < w.size()) {
-          s.flags |= 32, s.sustain_start = number(line, w[i + 1]),
-                         s.sustain_end = number(line, w[i + 2]), i += 2;
-        } else if (w[i] == "pingpong") {
-          s.flags |= 64;
-        } else if (i + 1 < w.size() &&
-                   (w[i] == "c5" || w[i] == "volume" || w[i] == "global" || w[i] == "bits")) {
-          const int v = number(line, w[i + 1]);
-          if (w[i] == "c5") s.c5 = v;
-          if (w[i] == "volume") s.volume = v;
-          if (w[i] == "global") s.global_volume = v;
-          if (w[i] == "bits") bits = v;
-          i++;
-        } else {
-          fail(line, "unknown sample word: " + w[i]);
-        }
-      }
-      if (bits == 16) s.flags |= 2;
-      s.length = frames;
-      for (int k = 0; k < frames; k++) {
-        const int v = static_cast<int>(std::lround(wave(w[2], k) * (bits == 16 ? 32767 : 127)));
-        s.data.push_back(static_cast<uint8_t>(v));
-        if (bits == 16) s.data.push_back(static_cast<uint8_t>(v >> 8));
-      }
       if (number(line, w[1]) != static_cast<int>(song.samples.size()) + 1)
         fail(line, "samples are numbered in order");
-      song.samples.push_back(s);
+      song.samples.push_back(read_sample(line, w));
     } else if (key == "instrument") {
       if (number(line, w[1]) != static_cast<int>(song.instruments.size()) + 1)
         fail(line, "instruments are numbered in order");
@@ -228,6 +235,11 @@ int main(int argc, char **argv) {
       pattern->cells.push_back(c);
     }
   }
+  if (song.samples.empty())
+    song.samples.push_back(
+        read_sample(0, {"sample", "1", "saw", "64", "loop", "0", "64", "c5", "8363"}));
+  if (song.orders.empty())
+    for (size_t p = 0; p < song.patterns.size(); p++) song.orders.push_back(int(p));
   song.orders.push_back(255);
   if (song.instruments.empty()) song.flags &= ~4;
   const itw::bytes b = itw::build(song);

@@ -2,18 +2,20 @@
 // that one-behaviour test modules live in the tree as text and become real files at build time.
 //   modgen SOURCE.txt OUT.{mod,s3m,xm}
 // The source, one statement a line ('#' starts a comment):
-//   format mod|s3m|xm          channels N      speed N      tempo N      linear 0|1 (XM)
-//   version HEX (S3M tracker word or XM format word)        restart N
-//   orders P P ...             (S3M: 254 is "+++", 255 is "---")
+//   format mod|s3m|xm (default: OUT's extension)   channels N (4)   speed N   tempo N
+//   linear 0|1 (XM)     version HEX (S3M tracker word or XM format word)     restart N
+//   orders P P ...      (S3M: 254 is "+++", 255 is "---"; default: every pattern in turn)
 //   sample N [wave=sine|square|saw] [period=32] [length=8192] [loop=0|1] [decay=0]
 //            [volume=64] [rate=8363] [finetune=0] [relnote=0] [pan=128]
 //       a sine, square or saw of `period` frames, fading with a time constant of `decay`
 //       frames (0: none); finetune is a MOD nibble -8..7 or an XM byte -128..127, rate an
-//       S3M middle-C rate.
+//       S3M middle-C rate. Without any sample statement, sample 1 is a steady tone:
+//       period=16 length=64 loop=1.
 //   instrument N [volenv=T:V,T:V..] [volsus=P] [volloop=A-B] [panenv=..] [pansus=P]
 //                [panloop=A-B] [fadeout=N] [vib=TYPE,SWEEP,DEPTH,RATE]     (XM; sample N)
 //   pattern N [rows=64]
-//   ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT
+//   (S3M: a cell may name a channel above 0 again in its row; it is written after the others)
+//   ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT         (ROW may be FIRST-LAST: the cell on each)
 //       NOTE C-4, C#4 ... (the trackers' own octaves: a sample plays at its rate on C-2 in MOD,
 //       C-4 in S3M and XM), '===' key off (XM), '^^^' note cut (S3M), '.' none; INSTRUMENT a
 //       number or '.'; VOLUME '.' or the column's value (XM: its byte in hex; S3M: 0..64);
@@ -58,6 +60,8 @@ struct Cell {
 struct Pattern {
   int rows = 64;
   std::map<std::pair<int, int>, Cell> cells;  // row, channel
+  // S3M: cells that name a channel a second time in their row, written after the row's others.
+  std::vector<std::pair<std::pair<int, int>, Cell>> again;
 };
 
 struct Song {
@@ -114,13 +118,14 @@ void parse_range(const std::string &s, int &a, int &b) {
   a = number(s.substr(0, dash)), b = number(s.substr(dash + 1));
 }
 
-Song read_song(const char *path) {
+Song read_song(const char *path, const std::string &format) {
   std::ifstream in(path);
   if (!in) {
     std::fprintf(stderr, "modgen: cannot read %s\n", path);
     std::exit(1);
   }
   Song song;
+  song.format = format;
   Pattern *pattern = nullptr;
   std::string line;
   while (std::getline(in, line)) {
@@ -142,8 +147,6 @@ Song read_song(const char *path) {
     };
     if (key == "format" && w.size() == 2) {
       song.format = w[1];
-      if (song.format != "mod" && song.format != "s3m" && song.format != "xm")
-        fail("unknown format " + w[1]);
     } else if (key == "title" && w.size() == 2) {
       song.title = w[1];
     } else if ((key == "channels" || key == "speed" || key == "tempo" || key == "linear" ||
@@ -190,8 +193,13 @@ Song read_song(const char *path) {
     } else if (w.size() == 6 && key[0] >= '0' && key[0] <= '9') {
       if (!pattern) fail("a cell before any pattern");
       Cell c;
-      const int row = number(w[0]), ch = number(w[1]);
-      if (row < 0 || row >= pattern->rows || ch < 0 || ch >= song.channels)
+      int row = 0, last = 0;
+      const int ch = number(w[1]);
+      if (w[0].find('-') != std::string::npos)
+        parse_range(w[0], row, last);
+      else
+        row = last = number(w[0]);
+      if (row < 0 || last < row || last >= pattern->rows || ch < 0 || ch >= song.channels)
         fail("cell outside the pattern");
       c.note = parse_note(w[2]);
       c.instrument = w[3] == "." ? 0 : number(w[3]);
@@ -208,11 +216,26 @@ Song read_song(const char *path) {
         }
         c.param = number(w[5].substr(1), 16);
       }
-      pattern->cells[{row, ch}] = c;
+      for (; row <= last; row++) {
+        if (!pattern->cells.count({row, ch}))
+          pattern->cells[{row, ch}] = c;
+        else if (song.format == "s3m" && ch > 0)  // channel 0 with no fields would end the row
+          pattern->again.push_back({{row, ch}, c});
+        else
+          fail("a cell named twice (S3M: channels above 0 only)");
+      }
     } else {
       fail("cannot read: " + line);
     }
   }
+  if (song.format != "mod" && song.format != "s3m" && song.format != "xm")
+    fail("unknown format " + song.format);
+  if (song.samples.empty()) {
+    Sample &tone = song.samples[1];
+    tone.period = 16, tone.length = 64, tone.loop = 1;
+  }
+  if (song.orders.empty())
+    for (const auto &p : song.patterns) song.orders.push_back(p.first);
   if (song.orders.empty()) fail("no orders");
   if (song.channels < 1 || song.channels > 32) fail("1 to 32 channels");
   return song;
@@ -363,22 +386,28 @@ Out write_s3m(const Song &song) {
     o.le16(0);
     const auto it = song.patterns.find(p);
     for (int row = 0; row < 64; row++) {
-      if (it != song.patterns.end())
-        for (int ch = 0; ch < song.channels; ch++) {
-          if (!it->second.cells.count({row, ch})) continue;
-          const Cell &c = it->second.cells.at({row, ch});
-          const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0,
-                     eff = c.effect >= 0;
-          o.byte(ch | (note ? 0x20 : 0) | (vol ? 0x40 : 0) | (eff ? 0x80 : 0));
-          if (note) {
-            const int n = c.note == -2 ? 254
-                          : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12
-                                       : 255;
-            o.byte(n), o.byte(c.instrument);
-          }
-          if (vol) o.byte(c.volume);
-          if (eff) o.byte(c.effect), o.byte(c.param);
+      std::vector<std::pair<int, const Cell *>> row_cells;  // channel, cell, in file order
+      if (it != song.patterns.end()) {
+        for (int ch = 0; ch < song.channels; ch++)
+          if (it->second.cells.count({row, ch}))
+            row_cells.push_back({ch, &it->second.cells.at({row, ch})});
+        for (const auto &a : it->second.again)
+          if (a.first.first == row) row_cells.push_back({a.first.second, &a.second});
+      }
+      for (const auto &[ch, cell] : row_cells) {
+        const Cell &c = *cell;
+        const bool note = c.note != 0 || c.instrument != 0, vol = c.volume >= 0,
+                   eff = c.effect >= 0;
+        o.byte(ch | (note ? 0x20 : 0) | (vol ? 0x40 : 0) | (eff ? 0x80 : 0));
+        if (note) {
+          const int n = c.note == -2 ? 254
+                        : c.note > 0 ? ((c.note - 1) / 12) << 4 | (c.note - 1) % 12
+                                     : 255;
+          o.byte(n), o.byte(c.instrument);
         }
+        if (vol) o.byte(c.volume);
+        if (eff) o.byte(c.effect), o.byte(c.param);
+      }
       o.byte(0);
     }
     o.put16(start, static_cast<int>(o.b.size() - start));
@@ -486,7 +515,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: modgen SOURCE.txt OUT.{mod,s3m,xm}\n");
     return 2;
   }
-  const Song song = read_song(argv[1]);
+  const std::string out = argv[2];
+  const Song song = read_song(argv[1], out.substr(out.rfind('.') + 1));
   line_no = 0;
   const Out o = song.format == "mod"   ? write_mod(song)
                 : song.format == "s3m" ? write_s3m(song)
