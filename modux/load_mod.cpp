@@ -150,12 +150,9 @@ MODUX *load_m(const char *filename, int no_inst) { return load_m_at(filename, no
 
 MODUX *load_unreal_m(const char *filename, int offset) { return load_m_at(filename, 31, offset); }
 
-// The MOD whose data starts at offset (0 for a plain file).
-static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
-  if (!valid_no_inst(no_inst)) {
-    set_error("MOD must be 15 or 31 instruments");
-    return nullptr;
-  }
+// A module of no_inst empty samples with the Protracker defaults: speed 6 at 125 BPM, full
+// global volume, and the Amiga's channel placement (left, right, right, left).
+static MODUX *new_mod_module(int no_inst) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(no_inst, sizeof(SAMPLE_INFO)));
@@ -169,20 +166,15 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   mod->initial_tempo = 125;
   mod->flags = 0;
   mod->rules = RULES_PROTRACKER;
-  // Amiga channel order: left, right, right, left.
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++)
     mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
+  return mod;
+}
 
-  image img;
-  if (!image_read(filename, img)) return abandon(mod);
-  if (offset < 0 || img.size - offset < patterns_at(no_inst))
-    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size - offset,
-                  patterns_at(no_inst));
-  cursor c(img, offset);
-
-  c.bytes(mod->name, TITLE_BYTES);
-  mod_sample_header headers[31];
-  for (int i = 0; i < no_inst; i++) headers[i] = read_sample_header(c);
+// The order list after the sample headers: song length (byte), restart position (byte), 128
+// pattern numbers (bytes), then with 31 samples the 4-byte signature that gives the channel
+// count. Answers true for FLT8's layout of two halves per pattern.
+static bool read_orders(MODUX *mod, cursor &c, int no_inst) {
   // The order list has 128 entries: a longer song would play entries the file does not have.
   mod->order_count = c.byte();
   if (mod->order_count > ORDER_ENTRIES) mod->order_count = ORDER_ENTRIES;
@@ -190,8 +182,6 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
   mod->restart_order = c.byte();
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
   for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] = c.byte();
-  // Every entry counts, also those beyond the song length: the file holds that many patterns.
-  mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
   unsigned char sig[4] = {0, 0, 0, 0};
   if (no_inst == 31) {
     c.bytes(sig, 4);
@@ -201,22 +191,35 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
     mod->channel_count = 4;
   }
   const bool halves = is_flt8(sig);
-  if (halves) {
+  if (halves)
     for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] /= 2;
-    mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
-  }
+  // Every entry counts, also those beyond the song length: the file holds that many patterns.
+  mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
+  return halves;
+}
 
+// The patterns: 64 rows of 4-byte cells, row by row, each row channel by channel (FLT8: all
+// rows of channels 0-3, then all rows of channels 4-7). False with a message.
+static bool read_patterns(MODUX *mod, cursor &c, int no_inst, bool halves) {
   const long long pattern_bytes = static_cast<long long>(ROWS) * CELL_BYTES * mod->channel_count;
-  if (!c.has(pattern_bytes * mod->pattern_count))
-    return refuse(mod, "MOD: file ends inside pattern %lld of %d", c.left() / pattern_bytes,
-                  mod->pattern_count);
+  if (!c.has(pattern_bytes * mod->pattern_count)) {
+    set_error("MOD: file ends inside pattern %lld of %d", c.left() / pattern_bytes,
+              mod->pattern_count);
+    return false;
+  }
   mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-  if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+  if (!mod->patterns) {
+    set_error("Unable to allocate enough memory for PATTERN_INFO");
+    return false;
+  }
   const int cells = ROWS * mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
     pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    if (!pat.notes) {
+      set_error("Unable to allocate enough memory for NOTE_INFO");
+      return false;
+    }
     pat.row_count = ROWS;
     if (!halves) {
       for (int i = 0; i < cells; i++) pat.notes[i] = read_cell(c, no_inst);
@@ -228,9 +231,13 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
           pat.notes[row * mod->channel_count + half * FLT8_HALF_CHANNELS + ch] =
               read_cell(c, no_inst);
   }
+  return true;
+}
 
-  // Sample data, 8-bit signed, one sample after another. Files cut short are common: a sample
-  // keeps the bytes that are there, later ones are empty.
+// Sample data, 8-bit signed, one sample after another in the order of the headers. Files cut
+// short are common: a sample keeps the bytes that are there, later ones are empty. False when
+// memory is short, with a message.
+static bool read_samples(MODUX *mod, cursor &c, const mod_sample_header *headers, int no_inst) {
   long long wanted = 0;
   for (int i = 0; i < no_inst; i++) wanted += headers[i].length;
   if (wanted > c.left())
@@ -241,8 +248,10 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
     const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
-    if (!new_sample(spl, info, len))
-      return refuse(mod, "Unable to allocate enough memory for SAMPLE DATA");
+    if (!new_sample(spl, info, len)) {
+      set_error("Unable to allocate enough memory for SAMPLE DATA");
+      return false;
+    }
     info.tuning = mod_finetune[h.finetune];
     info.volume = h.volume;
     info.relative_note = 0;
@@ -252,7 +261,30 @@ static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
     c.bytes(data, len);
     for (int k = 0; k < len; k++) data[k] ^= 0x80;  // signed to Allegro's unsigned
   }
+  return true;
+}
 
+// The MOD whose data starts at offset (0 for a plain file): the title (20 bytes), no_inst
+// sample headers of 30 bytes, the order list, the patterns, the sample data.
+static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
+  if (!valid_no_inst(no_inst)) {
+    set_error("MOD must be 15 or 31 instruments");
+    return nullptr;
+  }
+  MODUX *mod = new_mod_module(no_inst);
+  if (!mod) return nullptr;
+  image img;
+  if (!image_read(filename, img)) return abandon(mod);
+  if (offset < 0 || img.size - offset < patterns_at(no_inst))
+    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size - offset,
+                  patterns_at(no_inst));
+  cursor c(img, offset);
+  c.bytes(mod->name, TITLE_BYTES);
+  mod_sample_header headers[31];
+  for (int i = 0; i < no_inst; i++) headers[i] = read_sample_header(c);
+  const bool halves = read_orders(mod, c, no_inst);
+  if (!read_patterns(mod, c, no_inst, halves)) return abandon(mod);
+  if (!read_samples(mod, c, headers, no_inst)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

@@ -2,6 +2,7 @@
 // A little-endian image of the module model with run-length coded pattern columns. The reader
 // trusts nothing it reads: counts beyond the model's fixed arrays, references to samples or
 // patterns that do not exist, and files that end early are refused with a message.
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -145,20 +146,20 @@ stream_result read_stream(reader &r, NOTE_INFO *cells, int n, column col, int xm
   return STREAM_OK;
 }
 
-}  // namespace
+// Leaves a message in modux_error and answers false: the way out of a section of the file.
+bool fail(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_error, sizeof modux_error, format, args);
+  va_end(args);
+  return false;
+}
 
-MODUX *load_mux(PACKFILE *f) {
-  MODUX *mod = new_module();
-  if (!mod) return nullptr;
-  if (!f) return refuse(mod, "MUX: no file to read");
-  reader r;
-  switch (r.take(f)) {
-    case READ_NO_MEMORY: return refuse(mod, "Unable to allocate enough memory for the MUX file");
-    case READ_TOO_LARGE: return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
-    default: break;
-  }
-
-  // Header: the magic is the caller's business (detect_mux), then the name and ten words.
+// The header after the magic (the caller's business, detect_mux): the name (28 bytes), a
+// reserved word, then ten words: order, pattern, channel, instrument and sample counts, initial
+// speed, tempo and global volume, restart position, flags (MODUX_XM, MODUX_AMIGA,
+// MODUX_LINEAR). Then a pan byte per channel and an order byte per position.
+bool read_header(reader &r, MODUX *mod) {
   r.skip(MUX_MAGIC_SIZE);
   r.bytes(mod->name, 28);
   r.skip(2);
@@ -172,16 +173,14 @@ MODUX *load_mux(PACKFILE *f) {
   mod->initial_global_volume = clamp_to(r.word(), 64);
   mod->restart_order = r.word();
   mod->flags = r.word();
-  if (r.ended) return refuse(mod, "MUX: file ends inside the header");
+  if (r.ended) return fail("MUX: file ends inside the header");
   if (mod->channel_count > MODUX_MAX_CHANNELS)
-    return refuse(mod, "MUX: %d channels, at most %d are possible", mod->channel_count,
-                  MODUX_MAX_CHANNELS);
+    return fail("MUX: %d channels, at most %d are possible", mod->channel_count,
+                MODUX_MAX_CHANNELS);
   if (mod->order_count > MODUX_MAX_ORDERS)
-    return refuse(mod, "MUX: %d orders, at most %d are possible", mod->order_count,
-                  MODUX_MAX_ORDERS);
+    return fail("MUX: %d orders, at most %d are possible", mod->order_count, MODUX_MAX_ORDERS);
   if (mod->flags & ~(MODUX_XM | MODUX_AMIGA | MODUX_LINEAR))
-    return refuse(mod, "MUX: unknown module flags 0x%X", mod->flags);
-  const int xm = mod->flags & MODUX_XM;
+    return fail("MUX: unknown module flags 0x%X", mod->flags);
   // A restart point outside the song would loop it into nothing: restart from the top.
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
 
@@ -189,23 +188,26 @@ MODUX *load_mux(PACKFILE *f) {
   for (int i = 0; i < mod->order_count; i++) {
     mod->order_table[i] = r.byte();
     if (!r.ended && mod->order_table[i] >= mod->pattern_count)
-      return refuse(mod, "MUX: order %d names pattern %d of %d", i, mod->order_table[i],
-                    mod->pattern_count);
+      return fail("MUX: order %d names pattern %d of %d", i, mod->order_table[i],
+                  mod->pattern_count);
   }
-  if (r.ended) return refuse(mod, "MUX: file ends inside the pan or order table");
+  if (r.ended) return fail("MUX: file ends inside the pan or order table");
+  return true;
+}
 
-  // Each count is weighed against the bytes left at the least its records need in the file.
+// Instrument records: the note-to-sample map (a byte per note), the volume and the pan
+// envelope, the fade-out word. Each count is weighed against the bytes left at the least its
+// records need in the file.
+bool read_instruments(reader &r, MODUX *mod) {
   const long instrument_bytes = MODUX_NOTE_MAP + 2 * (MODUX_ENVELOPE_POINTS * 4 + 5) + 2;
   if (mod->instrument_count * instrument_bytes > r.left())
-    return refuse(
-        mod,
+    return fail(
         "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
         mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
   if (mod->instrument_count > 0) {
     mod->instruments =
         static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments)
-      return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
+    if (!mod->instruments) return fail("Unable to allocate enough memory for INSTRUMENT_INFO");
   }
   for (int i = 0; i < mod->instrument_count; i++) {
     INSTRUMENT_INFO &ins = mod->instruments[i];
@@ -219,120 +221,155 @@ MODUX *load_mux(PACKFILE *f) {
                       &ins.pan_env_flags, &ins.pan_env_sustain_start, &ins.pan_env_sustain_end,
                       &ins.pan_env_loop_start, &ins.pan_env_loop_end);
     ins.fadeout = r.word();
-    if (r.ended) return refuse(mod, "MUX: file ends inside instrument %d", i);
+    if (r.ended) return fail("MUX: file ends inside instrument %d", i);
     if (!vol_ok || !pan_ok)
-      return refuse(mod, "MUX: instrument %d has an envelope beyond %d points", i,
-                    MODUX_ENVELOPE_POINTS);
+      return fail("MUX: instrument %d has an envelope beyond %d points", i, MODUX_ENVELOPE_POINTS);
   }
+  return true;
+}
 
+// Sample i: its length in frames (signed long; 0 is an empty sample and ends the record), then
+// loop start and end (longs, frames), auto-vibrato type, sweep, depth and rate, volume, pan,
+// relative note (signed), tuning (word), bits (8 or 16), loop flags, then the data.
+bool read_sample(reader &r, MODUX *mod, int i) {
+  SAMPLE &spl = mod->samples[i];
+  SAMPLE_INFO &info = mod->sample_info[i];
+  const int32_t length = r.signed_long();
+  if (r.ended) return fail("MUX: file ends inside sample %d", i);
+  if (length < 0 || length > MAX_SAMPLE_FRAMES)
+    return fail("MUX: sample %d has a length of %ld frames", i, static_cast<long>(length));
+  info.length = length;
+  spl.len = length;
+  spl.freq = 1000;
+  spl.priority = 192;
+  spl.param = -1;
+  spl.stereo = 0;
+  if (length == 0) {
+    // An empty sample is still a well-formed Allegro sample with a data block.
+    spl.bits = 8;
+    spl.data = calloc(1, 1);
+    if (!spl.data) return fail("Unable to allcate enough memory for sample data");
+    return true;
+  }
+  info.loop_start = r.signed_long();
+  info.loop_end = r.signed_long();
+  info.vibrato_type = r.byte();
+  info.vibrato_sweep = r.byte();
+  info.vibrato_depth = r.byte();
+  info.vibrato_rate = r.byte();
+  info.volume = clamp_to(r.byte(), 64);
+  info.pan = r.byte();
+  info.relative_note = static_cast<signed char>(r.byte());
+  info.tuning = r.word();
+  spl.bits = r.byte();
+  info.loop_flags = r.byte();
+  spl.loop_start = info.loop_start;
+  spl.loop_end = info.loop_end;
+  if (r.ended) return fail("MUX: file ends inside sample %d", i);
+  if (spl.bits != 8 && spl.bits != 16)
+    return fail("MUX: sample %d has %d bits, 8 or 16 are possible", i, spl.bits);
+  // The mixer reads between the loop points: they must lie inside the data, and a loop that
+  // is switched on must not be empty.
+  if (info.loop_start < 0 || info.loop_end < info.loop_start || info.loop_end > length ||
+      ((info.loop_flags & 3) && info.loop_end == info.loop_start))
+    return fail("MUX: sample %d loops from %d to %d outside its %d frames", i, info.loop_start,
+                info.loop_end, static_cast<int>(length));
+  const long bytes = static_cast<long>(length) * (spl.bits / 8);
+  if (bytes > r.left())
+    return fail(
+        "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left", i,
+        static_cast<long>(length), bytes, r.left());
+  spl.data = calloc(1, bytes);
+  if (!spl.data) return fail("Unable to allocate enough memory for sample data");
+  r.bytes(spl.data, bytes);
+  if (r.ended) return fail("MUX: file ends inside the data of sample %d", i);
+  return true;
+}
+
+bool read_samples(reader &r, MODUX *mod) {
   if (mod->sample_count * 4L > r.left())
-    return refuse(
-        mod, "MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
-        mod->sample_count, mod->sample_count * 4L, r.left());
+    return fail("MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
+                mod->sample_count, mod->sample_count * 4L, r.left());
   if (mod->sample_count > 0) {
     mod->samples = static_cast<SAMPLE *>(calloc(mod->sample_count, sizeof(SAMPLE)));
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(mod->sample_count, sizeof(SAMPLE_INFO)));
     if (!mod->samples || !mod->sample_info)
-      return refuse(mod, "Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+      return fail("Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
   }
-  for (int i = 0; i < mod->sample_count; i++) {
-    SAMPLE &spl = mod->samples[i];
-    SAMPLE_INFO &info = mod->sample_info[i];
-    const int32_t length = r.signed_long();
-    if (r.ended) return refuse(mod, "MUX: file ends inside sample %d", i);
-    if (length < 0 || length > MAX_SAMPLE_FRAMES)
-      return refuse(mod, "MUX: sample %d has a length of %ld frames", i, static_cast<long>(length));
-    info.length = length;
-    spl.len = length;
-    spl.freq = 1000;
-    spl.priority = 192;
-    spl.param = -1;
-    spl.stereo = 0;
-    if (length == 0) {
-      // An empty sample is still a well-formed Allegro sample with a data block.
-      spl.bits = 8;
-      spl.data = calloc(1, 1);
-      if (!spl.data) return refuse(mod, "Unable to allcate enough memory for sample data");
-      continue;
-    }
-    info.loop_start = r.signed_long();
-    info.loop_end = r.signed_long();
-    info.vibrato_type = r.byte();
-    info.vibrato_sweep = r.byte();
-    info.vibrato_depth = r.byte();
-    info.vibrato_rate = r.byte();
-    info.volume = clamp_to(r.byte(), 64);
-    info.pan = r.byte();
-    info.relative_note = static_cast<signed char>(r.byte());
-    info.tuning = r.word();
-    spl.bits = r.byte();
-    info.loop_flags = r.byte();
-    spl.loop_start = info.loop_start;
-    spl.loop_end = info.loop_end;
-    if (r.ended) return refuse(mod, "MUX: file ends inside sample %d", i);
-    if (spl.bits != 8 && spl.bits != 16)
-      return refuse(mod, "MUX: sample %d has %d bits, 8 or 16 are possible", i, spl.bits);
-    // The mixer reads between the loop points: they must lie inside the data, and a loop that
-    // is switched on must not be empty.
-    if (info.loop_start < 0 || info.loop_end < info.loop_start || info.loop_end > length ||
-        ((info.loop_flags & 3) && info.loop_end == info.loop_start))
-      return refuse(mod, "MUX: sample %d loops from %d to %d outside its %d frames", i,
-                    info.loop_start, info.loop_end, static_cast<int>(length));
-    const long bytes = static_cast<long>(length) * (spl.bits / 8);
-    if (bytes > r.left())
-      return refuse(
-          mod,
-          "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left",
-          i, static_cast<long>(length), bytes, r.left());
-    spl.data = calloc(1, bytes);
-    if (!spl.data) return refuse(mod, "Unable to allocate enough memory for sample data");
-    r.bytes(spl.data, bytes);
-    if (r.ended) return refuse(mod, "MUX: file ends inside the data of sample %d", i);
-  }
+  for (int i = 0; i < mod->sample_count; i++)
+    if (!read_sample(r, mod, i)) return false;
+  return true;
+}
 
-  // A pattern is at least its row count and one run byte per column.
-  const long least_pattern_bytes = 2 + 5;
-  if (mod->pattern_count * least_pattern_bytes > r.left())
-    return refuse(
-        mod, "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
-        mod->pattern_count, mod->pattern_count * least_pattern_bytes, r.left());
-  if (mod->pattern_count > 0) {
-    mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-    if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
-  }
-  // Cell sample numbers count from 1 and name instruments in the XM family.
-  const int sample_limit = xm ? mod->instrument_count : mod->sample_count;
+// A pattern is at least its row count and one run byte per column.
+const long LEAST_PATTERN_BYTES = 2 + 5;
+
+// Pattern i: its row count (word, at least 1), then the five column streams over its cells
+// (note, sample, volume, command, parameter). Cell sample numbers count from 1 and name
+// instruments in the XM family.
+bool read_pattern(reader &r, MODUX *mod, int i) {
   static const column columns[] = {COLUMN_NOTE, COLUMN_SAMPLE, COLUMN_VOLUME, COLUMN_COMMAND,
                                    COLUMN_PARAM};
-  for (int i = 0; i < mod->pattern_count; i++) {
-    PATTERN_INFO &pat = mod->patterns[i];
-    pat.row_count = r.word();
-    if (r.ended) return refuse(mod, "MUX: file ends inside pattern %d", i);
-    // The tick reads row 0 of every pattern it enters.
-    if (pat.row_count == 0) return refuse(mod, "MUX: pattern %d has no rows", i);
-    const int n = pat.row_count * mod->channel_count;
-    const long least = 5 * least_stream_bytes(n);
-    if (least > r.left())
-      return refuse(
-          mod,
-          "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
-          "%ld are left",
-          i, pat.row_count, mod->channel_count, least, r.left());
-    pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
-    for (column col : columns) {
-      const stream_result result = read_stream(r, pat.notes, n, col, xm);
-      if (result == STREAM_ENDED) return refuse(mod, "MUX: file ends inside pattern %d", i);
-      if (result == STREAM_OVERRUN)
-        return refuse(mod, "MUX: a column of pattern %d runs past its %d cells", i, n);
-    }
-    for (int c = 0; c < n; c++) {
-      if (pat.notes[c].sample > sample_limit)
-        return refuse(mod, "MUX: pattern %d plays %s %d of %d", i, xm ? "instrument" : "sample",
-                      pat.notes[c].sample, sample_limit);
-    }
+  const int xm = mod->flags & MODUX_XM;
+  const int sample_limit = xm ? mod->instrument_count : mod->sample_count;
+  PATTERN_INFO &pat = mod->patterns[i];
+  pat.row_count = r.word();
+  if (r.ended) return fail("MUX: file ends inside pattern %d", i);
+  // The tick reads row 0 of every pattern it enters.
+  if (pat.row_count == 0) return fail("MUX: pattern %d has no rows", i);
+  const int n = pat.row_count * mod->channel_count;
+  const long least = 5 * least_stream_bytes(n);
+  if (least > r.left())
+    return fail(
+        "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
+        "%ld are left",
+        i, pat.row_count, mod->channel_count, least, r.left());
+  pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
+  if (!pat.notes) return fail("Unable to allocate enough memory for NOTE_INFO");
+  for (column col : columns) {
+    const stream_result result = read_stream(r, pat.notes, n, col, xm);
+    if (result == STREAM_ENDED) return fail("MUX: file ends inside pattern %d", i);
+    if (result == STREAM_OVERRUN)
+      return fail("MUX: a column of pattern %d runs past its %d cells", i, n);
   }
+  for (int c = 0; c < n; c++) {
+    if (pat.notes[c].sample > sample_limit)
+      return fail("MUX: pattern %d plays %s %d of %d", i, xm ? "instrument" : "sample",
+                  pat.notes[c].sample, sample_limit);
+  }
+  return true;
+}
 
+bool read_patterns(reader &r, MODUX *mod) {
+  if (mod->pattern_count * LEAST_PATTERN_BYTES > r.left())
+    return fail(
+        "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
+        mod->pattern_count, mod->pattern_count * LEAST_PATTERN_BYTES, r.left());
+  if (mod->pattern_count > 0) {
+    mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
+    if (!mod->patterns) return fail("Unable to allocate enough memory for PATTERN_INFO");
+  }
+  for (int i = 0; i < mod->pattern_count; i++)
+    if (!read_pattern(r, mod, i)) return false;
+  return true;
+}
+
+}  // namespace
+
+// The file in the order it is written: header, instruments, samples, patterns.
+MODUX *load_mux(PACKFILE *f) {
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
+  if (!f) return refuse(mod, "MUX: no file to read");
+  reader r;
+  switch (r.take(f)) {
+    case READ_NO_MEMORY: return refuse(mod, "Unable to allocate enough memory for the MUX file");
+    case READ_TOO_LARGE: return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
+    default: break;
+  }
+  if (!read_header(r, mod) || !read_instruments(r, mod) || !read_samples(r, mod) ||
+      !read_patterns(r, mod))
+    return abandon(mod);
   lock_mod(mod);
   return mod;
 }

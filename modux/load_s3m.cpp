@@ -238,26 +238,35 @@ int detect_unreal_s3m(const char *filename) {
   return umx_search(filename, SIGNATURE, 4, SIGNATURE_AT);
 }
 
-MODUX *load_s3m(const char *filename, int offset) {
-  image img;
-  if (!image_read(filename, img)) return nullptr;
-  MODUX *mod = new_module();
-  if (!mod) return nullptr;
-  if (offset < 0 || offset > img.size)
-    return refuse(mod, "S3M: no module data at offset %d", offset);
-  cursor c(img, offset);
-  if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");
+namespace {
 
-  // Header.
-  c.bytes(mod->name, 28);               // song name
-  c.skip(4);                            // 0x1A, type, reserved
-  const int order_entries = c.lword();  // number of orders, markers included
-  const int instruments = c.lword();    // number of instruments
-  const int patterns = c.lword();       // number of patterns in the file
-  const int flags = c.lword();          // FAST_VOLSLIDES_FLAG, AMIGA_LIMITS_FLAG; others not played
-  const int tracker = c.lword();        // 0x1300: Scream Tracker 3.00
-  const int sample_format = c.lword();  // 1 signed, 2 unsigned
-  c.skip(4);                            // "SCRM"
+// What the header and the lists after it tell about the rest of the file.
+struct s3m_layout {
+  long offset;                    // where the S3M data starts in the image (UMX: inside it)
+  int order_entries;              // order list entries, markers included
+  int instruments;                // instrument records and their parapointers
+  int patterns;                   // patterns in the file and their parapointers
+  int sample_format;              // SIGNED_SAMPLES or unsigned data
+  bool pan_table;                 // a 32-byte pan table follows the parapointers
+  long long instrument_para_at;   // image position of the instrument parapointers (words)
+  long long pattern_para_at;      // image position of the pattern parapointers (words)
+  int default_pan[S3M_CHANNELS];  // the pan table: bit 5 set, low nibble 0..15 left to right
+};
+
+}  // namespace
+
+// The fixed 96-byte header: song name, counts, sample format, the initial global volume, speed
+// and tempo, and the 32 channel settings.
+static void read_header(MODUX *mod, cursor &c, s3m_layout &l, channel_setup &cs) {
+  c.bytes(mod->name, 28);         // song name
+  c.skip(4);                      // 0x1A, type, reserved
+  l.order_entries = c.lword();    // number of orders, markers included
+  l.instruments = c.lword();      // number of instruments
+  l.patterns = c.lword();         // number of patterns in the file
+  const int flags = c.lword();    // FAST_VOLSLIDES_FLAG, AMIGA_LIMITS_FLAG; others not played
+  const int tracker = c.lword();  // 0x1300: Scream Tracker 3.00
+  l.sample_format = c.lword();    // 1 signed, 2 unsigned
+  c.skip(4);                      // "SCRM"
   mod->initial_global_volume = clamp_int(c.byte(), 0, 64);
   // Scream Tracker itself loads neither a default speed of 255 nor a tempo of 32 or below, and
   // plays speed 6 and 125 BPM instead; the reference follows it, and holds other trackers' files
@@ -269,119 +278,146 @@ MODUX *load_s3m(const char *filename, int offset) {
   mod->initial_tempo = c.byte();
   if (mod->initial_tempo <= SLOWEST_TEMPO)
     mod->initial_tempo = scream_tracker ? 125 : SLOWEST_TEMPO;
-  c.skip(2);                      // master volume, ultra-click removal
-  const int pan_flag = c.byte();  // 252: a pan table follows the parapointers
-  c.skip(10);                     // reserved
-  channel_setup cs;
+  c.skip(2);                                 // master volume, ultra-click removal
+  l.pan_table = c.byte() == PAN_TABLE_FLAG;  // 252: a pan table follows the parapointers
+  c.skip(10);                                // reserved
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
   mod->flags = 0;
   mod->rules = RULES_SCREAM_TRACKER_3;
   if (tracker == SCREAM_TRACKER_3_00 || (flags & FAST_VOLSLIDES_FLAG))
     mod->rules |= RULE_FAST_VOLSLIDES;
   if (flags & AMIGA_LIMITS_FLAG) mod->rules |= RULE_AMIGA_LIMITS;
+}
 
-  // The order list and both parapointer lists must be in the file before they are read.
-  const bool pan_table = pan_flag == PAN_TABLE_FLAG;
-  const long long lists = order_entries + 2LL * instruments + 2LL * patterns + (pan_table ? 32 : 0);
-  if (!c.has(lists)) return refuse(mod, "S3M: file ends inside the order list or the parapointers");
-
-  // Order list without its markers: the song ends at the first "---". The model holds 256
-  // positions; later entries are dropped.
+// The order list (a byte per entry), the instrument and pattern parapointers (a word each, in
+// 16-byte paragraphs from the start of the S3M data) and the pan table; the caller has checked
+// that they are all in the file. Orders keep no markers: the song ends at the first "---", and
+// the model's 256 positions drop later entries.
+static void read_orders(MODUX *mod, cursor &c, s3m_layout &l) {
   bool ended = false;
-  for (int i = 0; i < order_entries; i++) {
+  for (int i = 0; i < l.order_entries; i++) {
     const int order = c.byte();
     if (order == ORDER_END) ended = true;
     if (ended || order == ORDER_SKIP) continue;
     if (mod->order_count < MODUX_MAX_ORDERS) mod->order_table[mod->order_count++] = order;
   }
-  const long long instrument_para_at = c.pos;
-  const long long pattern_para_at = c.pos + 2LL * instruments;
-  c.skip(2LL * instruments + 2LL * patterns);
-  int default_pan[S3M_CHANNELS] = {0};
-  if (pan_table)
-    for (int i = 0; i < S3M_CHANNELS; i++) default_pan[i] = c.byte();
+  l.instrument_para_at = c.pos;
+  l.pattern_para_at = c.pos + 2LL * l.instruments;
+  c.skip(2LL * l.instruments + 2LL * l.patterns);
+  for (int i = 0; i < S3M_CHANNELS; i++) l.default_pan[i] = l.pan_table ? c.byte() : 0;
+}
 
-  // Samples.
-  mod->sample_count = instruments;
-  if (instruments > 0) {
-    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(instruments, sizeof(SAMPLE_INFO)));
-    mod->samples = static_cast<SAMPLE *>(calloc(instruments, sizeof(SAMPLE)));
-    if (!mod->sample_info || !mod->samples)
-      return refuse(mod, "Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+// Where the data of pattern i starts (after its packed length), or -1 when its parapointer is 0
+// or points outside the file.
+static long long pattern_data_at(const image &img, const s3m_layout &l, int i) {
+  cursor p(img, l.pattern_para_at + 2LL * i);
+  const int para = p.lword();
+  const long long at = para ? para_position(img, l.offset, para, 2) : -1;
+  return at < 0 ? -1 : at + 2;
+}
+
+// Copies frames of sample data at data_at into spl: Allegro's samples are unsigned, 16-bit ones
+// in the machine's byte order. The caller has held frames to the bytes there.
+static void copy_sample_data(const image &img, long long data_at, long long frames, int bytes,
+                             bool signed_data, SAMPLE &spl) {
+  cursor d(img, data_at < 0 ? 0 : data_at);
+  if (bytes == 1) {
+    unsigned char *data = static_cast<unsigned char *>(spl.data);
+    d.bytes(data, frames);
+    if (signed_data)
+      for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
+    return;
+  }
+  uint16_t *data = static_cast<uint16_t *>(spl.data);
+  const unsigned char *words = img.data + d.pos;
+  const uint16_t flip = signed_data ? 0x8000 : 0;
+  for (long long k = 0; k < frames; k++)
+    data[k] = static_cast<uint16_t>(words[2 * k] | (words[2 * k + 1] << 8)) ^ flip;
+}
+
+// Instrument record i (80 bytes) and its data. A record outside the file, of another type or
+// without its mark is an empty sample. Answers the bytes of data the file lacks, or -1 when
+// memory is short.
+static long long read_sample(MODUX *mod, const image &img, const s3m_layout &l, int i) {
+  SAMPLE &spl = mod->samples[i];
+  SAMPLE_INFO &info = mod->sample_info[i];
+  cursor p(img, l.instrument_para_at + 2LL * i);
+  const long long at = para_position(img, l.offset, p.lword(), INSTRUMENT_BYTES);
+  cursor r(img, at < 0 ? 0 : at);
+  const int type = r.byte();          // 1: sample
+  r.skip(12);                         // file name
+  const int data_high = r.byte();     // data parapointer: high byte,
+  const int data_low = r.lword();     //   then a little-endian word
+  const uint32_t length = r.llong();  // frames
+  const uint32_t loop_begin = r.llong();
+  const uint32_t loop_end = r.llong();
+  const int volume = r.byte();
+  r.skip(2);                             // reserved, packing
+  const int flags = r.byte();            // bit 0 loop, bit 2 16-bit data
+  const int c2spd = r.llong() & 0xFFFF;  // middle-C rate; the high word is unused
+  r.skip(12 + 28);                       // reserved, sample name
+  char mark[4];
+  r.bytes(mark, 4);
+  const bool loaded = at >= 0 && type == 1 && memcmp(mark, SAMPLE_MARK, 4) == 0;
+  const int bytes_per_frame = (flags & 4) ? 2 : 1;
+  long long frames = 0;
+  long long data_at = -1;
+  if (loaded) {
+    data_at = para_position(img, l.offset, (static_cast<long long>(data_high) << 16) + data_low, 0);
+    // Data cut short by the end of the file keeps the frames that are there.
+    if (data_at >= 0) {
+      frames = length;
+      const long long there = (img.size - data_at) / bytes_per_frame;
+      if (frames > there) frames = there;
+    }
+  }
+  const long long missing = loaded && data_at >= 0 ? (length - frames) * bytes_per_frame : 0;
+  if (!new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame)) return -1;
+  if (!loaded) return missing;
+  spl.freq = c2spd;
+  info.tuning = c2spd;
+  info.volume = clamp_int(volume, 0, 64);
+  info.relative_note = 0;
+  fit_loop(spl, info, loop_begin, loop_end, flags & 1);
+  copy_sample_data(img, data_at, frames, bytes_per_frame, l.sample_format == SIGNED_SAMPLES, spl);
+  return missing;
+}
+
+// Every instrument becomes a sample of the model. False with a message when memory is short.
+static bool read_samples(MODUX *mod, const image &img, const s3m_layout &l) {
+  mod->sample_count = l.instruments;
+  if (l.instruments > 0) {
+    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(l.instruments, sizeof(SAMPLE_INFO)));
+    mod->samples = static_cast<SAMPLE *>(calloc(l.instruments, sizeof(SAMPLE)));
+    if (!mod->sample_info || !mod->samples) {
+      set_error("Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+      return false;
+    }
   }
   long long missing = 0;  // bytes of sample data the file lacks
-  for (int i = 0; i < instruments; i++) {
-    SAMPLE &spl = mod->samples[i];
-    SAMPLE_INFO &info = mod->sample_info[i];
-    cursor p(img, instrument_para_at + 2LL * i);
-    const long long at = para_position(img, offset, p.lword(), INSTRUMENT_BYTES);
-    // A record outside the file, of another type or without its mark is an empty sample.
-    cursor r(img, at < 0 ? 0 : at);
-    const int type = r.byte();          // 1: sample
-    r.skip(12);                         // file name
-    const int data_high = r.byte();     // data parapointer: high byte,
-    const int data_low = r.lword();     //   then a little-endian word
-    const uint32_t length = r.llong();  // frames
-    const uint32_t loop_begin = r.llong();
-    const uint32_t loop_end = r.llong();
-    const int volume = r.byte();
-    r.skip(2);                             // reserved, packing
-    const int flags = r.byte();            // bit 0 loop, bit 2 16-bit data
-    const int c2spd = r.llong() & 0xFFFF;  // middle-C rate; the high word is unused
-    r.skip(12 + 28);                       // reserved, sample name
-    char mark[4];
-    r.bytes(mark, 4);
-    const bool loaded = at >= 0 && type == 1 && memcmp(mark, SAMPLE_MARK, 4) == 0;
-    const int bytes_per_frame = (flags & 4) ? 2 : 1;
-    long long frames = 0;
-    long long data_at = -1;
-    if (loaded) {
-      data_at = para_position(img, offset, (static_cast<long long>(data_high) << 16) + data_low, 0);
-      // Data cut short by the end of the file keeps the frames that are there.
-      if (data_at >= 0) {
-        frames = length;
-        const long long there = (img.size - data_at) / bytes_per_frame;
-        if (frames > there) frames = there;
-      }
+  for (int i = 0; i < l.instruments; i++) {
+    const long long lacking = read_sample(mod, img, l, i);
+    if (lacking < 0) {
+      set_error("Unable to allocate enough memory for data sample");
+      return false;
     }
-    if (loaded && data_at >= 0 && frames < static_cast<long long>(length))
-      missing += (length - frames) * bytes_per_frame;
-    if (!new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
-      return refuse(mod, "Unable to allocate enough memory for data sample");
-    if (!loaded) continue;
-    spl.freq = c2spd;
-    info.tuning = c2spd;
-    info.volume = clamp_int(volume, 0, 64);
-    info.relative_note = 0;
-    fit_loop(spl, info, loop_begin, loop_end, flags & 1);
-    // Allegro's samples are unsigned, 16-bit ones in the machine's byte order.
-    cursor d(img, data_at < 0 ? 0 : data_at);
-    if (bytes_per_frame == 1) {
-      unsigned char *data = static_cast<unsigned char *>(spl.data);
-      d.bytes(data, frames);
-      if (sample_format == SIGNED_SAMPLES)
-        for (long long k = 0; k < frames; k++) data[k] ^= 0x80;
-    } else {
-      uint16_t *data = static_cast<uint16_t *>(spl.data);
-      const unsigned char *words = img.data + d.pos;  // frames were held to the bytes there
-      const uint16_t flip = sample_format == SIGNED_SAMPLES ? 0x8000 : 0;
-      for (long long k = 0; k < frames; k++)
-        data[k] = static_cast<uint16_t>(words[2 * k] | (words[2 * k + 1] << 8)) ^ flip;
-    }
+    missing += lacking;
   }
   if (missing > 0)
     note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
+  return true;
+}
 
-  // Channels: with fast loading every switched-on channel plays; otherwise only those that a
-  // pattern names.
+// Channels: with fast loading every switched-on channel plays; otherwise only those that a
+// pattern names. Each gets the next module channel, its pan from its setting (0..7 left, 8..15
+// right) or from the pan table.
+static void set_up_channels(MODUX *mod, const image &img, const s3m_layout &l, channel_setup &cs) {
   bool named[S3M_CHANNELS] = {false};
   if (!fast_loading) {
-    for (int i = 0; i < patterns; i++) {
-      cursor p(img, pattern_para_at + 2LL * i);
-      const int para = p.lword();
-      const long long at = para ? para_position(img, offset, para, 2) : -1;
+    for (int i = 0; i < l.patterns; i++) {
+      const long long at = pattern_data_at(img, l, i);
       if (at < 0) continue;
-      cursor r(img, at + 2);
+      cursor r(img, at);
       S3M_get_num_chn(r, named);
     }
   }
@@ -392,29 +428,61 @@ MODUX *load_s3m(const char *filename, int offset) {
     const int to = mod->channel_count++;
     cs.remap[i] = to;
     if (cs.chn_set[i] < 16) mod->channel_pan[to] = cs.chn_set[i] < 8 ? 64 : 192;
-    if (pan_table && (default_pan[i] & 0x20)) mod->channel_pan[to] = (default_pan[i] & 15) * 17;
+    if (l.pan_table && (l.default_pan[i] & 0x20))
+      mod->channel_pan[to] = (l.default_pan[i] & 15) * 17;
   }
+}
 
-  // Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
-  // or outside the file, stay empty.
+// Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
+// or outside the file, stay empty. False with a message when memory is short.
+static bool read_patterns(MODUX *mod, const image &img, const s3m_layout &l,
+                          const channel_setup &cs) {
   mod->pattern_count = get_mod_no_pat(mod->order_table, mod->order_count);
   mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-  if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+  if (!mod->patterns) {
+    set_error("Unable to allocate enough memory for PATTERN_INFO");
+    return false;
+  }
   const int cells = ROWS * mod->channel_count;
   for (int i = 0; i < mod->pattern_count; i++) {
     PATTERN_INFO &pat = mod->patterns[i];
     pat.notes = static_cast<NOTE_INFO *>(calloc(cells > 0 ? cells : 1, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    if (!pat.notes) {
+      set_error("Unable to allocate enough memory for NOTE_INFO");
+      return false;
+    }
     pat.row_count = ROWS;
-    if (i >= patterns) continue;
-    cursor p(img, pattern_para_at + 2LL * i);
-    const int para = p.lword();
-    const long long at = para ? para_position(img, offset, para, 2) : -1;
+    const long long at = i < l.patterns ? pattern_data_at(img, l, i) : -1;
     if (at < 0) continue;
-    cursor r(img, at + 2);  // after the packed length
+    cursor r(img, at);
     S3M_load_pat(r, mod, pat.notes, mod->channel_count, cs);
   }
+  return true;
+}
 
+// The S3M at offset (0 for a plain file): the header, the order list with the parapointers, the
+// instruments with their data, then the channels the patterns use and the patterns.
+MODUX *load_s3m(const char *filename, int offset) {
+  image img;
+  if (!image_read(filename, img)) return nullptr;
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
+  if (offset < 0 || offset > img.size)
+    return refuse(mod, "S3M: no module data at offset %d", offset);
+  cursor c(img, offset);
+  if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");
+  s3m_layout l{};
+  l.offset = offset;
+  channel_setup cs;
+  read_header(mod, c, l, cs);
+  // The order list and both parapointer lists must be in the file before they are read.
+  const long long lists =
+      l.order_entries + 2LL * l.instruments + 2LL * l.patterns + (l.pan_table ? 32 : 0);
+  if (!c.has(lists)) return refuse(mod, "S3M: file ends inside the order list or the parapointers");
+  read_orders(mod, c, l);
+  if (!read_samples(mod, img, l)) return abandon(mod);
+  set_up_channels(mod, img, l, cs);
+  if (!read_patterns(mod, img, l, cs)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

@@ -4,6 +4,7 @@
 // as internal commands. A silent sample is appended for notes whose instrument has none. Reads
 // the 1.04 layout and the older 1.02 and 1.03 ones; a file that ends inside its instruments or
 // their sample data loads what it holds.
+#include <cstdarg>
 #include <vector>
 
 #include "load_image.h"
@@ -394,32 +395,42 @@ int detect_unreal_xm(const char *filename) {
   return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0);
 }
 
-MODUX *load_xm(const char *filename, int offset) {
-  MODUX *mod = new_module();
-  if (!mod) return nullptr;
-  image img;
-  if (!image_read(filename, img)) return abandon(mod);
-  if (offset < 0 || offset > img.size)
-    return refuse(mod, "XM: no module data at offset %d", offset);
-  cursor c(img, offset);
-  if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS)) return refuse(mod, "XM: file ends inside the header");
+// What the header tells about the rest of the file.
+struct xm_layout {
+  int version;           // 0x0104, or the older 0x0102 and 0x0103 layouts
+  long long header_end;  // image position where the patterns or instruments begin
+  int patterns;          // patterns in the file
+};
 
-  // Header.
+// False with a message: the way out of a section of the file.
+static bool refuse_section(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_error, sizeof modux_error, format, args);
+  va_end(args);
+  return false;
+}
+
+// The header from offset 17 on: module name, tracker name, version, header size (counted from
+// offset 60), song length, restart position, channel, pattern and instrument counts, flags,
+// initial speed and tempo (words), the 256-byte order table. The caller has checked that the
+// fixed fields are in the file.
+static bool read_header(MODUX *mod, cursor &c, const image &img, int offset, xm_layout &l) {
   c.skip(SIGNATURE_BYTES);           // "Extended Module: "
   c.bytes(mod->name, 20);            // module name
   c.skip(1);                         // 0x1A
   char tracker[TRACKER_NAME_BYTES];  // the tracker that wrote the file, padded with spaces
   c.bytes(tracker, TRACKER_NAME_BYTES);
-  const int version = c.lword();      // 0x0104, or the older 0x0102 and 0x0103 layouts
+  l.version = c.lword();              // 0x0104, or the older 0x0102 and 0x0103 layouts
   long long header_size = c.llong();  // counted from offset 60
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
-  const long long header_end = offset + HEADER_SIZE_AT + header_size;
-  if (header_end > img.size)
-    return refuse(mod, "XM: header size %lld runs past the end of the file", header_size);
+  l.header_end = offset + HEADER_SIZE_AT + header_size;
+  if (l.header_end > img.size)
+    return refuse_section("XM: header size %lld runs past the end of the file", header_size);
   const int song_length = c.lword();
   mod->restart_order = c.lword();
   mod->channel_count = c.lword();
-  const int patterns = c.lword();
+  l.patterns = c.lword();
   mod->instrument_count = c.lword();
   const int xm_flags = c.lword();  // bit 0: linear frequency table
   mod->initial_speed = c.lword();
@@ -432,18 +443,22 @@ MODUX *load_xm(const char *filename, int offset) {
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;
   if (mod->channel_count < 1 || mod->channel_count > MODUX_MAX_CHANNELS)
-    return refuse(mod, "XM: %d channels, 1 to %d are possible", mod->channel_count,
-                  MODUX_MAX_CHANNELS);
-  if (patterns > MAX_PATTERNS)
-    return refuse(mod, "XM: %d patterns, at most %d are possible", patterns, MAX_PATTERNS);
+    return refuse_section("XM: %d channels, 1 to %d are possible", mod->channel_count,
+                          MODUX_MAX_CHANNELS);
+  if (l.patterns > MAX_PATTERNS)
+    return refuse_section("XM: %d patterns, at most %d are possible", l.patterns, MAX_PATTERNS);
   if (mod->instrument_count > MAX_INSTRUMENTS)
-    return refuse(mod, "XM: %d instruments, at most %d are possible", mod->instrument_count,
-                  MAX_INSTRUMENTS);
+    return refuse_section("XM: %d instruments, at most %d are possible", mod->instrument_count,
+                          MAX_INSTRUMENTS);
   // The order table has 256 entries; a restart outside the song restarts from the top.
   mod->order_count = song_length > ORDER_ENTRIES ? ORDER_ENTRIES : song_length;
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
+  return true;
+}
 
-  // Orders naming a pattern the file lacks play one appended empty pattern.
+// The model's pattern and instrument lists. Orders naming a pattern the file lacks play one
+// appended empty pattern.
+static bool allocate_parts(MODUX *mod, int patterns) {
   bool extra = false;
   for (int i = 0; i < mod->order_count; i++)
     if (mod->order_table[i] >= patterns) {
@@ -453,56 +468,42 @@ MODUX *load_xm(const char *filename, int offset) {
   mod->pattern_count = patterns + (extra ? 1 : 0);
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-    if (!mod->patterns) return refuse(mod, "Unable to allocate enough memory for PATTERN_INFO");
+    if (!mod->patterns) return refuse_section("Unable to allocate enough memory for PATTERN_INFO");
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
     pat.notes =
         static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse(mod, "Unable to allocate enough memory for NOTE_INFO");
+    if (!pat.notes) return refuse_section("Unable to allocate enough memory for NOTE_INFO");
     pat.row_count = DEFAULT_ROWS;
   }
   if (mod->instrument_count > 0) {
     mod->instruments =
         static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
     if (!mod->instruments)
-      return refuse(mod, "Unable to allocate enough memory for INSTRUMENT_INFO");
+      return refuse_section("Unable to allocate enough memory for INSTRUMENT_INFO");
   }
+  return true;
+}
 
-  // Patterns and instruments in the order of the version's layout.
-  const bool data_by_instrument = version >= VERSION_DATA_BY_INSTRUMENT;
-  const bool byte_rows = version < VERSION_WORD_ROWS;
-  instrument_headers h;
-  h.first.assign(mod->instrument_count, 0);
-  h.count.assign(mod->instrument_count, 0);
-  c.seek(header_end);
-  if (data_by_instrument && !read_patterns(mod, c, patterns, byte_rows)) return abandon(mod);
-  for (int i = 0; i < mod->instrument_count && !h.cut_at; i++) {
-    const size_t own = h.samples.size();
-    read_instrument(img, c, i, mod->instruments[i], h);
-    if (data_by_instrument) place_data(c, h, own, h.samples.size());
-  }
-  if (!data_by_instrument) {
-    if (!read_patterns(mod, c, patterns, byte_rows)) return abandon(mod);
-    place_data(c, h, 0, h.samples.size());
-  }
-
-  // Samples of every instrument in one list, then the silent one.
+// The samples of every instrument in one list of the model, then the silent one; the note maps
+// then name places in that list.
+static bool build_samples(MODUX *mod, const image &img, const instrument_headers &h) {
   const long long total = static_cast<long long>(h.samples.size()) + 1;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(total, sizeof(SAMPLE_INFO)));
-  if (!mod->sample_info) return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO");
+  if (!mod->sample_info) return refuse_section("Unable to allocate enough memory for SAMPLE_INFO");
   mod->samples = static_cast<SAMPLE *>(calloc(total, sizeof(SAMPLE)));
-  if (!mod->samples) return refuse(mod, "Unable to allocate enough memory for SAMPLE");
+  if (!mod->samples) return refuse_section("Unable to allocate enough memory for SAMPLE");
   mod->sample_count = static_cast<int>(total);
   long long missing = 0;
   for (size_t s = 0; s < h.samples.size(); s++) {
     const long long lacking = read_sample(img, h.samples[s], mod->samples[s], mod->sample_info[s]);
-    if (lacking < 0) return refuse(mod, "Unble to allocate enough memory for sample data");
+    if (lacking < 0) return refuse_section("Unble to allocate enough memory for sample data");
     missing += lacking;
   }
   const int silent = mod->sample_count - 1;
   if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0))
-    return refuse(mod, "Unable to allocate enough memory for sample data");
+    return refuse_section("Unable to allocate enough memory for sample data");
   if (h.cut_at)
     note_short("file ends inside instrument %d of %d: it and those after it are silent", h.cut_at,
                mod->instrument_count);
@@ -516,7 +517,40 @@ MODUX *load_xm(const char *filename, int offset) {
     for (int n = 0; n < MODUX_NOTE_MAP; n++)
       ins.sample_map[n] = ins.sample_map[n] < h.count[i] ? h.first[i] + ins.sample_map[n] : silent;
   }
+  return true;
+}
 
+// The XM at offset (0 for a plain file): the header, then patterns and instruments in the order
+// of the version's layout, then the samples.
+MODUX *load_xm(const char *filename, int offset) {
+  MODUX *mod = new_module();
+  if (!mod) return nullptr;
+  image img;
+  if (!image_read(filename, img)) return abandon(mod);
+  if (offset < 0 || offset > img.size)
+    return refuse(mod, "XM: no module data at offset %d", offset);
+  cursor c(img, offset);
+  if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS)) return refuse(mod, "XM: file ends inside the header");
+  xm_layout l{};
+  if (!read_header(mod, c, img, offset, l) || !allocate_parts(mod, l.patterns)) return abandon(mod);
+
+  const bool data_by_instrument = l.version >= VERSION_DATA_BY_INSTRUMENT;
+  const bool byte_rows = l.version < VERSION_WORD_ROWS;
+  instrument_headers h;
+  h.first.assign(mod->instrument_count, 0);
+  h.count.assign(mod->instrument_count, 0);
+  c.seek(l.header_end);
+  if (data_by_instrument && !read_patterns(mod, c, l.patterns, byte_rows)) return abandon(mod);
+  for (int i = 0; i < mod->instrument_count && !h.cut_at; i++) {
+    const size_t own = h.samples.size();
+    read_instrument(img, c, i, mod->instruments[i], h);
+    if (data_by_instrument) place_data(c, h, own, h.samples.size());
+  }
+  if (!data_by_instrument) {
+    if (!read_patterns(mod, c, l.patterns, byte_rows)) return abandon(mod);
+    place_data(c, h, 0, h.samples.size());
+  }
+  if (!build_samples(mod, img, h)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

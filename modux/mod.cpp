@@ -1,6 +1,7 @@
 // modux mod: the control interface.
 // Reserving voices, loading a module of any known family, starting, stopping, pausing,
-// navigating and scaling the playback that mod_interrupt performs on Allegro's timer thread.
+// navigating and scaling the playback, and the timer's side of the tick: mod_interrupt runs one
+// tick on Allegro's timer thread and then carries out what that tick asked of the timer's owner.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -37,17 +38,13 @@ static const long MINUTE_OF_TIMER_UNITS = 60L * TIMERS_PER_SECOND;
 
 // -1 while mod_interrupt runs; a control call waits for 0 before it touches shared state.
 static std::atomic<int> tick_busy{0};
-// -1 on the timer thread while it is inside mod_interrupt. The tick's own calls of play_mod and
-// goto_mod_track (at a song's end) run with the tick's exclusion: they neither wait for
-// themselves nor touch mi.forbidden, which belongs to a control call that may be waiting.
-static thread_local int inside_tick = 0;
 // Nesting of guarded sections on this thread (play_mod calls stop_mod, for one).
 static thread_local int guard_depth = 0;
 // Control calls from several threads take turns, so one never lowers mi.forbidden under another.
 // The tick never takes it.
 static std::mutex control_turn;
 // -1 once mod_interrupt has been handed to the timer. Written only inside a guarded section or
-// inside the tick, which exclude each other.
+// by mod_interrupt after its tick, which exclude each other.
 static std::atomic<int> tick_installed{0};
 
 static void set_error(const char *format, ...) {
@@ -60,7 +57,6 @@ static void set_error(const char *format, ...) {
 // Raising mi.forbidden stops new ticks from starting; waiting for tick_busy to fall lets a
 // tick already past that test finish. Only then may a control call change what the tick reads.
 static void begin_change() {
-  if (inside_tick) return;
   if (guard_depth++ > 0) return;
   control_turn.lock();
   mi.forbidden = -1;
@@ -68,7 +64,6 @@ static void begin_change() {
 }
 
 static void end_change() {
-  if (inside_tick) return;
   if (--guard_depth > 0) return;
   mi.forbidden = 0;
   control_turn.unlock();
@@ -81,14 +76,10 @@ int mod_tick_begin(void) {
     tick_busy = 0;
     return 0;
   }
-  inside_tick = -1;
   return -1;
 }
 
-void mod_tick_end(void) {
-  inside_tick = 0;
-  tick_busy = 0;
-}
+void mod_tick_end(void) { tick_busy = 0; }
 
 long mod_timer_period(int tempo, int speed_ratio) {
   // A header without a tempo plays at the trackers' customary 125 BPM; a ratio of 0 only
@@ -107,17 +98,11 @@ long mod_timer_period(int tempo, int speed_ratio) {
   return period;
 }
 
-// Callers hold the guard or are the tick itself, so installs never cross: each one reads the
-// tempo and ratio that hold when it lands, and the last one made is the rate that stays.
+// Callers hold the guard or are mod_interrupt after its tick, so installs never cross: each one
+// reads the tempo and ratio that hold when it lands, and the last one made is the rate that stays.
 static void install_tick_locked() {
   if (modux_install_int(mod_interrupt, mod_timer_period(mi.tempo, mi.speed_ratio)) == 0)
     tick_installed = -1;
-}
-
-void mod_install_tick(void) {
-  begin_change();
-  install_tick_locked();
-  end_change();
 }
 
 // Silences the reserved voices and forgets the module; the caller holds the guard.
@@ -292,12 +277,10 @@ int get_mod_info(const char *file, MODFILE_INFO *info) {
 // Playback
 // ---------------------------------------------------------------------------------------------
 
-void play_mod(MODUX *mod, int loop) {
-  if (!mod) {
-    set_error("Can't play a MODUX pointer with null value");
-    return;
-  }
-  begin_change();
+// Starts mod from its first position at its initial tempo and speed, with every channel's memory
+// forgotten, and (re)installs the tick; the caller holds the guard or is mod_interrupt after its
+// tick. A navigation request already made stays for the first tick.
+static void start_locked(MODUX *mod, int loop) {
   stop_locked();
   mi.flags = mod->flags;
   const int xm = mod->flags & MODUX_XM;
@@ -333,9 +316,34 @@ void play_mod(MODUX *mod, int loop) {
     it_voices_open();
     it_reset(mod);
   }
+  mi.restart_request = 0;
+  mi.timer_request = 0;
   of = mod;
   install_tick_locked();
+}
+
+void play_mod(MODUX *mod, int loop) {
+  if (!mod) {
+    set_error("Can't play a MODUX pointer with null value");
+    return;
+  }
+  begin_change();
+  start_locked(mod, loop);
   end_change();
+}
+
+void mod_take_tick_requests(void) {
+  if (mi.restart_request != 0 && of != nullptr) start_locked(of, mi.loop);
+  mi.restart_request = 0;
+  if (mi.timer_request != 0) install_tick_locked();
+  mi.timer_request = 0;
+}
+
+void mod_interrupt(void) {
+  if (!mod_tick_begin()) return;
+  mod_tick();
+  mod_take_tick_requests();
+  mod_tick_end();
 }
 
 void stop_mod(void) {

@@ -23,41 +23,47 @@
 // file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
 // engine's own rules (the native MUX songs). Bits 0 to 15 and 24 to 30 belong to MOD, S3M and XM
 // playback; 16 to 23 are kept for IT playback.
-#define RULE_DELAY_REPEATS_ROW 0x0001  // a pattern delay repeats its row with the effects running
-#define RULE_TEMPO_FROM_32 0x0002      // Fxx: 00 nothing, 01..1F speed, 20 and above tempo
-#define RULE_TEMPO_SLIDE_PER_TICK \
-  0x0004  // Txx below 20: T0x slides down, T1x up, by x every later tick
-#define RULE_FINE_VOLSLIDE_DFF_UP 0x0008  // DFF is a fine volume slide up by 15
-#define RULE_RETRIG_COUNTS_ON \
-  0x0010                              // Qxy/Rxy: the retrigger count runs on across rows, a
-                                      // row's first tick included
-#define RULE_TREMOR_COUNTS_ON 0x0020  // tremor runs on across rows, tick 0 included; I00 reuses
-#define RULE_INSTRUMENT_RESETS \
-  0x0040                             // an instrument number alone restores volume and pan, and
-                                     // with a tone portamento restarts the envelopes and fade-out
-#define RULE_KEY_OFF_AT_TICK 0x0080  // Kxx releases the key at tick xx of its row
-#define RULE_AUTO_VIBRATO 0x0100     // the instruments' auto-vibrato plays
-#define RULE_EXACT_ARPEGGIO 0x0200   // arpeggio steps are semitones of the note's own pitch
-#define RULE_LOOP_FT2 \
-  0x0400                               // a pattern loop's start row is kept over patterns, and
-                                       // once the loop is played the next pattern begins there
-#define RULE_JUMP_RESETS_BREAK 0x0800  // a position jump after a break in its row goes to row 0
-#define RULE_DELAY_TICKS_ON \
-  0x1000  // a repeated row's first tick runs the effects of the
-          // later ticks (FT2); else it starts the row's ticks again
-#define RULE_FT2_TICK_COUNTS \
-  0x2000                            // a new note's first tick counts towards Rxy, and a row's
-                                    // first tick keeps the tremor state of the tick before
-#define RULE_LOOP_FORGOTTEN 0x4000  // every new pattern forgets the loops' start rows (ST3)
-#define RULE_ARPEGGIO_FROM_END \
-  0x8000  // arpeggio steps count back from the row's end: tick t
-          // plays step (speed - t) mod 3 (FT2)
+// a pattern delay repeats its row with the effects running
+#define RULE_DELAY_REPEATS_ROW 0x0001
+// Fxx: 00 nothing, 01..1F speed, 20 and above tempo
+#define RULE_TEMPO_FROM_32 0x0002
+// Txx below 20: T0x slides down, T1x up, by x every later tick
+#define RULE_TEMPO_SLIDE_PER_TICK 0x0004
+// DFF is a fine volume slide up by 15
+#define RULE_FINE_VOLSLIDE_DFF_UP 0x0008
+// Qxy/Rxy: the retrigger count runs on across rows, a row's first tick included
+#define RULE_RETRIG_COUNTS_ON 0x0010
+// tremor runs on across rows, tick 0 included; I00 reuses
+#define RULE_TREMOR_COUNTS_ON 0x0020
+// an instrument number alone restores volume and pan, and with a tone portamento restarts the
+// envelopes and fade-out
+#define RULE_INSTRUMENT_RESETS 0x0040
+// Kxx releases the key at tick xx of its row
+#define RULE_KEY_OFF_AT_TICK 0x0080
+// the instruments' auto-vibrato plays
+#define RULE_AUTO_VIBRATO 0x0100
+// arpeggio steps are semitones of the note's own pitch
+#define RULE_EXACT_ARPEGGIO 0x0200
+// a pattern loop's start row is kept over patterns, and once the loop is played the next pattern
+// begins there
+#define RULE_LOOP_FT2 0x0400
+// a position jump after a break in its row goes to row 0
+#define RULE_JUMP_RESETS_BREAK 0x0800
+// a repeated row's first tick runs the effects of the later ticks (FT2); else it starts the row's
+// ticks again
+#define RULE_DELAY_TICKS_ON 0x1000
+// a new note's first tick counts towards Rxy, and a row's first tick keeps the tremor state of the
+// tick before
+#define RULE_FT2_TICK_COUNTS 0x2000
+// every new pattern forgets the loops' start rows (ST3)
+#define RULE_LOOP_FORGOTTEN 0x4000
+// arpeggio steps count back from the row's end: tick t plays step (speed - t) mod 3 (FT2)
+#define RULE_ARPEGGIO_FROM_END 0x8000
 
-#define RULE_AMIGA_LIMITS \
-  (1 << 25)  // S3M portamentos stop at the Amiga's pitch range (the header's Amiga-limits flag)
-#define RULE_FAST_VOLSLIDES \
-  (1 << 24)  // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's
-             // fast-slides flag)
+// S3M portamentos stop at the Amiga's pitch range (the header's Amiga-limits flag)
+#define RULE_AMIGA_LIMITS (1 << 25)
+// Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's fast-slides flag)
+#define RULE_FAST_VOLSLIDES (1 << 24)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table
@@ -67,14 +73,17 @@
 #define MODUX_IT_ENVELOPE_POINTS 25  // points of one IT envelope
 
 // IT rules in bits 16..23 of MODUX::rules, set by the IT loader from the header's flags.
-#define RULE_IT_OLD_EFFECTS (1 << 16)  // old effects: vibrato on tick 0 too, offset past end plays
-#define RULE_IT_COMPAT_GXX \
-  (1 << 17)                       // tone portamento shares no memory with E/F; G keeps envelopes
-#define RULE_IT_LINEAR (1 << 18)  // linear slides; clear: Amiga (period) slides
-#define RULE_IT_INSTRUMENTS (1 << 19)  // cells name instruments; clear: cells name samples
-#define RULE_IT_ZXX_MACROS \
-  (1 << 20)  // Zxx drives the filter through the default macros; clear (files of trackers before
-             // IT 2.14, which had no filter macros): Zxx does nothing
+// old effects: vibrato on tick 0 too, offset past end plays
+#define RULE_IT_OLD_EFFECTS (1 << 16)
+// tone portamento shares no memory with E/F; G keeps envelopes
+#define RULE_IT_COMPAT_GXX (1 << 17)
+// linear slides; clear: Amiga (period) slides
+#define RULE_IT_LINEAR (1 << 18)
+// cells name instruments; clear: cells name samples
+#define RULE_IT_INSTRUMENTS (1 << 19)
+// Zxx drives the filter through the default macros; clear (files of trackers before IT 2.14, which
+// had no filter macros): Zxx does nothing
+#define RULE_IT_ZXX_MACROS (1 << 20)
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {
@@ -276,10 +285,13 @@ struct PLAYER_STATE {
   std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_FT2)
   std::atomic<int> skip_row;       // control request: row + 1; 0 none
   std::atomic<int> skip_order;     // control request: order + 1
-  std::atomic<int> loop;           // -1 restart at the song end
-  std::atomic<int> pause;          // -1 while paused
-  std::atomic<int> forbidden;      // -1 while a control call changes the state
-  std::atomic<int> is_playing;     // -1 while a module plays
+  // Requests of a tick to the timer's owner, carried out as soon as the tick returns.
+  std::atomic<int> restart_request;  // -1: start the song again from its top (a loop's end)
+  std::atomic<int> timer_request;    // -1: re-install the tick at the changed tempo
+  std::atomic<int> loop;             // -1 restart at the song end
+  std::atomic<int> pause;            // -1 while paused
+  std::atomic<int> forbidden;        // -1 while a control call changes the state
+  std::atomic<int> is_playing;       // -1 while a module plays
 };
 
 // What get_mod_info reports about a file.

@@ -15,107 +15,112 @@ inline int clamp_int(long long v, int lo, int hi) {
 // Playback records
 // ---------------------------------------------------------------------------------------------
 
-// Running copy of one envelope of a channel.
+// Running copy of one envelope of a channel (XM family), taken from its instrument at a note.
 struct ENVELOPE_STATE {
-  int value[MODUX_ENVELOPE_POINTS];
-  int tick[MODUX_ENVELOPE_POINTS];
-  int flags;
-  int points;
-  int loop_start;
+  int value[MODUX_ENVELOPE_POINTS];  // value of each point: 0..64 (pan: 32 centre)
+  int tick[MODUX_ENVELOPE_POINTS];   // tick of each point, counted from the note's start
+  int flags;                         // bit 0 on, bit 1 sustain, bit 2 loop; 0 no envelope
+  int points;                        // points in use, 0..MODUX_ENVELOPE_POINTS
+  int loop_start;                    // point numbers of the loop
   int loop_end;
-  int sustain_start;
+  int sustain_start;  // point numbers of the sustain, held while the key is down
   int sustain_end;
   int point_a;   // point the envelope comes from
   int point_b;   // point it goes to
   int position;  // ticks since start
-  int output;    // value produced this tick
+  int output;    // value produced this tick: 0..64 (pan: 32 centre)
 };
 
 // State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
 // reset from their bases at every row start and then changed by the effects.
+// Units: a period is a pitch as the tick computes it: four times an Amiga period (MOD, S3M, the
+// XM Amiga mode; 1712 is middle C at 8363 Hz) or, in the XM linear mode, 1/64 semitone steps
+// (768 an octave) counted down from the top; larger is lower. Volumes are 0..64, pans 0..255
+// (128 centre). "On" fields are -1 while their effect runs this row, else 0. A memory is the
+// last non-zero parameter of a command, which a zero parameter repeats.
 struct CHANNEL_STATE {
   ENVELOPE_STATE vol_env;  // output 64 when no envelope runs
   ENVELOPE_STATE pan_env;  // output 32 when no envelope runs
-  int instrument;
-  int sample;
-  int volume;
-  int note;
-  int period;
-  int tuning;
-  int relative_note;
-  int pan;
-  int start_voice;
-  int key_off;
-  int fade_volume;
-  int fadeout;
-  int tick_volume;
-  int tick_period;
-  int tick_pan;
-  int pan_slide;
-  int pan_slide_memory;
-  int vcol_pan_left_memory;
-  int vcol_pan_right_memory;
-  int pitch_slide_on;
-  int pitch_slide_speed;
-  int fine_pitch_memory;
-  int s3m_porta_on;
-  int s3m_porta_speed;
-  int s3m_porta_fine;
-  int xm_slide_up_on;
-  int xm_slide_up_speed;
-  int xm_slide_down_on;
-  int xm_slide_down_speed;
-  int xm_fine_down_memory;
-  int xm_fine_up_memory;
-  int xm_extra_fine_up;
-  int xm_extra_fine_down;
-  int volume_slide;
-  int s3m_vol_slide_on;
-  int s3m_vol_slide_fine;
-  int s3m_vol_slide_speed;
-  int xm_vol_slide_on;
-  int xm_vol_slide_speed;
-  int fine_vol_up_memory;
-  int fine_vol_down_memory;
-  int loop_on;
-  int loop_times;
-  int loop_row;
-  int tremolo_on;
-  int tremolo_waveform;
-  signed char tremolo_pos;  // wraps at 8 bits: a full cycle is 256
-  int tremolo_speed;
-  int tremolo_depth;
-  int tremolo_shift;
-  int vibrato_on;
-  int vibrato_waveform;
-  signed char vibrato_pos;  // wraps at 8 bits
-  int vibrato_speed;
-  int vibrato_depth;
-  int vibrato_shift;
-  int slide2period_on;
-  int slide2period_speed;
-  int slide2period_target;
-  int arpeggio_on;
-  int arpeggio_param;
-  int tremor_on;
-  int tremor_count;
-  int tremor_param;
-  int delay_sample;
-  int cut_tick;
-  int retrig_interval;
-  int s3m_retrig_on;
-  int s3m_retrig_interval;
-  int s3m_retrig_volume;
-  int set_offset;
-  int sample_offset;
-  int global_vol_slide_on;
-  int global_vol_slide_speed;
-  int retrig_count;   // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
-  int tempo_slide;    // S3M T0x/T1x of this row, slid on every later tick; 0 none
-  int key_off_tick;   // Kxx of this row: the tick of its release + 1; 0 none
-  int autovib_pos;    // auto-vibrato: position in its 256-step wave
-  int autovib_amp;    // depth now, in 1/256 of the instrument's units
-  int autovib_sweep;  // growth of autovib_amp per tick until the depth is reached; 0 none
+  int instrument;          // XM instrument playing, index into MODUX::instruments from 0
+  int sample;              // sample playing, index into MODUX::samples from 0
+  int volume;              // the row's volume, 0..64
+  int note;                // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
+  int period;              // the row's pitch, a period (see above); 0 before the first note
+  int tuning;              // the sample's middle-C rate in Hz; in the XM modes its finetune + 128
+  int relative_note;       // XM: semitones the sample adds to every note
+  int pan;                 // the row's pan, 0..255
+  int start_voice;         // -1: (re)start the sample on the voice at the end of this tick
+  int key_off;             // -1 once the note's key is released (envelopes leave their sustain)
+  int fade_volume;         // fade-out level after a key off: 32768 full down to 0
+  int fadeout;             // fade_volume lost per tick after a key off (the instrument's fade-out)
+  int tick_volume;         // this tick's volume after tremolo, tremor and retrigger, 0..64
+  int tick_period;         // this tick's period after vibrato and arpeggio
+  int tick_pan;            // this tick's pan, 0..255
+  int pan_slide;           // pan change per later tick this row (XM Pxy, volume column D/E); 0 none
+  int pan_slide_memory;    // XM Pxy: last slide, pan units per tick, + right
+  int vcol_pan_left_memory;   // volume column Dx: last slide, pan units per tick (negative)
+  int vcol_pan_right_memory;  // volume column Ex: last slide, pan units per tick
+  int pitch_slide_on;         // Protracker 1xx/2xx
+  int pitch_slide_speed;      // period change per later tick, + down (1xx and 2xx share it)
+  int fine_pitch_memory;      // E1x/E2x: period change of the last one, + down
+  int s3m_porta_on;           // S3M Exx/Fxx
+  int s3m_porta_speed;        // period change per later tick, + down; 0 for a fine slide
+  int s3m_porta_fine;         // period change on the first tick, + down; 0 for a plain slide
+  int xm_slide_up_on;         // XM 1xx
+  int xm_slide_up_speed;      // period change per later tick (negative: up)
+  int xm_slide_down_on;       // XM 2xx
+  int xm_slide_down_speed;    // period change per later tick (positive: down)
+  int xm_fine_down_memory;    // XM E2x: period change of the last one (positive)
+  int xm_fine_up_memory;      // XM E1x: period change of the last one (negative)
+  int xm_extra_fine_up;       // XM X1x: period change of the last one (negative)
+  int xm_extra_fine_down;     // XM X2x: period change of the last one (positive)
+  int volume_slide;           // volume change per later tick (Protracker Axy, volume column)
+  int s3m_vol_slide_on;       // S3M Dxy
+  int s3m_vol_slide_fine;     // volume change on the first tick (fine forms); 0 none
+  int s3m_vol_slide_speed;    // volume change per later tick; 0 for a fine slide
+  int xm_vol_slide_on;        // XM Axy
+  int xm_vol_slide_speed;     // volume change per later tick, + up
+  int fine_vol_up_memory;     // XM EAx: volume added by the last one
+  int fine_vol_down_memory;   // XM EBx: volume change of the last one (negative)
+  int loop_on;                // -1: this row's E6x jumps back to loop_row at the row's end
+  int loop_times;             // repetitions of the pattern loop still to play
+  int loop_row;               // row the pattern loop goes back to (set by E60)
+  int tremolo_on;             // Protracker 7xy, S3M Rxy
+  int tremolo_waveform;       // E7x: 0 sine, 1 ramp, 2 square, 3 random; below 3 restarts at a note
+  signed char tremolo_pos;    // wraps at 8 bits: a full cycle is 256
+  int tremolo_speed;          // position step per tick: 4 x the speed nibble
+  int tremolo_depth;          // depth nibble 0..15
+  int tremolo_shift;          // right shift of wave x depth: 6 Protracker, 7 S3M
+  int vibrato_on;             // 4xy, 6xy, S3M Uxy, volume column Bx
+  int vibrato_waveform;       // E4x: as tremolo_waveform
+  signed char vibrato_pos;    // wraps at 8 bits
+  int vibrato_speed;          // position step per tick: 4 x the speed nibble
+  int vibrato_depth;          // depth nibble 0..15
+  int vibrato_shift;          // right shift of wave x depth: 5 plain, 7 fine
+  int slide2period_on;        // tone portamento 3xx, 5xy, volume column Fx
+  int slide2period_speed;     // period change per later tick, + towards a higher pitch
+  int slide2period_target;    // period the portamento ends at; 0 none
+  int arpeggio_on;            // 0xy, S3M Jxy
+  int arpeggio_param;         // xy: semitones above the note of steps 1 and 2
+  int tremor_on;              // S3M Ixy, XM Txy
+  int tremor_count;           // ticks counted in the on-off cycle
+  int tremor_param;           // (on ticks) << 8 | off ticks
+  int delay_sample;           // EDx: tick at which this row's note starts; 0 none
+  int cut_tick;               // ECx: tick at which the volume drops to 0; 0 none
+  int retrig_interval;        // E9x: ticks between restarts of the sample; 0 none
+  int s3m_retrig_on;          // S3M Qxy, XM Rxy
+  int s3m_retrig_interval;    // ticks between restarts
+  int s3m_retrig_volume;      // volume change code 0..15 of every restart
+  int set_offset;             // -1: move the voice to sample_offset at the end of this tick
+  int sample_offset;          // 9xx: frame to start the sample from (256 x xx, kept for 900)
+  int global_vol_slide_on;    // XM Hxy
+  int global_vol_slide_speed;  // global volume change per later tick, + up
+  int retrig_count;            // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
+  int tempo_slide;             // S3M T0x/T1x of this row, slid on every later tick; 0 none
+  int key_off_tick;            // Kxx of this row: the tick of its release + 1; 0 none
+  int autovib_pos;             // auto-vibrato: position in its 256-step wave
+  int autovib_amp;             // depth now, in 1/256 of the instrument's units
+  int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -166,10 +171,6 @@ inline int mod_rule(int rule) {
 // rate between one tick a minute and a thousand a second.
 long mod_timer_period(int tempo, int speed_ratio);
 
-// (Re)installs mod_interrupt at the rate of mi.tempo and mi.speed_ratio; the tempo commands of
-// the tick call it too.
-void mod_install_tick(void);
-
 // The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
 // Allegro's timer needs a display on this platform, so headless tests point these at recorders.
 extern int (*modux_install_int)(void (*proc)(void), long speed);
@@ -180,15 +181,24 @@ extern void (*modux_remove_int)(void (*proc)(void));
 // and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
 // mod_tick_end) while nothing plays, while paused or while a control call changes the state.
 // A control call raises mi.forbidden and then waits until no tick is in flight, so it never
-// changes or frees what a running tick uses; control calls made from inside the tick do not wait.
+// changes or frees what a running tick uses. The tick itself never makes a control call: what it
+// needs of the control side it leaves in mi.restart_request and mi.timer_request.
 int mod_tick_begin(void);
 void mod_tick_end(void);
+
+// The timer's side of a tick, called by mod_interrupt between mod_tick and mod_tick_end: a
+// restart request starts the song again from its top (as play_mod does, the loop setting kept),
+// a timer request re-installs the tick at mi.tempo; both are cleared.
+void mod_take_tick_requests(void);
+// The timer callback: one tick (mod_tick) inside the handshake, then its requests carried out.
+void mod_interrupt(void);
 
 // ---------------------------------------------------------------------------------------------
 // Playback tick (player.cpp)
 // ---------------------------------------------------------------------------------------------
 
-void mod_interrupt(void);
+// One tick of the playing module `of`; called only by mod_interrupt, with the handshake held.
+void mod_tick(void);
 // Order positions a song can reach: its order_count, held to the 256 entries of order_table.
 int mod_playable_orders(const MODUX *mod);
 
@@ -317,29 +327,31 @@ struct IT_NOTE_STATE {
 
 // Effect state of one IT pattern channel.
 struct IT_CHANNEL_STATE {
-  int channel_volume;  // 0..64
-  int pan;             // 0..256
-  int surround;
+  int channel_volume;                         // 0..64
+  int pan;                                    // 0..256
+  int surround;                               // -1 after S91: the channel plays in surround
   int period_delta, volume_delta, pan_delta;  // this tick's vibrato, tremolo, panbrello
   int vol_slide;                              // D memory
   int vcol_slide;                             // volume-column slide memory
   int porta;                                  // E/F memory
   int tone_porta;                             // G memory
   int target;                                 // tone portamento target period, 0 none
+  // The waves: speed nibble, depth (vibrato: 4 x Hxy's nibble, 1 x Uxy's), position in the
+  // wave's 256 steps, the S3x/S4x/S5x wave (vibrato_fine is cleared at a note and read nowhere).
   int vibrato_speed, vibrato_depth, vibrato_pos, vibrato_wave, vibrato_fine;
   int tremolo_speed, tremolo_depth, tremolo_pos, tremolo_wave;
   int panbrello_speed, panbrello_depth, panbrello_pos, panbrello_wave;
-  int tremor, tremor_count;
-  int arpeggio, arpeggio_base;
-  int channel_slide;         // N memory
-  int pan_slide;             // P memory
-  int global_slide;          // W memory
-  int retrig, retrig_count;  // Q memory and counter
-  int offset, offset_high;   // O memory, SAx high byte
-  int tempo_slide;           // T memory
-  int midi_macro;            // SFx: which macro Z00..Z7F drives (0 cutoff)
-  int delay_tick, cut_tick;  // SDx, SCx
-  int new_note_action;       // S73..S76 for this row's note: -1 the instrument's
+  int tremor, tremor_count;     // I memory (on - 1, off - 1 nibbles) and ticks into the cycle
+  int arpeggio, arpeggio_base;  // J memory and the period the steps are counted from
+  int channel_slide;            // N memory
+  int pan_slide;                // P memory
+  int global_slide;             // W memory
+  int retrig, retrig_count;     // Q memory and counter
+  int offset, offset_high;      // O memory, SAx high byte
+  int tempo_slide;              // T memory
+  int midi_macro;               // SFx: which macro Z00..Z7F drives (0 cutoff)
+  int delay_tick, cut_tick;     // SDx, SCx
+  int new_note_action;          // S73..S76 for this row's note: -1 the instrument's
   // What runs on the later ticks of this row.
   int effect, param, vcol;
   NOTE_INFO delayed;  // the cell a note delay holds back
@@ -364,10 +376,11 @@ int it_background_voices(void);
 int it_background_sounding(void);
 
 // Pushes one note's state to its voice at the end of a tick; false once it has ended.
-bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
+bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
 // The IT tick after the counters moved: row start when first is true, later ticks otherwise.
-void it_tick(MODUX *mod, bool first);
-// Clears the IT channels and notes for a new start of a song.
+void it_tick(bool first);
+// Clears the IT channels and notes for a new start of mod; called by the control side before mod
+// becomes the playing module, so it takes the module as a parameter.
 void it_reset(MODUX *mod);
 
 // ---------------------------------------------------------------------------------------------

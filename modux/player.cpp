@@ -1,8 +1,10 @@
 // Playback tick.
-// mod_interrupt is the whole sequencer: each call is one tick. It advances the tick, row,
+// mod_tick is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
 // per-tick effects on the others and pushes every channel's state to its voice (voice.h).
-// It runs on Allegro's timer thread: no allocation, no file access, no locks, bounded work.
+// It runs on Allegro's timer thread inside mod_interrupt: no allocation, no file access, no locks,
+// bounded work, and no call of the control interface: a restart or a new timer rate is a request
+// in mi that mod_interrupt carries out when the tick returns.
 
 #include "modux_internal.h"
 #include "voice.h"
@@ -20,7 +22,8 @@ int mod_playable_orders(const MODUX *mod) {
 }
 
 // Pattern channels of the module; ci, voice_table and channel_pan have 64 entries.
-static int module_channels(const MODUX *mod) {
+static int module_channels(void) {
+  const MODUX *mod = of;
   return clamp_int(mod->channel_count, 0, MODUX_MAX_CHANNELS);
 }
 
@@ -28,20 +31,22 @@ static int module_channels(const MODUX *mod) {
 static int reserved_channels(void) { return clamp_int(mi.max_chn, 0, MODUX_MAX_CHANNELS); }
 
 // Channels that play: the module's, as far as voices were reserved.
-static int played_channels(const MODUX *mod) {
-  const int n = module_channels(mod);
+static int played_channels(void) {
+  const int n = module_channels();
   const int reserved = reserved_channels();
   return n < reserved ? n : reserved;
 }
 
-static int pattern_rows(const MODUX *mod, int pattern) {
+static int pattern_rows(int pattern) {
+  const MODUX *mod = of;
   if (!mod->patterns || pattern < 0 || pattern >= mod->pattern_count) return MISSING_PATTERN_ROWS;
   return mod->patterns[pattern].row_count;
 }
 
 // Moves to an order position; past the song's end the pattern number is not needed (the song
 // ends on this tick) and order_table is not read.
-static void enter_order(const MODUX *mod, int order) {
+static void enter_order(int order) {
+  const MODUX *mod = of;
   if (order < 0) order = 0;
   mi.order = order;
   if (order < mod_playable_orders(mod)) mi.pattern = mod->order_table[order];
@@ -56,7 +61,8 @@ static void forget_pattern_loops(void) {
 }
 
 // The Allegro SAMPLE a channel's sample index names, or null when the module lacks it.
-static SAMPLE *channel_sample(const MODUX *mod, int sample) {
+static SAMPLE *channel_sample(int sample) {
+  const MODUX *mod = of;
   if (!mod->samples || sample < 0 || sample >= mod->sample_count) return nullptr;
   return &mod->samples[sample];
 }
@@ -73,10 +79,10 @@ static bool is_tone_portamento(const NOTE_INFO &cell) {
 
 // A request of the control interface (next, previous, go to a position): carried out before
 // anything else of the tick. Answers true when the tick is over.
-static bool take_navigation_request(MODUX *mod) {
+static bool take_navigation_request(void) {
   if (mi.skip_row == 0) return false;
   mi.row = mi.skip_row - 1;
-  enter_order(mod, mi.skip_order - 1);
+  enter_order(mi.skip_order - 1);
   mi.tick = -1;
   mi.skip_row = 0;
   mi.skip_order = 0;
@@ -96,13 +102,13 @@ static bool take_navigation_request(MODUX *mod) {
   }
   if (mi.order != 0) return false;
   // Position 0 is a fresh start of the song; it begins at the next tick.
-  play_mod(mod, mi.loop);
+  mi.restart_request = -1;
   return true;
 }
 
-static void advance_row(const MODUX *mod) {
+static void advance_row(void) {
   mi.tick = 0;
-  const int played = played_channels(mod);
+  const int played = played_channels();
   for (int ch = 0; ch < played; ch++) {
     if (ci[ch].loop_on != 0 && ci[ch].loop_times > 0) {
       mi.new_row = ci[ch].loop_row + 1;
@@ -115,10 +121,10 @@ static void advance_row(const MODUX *mod) {
   if (other_position) mi.loop_next_row = 0;
   if (mi.new_row != 0) {
     const int row = mi.new_row - 1;
-    enter_order(mod, mi.new_order - 1);
+    enter_order(mi.new_order - 1);
     // A break's row is held to the last row of the pattern the jump lands in, which is
     // known only now: a position jump on a later channel may have changed it.
-    const int rows = pattern_rows(mod, mi.pattern);
+    const int rows = pattern_rows(mi.pattern);
     mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
     // ST3 forgets the loops at every new pattern; the engine's own rule at a pattern's end.
     if (other_position && mod_rule(RULE_LOOP_FORGOTTEN)) forget_pattern_loops();
@@ -127,9 +133,9 @@ static void advance_row(const MODUX *mod) {
     return;
   }
   mi.row += 1;
-  if (mi.row >= pattern_rows(mod, mi.pattern)) {
-    enter_order(mod, mi.order + 1);
-    const int rows = pattern_rows(mod, mi.pattern);
+  if (mi.row >= pattern_rows(mi.pattern)) {
+    enter_order(mi.order + 1);
+    const int rows = pattern_rows(mi.pattern);
     const int row = mi.loop_next_row - 1;
     mi.row = row > 0 && row < rows ? row : 0;
     mi.loop_next_row = 0;
@@ -137,7 +143,8 @@ static void advance_row(const MODUX *mod) {
   }
 }
 
-static void end_song(MODUX *mod) {
+static void end_song(void) {
+  MODUX *mod = of;
   const int n = reserved_channels();
   for (int ch = 0; ch < n; ch++)
     if (voice_table[ch] >= 0) modux_voice_stop(voice_table[ch]);
@@ -146,15 +153,18 @@ static void end_song(MODUX *mod) {
     mi.is_playing = 0;
     return;
   }
-  play_mod(mod, -1);
-  goto_mod_track(mod->restart_order);
+  // A fresh start, then a navigation request to the restart position for the first tick.
+  mi.restart_request = -1;
+  mi.skip_row = 1;
+  mi.skip_order = clamp_int(mod->restart_order, 0, MODUX_MAX_ORDERS) + 1;
 }
 
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
 // tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
 // channel from channel 0, and also on channels that have no voice.
-static void read_row_commands(MODUX *mod) {
-  const int n = module_channels(mod);
+static void read_row_commands(void) {
+  MODUX *mod = of;
+  const int n = module_channels();
   for (int ch = 0; ch < n; ch++) {
     ci[ch].global_vol_slide_on = 0;
     ci[ch].loop_on = 0;
@@ -263,14 +273,16 @@ static void parse_command(int ch, const NOTE_INFO &cell, int sample) {
 }
 
 // A sample number the MOD and S3M families name but the module lacks starts nothing.
-static bool lacks_sample(const MODUX *mod, int sample) {
+static bool lacks_sample(int sample) {
+  const MODUX *mod = of;
   if (sample < 0 || (mi.flags & MODUX_XM)) return false;
   return !mod->sample_info || !mod->samples || sample >= mod->sample_count;
 }
 
 // Second pass over a row, for the channels that play: notes, samples and effects.
-static void read_row_cells(MODUX *mod) {
-  const int played = played_channels(mod);
+static void read_row_cells(void) {
+  MODUX *mod = of;
+  const int played = played_channels();
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = ci[ch];
     const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
@@ -308,7 +320,7 @@ static void read_row_cells(MODUX *mod) {
       if ((mi.flags & MODUX_XM) && mod_rule(RULE_INSTRUMENT_RESETS))
         retrigger_instrument(ch, sample);
     }
-    const bool lacking = lacks_sample(mod, sample);
+    const bool lacking = lacks_sample(sample);
     if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
       c.tremor_count = 0;
       c.retrig_count = 0;
@@ -337,8 +349,8 @@ static void read_row_cells(MODUX *mod) {
 
 // The later ticks of a row: retriggers, slides, arpeggio, cut, tone portamento, note delay,
 // tremor, the XM slides and the global volume slide.
-static void run_tick_effects(const MODUX *mod) {
-  const int played = played_channels(mod);
+static void run_tick_effects(void) {
+  const int played = played_channels();
   const int tick = mi.tick;
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = ci[ch];
@@ -371,8 +383,8 @@ static void run_tick_effects(const MODUX *mod) {
 }
 
 // Every tick, the first of a row included: the waves and the S3M slides with fine forms.
-static void run_wave_effects(const MODUX *mod) {
-  const int played = played_channels(mod);
+static void run_wave_effects(void) {
+  const int played = played_channels();
   for (int ch = 0; ch < played; ch++) {
     if (ci[ch].vibrato_on == -1) do_vibrato(ch);
     if (ci[ch].tremolo_on == -1) do_tremolo(ch);
@@ -394,7 +406,8 @@ static int offset_inside(const SAMPLE *spl, int offset) {
 }
 
 // Pushes a channel to its voice. A delayed note leaves the voice untouched until it starts.
-static void update_voice(MODUX *mod, int ch) {
+static void update_voice(int ch) {
+  MODUX *mod = of;
   CHANNEL_STATE &c = ci[ch];
   if (c.delay_sample != 0) return;
   c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
@@ -405,7 +418,7 @@ static void update_voice(MODUX *mod, int ch) {
   c.tick_pan = clamp_int(c.tick_pan, 0, 255);
 
   const int voice = voice_table[ch];
-  SAMPLE *spl = channel_sample(mod, c.sample);
+  SAMPLE *spl = channel_sample(c.sample);
   if (voice >= 0) {
     if (c.start_voice == -1) {
       if (spl) {
@@ -442,8 +455,8 @@ static void update_voice(MODUX *mod, int ch) {
 
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
 // row values, as at a row start.
-static void repeat_row(const MODUX *mod) {
-  const int played = played_channels(mod);
+static void repeat_row(void) {
+  const int played = played_channels();
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = ci[ch];
     c.tick_pan = c.pan;
@@ -452,8 +465,9 @@ static void repeat_row(const MODUX *mod) {
   }
 }
 
-static void run_tick(MODUX *mod) {
-  if (take_navigation_request(mod)) return;
+static void run_tick(void) {
+  MODUX *mod = of;
+  if (take_navigation_request()) return;
 
   mi.tick += 1;
   bool repeat = false;
@@ -461,7 +475,7 @@ static void run_tick(MODUX *mod) {
     mi.pattern_delay -= 1;
     if (mod->flags & MODUX_IT) {
       // IT's row delay repeats the row with its effects running.
-      it_tick(mod, false);
+      it_tick(false);
       return;
     }
     if (!mod_rule(RULE_DELAY_REPEATS_ROW)) {
@@ -471,16 +485,16 @@ static void run_tick(MODUX *mod) {
     // The trackers play the row again without its notes, its effects running on.
     mi.tick = 0;
     repeat = true;
-    repeat_row(mod);
+    repeat_row();
   }
-  if (mi.tick >= mi.speed) advance_row(mod);
+  if (mi.tick >= mi.speed) advance_row();
   if (mi.order >= mod_playable_orders(mod)) {
-    end_song(mod);
+    end_song();
     return;
   }
 
   if (mod->flags & MODUX_IT) {
-    it_tick(mod, mi.tick == 0);
+    it_tick(mi.tick == 0);
     return;
   }
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
@@ -488,19 +502,16 @@ static void run_tick(MODUX *mod) {
   const bool ticks_on = repeat && mod_rule(RULE_DELAY_TICKS_ON);
   mod_first_tick = mi.tick == 0 && !ticks_on ? -1 : 0;
   if (mi.tick == 0 && !repeat) {
-    read_row_commands(mod);
-    read_row_cells(mod);
+    read_row_commands();
+    read_row_cells();
   } else if (!mod_first_tick) {
-    run_tick_effects(mod);
+    run_tick_effects();
   }
-  run_wave_effects(mod);
-  const int played = played_channels(mod);
-  for (int ch = 0; ch < played; ch++) update_voice(mod, ch);
+  run_wave_effects();
+  const int played = played_channels();
+  for (int ch = 0; ch < played; ch++) update_voice(ch);
 }
 
-void mod_interrupt(void) {
-  if (!mod_tick_begin()) return;
-  MODUX *mod = of;
-  if (mod) run_tick(mod);
-  mod_tick_end();
+void mod_tick(void) {
+  if (of) run_tick();
 }

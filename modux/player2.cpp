@@ -545,7 +545,7 @@ void do_pro_tempo_bpm(int param) {
     return;
   }
   mi.tempo = param;
-  mod_install_tick();
+  mi.timer_request = -1;
 }
 
 void do_pattern_loop(int chn, int param) {

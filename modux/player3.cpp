@@ -175,13 +175,13 @@ void do_s3m_set_bpm(int param) {
     const int down = mi.tempo - (param - 16);
     mi.tempo = down < SLOWEST_BPM ? SLOWEST_BPM : down;
   }
-  mod_install_tick();
+  mi.timer_request = -1;
 }
 
 void do_s3m_tempo_slide(int by) {
   mi.tempo = clamp_int(mi.tempo + by, SLOWEST_BPM,
                        FASTEST_SLID_BPM > mi.tempo ? FASTEST_SLID_BPM : mi.tempo.load());
-  mod_install_tick();
+  mi.timer_request = -1;
 }
 
 void do_global_volume(int param) { mi.global_volume = clamp_int(param, 0, 64); }

@@ -1,5 +1,5 @@
 // modux player5: IT-family effects and the IT part of the tick.
-// After mod_interrupt has moved the counters, it_tick reads a row's cells (notes through the
+// After mod_tick has moved the counters, it_tick reads a row's cells (notes through the
 // instrument keyboard, new note actions and duplicate checks, the volume column, the effect
 // letters) on its first tick and runs the slides, waves and retriggers on the others; then every
 // channel's note and every background note reaches its voice (voices_it.cpp).
@@ -25,21 +25,25 @@ static int wave(int waveform, int pos) {
   }
 }
 
-static bool linear(const MODUX *mod) { return (mod->rules & RULE_IT_LINEAR) != 0; }
+static bool linear(void) {
+  const MODUX *mod = of;
+  return (mod->rules & RULE_IT_LINEAR) != 0;
+}
 
 // The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
-static int note_period(const MODUX *mod, int note, int sample) {
+static int note_period(int note, int sample) {
+  const MODUX *mod = of;
   const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
                      ? mod->sample_info[sample].tuning
                      : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
-  if (linear(mod)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
+  if (linear()) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
   return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
 // Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
-static void slide(const MODUX *mod, int &period, int units) {
-  if (linear(mod))
+static void slide(int &period, int units) {
+  if (linear())
     period += units;
   else
     period = clamp_int(period - units, 1, 1 << 30);
@@ -65,7 +69,8 @@ void it_reset(MODUX *mod) {
 
 // Duplicate check: background notes of this channel that repeat what the new note plays
 // (the same note, sample or instrument, as the instrument says) are cut, released or faded.
-static void check_duplicates(const MODUX *mod, int ch, int instrument, int sample, int note) {
+static void check_duplicates(int ch, int instrument, int sample, int note) {
+  const MODUX *mod = of;
   if (!mod->it_instruments || instrument < 0) return;
   const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
   if (!ins.duplicate_check) return;
@@ -86,7 +91,8 @@ static void check_duplicates(const MODUX *mod, int ch, int instrument, int sampl
 }
 
 // A new note on a channel: the note playing there goes by its new note action.
-static void new_note_action(const MODUX *mod, int ch) {
+static void new_note_action(int ch) {
+  const MODUX *mod = of;
   IT_NOTE_STATE &fg = it_notes[ch];
   if (!fg.active) return;
   int action = it_channels[ch].new_note_action;
@@ -104,7 +110,8 @@ static void new_note_action(const MODUX *mod, int ch) {
 }
 
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
-static void start_note(MODUX *mod, int ch, int note, int number) {
+static void start_note(int ch, int note, int number) {
+  MODUX *mod = of;
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   int instrument = -1, sample = number, played = note;
@@ -116,8 +123,8 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
     played = ins.note_map[note];
   }
   if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
-  check_duplicates(mod, ch, instrument, sample, note);
-  new_note_action(mod, ch);
+  check_duplicates(ch, instrument, sample, note);
+  new_note_action(ch);
   const SAMPLE_INFO &s = mod->sample_info[sample];
   n = IT_NOTE_STATE{};
   n.voice = voice_table[ch];
@@ -128,7 +135,7 @@ static void start_note(MODUX *mod, int ch, int note, int number) {
   n.note = note;
   n.volume = s.volume;
   n.pan = c.pan;
-  n.period = note_period(mod, played, sample);
+  n.period = note_period(played, sample);
   n.fade = 1024;
   n.start = -1;
   n.sustain = s.sustain_flags ? -1 : 0;
@@ -188,13 +195,13 @@ static void volume_column_row(int ch, int v) {
   }
 }
 
-static void volume_column_tick(MODUX *mod, int ch, int v) {
+static void volume_column_tick(int ch, int v) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   if (v >= 85 && v <= 104) {
     n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
   } else if (v >= 105 && v <= 124) {
-    slide(mod, n.period, v <= 114 ? -c.porta : c.porta);
+    slide(n.period, v <= 114 ? -c.porta : c.porta);
   }
 }
 
@@ -208,14 +215,14 @@ static int slide_step(int param, bool first) {
 }
 
 // Tone portamento toward the channel's target.
-static void tone_porta(MODUX *mod, int ch) {
+static void tone_porta(int ch) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   if (!c.target) return;
   int speed = c.tone_porta * 4;
-  const bool up = linear(mod) ? c.target > n.period : c.target < n.period;
-  slide(mod, n.period, up ? speed : -speed);
-  if ((linear(mod) ? n.period >= c.target : n.period <= c.target) == up) {
+  const bool up = linear() ? c.target > n.period : c.target < n.period;
+  slide(n.period, up ? speed : -speed);
+  if ((linear() ? n.period >= c.target : n.period <= c.target) == up) {
     n.period = c.target;
     c.target = 0;
   }
@@ -273,7 +280,8 @@ static void extended(int ch, int param) {
 }
 
 // The first-tick part of an effect.
-static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
+static void effect_row(int ch, const NOTE_INFO &cell) {
+  MODUX *mod = of;
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   int p = cell.param;
@@ -295,9 +303,9 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
       const int q = c.porta;
       const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
       if ((q >> 4) == 15)
-        slide(mod, n.period, sign * (q & 15) * 4);
+        slide(n.period, sign * (q & 15) * 4);
       else if ((q >> 4) == 14)
-        slide(mod, n.period, sign * (q & 15));
+        slide(n.period, sign * (q & 15));
       if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta = c.porta;
       break;
     }
@@ -344,7 +352,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
     case CMD_IT_TEMPO:
       if (p >= 0x20) {
         mi.tempo = p;
-        mod_install_tick();
+        mi.timer_request = -1;
       } else if (p) {
         c.tempo_slide = p;
       }
@@ -382,7 +390,7 @@ static void effect_row(MODUX *mod, int ch, const NOTE_INFO &cell) {
 }
 
 // The later-tick part of an effect.
-static void effect_tick(MODUX *mod, int ch) {
+static void effect_tick(int ch) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   switch (c.effect) {
@@ -390,13 +398,13 @@ static void effect_tick(MODUX *mod, int ch) {
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
       n.volume = clamp_int(n.volume + slide_step(c.vol_slide, false), 0, 64);
-      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(mod, ch);
+      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(ch);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP:
-      if (c.porta < 0xE0) slide(mod, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
+      if (c.porta < 0xE0) slide(n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
       break;
-    case CMD_TONE_PORTA: tone_porta(mod, ch); break;
+    case CMD_TONE_PORTA: tone_porta(ch); break;
     case CMD_TREMOR: {
       const int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
       c.tremor_count = (c.tremor_count + 1) % (on + off);
@@ -406,9 +414,8 @@ static void effect_tick(MODUX *mod, int ch) {
     case CMD_S3M_ARPEGGIO: {
       const int step = mi.tick % 3;
       const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio >> 4 : c.arpeggio & 15;
-      c.period_delta += linear(mod) ? semis * UNITS_PER_NOTE : 0;
-      if (!linear(mod))
-        c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      c.period_delta += linear() ? semis * UNITS_PER_NOTE : 0;
+      if (!linear()) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
       break;
     }
     case CMD_IT_CHANNEL_VOLSLIDE:
@@ -446,7 +453,7 @@ static void effect_tick(MODUX *mod, int ch) {
         const int t =
             c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
         mi.tempo = clamp_int(t, 32, 255);
-        mod_install_tick();
+        mi.timer_request = -1;
       }
       break;
     case CMD_GLOBAL_VOLSLIDE:
@@ -457,7 +464,8 @@ static void effect_tick(MODUX *mod, int ch) {
 }
 
 // Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
-static void waves(MODUX *mod, int ch, bool first) {
+static void waves(int ch, bool first) {
+  MODUX *mod = of;
   IT_CHANNEL_STATE &c = it_channels[ch];
   const int e = c.effect;
   const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
@@ -466,7 +474,7 @@ static void waves(MODUX *mod, int ch, bool first) {
     int depth = wave(c.vibrato_wave, c.vibrato_pos) * c.vibrato_depth;
     // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
     depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
-    c.period_delta += linear(mod) ? depth : -depth;
+    c.period_delta += linear() ? depth : -depth;
     c.vibrato_pos += c.vibrato_speed * 4;
   }
   if (e == CMD_S3M_TREMOLO && !first) {
@@ -490,7 +498,8 @@ static bool is_porta(const NOTE_INFO &cell) {
 }
 
 // A cell's note, sample and volume: the part a note delay holds back.
-static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
+static void play_cell(int ch, const NOTE_INFO &cell) {
+  MODUX *mod = of;
   IT_CHANNEL_STATE &c = it_channels[ch];
   IT_NOTE_STATE &n = it_notes[ch];
   const int number = cell.sample - 1;
@@ -506,9 +515,9 @@ static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
         sample = mod->it_instruments[ins].sample_map[note];
         played = mod->it_instruments[ins].note_map[note];
       }
-      if (sample >= 0) c.target = note_period(mod, played, n.sample >= 0 ? n.sample : sample);
+      if (sample >= 0) c.target = note_period(played, n.sample >= 0 ? n.sample : sample);
     } else if (ins >= 0) {
-      start_note(mod, ch, note, ins);
+      start_note(ch, note, ins);
     }
   } else if (cell.note == -1) {
     n.fade = 0;  // cut
@@ -524,7 +533,7 @@ static void play_cell(MODUX *mod, int ch, const NOTE_INFO &cell) {
   if (v >= 0) volume_column_row(ch, v);
 }
 
-static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {
+static void row_start(int ch, const NOTE_INFO &cell) {
   IT_CHANNEL_STATE &c = it_channels[ch];
   c.effect = cell.command;
   c.param = cell.param;
@@ -541,9 +550,9 @@ static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {
     if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
         (cell.param & 15) <= 6)
       c.new_note_action = (cell.param & 15) - 3;
-    play_cell(mod, ch, cell);
+    play_cell(ch, cell);
   }
-  effect_row(mod, ch, cell);
+  effect_row(ch, cell);
   if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
       (c.vcol >= 193 && c.vcol <= 202))
     c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
@@ -552,7 +561,8 @@ static void row_start(MODUX *mod, int ch, const NOTE_INFO &cell) {
                    : cell.command;
 }
 
-void it_tick(MODUX *mod, bool first) {
+void it_tick(bool first) {
+  MODUX *mod = of;
   int channels = mod->channel_count < mi.max_chn ? mod->channel_count : mi.max_chn.load();
   if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
   if (first) {
@@ -565,22 +575,22 @@ void it_tick(MODUX *mod, bool first) {
     IT_NOTE_STATE &n = it_notes[ch];
     c.period_delta = c.volume_delta = 0;
     if (first) {
-      row_start(mod, ch, *get_note(mod, mi.pattern, mi.row, ch));
+      row_start(ch, *get_note(mod, mi.pattern, mi.row, ch));
     } else {
-      effect_tick(mod, ch);
-      if (c.vcol >= 0) volume_column_tick(mod, ch, c.vcol);
+      effect_tick(ch);
+      if (c.vcol >= 0) volume_column_tick(ch, c.vcol);
       if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
           c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
-        tone_porta(mod, ch);
+        tone_porta(ch);
       if (c.delay_tick && mi.tick == c.delay_tick) {
-        play_cell(mod, ch, c.delayed);
+        play_cell(ch, c.delayed);
         c.delay_tick = 0;
       }
       if (c.cut_tick && mi.tick == c.cut_tick) n.volume = 0;
     }
-    waves(mod, ch, first);
+    waves(ch, first);
     n.voice = voice_table[ch];
-    if (!c.delay_tick) it_output_note(mod, n, &c);
+    if (!c.delay_tick) it_output_note(n, &c);
   }
   // Flow commands of channels without a voice still act.
   if (first)
@@ -588,8 +598,8 @@ void it_tick(MODUX *mod, bool first) {
       const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
       if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
           cell.command == CMD_S3M_SET_SPEED)
-        effect_row(mod, ch, cell);
+        effect_row(ch, cell);
     }
   for (IT_NOTE_STATE &b : it_background)
-    if (b.active) it_output_note(mod, b, nullptr);
+    if (b.active) it_output_note(b, nullptr);
 }

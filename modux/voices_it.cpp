@@ -145,7 +145,8 @@ static int envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, boo
 // ---------------------------------------------------------------------------------------------
 
 // Frequency in Hz of a pitch: a linear unit count, or an Amiga period.
-static int pitch_hz(const MODUX *mod, long long period) {
+static int pitch_hz(long long period) {
+  const MODUX *mod = of;
   if (period <= 0) return 0;
   if (mod->rules & RULE_IT_LINEAR) {
     const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
@@ -155,7 +156,8 @@ static int pitch_hz(const MODUX *mod, long long period) {
 }
 
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
-static SAMPLE *note_sample(const MODUX *mod, const IT_NOTE_STATE &n) {
+static SAMPLE *note_sample(const IT_NOTE_STATE &n) {
+  const MODUX *mod = of;
   if (!mod->samples || n.sample < 0 || n.sample >= mod->sample_count) return nullptr;
   if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[n.sample];
   return &mod->samples[n.sample];
@@ -188,10 +190,11 @@ static int auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   return static_cast<int>(wave * depth);
 }
 
-bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
+bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
+  MODUX *mod = of;
   if (!n.active) return false;
   const int voice = n.voice;
-  SAMPLE *spl = note_sample(mod, n);
+  SAMPLE *spl = note_sample(n);
   const IT_INSTRUMENT_INFO *ins =
       mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count
           ? &mod->it_instruments[n.instrument]
@@ -206,7 +209,7 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
   if (n.sustain && n.key_off && voice >= 0 && !n.start) {
     const int at = modux_voice_get_position(voice);
     n.sustain = 0;
-    spl = note_sample(mod, n);
+    spl = note_sample(n);
     if (at >= 0) {
       modux_voice_reallocate(voice, spl);
       set_loop(voice, info->loop_flags);
@@ -272,7 +275,7 @@ bool it_output_note(MODUX *mod, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channe
         std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
   if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
-  const long long hz = static_cast<long long>(pitch_hz(mod, period)) * mi.pitch_ratio / 100;
+  const long long hz = static_cast<long long>(pitch_hz(period)) * mi.pitch_ratio / 100;
 
   n.loudness = volume;
   if (voice >= 0) {

@@ -159,10 +159,7 @@ TEST_F(Control, PauseStopAndTheTicksHandshake) {
   EXPECT_EQ(mod_tick_begin(), 0);
   mi.forbidden = 0;
   ASSERT_EQ(mod_tick_begin(), -1);
-  play_mod(of, -1);  // what the tick does at a looping song's end: neither call waits for itself
-  goto_mod_track(1);
   mod_tick_end();
-  EXPECT_EQ(mi.skip_order, 2);
   mi.order = 2;
   stop_mod();
   stop_mod();

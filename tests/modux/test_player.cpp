@@ -40,6 +40,33 @@ TEST_F(Tick, ALoopingSongContinuesAtTheRestartPosition) {
   EXPECT_EQ(rows_played(1), (Rows{{0, 0}}));
 }
 
+// The tick itself restarts nothing and installs no timer: a looping song's end and a tempo
+// command leave requests, which mod_interrupt carries out right after the tick.
+TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
+  make(1, 2, 0, 2);
+  mod->restart_order = 1;
+  cell(0, 0, 1) = {0, 0, 0, CMD_SPEED_TEMPO, 0x21};
+  start(1, -1);
+  run(2);
+  timer_periods().clear();
+  mod_tick();  // row 0 of position 1 sets 33 BPM
+  EXPECT_EQ(std::make_pair(mi.tempo.load(), mi.timer_request.load()), std::make_pair(33, -1));
+  EXPECT_TRUE(timer_periods().empty());
+  mod_take_tick_requests();
+  EXPECT_EQ(timer_periods(), std::vector<long>{mod_timer_period(33, 100)});
+  run(1);
+  ci[0].volume = 40;
+  mod_tick();  // past the end
+  EXPECT_EQ(std::make_pair(mi.restart_request.load(), mi.skip_order.load()), std::make_pair(-1, 2));
+  EXPECT_EQ(std::make_pair(ci[0].volume, mi.tempo.load()), std::make_pair(40, 33));
+  mod_take_tick_requests();
+  EXPECT_EQ(std::make_pair(ci[0].volume, mi.tempo.load()), std::make_pair(0, 125));
+  EXPECT_EQ(timer_periods().back(), mod_timer_period(125, 100));
+  EXPECT_EQ(std::make_pair(mi.restart_request.load(), mi.timer_request.load()),
+            std::make_pair(0, 0));
+  EXPECT_EQ(rows_played(2), (Rows{{1, 0}, {1, 1}}));
+}
+
 // Row 0 of position `order` carries the commands; `next` is the position of the next row
 // (order -1: the song has ended). A break and a jump on one row: see the test after this one.
 TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
