@@ -185,8 +185,7 @@ int ReadSavedGame(const char *path, char *why, int size) {
 
 void SaveGame() {
   SaveScreen();
-  std::strncpy(text, current_game_name, sizeof text - 1);
-  text[sizeof text - 1] = 0;
+  std::snprintf(text, sizeof text, "%s", current_game_name);
   if (FileDialog("Save Game (Must have the  .svg)", "svg") && !LeaveRequested()) {
     int go = !FileExist(text) || Watched([] {
                                    return alert("File Already Exists.", "Overwrite?", nullptr, "OK",
