@@ -6,7 +6,8 @@
 # 20 ms and, for modules with a pitch minimum, the share of 20 ms steps whose pitches agree. A
 # module below a minimum of its line in the thresholds file fails the test.
 # The reference plays subsong 0: the song from order 0 to its end or loop point, as the engine
-# plays it (openmpt123's default plays every subsong of a file one after another).
+# plays it (openmpt123's default plays every subsong of a file one after another), without
+# dither, whose noise would change its render from run to run.
 # Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
 #   By default the real modules of tests/realmods against accuracy_thresholds.txt; --modules
 #   takes every MOD, S3M, XM and IT file of DIR against THRESHOLDS instead.
@@ -49,7 +50,8 @@ while read -r file; do
   ours=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$T/out")
   seconds=$(awk -v s="$ours" 'BEGIN { printf "%d", s == int(s) ? s : int(s) + 1 }')
   reference=$(openmpt123 --subsong 0 --info "$file" 2>/dev/null | awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
-  openmpt123 --batch --quiet --force --no-float --samplerate 44100 --subsong 0 --end-time "$seconds" \
+  openmpt123 --batch --quiet --force --no-float --dither 0 --samplerate 44100 --subsong 0 \
+    --end-time "$seconds" \
     -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { fail "openmpt123 cannot render it"; continue; }
   "$CMP" --pitch "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { fail "wavcompare: $(cat "$T/cmp")"; continue; }
   read -r corr onsets lag pitch < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"], v["pitch_agreement"] }' "$T/cmp")
