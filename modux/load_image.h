@@ -155,6 +155,16 @@ inline void set_error(const char *format, ...) {
   va_end(args);
 }
 
+// Leaves a message in modux_error and answers false: the way out of one section of a file, for
+// the loaders that read their formats section by section.
+inline bool fail(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(modux_error, sizeof modux_error, format, args);
+  va_end(args);
+  return false;
+}
+
 // What get_*_info reports: the song name of name_bytes bytes read at offset `at`, and the
 // format's type number and name. 1, or -1 with a message when the file cannot be opened.
 inline int head_info(const char *filename, long at, int name_bytes, int type, const char *type_name,

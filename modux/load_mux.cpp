@@ -2,7 +2,6 @@
 // A little-endian image of the module model with run-length coded pattern columns. The reader
 // trusts nothing it reads: counts beyond the model's fixed arrays, references to samples or
 // patterns that do not exist, and files that end early are refused with a message.
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -144,15 +143,6 @@ stream_result read_stream(reader &r, NOTE_INFO *cells, int n, column col, int xm
     p += k;
   }
   return STREAM_OK;
-}
-
-// Leaves a message in modux_error and answers false: the way out of a section of the file.
-bool fail(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsnprintf(modux_error, sizeof modux_error, format, args);
-  va_end(args);
-  return false;
 }
 
 // The header after the magic (the caller's business, detect_mux): the name (28 bytes), a

@@ -4,7 +4,6 @@
 // as internal commands. A silent sample is appended for notes whose instrument has none. Reads
 // the 1.04 layout and the older 1.02 and 1.03 ones; a file that ends inside its instruments or
 // their sample data loads what it holds.
-#include <cstdarg>
 #include <vector>
 
 #include "load_image.h"
@@ -402,15 +401,6 @@ struct xm_layout {
   int patterns;          // patterns in the file
 };
 
-// False with a message: the way out of a section of the file.
-static bool refuse_section(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsnprintf(modux_error, sizeof modux_error, format, args);
-  va_end(args);
-  return false;
-}
-
 // The header from offset 17 on: module name, tracker name, version, header size (counted from
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
 // initial speed and tempo (words), the 256-byte order table. The caller has checked that the
@@ -426,7 +416,7 @@ static bool read_header(MODUX *mod, cursor &c, const image &img, int offset, xm_
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
   l.header_end = offset + HEADER_SIZE_AT + header_size;
   if (l.header_end > img.size)
-    return refuse_section("XM: header size %lld runs past the end of the file", header_size);
+    return fail("XM: header size %lld runs past the end of the file", header_size);
   const int song_length = c.lword();
   mod->restart_order = c.lword();
   mod->channel_count = c.lword();
@@ -443,13 +433,12 @@ static bool read_header(MODUX *mod, cursor &c, const image &img, int offset, xm_
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;
   if (mod->channel_count < 1 || mod->channel_count > MODUX_MAX_CHANNELS)
-    return refuse_section("XM: %d channels, 1 to %d are possible", mod->channel_count,
-                          MODUX_MAX_CHANNELS);
+    return fail("XM: %d channels, 1 to %d are possible", mod->channel_count, MODUX_MAX_CHANNELS);
   if (l.patterns > MAX_PATTERNS)
-    return refuse_section("XM: %d patterns, at most %d are possible", l.patterns, MAX_PATTERNS);
+    return fail("XM: %d patterns, at most %d are possible", l.patterns, MAX_PATTERNS);
   if (mod->instrument_count > MAX_INSTRUMENTS)
-    return refuse_section("XM: %d instruments, at most %d are possible", mod->instrument_count,
-                          MAX_INSTRUMENTS);
+    return fail("XM: %d instruments, at most %d are possible", mod->instrument_count,
+                MAX_INSTRUMENTS);
   // The order table has 256 entries; a restart outside the song restarts from the top.
   mod->order_count = song_length > ORDER_ENTRIES ? ORDER_ENTRIES : song_length;
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
@@ -468,20 +457,19 @@ static bool allocate_parts(MODUX *mod, int patterns) {
   mod->pattern_count = patterns + (extra ? 1 : 0);
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-    if (!mod->patterns) return refuse_section("Unable to allocate enough memory for PATTERN_INFO");
+    if (!mod->patterns) return fail("Unable to allocate enough memory for PATTERN_INFO");
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
     pat.notes =
         static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
-    if (!pat.notes) return refuse_section("Unable to allocate enough memory for NOTE_INFO");
+    if (!pat.notes) return fail("Unable to allocate enough memory for NOTE_INFO");
     pat.row_count = DEFAULT_ROWS;
   }
   if (mod->instrument_count > 0) {
     mod->instruments =
         static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments)
-      return refuse_section("Unable to allocate enough memory for INSTRUMENT_INFO");
+    if (!mod->instruments) return fail("Unable to allocate enough memory for INSTRUMENT_INFO");
   }
   return true;
 }
@@ -491,19 +479,19 @@ static bool allocate_parts(MODUX *mod, int patterns) {
 static bool build_samples(MODUX *mod, const image &img, const instrument_headers &h) {
   const long long total = static_cast<long long>(h.samples.size()) + 1;
   mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(total, sizeof(SAMPLE_INFO)));
-  if (!mod->sample_info) return refuse_section("Unable to allocate enough memory for SAMPLE_INFO");
+  if (!mod->sample_info) return fail("Unable to allocate enough memory for SAMPLE_INFO");
   mod->samples = static_cast<SAMPLE *>(calloc(total, sizeof(SAMPLE)));
-  if (!mod->samples) return refuse_section("Unable to allocate enough memory for SAMPLE");
+  if (!mod->samples) return fail("Unable to allocate enough memory for SAMPLE");
   mod->sample_count = static_cast<int>(total);
   long long missing = 0;
   for (size_t s = 0; s < h.samples.size(); s++) {
     const long long lacking = read_sample(img, h.samples[s], mod->samples[s], mod->sample_info[s]);
-    if (lacking < 0) return refuse_section("Unble to allocate enough memory for sample data");
+    if (lacking < 0) return fail("Unble to allocate enough memory for sample data");
     missing += lacking;
   }
   const int silent = mod->sample_count - 1;
   if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0))
-    return refuse_section("Unable to allocate enough memory for sample data");
+    return fail("Unable to allocate enough memory for sample data");
   if (h.cut_at)
     note_short("file ends inside instrument %d of %d: it and those after it are silent", h.cut_at,
                mod->instrument_count);
