@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The example player's command line: --info prints the summary of a song as key: value lines,
-# a file that cannot be loaded gives the engine's message and status 1, a bad command line 2.
+# a cut-off song gives the engine's message and status 1 (render_songs.sh holds the other
+# refusals), a bad command line 2.
 # Usage: modux_play_cli.sh MODUX_PLAY SONG.mux
 source "$(dirname "$0")/lib.sh"
 PLAY=$1 SONG=$2
@@ -17,10 +18,6 @@ head -c 700 "$SONG" > "$T/short.mux"
 "$PLAY" --info "$T/short.mux" > "$T/out" 2> "$T/err"; st=$?
 [ $st = 1 ] || fail "a cut-off song gave status $st"
 [ -s "$T/err" ] && [ ! -s "$T/out" ] || fail "no message on standard error for a cut-off song"
-printf 'not a module at all' > "$T/junk.mod"
-"$PLAY" --info "$T/junk.mod" > /dev/null 2> "$T/err"; st=$?
-[ $st = 1 ] || fail "an unknown file gave status $st"
-grep -q "junk.mod: ." "$T/err" || fail "the message does not name the file: $(cat "$T/err")"
 # Playing needs a display but no sound device: it plays silently. The X server here resets when
 # its last client leaves, so a player that let go of its first connection would be refused.
 e2e_display reset
