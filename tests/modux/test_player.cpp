@@ -8,6 +8,8 @@ namespace {
 
 class Tick : public TickModule {};
 
+int speed_and_tempo() { return mi.tempo * 1000 + mi.speed; }
+
 TEST_F(Tick, RowsAndOrdersAdvanceAtTheSpeedUntilTheSongEnds) {
   for (int speed : {1, 3, 6}) {
     make(1, 4, 0, 2);
@@ -141,20 +143,6 @@ TEST_F(Tick, PatternLoopRepeatsItsRowsAndDelayFreezesTheRow) {
   EXPECT_EQ(std::make_pair(mi.row.load(), mi.tick.load()), std::make_pair(1, 0));
 }
 
-TEST_F(Tick, SpeedAndTempoCommands) {
-  const int cases[][3] = {{0x00, 6, 125}, {0x20, 32, 125}, {0x21, 6, 33}};  // param, speed, tempo
-  for (const auto &c : cases) {
-    make(1, 4);
-    cell(0, 0) = {0, 0, 0, CMD_SPEED_TEMPO, c[0]};
-    start(6);
-    timer_periods().clear();
-    mod_interrupt();
-    EXPECT_EQ(std::make_pair(mi.speed.load(), mi.tempo.load()), std::make_pair(c[1], c[2])) << c[0];
-    EXPECT_EQ(timer_periods(),
-              c[2] != 125 ? std::vector<long>{mod_timer_period(c[2], 100)} : std::vector<long>{});
-  }
-}
-
 // The Protracker effects; a cell of zeros plays no note.
 TEST_F(Tick, ChannelEffectsTickByTick) {
   using CS = CHANNEL_STATE;
@@ -184,6 +172,9 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
       {"ED3 starts on tick 3", 6, {{1, C, 0, CMD_EXTENDED, 0xD3}}, field(&CS::delay_sample), {3, 3, 3, 0, 0, 0}},
       {"ED9 never starts in a 6-tick row", 6, {{1, C, 0, CMD_EXTENDED, 0xD9}}, field(&CS::delay_sample),
        {9, 9, 9, 9, 9, 9, 0}},
+      {"F00 changes nothing, F21 sets the tempo, F20 the speed", 1, {{0, 0, 0, CMD_SPEED_TEMPO, 0},
+       {0, 0, 0, CMD_SPEED_TEMPO, 0x21}, {0, 0, 0, CMD_SPEED_TEMPO, 0x20}}, speed_and_tempo,
+       {125001, 33001, 33032}},
       {"a sample the module lacks starts nothing, with a note or an offset", 1, {{1, C, 0, 0, 0},
        {200, 2 * C, 0, CMD_SAMPLE_OFFSET, 0x10}, {3, C / 2, 0, 0, 0}}, period, {1712, 1712, 1712}},
   };
