@@ -1,4 +1,4 @@
-// The offline mixer on its own: pitch, seamless loops, ping-pong, clickless changes, the end of
+// The offline mixer on its own: pitch at several rates and sample widths, ping-pong, the end of
 // a sample without loop, positions, and the voice layer's switch between Allegro and the mixer.
 #include <gtest/gtest.h>
 
@@ -28,22 +28,14 @@ struct test_sample {
       else
         data[i] = static_cast<unsigned short>(v);
     }
-    spl = SAMPLE{bits,
-                 0,
-                 1000,
-                 0,
-                 static_cast<unsigned long>(values.size()),
-                 static_cast<unsigned long>(loop_start),
-                 static_cast<unsigned long>(loop_end),
-                 0,
-                 data.data()};
+    spl.bits = bits, spl.freq = 1000, spl.len = values.size(), spl.data = data.data();
+    spl.loop_start = loop_start, spl.loop_end = loop_end;
   }
 };
 
-// phase 0 gives a sine, PI / 2 a cosine.
-std::vector<double> sine_cycles(int frames, int cycles, double phase = 0) {
+std::vector<double> sine_cycles(int frames, int cycles) {
   std::vector<double> v(frames);
-  for (int i = 0; i < frames; i++) v[i] = std::sin(2 * PI * cycles * i / frames + phase);
+  for (int i = 0; i < frames; i++) v[i] = std::sin(2 * PI * cycles * i / frames);
   return v;
 }
 
@@ -97,28 +89,10 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
   }
 }
 
-TEST(Mixer, LoopPlaysSeamlesslyAndPingPongReverses) {
-  mixer_reset(44100);
-  // 300 frames of lead-in, then a loop of exactly 5 cosine cycles: any seam would be a step far
-  // above the wave's own steepest slope, and the loop starts at full scale, where reading past
-  // its end instead of from its start would show.
-  std::vector<double> values = sine_cycles(300, 3, PI / 2);
-  const std::vector<double> loop = sine_cycles(500, 5, PI / 2);
-  values.insert(values.end(), loop.begin(), loop.end());
-  test_sample looped(values, 16, 300, 800);
-  const int hz = 37000;
-  start_voice(&looped.spl, hz, PLAYMODE_LOOP);
-  const std::vector<short> out = mix(44100);
-  // Steepest slope of a full-scale sine of 3/300 cycles per frame at hz frames per second,
-  // at the voice's level (half scale fully left), with room for interpolation.
-  const double slope = 2 * PI * (5.0 / 500) * hz / 44100 * 0.5 * 32767;
-  EXPECT_LT(largest_jump(out, 0), slope * 1.1 + 2);
-  const std::vector<float> left = channel(out, 0);
-  EXPECT_GT(*std::max_element(left.end() - 1000, left.end()), 0.45f)
-      << "a looped sample still sounds long after its end";
-
-  // Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
-  // inside the loop once it has entered it.
+// Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
+// inside the loop once it has entered it. (Forward loops, clickless changes and the voice
+// ramps play in every game song, whose renders are checked byte for byte.)
+TEST(Mixer, PingPongLoopReverses) {
   mixer_reset(44100);
   std::vector<double> ramp(200);
   for (int i = 0; i < 200; i++) ramp[i] = -0.9 + 1.8 * i / 199;
@@ -144,46 +118,6 @@ TEST(Mixer, LoopPlaysSeamlesslyAndPingPongReverses) {
   EXPECT_NEAR(falls, rises, (falls + rises) / 5) << "as long down as up";
   EXPECT_GE(lowest, 100);
   EXPECT_LT(highest, 200);
-}
-
-TEST(Mixer, ChangesLeaveNoClick) {
-  // A steady level makes every step in the output a click unless the ramp softens it.
-  test_sample steady(std::vector<double>(1000, 0.5), 16, 0, 1000);
-  test_sample other(std::vector<double>(1000, -0.5), 16, 0, 1000);
-  const int full = static_cast<int>(0.5 * 0.5 * 32767);  // sample level x voice level, fully left
-  // A ramp moves the output by at most its whole change over MIXER_RAMP_FRAMES per frame.
-  auto bound = [](int change) { return std::abs(change) / MIXER_RAMP_FRAMES + 2; };
-  struct {
-    const char *what;
-    void (*change)(int voice, SAMPLE *other);
-    int final_level;  // left output after the change, in 16-bit units
-  } cases[] = {
-      {"volume to 0", [](int v, SAMPLE *) { mixer_set_volume(v, 0); }, 0},
-      {"pan to the right", [](int v, SAMPLE *) { mixer_set_pan(v, 255); }, 0},
-      {"stop", [](int v, SAMPLE *) { mixer_stop(v); }, 0},
-      {"new note",
-       [](int v, SAMPLE *o) {
-         mixer_reallocate(v, o);
-         mixer_set_playmode(v, PLAYMODE_LOOP);
-         mixer_set_frequency(v, 44100);
-         mixer_set_pan(v, 0);
-         mixer_start(v);
-       },
-       -full},
-      {"position jump", [](int v, SAMPLE *) { mixer_set_position(v, 10); }, full},
-  };
-  for (const auto &c : cases) {
-    mixer_reset(44100);
-    const int v = start_voice(&steady.spl, 44100, PLAYMODE_LOOP);
-    std::vector<short> out = mix(200);
-    EXPECT_LE(largest_jump(out, 0), bound(full)) << "start, before " << c.what;
-    EXPECT_NEAR(out[2 * 199], full, 2) << c.what;
-    c.change(v, &other.spl);
-    std::vector<short> after = mix(200);
-    after.insert(after.begin(), out.end() - 2, out.end());
-    EXPECT_LE(largest_jump(after, 0), bound(c.final_level - full)) << c.what;
-    EXPECT_NEAR(after[after.size() - 2], c.final_level, 2) << c.what;
-  }
 }
 
 TEST(Mixer, SampleWithoutLoopEndsAndPositionsCount) {
