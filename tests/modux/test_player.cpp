@@ -1,5 +1,8 @@
-// The playback tick driven call by call on small modules built in memory: row and order
-// progression, flow commands, per-tick effects, the end of a song and damaged modules.
+// The playback tick driven call by call on small modules built in memory: the restart of a
+// looping song, flow commands, the Protracker effects of the native songs, the S3M family and
+// the volume column at their edges (the effects themselves are heard against the reference
+// player by the rule modules, tests/rules, and the accuracy renders), control requests and
+// damaged modules. Plain row and order progression plays in every game song's checked render.
 #include "tick_module.h"
 
 using namespace ticktest;
@@ -9,25 +12,7 @@ namespace {
 class Tick : public TickModule {};
 
 int speed_and_tempo() { return mi.tempo * 1000 + mi.speed; }
-
-TEST_F(Tick, RowsAndOrdersAdvanceAtTheSpeedUntilTheSongEnds) {
-  for (int speed : {1, 3, 6}) {
-    make(1, 4, 0, 2);
-    mod->order_table[0] = 1, mod->order_table[1] = 0;
-    start(speed);
-    for (int call = 0; call < 8 * speed; call++) {
-      mod_interrupt();
-      ASSERT_EQ(mi.tick, call % speed) << "speed " << speed << " call " << call;
-      ASSERT_EQ(mi.row, call / speed % 4);
-      ASSERT_EQ(mi.order, call / (4 * speed));
-      ASSERT_EQ(mi.pattern, 1 - call / (4 * speed));
-    }
-    EXPECT_EQ(is_mod_playing(), -1);
-    mod_interrupt();  // past the last row of the last order
-    EXPECT_EQ(is_mod_playing(), 0);
-    EXPECT_EQ(of, nullptr);
-  }
-}
+int tempo() { return mi.tempo; }
 
 TEST_F(Tick, ALoopingSongContinuesAtTheRestartPosition) {
   make(1, 2, 0, 3);
@@ -143,7 +128,7 @@ TEST_F(Tick, PatternLoopRepeatsItsRowsAndDelayFreezesTheRow) {
   EXPECT_EQ(std::make_pair(mi.row.load(), mi.tick.load()), std::make_pair(1, 0));
 }
 
-// The Protracker effects; a cell of zeros plays no note.
+// The effects tick by tick; a cell of zeros plays no note.
 TEST_F(Tick, ChannelEffectsTickByTick) {
   using CS = CHANNEL_STATE;
   // clang-format off
@@ -153,7 +138,6 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
        {60, 64, 64, 64, 64, 49, 34, 19, 19, 19, 19, 19, 19, 4, 0, 0}},
       {"205 then 100 slides back", 3, {{1, C, 0, CMD_PORTA_DOWN, 5}, {0, 0, 0, CMD_PORTA_UP, 0}}, period,
        {1712, 1732, 1752, 1752, 1732, 1712}},
-      {"037 arpeggio", 6, {{1, C, 0, CMD_ARPEGGIO, 0x37}}, tick_period, {1712, 1440, 1140, 1712, 1440, 1140}},
       {"448 vibrato, 400 goes on", 6, {{1, C, 0, CMD_VIBRATO, 0x48}, {0, 0, 0, CMD_VIBRATO, 0}}, tick_period,
        {1712, 1712, 1736, 1757, 1770, 1775, 1770}},
       {"744 tremolo for one row", 6, {{1, C, 0x10 + 32, CMD_TREMOLO, 0x44}, {}}, tick_volume,
@@ -177,11 +161,40 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
        {125001, 33001, 33032}},
       {"a sample the module lacks starts nothing, with a note or an offset", 1, {{1, C, 0, 0, 0},
        {200, 2 * C, 0, CMD_SAMPLE_OFFSET, 0x10}, {3, C / 2, 0, 0, 0}}, period, {1712, 1712, 1712}},
+      // S3M family and the volume column, at their edges.
+      {"E and F do nothing before a note", 2, {{0, 0, 0, CMD_S3M_PORTA_DOWN, 0x10}}, period, {0, 0}},
+      {"J37 at speed 1 plays the note only", 1, {{1, C, 0, CMD_S3M_ARPEGGIO, 0x37},
+       {0, 0, 0, CMD_S3M_ARPEGGIO, 0}}, tick_period, {1712, 1712}},
+      {"X00, X40, X80 and XA4", 1, {{1, C, 0, CMD_S3M_PANNING, 0}, {0, 0, 0, CMD_S3M_PANNING, 0x40},
+       {0, 0, 0, CMD_S3M_PANNING, 0x80}, {0, 0, 0, CMD_S3M_PANNING, 0xA4}}, pan, {0, 127, 255, 255}},
+      {"0x51..0x5F change nothing", 1, {{1, C, 0x10 + 20, 0, 0}, {0, 0, 0x55, 0, 0}}, volume, {20, 20}},
+      {"an effect slide overrides the column's, a zero one keeps it", 3, {{1, C, 0x65, CMD_VOLSLIDE, 0x10},
+       {0, 0, 0x65, CMD_VOLSLIDE, 0}}, volume, {64, 64, 64, 64, 59, 54}},
+      {"the column after a cut sets the volume again", 1, {{1, C, 0, 0, 0}, {0, -1, 0x30, 0, 0}}, volume,
+       {64, 32}},
+      {"T1F never brings the tempo below 32", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0x22},
+       {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}, {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}}, tempo, {34, 32, 32}},
+      {"T0F never lifts it above 255", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0xFA}, {0, 0, 0, CMD_S3M_SET_BPM, 0x0F}},
+       tempo, {250, 255}},
   };
   // clang-format on
   for (const auto &c : cases) {
     make(1, 4);
     EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;
+  }
+}
+
+// A slide held on for many minutes keeps the period bounded (no overflow, whatever the family).
+TEST_F(Tick, EndlessSlidesStayBounded) {
+  for (int command : {CMD_S3M_PORTA_DOWN, CMD_PORTA_DOWN, CMD_XM_PORTA_DOWN}) {
+    make(1, 2);
+    cell(0, 0) = {0, 0, 0, command, 0xDF};
+    cell(1, 0) = {0, 0, 0, CMD_POSITION_JUMP, 0};  // back to row 0, the channel untouched
+    start(32);
+    ci[0].period = 1712;
+    for (int t = 0; t < 400000; t++) mod_interrupt();
+    EXPECT_EQ(ci[0].period, 1 << 24) << command;
+    EXPECT_EQ(is_mod_playing(), -1);
   }
 }
 

@@ -65,11 +65,9 @@ class TickModule : public ::testing::Test {
     mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(2, sizeof(SAMPLE_INFO)));
     mod->samples = static_cast<SAMPLE *>(calloc(2, sizeof(SAMPLE)));
     for (int s = 0; s < 2; s++) {
-      mod->samples[s] =
-          SAMPLE{8, 0, 1000, 192, 1000, 0, 0, static_cast<unsigned long>(-1), calloc(1, 1000)};
+      mod->samples[s] = SAMPLE{8, 0, 1000, 192, 1000, 0, 0, ~0ul, calloc(1, 1000)};
       SAMPLE_INFO &info = mod->sample_info[s];
-      info = SAMPLE_INFO{};
-      info.length = 1000, info.tuning = (flags & MODUX_XM) ? 128 : 8363, info.volume = 64,
+      info.length = 1000, info.tuning = (flags & MODUX_XM) ? 128 : 8363, info.volume = 64;
       info.pan = 128;
     }
     mod->initial_speed = 6, mod->initial_tempo = 125, mod->initial_global_volume = 64;
