@@ -16,7 +16,6 @@ struct Env {
 };
 
 int vol_env() { return ci[0].vol_env.output; }
-int pan_env() { return ci[0].pan_env.output; }
 int env_position() { return ci[0].vol_env.position; }
 const int XM = MODUX_XM | MODUX_LINEAR;
 
@@ -26,7 +25,6 @@ const Env ONE_POINT = {{{0, 40}}, 3, 0, 0, 0};
 const Env EMPTY_LOOP = {{{0, 64}, {4, 0}, {8, 32}}, 5, 0, 1, 1};
 const Env LONG = {{{0, 64}, {64, 0}}, 1, 0, 0, 0};
 const Env OFF = {{}, 0, 0, 0, 0};
-const Env PAN_SWING = {{{0, 0}, {4, 64}}, 1, 0, 0, 0};
 
 class XmFamily : public TickModule {
  protected:
@@ -72,12 +70,6 @@ TEST_F(XmFamily, EnvelopeAndSlideEdgesTickByTick) {
   }
 }
 
-TEST_F(XmFamily, PanEnvelopeMovesTheVoicePan) {
-  make_xm(OFF, PAN_SWING, 0);
-  EXPECT_EQ(play(6, {{1, C4, 0xC8, 0, 0}}, pan_env, 6), (Values{0, 16, 32, 48, 64, 64}));
-  EXPECT_EQ(calc_pan(0), 255);  // centre 136 swung fully right
-}
-
 // Damaged instruments: point counts, sustain and loop points and sample maps outside their
 // arrays, and instrument numbers the module lacks, play without reading outside the model.
 TEST_F(XmFamily, DamagedInstrumentsStayInsideTheirArrays) {
@@ -115,18 +107,10 @@ TEST_F(XmFamily, EachRuleAgainstTheEnginesOwn) {
   } cases[] = {
       {"EE1 repeats the row, A01 slides on", RULE_DELAY_REPEATS_ROW, 0, 3, {{1, C, 0, CMD_VOLSLIDE, 0x01}},
        {0, 0, 0, CMD_EXTENDED, 0xE1}, volume, {64, 63, 62, 62, 61, 60, 60}, {64, 63, 62, 62, 62, 62, 62}},
-      {"EE1 with the first tick running on (FT2)", RULE_DELAY_REPEATS_ROW | RULE_DELAY_TICKS_ON, XM, 3,
-       {{1, C4, 0, CMD_XM_VOLSLIDE, 0x01}}, {0, 0, 0, CMD_EXTENDED, 0xE1}, volume,
-       {64, 63, 62, 61, 60, 59, 59}, {64, 63, 62, 62, 62, 62, 62}},
       {"F20 is 32 BPM", RULE_TEMPO_FROM_32, 0, 3, {{0, 0, 0, CMD_SPEED_TEMPO, 0x20}}, {},
        [] { return mi.tempo * 1000 + mi.speed; }, {32003}, {125032}},
       {"an instrument alone restores the volume", RULE_INSTRUMENT_RESETS, XM, 1,
        {{1, C4, 0x10 + 16, 0, 0}, {1, 0, 0, 0, 0}}, {}, volume, {16, 64}, {16, 16}},
-      {"K02 releases at tick 2", RULE_KEY_OFF_AT_TICK, XM, 4, {{1, C4, 0, CMD_KEY_OFF, 2}}, {},
-       field(&CHANNEL_STATE::key_off), {0, 0, -1, -1}, {-1, -1, -1, -1}},
-      {"a note without an instrument leaves the key released", RULE_INSTRUMENT_RESETS, XM, 1,
-       {{1, C4, 0, 0, 0}, {0, -2, 0, 0, 0}, {0, C4 + 2, 0, 0, 0}}, {}, field(&CHANNEL_STATE::key_off),
-       {0, -1, -1}, {0, -1, 0}},
       {"047 plays 7 first, counting from the row's end (FT2)", RULE_ARPEGGIO_FROM_END, XM, 3,
        {{1, C4, 0, CMD_ARPEGGIO, 0x47}}, {}, tick_period, {4608, 4608 - 7 * 64, 4608 - 4 * 64},
        {4608, 4608 - 4 * 64, 4608 - 7 * 64}},

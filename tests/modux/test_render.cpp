@@ -1,14 +1,25 @@
-// Rendering a song offline: the length a song's rows, tempos, jumps and pattern loops give it,
-// the end at the loop point, other rates, and the engine handed back afterwards. (Pitch and
-// note timing in the output are the game songs' renders, checked byte for byte.)
+// The offline mixer and songs rendered on it. The mixer on its own: pitch at several rates and
+// sample widths, ping-pong, the end of a sample without loop and positions. A native song: the
+// length its rows, tempos, jumps and pattern loops give it, the end at the loop point, other
+// rates, the engine handed back. The IT tick: what the reference player cannot show of the pool
+// of background voices (its limit, who is given up, their channel volume). Forward loops,
+// clickless changes, pitch and note timing play in every game song, whose renders are checked
+// byte for byte; the IT effects, new note actions and envelopes are heard against the reference
+// player by the IT behaviour songs (tests/render/itsongs) and the IT accuracy renders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <tuple>
 #include <vector>
 
+#include "audio_measure.h"
 #include "modux_internal.h"
+#include "module_images.h"
 #include "mux_image.h"
 #include "voice.h"
 
@@ -16,7 +27,126 @@ using namespace muxtest;
 
 namespace {
 
+const double PI = 3.14159265358979323846;
 const int RATE = 44100;
+
+// An Allegro sample (unsigned data, as Allegro keeps it) from values -1..1.
+struct test_sample {
+  SAMPLE spl{};
+  std::vector<unsigned short> data;  // 16-bit words, or 8-bit bytes packed two to a word
+  test_sample(const std::vector<double> &values, int bits, int loop_start = 0, int loop_end = 0)
+      : data(values.size()) {
+    for (size_t i = 0; i < values.size(); i++) {
+      const long v = std::lround(values[i] * (bits == 8 ? 127 : 32767)) + (bits == 8 ? 128 : 32768);
+      if (bits == 8)
+        reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
+      else
+        data[i] = static_cast<unsigned short>(v);
+    }
+    spl.bits = bits, spl.freq = 1000, spl.len = values.size(), spl.data = data.data();
+    spl.loop_start = loop_start, spl.loop_end = loop_end;
+  }
+};
+
+std::vector<double> sine_cycles(int frames, int cycles) {
+  std::vector<double> v(frames);
+  for (int i = 0; i < frames; i++) v[i] = std::sin(2 * PI * cycles * i / frames);
+  return v;
+}
+
+std::vector<short> mix(int frames) {
+  std::vector<short> out(2 * frames);
+  mixer_mix(out.data(), frames);
+  return out;
+}
+
+std::vector<float> channel(const std::vector<short> &stereo, int side) {
+  std::vector<float> v;
+  for (size_t i = side; i < stereo.size(); i += 2) v.push_back(stereo[i] / 32768.0f);
+  return v;
+}
+
+// The largest step between neighbouring frames of one side.
+int largest_jump(const std::vector<short> &stereo, int side) {
+  int jump = 0;
+  for (size_t i = side + 2; i < stereo.size(); i += 2)
+    jump = std::max(jump, std::abs(stereo[i] - stereo[i - 2]));
+  return jump;
+}
+
+// One voice playing spl at hz, volume 255, fully left.
+int start_voice(SAMPLE *spl, int hz, int mode) {
+  const int v = mixer_allocate(spl);
+  mixer_set_playmode(v, mode);
+  mixer_set_frequency(v, hz);
+  mixer_set_pan(v, 0);
+  mixer_start(v);
+  return v;
+}
+
+TEST(Mixer, SineSampleSoundsAtItsFrequency) {
+  struct {
+    int bits, rate, cycle_frames, voice_hz;
+  } cases[] = {
+      {16, 44100, 64, 28160},    // 440 Hz
+      {8, 22050, 32, 32000},     // 1000 Hz
+      {16, 48000, 100, 352000},  // 3520 Hz, eight frames read per output frame
+      {8, 44100, 256, 8363},     // 32.67 Hz, below one frame per output frame
+  };
+  for (const auto &c : cases) {
+    mixer_reset(c.rate);
+    test_sample s(sine_cycles(c.cycle_frames, 1), c.bits, 0, c.cycle_frames);
+    start_voice(&s.spl, c.voice_hz, PLAYMODE_LOOP);
+    const std::vector<float> left = channel(mix(c.rate), 0);
+    const double expected = static_cast<double>(c.voice_hz) / c.cycle_frames;
+    EXPECT_NEAR(audio_measure::peak_frequency(left, c.rate), expected, expected * 0.005)
+        << c.bits << " bits at " << c.rate << " Hz";
+  }
+}
+
+// Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
+// inside the loop once it has entered it.
+TEST(Mixer, PingPongLoopReverses) {
+  mixer_reset(44100);
+  std::vector<double> ramp(200);
+  for (int i = 0; i < 200; i++) ramp[i] = -0.9 + 1.8 * i / 199;
+  test_sample bidir(ramp, 16, 100, 200);
+  const int v = start_voice(&bidir.spl, 44100, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+  std::vector<short> pp = mix(MIXER_RAMP_FRAMES + 100);  // through the ramp-in and to the loop end
+  int turns = 0, direction = 0, falls = 0, rises = 0, lowest = 1 << 30, highest = -1;
+  for (int block = 0; block < 10; block++) {
+    pp = mix(50);
+    for (size_t i = 2; i < pp.size(); i += 2) {
+      const int d = pp[i] > pp[i - 2] ? 1 : pp[i] < pp[i - 2] ? -1 : 0;
+      if (d != 0 && direction != 0 && d != direction) turns++;
+      if (d != 0) direction = d;
+      falls += d < 0;
+      rises += d > 0;
+    }
+    EXPECT_LT(largest_jump(pp, 0), 400) << "a ping-pong turn is not a jump back to the loop start";
+    const int at = mixer_get_position(v);
+    lowest = std::min(lowest, at);
+    highest = std::max(highest, at);
+  }
+  EXPECT_GE(turns, 4) << "500 frames over a 100-frame ping-pong loop turn about five times";
+  EXPECT_NEAR(falls, rises, (falls + rises) / 5) << "as long down as up";
+  EXPECT_GE(lowest, 100);
+  EXPECT_LT(highest, 200);
+}
+
+TEST(Mixer, SampleWithoutLoopEndsAndPositionsCount) {
+  mixer_reset(44100);
+  test_sample once(std::vector<double>(441, 0.5), 8);
+  const int v = start_voice(&once.spl, 44100, PLAYMODE_PLAY);
+  EXPECT_EQ(mixer_get_position(v), 0);
+  mix(100);
+  EXPECT_EQ(mixer_get_position(v), 100);
+  std::vector<short> out = mix(400);
+  EXPECT_EQ(mixer_get_position(v), -1) << "a finished sample answers -1, as Allegro's voices do";
+  for (size_t i = 2 * 345; i < out.size(); i++) EXPECT_EQ(out[i], 0) << i;
+
+  EXPECT_EQ(mixer_allocate(nullptr), -1);
+}
 
 // A looped square of 32 frames of 16 bits.
 sample square_sample() {
@@ -111,6 +241,95 @@ TEST(Render, EngineIsHandedBackAndBadCallsAreRefused) {
               tick_frames(48, 125, 22050) + MIXER_RAMP_FRAMES, 1);
   EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}),
             (std::tuple{0, 0, nullptr, 0L}));
+}
+
+// Frames of one tick at 125 BPM.
+const int TICK = RATE * 5 / 2 / 125;
+
+// A one-channel song at speed 6 of cells on channel 0: instrument 1, whose new notes continue
+// in the background, plays a looping 8-bit square that sounds until stopped.
+itw::song it_song(const std::vector<itw::cell> &cells) {
+  itw::song s;
+  itw::instrument i;
+  i.nna = 1;
+  s.instruments = {i};
+  s.samples.resize(1);
+  itw::sample &q = s.samples[0];
+  q.flags = 1 | 16, q.length = 64, q.loop_start = 0, q.loop_end = 64;
+  for (int k = 0; k < 64; k++) q.data.push_back(k < 32 ? 100 : 156);
+  s.patterns[0].cells = cells;
+  return s;
+}
+
+class PlayIt : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    render_mod_stop();
+    destroy_mod(mod);
+    mod = nullptr;
+    std::remove(path.c_str());
+  }
+  // Loads the song and starts rendering it.
+  void start(const itw::song &s) {
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    path = ::testing::TempDir() + "render_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".it";
+    ASSERT_TRUE(modimg::write_file(path, itw::build(s)));
+    mod = load_mod(path.c_str());
+    ASSERT_NE(mod, nullptr) << modux_error;
+    ASSERT_EQ(render_mod_start(mod, RATE), 1) << modux_error;
+    at = 0;
+  }
+  // Renders until just before tick `tick` (the first tick runs at frame 0).
+  void run_to(int tick) {
+    std::vector<short> buf(2 * TICK);
+    const long want = static_cast<long>(tick) * TICK - TICK / 2;
+    while (at < want) {
+      const long n = want - at < TICK ? want - at : TICK;
+      const long got = render_mod(buf.data(), n);
+      if (got <= 0) break;
+      at += got;
+    }
+  }
+  MODUX *mod = nullptr;
+  std::string path;
+  long at = 0;
+};
+
+TEST_F(PlayIt, TheBackgroundPoolGivesUpTheQuietest) {
+  // A new note every row on each of 4 channels, notes continuing: the pool fills to its size
+  // and stays there, the pattern channels always playing. Older notes are quieter (a volume
+  // column that falls row by row), so the ones given up are the oldest.
+  itw::song s = it_song({});
+  s.speed = 1;
+  s.patterns[0].rows = 64;
+  for (int r = 0; r < 64; r++)
+    for (int ch = 0; ch < 4; ch++) s.patterns[0].cells.push_back({r, ch, 40 + ch, 1, 64 - r, 0, 0});
+  start(s);
+  ASSERT_GE(it_background_voices(), IT_BACKGROUND_VOICES);
+  run_to(20);
+  EXPECT_EQ(it_background_sounding(), 19 * 4);
+  run_to(60);
+  EXPECT_EQ(it_background_sounding(), IT_BACKGROUND_VOICES);
+  int quietest = 255;
+  for (const IT_NOTE_STATE &n : it_background)
+    if (n.active) quietest = std::min(quietest, n.loudness);
+  for (int ch = 0; ch < 4; ch++) EXPECT_NE(it_notes[ch].active, 0) << ch;
+  // Rows 0 to 26 went (27 x 4 = 108 given up, 4 x 59 - 128 of them): none left of row 0.
+  EXPECT_GT(quietest, 0);
+}
+
+TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
+  // Channel volume 16 (M10); the first note, pushed into the background, sounds as quietly as
+  // the note that replaced it.
+  start(it_song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}));
+  run_to(16);
+  ASSERT_EQ(it_background_sounding(), 1);
+  for (const IT_NOTE_STATE &n : it_background) {
+    if (n.active) {
+      EXPECT_EQ(n.loudness, it_notes[0].loudness);
+    }
+  }
 }
 
 }  // namespace
