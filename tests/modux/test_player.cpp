@@ -122,7 +122,6 @@ struct TickCase {
 };
 
 int speed_and_tempo() { return mi.tempo * 1000 + mi.speed; }
-int tempo() { return mi.tempo; }
 
 TEST_F(Tick, ALoopingSongContinuesAtTheRestartPosition) {
   make(1, 2, 0, 3);
@@ -167,25 +166,22 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
 // Row 0 of position `order` carries the commands; `next` is the position of the next row
 // (order -1: the song has ended). A break and a jump on one row: see the test after this one.
 TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
-  struct Cmd {
-    int ch, command, param;
-  };
   // clang-format off
-  const struct { const char *what; Cmd cmd; int loop, lasttrk, order; std::pair<int, int> next; } cases[] = {
-      {"D05 on a channel without a voice", {16, CMD_PATTERN_BREAK, 5}, 0, -1, 0, {1, 5}},
-      {"D1A", {0, CMD_PATTERN_BREAK, 0x1A}, 0, -1, 0, {1, 20}},
-      {"D99 beyond 32 rows", {0, CMD_PATTERN_BREAK, 0x99}, 0, -1, 0, {1, 31}},
-      {"B02", {0, CMD_POSITION_JUMP, 2}, 0, -1, 0, {2, 0}},
-      {"B09 looping", {0, CMD_POSITION_JUMP, 9}, -1, -1, 0, {0, 0}},
-      {"B09 not looping", {0, CMD_POSITION_JUMP, 9}, 0, -1, 0, {-1, 0}},
-      {"D03 on the last position, looping", {1, CMD_PATTERN_BREAK, 3}, -1, -1, 2, {0, 3}},
-      {"B00 on the last position, ignored", {0, CMD_POSITION_JUMP, 0}, 0, 0, 2, {2, 1}},
-      {"B00 on the last position", {0, CMD_POSITION_JUMP, 0}, 0, -1, 2, {0, 0}},
+  const struct { const char *what; int ch, command, param, loop, lasttrk, order; std::pair<int, int> next; } cases[] = {
+      {"D05 on a channel without a voice", 16, CMD_PATTERN_BREAK, 5, 0, -1, 0, {1, 5}},
+      {"D1A", 0, CMD_PATTERN_BREAK, 0x1A, 0, -1, 0, {1, 20}},
+      {"D99 beyond 32 rows", 0, CMD_PATTERN_BREAK, 0x99, 0, -1, 0, {1, 31}},
+      {"B02", 0, CMD_POSITION_JUMP, 2, 0, -1, 0, {2, 0}},
+      {"B09 looping", 0, CMD_POSITION_JUMP, 9, -1, -1, 0, {0, 0}},
+      {"B09 not looping", 0, CMD_POSITION_JUMP, 9, 0, -1, 0, {-1, 0}},
+      {"D03 on the last position, looping", 1, CMD_PATTERN_BREAK, 3, -1, -1, 2, {0, 3}},
+      {"B00 on the last position, ignored", 0, CMD_POSITION_JUMP, 0, 0, 0, 2, {2, 1}},
+      {"B00 on the last position", 0, CMD_POSITION_JUMP, 0, 0, -1, 2, {0, 0}},
   };
   // clang-format on
   for (const auto &c : cases) {
     make(17, 32, 0, 3);  // 16 voices were reserved
-    cell(0, c.cmd.ch, c.order) = {0, 0, 0, c.cmd.command, c.cmd.param};
+    cell(0, c.ch, c.order) = {0, 0, 0, c.command, c.param};
     enable_lasttrk_loop = c.lasttrk;
     start(2, c.loop);
     if (c.order != 0) goto_mod_track(c.order);
@@ -279,9 +275,10 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
       {"the column after a cut sets the volume again", 1, {{1, C, 0, 0, 0}, {0, -1, 0x30, 0, 0}}, volume,
        {64, 32}},
       {"T1F never brings the tempo below 32", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0x22},
-       {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}, {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}}, tempo, {34, 32, 32}},
+       {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}, {0, 0, 0, CMD_S3M_SET_BPM, 0x1F}}, speed_and_tempo,
+       {34001, 32001, 32001}},
       {"T0F never lifts it above 255", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0xFA}, {0, 0, 0, CMD_S3M_SET_BPM, 0x0F}},
-       tempo, {250, 255}},
+       speed_and_tempo, {250001, 255001}},
   };
   // clang-format on
   for (const auto &c : cases) {
