@@ -29,6 +29,7 @@ std::vector<long> &timer_periods() {
 
 // What a case reads from channel 0 or the player after each tick.
 int volume() { return ci[0].volume; }
+int tick_volume() { return ci[0].tick_volume; }
 int period() { return ci[0].period; }
 int tick_period() { return ci[0].tick_period; }
 int pan() { return ci[0].pan; }
@@ -244,6 +245,8 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
        {60, 64, 64, 64, 64, 49, 34, 19, 19, 19, 19, 19, 19, 4, 0, 0}},
       {"205 then 100 slides back", 3, {{1, C, 0, CMD_PORTA_DOWN, 5}, {0, 0, 0, CMD_PORTA_UP, 0}}, period,
        {1712, 1732, 1752, 1752, 1732, 1712}},
+      {"744 tremolo for one row", 6, {{1, C, 0x10 + 32, CMD_TREMOLO, 0x44}, {}}, tick_volume,
+       {32, 32, 38, 43, 46, 47, 32}},
       {"340 slides to its note", 3, {{1, C, 0, CMD_SET_VOLUME, 20}, {1, 2 * C, 0, CMD_TONE_PORTA, 0x40},
        {0, 0, 0, CMD_TONE_PORTA, 0}}, period, {1712, 1712, 1712, 1712, 1456, 1200, 1200, 944, 856}},
       {"340 with a sample restores its volume only", 3, {{1, C, 0, CMD_SET_VOLUME, 20},
