@@ -156,16 +156,14 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
   mod_tick();  // past the end
   EXPECT_EQ(std::make_pair(mi.restart_request.load(), mi.skip_order.load()), std::make_pair(-1, 2));
   EXPECT_EQ(std::make_pair(ci[0].volume, mi.tempo.load()), std::make_pair(40, 33));
-  mod_take_tick_requests();
-  EXPECT_EQ(std::make_pair(ci[0].volume, mi.tempo.load()), std::make_pair(0, 125));
+  mod_take_tick_requests();  // the song restarts: volume, tempo and requests from the start
+  EXPECT_EQ((Values{ci[0].volume, mi.tempo, mi.restart_request, mi.timer_request}),
+            (Values{0, 125, 0, 0}));
   EXPECT_EQ(timer_periods().back(), mod_timer_period(125, 100));
-  EXPECT_EQ(std::make_pair(mi.restart_request.load(), mi.timer_request.load()),
-            std::make_pair(0, 0));
   EXPECT_EQ(rows_played(2), (Rows{{1, 0}, {1, 1}}));
 }
 
-// Row 0 of position `order` carries the commands; `next` is the position of the next row
-// (order -1: the song has ended). A break and a jump on one row: see the test after this one.
+// Row 0 of position `order` carries the command; `next`: the next row's position (-1: ended).
 TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
   // clang-format off
   const struct { const char *what; int ch, command, param, loop, lasttrk, order; std::pair<int, int> next; } cases[] = {
@@ -199,17 +197,17 @@ TEST_F(Tick, JumpsAndBreaksMoveThePosition) {
 // A break and a jump on one row land on the break's row of the jump's pattern, held to that
 // pattern's rows, whichever channel carries which.
 TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
-  const struct {
-    int break_ch, jump_ch, next_rows, target_rows, row;
-  } cases[] = {{0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
+  // break channel, jump channel, rows of the next pattern and of the target -> row reached
+  const int cases[][5] = {
+      {0, 1, 32, 64, 40}, {1, 0, 32, 64, 40}, {0, 1, 64, 32, 31}, {1, 0, 64, 32, 31}};
   for (const auto &c : cases) {
     make(2, 64, 0, 3);
-    mod->patterns[1].row_count = c.next_rows;
-    mod->patterns[2].row_count = c.target_rows;
-    cell(0, c.break_ch) = {0, 0, 0, CMD_PATTERN_BREAK, 0x40};
-    cell(0, c.jump_ch) = {0, 0, 0, CMD_POSITION_JUMP, 2};
+    mod->patterns[1].row_count = c[2];
+    mod->patterns[2].row_count = c[3];
+    cell(0, c[0]) = {0, 0, 0, CMD_PATTERN_BREAK, 0x40};
+    cell(0, c[1]) = {0, 0, 0, CMD_POSITION_JUMP, 2};
     start(1);
-    EXPECT_EQ(rows_played(2), (Rows{{0, 0}, {2, c.row}})) << c.break_ch << " " << c.next_rows;
+    EXPECT_EQ(rows_played(2), (Rows{{0, 0}, {2, c[4]}})) << c[0] << " " << c[2];
   }
 }
 
@@ -304,7 +302,6 @@ TEST_F(Tick, EndlessSlidesStayBounded) {
   }
 }
 
-// (A paused song and a raised guard get no tick at all: the control tests.)
 TEST_F(Tick, ControlRequestsTakeEffectAtTheNextTick) {
   make(1, 4, 0, 3);
   start(1);
@@ -396,7 +393,6 @@ TEST_F(XmFamily, EnvelopeAndSlideEdgesTickByTick) {
   // clang-format on
   for (const auto &c : cases) {
     make_xm(c.vol, OFF, 0);
-    ci[0].xm_extra_fine_up = ci[0].xm_extra_fine_down = 0;  // these carry over songs
     EXPECT_EQ(play(c.t.speed, c.t.rows, c.t.probe, c.t.values.size()), c.t.values) << c.t.what;
   }
 }
@@ -422,10 +418,9 @@ TEST_F(XmFamily, DamagedInstrumentsStayInsideTheirArrays) {
   EXPECT_EQ(ci[0].pan_env.output, 32);
 }
 
-// The trackers' playback rules (RULE_* bits of MODUX::rules) against the engine's own (rules 0)
-// where the engine's own rule plays in the native songs: each row plays once with its rule and
-// once without. The rule modules (tests/rules) hear every rule against the reference player;
-// the S3M rules, arpeggio tuning and the flow rules of loops and jumps are judged there alone.
+// The trackers' rules (RULE_* bits of MODUX::rules) whose engine-own side (rules 0) plays in the
+// native songs, each row once with its rule and once without. The rule modules (tests/rules)
+// hear every rule against the reference player (S3M, arpeggio-tuning and flow rules only there).
 TEST_F(XmFamily, EachRuleAgainstTheEnginesOwn) {
   // clang-format off
   const struct {
@@ -463,16 +458,6 @@ TEST_F(XmFamily, EachRuleAgainstTheEnginesOwn) {
           << c.what << (rule ? "" : ", without the rule");
     }
   }
-}
-
-// A new song starts with every memory clean: X20 does not repeat the extra-fine slide down of
-// the song before.
-TEST_F(XmFamily, NothingCarriesOverIntoTheNextSong) {
-  make(1, 1, XM);
-  add_instrument(0);
-  const Values first = play(1, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x22}}, period, 1);
-  const Values second = play(1, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x20}}, period, 1);
-  EXPECT_EQ(first[0], second[0] + 2);
 }
 
 const int AMIGA = MODUX_XM | MODUX_AMIGA;
@@ -578,10 +563,9 @@ TEST_F(Routines, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
   }
 }
 
-// From volume 40 and period 1000, the field after a run of extended commands (0x1xy: the XM
-// family's). A parameter of 0 repeats the last fine slide: MOD's two directions share one
-// memory, XM's have one each. Waveforms, retrigger and fine volume slides are heard in the MOD
-// and XM accuracy renders.
+// From volume 40 and period 1000, the field after a run of extended commands (0x1xy: XM's).
+// A parameter of 0 repeats the last fine slide: MOD's two directions share one memory, XM's
+// have one each. Retrigger and fine volume slides are heard in the MOD and XM accuracy renders.
 TEST_F(Routines, ExtendedCommandsSetTheirFields) {
   using CS = CHANNEL_STATE;
   // clang-format off
@@ -591,6 +575,7 @@ TEST_F(Routines, ExtendedCommandsSetTheirFields) {
     int expected;
   } cases[] = {
       {{0x8F}, &CS::pan, 255},           {{0x100}, &CS::pan, 136},          {{0x108}, &CS::pan, 0},
+      {{0x47}, &CS::vibrato_waveform, 7}, {{0x72}, &CS::tremolo_waveform, 2},
       {{0xC0}, &CS::volume, 0},          {{0xC4}, &CS::volume, 40},
       {{0x23, 0x10}, &CS::period, 1012}, {{0x23, 0x20}, &CS::period, 1024}, {{0x11, 0x20}, &CS::period, 996},
       {{0x113, 0x122, 0x110, 0x120}, &CS::period, 992}, {{0x132, 0x130}, &CS::volume, 44},
@@ -614,6 +599,24 @@ TEST_F(Routines, ChannelsWithoutANoteIgnorePitchEffects) {
   parse_tremolo(0, 0x44, 6);  // tremolo needs no note
   EXPECT_EQ(ci[0].vibrato_on + ci[0].arpeggio_on + ci[0].slide2period_on + ci[0].period, 0);
   EXPECT_EQ(ci[0].tremolo_on, -1);
+}
+
+// Depth 8 at shift 5: the wave x 8 / 32, added in the first half of the cycle, taken off in
+// the second (no game song nor imported module of the accuracy renders sets a waveform).
+TEST_F(Routines, VibratoAndTremoloWaveforms) {
+  const int cases[][3] = {// waveform, position -> period and volume
+                          {0, 0, 1000},  {0, 16, 1024}, {0, 64, 1063}, {0, -64, 937},
+                          {1, 16, 1008}, {1, -16, 993}, {2, 5, 1063},  {2, -5, 937}};
+  ci[0].period = ci[0].volume = 1000, ci[0].tremolo_shift = 5;
+  ci[0].vibrato_depth = ci[0].tremolo_depth = 8;
+  for (const auto &c : cases) {
+    ci[0].vibrato_waveform = ci[0].tremolo_waveform = c[0];
+    ci[0].vibrato_pos = ci[0].tremolo_pos = static_cast<signed char>(c[1]);
+    do_vibrato(0);
+    do_tremolo(0);
+    EXPECT_EQ(std::make_pair(ci[0].tick_period, ci[0].tick_volume), std::make_pair(c[2], c[2]))
+        << c[0] << " at " << c[1];
+  }
 }
 
 }  // namespace

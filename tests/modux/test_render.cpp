@@ -28,29 +28,21 @@ namespace {
 const double PI = 3.14159265358979323846;
 const int RATE = 44100;
 
-// An Allegro sample (unsigned data, as Allegro keeps it) from values -1..1.
+// An Allegro sample from values -1..1: unsigned data, as Allegro keeps it, 16-bit words in
+// this machine's (little-endian) order.
 struct test_sample {
   SAMPLE spl{};
-  std::vector<unsigned short> data;  // 16-bit words, or 8-bit bytes packed two to a word
-  test_sample(const std::vector<double> &values, int bits, int loop_start = 0, int loop_end = 0)
-      : data(values.size()) {
-    for (size_t i = 0; i < values.size(); i++) {
-      const long v = std::lround(values[i] * (bits == 8 ? 127 : 32767)) + (bits == 8 ? 128 : 32768);
-      if (bits == 8)
-        reinterpret_cast<unsigned char *>(data.data())[i] = static_cast<unsigned char>(v);
-      else
-        data[i] = static_cast<unsigned short>(v);
+  std::vector<unsigned char> bytes;
+  test_sample(const std::vector<double> &values, int bits, int loop_start = 0, int loop_end = 0) {
+    for (double x : values) {
+      const long v = std::lround(x * (bits == 8 ? 127 : 32767)) + (bits == 8 ? 128 : 32768);
+      bytes.push_back(static_cast<unsigned char>(v));
+      if (bits == 16) bytes.push_back(static_cast<unsigned char>(v >> 8));
     }
-    spl.bits = bits, spl.freq = 1000, spl.len = values.size(), spl.data = data.data();
+    spl.bits = bits, spl.freq = 1000, spl.len = values.size(), spl.data = bytes.data();
     spl.loop_start = loop_start, spl.loop_end = loop_end;
   }
 };
-
-std::vector<double> sine_cycles(int frames, int cycles) {
-  std::vector<double> v(frames);
-  for (int i = 0; i < frames; i++) v[i] = std::sin(2 * PI * cycles * i / frames);
-  return v;
-}
 
 std::vector<short> mix(int frames) {
   std::vector<short> out(2 * frames);
@@ -79,7 +71,9 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
   };
   for (const auto &c : cases) {
     mixer_reset(c.rate);
-    test_sample s(sine_cycles(c.cycle_frames, 1), c.bits, 0, c.cycle_frames);
+    std::vector<double> cycle(c.cycle_frames);
+    for (int i = 0; i < c.cycle_frames; i++) cycle[i] = std::sin(2 * PI * i / c.cycle_frames);
+    test_sample s(cycle, c.bits, 0, c.cycle_frames);
     start_voice(&s.spl, c.voice_hz, PLAYMODE_LOOP);
     const std::vector<short> out = mix(c.rate);
     std::vector<float> left;
