@@ -246,6 +246,80 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   EXPECT_EQ(of, nullptr);
 }
 
+// A tick held inside its song-end path (in the timer install of its own play_mod) while a
+// control call from another thread waits for it: that call must keep the tick out for its
+// whole change, also after the tick's own play_mod and goto_mod_track have come and gone.
+std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
+std::thread::id tick_thread;
+
+// One tick on a thread of its own, started once tick_thread names that thread.
+std::thread tick_on_its_thread() {
+  static std::atomic<int> go;
+  go = 0;
+  std::thread tick([] {
+    while (!go) std::this_thread::yield();
+    mod_interrupt();
+  });
+  tick_thread = tick.get_id();
+  go = 1;
+  return tick;
+}
+
+int holding_install(void (*)(void), long speed) {
+  installs.push_back(speed);
+  if (std::this_thread::get_id() == tick_thread && !held_once.exchange(1)) {
+    while (!waiter_started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the waiter is spinning now
+  } else if (std::this_thread::get_id() != tick_thread) {
+    // Inside the waiting call's change: no tick may run now.
+    forbidden_seen = mi.forbidden.load();
+    std::thread([] { mod_interrupt(); }).join();
+    tick_seen = mi.tick.load();
+  }
+  return 0;
+}
+
+TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
+  MODUX *other = load_song(2);
+  play_mod(mod_, -1);
+  goto_mod_track(3);  // past the end: the next tick ends the song and restarts it
+  modux_install_int = holding_install;
+  std::thread tick = tick_on_its_thread();
+  while (!held_once) std::this_thread::yield();
+  waiter_started = 1;
+  play_mod(other, 0);
+  tick.join();
+  EXPECT_EQ(forbidden_seen, -1);
+  EXPECT_EQ(tick_seen, -1);  // the other thread's tick did nothing
+  EXPECT_EQ(mi.forbidden, 0);
+  EXPECT_EQ(of, other);
+  destroy_mod(other);
+}
+
+// The tick changes the tempo and re-installs itself; a speed change made meanwhile on the main
+// thread must not leave the period of the older rate installed, whichever install lands last.
+int slow_install(void (*)(void), long speed) {
+  if (std::this_thread::get_id() == tick_thread) {
+    waiter_started = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  installs.push_back(speed);  // the period lands when the call returns
+  return 0;
+}
+
+TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
+  play_mod(mod_, 0);
+  mod_->patterns[mod_->order_table[0]].notes[0] = {0, 0, 0, CMD_SPEED_TEMPO, 0x40};
+  waiter_started = 0;
+  modux_install_int = slow_install;
+  std::thread tick = tick_on_its_thread();
+  while (!waiter_started) std::this_thread::yield();
+  set_mod_speed(200);
+  tick.join();
+  ASSERT_FALSE(installs.empty());
+  EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
+}
+
 // Control calls in random order against a tick running on its own thread for a while: nothing
 // crashes, nothing is read after it was freed, no call changes what a tick reads (the sanitizer
 // builds see to that; songs end and loop here while other songs start) and the guard is down
