@@ -126,6 +126,22 @@ TEST(Mixer, SampleWithoutLoopEndsAndPositionsCount) {
   EXPECT_EQ(mixer_allocate(nullptr), -1);
 }
 
+// Through the voice layer switched to the mixer: every mixer voice can be taken, then none; a
+// freed voice answers -1 and is handed out again.
+TEST(Mixer, VoiceLayerHandsOutEveryMixerVoiceOnce) {
+  mixer_reset(44100);
+  modux_voices_use_mixer(-1);
+  test_sample s(std::vector<double>(64, 0.5), 16, 0, 64);
+  std::vector<int> taken;
+  for (int v; (v = modux_voice_allocate(&s.spl)) >= 0;) taken.push_back(v);
+  EXPECT_EQ(taken.size(), static_cast<size_t>(MIXER_VOICES));
+  modux_voice_deallocate(taken[3]);
+  EXPECT_EQ(modux_voice_get_position(taken[3]), -1);
+  EXPECT_EQ(modux_voice_allocate(&s.spl), taken[3]);
+  modux_voices_use_mixer(0);
+  EXPECT_EQ(modux_voices_on_mixer(), 0);
+}
+
 // A looped square of 32 frames of 16 bits.
 sample square_sample() {
   sample s;
