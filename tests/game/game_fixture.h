@@ -118,22 +118,6 @@ class GameTest : public ::testing::Test {
   }
 
   static void Place(actor_struct &a, int x, int y) { a.x = x, a.y = y; }
-
-  // The screen shows `s` at (x, y) exactly as an opaque status line in `colour` draws it.
-  static void ExpectText(const char *s, int x, int y, int colour) {
-    BITMAP *want = create_bitmap(text_length(font, s), text_height(font));
-    // The status line is drawn with the old opaque text mode, so the expectation is too.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    text_mode(159);
-    textout(want, font, s, 0, 0, colour);
-#pragma GCC diagnostic pop
-    for (int j = 0; j < want->h; j++)
-      for (int i = 0; i < want->w; i++)
-        ASSERT_EQ(getpixel(screen, x + i, y + j), getpixel(want, i, j))
-            << s << " at " << i << "," << j;
-    destroy_bitmap(want);
-  }
 };
 
 using Bytes = std::vector<unsigned char>;

@@ -34,16 +34,11 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
   using Go = int (*)(int);
   // clang-format off
   struct { Go go; int x, y, nx, ny, code, want, want_dx, want_dy; } cases[] = {
-      {BugGoUp, 10, 10, 10, 9, kFloor, -1, 0, -5},      {BugGoUp, 10, 10, 10, 9, kWall, 0, 5, 5},
-      {BugGoDown, 10, 10, 10, 11, kFloor, -1, 0, 5},    {BugGoDown, 10, 10, 10, 11, kWall, 0, 5, 5},
-      {BugGoLeft, 10, 10, 9, 10, kFloor, -1, -5, 0},    {BugGoLeft, 10, 10, 9, 10, kWall, 0, 5, 5},
-      {BugGoRight, 10, 10, 11, 10, kFloor, -1, 5, 0},   {BugGoRight, 10, 10, 11, 10, kWall, 0, 5, 5},
-      {BugGoUp, 10, 10, 10, 9, kBall, -1, 0, -5},       {BugGoUp, 10, 10, 10, 9, 2400, -1, 0, -5},
-      {BugGoLeft, 0, 7, 21, 7, kFloor, -1, -5, 0},      {BugGoLeft, 0, 7, 21, 7, kWall, 0, 5, 5},
-      {BugGoUp, 7, 0, 7, 21, kFloor, -1, 0, -5},        {BugGoUp, 7, 0, 7, 21, kWall, 0, 5, 5},
-      {BugGoDown, 7, 21, 7, 0, kFloor, -1, 0, 5},       {BugGoDown, 7, 21, 7, 0, kWall, 0, 5, 5},
-      {BugGoRight, 21, 7, 0, 7, kFloor, -1, -5, 0},     {BugGoRight, 21, 7, 0, 7, kWall, 0, 5, 5},
-      {BugGoRight, 20, 7, 21, 7, kFloor, -1, 5, 0},
+      {BugGoUp, 10, 10, 10, 9, kBall, -1, 0, -5},       {BugGoDown, 10, 10, 10, 11, kWall, 0, 5, 5},
+      {BugGoLeft, 10, 10, 9, 10, 2400, -1, -5, 0},      {BugGoRight, 10, 10, 11, 10, kWall, 0, 5, 5},
+      {BugGoLeft, 0, 7, 21, 7, kFloor, -1, -5, 0},      {BugGoUp, 7, 0, 7, 21, kWall, 0, 5, 5},
+      {BugGoDown, 7, 21, 7, 0, kFloor, -1, 0, 5},       {BugGoRight, 21, 7, 0, 7, kFloor, -1, -5, 0},
+      {BugGoRight, 21, 7, 0, 7, kWall, 0, 5, 5},        {BugGoRight, 20, 7, 21, 7, kFloor, -1, 5, 0},
   };
   // clang-format on
   int n = 0;
@@ -85,15 +80,12 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
   const double a = 5 / 9., b = 2 / 9.;  // on Normal: the way chased, and each other way
   // clang-format off
   struct { int dif, state; char heading; const char* ways; int px, py; double up, down, left, right; } cases[] = {
-      // the chase table: each heading with the vorbel in each quarter, so every try is taken and
-      // the straight-on try is seen to come before each of the two turns
-      {1, 0, 'R', "UDLR", 300, 100, b, b, 0, a}, {1, 0, 'R', "UDLR", 300, 300, b, b, 0, a},
-      {1, 0, 'R', "UDLR", 100, 300, b, a, 0, b}, {1, 0, 'R', "UDLR", 100, 100, a, b, 0, b},
-      {1, 0, 'L', "UDLR", 100, 300, b, b, a, 0}, {1, 0, 'L', "UDLR", 100, 100, b, b, a, 0},
+      // per heading: straight on before a turn, then each turn, so every try is taken
+      {1, 0, 'R', "UDLR", 300, 100, b, b, 0, a}, {1, 0, 'R', "UDLR", 100, 300, b, a, 0, b},
+      {1, 0, 'R', "UDLR", 100, 100, a, b, 0, b}, {1, 0, 'L', "UDLR", 100, 300, b, b, a, 0},
       {1, 0, 'L', "UDLR", 300, 300, b, a, b, 0}, {1, 0, 'L', "UDLR", 300, 100, a, b, b, 0},
-      {1, 0, 'D', "UDLR", 100, 300, 0, a, b, b}, {1, 0, 'D', "UDLR", 300, 300, 0, a, b, b},
-      {1, 0, 'D', "UDLR", 300, 100, 0, b, b, a}, {1, 0, 'D', "UDLR", 100, 100, 0, b, a, b},
-      {1, 0, 'U', "UDLR", 300, 100, a, 0, b, b}, {1, 0, 'U', "UDLR", 100, 100, a, 0, b, b},
+      {1, 0, 'D', "UDLR", 100, 300, 0, a, b, b}, {1, 0, 'D', "UDLR", 300, 100, 0, b, b, a},
+      {1, 0, 'D', "UDLR", 100, 100, 0, b, a, b}, {1, 0, 'U', "UDLR", 300, 100, a, 0, b, b},
       {1, 0, 'U', "UDLR", 300, 300, b, 0, b, a}, {1, 0, 'U', "UDLR", 100, 300, b, 0, a, b},
       {2, 0, 'R', "UDLR", 300, 100, 1 / 6., 1 / 6., 0, 2 / 3.},  // Hard: the chase roll is 1 in 2
       {2, 2, 'R', "UDLR", 300, 100, 1 / 3., 1 / 3., 0, 1 / 3.},  // edible bugs never chase
@@ -134,14 +126,10 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
       // difficulty, eaten before, bugs touching at (x, y) by the vorbel's (100, 100), home cell,
       // gain, where the caught bugs go
       {1, 0, 1, 105, 100, 10, 10, 400, 200, 200},  {1, 0, 2, 105, 100, 10, 10, 1000, 200, 200},  // the count grows
-      {1, 2, 1, 105, 100, 10, 10, 800, 200, 200},  {0, 0, 1, 105, 100, 10, 10, 200, 200, 200},
-      {2, 5, 1, 105, 100, 10, 10, 1600, 200, 200}, {1, 0, 1, 105, 100, 40, 3, 400, 420, 60},  // homes off the grid
-      {1, 0, 1, 105, 100, -3, 30, 400, 0, 420},    {1, 0, 1, 105, 100, 21, -1, 400, 420, 0},
+      {0, 0, 1, 105, 100, 10, 10, 200, 200, 200},  {2, 5, 1, 105, 100, -3, 30, 1600, 0, 420},  // a home off the grid
       // touching means overlapping boxes
-      {1, 0, 1, 100, 100, 10, 10, 400, 200, 200},  {1, 0, 1, 115, 115, 10, 10, 400, 200, 200},
-      {1, 0, 1, 85, 85, 10, 10, 400, 200, 200},    {1, 0, 0, 120, 100, 10, 10, 0, 0, 0},
-      {1, 0, 0, 100, 80, 10, 10, 0, 0, 0},         {1, 0, 0, 80, 115, 10, 10, 0, 0, 0},
-      {1, 0, 0, 115, 120, 10, 10, 0, 0, 0},
+      {1, 0, 1, 115, 115, 10, 10, 400, 200, 200},  {1, 0, 1, 85, 85, 10, 10, 400, 200, 200},
+      {1, 0, 0, 120, 100, 10, 10, 0, 0, 0},        {1, 0, 0, 100, 80, 10, 10, 0, 0, 0},
   };
   // clang-format on
   for (auto &c : cases) {
@@ -176,28 +164,12 @@ TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
   BugCollision(0);
   EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite, vorbel.score, vorbel.lives}),
             (std::vector<int>{100, 100, SPR_VORBEL_RIGHT, 1234, 1}));
-  EXPECT_EQ(end_game, 0);
-  EXPECT_EQ(state_timer, 100) << "the safety count goes on";
-  EXPECT_EQ(vorbel_move_direction, 3) << "a step in progress goes on from the start cell";
+  // The safety count goes on; a step in progress goes on from the start cell.
+  EXPECT_EQ((std::vector<int>{end_game, state_timer, vorbel_move_direction}),
+            (std::vector<int>{0, 100, 3}));
   for (const actor_struct &b : {bugs[0], bugs[1]})
     EXPECT_EQ((std::vector<int>{b.x, b.y, b.dx, b.dy, b.state, b.sprite}),
               (std::vector<int>{200, 200, 5, 0, 0, 10}));
-  int white = 0;  // "You Died!!!" over the maze
-  for (int x = 200; x < 290; x++)
-    for (int y = 240; y < 250; y++) white += getpixel(screen, x, y) == 15;
-  EXPECT_GT(white, 20);
-  ExpectText("Lives:      1", 500, 250,
-             15);  // the panel counts the lost life while the message waits
-}
-
-TEST_F(CollisionTest, BugIndexOutsideTheTableIsIgnored) {
-  for (int i : {-1, MAX_BUGS, 1000}) {
-    BugCollision(i);
-    MoveBug(i);
-    ChangeBugDir(i);
-    EXPECT_EQ(BugGoUp(i) | BugGoDown(i) | BugGoLeft(i) | BugGoRight(i), 0);
-  }
-  EXPECT_EQ(end_game, 0);
 }
 
 }  // namespace

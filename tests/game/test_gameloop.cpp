@@ -1,11 +1,7 @@
 // The level start, one pass of the game loop (ticks, steps, the safety count, level end, extra
-// lives), the way from one map to the next and the status lines.
-#include <chrono>
+// lives), replays, the way from one map to the next and the status lines.
 #include <cstdlib>
-#include <cstring>
 #include <functional>
-#include <thread>
-#include <tuple>
 
 #include "game_fixture.h"
 
@@ -23,6 +19,14 @@ class GameLoopTest : public GameTest {
     vorbel_timer = vorbel_speed + 1;
     bug_timer = bug_speed + 1;
     GamePass();
+  }
+  // Rows 5 and 10 and column 10 open, two bugs on (10, 10), the vorbel on (5, 5).
+  void Corridors() {
+    Open(-1, 5);
+    Open(-1, 10);
+    Open(10, -1);
+    level.bug_count = 2;
+    LevelSetup();
   }
 };
 
@@ -52,11 +56,6 @@ TEST_F(GameLoopTest, LevelSetupCountsAndPlacesWithinTheGrid) {
                 (std::vector<int>{c[9], c[10], 5, 12}));
     EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite}),
               (std::vector<int>{c[7], c[8], SPR_VORBEL_RIGHT}));
-    key[KEY_SPACE] = key[KEY_UP] = 1;  // everybody moves; lives are lost without waiting
-    for (int n = 0; n < 50; n++) StepPass();
-    for (int i = 0; i < num_bugs; i++)
-      EXPECT_TRUE(bugs[i].x >= 0 && bugs[i].x <= 420 && bugs[i].y >= 0 && bugs[i].y <= 420)
-          << bugs[i].x << "," << bugs[i].y;
   }
 }
 
@@ -90,26 +89,6 @@ TEST_F(GameLoopTest, EatingTheLastBallClearsTheLevel) {
   // balls, end_game, score, lives: the clearing pass ends before the extra-life check
   EXPECT_EQ((std::vector<int>{num_balls, end_game, vorbel.score, vorbel.lives}),
             (std::vector<int>{0, 0, 20010, 2}));
-}
-
-TEST_F(GameLoopTest, TwoBallsInOneStepStillClearAShortCountedLevel) {
-  // The map counts one ball but holds two, one above the other.
-  level.ball_count = 1, level.bug_count = 0;
-  Open(5, -1);
-  Cell(5, 4, kBall);
-  Cell(5, 5, kBall);
-  LevelSetup();
-  key[KEY_UP] = key[KEY_DOWN] = 1;
-  StepPass();
-  EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel_move_direction}),
-            (std::vector<int>{100, 100, 0}));
-  EXPECT_EQ(mapV[5][4] + mapV[5][5], -2)
-      << "up eats the cell it leaves, down then eats the cell above";
-  EXPECT_EQ(num_balls, -1);
-  EXPECT_TRUE(LevelCleared());
-  level.ball_count = 3;
-  LevelSetup();
-  EXPECT_FALSE(LevelCleared());
 }
 
 TEST_F(GameLoopTest, LastLifeEndsTheGameInThePass) {
@@ -218,105 +197,26 @@ TEST_F(GameLoopTest, FromMapToMap) {
   }
 }
 
-// The panel's lines. A shorter line leaves nothing of a longer one: the whole box from x 500 to
-// the frame at 630 is the text background, and nothing outside the box is touched.
-TEST_F(GameLoopTest, StatusLines) {
-  current_map_played = 2;  // shown 1-based
-  vorbel = actor_struct{0, 0, 0, 0, 0, 0, 1234, 7, 7};
-  HighScores[0].score = 4321;
-  LevelSetup();
-  DrawGameMap();
-  const std::tuple<const char *, int, int> lines[] = {
-      {"Score: 001234", 210, 32}, {"Bugs Eaten:  7", 390, 32}, {"Lives:      7", 250, 15},
-      {"Level:      3", 285, 15}, {"High Score:", 310, 15},    {"Vorbel-Endurant", 330, 85},
-      {"004321", 350, 85}};
-  for (auto [text, y, colour] : lines) ExpectText(text, 500, y, colour);
+// A shorter panel line leaves nothing of a longer one: the whole box from x 500 to the frame at
+// 630 is the text background, and nothing outside the box is touched.
+TEST_F(GameLoopTest, StatusLineWipesTheOldText) {
   const char *cases[][2] = {
       {"Safety: 510", "Safety:    0"}, {"WWWWWWWWWWWWWWW", "ab"}, {"Lives:    100", "Lives: 9"}};
   for (auto &c : cases) {
-    SCOPED_TRACE(c[1]);
     clear_to_color(screen, 7);
     DrawStatusLine(c[0], 410, 32);
     DrawStatusLine(c[1], 410, 32);
-    ExpectText(c[1], 500, 410, 32);
-    int h = text_height(font), end = 500 + text_length(font, c[1]);
+    int h = text_height(font), end = 500 + text_length(font, c[1]), ink = 0;
     for (int y = 405; y < 410 + h + 5; y++)
       for (int x = 490; x < 640; x++) {
         bool in_box = y >= 410 && y < 410 + h && x >= 500 && x < 630;
+        ink += in_box && x < end && getpixel(screen, x, y) == 32;
         if (!in_box || x >= end) {
-          ASSERT_EQ(getpixel(screen, x, y), in_box ? 159 : 7) << x << "," << y;
+          ASSERT_EQ(getpixel(screen, x, y), in_box ? 159 : 7) << c[1] << " at " << x << "," << y;
         }
       }
+    EXPECT_GT(ink, 10) << c[1];
   }
-  // Through the game: a long high-score name, then a short one at the next level start.
-  std::strcpy(HighScores[0].name, "Longest-Player!");
-  LevelSetup();
-  std::strcpy(HighScores[0].name, "Al");
-  LevelSetup();
-  for (int x = 500 + text_length(font, "Al"); x < 630; x++)
-    ASSERT_EQ(getpixel(screen, x, 330), 159) << x;
-}
-
-// The quit question lies over the maze; the game-over lines are drawn over a fresh maze, so the
-// question is gone, and the second line starts below the first with rows of maze between them.
-TEST_F(GameLoopTest, GameOverWipesTheQuestionAndSpacesItsLines) {
-  Open(-1, 8);
-  Open(-1, 9);
-  LevelSetup();
-  DrawGameMap();
-  BITMAP *maze = create_bitmap(640, 480);
-  blit(screen, maze, 0, 0, 0, 0, 640, 480);
-  text_mode(-1);
-  textout(screen, font, "Are you sure you want to quit? (y/n)", 100, 250, 15);
-  DrawGameOver();
-  std::vector<int> text_rows;
-  for (int y = 20; y < 460; y++) {
-    bool text = false;
-    for (int x = 20; x < 460; x++) {
-      int p = getpixel(screen, x, y);
-      if (p == 15)
-        text = true;
-      else
-        ASSERT_EQ(p, getpixel(maze, x, y)) << "not the maze at " << x << "," << y;
-    }
-    if (text) text_rows.push_back(y);
-  }
-  destroy_bitmap(maze);
-  ASSERT_FALSE(text_rows.empty());
-  EXPECT_EQ(text_rows.front(), 160);
-  EXPECT_LT(text_rows.back(), 250) << "nothing of the question is left";
-  int gaps = 0;
-  for (size_t i = 1; i < text_rows.size(); i++)
-    if (text_rows[i] - text_rows[i - 1] > 1)
-      gaps = std::max(gaps, text_rows[i] - text_rows[i - 1] - 1);
-  EXPECT_GE(gaps, 10) << "blank rows between the two lines";
-}
-
-// A pass that finds the focus lost pauses as P does: held keys are forgotten, and after the key
-// and C the ticks that piled up give no step.
-TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
-  Open(-1, 5);
-  level.bug_count = 1;
-  Open(10, -1);
-  LevelSetup();
-  key[KEY_RIGHT] = 1;
-  focus_lost = -1;
-  vorbel_timer = 500, bug_timer = 500;  // the time spent in another window
-  int x = vorbel.x, bx = bugs[0].x, by = bugs[0].y;
-  std::thread pass([] { GamePass(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(key[KEY_RIGHT], 0) << "the held key is forgotten";
-  bool paused_text = false;
-  for (int px = 220; px < 300 && !paused_text; px++) paused_text = getpixel(screen, px, 243) == 66;
-  EXPECT_TRUE(paused_text) << "[Paused] is shown";
-  simulate_keypress(KEY_A << 8 | 'a');
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  key[KEY_C] = 1;
-  pass.join();
-  clear_keybuf();
-  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}),
-            (std::vector<int>{x, bx, by, 0}));
-  EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
 }
 
 // ---- state faults that maze games have shipped ------------------------------------------------
@@ -324,11 +224,7 @@ TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
 // A life lost while the safety count runs: everybody restarts deadly, the count keeps running to
 // its end, and a bug met after the restart costs a life instead of being eaten.
 TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
-  Open(-1, 5);
-  Open(-1, 10);
-  Open(10, -1);
-  level.bug_count = 2;
-  LevelSetup();
+  Corridors();
   max_bugs_state = 6;
   state_timer = 1;
   bugs[0].state = BUG_EDIBLE;
@@ -376,11 +272,7 @@ TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
 // on the start cells, and a second bug touching the old place in the same pass takes no second
 // life. The step in progress carries on from the start cell, on the grid.
 TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
-  Open(-1, 5);
-  Open(-1, 10);
-  Open(10, -1);
-  level.bug_count = 2;
-  LevelSetup();
+  Corridors();
   vorbel.x = 105, vorbel_move_direction = 4;  // one step right of (5, 5), leaving it
   Place(bugs[0], 90, 100);
   Place(bugs[1], 115, 100);
@@ -421,8 +313,6 @@ TEST_F(GameLoopTest, ExtraLifeThresholds) {
       EXPECT_EQ((std::vector<int>{vorbel.lives, extra_life}), (std::vector<int>{c[4], c[5]}));
     }
   }
-  sprintf(text, "Lives: %6d", 5);
-  ExpectText(text, 500, 250, 15);
 }
 
 }  // namespace
