@@ -153,24 +153,5 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
   }
 }
 
-TEST_F(CollisionTest, NormalBugTakesALifeAndRestartsTheLevel) {
-  num_bugs = 2;
-  vorbel = actor_struct{300, 100, 0, 0, 0, SPR_VORBEL_UP, 1234, 0, 2};
-  vorbel_move_direction = 3;
-  state_timer = 100;
-  bugs[0] = actor_struct{305, 100, -5, 0, 0, 3, 0, 0, 0};
-  bugs[1] = actor_struct{300, 300, 0, -5, 2, 3, 0, 0, 0};
-  key[KEY_SPACE] = 1;  // "Press space" is answered before it is asked
-  BugCollision(0);
-  EXPECT_EQ((std::vector<int>{vorbel.x, vorbel.y, vorbel.sprite, vorbel.score, vorbel.lives}),
-            (std::vector<int>{100, 100, SPR_VORBEL_RIGHT, 1234, 1}));
-  // The safety count goes on; a step in progress goes on from the start cell.
-  EXPECT_EQ((std::vector<int>{end_game, state_timer, vorbel_move_direction}),
-            (std::vector<int>{0, 100, 3}));
-  for (const actor_struct &b : {bugs[0], bugs[1]})
-    EXPECT_EQ((std::vector<int>{b.x, b.y, b.dx, b.dy, b.state, b.sprite}),
-              (std::vector<int>{200, 200, 5, 0, 0, 10}));
-}
-
 }  // namespace
 }  // namespace testgame

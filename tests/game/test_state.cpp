@@ -1,10 +1,5 @@
 // Level-data rules (cell codes, the grid's edges, difficulty), the options' volumes and the
-// player's and data folders.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-
+// player's folder.
 #include "game_fixture.h"
 #include "modux.h"
 
@@ -64,24 +59,11 @@ TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
 }  // namespace
 }  // namespace testgame
 
-// The player's folder follows the XDG rules (a relative or empty XDG_DATA_HOME is ignored); the
-// datafiles are looked for beside the program, then in the two installed layouts.
-TEST(Folders, PlayerFolderAndDataFolder) {
+// The player's folder follows the XDG rules: a relative or empty XDG_DATA_HOME is ignored.
+TEST(Folders, PlayerFolder) {
   const char *players[][3] = {{"/x/data", "/home/a", "/x/data/vorbel-endurnal"},
                               {"relative", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
                               {"", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
                               {nullptr, nullptr, ""}};
   for (const auto &p : players) EXPECT_EQ(PlayerFolder(p[0], p[1]), p[2]) << p[2];
-
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / ("vorbel-folders-" + std::to_string(getpid()));
-  for (const char *holder :
-       {"p/games", "p/share/games/vorbel-endurnal", "p/share/vorbel-endurnal"}) {
-    fs::remove_all(root);
-    fs::create_directories(root / "p/games");
-    fs::create_directories(root / holder);
-    std::ofstream(root / holder / "maps.dat") << "x";
-    EXPECT_EQ(InstalledDataFolder((root / "p/games").string()), (root / holder).string());
-  }
-  fs::remove_all(root);
 }

@@ -1,5 +1,5 @@
-// The vorbel: steps and walls, the pass through the maze's edge, which cell is eaten when,
-// scoring by difficulty and the power ball; the play screen's picture of each cell code.
+// The vorbel: steps and walls, the pass through the maze's edge, which cell is eaten when and
+// scoring by difficulty.
 #include <algorithm>
 #include <string>
 
@@ -92,45 +92,6 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
     EXPECT_EQ(num_balls, 100 - c[4]);
     EXPECT_EQ(mapV[5][5], c[3] ? -1 : v);
   }
-}
-
-TEST_F(VorbelTest, PowerBallMakesTheBugsInPlayEdibleAndRestartsTheCount) {
-  num_bugs = 3;
-  bugs[1].state = 2;
-  Place(vorbel, 100, 100);
-  for (int start : {0, 1500}) {
-    Cell(5, 5, kPowerBall);
-    state_timer = start;
-    EatBall();
-    EXPECT_EQ(state_timer, 1);
-    EXPECT_EQ((std::vector<int>{bugs[0].state, bugs[1].state, bugs[2].state, bugs[3].state}),
-              (std::vector<int>{2, 2, 2, 0}));
-  }
-}
-
-// The play screen: the picture of each cell code. 1899 and 1810 name objects the wall set lacks;
-// 2201 is a ball that is eaten but never drawn; an eaten ball leaves no tile.
-TEST_F(VorbelTest, PictureOfEachCellCode) {
-  // clang-format off
-  const int cases[][2] = {
-      {0, WallColour(0)}, {1809, WallColour(18)}, {1899, 0}, {1810, 0}, {-150, 0}, {1900, 0},
-      {1908, BallColour(19, 8)}, {1909, 0}, {2003, BallColour(20, 3)}, {2104, BallColour(21, 4)},
-      {2201, 0}, {2215, BallColour(22, 15)}, {2216, 0}, {2305, 0}, {-32768, 0}};
-  // clang-format on
-  auto colour = [this](int code, int value) {
-    Cell(7, 8, code);
-    if (value) mapV[7][8] = value;
-    DrawGameMap();
-    return getpixel(map_bitmap, CELL * 7 + 10, CELL * 8 + 10);
-  };
-  for (auto &c : cases) {
-    EXPECT_EQ(colour(c[0], 0), c[1]) << "code " << c[0];
-    const bool ball = c[1] && c[0] > 1900 && c[0] < 2200;
-    EXPECT_EQ(ball ? colour(c[0], -1) : 0, 0) << "code " << c[0] << " eaten";
-  }
-  set_sizes[19] = 0;  // a set without the object, and one that is missing
-  set_graphics[7] = nullptr;
-  for (int code : {1901, 700}) EXPECT_EQ(colour(code, 0), 0) << "code " << code;
 }
 
 }  // namespace
