@@ -1,5 +1,5 @@
-// The bugs: the four ways and the edge rules, the wrap through an edge, the odds of the chase and
-// the wander over many draws of the game's own unseeded generator, and collisions.
+// The bugs: the ways and the edge rules, the wrap through an edge, the odds of the chase and the
+// wander over many draws of the game's own unseeded generator, and collisions with edible bugs.
 #include <algorithm>
 #include <string>
 
@@ -41,9 +41,8 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
       {BugGoRight, 21, 7, 0, 7, kWall, 0, 5, 5},        {BugGoRight, 20, 7, 21, 7, kFloor, -1, 5, 0},
   };
   // clang-format on
-  int n = 0;
   for (auto &c : cases) {
-    SCOPED_TRACE(n++);
+    SCOPED_TRACE(&c - cases);
     SetUp();
     Cell(c.x, c.y, kFloor);
     Cell(c.nx, c.ny, c.code);
@@ -74,9 +73,8 @@ TEST_F(BugTest, StepsBetweenCellsAndThroughTheEdges) {
 }
 
 TEST_F(BugTest, ChaseAndWanderOdds) {
-  // The bug stands on cell (10, 10) = pixel (200, 200). The odds are the chase roll's (1 in
-  // 4 - difficulty, never for an edible bug) times the chase's way plus the rest times the
-  // wander's.
+  // The bug stands on pixel (200, 200). The odds are the chase roll's (1 in 4 - difficulty, never
+  // for an edible bug) times the chase's way plus the rest times the wander's.
   const double a = 5 / 9., b = 2 / 9.;  // on Normal: the way chased, and each other way
   // clang-format off
   struct { int dif, state; char heading; const char* ways; int px, py; double up, down, left, right; } cases[] = {
@@ -97,9 +95,8 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
   };
   // clang-format on
   constexpr int kDraws = 30000;  // a tolerance of 0.015 is about five standard deviations
-  int n = 0;
   for (auto &c : cases) {
-    SCOPED_TRACE(n++);
+    SCOPED_TRACE(&c - cases);
     SetUp();
     dif_level = c.dif;
     Crossing(c.ways);
@@ -108,9 +105,8 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
     for (int k = 0; k < kDraws; k++) {
       bugs[0] = actor_struct{200, 200, kStepX[w], kStepY[w], c.state, 10, 0, 0, 0};
       ChangeBugDir(0);
-      int way = Way(bugs[0]);
-      ASSERT_GE(way, 0);
-      ASSERT_EQ(bugs[0].x, 200) << "deciding never moves the bug";
+      const int way = Way(bugs[0]);
+      ASSERT_TRUE(way >= 0 && bugs[0].x == 200) << "a way, and deciding never moves the bug";
       count[way]++;
     }
     const double want[] = {c.up, c.down, c.left, c.right};
@@ -133,8 +129,7 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
   };
   // clang-format on
   for (auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << c[0] << " " << c[1] << " " << c[2] << " at " << c[3] << ","
-                                    << c[4] << ", home " << c[5] << "," << c[6]);
+    SCOPED_TRACE(&c - cases);
     SetUp();
     dif_level = c[0], vorbel.bugs_eaten = c[1], num_bugs = 3;
     level.bug_start_x = int16_t(c[5]), level.bug_start_y = int16_t(c[6]);
@@ -143,13 +138,12 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
       bugs[i] = i < std::max(c[2], 1) ? actor_struct{c[3], c[4], -5, 0, 2, 10, 0, 0, 0}
                                       : actor_struct{300, 100, -5, 0, 2, 10, 0, 0, 0};
     for (int i = 0; i < 3; i++) BugCollision(i);
-    EXPECT_EQ(vorbel.score, c[7]);
-    EXPECT_EQ(vorbel.bugs_eaten, c[1] + c[2]);
+    // The next bug is untouched and no life goes.
+    EXPECT_EQ((std::vector<int>{vorbel.score, vorbel.bugs_eaten, bugs[c[2]].state, vorbel.lives}),
+              (std::vector<int>{c[7], c[1] + c[2], 2, 4}));
     for (int i = 0; i < c[2]; i++)  // home, normal again, the step kept
       EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}),
                 (std::vector<int>{c[8], c[9], 0, -5}));
-    EXPECT_EQ(bugs[c[2]].state, 2);
-    EXPECT_EQ(vorbel.lives, 4);
   }
 }
 

@@ -1,5 +1,4 @@
-// Level-data rules (cell codes, the grid's edges, difficulty), the options' volumes and the
-// player's folder.
+// Level-data rules (cell codes, the grid's edges, difficulty) and the options' volumes.
 #include "game_fixture.h"
 #include "modux.h"
 
@@ -58,12 +57,3 @@ TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
 
 }  // namespace
 }  // namespace testgame
-
-// The player's folder follows the XDG rules: a relative or empty XDG_DATA_HOME is ignored.
-TEST(Folders, PlayerFolder) {
-  const char *players[][3] = {{"/x/data", "/home/a", "/x/data/vorbel-endurnal"},
-                              {"relative", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
-                              {"", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
-                              {nullptr, nullptr, ""}};
-  for (const auto &p : players) EXPECT_EQ(PlayerFolder(p[0], p[1]), p[2]) << p[2];
-}

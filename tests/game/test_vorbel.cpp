@@ -12,8 +12,8 @@ using MoveFn = void (*)();
 using VorbelTest = GameTest;
 
 TEST_F(VorbelTest, StepsWallsAndTheEdge) {
-  // Column 5 and row 5 are open; every other cell is a wall.
-  // The moving coordinate and the direction after each step, the picture after the first.
+  // Column 5 and row 5 are open. The moving coordinate and the direction after each step, the
+  // picture after the first.
   // clang-format off
   struct { MoveFn move; int x, y, dir_before, first_sprite; std::vector<int> along, dir; } cases[] = {
       {MoveUp, 100, 20, 0, 37, {15, 10, 5, 415, 410, 405, 400}, {1, 1, 1, 0, 1, 1, 0}},
@@ -29,9 +29,8 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       {MoveRight, 420, 100, 0, 29, {5}, {4}}, {MoveRight, 420, 120, 0, SPR_VORBEL_RIGHT, {420}, {0}},
   };
   // clang-format on
-  int n = 0;
   for (auto &c : cases) {
-    SCOPED_TRACE(n++);
+    SCOPED_TRACE(&c - cases);
     SetUp();
     Open(5, 5);
     Place(vorbel, c.x, c.y);
@@ -79,7 +78,7 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
   };
   // clang-format on
   for (auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << " code " << c[1]);
+    SCOPED_TRACE(&c - cases);
     SetUp();
     dif_level = c[0];
     Cell(5, 5, c[1]);
@@ -88,9 +87,8 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
     vorbel.score = 1000;
     Place(vorbel, 100, 100);
     EatBall();
-    EXPECT_EQ(vorbel.score, 1000 + c[3]);
-    EXPECT_EQ(num_balls, 100 - c[4]);
-    EXPECT_EQ(mapV[5][5], c[3] ? -1 : v);
+    EXPECT_EQ((std::vector<int>{vorbel.score, num_balls, mapV[5][5]}),
+              (std::vector<int>{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
   }
 }
 
