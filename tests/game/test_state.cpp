@@ -1,4 +1,9 @@
-// Level-data rules (cell codes, the grid's edges, difficulty) and the options' volumes.
+// Level-data rules (cell codes, the grid's edges, difficulty), the options' volumes, and the
+// vorbel: steps and walls, the pass through the maze's edge, which cell is eaten when and scoring
+// by difficulty.
+#include <algorithm>
+#include <string>
+
 #include "game_fixture.h"
 #include "modux.h"
 
@@ -53,6 +58,90 @@ TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
         << "sound " << c[0] << ", music " << c[1];
   }
   sound_volume = music_volume = 200;
+}
+
+using MoveFn = void (*)();
+using VorbelTest = GameTest;
+
+TEST_F(VorbelTest, StepsWallsAndTheEdge) {
+  // Column 5 and row 5 are open. The moving coordinate and the direction after each step, the
+  // picture after the first.
+  // clang-format off
+  struct { MoveFn move; int x, y, dir_before, first_sprite; std::vector<int> along, dir; } cases[] = {
+      {MoveUp, 100, 20, 0, 37, {15, 10, 5, 415, 410, 405, 400}, {1, 1, 1, 0, 1, 1, 0}},
+      {MoveDown, 100, 400, 0, 41, {405, 410, 415, 5, 10, 15, 20}, {2, 2, 2, 0, 2, 2, 0}},
+      {MoveLeft, 20, 100, 0, 33, {15, 10, 5, 415, 410, 405, 400}, {3, 3, 3, 0, 3, 3, 0}},
+      {MoveRight, 400, 100, 0, 29, {405, 410, 415, 5, 10, 15, 20}, {4, 4, 4, 0, 4, 4, 0}},
+      {MoveUp, 200, 95, 1, 29, {90, 85, 80, 80}, {1, 1, 0, 0}},  // walls are tested on a cell only
+      {MoveLeft, 100, 120, 0, SPR_VORBEL_RIGHT, {100}, {0}},       // a wall ahead
+      {MoveLeft, 100, 105, 2, SPR_VORBEL_RIGHT, {100}, {2}},       // off the row's line: no step
+      {MoveUp, 105, 100, 4, SPR_VORBEL_RIGHT, {100}, {4}},
+      // on an edge cell the neighbour is the cell across the maze: open, then a wall
+      {MoveUp, 100, 0, 0, 37, {415}, {1}},    {MoveUp, 200, 0, 0, SPR_VORBEL_RIGHT, {0}, {0}},
+      {MoveRight, 420, 100, 0, 29, {5}, {4}}, {MoveRight, 420, 120, 0, SPR_VORBEL_RIGHT, {420}, {0}},
+  };
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    Open(5, 5);
+    Place(vorbel, c.x, c.y);
+    vorbel_move_direction = c.dir_before;
+    int first_sprite = -1;
+    for (size_t i = 0; i < c.along.size(); i++) {
+      c.move();  // the key stays held, so the move is asked for again after the wrap
+      int along = c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y;
+      EXPECT_EQ((std::vector<int>{along, vorbel_move_direction}),
+                (std::vector<int>{c.along[i], c.dir[i]}))
+          << "step " << i;
+      if (i == 0) first_sprite = vorbel.sprite;
+    }
+    EXPECT_EQ(first_sprite, c.first_sprite);
+  }
+}
+
+TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
+  // Balls on rows 4, 5 and 6 of column 5 ('o'; '-' once eaten); the vorbel starts on row 5.
+  const std::pair<MoveFn, std::vector<std::string>> cases[] = {
+      {MoveUp, {"o-o", "--o", "--o", "--o"}}, {MoveDown, {"o-o", "o-o", "o-o", "o-o", "o--"}}};
+  for (auto &c : cases) {
+    SetUp();
+    Open(5, -1);
+    for (int row = 4; row <= 6; row++) Cell(5, row, kBall);
+    Place(vorbel, 100, 100);
+    for (const std::string &want : c.second) {
+      c.first();
+      std::string rows;
+      for (int row = 4; row <= 6; row++)
+        rows += mapV[5][row] == 1 ? 'o' : mapV[5][row] == -1 ? '-' : '?';
+      EXPECT_EQ(rows, want);
+      EXPECT_EQ(num_balls, 100 - std::count(rows.begin(), rows.end(), '-')) << rows;
+    }
+  }
+}
+
+TEST_F(VorbelTest, ScoringByDifficulty) {
+  // difficulty, code, points of its value, gain, balls eaten
+  // clang-format off
+  const int cases[][5] = {
+      {0, 1903, 50, 50, 1},   {1, 1903, 50, 60, 1},   {2, 1903, 50, 70, 1}, {0, 1906, 500, 500, 0},
+      {2, 1906, 500, 700, 0}, {2, 2004, 5, 25, 1},    {0, 2108, 80, 80, 0}, {1, 2305, 7, 107, 0},
+      {2, kFloor, 0, 0, 0},   {2, 1909, 0, 0, 0},     {2, 2400, 0, 0, 0},  // nothing to eat
+  };
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    dif_level = c[0];
+    Cell(5, 5, c[1]);
+    int v = mapV[5][5];
+    if (v >= 1 && v <= 32) level.points[v - 1] = int16_t(c[2]);
+    vorbel.score = 1000;
+    Place(vorbel, 100, 100);
+    EatBall();
+    EXPECT_EQ((std::vector<int>{vorbel.score, num_balls, mapV[5][5]}),
+              (std::vector<int>{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
+  }
 }
 
 }  // namespace
