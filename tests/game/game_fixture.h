@@ -30,11 +30,9 @@ struct Resources {
     screen = create_bitmap(640, 480);
     map_bitmap = create_bitmap(441, 441);
     for (int n = 0; n < GFX_COUNT; n++) {
-      int h = n == GFX_PANEL_TOP ? 150 : n == GFX_PANEL_BOTTOM ? 290 : 10;
       bool is_font = n == GFX_FONT_LARGE || n == GFX_FONT_BUTTON || n == GFX_FONT_STATUS;
-      graphic_objs.push_back(
-          is_font ? DATAFILE{font, DAT_FONT, 0, nullptr}
-                  : DATAFILE{create_bitmap(h > 10 ? 165 : 10, h), DAT_BITMAP, 0, nullptr});
+      graphic_objs.push_back(is_font ? DATAFILE{font, DAT_FONT, 0, nullptr}
+                                     : DATAFILE{create_bitmap(10, 10), DAT_BITMAP, 0, nullptr});
     }
     graphic_objs.push_back(DATAFILE{nullptr, DAT_END, 0, nullptr});
   }
@@ -44,11 +42,6 @@ struct Resources {
   }
 };
 
-inline Resources &TheResources() {
-  static Resources r;
-  return r;
-}
-
 // Every test starts on a level of walls (code 0) with the resources in place, a Normal game
 // running, four lives and 100 balls to go; bugs start on cell (10, 10), the vorbel on (5, 5).
 class GameTest : public ::testing::Test {
@@ -56,7 +49,8 @@ class GameTest : public ::testing::Test {
   map_struct level{};
 
   void SetUp() override {
-    graphics = TheResources().graphic_objs.data(), sprites = sounds = nullptr;
+    static Resources resources;
+    graphics = resources.graphic_objs.data(), sprites = sounds = nullptr;
     num_sprites = kNumSprites;
     clear_to_color(screen, 0);
     level = map_struct{};
