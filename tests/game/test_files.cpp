@@ -115,11 +115,10 @@ TEST_F(HighScoreTest, FailedWritesKeepTheOldFileAndTheTable) {
   ASSERT_TRUE(SaveHighScores());
   const Bytes old = FileBytes("vorbel.hsc");
   HighScores[0] = highscore_struct{7777, 2, 3, "kept"};
-  struct rlimit before;
+  struct rlimit before, small;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
   sighandler_t was = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = before;
-  small.rlim_cur = 200;  // the write stops inside the eighth entry
+  small = before, small.rlim_cur = 200;  // the write stops inside the eighth entry
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const int written = SaveHighScores();
   setrlimit(RLIMIT_FSIZE, &before);
@@ -233,7 +232,6 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
   auto map16 = [](size_t off, int v) { return [=](Bytes &b) { Put16(b, 72 + off, v); }; };
   // clang-format off
   struct { const char *what; std::function<void(Bytes &)> change; const char *reason; } cases[] = {
-      {"empty", [](Bytes &b) { b.clear(); }, "not a saved game"},
       {"one byte short", [](Bytes &b) { b.resize(1163); }, "not a saved game"},
       {"one byte long", [](Bytes &b) { b.push_back(0); }, "not a saved game"},
       {"trailer damaged", [](Bytes &b) { b[1130] ^= 1; }, "not a saved game of"},
