@@ -76,10 +76,12 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
   const double a = 5 / 9., b = 2 / 9.;  // on Normal: the way chased, and each other way
   // clang-format off
   struct { int dif, state; char heading; const char* ways; int px, py; double up, down, left, right; } cases[] = {
-      // right and up: straight on before a turn, then each turn; left and down: one try each
+      // per heading: straight on before a turn, then each turn, so every try is taken
       {1, 0, 'R', "UDLR", 300, 100, b, b, 0, a}, {1, 0, 'R', "UDLR", 100, 300, b, a, 0, b},
       {1, 0, 'R', "UDLR", 100, 100, a, b, 0, b}, {1, 0, 'L', "UDLR", 100, 300, b, b, a, 0},
-      {1, 0, 'D', "UDLR", 300, 100, 0, b, b, a}, {1, 0, 'U', "UDLR", 300, 100, a, 0, b, b},
+      {1, 0, 'L', "UDLR", 300, 300, b, a, b, 0}, {1, 0, 'L', "UDLR", 300, 100, a, b, b, 0},
+      {1, 0, 'D', "UDLR", 100, 300, 0, a, b, b}, {1, 0, 'D', "UDLR", 300, 100, 0, b, b, a},
+      {1, 0, 'D', "UDLR", 100, 100, 0, b, a, b}, {1, 0, 'U', "UDLR", 300, 100, a, 0, b, b},
       {1, 0, 'U', "UDLR", 300, 300, b, 0, b, a}, {1, 0, 'U', "UDLR", 100, 300, b, 0, a, b},
       {2, 0, 'R', "UDLR", 300, 100, 1 / 6., 1 / 6., 0, 2 / 3.},  // Hard: the chase roll is 1 in 2
       {2, 2, 'R', "UDLR", 300, 100, 1 / 3., 1 / 3., 0, 1 / 3.},  // edible bugs never chase

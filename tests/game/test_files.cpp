@@ -1,8 +1,5 @@
-// The game's files. The high-score table: insertion at every rank with ties, the 420-byte file, a
-// damaged file set aside, writes that fail (the old file stays whole, the table is kept for a
-// later write) and the name entry's keys. Saved games and custom maps: a round trip, every short,
-// damaged or hostile file refused with nothing changed, and the one map check as start-up, custom
-// maps and saves use it.
+// The game's files: the high-score table and its name entry, saved games, custom maps and the
+// level objects of maps.dat, each damaged or hostile file refused with nothing lost or changed.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -20,8 +17,7 @@ namespace fs = std::filesystem;
 
 class HighScoreTest : public FileTest {
  protected:
-  // The table holds `scores`, by default 1500, 1400, ..., 100; entry i is named "e<i>", level
-  // i + 1, bugs 2i. The folder is emptied.
+  // An empty folder; the table holds `scores` (1500, 1400, ..., 100), entry i "e<i>", i + 1, 2i.
   static void Table(const std::vector<int> &scores = {}) {
     for (int i = 0; i < NUM_HIGHSCORES; i++) {
       int score = scores.empty() ? 1500 - 100 * i : scores[size_t(i)];
@@ -33,9 +29,8 @@ class HighScoreTest : public FileTest {
 };
 
 TEST_F(HighScoreTest, InsertionAtEveryRankWithTies) {
-  // A score just above entry k goes in at k; one equal to entry k just below it (k + 1); equal to
-  // the last entry it does not qualify. Above the new entry nothing moves; below it every entry
-  // is one place down, the last lost.
+  // A score just above entry k goes in at k, one equal to it at k + 1 (equal to the last: not at
+  // all). Above the new entry nothing moves; below it every entry is one place down.
   for (int n = 0; n < 2 * NUM_HIGHSCORES; n++) {
     const int k = n / 2, tie = n % 2, score = 1500 - 100 * k + (tie ? 0 : 50);
     const int want = tie ? (k == NUM_HIGHSCORES - 1 ? -1 : k + 1) : k;
@@ -198,8 +193,7 @@ class SaveTest : public FileTest {
 };
 
 // A round trip of a custom game brings the vorbel and the map block back and leaves the level's
-// progress alone; a step in progress belongs to the old position. (Which of the vorbel's two
-// copies is read, the refusals below show.)
+// progress alone; a step in progress belongs to the old position.
 TEST_F(SaveTest, RoundTrip) {
   map = Playable();
   gmap = &map;
@@ -246,8 +240,8 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
       {"left of the maze", both(0, -20), "off the maze"},
       {"right of the maze", both(0, 440), "off the maze"},
       {"below the maze", both(1, 100000), "off the maze"},
-      {"between cells both ways", [](Bytes &b) { Put32(b, 52, 105), Put32(b, 56, 45); }, "off the maze"},
-      {"inside a wall", [](Bytes &b) { Put32(b, 52, 0), Put32(b, 56, 100); }, "on a wall"},
+      {"the copy that is read between cells", [](Bytes &b) { Put32(b, 52, 105), Put32(b, 56, 45); }, "off the maze"},
+      {"the copy that is read inside a wall", [](Bytes &b) { Put32(b, 52, 0), Put32(b, 56, 100); }, "on a wall"},
       {"a map block with a code past the tables", map16(16 + 2 * 30, 2400), "map is damaged"},
       {"a map block with a bug picture past the bug pictures", map16(14, SPR_BUG_COUNT), "map is damaged"},
   };

@@ -1,5 +1,5 @@
-// The level start, replays, the way from one map to the next, the status lines, the safety count,
-// lost lives and extra lives in the game loop's passes.
+// The level start, replays, the status line, and the safety count, lost lives and extra lives in
+// the game loop's passes.
 #include <functional>
 
 #include "game_fixture.h"
