@@ -28,9 +28,8 @@ class BugTest : public GameTest {
 };
 
 TEST_F(BugTest, WaysAndTheEdgeRules) {
-  // The bug on cell (x, y) has the step (5, 5), which no way takes; only neighbour (nx, ny) gets
-  // `code`. On an edge the neighbour is across the maze, and on column 21 an open column 0 turns
-  // the bug back instead.
+  // The bug on (x, y) steps (5, 5), which no way takes; neighbour (nx, ny) has `code`. On an edge
+  // the neighbour is across the maze; on column 21 an open column 0 turns the bug back instead.
   using Go = int (*)(int);
   // clang-format off
   struct { Go go; int x, y, nx, ny, code, want, want_dx, want_dy; } cases[] = {
@@ -117,8 +116,7 @@ using CollisionTest = BugTest;
 TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
   // clang-format off
   const int cases[][10] = {
-      // difficulty, eaten before, bugs touching at (x, y) by the vorbel's (100, 100), home cell,
-      // gain, where the caught bugs go
+      // difficulty, bugs eaten before, bugs touching the vorbel's (100, 100) at (x, y), home cell, gain, where the bugs go
       {1, 0, 1, 105, 100, 10, 10, 400, 200, 200},  {1, 0, 2, 105, 100, 10, 10, 1000, 200, 200},  // the count grows
       {0, 0, 1, 105, 100, 10, 10, 200, 200, 200},  {2, 5, 1, 105, 100, -3, 30, 1600, 0, 420},  // a home off the grid
       // touching means overlapping boxes

@@ -29,9 +29,8 @@ class GameLoopTest : public GameTest {
   }
 };
 
-// The level start: two more bugs on Hard, 20 at most; the map's ball count; the balls eaten in an
-// earlier try back; everybody on the start cells. (Start cells outside the playfield are refused
-// with the map.)
+// The level start: a bug more on Normal, two on Hard, 20 at most; the map's ball count; the balls
+// eaten in an earlier try back; everybody on the start cells.
 TEST_F(GameLoopTest, LevelSetupCountsAndPlaces) {
   const int cases[][3] = {{2, 0, 2}, {2, 2, 4}, {19, 2, 20}, {-5, 1, 0}};  // map, difficulty, bugs
   for (auto &c : cases) {
@@ -197,9 +196,8 @@ TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
 }
 
 // Caught while stepping away from a bug that touches the vorbel: one life goes, the score stays,
-// everybody is back on the start cells as the level starts them, and a second bug touching the
-// old place in the same pass takes no second life. The step in progress carries on from the
-// start cell, on the grid.
+// everybody restarts as the level starts them, a second bug touching the old place in the same
+// pass takes no second life, and the step in progress carries on from the start cell, on the grid.
 TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
   Corridors();
   vorbel.x = 110, vorbel.score = 1234, vorbel.sprite = SPR_VORBEL_UP;
@@ -219,12 +217,11 @@ TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
             (std::vector<int>{0, 0, 3}));
 }
 
-// Each threshold gives one life, once; one pass that lifts the score over two thresholds at once
-// (two edible bugs caught late in a run) gives both lives.
+// Each threshold gives one life, once; one pass that lifts the score over two at once (edible bugs
+// caught late in a run) gives both lives.
 TEST_F(GameLoopTest, ExtraLifeThresholds) {
-  // difficulty, score before, score at the last extra life, points of the pass, lives after (from
-  // 2), score of the last life
   // clang-format off
+  // difficulty, score before, score at the last extra life, points of the pass; lives after (from 2), score of the last life
   const int cases[][6] = {{0, 0, 0, 20000, 2, 0},          {0, 0, 0, 20010, 3, 20010},       {1, 0, 0, 35010, 3, 35010},
                           {2, 0, 0, 50000, 2, 0},          {2, 0, 0, 50010, 3, 50010},       {0, 40010, 20010, 0, 2, 20010},
                           {0, 40020, 20010, 0, 3, 40020},  {0, 19000, 0, 22000, 4, 41000},   {2, 10, 0, 150010, 5, 150020}};

@@ -1,9 +1,10 @@
-// Level data (cell codes, the grid's edges, difficulty) and the vorbel: steps, walls and the edge,
-// which cell is eaten when and scoring by difficulty.
+// Level data (cell codes, the grid's edges, difficulty), the options' volumes and the vorbel:
+// steps, walls and the edge, which cell is eaten when and scoring by difficulty.
 #include <algorithm>
 #include <string>
 
 #include "game_fixture.h"
+#include "modux.h"
 
 namespace testgame {
 namespace {
@@ -34,6 +35,22 @@ TEST(NewGame, DifficultySetsLivesSpeedsAndSafetyTime) {
     EXPECT_EQ((std::vector<int>{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score,
                                 extra_life, vorbel.bugs_eaten, state_timer, vorbel_move_direction}),
               (std::vector<int>{c[1], c[2], c[3], c[4], 0, 0, 0, 0, 0}));
+  }
+}
+
+// Effects play at sound_volume by their own play volume, so the mixer's overall volume, which
+// scales the music too, stays at full; the music follows music_volume through the engine.
+TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
+  install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+  // sound volume, music volume; the engine's volume after them
+  const int cases[][3] = {{0, 200, 204}, {250, 0, 0}, {250, 250, 255}, {120, 10, 10}};
+  for (auto &c : cases) {
+    sound_volume = c[0], music_volume = c[1];
+    ApplyVolumes();
+    int digi = -2, midi = -2;
+    get_volume(&digi, &midi);
+    EXPECT_EQ((std::vector<int>{digi, get_mod_volume()}), (std::vector<int>{255, c[2]}))
+        << "sound " << c[0] << ", music " << c[1];
   }
 }
 
