@@ -29,14 +29,16 @@ struct Resources {
     set_color_depth(8);
     screen = create_bitmap(640, 480);
     map_bitmap = create_bitmap(441, 441);
+    BITMAP *picture = create_bitmap(10, 10);  // every panel picture
     for (int n = 0; n < GFX_COUNT; n++) {
       bool is_font = n == GFX_FONT_LARGE || n == GFX_FONT_BUTTON || n == GFX_FONT_STATUS;
       graphic_objs.push_back(is_font ? DATAFILE{font, DAT_FONT, 0, nullptr}
-                                     : DATAFILE{create_bitmap(10, 10), DAT_BITMAP, 0, nullptr});
+                                     : DATAFILE{picture, DAT_BITMAP, 0, nullptr});
     }
     graphic_objs.push_back(DATAFILE{nullptr, DAT_END, 0, nullptr});
   }
   ~Resources() {  // before Allegro's own exit, which must not meet these as the screen
+    destroy_bitmap(static_cast<BITMAP *>(graphic_objs[GFX_PANEL_TOP].dat));
     destroy_bitmap(map_bitmap), destroy_bitmap(screen);
     map_bitmap = screen = nullptr;
   }

@@ -1,7 +1,6 @@
 // The bugs: the ways and the edge rules, the wrap through an edge, the odds of the chase and the
 // wander over many draws of the game's own unseeded generator, and collisions with edible bugs.
 #include <algorithm>
-#include <string>
 
 #include "game_fixture.h"
 

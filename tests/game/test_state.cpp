@@ -1,7 +1,6 @@
 // Level data (cell codes, the grid's edges, difficulty), the options' volumes and the vorbel:
 // steps, walls and the edge, which cell is eaten when and scoring by difficulty.
 #include <algorithm>
-#include <string>
 
 #include "game_fixture.h"
 #include "modux.h"
