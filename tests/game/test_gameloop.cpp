@@ -218,13 +218,14 @@ TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
 }
 
 // Each threshold gives one life, once; one pass that lifts the score over two at once (edible bugs
-// caught late in a run) gives both lives.
+// caught late in a run) gives both lives. The pass that clears the level ends before the check.
 TEST_F(GameLoopTest, ExtraLifeThresholds) {
   // clang-format off
-  // difficulty, score before, score at the last extra life, points of the pass; lives after (from 2), score of the last life
-  const int cases[][6] = {{0, 0, 0, 20000, 2, 0},          {0, 0, 0, 20010, 3, 20010},       {1, 0, 0, 35010, 3, 35010},
-                          {2, 0, 0, 50000, 2, 0},          {2, 0, 0, 50010, 3, 50010},       {0, 40010, 20010, 0, 2, 20010},
-                          {0, 40020, 20010, 0, 3, 40020},  {0, 19000, 0, 22000, 4, 41000},   {2, 10, 0, 150010, 5, 150020}};
+  // difficulty, score before, score at the last extra life, points of the pass, balls left; lives after (from 2), score of the last life
+  const int cases[][7] = {{0, 0, 0, 20000, 7, 2, 0},          {0, 0, 0, 20010, 7, 3, 20010},       {1, 0, 0, 35010, 7, 3, 35010},
+                          {2, 0, 0, 50000, 7, 2, 0},          {2, 0, 0, 50010, 7, 3, 50010},       {0, 40010, 20010, 0, 7, 2, 20010},
+                          {0, 40020, 20010, 0, 7, 3, 40020},  {0, 19000, 0, 22000, 7, 4, 41000},   {2, 10, 0, 150010, 7, 5, 150020},
+                          {0, 19990, 0, 20, 0, 2, 0}};
   // clang-format on
   for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << ", " << c[1] << " + " << c[3]);
@@ -233,10 +234,10 @@ TEST_F(GameLoopTest, ExtraLifeThresholds) {
     LevelSetup();
     vorbel.lives = 2, vorbel.score = c[1], extra_life = c[2];
     GamePass();
-    vorbel.score += c[3];
+    vorbel.score += c[3], num_balls = c[4];
     for (int pass = 0; pass < 2; pass++) {  // the second pass gives nothing more
       GamePass();
-      EXPECT_EQ((std::vector<int>{vorbel.lives, extra_life}), (std::vector<int>{c[4], c[5]}));
+      EXPECT_EQ((std::vector<int>{vorbel.lives, extra_life}), (std::vector<int>{c[5], c[6]}));
     }
   }
 }
