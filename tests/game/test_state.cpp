@@ -1,9 +1,6 @@
-// Level-data rules (cell codes, the grid's edges, difficulty), the menu button's box, the options'
-// volumes and the player's and data folders.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
+// Level data (cell codes, the grid's edges, difficulty), the options' volumes and the vorbel:
+// steps, walls and the edge, which cell is eaten when and scoring by difficulty.
+#include <algorithm>
 
 #include "game_fixture.h"
 #include "modux.h"
@@ -13,18 +10,12 @@ namespace {
 
 using StateTest = GameTest;
 
+// Cell values at the bands' ends; outside the grid is the cell on the opposite edge.
 TEST_F(StateTest, CellValuesAndTheGridEdges) {
-  // clang-format off
-  const int cases[][2] = {{-5, 0}, {0, 0}, {1899, 0}, {1900, -1}, {1901, 1}, {1908, 8}, {1999, 99},
-                          {2000, -1}, {2001, 1}, {2099, 99}, {2100, -1}, {2101, 1}, {2200, -1},
-                          {2201, 1}, {2215, 15}, {2299, 99}, {2300, -1}, {2301, 1}, {2399, 99},
-                          {2400, -1}, {32767, -1}};
-  // clang-format on
+  const int cases[][2] = {{1899, 0}, {1900, -1}, {1999, 99}, {2101, 1}, {2215, 15}, {2400, -1}};
   for (auto &c : cases) EXPECT_EQ(CellValue(c[0]), c[1]) << "code " << c[0];
   Cell(2, 7, 1903);
-  EXPECT_EQ(mapV[2][7], 3);
-  EXPECT_EQ(mapV[7][2], 0);
-  // Outside the grid is the cell on the opposite edge.
+  EXPECT_EQ(mapV[2][7] * 10 + mapV[7][2], 30) << "cells are stored column by column";
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) mapV[x][y] = 100 * x + y;
   const int at[][3] = {{5, 6, 506},  {-1, 4, 2104}, {22, 4, 4},
@@ -46,77 +37,102 @@ TEST(NewGame, DifficultySetsLivesSpeedsAndSafetyTime) {
   }
 }
 
-TEST_F(StateTest, MouseInBoxExcludesTheEdges) {
-  const int cases[][3] = {{10, 20, 0}, {11, 21, -1}, {49, 59, -1}, {10, 40, 0}, {50, 40, 0},
-                          {30, 60, 0}, {30, 20, 0},  {9, 40, 0},   {30, 40, -1}};
-  for (auto &c : cases) {
-    mouse_x = c[0], mouse_y = c[1];
-    EXPECT_EQ(mouseinbox(10, 20, 50, 60), c[2]) << c[0] << "," << c[1];
-  }
-  Button b(nullptr, 245, 320, 385, 345, 15, 25, nullptr);
-  mouse_x = 245, mouse_y = 330, mouse_b = 1;  // held on the frame line: no click
-  EXPECT_EQ(b.Clicked(), 0) << "else Clicked would wait for the button's release";
-  mouse_b = 0;
-  b.ChangeName("A label far longer than the twenty-seven characters it can hold");
-  EXPECT_STREQ(b.name, "A label far longer than the");
-}
-
-// The options' volumes: each setting reaches only its own sound. Effects are played at
-// sound_volume by the sample's play volume, so the mixer's overall volume, which scales the
-// music's voices too, must not follow it; the music follows music_volume through the engine.
-class OptionsTest : public GameTest {
- protected:
-  static void SetUpTestSuite() {
-    TheResources();
-    install_sound(DIGI_NONE, MIDI_NONE, nullptr);
-  }
-};
-
-TEST_F(OptionsTest, EachVolumeFollowsOnlyItsOwnSetting) {
+// Effects play at sound_volume by their own play volume, so the mixer's overall volume, which
+// scales the music too, stays at full; the music follows music_volume through the engine.
+TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
+  install_sound(DIGI_NONE, MIDI_NONE, nullptr);
   // sound volume, music volume; the engine's volume after them
-  const int cases[][3] = {{0, 200, 204}, {250, 0, 0}, {0, 0, 0}, {250, 250, 255}, {120, 10, 10}};
+  const int cases[][3] = {{0, 200, 204}, {250, 0, 0}, {250, 250, 255}, {120, 10, 10}};
   for (auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << "sound " << c[0] << ", music " << c[1]);
     sound_volume = c[0], music_volume = c[1];
     ApplyVolumes();
     int digi = -2, midi = -2;
     get_volume(&digi, &midi);
-    EXPECT_EQ(digi, 255) << "the mixer's overall volume scales the music too: it stays at full";
-    EXPECT_EQ(get_mod_volume(), c[2]);
+    EXPECT_EQ((std::vector<int>{digi, get_mod_volume()}), (std::vector<int>{255, c[2]}))
+        << "sound " << c[0] << ", music " << c[1];
   }
-  sound_volume = music_volume = 200;
+}
+
+using MoveFn = void (*)();
+using VorbelTest = GameTest;
+
+TEST_F(VorbelTest, StepsWallsAndTheEdge) {
+  // Column 5 and row 5 are open. The moving coordinate and the direction after each step, the
+  // picture after the first.
+  // clang-format off
+  struct { MoveFn move; int x, y, dir_before, first_sprite; std::vector<int> along, dir; } cases[] = {
+      {MoveUp, 100, 20, 0, 37, {15, 10, 5, 415, 410, 405, 400}, {1, 1, 1, 0, 1, 1, 0}},
+      {MoveDown, 100, 400, 0, 41, {405, 410, 415, 5, 10, 15, 20}, {2, 2, 2, 0, 2, 2, 0}},
+      {MoveLeft, 20, 100, 0, 33, {15, 10, 5, 415, 410, 405, 400}, {3, 3, 3, 0, 3, 3, 0}},
+      {MoveRight, 400, 100, 0, 29, {405, 410, 415, 5, 10, 15, 20}, {4, 4, 4, 0, 4, 4, 0}},
+      {MoveUp, 200, 95, 1, 29, {90, 85, 80, 80}, {1, 1, 0, 0}},  // walls are tested on a cell only
+      {MoveLeft, 100, 120, 0, SPR_VORBEL_RIGHT, {100}, {0}},       // a wall ahead
+      {MoveLeft, 100, 105, 2, SPR_VORBEL_RIGHT, {100}, {2}},       // off the row's line: no step
+      {MoveUp, 105, 100, 4, SPR_VORBEL_RIGHT, {100}, {4}},
+  };
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    Open(5, 5);
+    Place(vorbel, c.x, c.y);
+    vorbel_move_direction = c.dir_before;
+    int first_sprite = -1;
+    for (size_t i = 0; i < c.along.size(); i++) {
+      c.move();  // the key stays held, so the move is asked for again after the wrap
+      int along = c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y;
+      EXPECT_EQ((std::vector<int>{along, vorbel_move_direction}),
+                (std::vector<int>{c.along[i], c.dir[i]}))
+          << "step " << i;
+      if (i == 0) first_sprite = vorbel.sprite;
+    }
+    EXPECT_EQ(first_sprite, c.first_sprite);
+  }
+}
+
+TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
+  // Balls on rows 4, 5 and 6 of column 5 ('o'; '-' once eaten); the vorbel starts on row 5.
+  const std::pair<MoveFn, std::vector<std::string>> cases[] = {
+      {MoveUp, {"o-o", "--o", "--o", "--o"}}, {MoveDown, {"o-o", "o-o", "o-o", "o-o", "o--"}}};
+  for (auto &c : cases) {
+    SetUp();
+    Open(5, -1);
+    for (int row = 4; row <= 6; row++) Cell(5, row, kBall);
+    Place(vorbel, 100, 100);
+    for (const std::string &want : c.second) {
+      c.first();
+      std::string rows;
+      for (int row = 4; row <= 6; row++)
+        rows += mapV[5][row] == 1 ? 'o' : mapV[5][row] == -1 ? '-' : '?';
+      EXPECT_EQ(rows, want);
+      EXPECT_EQ(num_balls, 100 - std::count(rows.begin(), rows.end(), '-')) << rows;
+    }
+  }
+}
+
+TEST_F(VorbelTest, ScoringByDifficulty) {
+  // difficulty, code, points of its value, gain, balls eaten
+  // clang-format off
+  const int cases[][5] = {
+      {0, 1903, 50, 50, 1},   {1, 1903, 50, 60, 1},   {2, 1903, 50, 70, 1}, {0, 1906, 500, 500, 0},
+      {2, 1906, 500, 700, 0}, {2, 2004, 5, 25, 1},    {0, 2108, 80, 80, 0}, {1, 2305, 7, 107, 0},
+      {2, kFloor, 0, 0, 0},   {2, 1909, 0, 0, 0},     {2, 2400, 0, 0, 0},  // nothing to eat
+  };
+  // clang-format on
+  for (auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    dif_level = c[0];
+    Cell(5, 5, c[1]);
+    int v = mapV[5][5];
+    if (v >= 1 && v <= 32) level.points[v - 1] = int16_t(c[2]);
+    vorbel.score = 1000;
+    Place(vorbel, 100, 100);
+    EatBall();
+    EXPECT_EQ((std::vector<int>{vorbel.score, num_balls, mapV[5][5]}),
+              (std::vector<int>{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
+  }
 }
 
 }  // namespace
 }  // namespace testgame
-
-// The player's folder follows the XDG rules; the datafiles are looked for beside the program and
-// then in the two installed layouts, and when none holds them the usual installed place is named.
-TEST(Folders, PlayerFolderAndDataFolder) {
-  const struct {
-    const char *xdg, *home, *want;
-  } players[] = {{"/x/data", "/home/a", "/x/data/vorbel-endurnal"},
-                 {"relative", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
-                 {"", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
-                 {nullptr, nullptr, ""}};
-  for (const auto &p : players)
-    EXPECT_EQ(PlayerFolder(p.xdg, p.home), p.want) << (p.xdg ? p.xdg : "unset");
-
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / ("vorbel-folders-" + std::to_string(getpid()));
-  const struct {
-    const char *holder, *want;
-  } layouts[] = {{"p/games", "p/games"},
-                 {"p/share/games/vorbel-endurnal", "p/share/games/vorbel-endurnal"},
-                 {"p/share/vorbel-endurnal", "p/share/vorbel-endurnal"},
-                 {"p/share/elsewhere", "p/share/games/vorbel-endurnal"}};
-  for (const auto &l : layouts) {
-    fs::remove_all(root);
-    fs::create_directories(root / "p/games");
-    fs::create_directories(root / l.holder);
-    std::ofstream(root / l.holder / "maps.dat") << "x";
-    EXPECT_EQ(InstalledDataFolder((root / "p/games").string()), (root / l.want).string())
-        << l.holder;
-  }
-  fs::remove_all(root);
-}
