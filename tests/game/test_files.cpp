@@ -179,6 +179,20 @@ Bytes MapBytes(const map_struct &m) {
   return b;
 }
 
+// F10's picture is written whole or not at all: a write that cannot be made (here the scratch
+// name is taken by a folder; a full disk fails the same way) leaves the old picture as it was.
+TEST_F(HighScoreTest, ScreenshotReplacesTheOldPictureOnlyWhenWrittenWhole) {
+  Table();
+  std::ofstream("vorbel.pcx") << "old picture";
+  fs::create_directory("vorbel.pcx.new");
+  EXPECT_EQ(ScreenShot(), 0);
+  const Bytes b = FileBytes("vorbel.pcx");
+  EXPECT_EQ(std::string(b.begin(), b.end()), "old picture");
+  fs::remove("vorbel.pcx.new");
+  EXPECT_EQ(ScreenShot(), -1);
+  EXPECT_GT(FileBytes("vorbel.pcx").size(), 128u + 480u) << "a PCX of the whole screen";
+}
+
 class SaveTest : public FileTest {
  protected:
   void SetUp() override {
@@ -355,6 +369,22 @@ TEST_F(SaveTest, StartUpChecksTheLevelObjects) {
     EXPECT_EQ(CheckLevelData(d.data(), got, sizeof got), *why ? 0 : -1) << why;
     EXPECT_NE(std::string(got).find(why), std::string::npos) << got;
   }
+}
+
+// Paths far past every buffer: nothing overflows, nothing changes, the files are not there; the
+// name the next save offers is the file part of the path, cut to its buffer.
+TEST_F(SaveTest, LongPathsAndNames) {
+  const std::string huge(5000, 'x');
+  map_struct out{};
+  const actor_struct v = vorbel;
+  EXPECT_EQ(ReadSavedGame(huge.c_str()), 0);
+  EXPECT_EQ(ReadCustomMap(huge.c_str(), &out), 0);
+  EXPECT_EQ(WriteSavedGame(huge.c_str()), 0);
+  EXPECT_EQ(std::memcmp(&v, &vorbel, sizeof v), 0);
+  RememberGameName(("/some/folder/" + huge).c_str());
+  EXPECT_EQ(std::strlen(current_game_name), sizeof current_game_name - 1);
+  RememberGameName("/some/folder/a");
+  EXPECT_STREQ(current_game_name, "a");
 }
 
 }  // namespace

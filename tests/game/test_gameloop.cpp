@@ -1,6 +1,8 @@
 // The level start, replays, the status line, and the safety count, lost lives and extra lives in
 // the game loop's passes.
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "game_fixture.h"
 
@@ -59,6 +61,60 @@ PassInput Scripted() {
   for (int k : ways) key[k] = 0;
   key[ways[(n / 37) % 5]] = 1;
   return LiveInput();
+}
+
+// A step is due only once its timer has passed the speed; a step taken starts its timer again.
+TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
+  const int cases[][4] = {{10, 10, 0, 0}, {11, 10, 1, 0}, {10, 11, 0, 1}, {40, 40, 1, 1}};
+  for (auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c[0] << " " << c[1]);
+    SetUp();
+    Open(10, 5);  // the bug's way is column 10
+    LevelSetup();
+    key[KEY_RIGHT] = 1;
+    vorbel_timer = c[0], bug_timer = c[1];
+    GamePass();
+    EXPECT_EQ((std::vector<int>{vorbel.x - 100, vorbel_timer,
+                                abs(bugs[0].x - 200) + abs(bugs[0].y - 200), bug_timer}),
+              (std::vector<int>{c[2] ? 5 : 0, c[2] ? 0 : c[0], c[3] ? 5 : 0, c[3] ? 0 : c[1]}));
+  }
+}
+
+// A pass that finds the focus lost pauses as P does: held keys are forgotten, and after a key
+// and C the ticks that piled up give no step.
+TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
+  Open(-1, 5);
+  Open(10, -1);
+  level.bug_count = 1;
+  LevelSetup();
+  key[KEY_RIGHT] = 1;
+  focus_lost = -1;
+  vorbel_timer = 500, bug_timer = 500;  // the time spent in another window
+  const int x = vorbel.x, bx = bugs[0].x, by = bugs[0].y;
+  std::thread pass([] { GamePass(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(key[KEY_RIGHT], 0) << "the held key is forgotten";
+  simulate_keypress(KEY_A << 8 | 'a');
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  key[KEY_C] = 1;
+  pass.join();
+  clear_keybuf();
+  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}),
+            (std::vector<int>{x, bx, by, 0}));
+  EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
+}
+
+// The next map of the list, or the end of the game after the last one or when it has ended.
+TEST_F(GameLoopTest, FromMapToMap) {
+  // maps, map played, end_game before; map and end_game after
+  const int cases[][5] = {
+      {3, 0, 0, 1, 0}, {3, 1, 0, 2, 0}, {3, 2, 0, 2, -1}, {1, 0, 0, 0, -1}, {3, 1, -1, 1, -1}};
+  for (auto &c : cases) {
+    num_maps = c[0], current_map_played = c[1], end_game = c[2];
+    NextMap();
+    EXPECT_EQ((std::vector<int>{current_map_played, end_game}), (std::vector<int>{c[3], c[4]}))
+        << c[0] << " " << c[1] << " " << c[2];
+  }
 }
 
 TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
