@@ -2,9 +2,7 @@
 // stretches and busy ones, written and read back field by field; note storage; refusals. The
 // game's songs are written by it and their renders checksummed by tests/render/render_songs.sh.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -20,27 +18,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using ModPtr = std::unique_ptr<MODUX, decltype(&destroy_mod)>;
-
-// A scratch file name of this process; the caller removes the file.
-std::string scratch() {
-  static int serial = 0;
-  return "/tmp/test_muxwrite_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-}
-
-// Reads an image with load_mux, as the game reads its datafile objects.
-ModPtr load_image(const Bytes &image) {
-  static const int allegro = install_allegro(SYSTEM_NONE, &errno, atexit);
-  EXPECT_EQ(allegro, 0);
-  std::string path = scratch();
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
-  PACKFILE *pf = pack_fopen(path.c_str(), "rb");
-  MODUX *m = pf ? load_mux(pf) : nullptr;
-  if (pf) pack_fclose(pf);
-  std::remove(path.c_str());
-  EXPECT_NE(m, nullptr) << modux_error;
-  return ModPtr(m, destroy_mod);
-}
 
 // A module that fills every field the format holds.
 struct Fixture {
@@ -151,22 +128,22 @@ void expect_same(const MODUX &a, const MODUX &b) {
 }
 
 TEST(MuxRoundTrip, EveryFieldComesBackThroughLoadMux) {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
   for (int flags : {0, MODUX_XM | MODUX_AMIGA, MODUX_XM | MODUX_LINEAR}) {
     SCOPED_TRACE(flags);
     Fixture fx(flags);
+    const std::string path = testing::TempDir() + "test_muxwrite.mux";
+    ASSERT_EQ(write_mux(path, fx.mod), "");
+    ModPtr loaded(load_mod(path.c_str()), destroy_mod);
+    ASSERT_NE(loaded, nullptr) << modux_error;
+    expect_same(fx.mod, *loaded);
+    // The file holds the image build_mux makes, and what was read writes back to the same bytes.
     Bytes image, again;
     ASSERT_EQ(build_mux(fx.mod, image), "");
-    ModPtr loaded = load_image(image);
-    ASSERT_NE(loaded, nullptr);
-    expect_same(fx.mod, *loaded);
     ASSERT_EQ(build_mux(*loaded, again), "");
-    EXPECT_EQ(again, image) << "what was read writes back to other bytes";
-    // write_mux puts the same image in a file, or says why it cannot.
-    std::string path = scratch();
-    ASSERT_EQ(write_mux(path, fx.mod), "");
+    EXPECT_EQ(again, image);
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), image);
-    std::remove(path.c_str());
     EXPECT_NE(write_mux("/nonexistent-dir/x.mux", fx.mod), "");
   }
   // A MOD-family note is stored as a period: every period's own frequency reads back the same.
@@ -186,7 +163,6 @@ TEST(MuxRefusals, FieldsTheFormatCannotHold) {
       {0, [](Fixture &f) { f.mod.channel_pan[2] = 300; }, "channel 2"},
       {0, [](Fixture &f) { f.mod.initial_tempo = -1; }, "initial_tempo"},
       {0, [](Fixture &f) { f.cells[0][0].note = 2000000; }, "note frequency"},
-      {0, [](Fixture &f) { f.cells[0][0].note = 108; }, "note frequency"},
       {0, [](Fixture &f) { f.cells[0][0].note = -40000; }, "note command"},
       {0, [](Fixture &f) { f.cells[1][8].param = 70000; }, "param"},
       {0, [](Fixture &f) { f.info[1].tuning = 70000; }, "tuning"},
@@ -197,7 +173,6 @@ TEST(MuxRefusals, FieldsTheFormatCannotHold) {
       {0, [](Fixture &f) { f.samples[0].data = nullptr; }, "no sample data"},
       {MODUX_XM | MODUX_LINEAR, [](Fixture &f) { f.instruments[1].vol_env_sustain_end = 3; }, "single sustain point"},
       {MODUX_XM | MODUX_LINEAR, [](Fixture &f) { f.cells[0][0].note = 128; }, "XM note"},
-      {MODUX_XM | MODUX_LINEAR, [](Fixture &f) { f.cells[0][0].note = -129; }, "XM note"},
       // clang-format on
   };
   for (const auto &c : cases) {
