@@ -1,5 +1,5 @@
 // The datafile writer: every kind of object read back by Allegro's own load_datafile, packed and
-// unpacked; the index header that names each object by its position, and the names it refuses.
+// unpacked. (The index headers it writes are compiled into the game and the tools.)
 #include <allegro.h>
 #include <gtest/gtest.h>
 
@@ -93,35 +93,5 @@ INSTANTIATE_TEST_SUITE_P(Forms, DatWriter, ::testing::Values(false, true),
                          [](const testing::TestParamInfo<bool> &i) {
                            return i.param ? "Packed" : "Unpacked";
                          });
-
-// The index header names every object by its position; a name that cannot be a C identifier, a
-// missing name or two objects of one name are refused, since the program could not address them.
-TEST(DatWriterHeader, DefinesEveryObjectAtItsIndex) {
-  std::vector<dat::Object> objs = {dat::make_raw("Ball", dat::TYPE_SAMPLE, {1}),
-                                   dat::make_raw("title_theme", dat::id("MUX "), {2})};
-  std::string error;
-  std::string h = dat::index_header("x.dat", "SND_", objs, error);
-  for (const char *want : {"#define SND_BALL                           0 /* SAMP */",
-                           "#define SND_TITLE_THEME                    1 /* MUX  */",
-                           "#define SND_COUNT 2", "#ifndef X_DAT_INDEX_H"})
-    EXPECT_NE(h.find(want), std::string::npos) << want << " in\n" << h;
-  // clang-format off
-  struct Case { const char *name; const char *second; const char *message; } refused[] = {
-      {"", "B", "object 0 has no name"},
-      {"A", "big.ball", "object 1 has no name"},
-      {"A", "two words", "object 1 has no name"},
-      {"Same", "SAME", "two objects are named X_SAME"},
-      // clang-format on
-  };
-  for (const Case &c : refused) {
-    std::string message;
-    std::string text = dat::index_header(
-        "x.dat", "X_",
-        {dat::make_raw(c.name, dat::TYPE_DATA, {}), dat::make_raw(c.second, dat::TYPE_DATA, {})},
-        message);
-    EXPECT_TRUE(text.empty()) << c.name << "/" << c.second;
-    EXPECT_NE(message.find(c.message), std::string::npos) << message;
-  }
-}
 
 }  // namespace

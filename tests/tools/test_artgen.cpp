@@ -93,27 +93,6 @@ TEST(Datafiles, VorbelDatHoldsPicturesPaletteAndFontsThatFitTheScreens) {
   EXPECT_LE(150 + text_length(static_cast<FONT *>(d.get()[7].dat), "G A M E   O V E R"), 460);
 }
 
-// Actors are shapes on transparent floor; each direction's two walking pictures differ from
-// each other and from the standing one, and left is right mirrored.
-TEST(Datafiles, ActorsAreShapesAndTheVorbelIsAnimated) {
-  Dat d = load("vorbel2.dat", 44, 20, 20);
-  ASSERT_NE(d, nullptr);
-  for (int i = 0; i < 44; i++) {
-    int clear = count(bitmap(d, i), 0, false);
-    EXPECT_TRUE(clear > 40 && clear < 330) << "object " << i << " has " << clear << " clear";
-  }
-  auto same = [&](int a, int b, bool mirrored) {
-    for (int y = 0; y < 20; y++)
-      for (int x = 0; x < 20; x++)
-        if (getpixel(bitmap(d, a), x, y) != getpixel(bitmap(d, b), mirrored ? 19 - x : x, y))
-          return false;
-    return true;
-  };
-  for (int first : {28, 32, 36, 40})
-    EXPECT_FALSE(same(first + 1, first + 2, false) || same(first, first + 1, false)) << first;
-  for (int k = 0; k < 4; k++) EXPECT_TRUE(same(28 + k, 32 + k, true)) << k;
-}
-
 // Which pixels of one edge of a tile are wall: 0 = top, 1 = right, 2 = bottom, 3 = left.
 std::vector<bool> edge(BITMAP *b, int side) {
   std::vector<bool> e;

@@ -116,14 +116,11 @@ void expect_same(const MODUX &a, const MODUX &b) {
   for (int i = 0; i < std::min(a.instrument_count, b.instrument_count); i++)
     EXPECT_EQ(std::memcmp(&a.instruments[i], &b.instruments[i], sizeof(INSTRUMENT_INFO)), 0)
         << "instrument " << i;
-  auto key = [](const NOTE_INFO &n) {
-    return std::make_tuple(n.note, n.sample, n.volume, n.command, n.param);
-  };
   for (int p = 0; p < std::min(a.pattern_count, b.pattern_count); p++) {
     ASSERT_EQ(a.patterns[p].row_count, b.patterns[p].row_count) << "pattern " << p;
-    for (int k = 0; k < a.patterns[p].row_count * a.channel_count; k++)
-      ASSERT_EQ(key(a.patterns[p].notes[k]), key(b.patterns[p].notes[k]))
-          << "pattern " << p << " cell " << k;
+    const size_t cells = size_t(a.patterns[p].row_count * a.channel_count);
+    EXPECT_EQ(std::memcmp(a.patterns[p].notes, b.patterns[p].notes, cells * sizeof(NOTE_INFO)), 0)
+        << "pattern " << p;
   }
 }
 
