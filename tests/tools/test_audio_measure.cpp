@@ -1,9 +1,8 @@
-// The measurements behind wavcompare: WAV files of every integer width read, damaged ones refused;
-// onsets and envelope alignment found on a signal whose answers are known, so that a broken
-// measurement cannot pass the accuracy tests (tests/render, tests/realmods) unnoticed.
+// wavcompare's WAV reader: files of every integer width read, damaged ones refused. Its
+// measurements (onsets, envelopes, pitch, pace) are exercised by every accuracy test of
+// tests/render and tests/realmods.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -14,8 +13,6 @@
 using namespace audio_measure;
 
 namespace {
-
-const double PI = 3.14159265358979323846;
 
 // A WAV image: fmt chunk of the given format, an extra chunk of odd size before the data, then
 // the data. Each field is a value and its width in bytes.
@@ -88,35 +85,6 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       EXPECT_LE(audio.mono.size(), 100u) << cut;
     }
   }
-}
-
-// A quiet held 220 Hz tone under decaying 880 Hz bursts starting at the given times.
-Audio bursts(const std::vector<double> &starts) {
-  Audio a;
-  a.rate = 44100, a.channels = 1;
-  for (size_t i = 0; i < size_t(3 * a.rate); i++)
-    a.mono.push_back(static_cast<float>(0.05 * std::sin(2 * PI * 220 * i / a.rate)));
-  for (double s : starts)
-    for (size_t i = size_t(s * a.rate); i < size_t((s + 0.25) * a.rate) && i < a.mono.size(); i++) {
-      const double t = i / double(a.rate) - s;
-      a.mono[i] += static_cast<float>(0.5 * std::sin(2 * PI * 880 * t) * std::exp(-t / 0.02));
-    }
-  return a;
-}
-
-TEST(AudioMeasure, OnsetsAndAlignment) {
-  const std::vector<double> times = {0.2, 0.45, 0.7, 1.0, 1.13, 1.5, 1.9, 2.2, 2.6};
-  const std::vector<double> found = onsets(bursts(times));
-  EXPECT_EQ(matched_share(times, found, 0.02), 1.0) << found.size() << " onsets found";
-  EXPECT_LE(found.size(), times.size() + 1) << "the held tone gives no onsets of its own";
-  EXPECT_DOUBLE_EQ(matched_share({1, 1.01}, {1.005}, 0.02), 0.5);  // each onset counts once
-
-  // Envelopes 30 ms apart correlate fully at their lag; a flat one correlates with nothing.
-  const std::vector<double> env = loudness_envelope(bursts(times));
-  std::vector<double> late(3, env[0]);
-  late.insert(late.end(), env.begin(), env.end());
-  EXPECT_EQ(best_alignment(env, late, 10).lag, 3);
-  EXPECT_EQ(correlation(env, std::vector<double>(300, -70.0)), 0.0);
 }
 
 }  // namespace
