@@ -89,9 +89,6 @@ TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
   EXPECT_FALSE(dat::write_datafile("/nonexistent-dir/x.dat", {}, GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, DatWriter, ::testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool> &i) {
-                           return i.param ? "Packed" : "Unpacked";
-                         });
+INSTANTIATE_TEST_SUITE_P(UnpackedAndPacked, DatWriter, ::testing::Values(false, true));
 
 }  // namespace

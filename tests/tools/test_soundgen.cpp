@@ -121,7 +121,6 @@ TEST(SoundBank, TheGamesSoundsSuitTheirUse) {
   EXPECT_GT(seconds(7), seconds(0));
 
   ASSERT_EQ(bank.songs.size(), 5u);
-  EXPECT_EQ(bank.song_entries[0].name, "title");
   std::set<int> tempos;
   for (const Song &song : bank.songs) {
     SCOPED_TRACE(song.name);
