@@ -1,7 +1,6 @@
-// Every shipped level and every example custom level can be cleared: an autopilot plays each map
-// of "maps.dat" and of custom/ with the game's own movement and eating code (MoveUp..MoveRight,
-// EatBall) until no ball or power ball is left, and the map's ball_count must then have reached
-// exactly 0.
+// Every shipped level and example custom level can be cleared: an autopilot plays each map with
+// the game's own movement and eating code (MoveUp..MoveRight, EatBall) until no ball or power
+// ball is left, and the map's ball_count must then have reached exactly 0.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -48,8 +47,7 @@ bool Edible(int cell) {
   return v >= 1 && v <= 8;
 }
 
-// Plays one level to its end with the autopilot: every ball must be eaten and ball_count reach 0.
-// The level must pass the map check the game makes of every map it reads.
+// Plays one level, which must pass the game's own map check, to its end with the autopilot.
 void ClearLevel(map_struct *level) {
   char why[200] = "";
   ASSERT_TRUE(CheckMap(level, why, sizeof why)) << why;
@@ -115,8 +113,7 @@ void ClearLevel(map_struct *level) {
   EXPECT_EQ(num_balls, 0) << "ball_count does not match the balls of the map";
 }
 
-// Every level of maps.dat, and the example custom levels of the level kit read as "Play Custom
-// Level" reads them.
+// Every level of maps.dat, and the level kit's example custom levels read as the game reads them.
 TEST(Playthrough, EveryShippedAndExampleLevelCanBeCleared) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   sound_on = music_on = 0;

@@ -1,6 +1,5 @@
-// Art generator: the generated datafiles load through Allegro with every object the game uses at
-// its index, kind and size; wall tiles join; fonts hold printable ASCII and fit the screens; and
-// the readers of the art sources refuse damaged input with a clear message.
+// Art generator: its datafiles load with every object the game uses at its index, kind and size;
+// wall tiles join; fonts fit the screens; damaged art sources are refused with a clear message.
 #include <allegro.h>
 #include <gtest/gtest.h>
 
@@ -52,9 +51,8 @@ int drawn(BITMAP *b) {
   return n;
 }
 
-// vorbel.dat: the screens' pictures at their sizes (8..18 are 10 by 10 icons), a palette whose
-// text colours are readable on the panel's colour, fonts with printable ASCII at heights that fit
-// the screens' lines.
+// vorbel.dat: the screens' pictures at their sizes (8..18 are 10 by 10 icons), text colours
+// readable on the panel, fonts with printable ASCII at heights that fit the screens' lines.
 TEST(Datafiles, VorbelDatHoldsPicturesPaletteAndFontsThatFitTheScreens) {
   std::vector<std::array<int, 4>> kinds = {
       // clang-format off

@@ -1,6 +1,5 @@
 // wavcompare's WAV reader: files of every integer width read, damaged ones refused. Its
-// measurements (onsets, envelopes, pitch, pace) are exercised by every accuracy test of
-// tests/render and tests/realmods.
+// measurements are exercised by every accuracy test of tests/render and tests/realmods.
 #include <gtest/gtest.h>
 
 #include <cstdint>

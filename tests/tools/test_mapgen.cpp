@@ -1,8 +1,6 @@
-// Level maps: text parsing, the playability checks under the vorbel's and the bugs' movement
-// rules, the 1048-byte map record, the level kit's command vorbel-mapc, and the level editor's
-// model (strokes of its tools, wall tiles, undo, problems on their cells). The
-// shipped levels pass the same checks when the build writes maps.dat, and tests/levels plays every
-// one of them to its end through the game's own reading of the record.
+// Level maps: text parsing, the playability checks under the movement rules, the 1048-byte map
+// record, the level kit's command vorbel-mapc, and the level editor's model (strokes, wall tiles,
+// undo, problems on their cells). tests/levels plays every shipped level's record to its end.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,9 +140,8 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
   std::remove(path.c_str());
 }
 
-// A map record comes back the same through its level (the name is not in it: it comes from the
-// file's name); damaged records are refused. (The end-to-end editor session saves a level as
-// text and map and opens the map again; the shipped levels' records are played by tests/levels.)
+// A map record reads back to the same record, its name from the file's name; damaged records are
+// refused. (The end-to-end editor session saves a map and opens it again.)
 TEST(MapLevel, MapRecordsReadBackOrAreRefused) {
   const std::vector<uint8_t> img = mapgen::map_image(parse_ok(picture()));
   Level from_map;
@@ -217,8 +214,6 @@ TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/junk.map"));
   std::filesystem::remove_all(dir);
 }
-
-// The level editor's model.
 
 const editor::Tool &ToolOf(char key) { return editor::kTools[editor::tool_for_key(key)]; }
 

@@ -1,6 +1,5 @@
-// The MUX writer against the engine's own reader: whole modules of both families, with long empty
-// stretches and busy ones, written and read back field by field; note storage; refusals. The
-// game's songs are written by it and their renders checksummed by tests/render/render_songs.sh.
+// The MUX writer against the engine's own reader: modules of both families written and read back
+// field by field, and refusals. The game's songs it writes are checksummed by render_songs.sh.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,7 +1,6 @@
-// The sound generator: mistakes in song text and instruments, song length, the game's real sounds,
-// and its songs as shipped against what the engine plays. How the shipped songs (which use every
-// feature of the song text and of the instruments) sound is held byte for byte by
-// tests/render/render_songs.sh.
+// The sound generator: mistakes in its sources, the game's sounds, and its songs as shipped against
+// what the engine plays. tests/render/render_songs.sh holds how the shipped songs (using every
+// feature of song text and instruments) sound, byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -96,9 +95,8 @@ TEST(SoundSources, MistakesAreRefused) {
   }
 }
 
-// The game's own sounds: effects audible with headroom for the music, ending without a click,
-// short where they are heard many times a second; songs of a minute or more that loop, each at
-// its own pace, on at most the game's 16 channels.
+// The game's sounds: effects audible with headroom, ending without a click, short where frequent;
+// songs of a minute or more that loop, not all at one pace, on at most the game's 16 channels.
 TEST(SoundBank, TheGamesSoundsSuitTheirUse) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   const sound::SoundBank bank = sound::build_bank(kSources);
