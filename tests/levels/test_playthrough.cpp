@@ -74,13 +74,13 @@ void ClearLevel(map_struct *level) {
     // Breadth-first to the nearest hop that passes over something to eat: the cell it starts
     // from (goal) and its direction (last).
     std::vector<int> from(MAP_W * MAP_H, -2), how(MAP_W * MAP_H, -1);
-    std::queue<int> todo;
-    todo.push(at);
+    std::queue<int> frontier;
+    frontier.push(at);
     from[size_t(at)] = -1;
     int goal = -1, last = -1;
-    while (!todo.empty() && goal < 0) {
-      int c = todo.front();
-      todo.pop();
+    while (!frontier.empty() && goal < 0) {
+      int c = frontier.front();
+      frontier.pop();
       for (int d = 0; d < 4 && goal < 0; d++) {
         const Hop &h = hops[size_t(c)][size_t(d)];
         if (h.to < 0) continue;
@@ -89,7 +89,7 @@ void ClearLevel(map_struct *level) {
         if (from[size_t(h.to)] != -2) continue;
         from[size_t(h.to)] = c;
         how[size_t(h.to)] = d;
-        todo.push(h.to);
+        frontier.push(h.to);
       }
     }
     if (goal < 0) break;

@@ -3,11 +3,13 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "art.h"
 #include "cellcodes.h"

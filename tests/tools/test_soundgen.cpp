@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "modbuild.h"
 #include "modux_internal.h"
 #include "song.h"
 #include "soundbank.h"
@@ -19,7 +18,6 @@
 
 namespace {
 
-using sound::Song;
 const std::set<std::string> kInstruments = {"lead", "other", "kick"};
 const std::string kSources = VORBEL_SOUND_SOURCES;
 
@@ -120,7 +118,7 @@ TEST(SoundBank, TheGamesSoundsSuitTheirUse) {
 
   ASSERT_EQ(bank.songs.size(), 5u);
   std::set<int> tempos;
-  for (const Song &song : bank.songs) {
+  for (const sound::Song &song : bank.songs) {
     SCOPED_TRACE(song.name);
     EXPECT_TRUE(song.channels.size() >= 4 && song.channels.size() <= 16);
     EXPECT_GE(sound::song_seconds(song), 60.0);
