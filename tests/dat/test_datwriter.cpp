@@ -24,11 +24,11 @@ TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
   std::vector<uint8_t> px(7 * 5), pal(768);
   for (size_t i = 0; i < px.size(); i++) px[i] = uint8_t(i * 7);
   for (size_t i = 0; i < pal.size(); i++) pal[i] = uint8_t(i % 64);
-  std::vector<dat::Glyph> glyphs(3);
+  std::vector<dat::Glyph> glyphs;
   for (int c = 0; c < 3; c++) {
-    glyphs[size_t(c)].w = 9 + c, glyphs[size_t(c)].h = 4;
+    glyphs.push_back({9 + c, 4, {}});
     for (int y = 0; y < 4; y++)
-      for (int x = 0; x < 9 + c; x++) glyphs[size_t(c)].pixels.push_back(glyph_pixel(c, x, y));
+      for (int x = 0; x < 9 + c; x++) glyphs.back().pixels.push_back(glyph_pixel(c, x, y));
   }
   const std::string path = testing::TempDir() + (GetParam() ? "packed.dat" : "plain.dat");
   ASSERT_TRUE(dat::write_datafile(
