@@ -1,7 +1,9 @@
 // wavcompare's WAV reader: files of every integer width read, damaged ones refused. Its
-// measurements are exercised by every accuracy test of tests/render and tests/realmods.
+// measurements are run by every accuracy test of tests/render and tests/realmods; here each must
+// also score a mismatch low, or those tests would pass whatever the engine played.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -84,6 +86,67 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       EXPECT_LE(audio.mono.size(), 100u) << cut;
     }
   }
+}
+
+const double PI = 3.14159265358979323846;
+
+// Decaying tone bursts starting at the given times (seconds), over a quiet held tone.
+Audio bursts(const std::vector<double> &starts) {
+  Audio a;
+  a.rate = 44100, a.channels = 1;
+  for (int i = 0; i < 3 * 44100; i++)
+    a.mono.push_back(float(0.05 * std::sin(2 * PI * 220 * i / 44100)));
+  for (double s : starts)
+    for (int i = 0; i < 44100 / 4 && int(s * 44100) + i < 3 * 44100; i++)
+      a.mono[size_t(s * 44100) + size_t(i)] +=
+          float(0.5 * std::sin(2 * PI * 880 * i / 44100) * std::exp(-i / 882.0));
+  return a;
+}
+
+TEST(AudioMeasure, MatchesScoreHighAndMismatchesLow) {
+  const std::vector<double> times = {0.2, 0.45, 0.7, 1.0, 1.13, 1.5, 1.9, 2.2, 2.6};
+  const std::vector<double> found = onsets(bursts(times));
+  EXPECT_EQ(matched_share(times, found, 0.02), 1.0) << found.size() << " onsets found";
+  EXPECT_LE(found.size(), times.size() + 1) << "the held tone gives no onsets of its own";
+  EXPECT_EQ(matched_share({1, 2, 3, 4}, {1.01, 2.03, 2.99, 5}, 0.02), 0.5);
+  EXPECT_EQ(matched_share({1, 1.01}, {1.005}, 0.02), 0.5) << "each test onset counts once";
+
+  // A delayed copy correlates fully at its lag only; a flat envelope with nothing.
+  const std::vector<double> a = loudness_envelope(bursts(times));
+  std::vector<double> late(3, -70.0);
+  late.insert(late.end(), a.begin(), a.end());
+  const Alignment aligned = best_alignment(a, late, 10);
+  EXPECT_EQ(aligned.lag, 3);
+  EXPECT_GT(aligned.correlation, 0.999);
+  EXPECT_LT(correlation(a, late, 0), 0.9);
+  EXPECT_EQ(correlation(a, std::vector<double>(300, -70.0)), 0.0);
+
+  // Rows 4 percent early read as pace 1.04.
+  std::vector<double> early;
+  for (double t : times) early.push_back(0.2 + t / 1.04);
+  const Pace fast = pace_against(level_envelope(bursts(times)), level_envelope(bursts(early)), 0.9,
+                                 1.1, 0.0025, 100);
+  EXPECT_NEAR(fast.pace, 1.04, 0.006);
+
+  // Pitch: 60 ms steps of a C major arpeggio; with every E 25 cents sharp, two thirds agree.
+  const auto track = [](double sharp) {
+    Audio m;
+    m.rate = 44100, m.channels = 1;
+    double phase = 0;
+    for (int n = 0; n < 30; n++) {
+      const double hz = 523.25 * std::pow(2.0, ((n % 3 == 0   ? 0
+                                                 : n % 3 == 1 ? 4
+                                                              : 7) +
+                                                (n % 3 == 1 ? sharp : 0) / 100) /
+                                                   12);
+      for (int i = 0; i < 44100 * 6 / 100; i++, phase += 2 * PI * hz / 44100)
+        m.mono.push_back(float(0.5 * std::sin(phase)));
+    }
+    return pitch_track(m, 0.01, -40);
+  };
+  EXPECT_EQ(pitch_agreement(track(0), track(0), 0, 15).share, 1.0);
+  const double share = pitch_agreement(track(0), track(25), 0, 15).share;
+  EXPECT_TRUE(share > 0.55 && share < 0.75) << share;
 }
 
 }  // namespace
