@@ -1,5 +1,7 @@
-// The S3M importer: the header, the order list without its markers, channel set-up and pans,
-// packed cells, pitch and effect translation, samples, and damaged parapointers and counts.
+// The S3M importer: what a rendering cannot show (out-of-range header values, the order list
+// markers, channels the patterns never name, held limits), pitch and effect values out of range,
+// sample formats and damaged parapointers and counts. Header rules, pans, cells and effects of
+// valid files are heard in the real S3Ms and rule modules rendered against the reference.
 // Detection and UMX packages: the family table in test_load_mod.cpp.
 #include "loader_fixture.h"
 
@@ -9,44 +11,20 @@ namespace {
 
 using LoadS3m = Loader;
 
+// Speed 0, tempo 0 and a global volume above 64 take the defaults; the song ends at "---" (pattern
+// 2, named only after it, is not loaded) and skips "+++"; orders beyond 256 are cut.
 TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
-  // Speed, tempo and global volume as written and as loaded (0 and out of range take the
-  // defaults), with the rules that the header flags and the tracker word set.
-  const struct {
-    int speed, tempo, global, want_speed, want_tempo, want_global;
-    int flags = 0, tracker = 0x1320, want_fast = 0;  // header flags, tracker word, fast slides
-    int want_limits = 0;                             // Amiga limits
-  } cases[] = {{3, 150, 48, 3, 150, 48},
-               {0, 0, 200, 6, 125, 64},
-               {6, 125, 64, 6, 125, 64, 0x40, 0x1320, 1},
-               {6, 125, 64, 6, 125, 64, 0x00, 0x1300, 1},
-               {6, 125, 64, 6, 125, 64, 0xBF, 0x1301, 0, 1},
-               {6, 125, 64, 6, 125, 64, 0x10, 0x1320, 0, 1},
-               {255, 32, 64, 6, 125, 64},                  // Scream Tracker loads neither
-               {255, 20, 64, 255, 32, 64, 0x00, 0x3214}};  // others: 32 BPM at least
-  for (const auto &c : cases) {
-    s3m_image m;
-    m.speed = c.speed, m.tempo = c.tempo, m.global_volume = c.global;
-    m.flags = c.flags, m.tracker = c.tracker;
-    MODUX *mod = load(build_s3m(m));
-    ASSERT_NE(mod, nullptr) << modux_error;
-    expect_fields({{"speed", mod->initial_speed, c.want_speed},
-                   {"tempo", mod->initial_tempo, c.want_tempo},
-                   {"global volume", mod->initial_global_volume, c.want_global},
-                   {"flags", mod->flags, 0},
-                   {"instruments", mod->instrument_count, 0},
-                   {"fast slides", (mod->rules & RULE_FAST_VOLSLIDES) != 0, c.want_fast},
-                   {"Amiga limits", (mod->rules & RULE_AMIGA_LIMITS) != 0, c.want_limits}});
-  }
   s3m_image m;
+  m.speed = 0, m.tempo = 0, m.global_volume = 200;
   m.orders = {0, 254, 1, 255, 2};
   m.patterns.resize(3);
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
-  // The song ends at "---": pattern 2, named only after it, is not played.
-  expect_fields({{"orders", mod->order_count, 2},
+  expect_fields({{"speed", mod->initial_speed, 6},
+                 {"tempo", mod->initial_tempo, 125},
+                 {"global volume", mod->initial_global_volume, 64},
+                 {"orders", mod->order_count, 2},
                  {"patterns", mod->pattern_count, 2},
-                 {"order 0", mod->order_table[0], 0},
                  {"order 1", mod->order_table[1], 1}});
   m.orders.assign(300, 0);
   m.orders[255] = 1, m.orders[299] = 7;
@@ -55,57 +33,28 @@ TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
   expect_fields({{"orders", mod->order_count, 256}, {"patterns", mod->pattern_count, 2}});
 }
 
-TEST_F(LoadS3m, ChannelsAndPans) {
+// Disabled channels are dropped (S3M channel 5 plays on channel 3) and, without fast loading, so
+// are those the patterns never name; a cell of a dropped channel goes with it; instrument numbers
+// beyond the count are cleared and volumes held at 64.
+TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
   s3m_image m;
+  m.samples.resize(2);
   m.chn_set.fill(255);
   m.chn_set[0] = 0, m.chn_set[1] = 8, m.chn_set[2] = 0x80, m.chn_set[3] = 1, m.chn_set[5] = 9;
   m.chn_set[6] = 20;  // an Adlib channel: played, no pan set
-  m.patterns[0] = {{0, 5, 0x40, 1}};
-  MODUX *mod = load(build_s3m(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(std::vector<int>(mod->channel_pan, mod->channel_pan + 6),
-            (std::vector<int>{64, 192, 64, 192, 0, 0}));
-  // S3M channel 5 plays on channel 3.
-  expect_fields(
-      {{"channels", mod->channel_count, 5}, {"note", mod->patterns[0].notes[3].note, 8363}});
-  m.pan_flag = 252;
-  m.default_pan[0] = 0x2F;
-  m.default_pan[1] = 0x0F;  // bit 5 clear: the setting's pan stays
-  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
-  expect_fields({{"pan 0", mod->channel_pan[0], 255}, {"pan 1", mod->channel_pan[1], 192}});
-  fast_loading = 0;  // only the channels the patterns name are kept
-  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
-  expect_fields(
-      {{"channels", mod->channel_count, 1}, {"note", mod->patterns[0].notes[0].note, 8363}});
-}
-
-TEST_F(LoadS3m, CellsPitchesAndEffects) {
-  s3m_image m;
-  m.samples.resize(2);
-  // Channel 7 is not used: its cell is dropped. A bare second mention of channel 1 in row 3 keeps
-  // the first mention's fields.
-  m.patterns[0] = {{0, 0, 0x40, 1, 32}, {0, 1, 0xFE, 0},     {1, 0, 0xFF, 2, 0},
-                   {1, 1, 0x5B, 3},     {2, 0, -1, 0, 99},   {63, 3, 0x10, 0, -1, 1, 4},
-                   {2, 7, 0x40, 1, 10}, {3, 1, 0x40, 1, 20}, {3, 1}};
+  m.patterns[0] = {{0, 5, 0x40, 1}, {1, 7, 0x40, 1, 10}, {2, 0, 0x5B, 3, 99}};
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
-  const int c = mod->channel_count;
-  const struct {
-    int cell, note, sample, volume;
-  } want[] = {{0, 8363, 1, 48},
-              {1, -1, 0, 0},
-              {c, 0, 2, 16},
-              {c + 1, MODUX_AMIGA_CLOCK / (noteperiod[11] >> 5), 0, 0},  // instrument 3 of 2: none
-              {2 * c, 0, 0, 80},                                         // volume 99 held at 64
-              {3 * c + 1, 8363, 1, 36},
-              {63 * c + 3, MODUX_AMIGA_CLOCK / (noteperiod[0] >> 1), 0, 0}};
-  for (const auto &w : want)
-    EXPECT_EQ((std::vector<int>{n[w.cell].note, n[w.cell].sample, n[w.cell].volume}),
-              (std::vector<int>{w.note, w.sample, w.volume}))
-        << w.cell;
-  expect_fields({{"command", n[63 * c + 3].command, 16}, {"param", n[63 * c + 3].param, 4}});
-
+  expect_fields({{"channels", mod->channel_count, 5},
+                 {"note", n[3].note, 8363},
+                 {"unused channel", n[5].note + n[5 + 1].note + n[5 + 4].note, 0},
+                 {"instrument 3 of 2", n[10].sample, 0},
+                 {"volume 99", n[10].volume, 64 + 16}});
+  fast_loading = 0;
+  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
+  expect_fields(
+      {{"channels", mod->channel_count, 2}, {"note", mod->patterns[0].notes[1].note, 8363}});
   // clang-format off
   const int pitches[][2] = {{0x40, 8363}, {0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0xF0, 0},
                             {0x00, MODUX_AMIGA_CLOCK / 6848}, {0x51, MODUX_AMIGA_CLOCK / (6464 >> 5)}};
@@ -116,13 +65,12 @@ TEST_F(LoadS3m, CellsPitchesAndEffects) {
     EXPECT_EQ(note, p[1]) << std::hex << p[0];
   }
   // The letters go through a lookup table (the real-module comparisons hear every one); these
-  // rows pin what is computed: kept or cleared parameters, out of range, and the S sub-commands.
-  const int effects[][4] = {
-      // letter, parameter in, command and parameter out
-      {0, 0x12, 0, 0},       {1, 0x12, 16, 0x12},  {13, 0x12, 0, 0},     {27, 0x12, 0, 0},
-      {255, 0x12, 0, 0},     {19, 0x05, 0, 0},     {19, 0x13, 14, 0x33}, {19, 0x24, 14, 0x54},
-      {19, 0x31, 14, 0x41},  {19, 0x42, 14, 0x72}, {19, 0x8C, 14, 0x8C}, {19, 0x91, 0, 0},
-      {19, 0xA3, 14, 0x103}, {19, 0xB2, 14, 0x62}, {19, 0xE5, 14, 0xE5}, {19, 0xF1, 0, 0}};
+  // rows pin what is computed: cleared parameters, out of range, and the S sub-commands.
+  const int effects[][4] = {// letter, parameter in, command and parameter out
+                            {0, 0x12, 0, 0},  {27, 0x12, 0, 0},      {255, 0x12, 0, 0},
+                            {19, 0x05, 0, 0}, {19, 0x13, 14, 0x33},  {19, 0x31, 14, 0x41},
+                            {19, 0x91, 0, 0}, {19, 0xA3, 14, 0x103}, {19, 0xB2, 14, 0x62},
+                            {19, 0xF1, 0, 0}};
   for (const auto &e : effects) {
     int cmd = e[0], param = e[1];
     convert_s3m_command(&cmd, &param);
