@@ -281,23 +281,8 @@ inline bytes build_xm(const xm_image &m) {
 // Delta-codes 8-bit sample values as an XM stores them.
 inline bytes xm_delta8(const std::vector<int> &values) {
   bytes out;
-  int prev = 0;
-  for (int v : values) {
-    out.push_back(static_cast<uint8_t>(v - prev));
-    prev = v;
-  }
-  return out;
-}
-
-// Delta-codes 16-bit sample values as an XM stores them, little-endian.
-inline bytes xm_delta16(const std::vector<int> &values) {
-  bytes out;
-  int prev = 0;
-  for (int v : values) {
-    const int d = (v - prev) & 0xFFFF;
-    out.push_back(static_cast<uint8_t>(d)), out.push_back(static_cast<uint8_t>(d >> 8));
-    prev = v;
-  }
+  for (size_t i = 0; i < values.size(); i++)
+    out.push_back(static_cast<uint8_t>(values[i] - (i ? values[i - 1] : 0)));
   return out;
 }
 

@@ -2,8 +2,6 @@
 // instrument layout, every kind of sample data (compressed included), and damaged files refused
 // with a message naming the fault. Cells with their last-value memory, instruments and loops of
 // valid files are heard in the real ITs rendered against the reference.
-#include <functional>
-
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -67,20 +65,19 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
   MODUX *m = load(itw::build(s));
   ASSERT_NE(m, nullptr) << modux_error;
   const IT_INSTRUMENT_INFO &a = m->it_instruments[0];
-  expect_fields({{"keyboard sample", a.sample_map[0], 0},
-                 {"missing sample", a.sample_map[5], -1},
-                 {"tick held", a.pitch_env.tick[2], 8},
-                 {"loop held inside", a.pitch_env.loop_end, 2}});
+  // clang-format off
+  expect_fields({{"keyboard sample", a.sample_map[0], 0}, {"missing sample", a.sample_map[5], -1},
+                 {"tick held", a.pitch_env.tick[2], 8}, {"loop held inside", a.pitch_env.loop_end, 2}});
+  // clang-format on
   s.compatible = 0x100;
   ASSERT_NE(m = load(itw::build(s)), nullptr) << modux_error;
   const IT_INSTRUMENT_INFO &b = m->it_instruments[1];
-  expect_fields({{"nna", b.new_note_action, 1},
-                 {"dct: same note", b.duplicate_check, 1},
-                 {"fadeout counted against 512", b.fadeout, 200},
-                 {"volume points", b.vol_env.points, 3},
-                 {"value held to 64", b.vol_env.value[1], 64},
-                 {"loop", b.vol_env.flags, 3},
+  // clang-format off
+  expect_fields({{"nna", b.new_note_action, 1}, {"dct: same note", b.duplicate_check, 1},
+                 {"fadeout counted against 512", b.fadeout, 200}, {"volume points", b.vol_env.points, 3},
+                 {"value held to 64", b.vol_env.value[1], 64}, {"loop", b.vol_env.flags, 3},
                  {"no default pan", b.pan, -1}});
+  // clang-format on
 }
 
 // Signed values as Allegro keeps them: unsigned, 8 or 16 bits.
@@ -118,35 +115,28 @@ TEST_F(LoadIt, SampleDataOfEveryKind) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    const bool wide = c.flags & 2, stereo = c.flags & 4, packed = c.flags & 8;
+    const bool wide = c.flags & 2, stereo = c.flags & 4;
+    const size_t n = c.values.size() / (stereo ? 2 : 1);
     itw::song s = base_song();
     itw::sample &smp = s.samples[0];
-    smp.flags = c.flags, smp.convert = c.convert;
-    smp.length = static_cast<uint32_t>(c.values.size() / (stereo ? 2 : 1));
+    smp.flags = c.flags, smp.convert = c.convert, smp.length = static_cast<uint32_t>(n);
     smp.data.clear();
-    if (packed) {
-      const size_t half = c.values.size() / (stereo ? 2 : 1);
-      for (int side = 0; side < (stereo ? 2 : 1); side++) {
-        const std::vector<int> part(c.values.begin() + side * half,
-                                    c.values.begin() + (side + 1) * half);
-        const itw::bytes b = itw::compress(part, wide, c.convert & 4, c.width);
-        smp.data.insert(smp.data.end(), b.begin(), b.end());
+    std::vector<int> want(n);
+    for (size_t side = 0; side < c.values.size() / n; side++) {
+      const std::vector<int> part(c.values.begin() + side * n, c.values.begin() + (side + 1) * n);
+      itw::bytes b;
+      if (c.flags & 8) b = itw::compress(part, wide, c.convert & 4, c.width);
+      for (size_t k = 0; !(c.flags & 8) && k < n; k++) {
+        const int stored = (c.convert & 1) ? part[k] : part[k] + (wide ? 32768 : 128);
+        b.push_back(static_cast<uint8_t>(stored));
+        if (wide) b.push_back(static_cast<uint8_t>(stored >> 8));
       }
-    } else {
-      for (int v : c.values) {
-        const int stored = (c.convert & 1) ? v : v + (wide ? 32768 : 128);
-        smp.data.push_back(static_cast<uint8_t>(stored));
-        if (wide) smp.data.push_back(static_cast<uint8_t>(stored >> 8));
-      }
+      smp.data.insert(smp.data.end(), b.begin(), b.end());
+      for (size_t k = 0; k < n; k++) want[k] += part[k];
     }
+    for (int &v : want) v /= stereo ? 2 : 1;  // a stereo sample plays as the mean of its sides
     MODUX *m = load(itw::build(s));
     ASSERT_NE(m, nullptr) << modux_error;
-    std::vector<int> want = c.values;
-    if (stereo) {
-      want.resize(c.values.size() / 2);
-      for (size_t k = 0; k < want.size(); k++)
-        want[k] = (c.values[k] + c.values[want.size() + k]) / 2;
-    }
     EXPECT_EQ(m->samples[0].bits, wide ? 16 : 8);
     EXPECT_EQ(sample_values(m->samples[0]), want);
   }
@@ -164,86 +154,57 @@ TEST_F(LoadIt, SustainLoopsAndPans) {
   s.samples[1].sustain_start = 60, s.samples[1].sustain_end = 50;
   MODUX *m = load(itw::build(s));
   ASSERT_NE(m, nullptr) << modux_error;
-  expect_fields({{"loop flags", m->sample_info[0].loop_flags, 3},
-                 {"sustain flags", m->sample_info[0].sustain_flags, 1},
-                 {"sustain sample end", m->sustain_samples[0].loop_end, 40},
-                 {"pan", m->sample_info[0].pan, 64},
-                 {"pan on", m->sample_info[0].pan_on, -1},
-                 {"reversed sustain dropped", m->sample_info[1].sustain_flags, 0}});
+  const SAMPLE_INFO *i = m->sample_info;
+  // clang-format off
+  expect_fields({{"loop flags", i[0].loop_flags, 3}, {"sustain flags", i[0].sustain_flags, 1},
+                 {"sustain sample end", m->sustain_samples[0].loop_end, 40}, {"pan", i[0].pan, 64},
+                 {"pan on", i[0].pan_on, -1}, {"reversed sustain dropped", i[1].sustain_flags, 0}});
+  // clang-format on
 }
 
 TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
-  // Each case damages a good song; the load must refuse it with a message naming the fault.
   const itw::bytes good = itw::build(base_song());
   const size_t tables = 192 + base_song().orders.size();  // instrument, sample, pattern offsets
+  const size_t ins = good[tables] | good[tables + 1] << 8,
+               smp = good[tables + 4] | good[tables + 5] << 8,
+               pat = good[tables + 8] | good[tables + 9] << 8;
   // clang-format off
-  const struct {
-    const char *what;
-    std::function<void(itw::bytes &)> damage;
-    const char *message;
-  } cases[] = {
-      {"short header", [](itw::bytes &b) { b.resize(100); }, "IT: file ends inside the header"},
-      {"300 orders", [](itw::bytes &b) { b[32] = 0x2C, b[33] = 1; }, "IT: 300 orders, at most 256 are possible"},
-      {"offset tables past the end", [](itw::bytes &b) { b[38] = 0xFF, b[39] = 0; },
-       "IT: the pattern offset table runs past the end of the file"},
-      {"instrument past the end", [&](itw::bytes &b) { b[tables + 3] = 0x7F; }, "IT: instrument 1 at"},
-      {"instrument signature", [&](itw::bytes &b) { b[b[tables] | b[tables + 1] << 8] = 'X'; },
-       "IT: instrument 1 has no IMPI signature"},
-      {"sample signature", [&](itw::bytes &b) { b[b[tables + 4] | b[tables + 5] << 8] = 'X'; },
-       "IT: sample 1 has no IMPS signature"},
-      {"pattern past the end", [&](itw::bytes &b) { b[tables + 10] = 0x7F; }, "IT: pattern 0 lies past the end"},
-      {"pattern of 0 rows",
-       [&](itw::bytes &b) {
-         const size_t at = b[tables + 8] | b[tables + 9] << 8;
-         b[at + 2] = b[at + 3] = 0;
-       },
-       "IT: pattern 0 has 0 rows"},
-      {"packed data longer than the file",
-       [&](itw::bytes &b) {
-         const size_t at = b[tables + 8] | b[tables + 9] << 8;
-         b[at] = b[at + 1] = 0xFF;
-       },
-       "IT: pattern 0 runs past the end of the file"},
-      {"no playable order", [](itw::bytes &b) { b[192] = 254; }, "IT: the order list plays no pattern"},
-  };
+  refuses_each(good, {{"IT: file ends inside the header", 0, {}, 100},
+                      {"IT: 300 orders, at most 256 are possible", 32, {0x2C, 1}},
+                      {"IT: the pattern offset table runs past the end of the file", 38, {0xFF, 0}},
+                      {"IT: instrument 1 at " + std::to_string(ins + (0x7Ful << 24)) + " lies past the end of the file", tables + 3, {0x7F}},
+                      {"IT: instrument 1 has no IMPI signature", ins, {'X'}},
+                      {"IT: sample 1 has no IMPS signature", smp, {'X'}},
+                      {"IT: pattern 0 lies past the end of the file", tables + 10, {0x7F}},
+                      {"IT: pattern 0 has 0 rows, 1 to 256 are possible", pat + 2, {0, 0}},
+                      {"IT: pattern 0 runs past the end of the file", pat, {0xFF, 0xFF}},
+                      {"IT: the order list plays no pattern", 192, {254}}});
   // clang-format on
-  for (const auto &c : cases) {
-    itw::bytes b = good;
-    c.damage(b);
-    refused(b, c.message, c.what);
-  }
 }
 
+// A compressed sample whose blocks are cut short, damaged, or fewer than its length needs; and
+// every cut of a good file past its signature either loads or is refused as IT: none reads outside
+// it.
 TEST_F(LoadIt, CompressedDataThatLies) {
-  // A compressed sample whose blocks are cut short, damaged, or fewer than its length needs.
-  std::vector<int> values(40000, 3);
   itw::song s = base_song();
   itw::sample &smp = s.samples[0];
   smp.flags = 1 | 8, smp.length = 40000;
-  smp.data = itw::compress(values, false, false);
+  smp.data = itw::compress(std::vector<int>(40000, 3), false, false);
+  const size_t first = smp.data[0] + (smp.data[1] << 8) + 2;  // the first block's end
   // clang-format off
-  const struct {
-    const char *what;
-    std::function<void(itw::bytes &)> damage;
-    const char *message;
-  } cases[] = {
-      {"second block missing", [](itw::bytes &d) { d.resize(d[0] + (d[1] << 8) + 2); }, "IT: compressed data of sample 1 ends"},
-      {"block longer than the file", [](itw::bytes &d) { d[1] = 0xFF; }, "IT: compressed block of sample 1 runs past"},
-      {"block with too few bits", [](itw::bytes &d) { d[0] = 3, d[1] = 0; }, "IT: compressed block 1 of sample 1 is damaged"},
-      {"width 0 escape", [](itw::bytes &d) { d[2] = 0xFF, d[3] = 0x01; }, "IT: compressed block 1 of sample 1 is damaged"},
-  };
+  const damage cases[] = {{"IT: compressed data of sample 1 ends before its block 2", 0, {}, first},
+                          {"IT: compressed block of sample 1 runs past the end of the file", 1, {0xFF}},
+                          {"IT: compressed block 1 of sample 1 is damaged", 0, {3, 0}},  // too few bits
+                          {"IT: compressed block 1 of sample 1 is damaged", 2, {0xFF, 0x01}}};  // width 0
   // clang-format on
-  for (const auto &c : cases) {
-    itw::song damaged = s;
-    c.damage(damaged.samples[0].data);
-    refused(itw::build(damaged), c.message, c.what);
+  for (const damage &d : cases) {
+    itw::song spoilt = s;
+    spoilt.samples[0].data = damaged(smp.data, d);
+    refused(itw::build(spoilt), d.message, d.message);
   }
-  // Every cut of a good file past its signature either loads or is refused as IT: none reads
-  // outside it.
   const itw::bytes whole = itw::build(s);
   for (size_t n = 4; n < whole.size(); n += whole.size() / 97 + 1) {
-    const itw::bytes cut(whole.begin(), whole.begin() + n);
-    if (!load(cut)) {
+    if (!load(itw::bytes(whole.begin(), whole.begin() + n))) {
       EXPECT_NE(std::string(modux_error).find("IT"), std::string::npos) << n << ": " << modux_error;
     }
   }

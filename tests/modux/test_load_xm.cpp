@@ -3,8 +3,6 @@
 // short, zero or absurd, the older 1.02 and 1.03 layouts, and files that end early. Cells,
 // envelopes and delta-coded sample data of valid files are heard in the real XMs and rule
 // modules rendered against the reference.
-#include <functional>
-
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -135,33 +133,30 @@ TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
 TEST_F(LoadXm, HeaderSizesShortOrZero) {
   xm_image m;
   m.instruments = {one_sample_instrument({5, 6})};
-  // A header size of 0 reads as the usual 276.
-  m.header_size = 276;
-  bytes b = build_xm(m);
-  b[60] = b[61] = 0;
-  MODUX *mod = load(b);
-  ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->sample_count, 2);
-  // A sample header size of 0 is read as 40.
-  b = build_xm(m);
-  const size_t ins_at = 60 + 276 + 9;
-  b[ins_at + 29] = 0;
-  ASSERT_NE(mod = load(b), nullptr) << modux_error;
-  EXPECT_EQ(mod->samples[0].len, 2u);
+  m.instruments[0].vol_env = {{0, 64}};
+  m.instruments[0].vol_flags = 1;
+  m.instruments[0].fadeout = 100;
+  const bytes good = build_xm(m);
+  // A header size of 0 reads as the usual 276, a sample header size of 0 as 40.
+  for (const damage &d : {damage{"header size 0", 60, {0, 0}},
+                          damage{"sample header size 0", 60 + 276 + 9 + 29, {0}}}) {
+    MODUX *mod = load(damaged(good, d));
+    ASSERT_NE(mod, nullptr) << d.message << ": " << modux_error;
+    EXPECT_EQ(mod->samples[0].len, 2u) << d.message;
+    EXPECT_EQ(mod->instruments[0].fadeout, 100) << d.message;
+  }
   // An instrument header that ends after its map: the envelopes and the rest read as zero.
-  xm_image s = m;
-  s.instruments[0].size = 129;
-  s.instruments[0].vol_env = {{0, 64}};
-  s.instruments[0].vol_flags = 1;
-  s.instruments[0].fadeout = 100;
-  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
-  expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0},
-                 {"fadeout", mod->instruments[0].fadeout, 0},
+  m.instruments[0].size = 129;
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  // clang-format off
+  expect_fields({{"flags", mod->instruments[0].vol_env_flags, 0}, {"fadeout", mod->instruments[0].fadeout, 0},
                  {"len", mod->samples[0].len, 2}});
+  // clang-format on
   // Shorter than the sample fields: an empty instrument.
-  s.instruments[0].size = 29;
-  s.instruments[0].samples.clear();
-  ASSERT_NE(mod = load(build_xm(s)), nullptr) << modux_error;
+  m.instruments[0].size = 29;
+  m.instruments[0].samples.clear();
+  ASSERT_NE(mod = load(build_xm(m)), nullptr) << modux_error;
   EXPECT_EQ(mod->instruments[0].sample_map[0], mod->sample_count - 1);
 }
 
@@ -171,36 +166,19 @@ TEST_F(LoadXm, DamagedFilesAreRefusedWithTheirFault) {
   xm_image m;
   m.patterns[0].packed = {49, 1, 0, 0, 0};
   m.instruments = {one_sample_instrument({5, 6})};
-  xm_image older = m;
-  older.version = 0x103;
-  auto set16 = [](size_t at, int v) {
-    return [=](bytes &b) { b[at] = v & 0xFF, b[at + 1] = v >> 8; };
-  };
-  auto cut = [](size_t n) { return [=](bytes &b) { b.resize(n); }; };
   // clang-format off
-  const struct {
-    const xm_image &image;
-    std::function<void(bytes &)> damage;
-    const char *message;
-  } cases[] = {
-      {m, set16(68, 0), "XM: 0 channels, 1 to 64 are possible"},
-      {m, set16(68, 65), "XM: 65 channels, 1 to 64 are possible"},
-      {m, set16(70, 257), "XM: 257 patterns, at most 256 are possible"},
-      {m, set16(72, 256), "XM: 256 instruments, at most 255 are possible"},
-      {m, set16(341, 300), "XM: pattern 0 has 300 rows, at most 256 are possible"},
-      {m, [](bytes &b) { b[60] = b[61] = b[62] = b[63] = 0xFF; },
-       "XM: header size 4294967295 runs past the end of the file"},
-      {m, cut(200), "XM: file ends inside the header"},
-      {m, cut(60 + 276 + 5), "XM: file ends inside the header of pattern 0"},
-      {m, cut(60 + 276 + 9 + 3), "XM: file ends inside pattern 0"},
-      {older, cut(60 + 276 + 263 + 40 + 9 + 3), "XM: file ends inside pattern 0"}};
+  refuses_each(build_xm(m), {{"XM: 0 channels, 1 to 64 are possible", 68, {0, 0}},
+                             {"XM: 65 channels, 1 to 64 are possible", 68, {65, 0}},
+                             {"XM: 257 patterns, at most 256 are possible", 70, {1, 1}},
+                             {"XM: 256 instruments, at most 255 are possible", 72, {0, 1}},
+                             {"XM: pattern 0 has 300 rows, at most 256 are possible", 341, {0x2C, 1}},
+                             {"XM: header size 4294967295 runs past the end of the file", 60, {0xFF, 0xFF, 0xFF, 0xFF}},
+                             {"XM: file ends inside the header", 0, {}, 200},
+                             {"XM: file ends inside the header of pattern 0", 0, {}, 60 + 276 + 5},
+                             {"XM: file ends inside pattern 0", 0, {}, 60 + 276 + 9 + 3}});
+  m.version = 0x103;
+  refuses_each(build_xm(m), {{"XM: file ends inside pattern 0", 0, {}, 60 + 276 + 263 + 40 + 9 + 3}});
   // clang-format on
-  for (const auto &c : cases) {
-    bytes b = build_xm(c.image);
-    c.damage(b);
-    EXPECT_EQ(load(b), nullptr) << c.message;
-    EXPECT_STREQ(modux_error, c.message);
-  }
 }
 
 // A file that ends inside its instruments or their data loads what it holds and says so. Cut
