@@ -4,10 +4,12 @@
 #ifndef MODULE_IMAGES_H
 #define MODULE_IMAGES_H
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,10 @@ struct writer {
     for (size_t i = 0; i < n; i++) u8(i < s.size() ? s[i] : 0);
   }
   void raw(const bytes &d) { b.insert(b.end(), d.begin(), d.end()); }
-  void pad_to(size_t n) {
-    while (b.size() < n) u8(0);
+  void seq(std::initializer_list<int> vs) {
+    for (int v : vs) u8(v);
   }
+  void pad_to(size_t n) { b.resize(std::max(b.size(), n)); }
   void put16le(size_t at, int v) { b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF; }
 };
 
@@ -60,27 +63,22 @@ inline bytes build_mod(const mod_image &m) {
     if (i >= static_cast<int>(m.samples.size())) s.volume = 0;
     w.str("", 22);
     w.be16(s.length_words);
-    w.u8(s.finetune);
-    w.u8(s.volume);
+    w.seq({s.finetune, s.volume});
     w.be16(s.loop_start_words);
     w.be16(s.loop_words);
   }
-  w.u8(m.song_length);
-  w.u8(m.restart);
+  w.seq({m.song_length, m.restart});
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   if (m.no_inst == 31) w.str(m.signature, 4);
-  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0)
-    w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
+  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0) w.seq({0, 0x40, 0, 0});
   // FLT8 stores channels 0-3 of all rows, then channels 4-7; the others row by row.
   const bool halves = m.signature == "FLT8";
   for (const auto &p : m.patterns)
     for (int k = 0; k < 64 * m.channels; k++) {
       const int i = halves ? (k % 256) / 4 * 8 + k / 256 * 4 + k % 4 : k;
       const mod_cell c = i < static_cast<int>(p.size()) ? p[i] : mod_cell{};
-      w.u8((c.sample & 0xF0) | ((c.period >> 8) & 15));
-      w.u8(c.period & 0xFF);
-      w.u8(((c.sample & 15) << 4) | (c.effect & 15));
-      w.u8(c.param);
+      w.seq({(c.sample & 0xF0) | ((c.period >> 8) & 15), c.period & 0xFF,
+             ((c.sample & 15) << 4) | (c.effect & 15), c.param});
     }
   for (const auto &s : m.samples) w.raw(s.data);
   return w.b;
@@ -120,12 +118,11 @@ inline bytes build_s3m(const s3m_image &m) {
   writer w;
   w.str(m.name, 28);
   w.u8(0x1A), w.u8(16), w.le16(0);
-  w.le16(static_cast<int>(m.orders.size()));
-  w.le16(static_cast<int>(m.samples.size()));
-  w.le16(static_cast<int>(m.patterns.size()));
+  for (size_t n : {m.orders.size(), m.samples.size(), m.patterns.size()})
+    w.le16(static_cast<int>(n));
   w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format);
   w.str("SCRM", 4);
-  w.u8(m.global_volume), w.u8(m.speed), w.u8(m.tempo), w.u8(0xB0), w.u8(0), w.u8(m.pan_flag);
+  w.seq({m.global_volume, m.speed, m.tempo, 0xB0, 0, m.pan_flag});
   w.str("", 10);
   for (int s : m.chn_set) w.u8(s);
   for (int o : m.orders) w.u8(o);
@@ -144,7 +141,7 @@ inline bytes build_s3m(const s3m_image &m) {
     w.str("", 12);
     w.u8(0), w.le16(0);  // data parapointer, filled below
     w.le32(s.length), w.le32(s.loop_begin), w.le32(s.loop_end);
-    w.u8(s.volume), w.u8(0), w.u8(0), w.u8(s.flags);
+    w.seq({s.volume, 0, 0, s.flags});
     w.le32(s.c2spd);
     w.str("", 12);
     w.str("sample", 28);
@@ -255,16 +252,15 @@ inline bytes build_xm(const xm_image &m) {
         w.le16(pt.first), w.le16(pt.second);
       }
     w.u8(static_cast<int>(ins.vol_env.size())), w.u8(static_cast<int>(ins.pan_env.size()));
-    w.u8(ins.vol_sustain), w.u8(ins.vol_loop_start), w.u8(ins.vol_loop_end);
-    w.u8(0), w.u8(0), w.u8(0);
-    w.u8(ins.vol_flags), w.u8(ins.pan_flags);
+    w.seq({ins.vol_sustain, ins.vol_loop_start, ins.vol_loop_end, 0, 0, 0, ins.vol_flags,
+           ins.pan_flags});
     for (int v : ins.vibrato) w.u8(v);
     w.le16(ins.fadeout);
     w.pad_to(start + 263);
     w.b.resize(start + size);  // a shorter header ends early, as the file says
     for (const xm_sample &s : ins.samples) {
       w.le32(s.length), w.le32(s.loop_start), w.le32(s.loop_length);
-      w.u8(s.volume), w.u8(s.finetune), w.u8(s.type), w.u8(s.pan), w.u8(s.relative_note), w.u8(0);
+      w.seq({s.volume, s.finetune, s.type, s.pan, s.relative_note, 0});
       w.str("sample", 22);
     }
     if (!old)
