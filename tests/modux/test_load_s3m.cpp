@@ -45,11 +45,11 @@ TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
   MODUX *mod = load(build_s3m(m));
   ASSERT_NE(mod, nullptr) << modux_error;
   const NOTE_INFO *n = mod->patterns[0].notes;
-  // clang-format off
-  expect_fields({{"channels", mod->channel_count, 5}, {"note", n[3].note, 8363},
+  expect_fields({{"channels", mod->channel_count, 5},
+                 {"note", n[3].note, 8363},
                  {"unused channel", n[5].note + n[5 + 1].note + n[5 + 4].note, 0},
-                 {"instrument 3 of 2", n[10].sample, 0}, {"volume 99", n[10].volume, 64 + 16}});
-  // clang-format on
+                 {"instrument 3 of 2", n[10].sample, 0},
+                 {"volume 99", n[10].volume, 64 + 16}});
   fast_loading = 0;
   ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
   expect_fields(
