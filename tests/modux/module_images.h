@@ -61,11 +61,8 @@ inline bytes build_mod(const mod_image &m) {
   for (int i = 0; i < m.no_inst; i++) {
     mod_sample s = i < static_cast<int>(m.samples.size()) ? m.samples[i] : mod_sample{};
     if (i >= static_cast<int>(m.samples.size())) s.volume = 0;
-    w.str("", 22);
-    w.be16(s.length_words);
-    w.seq({s.finetune, s.volume});
-    w.be16(s.loop_start_words);
-    w.be16(s.loop_words);
+    w.str("", 22), w.be16(s.length_words), w.seq({s.finetune, s.volume});
+    w.be16(s.loop_start_words), w.be16(s.loop_words);
   }
   w.seq({m.song_length, m.restart});
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
@@ -116,14 +113,11 @@ struct s3m_image {
 
 inline bytes build_s3m(const s3m_image &m) {
   writer w;
-  w.str(m.name, 28);
-  w.u8(0x1A), w.u8(16), w.le16(0);
+  w.str(m.name, 28), w.seq({0x1A, 16, 0, 0});
   for (size_t n : {m.orders.size(), m.samples.size(), m.patterns.size()})
     w.le16(static_cast<int>(n));
-  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format);
-  w.str("SCRM", 4);
-  w.seq({m.global_volume, m.speed, m.tempo, 0xB0, 0, m.pan_flag});
-  w.str("", 10);
+  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format), w.str("SCRM", 4);
+  w.seq({m.global_volume, m.speed, m.tempo, 0xB0, 0, m.pan_flag}), w.str("", 10);
   for (int s : m.chn_set) w.u8(s);
   for (int o : m.orders) w.u8(o);
   const size_t ins_para = w.b.size();
@@ -137,15 +131,10 @@ inline bytes build_s3m(const s3m_image &m) {
     w.pad_to((w.b.size() + 15) & ~size_t(15));
     w.put16le(ins_para + 2 * i, static_cast<int>(w.b.size() / 16));
     const size_t rec = w.b.size();
-    w.u8(s.type);
-    w.str("", 12);
-    w.u8(0), w.le16(0);  // data parapointer, filled below
+    w.u8(s.type), w.str("", 15);  // the name, then the data parapointer, filled below
     w.le32(s.length), w.le32(s.loop_begin), w.le32(s.loop_end);
-    w.seq({s.volume, 0, 0, s.flags});
-    w.le32(s.c2spd);
-    w.str("", 12);
-    w.str("sample", 28);
-    w.str(s.mark ? "SCRS" : "none", 4);
+    w.seq({s.volume, 0, 0, s.flags}), w.le32(s.c2spd), w.str("", 12);
+    w.str("sample", 28), w.str(s.mark ? "SCRS" : "none", 4);
     w.pad_to((w.b.size() + 15) & ~size_t(15));
     const size_t para = w.b.size() / 16;
     w.b[rec + 13] = static_cast<uint8_t>(para >> 16);
@@ -161,11 +150,8 @@ inline bytes build_s3m(const s3m_image &m) {
     for (int row = 0; row < 64; row++) {
       for (const s3m_event &e : m.patterns[i]) {
         if (e.row != row) continue;
-        int b = e.channel & 31;
-        if (e.note >= 0) b |= 0x20;
-        if (e.volume >= 0) b |= 0x40;
-        if (e.command >= 0) b |= 0x80;
-        w.u8(b);
+        w.u8((e.channel & 31) | (e.note >= 0 ? 0x20 : 0) | (e.volume >= 0 ? 0x40 : 0) |
+             (e.command >= 0 ? 0x80 : 0));
         if (e.note >= 0) w.u8(e.note), w.u8(e.instrument);
         if (e.volume >= 0) w.u8(e.volume);
         if (e.command >= 0) w.u8(e.command), w.u8(e.info);
@@ -212,15 +198,11 @@ struct xm_image {
 
 inline bytes build_xm(const xm_image &m) {
   writer w;
-  w.str("Extended Module: ", 17);
-  w.str(m.name, 20);
-  w.u8(0x1A);
-  w.str(m.tracker, 20);
-  w.le16(m.version);
-  w.le32(m.header_size);
-  w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);
-  w.le16(static_cast<int>(m.patterns.size())), w.le16(static_cast<int>(m.instruments.size()));
-  w.le16(m.flags), w.le16(m.speed), w.le16(m.tempo);
+  w.str("Extended Module: ", 17), w.str(m.name, 20), w.u8(0x1A), w.str(m.tracker, 20);
+  w.le16(m.version), w.le32(m.header_size);
+  for (int v : {m.song_length, m.restart, m.channels, static_cast<int>(m.patterns.size()),
+                static_cast<int>(m.instruments.size()), m.flags, m.speed, m.tempo})
+    w.le16(v);
   for (int i = 0; i < 256; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   w.pad_to(60 + m.header_size);
   const bool old = m.version < 0x104, byte_rows = m.version < 0x103;
@@ -228,10 +210,7 @@ inline bytes build_xm(const xm_image &m) {
     for (const xm_pattern &p : m.patterns) {
       w.le32(static_cast<uint32_t>(p.header_length >= 0 ? p.header_length : byte_rows ? 8 : 9));
       w.u8(0);
-      if (byte_rows)
-        w.u8(p.rows - 1);
-      else
-        w.le16(p.rows);
+      byte_rows ? w.u8(p.rows - 1) : w.le16(p.rows);
       w.le16(static_cast<int>(p.packed.size()));
       w.raw(p.packed);
     }
@@ -241,10 +220,7 @@ inline bytes build_xm(const xm_image &m) {
     const size_t start = w.b.size();
     const int64_t size = ins.size >= 0 ? ins.size : (ins.samples.empty() ? 29 : 263);
     w.le32(static_cast<uint32_t>(size));
-    w.str("instrument", 22);
-    w.u8(0);
-    w.le16(static_cast<int>(ins.samples.size()));
-    w.le32(40);
+    w.str("instrument", 23), w.le16(static_cast<int>(ins.samples.size())), w.le32(40);
     for (int n : ins.map) w.u8(n);
     for (const auto *env : {&ins.vol_env, &ins.pan_env})
       for (int i = 0; i < 12; i++) {
