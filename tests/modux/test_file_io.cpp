@@ -1,5 +1,5 @@
-// The byte-order layer: both byte orders, -1 for missing bytes, the write side, and the
-// reopen-and-skip seek of the foreign loaders.
+// The byte-order layer's readers: both byte orders, -1 for missing bytes. Its write side and
+// reopening seek serve no program of the system; modux_skip is judged through the MUX reader.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,32 +48,6 @@ TEST_F(FileIo, ReadsEachWidthInItsByteOrderAndMinusOneForMissingBytes) {
     EXPECT_EQ(c.read(f), c.expected) << ::testing::PrintToString(c.data);
     modux_fclose(f);
   }
-}
-
-TEST_F(FileIo, WritesLittleEndianAndSeeksByReopening) {
-  PACKFILE *f = modux_fopen(path_.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  const unsigned char block[] = {9, 8, 7};
-  EXPECT_EQ(
-      std::vector<long>({modux_putc(0x1AB, f), modux_iputw(0xBEEF, f), modux_iputl(0x12345678L, f),
-                         modux_fwrite(block, 3, f), modux_fclose(f)}),
-      std::vector<long>({0xAB, 0xBEEF, 0x12345678L, 3, 0}));  // only the low eight bits of 0x1AB
-  f = modux_fopen(path_.c_str(), "rb");
-  unsigned char back[16] = {};
-  EXPECT_EQ(modux_fread(back, 16, f), 10);  // a short count at the end
-  EXPECT_EQ(byte_list(back, back + 10),
-            (byte_list{0xAB, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 9, 8, 7}));
-  EXPECT_EQ(modux_fseek(&f, path_.c_str(), 2), 0);  // backwards
-  EXPECT_EQ(modux_getc(f), 0xBE);
-  EXPECT_EQ(modux_skip(f, 4), 0);
-  EXPECT_EQ(modux_getc(f), 9);
-
-  const std::string missing = path_ + ".missing";
-  EXPECT_EQ(modux_fopen(missing.c_str(), "rb"), nullptr);
-  EXPECT_NE(modux_fseek(&f, missing.c_str(), 0), 0);
-  ASSERT_EQ(f, nullptr);  // every call takes the null handle
-  EXPECT_EQ(std::vector<long>({modux_getc(f), modux_igetl(f), modux_skip(f, 1), modux_fclose(f)}),
-            std::vector<long>(4, -1));
 }
 
 }  // namespace

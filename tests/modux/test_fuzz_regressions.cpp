@@ -1,6 +1,5 @@
-// Replays the inputs that once broke an importer (tests/fuzz/regressions) and the fuzz seeds
-// through the fuzz target's own check: probe and load agree, the module keeps the model's
-// rules, and it plays from the start and after a jump.
+// Replays the inputs that once broke an importer (tests/fuzz/regressions) through the fuzz
+// target's own check: probe and load agree, the model's rules hold, it plays from two places.
 #include <gtest/gtest.h>
 
 #include <filesystem>

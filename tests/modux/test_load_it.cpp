@@ -151,9 +151,7 @@ TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
   // clang-format on
 }
 
-// A compressed sample whose blocks are cut short, damaged, or fewer than its length needs; and
-// every cut of a good file past its signature either loads or is refused as IT: none reads outside
-// it.
+// A compressed sample whose blocks are cut short, damaged, or fewer than its length needs.
 TEST_F(LoadIt, CompressedDataThatLies) {
   itw::song s = base_song();
   itw::sample &smp = s.samples[0];

@@ -1,7 +1,6 @@
 // The MOD importer and the detection series: signatures, the order list, 15-sample files, refusals,
-// and every family found plain and inside UMX packages. Loops and data held inside the file are
-// judged by the model check (also on the fuzz regressions) and the real MODs cut short against the
-// reference; valid cells, pans and samples are heard in the renders of real MODs and rule modules.
+// UMX packages. Held loops: the model check; cut files: the real MODs' summaries; valid cells, pans
+// and samples: the renders of real MODs and rule modules against the reference.
 #include "loader_fixture.h"
 
 using namespace modimg;

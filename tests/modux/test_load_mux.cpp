@@ -1,7 +1,6 @@
-// The native MUX reader on hand-coded images: the layout and the reader's own limits, refusal of
-// damaged and truncated files, detection, the summary and datafile objects. Plain copies of every
-// field are the writer round trip's matter (test_muxwrite), and the game songs' render checksums
-// read every song the game ships.
+// The native MUX reader on hand-coded images: its own limits, damaged and truncated files,
+// detection, datafile objects. Plain copies of every field are the writer round trip's matter
+// (test_muxwrite); the game songs' render checksums read every song the game ships.
 #include <cstdio>
 #include <string>
 
@@ -23,8 +22,7 @@ class Mux : public Loader {
     destroy_mod(read_);
     Loader::TearDown();
   }
-  // Reads through a memory PACKFILE; the module, held to the model's rules, is freed by the next
-  // read or after the test.
+  // Reads through a memory PACKFILE, holds the module to the model's rules, frees it later.
   MODUX *load(const bytes &image) {
     memory_file state;
     PACKFILE *f = open_memory(image, state);
@@ -56,8 +54,7 @@ module small_song() {
   return m;
 }
 
-// XM family: one instrument over two samples, every count at the model's limits and values
-// beyond them.
+// XM family: one instrument over two samples, counts at the model's limits, values beyond them.
 module small_xm_song() {
   module m;
   m.name.assign(28, 'x');
@@ -80,8 +77,7 @@ module small_xm_song() {
 }
 
 // XM note bytes stay note numbers, 0xFE and 0xFF are release and cut, envelope values are held
-// to 64 (the model check judges counts, restart and volumes); a module may be empty. MOD-family
-// notes are the writer round trip's and the song checksums' matter.
+// to 64 (the model check judges counts, restart and volumes); a module may be empty.
 TEST_F(Mux, ReadsXmNotesHoldingValuesBeyondTheLimits) {
   const MODUX *mod = load(build(small_xm_song()));
   ASSERT_NE(mod, nullptr) << modux_error;

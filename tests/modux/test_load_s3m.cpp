@@ -1,8 +1,6 @@
-// The S3M importer: what a rendering cannot show (out-of-range header values, the order list
-// markers, channels the patterns never name, held limits), pitch and effect values out of range,
-// sample formats and damaged parapointers and counts. Header rules, pans, cells and effects of
-// valid files are heard in the real S3Ms and rule modules rendered against the reference.
-// Detection and UMX packages: the family table in test_load_mod.cpp.
+// The S3M importer: out-of-range header values, order markers, unnamed channels, held limits,
+// invalid pitches, sample formats, damaged parapointers and counts. Valid header rules, pans, cells
+// and effects are heard in the renders of real S3Ms and rule modules against the reference.
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -92,9 +90,8 @@ TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
   }
 }
 
-// A parapointer of 0 or past the end is an empty pattern, and so is one that the orders name
-// beyond the count; counts the file cannot hold are refused before anything is allocated from
-// them; a pattern or sample data cut short by the end keeps what is there.
+// A pattern at parapointer 0, past the end or beyond the count is empty; counts the file cannot
+// hold are refused; a pattern or sample data cut short keeps what is there.
 TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   s3m_image m;
   m.orders = {0, 1, 2, 3};

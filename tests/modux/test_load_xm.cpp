@@ -52,10 +52,9 @@ TEST_F(LoadXm, HeaderFieldsAndOrders) {
   // clang-format on
 }
 
-// Envelope ticks start at 0 and never run back, values are held to 64, a loop end inside the
-// points; a map naming a missing sample, and an instrument without samples, play the silent one;
-// a 16-bit sample drops its odd byte; loops are held inside the sample (the model check judges
-// volumes, loops and maps on every load).
+// Envelope ticks start at 0 and never run back, values are held to 64, loops inside the points;
+// missing samples play the silent one; a 16-bit sample drops its odd byte; loops are held inside
+// the sample (the model check judges volumes, loops and maps on every load).
 TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
   xm_instrument a;
   a.map[61] = 5;
