@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module_check.h"
@@ -30,9 +31,8 @@ inline void expect_info(const std::string &path, int type, const char *type_name
                         const char *name) {
   MODFILE_INFO info;
   ASSERT_EQ(get_mod_info(path.c_str(), &info), 1) << path;
-  EXPECT_EQ(info.type, type);
-  EXPECT_STREQ(info.type_name, type_name);
-  EXPECT_STREQ(info.name, name);
+  EXPECT_EQ(std::make_tuple(info.type, std::string(info.type_name), std::string(info.name)),
+            std::make_tuple(type, std::string(type_name), std::string(name)));
 }
 
 // A damaged copy of a good image: `put` written at `at`, then cut to `cut` bytes unless 0.
@@ -78,9 +78,8 @@ class Loader : public ::testing::Test {
   }
   // Frees the module after the test; it must keep every rule of the model the player relies on.
   MODUX *keep(MODUX *m) {
-    if (!m) return m;
-    loaded_.push_back(m);
-    EXPECT_EQ(modcheck::model_faults(m, m->flags & MODUX_XM), "");
+    if (m) loaded_.push_back(m);
+    EXPECT_EQ(m ? modcheck::model_faults(m, m->flags & MODUX_XM) : "", "");
     return m;
   }
   std::vector<MODUX *> loaded_;

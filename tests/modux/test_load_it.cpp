@@ -12,11 +12,9 @@ using LoadIt = Loader;
 // A song with one instrument and one sample that the cases below change.
 itw::song base_song() {
   itw::song s;
-  s.instruments.push_back(itw::instrument{});
-  itw::sample smp;
-  smp.length = 4;
-  smp.data = {0, 10, 20, 30};
-  s.samples.push_back(smp);
+  s.instruments.resize(1);
+  s.samples.resize(1);
+  s.samples[0].length = 4, s.samples[0].data = {0, 10, 20, 30};
   s.patterns[0].cells = {{0, 0, 60, 1, -1, 0, 0}};
   return s;
 }

@@ -1,7 +1,6 @@
 // The native MUX reader on hand-coded images: its own limits, damaged and truncated files,
 // detection, datafile objects. Plain copies of every field are the writer round trip's matter
 // (test_muxwrite); the game songs' render checksums read every song the game ships.
-#include <cstdio>
 #include <string>
 
 #include "datwriter.h"
@@ -57,7 +56,6 @@ module small_song() {
 // XM family: one instrument over two samples, counts at the model's limits, values beyond them.
 module small_xm_song() {
   module m;
-  m.name.assign(28, 'x');
   m.flags = MODUX_XM | MODUX_LINEAR;
   m.channels = 64;
   m.orders.assign(256, 0);
@@ -67,7 +65,6 @@ module small_xm_song() {
   ins.vol.points = 3, ins.vol.flags = 3, ins.vol.sustain = 1, ins.vol.loop_end = 2;
   ins.vol.tick[1] = 10, ins.vol.value[1] = 500, ins.vol.tick[2] = 300, ins.vol.value[2] = 20;
   ins.pan.points = 12, ins.pan.flags = 1, ins.pan.sustain = 11, ins.pan.value[1] = 64;
-  ins.fadeout = 0x500;
   m.instruments = {ins};
   m.samples.resize(2);
   m.samples[0].length = m.samples[1].length = 4;
