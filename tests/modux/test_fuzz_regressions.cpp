@@ -11,14 +11,6 @@
 
 namespace {
 
-// The module the file holds loads (check_file also passes a refused file).
-void expect_loads(const std::string &path) {
-  modcheck::install_engine();  // Allegro's packfiles need it
-  MODUX *mod = load_mod(path.c_str());
-  EXPECT_NE(mod, nullptr) << path << ": " << modux_error;
-  destroy_mod(mod);
-}
-
 TEST(FuzzRegressions, EveryKeptInputPassesTheCheck) {
   int checked = 0;
   for (const auto &entry : std::filesystem::directory_iterator(FUZZ_REGRESSIONS_DIR)) {
@@ -42,8 +34,10 @@ TEST(FuzzRegressions, ModulesOfEveryChannelCountInTurn) {
     m.patterns.assign(1, std::vector<mod_cell>(m.channels, {1, 428, 0xC, 40}));
     m.samples = {{8, 0, 64, 0, 8, bytes(16, 0x40)}};
     ASSERT_TRUE(write_file(path, build_mod(m)));
-    expect_loads(path);
     EXPECT_EQ(modcheck::check_file(path.c_str(), 400), "") << sig;
+    MODUX *mod = load_mod(path.c_str());  // the check also passes a refused file
+    EXPECT_NE(mod, nullptr) << sig << ": " << modux_error;
+    destroy_mod(mod);
   }
   std::remove(path.c_str());
 }

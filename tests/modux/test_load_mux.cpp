@@ -140,7 +140,8 @@ TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
 }
 
 // A full-length name ends at the reserved byte after it; a file without the whole magic is no MUX
-// to load_mod, a damaged one is refused with the reader's message.
+// to load_mod, a damaged one is refused with the reader's message (the song checksums load the
+// game's songs through load_mod).
 TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   module m = small_song();
   m.name.assign(28, 'n');
@@ -148,10 +149,8 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   good[46] = 'R';
   changed[17] = 'X';
   expect_info(file(good), 6, "MUX", (std::string(28, 'n') + "R").c_str());
-  ASSERT_NE(Loader::load(good), nullptr) << modux_error;
   MODFILE_INFO info;
   EXPECT_EQ(get_mod_info(file(bytes(good.begin(), good.begin() + 40)).c_str(), &info), -1);
-  EXPECT_EQ(get_mux_info(nullptr, &info), -1);
   m.channels = 80;
   refused(build(m), "MUX: 80 channels, at most 64 are possible");
   for (const std::string &other :
