@@ -1,6 +1,5 @@
-// Small MOD, S3M, XM, IT and UMX files built in memory for the importer tests and the fuzz
-// seeds. Each builder writes the layout the importers read, field by field, from a plain
-// description; the defaults make a valid one-pattern module.
+// Small MOD, S3M, XM, IT and UMX files built in memory for the importer tests and the fuzz seeds,
+// field by field from a plain description; the defaults make a valid one-pattern module.
 #ifndef MODULE_IMAGES_H
 #define MODULE_IMAGES_H
 
@@ -8,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -36,7 +34,6 @@ struct writer {
   void put16le(size_t at, int v) { b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF; }
 };
 
-// ---- MOD ----
 struct mod_sample {
   int length_words = 0, finetune = 0, volume = 64, loop_start_words = 0, loop_words = 0;
   bytes data;  // signed bytes as stored; shorter than the length leaves the file short
@@ -81,7 +78,6 @@ inline bytes build_mod(const mod_image &m) {
   return w.b;
 }
 
-// ---- S3M ----
 struct s3m_sample {
   int type = 1;
   bool mark = true;  // "SCRS"
@@ -163,7 +159,6 @@ inline bytes build_s3m(const s3m_image &m) {
   return w.b;
 }
 
-// ---- XM ----
 struct xm_sample {
   uint32_t length = 0, loop_start = 0, loop_length = 0;  // bytes
   int volume = 64, finetune = 0, type = 0, pan = 128, relative_note = 0;
@@ -175,8 +170,7 @@ struct xm_instrument {
   std::array<int, 96> map{};
   std::vector<std::pair<int, int>> vol_env, pan_env;  // (tick, value)
   int vol_flags = 0, pan_flags = 0, vol_sustain = 0, vol_loop_start = 0, vol_loop_end = 0;
-  int vibrato[4] = {0, 0, 0, 0};
-  int fadeout = 0;
+  int vibrato[4] = {0, 0, 0, 0}, fadeout = 0;
 };
 struct xm_pattern {
   int rows = 64;
@@ -258,7 +252,6 @@ inline bytes xm_delta8(const std::vector<int> &values) {
   return out;
 }
 
-// ---- IT and UMX ----
 // A playable IT of one instrument and one 8-bit sample, a few notes and effects (itwriter.h
 // writes IT modules of any shape).
 inline bytes build_it(const std::string &name) {

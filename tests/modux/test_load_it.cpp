@@ -30,12 +30,11 @@ TEST_F(LoadIt, HeaderOrdersAndMessage) {
   s.channel_pan[2] = 100;  // surround
   MODUX *m = load(itw::build(s));
   ASSERT_NE(m, nullptr) << modux_error;
-  expect_fields(
-      {{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS},
-       {"channels: up to the last one used", m->channel_count, 7},
-       {"orders: 254 skipped, 255 ends", m->order_count, 2},
-       {"second order", m->order_table[1], 0},
-       {"surround pan is centre", m->channel_pan[2], 128}});
+  // clang-format off
+  expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS},
+                 {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
+                 {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128}});
+  // clang-format on
   ASSERT_NE(m->message, nullptr);
   EXPECT_STREQ(m->message, "line one\nline two");
 }
@@ -49,14 +48,12 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
   itw::instrument fresh;
   fresh.keyboard.assign(120, {60, 1});
   fresh.keyboard[5] = {7, 3};
-  fresh.pitch.flags = 1 | 128 | 2;
+  fresh.pitch.flags = 1 | 128 | 2, fresh.pitch.loop_start = 2, fresh.pitch.loop_end = 9;
   fresh.pitch.points = {{0, -32}, {8, 32}, {4, 0}};
-  fresh.pitch.loop_start = 2, fresh.pitch.loop_end = 9;
   itw::instrument old;
   old.old_layout = true, old.nna = 1, old.dct = 1, old.fadeout = 100;
-  old.vol.flags = 1 | 2;
+  old.vol.flags = 1 | 2, old.vol.loop_start = 1, old.vol.loop_end = 2;
   old.vol.points = {{0, 64}, {5, 70}, {9, 0}};
-  old.vol.loop_start = 1, old.vol.loop_end = 2;
   s.instruments = {fresh, old};
   itw::sample &smp = s.samples[0];
   smp.flags = 1 | 32, smp.sustain_start = 3, smp.sustain_end = 2, smp.pan = 128 | 16;
@@ -78,15 +75,6 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
                  {"value held to 64", b.vol_env.value[1], 64}, {"loop", b.vol_env.flags, 3},
                  {"no default pan", b.pan, -1}});
   // clang-format on
-}
-
-// Signed values as Allegro keeps them: unsigned, 8 or 16 bits.
-std::vector<int> sample_values(const SAMPLE &spl) {
-  std::vector<int> v;
-  for (unsigned long k = 0; k < spl.len; k++)
-    v.push_back(spl.bits == 8 ? static_cast<const uint8_t *>(spl.data)[k] - 128
-                              : static_cast<const uint16_t *>(spl.data)[k] - 32768);
-  return v;
 }
 
 // The compressed sample data the real ITs lack (stereo, the 2.15 compression, narrow blocks); their
@@ -124,8 +112,14 @@ TEST_F(LoadIt, SampleDataOfEveryKind) {
     for (int &v : want) v /= stereo ? 2 : 1;  // a stereo sample plays as the mean of its sides
     MODUX *m = load(itw::build(s));
     ASSERT_NE(m, nullptr) << modux_error;
-    EXPECT_EQ(m->samples[0].bits, wide ? 16 : 8);
-    EXPECT_EQ(sample_values(m->samples[0]), want);
+    const SAMPLE &got = m->samples[0];  // Allegro keeps the values unsigned
+    ASSERT_EQ(std::make_pair(got.bits, got.len),
+              std::make_pair(wide ? 16 : 8, static_cast<unsigned long>(n)));
+    for (size_t k = 0; k < n; k++)
+      EXPECT_EQ(wide ? static_cast<const uint16_t *>(got.data)[k] - 32768
+                     : static_cast<const uint8_t *>(got.data)[k] - 128,
+                want[k])
+          << k;
   }
 }
 

@@ -128,15 +128,13 @@ TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
   // The fewest bytes the column coding allows still load: 256 rows of 64 channels are 16384
   // cells, per column 129 full skips of 127 and one of 1.
   module tight = small_xm_song();
-  tight.patterns[0].rows = 256;
-  tight.patterns[0].raw.clear();
+  tight.patterns[0] = {256, {}, {}};
   for (int col = 0; col < 5; col++) {
     tight.patterns[0].raw.insert(tight.patterns[0].raw.end(), 129, 0x7F);
     tight.patterns[0].raw.push_back(0x01);
   }
-  const MODUX *mod = load(build(tight));
-  ASSERT_NE(mod, nullptr) << modux_error;
-  EXPECT_EQ(mod->patterns[0].row_count, 256);
+  ASSERT_NE(load(build(tight)), nullptr) << modux_error;
+  EXPECT_EQ(read_->patterns[0].row_count, 256);
 }
 
 // A full-length name ends at the reserved byte after it; a file without the whole magic is no MUX
