@@ -72,11 +72,8 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   const std::string path = file(build_mod(m));
   EXPECT_EQ(detect_m15(path.c_str()), 1);
   refused(build_mod(m), "Unsupported MOD type or unable to open file");
-  for (int at : {20 + 24, 20 + 14 * 30 + 25}) {
-    bytes b = build_mod(m);
-    b[at] = 65;
-    EXPECT_EQ(detect_m15(file(b).c_str()), 0) << at;
-  }
+  for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
+    EXPECT_EQ(detect_m15(file(damaged(build_mod(m), {"", at, {65}})).c_str()), 0) << at;
   for (const char *sig : {"32FW", "XXXX", "65CH", "0CHN"}) {  // an end marker, unknown signatures
     mod_image m31;
     m31.signature = sig;
