@@ -105,7 +105,7 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
 // Every family's detector, get_mod_info and load_mod inside a UMX package at an offset: a package
 // is searched within its first 500 windows, after its magic; a plain file is no package. The
 // plain files' detection, type and name are compared for every real module against the reference.
-TEST_F(LoadMod, EveryFamilyIsFoundPlainAndPackaged) {
+TEST_F(LoadMod, EveryFamilyIsFoundInsideUmxPackages) {
   mod_image six;
   six.title = "packaged", six.signature = "6CHN", six.channels = 6;
   six.patterns.assign(1, std::vector<mod_cell>(64 * 6));
@@ -140,11 +140,9 @@ TEST_F(LoadMod, EveryFamilyIsFoundPlainAndPackaged) {
     EXPECT_EQ(m->channel_count, c.channels) << &c - cases;
   }
   // A package without its magic is never searched; a missing file answers 0.
-  for (detector d : {detect_unreal_s3m, detect_unreal_it}) {
-    bytes no_magic = wrap_umx(d == detect_unreal_it ? it : s, 120);
-    no_magic[0] = 0;
-    EXPECT_EQ(d(file(no_magic).c_str()), -1);
-  }
+  for (detector d : {detect_unreal_s3m, detect_unreal_it})
+    EXPECT_EQ(d(file(damaged(wrap_umx(d == detect_unreal_it ? it : s, 120), {"", 0, {0}})).c_str()),
+              -1);
   for (detector d : {detect_s3m, detect_unreal_s3m, detect_xm, detect_it, detect_unreal_it})
     EXPECT_EQ(d("/nonexistent/x.umx"), 0);
   // IT comes first among the packages: a package holding "IMPM" before an XM is IT.
