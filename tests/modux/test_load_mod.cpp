@@ -64,7 +64,7 @@ TEST_F(LoadMod, OrderListHeldInsideTheSong) {
 }
 
 // 15-sample files load only when enabled (sample numbers beyond 15 are none); a finetune byte
-// or a volume above 64 in a header is no 15-sample MOD. Refusals name their fault.
+// or a volume above 64 in a header is no 15-sample MOD. Refusals and notes name their fault.
 TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   mod_image m;
   m.no_inst = 15, m.title = "old one";
@@ -84,9 +84,13 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   mod_image four;
   four.orders = {0, 3};
   four.patterns.assign(4, std::vector<mod_cell>(256));
+  four.samples = {{8, 0, 64, 0, 0, bytes(16, 1)}};
   const bytes whole = build_mod(four);
   refused(bytes(whole.begin(), whole.begin() + 1084 + 3 * 1024 + 10),
           "MOD: file ends inside pattern 3 of 4");
+  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr) << modux_error;  // in the data
+  EXPECT_EQ(loaded_.back()->samples[0].len, 10u);
+  EXPECT_STREQ(modux_note, "file ends 6 bytes early: the end of the sample data is silent");
   MODFILE_INFO info;
   EXPECT_EQ(keep(load_m(path.c_str(), 16)), nullptr);
   EXPECT_STREQ(modux_error, "MOD must be 15 or 31 instruments");
