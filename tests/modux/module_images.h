@@ -1,13 +1,13 @@
-// Small MOD, S3M, XM, IT and UMX files built in memory for the importer tests and the fuzz
-// seeds. Each builder writes the layout the importers read, field by field, from a plain
-// description; the defaults make a valid one-pattern module.
+// Small MOD, S3M, XM, IT and UMX files built in memory for the importer tests and the fuzz seeds,
+// field by field from a plain description; the defaults make a valid one-pattern module.
 #ifndef MODULE_IMAGES_H
 #define MODULE_IMAGES_H
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,13 +27,13 @@ struct writer {
     for (size_t i = 0; i < n; i++) u8(i < s.size() ? s[i] : 0);
   }
   void raw(const bytes &d) { b.insert(b.end(), d.begin(), d.end()); }
-  void pad_to(size_t n) {
-    while (b.size() < n) u8(0);
+  void seq(std::initializer_list<int> vs) {
+    for (int v : vs) u8(v);
   }
+  void pad_to(size_t n) { b.resize(std::max(b.size(), n)); }
   void put16le(size_t at, int v) { b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF; }
 };
 
-// ---- MOD ----
 struct mod_sample {
   int length_words = 0, finetune = 0, volume = 64, loop_start_words = 0, loop_words = 0;
   bytes data;  // signed bytes as stored; shorter than the length leaves the file short
@@ -58,35 +58,26 @@ inline bytes build_mod(const mod_image &m) {
   for (int i = 0; i < m.no_inst; i++) {
     mod_sample s = i < static_cast<int>(m.samples.size()) ? m.samples[i] : mod_sample{};
     if (i >= static_cast<int>(m.samples.size())) s.volume = 0;
-    w.str("", 22);
-    w.be16(s.length_words);
-    w.u8(s.finetune);
-    w.u8(s.volume);
-    w.be16(s.loop_start_words);
-    w.be16(s.loop_words);
+    w.str("", 22), w.be16(s.length_words), w.seq({s.finetune, s.volume});
+    w.be16(s.loop_start_words), w.be16(s.loop_words);
   }
-  w.u8(m.song_length);
-  w.u8(m.restart);
+  w.seq({m.song_length, m.restart});
   for (int i = 0; i < 128; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   if (m.no_inst == 31) w.str(m.signature, 4);
-  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0)
-    w.u8(0), w.u8(0x40), w.u8(0), w.u8(0);
+  if (m.no_inst == 31 && m.signature.compare(0, 3, "FA0") == 0) w.seq({0, 0x40, 0, 0});
   // FLT8 stores channels 0-3 of all rows, then channels 4-7; the others row by row.
   const bool halves = m.signature == "FLT8";
   for (const auto &p : m.patterns)
     for (int k = 0; k < 64 * m.channels; k++) {
       const int i = halves ? (k % 256) / 4 * 8 + k / 256 * 4 + k % 4 : k;
       const mod_cell c = i < static_cast<int>(p.size()) ? p[i] : mod_cell{};
-      w.u8((c.sample & 0xF0) | ((c.period >> 8) & 15));
-      w.u8(c.period & 0xFF);
-      w.u8(((c.sample & 15) << 4) | (c.effect & 15));
-      w.u8(c.param);
+      w.seq({(c.sample & 0xF0) | ((c.period >> 8) & 15), c.period & 0xFF,
+             ((c.sample & 15) << 4) | (c.effect & 15), c.param});
     }
   for (const auto &s : m.samples) w.raw(s.data);
   return w.b;
 }
 
-// ---- S3M ----
 struct s3m_sample {
   int type = 1;
   bool mark = true;  // "SCRS"
@@ -118,15 +109,11 @@ struct s3m_image {
 
 inline bytes build_s3m(const s3m_image &m) {
   writer w;
-  w.str(m.name, 28);
-  w.u8(0x1A), w.u8(16), w.le16(0);
-  w.le16(static_cast<int>(m.orders.size()));
-  w.le16(static_cast<int>(m.samples.size()));
-  w.le16(static_cast<int>(m.patterns.size()));
-  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format);
-  w.str("SCRM", 4);
-  w.u8(m.global_volume), w.u8(m.speed), w.u8(m.tempo), w.u8(0xB0), w.u8(0), w.u8(m.pan_flag);
-  w.str("", 10);
+  w.str(m.name, 28), w.seq({0x1A, 16, 0, 0});
+  for (size_t n : {m.orders.size(), m.samples.size(), m.patterns.size()})
+    w.le16(static_cast<int>(n));
+  w.le16(m.flags), w.le16(m.tracker), w.le16(m.sample_format), w.str("SCRM", 4);
+  w.seq({m.global_volume, m.speed, m.tempo, 0xB0, 0, m.pan_flag}), w.str("", 10);
   for (int s : m.chn_set) w.u8(s);
   for (int o : m.orders) w.u8(o);
   const size_t ins_para = w.b.size();
@@ -140,15 +127,10 @@ inline bytes build_s3m(const s3m_image &m) {
     w.pad_to((w.b.size() + 15) & ~size_t(15));
     w.put16le(ins_para + 2 * i, static_cast<int>(w.b.size() / 16));
     const size_t rec = w.b.size();
-    w.u8(s.type);
-    w.str("", 12);
-    w.u8(0), w.le16(0);  // data parapointer, filled below
+    w.u8(s.type), w.str("", 15);  // the name, then the data parapointer, filled below
     w.le32(s.length), w.le32(s.loop_begin), w.le32(s.loop_end);
-    w.u8(s.volume), w.u8(0), w.u8(0), w.u8(s.flags);
-    w.le32(s.c2spd);
-    w.str("", 12);
-    w.str("sample", 28);
-    w.str(s.mark ? "SCRS" : "none", 4);
+    w.seq({s.volume, 0, 0, s.flags}), w.le32(s.c2spd), w.str("", 12);
+    w.str("sample", 28), w.str(s.mark ? "SCRS" : "none", 4);
     w.pad_to((w.b.size() + 15) & ~size_t(15));
     const size_t para = w.b.size() / 16;
     w.b[rec + 13] = static_cast<uint8_t>(para >> 16);
@@ -164,11 +146,8 @@ inline bytes build_s3m(const s3m_image &m) {
     for (int row = 0; row < 64; row++) {
       for (const s3m_event &e : m.patterns[i]) {
         if (e.row != row) continue;
-        int b = e.channel & 31;
-        if (e.note >= 0) b |= 0x20;
-        if (e.volume >= 0) b |= 0x40;
-        if (e.command >= 0) b |= 0x80;
-        w.u8(b);
+        w.u8((e.channel & 31) | (e.note >= 0 ? 0x20 : 0) | (e.volume >= 0 ? 0x40 : 0) |
+             (e.command >= 0 ? 0x80 : 0));
         if (e.note >= 0) w.u8(e.note), w.u8(e.instrument);
         if (e.volume >= 0) w.u8(e.volume);
         if (e.command >= 0) w.u8(e.command), w.u8(e.info);
@@ -180,7 +159,6 @@ inline bytes build_s3m(const s3m_image &m) {
   return w.b;
 }
 
-// ---- XM ----
 struct xm_sample {
   uint32_t length = 0, loop_start = 0, loop_length = 0;  // bytes
   int volume = 64, finetune = 0, type = 0, pan = 128, relative_note = 0;
@@ -192,8 +170,7 @@ struct xm_instrument {
   std::array<int, 96> map{};
   std::vector<std::pair<int, int>> vol_env, pan_env;  // (tick, value)
   int vol_flags = 0, pan_flags = 0, vol_sustain = 0, vol_loop_start = 0, vol_loop_end = 0;
-  int vibrato[4] = {0, 0, 0, 0};
-  int fadeout = 0;
+  int vibrato[4] = {0, 0, 0, 0}, fadeout = 0;
 };
 struct xm_pattern {
   int rows = 64;
@@ -215,15 +192,11 @@ struct xm_image {
 
 inline bytes build_xm(const xm_image &m) {
   writer w;
-  w.str("Extended Module: ", 17);
-  w.str(m.name, 20);
-  w.u8(0x1A);
-  w.str(m.tracker, 20);
-  w.le16(m.version);
-  w.le32(m.header_size);
-  w.le16(m.song_length), w.le16(m.restart), w.le16(m.channels);
-  w.le16(static_cast<int>(m.patterns.size())), w.le16(static_cast<int>(m.instruments.size()));
-  w.le16(m.flags), w.le16(m.speed), w.le16(m.tempo);
+  w.str("Extended Module: ", 17), w.str(m.name, 20), w.u8(0x1A), w.str(m.tracker, 20);
+  w.le16(m.version), w.le32(m.header_size);
+  for (int v : {m.song_length, m.restart, m.channels, static_cast<int>(m.patterns.size()),
+                static_cast<int>(m.instruments.size()), m.flags, m.speed, m.tempo})
+    w.le16(v);
   for (int i = 0; i < 256; i++) w.u8(i < static_cast<int>(m.orders.size()) ? m.orders[i] : 0);
   w.pad_to(60 + m.header_size);
   const bool old = m.version < 0x104, byte_rows = m.version < 0x103;
@@ -231,10 +204,7 @@ inline bytes build_xm(const xm_image &m) {
     for (const xm_pattern &p : m.patterns) {
       w.le32(static_cast<uint32_t>(p.header_length >= 0 ? p.header_length : byte_rows ? 8 : 9));
       w.u8(0);
-      if (byte_rows)
-        w.u8(p.rows - 1);
-      else
-        w.le16(p.rows);
+      byte_rows ? w.u8(p.rows - 1) : w.le16(p.rows);
       w.le16(static_cast<int>(p.packed.size()));
       w.raw(p.packed);
     }
@@ -244,10 +214,7 @@ inline bytes build_xm(const xm_image &m) {
     const size_t start = w.b.size();
     const int64_t size = ins.size >= 0 ? ins.size : (ins.samples.empty() ? 29 : 263);
     w.le32(static_cast<uint32_t>(size));
-    w.str("instrument", 22);
-    w.u8(0);
-    w.le16(static_cast<int>(ins.samples.size()));
-    w.le32(40);
+    w.str("instrument", 23), w.le16(static_cast<int>(ins.samples.size())), w.le32(40);
     for (int n : ins.map) w.u8(n);
     for (const auto *env : {&ins.vol_env, &ins.pan_env})
       for (int i = 0; i < 12; i++) {
@@ -255,16 +222,15 @@ inline bytes build_xm(const xm_image &m) {
         w.le16(pt.first), w.le16(pt.second);
       }
     w.u8(static_cast<int>(ins.vol_env.size())), w.u8(static_cast<int>(ins.pan_env.size()));
-    w.u8(ins.vol_sustain), w.u8(ins.vol_loop_start), w.u8(ins.vol_loop_end);
-    w.u8(0), w.u8(0), w.u8(0);
-    w.u8(ins.vol_flags), w.u8(ins.pan_flags);
+    w.seq({ins.vol_sustain, ins.vol_loop_start, ins.vol_loop_end, 0, 0, 0, ins.vol_flags,
+           ins.pan_flags});
     for (int v : ins.vibrato) w.u8(v);
     w.le16(ins.fadeout);
     w.pad_to(start + 263);
     w.b.resize(start + size);  // a shorter header ends early, as the file says
     for (const xm_sample &s : ins.samples) {
       w.le32(s.length), w.le32(s.loop_start), w.le32(s.loop_length);
-      w.u8(s.volume), w.u8(s.finetune), w.u8(s.type), w.u8(s.pan), w.u8(s.relative_note), w.u8(0);
+      w.seq({s.volume, s.finetune, s.type, s.pan, s.relative_note, 0});
       w.str("sample", 22);
     }
     if (!old)
@@ -281,27 +247,11 @@ inline bytes build_xm(const xm_image &m) {
 // Delta-codes 8-bit sample values as an XM stores them.
 inline bytes xm_delta8(const std::vector<int> &values) {
   bytes out;
-  int prev = 0;
-  for (int v : values) {
-    out.push_back(static_cast<uint8_t>(v - prev));
-    prev = v;
-  }
+  for (size_t i = 0; i < values.size(); i++)
+    out.push_back(static_cast<uint8_t>(values[i] - (i ? values[i - 1] : 0)));
   return out;
 }
 
-// Delta-codes 16-bit sample values as an XM stores them, little-endian.
-inline bytes xm_delta16(const std::vector<int> &values) {
-  bytes out;
-  int prev = 0;
-  for (int v : values) {
-    const int d = (v - prev) & 0xFFFF;
-    out.push_back(static_cast<uint8_t>(d)), out.push_back(static_cast<uint8_t>(d >> 8));
-    prev = v;
-  }
-  return out;
-}
-
-// ---- IT and UMX ----
 // A playable IT of one instrument and one 8-bit sample, a few notes and effects (itwriter.h
 // writes IT modules of any shape).
 inline bytes build_it(const std::string &name) {

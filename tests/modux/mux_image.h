@@ -89,14 +89,11 @@ inline bytes build(const module &m) {
   for (const sample &s : m.samples) {
     put32(b, s.length);
     if (s.length == 0) continue;
-    put32(b, s.loop_start);
-    put32(b, s.loop_end);
+    put32(b, s.loop_start), put32(b, s.loop_end);
     for (int v : {s.vibrato_type, s.vibrato_sweep, s.vibrato_depth, s.vibrato_rate, s.volume, s.pan,
                   s.relative_note})
       put8(b, v);
-    put16(b, s.tuning);
-    put8(b, s.bits);
-    put8(b, s.loop_flags);
+    put16(b, s.tuning), put8(b, s.bits), put8(b, s.loop_flags);
     b.insert(b.end(), s.data.begin(), s.data.end());
     for (int64_t i = 0; s.data.empty() && i < int64_t(s.length) * (s.bits / 8); i++)
       put8(b, static_cast<int>(i));
