@@ -55,10 +55,9 @@ class GameTest : public ::testing::Test {
     graphics = resources.graphic_objs.data(), sprites = sounds = nullptr;
     num_sprites = kNumSprites;
     clear_to_color(screen, 0);
-    level = map_struct{};
+    // The bugs' and the vorbel's start cells, no bugs or balls, bug picture 10.
+    level = map_struct{0, 10, 10, 5, 5, 0, 0, 10, {}, {}};
     for (int k = 0; k < 32; k++) level.points[k] = int16_t(10 * (k + 1));
-    level.bug_sprite = level.bug_start_x = level.bug_start_y = 10;
-    level.vorbel_start_x = level.vorbel_start_y = 5;
     gmap = &level;
     BuildCellValues();
     for (int k = 0; k < KEY_MAX; k++) key[k] = 0;
@@ -93,6 +92,7 @@ class GameTest : public ::testing::Test {
 };
 
 using Bytes = std::vector<unsigned char>;
+using Ints = std::vector<int>;  // several figures compared at once
 
 inline Bytes FileBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);

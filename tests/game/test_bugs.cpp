@@ -45,8 +45,7 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
     Cell(c.x, c.y, kFloor);
     Cell(c.nx, c.ny, c.code);
     bugs[0] = actor_struct{CELL * c.x, CELL * c.y, 5, 5, 0, 10, 0, 0, 0};
-    EXPECT_EQ((std::vector<int>{c.go(0), bugs[0].dx, bugs[0].dy}),
-              (std::vector<int>{c.want, c.want_dx, c.want_dy}));
+    EXPECT_EQ((Ints{c.go(0), bugs[0].dx, bugs[0].dy}), (Ints{c.want, c.want_dx, c.want_dy}));
   }
 }
 
@@ -62,8 +61,7 @@ TEST_F(BugTest, StepsBetweenCellsAndThroughTheEdges) {
   for (auto &c : cases) {
     bugs[0] = actor_struct{c[0], c[1], c[2], c[3], 0, 10, 0, 0, 0};
     MoveBug(0);
-    EXPECT_EQ((std::vector<int>{bugs[0].x, bugs[0].y, bugs[0].dx, bugs[0].dy}),
-              (std::vector<int>{c[4], c[5], c[2], c[3]}))
+    EXPECT_EQ((Ints{bugs[0].x, bugs[0].y, bugs[0].dx, bugs[0].dy}), (Ints{c[4], c[5], c[2], c[3]}))
         << c[0] << "," << c[1];
   }
 }
@@ -134,11 +132,10 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
                                       : actor_struct{300, 100, -5, 0, 2, 10, 0, 0, 0};
     for (int i = 0; i < 3; i++) BugCollision(i);
     // The next bug is untouched and no life goes.
-    EXPECT_EQ((std::vector<int>{vorbel.score, vorbel.bugs_eaten, bugs[c[2]].state, vorbel.lives}),
-              (std::vector<int>{c[7], c[1] + c[2], 2, 4}));
+    EXPECT_EQ((Ints{vorbel.score, vorbel.bugs_eaten, bugs[c[2]].state, vorbel.lives}),
+              (Ints{c[7], c[1] + c[2], 2, 4}));
     for (int i = 0; i < c[2]; i++)  // home, normal again, the step kept
-      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}),
-                (std::vector<int>{c[8], c[9], 0, -5}));
+      EXPECT_EQ((Ints{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}), (Ints{c[8], c[9], 0, -5}));
   }
 }
 

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 class HighScoreTest : public FileTest {
  protected:
   // An empty folder; the table holds `scores` (1500, 1400, ..., 100), entry i "e<i>", i + 1, 2i.
-  static void Table(const std::vector<int> &scores = {}) {
+  static void Table(const Ints &scores = {}) {
     for (int i = 0; i < NUM_HIGHSCORES; i++) {
       int score = scores.empty() ? 1500 - 100 * i : scores[size_t(i)];
       HighScores[i] = highscore_struct{score, i + 1, 2 * i, ""};
@@ -82,8 +82,8 @@ TEST_F(HighScoreTest, FileComesBackWholeOrIsSetAside) {
     ASSERT_TRUE(SaveHighScores());
     Bytes bytes = FileBytes("vorbel.hsc");
     ASSERT_EQ(bytes.size(), 420u);
-    EXPECT_EQ((std::vector<int>{At32(bytes, 0), At32(bytes, 4), At32(bytes, 32), At32(bytes, 400)}),
-              (std::vector<int>{99999999, 1, 2, 28}));
+    EXPECT_EQ((Ints{At32(bytes, 0), At32(bytes, 4), At32(bytes, 32), At32(bytes, 400)}),
+              (Ints{99999999, 1, 2, 28}));
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(&bytes[12]), 16),
               std::string("Fifteen letters\0", 16));
     damage(bytes);
@@ -159,16 +159,11 @@ void Put16(Bytes &b, size_t off, int v) { b[off] = uint8_t(v), b[off + 1] = uint
 
 // A playable map: the edge ring walls, balls everywhere else but on the two start cells.
 map_struct Playable() {
-  map_struct m{};
+  // bugs' and vorbel's start cells, bugs, balls, bug picture
+  map_struct m{0, 10, 10, 5, 5, 2, 20 * 20 - 2, 3, {}, {}};
   for (int x = 0; x < MAP_W; x++)
-    for (int y = 0; y < MAP_H; y++)
-      m.cells[x][y] = int16_t(x == 0 || y == 0 || x == 21 || y == 21 ? 5 : 1901);
-  m.vorbel_start_x = m.vorbel_start_y = 5;
-  m.bug_start_x = m.bug_start_y = 10;
-  m.cells[5][5] = m.cells[10][10] = 1900;
-  m.bug_count = 2;
-  m.ball_count = 20 * 20 - 2;
-  m.bug_sprite = 3;
+    for (int y = 0; y < MAP_H; y++) m.cells[x][y] = int16_t(x % 21 && y % 21 ? kBall : 5);
+  m.cells[5][5] = m.cells[10][10] = kFloor;
   for (int k = 0; k < 32; k++) m.points[k] = int16_t(k + 1);
   return m;
 }
@@ -200,37 +195,23 @@ class SaveTest : public FileTest {
     level = Playable();
     gmap = &level;
     BuildCellValues();
-    map = map_struct{};
-    vorbel = actor_struct{100, 45, 0, 0, 0, SPR_VORBEL_LEFT + 2, 12345, 6, 3};
   }
 };
 
-// A round trip of a custom game brings the vorbel and the map block back and leaves the level's
-// progress alone; a step in progress belongs to the old position.
-TEST_F(SaveTest, RoundTrip) {
+// A saved game brings the vorbel and the map block back and leaves the level's progress alone (a
+// step in progress belongs to the old position); one short, damaged or hostile is refused with
+// nothing changed.
+TEST_F(SaveTest, SavesComeBackWholeOrAreRefusedWithNothingChanged) {
   map = Playable();
-  gmap = &map;
   vorbel = actor_struct{100, 45, 3, 4, 2, SPR_VORBEL_UP, 0x01020304, 6, 3};
   const actor_struct saved = vorbel;
-  ASSERT_TRUE(WriteSavedGame("round.svg"));
-  const Bytes b = FileBytes("round.svg");
-  ASSERT_EQ(b.size(), 1164u);
-  EXPECT_EQ(Bytes(b.begin() + 72, b.begin() + 1120), MapBytes(map));
-  vorbel = actor_struct{200, 200, 0, 0, 0, SPR_VORBEL_RIGHT, 99999, 10, 1};
-  vorbel_move_direction = 2;
-  current_map_played = 4, num_balls = 17, mapV[3][3] = -1;
-  ASSERT_TRUE(ReadSavedGame("round.svg"));
-  EXPECT_EQ(std::memcmp(&vorbel, &saved, sizeof saved), 0);
-  EXPECT_EQ((std::vector<int>{vorbel_move_direction, current_map_played, num_balls, mapV[3][3]}),
-            (std::vector<int>{0, 4, 17, -1}));
-}
-
-TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
-  map = Playable();
   ASSERT_TRUE(WriteSavedGame("good.svg"));
   const Bytes good = FileBytes("good.svg");
+  ASSERT_EQ(good.size(), 1164u);
+  EXPECT_EQ(Bytes(good.begin() + 72, good.begin() + 1120), MapBytes(map));
+  vorbel = actor_struct{200, 200, 0, 0, 0, SPR_VORBEL_RIGHT, 99999, 10, 1};
   map = map_struct{};
-  ASSERT_TRUE(ReadSavedGame("good.svg")) << "the file every case damages loads as it is";
+  current_map_played = 4, num_balls = 17, mapV[3][3] = -1;
   // Both copies of a position field at once.
   auto both = [](size_t field, int v) {
     return [=](Bytes &b) { Put32(b, 4 * field, v), Put32(b, 52 + 4 * field, v); };
@@ -276,15 +257,22 @@ TEST_F(SaveTest, ShortDamagedOrHostileSavesAreRefusedWithNothingChanged) {
     c.change(b);
     refused(b, c.what, c.reason);
   }
+  vorbel_move_direction = 2;
+  ASSERT_TRUE(ReadSavedGame("good.svg")) << "the file every case damages loads as it is";
+  EXPECT_EQ(std::memcmp(&vorbel, &saved, sizeof saved), 0);
+  EXPECT_EQ(MapBytes(map), MapBytes(Playable()));
+  EXPECT_EQ((Ints{vorbel_move_direction, current_map_played, num_balls, mapV[3][3]}),
+            (Ints{0, 4, 17, -1}));
   // In a custom game the block becomes the map in play: a level-list game's block of zeros would
   // wall it up, another version of the map be drawn while collisions follow the map in play.
-  map = Playable(), gmap = &map;
+  gmap = &map;
   BuildCellValues();
   Bytes zeros = good, other = good;
   std::fill(zeros.begin() + 72, zeros.begin() + 1120, 0);
   Put16(other, 72 + 16 + 2 * (MAP_H * 3 + 3), kWall);  // cell (3, 3)
   refused(zeros, "a block of zeros", "it was saved on another map than this one");
   refused(other, "another version of the map", "it was saved on another map than this one");
+  EXPECT_TRUE(ReadSavedGame("good.svg")) << "a custom game's save of its own map";
 }
 
 // Custom maps are read whole, the first 1048 bytes of a file, and every map from outside goes

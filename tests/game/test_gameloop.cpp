@@ -41,13 +41,11 @@ TEST_F(GameLoopTest, LevelSetupCountsAndPlaces) {
     Cell(4, 4, kBall);
     mapV[4][4] = -1;
     LevelSetup();
-    EXPECT_EQ((std::vector<int>{num_bugs, num_balls, end_game, mapV[4][4], vorbel.x, vorbel.y,
-                                vorbel.sprite}),
-              (std::vector<int>{c[2], 7, 0, 1, 100, 100, SPR_VORBEL_RIGHT}))
+    EXPECT_EQ((Ints{num_bugs, num_balls, end_game, mapV[4][4], vorbel.x, vorbel.y, vorbel.sprite}),
+              (Ints{c[2], 7, 0, 1, 100, 100, SPR_VORBEL_RIGHT}))
         << c[0] << " bugs on difficulty " << c[1];
     for (int i = 0; i < c[2]; i++)
-      EXPECT_EQ((std::vector<int>{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}),
-                (std::vector<int>{200, 200, 5, 12}));
+      EXPECT_EQ((Ints{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}), (Ints{200, 200, 5, 12}));
   }
 }
 
@@ -74,9 +72,9 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
     key[KEY_RIGHT] = 1;
     vorbel_timer = c[0], bug_timer = c[1];
     GamePass();
-    EXPECT_EQ((std::vector<int>{vorbel.x - 100, vorbel_timer,
-                                abs(bugs[0].x - 200) + abs(bugs[0].y - 200), bug_timer}),
-              (std::vector<int>{c[2] ? 5 : 0, c[2] ? 0 : c[0], c[3] ? 5 : 0, c[3] ? 0 : c[1]}));
+    EXPECT_EQ((Ints{vorbel.x - 100, vorbel_timer, abs(bugs[0].x - 200) + abs(bugs[0].y - 200),
+                    bug_timer}),
+              (Ints{c[2] ? 5 : 0, c[2] ? 0 : c[0], c[3] ? 5 : 0, c[3] ? 0 : c[1]}));
   }
 }
 
@@ -99,8 +97,7 @@ TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
   key[KEY_C] = 1;
   pass.join();
   clear_keybuf();
-  EXPECT_EQ((std::vector<int>{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}),
-            (std::vector<int>{x, bx, by, 0}));
+  EXPECT_EQ((Ints{vorbel.x, bugs[0].x, bugs[0].y, focus_lost}), (Ints{x, bx, by, 0}));
   EXPECT_LE(vorbel_timer + bug_timer, 4) << "the ticks of the pause are dropped";
 }
 
@@ -112,7 +109,7 @@ TEST_F(GameLoopTest, FromMapToMap) {
   for (auto &c : cases) {
     num_maps = c[0], current_map_played = c[1], end_game = c[2];
     NextMap();
-    EXPECT_EQ((std::vector<int>{current_map_played, end_game}), (std::vector<int>{c[3], c[4]}))
+    EXPECT_EQ((Ints{current_map_played, end_game}), (Ints{c[3], c[4]}))
         << c[0] << " " << c[1] << " " << c[2];
   }
 }
@@ -174,8 +171,8 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
     EXPECT_NE(std::string(replay_stopped).find(c.says), std::string::npos)
         << c.what << ": " << replay_stopped;
     if (!c.says[0]) {
-      EXPECT_EQ((std::vector<int>{vorbel.score, vorbel.lives, vorbel.bugs_eaten}),
-                (std::vector<int>{recorded.score, recorded.lives, recorded.bugs_eaten}))
+      EXPECT_EQ((Ints{vorbel.score, vorbel.lives, vorbel.bugs_eaten}),
+                (Ints{recorded.score, recorded.lives, recorded.bugs_eaten}))
           << replay_stopped;
     }
   }
@@ -214,15 +211,13 @@ TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
   Place(bugs[1], vorbel.x, vorbel.y);
   key[KEY_SPACE] = 1;
   GamePass();
-  EXPECT_EQ((std::vector<int>{vorbel.lives, state_timer, bugs[0].state, bugs[1].state}),
-            (std::vector<int>{3, 2, BUG_NORMAL, BUG_NORMAL}));
+  EXPECT_EQ((Ints{vorbel.lives, state_timer, bugs[0].state, bugs[1].state}),
+            (Ints{3, 2, BUG_NORMAL, BUG_NORMAL}));
   Place(bugs[0], vorbel.x, vorbel.y);
   GamePass();
-  EXPECT_EQ((std::vector<int>{vorbel.lives, vorbel.bugs_eaten, state_timer}),
-            (std::vector<int>{2, 0, 3}));
+  EXPECT_EQ((Ints{vorbel.lives, vorbel.bugs_eaten, state_timer}), (Ints{2, 0, 3}));
   for (int i = 0; i < 4; i++) GamePass();
-  EXPECT_EQ((std::vector<int>{state_timer, bugs[0].state, bugs[1].state}),
-            (std::vector<int>{0, BUG_NORMAL, BUG_NORMAL}));
+  EXPECT_EQ((Ints{state_timer, bugs[0].state, bugs[1].state}), (Ints{0, BUG_NORMAL, BUG_NORMAL}));
 }
 
 // A second power ball during the safety time restarts the count from 1 and makes every bug edible
@@ -241,8 +236,7 @@ TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
   ASSERT_EQ(state_timer, 2);
   bugs[1].state = BUG_NORMAL;  // as if just eaten and sent home
   while (mapV[7][5] != -1 && passes < 20) StepPass(), passes++;
-  ASSERT_EQ((std::vector<int>{state_timer, bugs[0].state, bugs[1].state}),
-            (std::vector<int>{2, BUG_EDIBLE, BUG_EDIBLE}))
+  ASSERT_EQ((Ints{state_timer, bugs[0].state, bugs[1].state}), (Ints{2, BUG_EDIBLE, BUG_EDIBLE}))
       << "restarted by the second power ball";
   key[KEY_RIGHT] = 0;
   passes = 0;
@@ -262,15 +256,13 @@ TEST_F(GameLoopTest, RegressionDyingWhileMovingAwayFromAnAdjacentBug) {
   bugs[1] = actor_struct{110, 120, 0, -5, 0, 3, 0, 0, 0};
   key[KEY_SPACE] = 1;
   StepPass();
-  EXPECT_EQ((std::vector<int>{vorbel.lives, vorbel.y, vorbel.sprite, vorbel.score, end_game}),
-            (std::vector<int>{3, 100, SPR_VORBEL_RIGHT, 1234, 0}));
+  EXPECT_EQ((Ints{vorbel.lives, vorbel.y, vorbel.sprite, vorbel.score, end_game}),
+            (Ints{3, 100, SPR_VORBEL_RIGHT, 1234, 0}));
   EXPECT_TRUE(vorbel.x == 100 || vorbel.x == 95) << vorbel.x;
   for (const actor_struct &b : {bugs[0], bugs[1]})
-    EXPECT_EQ((std::vector<int>{b.x, b.y, b.dx, b.dy, b.state, b.sprite}),
-              (std::vector<int>{200, 200, 5, 0, 0, 12}));
+    EXPECT_EQ((Ints{b.x, b.y, b.dx, b.dy, b.state, b.sprite}), (Ints{200, 200, 5, 0, 0, 12}));
   for (int i = 0; i < 6; i++) StepPass();
-  EXPECT_EQ((std::vector<int>{vorbel.x % 5, vorbel.y % CELL, vorbel.lives}),
-            (std::vector<int>{0, 0, 3}));
+  EXPECT_EQ((Ints{vorbel.x % 5, vorbel.y % CELL, vorbel.lives}), (Ints{0, 0, 3}));
 }
 
 // Each threshold gives one life, once; one pass that lifts the score over two at once (edible bugs
@@ -293,7 +285,7 @@ TEST_F(GameLoopTest, ExtraLifeThresholds) {
     vorbel.score += c[3], num_balls = c[4];
     for (int pass = 0; pass < 2; pass++) {  // the second pass gives nothing more
       GamePass();
-      EXPECT_EQ((std::vector<int>{vorbel.lives, extra_life}), (std::vector<int>{c[5], c[6]}));
+      EXPECT_EQ((Ints{vorbel.lives, extra_life}), (Ints{c[5], c[6]}));
     }
   }
 }

@@ -31,9 +31,9 @@ TEST(NewGame, DifficultySetsLivesSpeedsAndSafetyTime) {
     vorbel.score = extra_life = vorbel.bugs_eaten = state_timer = 99;
     vorbel_move_direction = 3;
     NewGameSetup();
-    EXPECT_EQ((std::vector<int>{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score,
-                                extra_life, vorbel.bugs_eaten, state_timer, vorbel_move_direction}),
-              (std::vector<int>{c[1], c[2], c[3], c[4], 0, 0, 0, 0, 0}));
+    EXPECT_EQ((Ints{vorbel.lives, max_bugs_state, vorbel_speed, bug_speed, vorbel.score, extra_life,
+                    vorbel.bugs_eaten, state_timer, vorbel_move_direction}),
+              (Ints{c[1], c[2], c[3], c[4], 0, 0, 0, 0, 0}));
   }
 }
 
@@ -48,7 +48,7 @@ TEST_F(StateTest, EachVolumeFollowsOnlyItsOwnSetting) {
     ApplyVolumes();
     int digi = -2, midi = -2;
     get_volume(&digi, &midi);
-    EXPECT_EQ((std::vector<int>{digi, get_mod_volume()}), (std::vector<int>{255, c[2]}))
+    EXPECT_EQ((Ints{digi, get_mod_volume()}), (Ints{255, c[2]}))
         << "sound " << c[0] << ", music " << c[1];
   }
 }
@@ -60,7 +60,7 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
   // Column 5 and row 5 are open. The moving coordinate and the direction after each step, the
   // picture after the first.
   // clang-format off
-  struct { MoveFn move; int x, y, dir_before, first_sprite; std::vector<int> along, dir; } cases[] = {
+  struct { MoveFn move; int x, y, dir_before, first_sprite; Ints along, dir; } cases[] = {
       {MoveUp, 100, 20, 0, 37, {15, 10, 5, 415, 410, 405, 400}, {1, 1, 1, 0, 1, 1, 0}},
       {MoveDown, 100, 400, 0, 41, {405, 410, 415, 5, 10, 15, 20}, {2, 2, 2, 0, 2, 2, 0}},
       {MoveLeft, 20, 100, 0, 33, {15, 10, 5, 415, 410, 405, 400}, {3, 3, 3, 0, 3, 3, 0}},
@@ -81,9 +81,7 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
     for (size_t i = 0; i < c.along.size(); i++) {
       c.move();  // the key stays held, so the move is asked for again after the wrap
       int along = c.move == MoveLeft || c.move == MoveRight ? vorbel.x : vorbel.y;
-      EXPECT_EQ((std::vector<int>{along, vorbel_move_direction}),
-                (std::vector<int>{c.along[i], c.dir[i]}))
-          << "step " << i;
+      EXPECT_EQ((Ints{along, vorbel_move_direction}), (Ints{c.along[i], c.dir[i]})) << "step " << i;
       if (i == 0) first_sprite = vorbel.sprite;
     }
     EXPECT_EQ(first_sprite, c.first_sprite);
@@ -129,8 +127,8 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
     vorbel.score = 1000;
     Place(vorbel, 100, 100);
     EatBall();
-    EXPECT_EQ((std::vector<int>{vorbel.score, num_balls, mapV[5][5]}),
-              (std::vector<int>{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
+    EXPECT_EQ((Ints{vorbel.score, num_balls, mapV[5][5]}),
+              (Ints{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
   }
 }
 
