@@ -67,8 +67,7 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
   for (auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c[0] << " " << c[1]);
     SetUp();
-    Open(10, 5);  // the bug's way is column 10
-    LevelSetup();
+    Corridors();
     key[KEY_RIGHT] = 1;
     vorbel_timer = c[0], bug_timer = c[1];
     GamePass();
@@ -81,10 +80,7 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
 // A pass that finds the focus lost pauses as P does: held keys are forgotten, and after a key
 // and C the ticks that piled up give no step.
 TEST_F(GameLoopTest, LostFocusPausesForgetsKeysAndTakesNoCatchUpStep) {
-  Open(-1, 5);
-  Open(10, -1);
-  level.bug_count = 1;
-  LevelSetup();
+  Corridors();
   key[KEY_RIGHT] = 1;
   focus_lost = -1;
   vorbel_timer = 500, bug_timer = 500;  // the time spent in another window
@@ -223,11 +219,9 @@ TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
 // A second power ball during the safety time restarts the count from 1 and makes every bug edible
 // again, an eaten one back at home included; the time ends max_bugs_state passes after it.
 TEST_F(GameLoopTest, RegressionPowerBallWhileTheSafetyCountRuns) {
-  Open(-1, 5);
+  Corridors();
   Cell(6, 5, kPowerBall);
   Cell(7, 5, kPowerBall);
-  level.bug_count = 2;
-  LevelSetup();
   max_bugs_state = 8;
   key[KEY_RIGHT] = 1;
   // The pass that eats a power ball counts the first pass of the safety time: 2 after it.
