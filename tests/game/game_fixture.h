@@ -89,6 +89,16 @@ class GameTest : public ::testing::Test {
   }
 
   static void Place(actor_struct &a, int x, int y) { a.x = x, a.y = y; }
+
+  // Runs `check` on every row of a table, each from a fresh start, the row's number on failure.
+  template <typename Row, size_t N, typename F>
+  void EachRow(Row (&rows)[N], F check) {
+    for (Row &r : rows) {
+      SCOPED_TRACE(testing::Message() << "row " << &r - rows);
+      SetUp();
+      check(r);
+    }
+  }
 };
 
 using Bytes = std::vector<unsigned char>;

@@ -39,14 +39,12 @@ TEST_F(BugTest, WaysAndTheEdgeRules) {
       {BugGoRight, 21, 7, 0, 7, kWall, 0, 5, 5},        {BugGoRight, 20, 7, 21, 7, kFloor, -1, 5, 0},
   };
   // clang-format on
-  for (auto &c : cases) {
-    SCOPED_TRACE(&c - cases);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     Cell(c.x, c.y, kFloor);
     Cell(c.nx, c.ny, c.code);
     bugs[0] = actor_struct{CELL * c.x, CELL * c.y, 5, 5, 0, 10, 0, 0, 0};
     EXPECT_EQ((Ints{c.go(0), bugs[0].dx, bugs[0].dy}), (Ints{c.want, c.want_dx, c.want_dy}));
-  }
+  });
 }
 
 // Between cells the step is kept; a step out through an edge lands on the opposite edge (row 7
@@ -89,9 +87,7 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
   };
   // clang-format on
   constexpr int kDraws = 30000;  // a tolerance of 0.015 is about five standard deviations
-  for (auto &c : cases) {
-    SCOPED_TRACE(&c - cases);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     dif_level = c.dif;
     Crossing(c.ways);
     Place(vorbel, c.px, c.py);
@@ -105,7 +101,7 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
     }
     const double want[] = {c.up, c.down, c.left, c.right};
     for (int v = 0; v < 4; v++) EXPECT_NEAR(count[v] / double(kDraws), want[v], 0.015) << "UDLR"[v];
-  }
+  });
 }
 
 using CollisionTest = BugTest;
@@ -121,9 +117,7 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
       {1, 0, 0, 120, 100, 10, 10, 0, 0, 0},        {1, 0, 0, 100, 80, 10, 10, 0, 0, 0},
   };
   // clang-format on
-  for (auto &c : cases) {
-    SCOPED_TRACE(&c - cases);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     dif_level = c[0], vorbel.bugs_eaten = c[1], num_bugs = 3;
     level.bug_start_x = int16_t(c[5]), level.bug_start_y = int16_t(c[6]);
     Place(vorbel, 100, 100);
@@ -136,7 +130,7 @@ TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {
               (Ints{c[7], c[1] + c[2], 2, 4}));
     for (int i = 0; i < c[2]; i++)  // home, normal again, the step kept
       EXPECT_EQ((Ints{bugs[i].x, bugs[i].y, bugs[i].state, bugs[i].dx}), (Ints{c[8], c[9], 0, -5}));
-  }
+  });
 }
 
 }  // namespace

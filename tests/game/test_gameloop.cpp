@@ -35,8 +35,7 @@ class GameLoopTest : public GameTest {
 // eaten in an earlier try back; everybody on the start cells.
 TEST_F(GameLoopTest, LevelSetupCountsAndPlaces) {
   const int cases[][3] = {{2, 0, 2}, {2, 2, 4}, {19, 2, 20}, {-5, 1, 0}};  // map, difficulty, bugs
-  for (auto &c : cases) {
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     level.bug_count = int16_t(c[0]), dif_level = c[1], end_game = -1;
     Cell(4, 4, kBall);
     mapV[4][4] = -1;
@@ -46,7 +45,7 @@ TEST_F(GameLoopTest, LevelSetupCountsAndPlaces) {
         << c[0] << " bugs on difficulty " << c[1];
     for (int i = 0; i < c[2]; i++)
       EXPECT_EQ((Ints{bugs[i].x, bugs[i].y, bugs[i].dx, bugs[i].sprite}), (Ints{200, 200, 5, 12}));
-  }
+  });
 }
 
 // A custom level played at full speed with scripted keys is recorded; the recording replayed from
@@ -64,9 +63,7 @@ PassInput Scripted() {
 // A step is due only once its timer has passed the speed; a step taken starts its timer again.
 TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
   const int cases[][4] = {{10, 10, 0, 0}, {11, 10, 1, 0}, {10, 11, 0, 1}, {40, 40, 1, 1}};
-  for (auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << c[0] << " " << c[1]);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     Corridors();
     key[KEY_RIGHT] = 1;
     vorbel_timer = c[0], bug_timer = c[1];
@@ -74,7 +71,7 @@ TEST_F(GameLoopTest, StepsOnlyWhenTheTicksExceedTheSpeed) {
     EXPECT_EQ((Ints{vorbel.x - 100, vorbel_timer, abs(bugs[0].x - 200) + abs(bugs[0].y - 200),
                     bug_timer}),
               (Ints{c[2] ? 5 : 0, c[2] ? 0 : c[0], c[3] ? 5 : 0, c[3] ? 0 : c[1]}));
-  }
+  });
 }
 
 // A pass that finds the focus lost pauses as P does: held keys are forgotten, and after a key
@@ -269,9 +266,7 @@ TEST_F(GameLoopTest, ExtraLifeThresholds) {
                           {0, 40020, 20010, 0, 7, 3, 40020},  {0, 19000, 0, 22000, 7, 4, 41000},   {2, 10, 0, 150010, 7, 5, 150020},
                           {0, 19990, 0, 20, 0, 2, 0}};
   // clang-format on
-  for (auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << "difficulty " << c[0] << ", " << c[1] << " + " << c[3]);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     dif_level = c[0];
     LevelSetup();
     vorbel.lives = 2, vorbel.score = c[1], extra_life = c[2];
@@ -281,7 +276,7 @@ TEST_F(GameLoopTest, ExtraLifeThresholds) {
       GamePass();
       EXPECT_EQ((Ints{vorbel.lives, extra_life}), (Ints{c[5], c[6]}));
     }
-  }
+  });
 }
 
 }  // namespace

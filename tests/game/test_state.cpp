@@ -71,9 +71,7 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       {MoveUp, 105, 100, 4, SPR_VORBEL_RIGHT, {100}, {4}},
   };
   // clang-format on
-  for (auto &c : cases) {
-    SCOPED_TRACE(&c - cases);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     Open(5, 5);
     Place(vorbel, c.x, c.y);
     vorbel_move_direction = c.dir_before;
@@ -85,15 +83,14 @@ TEST_F(VorbelTest, StepsWallsAndTheEdge) {
       if (i == 0) first_sprite = vorbel.sprite;
     }
     EXPECT_EQ(first_sprite, c.first_sprite);
-  }
+  });
 }
 
 TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
   // Balls on rows 4, 5 and 6 of column 5 ('o'; '-' once eaten); the vorbel starts on row 5.
   const std::pair<MoveFn, std::vector<std::string>> cases[] = {
       {MoveUp, {"o-o", "--o", "--o", "--o"}}, {MoveDown, {"o-o", "o-o", "o-o", "o-o", "o--"}}};
-  for (auto &c : cases) {
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     Open(5, -1);
     for (int row = 4; row <= 6; row++) Cell(5, row, kBall);
     Place(vorbel, 100, 100);
@@ -105,7 +102,7 @@ TEST_F(VorbelTest, CellEatenIsTheOneBeforeTheStep) {
       EXPECT_EQ(rows, want);
       EXPECT_EQ(num_balls, 100 - std::count(rows.begin(), rows.end(), '-')) << rows;
     }
-  }
+  });
 }
 
 TEST_F(VorbelTest, ScoringByDifficulty) {
@@ -117,9 +114,7 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
       {2, kFloor, 0, 0, 0},   {2, 1909, 0, 0, 0},     {2, 2400, 0, 0, 0},  // nothing to eat
   };
   // clang-format on
-  for (auto &c : cases) {
-    SCOPED_TRACE(&c - cases);
-    SetUp();
+  EachRow(cases, [&](auto &c) {
     dif_level = c[0];
     Cell(5, 5, c[1]);
     int v = mapV[5][5];
@@ -129,7 +124,7 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
     EatBall();
     EXPECT_EQ((Ints{vorbel.score, num_balls, mapV[5][5]}),
               (Ints{1000 + c[3], 100 - c[4], c[3] ? -1 : v}));
-  }
+  });
 }
 
 }  // namespace
