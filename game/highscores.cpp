@@ -274,7 +274,7 @@ void DrawHighScores() {
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
     const highscore_struct &e = HighScores[i];
     const int y = 80 + 20 * i;
-    char rank[16], name[sizeof e.name];
+    char rank[24], name[sizeof e.name];
     snprintf(rank, sizeof rank, "%2d     ", i + 1);
     ClipText(f, e.name, kListNameEnd - 55 - text_length(f, rank), name, sizeof name);
     snprintf(text, sizeof text, "%s%s", rank, name);
