@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <queue>
 #include <string>
 
 #include "Template.h"
+#include "../levels/route.h"
 
 namespace {
 
@@ -21,31 +21,17 @@ int quit_after = 1 << 30;  // passes after which the pilot quits (as a signal wo
 int load_at = -1;          // pass at which the pilot saves and loads the game back (F5, F6)
 int pass_count = 0;
 
-// The first way (1 up, 2 down, 3 left, 4 right) of a shortest path through open cells to the
+// The first way (1 up, 2 down, 3 left, 4 right) of a shortest route through open cells to the
 // nearest ball or power ball; 0 when none is reachable.
 int WayToNearestBall(int cx, int cy) {
-  static const int dx[] = {0, 0, 0, -1, 1}, dy[] = {0, -1, 1, 0, 0};
-  int first[MAP_W][MAP_H] = {};
-  bool seen[MAP_W][MAP_H] = {};
-  std::queue<std::pair<int, int>> q;
-  q.push({cx, cy});
-  seen[cx][cy] = true;
-  while (!q.empty()) {
-    auto [x, y] = q.front();
-    q.pop();
-    int v = mapV[x][y];
-    if ((x != cx || y != cy) && v >= 1 && v <= 8) return first[x][y];
-    for (int w = 1; w <= 4; w++) {
-      int nx = x + dx[w], ny = y + dy[w];
-      if (nx < 1 || ny < 1 || nx >= MAP_W - 1 || ny >= MAP_H - 1 || seen[nx][ny] ||
-          mapV[nx][ny] == 0)
-        continue;
-      seen[nx][ny] = true;
-      first[nx][ny] = first[x][y] ? first[x][y] : w;
-      q.push({nx, ny});
-    }
-  }
-  return 0;
+  static const int dx[] = {0, 0, -1, 1}, dy[] = {-1, 1, 0, 0};
+  auto hop = [](int c, int way) {
+    const int x = c / MAP_H + dx[way], y = c % MAP_H + dy[way];
+    const bool open = x >= 1 && y >= 1 && x < MAP_W - 1 && y < MAP_H - 1 && mapV[x][y] != 0;
+    return open ? MAP_H * x + y : -1;
+  };
+  auto eats = [&](int c, int way) { return Edible(hop(c, way)); };
+  return FirstWayToFood(MAP_H * cx + cy, hop, eats) + 1;
 }
 
 PassInput Pilot() {
