@@ -47,14 +47,10 @@ bool read(const std::vector<uint8_t> &bytes, Audio &audio, std::string &error) {
 }
 
 TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
-  // Two frames of stereo: (full positive, full negative), then (silence, half).
+  // Two frames of stereo: (full positive, full negative), then (silence, half); no frames: refused.
   const std::vector<uint8_t> s16 = {0xFF, 0x7F, 0x00, 0x80, 0, 0, 0x00, 0x40};
-  const struct {
-    const char *what;
-    std::vector<uint8_t> file;
-    std::vector<float> mono;  // empty: refused
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char *what; std::vector<uint8_t> file; std::vector<float> mono; } cases[] = {
       {"16 bits", wav(1, 2, 16, s16), {-0.5f / 32768, 0.25f}},
       {"8 bits, unsigned", wav(1, 2, 8, {255, 0, 128, 192}), {-0.5f / 128, 0.25f}},
       {"24 bits", wav(1, 2, 24, {0xFF, 0xFF, 0x7F, 0, 0, 0x80, 0, 0, 0, 0, 0, 0x40}), {-0.5f / 8388608, 0.25f}},
@@ -65,8 +61,8 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       {"12 bits", wav(1, 1, 12, {0, 0}), {}},
       {"not RIFF", {'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, {}},
       {"empty", {}, {}},
-      // clang-format on
   };
+  // clang-format on
   for (auto &c : cases) {
     Audio audio;
     std::string error;

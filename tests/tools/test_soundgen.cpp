@@ -117,13 +117,11 @@ TEST(SoundBank, TheGamesSoundsSuitTheirUse) {
   EXPECT_GT(seconds(0), 0.6);
   EXPECT_GT(seconds(7), seconds(0));
 
-  ASSERT_EQ(bank.songs.size(), 5u);
   std::set<int> tempos;
   for (const sound::Song &song : bank.songs) {
     SCOPED_TRACE(song.name);
     EXPECT_TRUE(song.channels.size() >= 4 && song.channels.size() <= 16);
     EXPECT_GE(sound::song_seconds(song), 60.0);
-    EXPECT_LT(song.restart, int(song.order.size()));
     tempos.insert(song.tempo);
   }
   EXPECT_GE(tempos.size(), 4u) << "the songs should not all move at one pace";
