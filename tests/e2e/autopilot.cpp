@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "Template.h"
@@ -70,11 +71,7 @@ int main(int argc, char **argv) {
         "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
     return 2;
   }
-  char here[4096];
-  if (!getcwd(here, sizeof here)) return 1;
-  auto absolute = [&](const char *p) {
-    return p[0] == '/' ? std::string(p) : std::string(here) + "/" + p;
-  };
+  auto absolute = [](const char *p) { return std::filesystem::absolute(p).string(); };
   const std::string out = absolute(argv[2]);
   std::string custom;
   for (int i = 4; i < argc; i++) {

@@ -19,8 +19,7 @@ inline bool Edible(int cell) {
 template <class HopFn, class EatsFn>
 int FirstWayToFood(int start, HopFn hop, EatsFn eats) {
   std::vector<int> first(MAP_W * MAP_H, -2);  // the first way of the route to each cell reached
-  std::queue<int> frontier;
-  frontier.push(start);
+  std::queue<int> frontier({start});
   first[size_t(start)] = -1;
   while (!frontier.empty()) {
     const int c = frontier.front();

@@ -19,29 +19,26 @@ namespace {
 using MoveFn = void (*)();
 const MoveFn kMoves[4] = {MoveUp, MoveDown, MoveLeft, MoveRight};
 
-struct Hop {
-  int to = -1;            // aligned position reached, as 22 * column + row; -1 when blocked
-  std::vector<int> eats;  // cells whose contents EatBall looks at on the way
-};
-
 // One hop: the key held in one direction from a cell until the vorbel stands on a cell again
 // (each step eats what lies under the vorbel).
+struct Hop {
+  int to = -1;            // the cell reached, as 22 * column + row; -1 when a wall is in the way
+  std::vector<int> eats;  // the cells under the vorbel before each step
+};
 Hop Simulate(int cell, int dir) {
   Hop hop;
   vorbel.x = CELL * (cell / MAP_H);
   vorbel.y = CELL * (cell % MAP_H);
   vorbel_move_direction = 0;
-  for (int step = 0; step < 200; step++) {
-    int x = vorbel.x, y = vorbel.y;
+  for (int step = 0; step < 200 && hop.to < 0; step++) {
+    const int x = vorbel.x, y = vorbel.y;
     kMoves[dir]();
-    if (vorbel.x == x && vorbel.y == y) return hop;  // a wall
+    if (vorbel.x == x && vorbel.y == y) return Hop{};  // a wall
     hop.eats.push_back(MAP_H * (x / CELL) + y / CELL);
-    if (vorbel.x % CELL == 0 && vorbel.y % CELL == 0) {
+    if (vorbel.x % CELL == 0 && vorbel.y % CELL == 0)
       hop.to = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-      return hop;
-    }
   }
-  return Hop{};
+  return hop;
 }
 
 // Plays one level, which must pass the game's own map check, to its end with the autopilot.
