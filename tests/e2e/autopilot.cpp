@@ -66,9 +66,8 @@ PassInput Pilot() {
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    fprintf(
-        stderr,
-        "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
+    fputs("usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n",
+          stderr);
     return 2;
   }
   auto absolute = [](const char *p) { return std::filesystem::absolute(p).string(); };

@@ -1,5 +1,4 @@
-// The route planner of the level playthrough and of the recording autopilot: both head for the
-// nearest ball or power ball by a shortest route over the cells of the map in play.
+// The route planner of the level playthrough and the recording autopilot, to the nearest food.
 #pragma once
 
 #include <queue>

@@ -127,8 +127,6 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
     EXPECT_TRUE(*expect ? err.find(expect) != std::string::npos : err.empty()) << "got: " << err;
   }
   Level level;
-  EXPECT_NE(mapgen::load_level_file("/nonexistent/level99.txt", level).find("cannot open"),
-            std::string::npos);
   std::string path = "/tmp/vorbel_mapgen_huge_" + std::to_string(getpid()) + ".txt";
   std::ofstream(path, std::ios::binary) << std::string(mapgen::kMaxLevelFileSize + 1, '#');
   EXPECT_NE(mapgen::load_level_file(path, level).find("not a level"), std::string::npos);
