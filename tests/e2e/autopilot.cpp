@@ -22,19 +22,6 @@ int quit_after = 1 << 30;  // passes after which the pilot quits (as a signal wo
 int load_at = -1;          // pass at which the pilot saves and loads the game back (F5, F6)
 int pass_count = 0;
 
-// The first way (1 up, 2 down, 3 left, 4 right) of a shortest route through open cells to the
-// nearest ball or power ball; 0 when none is reachable.
-int WayToNearestBall(int cx, int cy) {
-  static const int dx[] = {0, 0, -1, 1}, dy[] = {-1, 1, 0, 0};
-  auto hop = [](int c, int way) {
-    const int x = c / MAP_H + dx[way], y = c % MAP_H + dy[way];
-    const bool open = x >= 1 && y >= 1 && x < MAP_W - 1 && y < MAP_H - 1 && mapV[x][y] != 0;
-    return open ? MAP_H * x + y : -1;
-  };
-  auto eats = [&](int c, int way) { return Edible(hop(c, way)); };
-  return FirstWayToFood(MAP_H * cx + cy, hop, eats) + 1;
-}
-
 PassInput Pilot() {
   game_timer();  // one tick a pass, as the paced loop runs
   if (++pass_count >= quit_after) exit_requested = -1;
@@ -55,9 +42,17 @@ PassInput Pilot() {
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
   in.bug_due = bug_timer > bug_speed ? -1 : 0;
   if (on_cell && vorbel.x < MAP_W * CELL && vorbel.y < MAP_H * CELL) {
-    int w = WayToNearestBall(vorbel.x / CELL, vorbel.y / CELL);
-    in.up = w == 1 ? -1 : 0, in.down = w == 2 ? -1 : 0, in.left = w == 3 ? -1 : 0,
-    in.right = w == 4 ? -1 : 0;
+    // The key of the first step of a shortest route through open cells to the nearest food.
+    auto hop = [](int c, int way) {
+      static const int dx[] = {0, 0, -1, 1}, dy[] = {-1, 1, 0, 0};
+      const int x = c / MAP_H + dx[way], y = c % MAP_H + dy[way];
+      const bool open = x >= 1 && y >= 1 && x < MAP_W - 1 && y < MAP_H - 1 && mapV[x][y] != 0;
+      return open ? MAP_H * x + y : -1;
+    };
+    auto eats = [&](int c, int way) { return Edible(hop(c, way)); };
+    int *keys[4] = {&in.up, &in.down, &in.left, &in.right};
+    const int way = FirstWayToFood(MAP_H * (vorbel.x / CELL) + vorbel.y / CELL, hop, eats);
+    if (way >= 0) *keys[way] = -1;
   }
   return in;
 }
