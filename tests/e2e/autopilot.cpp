@@ -10,43 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <queue>
+#include <filesystem>
 #include <string>
 
 #include "Template.h"
+#include "../levels/route.h"
 
 namespace {
 
 int quit_after = 1 << 30;  // passes after which the pilot quits (as a signal would end the game)
 int load_at = -1;          // pass at which the pilot saves and loads the game back (F5, F6)
 int pass_count = 0;
-
-// The first way (1 up, 2 down, 3 left, 4 right) of a shortest path through open cells to the
-// nearest ball or power ball; 0 when none is reachable.
-int WayToNearestBall(int cx, int cy) {
-  static const int dx[] = {0, 0, 0, -1, 1}, dy[] = {0, -1, 1, 0, 0};
-  int first[MAP_W][MAP_H] = {};
-  bool seen[MAP_W][MAP_H] = {};
-  std::queue<std::pair<int, int>> q;
-  q.push({cx, cy});
-  seen[cx][cy] = true;
-  while (!q.empty()) {
-    auto [x, y] = q.front();
-    q.pop();
-    int v = mapV[x][y];
-    if ((x != cx || y != cy) && v >= 1 && v <= 8) return first[x][y];
-    for (int w = 1; w <= 4; w++) {
-      int nx = x + dx[w], ny = y + dy[w];
-      if (nx < 1 || ny < 1 || nx >= MAP_W - 1 || ny >= MAP_H - 1 || seen[nx][ny] ||
-          mapV[nx][ny] == 0)
-        continue;
-      seen[nx][ny] = true;
-      first[nx][ny] = first[x][y] ? first[x][y] : w;
-      q.push({nx, ny});
-    }
-  }
-  return 0;
-}
 
 PassInput Pilot() {
   game_timer();  // one tick a pass, as the paced loop runs
@@ -68,9 +42,17 @@ PassInput Pilot() {
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
   in.bug_due = bug_timer > bug_speed ? -1 : 0;
   if (on_cell && vorbel.x < MAP_W * CELL && vorbel.y < MAP_H * CELL) {
-    int w = WayToNearestBall(vorbel.x / CELL, vorbel.y / CELL);
-    in.up = w == 1 ? -1 : 0, in.down = w == 2 ? -1 : 0, in.left = w == 3 ? -1 : 0,
-    in.right = w == 4 ? -1 : 0;
+    // The key of the first step of a shortest route through open cells to the nearest food.
+    auto hop = [](int c, int way) {
+      static const int dx[] = {0, 0, -1, 1}, dy[] = {-1, 1, 0, 0};
+      const int x = c / MAP_H + dx[way], y = c % MAP_H + dy[way];
+      const bool open = x >= 1 && y >= 1 && x < MAP_W - 1 && y < MAP_H - 1 && mapV[x][y] != 0;
+      return open ? MAP_H * x + y : -1;
+    };
+    auto eats = [&](int c, int way) { return Edible(hop(c, way)); };
+    int *keys[4] = {&in.up, &in.down, &in.left, &in.right};
+    const int way = FirstWayToFood(MAP_H * (vorbel.x / CELL) + vorbel.y / CELL, hop, eats);
+    if (way >= 0) *keys[way] = -1;
   }
   return in;
 }
@@ -79,16 +61,11 @@ PassInput Pilot() {
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    fprintf(
-        stderr,
-        "usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n");
+    fputs("usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n",
+          stderr);
     return 2;
   }
-  char here[4096];
-  if (!getcwd(here, sizeof here)) return 1;
-  auto absolute = [&](const char *p) {
-    return p[0] == '/' ? std::string(p) : std::string(here) + "/" + p;
-  };
+  auto absolute = [](const char *p) { return std::filesystem::absolute(p).string(); };
   const std::string out = absolute(argv[2]);
   std::string custom;
   for (int i = 4; i < argc; i++) {

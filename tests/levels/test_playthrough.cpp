@@ -3,48 +3,42 @@
 // ball is left, and the map's ball_count must then have reached exactly 0.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <array>
 #include <filesystem>
-#include <queue>
 #include <string>
 #include <vector>
 
 #include "Template.h"
+#include "route.h"
 
 namespace {
 
 using MoveFn = void (*)();
 const MoveFn kMoves[4] = {MoveUp, MoveDown, MoveLeft, MoveRight};
 
+// One hop: the key held in one direction from a cell until the vorbel stands on a cell again
+// (each step eats what lies under the vorbel).
 struct Hop {
-  int to = -1;            // aligned position reached, as 22 * column + row; -1 when blocked
-  std::vector<int> eats;  // cells whose contents EatBall looks at on the way
+  int to = -1;            // the cell reached, as 22 * column + row; -1 when a wall is in the way
+  std::vector<int> eats;  // the cells under the vorbel before each step
 };
-
-// One hop: the key held in one direction from a cell until the vorbel stands on a cell again.
 Hop Simulate(int cell, int dir) {
   Hop hop;
   vorbel.x = CELL * (cell / MAP_H);
   vorbel.y = CELL * (cell % MAP_H);
   vorbel_move_direction = 0;
-  for (int step = 0; step < 200; step++) {
-    int x = vorbel.x, y = vorbel.y;
+  for (int step = 0; step < 200 && hop.to < 0; step++) {
+    const int x = vorbel.x, y = vorbel.y;
     kMoves[dir]();
-    if (vorbel.x == x && vorbel.y == y) return hop;  // a wall
+    if (vorbel.x == x && vorbel.y == y) return Hop{};  // a wall
     hop.eats.push_back(MAP_H * (x / CELL) + y / CELL);
-    if (vorbel.x % CELL == 0 && vorbel.y % CELL == 0) {
+    if (vorbel.x % CELL == 0 && vorbel.y % CELL == 0)
       hop.to = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-      return hop;
-    }
   }
-  return Hop{};
-}
-
-bool Edible(int cell) {
-  int v = mapV[cell / MAP_H][cell % MAP_H];
-  return v >= 1 && v <= 8;
+  return hop;
 }
 
 // Plays one level, which must pass the game's own map check, to its end with the autopilot.
@@ -65,46 +59,18 @@ void ClearLevel(map_struct *level) {
   std::memcpy(mapV, saved, sizeof saved);
 
   num_balls = gmap->ball_count;
-  vorbel.x = CELL * StartCell(gmap->vorbel_start_x);
-  vorbel.y = CELL * StartCell(gmap->vorbel_start_y);
-  vorbel_move_direction = 0;
-  int at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-
-  for (;;) {
-    // Breadth-first to the nearest hop that passes over something to eat: the cell it starts
-    // from (goal) and its direction (last).
-    std::vector<int> from(MAP_W * MAP_H, -2), how(MAP_W * MAP_H, -1);
-    std::queue<int> frontier;
-    frontier.push(at);
-    from[size_t(at)] = -1;
-    int goal = -1, last = -1;
-    while (!frontier.empty() && goal < 0) {
-      int c = frontier.front();
-      frontier.pop();
-      for (int d = 0; d < 4 && goal < 0; d++) {
-        const Hop &h = hops[size_t(c)][size_t(d)];
-        if (h.to < 0) continue;
-        for (int e : h.eats)
-          if (Edible(e)) goal = c, last = d;
-        if (from[size_t(h.to)] != -2) continue;
-        from[size_t(h.to)] = c;
-        how[size_t(h.to)] = d;
-        frontier.push(h.to);
-      }
-    }
-    if (goal < 0) break;
-    std::vector<int> path{last};
-    for (int c = goal; c != at; c = from[size_t(c)]) path.push_back(how[size_t(c)]);
-    // Walk it with the real moves, as a player holding each key would.
-    for (auto d = path.rbegin(); d != path.rend(); ++d) {
-      int steps = 0;
-      do {
-        kMoves[*d]();
-      } while ((vorbel.x % CELL || vorbel.y % CELL) && ++steps < 200);
-    }
-    goal = hops[size_t(goal)][size_t(last)].to;
-    at = MAP_H * (vorbel.x / CELL) + vorbel.y / CELL;
-    ASSERT_EQ(at, goal);
+  int at = MAP_H * StartCell(gmap->vorbel_start_x) + StartCell(gmap->vorbel_start_y);
+  // Hop by hop toward the nearest food, each hop made again with the real moves, which eat.
+  auto hop = [&](int c, int way) { return hops[size_t(c)][size_t(way)].to; };
+  auto eats = [&](int c, int way) {
+    const std::vector<int> &e = hops[size_t(c)][size_t(way)].eats;
+    return std::any_of(e.begin(), e.end(), Edible);
+  };
+  for (int way, walked = 0; (way = FirstWayToFood(at, hop, eats)) >= 0; walked++) {
+    ASSERT_LT(walked, 100000) << "the walk does not eat what its hops pass over";
+    const int to = Simulate(at, way).to;
+    ASSERT_EQ(to, hop(at, way));
+    at = to;
   }
 
   for (int c = 0; c < MAP_W * MAP_H; c++)

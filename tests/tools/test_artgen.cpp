@@ -90,15 +90,6 @@ std::vector<bool> edge(BITMAP *b, int side) {
   return e;
 }
 
-// Neighbour bits of cell (x, y) where `wall(x, y)` tells the walls around it.
-template <class Wall>
-int neighbours(Wall wall, int x, int y) {
-  const int dx[8] = {0, 1, 0, -1, 1, 1, -1, -1}, dy[8] = {-1, 0, 1, 0, -1, 1, 1, -1};
-  int bits = 0;
-  for (int k = 0; k < 8; k++) bits |= wall(x + dx[k], y + dy[k]) ? 1 << k : 0;
-  return bits;
-}
-
 // Sets 0..18 are walls of 47 tiles chosen by the eight neighbours: a side without a wall
 // neighbour is open; two wall cells side by side join without a seam in every surrounding. Sets
 // 19..21 hold balls 1..4 and the bigger power balls 5..8; 22 and 23 are further 20 by 20 pictures.
@@ -119,17 +110,21 @@ TEST(Datafiles, TileSetsWallsJoinAndPowerBallsStandOut) {
         }
     // Cells (1, 1) and (2, 1) of a 4 by 3 grid are walls, the other ten anything, lying down and
     // standing up (the grid transposed).
-    int seams = 0;
-    for (int cells = 0; cells < 4096; cells++)
-      for (int standing = 0; standing < 2 && (cells & 0x60) == 0x60; standing++) {
-        auto wall = [&](int x, int y) {
-          if (standing) std::swap(x, y);
-          return x >= 0 && x < 4 && y >= 0 && y < 3 && (cells >> (y * 4 + x) & 1);
-        };
-        BITMAP *a = bitmap(d, WallTile(neighbours(wall, 1, 1)));
-        BITMAP *b = bitmap(d, WallTile(neighbours(wall, 2 - standing, 1 + standing)));
-        seams += edge(a, standing ? 2 : 1) != edge(b, standing ? 0 : 3);
-      }
+    int seams = 0, cells = 0, standing = 0;
+    auto wall = [&](int x, int y) {
+      if (standing) std::swap(x, y);
+      return x >= 0 && x < 4 && y >= 0 && y < 3 && (cells >> (y * 4 + x) & 1);
+    };
+    auto tile = [&](int x, int y) {  // the tile of cell (x, y) after its eight neighbours
+      const int dx[8] = {0, 1, 0, -1, 1, 1, -1, -1}, dy[8] = {-1, 0, 1, 0, -1, 1, 1, -1};
+      int bits = 0;
+      for (int k = 0; k < 8; k++) bits |= wall(x + dx[k], y + dy[k]) ? 1 << k : 0;
+      return bitmap(d, WallTile(bits));
+    };
+    for (cells = 0; cells < 4096; cells++)
+      for (standing = 0; standing < 2 && (cells & 0x60) == 0x60; standing++)
+        seams += edge(tile(1, 1), standing ? 2 : 1) !=
+                 edge(tile(2 - standing, 1 + standing), standing ? 0 : 3);
     EXPECT_EQ(seams, 0) << "joints that do not meet";
   }
 }

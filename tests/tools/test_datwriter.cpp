@@ -11,16 +11,14 @@
 
 namespace {
 
-class DatWriter : public ::testing::TestWithParam<bool> {
- protected:
-  static void SetUpTestSuite() { install_allegro(SYSTEM_NONE, &errno, atexit); }
-};
+class DatWriter : public ::testing::TestWithParam<bool> {};
 
 // Glyph c of the test font: c + 9 wide (widths that straddle a byte boundary), 4 high, a diagonal
 // and the top right corner set.
 bool glyph_pixel(int c, int x, int y) { return x == (y + c) % (9 + c) || (y == 0 && x == 8 + c); }
 
 TEST_P(DatWriter, AllegroLoadsEveryObjectAsWritten) {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
   std::vector<uint8_t> px(7 * 5), pal(768);
   for (size_t i = 0; i < px.size(); i++) px[i] = uint8_t(i * 7);
   for (size_t i = 0; i < pal.size(); i++) pal[i] = uint8_t(i % 64);
