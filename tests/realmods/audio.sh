@@ -52,7 +52,7 @@ report() {
 }
 
 status=0 count=0 formats=" " heard=()
-while read -r package path format; do
+while read -r package path format _; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$DIR/$(basename "$path")"
   name=$(basename "$path")

@@ -18,7 +18,7 @@ ours() { awk -v k="$1:" '$1 == k { sub(/^[^:]*: /, ""); sub(/[ \t]+$/, ""); prin
 ref() { awk -v k="$1" 'index($0, k) == 1 { sub(/^[^:]*: /, ""); sub(/[ \t]+$/, ""); print; exit }' <<< "$theirs"; }
 
 status=0 count=0
-while read -r package path format; do
+while read -r package path format _; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$dir/$(basename "$path")"
   name=$(basename "$path")

@@ -11,7 +11,7 @@ cache=${VORBEL_MODULE_CACHE:-$HOME/.cache/vorbel-modules}
 mkdir -p "$dest" "$cache"
 dest=$(cd "$dest" && pwd)
 
-while read -r package path format; do
+while read -r package path format _; do
   case "$package" in ''|'#'*) continue ;; esac
   tree="$cache/$package"
   if [ ! -d "$tree" ]; then

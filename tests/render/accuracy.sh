@@ -9,7 +9,7 @@
 # plays it (openmpt123's default plays every subsong of a file one after another), without
 # dither, whose noise would change its render from run to run.
 # Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
-#   By default the real modules of tests/realmods against accuracy_thresholds.txt; --modules
+#   By default the real modules of tests/realmods against the minimums of their manifest; --modules
 #   takes every MOD, S3M, XM and IT file of DIR against THRESHOLDS instead.
 #   --table prints the figures as rows of the engine document's tables instead of checking them.
 # A thresholds line: MODULE MIN_CORRELATION MIN_ONSETS [MIN_PITCH or -] [# note], MODULE the
@@ -21,7 +21,7 @@ PLAY=$1 CMP=$2
 shift 2
 MODE=check MODULES=
 here=$(cd "$(dirname "$0")" && pwd)
-thresholds=$here/accuracy_thresholds.txt
+thresholds=
 while [ $# -gt 0 ]; do
   case $1 in
     --table) MODE=--table; shift ;;
@@ -39,6 +39,9 @@ if [ -n "$MODULES" ]; then
   [ -s "$T/list" ] || { echo "FAIL: no modules in $MODULES" >&2; exit 1; }
 else
   [ -f "$fetch" ] || { echo "SKIP: no tests/realmods/fetch.sh"; exit 77; }
+  # The manifest's lines, read as MODULE and the minimums that follow the format.
+  thresholds=$T/thresholds
+  awk '!/^#/ && NF { n = $2; sub(/.*\//, "", n); $1 = $2 = $3 = ""; print n $0 }' "$here/../realmods/manifest.txt" > "$thresholds"
   bash "$fetch" "$T/mods" > "$T/list" 2> "$T/fetch.err" || { echo "SKIP: cannot fetch the modules: $(tail -2 "$T/fetch.err")"; exit 77; }
 fi
 
