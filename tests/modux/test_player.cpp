@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "modux_internal.h"
+#include "model_builder.h"
 
 namespace {
 
@@ -51,40 +51,13 @@ class Tick : public ::testing::Test {
   void SetUp() override { enable_lasttrk_loop = -1; }
   void TearDown() override { destroy_mod(mod); }
 
-  // `patterns` patterns of `rows` empty rows played in turn; two silent samples of 1000 frames at
-  // volume 64. XM flags give each sample relative note 0 and finetune 0 (tuning 128).
+  // model::module of the shape; XM flags give each sample relative note 0 and finetune 0.
   void make(int channels, int rows, int flags = 0, int patterns = 1) {
     destroy_mod(mod);
-    mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-    mod->channel_count = channels, mod->sample_count = 2, mod->flags = flags;
-    mod->pattern_count = mod->order_count = patterns;
-    mod->patterns = static_cast<PATTERN_INFO *>(calloc(patterns, sizeof(PATTERN_INFO)));
-    for (int p = 0; p < patterns; p++) {
-      mod->patterns[p] = {static_cast<NOTE_INFO *>(calloc(rows * channels, sizeof(NOTE_INFO))),
-                          rows};
-      mod->order_table[p] = p;
-    }
-    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(2, sizeof(SAMPLE_INFO)));
-    mod->samples = static_cast<SAMPLE *>(calloc(2, sizeof(SAMPLE)));
-    for (int s = 0; s < 2; s++) {
-      mod->samples[s] = SAMPLE{8, 0, 1000, 192, 1000, 0, 0, ~0ul, calloc(1, 1000)};
-      SAMPLE_INFO &info = mod->sample_info[s];
-      info.length = 1000, info.tuning = (flags & MODUX_XM) ? 128 : 8363, info.volume = 64;
-      info.pan = 128;
-    }
-    mod->initial_speed = 6, mod->initial_tempo = 125, mod->initial_global_volume = 64;
-    for (int c = 0; c < channels && c < 64; c++) mod->channel_pan[c] = 128;
+    mod = model::module(channels, rows, flags, patterns);
   }
-  // The XM instrument of the module, mapping every note to sample `sample`.
-  INSTRUMENT_INFO &add_instrument(int sample) {
-    mod->instruments = static_cast<INSTRUMENT_INFO *>(calloc(1, sizeof(INSTRUMENT_INFO)));
-    mod->instrument_count = 1;
-    for (int &s : mod->instruments[0].sample_map) s = sample;
-    return mod->instruments[0];
-  }
-  NOTE_INFO &cell(int row, int ch, int p = 0) {
-    return mod->patterns[p].notes[row * mod->channel_count + ch];
-  }
+  INSTRUMENT_INFO &add_instrument(int sample) { return model::add_instrument(mod, sample); }
+  NOTE_INFO &cell(int row, int ch, int p = 0) { return model::cell(mod, row, ch, p); }
   void start(int speed, int loop = 0) {
     mod->initial_speed = speed;
     play_mod(mod, loop);

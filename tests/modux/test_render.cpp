@@ -16,12 +16,9 @@
 #include <vector>
 
 #include "audio_measure.h"
-#include "modux_internal.h"
+#include "model_builder.h"
 #include "module_images.h"
-#include "mux_image.h"
 #include "voice.h"
-
-using namespace muxtest;
 
 namespace {
 
@@ -142,40 +139,29 @@ TEST(Mixer, VoiceLayerHandsOutEveryMixerVoiceOnce) {
   EXPECT_EQ(modux_voices_on_mixer(), 0);
 }
 
-// A looped square of 32 frames of 16 bits.
-sample square_sample() {
-  sample s;
-  s.length = 32, s.loop_start = 0, s.loop_end = 32, s.loop_flags = 1, s.bits = 16;
-  for (int i = 0; i < 32; i++) put16(s.data, i < 16 ? 20000 : 45000);
-  return s;
-}
-
-// A one-channel song of 8-row patterns; cells are given as {pattern, row, cell}.
+// A one-channel song of 8-row patterns playing a looped square of 32 frames of 16 bits; cells
+// are given as {pattern, row, cell}.
 struct placed {
   int pattern, row;
-  cell c;
+  NOTE_INFO c;
 };
-module song(int patterns, std::vector<int> orders, const std::vector<placed> &cells) {
-  module m;
-  m.channels = 1;
-  m.orders = orders;
-  m.samples = {square_sample()};
-  m.patterns.assign(patterns, pattern{});
-  for (pattern &p : m.patterns) p.rows = 8, p.cells.resize(8);
-  for (const placed &p : cells) m.patterns[p.pattern].cells[p.row] = p.c;
+MODUX *song(int patterns, std::vector<int> orders, const std::vector<placed> &cells) {
+  MODUX *m = model::module(1, 8, 0, patterns, 1);
+  std::vector<uint8_t> square;
+  for (int i = 0; i < 32; i++) {
+    const int v = i < 16 ? 20000 : 45000;
+    square.push_back(v & 0xFF), square.push_back(v >> 8);
+  }
+  model::set_sample(m, 0, 32, 16, 0, 32, 1, square);
+  m->order_count = static_cast<int>(orders.size());
+  std::copy(orders.begin(), orders.end(), m->order_table);
+  for (const placed &p : cells) model::cell(m, p.row, 0, p.pattern) = p.c;
   return m;
 }
 
-// Renders the song to its end; the frames it gave.
-long render(const module &m, int rate = RATE) {
+// Renders the song to its end and frees it; the frames it gave.
+long render(MODUX *mod, int rate = RATE) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
-  const bytes image = build(m);
-  memory_file state;
-  PACKFILE *f = open_memory(image, state);
-  MODUX *mod = load_mux(f);
-  pack_fclose(f);
-  EXPECT_NE(mod, nullptr) << modux_error;
-  if (!mod) return 0;
   EXPECT_EQ(render_mod_start(mod, rate), 1) << modux_error;
   std::vector<short> block(2 * 1000);
   long frames = 0;
@@ -192,15 +178,15 @@ long tick_frames(long ticks, int tempo, int rate = RATE) {
                            TIMERS_PER_SECOND);
 }
 
-const cell NOTE{428, 1, 0, 0, 0};  // middle C, 8363 Hz
+const NOTE_INFO NOTE{1, 8363, 0, 0, 0};  // middle C
 
-cell command(int code, int param) { return cell{0, 0, 0, code, param}; }
+NOTE_INFO command(int code, int param) { return NOTE_INFO{0, 0, 0, code, param}; }
 
 TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
   // clang-format off
   struct {
     const char *what;
-    module m;
+    MODUX *m;
     long ticks;  // at 125 BPM
   } cases[] = {
       {"8 rows at speed 6", song(1, {0}, {{0, 0, NOTE}}), 48},
