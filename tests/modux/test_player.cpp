@@ -184,28 +184,6 @@ TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
   }
 }
 
-TEST_F(Tick, PatternLoopRepeatsItsRowsAndDelayFreezesTheRow) {
-  make(1, 16, 0, 2);
-  cell(4, 0) = {0, 0, 0, CMD_EXTENDED, 0x60};
-  cell(8, 0) = {0, 0, 0, CMD_EXTENDED, 0x62};
-  cell(10, 0) = {0, 0, 0, CMD_EXTENDED, 0x61};  // no new start: back to the row after the last loop
-  cell(1, 0, 1) = {0, 0, 0, CMD_EXTENDED, 0x61};  // a new pattern starts its loops at row 0
-  start(1);
-  Values rows;
-  for (const auto &position : rows_played(33)) rows.push_back(position.second);
-  EXPECT_EQ(rows, (Values{0, 1, 2, 3,  4, 5,  6,  7,  8,  4,  5,  6, 7, 8, 4, 5, 6,
-                          7, 8, 9, 10, 9, 10, 11, 12, 13, 14, 15, 0, 1, 0, 1, 2}));
-  make(2, 4);
-  cell(0, 0) = {0, 0, 0, CMD_EXTENDED, 0xE2};
-  cell(0, 1) = NOTE_INFO{1, C, 0, CMD_VOLSLIDE, 0x01};
-  start(3);
-  run(9);  // 3 ticks, then 2 x 3 frozen ones
-  EXPECT_EQ(mi.row, 0);
-  EXPECT_EQ(ci[1].volume, 62);  // the slide ran on ticks 1 and 2 only
-  mod_interrupt();
-  EXPECT_EQ(std::make_pair(mi.row.load(), mi.tick.load()), std::make_pair(1, 0));
-}
-
 // The effects tick by tick; a cell of zeros plays no note.
 TEST_F(Tick, ChannelEffectsTickByTick) {
   using CS = CHANNEL_STATE;
