@@ -22,10 +22,7 @@ using Probe = std::function<int()>;
 const int C = 8363;  // middle C in frequency mode: period 1712
 const int XM = MODUX_XM | MODUX_LINEAR;
 
-std::vector<long> &timer_periods() {
-  static std::vector<long> periods;
-  return periods;
-}
+std::vector<long> timer_periods;  // periods handed to the timer
 
 // What a case reads from channel 0 or the player after each tick.
 int volume() { return ci[0].volume; }
@@ -43,7 +40,7 @@ class Tick : public ::testing::Test {
     install_allegro(SYSTEM_NONE, &errno, atexit);
     install_sound(DIGI_NONE, MIDI_NONE, nullptr);
     modux_install_int = [](void (*)(void), long speed) {
-      return timer_periods().push_back(speed), 0;
+      return timer_periods.push_back(speed), 0;
     };
     modux_remove_int = [](void (*)(void)) {};
     install_mod(16);
@@ -86,13 +83,49 @@ class Tick : public ::testing::Test {
   MODUX *mod = nullptr;
 };
 
-// One case of a tick-by-tick table: `rows` on channel 0 at `speed`, `values` read after each tick.
+const int C4 = 49;  // XM note C-4: linear period 4608 with finetune 0
+struct Env {
+  std::vector<std::pair<int, int>> points;
+  int flags, sustain, loop_start, loop_end;
+};
+
+int vol_env() { return ci[0].vol_env.output; }
+int env_position() { return ci[0].vol_env.position; }
+
+const Env DECAY = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 1, 0, 0, 0};
+const Env SUSTAIN_LOOP = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 7, 1, 2, 3};
+const Env ONE_POINT = {{{0, 40}}, 3, 0, 0, 0};
+const Env EMPTY_LOOP = {{{0, 64}, {4, 0}, {8, 32}}, 5, 0, 1, 1};
+const Env LONG = {{{0, 64}, {64, 0}}, 1, 0, 0, 0};
+const Env OFF = {{}, 0, 0, 0, 0};
+
+class XmFamily : public Tick {
+ protected:
+  // Linear XM module; instrument 1 plays sample 0 for every note.
+  void make_xm(const Env &vol, const Env &pan, int fadeout) {
+    make(1, 16, XM);
+    INSTRUMENT_INFO &ins = add_instrument(0);
+    fill(vol, ins.vol_env_value, ins.vol_env_tick, ins.vol_env_points, ins.vol_env_flags);
+    ins.vol_env_sustain_start = ins.vol_env_sustain_end = vol.sustain;
+    ins.vol_env_loop_start = vol.loop_start, ins.vol_env_loop_end = vol.loop_end;
+    fill(pan, ins.pan_env_value, ins.pan_env_tick, ins.pan_env_points, ins.pan_env_flags);
+    ins.fadeout = fadeout;
+  }
+  static void fill(const Env &e, int *value, int *tick, int &points, int &flags) {
+    points = static_cast<int>(e.points.size()), flags = e.flags;
+    for (int i = 0; i < points; i++) tick[i] = e.points[i].first, value[i] = e.points[i].second;
+  }
+};
+
+// One case of a tick-by-tick table: `rows` on channel 0 at `speed`, `values` read after each
+// tick; with `vol`, in an XM module whose instrument 1 has that volume envelope.
 struct TickCase {
   const char *what;
   int speed;
   std::vector<NOTE_INFO> rows;
   Probe probe;
   Values values;
+  const Env *vol = nullptr;
 };
 
 int speed_and_tempo() { return mi.tempo * 1000 + mi.speed; }
@@ -118,12 +151,12 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
   cell(0, 0, 1) = {0, 0, 0, CMD_SPEED_TEMPO, 0x21};
   start(1, -1);
   run(2);
-  timer_periods().clear();
+  timer_periods.clear();
   mod_tick();  // row 0 of position 1 sets 33 BPM
   EXPECT_EQ(std::make_pair(mi.tempo.load(), mi.timer_request.load()), std::make_pair(33, -1));
-  EXPECT_TRUE(timer_periods().empty());
+  EXPECT_TRUE(timer_periods.empty());
   mod_take_tick_requests();
-  EXPECT_EQ(timer_periods(), std::vector<long>{mod_timer_period(33, 100)});
+  EXPECT_EQ(timer_periods, std::vector<long>{mod_timer_period(33, 100)});
   run(1);
   ci[0].volume = 40;
   mod_tick();  // past the end
@@ -132,7 +165,7 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
   mod_take_tick_requests();  // the song restarts: volume, tempo and requests from the start
   EXPECT_EQ((Values{ci[0].volume, mi.tempo, mi.restart_request, mi.timer_request}),
             (Values{0, 125, 0, 0}));
-  EXPECT_EQ(timer_periods().back(), mod_timer_period(125, 100));
+  EXPECT_EQ(timer_periods.back(), mod_timer_period(125, 100));
   EXPECT_EQ(rows_played(2), (Rows{{1, 0}, {1, 1}}));
 }
 
@@ -185,8 +218,9 @@ TEST_F(Tick, ABreakRowIsHeldToThePatternTheJumpLandsIn) {
 }
 
 // The effects tick by tick; a cell of zeros plays no note.
-TEST_F(Tick, ChannelEffectsTickByTick) {
+TEST_F(XmFamily, ChannelEffectsTickByTick) {
   using CS = CHANNEL_STATE;
+  const NOTE_INFO note = {1, C4, 0, 0, 0}, key_off = {0, -2, 0, 0, 0};
   // clang-format off
   const TickCase cases[] = {
       {"A slides held to 0..64, up first, for one row", 4, {{1, C, 0x10 + 60, CMD_VOLSLIDE, 0xF1},
@@ -231,10 +265,22 @@ TEST_F(Tick, ChannelEffectsTickByTick) {
        {34001, 32001, 32001}},
       {"T0F never lifts it above 255", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0xFA}, {0, 0, 0, CMD_S3M_SET_BPM, 0x0F}},
        speed_and_tempo, {250001, 255001}},
+      // The XM family's envelopes and slides at their edges.
+      {"after the key off the loop takes over", 4, {note, {}, key_off}, vol_env,
+       {64, 48, 32, 32, 32, 32, 32, 32, 32, 24, 16, 12, 8, 4, 16, 12}, &SUSTAIN_LOOP},
+      {"a one-point envelope with sustain holds its value, also after the key off", 2, {note, key_off}, vol_env, {40, 40, 40, 40}, &ONE_POINT},
+      {"a zero-length loop holds its point", 8, {note}, vol_env, {64, 48, 32, 16, 0, 0, 0, 0}, &EMPTY_LOOP},
+      {"L past the last point sets the last point's tick", 2, {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 0xFF}}, vol_env, {64, 48, 0, 0}, &DECAY},
+      {"ED2 without a note: it freezes two ticks, then goes on", 4, {note, {0, 0, 0, CMD_EXTENDED, 0xD2}}, env_position, {1, 2, 3, 4, 4, 4, 5, 6}, &LONG},
+      {"1FF stops the period at 40", 6, {{1, C4, 0, CMD_XM_PORTA_UP, 0xFF}}, period, {4608, 3588, 2568, 1548, 528, 40}, &OFF},
+      {"2FF has no limit", 3, {{1, C4, 0, CMD_XM_PORTA_DOWN, 0xFF}}, period, {4608, 5628, 6648}, &OFF},
+      {"X15 once, X10 repeats, X20 without a memory nothing", 2, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x15},
+       {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x10}, {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x20}}, period,
+       {4603, 4603, 4598, 4598, 4598, 4598}, &OFF},
   };
   // clang-format on
   for (const auto &c : cases) {
-    make(1, 4);
+    c.vol ? make_xm(*c.vol, OFF, 0) : make(1, 4);
     EXPECT_EQ(play(c.speed, c.rows, c.probe, c.values.size()), c.values) << c.what;
   }
 }
@@ -251,19 +297,6 @@ TEST_F(Tick, EndlessSlidesStayBounded) {
     EXPECT_EQ(ci[0].period, 1 << 24) << command;
     EXPECT_EQ(is_mod_playing(), -1);
   }
-}
-
-TEST_F(Tick, ControlRequestsTakeEffectAtTheNextTick) {
-  make(1, 4, 0, 3);
-  start(1);
-  run(2);
-  ci[0].volume = 40;
-  goto_mod_track(2);
-  EXPECT_EQ(rows_played(1), (Rows{{2, 0}}));
-  EXPECT_EQ(ci[0].volume, 0);
-  next_mod_track();  // past the last position: the song ends
-  mod_interrupt();
-  EXPECT_EQ(is_mod_playing(), 0);
 }
 
 TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem) {
@@ -287,65 +320,6 @@ TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem) {
   EXPECT_EQ(is_mod_playing(), -1);
   mod_interrupt();
   EXPECT_EQ(is_mod_playing(), 0);
-}
-
-const int C4 = 49;  // XM note C-4: linear period 4608 with finetune 0
-struct Env {
-  std::vector<std::pair<int, int>> points;
-  int flags, sustain, loop_start, loop_end;
-};
-
-int vol_env() { return ci[0].vol_env.output; }
-int env_position() { return ci[0].vol_env.position; }
-
-const Env DECAY = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 1, 0, 0, 0};
-const Env SUSTAIN_LOOP = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 7, 1, 2, 3};
-const Env ONE_POINT = {{{0, 40}}, 3, 0, 0, 0};
-const Env EMPTY_LOOP = {{{0, 64}, {4, 0}, {8, 32}}, 5, 0, 1, 1};
-const Env LONG = {{{0, 64}, {64, 0}}, 1, 0, 0, 0};
-const Env OFF = {{}, 0, 0, 0, 0};
-
-class XmFamily : public Tick {
- protected:
-  // Linear XM module; instrument 1 plays sample 0 for every note.
-  void make_xm(const Env &vol, const Env &pan, int fadeout) {
-    make(1, 16, XM);
-    INSTRUMENT_INFO &ins = add_instrument(0);
-    fill(vol, ins.vol_env_value, ins.vol_env_tick, ins.vol_env_points, ins.vol_env_flags);
-    ins.vol_env_sustain_start = ins.vol_env_sustain_end = vol.sustain;
-    ins.vol_env_loop_start = vol.loop_start, ins.vol_env_loop_end = vol.loop_end;
-    fill(pan, ins.pan_env_value, ins.pan_env_tick, ins.pan_env_points, ins.pan_env_flags);
-    ins.fadeout = fadeout;
-  }
-  static void fill(const Env &e, int *value, int *tick, int &points, int &flags) {
-    points = static_cast<int>(e.points.size()), flags = e.flags;
-    for (int i = 0; i < points; i++) tick[i] = e.points[i].first, value[i] = e.points[i].second;
-  }
-};
-
-// Each case plays instrument 1 with volume envelope `vol`.
-TEST_F(XmFamily, EnvelopeAndSlideEdgesTickByTick) {
-  const NOTE_INFO note = {1, C4, 0, 0, 0}, key_off = {0, -2, 0, 0, 0};
-  // clang-format off
-  const struct { Env vol; TickCase t; } cases[] = {
-      {SUSTAIN_LOOP, {"after the key off the loop takes over", 4, {note, {}, key_off}, vol_env,
-       {64, 48, 32, 32, 32, 32, 32, 32, 32, 24, 16, 12, 8, 4, 16, 12}}},
-      {ONE_POINT, {"a one-point envelope with sustain holds its value, also after the key off", 2, {note, key_off}, vol_env, {40, 40, 40, 40}}},
-      {EMPTY_LOOP, {"a zero-length loop holds its point", 8, {note}, vol_env, {64, 48, 32, 16, 0, 0, 0, 0}}},
-      {DECAY, {"L past the last point sets the last point's tick", 2, {note, {0, 0, 0, CMD_SET_ENVELOPE_POSITION, 0xFF}}, vol_env, {64, 48, 0, 0}}},
-      {LONG, {"ED2 without a note: it freezes two ticks, then goes on", 4, {note, {0, 0, 0, CMD_EXTENDED, 0xD2}}, env_position, {1, 2, 3, 4, 4, 4, 5, 6}}},
-      {OFF, {"1FF stops the period at 40", 6, {{1, C4, 0, CMD_XM_PORTA_UP, 0xFF}}, period,
-       {4608, 3588, 2568, 1548, 528, 40}}},
-      {OFF, {"2FF has no limit", 3, {{1, C4, 0, CMD_XM_PORTA_DOWN, 0xFF}}, period, {4608, 5628, 6648}}},
-      {OFF, {"X15 once, X10 repeats, X20 without a memory nothing", 2, {{1, C4, 0, CMD_XM_EXTRA_FINE_PORTA, 0x15},
-       {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x10}, {0, 0, 0, CMD_XM_EXTRA_FINE_PORTA, 0x20}}, period,
-       {4603, 4603, 4598, 4598, 4598, 4598}}},
-  };
-  // clang-format on
-  for (const auto &c : cases) {
-    make_xm(c.vol, OFF, 0);
-    EXPECT_EQ(play(c.t.speed, c.t.rows, c.t.probe, c.t.values.size()), c.t.values) << c.t.what;
-  }
 }
 
 // Damaged instruments: point counts, sustain and loop points and sample maps outside their
