@@ -26,7 +26,6 @@ std::vector<long> timer_periods;  // periods handed to the timer
 
 // What a case reads from channel 0 or the player after each tick.
 int volume() { return ci[0].volume; }
-int tick_volume() { return ci[0].tick_volume; }
 int period() { return ci[0].period; }
 int tick_period() { return ci[0].tick_period; }
 int pan() { return ci[0].pan; }
@@ -228,10 +227,6 @@ TEST_F(XmFamily, ChannelEffectsTickByTick) {
        {60, 64, 64, 64, 64, 49, 34, 19, 19, 19, 19, 19, 19, 4, 0, 0}},
       {"205 then 100 slides back", 3, {{1, C, 0, CMD_PORTA_DOWN, 5}, {0, 0, 0, CMD_PORTA_UP, 0}}, period,
        {1712, 1732, 1752, 1752, 1732, 1712}},
-      {"744 tremolo for one row", 6, {{1, C, 0x10 + 32, CMD_TREMOLO, 0x44}, {}}, tick_volume,
-       {32, 32, 38, 43, 46, 47, 32}},
-      {"340 slides to its note", 3, {{1, C, 0, CMD_SET_VOLUME, 20}, {1, 2 * C, 0, CMD_TONE_PORTA, 0x40},
-       {0, 0, 0, CMD_TONE_PORTA, 0}}, period, {1712, 1712, 1712, 1712, 1456, 1200, 1200, 944, 856}},
       {"340 with a sample restores its volume only", 3, {{1, C, 0, CMD_SET_VOLUME, 20},
        {1, 2 * C, 0, CMD_TONE_PORTA, 0x40}}, volume, {20, 20, 20, 64, 64, 64}},
       {"920, 900 reuses it, 930 without a note does nothing", 1, {{1, C, 0, CMD_SAMPLE_OFFSET, 0x20},
@@ -240,8 +235,6 @@ TEST_F(XmFamily, ChannelEffectsTickByTick) {
       {"a new note forgets the 3xx target", 2, {{1, C, 0, 0, 0}, {1, 2 * C, 0, CMD_TONE_PORTA, 0x40},
        {1, C, 0, 0, 0}, {0, 0, 0, CMD_TONE_PORTA, 0}}, period, {1712, 1712, 1712, 1456, 1712, 1712, 1712, 1712}},
       {"1FF holds the voice period at 4", 3, {{1, C, 0, CMD_PORTA_UP, 0xFF}}, tick_period, {1712, 692, 4}},
-      {"EC3 cuts on tick 3", 6, {{1, C, 0, CMD_EXTENDED, 0xC3}}, volume, {64, 64, 64, 0, 0, 0, 0}},
-      {"ED3 starts on tick 3", 6, {{1, C, 0, CMD_EXTENDED, 0xD3}}, field(&CS::delay_sample), {3, 3, 3, 0, 0, 0}},
       {"ED9 never starts in a 6-tick row", 6, {{1, C, 0, CMD_EXTENDED, 0xD9}}, field(&CS::delay_sample),
        {9, 9, 9, 9, 9, 9, 0}},
       {"F00 changes nothing, F21 sets the tempo, F20 the speed", 1, {{0, 0, 0, CMD_SPEED_TEMPO, 0},

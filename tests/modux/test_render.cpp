@@ -182,14 +182,23 @@ const NOTE_INFO NOTE{1, 8363, 0, 0, 0};  // middle C
 
 NOTE_INFO command(int code, int param) { return NOTE_INFO{0, 0, 0, code, param}; }
 
+// Each song renders to its end, at the loop point, and hands the engine back; bad calls are
+// refused.
 TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
+  EXPECT_EQ(render_mod_start(nullptr, RATE), -1);
+  EXPECT_NE(modux_error[0], '\0');
+  short buffer[2 * 16];
+  EXPECT_EQ(render_mod(buffer, 16), 0) << "nothing renders before a start";
   // clang-format off
   struct {
     const char *what;
     MODUX *m;
     long ticks;  // at 125 BPM
+    int rate = RATE;
   } cases[] = {
       {"8 rows at speed 6", song(1, {0}, {{0, 0, NOTE}}), 48},
+      {"half the rate, half the frames", song(1, {0}, {{0, 0, NOTE}}), 48, 22050},
       {"a jump back to the start ends at the loop point",
        song(2, {0, 1}, {{0, 0, NOTE}, {1, 3, command(CMD_POSITION_JUMP, 0)}}), 12 * 6},
       {"a break into the middle of a played pattern ends there",
@@ -203,21 +212,12 @@ TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
       {"a pattern delay adds its ticks", song(1, {0}, {{0, 1, command(CMD_EXTENDED, 0xE2)}}), 60},
   };
   // clang-format on
-  for (const auto &c : cases)
-    EXPECT_NEAR(render(c.m), tick_frames(c.ticks, 125) + MIXER_RAMP_FRAMES, 1) << c.what;
-}
-
-TEST(Render, EngineIsHandedBackAndBadCallsAreRefused) {
-  install_allegro(SYSTEM_NONE, &errno, atexit);
-  EXPECT_EQ(render_mod_start(nullptr, RATE), -1);
-  EXPECT_NE(modux_error[0], '\0');
-  short buffer[2 * 16];
-  EXPECT_EQ(render_mod(buffer, 16), 0) << "nothing renders before a start";
-  // Half the rate, half the frames.
-  EXPECT_NEAR(render(song(1, {0}, {{0, 0, NOTE}}), 22050),
-              tick_frames(48, 125, 22050) + MIXER_RAMP_FRAMES, 1);
-  EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}),
-            (std::tuple{0, 0, nullptr, 0L}));
+  for (const auto &c : cases) {
+    EXPECT_NEAR(render(c.m, c.rate), tick_frames(c.ticks, 125, c.rate) + MIXER_RAMP_FRAMES, 1)
+        << c.what;
+    EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}),
+              (std::tuple{0, 0, nullptr, 0L}));
+  }
 }
 
 // Frames of one tick at 125 BPM.
