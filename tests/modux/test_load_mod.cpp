@@ -12,12 +12,11 @@ using LoadMod = Loader;
 // Cells of row 0 and 2 and the last of the second pattern land where they belong, whatever the
 // layout (FLT8 halves, the Falcon bytes after the signature).
 TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
-  const struct {
-    const char *sig;
-    int channels;
-  } cases[] = {{"M.K.", 4},  {"M!K!", 4},  {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8},  {"10CH", 10},
-               {"32CH", 32}, {"64CH", 64}, {"CD81", 8}, {"OKTA", 8}, {"16CN", 16}, {"32CN", 32},
-               {"FLT8", 8},  {"CD61", 6},  {"FA04", 4}, {"FA06", 6}, {"FA08", 8},  {"M&K!", 4}};
+  // clang-format off
+  const struct { const char *sig; int channels; } cases[] = {
+      {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10}, {"32CH", 32}, {"64CH", 64}, {"CD81", 8},
+      {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4}};
+  // clang-format on
   for (const auto &c : cases) {
     mod_image m;
     m.signature = c.sig;

@@ -1,9 +1,7 @@
-// The playback tick on small modules built by hand (the tick must also cope with what load_mux
-// refuses), the timer calls pointed at a recorder: flow, the native songs' effects, the S3M and
-// XM families at their edges, the trackers' rules against the engine's own, control requests,
-// damaged modules; and the effect routines on the channel and player records. Plain rows,
-// envelopes and fade-out play in the game songs, whose renders are checked byte for byte; the
-// imported effects are heard against the reference player (tests/rules, accuracy renders).
+// The playback tick on modules built in memory (the tick must also cope with what load_mux
+// refuses), the timer calls pointed at a recorder, and the effect routines on the channel and
+// player records. Plain rows, envelopes and fade-out play in the game songs, whose renders are
+// checked byte for byte; imported effects are heard against the reference (rule modules, renders).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -292,7 +290,8 @@ TEST_F(Tick, EndlessSlidesStayBounded) {
   }
 }
 
-TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem) {
+// Damaged modules play without reading outside them.
+TEST_F(XmFamily, DamagedModulesPlayWithoutReadingOutsideThem) {
   // A tone portamento with a sample the module lacks, and an order naming a missing pattern,
   // which plays as 64 empty rows.
   make(2, 4, 0, 2);
@@ -313,11 +312,8 @@ TEST_F(Tick, DamagedModulesPlayWithoutReadingOutsideThem) {
   EXPECT_EQ(is_mod_playing(), -1);
   mod_interrupt();
   EXPECT_EQ(is_mod_playing(), 0);
-}
-
-// Damaged instruments: point counts, sustain and loop points and sample maps outside their
-// arrays, and instrument numbers the module lacks, play without reading outside the model.
-TEST_F(XmFamily, DamagedInstrumentsStayInsideTheirArrays) {
+  // Point counts, sustain and loop points and sample maps outside their arrays, and instrument
+  // numbers the module lacks.
   make_xm(SUSTAIN_LOOP, DECAY, 100);
   INSTRUMENT_INFO &ins = mod->instruments[0];
   ins.vol_env_points = 40, ins.vol_env_sustain_start = ins.vol_env_sustain_end = 200;
@@ -341,14 +337,9 @@ TEST_F(XmFamily, DamagedInstrumentsStayInsideTheirArrays) {
 // hear every rule against the reference player (S3M, arpeggio-tuning and flow rules only there).
 TEST_F(XmFamily, EachRuleAgainstTheEnginesOwn) {
   // clang-format off
-  const struct {
-    const char *what;
-    int rules, flags, speed;
-    std::vector<NOTE_INFO> rows;
-    NOTE_INFO side;  // channel 1, row 0
-    Probe probe;
-    Values with_rule, without;
-  } cases[] = {
+  // `side`: channel 1's cell of row 0.
+  const struct { const char *what; int rules, flags, speed; std::vector<NOTE_INFO> rows; NOTE_INFO side;
+                 Probe probe; Values with_rule, without; } cases[] = {
       {"EE1 repeats the row, A01 slides on", RULE_DELAY_REPEATS_ROW, 0, 3, {{1, C, 0, CMD_VOLSLIDE, 0x01}},
        {0, 0, 0, CMD_EXTENDED, 0xE1}, volume, {64, 63, 62, 62, 61, 60, 60}, {64, 63, 62, 62, 62, 62, 62}},
       {"F20 is 32 BPM", RULE_TEMPO_FROM_32, 0, 3, {{0, 0, 0, CMD_SPEED_TEMPO, 0x20}}, {},
@@ -487,11 +478,7 @@ TEST_F(Routines, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
 TEST_F(Routines, ExtendedCommandsSetTheirFields) {
   using CS = CHANNEL_STATE;
   // clang-format off
-  const struct {
-    std::vector<int> params;
-    int CS::*field;
-    int expected;
-  } cases[] = {
+  const struct { std::vector<int> params; int CS::*field; int expected; } cases[] = {
       {{0x8F}, &CS::pan, 255},           {{0x100}, &CS::pan, 136},          {{0x108}, &CS::pan, 0},
       {{0x47}, &CS::vibrato_waveform, 7}, {{0x72}, &CS::tremolo_waveform, 2},
       {{0xC0}, &CS::volume, 0},          {{0xC4}, &CS::volume, 40},

@@ -1,9 +1,6 @@
-// The offline mixer and songs rendered on it: pitch at several rates and sample widths,
-// ping-pong, the end of an unlooped sample; a native song's length, its end at the loop point,
-// the engine handed back; the IT pool of background voices (its limit, who is given up, their
-// channel volume). Loops, clickless changes, pitch and timing play in every game song, whose
-// renders are checked byte for byte; IT effects and new note actions are heard against the
-// reference player (tests/render/itsongs, accuracy renders).
+// The offline mixer and songs rendered on it, and the IT pool of background voices. Loops, pitch
+// and timing play in every game song, whose renders are checked byte for byte; IT effects and new
+// note actions are heard against the reference (tests/render/itsongs, accuracy renders).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -191,12 +188,7 @@ TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
   short buffer[2 * 16];
   EXPECT_EQ(render_mod(buffer, 16), 0) << "nothing renders before a start";
   // clang-format off
-  struct {
-    const char *what;
-    MODUX *m;
-    long ticks;  // at 125 BPM
-    int rate = RATE;
-  } cases[] = {
+  struct { const char *what; MODUX *m; long ticks /* at 125 BPM */; int rate = RATE; } cases[] = {
       {"8 rows at speed 6", song(1, {0}, {{0, 0, NOTE}}), 48},
       {"half the rate, half the frames", song(1, {0}, {{0, 0, NOTE}}), 48, 22050},
       {"a jump back to the start ends at the loop point",
