@@ -1,6 +1,5 @@
-// Modules built straight into the engine's model (MODUX) for the tick, control, render and MUX
-// reader tests: patterns of empty rows played in turn and samples of a given shape, freed by
-// destroy_mod. The MUX reader's tests turn them into files with the shipped MUX writer.
+// Modules built straight into the engine's model (MODUX), freed by destroy_mod: patterns of empty
+// rows played in turn and samples of a given shape. The MUX reader's tests write them as files.
 #pragma once
 
 #include <algorithm>

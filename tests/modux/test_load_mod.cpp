@@ -1,6 +1,5 @@
 // The MOD importer and the detection series: signatures, the order list, 15-sample files, refusals,
-// UMX packages. Held loops: the model check; cut files: the real MODs' summaries; valid cells, pans
-// and samples: the renders of real MODs and rule modules against the reference.
+// UMX packages. Valid cells, pans and samples are heard in real MODs and rule modules' renders.
 #include "loader_fixture.h"
 
 using namespace modimg;

@@ -1,7 +1,6 @@
-// The native MUX reader on modules written by the shipped MUX writer, then damaged: its own
-// limits, damaged and truncated files, detection, datafile objects. Plain copies of every field
-// are the writer round trip's matter (test_muxwrite); the game songs' render checksums read every
-// song the game ships.
+// The native MUX reader on damaged copies of what the shipped MUX writer writes, detection,
+// datafile objects. Plain fields are the writer round trip's matter (test_muxwrite); the game
+// songs' render checksums read every song the game ships.
 #include <string>
 
 #include "datwriter.h"
