@@ -1,6 +1,5 @@
 // The S3M importer: out-of-range header values, order markers, unnamed channels, held limits,
-// invalid pitches, sample formats, damaged parapointers and counts. Valid header rules, pans, cells
-// and effects are heard in the renders of real S3Ms and rule modules against the reference.
+// invalid pitches, sample formats, damaged files. Valid cells and effects are heard in renders.
 #include "loader_fixture.h"
 
 using namespace modimg;

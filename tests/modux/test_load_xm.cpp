@@ -1,6 +1,5 @@
-// The XM importer: what a rendering cannot show (header rules, held limits, maps of missing
-// samples), damaged files, the older layouts and files that end early. Valid cells, effects,
-// envelopes and samples are heard in the real XMs' and rule modules' renders.
+// The XM importer: header rules, held limits, maps of missing samples, damaged files, the older
+// layouts, files that end early. Valid cells, effects, envelopes and samples are heard in renders.
 #include "loader_fixture.h"
 
 using namespace modimg;

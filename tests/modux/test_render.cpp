@@ -277,11 +277,8 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
   start(it_song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}));
   run_to(16);
   ASSERT_EQ(it_background_sounding(), 1);
-  for (const IT_NOTE_STATE &n : it_background) {
-    if (n.active) {
-      EXPECT_EQ(n.loudness, it_notes[0].loudness);
-    }
-  }
+  for (const IT_NOTE_STATE &n : it_background)
+    EXPECT_EQ(n.active ? n.loudness : it_notes[0].loudness, it_notes[0].loudness);
 }
 
 }  // namespace
