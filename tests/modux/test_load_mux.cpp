@@ -51,11 +51,6 @@ size_t patterns_at(MODUX *m) {
   return b.size();
 }
 
-void set_loop(MODUX *m, int s, int start, int end) {
-  m->sample_info[s].loop_start = start, m->sample_info[s].loop_end = end;
-  m->samples[s].loop_start = start, m->samples[s].loop_end = end;
-}
-
 // MOD family: two patterns (2 rows, then 1), three samples (the second empty, the third 16-bit);
 // its sample 0 record starts at byte 75.
 MODUX *small_song() {
@@ -111,10 +106,10 @@ TEST_F(Mux, DamagedFilesAreRefusedWithAMessage) {
       {0, "missing pattern", [](MODUX *m) { m->order_count = 2, m->order_table[1] = 2; }, "order 1 names pattern 2"},
       {0, "unknown flags", [](MODUX *m) { m->flags = 8; }, "flags"},
       {0, "sample above the count", [](MODUX *m) { model::cell(m, 0, 2).sample = 4; }, "sample 4 of 3"},
-      {0, "loop end past the data", [](MODUX *m) { set_loop(m, 0, 8, 33); }, "loops"},
-      {0, "loop start after its end", [](MODUX *m) { set_loop(m, 0, 8, 7); }, "loops"},
-      {0, "negative loop start", [](MODUX *m) { set_loop(m, 0, -1, 32); }, "loops"},
-      {0, "empty loop switched on", [](MODUX *m) { set_loop(m, 0, 8, 8); }, "loops"},
+      {0, "loop end past the data", [](MODUX *m) { model::set_sample(m, 0, 32, 8, 8, 33, 1); }, "loops"},
+      {0, "loop start after its end", [](MODUX *m) { model::set_sample(m, 0, 32, 8, 8, 7, 1); }, "loops"},
+      {0, "negative loop start", [](MODUX *m) { model::set_sample(m, 0, 32, 8, -1, 32, 1); }, "loops"},
+      {0, "empty loop switched on", [](MODUX *m) { model::set_sample(m, 0, 32, 8, 8, 8, 1); }, "loops"},
       {0, "pattern without rows", [](MODUX *m) { m->patterns[1].row_count = 0; }, "no rows"},
       {1, "instrument above the count", [](MODUX *m) { m->patterns[0].notes[0].sample = 2; }, "instrument 2 of 1"},
       {1, "13 envelope points", [](MODUX *m) { m->instruments[0].pan_env_points++; }, "envelope"},

@@ -209,13 +209,12 @@ std::thread tick_in_flight(std::function<void()> inside) {
 // With a tick in flight on another thread, each call returns only after the tick has ended;
 // next and previous read the position the tick has left (2), not the one before it.
 TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
-  const struct {
-    void (*call)(MODUX *);
-    int skip_order;  // the request left, or -1
-  } calls[] = {{[](MODUX *m) { destroy_mod(m); }, -1}, {[](MODUX *m) { play_mod(m, 0); }, -1},
-               {[](MODUX *) { stop_mod(); }, -1},      {[](MODUX *) { goto_mod_track(1); }, 2},
-               {[](MODUX *) { pause_mod(); }, -1},     {[](MODUX *) { set_mod_volume(9); }, -1},
-               {[](MODUX *) { next_mod_track(); }, 4}, {[](MODUX *) { prev_mod_track(); }, 2}};
+  // clang-format off
+  const struct { void (*call)(MODUX *); int skip_order /* the request left, or -1 */; } calls[] = {
+      {[](MODUX *m) { destroy_mod(m); }, -1}, {[](MODUX *m) { play_mod(m, 0); }, -1}, {[](MODUX *) { stop_mod(); }, -1},
+      {[](MODUX *) { goto_mod_track(1); }, 2}, {[](MODUX *) { pause_mod(); }, -1}, {[](MODUX *) { set_mod_volume(9); }, -1},
+      {[](MODUX *) { next_mod_track(); }, 4}, {[](MODUX *) { prev_mod_track(); }, 2}};
+  // clang-format on
   for (const auto &c : calls) {
     MODUX *mod = load_song(4);
     play_mod(mod, 0);

@@ -19,7 +19,6 @@
 
 namespace {
 
-const double PI = 3.14159265358979323846;
 const int RATE = 44100;
 
 // An Allegro sample from values -1..1: unsigned data, as Allegro keeps it, 16-bit words in
@@ -64,7 +63,7 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
   for (const auto &c : cases) {
     mixer_reset(c.rate);
     std::vector<double> cycle(c.cycle_frames);
-    for (int i = 0; i < c.cycle_frames; i++) cycle[i] = std::sin(2 * PI * i / c.cycle_frames);
+    for (int i = 0; i < c.cycle_frames; i++) cycle[i] = std::sin(2 * M_PI * i / c.cycle_frames);
     test_sample s(cycle, c.bits, 0, c.cycle_frames);
     start_voice(&s.spl, c.voice_hz, PLAYMODE_LOOP);
     const std::vector<short> out = mix(c.rate);
