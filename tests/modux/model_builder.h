@@ -21,15 +21,8 @@ inline void set_sample(MODUX *m, int s, int length, int bits = 8, int loop_start
   uint8_t *d = static_cast<uint8_t *>(calloc(1, bytes ? bytes : 1));
   std::copy_n(data.begin(), std::min(bytes, data.size()), d);
   free(m->samples[s].data);
-  m->samples[s] = SAMPLE{bits,
-                         0,
-                         1000,
-                         192,
-                         static_cast<unsigned long>(length),
-                         static_cast<unsigned long>(loop_start),
-                         static_cast<unsigned long>(loop_end),
-                         ~0ul,
-                         d};
+  const unsigned long frames = length, start = loop_start, end = loop_end;
+  m->samples[s] = SAMPLE{bits, 0, 1000, 192, frames, start, end, ~0ul, d};
   SAMPLE_INFO &info = m->sample_info[s];
   info = SAMPLE_INFO{};
   info.length = length, info.loop_start = loop_start, info.loop_end = loop_end;

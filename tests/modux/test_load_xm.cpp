@@ -126,14 +126,15 @@ TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
     m.instruments[1].size = c.size;
     const bytes b = damaged(build_xm(m), c.d);
     MODUX *mod = load(bytes(b.begin(), b.end() - c.cut));
-    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << c.d.message << c.size << ": "
-                            << modux_error;
+    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << " " << c.d.message << " size "
+                            << c.size << ": " << modux_error;
     const int second = mod->instruments[1].sample_map[0];
     EXPECT_EQ((std::vector<int>{mod->sample_count, int(mod->samples[0].len),
                                 int(mod->samples[second].len)}),
               (std::vector<int>{c.samples, c.len0, c.len1}))
-        << c.version << " cut " << c.cut << c.d.message << c.size;
-    EXPECT_STREQ(modux_note, c.note) << c.version << " cut " << c.cut << c.d.message << c.size;
+        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
+    EXPECT_STREQ(modux_note, c.note)
+        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
   }
 }
 
