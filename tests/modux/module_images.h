@@ -17,20 +17,14 @@ namespace modimg {
 
 using bytes = std::vector<uint8_t>;
 
-struct writer {
-  bytes b;
-  void u8(int v) { b.push_back(static_cast<uint8_t>(v)); }
-  void le16(int v) { u8(v), u8(v >> 8); }
-  void le32(uint32_t v) { le16(v & 0xFFFF), le16(v >> 16); }
+// itwriter's little-endian writer with what the other formats add: big-endian words, raw bytes,
+// byte lists and a word written back at an offset.
+struct writer : itw::out {
   void be16(int v) { u8(v >> 8), u8(v); }
-  void str(const std::string &s, size_t n) {
-    for (size_t i = 0; i < n; i++) u8(i < s.size() ? s[i] : 0);
-  }
   void raw(const bytes &d) { b.insert(b.end(), d.begin(), d.end()); }
   void seq(std::initializer_list<int> vs) {
     for (int v : vs) u8(v);
   }
-  void pad_to(size_t n) { b.resize(std::max(b.size(), n)); }
   void put16le(size_t at, int v) { b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF; }
 };
 

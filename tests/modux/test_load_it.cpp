@@ -1,6 +1,6 @@
-// The IT importer: what a rendering cannot show (the message, rules, held limits), the old
-// instrument layout, compressed data the real ITs lack, damaged files refused with their fault.
-// Valid cells, instruments, loops and samples are heard in the real ITs' renders.
+// The IT importer: the message, rules, held limits, the old instrument layout, compressed data the
+// real ITs lack, damaged files. Valid cells, instruments and samples are heard in real ITs'
+// renders.
 #include "loader_fixture.h"
 
 using namespace modimg;

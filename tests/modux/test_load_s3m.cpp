@@ -1,6 +1,5 @@
 // The S3M importer: out-of-range header values, order markers, unnamed channels, held limits,
-// invalid pitches, sample formats, damaged parapointers and counts. Valid header rules, pans, cells
-// and effects are heard in the renders of real S3Ms and rule modules against the reference.
+// invalid pitches, sample formats, damaged files. Valid cells and effects are heard in renders.
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -52,9 +51,8 @@ TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
   ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
   expect_fields(
       {{"channels", mod->channel_count, 2}, {"note", mod->patterns[0].notes[1].note, 8363}});
-  // clang-format off
-  const int pitches[][2] = {{0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0xF0, 0}, {0x00, MODUX_AMIGA_CLOCK / 6848}};
-  // clang-format on
+  const int pitches[][2] = {
+      {0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0xF0, 0}, {0x00, MODUX_AMIGA_CLOCK / 6848}};
   for (const auto &p : pitches) {
     int note = p[0];
     convert_s3m_pitch(&note);

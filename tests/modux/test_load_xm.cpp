@@ -1,6 +1,5 @@
-// The XM importer: what a rendering cannot show (header rules, held limits, maps of missing
-// samples), damaged files, the older layouts and files that end early. Valid cells, effects,
-// envelopes and samples are heard in the real XMs' and rule modules' renders.
+// The XM importer: header rules, held limits, maps of missing samples, damaged files, the older
+// layouts, files that end early. Valid cells, effects, envelopes and samples are heard in renders.
 #include "loader_fixture.h"
 
 using namespace modimg;
@@ -98,12 +97,18 @@ TEST_F(LoadXm, DamagedFilesAreRefusedWithTheirFault) {
 // A file that ends inside its instruments or their data loads what it holds and says so. Cut
 // points counted from the end: two instruments of 100 and 50 data bytes, in the 1.04 and the older
 // layouts (instruments before the patterns, all sample data last); a missing instrument is silent.
+// Header sizes of 0 read as the usual 276 and 40; an instrument header of `size` bytes that ends
+// after its map reads its samples where they lie, one that ends before its sample fields is empty.
 TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
   const char *data_note = "file ends 30 bytes early: the end of the sample data is silent";
   const char *second_note = "file ends inside instrument 2 of 2: it and those after it are silent";
   // clang-format off
-  const struct { int version; size_t cut; int samples, len0, len1; const char *note; } cases[] = {
+  const struct { int version; size_t cut; int samples, len0, len1; const char *note; damage d = {}; int64_t size = -1; } cases[] = {
       {0x104, 0, 3, 100, 50, ""},
+      {0x104, 0, 3, 100, 50, "", {"header size 0", 60, {0, 0}}},
+      {0x104, 0, 3, 100, 50, "", {"sample header size 0", 60 + 276 + 9 + 29, {0}}},
+      {0x104, 0, 3, 100, 50, "", {}, 129},
+      {0x104, 0, 2, 100, 0, "", {}, 29},
       {0x104, 30, 3, 100, 20, data_note},                  // inside the last sample's data
       {0x104, 50 + 10, 2, 100, 0, second_note},            // inside its sample header
       {0x104, 50 + 40 + 100, 2, 100, 0, second_note},      // inside its instrument header
@@ -118,15 +123,18 @@ TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
     m.version = c.version;
     m.instruments = {one_sample_instrument(std::vector<int>(100, 3)),
                      one_sample_instrument(std::vector<int>(50, 4))};
-    const bytes b = build_xm(m);
+    m.instruments[1].size = c.size;
+    const bytes b = damaged(build_xm(m), c.d);
     MODUX *mod = load(bytes(b.begin(), b.end() - c.cut));
-    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << ": " << modux_error;
+    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << " " << c.d.message << " size "
+                            << c.size << ": " << modux_error;
     const int second = mod->instruments[1].sample_map[0];
     EXPECT_EQ((std::vector<int>{mod->sample_count, int(mod->samples[0].len),
                                 int(mod->samples[second].len)}),
               (std::vector<int>{c.samples, c.len0, c.len1}))
-        << c.version << " cut " << c.cut;
-    EXPECT_STREQ(modux_note, c.note) << c.version << " cut " << c.cut;
+        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
+    EXPECT_STREQ(modux_note, c.note)
+        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
   }
 }
 

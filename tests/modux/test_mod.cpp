@@ -10,30 +10,20 @@
 #include <tuple>
 #include <vector>
 
-#include "modux_internal.h"
-#include "mux_image.h"
-
-using namespace muxtest;
+#include "model_builder.h"
 
 namespace {
 
 std::vector<long> installs;  // timer periods handed to the timer
 int removals = 0;
 
+// Two patterns of 64 rows in the order 1, 0, 1, two empty samples, pans 10, 11, ...
 MODUX *load_song(int channels, int flags = 0) {
-  module m;
-  m.channels = channels;
-  for (int c = 0; c < channels; c++) m.pans.push_back(10 + c);
-  m.orders = {1, 0, 1};
-  m.speed = 3, m.tempo = 150, m.global_volume = 50, m.flags = flags;
-  m.patterns.resize(2);
-  m.samples.resize(2);
-  const bytes image = build(m);
-  memory_file state;
-  PACKFILE *f = open_memory(image, state);
-  MODUX *mod = load_mux(f);
-  pack_fclose(f);
-  return mod;
+  MODUX *m = model::module(channels, 64, flags, 2, 2, 0);
+  for (int c = 0; c < channels; c++) m->channel_pan[c] = 10 + c;
+  m->order_count = 3, m->order_table[0] = m->order_table[2] = 1;
+  m->initial_speed = 3, m->initial_tempo = 150, m->initial_global_volume = 50;
+  return m;
 }
 
 class Control : public ::testing::Test {
@@ -219,13 +209,12 @@ std::thread tick_in_flight(std::function<void()> inside) {
 // With a tick in flight on another thread, each call returns only after the tick has ended;
 // next and previous read the position the tick has left (2), not the one before it.
 TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
-  const struct {
-    void (*call)(MODUX *);
-    int skip_order;  // the request left, or -1
-  } calls[] = {{[](MODUX *m) { destroy_mod(m); }, -1}, {[](MODUX *m) { play_mod(m, 0); }, -1},
-               {[](MODUX *) { stop_mod(); }, -1},      {[](MODUX *) { goto_mod_track(1); }, 2},
-               {[](MODUX *) { pause_mod(); }, -1},     {[](MODUX *) { set_mod_volume(9); }, -1},
-               {[](MODUX *) { next_mod_track(); }, 4}, {[](MODUX *) { prev_mod_track(); }, 2}};
+  // clang-format off
+  const struct { void (*call)(MODUX *); int skip_order /* the request left, or -1 */; } calls[] = {
+      {[](MODUX *m) { destroy_mod(m); }, -1}, {[](MODUX *m) { play_mod(m, 0); }, -1}, {[](MODUX *) { stop_mod(); }, -1},
+      {[](MODUX *) { goto_mod_track(1); }, 2}, {[](MODUX *) { pause_mod(); }, -1}, {[](MODUX *) { set_mod_volume(9); }, -1},
+      {[](MODUX *) { next_mod_track(); }, 4}, {[](MODUX *) { prev_mod_track(); }, 2}};
+  // clang-format on
   for (const auto &c : calls) {
     MODUX *mod = load_song(4);
     play_mod(mod, 0);
