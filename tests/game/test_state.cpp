@@ -110,5 +110,17 @@ TEST_F(VorbelTest, ScoringByDifficulty) {
   });
 }
 
+// The player's folder follows the XDG rules: a relative or empty XDG_DATA_HOME is ignored.
+TEST(Folders, PlayerFolder) {
+  const struct {
+    const char *xdg, *home, *want;
+  } players[] = {{"/x/data", "/home/a", "/x/data/vorbel-endurnal"},
+                 {"relative", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
+                 {"", "/home/a", "/home/a/.local/share/vorbel-endurnal"},
+                 {nullptr, nullptr, ""}};
+  for (const auto &p : players)
+    EXPECT_EQ(PlayerFolder(p.xdg, p.home), p.want) << (p.xdg ? p.xdg : "unset");
+}
+
 }  // namespace
 }  // namespace testgame
