@@ -73,7 +73,8 @@ typedef struct modux_position {
   int row;
   int tick;
   double seconds; /* played since the start of the song */
-  double length;  /* of the whole song, once through to its end or loop point */
+  double length;  /* of the song from where it started, once through to its end or loop point */
+  int voices;     /* voices sounding now */
 } modux_position;
 
 /* Player options, set with modux_player_set_option. */
@@ -99,6 +100,11 @@ MODUX_API void modux_module_destroy(modux_module *module);
 MODUX_API int modux_module_get_info(const modux_module *module, modux_module_info *info);
 /* The song message the file carries, or "" when it has none. */
 MODUX_API const char *modux_module_message(const modux_module *module);
+/* Subsongs: parts of the order list that play apart from each other. Answers how many the module
+ * has (1 or more; 0 when no order plays) and writes the first order position of each, in order
+ * list order, to first_orders[0 .. max - 1] (first_orders may be NULL). Found by running the
+ * sequencer without mixing. */
+MODUX_API int modux_module_get_subsongs(const modux_module *module, int *first_orders, int max);
 
 /* Players. */
 MODUX_API modux_player *modux_player_create(void);
@@ -107,6 +113,8 @@ MODUX_API int modux_player_set_option(modux_player *player, modux_option option,
 MODUX_API int modux_player_get_option(const modux_player *player, modux_option option, int *value);
 /* Starts a module from its first order. The module must outlive its playing. */
 MODUX_API int modux_player_play(modux_player *player, const modux_module *module);
+/* Starts a module at row 0 of an order position, every channel fresh: a subsong's start. */
+MODUX_API int modux_player_play_order(modux_player *player, const modux_module *module, int order);
 /* Forgets the module; the player renders nothing until the next play. */
 MODUX_API int modux_player_stop(modux_player *player);
 /* Goes on from row 0 of an order position. */
