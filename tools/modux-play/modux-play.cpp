@@ -440,10 +440,10 @@ static void ShowStatus(Session &s, const char *file, const modux_module_info &in
       level > 0 ? std::clamp(static_cast<int>(8 + 20 * std::log10(level) / 6), 0, 8) : 0;
   char line[512];
   std::snprintf(line, sizeof line,
-                "%s %s  order %d/%d row %d  %s/%s  voices %d  [%.*s%.*s]  vol %d%%%s",
-                BaseName(file), info.format_name, p.order, info.orders, p.row,
-                Clock(p.seconds - queued, 1).c_str(), Clock(p.length, 1).c_str(), p.voices, bars,
-                "########", 8 - bars, "--------", volume, s.paused ? "  (paused)" : "");
+                "%s%s %s  order %d/%d row %d  %s/%s  voices %d  [%.*s%.*s]  vol %d%%",
+                s.paused ? "(paused) " : "", BaseName(file), info.format_name, p.order, info.orders,
+                p.row, Clock(p.seconds - queued, 1).c_str(), Clock(p.length, 1).c_str(), p.voices,
+                bars, "########", 8 - bars, "--------", volume);
   winsize ws;
   const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : 80;
   line[std::min<size_t>(sizeof line - 1, columns - 1)] = '\0';
