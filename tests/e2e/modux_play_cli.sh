@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # modux-play's command line, with no display and no sound device: --help, --version and the
 # refusals of a bad command line (status 2); --info's summary and its lengths against what the
-# render writes, for the whole song and for each subsong of a module that has two; a cut-off
-# song's status 1; the output files by extension, their samples the WAV's where the format is
-# lossless, and a pipe written in place (render_songs.sh holds the WAV's own checks).
+# render writes, for the whole song and for each subsong of a module that has two; status 1 for
+# a cut-off song and for no sound output; the output files by extension, their samples the WAV's
+# where the format is lossless, and a pipe written in place (render_songs.sh: the WAV's checks).
 # Usage: modux_play_cli.sh MODUX_PLAY MODGEN SONG.mux
 source "$(dirname "$0")/lib.sh"
 PLAY=$1 MODGEN=$2 SONG=$3
@@ -47,6 +47,8 @@ head -c 700 "$SONG" > "$T/short.mux"
 "$PLAY" --info "$T/short.mux" "$SONG" > "$T/out" 2> "$T/err"; st=$?
 [ $st = 1 ] && grep -q "short.mux: " "$T/err" || fail "a cut-off song gave status $st, $(cat "$T/err")"
 grep -q "^file: $SONG" "$T/out" || fail "the whole song after the cut one was not described"
+PULSE_SERVER="unix:$T/none" "$PLAY" "$SONG" > /dev/null 2> "$T/err"; st=$?
+[ $st = 1 ] && grep -q "no sound output" "$T/err" || fail "with no sound output: status $st, $(tail -1 "$T/err")"
 
 # Output files: FLAC and a pipe carry the WAV's samples, Ogg Vorbis its length, --float floats.
 samples() { sox "$1" -t raw - 2>/dev/null | md5sum; }
