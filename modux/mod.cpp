@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "import.h"
 #include "modux_internal.h"
 #include "voice.h"
 
@@ -43,86 +44,20 @@ int install_mod(int max_chn) {
 // Formats
 // ---------------------------------------------------------------------------------------------
 
-static MODUX *load_mux_file(const char *file, int) {
-  PACKFILE *f = modux_fopen(file, "rb");
-  if (!f) {
-    set_error("Unable to open %s", file);
-    return nullptr;
-  }
-  MODUX *mod = load_mux(f);
-  modux_fclose(f);
+// Both go through the importers' kit (import.h), which reads the file once and tells its format
+// from its bytes; its status becomes modux_error and modux_note here.
+MODUX *load_mod(const char *file) {
+  modux_status status;
+  MODUX *mod = modux_import::load_path(file, &status);
+  modux_import::publish_legacy(status, mod == nullptr);
   return mod;
 }
 
-static int mux_file_info(const char *file, int, MODFILE_INFO *info) {
-  PACKFILE *f = modux_fopen(file, "rb");
-  if (!f) return 0;
-  const int result = get_mux_info(f, info);
-  modux_fclose(f);
-  return result;
-}
-
-// One family the loading interface knows. detect answers above 0 for a match (the foreign
-// package formats answer the offset of the embedded module); that answer is handed on to load
-// and info. An info result of 0 means "not this family after all": the search goes on.
-struct module_family {
-  int (*detect)(const char *file);
-  MODUX *(*load)(const char *file, int detected);
-  int (*info)(const char *file, int detected, MODFILE_INFO *info);
-  const int *enabled;  // null: always tried; else tried only while it is -1
-};
-
-// Tried in this order, first match wins. IT comes before XM and S3M and is refused by its
-// loader; the packages are searched only after the plain formats; 15-sample MODs, which have
-// no signature, come last and only when enable_m15 allows them.
-static const module_family families[] = {
-    {detect_mux, load_mux_file, mux_file_info, nullptr},
-    {detect_it, [](const char *f, int) { return load_it(f, 0); },
-     [](const char *f, int, MODFILE_INFO *i) { return get_it_info(f, 0, i); }, nullptr},
-    {detect_xm, [](const char *f, int) { return load_xm(f, 0); },
-     [](const char *f, int, MODFILE_INFO *i) { return get_xm_info(f, 0, i); }, nullptr},
-    {detect_s3m, [](const char *f, int) { return load_s3m(f, 0); },
-     [](const char *f, int, MODFILE_INFO *i) { return get_s3m_info(f, 0, i); }, nullptr},
-    {detect_m31, [](const char *f, int) { return load_m(f, 31); },
-     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 31, i); }, nullptr},
-    {detect_unreal_it, load_it, get_it_info, nullptr},
-    {detect_unreal_xm, load_xm, get_xm_info, nullptr},
-    {detect_unreal_s3m, load_s3m, get_s3m_info, nullptr},
-    {detect_unreal_mod, load_unreal_m, get_unreal_m_info, nullptr},
-    {detect_m15, [](const char *f, int) { return load_m(f, 15); },
-     [](const char *f, int, MODFILE_INFO *i) { return get_m_info(f, 15, i); }, &enable_m15},
-};
-
-static bool family_enabled(const module_family &family) {
-  return family.enabled == nullptr || *family.enabled == -1;
-}
-
-MODUX *load_mod(const char *file) {
-  modux_note[0] = '\0';
-  if (file) {
-    for (const module_family &family : families) {
-      if (!family_enabled(family)) continue;
-      const int detected = family.detect(file);
-      if (detected > 0) return family.load(file, detected);
-    }
-  }
-  set_error("Unsupported MOD type or unable to open file");
-  return nullptr;
-}
-
 int get_mod_info(const char *file, MODFILE_INFO *info) {
-  if (!info) return -1;
-  if (file) {
-    for (const module_family &family : families) {
-      if (!family_enabled(family)) continue;
-      const int detected = family.detect(file);
-      if (detected <= 0) continue;
-      const int result = family.info(file, detected, info);
-      if (result != 0) return result;
-    }
-  }
-  set_error("Unsupported MOD type or unable to open file");
-  return -1;
+  modux_status status;
+  const int result = modux_import::path_info(file, info, &status);
+  if (result < 0) modux_import::publish_legacy(status, true);
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -201,6 +201,7 @@ struct MODUX {
   int mix_volume;                          // 0..128
   int pan_separation;                      // 0..128
   char *message;                           // the song message, terminated, or null
+  int format;  // MODFILE_INFO::type of the file it was loaded from; 0 when not loaded from one
 };
 
 // Internal effect commands; every loader translates its format's effects into these.

@@ -526,7 +526,6 @@ void it_reset(modux_player *p, MODUX *mod);
 // ---------------------------------------------------------------------------------------------
 
 int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
-void *modux_calloc(int size);
 void convert_s3m_pitch(int *note);                   // note byte -> note frequency, -1 cut, 0 none
 void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
 void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
