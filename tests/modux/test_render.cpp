@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -196,6 +198,84 @@ TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
         (std::tuple{modux_voices_on_mixer(&default_player), mod_init, of, render_mod(buffer, 16)}),
         (std::tuple{0, 0, nullptr, 0L}));
   }
+}
+
+// The whole render of a song, by render_mod or by a C player.
+std::vector<short> render_all(MODUX *mod, modux_player *player = nullptr) {
+  std::vector<short> out, block(2 * 1000);
+  EXPECT_EQ(player ? modux_player_play(player, mod) : render_mod_start(mod, RATE) - 1, 0);
+  for (long got; (got = player ? modux_player_render_s16(player, block.data(), 1000)
+                               : render_mod(block.data(), 1000)) > 0;)
+    out.insert(out.end(), block.begin(), block.begin() + 2 * got);
+  if (!player) render_mod_stop();
+  return out;
+}
+
+// Four positions of notes, slides and vibrato: about 4 seconds.
+MODUX *busy_song() {
+  return song(2, {0, 1, 0, 1},
+              {{0, 0, NOTE},
+               {0, 4, command(CMD_PORTA_UP, 3)},
+               {1, 0, NOTE},
+               {1, 2, command(CMD_VIBRATO, 0x48)}});
+}
+
+// A render and a C player, each on a player of its own, sound the same whatever the control
+// interface's player does on other threads meanwhile (a timer thread ticking it, control calls);
+// a C player renders what render_mod renders; the engine installs after a render.
+TEST(Players, RendersBesideTheDefaultPlayer) {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
+  install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+  modux_install_int = [](void (*)(void), long) { return 0; };
+  modux_remove_int = [](void (*)(void)) {};
+  MODUX *mod = busy_song();
+  modux_player *player = modux_player_create();
+  const std::vector<short> alone = render_all(mod);
+  ASSERT_GT(alone.size(), 2u * RATE);
+  EXPECT_EQ(render_all(mod, player), alone);
+  ASSERT_EQ(install_mod(8), 1) << modux_error;
+  play_mod(mod, -1);
+  std::atomic<int> done{0}, ticks{0};
+  std::thread timer([&] {
+    for (; !done; ticks++) mod_interrupt();
+  });
+  std::thread control([&] {
+    while (!done) set_mod_volume(100), next_mod_track(), toggle_pause_mode(), toggle_pause_mode();
+  });
+  EXPECT_EQ(render_all(mod), alone);
+  EXPECT_EQ(render_all(mod, player), alone);
+  done = 1;
+  timer.join(), control.join();
+  EXPECT_EQ((std::pair{is_mod_playing(), ticks > 100}), (std::pair{-1, true}));
+  remove_mod();
+  modux_player_destroy(player);
+  destroy_mod(mod);
+}
+
+// destroy_mod of a module that render_mod and a C player render on two threads: both renders
+// stop before the module goes, and end early (the C player's song would play for ever).
+TEST(Players, DestroyingAModuleStopsItsRenders) {
+  MODUX *mod = busy_song();
+  mod->order_count = MODUX_MAX_ORDERS;  // 256 positions, 0 and 1 in turn: 245 seconds
+  for (int o = 0; o < MODUX_MAX_ORDERS; o++) mod->order_table[o] = o % 2;
+  modux_player *player = modux_player_create();
+  modux_player_set_option(player, MODUX_OPTION_REPEAT, -1);
+  ASSERT_EQ(modux_player_play(player, mod), MODUX_OK);
+  ASSERT_EQ(render_mod_start(mod, RATE), 1);
+  std::atomic<long> frames[2] = {0, 0};
+  auto renders = [&](int which) {
+    short b[2 * 64];
+    for (long got; (got = which ? render_mod(b, 64) : modux_player_render_s16(player, b, 64)) > 0;)
+      frames[which] += got;
+  };
+  std::thread c(renders, 0), r(renders, 1);
+  while (frames[0] < RATE / 10 || frames[1] < RATE / 10) std::this_thread::yield();
+  destroy_mod(mod);
+  c.join(), r.join();
+  EXPECT_LT(frames[1], 200 * RATE);
+  EXPECT_EQ(render_mod_finished(), -1);
+  render_mod_stop();
+  modux_player_destroy(player);
 }
 
 // Frames of one tick at 125 BPM.
