@@ -79,7 +79,8 @@ typedef struct modux_position {
 
 /* Player options, set with modux_player_set_option. */
 typedef enum modux_option {
-  MODUX_OPTION_RATE = 1,     /* output rate in Hz, 8000 to 192000; 44100 at creation */
+  MODUX_OPTION_RATE = 1,     /* output rate in Hz, 8000 to 192000; 44100 at creation; from the
+                                next play on */
   MODUX_OPTION_CHANNELS = 2, /* 1 mono or 2 interleaved stereo (left first); 2 at creation */
   MODUX_OPTION_REPEAT = 3,   /* times the song is played again after its end: 0 once (the
                                 default), -1 for ever */
@@ -103,7 +104,9 @@ MODUX_API const char *modux_module_message(const modux_module *module);
 /* Subsongs: parts of the order list that play apart from each other. Answers how many the module
  * has (1 or more; 0 when no order plays) and writes the first order position of each, in order
  * list order, to first_orders[0 .. max - 1] (first_orders may be NULL). Found by running the
- * sequencer without mixing. */
+ * sequencer without mixing: the song from order 0 is the first; an order position it never
+ * reaches starts the next, and so on. A negative answer is an error code, negated (ARGUMENT for
+ * a NULL module or a negative max, MEMORY). */
 MODUX_API int modux_module_get_subsongs(const modux_module *module, int *first_orders, int max);
 
 /* Players. */

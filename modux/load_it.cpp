@@ -6,7 +6,7 @@
 // commands. Every count and offset is checked against the file before it is used.
 #include <cmath>
 
-#include "load_image.h"
+#include "import.h"
 
 using namespace modux_import;
 
@@ -176,7 +176,7 @@ bool read_orders(MODUX *mod, cursor &c, const it_header &h) {
 }
 
 // The song message, when one is attached and lies inside the file; line ends (13) become 10.
-void read_message(MODUX *mod, const image &img, long long base, const it_header &h) {
+void read_message(MODUX *mod, view img, long long base, const it_header &h) {
   if (!(h.special & SPECIAL_MESSAGE) || h.message_length <= 0) return;
   const long long at = base + h.message_at;
   const int length = h.message_length > MAX_MESSAGE ? MAX_MESSAGE : h.message_length;
@@ -291,17 +291,14 @@ void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
   fit_envelope(ins.vol_env);
 }
 
-bool read_instruments(MODUX *mod, const image &img, long long base, const it_header &h,
+bool read_instruments(MODUX *mod, view img, long long base, const it_header &h,
                       const uint32_t *offsets) {
   const int count = (mod->rules & RULE_IT_INSTRUMENTS) ? h.instruments : 0;
   mod->instrument_count = count;
   if (count == 0) return true;
-  mod->it_instruments =
-      static_cast<IT_INSTRUMENT_INFO *>(calloc(count, sizeof(IT_INSTRUMENT_INFO)));
-  if (!mod->it_instruments) {
-    set_error("Unable to allocate enough memory for IT_INSTRUMENT_INFO");
-    return false;
-  }
+  mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(
+      new_records(count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
+  if (!mod->it_instruments) return false;
   for (int i = 0; i < count; i++) {
     const long long at = base + offsets[i];
     if (at + INSTRUMENT_BYTES > img.size) {
@@ -397,7 +394,7 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
 
 // Decompresses count values of `top` bits from blocks of a 16-bit length and that many bytes,
 // each giving 32768 bytes of output; signed values into out. False with a message.
-bool decompress(const image &img, long long at, long long count, int top, bool twice, int *out,
+bool decompress(view img, long long at, long long count, int top, bool twice, int *out,
                 int sample) {
   const long long per_block = top == 8 ? 0x8000 : 0x4000;
   long long done = 0;
@@ -432,16 +429,13 @@ bool decompress(const image &img, long long at, long long count, int top, bool t
 // Turns one sample's data into its Allegro sample: 16-bit data stays 16 bits, stereo is mixed
 // to mono, everything becomes Allegro's unsigned form. Plain data cut short by the end of the
 // file keeps what is there.
-bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long frames, int flags,
-                      int convert, int number) {
+bool read_sample_data(SAMPLE &spl, view img, long long at, long long frames, int flags, int convert,
+                      int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
   const long long values = frames * channels;
   int *raw = static_cast<int *>(calloc(values > 0 ? values : 1, sizeof(int)));
-  if (!raw) {
-    set_error("Unable to allocate enough memory for sample data");
-    return false;
-  }
+  if (!raw) return no_memory("sample data");
   const bool is_signed = convert & CONVERT_SIGNED;
   if (flags & SAMPLE_COMPRESSED) {
     // Each channel of a stereo sample is compressed on its own, one after the other; a
@@ -477,8 +471,7 @@ bool read_sample_data(SAMPLE &spl, const image &img, long long at, long long fra
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
   if (!spl.data) {
     free(raw);
-    set_error("Unable to allocate enough memory for sample data");
-    return false;
+    return no_memory("sample data");
   }
   for (long long k = 0; k < frames; k++) {
     const int v = channels == 2 ? (raw[k] + raw[frames + k]) / 2 : raw[k];
@@ -508,25 +501,22 @@ void set_sustain(MODUX *mod, int i, long long start, long long end, int flags) {
   s.loop_end = info.sustain_end = static_cast<int>(end);
 }
 
-bool read_samples(MODUX *mod, const image &img, long long base, const it_header &h,
+bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
                   const uint32_t *offsets) {
   const int count = h.samples;
   mod->sample_count = count;
   if (count == 0) return true;
-  mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(count, sizeof(SAMPLE_INFO)));
-  mod->samples = static_cast<SAMPLE *>(calloc(count, sizeof(SAMPLE)));
-  mod->sustain_samples = static_cast<SAMPLE *>(calloc(count, sizeof(SAMPLE)));
-  if (!mod->sample_info || !mod->samples || !mod->sustain_samples) {
-    set_error("Unable to allocate enough memory for SAMPLE_INFO");
-    return false;
-  }
+  mod->sample_info =
+      static_cast<SAMPLE_INFO *>(new_records(count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+  if (!mod->sample_info) return false;
+  mod->samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  if (!mod->samples) return false;
+  mod->sustain_samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  if (!mod->sustain_samples) return false;
   for (int i = 0; i < count; i++) {
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
-    if (!new_sample(spl, info, 0)) {
-      set_error("Unable to allocate enough memory for sample data");
-      return false;
-    }
+    if (!new_sample(spl, info, 0)) return false;
     const long long at = base + offsets[i];
     if (at + SAMPLE_HEADER_BYTES > img.size) {
       set_error("IT: sample %d at %lu lies past the end of the file", i + 1,
@@ -575,8 +565,9 @@ bool read_samples(MODUX *mod, const image &img, long long base, const it_header 
     // that many blocks in the rest of the file is a lie found before allocating.
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
         frames / ((flags & SAMPLE_16BIT) ? 0x4000 : 0x8000) * 2 > img.size - data) {
-      set_error("IT: sample %d claims %lld frames, more than its data can hold", i + 1, frames);
-      return false;
+      return fail_code(MODUX_ERROR_LIMIT,
+                       "IT: sample %d claims %lld frames, more than its data can hold", i + 1,
+                       frames);
     }
     spl.len = info.length = static_cast<int>(frames);
     if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1))
@@ -601,7 +592,7 @@ struct channel_memory {
 // One packed pattern: 2-byte data length, 2-byte row count, 4 reserved, then per row
 // channel bytes (0 ends the row; bit 7 says a new mask follows) and their fields. Cells are
 // stored for channels 0..63; channel_count is raised to the highest channel that has one.
-bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &used) {
+bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
   PATTERN_INFO &pat = mod->patterns[number];
   if (at + 8 > img.size) {
     set_error("IT: pattern %d lies past the end of the file", number);
@@ -621,11 +612,9 @@ bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &u
     return false;
   }
   pat.row_count = rows;
-  pat.notes = static_cast<NOTE_INFO *>(calloc(rows * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO)));
-  if (!pat.notes) {
-    set_error("Unable to allocate enough memory for NOTE_INFO");
-    return false;
-  }
+  pat.notes = static_cast<NOTE_INFO *>(
+      new_records(rows * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
+  if (!pat.notes) return false;
   channel_memory memory[MODUX_MAX_CHANNELS] = {};
   const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
   int row = 0;
@@ -676,8 +665,8 @@ bool read_pattern(MODUX *mod, const image &img, long long at, int number, int &u
 bool empty_pattern(MODUX *mod, int number) {
   PATTERN_INFO &pat = mod->patterns[number];
   pat.row_count = EMPTY_ROWS;
-  pat.notes = static_cast<NOTE_INFO *>(calloc(EMPTY_ROWS * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO)));
-  if (!pat.notes) set_error("Unable to allocate enough memory for NOTE_INFO");
+  pat.notes = static_cast<NOTE_INFO *>(
+      new_records(EMPTY_ROWS * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
   return pat.notes != nullptr;
 }
 
@@ -692,15 +681,13 @@ void narrow_patterns(MODUX *mod) {
   }
 }
 
-bool read_patterns(MODUX *mod, const image &img, long long base, const it_header &h,
+bool read_patterns(MODUX *mod, view img, long long base, const it_header &h,
                    const uint32_t *offsets, bool missing) {
   mod->pattern_count = h.patterns + (missing ? 1 : 0);
   if (mod->pattern_count == 0) return true;
-  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-  if (!mod->patterns) {
-    set_error("Unable to allocate enough memory for PATTERN_INFO");
-    return false;
-  }
+  mod->patterns = static_cast<PATTERN_INFO *>(
+      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+  if (!mod->patterns) return false;
   int used = 1;
   for (int p = 0; p < h.patterns; p++) {
     if (offsets[p] == 0 ? !empty_pattern(mod, p)
@@ -726,20 +713,21 @@ bool read_offsets(cursor &c, uint32_t *out, int n, const char *what) {
 
 }  // namespace
 
-int detect_it(const char *filename) {
-  char sig[4];
-  const long got = read_head(filename, 0, sig, 4);
-  if (got < 0) return 0;
-  return got == 4 && memcmp(sig, SIGNATURE, 4) == 0 ? 1 : -1;
+int modux_import::detect_it_bytes(view v) {
+  return v.size >= 4 && memcmp(v.data, SIGNATURE, 4) == 0 ? 1 : -1;
 }
 
-int detect_unreal_it(const char *filename) { return umx_search(filename, SIGNATURE, 4, 0); }
+int modux_import::detect_unreal_it_bytes(view v) { return umx_search(v, SIGNATURE, 4, 0); }
 
-MODUX *load_it(const char *filename, int offset) {
+int detect_it(const char *filename) { return detect_file(filename, detect_it_bytes, 0); }
+
+int detect_unreal_it(const char *filename) {
+  return detect_file(filename, detect_unreal_it_bytes, 0);
+}
+
+MODUX *modux_import::load_it_bytes(view img, int offset) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
-  image img;
-  if (!image_read(filename, img)) return abandon(mod);
   if (offset < 0 || offset > img.size)
     return refuse(mod, "IT: no module data at offset %d", offset);
   const long long base = offset;
@@ -763,6 +751,10 @@ MODUX *load_it(const char *filename, int offset) {
   if (mod->order_count == 0) return refuse(mod, "IT: the order list plays no pattern");
   lock_mod(mod);
   return mod;
+}
+
+MODUX *load_it(const char *filename, int offset) {
+  return load_file_with(filename, load_it_bytes, offset);
 }
 
 int get_it_info(const char *filename, int offset, MODFILE_INFO *info) {

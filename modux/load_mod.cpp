@@ -2,7 +2,7 @@
 // A 31-sample MOD is recognised by the signature at offset 1080, which also gives its channel
 // count; a 15-sample MOD has no signature and is only tried when enable_m15 allows it. Notes
 // are stored as note frequencies and the effects keep their own numbers (CMD_* 0 to 15).
-#include "load_image.h"
+#include "import.h"
 
 using namespace modux_import;
 
@@ -114,19 +114,15 @@ int get_mod_no_pat(const int *order_table, int count) {
   return highest + 1;
 }
 
-void *modux_calloc(int size) { return size >= 0 ? calloc(1, size) : nullptr; }
-
-int detect_m31(const char *filename) {
-  unsigned char sig[4];
-  if (read_head(filename, SIGNATURE_AT, sig, 4) != 4) return -1;
-  return memcmp(find_modtype(sig).id, END_MARKER, 4) != 0 ? 1 : -1;
+int modux_import::detect_m31_bytes(view v) {
+  if (v.size < SIGNATURE_AT + 4) return -1;
+  return memcmp(find_modtype(v.data + SIGNATURE_AT).id, END_MARKER, 4) != 0 ? 1 : -1;
 }
 
-int detect_m15(const char *filename) {
-  unsigned char head[TITLE_BYTES + 15 * SAMPLE_HEADER_BYTES];
-  if (read_head(filename, 0, head, sizeof head) != static_cast<long>(sizeof head)) return 0;
+int modux_import::detect_m15_bytes(view v) {
+  if (v.size < TITLE_BYTES + 15 * SAMPLE_HEADER_BYTES) return 0;
   for (int i = 0; i < 15; i++) {
-    const unsigned char *h = head + TITLE_BYTES + i * SAMPLE_HEADER_BYTES;
+    const unsigned char *h = v.data + TITLE_BYTES + i * SAMPLE_HEADER_BYTES;
     if (h[24] != 0 || h[25] > 64) return 0;  // finetune 0 and volume 0..64
   }
   return 1;
@@ -134,32 +130,50 @@ int detect_m15(const char *filename) {
 
 // A 31-sample MOD inside a UMX package: the package's first windows are searched for module
 // data whose signature (at 1080 into it) is one of the table's.
-int detect_unreal_mod(const char *filename) {
-  unsigned char head[4 + UMX_WINDOWS + SIGNATURE_AT + 4];
-  const long got = read_head(filename, 0, head, sizeof head);
-  if (got < 0) return 0;
-  if (got < 4 || memcmp(head, UMX_MAGIC, 4) != 0) return -1;
-  for (int start = 4; start < 4 + UMX_WINDOWS && start + SIGNATURE_AT + 4 <= got; start++)
-    if (memcmp(find_modtype(head + start + SIGNATURE_AT).id, END_MARKER, 4) != 0) return start;
+int modux_import::detect_unreal_mod_bytes(view v) {
+  if (v.size < 4 || memcmp(v.data, UMX_MAGIC, 4) != 0) return -1;
+  for (int start = 4; start < 4 + UMX_WINDOWS && start + SIGNATURE_AT + 4 <= v.size; start++)
+    if (memcmp(find_modtype(v.data + start + SIGNATURE_AT).id, END_MARKER, 4) != 0) return start;
   return -1;
 }
 
-static MODUX *load_m_at(const char *filename, int no_inst, long offset);
+int detect_m31(const char *filename) { return detect_file(filename, detect_m31_bytes, -1); }
 
-MODUX *load_m(const char *filename, int no_inst) { return load_m_at(filename, no_inst, 0); }
+int detect_m15(const char *filename) { return detect_file(filename, detect_m15_bytes, 0); }
 
-MODUX *load_unreal_m(const char *filename, int offset) { return load_m_at(filename, 31, offset); }
+int detect_unreal_mod(const char *filename) {
+  return detect_file(filename, detect_unreal_mod_bytes, 0);
+}
+
+static MODUX *load_m_at(view v, int no_inst, long long offset);
+
+MODUX *modux_import::load_m15_bytes(view v, int offset) { return load_m_at(v, 15, offset); }
+
+MODUX *modux_import::load_m31_bytes(view v, int offset) { return load_m_at(v, 31, offset); }
+
+MODUX *load_m(const char *filename, int no_inst) {
+  if (no_inst != 15 && no_inst != 31) {
+    // The legacy message of this entry; the file is not read.
+    snprintf(modux_error, sizeof modux_error, "MOD must be 15 or 31 instruments");
+    return nullptr;
+  }
+  return load_file_with(filename, no_inst == 15 ? load_m15_bytes : load_m31_bytes, 0);
+}
+
+MODUX *load_unreal_m(const char *filename, int offset) {
+  return load_file_with(filename, load_m31_bytes, offset);
+}
 
 // A module of no_inst empty samples with the Protracker defaults: speed 6 at 125 BPM, full
 // global volume, and the Amiga's channel placement (left, right, right, left).
 static MODUX *new_mod_module(int no_inst) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
-  mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(no_inst, sizeof(SAMPLE_INFO)));
-  if (!mod->sample_info)
-    return refuse(mod, "Unable to allocate enough memory for SAMPLE_INFO structure");
-  mod->samples = static_cast<SAMPLE *>(calloc(no_inst, sizeof(SAMPLE)));
-  if (!mod->samples) return refuse(mod, "Unable to allocate enough memory for SAMPLE structure");
+  mod->sample_info =
+      static_cast<SAMPLE_INFO *>(new_records(no_inst, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+  if (!mod->sample_info) return abandon(mod);
+  mod->samples = static_cast<SAMPLE *>(new_records(no_inst, sizeof(SAMPLE), "SAMPLE"));
+  if (!mod->samples) return abandon(mod);
   mod->sample_count = no_inst;
   mod->initial_global_volume = 64;
   mod->initial_speed = 6;
@@ -207,19 +221,14 @@ static bool read_patterns(MODUX *mod, cursor &c, int no_inst, bool halves) {
               mod->pattern_count);
     return false;
   }
-  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-  if (!mod->patterns) {
-    set_error("Unable to allocate enough memory for PATTERN_INFO");
-    return false;
-  }
+  mod->patterns = static_cast<PATTERN_INFO *>(
+      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+  if (!mod->patterns) return false;
   const int cells = ROWS * mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
-    pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
-    if (!pat.notes) {
-      set_error("Unable to allocate enough memory for NOTE_INFO");
-      return false;
-    }
+    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    if (!pat.notes) return false;
     pat.row_count = ROWS;
     if (!halves) {
       for (int i = 0; i < cells; i++) pat.notes[i] = read_cell(c, no_inst);
@@ -248,10 +257,7 @@ static bool read_samples(MODUX *mod, cursor &c, const mod_sample_header *headers
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
     const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
-    if (!new_sample(spl, info, len)) {
-      set_error("Unable to allocate enough memory for SAMPLE DATA");
-      return false;
-    }
+    if (!charge_sample(len, "MOD", i + 1) || !new_sample(spl, info, len)) return false;
     info.tuning = mod_finetune[h.finetune];
     info.volume = h.volume;
     info.relative_note = 0;
@@ -266,17 +272,11 @@ static bool read_samples(MODUX *mod, cursor &c, const mod_sample_header *headers
 
 // The MOD whose data starts at offset (0 for a plain file): the title (20 bytes), no_inst
 // sample headers of 30 bytes, the order list, the patterns, the sample data.
-static MODUX *load_m_at(const char *filename, int no_inst, long offset) {
-  if (!valid_no_inst(no_inst)) {
-    set_error("MOD must be 15 or 31 instruments");
-    return nullptr;
-  }
+static MODUX *load_m_at(view img, int no_inst, long long offset) {
   MODUX *mod = new_mod_module(no_inst);
   if (!mod) return nullptr;
-  image img;
-  if (!image_read(filename, img)) return abandon(mod);
   if (offset < 0 || img.size - offset < patterns_at(no_inst))
-    return refuse(mod, "MOD: file of %ld bytes ends inside its %d-byte header", img.size - offset,
+    return refuse(mod, "MOD: file of %lld bytes ends inside its %d-byte header", img.size - offset,
                   patterns_at(no_inst));
   cursor c(img, offset);
   c.bytes(mod->name, TITLE_BYTES);
@@ -295,7 +295,7 @@ int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info) {
 
 int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info) {
   if (!valid_no_inst(no_inst)) {
-    set_error("MOD must have 15 or 31 samples");
+    snprintf(modux_error, sizeof modux_error, "MOD must have 15 or 31 samples");
     return -1;
   }
   return head_info(filename, 0, TITLE_BYTES, no_inst == 15 ? 1 : 2,

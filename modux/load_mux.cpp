@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "load_image.h"
+#include "import.h"
 #include "modux_internal.h"
 
 namespace {
@@ -24,19 +24,12 @@ long least_stream_bytes(long n) { return (n + 126) / 127; }
 // Byte reader over the rest of the file, held in memory; remembers whether the file ended early
 // instead of handing out -1 as data.
 struct reader {
-  image img;  // owns the bytes
-  const unsigned char *data = nullptr;
-  long size = 0;
+  const unsigned char *data;
+  long size;
   long pos = 0;
   bool ended = false;
 
-  // Takes in everything left in f, up to the importers' size limit.
-  read_result take(PACKFILE *f) {
-    const read_result result = read_rest(f, img);
-    data = img.data;
-    size = img.size;
-    return result;
-  }
+  explicit reader(view v) : data(v.data), size(static_cast<long>(v.size)) {}
   long left() const { return size - pos; }
 
   int byte() {
@@ -195,9 +188,9 @@ bool read_instruments(reader &r, MODUX *mod) {
         "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
         mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
   if (mod->instrument_count > 0) {
-    mod->instruments =
-        static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments) return fail("Unable to allocate enough memory for INSTRUMENT_INFO");
+    mod->instruments = static_cast<INSTRUMENT_INFO *>(
+        new_records(mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
+    if (!mod->instruments) return false;
   }
   for (int i = 0; i < mod->instrument_count; i++) {
     INSTRUMENT_INFO &ins = mod->instruments[i];
@@ -238,7 +231,7 @@ bool read_sample(reader &r, MODUX *mod, int i) {
     // An empty sample is still a well-formed Allegro sample with a data block.
     spl.bits = 8;
     spl.data = calloc(1, 1);
-    if (!spl.data) return fail("Unable to allcate enough memory for sample data");
+    if (!spl.data) return no_memory("sample data");
     return true;
   }
   info.loop_start = r.signed_long();
@@ -269,8 +262,9 @@ bool read_sample(reader &r, MODUX *mod, int i) {
     return fail(
         "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left", i,
         static_cast<long>(length), bytes, r.left());
+  if (!charge_sample(bytes, "MUX", i + 1)) return false;
   spl.data = calloc(1, bytes);
-  if (!spl.data) return fail("Unable to allocate enough memory for sample data");
+  if (!spl.data) return no_memory("sample data");
   r.bytes(spl.data, bytes);
   if (r.ended) return fail("MUX: file ends inside the data of sample %d", i);
   return true;
@@ -281,10 +275,11 @@ bool read_samples(reader &r, MODUX *mod) {
     return fail("MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
                 mod->sample_count, mod->sample_count * 4L, r.left());
   if (mod->sample_count > 0) {
-    mod->samples = static_cast<SAMPLE *>(calloc(mod->sample_count, sizeof(SAMPLE)));
-    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(mod->sample_count, sizeof(SAMPLE_INFO)));
-    if (!mod->samples || !mod->sample_info)
-      return fail("Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
+    mod->samples = static_cast<SAMPLE *>(new_records(mod->sample_count, sizeof(SAMPLE), "SAMPLE"));
+    if (!mod->samples) return false;
+    mod->sample_info = static_cast<SAMPLE_INFO *>(
+        new_records(mod->sample_count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+    if (!mod->sample_info) return false;
   }
   for (int i = 0; i < mod->sample_count; i++)
     if (!read_sample(r, mod, i)) return false;
@@ -314,8 +309,8 @@ bool read_pattern(reader &r, MODUX *mod, int i) {
         "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
         "%ld are left",
         i, pat.row_count, mod->channel_count, least, r.left());
-  pat.notes = static_cast<NOTE_INFO *>(calloc(n > 0 ? n : 1, sizeof(NOTE_INFO)));
-  if (!pat.notes) return fail("Unable to allocate enough memory for NOTE_INFO");
+  pat.notes = static_cast<NOTE_INFO *>(new_records(n > 0 ? n : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+  if (!pat.notes) return false;
   for (column col : columns) {
     const stream_result result = read_stream(r, pat.notes, n, col, xm);
     if (result == STREAM_ENDED) return fail("MUX: file ends inside pattern %d", i);
@@ -336,8 +331,9 @@ bool read_patterns(reader &r, MODUX *mod) {
         "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
         mod->pattern_count, mod->pattern_count * LEAST_PATTERN_BYTES, r.left());
   if (mod->pattern_count > 0) {
-    mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-    if (!mod->patterns) return fail("Unable to allocate enough memory for PATTERN_INFO");
+    mod->patterns = static_cast<PATTERN_INFO *>(
+        new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+    if (!mod->patterns) return false;
   }
   for (int i = 0; i < mod->pattern_count; i++)
     if (!read_pattern(r, mod, i)) return false;
@@ -346,17 +342,12 @@ bool read_patterns(reader &r, MODUX *mod) {
 
 }  // namespace
 
-// The file in the order it is written: header, instruments, samples, patterns.
-MODUX *load_mux(PACKFILE *f) {
+// The file in the order it is written: header, instruments, samples, patterns. The magic is
+// the detector's business (a datafile object is read without that test).
+MODUX *modux_import::load_mux_bytes(view v, int) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
-  if (!f) return refuse(mod, "MUX: no file to read");
-  reader r;
-  switch (r.take(f)) {
-    case READ_NO_MEMORY: return refuse(mod, "Unable to allocate enough memory for the MUX file");
-    case READ_TOO_LARGE: return refuse(mod, "MUX: file larger than %ld MB", MAX_MODULE_BYTES >> 20);
-    default: break;
-  }
+  reader r(v);
   if (!read_header(r, mod) || !read_instruments(r, mod) || !read_samples(r, mod) ||
       !read_patterns(r, mod))
     return abandon(mod);
@@ -364,14 +355,26 @@ MODUX *load_mux(PACKFILE *f) {
   return mod;
 }
 
-int detect_mux(const char *name) {
-  PACKFILE *f = modux_fopen(name, "rb");
-  if (!f) return -1;
-  char magic[MUX_MAGIC_SIZE];
-  const long got = modux_fread(magic, MUX_MAGIC_SIZE, f);
-  modux_fclose(f);
-  return (got == MUX_MAGIC_SIZE && memcmp(magic, MUX_MAGIC, MUX_MAGIC_SIZE) == 0) ? 1 : -1;
+MODUX *load_mux(PACKFILE *f) {
+  modux_status status;
+  MODUX *mod = nullptr;
+  {
+    load_scope scope(&status);
+    image img;
+    if (!f)
+      fail_code(MODUX_ERROR_ARGUMENT, "MUX: no file to read");
+    else if (read_rest(f, img))
+      mod = load_mux_bytes(img, 0);
+  }
+  publish_legacy(status, mod == nullptr);
+  return mod;
 }
+
+int modux_import::detect_mux_bytes(view v) {
+  return v.size >= MUX_MAGIC_SIZE && memcmp(v.data, MUX_MAGIC, MUX_MAGIC_SIZE) == 0 ? 1 : -1;
+}
+
+int detect_mux(const char *name) { return detect_file(name, detect_mux_bytes, -1); }
 
 int get_mux_info(PACKFILE *f, MODFILE_INFO *info) {
   if (!f || !info) {

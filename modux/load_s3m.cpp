@@ -2,7 +2,7 @@
 // Samples keep their middle-C rates, patterns have 64 rows over the channels the module uses,
 // notes become note frequencies and the effect letters become the internal commands of the
 // Protracker and S3M families.
-#include "load_image.h"
+#include "import.h"
 
 using namespace modux_import;
 
@@ -49,11 +49,7 @@ const int ORDER_END = 255;
 // How each S3M effect letter becomes an internal command. keep: the parameter passes unchanged;
 // otherwise the command is dropped (code 0, parameter 0) unless the letter is S, whose
 // sub-commands have their own table.
-struct s3m_effect {
-  int code;
-  bool keep;
-};
-const s3m_effect s3m_effects[27] = {
+const effect_entry s3m_effects[27] = {
     {0, false},                           // no command
     {CMD_S3M_SET_SPEED, true},            // A set speed
     {CMD_POSITION_JUMP, true},            // B jump to order
@@ -84,26 +80,25 @@ const s3m_effect s3m_effects[27] = {
 };
 const int LETTER_S = 19;
 
-// Sxy: the Protracker extended command (high nibble of CMD_EXTENDED's parameter) that plays
-// each S3M sub-command x, or -1 when it is dropped. 0x10 stands for the S3M stereo control,
-// which the extended command carries as 0x10y.
+// Sxy: the CMD_EXTENDED parameter (y added) of the Protracker extended command that plays each
+// S3M sub-command x, or -1 when it is dropped. 0x100 carries the S3M stereo control.
 const int s3m_extended[16] = {
-    -1,    // S0x filter: not played
-    0x3,   // S1x glissando
-    0x5,   // S2x finetune
-    0x4,   // S3x vibrato waveform
-    0x7,   // S4x tremolo waveform
-    -1,    // S5x panbrello waveform: not played
-    -1,    // S6x fine pattern delay: not played
-    -1,    // S7x instrument controls: not played
-    0x8,   // S8x set pan
-    -1,    // S9x sound control: not played
-    0x10,  // SAx stereo control
-    0x6,   // SBx pattern loop
-    0xC,   // SCx note cut
-    0xD,   // SDx note delay
-    0xE,   // SEx pattern delay
-    -1,    // SFx funk repeat: not played
+    -1,     // S0x filter: not played
+    0x30,   // S1x glissando
+    0x50,   // S2x finetune
+    0x40,   // S3x vibrato waveform
+    0x70,   // S4x tremolo waveform
+    -1,     // S5x panbrello waveform: not played
+    -1,     // S6x fine pattern delay: not played
+    -1,     // S7x instrument controls: not played
+    0x80,   // S8x set pan
+    -1,     // S9x sound control: not played
+    0x100,  // SAx stereo control
+    0x60,   // SBx pattern loop
+    0xC0,   // SCx note cut
+    0xD0,   // SDx note delay
+    0xE0,   // SEx pattern delay
+    -1,     // SFx funk repeat: not played
 };
 
 // The channel set-up of one file: the 32 channel settings of its header and, for each S3M
@@ -184,7 +179,7 @@ void S3M_get_num_chn(cursor &c, bool *used) {
 }
 
 // Position in the image of a parapointer's target, or -1 when it lies outside the file.
-long long para_position(const image &img, int offset, long long para, long long need) {
+long long para_position(view img, int offset, long long para, long long need) {
   const long long at = offset + para * 16;
   return at >= 0 && at + need <= img.size ? at : -1;
 }
@@ -207,35 +202,21 @@ void convert_s3m_pitch(int *note) {
 }
 
 void convert_s3m_command(int *command, int *param) {
-  const int letter = *command;
-  if (letter < 0 || letter > 26) {
-    *command = *param = 0;
-    return;
-  }
-  if (letter == LETTER_S) {
-    const int sub = s3m_extended[(*param >> 4) & 15];
-    if (sub < 0) {
-      *command = *param = 0;
-      return;
-    }
-    *command = CMD_EXTENDED;
-    *param = (sub << 4) + (*param & 15);
-    return;
-  }
-  const s3m_effect &e = s3m_effects[letter];
-  *command = e.code;
-  if (!e.keep) *param = 0;
+  translate_effect(s3m_effects, 27, LETTER_S, s3m_extended, command, param);
 }
 
-int detect_s3m(const char *filename) {
-  char sig[4];
-  const long got = read_head(filename, SIGNATURE_AT, sig, 4);
-  if (got < 0) return 0;
-  return got == 4 && memcmp(sig, SIGNATURE, 4) == 0 ? 1 : -1;
+int modux_import::detect_s3m_bytes(view v) {
+  return v.size >= SIGNATURE_AT + 4 && memcmp(v.data + SIGNATURE_AT, SIGNATURE, 4) == 0 ? 1 : -1;
 }
+
+int modux_import::detect_unreal_s3m_bytes(view v) {
+  return umx_search(v, SIGNATURE, 4, SIGNATURE_AT);
+}
+
+int detect_s3m(const char *filename) { return detect_file(filename, detect_s3m_bytes, 0); }
 
 int detect_unreal_s3m(const char *filename) {
-  return umx_search(filename, SIGNATURE, 4, SIGNATURE_AT);
+  return detect_file(filename, detect_unreal_s3m_bytes, 0);
 }
 
 namespace {
@@ -309,7 +290,7 @@ static void read_orders(MODUX *mod, cursor &c, s3m_layout &l) {
 
 // Where the data of pattern i starts (after its packed length), or -1 when its parapointer is 0
 // or points outside the file.
-static long long pattern_data_at(const image &img, const s3m_layout &l, int i) {
+static long long pattern_data_at(view img, const s3m_layout &l, int i) {
   cursor p(img, l.pattern_para_at + 2LL * i);
   const int para = p.lword();
   const long long at = para ? para_position(img, l.offset, para, 2) : -1;
@@ -318,7 +299,7 @@ static long long pattern_data_at(const image &img, const s3m_layout &l, int i) {
 
 // Copies frames of sample data at data_at into spl: Allegro's samples are unsigned, 16-bit ones
 // in the machine's byte order. The caller has held frames to the bytes there.
-static void copy_sample_data(const image &img, long long data_at, long long frames, int bytes,
+static void copy_sample_data(view img, long long data_at, long long frames, int bytes,
                              bool signed_data, SAMPLE &spl) {
   cursor d(img, data_at < 0 ? 0 : data_at);
   if (bytes == 1) {
@@ -336,9 +317,9 @@ static void copy_sample_data(const image &img, long long data_at, long long fram
 }
 
 // Instrument record i (80 bytes) and its data. A record outside the file, of another type or
-// without its mark is an empty sample. Answers the bytes of data the file lacks, or -1 when
-// memory is short.
-static long long read_sample(MODUX *mod, const image &img, const s3m_layout &l, int i) {
+// without its mark is an empty sample. Answers the bytes of data the file lacks, or -1 with the
+// status set.
+static long long read_sample(MODUX *mod, view img, const s3m_layout &l, int i) {
   SAMPLE &spl = mod->samples[i];
   SAMPLE_INFO &info = mod->sample_info[i];
   cursor p(img, l.instrument_para_at + 2LL * i);
@@ -372,7 +353,9 @@ static long long read_sample(MODUX *mod, const image &img, const s3m_layout &l, 
     }
   }
   const long long missing = loaded && data_at >= 0 ? (length - frames) * bytes_per_frame : 0;
-  if (!new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame)) return -1;
+  if (!charge_sample(frames * bytes_per_frame, "S3M", i + 1) ||
+      !new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
+    return -1;
   if (!loaded) return missing;
   spl.freq = c2spd;
   info.tuning = c2spd;
@@ -383,24 +366,20 @@ static long long read_sample(MODUX *mod, const image &img, const s3m_layout &l, 
   return missing;
 }
 
-// Every instrument becomes a sample of the model. False with a message when memory is short.
-static bool read_samples(MODUX *mod, const image &img, const s3m_layout &l) {
+// Every instrument becomes a sample of the model. False with the status set.
+static bool read_samples(MODUX *mod, view img, const s3m_layout &l) {
   mod->sample_count = l.instruments;
   if (l.instruments > 0) {
-    mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(l.instruments, sizeof(SAMPLE_INFO)));
-    mod->samples = static_cast<SAMPLE *>(calloc(l.instruments, sizeof(SAMPLE)));
-    if (!mod->sample_info || !mod->samples) {
-      set_error("Unable to allocate enough memory for SAMPLE or SAMPLE_INFO");
-      return false;
-    }
+    mod->sample_info =
+        static_cast<SAMPLE_INFO *>(new_records(l.instruments, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+    if (!mod->sample_info) return false;
+    mod->samples = static_cast<SAMPLE *>(new_records(l.instruments, sizeof(SAMPLE), "SAMPLE"));
+    if (!mod->samples) return false;
   }
   long long missing = 0;  // bytes of sample data the file lacks
   for (int i = 0; i < l.instruments; i++) {
     const long long lacking = read_sample(mod, img, l, i);
-    if (lacking < 0) {
-      set_error("Unable to allocate enough memory for data sample");
-      return false;
-    }
+    if (lacking < 0) return false;
     missing += lacking;
   }
   if (missing > 0)
@@ -411,7 +390,7 @@ static bool read_samples(MODUX *mod, const image &img, const s3m_layout &l) {
 // Channels: with fast loading every switched-on channel plays; otherwise only those that a
 // pattern names. Each gets the next module channel, its pan from its setting (0..7 left, 8..15
 // right) or from the pan table.
-static void set_up_channels(MODUX *mod, const image &img, const s3m_layout &l, channel_setup &cs) {
+static void set_up_channels(MODUX *mod, view img, const s3m_layout &l, channel_setup &cs) {
   bool named[S3M_CHANNELS] = {false};
   if (!fast_loading) {
     for (int i = 0; i < l.patterns; i++) {
@@ -435,22 +414,17 @@ static void set_up_channels(MODUX *mod, const image &img, const s3m_layout &l, c
 
 // Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
 // or outside the file, stay empty. False with a message when memory is short.
-static bool read_patterns(MODUX *mod, const image &img, const s3m_layout &l,
-                          const channel_setup &cs) {
+static bool read_patterns(MODUX *mod, view img, const s3m_layout &l, const channel_setup &cs) {
   mod->pattern_count = get_mod_no_pat(mod->order_table, mod->order_count);
-  mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-  if (!mod->patterns) {
-    set_error("Unable to allocate enough memory for PATTERN_INFO");
-    return false;
-  }
+  mod->patterns = static_cast<PATTERN_INFO *>(
+      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+  if (!mod->patterns) return false;
   const int cells = ROWS * mod->channel_count;
   for (int i = 0; i < mod->pattern_count; i++) {
     PATTERN_INFO &pat = mod->patterns[i];
-    pat.notes = static_cast<NOTE_INFO *>(calloc(cells > 0 ? cells : 1, sizeof(NOTE_INFO)));
-    if (!pat.notes) {
-      set_error("Unable to allocate enough memory for NOTE_INFO");
-      return false;
-    }
+    pat.notes = static_cast<NOTE_INFO *>(
+        new_records(cells > 0 ? cells : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+    if (!pat.notes) return false;
     pat.row_count = ROWS;
     const long long at = i < l.patterns ? pattern_data_at(img, l, i) : -1;
     if (at < 0) continue;
@@ -462,9 +436,7 @@ static bool read_patterns(MODUX *mod, const image &img, const s3m_layout &l,
 
 // The S3M at offset (0 for a plain file): the header, the order list with the parapointers, the
 // instruments with their data, then the channels the patterns use and the patterns.
-MODUX *load_s3m(const char *filename, int offset) {
-  image img;
-  if (!image_read(filename, img)) return nullptr;
+MODUX *modux_import::load_s3m_bytes(view img, int offset) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
   if (offset < 0 || offset > img.size)
@@ -485,6 +457,10 @@ MODUX *load_s3m(const char *filename, int offset) {
   if (!read_patterns(mod, img, l, cs)) return abandon(mod);
   lock_mod(mod);
   return mod;
+}
+
+MODUX *load_s3m(const char *filename, int offset) {
+  return load_file_with(filename, load_s3m_bytes, offset);
 }
 
 int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info) {

@@ -6,7 +6,7 @@
 // their sample data loads what it holds.
 #include <vector>
 
-#include "load_image.h"
+#include "import.h"
 
 using namespace modux_import;
 
@@ -47,11 +47,7 @@ const int KEY_OFF_NOTE = 97;
 // How each XM effect (0..9, A = 10 ... Z = 35) becomes an internal command. keep: the
 // parameter passes unchanged; otherwise the effect is dropped (code 0, parameter 0). E has
 // its sub-commands in xm_extended.
-struct xm_effect {
-  int code;
-  bool keep;
-};
-const xm_effect xm_effects[36] = {
+const effect_entry xm_effects[36] = {
     {CMD_ARPEGGIO, true},                // 0 arpeggio
     {CMD_XM_PORTA_UP, true},             // 1 portamento up
     {CMD_XM_PORTA_DOWN, true},           // 2 portamento down
@@ -208,11 +204,8 @@ bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
       return false;
     }
     const int cells = rows * mod->channel_count;
-    pat.notes = static_cast<NOTE_INFO *>(calloc(cells, sizeof(NOTE_INFO)));
-    if (!pat.notes) {
-      set_error("Unable to allocate enough memroy for NOTE_INFO");
-      return false;
-    }
+    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    if (!pat.notes) return false;
     pat.row_count = rows;
     // Cells missing at the end of the packed data are empty, as trackers write them.
     c.seek(data_at);
@@ -233,8 +226,7 @@ struct instrument_headers {
 };
 
 // Reads one instrument header and its sample headers at the cursor into ins and h.
-void read_instrument(const image &img, cursor &c, int i, INSTRUMENT_INFO &ins,
-                     instrument_headers &h) {
+void read_instrument(view img, cursor &c, int i, INSTRUMENT_INFO &ins, instrument_headers &h) {
   h.first[i] = static_cast<int>(h.samples.size());
   const long long start = c.pos;
   if (!c.has(4)) {
@@ -315,8 +307,8 @@ void place_data(cursor &c, instrument_headers &h, size_t from, size_t to) {
 }
 
 // Fills one sample of the model from its header and its delta-coded data. 16-bit data stays
-// 16-bit. Answers the bytes of data the file lacks; -1 when memory is short.
-long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl,
+// 16-bit. Answers the bytes of data the file lacks; -1 with the status set.
+long long read_sample(view img, const xm_sample_header &sh, int number, SAMPLE &spl,
                       SAMPLE_INFO &info) {
   const bool wide = (sh.type & 0x10) != 0;
   // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
@@ -325,7 +317,9 @@ long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl,
   const long long there = sh.data_at < img.size ? img.size - sh.data_at : 0;
   if (bytes > there) bytes = there;
   const long long frames = wide ? bytes / 2 : bytes;
-  if (!new_sample(spl, info, static_cast<int>(frames), wide ? 16 : 8)) return -1;
+  if (!charge_sample(frames * (wide ? 2 : 1), "XM", number) ||
+      !new_sample(spl, info, static_cast<int>(frames), wide ? 16 : 8))
+    return -1;
   info.tuning = sh.finetune + 128;
   info.relative_note = sh.relative_note;
   info.volume = sh.volume;
@@ -363,35 +357,21 @@ long long read_sample(const image &img, const xm_sample_header &sh, SAMPLE &spl,
 }  // namespace
 
 void convert_xm_command(int *command, int *param) {
-  const int effect = *command;
-  if (effect < 0 || effect > 35) {
-    *command = *param = 0;
-    return;
-  }
-  if (effect == EFFECT_E) {
-    const int sub = xm_extended[(*param >> 4) & 15];
-    if (sub < 0) {
-      *command = *param = 0;
-      return;
-    }
-    *command = CMD_EXTENDED;
-    *param = sub + (*param & 15);
-    return;
-  }
-  const xm_effect &e = xm_effects[effect];
-  *command = e.code;
-  if (!e.keep) *param = 0;
+  translate_effect(xm_effects, 36, EFFECT_E, xm_extended, command, param);
 }
 
-int detect_xm(const char *filename) {
-  char sig[SIGNATURE_BYTES];
-  const long got = read_head(filename, 0, sig, SIGNATURE_BYTES);
-  if (got < 0) return 0;
-  return got == SIGNATURE_BYTES && memcmp(sig, SIGNATURE, SIGNATURE_BYTES) == 0 ? 1 : -1;
+int modux_import::detect_xm_bytes(view v) {
+  return v.size >= SIGNATURE_BYTES && memcmp(v.data, SIGNATURE, SIGNATURE_BYTES) == 0 ? 1 : -1;
 }
+
+int modux_import::detect_unreal_xm_bytes(view v) {
+  return umx_search(v, SIGNATURE, SIGNATURE_BYTES, 0);
+}
+
+int detect_xm(const char *filename) { return detect_file(filename, detect_xm_bytes, 0); }
 
 int detect_unreal_xm(const char *filename) {
-  return umx_search(filename, SIGNATURE, SIGNATURE_BYTES, 0);
+  return detect_file(filename, detect_unreal_xm_bytes, 0);
 }
 
 // What the header tells about the rest of the file.
@@ -405,7 +385,7 @@ struct xm_layout {
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
 // initial speed and tempo (words), the 256-byte order table. The caller has checked that the
 // fixed fields are in the file.
-static bool read_header(MODUX *mod, cursor &c, const image &img, int offset, xm_layout &l) {
+static bool read_header(MODUX *mod, cursor &c, view img, int offset, xm_layout &l) {
   c.skip(SIGNATURE_BYTES);           // "Extended Module: "
   c.bytes(mod->name, 20);            // module name
   c.skip(1);                         // 0x1A
@@ -456,42 +436,44 @@ static bool allocate_parts(MODUX *mod, int patterns) {
     }
   mod->pattern_count = patterns + (extra ? 1 : 0);
   if (mod->pattern_count > 0) {
-    mod->patterns = static_cast<PATTERN_INFO *>(calloc(mod->pattern_count, sizeof(PATTERN_INFO)));
-    if (!mod->patterns) return fail("Unable to allocate enough memory for PATTERN_INFO");
+    mod->patterns = static_cast<PATTERN_INFO *>(
+        new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+    if (!mod->patterns) return false;
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
-    pat.notes =
-        static_cast<NOTE_INFO *>(calloc(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO)));
-    if (!pat.notes) return fail("Unable to allocate enough memory for NOTE_INFO");
+    pat.notes = static_cast<NOTE_INFO *>(
+        new_records(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO), "NOTE_INFO"));
+    if (!pat.notes) return false;
     pat.row_count = DEFAULT_ROWS;
   }
   if (mod->instrument_count > 0) {
-    mod->instruments =
-        static_cast<INSTRUMENT_INFO *>(calloc(mod->instrument_count, sizeof(INSTRUMENT_INFO)));
-    if (!mod->instruments) return fail("Unable to allocate enough memory for INSTRUMENT_INFO");
+    mod->instruments = static_cast<INSTRUMENT_INFO *>(
+        new_records(mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
+    if (!mod->instruments) return false;
   }
   return true;
 }
 
 // The samples of every instrument in one list of the model, then the silent one; the note maps
 // then name places in that list.
-static bool build_samples(MODUX *mod, const image &img, const instrument_headers &h) {
+static bool build_samples(MODUX *mod, view img, const instrument_headers &h) {
   const long long total = static_cast<long long>(h.samples.size()) + 1;
-  mod->sample_info = static_cast<SAMPLE_INFO *>(calloc(total, sizeof(SAMPLE_INFO)));
-  if (!mod->sample_info) return fail("Unable to allocate enough memory for SAMPLE_INFO");
-  mod->samples = static_cast<SAMPLE *>(calloc(total, sizeof(SAMPLE)));
-  if (!mod->samples) return fail("Unable to allocate enough memory for SAMPLE");
+  mod->sample_info =
+      static_cast<SAMPLE_INFO *>(new_records(total, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+  if (!mod->sample_info) return false;
+  mod->samples = static_cast<SAMPLE *>(new_records(total, sizeof(SAMPLE), "SAMPLE"));
+  if (!mod->samples) return false;
   mod->sample_count = static_cast<int>(total);
   long long missing = 0;
   for (size_t s = 0; s < h.samples.size(); s++) {
-    const long long lacking = read_sample(img, h.samples[s], mod->samples[s], mod->sample_info[s]);
-    if (lacking < 0) return fail("Unble to allocate enough memory for sample data");
+    const long long lacking = read_sample(img, h.samples[s], static_cast<int>(s) + 1,
+                                          mod->samples[s], mod->sample_info[s]);
+    if (lacking < 0) return false;
     missing += lacking;
   }
   const int silent = mod->sample_count - 1;
-  if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0))
-    return fail("Unable to allocate enough memory for sample data");
+  if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0)) return false;
   if (h.cut_at)
     note_short("file ends inside instrument %d of %d: it and those after it are silent", h.cut_at,
                mod->instrument_count);
@@ -510,11 +492,9 @@ static bool build_samples(MODUX *mod, const image &img, const instrument_headers
 
 // The XM at offset (0 for a plain file): the header, then patterns and instruments in the order
 // of the version's layout, then the samples.
-MODUX *load_xm(const char *filename, int offset) {
+MODUX *modux_import::load_xm_bytes(view img, int offset) {
   MODUX *mod = new_module();
   if (!mod) return nullptr;
-  image img;
-  if (!image_read(filename, img)) return abandon(mod);
   if (offset < 0 || offset > img.size)
     return refuse(mod, "XM: no module data at offset %d", offset);
   cursor c(img, offset);
@@ -541,6 +521,10 @@ MODUX *load_xm(const char *filename, int offset) {
   if (!build_samples(mod, img, h)) return abandon(mod);
   lock_mod(mod);
   return mod;
+}
+
+MODUX *load_xm(const char *filename, int offset) {
+  return load_file_with(filename, load_xm_bytes, offset);
 }
 
 int get_xm_info(const char *filename, int offset, MODFILE_INFO *info) {

@@ -24,37 +24,13 @@ static const long long ONE_FRAME = 1LL << FRACTION_BITS;
 // Frames mixed in one pass over the voices (the float accumulator lives on the stack).
 static const int BLOCK_FRAMES = 512;
 
-struct MIXER_VOICE_STATE {
-  SAMPLE *sample;      // null: the voice is free
-  int playing;         // -1 while the voice advances through its sample
-  int ended;           // -1 once a sample without loop played to its end
-  int playmode;        // PLAYMODE_* bits
-  int backwards;       // -1 while a ping-pong loop plays backwards
-  long long position;  // frames, 32.32
-  long long step;      // frames per output frame, 32.32
-  int volume;          // 0..255
-  int pan;             // 0 left .. 255 right
-  float gain[2];       // left and right multipliers now
-  float target[2];     // what the ramp is heading for
-  float slope[2];      // gain change per output frame while ramping
-  int ramp;            // output frames of ramp left
-  // IT resonant low-pass: y = a x + b y1 + c y2 per side; off while filter is 0.
-  int filter;  // -1 while the voice is filtered
-  int cutoff, resonance;
-  float fa, fb, fc;
-  float y1[2], y2[2];
-};
+static bool valid(MIXER_STATE *m, int voice) {
+  return voice >= 0 && voice < MIXER_VOICES && m->voices[voice].sample;
+}
 
-static MIXER_VOICE_STATE voices[MIXER_VOICES];
-// The fading remains of each voice's previous sound.
-static MIXER_VOICE_STATE tails[MIXER_VOICES];
-static int output_rate = 44100;
-
-static bool valid(int voice) { return voice >= 0 && voice < MIXER_VOICES && voices[voice].sample; }
-
-static long long step_for(int hz) {
+static long long step_for(MIXER_STATE *m, int hz) {
   if (hz < 0) hz = 0;
-  return (static_cast<long long>(hz) << FRACTION_BITS) / output_rate;
+  return (static_cast<long long>(hz) << FRACTION_BITS) / m->rate;
 }
 
 static void aim(MIXER_VOICE_STATE &v) {
@@ -87,20 +63,20 @@ static void release(MIXER_VOICE_STATE &v, MIXER_VOICE_STATE &tail) {
   v.ramp = 0;
 }
 
-void mixer_reset(int rate) {
+void mixer_reset(MIXER_STATE *m, int rate) {
   if (rate < 1000) rate = 1000;
   if (rate > 384000) rate = 384000;
-  output_rate = rate;
-  std::memset(voices, 0, sizeof voices);
-  std::memset(tails, 0, sizeof tails);
+  m->rate = rate;
+  std::memset(m->voices, 0, sizeof m->voices);
+  std::memset(m->tails, 0, sizeof m->tails);
 }
 
-int mixer_rate(void) { return output_rate; }
+int mixer_rate(MIXER_STATE *m) { return m->rate; }
 
-void mixer_reallocate(int voice, SAMPLE *spl) {
+void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   if (voice < 0 || voice >= MIXER_VOICES || !spl) return;
-  MIXER_VOICE_STATE &v = voices[voice];
-  if (v.sample) release(v, tails[voice]);
+  MIXER_VOICE_STATE &v = m->voices[voice];
+  if (v.sample) release(v, m->tails[voice]);
   // Allegro's defaults for a fresh voice: full volume, centre, the sample's own rate, no loop.
   v.sample = spl;
   v.playing = 0;
@@ -108,34 +84,34 @@ void mixer_reallocate(int voice, SAMPLE *spl) {
   v.playmode = PLAYMODE_PLAY;
   v.backwards = 0;
   v.position = 0;
-  v.step = step_for(spl->freq);
+  v.step = step_for(m, spl->freq);
   v.volume = 255;
   v.pan = 128;
   v.filter = 0;
   aim(v);
 }
 
-int mixer_allocate(SAMPLE *spl) {
+int mixer_allocate(MIXER_STATE *m, SAMPLE *spl) {
   if (!spl) return -1;
   for (int i = 0; i < MIXER_VOICES; i++) {
-    if (voices[i].sample) continue;
-    std::memset(&voices[i], 0, sizeof voices[i]);
-    mixer_reallocate(i, spl);
+    if (m->voices[i].sample) continue;
+    std::memset(&m->voices[i], 0, sizeof m->voices[i]);
+    mixer_reallocate(m, i, spl);
     return i;
   }
   return -1;
 }
 
-void mixer_deallocate(int voice) {
-  if (!valid(voice)) return;
-  release(voices[voice], tails[voice]);
-  voices[voice].sample = nullptr;
-  voices[voice].playing = 0;
+void mixer_deallocate(MIXER_STATE *m, int voice) {
+  if (!valid(m, voice)) return;
+  release(m->voices[voice], m->tails[voice]);
+  m->voices[voice].sample = nullptr;
+  m->voices[voice].playing = 0;
 }
 
-void mixer_start(int voice) {
-  if (!valid(voice)) return;
-  MIXER_VOICE_STATE &v = voices[voice];
+void mixer_start(MIXER_STATE *m, int voice) {
+  if (!valid(m, voice)) return;
+  MIXER_VOICE_STATE &v = m->voices[voice];
   if (v.playing) return;
   v.playing = -1;
   v.ended = 0;
@@ -143,35 +119,35 @@ void mixer_start(int voice) {
   aim(v);
 }
 
-void mixer_stop(int voice) {
-  if (!valid(voice)) return;
-  release(voices[voice], tails[voice]);
-  voices[voice].playing = 0;
+void mixer_stop(MIXER_STATE *m, int voice) {
+  if (!valid(m, voice)) return;
+  release(m->voices[voice], m->tails[voice]);
+  m->voices[voice].playing = 0;
 }
 
-void mixer_set_volume(int voice, int volume) {
-  if (!valid(voice)) return;
-  voices[voice].volume = volume < 0 ? 0 : volume > 255 ? 255 : volume;
-  aim(voices[voice]);
+void mixer_set_volume(MIXER_STATE *m, int voice, int volume) {
+  if (!valid(m, voice)) return;
+  m->voices[voice].volume = volume < 0 ? 0 : volume > 255 ? 255 : volume;
+  aim(m->voices[voice]);
 }
 
-void mixer_set_pan(int voice, int pan) {
-  if (!valid(voice)) return;
-  voices[voice].pan = pan < 0 ? 0 : pan > 255 ? 255 : pan;
-  aim(voices[voice]);
+void mixer_set_pan(MIXER_STATE *m, int voice, int pan) {
+  if (!valid(m, voice)) return;
+  m->voices[voice].pan = pan < 0 ? 0 : pan > 255 ? 255 : pan;
+  aim(m->voices[voice]);
 }
 
-void mixer_set_frequency(int voice, int hz) {
-  if (!valid(voice)) return;
-  voices[voice].step = step_for(hz);
+void mixer_set_frequency(MIXER_STATE *m, int voice, int hz) {
+  if (!valid(m, voice)) return;
+  m->voices[voice].step = step_for(m, hz);
 }
 
-void mixer_set_position(int voice, int frame) {
-  if (!valid(voice)) return;
-  MIXER_VOICE_STATE &v = voices[voice];
+void mixer_set_position(MIXER_STATE *m, int voice, int frame) {
+  if (!valid(m, voice)) return;
+  MIXER_VOICE_STATE &v = m->voices[voice];
   if (v.playing) {
     // A jump inside a sounding voice: the old sound fades, the new position rises.
-    release(v, tails[voice]);
+    release(v, m->tails[voice]);
     aim(v);
   }
   v.position = static_cast<long long>(frame < 0 ? 0 : frame) << FRACTION_BITS;
@@ -182,13 +158,13 @@ void mixer_set_position(int voice, int frame) {
 // Coefficients of IT's two-pole resonant low-pass at the output rate: the cutoff (0..127)
 // spans 130 Hz to about 5.1 kHz on a scale of 24 steps an octave, the resonance 0..127 up to
 // 24 dB of damping. Cutoff 127 with resonance 0 leaves the sound unfiltered.
-static void design_filter(MIXER_VOICE_STATE &v) {
+static void design_filter(const MIXER_STATE *m, MIXER_VOICE_STATE &v) {
   if (v.cutoff >= 127 && v.resonance <= 0) {
     v.filter = 0;
     return;
   }
   const double hz = 110.0 * std::pow(2.0, 0.25 + v.cutoff / 24.0);
-  double fc = hz * 2.0 * M_PI / output_rate;
+  double fc = hz * 2.0 * M_PI / m->rate;
   if (fc > M_PI) fc = M_PI;
   const double damping = std::pow(10.0, -(24.0 / 128.0) * v.resonance / 20.0);
   double d = (1.0 - 2.0 * damping) * fc;
@@ -203,27 +179,27 @@ static void design_filter(MIXER_VOICE_STATE &v) {
   v.filter = -1;
 }
 
-void mixer_set_filter(int voice, int cutoff, int resonance) {
-  if (!valid(voice)) return;
-  MIXER_VOICE_STATE &v = voices[voice];
+void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance) {
+  if (!valid(m, voice)) return;
+  MIXER_VOICE_STATE &v = m->voices[voice];
   cutoff = cutoff < 0 ? 0 : cutoff > 127 ? 127 : cutoff;
   resonance = resonance < 0 ? 0 : resonance > 127 ? 127 : resonance;
   if (v.filter && v.cutoff == cutoff && v.resonance == resonance) return;
   if (!v.filter && cutoff >= 127 && resonance <= 0) return;
   v.cutoff = cutoff;
   v.resonance = resonance;
-  design_filter(v);
+  design_filter(m, v);
 }
 
-int mixer_get_position(int voice) {
-  if (!valid(voice) || voices[voice].ended) return -1;
-  return static_cast<int>(voices[voice].position >> FRACTION_BITS);
+int mixer_get_position(MIXER_STATE *m, int voice) {
+  if (!valid(m, voice) || m->voices[voice].ended) return -1;
+  return static_cast<int>(m->voices[voice].position >> FRACTION_BITS);
 }
 
-void mixer_set_playmode(int voice, int mode) {
-  if (!valid(voice)) return;
-  voices[voice].playmode = mode;
-  if (!(mode & PLAYMODE_BIDIR)) voices[voice].backwards = 0;
+void mixer_set_playmode(MIXER_STATE *m, int voice, int mode) {
+  if (!valid(m, voice)) return;
+  m->voices[voice].playmode = mode;
+  if (!(mode & PLAYMODE_BIDIR)) m->voices[voice].backwards = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,27 +406,56 @@ static void mix_any(MIXER_VOICE_STATE &v, float *acc, int n) {
     mix_voice(v, acc, n);
 }
 
-void mixer_mix(short *out, int frames) {
+// Mixes n frames (at most BLOCK_FRAMES) of every playing voice and tail into acc.
+static void mix_block(MIXER_STATE *m, float *acc, int n) {
+  std::memset(acc, 0, sizeof(float) * 2 * n);
+  for (int i = 0; i < MIXER_VOICES; i++) {
+    if (m->tails[i].playing && m->tails[i].sample) {
+      // A tail lasts as long as its fade.
+      const int fade = m->tails[i].ramp < n ? m->tails[i].ramp : n;
+      mix_any(m->tails[i], acc, fade);
+      if (m->tails[i].ramp == 0) m->tails[i].playing = 0;
+    }
+    if (m->voices[i].playing && m->voices[i].sample) mix_any(m->voices[i], acc, n);
+  }
+}
+
+void mixer_mix(MIXER_STATE *m, short *out, int frames, float gain) {
   float acc[BLOCK_FRAMES * 2];
+  const float scale = 32767.0f * gain;
   while (frames > 0) {
     const int n = frames < BLOCK_FRAMES ? frames : BLOCK_FRAMES;
-    std::memset(acc, 0, sizeof(float) * 2 * n);
-    for (int i = 0; i < MIXER_VOICES; i++) {
-      if (tails[i].playing && tails[i].sample) {
-        // A tail lasts as long as its fade.
-        const int fade = tails[i].ramp < n ? tails[i].ramp : n;
-        mix_any(tails[i], acc, fade);
-        if (tails[i].ramp == 0) tails[i].playing = 0;
-      }
-      if (voices[i].playing && voices[i].sample) mix_any(voices[i], acc, n);
-    }
+    mix_block(m, acc, n);
     for (int k = 0; k < 2 * n; k++) {
-      const float s = acc[k] * 32767.0f;
+      const float s = acc[k] * scale;
       out[k] = static_cast<short>(s >= 32767.0f    ? 32767
                                   : s <= -32768.0f ? -32768
                                                    : static_cast<int>(s + (s >= 0 ? 0.5f : -0.5f)));
     }
     out += 2 * n;
     frames -= n;
+  }
+}
+
+void mixer_mix_float(MIXER_STATE *m, float *out, int frames, float gain) {
+  while (frames > 0) {
+    const int n = frames < BLOCK_FRAMES ? frames : BLOCK_FRAMES;
+    mix_block(m, out, n);
+    for (int k = 0; k < 2 * n; k++) {
+      const float s = out[k] * gain;
+      out[k] = s > 1.0f ? 1.0f : s < -1.0f ? -1.0f : s;
+    }
+    out += 2 * n;
+    frames -= n;
+  }
+}
+
+void mixer_silence(MIXER_STATE *m) {
+  for (int i = 0; i < MIXER_VOICES; i++) {
+    m->voices[i].playing = 0;
+    m->voices[i].ended = -1;
+    m->voices[i].gain[0] = m->voices[i].gain[1] = 0.0f;
+    m->voices[i].ramp = 0;
+    m->tails[i].playing = 0;
   }
 }

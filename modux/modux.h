@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "libmodux.h"
+
 // ---------------------------------------------------------------------------------------------
 // Module model
 // ---------------------------------------------------------------------------------------------
@@ -199,6 +201,7 @@ struct MODUX {
   int mix_volume;                          // 0..128
   int pan_separation;                      // 0..128
   char *message;                           // the song message, terminated, or null
+  int format;  // MODFILE_INFO::type of the file it was loaded from; 0 when not loaded from one
 };
 
 // Internal effect commands; every loader translates its format's effects into these.
@@ -285,13 +288,9 @@ struct PLAYER_STATE {
   std::atomic<int> loop_next_row;  // row + 1 where the next pattern begins (RULE_LOOP_FT2)
   std::atomic<int> skip_row;       // control request: row + 1; 0 none
   std::atomic<int> skip_order;     // control request: order + 1
-  // Requests of a tick to the timer's owner, carried out as soon as the tick returns.
-  std::atomic<int> restart_request;  // -1: start the song again from its top (a loop's end)
-  std::atomic<int> timer_request;    // -1: re-install the tick at the changed tempo
-  std::atomic<int> loop;             // -1 restart at the song end
-  std::atomic<int> pause;            // -1 while paused
-  std::atomic<int> forbidden;        // -1 while a control call changes the state
-  std::atomic<int> is_playing;       // -1 while a module plays
+  std::atomic<int> loop;           // -1 restart at the song end
+  std::atomic<int> pause;          // -1 while paused
+  std::atomic<int> is_playing;     // -1 while a module plays
 };
 
 // What get_mod_info reports about a file.
@@ -301,64 +300,70 @@ struct MODFILE_INFO {
   char name[29];       // song name; not terminated when all 29 bytes are used
 };
 
+extern "C" {
+
 // ---------------------------------------------------------------------------------------------
 // Engine globals
 // ---------------------------------------------------------------------------------------------
 
-extern PLAYER_STATE mi;              // the player
-extern std::atomic<int> mod_volume;  // overall music volume 0..255
-extern char modux_error[80];         // last error message
-// What the last load made good in a file that ended early (the missing part plays silent);
-// empty when the file was whole. Set by the importers, read by players that want to say so.
-extern char modux_note[80];
-extern int enable_m15;                        // -1 lets load_mod try 15-sample MODs last
-extern std::atomic<int> enable_lasttrk_loop;  // -1 honours a position jump on the last order
-extern int fast_loading;                      // read by the S3M loader
+// The player of the control interface (the default player) and its music volume 0..255.
+extern MODUX_API PLAYER_STATE &mi;
+extern MODUX_API std::atomic<int> &mod_volume;
+// The calling thread's last error message. What the last load on this thread made good in a
+// file that ended early (the missing part plays silent); empty when the file was whole. Set by the
+// importers, read by players that want to say so.
+extern MODUX_API thread_local char modux_error[80];
+extern MODUX_API thread_local char modux_note[80];
+// -1 lets load_mod try 15-sample MODs last; -1 honours a position jump on the last order; read
+// by the S3M loader.
+extern MODUX_API int enable_m15;
+extern MODUX_API std::atomic<int> enable_lasttrk_loop;
+extern MODUX_API int fast_loading;
 
 // ---------------------------------------------------------------------------------------------
 // Control interface (mod.cpp)
 // ---------------------------------------------------------------------------------------------
 
-int install_mod(int max_chn);
-MODUX *load_mod(const char *file);
-void play_mod(MODUX *mod, int loop);
-void stop_mod(void);
-void destroy_mod(MODUX *mod);
-void remove_mod(void);
-void pause_mod(void);
-void resume_mod(void);
-void toggle_pause_mode(void);
-int is_mod_paused(void);
-int is_mod_playing(void);
-void next_mod_track(void);
-void prev_mod_track(void);
-void goto_mod_track(int order);
-void set_mod_volume(int volume);
-int get_mod_volume(void);
-void set_mod_speed(int percent);
-void set_mod_pitch(int percent);
-int get_mod_info(const char *file, MODFILE_INFO *info);
-SAMPLE *get_modux_sample(MODUX *mod, int sample);
-void register_datafile_modux(void);
-void *load_mux_datafile(PACKFILE *f, long size);
-void destroy_mod_datafile(void *obj);
-void lock_mod(MODUX *mod);
+MODUX_API int install_mod(int max_chn);
+MODUX_API MODUX *load_mod(const char *file);
+MODUX_API void play_mod(MODUX *mod, int loop);
+MODUX_API void stop_mod(void);
+MODUX_API void destroy_mod(MODUX *mod);
+MODUX_API void remove_mod(void);
+MODUX_API void pause_mod(void);
+MODUX_API void resume_mod(void);
+MODUX_API void toggle_pause_mode(void);
+MODUX_API int is_mod_paused(void);
+MODUX_API int is_mod_playing(void);
+MODUX_API void next_mod_track(void);
+MODUX_API void prev_mod_track(void);
+MODUX_API void goto_mod_track(int order);
+MODUX_API void set_mod_volume(int volume);
+MODUX_API int get_mod_volume(void);
+MODUX_API void set_mod_speed(int percent);
+MODUX_API void set_mod_pitch(int percent);
+MODUX_API int get_mod_info(const char *file, MODFILE_INFO *info);
+MODUX_API SAMPLE *get_modux_sample(MODUX *mod, int sample);
+MODUX_API void register_datafile_modux(void);
+MODUX_API void *load_mux_datafile(PACKFILE *f, long size);
+MODUX_API void destroy_mod_datafile(void *obj);
+MODUX_API void lock_mod(MODUX *mod);
 
 // ---------------------------------------------------------------------------------------------
 // Offline rendering (render.cpp)
 // ---------------------------------------------------------------------------------------------
 
-// Takes the engine over (an installed engine is removed) and starts the module on the engine's
-// offline mixer at rate Hz; the song is played once, to its end or to its loop point. 1, or -1
-// with modux_error set.
-int render_mod_start(MODUX *mod, int rate);
+// Starts the module on a render player of its own (not the player of the control interface,
+// which plays on undisturbed) and its offline mixer at rate Hz; the song is played once, to its
+// end or to its loop point. 1, or -1 with modux_error set.
+MODUX_API int render_mod_start(MODUX *mod, int rate);
 // Fills buffer with up to frames stereo frames (left, right, 16 bits), driving the tick at the
 // tempo's rate. Answers the frames written: fewer than asked only at the song's end, then 0.
-long render_mod(short *buffer, long frames);
+MODUX_API long render_mod(short *buffer, long frames);
 // -1 once the song has ended or come back to its loop point.
-int render_mod_finished(void);
-// Ends rendering and hands the engine back to Allegro's voices, uninstalled.
-void render_mod_stop(void);
+MODUX_API int render_mod_finished(void);
+// Ends rendering and frees the render player's voices.
+MODUX_API void render_mod_stop(void);
 
 // ---------------------------------------------------------------------------------------------
 // Native MUX format (load_mux.cpp)
@@ -367,9 +372,9 @@ void render_mod_stop(void);
 #define MUX_MAGIC "MODUX 01 module : "  // first 18 bytes of every MUX file
 #define MUX_MAGIC_SIZE 18
 
-int detect_mux(const char *name);  // 1 when the file starts with the magic, else -1
-MODUX *load_mux(PACKFILE *f);      // the module, or null with modux_error set
-int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
+MODUX_API int detect_mux(const char *name);  // 1 when the file starts with the magic, else -1
+MODUX_API MODUX *load_mux(PACKFILE *f);      // the module, or null with modux_error set
+MODUX_API int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
 
 // ---------------------------------------------------------------------------------------------
 // Importers of foreign formats (load_mod.cpp, load_s3m.cpp, load_xm.cpp, load_it.cpp)
@@ -378,52 +383,54 @@ int get_mux_info(PACKFILE *f, MODFILE_INFO *info);  // 1
 // -1 for none and 0 when the file cannot be opened; detect_m15 answers 1 or 0. Loaders answer
 // the module, or null with modux_error set; info routines 1, or -1 with modux_error set.
 
-int detect_m31(const char *filename);
-int detect_m15(const char *filename);
-MODUX *load_m(const char *filename, int no_inst);  // no_inst: 15 or 31 samples
-int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info);
+MODUX_API int detect_m31(const char *filename);
+MODUX_API int detect_m15(const char *filename);
+MODUX_API MODUX *load_m(const char *filename, int no_inst);  // no_inst: 15 or 31 samples
+MODUX_API int get_m_info(const char *filename, int no_inst, MODFILE_INFO *info);
 
-int detect_s3m(const char *filename);
-int detect_unreal_s3m(const char *filename);
-MODUX *load_s3m(const char *filename, int offset);
-int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info);
+MODUX_API int detect_s3m(const char *filename);
+MODUX_API int detect_unreal_s3m(const char *filename);
+MODUX_API MODUX *load_s3m(const char *filename, int offset);
+MODUX_API int get_s3m_info(const char *filename, int offset, MODFILE_INFO *info);
 
-int detect_xm(const char *filename);
-int detect_unreal_xm(const char *filename);
-MODUX *load_xm(const char *filename, int offset);
-int get_xm_info(const char *filename, int offset, MODFILE_INFO *info);
+MODUX_API int detect_xm(const char *filename);
+MODUX_API int detect_unreal_xm(const char *filename);
+MODUX_API MODUX *load_xm(const char *filename, int offset);
+MODUX_API int get_xm_info(const char *filename, int offset, MODFILE_INFO *info);
 
-int detect_it(const char *filename);
-int detect_unreal_it(const char *filename);
-MODUX *load_it(const char *filename, int offset);
-int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
+MODUX_API int detect_it(const char *filename);
+MODUX_API int detect_unreal_it(const char *filename);
+MODUX_API MODUX *load_it(const char *filename, int offset);
+MODUX_API int get_it_info(const char *filename, int offset, MODFILE_INFO *info);
 // A 31-sample MOD inside a UMX package: detect gives its offset (its signature at 1080 into the
 // module data is one of the MOD family's); info reports family 10, "Unreal MOD (UMX)".
-int detect_unreal_mod(const char *filename);
-MODUX *load_unreal_m(const char *filename, int offset);
-int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info);
+MODUX_API int detect_unreal_mod(const char *filename);
+MODUX_API MODUX *load_unreal_m(const char *filename, int offset);
+MODUX_API int get_unreal_m_info(const char *filename, int offset, MODFILE_INFO *info);
 
 // ---------------------------------------------------------------------------------------------
 // Byte-order layer over Allegro's PACKFILE (file_io.cpp)
 // ---------------------------------------------------------------------------------------------
 
-PACKFILE *modux_fopen(const char *name, const char *mode);
-int modux_fclose(PACKFILE *f);
+MODUX_API PACKFILE *modux_fopen(const char *name, const char *mode);
+MODUX_API int modux_fclose(PACKFILE *f);
 // Reopens name and skips offset bytes: a PACKFILE only moves forward. On failure to reopen,
 // *f becomes null and the result is -1.
-int modux_fseek(PACKFILE **f, const char *name, long offset);
-int modux_skip(PACKFILE *f, long n);
-long modux_fread(void *buffer, long n, PACKFILE *f);
-long modux_fwrite(const void *buffer, long n, PACKFILE *f);
-int modux_getc(PACKFILE *f);   // 0..255, -1 at end of file
-int modux_igetw(PACKFILE *f);  // 0..65535, -1 if a byte is missing
-int modux_mgetw(PACKFILE *f);
+MODUX_API int modux_fseek(PACKFILE **f, const char *name, long offset);
+MODUX_API int modux_skip(PACKFILE *f, long n);
+MODUX_API long modux_fread(void *buffer, long n, PACKFILE *f);
+MODUX_API long modux_fwrite(const void *buffer, long n, PACKFILE *f);
+MODUX_API int modux_getc(PACKFILE *f);   // 0..255, -1 at end of file
+MODUX_API int modux_igetw(PACKFILE *f);  // 0..65535, -1 if a byte is missing
+MODUX_API int modux_mgetw(PACKFILE *f);
 // 0..4294967295, -1 if a byte is missing: wide enough that a stored 0xFFFFFFFF is not mistaken
 // for the end of the file. Take (int32_t) of it for a signed field.
-long long modux_igetl(PACKFILE *f);
-long long modux_mgetl(PACKFILE *f);
-int modux_putc(int c, PACKFILE *f);     // c, or -1
-int modux_iputw(int w, PACKFILE *f);    // w, or -1
-long modux_iputl(long l, PACKFILE *f);  // l, or -1
+MODUX_API long long modux_igetl(PACKFILE *f);
+MODUX_API long long modux_mgetl(PACKFILE *f);
+MODUX_API int modux_putc(int c, PACKFILE *f);     // c, or -1
+MODUX_API int modux_iputw(int w, PACKFILE *f);    // w, or -1
+MODUX_API long modux_iputl(long l, PACKFILE *f);  // l, or -1
+
+}  // extern "C"
 
 #endif

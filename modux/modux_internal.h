@@ -4,7 +4,13 @@
 #ifndef MODUX_INTERNAL_H
 #define MODUX_INTERNAL_H
 
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <mutex>
+
 #include "modux.h"
+#include "voice.h"
 
 // v held to lo..hi: the one clamp of the engine, wide enough for products of 32-bit values.
 inline int clamp_int(long long v, int lo, int hi) {
@@ -123,178 +129,6 @@ struct CHANNEL_STATE {
   int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
 };
 
-// ---------------------------------------------------------------------------------------------
-// Engine globals
-// ---------------------------------------------------------------------------------------------
-
-extern CHANNEL_STATE ci[MODUX_MAX_CHANNELS];  // the channels of the playing module
-extern MODUX *of;                             // the playing module, null when none
-extern int voice_table[MODUX_MAX_CHANNELS];   // Allegro voice of each channel, -1 none
-extern SAMPLE *fake_sample;                   // the silent sample holding the reserved voices
-extern int mod_init;
-// -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
-// A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
-extern int mod_first_tick;  // -1 once install_mod has succeeded
-
-// ---------------------------------------------------------------------------------------------
-// Playback rules
-// ---------------------------------------------------------------------------------------------
-
-// The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
-#define RULES_PROTRACKER \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK)
-#define RULES_SCREAM_TRACKER_3                                                      \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP | \
-   RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)
-#define RULES_FASTTRACKER_2                                                                      \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
-   RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
-   RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
-   RULE_ARPEGGIO_FROM_END)
-// XM files of ModPlug Tracker 1.0: its arpeggio counts from the row's start, Kxx releases the key
-// at once, and a loop's start row stays in its pattern.
-#define RULES_MODPLUG_XM \
-  (RULES_FASTTRACKER_2 & ~(RULE_ARPEGGIO_FROM_END | RULE_KEY_OFF_AT_TICK | RULE_LOOP_FT2))
-
-// Nonzero when the playing module follows the rule (one RULE_* bit).
-inline int mod_rule(int rule) {
-  const MODUX *mod = of;
-  return mod ? (mod->rules & rule) : 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Timer and the tick handshake (mod.cpp)
-// ---------------------------------------------------------------------------------------------
-
-// Timer period, in Allegro timer units, of one tick at this tempo (BPM) and speed ratio
-// (percent). Every (re)install of mod_interrupt uses it; it never divides by zero and keeps the
-// rate between one tick a minute and a thousand a second.
-long mod_timer_period(int tempo, int speed_ratio);
-
-// The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
-// Allegro's timer needs a display on this platform, so headless tests point these at recorders.
-extern int (*modux_install_int)(void (*proc)(void), long speed);
-extern void (*modux_remove_int)(void (*proc)(void));
-
-// Handshake between the tick and the control calls. mod_interrupt starts with
-//   if (!mod_tick_begin()) return;
-// and calls mod_tick_end() on every way out after that. mod_tick_begin answers 0 (and needs no
-// mod_tick_end) while nothing plays, while paused or while a control call changes the state.
-// A control call raises mi.forbidden and then waits until no tick is in flight, so it never
-// changes or frees what a running tick uses. The tick itself never makes a control call: what it
-// needs of the control side it leaves in mi.restart_request and mi.timer_request.
-int mod_tick_begin(void);
-void mod_tick_end(void);
-
-// The timer's side of a tick, called by mod_interrupt between mod_tick and mod_tick_end: a
-// restart request starts the song again from its top (as play_mod does, the loop setting kept),
-// a timer request re-installs the tick at mi.tempo; both are cleared.
-void mod_take_tick_requests(void);
-// The timer callback: one tick (mod_tick) inside the handshake, then its requests carried out.
-void mod_interrupt(void);
-
-// ---------------------------------------------------------------------------------------------
-// Playback tick (player.cpp)
-// ---------------------------------------------------------------------------------------------
-
-// One tick of the playing module `of`; called only by mod_interrupt, with the handshake held.
-void mod_tick(void);
-// Order positions a song can reach: its order_count, held to the 256 entries of order_table.
-int mod_playable_orders(const MODUX *mod);
-
-// ---------------------------------------------------------------------------------------------
-// Protracker effects and pitch tables (player2.cpp)
-// ---------------------------------------------------------------------------------------------
-
-int note2period(int note, int rate);
-int period2pitch(int period);
-int calc_volume(int chn);
-int calc_pan(int chn);
-NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel);
-int get_modux_sample_no(int instrument, int note);
-int interpolate(int x, int x1, int x2, int y1, int y2);
-int find_lower_period(int period, int semitones);
-void parse_old_note(int chn, int note, int sample);
-void parse_pro_pitch_slide_up(int chn, int param);
-void parse_pro_pitch_slide_down(int chn, int param);
-void parse_slide2period(int chn, int speed, int note);
-void parse_vibrato(int chn, int param, int shift);
-void parse_tremolo(int chn, int param, int shift);
-void parse_pro_volume_slide(int chn, int param);
-void parse_pro_arpeggio(int chn, int param);
-void parse_extended_command(int chn, int param);
-void do_vibrato(int chn);
-void do_tremolo(int chn);
-void do_slide2period(int chn);
-void do_arpeggio(int chn);
-void do_delay_sample(int chn);
-void do_position_jump(int param);
-void do_pattern_break(int param);
-void do_pro_tempo_bpm(int param);
-void do_pattern_loop(int chn, int param);
-void lock_modux_player2(void);
-int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 128 steps
-extern const int
-    noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
-extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
-
-// ---------------------------------------------------------------------------------------------
-// S3M-family effects, the volume column and the note commands (player3.cpp)
-// ---------------------------------------------------------------------------------------------
-
-void parse_s3m_volume_slide(int chn, int param);
-void do_s3m_volume_slide(int chn);
-void parse_s3m_portamento_down(int chn, int param);
-void parse_s3m_portamento_up(int chn, int param);
-void do_s3m_portamento(int chn);
-void parse_tremor(int chn, int param);
-void do_tremor(int chn);
-void parse_s3m_arpeggio(int chn, int param);
-void parse_s3m_retrig(int chn, int param);
-void do_s3m_retrig(int chn);
-void parse_s3m_panning(int chn, int param);
-void do_s3m_set_tempo(int param);
-void do_s3m_set_bpm(int param);   // a tempo slide stays within 32..255 BPM
-void do_s3m_tempo_slide(int by);  // one tick of T0x (by -x) or T1x (by x), within 32..255 BPM
-void do_global_volume(int param);
-void parse_volume_command(int chn, int volume, int note);
-void parse_note_command(int chn, int note);
-void release_key(int chn);  // key off: the envelopes leave their sustain, the fade-out runs
-void lock_modux_player3(void);
-
-// ---------------------------------------------------------------------------------------------
-// XM-family effects and envelopes (player4.cpp)
-// ---------------------------------------------------------------------------------------------
-
-void parse_new_note(int chn, int note, int instrument);
-// Starts the instrument's envelopes, fade-out and auto-vibrato again and releases no key: what a
-// tone portamento with an instrument number does under RULE_INSTRUMENT_RESETS.
-void retrigger_instrument(int chn, int instrument);
-// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it
-// on.
-int auto_vibrato(int chn);
-// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
-void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
-                    int loop_start, int loop_end, int sustain_start, int sustain_end);
-void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
-void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
-void parse_xm_pitch_slide_up(int chn, int param);
-void do_xm_pitch_slide_up(int chn);
-void parse_xm_pitch_slide_down(int chn, int param);
-void do_xm_pitch_slide_down(int chn);
-void parse_xm_volume_slide(int chn, int param);
-void do_xm_volume_slide(int chn);
-void parse_xm_pan_slide(int chn, int param);
-void do_xm_pan_slide(int chn);
-void parse_global_volume_slide(int chn, int param);
-void do_global_volume_slide(int chn);
-void do_xm_x(int chn, int param);
-void lock_modux_player4(void);
-
-// ---------------------------------------------------------------------------------------------
-// IT family: sounding notes, background voices (voices_it.cpp) and the IT tick (player5.cpp)
-// ---------------------------------------------------------------------------------------------
-
 // Background voices a song's new note actions can fill, beyond its pattern channels.
 #define IT_BACKGROUND_VOICES 128
 
@@ -357,38 +191,341 @@ struct IT_CHANNEL_STATE {
   NOTE_INFO delayed;  // the cell a note delay holds back
 };
 
-extern IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS];
-extern IT_NOTE_STATE it_background[IT_BACKGROUND_VOICES];
-extern IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS];
+// ---------------------------------------------------------------------------------------------
+// The player
+// ---------------------------------------------------------------------------------------------
+
+// Eight -1 entries: a voice table with no voice reserved.
+#define MODUX_NO_VOICE8 -1, -1, -1, -1, -1, -1, -1, -1
+
+// One player: everything a song's playback changes. The tick, the effects, the voice layer and
+// the mixer read and write only the player they are handed, so players run on threads of their
+// own. The control interface drives one default player (default_player) on Allegro's voices and
+// timer; the render calls drive another on its own mixer; the C interface creates more.
+struct modux_player {
+  PLAYER_STATE mi{};
+  CHANNEL_STATE ci[MODUX_MAX_CHANNELS]{};  // the channels of the playing module
+  MODUX *of = nullptr;                     // the playing module, null when none
+  int voice_table[MODUX_MAX_CHANNELS] = {MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
+                                         MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
+                                         MODUX_NO_VOICE8, MODUX_NO_VOICE8};  // -1 none
+  IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS]{};
+  IT_NOTE_STATE it_background[IT_BACKGROUND_VOICES]{};
+  IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS]{};
+  int pool_open = 0;     // -1 while the background pool's voices are allocated
+  SAMPLE pool_sample{};  // the silent sample of the pool's voices, at the lowest priority
+  // -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
+  // A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
+  int first_tick = 0;
+  std::atomic<int> volume{255};  // music volume 0..255
+  int installed = 0;             // -1 while voices are reserved
+  uint32_t noise = 0;            // the random waveform's noise source; 0 before its first use
+  // IT's random volume and pan: the C library's generator on a private state, seeded 1 at its
+  // first use, which gives the numbers rand() gives a program that never seeds it.
+  random_data rng{};
+  char rng_state[128]{};
+  int rng_ready = 0;
+
+  int on_mixer = 0;  // the voices: Allegro's (0) or the player's own offline mixer (-1)
+  MIXER_STATE mixer{};
+
+  // The handshake between the tick and the control calls (see mod_tick_begin).
+  std::atomic<int> tick_busy{0};       // -1 while a tick runs
+  std::atomic<int> forbidden{0};       // -1 while a control call changes the state
+  std::atomic<int> tick_installed{0};  // -1 once the tick has been handed to the timer
+  // Requests of a tick to the tick's owner, carried out as soon as the tick returns.
+  std::atomic<int> restart_request{0};  // -1: start the song again from its top (a loop's end)
+  std::atomic<int> timer_request{0};    // -1: re-install the tick at the changed tempo
+  // Control calls take turns, so one never lowers forbidden under another; a render call holds
+  // it for its whole length, so a stop or a destroy_mod on another thread waits for it.
+  std::mutex control_turn{};
+  int offline = 0;  // -1: the render clock calls the tick; 0: Allegro's timer (mod_interrupt)
+
+  // The render clock (render.cpp): the tick is called at the tempo's rate between mixes.
+  int rendering = 0;               // -1 while a song renders
+  MODUX *render_module = nullptr;  // the module it renders
+  long tick_period = 0;            // Allegro timer units of one tick, as the tick asked for it
+  long frames_to_tick = 0;         // output frames before the next tick
+  long long tick_remainder = 0;    // in rate x timer units: keeps the ticks on the timer's grid
+  int finished = 0;                // -1 once the song has ended or reached its loop point
+  long coda_frames = 0;            // frames still to mix after the end: the last notes' fade
+  long long played_units = 0;      // timer units of the ticks played since the song's start
+  unsigned char *row_played = nullptr;  // one mark per row of every order position
+  int *order_first_row = nullptr;       // where each position's marks start; orders + 1 entries
+  int orders = 0;                       // positions the marks cover
+  int repeats_left = 0;  // times the song plays again at its end or loop point; -1 for ever
+
+  // The C interface.
+  int rate = 44100;                 // output Hz
+  int channels = 2;                 // 1 or 2
+  int repeat = 0;                   // MODUX_OPTION_REPEAT
+  int volume_percent = 100;         // MODUX_OPTION_VOLUME
+  double length = 0;                // seconds from the start to the song's end or loop point
+  double *order_seconds = nullptr;  // when each order position first starts, -1 never
+  int error = MODUX_OK;             // last error code
+  char message[128] = "";           // and its message
+  modux_player *next = nullptr;     // the registry of live players
+};
+
+// The player of the control interface, and the names the engine's interface gives its fields.
+extern modux_player default_player;
+extern CHANNEL_STATE (&ci)[MODUX_MAX_CHANNELS];
+extern MODUX *&of;
+extern int (&voice_table)[MODUX_MAX_CHANNELS];
+extern IT_NOTE_STATE (&it_notes)[MODUX_MAX_CHANNELS];
+extern IT_NOTE_STATE (&it_background)[IT_BACKGROUND_VOICES];
+extern IT_CHANNEL_STATE (&it_channels)[MODUX_MAX_CHANNELS];
+extern int &mod_init;              // -1 once install_mod has succeeded
+extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voices
+
+// ---------------------------------------------------------------------------------------------
+// Playback rules
+// ---------------------------------------------------------------------------------------------
+
+// The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
+#define RULES_PROTRACKER \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK)
+#define RULES_SCREAM_TRACKER_3                                                      \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP | \
+   RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)
+#define RULES_FASTTRACKER_2                                                                      \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
+   RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
+   RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
+   RULE_ARPEGGIO_FROM_END)
+// XM files of ModPlug Tracker 1.0: its arpeggio counts from the row's start, Kxx releases the key
+// at once, and a loop's start row stays in its pattern.
+#define RULES_MODPLUG_XM \
+  (RULES_FASTTRACKER_2 & ~(RULE_ARPEGGIO_FROM_END | RULE_KEY_OFF_AT_TICK | RULE_LOOP_FT2))
+
+// Nonzero when the playing module follows the rule (one RULE_* bit).
+inline int mod_rule(modux_player *p, int rule) {
+  const MODUX *mod = p->of;
+  return mod ? (mod->rules & rule) : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timer and the tick handshake (mod.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Timer period, in Allegro timer units, of one tick at this tempo (BPM) and speed ratio
+// (percent). Every (re)install of mod_interrupt uses it; it never divides by zero and keeps the
+// rate between one tick a minute and a thousand a second.
+long mod_timer_period(int tempo, int speed_ratio);
+
+// The Allegro timer calls the engine goes through (install_int_ex and remove_int by default).
+// Allegro's timer needs a display on this platform, so headless tests point these at recorders.
+extern int (*modux_install_int)(void (*proc)(void), long speed);
+extern void (*modux_remove_int)(void (*proc)(void));
+
+// Handshake between the tick and the control calls. A player's tick starts with
+//   if (!mod_tick_begin(p)) return;
+// and calls mod_tick_end(p) on every way out after that. mod_tick_begin answers 0 (and needs no
+// mod_tick_end) while nothing plays, while paused or while a control call changes the state.
+// A control call raises p->forbidden and then waits until no tick is in flight, so it never
+// changes or frees what a running tick uses. The tick itself never makes a control call: what it
+// needs of the control side it leaves in p->restart_request and p->timer_request.
+int mod_tick_begin(modux_player *p);
+void mod_tick_end(modux_player *p);
+
+// The owner's side of a tick, called between mod_tick and mod_tick_end: a restart request starts
+// the song again from its top (as play_mod does, the loop setting kept), a timer request
+// re-installs the tick at mi.tempo (on the render clock: takes its period); both are cleared.
+void mod_take_tick_requests(modux_player *p);
+// One tick (mod_tick) inside the handshake, then its requests carried out.
+void player_interrupt(modux_player *p);
+// The default player's timer callback: player_interrupt(&default_player).
+void mod_interrupt(void);
+
+// ---------------------------------------------------------------------------------------------
+// The players' control (engine.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// A control call's turn: raises p->forbidden and waits for a running tick to end; end_change
+// lowers it. The two bracket every change of what the tick reads; they do not nest.
+void begin_change(modux_player *p);
+void end_change(modux_player *p);
+// Reserves max_chn voices for the pattern channels (1..64); 1, or -1 with modux_error set.
+int player_reserve(modux_player *p, int max_chn);
+// Stops the song, takes the tick off the timer and gives every voice back; the caller holds the
+// turn.
+void player_release_locked(modux_player *p);
+// Starts mod from its first position at its initial tempo and speed, with every channel's memory
+// forgotten, and (re)installs the tick; the caller holds the turn or is the tick's owner after a
+// tick. A navigation request already made stays for the first tick.
+void player_start_locked(modux_player *p, MODUX *mod, int loop);
+// Hands the tick to the timer (or the render clock) at the tempo and speed ratio now.
+void player_restart_timer_locked(modux_player *p);
+// Silences the reserved voices and forgets the module; the caller holds the turn.
+void player_stop_locked(modux_player *p);
+// The player's next number of IT's random generator (rand() of a fresh program, per player).
+int it_random(modux_player *p);
+// Live players (the default and render players and those of the C interface), for destroy_mod:
+// every player playing or rendering a module stops before the module is freed.
+void player_register(modux_player *p);
+void player_unregister(modux_player *p);
+void players_forget_module(MODUX *mod);
+// Frees what a player allocated for its render clock and scan.
+void player_free_marks(modux_player *p);
+
+// ---------------------------------------------------------------------------------------------
+// The render clock (render.cpp) and the song scan (scan.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Puts the player on its own mixer at rate Hz, reserves a voice per channel of mod and starts it
+// at row 0 of order (every channel fresh); the song plays once more for each repeat (-1 for
+// ever), ending at its end or loop point. The caller holds the turn. 1, or -1 with modux_error
+// set.
+int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats);
+// Mixes up to frames stereo frames into s16 or f32 (whichever is not null) at gain, driving the
+// tick at the tempo's rate; answers the frames written, fewer only at the song's end. The caller
+// holds the turn.
+long render_run(modux_player *p, short *s16, float *f32, long frames, float gain);
+// One tick of a render without mixing; false when the song is over (ended, or back at a played
+// row with no repeat left). The caller holds the turn.
+bool render_tick(modux_player *p);
+// Ends the render and frees its voices; the caller holds the turn.
+void render_end(modux_player *p);
+// Goes on from row 0 of an order position; the rows played before count as not played.
+void render_seek(modux_player *p, int order);
+
+// Runs mod's sequencer from row 0 of order without mixing until the song ends or comes back to
+// a row it played, and answers how long that takes in seconds (-1 when out of memory). When
+// reached is not null, it marks the order positions passed (one byte each, order_count of them);
+// when seconds is not null, it gets the time each position is first reached (-1 never).
+double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds);
+
+// ---------------------------------------------------------------------------------------------
+// Playback tick (player.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// One tick of the player's module; called only by player_interrupt, with the handshake held.
+void mod_tick(modux_player *p);
+// Order positions a song can reach: its order_count, held to the 256 entries of order_table.
+int mod_playable_orders(const MODUX *mod);
+
+// ---------------------------------------------------------------------------------------------
+// Protracker effects and pitch tables (player2.cpp)
+// ---------------------------------------------------------------------------------------------
+
+int note2period(modux_player *p, int note, int rate);
+int period2pitch(modux_player *p, int period);
+int calc_volume(modux_player *p, int chn);
+int calc_pan(modux_player *p, int chn);
+NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel);
+int get_modux_sample_no(modux_player *p, int instrument, int note);
+int interpolate(int x, int x1, int x2, int y1, int y2);
+int find_lower_period(modux_player *p, int period, int semitones);
+void parse_old_note(modux_player *p, int chn, int note, int sample);
+void parse_pro_pitch_slide_up(modux_player *p, int chn, int param);
+void parse_pro_pitch_slide_down(modux_player *p, int chn, int param);
+void parse_slide2period(modux_player *p, int chn, int speed, int note);
+void parse_vibrato(modux_player *p, int chn, int param, int shift);
+void parse_tremolo(modux_player *p, int chn, int param, int shift);
+void parse_pro_volume_slide(modux_player *p, int chn, int param);
+void parse_pro_arpeggio(modux_player *p, int chn, int param);
+void parse_extended_command(modux_player *p, int chn, int param);
+void do_vibrato(modux_player *p, int chn);
+void do_tremolo(modux_player *p, int chn);
+void do_slide2period(modux_player *p, int chn);
+void do_arpeggio(modux_player *p, int chn);
+void do_delay_sample(modux_player *p, int chn);
+void do_position_jump(modux_player *p, int param);
+void do_pattern_break(modux_player *p, int param);
+void do_pro_tempo_bpm(modux_player *p, int param);
+void do_pattern_loop(modux_player *p, int chn, int param);
+void lock_modux_player2(void);
+int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 128 steps
+extern const int
+    noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
+extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
+
+// ---------------------------------------------------------------------------------------------
+// S3M-family effects, the volume column and the note commands (player3.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_s3m_volume_slide(modux_player *p, int chn, int param);
+void do_s3m_volume_slide(modux_player *p, int chn);
+void parse_s3m_portamento_down(modux_player *p, int chn, int param);
+void parse_s3m_portamento_up(modux_player *p, int chn, int param);
+void do_s3m_portamento(modux_player *p, int chn);
+void parse_tremor(modux_player *p, int chn, int param);
+void do_tremor(modux_player *p, int chn);
+void parse_s3m_arpeggio(modux_player *p, int chn, int param);
+void parse_s3m_retrig(modux_player *p, int chn, int param);
+void do_s3m_retrig(modux_player *p, int chn);
+void parse_s3m_panning(modux_player *p, int chn, int param);
+void do_s3m_set_tempo(modux_player *p, int param);
+void do_s3m_set_bpm(modux_player *p, int param);  // a tempo slide stays within 32..255 BPM
+void do_s3m_tempo_slide(modux_player *p,
+                        int by);  // one tick of T0x (by -x) or T1x (by x), within 32..255 BPM
+void do_global_volume(modux_player *p, int param);
+void parse_volume_command(modux_player *p, int chn, int volume, int note);
+void parse_note_command(modux_player *p, int chn, int note);
+void release_key(modux_player *p,
+                 int chn);  // key off: the envelopes leave their sustain, the fade-out runs
+void lock_modux_player3(void);
+
+// ---------------------------------------------------------------------------------------------
+// XM-family effects and envelopes (player4.cpp)
+// ---------------------------------------------------------------------------------------------
+
+void parse_new_note(modux_player *p, int chn, int note, int instrument);
+// Starts the instrument's envelopes, fade-out and auto-vibrato again and releases no key: what a
+// tone portamento with an instrument number does under RULE_INSTRUMENT_RESETS.
+void retrigger_instrument(modux_player *p, int chn, int instrument);
+// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it
+// on.
+int auto_vibrato(modux_player *p, int chn);
+// Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
+void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
+                    int loop_start, int loop_end, int sustain_start, int sustain_end);
+void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
+void parse_xm_pitch_slide_up(modux_player *p, int chn, int param);
+void do_xm_pitch_slide_up(modux_player *p, int chn);
+void parse_xm_pitch_slide_down(modux_player *p, int chn, int param);
+void do_xm_pitch_slide_down(modux_player *p, int chn);
+void parse_xm_volume_slide(modux_player *p, int chn, int param);
+void do_xm_volume_slide(modux_player *p, int chn);
+void parse_xm_pan_slide(modux_player *p, int chn, int param);
+void do_xm_pan_slide(modux_player *p, int chn);
+void parse_global_volume_slide(modux_player *p, int chn, int param);
+void do_global_volume_slide(modux_player *p, int chn);
+void do_xm_x(modux_player *p, int chn, int param);
+void lock_modux_player4(void);
+
+// ---------------------------------------------------------------------------------------------
+// IT family: sounding notes, background voices (voices_it.cpp) and the IT tick (player5.cpp)
+// ---------------------------------------------------------------------------------------------
 
 // Allocates the voices of the background pool, as many as are free (the mixer always has them).
-void it_voices_open(void);
+void it_voices_open(modux_player *p);
 // Stops every background note and gives their voices back.
-void it_voices_close(void);
+void it_voices_close(modux_player *p);
 // Silences every background note, keeping the voices.
-void it_voices_silence(void);
+void it_voices_silence(modux_player *p);
 // Moves a channel's note into the background (its voice goes with it, the channel takes a free
 // one); when the pool is full the quietest background note is given up. False when no voice
 // could be had (null): the note is then cut. Answers the background note.
-IT_NOTE_STATE *it_push_background(int ch);
+IT_NOTE_STATE *it_push_background(modux_player *p, int ch);
 // Background voices that hold a voice, and those sounding now.
-int it_background_voices(void);
-int it_background_sounding(void);
+int it_background_voices(modux_player *p);
+int it_background_sounding(modux_player *p);
 
 // Pushes one note's state to its voice at the end of a tick; false once it has ended.
-bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
+bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
 // The IT tick after the counters moved: row start when first is true, later ticks otherwise.
-void it_tick(bool first);
+void it_tick(modux_player *p, bool first);
 // Clears the IT channels and notes for a new start of mod; called by the control side before mod
 // becomes the playing module, so it takes the module as a parameter.
-void it_reset(MODUX *mod);
+void it_reset(modux_player *p, MODUX *mod);
 
 // ---------------------------------------------------------------------------------------------
 // Importer helpers
 // ---------------------------------------------------------------------------------------------
 
 int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
-void *modux_calloc(int size);
 void convert_s3m_pitch(int *note);                   // note byte -> note frequency, -1 cut, 0 none
 void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
 void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*

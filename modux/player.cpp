@@ -15,54 +15,54 @@ static const int MISSING_PATTERN_ROWS = 64;
 // pitch is inaudible, so periods stay within this bound either way.
 static const int PERIOD_BOUND = 1 << 24;
 
-int mod_first_tick = 0;
-
 int mod_playable_orders(const MODUX *mod) {
   return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
 }
 
 // Pattern channels of the module; ci, voice_table and channel_pan have 64 entries.
-static int module_channels(void) {
-  const MODUX *mod = of;
+static int module_channels(modux_player *p) {
+  const MODUX *mod = p->of;
   return clamp_int(mod->channel_count, 0, MODUX_MAX_CHANNELS);
 }
 
 // Channels that own a reserved voice.
-static int reserved_channels(void) { return clamp_int(mi.max_chn, 0, MODUX_MAX_CHANNELS); }
+static int reserved_channels(modux_player *p) {
+  return clamp_int(p->mi.max_chn, 0, MODUX_MAX_CHANNELS);
+}
 
 // Channels that play: the module's, as far as voices were reserved.
-static int played_channels(void) {
-  const int n = module_channels();
-  const int reserved = reserved_channels();
+static int played_channels(modux_player *p) {
+  const int n = module_channels(p);
+  const int reserved = reserved_channels(p);
   return n < reserved ? n : reserved;
 }
 
-static int pattern_rows(int pattern) {
-  const MODUX *mod = of;
+static int pattern_rows(modux_player *p, int pattern) {
+  const MODUX *mod = p->of;
   if (!mod->patterns || pattern < 0 || pattern >= mod->pattern_count) return MISSING_PATTERN_ROWS;
   return mod->patterns[pattern].row_count;
 }
 
 // Moves to an order position; past the song's end the pattern number is not needed (the song
 // ends on this tick) and order_table is not read.
-static void enter_order(int order) {
-  const MODUX *mod = of;
+static void enter_order(modux_player *p, int order) {
+  const MODUX *mod = p->of;
   if (order < 0) order = 0;
-  mi.order = order;
-  if (order < mod_playable_orders(mod)) mi.pattern = mod->order_table[order];
+  p->mi.order = order;
+  if (order < mod_playable_orders(mod)) p->mi.pattern = mod->order_table[order];
 }
 
-static void forget_pattern_loops(void) {
-  const int n = reserved_channels();
+static void forget_pattern_loops(modux_player *p) {
+  const int n = reserved_channels(p);
   for (int ch = 0; ch < n; ch++) {
-    ci[ch].loop_row = 0;
-    ci[ch].loop_times = 0;
+    p->ci[ch].loop_row = 0;
+    p->ci[ch].loop_times = 0;
   }
 }
 
 // The Allegro SAMPLE a channel's sample index names, or null when the module lacks it.
-static SAMPLE *channel_sample(int sample) {
-  const MODUX *mod = of;
+static SAMPLE *channel_sample(modux_player *p, int sample) {
+  const MODUX *mod = p->of;
   if (!mod->samples || sample < 0 || sample >= mod->sample_count) return nullptr;
   return &mod->samples[sample];
 }
@@ -79,117 +79,118 @@ static bool is_tone_portamento(const NOTE_INFO &cell) {
 
 // A request of the control interface (next, previous, go to a position): carried out before
 // anything else of the tick. Answers true when the tick is over.
-static bool take_navigation_request(void) {
-  if (mi.skip_row == 0) return false;
-  mi.row = mi.skip_row - 1;
-  enter_order(mi.skip_order - 1);
-  mi.tick = -1;
-  mi.skip_row = 0;
-  mi.skip_order = 0;
-  mi.new_row = 0;
-  mi.new_order = 0;
-  mi.loop_next_row = 0;
-  const int n = reserved_channels();
+static bool take_navigation_request(modux_player *p) {
+  if (p->mi.skip_row == 0) return false;
+  p->mi.row = p->mi.skip_row - 1;
+  enter_order(p, p->mi.skip_order - 1);
+  p->mi.tick = -1;
+  p->mi.skip_row = 0;
+  p->mi.skip_order = 0;
+  p->mi.new_row = 0;
+  p->mi.new_order = 0;
+  p->mi.loop_next_row = 0;
+  const int n = reserved_channels(p);
   for (int ch = 0; ch < n; ch++) {
-    ci[ch].slide2period_target = 0;
-    ci[ch].loop_row = 0;
-    ci[ch].loop_times = 0;
-    ci[ch].volume = 0;
-    if (voice_table[ch] >= 0) {
-      modux_voice_set_volume(voice_table[ch], 0);
-      modux_voice_stop(voice_table[ch]);
+    p->ci[ch].slide2period_target = 0;
+    p->ci[ch].loop_row = 0;
+    p->ci[ch].loop_times = 0;
+    p->ci[ch].volume = 0;
+    if (p->voice_table[ch] >= 0) {
+      modux_voice_set_volume(p, p->voice_table[ch], 0);
+      modux_voice_stop(p, p->voice_table[ch]);
     }
   }
-  if (mi.order != 0) return false;
+  if (p->mi.order != 0) return false;
   // Position 0 is a fresh start of the song; it begins at the next tick.
-  mi.restart_request = -1;
+  p->restart_request = -1;
   return true;
 }
 
-static void advance_row(void) {
-  mi.tick = 0;
-  const int played = played_channels();
+static void advance_row(modux_player *p) {
+  p->mi.tick = 0;
+  const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++) {
-    if (ci[ch].loop_on != 0 && ci[ch].loop_times > 0) {
-      mi.new_row = ci[ch].loop_row + 1;
-      mi.new_order = mi.order + 1;
+    if (p->ci[ch].loop_on != 0 && p->ci[ch].loop_times > 0) {
+      p->mi.new_row = p->ci[ch].loop_row + 1;
+      p->mi.new_order = p->mi.order + 1;
       // FT2 keeps the loop's row as the next pattern's first, until a break or jump.
-      if (mod_rule(RULE_LOOP_FT2)) mi.loop_next_row = ci[ch].loop_row + 1;
+      if (mod_rule(p, RULE_LOOP_FT2)) p->mi.loop_next_row = p->ci[ch].loop_row + 1;
     }
   }
-  const bool other_position = mi.new_row != 0 && mi.new_order - 1 != mi.order;
-  if (other_position) mi.loop_next_row = 0;
-  if (mi.new_row != 0) {
-    const int row = mi.new_row - 1;
-    enter_order(mi.new_order - 1);
+  const bool other_position = p->mi.new_row != 0 && p->mi.new_order - 1 != p->mi.order;
+  if (other_position) p->mi.loop_next_row = 0;
+  if (p->mi.new_row != 0) {
+    const int row = p->mi.new_row - 1;
+    enter_order(p, p->mi.new_order - 1);
     // A break's row is held to the last row of the pattern the jump lands in, which is
     // known only now: a position jump on a later channel may have changed it.
-    const int rows = pattern_rows(mi.pattern);
-    mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
+    const int rows = pattern_rows(p, p->mi.pattern);
+    p->mi.row = row < rows ? row : (rows > 0 ? rows - 1 : 0);
     // ST3 forgets the loops at every new pattern; the engine's own rule at a pattern's end.
-    if (other_position && mod_rule(RULE_LOOP_FORGOTTEN)) forget_pattern_loops();
-    mi.new_row = 0;
-    mi.new_order = 0;
+    if (other_position && mod_rule(p, RULE_LOOP_FORGOTTEN)) forget_pattern_loops(p);
+    p->mi.new_row = 0;
+    p->mi.new_order = 0;
     return;
   }
-  mi.row += 1;
-  if (mi.row >= pattern_rows(mi.pattern)) {
-    enter_order(mi.order + 1);
-    const int rows = pattern_rows(mi.pattern);
-    const int row = mi.loop_next_row - 1;
-    mi.row = row > 0 && row < rows ? row : 0;
-    mi.loop_next_row = 0;
-    if (!mod_rule(RULE_LOOP_FT2)) forget_pattern_loops();
+  p->mi.row += 1;
+  if (p->mi.row >= pattern_rows(p, p->mi.pattern)) {
+    enter_order(p, p->mi.order + 1);
+    const int rows = pattern_rows(p, p->mi.pattern);
+    const int row = p->mi.loop_next_row - 1;
+    p->mi.row = row > 0 && row < rows ? row : 0;
+    p->mi.loop_next_row = 0;
+    if (!mod_rule(p, RULE_LOOP_FT2)) forget_pattern_loops(p);
   }
 }
 
-static void end_song(void) {
-  MODUX *mod = of;
-  const int n = reserved_channels();
+static void end_song(modux_player *p) {
+  MODUX *mod = p->of;
+  const int n = reserved_channels(p);
   for (int ch = 0; ch < n; ch++)
-    if (voice_table[ch] >= 0) modux_voice_stop(voice_table[ch]);
-  if (mi.loop == 0) {
-    of = nullptr;
-    mi.is_playing = 0;
+    if (p->voice_table[ch] >= 0) modux_voice_stop(p, p->voice_table[ch]);
+  if (p->mi.loop == 0) {
+    p->of = nullptr;
+    p->mi.is_playing = 0;
     return;
   }
   // A fresh start, then a navigation request to the restart position for the first tick.
-  mi.restart_request = -1;
-  mi.skip_row = 1;
-  mi.skip_order = clamp_int(mod->restart_order, 0, MODUX_MAX_ORDERS) + 1;
+  p->restart_request = -1;
+  p->mi.skip_row = 1;
+  p->mi.skip_order = clamp_int(mod->restart_order, 0, MODUX_MAX_ORDERS) + 1;
 }
 
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
 // tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
 // channel from channel 0, and also on channels that have no voice.
-static void read_row_commands(void) {
-  MODUX *mod = of;
-  const int n = module_channels();
+static void read_row_commands(modux_player *p) {
+  MODUX *mod = p->of;
+  const int n = module_channels(p);
   for (int ch = 0; ch < n; ch++) {
-    ci[ch].global_vol_slide_on = 0;
-    ci[ch].loop_on = 0;
-    ci[ch].tempo_slide = 0;
-    const NOTE_INFO *cell = get_note(mod, mi.pattern, mi.row, ch);
+    p->ci[ch].global_vol_slide_on = 0;
+    p->ci[ch].loop_on = 0;
+    p->ci[ch].tempo_slide = 0;
+    const NOTE_INFO *cell = get_note(mod, p->mi.pattern, p->mi.row, ch);
     switch (cell->command) {
-      case CMD_POSITION_JUMP: do_position_jump(cell->param); break;
-      case CMD_PATTERN_BREAK: do_pattern_break(cell->param); break;
-      case CMD_SPEED_TEMPO: do_pro_tempo_bpm(cell->param); break;
-      case CMD_S3M_SET_SPEED: do_s3m_set_tempo(cell->param); break;
+      case CMD_POSITION_JUMP: do_position_jump(p, cell->param); break;
+      case CMD_PATTERN_BREAK: do_pattern_break(p, cell->param); break;
+      case CMD_SPEED_TEMPO: do_pro_tempo_bpm(p, cell->param); break;
+      case CMD_S3M_SET_SPEED: do_s3m_set_tempo(p, cell->param); break;
       case CMD_S3M_SET_BPM:
-        if (mod_rule(RULE_TEMPO_SLIDE_PER_TICK) && cell->param >= 0 && cell->param < 32)
-          ci[ch].tempo_slide =
+        if (mod_rule(p, RULE_TEMPO_SLIDE_PER_TICK) && cell->param >= 0 && cell->param < 32)
+          p->ci[ch].tempo_slide =
               cell->param == 0 ? 0 : (cell->param < 16 ? -cell->param : cell->param - 16);
         else
-          do_s3m_set_bpm(cell->param);
+          do_s3m_set_bpm(p, cell->param);
         break;
-      case CMD_SET_GLOBAL_VOLUME: do_global_volume(cell->param); break;
-      case CMD_GLOBAL_VOLSLIDE: parse_global_volume_slide(ch, cell->param); break;
+      case CMD_SET_GLOBAL_VOLUME: do_global_volume(p, cell->param); break;
+      case CMD_GLOBAL_VOLSLIDE: parse_global_volume_slide(p, ch, cell->param); break;
       case CMD_EXTENDED:
         if (cell->param >> 4 == 0x6)
-          do_pattern_loop(ch, cell->param);
+          do_pattern_loop(p, ch, cell->param);
         else if (cell->param >> 4 == 0xE)
-          mi.pattern_delay =
-              mod_rule(RULE_DELAY_REPEATS_ROW) ? (cell->param & 15) : mi.speed * (cell->param & 15);
+          p->mi.pattern_delay = mod_rule(p, RULE_DELAY_REPEATS_ROW)
+                                    ? (cell->param & 15)
+                                    : p->mi.speed * (cell->param & 15);
         break;
       default: break;
     }
@@ -198,26 +199,26 @@ static void read_row_commands(void) {
 
 // The effect column of one cell on the first tick of its row. Codes 11, 13, 15, 16, 26, 28 and
 // 35 were read in the first pass.
-static void parse_command(int ch, const NOTE_INFO &cell, int sample) {
-  CHANNEL_STATE &c = ci[ch];
+static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sample) {
+  CHANNEL_STATE &c = p->ci[ch];
   const int param = cell.param;
   switch (cell.command) {
-    case CMD_ARPEGGIO: parse_pro_arpeggio(ch, param); break;
-    case CMD_PORTA_UP: parse_pro_pitch_slide_up(ch, param); break;
-    case CMD_PORTA_DOWN: parse_pro_pitch_slide_down(ch, param); break;
+    case CMD_ARPEGGIO: parse_pro_arpeggio(p, ch, param); break;
+    case CMD_PORTA_UP: parse_pro_pitch_slide_up(p, ch, param); break;
+    case CMD_PORTA_DOWN: parse_pro_pitch_slide_down(p, ch, param); break;
     case CMD_TONE_PORTA:
-      parse_slide2period(ch, param, cell.note > 0 ? cell.note + c.relative_note : 0);
+      parse_slide2period(p, ch, param, cell.note > 0 ? cell.note + c.relative_note : 0);
       break;
-    case CMD_VIBRATO: parse_vibrato(ch, param, 5); break;
+    case CMD_VIBRATO: parse_vibrato(p, ch, param, 5); break;
     case CMD_TONE_PORTA_VOLSLIDE:
-      parse_slide2period(ch, 0, cell.note);
-      parse_pro_volume_slide(ch, param);
+      parse_slide2period(p, ch, 0, cell.note);
+      parse_pro_volume_slide(p, ch, param);
       break;
     case CMD_VIBRATO_VOLSLIDE:
-      parse_vibrato(ch, 0, 5);
-      parse_pro_volume_slide(ch, param);
+      parse_vibrato(p, ch, 0, 5);
+      parse_pro_volume_slide(p, ch, param);
       break;
-    case CMD_TREMOLO: parse_tremolo(ch, param, 6); break;
+    case CMD_TREMOLO: parse_tremolo(p, ch, param, 6); break;
     case CMD_SET_PAN: c.pan = param; break;
     case CMD_SAMPLE_OFFSET:
       // Only with a note or a sample to start; a zero parameter reuses the last offset.
@@ -227,65 +228,65 @@ static void parse_command(int ch, const NOTE_INFO &cell, int sample) {
         if (param != 0) c.sample_offset = param * 256;
       }
       break;
-    case CMD_VOLSLIDE: parse_pro_volume_slide(ch, param); break;
+    case CMD_VOLSLIDE: parse_pro_volume_slide(p, ch, param); break;
     case CMD_SET_VOLUME: c.volume = param; break;
-    case CMD_EXTENDED: parse_extended_command(ch, param); break;
-    case CMD_S3M_VOLSLIDE: parse_s3m_volume_slide(ch, param); break;
-    case CMD_S3M_PORTA_DOWN: parse_s3m_portamento_down(ch, param); break;
-    case CMD_S3M_PORTA_UP: parse_s3m_portamento_up(ch, param); break;
-    case CMD_TREMOR: parse_tremor(ch, param); break;
-    case CMD_S3M_ARPEGGIO: parse_s3m_arpeggio(ch, param); break;
+    case CMD_EXTENDED: parse_extended_command(p, ch, param); break;
+    case CMD_S3M_VOLSLIDE: parse_s3m_volume_slide(p, ch, param); break;
+    case CMD_S3M_PORTA_DOWN: parse_s3m_portamento_down(p, ch, param); break;
+    case CMD_S3M_PORTA_UP: parse_s3m_portamento_up(p, ch, param); break;
+    case CMD_TREMOR: parse_tremor(p, ch, param); break;
+    case CMD_S3M_ARPEGGIO: parse_s3m_arpeggio(p, ch, param); break;
     case CMD_VIBRATO_S3M_VOLSLIDE:
-      parse_vibrato(ch, 0, 5);
-      parse_s3m_volume_slide(ch, param);
+      parse_vibrato(p, ch, 0, 5);
+      parse_s3m_volume_slide(p, ch, param);
       break;
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      parse_slide2period(ch, 0, cell.note);
-      parse_s3m_volume_slide(ch, param);
+      parse_slide2period(p, ch, 0, cell.note);
+      parse_s3m_volume_slide(p, ch, param);
       break;
-    case CMD_S3M_RETRIG: parse_s3m_retrig(ch, param); break;
-    case CMD_S3M_TREMOLO: parse_tremolo(ch, param, 7); break;
-    case CMD_FINE_VIBRATO: parse_vibrato(ch, param, 7); break;
-    case CMD_S3M_PANNING: parse_s3m_panning(ch, param); break;
-    case CMD_XM_PORTA_UP: parse_xm_pitch_slide_up(ch, param); break;
-    case CMD_XM_PORTA_DOWN: parse_xm_pitch_slide_down(ch, param); break;
+    case CMD_S3M_RETRIG: parse_s3m_retrig(p, ch, param); break;
+    case CMD_S3M_TREMOLO: parse_tremolo(p, ch, param, 7); break;
+    case CMD_FINE_VIBRATO: parse_vibrato(p, ch, param, 7); break;
+    case CMD_S3M_PANNING: parse_s3m_panning(p, ch, param); break;
+    case CMD_XM_PORTA_UP: parse_xm_pitch_slide_up(p, ch, param); break;
+    case CMD_XM_PORTA_DOWN: parse_xm_pitch_slide_down(p, ch, param); break;
     case CMD_XM_TONE_PORTA_VOLSLIDE:
-      parse_slide2period(ch, 0, cell.note > 0 ? cell.note + c.relative_note : 0);
-      parse_xm_volume_slide(ch, param);
+      parse_slide2period(p, ch, 0, cell.note > 0 ? cell.note + c.relative_note : 0);
+      parse_xm_volume_slide(p, ch, param);
       break;
     case CMD_XM_VIBRATO_VOLSLIDE:
-      parse_vibrato(ch, 0, 5);
-      parse_xm_volume_slide(ch, param);
+      parse_vibrato(p, ch, 0, 5);
+      parse_xm_volume_slide(p, ch, param);
       break;
-    case CMD_XM_VOLSLIDE: parse_xm_volume_slide(ch, param); break;
+    case CMD_XM_VOLSLIDE: parse_xm_volume_slide(p, ch, param); break;
     case CMD_KEY_OFF:
       // FT2 releases at tick xx, and never when the row has fewer ticks.
-      if (param > 0 && mod_rule(RULE_KEY_OFF_AT_TICK))
+      if (param > 0 && mod_rule(p, RULE_KEY_OFF_AT_TICK))
         c.key_off_tick = param + 1;
       else
-        release_key(ch);
+        release_key(p, ch);
       break;
     case CMD_SET_ENVELOPE_POSITION: parse_xm_set_envelop_position(&c.vol_env, param); break;
-    case CMD_XM_PANSLIDE: parse_xm_pan_slide(ch, param); break;
-    case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(ch, param); break;
+    case CMD_XM_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
+    case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
     default: break;
   }
 }
 
 // A sample number the MOD and S3M families name but the module lacks starts nothing.
-static bool lacks_sample(int sample) {
-  const MODUX *mod = of;
-  if (sample < 0 || (mi.flags & MODUX_XM)) return false;
+static bool lacks_sample(modux_player *p, int sample) {
+  const MODUX *mod = p->of;
+  if (sample < 0 || (p->mi.flags & MODUX_XM)) return false;
   return !mod->sample_info || !mod->samples || sample >= mod->sample_count;
 }
 
 // Second pass over a row, for the channels that play: notes, samples and effects.
-static void read_row_cells(void) {
-  MODUX *mod = of;
-  const int played = played_channels();
+static void read_row_cells(modux_player *p) {
+  MODUX *mod = p->of;
+  const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = ci[ch];
-    const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
+    CHANNEL_STATE &c = p->ci[ch];
+    const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
     const int sample = cell.sample - 1;
 
     // Effects last one row unless the next row repeats them.
@@ -314,27 +315,27 @@ static void read_row_cells(void) {
     // number only restores the default volume while the playing sample goes on.
     const bool portamento = is_tone_portamento(cell);
     if (sample >= 0 && portamento) {
-      const int index = (mi.flags & MODUX_XM) ? get_modux_sample_no(sample, c.note) : sample;
+      const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
       if (mod->sample_info && index >= 0 && index < mod->sample_count)
         c.volume = mod->sample_info[index].volume;
-      if ((mi.flags & MODUX_XM) && mod_rule(RULE_INSTRUMENT_RESETS))
-        retrigger_instrument(ch, sample);
+      if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
+        retrigger_instrument(p, ch, sample);
     }
-    const bool lacking = lacks_sample(sample);
+    const bool lacking = lacks_sample(p, sample);
     if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
       c.tremor_count = 0;
       c.retrig_count = 0;
       c.slide2period_target = 0;
       if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
       if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
-      if (mi.flags & MODUX_XM)
-        parse_new_note(ch, cell.note, sample);
+      if (p->mi.flags & MODUX_XM)
+        parse_new_note(p, ch, cell.note, sample);
       else
-        parse_old_note(ch, cell.note, sample);
+        parse_old_note(p, ch, cell.note, sample);
     }
-    if (cell.note < 0) parse_note_command(ch, cell.note);
-    if (cell.volume > 15) parse_volume_command(ch, cell.volume, cell.note);
-    parse_command(ch, cell, sample);
+    if (cell.note < 0) parse_note_command(p, ch, cell.note);
+    if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
+    parse_command(p, ch, cell, sample);
     if (lacking) {
       // Neither the note nor a sample offset restarts the sample that played before.
       c.start_voice = 0;
@@ -349,13 +350,13 @@ static void read_row_cells(void) {
 
 // The later ticks of a row: retriggers, slides, arpeggio, cut, tone portamento, note delay,
 // tremor, the XM slides and the global volume slide.
-static void run_tick_effects(void) {
-  const int played = played_channels();
-  const int tick = mi.tick;
+static void run_tick_effects(modux_player *p) {
+  const int played = played_channels(p);
+  const int tick = p->mi.tick;
   for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = ci[ch];
-    if (c.s3m_retrig_on == -1) do_s3m_retrig(ch);
-    if (c.arpeggio_on == -1) do_arpeggio(ch);
+    CHANNEL_STATE &c = p->ci[ch];
+    if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
+    if (c.arpeggio_on == -1) do_arpeggio(p, ch);
     if (c.pitch_slide_on == -1) {
       c.period += c.pitch_slide_speed;
       c.tick_period += c.pitch_slide_speed;
@@ -369,33 +370,33 @@ static void run_tick_effects(void) {
       c.volume = 0;
       c.tick_volume = 0;
     }
-    if (c.slide2period_on == -1) do_slide2period(ch);
-    if (c.delay_sample != 0) do_delay_sample(ch);
-    if (c.tremor_on == -1) do_tremor(ch);
-    if (c.xm_vol_slide_on == -1) do_xm_volume_slide(ch);
-    if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(ch);
-    if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(ch);
-    if (c.pan_slide != 0) do_xm_pan_slide(ch);
-    if (c.global_vol_slide_on == -1) do_global_volume_slide(ch);
-    if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(ch);
-    if (c.tempo_slide != 0) do_s3m_tempo_slide(c.tempo_slide);
+    if (c.slide2period_on == -1) do_slide2period(p, ch);
+    if (c.delay_sample != 0) do_delay_sample(p, ch);
+    if (c.tremor_on == -1) do_tremor(p, ch);
+    if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);
+    if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(p, ch);
+    if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(p, ch);
+    if (c.pan_slide != 0) do_xm_pan_slide(p, ch);
+    if (c.global_vol_slide_on == -1) do_global_volume_slide(p, ch);
+    if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(p, ch);
+    if (c.tempo_slide != 0) do_s3m_tempo_slide(p, c.tempo_slide);
   }
 }
 
 // Every tick, the first of a row included: the waves and the S3M slides with fine forms.
-static void run_wave_effects(void) {
-  const int played = played_channels();
+static void run_wave_effects(modux_player *p) {
+  const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++) {
-    if (ci[ch].vibrato_on == -1) do_vibrato(ch);
-    if (ci[ch].tremolo_on == -1) do_tremolo(ch);
-    if (ci[ch].s3m_vol_slide_on == -1) do_s3m_volume_slide(ch);
-    if (ci[ch].s3m_porta_on == -1) do_s3m_portamento(ch);
+    if (p->ci[ch].vibrato_on == -1) do_vibrato(p, ch);
+    if (p->ci[ch].tremolo_on == -1) do_tremolo(p, ch);
+    if (p->ci[ch].s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
+    if (p->ci[ch].s3m_porta_on == -1) do_s3m_portamento(p, ch);
     // The counts of tremor and retrigger go on over a row's first tick.
-    if (!mod_first_tick) continue;
-    if (ci[ch].tremor_on == -1 && mod_rule(RULE_TREMOR_COUNTS_ON)) do_tremor(ch);
-    if (ci[ch].s3m_retrig_on == -1 && mod_rule(RULE_RETRIG_COUNTS_ON) &&
-        (ci[ch].start_voice == 0 || mod_rule(RULE_FT2_TICK_COUNTS)))
-      do_s3m_retrig(ch);
+    if (!p->first_tick) continue;
+    if (p->ci[ch].tremor_on == -1 && mod_rule(p, RULE_TREMOR_COUNTS_ON)) do_tremor(p, ch);
+    if (p->ci[ch].s3m_retrig_on == -1 && mod_rule(p, RULE_RETRIG_COUNTS_ON) &&
+        (p->ci[ch].start_voice == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS)))
+      do_s3m_retrig(p, ch);
   }
 }
 
@@ -406,9 +407,9 @@ static int offset_inside(const SAMPLE *spl, int offset) {
 }
 
 // Pushes a channel to its voice. A delayed note leaves the voice untouched until it starts.
-static void update_voice(int ch) {
-  MODUX *mod = of;
-  CHANNEL_STATE &c = ci[ch];
+static void update_voice(modux_player *p, int ch) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
   if (c.delay_sample != 0) return;
   c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
   c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
@@ -417,33 +418,34 @@ static void update_voice(int ch) {
   c.pan = clamp_int(c.pan, 0, 255);
   c.tick_pan = clamp_int(c.tick_pan, 0, 255);
 
-  const int voice = voice_table[ch];
-  SAMPLE *spl = channel_sample(c.sample);
+  const int voice = p->voice_table[ch];
+  SAMPLE *spl = channel_sample(p, c.sample);
   if (voice >= 0) {
     if (c.start_voice == -1) {
       if (spl) {
-        modux_voice_reallocate(voice, spl);
+        modux_voice_reallocate(p, voice, spl);
         const int loop = mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
-        if (loop & 1) modux_voice_set_playmode(voice, PLAYMODE_LOOP);
-        if (loop & 2) modux_voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+        if (loop & 1) modux_voice_set_playmode(p, voice, PLAYMODE_LOOP);
+        if (loop & 2) modux_voice_set_playmode(p, voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
       } else {
         // A note whose sample the module lacks is silence.
-        modux_voice_stop(voice);
+        modux_voice_stop(p, voice);
       }
     }
-    if (c.set_offset == -1) modux_voice_set_position(voice, offset_inside(spl, c.sample_offset));
+    if (c.set_offset == -1) modux_voice_set_position(p, voice, offset_inside(spl, c.sample_offset));
     if (c.period > 0) {
-      const int period = clamp_int(c.tick_period + auto_vibrato(ch), 4, PERIOD_BOUND);
-      const long long hz = static_cast<long long>(period2pitch(period)) * mi.pitch_ratio / 100;
-      modux_voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
+      const int period = clamp_int(c.tick_period + auto_vibrato(p, ch), 4, PERIOD_BOUND);
+      const long long hz =
+          static_cast<long long>(period2pitch(p, period)) * p->mi.pitch_ratio / 100;
+      modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
     }
   }
   process_envelope(&c.vol_env, 64, c.key_off);
   process_envelope(&c.pan_env, 32, c.key_off);
   if (voice >= 0) {
-    modux_voice_set_volume(voice, calc_volume(ch));
-    modux_voice_set_pan(voice, calc_pan(ch));
-    if (c.start_voice == -1 && spl) modux_voice_start(voice);
+    modux_voice_set_volume(p, voice, calc_volume(p, ch));
+    modux_voice_set_pan(p, voice, calc_pan(p, ch));
+    if (c.start_voice == -1 && spl) modux_voice_start(p, voice);
   }
   c.set_offset = 0;
   if (c.key_off == -1) {
@@ -455,63 +457,63 @@ static void update_voice(int ch) {
 
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
 // row values, as at a row start.
-static void repeat_row(void) {
-  const int played = played_channels();
+static void repeat_row(modux_player *p) {
+  const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = ci[ch];
+    CHANNEL_STATE &c = p->ci[ch];
     c.tick_pan = c.pan;
     c.tick_volume = c.volume;
     c.tick_period = c.period;
   }
 }
 
-static void run_tick(void) {
-  MODUX *mod = of;
-  if (take_navigation_request()) return;
+static void run_tick(modux_player *p) {
+  MODUX *mod = p->of;
+  if (take_navigation_request(p)) return;
 
-  mi.tick += 1;
+  p->mi.tick += 1;
   bool repeat = false;
-  if (mi.tick >= mi.speed && mi.pattern_delay > 0) {
-    mi.pattern_delay -= 1;
+  if (p->mi.tick >= p->mi.speed && p->mi.pattern_delay > 0) {
+    p->mi.pattern_delay -= 1;
     if (mod->flags & MODUX_IT) {
       // IT's row delay repeats the row with its effects running.
-      it_tick(false);
+      it_tick(p, false);
       return;
     }
-    if (!mod_rule(RULE_DELAY_REPEATS_ROW)) {
+    if (!mod_rule(p, RULE_DELAY_REPEATS_ROW)) {
       // The engine's own pattern delay freezes the song: no effect runs, no voice is touched.
       return;
     }
     // The trackers play the row again without its notes, its effects running on.
-    mi.tick = 0;
+    p->mi.tick = 0;
     repeat = true;
-    repeat_row();
+    repeat_row(p);
   }
-  if (mi.tick >= mi.speed) advance_row();
-  if (mi.order >= mod_playable_orders(mod)) {
-    end_song();
+  if (p->mi.tick >= p->mi.speed) advance_row(p);
+  if (p->mi.order >= mod_playable_orders(mod)) {
+    end_song(p);
     return;
   }
 
   if (mod->flags & MODUX_IT) {
-    it_tick(mi.tick == 0);
+    it_tick(p, p->mi.tick == 0);
     return;
   }
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
   // as on any later tick, from its first tick on.
-  const bool ticks_on = repeat && mod_rule(RULE_DELAY_TICKS_ON);
-  mod_first_tick = mi.tick == 0 && !ticks_on ? -1 : 0;
-  if (mi.tick == 0 && !repeat) {
-    read_row_commands();
-    read_row_cells();
-  } else if (!mod_first_tick) {
-    run_tick_effects();
+  const bool ticks_on = repeat && mod_rule(p, RULE_DELAY_TICKS_ON);
+  p->first_tick = p->mi.tick == 0 && !ticks_on ? -1 : 0;
+  if (p->mi.tick == 0 && !repeat) {
+    read_row_commands(p);
+    read_row_cells(p);
+  } else if (!p->first_tick) {
+    run_tick_effects(p);
   }
-  run_wave_effects();
-  const int played = played_channels();
-  for (int ch = 0; ch < played; ch++) update_voice(ch);
+  run_wave_effects(p);
+  const int played = played_channels(p);
+  for (int ch = 0; ch < played; ch++) update_voice(p, ch);
 }
 
-void mod_tick(void) {
-  if (of) run_tick();
+void mod_tick(modux_player *p) {
+  if (p->of) run_tick(p);
 }

@@ -143,21 +143,20 @@ static int table_period(int k) {
 
 // Private noise source for the random waveform. The C library's rand() takes a lock and would
 // also shift the game's replayable random sequence, so the tick keeps its own.
-static uint32_t noise_state = 0x2545F491u;
-
-static int noise_0_254(void) {
-  noise_state ^= noise_state << 13;
-  noise_state ^= noise_state >> 17;
-  noise_state ^= noise_state << 5;
-  return static_cast<int>(noise_state % 255);
+static int noise_0_254(modux_player *p) {
+  if (p->noise == 0) p->noise = 0x2545F491u;
+  p->noise ^= p->noise << 13;
+  p->noise ^= p->noise >> 17;
+  p->noise ^= p->noise << 5;
+  return static_cast<int>(p->noise % 255);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Pitch, volume and pan conversions
 // ---------------------------------------------------------------------------------------------
 
-int note2period(int note, int rate) {
-  const int flags = mi.flags;
+int note2period(modux_player *p, int note, int rate) {
+  const int flags = p->mi.flags;
   if (flags & MODUX_LINEAR) {
     note = clamp_int(note, 0, XM_TOP_NOTE);
     return 7680 - rate / 2 - note * 64 + 64;
@@ -180,10 +179,10 @@ int note2period(int note, int rate) {
   return clamp_int(14318184 / divisor, 1, 14318184);
 }
 
-int period2pitch(int period) {
+int period2pitch(modux_player *p, int period) {
   if (period <= 0) return 0;
-  const MODUX *mod = of;
-  const int flags = mod ? mod->flags : static_cast<int>(mi.flags);
+  const MODUX *mod = p->of;
+  const int flags = mod ? mod->flags : static_cast<int>(p->mi.flags);
   if ((flags & MODUX_XM) && (flags & MODUX_LINEAR)) {
     const int octave = period / 768;
     return octave >= 32 ? 0 : static_cast<int>(lintab[period % 768] >> octave);
@@ -192,20 +191,20 @@ int period2pitch(int period) {
   return 14318184 / period;
 }
 
-int calc_volume(int chn) {
-  const CHANNEL_STATE &c = ci[chn];
+int calc_volume(modux_player *p, int chn) {
+  const CHANNEL_STATE &c = p->ci[chn];
   // 64-bit and clamped: a damaged module can bring a global volume far outside 0..64.
   const long long v =
-      (static_cast<long long>(c.tick_volume) * mi.global_volume * c.fade_volume) >> 19;
-  const long long out = (v * (static_cast<long long>(mod_volume) * c.vol_env.output)) >> 14;
+      (static_cast<long long>(c.tick_volume) * p->mi.global_volume * c.fade_volume) >> 19;
+  const long long out = (v * (static_cast<long long>(p->volume) * c.vol_env.output)) >> 14;
   return clamp_int(out, 0, 255);
 }
 
-int calc_pan(int chn) {
-  const CHANNEL_STATE &c = ci[chn];
+int calc_pan(modux_player *p, int chn) {
+  const CHANNEL_STATE &c = p->ci[chn];
   const int e = c.pan_env.output - 32;
-  const int p = c.tick_pan;
-  const int pan = p < 128 ? p + (p * e) / 32 : p + ((256 - p) * e) / 32;
+  const int tp = c.tick_pan;
+  const int pan = tp < 128 ? tp + (tp * e) / 32 : tp + ((256 - tp) * e) / 32;
   return clamp_int(pan, 0, 255);
 }
 
@@ -219,15 +218,15 @@ NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel) {
   // Callers only read it.
   static NOTE_INFO empty_cell;
   if (!mod || !mod->patterns || pattern < 0 || pattern >= mod->pattern_count) return &empty_cell;
-  PATTERN_INFO &p = mod->patterns[pattern];
-  if (!p.notes || row < 0 || row >= p.row_count || channel < 0 || channel >= mod->channel_count)
+  PATTERN_INFO &pat = mod->patterns[pattern];
+  if (!pat.notes || row < 0 || row >= pat.row_count || channel < 0 || channel >= mod->channel_count)
     return &empty_cell;
-  return &p.notes[static_cast<long>(row) * mod->channel_count + channel];
+  return &pat.notes[static_cast<long>(row) * mod->channel_count + channel];
 }
 
-int get_modux_sample_no(int instrument, int note) {
-  if (!(mi.flags & MODUX_XM)) return instrument;
-  const MODUX *mod = of;
+int get_modux_sample_no(modux_player *p, int instrument, int note) {
+  if (!(p->mi.flags & MODUX_XM)) return instrument;
+  const MODUX *mod = p->of;
   if (!mod) return -1;
   const int last = mod->sample_count - 1;
   if (note < 0 || note >= MODUX_NOTE_MAP || !mod->instruments || instrument < 0 ||
@@ -242,16 +241,16 @@ int interpolate(int x, int x1, int x2, int y1, int y2) {
   return static_cast<int>(y1 + static_cast<long long>(x - x1) * (y2 - y1) / (x2 - x1));
 }
 
-int find_lower_period(int period, int semitones) {
+int find_lower_period(modux_player *p, int period, int semitones) {
   int c = period;
   int k = 0;
-  if (mi.flags & MODUX_XM) {
+  if (p->mi.flags & MODUX_XM) {
     // No table note lies above a period at or beyond note 118: the note stays as it is.
     do {
       if (++k > XM_TOP_NOTE) return period;
-      if (note2period(k, 0) <= period) {
+      if (note2period(p, k, 0) <= period) {
         k += semitones;
-        c = note2period(k, 0);
+        c = note2period(p, k, 0);
       }
     } while (c >= period);
     return c;
@@ -271,8 +270,8 @@ int find_lower_period(int period, int semitones) {
 
 // Sample record of a cell's sample index, or null for none or a number the module lacks
 // (damaged MOD files carry sample numbers up to 255).
-static const SAMPLE_INFO *sample_record(int sample) {
-  const MODUX *mod = of;
+static const SAMPLE_INFO *sample_record(modux_player *p, int sample) {
+  const MODUX *mod = p->of;
   if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count) return nullptr;
   return &mod->sample_info[sample];
 }
@@ -281,16 +280,16 @@ static const SAMPLE_INFO *sample_record(int sample) {
 // Row set-up (tick 0)
 // ---------------------------------------------------------------------------------------------
 
-void parse_old_note(int chn, int note, int sample) {
-  CHANNEL_STATE &c = ci[chn];
-  const SAMPLE_INFO *info = sample_record(sample);
+void parse_old_note(modux_player *p, int chn, int note, int sample) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const SAMPLE_INFO *info = sample_record(p, sample);
   if (note >= 1) {
     if (info) {
       c.sample = sample;
       c.volume = info->volume;
       c.tuning = info->tuning;
     }
-    c.period = note2period(note, c.tuning);
+    c.period = note2period(p, note, c.tuning);
     c.start_voice = -1;
   } else if (info) {
     // A new sample alone restarts at the pitch already playing.
@@ -308,22 +307,26 @@ static void set_pitch_slide(CHANNEL_STATE &c, int param, int direction) {
   c.pitch_slide_speed = direction * std::abs(c.pitch_slide_speed);
 }
 
-void parse_pro_pitch_slide_up(int chn, int param) { set_pitch_slide(ci[chn], param, -1); }
+void parse_pro_pitch_slide_up(modux_player *p, int chn, int param) {
+  set_pitch_slide(p->ci[chn], param, -1);
+}
 
-void parse_pro_pitch_slide_down(int chn, int param) { set_pitch_slide(ci[chn], param, 1); }
+void parse_pro_pitch_slide_down(modux_player *p, int chn, int param) {
+  set_pitch_slide(p->ci[chn], param, 1);
+}
 
-void parse_slide2period(int chn, int speed, int note) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_slide2period(modux_player *p, int chn, int speed, int note) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period == 0) return;
   if (speed > 0) c.slide2period_speed = speed * 4;
-  if (note > 0) c.slide2period_target = note2period(note - 1, c.tuning);
+  if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
   c.slide2period_speed = std::abs(c.slide2period_speed);
   if (c.slide2period_target > c.period) c.slide2period_speed = -c.slide2period_speed;
   if (c.slide2period_target != 0) c.slide2period_on = -1;
 }
 
-void parse_vibrato(int chn, int param, int shift) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_vibrato(modux_player *p, int chn, int param, int shift) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period == 0) return;
   c.vibrato_on = -1;
   c.vibrato_shift = shift;
@@ -331,26 +334,26 @@ void parse_vibrato(int chn, int param, int shift) {
   if (param & 15) c.vibrato_depth = param & 15;
 }
 
-void parse_tremolo(int chn, int param, int shift) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_tremolo(modux_player *p, int chn, int param, int shift) {
+  CHANNEL_STATE &c = p->ci[chn];
   c.tremolo_on = -1;
   c.tremolo_shift = shift;
   if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
   if (param & 15) c.tremolo_depth = param & 15;
 }
 
-void parse_pro_volume_slide(int chn, int param) {
+void parse_pro_volume_slide(modux_player *p, int chn, int param) {
   // A zero parameter writes nothing, so a volume-column slide of the same cell stays.
   const int x = (param >> 4) & 15;
   const int y = param & 15;
   if (x != 0)
-    ci[chn].volume_slide = x;
+    p->ci[chn].volume_slide = x;
   else if (y != 0)
-    ci[chn].volume_slide = -y;
+    p->ci[chn].volume_slide = -y;
 }
 
-void parse_pro_arpeggio(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_pro_arpeggio(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period != 0 && param != 0) {
     c.arpeggio_param = param;
     c.arpeggio_on = -1;
@@ -368,8 +371,8 @@ static void fine_pitch_slide(CHANNEL_STATE &c, int x, int direction) {
   c.period += c.fine_pitch_memory;
 }
 
-void parse_extended_command(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_extended_command(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   const int x = param & 15;
   switch (param >> 4) {
     case 0x1:  // MOD fine slide up
@@ -424,7 +427,7 @@ void parse_extended_command(int chn, int param) {
 // ---------------------------------------------------------------------------------------------
 
 // Offset of a vibrato or tremolo wave at this position, before the sign of the half-cycle.
-static int wave_offset(signed char pos, int waveform, int depth, int shift) {
+static int wave_offset(modux_player *p, signed char pos, int waveform, int depth, int shift) {
   const int i = (pos >> 2) & 31;
   int v;
   switch (waveform & 3) {
@@ -434,7 +437,7 @@ static int wave_offset(signed char pos, int waveform, int depth, int shift) {
       if (pos < 0) v = 255 - v;
       break;
     case 2: v = 255; break;
-    default: v = noise_0_254(); break;
+    default: v = noise_0_254(p); break;
   }
   return (v * depth) >> shift;
 }
@@ -444,22 +447,22 @@ static signed char advance_wave(signed char pos, int speed) {
   return static_cast<signed char>(static_cast<uint8_t>(pos + speed));
 }
 
-void do_vibrato(int chn) {
-  CHANNEL_STATE &c = ci[chn];
-  const int d = wave_offset(c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
+void do_vibrato(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const int d = wave_offset(p, c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
   c.tick_period = c.vibrato_pos < 0 ? c.period - d : c.period + d;
-  if (!mod_first_tick) c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+  if (!p->first_tick) c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
 }
 
-void do_tremolo(int chn) {
-  CHANNEL_STATE &c = ci[chn];
-  const int d = wave_offset(c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
+void do_tremolo(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const int d = wave_offset(p, c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
   c.tick_volume = c.tremolo_pos < 0 ? c.volume - d : c.volume + d;
-  if (!mod_first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
+  if (!p->first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
 }
 
-void do_slide2period(int chn) {
-  CHANNEL_STATE &c = ci[chn];
+void do_slide2period(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
   c.period -= c.slide2period_speed;
   if (c.slide2period_speed > 0) {
     if (c.period < c.slide2period_target) c.period = c.slide2period_target;
@@ -477,28 +480,28 @@ static const int semitone_up[16] = {
 
 // The period n semitones above one: the linear table counts 64 units a semitone, the others
 // are inversely proportional to the frequency.
-static int exact_period_up(int period, int n) {
-  if (mi.flags & MODUX_LINEAR) return period - 64 * n;
+static int exact_period_up(modux_player *p, int period, int n) {
+  if (p->mi.flags & MODUX_LINEAR) return period - 64 * n;
   return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
 }
 
-void do_arpeggio(int chn) {
-  CHANNEL_STATE &c = ci[chn];
-  const int tick = mi.tick;
-  const int from = mod_rule(RULE_ARPEGGIO_FROM_END) ? mi.speed - tick : tick;
+void do_arpeggio(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const int tick = p->mi.tick;
+  const int from = mod_rule(p, RULE_ARPEGGIO_FROM_END) ? p->mi.speed - tick : tick;
   const int step = (from % 3 + 3) % 3;
   const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
   if (step == 0)
     c.tick_period = c.period;
-  else if (mod_rule(RULE_EXACT_ARPEGGIO))
-    c.tick_period = exact_period_up(c.period, n);
+  else if (mod_rule(p, RULE_EXACT_ARPEGGIO))
+    c.tick_period = exact_period_up(p, c.period, n);
   else
-    c.tick_period = find_lower_period(c.period, n);
+    c.tick_period = find_lower_period(p, c.period, n);
 }
 
-void do_delay_sample(int chn) {
-  CHANNEL_STATE &c = ci[chn];
-  if (mi.tick == c.delay_sample) {
+void do_delay_sample(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  if (p->mi.tick == c.delay_sample) {
     c.start_voice = -1;
     c.delay_sample = 0;
   } else {
@@ -510,49 +513,49 @@ void do_delay_sample(int chn) {
 // Row-level commands (the tick's first pass)
 // ---------------------------------------------------------------------------------------------
 
-void do_position_jump(int param) {
-  const MODUX *mod = of;
+void do_position_jump(modux_player *p, int param) {
+  const MODUX *mod = p->of;
   if (!mod) return;
   const int orders = mod_playable_orders(mod);
-  if (!enable_lasttrk_loop && !(mi.order < orders - 1)) return;
+  if (!enable_lasttrk_loop && !(p->mi.order < orders - 1)) return;
   // A negative target (a 16-bit parameter read with its sign) goes to the first position.
   int target = param < 0 ? 1 : param + 1;
-  if (mi.loop == -1 && target > orders) target = 1;
-  mi.new_order = target;
+  if (p->mi.loop == -1 && target > orders) target = 1;
+  p->mi.new_order = target;
   // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
-  if (mi.new_row == 0 || mod_rule(RULE_JUMP_RESETS_BREAK)) mi.new_row = 1;
+  if (p->mi.new_row == 0 || mod_rule(p, RULE_JUMP_RESETS_BREAK)) p->mi.new_row = 1;
 }
 
-void do_pattern_break(int param) {
-  const MODUX *mod = of;
+void do_pattern_break(modux_player *p, int param) {
+  const MODUX *mod = p->of;
   if (!mod) return;
   const int orders = mod_playable_orders(mod);
-  if (mi.new_order == 0) mi.new_order = mi.order + 2;
+  if (p->mi.new_order == 0) p->mi.new_order = p->mi.order + 2;
   // Two decimal digits. A parameter holds at most 16 bits; a negative one breaks to row 0.
   // A row beyond the target pattern is held to its last row when the jump is taken, because
   // a position jump later in the row can still change which pattern that is.
   const int digits = clamp_int(param, 0, 0xFFFF);
   const int row = (digits >> 4) * 10 + (digits & 15);
-  mi.new_row = row + 1;
-  if (mi.loop == -1 && mi.new_order > orders) mi.new_order = 1;
+  p->mi.new_row = row + 1;
+  if (p->mi.loop == -1 && p->mi.new_order > orders) p->mi.new_order = 1;
 }
 
-void do_pro_tempo_bpm(int param) {
+void do_pro_tempo_bpm(modux_player *p, int param) {
   if (param <= 0) return;
   // The trackers read 20 and above as a tempo; the engine's own rules take 20 as a speed.
-  if (param < 32 || (param == 32 && !mod_rule(RULE_TEMPO_FROM_32))) {
-    mi.speed = param;
+  if (param < 32 || (param == 32 && !mod_rule(p, RULE_TEMPO_FROM_32))) {
+    p->mi.speed = param;
     return;
   }
-  mi.tempo = param;
-  mi.timer_request = -1;
+  p->mi.tempo = param;
+  p->timer_request = -1;
 }
 
-void do_pattern_loop(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void do_pattern_loop(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   const int x = param & 15;
   if (x == 0) {
-    c.loop_row = mi.row;
+    c.loop_row = p->mi.row;
     return;
   }
   if (c.loop_times > 0)
@@ -562,7 +565,7 @@ void do_pattern_loop(int chn, int param) {
   if (c.loop_times > 0)
     c.loop_on = -1;
   else
-    c.loop_row = mi.row + 1;
+    c.loop_row = p->mi.row + 1;
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -10,15 +10,15 @@ static int xm_slide_amount(int param) {
   return x != 0 ? x : -(param & 15);
 }
 
-static const INSTRUMENT_INFO *instrument_record(int instrument) {
-  const MODUX *mod = of;
+static const INSTRUMENT_INFO *instrument_record(modux_player *p, int instrument) {
+  const MODUX *mod = p->of;
   if (!mod || !mod->instruments || instrument < 0 || instrument >= mod->instrument_count)
     return nullptr;
   return &mod->instruments[instrument];
 }
 
-static const SAMPLE_INFO *sample_record(int sample) {
-  const MODUX *mod = of;
+static const SAMPLE_INFO *sample_record(modux_player *p, int sample) {
+  const MODUX *mod = p->of;
   if (!mod || !mod->sample_info || sample < 0 || sample >= mod->sample_count) return nullptr;
   return &mod->sample_info[sample];
 }
@@ -61,15 +61,15 @@ void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off) {
   const int last = points - 1;
   int a = clamp_int(env->point_a, 0, last);
   int b = clamp_int(env->point_b, 0, last);
-  int p = env->position;
+  int pos = env->position;
   if (a == b)
     env->output = env->value[b];
   else
-    env->output = interpolate(p, env->tick[a], env->tick[b], env->value[a], env->value[b]);
+    env->output = interpolate(pos, env->tick[a], env->tick[b], env->value[a], env->value[b]);
 
-  p += 1;
-  if (p < env->tick[b]) {
-    env->position = p;
+  pos += 1;
+  if (pos < env->tick[b]) {
+    env->position = pos;
     env->point_a = a;
     env->point_b = b;
     return;
@@ -83,29 +83,29 @@ void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off) {
   if ((env->flags & 2) && key_off == 0 && b > se) {
     // Held on the sustain range until the key is released.
     a = ss;
-    p = env->tick[ss];
+    pos = env->tick[ss];
     b = ss == se ? a : a + 1;
   } else if ((env->flags & 4) && b > le) {
     a = ls;
-    p = env->tick[ls];
+    pos = env->tick[ls];
     b = ls == le ? a : a + 1;
   } else if (b >= points) {
     b -= 1;
-    p -= 1;
+    pos -= 1;
   }
-  env->position = p;
+  env->position = pos;
   env->point_a = clamp_int(a, 0, last);
   env->point_b = clamp_int(b, 0, last);
 }
 
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
-static void restart_instrument(CHANNEL_STATE &c) {
+static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
   c.key_off = 0;
   c.fade_volume = 32768;
   c.fadeout = 0;
   clear_envelope(c.vol_env, 64);
   clear_envelope(c.pan_env, 32);
-  const SAMPLE_INFO *info = sample_record(c.sample);
+  const SAMPLE_INFO *info = sample_record(p, c.sample);
   const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
   c.autovib_pos = 0;
   c.autovib_sweep = 0;
@@ -114,7 +114,7 @@ static void restart_instrument(CHANNEL_STATE &c) {
     c.autovib_amp = 0;
     c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
   }
-  const INSTRUMENT_INFO *ins = instrument_record(c.instrument);
+  const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
   if (!ins) return;
   c.fadeout = ins->fadeout;
   start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
@@ -126,26 +126,26 @@ static void restart_instrument(CHANNEL_STATE &c) {
 }
 
 // The default volume and pan of the sample an instrument plays for the channel's note.
-static void restore_sample_defaults(CHANNEL_STATE &c, int instrument) {
-  const SAMPLE_INFO *info = sample_record(get_modux_sample_no(instrument, c.note));
+static void restore_sample_defaults(modux_player *p, CHANNEL_STATE &c, int instrument) {
+  const SAMPLE_INFO *info = sample_record(p, get_modux_sample_no(p, instrument, c.note));
   if (info) {
     c.volume = info->volume;
     c.pan = info->pan;
   }
 }
 
-void retrigger_instrument(int chn, int instrument) {
-  CHANNEL_STATE &c = ci[chn];
-  if (instrument_record(instrument)) c.instrument = instrument;
-  restore_sample_defaults(c, instrument);
-  restart_instrument(c);
+void retrigger_instrument(modux_player *p, int chn, int instrument) {
+  CHANNEL_STATE &c = p->ci[chn];
+  if (instrument_record(p, instrument)) c.instrument = instrument;
+  restore_sample_defaults(p, c, instrument);
+  restart_instrument(p, c);
 }
 
-void parse_new_note(int chn, int note, int instrument) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_new_note(modux_player *p, int chn, int note, int instrument) {
+  CHANNEL_STATE &c = p->ci[chn];
   // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
   // goes on with the released key and the envelopes of the note before.
-  const bool fresh = instrument >= 0 || !mod_rule(RULE_INSTRUMENT_RESETS);
+  const bool fresh = instrument >= 0 || !mod_rule(p, RULE_INSTRUMENT_RESETS);
   if (fresh) {
     c.key_off = 0;
     c.fade_volume = 32768;
@@ -158,8 +158,8 @@ void parse_new_note(int chn, int note, int instrument) {
   if (n >= 0) {
     c.note = n;
     if (instrument >= 0) c.instrument = instrument;
-    c.sample = get_modux_sample_no(c.instrument, n);
-    const SAMPLE_INFO *info = sample_record(c.sample);
+    c.sample = get_modux_sample_no(p, c.instrument, n);
+    const SAMPLE_INFO *info = sample_record(p, c.sample);
     if (info) {
       // A note without an instrument keeps the channel's volume and pan.
       if (instrument >= 0) {
@@ -168,15 +168,15 @@ void parse_new_note(int chn, int note, int instrument) {
       }
       c.relative_note = info->relative_note;
       c.tuning = info->tuning;
-      c.period = note2period(n + c.relative_note, c.tuning);
+      c.period = note2period(p, n + c.relative_note, c.tuning);
       c.start_voice = -1;
     }
-  } else if (instrument >= 0 && mod_rule(RULE_INSTRUMENT_RESETS)) {
+  } else if (instrument >= 0 && mod_rule(p, RULE_INSTRUMENT_RESETS)) {
     // An instrument number alone: the playing note takes the sample's volume and pan again.
-    restore_sample_defaults(c, instrument);
-    if (instrument_record(instrument)) c.instrument = instrument;
+    restore_sample_defaults(p, c, instrument);
+    if (instrument_record(p, instrument)) c.instrument = instrument;
   }
-  if (fresh) restart_instrument(c);
+  if (fresh) restart_instrument(p, c);
 }
 
 // FT2's auto-vibrato waves, 256 steps a cycle, amplitude 64: 0 sine, 1 square, 2 and 3 ramps.
@@ -193,10 +193,10 @@ static int auto_vibrato_wave(int type, int pos) {
   }
 }
 
-int auto_vibrato(int chn) {
-  CHANNEL_STATE &c = ci[chn];
-  const SAMPLE_INFO *info = sample_record(c.sample);
-  if (!mod_rule(RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0) return 0;
+int auto_vibrato(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const SAMPLE_INFO *info = sample_record(p, c.sample);
+  if (!mod_rule(p, RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0) return 0;
   const int full = clamp_int(info->vibrato_depth, 0, 15) << 8;
   if (c.autovib_sweep > 0 && c.key_off == 0) {
     c.autovib_amp += c.autovib_sweep;
@@ -239,61 +239,61 @@ static void slide_pair(int &value, int &tick_value, int by) {
   tick_value += by;
 }
 
-void parse_xm_pitch_slide_up(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_xm_pitch_slide_up(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period != 0) arm_slide(c.xm_slide_up_on, c.xm_slide_up_speed, param, -4 * (param & 0xFFFF));
 }
 
-void do_xm_pitch_slide_up(int chn) {
-  CHANNEL_STATE &c = ci[chn];
+void do_xm_pitch_slide_up(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
   slide_pair(c.period, c.tick_period, c.xm_slide_up_speed);
   if (c.period <= 39) c.period = 40;
   if (c.tick_period <= 39) c.tick_period = 40;
 }
 
-void parse_xm_pitch_slide_down(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_xm_pitch_slide_down(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period != 0)
     arm_slide(c.xm_slide_down_on, c.xm_slide_down_speed, param, 4 * (param & 0xFFFF));
 }
 
-void do_xm_pitch_slide_down(int chn) {
-  CHANNEL_STATE &c = ci[chn];
+void do_xm_pitch_slide_down(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
   slide_pair(c.period, c.tick_period, c.xm_slide_down_speed);
 }
 
-void parse_xm_volume_slide(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_xm_volume_slide(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   arm_slide(c.xm_vol_slide_on, c.xm_vol_slide_speed, param, xm_slide_amount(param));
 }
 
-void do_xm_volume_slide(int chn) {
-  CHANNEL_STATE &c = ci[chn];
+void do_xm_volume_slide(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
   slide_pair(c.volume, c.tick_volume, c.xm_vol_slide_speed);
 }
 
-void parse_xm_pan_slide(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_xm_pan_slide(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (param != 0) c.pan_slide_memory = xm_slide_amount(param);
   c.pan_slide = c.pan_slide_memory;
 }
 
-void do_xm_pan_slide(int chn) {
-  CHANNEL_STATE &c = ci[chn];
+void do_xm_pan_slide(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
   slide_pair(c.pan, c.tick_pan, c.pan_slide);
 }
 
-void parse_global_volume_slide(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void parse_global_volume_slide(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   arm_slide(c.global_vol_slide_on, c.global_vol_slide_speed, param, xm_slide_amount(param));
 }
 
-void do_global_volume_slide(int chn) {
-  mi.global_volume = clamp_int(mi.global_volume + ci[chn].global_vol_slide_speed, 0, 64);
+void do_global_volume_slide(modux_player *p, int chn) {
+  p->mi.global_volume = clamp_int(p->mi.global_volume + p->ci[chn].global_vol_slide_speed, 0, 64);
 }
 
-void do_xm_x(int chn, int param) {
-  CHANNEL_STATE &c = ci[chn];
+void do_xm_x(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
   if (c.period == 0) return;
   const int x = (param >> 4) & 15;
   const int y = param & 15;

@@ -25,42 +25,42 @@ static int wave(int waveform, int pos) {
   }
 }
 
-static bool linear(void) {
-  const MODUX *mod = of;
+static bool linear(modux_player *p) {
+  const MODUX *mod = p->of;
   return (mod->rules & RULE_IT_LINEAR) != 0;
 }
 
 // The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
-static int note_period(int note, int sample) {
-  const MODUX *mod = of;
+static int note_period(modux_player *p, int note, int sample) {
+  const MODUX *mod = p->of;
   const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
                      ? mod->sample_info[sample].tuning
                      : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
-  if (linear()) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
+  if (linear(p)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
   return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
 // Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
-static void slide(int &period, int units) {
-  if (linear())
+static void slide(modux_player *p, int &period, int units) {
+  if (linear(p))
     period += units;
   else
     period = clamp_int(period - units, 1, 1 << 30);
 }
 
-void it_reset(MODUX *mod) {
+void it_reset(modux_player *p, MODUX *mod) {
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
-    it_notes[ch] = IT_NOTE_STATE{};
-    it_notes[ch].voice = -1;
-    IT_CHANNEL_STATE &c = it_channels[ch];
+    p->it_notes[ch] = IT_NOTE_STATE{};
+    p->it_notes[ch].voice = -1;
+    IT_CHANNEL_STATE &c = p->it_channels[ch];
     c = IT_CHANNEL_STATE{};
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
   }
-  it_voices_silence();
-  mi.global_volume = mod->initial_global_volume;
+  it_voices_silence(p);
+  p->mi.global_volume = mod->initial_global_volume;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -69,12 +69,12 @@ void it_reset(MODUX *mod) {
 
 // Duplicate check: background notes of this channel that repeat what the new note plays
 // (the same note, sample or instrument, as the instrument says) are cut, released or faded.
-static void check_duplicates(int ch, int instrument, int sample, int note) {
-  const MODUX *mod = of;
+static void check_duplicates(modux_player *p, int ch, int instrument, int sample, int note) {
+  const MODUX *mod = p->of;
   if (!mod->it_instruments || instrument < 0) return;
   const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
   if (!ins.duplicate_check) return;
-  for (IT_NOTE_STATE &n : it_background) {
+  for (IT_NOTE_STATE &n : p->it_background) {
     if (!n.active || n.channel != ch || n.instrument != instrument) continue;
     const bool same = ins.duplicate_check == 1   ? n.note == note
                       : ins.duplicate_check == 2 ? n.sample == sample
@@ -91,16 +91,16 @@ static void check_duplicates(int ch, int instrument, int sample, int note) {
 }
 
 // A new note on a channel: the note playing there goes by its new note action.
-static void new_note_action(int ch) {
-  const MODUX *mod = of;
-  IT_NOTE_STATE &fg = it_notes[ch];
+static void new_note_action(modux_player *p, int ch) {
+  const MODUX *mod = p->of;
+  IT_NOTE_STATE &fg = p->it_notes[ch];
   if (!fg.active) return;
-  int action = it_channels[ch].new_note_action;
+  int action = p->it_channels[ch].new_note_action;
   if (action < 0)
     action = mod->it_instruments && fg.instrument >= 0
                  ? mod->it_instruments[fg.instrument].new_note_action
                  : 0;
-  IT_NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(ch);
+  IT_NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(p, ch);
   if (!pushed) {
     fg.active = 0;
     return;
@@ -110,10 +110,10 @@ static void new_note_action(int ch) {
 }
 
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
-static void start_note(int ch, int note, int number) {
-  MODUX *mod = of;
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void start_note(modux_player *p, int ch, int note, int number) {
+  MODUX *mod = p->of;
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   int instrument = -1, sample = number, played = note;
   if (mod->rules & RULE_IT_INSTRUMENTS) {
     instrument = number;
@@ -123,11 +123,11 @@ static void start_note(int ch, int note, int number) {
     played = ins.note_map[note];
   }
   if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
-  check_duplicates(ch, instrument, sample, note);
-  new_note_action(ch);
+  check_duplicates(p, ch, instrument, sample, note);
+  new_note_action(p, ch);
   const SAMPLE_INFO &s = mod->sample_info[sample];
   n = IT_NOTE_STATE{};
-  n.voice = voice_table[ch];
+  n.voice = p->voice_table[ch];
   n.active = -1;
   n.channel = ch;
   n.instrument = instrument;
@@ -135,7 +135,7 @@ static void start_note(int ch, int note, int number) {
   n.note = note;
   n.volume = s.volume;
   n.pan = c.pan;
-  n.period = note_period(played, sample);
+  n.period = note_period(p, played, sample);
   n.fade = 1024;
   n.start = -1;
   n.sustain = s.sustain_flags ? -1 : 0;
@@ -152,8 +152,8 @@ static void start_note(int ch, int note, int number) {
     // centre note: by separation / 2 on this 0..256 scale.
     if (ins.pitch_pan_separation)
       n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
-    if (ins.random_volume) n.random_volume = 100 - (rand() % (ins.random_volume + 1));
-    if (ins.random_pan) n.pan += rand() % (2 * ins.random_pan + 1) - ins.random_pan;
+    if (ins.random_volume) n.random_volume = 100 - (it_random(p) % (ins.random_volume + 1));
+    if (ins.random_pan) n.pan += it_random(p) % (2 * ins.random_pan + 1) - ins.random_pan;
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
     if (ins.filter_resonance >= 0) n.resonance = ins.filter_resonance;
     n.pan = clamp_int(n.pan, 0, 256);
@@ -168,9 +168,9 @@ static void start_note(int ch, int note, int number) {
 // Volume column and effects
 // ---------------------------------------------------------------------------------------------
 
-static void volume_column_row(int ch, int v) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void volume_column_row(modux_player *p, int ch, int v) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   if (v <= 64) {
     n.volume = v;
   } else if (v <= 84) {  // fine volume up / down, tick 0
@@ -195,13 +195,13 @@ static void volume_column_row(int ch, int v) {
   }
 }
 
-static void volume_column_tick(int ch, int v) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void volume_column_tick(modux_player *p, int ch, int v) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   if (v >= 85 && v <= 104) {
     n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
   } else if (v >= 105 && v <= 124) {
-    slide(n.period, v <= 114 ? -c.porta : c.porta);
+    slide(p, n.period, v <= 114 ? -c.porta : c.porta);
   }
 }
 
@@ -215,35 +215,35 @@ static int slide_step(int param, bool first) {
 }
 
 // Tone portamento toward the channel's target.
-static void tone_porta(int ch) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void tone_porta(modux_player *p, int ch) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   if (!c.target) return;
   int speed = c.tone_porta * 4;
-  const bool up = linear() ? c.target > n.period : c.target < n.period;
-  slide(n.period, up ? speed : -speed);
-  if ((linear() ? n.period >= c.target : n.period <= c.target) == up) {
+  const bool up = linear(p) ? c.target > n.period : c.target < n.period;
+  slide(p, n.period, up ? speed : -speed);
+  if ((linear(p) ? n.period >= c.target : n.period <= c.target) == up) {
     n.period = c.target;
     c.target = 0;
   }
 }
 
 // S commands on the first tick.
-static void extended(int ch, int param) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void extended(modux_player *p, int ch, int param) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   const int x = param >> 4, y = param & 15;
   switch (x) {
     case 3: c.vibrato_wave = y; break;
     case 4: c.tremolo_wave = y; break;
     case 5: c.panbrello_wave = y; break;
-    case 6: mi.pattern_delay = mi.pattern_delay + y; break;  // fine pattern delay: ticks
+    case 6: p->mi.pattern_delay = p->mi.pattern_delay + y; break;  // fine pattern delay: ticks
     case 7:
       switch (y) {
         case 0:
         case 1:
         case 2:  // past notes: cut, off, fade
-          for (IT_NOTE_STATE &b : it_background)
+          for (IT_NOTE_STATE &b : p->it_background)
             if (b.active && b.channel == ch) {
               if (y == 0) b.fade = 0;
               if (y == 1) b.key_off = -1;
@@ -271,118 +271,119 @@ static void extended(int ch, int param) {
       if (y == 1) c.surround = -1;
       break;
     case 10: c.offset_high = y; break;
-    case 11: do_pattern_loop(ch, param); break;
+    case 11: do_pattern_loop(p, ch, param); break;
     case 12: c.cut_tick = y ? y : 1; break;
-    case 14: mi.pattern_delay = mi.speed * y; break;
+    case 14: p->mi.pattern_delay = p->mi.speed * y; break;
     case 15: c.midi_macro = y; break;
     default: break;
   }
 }
 
 // The first-tick part of an effect.
-static void effect_row(int ch, const NOTE_INFO &cell) {
-  MODUX *mod = of;
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
-  int p = cell.param;
+static void effect_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
+  int param = cell.param;
   switch (cell.command) {
     case CMD_S3M_SET_SPEED:
-      if (p) mi.speed = p;
+      if (param) p->mi.speed = param;
       break;
-    case CMD_POSITION_JUMP: do_position_jump(p); break;
-    case CMD_PATTERN_BREAK: do_pattern_break(((p / 10) << 4) | (p % 10)); break;
+    case CMD_POSITION_JUMP: do_position_jump(p, param); break;
+    case CMD_PATTERN_BREAK: do_pattern_break(p, ((param / 10) << 4) | (param % 10)); break;
     case CMD_IT_VOLSLIDE:
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      if (p) c.vol_slide = p;
+      if (param) c.vol_slide = param;
       n.volume = clamp_int(n.volume + slide_step(c.vol_slide, true), 0, 64);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP: {
-      if (p) c.porta = p;
+      if (param) c.porta = param;
       const int q = c.porta;
       const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
       if ((q >> 4) == 15)
-        slide(n.period, sign * (q & 15) * 4);
+        slide(p, n.period, sign * (q & 15) * 4);
       else if ((q >> 4) == 14)
-        slide(n.period, sign * (q & 15));
+        slide(p, n.period, sign * (q & 15));
       if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta = c.porta;
       break;
     }
     case CMD_TONE_PORTA:
-      if (p) c.tone_porta = p;
-      if (!(mod->rules & RULE_IT_COMPAT_GXX) && p) c.porta = p;
+      if (param) c.tone_porta = param;
+      if (!(mod->rules & RULE_IT_COMPAT_GXX) && param) c.porta = param;
       break;
     case CMD_VIBRATO:
     case CMD_FINE_VIBRATO:
-      if (p >> 4) c.vibrato_speed = p >> 4;
-      if (p & 15) c.vibrato_depth = (p & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
+      if (param >> 4) c.vibrato_speed = param >> 4;
+      if (param & 15) c.vibrato_depth = (param & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
       break;
     case CMD_TREMOR:
-      if (p) c.tremor = p;
+      if (param) c.tremor = param;
       break;
     case CMD_S3M_ARPEGGIO:
-      if (p) c.arpeggio = p;
+      if (param) c.arpeggio = param;
       c.arpeggio_base = n.period;
       break;
-    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(p, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE:
-      if (p) c.channel_slide = p;
+      if (param) c.channel_slide = param;
       c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, true), 0, 64);
       break;
     case CMD_SAMPLE_OFFSET:
-      if (p) c.offset = p;
+      if (param) c.offset = param;
       n.offset = (c.offset_high << 16) + (c.offset << 8);
       if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
           !(mod->rules & RULE_IT_OLD_EFFECTS))
         n.offset = 0;
       break;
     case CMD_IT_PANSLIDE:
-      if (p) c.pan_slide = p;
+      if (param) c.pan_slide = param;
       c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
       break;
     case CMD_S3M_RETRIG:
-      if (p) c.retrig = p;
+      if (param) c.retrig = param;
       break;
     case CMD_S3M_TREMOLO:
-      if (p >> 4) c.tremolo_speed = p >> 4;
-      if (p & 15) c.tremolo_depth = p & 15;
+      if (param >> 4) c.tremolo_speed = param >> 4;
+      if (param & 15) c.tremolo_depth = param & 15;
       break;
-    case CMD_IT_EXTENDED: extended(ch, p); break;
+    case CMD_IT_EXTENDED: extended(p, ch, param); break;
     case CMD_IT_TEMPO:
-      if (p >= 0x20) {
-        mi.tempo = p;
-        mi.timer_request = -1;
-      } else if (p) {
-        c.tempo_slide = p;
+      if (param >= 0x20) {
+        p->mi.tempo = param;
+        p->timer_request = -1;
+      } else if (param) {
+        c.tempo_slide = param;
       }
       break;
     case CMD_SET_GLOBAL_VOLUME:
-      if (p <= 128) mi.global_volume = p;
+      if (param <= 128) p->mi.global_volume = param;
       break;
     case CMD_GLOBAL_VOLSLIDE:
-      if (p) c.global_slide = p;
-      mi.global_volume = clamp_int(mi.global_volume + slide_step(c.global_slide, true), 0, 128);
+      if (param) c.global_slide = param;
+      p->mi.global_volume =
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide, true), 0, 128);
       break;
     case CMD_SET_PAN:
-      c.pan = n.pan = p;
+      c.pan = n.pan = param;
       c.surround = 0;
       break;
     case CMD_IT_PANBRELLO:
-      if (p >> 4) c.panbrello_speed = p >> 4;
-      if (p & 15) c.panbrello_depth = p & 15;
+      if (param >> 4) c.panbrello_speed = param >> 4;
+      if (param & 15) c.panbrello_depth = param & 15;
       break;
     case CMD_IT_MIDI_MACRO:
       // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
       // Z80..Z8F set the resonance in steps of 8.
       if (!(mod->rules & RULE_IT_ZXX_MACROS)) break;
-      if (p < 0x80) {
+      if (param < 0x80) {
         if (c.midi_macro == 1)
-          n.resonance = p;
+          n.resonance = param;
         else if (c.midi_macro == 0)
-          n.cutoff = p;
-      } else if (p < 0x90) {
-        n.resonance = (p & 15) * 8;
+          n.cutoff = param;
+      } else if (param < 0x90) {
+        n.resonance = (param & 15) * 8;
       }
       break;
     default: break;
@@ -390,21 +391,21 @@ static void effect_row(int ch, const NOTE_INFO &cell) {
 }
 
 // The later-tick part of an effect.
-static void effect_tick(int ch) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void effect_tick(modux_player *p, int ch) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   switch (c.effect) {
     case CMD_IT_VOLSLIDE:
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
       n.volume = clamp_int(n.volume + slide_step(c.vol_slide, false), 0, 64);
-      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(ch);
+      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(p, ch);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP:
-      if (c.porta < 0xE0) slide(n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
+      if (c.porta < 0xE0) slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
       break;
-    case CMD_TONE_PORTA: tone_porta(ch); break;
+    case CMD_TONE_PORTA: tone_porta(p, ch); break;
     case CMD_TREMOR: {
       const int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
       c.tremor_count = (c.tremor_count + 1) % (on + off);
@@ -412,10 +413,10 @@ static void effect_tick(int ch) {
       break;
     }
     case CMD_S3M_ARPEGGIO: {
-      const int step = mi.tick % 3;
+      const int step = p->mi.tick % 3;
       const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio >> 4 : c.arpeggio & 15;
-      c.period_delta += linear() ? semis * UNITS_PER_NOTE : 0;
-      if (!linear()) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      c.period_delta += linear(p) ? semis * UNITS_PER_NOTE : 0;
+      if (!linear(p)) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
       break;
     }
     case CMD_IT_CHANNEL_VOLSLIDE:
@@ -450,23 +451,24 @@ static void effect_tick(int ch) {
     }
     case CMD_IT_TEMPO:
       if (c.tempo_slide) {
-        const int t =
-            c.tempo_slide >= 0x10 ? mi.tempo + (c.tempo_slide & 15) : mi.tempo - c.tempo_slide;
-        mi.tempo = clamp_int(t, 32, 255);
-        mi.timer_request = -1;
+        const int t = c.tempo_slide >= 0x10 ? p->mi.tempo + (c.tempo_slide & 15)
+                                            : p->mi.tempo - c.tempo_slide;
+        p->mi.tempo = clamp_int(t, 32, 255);
+        p->timer_request = -1;
       }
       break;
     case CMD_GLOBAL_VOLSLIDE:
-      mi.global_volume = clamp_int(mi.global_volume + slide_step(c.global_slide, false), 0, 128);
+      p->mi.global_volume =
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide, false), 0, 128);
       break;
     default: break;
   }
 }
 
 // Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
-static void waves(int ch, bool first) {
-  MODUX *mod = of;
-  IT_CHANNEL_STATE &c = it_channels[ch];
+static void waves(modux_player *p, int ch, bool first) {
+  MODUX *mod = p->of;
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
   const int e = c.effect;
   const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
                    (c.vcol >= 203 && c.vcol <= 212);
@@ -474,7 +476,7 @@ static void waves(int ch, bool first) {
     int depth = wave(c.vibrato_wave, c.vibrato_pos) * c.vibrato_depth;
     // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
     depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
-    c.period_delta += linear() ? depth : -depth;
+    c.period_delta += linear(p) ? depth : -depth;
     c.vibrato_pos += c.vibrato_speed * 4;
   }
   if (e == CMD_S3M_TREMOLO && !first) {
@@ -498,10 +500,10 @@ static bool is_porta(const NOTE_INFO &cell) {
 }
 
 // A cell's note, sample and volume: the part a note delay holds back.
-static void play_cell(int ch, const NOTE_INFO &cell) {
-  MODUX *mod = of;
-  IT_CHANNEL_STATE &c = it_channels[ch];
-  IT_NOTE_STATE &n = it_notes[ch];
+static void play_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  IT_NOTE_STATE &n = p->it_notes[ch];
   const int number = cell.sample - 1;
   const bool porta = is_porta(cell) && n.active;
   if (cell.note > 0) {
@@ -515,9 +517,9 @@ static void play_cell(int ch, const NOTE_INFO &cell) {
         sample = mod->it_instruments[ins].sample_map[note];
         played = mod->it_instruments[ins].note_map[note];
       }
-      if (sample >= 0) c.target = note_period(played, n.sample >= 0 ? n.sample : sample);
+      if (sample >= 0) c.target = note_period(p, played, n.sample >= 0 ? n.sample : sample);
     } else if (ins >= 0) {
-      start_note(ch, note, ins);
+      start_note(p, ch, note, ins);
     }
   } else if (cell.note == -1) {
     n.fade = 0;  // cut
@@ -530,11 +532,11 @@ static void play_cell(int ch, const NOTE_INFO &cell) {
   if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
     n.volume = mod->sample_info[n.sample].volume;
   const int v = cell.volume - 1;
-  if (v >= 0) volume_column_row(ch, v);
+  if (v >= 0) volume_column_row(p, ch, v);
 }
 
-static void row_start(int ch, const NOTE_INFO &cell) {
-  IT_CHANNEL_STATE &c = it_channels[ch];
+static void row_start(modux_player *p, int ch, const NOTE_INFO &cell) {
+  IT_CHANNEL_STATE &c = p->it_channels[ch];
   c.effect = cell.command;
   c.param = cell.param;
   c.vcol = cell.volume - 1;
@@ -550,9 +552,9 @@ static void row_start(int ch, const NOTE_INFO &cell) {
     if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
         (cell.param & 15) <= 6)
       c.new_note_action = (cell.param & 15) - 3;
-    play_cell(ch, cell);
+    play_cell(p, ch, cell);
   }
-  effect_row(ch, cell);
+  effect_row(p, ch, cell);
   if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
       (c.vcol >= 193 && c.vcol <= 202))
     c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
@@ -561,45 +563,45 @@ static void row_start(int ch, const NOTE_INFO &cell) {
                    : cell.command;
 }
 
-void it_tick(bool first) {
-  MODUX *mod = of;
-  int channels = mod->channel_count < mi.max_chn ? mod->channel_count : mi.max_chn.load();
+void it_tick(modux_player *p, bool first) {
+  MODUX *mod = p->of;
+  int channels = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
   if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
   if (first) {
     const int all =
         mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
-    for (int ch = 0; ch < all; ch++) ci[ch].loop_on = 0;
+    for (int ch = 0; ch < all; ch++) p->ci[ch].loop_on = 0;
   }
   for (int ch = 0; ch < channels; ch++) {
-    IT_CHANNEL_STATE &c = it_channels[ch];
-    IT_NOTE_STATE &n = it_notes[ch];
+    IT_CHANNEL_STATE &c = p->it_channels[ch];
+    IT_NOTE_STATE &n = p->it_notes[ch];
     c.period_delta = c.volume_delta = 0;
     if (first) {
-      row_start(ch, *get_note(mod, mi.pattern, mi.row, ch));
+      row_start(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
     } else {
-      effect_tick(ch);
-      if (c.vcol >= 0) volume_column_tick(ch, c.vcol);
+      effect_tick(p, ch);
+      if (c.vcol >= 0) volume_column_tick(p, ch, c.vcol);
       if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
           c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
-        tone_porta(ch);
-      if (c.delay_tick && mi.tick == c.delay_tick) {
-        play_cell(ch, c.delayed);
+        tone_porta(p, ch);
+      if (c.delay_tick && p->mi.tick == c.delay_tick) {
+        play_cell(p, ch, c.delayed);
         c.delay_tick = 0;
       }
-      if (c.cut_tick && mi.tick == c.cut_tick) n.volume = 0;
+      if (c.cut_tick && p->mi.tick == c.cut_tick) n.volume = 0;
     }
-    waves(ch, first);
-    n.voice = voice_table[ch];
-    if (!c.delay_tick) it_output_note(n, &c);
+    waves(p, ch, first);
+    n.voice = p->voice_table[ch];
+    if (!c.delay_tick) it_output_note(p, n, &c);
   }
   // Flow commands of channels without a voice still act.
   if (first)
     for (int ch = channels; ch < mod->channel_count && ch < MODUX_MAX_CHANNELS; ch++) {
-      const NOTE_INFO &cell = *get_note(mod, mi.pattern, mi.row, ch);
+      const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
       if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
           cell.command == CMD_S3M_SET_SPEED)
-        effect_row(ch, cell);
+        effect_row(p, ch, cell);
     }
-  for (IT_NOTE_STATE &b : it_background)
-    if (b.active) it_output_note(b, nullptr);
+  for (IT_NOTE_STATE &b : p->it_background)
+    if (b.active) it_output_note(p, b, nullptr);
 }

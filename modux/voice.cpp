@@ -1,90 +1,88 @@
 // modux voice: the engine's voice layer.
 // Each call goes to Allegro's voices or to the offline mixer, whichever the layer drives.
+#include "modux_internal.h"
 #include "voice.h"
 
-// -1 while the engine plays on the offline mixer.
-static int on_mixer = 0;
+void modux_voices_use_mixer(modux_player *p, int on) { p->on_mixer = on ? -1 : 0; }
 
-void modux_voices_use_mixer(int on) { on_mixer = on ? -1 : 0; }
+int modux_voices_on_mixer(modux_player *p) { return p->on_mixer; }
 
-int modux_voices_on_mixer(void) { return on_mixer; }
-
-int modux_voice_allocate(SAMPLE *spl) {
-  return on_mixer ? mixer_allocate(spl) : allocate_voice(spl);
+int modux_voice_allocate(modux_player *p, SAMPLE *spl) {
+  return p->on_mixer ? mixer_allocate(&p->mixer, spl) : allocate_voice(spl);
 }
 
-void modux_voice_deallocate(int voice) {
-  if (on_mixer)
-    mixer_deallocate(voice);
+void modux_voice_deallocate(modux_player *p, int voice) {
+  if (p->on_mixer)
+    mixer_deallocate(&p->mixer, voice);
   else
     deallocate_voice(voice);
 }
 
-void modux_voice_reallocate(int voice, SAMPLE *spl) {
-  if (on_mixer)
-    mixer_reallocate(voice, spl);
+void modux_voice_reallocate(modux_player *p, int voice, SAMPLE *spl) {
+  if (p->on_mixer)
+    mixer_reallocate(&p->mixer, voice, spl);
   else
     reallocate_voice(voice, spl);
 }
 
-void modux_voice_start(int voice) {
-  if (on_mixer)
-    mixer_start(voice);
+void modux_voice_start(modux_player *p, int voice) {
+  if (p->on_mixer)
+    mixer_start(&p->mixer, voice);
   else
     voice_start(voice);
 }
 
-void modux_voice_stop(int voice) {
-  if (on_mixer)
-    mixer_stop(voice);
+void modux_voice_stop(modux_player *p, int voice) {
+  if (p->on_mixer)
+    mixer_stop(&p->mixer, voice);
   else
     voice_stop(voice);
 }
 
-void modux_voice_set_volume(int voice, int volume) {
-  if (on_mixer)
-    mixer_set_volume(voice, volume);
+void modux_voice_set_volume(modux_player *p, int voice, int volume) {
+  if (p->on_mixer)
+    mixer_set_volume(&p->mixer, voice, volume);
   else
     voice_set_volume(voice, volume);
 }
 
-void modux_voice_set_pan(int voice, int pan) {
-  if (on_mixer)
-    mixer_set_pan(voice, pan);
+void modux_voice_set_pan(modux_player *p, int voice, int pan) {
+  if (p->on_mixer)
+    mixer_set_pan(&p->mixer, voice, pan);
   else
     voice_set_pan(voice, pan);
 }
 
-void modux_voice_set_frequency(int voice, int hz) {
-  if (on_mixer)
-    mixer_set_frequency(voice, hz);
+void modux_voice_set_frequency(modux_player *p, int voice, int hz) {
+  if (p->on_mixer)
+    mixer_set_frequency(&p->mixer, voice, hz);
   else
     voice_set_frequency(voice, hz);
 }
 
-void modux_voice_set_position(int voice, int frame) {
-  if (on_mixer)
-    mixer_set_position(voice, frame);
+void modux_voice_set_position(modux_player *p, int voice, int frame) {
+  if (p->on_mixer)
+    mixer_set_position(&p->mixer, voice, frame);
   else
     voice_set_position(voice, frame);
 }
 
-int modux_voice_get_position(int voice) {
-  return on_mixer ? mixer_get_position(voice) : voice_get_position(voice);
+int modux_voice_get_position(modux_player *p, int voice) {
+  return p->on_mixer ? mixer_get_position(&p->mixer, voice) : voice_get_position(voice);
 }
 
-int modux_voice_held(int voice) {
-  if (on_mixer) return -1;
+int modux_voice_held(modux_player *p, int voice) {
+  if (p->on_mixer) return -1;
   return voice_check(voice) ? -1 : 0;
 }
 
-void modux_voice_set_playmode(int voice, int mode) {
-  if (on_mixer)
-    mixer_set_playmode(voice, mode);
+void modux_voice_set_playmode(modux_player *p, int voice, int mode) {
+  if (p->on_mixer)
+    mixer_set_playmode(&p->mixer, voice, mode);
   else
     voice_set_playmode(voice, mode);
 }
 
-void modux_voice_set_filter(int voice, int cutoff, int resonance) {
-  if (on_mixer) mixer_set_filter(voice, cutoff, resonance);
+void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance) {
+  if (p->on_mixer) mixer_set_filter(&p->mixer, voice, cutoff, resonance);
 }

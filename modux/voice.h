@@ -9,29 +9,32 @@
 
 #include <allegro.h>
 
+struct modux_player;
+
 // Which voices the layer drives: 0 Allegro's (the start), -1 the offline mixer. Switch only while
 // no voice is allocated (before install_mod or after remove_mod).
-void modux_voices_use_mixer(int on);
-int modux_voices_on_mixer(void);
+void modux_voices_use_mixer(modux_player *p, int on);
+int modux_voices_on_mixer(modux_player *p);
 
-int modux_voice_allocate(SAMPLE *spl);  // a voice number, or -1 when none is free
-void modux_voice_deallocate(int voice);
-void modux_voice_reallocate(int voice, SAMPLE *spl);  // new sample: position 0, stopped, no loop
-void modux_voice_start(int voice);
-void modux_voice_stop(int voice);
-void modux_voice_set_volume(int voice, int volume);
-void modux_voice_set_pan(int voice, int pan);
-void modux_voice_set_frequency(int voice, int hz);
-void modux_voice_set_position(int voice, int frame);
-int modux_voice_get_position(int voice);  // -1 once a sample has played to its end
+int modux_voice_allocate(modux_player *p, SAMPLE *spl);  // a voice number, or -1 when none is free
+void modux_voice_deallocate(modux_player *p, int voice);
+void modux_voice_reallocate(modux_player *p, int voice,
+                            SAMPLE *spl);  // new sample: position 0, stopped, no loop
+void modux_voice_start(modux_player *p, int voice);
+void modux_voice_stop(modux_player *p, int voice);
+void modux_voice_set_volume(modux_player *p, int voice, int volume);
+void modux_voice_set_pan(modux_player *p, int voice, int pan);
+void modux_voice_set_frequency(modux_player *p, int voice, int hz);
+void modux_voice_set_position(modux_player *p, int voice, int frame);
+int modux_voice_get_position(modux_player *p, int voice);  // -1 once a sample has played to its end
 // -1 while the voice is heard: always on the offline mixer; on Allegro's voices, while it holds
 // one of the voices Allegro mixes (an allocation beyond them takes one from an older voice of no
 // higher priority, which then plays nothing).
-int modux_voice_held(int voice);
-void modux_voice_set_playmode(int voice, int mode);
+int modux_voice_held(modux_player *p, int voice);
+void modux_voice_set_playmode(modux_player *p, int voice, int mode);
 // IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
 // mixer filters; Allegro's voices have no filter and play the note unfiltered.
-void modux_voice_set_filter(int voice, int cutoff, int resonance);
+void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------
 // The offline mixer (mixer.cpp): MODUX_MAX_CHANNELS virtual voices mixed into 16-bit stereo with
@@ -42,22 +45,54 @@ void modux_voice_set_filter(int voice, int cutoff, int resonance);
 #define MIXER_VOICES 256  // 64 pattern channels and the background voices of the IT family
 #define MIXER_RAMP_FRAMES 64
 
+struct MIXER_VOICE_STATE {
+  SAMPLE *sample;      // null: the voice is free
+  int playing;         // -1 while the voice advances through its sample
+  int ended;           // -1 once a sample without loop played to its end
+  int playmode;        // PLAYMODE_* bits
+  int backwards;       // -1 while a ping-pong loop plays backwards
+  long long position;  // frames, 32.32
+  long long step;      // frames per output frame, 32.32
+  int volume;          // 0..255
+  int pan;             // 0 left .. 255 right
+  float gain[2];       // left and right multipliers now
+  float target[2];     // what the ramp is heading for
+  float slope[2];      // gain change per output frame while ramping
+  int ramp;            // output frames of ramp left
+  // IT resonant low-pass: y = a x + b y1 + c y2 per side; off while filter is 0.
+  int filter;  // -1 while the voice is filtered
+  int cutoff, resonance;
+  float fa, fb, fc;
+  float y1[2], y2[2];
+};
+
+// The offline mixer's voices, each with the fading tail of its previous sound, and its rate.
+struct MIXER_STATE {
+  MIXER_VOICE_STATE voices[MIXER_VOICES];
+  MIXER_VOICE_STATE tails[MIXER_VOICES];
+  int rate;  // output frames a second
+};
+
 // Frees every voice and sets the output rate in Hz (held to 1000..384000).
-void mixer_reset(int rate);
-int mixer_rate(void);
-int mixer_allocate(SAMPLE *spl);
-void mixer_deallocate(int voice);
-void mixer_reallocate(int voice, SAMPLE *spl);
-void mixer_start(int voice);
-void mixer_stop(int voice);
-void mixer_set_volume(int voice, int volume);
-void mixer_set_pan(int voice, int pan);
-void mixer_set_frequency(int voice, int hz);
-void mixer_set_position(int voice, int frame);
-int mixer_get_position(int voice);
-void mixer_set_playmode(int voice, int mode);
-void mixer_set_filter(int voice, int cutoff, int resonance);
-// Mixes the next frames of every playing voice into out (interleaved left, right).
-void mixer_mix(short *out, int frames);
+void mixer_reset(MIXER_STATE *m, int rate);
+int mixer_rate(MIXER_STATE *m);
+int mixer_allocate(MIXER_STATE *m, SAMPLE *spl);
+void mixer_deallocate(MIXER_STATE *m, int voice);
+void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl);
+void mixer_start(MIXER_STATE *m, int voice);
+void mixer_stop(MIXER_STATE *m, int voice);
+void mixer_set_volume(MIXER_STATE *m, int voice, int volume);
+void mixer_set_pan(MIXER_STATE *m, int voice, int pan);
+void mixer_set_frequency(MIXER_STATE *m, int voice, int hz);
+void mixer_set_position(MIXER_STATE *m, int voice, int frame);
+int mixer_get_position(MIXER_STATE *m, int voice);
+void mixer_set_playmode(MIXER_STATE *m, int voice, int mode);
+void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance);
+// Mixes the next frames of every playing voice into out (interleaved left, right), scaled by
+// gain (1 as mixed) and held to the output's range: 16 bits, or -1..1.
+void mixer_mix(MIXER_STATE *m, short *out, int frames, float gain = 1.0f);
+void mixer_mix_float(MIXER_STATE *m, float *out, int frames, float gain = 1.0f);
+// Stops every voice at once, with no fade: what it played may be freed.
+void mixer_silence(MIXER_STATE *m);
 
 #endif

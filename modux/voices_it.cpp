@@ -8,10 +8,6 @@
 #include "modux_internal.h"
 #include "voice.h"
 
-IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS];
-IT_NOTE_STATE it_background[IT_BACKGROUND_VOICES];
-IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS];
-
 // Linear pitch: 768 units an octave; unit 0 is this many Hz times 2^(-LINEAR_ZERO/768).
 static const int LINEAR_OCTAVE = 768;
 // Amiga periods are this over the frequency (1712 at 8363 Hz).
@@ -19,76 +15,70 @@ static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;  // periods in quarte
 // Full fade, counted down by an instrument's fade-out each tick.
 static const int FADE_FULL = 1024;
 
-// -1 while the pool's voices are allocated (the records hold voice numbers only then).
-static int pool_open = 0;
-// The silent sample the pool's voices are allocated with: the engine's, at the lowest priority.
-// Allegro keeps a pointer to it while the voice lives.
-static SAMPLE pool_sample;
-
-void it_voices_open(void) {
-  if (pool_open) return;
-  pool_open = -1;
+void it_voices_open(modux_player *p) {
+  if (p->pool_open) return;
+  p->pool_open = -1;
   // The pool asks for its voices at the lowest priority: once Allegro has no free voice left, an
   // allocation takes one from an older voice of no higher priority, and so only from the pool,
   // never from a pattern channel. Voices left without a mixed voice go back.
-  if (fake_sample) pool_sample = *fake_sample;
-  pool_sample.priority = 0;
-  for (IT_NOTE_STATE &n : it_background) {
+  if (fake_sample) p->pool_sample = *fake_sample;
+  p->pool_sample.priority = 0;
+  for (IT_NOTE_STATE &n : p->it_background) {
     n = IT_NOTE_STATE{};
-    n.voice = fake_sample ? modux_voice_allocate(&pool_sample) : -1;
-    if (n.voice >= 0) modux_voice_set_volume(n.voice, 0);
+    n.voice = fake_sample ? modux_voice_allocate(p, &p->pool_sample) : -1;
+    if (n.voice >= 0) modux_voice_set_volume(p, n.voice, 0);
   }
-  for (IT_NOTE_STATE &n : it_background)
-    if (n.voice >= 0 && !modux_voice_held(n.voice)) {
-      modux_voice_deallocate(n.voice);
+  for (IT_NOTE_STATE &n : p->it_background)
+    if (n.voice >= 0 && !modux_voice_held(p, n.voice)) {
+      modux_voice_deallocate(p, n.voice);
       n.voice = -1;
     }
 }
 
-void it_voices_close(void) {
-  if (!pool_open) return;
-  pool_open = 0;
-  for (IT_NOTE_STATE &n : it_background) {
+void it_voices_close(modux_player *p) {
+  if (!p->pool_open) return;
+  p->pool_open = 0;
+  for (IT_NOTE_STATE &n : p->it_background) {
     if (n.voice >= 0) {
-      modux_voice_stop(n.voice);
-      modux_voice_deallocate(n.voice);
+      modux_voice_stop(p, n.voice);
+      modux_voice_deallocate(p, n.voice);
     }
     n = IT_NOTE_STATE{};
     n.voice = -1;
   }
 }
 
-void it_voices_silence(void) {
-  if (!pool_open) return;
-  for (IT_NOTE_STATE &n : it_background) {
+void it_voices_silence(modux_player *p) {
+  if (!p->pool_open) return;
+  for (IT_NOTE_STATE &n : p->it_background) {
     if (n.voice >= 0 && n.active) {
-      modux_voice_set_volume(n.voice, 0);
-      modux_voice_stop(n.voice);
+      modux_voice_set_volume(p, n.voice, 0);
+      modux_voice_stop(p, n.voice);
     }
     n.active = 0;
   }
 }
 
-int it_background_voices(void) {
+int it_background_voices(modux_player *p) {
   int count = 0;
-  if (!pool_open) return 0;
-  for (const IT_NOTE_STATE &n : it_background) count += n.voice >= 0;
+  if (!p->pool_open) return 0;
+  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0;
   return count;
 }
 
-int it_background_sounding(void) {
+int it_background_sounding(modux_player *p) {
   int count = 0;
-  if (!pool_open) return 0;
-  for (const IT_NOTE_STATE &n : it_background) count += n.voice >= 0 && n.active;
+  if (!p->pool_open) return 0;
+  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0 && n.active;
   return count;
 }
 
-IT_NOTE_STATE *it_push_background(int ch) {
-  IT_NOTE_STATE &fg = it_notes[ch];
+IT_NOTE_STATE *it_push_background(modux_player *p, int ch) {
+  IT_NOTE_STATE &fg = p->it_notes[ch];
   // A free slot with a voice, else the quietest sounding one.
   IT_NOTE_STATE *slot = nullptr;
-  if (!pool_open) return nullptr;
-  for (IT_NOTE_STATE &n : it_background) {
+  if (!p->pool_open) return nullptr;
+  for (IT_NOTE_STATE &n : p->it_background) {
     if (n.voice < 0) continue;
     if (!n.active) {
       slot = &n;
@@ -96,13 +86,13 @@ IT_NOTE_STATE *it_push_background(int ch) {
     }
     if (!slot || n.loudness < slot->loudness) slot = &n;
   }
-  if (!slot || voice_table[ch] < 0) return nullptr;
-  if (slot->active) modux_voice_stop(slot->voice);
+  if (!slot || p->voice_table[ch] < 0) return nullptr;
+  if (slot->active) modux_voice_stop(p, slot->voice);
   const int spare = slot->voice;
   *slot = fg;
-  slot->voice = voice_table[ch];
-  slot->channel_volume = it_channels[ch].channel_volume;  // it keeps the level it had
-  voice_table[ch] = spare;
+  slot->voice = p->voice_table[ch];
+  slot->channel_volume = p->it_channels[ch].channel_volume;  // it keeps the level it had
+  p->voice_table[ch] = spare;
   fg.active = 0;
   return slot;
 }
@@ -145,8 +135,8 @@ static int envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, boo
 // ---------------------------------------------------------------------------------------------
 
 // Frequency in Hz of a pitch: a linear unit count, or an Amiga period.
-static int pitch_hz(long long period) {
-  const MODUX *mod = of;
+static int pitch_hz(modux_player *p, long long period) {
+  const MODUX *mod = p->of;
   if (period <= 0) return 0;
   if (mod->rules & RULE_IT_LINEAR) {
     const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
@@ -156,24 +146,24 @@ static int pitch_hz(long long period) {
 }
 
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
-static SAMPLE *note_sample(const IT_NOTE_STATE &n) {
-  const MODUX *mod = of;
+static SAMPLE *note_sample(modux_player *p, const IT_NOTE_STATE &n) {
+  const MODUX *mod = p->of;
   if (!mod->samples || n.sample < 0 || n.sample >= mod->sample_count) return nullptr;
   if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[n.sample];
   return &mod->samples[n.sample];
 }
 
-static void set_loop(int voice, int flags) {
+static void set_loop(modux_player *p, int voice, int flags) {
   if (flags & 2)
-    modux_voice_set_playmode(voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
+    modux_voice_set_playmode(p, voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
   else if (flags & 1)
-    modux_voice_set_playmode(voice, PLAYMODE_LOOP);
+    modux_voice_set_playmode(p, voice, PLAYMODE_LOOP);
   else
-    modux_voice_set_playmode(voice, PLAYMODE_PLAY);
+    modux_voice_set_playmode(p, voice, PLAYMODE_PLAY);
 }
 
 // Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
-static int auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
+static int sample_auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   if (s.vibrato_depth == 0) return 0;
   if (n.vibrato_sweep < s.vibrato_depth * 256)
     n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
@@ -190,11 +180,11 @@ static int auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   return static_cast<int>(wave * depth);
 }
 
-bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
-  MODUX *mod = of;
+bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
+  MODUX *mod = p->of;
   if (!n.active) return false;
   const int voice = n.voice;
-  SAMPLE *spl = note_sample(n);
+  SAMPLE *spl = note_sample(p, n);
   const IT_INSTRUMENT_INFO *ins =
       mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count
           ? &mod->it_instruments[n.instrument]
@@ -202,27 +192,28 @@ bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
   const SAMPLE_INFO *info = spl ? &mod->sample_info[n.sample] : nullptr;
   if (!spl || !info) {
     n.active = 0;
-    if (voice >= 0) modux_voice_stop(voice);
+    if (voice >= 0) modux_voice_stop(p, voice);
     return false;
   }
   // Releasing the key leaves the sustain loop for the sample's own loop, at the same place.
   if (n.sustain && n.key_off && voice >= 0 && !n.start) {
-    const int at = modux_voice_get_position(voice);
+    const int at = modux_voice_get_position(p, voice);
     n.sustain = 0;
-    spl = note_sample(n);
+    spl = note_sample(p, n);
     if (at >= 0) {
-      modux_voice_reallocate(voice, spl);
-      set_loop(voice, info->loop_flags);
-      modux_voice_set_position(voice, at);
-      modux_voice_start(voice);
+      modux_voice_reallocate(p, voice, spl);
+      set_loop(p, voice, info->loop_flags);
+      modux_voice_set_position(p, voice, at);
+      modux_voice_start(p, voice);
     }
   }
   if (n.start && voice >= 0) {
-    modux_voice_reallocate(voice, spl);
-    set_loop(voice, n.sustain ? info->sustain_flags : info->loop_flags);
+    modux_voice_reallocate(p, voice, spl);
+    set_loop(p, voice, n.sustain ? info->sustain_flags : info->loop_flags);
     if (n.offset > 0)
       modux_voice_set_position(
-          voice, n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
+          p, voice,
+          n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
   }
 
   // Envelopes.
@@ -247,10 +238,10 @@ bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
   v *= info->global_volume / 64.0L;
   if (ins) v *= ins->global_volume / 128.0L * n.random_volume / 100.0L;
   v *= (channel ? channel->channel_volume : n.channel_volume) / 64.0L;
-  v *= mi.global_volume / 128.0L;
+  v *= p->mi.global_volume / 128.0L;
   v *= env_volume / 64.0L;
   v *= n.fade / static_cast<long double>(FADE_FULL);
-  v *= mod_volume / 255.0L * (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
+  v *= p->volume / 255.0L * (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
   const int volume = clamp_int(static_cast<long long>(v * 255 + 0.5L), 0, 255);
 
   // Pan: the note's, moved by the envelope toward the nearer side, spread by the separation.
@@ -265,7 +256,7 @@ bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
   long long period = n.period + (channel ? channel->period_delta : 0);
   int cutoff = n.cutoff;
   const bool filter_env = ins && (ins->pitch_env.flags & 128);
-  const int vib = auto_vibrato(*info, n);
+  const int vib = sample_auto_vibrato(*info, n);
   if (mod->rules & RULE_IT_LINEAR) {
     period += vib;
     if (ins && n.pitch_env_on && !filter_env) period += env_pitch * 32;
@@ -275,21 +266,21 @@ bool it_output_note(IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
         std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
   if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
-  const long long hz = static_cast<long long>(pitch_hz(period)) * mi.pitch_ratio / 100;
+  const long long hz = static_cast<long long>(pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
 
   n.loudness = volume;
   if (voice >= 0) {
-    modux_voice_set_frequency(voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
-    modux_voice_set_volume(voice, volume);
-    modux_voice_set_pan(voice, pan);
-    modux_voice_set_filter(voice, cutoff, n.resonance);
-    if (n.start) modux_voice_start(voice);
+    modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
+    modux_voice_set_volume(p, voice, volume);
+    modux_voice_set_pan(p, voice, pan);
+    modux_voice_set_filter(p, voice, cutoff, n.resonance);
+    if (n.start) modux_voice_start(p, voice);
   }
   n.start = 0;
   // A note is over once faded out, or when its sample has played to its end.
-  if (n.fade == 0 || (voice >= 0 && modux_voice_get_position(voice) < 0)) {
+  if (n.fade == 0 || (voice >= 0 && modux_voice_get_position(p, voice) < 0)) {
     n.active = 0;
-    if (voice >= 0) modux_voice_stop(voice);
+    if (voice >= 0) modux_voice_stop(p, voice);
     return false;
   }
   return true;

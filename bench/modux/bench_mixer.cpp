@@ -15,6 +15,7 @@ namespace {
 const int RATE = 44100;
 const int VOICES = 128;
 const int BLOCK = 1024;
+MIXER_STATE mixer;  // the mixer measured
 
 struct test_sample {
   SAMPLE spl{};
@@ -41,26 +42,26 @@ void mix_voices(benchmark::State &state) {
   const int bits = static_cast<int>(state.range(0));
   const bool filtered = state.range(1) != 0;
   test_sample sample(bits);
-  mixer_reset(RATE);
+  mixer_reset(&mixer, RATE);
   for (int v = 0; v < VOICES; v++) {
-    const int voice = mixer_allocate(&sample.spl);
-    mixer_set_playmode(voice, PLAYMODE_LOOP | (v % 3 == 0 ? PLAYMODE_BIDIR : 0));
-    mixer_set_frequency(voice, 4000 + 397 * v);
-    mixer_set_volume(voice, 40 + v % 100);
-    mixer_set_pan(voice, (v * 37) % 256);
-    if (filtered) mixer_set_filter(voice, 40 + v % 80, v % 100);
-    mixer_start(voice);
+    const int voice = mixer_allocate(&mixer, &sample.spl);
+    mixer_set_playmode(&mixer, voice, PLAYMODE_LOOP | (v % 3 == 0 ? PLAYMODE_BIDIR : 0));
+    mixer_set_frequency(&mixer, voice, 4000 + 397 * v);
+    mixer_set_volume(&mixer, voice, 40 + v % 100);
+    mixer_set_pan(&mixer, voice, (v * 37) % 256);
+    if (filtered) mixer_set_filter(&mixer, voice, 40 + v % 80, v % 100);
+    mixer_start(&mixer, voice);
   }
   std::vector<short> out(2 * BLOCK);
   for (auto _ : state) {
-    mixer_mix(out.data(), BLOCK);
+    mixer_mix(&mixer, out.data(), BLOCK);
     benchmark::DoNotOptimize(out.data());
   }
   const double seconds = static_cast<double>(state.iterations()) * BLOCK / RATE;
   state.counters["voice_seconds"] = benchmark::Counter(
       seconds * VOICES, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
-  mixer_reset(RATE);
+  mixer_reset(&mixer, RATE);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   EXPECT_EQ(loaded_.back()->samples[0].len, 10u);
   EXPECT_STREQ(modux_note, "file ends 6 bytes early: the end of the sample data is silent");
   EXPECT_EQ(keep(load_m("/nonexistent/x.mod", 31)), nullptr);
-  EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod");
+  EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod: No such file or directory");
   enable_m15 = -1;
   expect_info(path, 1, "MOD (15 Samples)", "old one");
   MODUX *mod = keep(load_mod(path.c_str()));

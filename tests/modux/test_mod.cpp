@@ -61,7 +61,11 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   EXPECT_EQ(removals, 1);
   EXPECT_EQ(of, nullptr);
   for (int i = 0; i < 8; i++) EXPECT_EQ(voice_table[i], -1);
-  for (int n : {0, 65}) EXPECT_EQ(install_mod(n), -1) << n;
+  for (int n : {0, 65}) {  // refused with a message
+    modux_error[0] = '\0';
+    EXPECT_EQ(install_mod(n), -1) << n;
+    EXPECT_NE(modux_error[0], '\0') << n;
+  }
   EXPECT_EQ(mod_init, 0);
 
   std::vector<int> taken;  // all of Allegro's voices but four: eight cannot be had
@@ -129,7 +133,7 @@ TEST_F(Control, PauseStopAndTheTicksHandshake) {
   toggle_pause_mode();  // nothing plays: both toggles pause the next song
   toggle_pause_mode();
   EXPECT_EQ(std::make_pair(mi.pause.load(), is_mod_paused()), std::make_pair(-1, 0));
-  EXPECT_EQ(mod_tick_begin(), 0);  // nothing plays
+  EXPECT_EQ(mod_tick_begin(&default_player), 0);  // nothing plays
   play_mod(mod_, -1);
   EXPECT_EQ(mi.pause, 0);
   const struct {
@@ -139,16 +143,16 @@ TEST_F(Control, PauseStopAndTheTicksHandshake) {
   for (const auto &s : steps) {
     s.call();
     EXPECT_EQ(is_mod_paused(), s.paused) << &s - steps;
-    EXPECT_EQ(mod_tick_begin(), s.paused ? 0 : -1);  // a paused song gets no tick
-    mod_tick_end();
+    EXPECT_EQ(mod_tick_begin(&default_player), s.paused ? 0 : -1);  // a paused song gets no tick
+    mod_tick_end(&default_player);
   }
-  mi.forbidden = -1;
-  EXPECT_EQ(mod_tick_begin(), 0);
-  mi.forbidden = 0;
+  default_player.forbidden = -1;
+  EXPECT_EQ(mod_tick_begin(&default_player), 0);
+  default_player.forbidden = 0;
   mi.order = 2;
   stop_mod();
   stop_mod();
-  EXPECT_EQ(std::make_tuple(of, mi.order.load(), mi.forbidden.load(), removals),
+  EXPECT_EQ(std::make_tuple(of, mi.order.load(), default_player.forbidden.load(), removals),
             std::make_tuple(static_cast<MODUX *>(nullptr), 0, 0, 0));  // voices and timer stay
   EXPECT_GE(voice_table[0], 0);
 }
@@ -195,12 +199,12 @@ TEST_F(Control, VolumeSpeedAndPitchAreClamped) {
 std::thread tick_in_flight(std::function<void()> inside) {
   std::atomic<int> entered{0};
   std::thread tick([&entered, inside] {
-    const int running = mod_tick_begin();
+    const int running = mod_tick_begin(&default_player);
     entered = 1;
     if (!running) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     inside();
-    mod_tick_end();
+    mod_tick_end(&default_player);
   });
   while (!entered) std::this_thread::yield();
   return tick;
@@ -261,7 +265,7 @@ int holding_install(void (*)(void), long speed) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the waiter is spinning now
   } else if (std::this_thread::get_id() != tick_thread) {
     // Inside the waiting call's change: no tick may run now.
-    forbidden_seen = mi.forbidden.load();
+    forbidden_seen = default_player.forbidden.load();
     std::thread([] { mod_interrupt(); }).join();
     tick_seen = mi.tick.load();
   }
@@ -280,7 +284,7 @@ TEST_F(Control, ACallWaitingOnTheSongEndKeepsTheTickOut) {
   tick.join();
   EXPECT_EQ(forbidden_seen, -1);
   EXPECT_EQ(tick_seen, -1);  // the other thread's tick did nothing
-  EXPECT_EQ(mi.forbidden, 0);
+  EXPECT_EQ(default_player.forbidden, 0);
   EXPECT_EQ(of, other);
   destroy_mod(other);
 }
@@ -341,7 +345,7 @@ TEST_F(Control, RandomControlCallsAgainstARunningTick) {
   stop = 1;
   timer.join();
   for (MODUX *song : songs) destroy_mod(song);
-  EXPECT_EQ(mi.forbidden, 0);
+  EXPECT_EQ(default_player.forbidden, 0);
   mi.pause = 0;
 }
 

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,6 +22,7 @@
 namespace {
 
 const int RATE = 44100;
+MIXER_STATE mixer;  // the mixer the mixer's own cases drive
 
 // An Allegro sample from values -1..1: unsigned data, as Allegro keeps it, 16-bit words in
 // this machine's (little-endian) order.
@@ -39,17 +42,17 @@ struct test_sample {
 
 std::vector<short> mix(int frames) {
   std::vector<short> out(2 * frames);
-  mixer_mix(out.data(), frames);
+  mixer_mix(&mixer, out.data(), frames);
   return out;
 }
 
 // One voice playing spl at hz, volume 255, fully left.
 int start_voice(SAMPLE *spl, int hz, int mode) {
-  const int v = mixer_allocate(spl);
-  mixer_set_playmode(v, mode);
-  mixer_set_frequency(v, hz);
-  mixer_set_pan(v, 0);
-  mixer_start(v);
+  const int v = mixer_allocate(&mixer, spl);
+  mixer_set_playmode(&mixer, v, mode);
+  mixer_set_frequency(&mixer, v, hz);
+  mixer_set_pan(&mixer, v, 0);
+  mixer_start(&mixer, v);
   return v;
 }
 
@@ -61,7 +64,7 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
       {16, 48000, 100, 352000},  // 3520 Hz, eight frames read per output frame
   };
   for (const auto &c : cases) {
-    mixer_reset(c.rate);
+    mixer_reset(&mixer, c.rate);
     std::vector<double> cycle(c.cycle_frames);
     for (int i = 0; i < c.cycle_frames; i++) cycle[i] = std::sin(2 * M_PI * i / c.cycle_frames);
     test_sample s(cycle, c.bits, 0, c.cycle_frames);
@@ -78,7 +81,7 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
 // Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
 // inside the loop once it has entered it.
 TEST(Mixer, PingPongLoopReverses) {
-  mixer_reset(44100);
+  mixer_reset(&mixer, 44100);
   std::vector<double> ramp(200);
   for (int i = 0; i < 200; i++) ramp[i] = -0.9 + 1.8 * i / 199;
   test_sample bidir(ramp, 16, 100, 200);
@@ -95,7 +98,7 @@ TEST(Mixer, PingPongLoopReverses) {
       rises += d > 0;
       jump = std::max(jump, std::abs(pp[i] - pp[i - 2]));
     }
-    const int at = mixer_get_position(v);
+    const int at = mixer_get_position(&mixer, v);
     EXPECT_TRUE(at >= 100 && at < 200) << at;
   }
   EXPECT_LT(jump, 400) << "a ping-pong turn is not a jump back to the loop start";
@@ -106,18 +109,18 @@ TEST(Mixer, PingPongLoopReverses) {
 // Through the voice layer switched to the mixer: every mixer voice can be taken, then none; a
 // freed voice answers -1 and is handed out again.
 TEST(Mixer, VoiceLayerHandsOutEveryMixerVoiceOnce) {
-  mixer_reset(44100);
-  modux_voices_use_mixer(-1);
+  mixer_reset(&default_player.mixer, 44100);
+  modux_voices_use_mixer(&default_player, -1);
   test_sample s(std::vector<double>(64, 0.5), 16, 0, 64);
-  EXPECT_EQ(mixer_allocate(nullptr), -1);
+  EXPECT_EQ(mixer_allocate(&default_player.mixer, nullptr), -1);
   std::vector<int> taken;
-  for (int v; (v = modux_voice_allocate(&s.spl)) >= 0;) taken.push_back(v);
+  for (int v; (v = modux_voice_allocate(&default_player, &s.spl)) >= 0;) taken.push_back(v);
   EXPECT_EQ(taken.size(), static_cast<size_t>(MIXER_VOICES));
-  modux_voice_deallocate(taken[3]);
-  EXPECT_EQ(modux_voice_get_position(taken[3]), -1);
-  EXPECT_EQ(modux_voice_allocate(&s.spl), taken[3]);
-  modux_voices_use_mixer(0);
-  EXPECT_EQ(modux_voices_on_mixer(), 0);
+  modux_voice_deallocate(&default_player, taken[3]);
+  EXPECT_EQ(modux_voice_get_position(&default_player, taken[3]), -1);
+  EXPECT_EQ(modux_voice_allocate(&default_player, &s.spl), taken[3]);
+  modux_voices_use_mixer(&default_player, 0);
+  EXPECT_EQ(modux_voices_on_mixer(&default_player), 0);
 }
 
 // A one-channel song of 8-row patterns playing a looped square of 32 frames of 16 bits; cells
@@ -191,9 +194,88 @@ TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
   for (const auto &c : cases) {
     EXPECT_NEAR(render(c.m, c.rate), tick_frames(c.ticks, 125, c.rate) + MIXER_RAMP_FRAMES, 1)
         << c.what;
-    EXPECT_EQ((std::tuple{modux_voices_on_mixer(), mod_init, of, render_mod(buffer, 16)}),
-              (std::tuple{0, 0, nullptr, 0L}));
+    EXPECT_EQ(
+        (std::tuple{modux_voices_on_mixer(&default_player), mod_init, of, render_mod(buffer, 16)}),
+        (std::tuple{0, 0, nullptr, 0L}));
   }
+}
+
+// The whole render of a song, by render_mod or by a C player.
+std::vector<short> render_all(MODUX *mod, modux_player *player = nullptr) {
+  std::vector<short> out, block(2 * 1000);
+  EXPECT_EQ(player ? modux_player_play(player, mod) : render_mod_start(mod, RATE) - 1, 0);
+  for (long got; (got = player ? modux_player_render_s16(player, block.data(), 1000)
+                               : render_mod(block.data(), 1000)) > 0;)
+    out.insert(out.end(), block.begin(), block.begin() + 2 * got);
+  if (!player) render_mod_stop();
+  return out;
+}
+
+// Four positions of notes, slides and vibrato: about 4 seconds.
+MODUX *busy_song() {
+  return song(2, {0, 1, 0, 1},
+              {{0, 0, NOTE},
+               {0, 4, command(CMD_PORTA_UP, 3)},
+               {1, 0, NOTE},
+               {1, 2, command(CMD_VIBRATO, 0x48)}});
+}
+
+// A render and a C player, each on a player of its own, sound the same whatever the control
+// interface's player does on other threads meanwhile (a timer thread ticking it, control calls);
+// a C player renders what render_mod renders; the engine installs after a render.
+TEST(Players, RendersBesideTheDefaultPlayer) {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
+  install_sound(DIGI_NONE, MIDI_NONE, nullptr);
+  modux_install_int = [](void (*)(void), long) { return 0; };
+  modux_remove_int = [](void (*)(void)) {};
+  MODUX *mod = busy_song();
+  modux_player *player = modux_player_create();
+  const std::vector<short> alone = render_all(mod);
+  ASSERT_GT(alone.size(), 2u * RATE);
+  EXPECT_EQ(render_all(mod, player), alone);
+  ASSERT_EQ(install_mod(8), 1) << modux_error;
+  play_mod(mod, -1);
+  std::atomic<int> done{0}, ticks{0};
+  std::thread timer([&] {
+    for (; !done; ticks++) mod_interrupt();
+  });
+  std::thread control([&] {
+    while (!done) set_mod_volume(100), next_mod_track(), toggle_pause_mode(), toggle_pause_mode();
+  });
+  EXPECT_EQ(render_all(mod), alone);
+  EXPECT_EQ(render_all(mod, player), alone);
+  done = 1;
+  timer.join(), control.join();
+  EXPECT_EQ((std::pair{is_mod_playing(), ticks > 100}), (std::pair{-1, true}));
+  remove_mod();
+  modux_player_destroy(player);
+  destroy_mod(mod);
+}
+
+// destroy_mod of a module that render_mod and a C player render on two threads: both renders
+// stop before the module goes, and end early (the C player's song would play for ever).
+TEST(Players, DestroyingAModuleStopsItsRenders) {
+  MODUX *mod = busy_song();
+  mod->order_count = MODUX_MAX_ORDERS;  // 256 positions, 0 and 1 in turn: 245 seconds
+  for (int o = 0; o < MODUX_MAX_ORDERS; o++) mod->order_table[o] = o % 2;
+  modux_player *player = modux_player_create();
+  modux_player_set_option(player, MODUX_OPTION_REPEAT, -1);
+  ASSERT_EQ(modux_player_play(player, mod), MODUX_OK);
+  ASSERT_EQ(render_mod_start(mod, RATE), 1);
+  std::atomic<long> frames[2] = {0, 0};
+  auto renders = [&](int which) {
+    short b[2 * 64];
+    for (long got; (got = which ? render_mod(b, 64) : modux_player_render_s16(player, b, 64)) > 0;)
+      frames[which] += got;
+  };
+  std::thread c(renders, 0), r(renders, 1);
+  while (frames[0] < RATE / 10 || frames[1] < RATE / 10) std::this_thread::yield();
+  destroy_mod(mod);
+  c.join(), r.join();
+  EXPECT_LT(frames[1], 200 * RATE);
+  EXPECT_EQ(render_mod_finished(), -1);
+  render_mod_stop();
+  modux_player_destroy(player);
 }
 
 // Frames of one tick at 125 BPM.
@@ -217,7 +299,7 @@ itw::song it_song(const std::vector<itw::cell> &cells) {
 class PlayIt : public ::testing::Test {
  protected:
   void TearDown() override {
-    render_mod_stop();
+    modux_player_destroy(player);
     destroy_mod(mod);
     std::remove(path.c_str());
   }
@@ -229,7 +311,7 @@ class PlayIt : public ::testing::Test {
     ASSERT_TRUE(modimg::write_file(path, itw::build(s)));
     mod = load_mod(path.c_str());
     ASSERT_NE(mod, nullptr) << modux_error;
-    ASSERT_EQ(render_mod_start(mod, RATE), 1) << modux_error;
+    ASSERT_EQ(modux_player_play(player, mod), MODUX_OK) << modux_player_message(player);
   }
   // Renders until just before tick `tick` (the first tick runs at frame 0).
   void run_to(int tick) {
@@ -237,11 +319,12 @@ class PlayIt : public ::testing::Test {
     const long want = static_cast<long>(tick) * TICK - TICK / 2;
     while (at < want) {
       const long n = want - at < TICK ? want - at : TICK;
-      const long got = render_mod(buf.data(), n);
+      const long got = modux_player_render_s16(player, buf.data(), n);
       if (got <= 0) break;
       at += got;
     }
   }
+  modux_player *player = modux_player_create();
   MODUX *mod = nullptr;
   std::string path;
   long at = 0;
@@ -257,15 +340,15 @@ TEST_F(PlayIt, TheBackgroundPoolGivesUpTheQuietest) {
   for (int r = 0; r < 64; r++)
     for (int ch = 0; ch < 4; ch++) s.patterns[0].cells.push_back({r, ch, 40 + ch, 1, 64 - r, 0, 0});
   start(s);
-  ASSERT_GE(it_background_voices(), IT_BACKGROUND_VOICES);
+  ASSERT_GE(it_background_voices(player), IT_BACKGROUND_VOICES);
   run_to(20);
-  EXPECT_EQ(it_background_sounding(), 19 * 4);
+  EXPECT_EQ(it_background_sounding(player), 19 * 4);
   run_to(60);
-  EXPECT_EQ(it_background_sounding(), IT_BACKGROUND_VOICES);
+  EXPECT_EQ(it_background_sounding(player), IT_BACKGROUND_VOICES);
   int quietest = 255;
-  for (const IT_NOTE_STATE &n : it_background)
+  for (const IT_NOTE_STATE &n : player->it_background)
     if (n.active) quietest = std::min(quietest, n.loudness);
-  for (int ch = 0; ch < 4; ch++) EXPECT_NE(it_notes[ch].active, 0) << ch;
+  for (int ch = 0; ch < 4; ch++) EXPECT_NE(player->it_notes[ch].active, 0) << ch;
   // Rows 0 to 26 went (27 x 4 = 108 given up, 4 x 59 - 128 of them): none left of row 0.
   EXPECT_GT(quietest, 0);
 }
@@ -275,9 +358,9 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
   // the note that replaced it.
   start(it_song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}));
   run_to(16);
-  ASSERT_EQ(it_background_sounding(), 1);
-  for (const IT_NOTE_STATE &n : it_background)
-    EXPECT_EQ(n.active ? n.loudness : it_notes[0].loudness, it_notes[0].loudness);
+  ASSERT_EQ(it_background_sounding(player), 1);
+  for (const IT_NOTE_STATE &n : player->it_background)
+    EXPECT_EQ(n.active ? n.loudness : player->it_notes[0].loudness, player->it_notes[0].loudness);
 }
 
 }  // namespace

@@ -1,0 +1,151 @@
+// The C interface's module calls: a file and its bytes in memory load alike, every error code
+// of a load is reached by a bad file or call with its own message, and two threads load at once
+// with a status each.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "libmodux.h"
+#include "loader_fixture.h"
+
+using namespace modimg;
+
+namespace {
+
+// An IT with a message and one compressed sample whose header may claim another length.
+bytes it_song(uint32_t claimed_frames = 0) {
+  itw::song s;
+  s.name = "calls";
+  s.special = 1;
+  s.message = "first\rsecond";
+  s.instruments.resize(1);
+  s.samples.resize(1);
+  s.samples[0].flags = 1 | 8, s.samples[0].length = 5000;
+  s.samples[0].data = itw::compress(std::vector<int>(5000, 7), false, false);
+  if (claimed_frames) s.samples[0].length = claimed_frames;
+  s.patterns[0].cells = {{0, 2, 60, 1, -1, 0, 0}};
+  return itw::build(s);
+}
+
+using ModuleCalls = Loader;
+
+TEST_F(ModuleCalls, AFileAndItsBytesLoadAlike) {
+  const bytes song = it_song();
+  modux_status from_file, from_memory;
+  modux_module *a = modux_module_load_file(file(song).c_str(), &from_file);
+  modux_module *b = modux_module_load_memory(song.data(), song.size(), &from_memory);
+  ASSERT_TRUE(a && b) << from_file.message << " / " << from_memory.message;
+  EXPECT_EQ(from_file.code, MODUX_OK);
+  modux_module_info ia, ib;
+  ASSERT_EQ(modux_module_get_info(a, &ia), MODUX_OK);
+  ASSERT_EQ(modux_module_get_info(b, &ib), MODUX_OK);
+  EXPECT_EQ(std::make_tuple(ia.format, std::string(ia.format_name), std::string(ia.title),
+                            ia.channels, ia.orders, ia.patterns, ia.instruments, ia.samples),
+            std::make_tuple(5, std::string("IT"), std::string("calls"), 3, 1, 1, 1, 1));
+  EXPECT_EQ(memcmp(&ia, &ib, sizeof ia), 0);
+  ASSERT_EQ(a->samples[0].len, b->samples[0].len);
+  EXPECT_EQ(memcmp(a->samples[0].data, b->samples[0].data, a->samples[0].len), 0);
+  EXPECT_STREQ(modux_module_message(a), "first\nsecond");
+  modux_module_destroy(a);
+  modux_module_destroy(b);
+  modux_module_destroy(nullptr);
+
+  // A package, a song without a message, a file cut in its sample data (loaded, with a note).
+  mod_image m;
+  m.samples = {{8, 0, 64, 0, 0, bytes(16, 1)}};
+  const bytes umx = wrap_umx(build_mod(m), 40), whole = build_mod(m);
+  modux_status st;
+  modux_module *p = modux_module_load_memory(umx.data(), umx.size(), &st);
+  ASSERT_NE(p, nullptr) << st.message;
+  ASSERT_EQ(modux_module_get_info(p, &ia), MODUX_OK);
+  EXPECT_EQ(std::make_pair(ia.format, std::string(ia.format_name)),
+            std::make_pair(10, std::string("Unreal MOD (UMX)")));
+  EXPECT_STREQ(modux_module_message(p), "");
+  modux_module_destroy(p);
+  p = modux_module_load_memory(whole.data(), whole.size() - 6, &st);
+  ASSERT_NE(p, nullptr) << st.message;
+  EXPECT_STREQ(st.note, "file ends 6 bytes early: the end of the sample data is silent");
+  modux_module_destroy(p);
+  EXPECT_EQ(modux_module_get_info(nullptr, &ia), MODUX_ERROR_ARGUMENT);
+  EXPECT_STREQ(modux_module_message(nullptr), "");
+}
+
+TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
+  const std::string dir = ::testing::TempDir() + "module_calls_dir";
+  const std::string fifo = ::testing::TempDir() + "module_calls_fifo";
+  mkdir(dir.c_str(), 0700);
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // opened for reading, it would block
+  bytes damaged_it = it_song();
+  damaged_it[32] = 0x2C, damaged_it[33] = 1;
+  const bytes noise(3000, 0x55), hostile = it_song(0xFFFFFFFF);
+  const auto memory = [](const bytes &b) {
+    return [b](modux_status *s) { return modux_module_load_memory(b.data(), b.size(), s); };
+  };
+  const auto path = [](const std::string &p) {
+    return [p](modux_status *s) { return modux_module_load_file(p.c_str(), s); };
+  };
+  struct row {
+    std::function<modux_module *(modux_status *)> load;
+    int code;
+    std::string message;
+  };
+  const row rows[] = {
+      {path("/nonexistent/x.it"), MODUX_ERROR_OPEN,
+       "Unable to open /nonexistent/x.it: No such file or directory"},
+      {path(dir), MODUX_ERROR_OPEN, "Unable to open " + dir + ": not a regular file"},
+      {path(fifo), MODUX_ERROR_OPEN, "Unable to open " + fifo + ": not a regular file"},
+      {path(file(noise)), MODUX_ERROR_FORMAT, "Unsupported MOD type or unable to open file"},
+      {memory(noise), MODUX_ERROR_FORMAT, "Unsupported MOD type or unable to open file"},
+      {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 orders, at most 256 are possible"},
+      {memory(hostile), MODUX_ERROR_LIMIT,
+       "IT: sample 1 claims 4294967295 frames, more than its data can hold"},
+      {[](modux_status *s) { return modux_module_load_file(nullptr, s); }, MODUX_ERROR_ARGUMENT,
+       "No module file named"},
+      {[](modux_status *s) { return modux_module_load_memory(nullptr, 10, s); },
+       MODUX_ERROR_ARGUMENT, "No module data"},
+  };
+  for (const row &r : rows) {
+    modux_status st;
+    EXPECT_EQ(r.load(&st), nullptr) << r.message;
+    EXPECT_EQ(std::make_pair(st.code, std::string(st.message)), std::make_pair(r.code, r.message));
+    EXPECT_EQ(r.load(nullptr), nullptr) << "without a status: " << r.message;
+  }
+  unlink(fifo.c_str());
+  rmdir(dir.c_str());
+}
+
+// Each thread loads its own file again and again: a good one and a damaged one. Every status
+// says what its own load did (run under ThreadSanitizer in the engine's TSan build).
+TEST_F(ModuleCalls, TwoThreadsLoadAtOnce) {
+  const bytes good = it_song();
+  bytes bad = good;
+  bad[32] = 0x2C, bad[33] = 1;
+  const std::string good_path = file(good);
+  int good_loads = 0, bad_refusals = 0;
+  std::thread first([&] {
+    for (int i = 0; i < 200; i++) {
+      modux_status st;
+      modux_module *m = modux_module_load_file(good_path.c_str(), &st);
+      good_loads += m != nullptr && st.code == MODUX_OK && st.message[0] == '\0';
+      modux_module_destroy(m);
+    }
+  });
+  std::thread second([&] {
+    for (int i = 0; i < 200; i++) {
+      modux_status st;
+      modux_module *m = modux_module_load_memory(bad.data(), bad.size(), &st);
+      bad_refusals += m == nullptr && st.code == MODUX_ERROR_DAMAGED &&
+                      std::string(st.message) == "IT: 300 orders, at most 256 are possible";
+      modux_module_destroy(m);
+    }
+  });
+  first.join();
+  second.join();
+  EXPECT_EQ(std::make_pair(good_loads, bad_refusals), std::make_pair(200, 200));
+}
+
+}  // namespace
