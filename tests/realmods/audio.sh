@@ -39,7 +39,7 @@ judge() {
   note "$1: ${len}s of sound, RMS $rms, pace $pace of the offline rendering's (correlation $corr)" >&2
   awk -v l="$len" -v s="${SOUND_SECONDS:-$SECONDS_PLAYED}" 'BEGIN { exit !(l > s - 1) }' || echo "only ${len}s of sound"
   awk -v r="$rms" 'BEGIN { exit !(r > 0.01) }' || echo "nearly silent (RMS $rms)"
-  awk -v c="$corr" 'BEGIN { exit !(c >= 0.85) }' || echo "unlike the offline rendering (correlation $corr)"
+  awk -v c="$corr" 'BEGIN { exit !(c >= 0.8) }' || echo "unlike the offline rendering (correlation $corr)"
   awk -v p="$pace" -v t=$PACE_TOLERANCE 'BEGIN { d = p - 1; if (d < 0) d = -d; exit !(d <= t) }' ||
     echo "rows come at $pace times the offline rendering's pace"
 }
