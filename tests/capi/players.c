@@ -12,15 +12,11 @@
 #define FRAMES (44100L * 6)
 #define MAX_SONGS 4
 static int failures = 0;
-#define CHECK(cond, ...)                                         \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      failures++;                                                \
-      fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #cond); \
-      fprintf(stderr, __VA_ARGS__);                              \
-      fputc('\n', stderr);                                       \
-    }                                                            \
-  } while (0)
+/* Counts a failed condition and tells its line and the message of the other arguments. */
+#define CHECK(cond, ...)                                                                       \
+  ((cond) ? 0                                                                                  \
+          : (failures++, fprintf(stderr, "line %d: ", __LINE__), fprintf(stderr, __VA_ARGS__), \
+             fputc('\n', stderr)))
 
 typedef struct {
   const modux_module *module;
