@@ -20,14 +20,14 @@ namespace {
 // Where calls outside a load's scope report (the per-format file entries open their own scope;
 // this one catches the detectors and info routines called on their own).
 thread_local modux_status loose_status;
-thread_local load_state loose_state{&loose_status, 0};
+thread_local load_state loose_state{&loose_status, 0, 0};
 thread_local load_state *running = nullptr;
 
 }  // namespace
 
 load_state &current_load() { return running ? *running : loose_state; }
 
-load_scope::load_scope(modux_status *status) : state_{status, 0}, outer_(running) {
+load_scope::load_scope(modux_status *status) : state_{status, 0, 0}, outer_(running) {
   status->code = MODUX_OK;
   status->message[0] = '\0';
   status->note[0] = '\0';
@@ -205,11 +205,22 @@ bool charge_sample(long long bytes, const char *format_name, int number) {
   load_state &load = current_load();
   if (bytes < 0 || bytes > MAX_SAMPLE_BYTES - load.sample_bytes)
     return fail_code(MODUX_ERROR_LIMIT,
-                     "%s: sample %d needs %lld bytes, beyond the %lld MiB a module's samples may "
-                     "hold",
+                     "%s: sample %d needs %lld bytes, over the module limit of %lld MiB",
                      format_name, number, bytes, MAX_SAMPLE_BYTES >> 20);
   load.sample_bytes += bytes;
   return true;
+}
+
+NOTE_INFO *new_cells(long long count, const char *format_name, int number) {
+  load_state &load = current_load();
+  if (count < 1) count = 1;
+  if (count > MAX_PATTERN_CELLS - load.pattern_cells) {
+    fail_code(MODUX_ERROR_LIMIT, "%s: pattern %d needs %lld cells, over the module limit of %lld",
+              format_name, number, count, MAX_PATTERN_CELLS);
+    return nullptr;
+  }
+  load.pattern_cells += count;
+  return static_cast<NOTE_INFO *>(new_records(count, sizeof(NOTE_INFO), "NOTE_INFO"));
 }
 
 bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits) {
@@ -426,24 +437,35 @@ MODUX *load_path(const char *path, modux_status *status) {
   return load_memory(img, status);
 }
 
-int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
+int info_memory(view v, MODFILE_INFO *info, modux_status *status) {
   modux_status scratch;
   load_scope scope(status_or_scratch(status, scratch));
-  if (!path || !info) return fail_code(MODUX_ERROR_ARGUMENT, "No module file or no summary"), -1;
-  image img;
-  if (!read_file(path, img, HEAD_BYTES, false)) return -1;
+  if (!info || (!v.data && v.size > 0))
+    return fail_code(MODUX_ERROR_ARGUMENT, "No module data or no summary"), -1;
   int detected = 0;
-  const module_family *family = find_family(img, &detected);
+  const module_family *family = find_family(v, &detected);
   if (!family) return fail_code(MODUX_ERROR_FORMAT, "%s", UNSUPPORTED), -1;
   memset(info, 0, sizeof *info);
   info->type = family->type;
   snprintf(info->type_name, sizeof info->type_name, "%s", family_name(family->type));
-  const long at = (family->packaged ? detected : 0) + family->name_at;
-  if (family->type == 6 && img.size < at + family->name_bytes)
+  const long long at = (family->packaged ? detected : 0) + family->name_at;
+  if (family->type == 6 && v.size < at + family->name_bytes)
     return fail("MUX: file ends inside the header"), -1;
-  const long there = img.size > at ? img.size - at : 0;
-  memcpy(info->name, img.data + at, there < family->name_bytes ? there : family->name_bytes);
+  const long long there = v.size > at ? v.size - at : 0;
+  memcpy(info->name, v.data + at, there < family->name_bytes ? there : family->name_bytes);
   return 1;
+}
+
+int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
+  modux_status scratch;
+  status = status_or_scratch(status, scratch);
+  image img;
+  {
+    load_scope scope(status);
+    if (!path) return fail_code(MODUX_ERROR_ARGUMENT, "No module file named"), -1;
+    if (!read_file(path, img, HEAD_BYTES, false)) return -1;
+  }
+  return info_memory(img, info, status);
 }
 
 }  // namespace modux_import

@@ -25,6 +25,10 @@ const long MAX_MODULE_BYTES = 64L << 20;
 // the largest file: room for 8-bit data widened nowhere and for IT compression, while a hostile
 // header cannot make a load take gigabytes.
 const long long MAX_SAMPLE_BYTES = 256LL << 20;
+// Pattern cells one module may hold, all patterns together: the most any format can name (257
+// patterns with an appended empty one, of 256 rows over 64 channels), about 84 MB. A file of
+// the engine's own format could otherwise ask for far more than its bytes.
+const long long MAX_PATTERN_CELLS = 257LL * 256 * MODUX_MAX_CHANNELS;
 // Bytes at the start of a file that tell its format and its song name: the UMX package search
 // reaches 503 + 1084 bytes in.
 const long HEAD_BYTES = 2048;
@@ -55,6 +59,7 @@ struct image {
 struct load_state {
   modux_status *status;
   long long sample_bytes;
+  long long pattern_cells;
 };
 load_state &current_load();
 class load_scope {
@@ -177,6 +182,10 @@ void *new_records(long long count, size_t size, const char *what);
 // Checks that bytes more of sample data keep the module within MAX_SAMPLE_BYTES and counts them;
 // false with MODUX_ERROR_LIMIT and a message naming the sample (format and number from 1).
 bool charge_sample(long long bytes, const char *format_name, int number);
+// The cells of one pattern (count of them, at least 1), zero-filled; null with the status set
+// when the module would pass MAX_PATTERN_CELLS (MODUX_ERROR_LIMIT, naming the pattern) or memory
+// is short.
+NOTE_INFO *new_cells(long long count, const char *format_name, int number);
 // Gives an Allegro sample of len frames of 8- or 16-bit data its fixed fields and a zeroed data
 // block (an empty sample gets one frame, so that data is never null). False when memory is
 // short, with the status set. The data counts against the module's total only once charged.
@@ -252,7 +261,9 @@ MODUX *load_m31_bytes(view v, int offset);
 MODUX *load_memory(view v, modux_status *status);
 // Any module file, read once. Null path: MODUX_ERROR_ARGUMENT.
 MODUX *load_path(const char *path, modux_status *status);
-// What get_mod_info reports, from the head of a file. 1, or -1 with the status set.
+// What get_mod_info reports of a module in memory, or from the head of a file. 1, or -1 with the
+// status (which may be null) set.
+int info_memory(view v, MODFILE_INFO *info, modux_status *status);
 int path_info(const char *path, MODFILE_INFO *info, modux_status *status);
 // The family name of a MODFILE_INFO type number ("" for another).
 const char *family_name(int type);

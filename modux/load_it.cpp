@@ -5,6 +5,7 @@
 // become Allegro samples, and packed patterns become cells whose effect letters are internal
 // commands. Every count and offset is checked against the file before it is used.
 #include <cmath>
+#include <vector>
 
 #include "import.h"
 
@@ -392,30 +393,60 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
   return true;
 }
 
-// Decompresses count values of `top` bits from blocks of a 16-bit length and that many bytes,
-// each giving 32768 bytes of output; signed values into out. False with a message.
-bool decompress(view img, long long at, long long count, int top, bool twice, int *out,
-                int sample) {
-  const long long per_block = top == 8 ? 0x8000 : 0x4000;
-  long long done = 0;
-  while (done < count) {
+// Values of one compressed block: 32768 bytes of output.
+long long block_values(int top) { return top == 8 ? 0x8000 : 0x4000; }
+
+// Walks the chain of blocks (a 16-bit length, then that many bytes) that count values of one
+// channel need, from at, without decoding: where the chain ends, or -1 with a message when the
+// file ends before it does. Run before the sample's memory is taken, so a length the blocks in
+// the file cannot give costs nothing.
+long long block_chain_end(view img, long long at, long long count, int top, int sample) {
+  for (long long done = 0; done < count; done += block_values(top)) {
     if (at + 2 > img.size) {
-      set_error("IT: compressed data of sample %d ends before its block %lld", sample,
-                done / per_block + 1);
-      return false;
+      fail("IT: compressed data of sample %d ends before its block %lld", sample,
+           done / block_values(top) + 1);
+      return -1;
     }
+    at += 2 + (img.data[at] | (img.data[at + 1] << 8));
+    if (at > img.size) {
+      fail("IT: compressed block of sample %d runs past the end of the file", sample);
+      return -1;
+    }
+  }
+  return at;
+}
+
+// Writes the signed value v of frame k of channel ch into the Allegro sample (unsigned, 16-bit
+// ones in the machine's byte order). The second channel of a stereo sample is mixed with the
+// first, which the frame holds by then: stereo becomes mono.
+inline void put_value(SAMPLE &spl, bool wide, int ch, long long k, int v) {
+  if (wide) {
+    uint16_t &o = static_cast<uint16_t *>(spl.data)[k];
+    if (ch) v = (static_cast<int>(o) - 32768 + v) / 2;
+    o = static_cast<uint16_t>(v + 32768);
+  } else {
+    uint8_t &o = static_cast<uint8_t *>(spl.data)[k];
+    if (ch) v = (static_cast<int>(o) - 128 + v) / 2;
+    o = static_cast<uint8_t>(v + 128);
+  }
+}
+
+// Decompresses count values of `top` bits of channel ch from the blocks at `at` (whose chain the
+// caller has walked) into the sample, a block at a time; at moves past them. False with a
+// message.
+bool decompress(view img, long long &at, long long count, int top, bool twice, SAMPLE &spl, int ch,
+                int sample) {
+  const long long per_block = block_values(top);
+  std::vector<int> values(per_block);
+  for (long long done = 0; done < count;) {
     const long long length = img.data[at] | (img.data[at + 1] << 8);
     at += 2;
-    if (at + length > img.size) {
-      set_error("IT: compressed block of sample %d runs past the end of the file", sample);
-      return false;
-    }
     const long long n = count - done < per_block ? count - done : per_block;
     bit_reader r{img.data + at, length};
-    if (!decode_block(r, top, twice, out + done, static_cast<int>(n))) {
-      set_error("IT: compressed block %lld of sample %d is damaged", done / per_block + 1, sample);
-      return false;
-    }
+    if (!decode_block(r, top, twice, values.data(), static_cast<int>(n)))
+      return fail("IT: compressed block %lld of sample %d is damaged", done / per_block + 1,
+                  sample);
+    for (long long k = 0; k < n; k++) put_value(spl, top == 16, ch, done + k, values[k]);
     done += n;
     at += length;
   }
@@ -426,61 +457,58 @@ bool decompress(view img, long long at, long long count, int top, bool twice, in
 // Samples
 // ---------------------------------------------------------------------------------------------
 
-// Turns one sample's data into its Allegro sample: 16-bit data stays 16 bits, stereo is mixed
-// to mono, everything becomes Allegro's unsigned form. Plain data cut short by the end of the
-// file keeps what is there.
+// Every value of a compressed block takes at least one bit: the narrowest width the escapes
+// reach is 1 (at width 1 the value 1 is the escape, so 0 is the only value). A block of n bytes
+// thus gives at most 8n values, and the bytes after a sample's data offset at most eight times
+// their count.
+const long long VALUES_PER_COMPRESSED_BYTE = 8;
+
+// Turns one sample's data into its Allegro sample of frames frames: 16-bit data stays 16 bits,
+// stereo is mixed to mono, everything becomes Allegro's unsigned form. Plain data cut short by
+// the end of the file keeps what is there (the missing values are 0). The sample's data block is
+// taken only after the file is known to hold what it needs. False with the status set.
 bool read_sample_data(SAMPLE &spl, view img, long long at, long long frames, int flags, int convert,
                       int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
-  const long long values = frames * channels;
-  int *raw = static_cast<int *>(calloc(values > 0 ? values : 1, sizeof(int)));
-  if (!raw) return no_memory("sample data");
-  const bool is_signed = convert & CONVERT_SIGNED;
+  const int top = wide ? 16 : 8;
   if (flags & SAMPLE_COMPRESSED) {
-    // Each channel of a stereo sample is compressed on its own, one after the other; a
-    // compressed sample is signed.
-    long long pos = at;
-    for (int ch = 0; ch < channels; ch++) {
-      if (!decompress(img, pos, frames, wide ? 16 : 8, convert & CONVERT_DELTA, raw + ch * frames,
-                      number)) {
-        free(raw);
-        return false;
-      }
-      // Where the next channel's blocks begin: walk past this channel's blocks.
-      const long long per_block = wide ? 0x4000 : 0x8000;
-      for (long long d = 0; d < frames; d += per_block)
-        pos += 2 + (img.data[pos] | (img.data[pos + 1] << 8));
-    }
-  } else {
-    // Plain data: channel after channel, little-endian words for 16 bits.
-    const int bytes = wide ? 2 : 1;
-    for (long long k = 0; k < values; k++) {
-      const long long p = at + k * bytes;
-      if (p < 0 || p + bytes > img.size) break;
-      int v = wide ? (img.data[p] | (img.data[p + 1] << 8)) : img.data[p];
-      if (is_signed)
-        v = wide ? static_cast<int16_t>(v) : static_cast<int8_t>(v);
-      else
-        v -= wide ? 32768 : 128;
-      raw[k] = v;
-    }
+    // Each channel of a stereo sample is compressed on its own, one after the other.
+    long long end = at;
+    for (int ch = 0; ch < channels && end >= 0; ch++)
+      end = block_chain_end(img, end, frames, top, number);
+    if (end < 0) return false;
   }
-  spl.bits = wide ? 16 : 8;
+  if (!charge_sample(frames * (wide ? 2 : 1), "IT", number)) return false;
+  spl.bits = top;
   free(spl.data);
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
-  if (!spl.data) {
-    free(raw);
-    return no_memory("sample data");
+  if (!spl.data) return no_memory("sample data");
+  if (flags & SAMPLE_COMPRESSED) {
+    // A compressed sample is signed.
+    long long pos = at;
+    for (int ch = 0; ch < channels; ch++)
+      if (!decompress(img, pos, frames, top, convert & CONVERT_DELTA, spl, ch, number))
+        return false;
+    return true;
   }
-  for (long long k = 0; k < frames; k++) {
-    const int v = channels == 2 ? (raw[k] + raw[frames + k]) / 2 : raw[k];
-    if (wide)
-      static_cast<uint16_t *>(spl.data)[k] = static_cast<uint16_t>(v + 32768);
-    else
-      static_cast<uint8_t *>(spl.data)[k] = static_cast<uint8_t>(v + 128);
+  // Plain data: channel after channel, little-endian words for 16 bits.
+  const bool is_signed = convert & CONVERT_SIGNED;
+  const int bytes = wide ? 2 : 1;
+  for (int ch = 0; ch < channels; ch++) {
+    for (long long k = 0; k < frames; k++) {
+      const long long p = at + (ch * frames + k) * bytes;
+      int v = 0;
+      if (p >= 0 && p + bytes <= img.size) {
+        v = wide ? (img.data[p] | (img.data[p + 1] << 8)) : img.data[p];
+        if (is_signed)
+          v = wide ? static_cast<int16_t>(v) : static_cast<int8_t>(v);
+        else
+          v -= wide ? 32768 : 128;
+      }
+      put_value(spl, wide, ch, k, v);
+    }
   }
-  free(raw);
   return true;
 }
 
@@ -561,10 +589,11 @@ bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
       set_error("IT: compressed data of sample %d lies past the end of the file", i + 1);
       return false;
     }
-    // Compressed blocks are at least 2 bytes per 32768 bytes of output, so a length beyond
-    // that many blocks in the rest of the file is a lie found before allocating.
+    // A length beyond what the compressed bytes after the data offset can give is a lie found
+    // before anything is allocated.
+    const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
-        frames / ((flags & SAMPLE_16BIT) ? 0x4000 : 0x8000) * 2 > img.size - data) {
+        frames * channels > VALUES_PER_COMPRESSED_BYTE * (img.size - data)) {
       return fail_code(MODUX_ERROR_LIMIT,
                        "IT: sample %d claims %lld frames, more than its data can hold", i + 1,
                        frames);
@@ -612,8 +641,7 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
     return false;
   }
   pat.row_count = rows;
-  pat.notes = static_cast<NOTE_INFO *>(
-      new_records(rows * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
+  pat.notes = new_cells(rows * MODUX_MAX_CHANNELS, "IT", number);
   if (!pat.notes) return false;
   channel_memory memory[MODUX_MAX_CHANNELS] = {};
   const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
@@ -665,8 +693,7 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
 bool empty_pattern(MODUX *mod, int number) {
   PATTERN_INFO &pat = mod->patterns[number];
   pat.row_count = EMPTY_ROWS;
-  pat.notes = static_cast<NOTE_INFO *>(
-      new_records(EMPTY_ROWS * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
+  pat.notes = new_cells(EMPTY_ROWS * MODUX_MAX_CHANNELS, "IT", number);
   return pat.notes != nullptr;
 }
 

@@ -227,7 +227,7 @@ static bool read_patterns(MODUX *mod, cursor &c, int no_inst, bool halves) {
   const int cells = ROWS * mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
-    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(cells, "MOD", p);
     if (!pat.notes) return false;
     pat.row_count = ROWS;
     if (!halves) {

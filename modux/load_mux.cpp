@@ -309,7 +309,7 @@ bool read_pattern(reader &r, MODUX *mod, int i) {
         "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
         "%ld are left",
         i, pat.row_count, mod->channel_count, least, r.left());
-  pat.notes = static_cast<NOTE_INFO *>(new_records(n > 0 ? n : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+  pat.notes = new_cells(n, "MUX", i);
   if (!pat.notes) return false;
   for (column col : columns) {
     const stream_result result = read_stream(r, pat.notes, n, col, xm);

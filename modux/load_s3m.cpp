@@ -422,8 +422,7 @@ static bool read_patterns(MODUX *mod, view img, const s3m_layout &l, const chann
   const int cells = ROWS * mod->channel_count;
   for (int i = 0; i < mod->pattern_count; i++) {
     PATTERN_INFO &pat = mod->patterns[i];
-    pat.notes = static_cast<NOTE_INFO *>(
-        new_records(cells > 0 ? cells : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(cells, "S3M", i);
     if (!pat.notes) return false;
     pat.row_count = ROWS;
     const long long at = i < l.patterns ? pattern_data_at(img, l, i) : -1;

@@ -204,7 +204,7 @@ bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
       return false;
     }
     const int cells = rows * mod->channel_count;
-    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(cells, "XM", i);
     if (!pat.notes) return false;
     pat.row_count = rows;
     // Cells missing at the end of the packed data are empty, as trackers write them.
@@ -442,8 +442,7 @@ static bool allocate_parts(MODUX *mod, int patterns) {
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
-    pat.notes = static_cast<NOTE_INFO *>(
-        new_records(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(DEFAULT_ROWS * mod->channel_count, "XM", patterns);
     if (!pat.notes) return false;
     pat.row_count = DEFAULT_ROWS;
   }

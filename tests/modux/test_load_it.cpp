@@ -163,6 +163,10 @@ TEST_F(LoadIt, CompressedDataThatLies) {
     spoilt.samples[0].data = damaged(smp.data, d);
     refused(itw::build(spoilt), d.message, d.message);
   }
+  // A value takes at least one bit: 4098 bytes of blocks give 20000 frames of mono, not of stereo.
+  smp.flags |= 4, smp.length = 20000;
+  smp.data = itw::compress(std::vector<int>(0x8000, 0), false, false, 1);
+  refused(itw::build(s), "IT: sample 1 claims 20000 frames, more than its data can hold");
 }
 
 }  // namespace

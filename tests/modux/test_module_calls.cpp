@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "import.h"
 #include "libmodux.h"
 #include "loader_fixture.h"
 
@@ -103,6 +104,8 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
       {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 orders, at most 256 are possible"},
       {memory(hostile), MODUX_ERROR_LIMIT,
        "IT: sample 1 claims 4294967295 frames, more than its data can hold"},
+      {path(std::string(FUZZ_REGRESSIONS_DIR) + "/mux_patterns_beyond_cell_limit.mux"),
+       MODUX_ERROR_LIMIT, "MUX: pattern 1 needs 4194240 cells, over the module limit of 4210688"},
       {[](modux_status *s) { return modux_module_load_file(nullptr, s); }, MODUX_ERROR_ARGUMENT,
        "No module file named"},
       {[](modux_status *s) { return modux_module_load_memory(nullptr, 10, s); },
@@ -116,6 +119,22 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
   }
   unlink(fifo.c_str());
   rmdir(dir.c_str());
+}
+
+// The sample data of one load is counted against the module's total, and the next load starts
+// from nothing.
+TEST(ModuleLimits, SampleDataHasATotalPerLoad) {
+  using namespace modux_import;
+  for (int load = 0; load < 2; load++) {
+    modux_status st;
+    load_scope scope(&st);
+    EXPECT_TRUE(charge_sample(MAX_SAMPLE_BYTES - 10, "XM", 1));
+    EXPECT_FALSE(charge_sample(11, "XM", 2));
+    EXPECT_EQ(std::make_pair(st.code, std::string(st.message)),
+              std::make_pair(MODUX_ERROR_LIMIT,
+                             std::string("XM: sample 2 needs 11 bytes, over the module limit of "
+                                         "256 MiB")));
+  }
 }
 
 // Each thread loads its own file again and again: a good one and a damaged one. Every status
