@@ -55,36 +55,36 @@ const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRE
           SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
 
-// How each effect letter (A = 1 .. Z = 26) becomes an internal command; the IT tick
-// (player5.cpp) gives each its IT meaning. 0: not an effect.
-const int it_effects[27] = {
-    0,
-    CMD_S3M_SET_SPEED,            // A set speed
-    CMD_POSITION_JUMP,            // B position jump
-    CMD_PATTERN_BREAK,            // C pattern break
-    CMD_IT_VOLSLIDE,              // D volume slide
-    CMD_S3M_PORTA_DOWN,           // E portamento down
-    CMD_S3M_PORTA_UP,             // F portamento up
-    CMD_TONE_PORTA,               // G tone portamento
-    CMD_VIBRATO,                  // H vibrato
-    CMD_TREMOR,                   // I tremor
-    CMD_S3M_ARPEGGIO,             // J arpeggio
-    CMD_VIBRATO_S3M_VOLSLIDE,     // K vibrato + volume slide
-    CMD_TONE_PORTA_S3M_VOLSLIDE,  // L tone portamento + volume slide
-    CMD_IT_CHANNEL_VOLUME,        // M channel volume
-    CMD_IT_CHANNEL_VOLSLIDE,      // N channel volume slide
-    CMD_SAMPLE_OFFSET,            // O sample offset
-    CMD_IT_PANSLIDE,              // P pan slide
-    CMD_S3M_RETRIG,               // Q retrigger
-    CMD_S3M_TREMOLO,              // R tremolo
-    CMD_IT_EXTENDED,              // S extended commands
-    CMD_IT_TEMPO,                 // T tempo, tempo slide
-    CMD_FINE_VIBRATO,             // U fine vibrato
-    CMD_SET_GLOBAL_VOLUME,        // V global volume
-    CMD_GLOBAL_VOLSLIDE,          // W global volume slide
-    CMD_SET_PAN,                  // X pan
-    CMD_IT_PANBRELLO,             // Y panbrello
-    CMD_IT_MIDI_MACRO,            // Z MIDI macro (filter)
+// How each effect letter (A = 1 .. Z = 26) becomes an internal command, its parameter kept; the
+// IT tick (player5.cpp) gives each its IT meaning. S keeps its sub-command in the parameter.
+const effect_entry it_effects[27] = {
+    {0, false},                           // no effect
+    {CMD_S3M_SET_SPEED, true},            // A set speed
+    {CMD_POSITION_JUMP, true},            // B position jump
+    {CMD_PATTERN_BREAK, true},            // C pattern break
+    {CMD_IT_VOLSLIDE, true},              // D volume slide
+    {CMD_S3M_PORTA_DOWN, true},           // E portamento down
+    {CMD_S3M_PORTA_UP, true},             // F portamento up
+    {CMD_TONE_PORTA, true},               // G tone portamento
+    {CMD_VIBRATO, true},                  // H vibrato
+    {CMD_TREMOR, true},                   // I tremor
+    {CMD_S3M_ARPEGGIO, true},             // J arpeggio
+    {CMD_VIBRATO_S3M_VOLSLIDE, true},     // K vibrato + volume slide
+    {CMD_TONE_PORTA_S3M_VOLSLIDE, true},  // L tone portamento + volume slide
+    {CMD_IT_CHANNEL_VOLUME, true},        // M channel volume
+    {CMD_IT_CHANNEL_VOLSLIDE, true},      // N channel volume slide
+    {CMD_SAMPLE_OFFSET, true},            // O sample offset
+    {CMD_IT_PANSLIDE, true},              // P pan slide
+    {CMD_S3M_RETRIG, true},               // Q retrigger
+    {CMD_S3M_TREMOLO, true},              // R tremolo
+    {CMD_IT_EXTENDED, true},              // S extended commands
+    {CMD_IT_TEMPO, true},                 // T tempo, tempo slide
+    {CMD_FINE_VIBRATO, true},             // U fine vibrato
+    {CMD_SET_GLOBAL_VOLUME, true},        // V global volume
+    {CMD_GLOBAL_VOLSLIDE, true},          // W global volume slide
+    {CMD_SET_PAN, true},                  // X pan
+    {CMD_IT_PANBRELLO, true},             // Y panbrello
+    {CMD_IT_MIDI_MACRO, true},            // Z MIDI macro (filter)
 };
 
 // What the header says, beyond what goes straight into the model.
@@ -679,9 +679,10 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
                                         : -3;
     if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
     if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
-    if (command > 0 && command <= 26 && it_effects[command]) {
-      cell.command = it_effects[command];
-      cell.param = param;
+    if (command > 0) {
+      int code = command, value = param;
+      translate_effect(it_effects, 27, -1, nullptr, &code, &value);
+      if (code) cell.command = code, cell.param = value;  // a letter beyond Z is no effect
     }
     if (note >= 0 || sample > 0 || volume >= 0 || command > 0)
       if (ch + 1 > used) used = ch + 1;
