@@ -102,7 +102,7 @@ struct it_header {
 // ---------------------------------------------------------------------------------------------
 
 // The fixed header at the cursor (which starts on "IMPM"). False with a message.
-bool read_header(MODUX *mod, cursor &c, it_header &h) {
+bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   c.skip(4);                       // "IMPM"
   c.bytes(mod->name, NAME_BYTES);  // song name
   c.skip(2);                       // row highlight
@@ -140,19 +140,19 @@ bool read_header(MODUX *mod, cursor &c, it_header &h) {
   if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
   if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
   if (h.orders > MAX_ORDERS) {
-    set_error("IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
+    fail(load, "IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
     return false;
   }
   if (h.instruments > MAX_INSTRUMENTS) {
-    set_error("IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
+    fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;
   }
   if (h.samples > MAX_SAMPLES) {
-    set_error("IT: %d samples, at most %d are possible", h.samples, MAX_SAMPLES);
+    fail(load, "IT: %d samples, at most %d are possible", h.samples, MAX_SAMPLES);
     return false;
   }
   if (h.patterns > MAX_PATTERNS) {
-    set_error("IT: %d patterns, at most %d are possible", h.patterns, MAX_PATTERNS);
+    fail(load, "IT: %d patterns, at most %d are possible", h.patterns, MAX_PATTERNS);
     return false;
   }
   return true;
@@ -292,24 +292,24 @@ void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
   fit_envelope(ins.vol_env);
 }
 
-bool read_instruments(MODUX *mod, view img, long long base, const it_header &h,
+bool read_instruments(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                       const uint32_t *offsets) {
   const int count = (mod->rules & RULE_IT_INSTRUMENTS) ? h.instruments : 0;
   mod->instrument_count = count;
   if (count == 0) return true;
   mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(
-      new_records(count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
+      new_records(load, count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
   if (!mod->it_instruments) return false;
   for (int i = 0; i < count; i++) {
     const long long at = base + offsets[i];
     if (at + INSTRUMENT_BYTES > img.size) {
-      set_error("IT: instrument %d at %lu lies past the end of the file", i + 1,
-                (unsigned long)offsets[i]);
+      fail(load, "IT: instrument %d at %lu lies past the end of the file", i + 1,
+           (unsigned long)offsets[i]);
       return false;
     }
     cursor c(img, at);
     if (memcmp(img.data + at, "IMPI", 4) != 0) {
-      set_error("IT: instrument %d has no IMPI signature", i + 1);
+      fail(load, "IT: instrument %d has no IMPI signature", i + 1);
       return false;
     }
     if (h.compatible >= NEW_INSTRUMENTS_FROM)
@@ -400,16 +400,17 @@ long long block_values(int top) { return top == 8 ? 0x8000 : 0x4000; }
 // channel need, from at, without decoding: where the chain ends, or -1 with a message when the
 // file ends before it does. Run before the sample's memory is taken, so a length the blocks in
 // the file cannot give costs nothing.
-long long block_chain_end(view img, long long at, long long count, int top, int sample) {
+long long block_chain_end(load_state &load, view img, long long at, long long count, int top,
+                          int sample) {
   for (long long done = 0; done < count; done += block_values(top)) {
     if (at + 2 > img.size) {
-      fail("IT: compressed data of sample %d ends before its block %lld", sample,
+      fail(load, "IT: compressed data of sample %d ends before its block %lld", sample,
            done / block_values(top) + 1);
       return -1;
     }
     at += 2 + (img.data[at] | (img.data[at + 1] << 8));
     if (at > img.size) {
-      fail("IT: compressed block of sample %d runs past the end of the file", sample);
+      fail(load, "IT: compressed block of sample %d runs past the end of the file", sample);
       return -1;
     }
   }
@@ -434,8 +435,8 @@ inline void put_value(SAMPLE &spl, bool wide, int ch, long long k, int v) {
 // Decompresses count values of `top` bits of channel ch from the blocks at `at` (whose chain the
 // caller has walked) into the sample, a block at a time; at moves past them. False with a
 // message.
-bool decompress(view img, long long &at, long long count, int top, bool twice, SAMPLE &spl, int ch,
-                int sample) {
+bool decompress(load_state &load, view img, long long &at, long long count, int top, bool twice,
+                SAMPLE &spl, int ch, int sample) {
   const long long per_block = block_values(top);
   std::vector<int> values(per_block);
   for (long long done = 0; done < count;) {
@@ -444,7 +445,7 @@ bool decompress(view img, long long &at, long long count, int top, bool twice, S
     const long long n = count - done < per_block ? count - done : per_block;
     bit_reader r{img.data + at, length};
     if (!decode_block(r, top, twice, values.data(), static_cast<int>(n)))
-      return fail("IT: compressed block %lld of sample %d is damaged", done / per_block + 1,
+      return fail(load, "IT: compressed block %lld of sample %d is damaged", done / per_block + 1,
                   sample);
     for (long long k = 0; k < n; k++) put_value(spl, top == 16, ch, done + k, values[k]);
     done += n;
@@ -467,8 +468,8 @@ const long long VALUES_PER_COMPRESSED_BYTE = 8;
 // stereo is mixed to mono, everything becomes Allegro's unsigned form. Plain data cut short by
 // the end of the file keeps what is there (the missing values are 0). The sample's data block is
 // taken only after the file is known to hold what it needs. False with the status set.
-bool read_sample_data(SAMPLE &spl, view img, long long at, long long frames, int flags, int convert,
-                      int number) {
+bool read_sample_data(load_state &load, SAMPLE &spl, view img, long long at, long long frames,
+                      int flags, int convert, int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
   const int top = wide ? 16 : 8;
@@ -476,19 +477,19 @@ bool read_sample_data(SAMPLE &spl, view img, long long at, long long frames, int
     // Each channel of a stereo sample is compressed on its own, one after the other.
     long long end = at;
     for (int ch = 0; ch < channels && end >= 0; ch++)
-      end = block_chain_end(img, end, frames, top, number);
+      end = block_chain_end(load, img, end, frames, top, number);
     if (end < 0) return false;
   }
-  if (!charge_sample(frames * (wide ? 2 : 1), "IT", number)) return false;
+  if (!charge_sample(load, frames * (wide ? 2 : 1), "IT", number)) return false;
   spl.bits = top;
   free(spl.data);
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
-  if (!spl.data) return no_memory("sample data");
+  if (!spl.data) return no_memory(load, "sample data");
   if (flags & SAMPLE_COMPRESSED) {
     // A compressed sample is signed.
     long long pos = at;
     for (int ch = 0; ch < channels; ch++)
-      if (!decompress(img, pos, frames, top, convert & CONVERT_DELTA, spl, ch, number))
+      if (!decompress(load, img, pos, frames, top, convert & CONVERT_DELTA, spl, ch, number))
         return false;
     return true;
   }
@@ -529,30 +530,30 @@ void set_sustain(MODUX *mod, int i, long long start, long long end, int flags) {
   s.loop_end = info.sustain_end = static_cast<int>(end);
 }
 
-bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
+bool read_samples(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                   const uint32_t *offsets) {
   const int count = h.samples;
   mod->sample_count = count;
   if (count == 0) return true;
   mod->sample_info =
-      static_cast<SAMPLE_INFO *>(new_records(count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+      static_cast<SAMPLE_INFO *>(new_records(load, count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
   if (!mod->sample_info) return false;
-  mod->samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  mod->samples = static_cast<SAMPLE *>(new_records(load, count, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->samples) return false;
-  mod->sustain_samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  mod->sustain_samples = static_cast<SAMPLE *>(new_records(load, count, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->sustain_samples) return false;
   for (int i = 0; i < count; i++) {
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
-    if (!new_sample(spl, info, 0)) return false;
+    if (!new_sample(load, spl, info, 0)) return false;
     const long long at = base + offsets[i];
     if (at + SAMPLE_HEADER_BYTES > img.size) {
-      set_error("IT: sample %d at %lu lies past the end of the file", i + 1,
-                (unsigned long)offsets[i]);
+      fail(load, "IT: sample %d at %lu lies past the end of the file", i + 1,
+           (unsigned long)offsets[i]);
       return false;
     }
     if (memcmp(img.data + at, "IMPS", 4) != 0) {
-      set_error("IT: sample %d has no IMPS signature", i + 1);
+      fail(load, "IT: sample %d has no IMPS signature", i + 1);
       return false;
     }
     cursor c(img, at + 4 + 12 + 1);  // "IMPS", file name, 0
@@ -586,7 +587,7 @@ bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
       if (frames > there) frames = there;
     }
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) && data >= img.size) {
-      set_error("IT: compressed data of sample %d lies past the end of the file", i + 1);
+      fail(load, "IT: compressed data of sample %d lies past the end of the file", i + 1);
       return false;
     }
     // A length beyond what the compressed bytes after the data offset can give is a lie found
@@ -594,12 +595,12 @@ bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
     const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
         frames * channels > VALUES_PER_COMPRESSED_BYTE * (img.size - data)) {
-      return fail_code(MODUX_ERROR_LIMIT,
+      return fail_code(load, MODUX_ERROR_LIMIT,
                        "IT: sample %d claims %lld frames, more than its data can hold", i + 1,
                        frames);
     }
     spl.len = info.length = static_cast<int>(frames);
-    if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1))
+    if (frames > 0 && !read_sample_data(load, spl, img, data, frames, flags, convert, i + 1))
       return false;
     fit_loop(spl, info, loop_start, loop_end,
              (flags & SAMPLE_LOOP) ? ((flags & SAMPLE_PINGPONG) ? 3 : 1) : 0);
@@ -621,10 +622,10 @@ struct channel_memory {
 // One packed pattern: 2-byte data length, 2-byte row count, 4 reserved, then per row
 // channel bytes (0 ends the row; bit 7 says a new mask follows) and their fields. Cells are
 // stored for channels 0..63; channel_count is raised to the highest channel that has one.
-bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
+bool read_pattern(load_state &load, MODUX *mod, view img, long long at, int number, int &used) {
   PATTERN_INFO &pat = mod->patterns[number];
   if (at + 8 > img.size) {
-    set_error("IT: pattern %d lies past the end of the file", number);
+    fail(load, "IT: pattern %d lies past the end of the file", number);
     return false;
   }
   cursor c(img, at);
@@ -632,16 +633,16 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
   const int rows = c.lword();
   c.skip(4);
   if (rows < 1 || rows > MAX_ROWS) {
-    set_error("IT: pattern %d has %d rows, 1 to %d are possible", number, rows, MAX_ROWS);
+    fail(load, "IT: pattern %d has %d rows, 1 to %d are possible", number, rows, MAX_ROWS);
     return false;
   }
   const long long end = at + 8 + length;
   if (end > img.size) {
-    set_error("IT: pattern %d runs past the end of the file", number);
+    fail(load, "IT: pattern %d runs past the end of the file", number);
     return false;
   }
   pat.row_count = rows;
-  pat.notes = new_cells(rows * MODUX_MAX_CHANNELS, "IT", number);
+  pat.notes = new_cells(load, rows * MODUX_MAX_CHANNELS, "IT", number);
   if (!pat.notes) return false;
   channel_memory memory[MODUX_MAX_CHANNELS] = {};
   const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
@@ -691,10 +692,10 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
 }
 
 // An empty pattern of 64 rows (offset 0, or an order naming a pattern the file lacks).
-bool empty_pattern(MODUX *mod, int number) {
+bool empty_pattern(load_state &load, MODUX *mod, int number) {
   PATTERN_INFO &pat = mod->patterns[number];
   pat.row_count = EMPTY_ROWS;
-  pat.notes = new_cells(EMPTY_ROWS * MODUX_MAX_CHANNELS, "IT", number);
+  pat.notes = new_cells(load, EMPTY_ROWS * MODUX_MAX_CHANNELS, "IT", number);
   return pat.notes != nullptr;
 }
 
@@ -709,20 +710,20 @@ void narrow_patterns(MODUX *mod) {
   }
 }
 
-bool read_patterns(MODUX *mod, view img, long long base, const it_header &h,
+bool read_patterns(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                    const uint32_t *offsets, bool missing) {
   mod->pattern_count = h.patterns + (missing ? 1 : 0);
   if (mod->pattern_count == 0) return true;
   mod->patterns = static_cast<PATTERN_INFO *>(
-      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+      new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
   if (!mod->patterns) return false;
   int used = 1;
   for (int p = 0; p < h.patterns; p++) {
-    if (offsets[p] == 0 ? !empty_pattern(mod, p)
-                        : !read_pattern(mod, img, base + offsets[p], p, used))
+    if (offsets[p] == 0 ? !empty_pattern(load, mod, p)
+                        : !read_pattern(load, mod, img, base + offsets[p], p, used))
       return false;
   }
-  if (missing && !empty_pattern(mod, h.patterns)) return false;
+  if (missing && !empty_pattern(load, mod, h.patterns)) return false;
   // The channels played: up to the last one a pattern uses (the header leaves unused ones on).
   mod->channel_count = used;
   narrow_patterns(mod);
@@ -730,9 +731,9 @@ bool read_patterns(MODUX *mod, view img, long long base, const it_header &h,
 }
 
 // Reads n 32-bit offsets of a table; false when the table does not fit the file.
-bool read_offsets(cursor &c, uint32_t *out, int n, const char *what) {
+bool read_offsets(load_state &load, cursor &c, uint32_t *out, int n, const char *what) {
   if (!c.has(4LL * n)) {
-    set_error("IT: the %s offset table runs past the end of the file", what);
+    fail(load, "IT: the %s offset table runs past the end of the file", what);
     return false;
   }
   for (int i = 0; i < n; i++) out[i] = c.llong();
@@ -753,30 +754,31 @@ int detect_unreal_it(const char *filename) {
   return detect_file(filename, detect_unreal_it_bytes, 0);
 }
 
-MODUX *modux_import::load_it_bytes(view img, int offset) {
-  MODUX *mod = new_module();
+MODUX *modux_import::load_it_bytes(load_state &load, view img, int offset) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   if (offset < 0 || offset > img.size)
-    return refuse(mod, "IT: no module data at offset %d", offset);
+    return refuse(load, mod, "IT: no module data at offset %d", offset);
   const long long base = offset;
   cursor c(img, base);
-  if (!c.has(HEADER_BYTES)) return refuse(mod, "IT: file ends inside the header");
-  if (memcmp(img.data + base, SIGNATURE, 4) != 0) return refuse(mod, "IT: no IMPM signature");
+  if (!c.has(HEADER_BYTES)) return refuse(load, mod, "IT: file ends inside the header");
+  if (memcmp(img.data + base, SIGNATURE, 4) != 0) return refuse(load, mod, "IT: no IMPM signature");
   it_header h;
-  if (!read_header(mod, c, h)) return abandon(mod);
-  if (!c.has(h.orders)) return refuse(mod, "IT: the order list runs past the end of the file");
+  if (!read_header(load, mod, c, h)) return abandon(mod);
+  if (!c.has(h.orders))
+    return refuse(load, mod, "IT: the order list runs past the end of the file");
   const bool missing = read_orders(mod, c, h);
   uint32_t instruments[MAX_INSTRUMENTS], samples[MAX_SAMPLES], patterns[MAX_PATTERNS];
-  if (!read_offsets(c, instruments, h.instruments, "instrument") ||
-      !read_offsets(c, samples, h.samples, "sample") ||
-      !read_offsets(c, patterns, h.patterns, "pattern"))
+  if (!read_offsets(load, c, instruments, h.instruments, "instrument") ||
+      !read_offsets(load, c, samples, h.samples, "sample") ||
+      !read_offsets(load, c, patterns, h.patterns, "pattern"))
     return abandon(mod);
   read_message(mod, img, base, h);
-  if (!read_instruments(mod, img, base, h, instruments) ||
-      !read_samples(mod, img, base, h, samples) ||
-      !read_patterns(mod, img, base, h, patterns, missing))
+  if (!read_instruments(load, mod, img, base, h, instruments) ||
+      !read_samples(load, mod, img, base, h, samples) ||
+      !read_patterns(load, mod, img, base, h, patterns, missing))
     return abandon(mod);
-  if (mod->order_count == 0) return refuse(mod, "IT: the order list plays no pattern");
+  if (mod->order_count == 0) return refuse(load, mod, "IT: the order list plays no pattern");
   lock_mod(mod);
   return mod;
 }

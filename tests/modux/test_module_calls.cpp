@@ -127,9 +127,9 @@ TEST(ModuleLimits, SampleDataHasATotalPerLoad) {
   using namespace modux_import;
   for (int load = 0; load < 2; load++) {
     modux_status st;
-    load_scope scope(&st);
-    EXPECT_TRUE(charge_sample(MAX_SAMPLE_BYTES - 10, "XM", 1));
-    EXPECT_FALSE(charge_sample(11, "XM", 2));
+    load_state one(&st);
+    EXPECT_TRUE(charge_sample(one, MAX_SAMPLE_BYTES - 10, "XM", 1));
+    EXPECT_FALSE(charge_sample(one, 11, "XM", 2));
     EXPECT_EQ(std::make_pair(st.code, std::string(st.message)),
               std::make_pair(MODUX_ERROR_LIMIT,
                              std::string("XM: sample 2 needs 11 bytes, over the module limit of "
