@@ -248,8 +248,8 @@ static bool read_patterns(load_state &load, MODUX *mod, cursor &c, int no_inst, 
 }
 
 // Sample data, 8-bit signed, one sample after another in the order of the headers. Files cut
-// short are common: a sample keeps the bytes that are there, later ones are empty. False when
-// memory is short, with a message.
+// short are common: a sample keeps the bytes that are there, later ones are empty. False, with
+// the status set, when memory is short or the module's sample data would pass its limit.
 static bool read_samples(load_state &load, MODUX *mod, cursor &c, const mod_sample_header *headers,
                          int no_inst) {
   long long wanted = 0;

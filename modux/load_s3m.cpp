@@ -414,7 +414,7 @@ static void set_up_channels(MODUX *mod, view img, const s3m_layout &l, channel_s
 }
 
 // Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
-// or outside the file, stay empty. False with a message when memory is short.
+// or outside the file, stay empty. False with the status set.
 static bool read_patterns(load_state &load, MODUX *mod, view img, const s3m_layout &l,
                           const channel_setup &cs) {
   mod->pattern_count = get_mod_no_pat(mod->order_table, mod->order_count);

@@ -175,7 +175,7 @@ const int VERSION_DATA_BY_INSTRUMENT = 0x0104;
 const int VERSION_WORD_ROWS = 0x0103;
 const int BYTE_ROWS_PATTERN_HEADER_BYTES = 8;
 
-// Reads `patterns` patterns at the cursor. False, with modux_error set, when the file ends
+// Reads `patterns` patterns at the cursor. False, with the status set, when the file ends
 // inside one: what a song plays must be whole.
 bool read_patterns(load_state &load, MODUX *mod, cursor &c, int patterns, bool byte_rows) {
   const int fields = byte_rows ? BYTE_ROWS_PATTERN_HEADER_BYTES : PATTERN_HEADER_BYTES;
