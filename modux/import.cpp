@@ -386,7 +386,7 @@ const char *family_name(int type) {
 MODUX *load_memory(view v, modux_status *status) {
   modux_status scratch;
   load_state load(status_or_scratch(status, scratch));
-  if (!v.data && v.size > 0) {
+  if (!v.data) {
     fail_code(load, MODUX_ERROR_ARGUMENT, "No module data");
     return nullptr;
   }
@@ -427,7 +427,7 @@ MODUX *load_path(const char *path, modux_status *status) {
 int info_memory(view v, MODFILE_INFO *info, modux_status *status) {
   modux_status scratch;
   load_state load(status_or_scratch(status, scratch));
-  if (!info || (!v.data && v.size > 0))
+  if (!info || !v.data)
     return fail_code(load, MODUX_ERROR_ARGUMENT, "No module data or no summary"), -1;
   int detected = 0;
   const module_family *family = find_family(v, &detected);

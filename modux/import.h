@@ -243,7 +243,8 @@ MODUX *load_m15_bytes(load_state &load, view v, int offset);
 MODUX *load_m31_bytes(load_state &load, view v, int offset);
 
 // Any module in memory: the format is told from the bytes, the first family that matches loads
-// them. Touches no global state; the status (which may be null) says why a load failed.
+// them. Touches no global state; the status (which may be null) says why a load failed. Null
+// data: MODUX_ERROR_ARGUMENT.
 MODUX *load_memory(view v, modux_status *status);
 // Any module file, read once. Null path: MODUX_ERROR_ARGUMENT.
 MODUX *load_path(const char *path, modux_status *status);

@@ -700,13 +700,16 @@ bool empty_pattern(load_state &load, MODUX *mod, int number) {
 }
 
 // Cells are read for 64 channels; once the channels in use are known, each pattern keeps only
-// those, in the model's row-major layout.
+// those, in the model's row-major layout, and its memory shrinks to them.
 void narrow_patterns(MODUX *mod) {
   const int n = mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
     for (int r = 0; r < pat.row_count; r++)
       for (int ch = 0; ch < n; ch++) pat.notes[r * n + ch] = pat.notes[r * MODUX_MAX_CHANNELS + ch];
+    // The rest of the 64 channels' room goes back; should the system not take it, it stays.
+    void *kept = realloc(pat.notes, sizeof(NOTE_INFO) * pat.row_count * n);
+    if (kept) pat.notes = static_cast<NOTE_INFO *>(kept);
   }
 }
 
