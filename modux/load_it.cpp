@@ -466,21 +466,25 @@ const long long VALUES_PER_COMPRESSED_BYTE = 8;
 
 // Turns one sample's data into its Allegro sample of frames frames: 16-bit data stays 16 bits,
 // stereo is mixed to mono, everything becomes Allegro's unsigned form. Plain data cut short by
-// the end of the file keeps what is there (the missing values are 0). The sample's data block is
-// taken only after the file is known to hold what it needs. False with the status set.
+// the end of the file keeps what is there (the missing values are 0). False with the status set.
 bool read_sample_data(load_state &load, SAMPLE &spl, view img, long long at, long long frames,
                       int flags, int convert, int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
   const int top = wide ? 16 : 8;
+  // Everything the length claims is checked before the sample's memory is taken: first against
+  // the module's total, then against what the bytes after the data offset can give.
+  if (!charge_sample(load, frames * (wide ? 2 : 1), "IT", number)) return false;
   if (flags & SAMPLE_COMPRESSED) {
+    if (frames * channels > VALUES_PER_COMPRESSED_BYTE * (img.size - at))
+      return fail(load, "IT: sample %d claims %lld frames, more than its data can hold", number,
+                  frames);
     // Each channel of a stereo sample is compressed on its own, one after the other.
     long long end = at;
     for (int ch = 0; ch < channels && end >= 0; ch++)
       end = block_chain_end(load, img, end, frames, top, number);
     if (end < 0) return false;
   }
-  if (!charge_sample(load, frames * (wide ? 2 : 1), "IT", number)) return false;
   spl.bits = top;
   free(spl.data);
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
@@ -589,15 +593,6 @@ bool read_samples(load_state &load, MODUX *mod, view img, long long base, const 
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) && data >= img.size) {
       fail(load, "IT: compressed data of sample %d lies past the end of the file", i + 1);
       return false;
-    }
-    // A length beyond what the compressed bytes after the data offset can give is a lie found
-    // before anything is allocated.
-    const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
-    if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
-        frames * channels > VALUES_PER_COMPRESSED_BYTE * (img.size - data)) {
-      return fail_code(load, MODUX_ERROR_LIMIT,
-                       "IT: sample %d claims %lld frames, more than its data can hold", i + 1,
-                       frames);
     }
     spl.len = info.length = static_cast<int>(frames);
     if (frames > 0 && !read_sample_data(load, spl, img, data, frames, flags, convert, i + 1))

@@ -96,7 +96,7 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
       {memory(noise), MODUX_ERROR_FORMAT, "Unsupported MOD type or unable to open file"},
       {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 orders, at most 256 are possible"},
       {memory(hostile), MODUX_ERROR_LIMIT,
-       "IT: sample 1 claims 4294967295 frames, more than its data can hold"},
+       "IT: sample 1 needs 4294967295 bytes, over the module limit of 256 MiB"},
       {path(std::string(FUZZ_REGRESSIONS_DIR) + "/mux_patterns_beyond_cell_limit.mux"),
        MODUX_ERROR_LIMIT, "MUX: pattern 1 needs 4194240 cells, over the module limit of 4210688"},
       {[](modux_status *s) { return modux_module_load_file(nullptr, s); }, MODUX_ERROR_ARGUMENT,
