@@ -2,8 +2,9 @@
 // A file is read once into memory (or handed over as memory) and walked with a cursor that never
 // passes its end; the format is told from those bytes. Every count and offset a file declares is
 // checked against the bytes really there before anything is allocated from it, and the sample
-// data of one module is held to a total. Messages go, with an error code, to the status of the
-// load each routine is given; a refused module is freed on one path, through destroy_mod.
+// data and pattern cells of one module are held to totals. Messages go, with an error code, to the
+// status of the load each routine is given; a refused module is freed on one path, through
+// destroy_mod.
 #ifndef MODUX_IMPORT_H
 #define MODUX_IMPORT_H
 
@@ -22,8 +23,8 @@ namespace modux_import {
 // a few megabytes); it keeps a huge foreign file from being copied into memory.
 const long MAX_MODULE_BYTES = 64L << 20;
 // Sample data one module may hold, all its samples together, as the model stores it. Four times
-// the largest file: room for 8-bit data widened nowhere and for IT compression, while a hostile
-// header cannot make a load take gigabytes.
+// the largest file: IT compression lets a file give more data than it has bytes, yet no header
+// can make a load take gigabytes.
 const long long MAX_SAMPLE_BYTES = 256LL << 20;
 // Pattern cells one module may hold, all patterns together: the most any format can name (257
 // patterns with an appended empty one, of 256 rows over 64 channels), about 84 MB. A file of
