@@ -2,8 +2,9 @@
 # modux-play's command line, with no display and no sound device: --help, --version and the
 # refusals of a bad command line (status 2); --info's summary and its lengths against what the
 # render writes, for the whole song and for each subsong of a module that has two; status 1 for
-# a cut-off song, a missing file, a folder, a FIFO and no sound output; the output files by extension, their samples the WAV's
-# where the format is lossless, and a pipe written in place (render_songs.sh: the WAV's checks).
+# a cut-off song, a missing file, a folder, a FIFO and no sound output; the output files by
+# extension, their samples the WAV's where the format is lossless, and a pipe written in place
+# (render_songs.sh: the WAV's checks).
 # Usage: modux_play_cli.sh MODUX_PLAY MODGEN SONG.mux
 source "$(dirname "$0")/lib.sh"
 PLAY=$1 MODGEN=$2 SONG=$3
