@@ -203,11 +203,8 @@ TEST(Render, SongLengthFollowsRowsJumpsLoopsAndDelays) {
 
 // Four positions of notes, slides and vibrato: about 4 seconds.
 MODUX *busy_song() {
-  return song(2, {0, 1, 0, 1},
-              {{0, 0, NOTE},
-               {0, 4, command(CMD_PORTA_UP, 3)},
-               {1, 0, NOTE},
-               {1, 2, command(CMD_VIBRATO, 0x48)}});
+  const NOTE_INFO up = command(CMD_PORTA_UP, 3), vibrato = command(CMD_VIBRATO, 0x48);
+  return song(2, {0, 1, 0, 1}, {{0, 0, NOTE}, {0, 4, up}, {1, 0, NOTE}, {1, 2, vibrato}});
 }
 
 // A render and a C player, each on a player of its own, sound the same whatever the control
