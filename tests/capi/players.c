@@ -12,15 +12,11 @@
 #define FRAMES (44100L * 6)
 #define MAX_SONGS 4
 static int failures = 0;
-#define CHECK(cond, ...)                                         \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      failures++;                                                \
-      fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #cond); \
-      fprintf(stderr, __VA_ARGS__);                              \
-      fputc('\n', stderr);                                       \
-    }                                                            \
-  } while (0)
+/* Counts a failed condition and tells its line and the message of the other arguments. */
+#define CHECK(cond, ...)                                                                       \
+  ((cond) ? 0                                                                                  \
+          : (failures++, fprintf(stderr, "line %d: ", __LINE__), fprintf(stderr, __VA_ARGS__), \
+             fputc('\n', stderr)))
 
 typedef struct {
   const modux_module *module;
@@ -59,7 +55,11 @@ static modux_module *two_subsongs(void) {
   return modux_module_load_memory(mod, sizeof mod, NULL);
 }
 
-#define CODE(call, code) CHECK((call) == (code), "answers %ld", (long)(call))
+/* A call's answer against the one it should give, the call made once. */
+static void code_is(long got, long want, int line) {
+  if (got != want) failures++, fprintf(stderr, "line %d: answers %ld, not %ld\n", line, got, want);
+}
+#define CODE(call, code) code_is((call), (code), __LINE__)
 
 static void bad_calls(const modux_module *m) {
   int16_t s16[64];
@@ -98,8 +98,7 @@ static void bad_calls(const modux_module *m) {
        -2 * MODUX_ERROR_ARGUMENT);
   for (int code = MODUX_OK; code <= MODUX_ERROR_STATE; code++)
     CHECK(strcmp(modux_error_text(code), modux_error_text(code + 1)), "text of %d", code);
-  modux_player_destroy(p);
-  modux_player_destroy(NULL);
+  modux_player_destroy(p), modux_player_destroy(NULL);
 }
 
 /* The options on one song: mono is the mean of the sides, float the same sound, half the volume

@@ -2,8 +2,9 @@
 # modux-play's command line, with no display and no sound device: --help, --version and the
 # refusals of a bad command line (status 2); --info's summary and its lengths against what the
 # render writes, for the whole song and for each subsong of a module that has two; status 1 for
-# a cut-off song and for no sound output; the output files by extension, their samples the WAV's
-# where the format is lossless, and a pipe written in place (render_songs.sh: the WAV's checks).
+# a cut-off song, a missing file, a folder, a FIFO and no sound output; the output files by
+# extension, their samples the WAV's where the format is lossless, and a pipe written in place
+# (render_songs.sh: the WAV's checks).
 # Usage: modux_play_cli.sh MODUX_PLAY MODGEN SONG.mux
 source "$(dirname "$0")/lib.sh"
 PLAY=$1 MODGEN=$2 SONG=$3
@@ -48,6 +49,14 @@ head -c 700 "$SONG" > "$T/short.mux"
 "$PLAY" --info "$T/short.mux" "$SONG" > "$T/out" 2> "$T/err"; st=$?
 [ $st = 1 ] && grep -q "short.mux: " "$T/err" || fail "a cut-off song gave status $st, $(cat "$T/err")"
 grep -q "^file: $SONG" "$T/out" || fail "the whole song after the cut one was not described"
+# A missing song, a folder and a FIFO are refused at once, each with its reason (a FIFO would
+# block a reader that opened it).
+mkfifo "$T/fifo" && mkdir "$T/dir" || fail "no scratch FIFO or folder"
+for c in "none.mux:No such file or directory" "dir:not a regular file" "fifo:not a regular file"; do
+  timeout 10 "$PLAY" --info "$T/${c%%:*}" > "$T/out" 2> "$T/err"; st=$?
+  [ $st = 1 ] && grep -qF "Unable to open $T/${c%%:*}: ${c#*:}" "$T/err" ||
+    fail "${c%%:*}: status $st, '$(cat "$T/err")'"
+done
 PULSE_SERVER="unix:$T/none" "$PLAY" "$SONG" > /dev/null 2> "$T/err"; st=$?
 [ $st = 1 ] && grep -q "no sound output" "$T/err" || fail "with no sound output: status $st, $(tail -1 "$T/err")"
 
