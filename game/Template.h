@@ -194,7 +194,8 @@ int CheckMap(const map_struct *m, char *why, int size);  // -1 playable, else 0 
 int CheckLevelData(DATAFILE *d, char *why, int size);    // every object of "maps.dat"
 
 // Start-up and shared helpers (startup.cpp).
-int Random(int n);
+int Random(int n);     // 0..n-1 from the game's own sequence, the C library's unseeded rand()
+void RandomRestart();  // the sequence back to its start, random_draws 0
 void game_timer();
 [[noreturn]] void Error(const char *message);
 int FileExist(const char *name);

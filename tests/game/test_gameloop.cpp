@@ -114,7 +114,7 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
   auto play = [&](PassInput (*input)()) {  // the game from the same start every time
     map = level, gmap = &map, dif_level = 2, exit_requested = 0;
     NewGameSetup();
-    srand(7), random_draws = 0, replay_fast = -1, pass_input = input;
+    RandomRestart(), replay_fast = -1, pass_input = input;
     RecordStart(-1);
     PlayMap(&map);
     ReplayEnd();
@@ -141,6 +141,7 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
        "left its recorded course"},
       {"cut short", edited([](ReplayFile &r) { r.stream.resize(r.stream.size() / 2); }), "ends before the game"},
       {"other figures", edited([](ReplayFile &r) { r.score++; }), "final figures differ"},
+      {"billions of earlier draws", edited([](ReplayFile &r) { r.draws = 4000000000u; }), "more random draws"},
       {"another version", edited([](ReplayFile &r) { r.version[27] = 'X'; }), "another version"},
       {"a byte damaged", [&] { Bytes d = good; d[200] ^= 1; return d; }(), "damaged"},
       {"not a recording", Bytes(80, 'V'), "not a replay file"},
