@@ -287,14 +287,12 @@ void ApplyVolumes();  // the volume settings to Allegro's mixer and the music en
 void PlayGame();
 void PlayMap(map_struct *level);
 void StartLevel();
-void DrawLives();        // the "Lives:" line of the panel
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
 void GamePass();         // one pass of the game loop
 int LevelCleared();      // -1 once no ball is left to eat
 void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
-void Pause();            // "[Paused]" until a key and then C; held keys are forgotten
-void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clean maze
+void Pause();            // the presenter's pause; the ticks that passed meanwhile give no steps
 
 // Exact input replays (replay.cpp).
 enum { REPLAY_OFF, REPLAY_RECORD, REPLAY_PLAY };
@@ -341,13 +339,39 @@ void ReplayName(char *name, int size);
 int ReplayEnd();  // -1 when the game ended as recorded
 void ReplayInterrupted();
 
-// Rendering (render.cpp).
-void InitGameGraphics();
-void Draw3dFrame();
-void DrawGameMap();
+// The presentation of play (presenter.cpp). The game loop reports what happens to the presenter
+// in use, which shows it on its bitmap and waits for the player where the game waits.
+enum {
+  PRESENT_WINDOW,   // a player in the window
+  PRESENT_WATCHED,  // a replay watched in the window: its waits are moments
+  PRESENT_NONE,  // nothing drawn, nothing waited for, no pacing: a fast replay, tests, benchmarks
+};
+struct presenter_struct {
+  BITMAP *bmp;                                      // where it draws
+  int paced;                                        // -1: the loop keeps to the game's tick
+  void (*game_start)(BITMAP *bmp, int fade_speed);  // the play screen fades in: panel and frame
+  void (*game_end)(BITMAP *bmp);                    // back to the menus: the mouse pointer
+  void (*level_start)(BITMAP *bmp);                 // the panel's lives, level and best entry
+  void (*pass)(BITMAP *bmp);                        // after a pass: the maze, score, bugs eaten
+  void (*safety)(BITMAP *bmp);                      // the safety count's line
+  void (*lives)(BITMAP *bmp);                       // the lives line (an extra life)
+  void (*life_lost)(BITMAP *bmp);                   // "You Died!!!" and "Press space", until Space
+  void (*game_over)(BITMAP *bmp);      // "G A M E   O V E R" and "Press Spacebar", until Space
+  void (*level_cleared)(BITMAP *bmp);  // a custom level cleared is said, until Space
+  void (*pause)(BITMAP *bmp);          // "[Paused]" until a key and then C; held keys forgotten
+  int (*ask_quit)(BITMAP *bmp);        // the quit question: -1 when answered Y
+};
+extern presenter_struct presenter;         // the presenter in use; at first the null one
+void UsePresenter(int kind, BITMAP *bmp);  // PRESENT_..., drawing on bmp
+
+// Rendering (render.cpp): the play screen, on the bitmap given (the tools draw on the screen).
+void InitGameGraphics(BITMAP *bmp = screen);
+void Draw3dFrame(BITMAP *bmp);
+void DrawGameMap(BITMAP *bmp = screen);
 void DrawCellPicture(BITMAP *bmp, int code, int v, int px,
-                     int py);                           // one cell's tile, ball or decoration
-void DrawStatusLine(const char *s, int y, int colour);  // one line of the panel's lower box
+                     int py);  // one cell's tile, ball or decoration
+void DrawStatusLine(const char *s, int y, int colour,
+                    BITMAP *bmp = screen);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).
 void MoveUp();
