@@ -248,7 +248,7 @@ xdotool type --delay 40 "quick.map"   # the selector opens in custom/
 press Return
 sleep 2
 hold Right 1.5           # the one ball: the level is cleared and the game is over
-sleep 1
+sleep 1; press space     # past "Level Cleared!!!"
 xdotool type --delay 120 "Kit"
 press Return
 sleep 1.5
