@@ -346,6 +346,16 @@ enum {
   PRESENT_WATCHED,  // a replay watched in the window: its waits are moments
   PRESENT_NONE,  // nothing drawn, nothing waited for, no pacing: a fast replay, tests, benchmarks
 };
+// Moments of play the logic reports; the window's presenter plays each one's sound effect.
+enum {
+  PLAY_BALL,
+  PLAY_POWER_BALL,
+  PLAY_BUG_EATEN,
+  PLAY_CAUGHT,
+  PLAY_GAME_OVER,
+  PLAY_CLEARED,
+  PLAY_EXTRA_LIFE,
+};
 struct presenter_struct {
   BITMAP *bmp;                                      // where it draws
   int paced;                                        // -1: the loop keeps to the game's tick
@@ -360,6 +370,7 @@ struct presenter_struct {
   void (*level_cleared)(BITMAP *bmp);  // a custom level cleared is said, until Space
   void (*pause)(BITMAP *bmp);          // "[Paused]" until a key and then C; held keys forgotten
   int (*ask_quit)(BITMAP *bmp);        // the quit question: -1 when answered Y
+  void (*happened)(int what);          // PLAY_...: heard, when sound is on
 };
 extern presenter_struct presenter;         // the presenter in use; at first the null one
 void UsePresenter(int kind, BITMAP *bmp);  // PRESENT_..., drawing on bmp

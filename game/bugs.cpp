@@ -111,7 +111,7 @@ void BugCollision(int i) {
   actor_struct &b = bugs[i];
   if (std::abs(b.x - vorbel.x) >= CELL || std::abs(b.y - vorbel.y) >= CELL) return;
   if (b.state == BUG_EDIBLE) {
-    if (sound_on) PlaySoundA(SND_BUG);
+    presenter.happened(PLAY_BUG_EATEN);
     b.x = CELL * StartCell(gmap->bug_start_x);
     b.y = CELL * StartCell(gmap->bug_start_y);
     b.state = BUG_NORMAL;
@@ -119,9 +119,9 @@ void BugCollision(int i) {
     vorbel.score += 200 * (vorbel.bugs_eaten + dif_level);
   } else if (vorbel.lives < 2) {
     end_game = -1;
-    if (sound_on) PlaySoundA(SND_GAME_OVER);
+    presenter.happened(PLAY_GAME_OVER);
   } else {
-    if (sound_on) PlaySoundA(SND_CAUGHT);
+    presenter.happened(PLAY_CAUGHT);
     vorbel.lives--;
     // The presenter says so and waits; a signal or the close button ends the wait, and the game
     // loop then ends the game or asks the quit question.

@@ -164,7 +164,7 @@ void GamePass() {
   presenter.pass(presenter.bmp);
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
   if (LevelCleared()) {
-    if (sound_on) PlaySoundA(SND_CLEARED);
+    presenter.happened(PLAY_CLEARED);
     return;
   }
   if (end_game) return;
@@ -172,7 +172,7 @@ void GamePass() {
   // edible bugs late in a run can be worth more than two thresholds at once.
   const int threshold = 20000 + 15000 * dif_level;
   if (vorbel.score - extra_life > threshold) {
-    if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
+    presenter.happened(PLAY_EXTRA_LIFE);
     vorbel.lives += (vorbel.score - extra_life - 1) / threshold;
     extra_life = vorbel.score;
     presenter.lives(presenter.bmp);

@@ -1,9 +1,10 @@
 // The presentation of play. The game loop's logic reports what happens (a game or level begun, a
 // pass made, the safety count, a life lost or gained, the game over, a custom level cleared, the
-// pause and the quit question) to the presenter in use, which shows it on the bitmap it was
-// handed and waits for the player where the game waits. The window's presenter plays for a
-// player; the watched one shows a replay (its waits are moments, no key is asked for); the null
-// one draws and waits for nothing, for a fast replay, the tests and the benchmarks.
+// pause, the quit question, and the moments with a sound effect) to the presenter in use, which
+// shows it on the bitmap it was handed and waits for the player where the game waits. The
+// window's presenter plays for a player; the watched one shows a replay (its waits are moments,
+// no key is asked for); the null one shows and waits for nothing, for a fast replay, the tests and
+// the benchmarks.
 #include <algorithm>
 #include <cstdio>
 
@@ -170,15 +171,24 @@ int AskQuit(BITMAP *bmp) {
   return (WaitForKey() >> 8) == KEY_Y ? -1 : 0;
 }
 
+void Heard(int what) {
+  static const int kEffect[] = {SND_BALL,      SND_POWER,   SND_BUG,       SND_CAUGHT,
+                                SND_GAME_OVER, SND_CLEARED, SND_EXTRA_LIFE};
+  if (sound_on && what >= 0 && what < int(sizeof kEffect / sizeof kEffect[0]))
+    PlaySoundA(kEffect[what]);
+}
+
 void Nothing(BITMAP *) {}
+void NothingHeard(int) {}
 void NothingFaded(BITMAP *, int) {}
 int NoAnswer(BITMAP *) { return 0; }
 
 const presenter_struct kWindow = {
     nullptr,   -1,           ShowGameStart, ShowGameEnd,      ShowLevelStart, ShowPass, ShowSafety,
-    ShowLives, ShowLifeLost, ShowGameOver,  ShowLevelCleared, ShowPause,      AskQuit};
-const presenter_struct kNone = {nullptr, 0,       NothingFaded, Nothing, Nothing, Nothing, Nothing,
-                                Nothing, Nothing, Nothing,      Nothing, Nothing, NoAnswer};
+    ShowLives, ShowLifeLost, ShowGameOver,  ShowLevelCleared, ShowPause,      AskQuit,  Heard};
+const presenter_struct kNone = {nullptr, 0,       NothingFaded, Nothing,     Nothing,
+                                Nothing, Nothing, Nothing,      Nothing,     Nothing,
+                                Nothing, Nothing, NoAnswer,     NothingHeard};
 
 }  // namespace
 
