@@ -298,8 +298,8 @@ void Pause();            // the presenter's pause; the ticks that passed meanwhi
 enum { REPLAY_OFF, REPLAY_RECORD, REPLAY_PLAY };
 extern const char REPLAY_VERSION[];  // the version tag every recording carries
 extern int replay_mode;              // REPLAY_OFF, or recording, or replaying the game played
-extern int replay_fast;              // -1: no pacing, no waits and no screens between passes
-extern char replay_stopped[160];     // why a replay stopped before its end; empty while on course
+extern int replay_fast;           // -1: a replay at full speed: no screens and no table at its end
+extern char replay_stopped[160];  // why a replay stopped before its end; empty while on course
 // What one pass of the game loop consumes: are the tick counters past the speeds, which ways asked.
 struct PassInput {
   int vorbel_due = 0, bug_due = 0;

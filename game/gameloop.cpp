@@ -1,6 +1,7 @@
 // The game loop: a whole game over the maps of "maps.dat", one level with its timer and start-up,
 // the placing of the actors at every (re)start, and one pass of the loop (keys, steps of the
-// vorbel and the bugs, the safety count, drawing, collisions, level end and extra lives).
+// vorbel and the bugs, the safety count, collisions, level end and extra lives). What happens is
+// reported to the presenter in use, which shows it.
 #include "Template.h"
 
 #include <chrono>
@@ -11,6 +12,7 @@ namespace {
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }
 
+// A command's key is waited out before the command runs; a signal ends the wait.
 void WaitWhileHeld(int k) {
   while (key[k] && !exit_requested) rest(1);
 }

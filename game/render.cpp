@@ -1,5 +1,5 @@
 // The play screen: the side panel's frame and pictures, drawn once per game, and the maze with
-// its balls, bugs and vorbel, composed off-screen and copied to the screen on every pass.
+// its balls, bugs and vorbel, composed off-screen and copied to the bitmap given (the presenter's).
 #include <cstdio>
 
 #include "Template.h"
