@@ -18,7 +18,7 @@ exec 9> /tmp/vorbel-system-pulse.lock
 flock -w 300 9 || fail "the system-wide sound socket stayed taken"
 pulse_start
 [ -e /var/run/pulse ] || { mkdir -p /var/run/pulse; E2E_SYSTEM_PULSE=1; }
-trap 'e2e_cleanup; [ -n "${E2E_SYSTEM_PULSE:-}" ] && rmdir /var/run/pulse 2>/dev/null; true' EXIT
+trap 'e2e_cleanup; [ -n "${E2E_SYSTEM_PULSE:-}" ] && rm -rf /var/run/pulse; true' EXIT
 pactl load-module module-native-protocol-unix socket=/var/run/pulse/native auth-anonymous=1 > /dev/null ||
   fail "no system-wide sound socket"
 
@@ -53,16 +53,16 @@ press Escape; sleep 1; press Escape; game_wait_exit; through_sound easy
 note "Normal, a custom level: a life lost, the level cleared, a Space before the name"
 {
   printf 'name: Lane\nwalls: 2\nballs: 19\nbugs: 1\nbug_sprite: 4\npoints: 10 20 30 40 50 60 70 80\nmap:\n'
-  printf '######################\n#V    B###############\n#.####################\n# ####################\n'
+  printf '######################\n#V        B###########\n#.####################\n# ####################\n'
   for r in $(seq 4 21); do printf '######################\n'; done
 } > "$E2E_DIR/lane.txt"
 "$mapc" "$E2E_DIR/lane.txt" -o "$G/lane.map" > /dev/null || fail "vorbel-mapc refused the lane"
 recorded custom --level "$G/lane.map"
 screenshot "$art/lane.png"
-sleep 3                             # the bug comes along the lane
+sleep 4.5                           # the bug comes along the lane
 screenshot "$art/died.png"
 expect_change '>' 0.1 "no \"You Died!!!\" after the bug came" 190 235 160 50 "$art/lane.png" "$art/died.png"
-press space; hold Down 0.8          # the ball below the start: the level is cleared
+press space; hold Down 1.5          # the ball below the start: the level is cleared
 screenshot "$art/cleared.png"
 expect_change '>' 0.3 "the cleared level was not said" 190 235 100 50 "$art/lane.png" "$art/cleared.png"
 press space; sleep 0.5; press space; xdotool type --delay 120 "Lee"; press Return; sleep 1.5
@@ -72,7 +72,7 @@ click 200 435 2; game_wait_exit; through_sound custom
 note "Hard: the close button and Y end the program at once"
 recorded hard
 click 315 302 2; click 170 275 2; click 410 315 0.5; click 320 415 2; click 170 155 3
-hold Left 0.8; close_button; press y; game_wait_exit 5; through_sound hard
+hold Left 1.5; close_button; press y; game_wait_exit 5; through_sound hard
 # Ann's, Lee's and the Hard result, which can have only the default name: none was typed.
 [ "$(od -An -td4 -w28 -v "$G/vorbel.hsc" | awk '$1 > 0' | wc -l)" = 3 ] || fail "the Hard result is not in the table"
 
