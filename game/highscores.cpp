@@ -11,6 +11,7 @@
 
 #include "Template.h"
 #include "lebytes.h"
+#include "safefile.h"
 
 namespace {
 
@@ -40,18 +41,9 @@ void DrawTypedName(FONT *f) {
 char player_name[16] = "Vorbel-Endurant";
 
 int WriteFileSafely(const char *path, const void *data, int size) {
-  const std::string fresh = std::string(path) + ".new";
-  FILE *f = fopen(fresh.c_str(), "wb");
-  if (!f) return 0;  // errno tells why
-  bool ok = fwrite(data, 1, size_t(size), f) == size_t(size);
-  ok = fflush(f) == 0 && ok;
-  ok = ok && fsync(fileno(f)) == 0;  // on the disk before it replaces anything
-  ok = fclose(f) == 0 && ok;
-  if (ok && rename(fresh.c_str(), path) == 0) return -1;
-  int why = errno;  // the caller reports the failed step, not the clean-up's
-  remove(fresh.c_str());
-  errno = why;
-  return 0;
+  const int why = safefile::write_whole(path, data, size_t(size));
+  errno = why;  // the caller reports why
+  return why ? 0 : -1;
 }
 
 void DefaultHighScore(highscore_struct *entry) {
