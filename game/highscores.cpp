@@ -105,14 +105,20 @@ static void SetAside(const char *why) {
 
 void LoadHighScores() {
   ResetHighScores();
-  if (!FileExist("vorbel.hsc")) return;
-  FILE *f = fopen("vorbel.hsc", "rb");
-  if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
+  // A new table that a kill stopped before it replaced the old one is of no use.
+  if (safefile::not_regular("vorbel.hsc.new").empty()) remove("vorbel.hsc.new");
+  if (!file_exists("vorbel.hsc", FA_ALL, nullptr)) return;
+  char why[96];
+  FILE *f = ReadableFile("vorbel.hsc", why, sizeof why);
+  if (!f) {
+    char message[160];
+    snprintf(message, sizeof message, "Error reading file: vorbel.hsc (%s)", why);
+    Error(message);
+  }
   unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
   size_t n = fread(bytes, 1, sizeof bytes, f);
   fclose(f);
   if (n != NUM_HIGHSCORES * kEntrySize) {
-    char why[64];
     snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n,
              NUM_HIGHSCORES * kEntrySize);
     if (n == sizeof bytes)
@@ -129,7 +135,6 @@ void LoadHighScores() {
     e.bugs_eaten = Get32(b + 8);
     std::memcpy(e.name, b + 12, sizeof e.name);
   }
-  char why[96];
   if (!CheckHighScores(read, why, sizeof why)) {
     SetAside(why);
     return;

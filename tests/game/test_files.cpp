@@ -2,6 +2,7 @@
 // level objects of maps.dat, each damaged or hostile file refused with nothing lost or changed.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <functional>
@@ -183,6 +184,32 @@ Bytes MapBytes(const map_struct &m) {
   return b;
 }
 
+// The options file: what is written reads back; a damaged one changes nothing and says where.
+TEST_F(HighScoreTest, OptionsComeBackOrAreRefused) {
+  sound_on = 0, music_on = -1, sound_volume = 30, music_volume = 250, dif_level = 2;
+  const std::string good = OptionsText();
+  EXPECT_EQ(good, "sound off\nmusic on\nsound_volume 30\nmusic_volume 250\ndifficulty Hard\n");
+  sound_on = -1, sound_volume = 200, dif_level = 0;
+  ASSERT_TRUE(ParseOptions(good.data(), good.size(), nullptr, 0));
+  EXPECT_EQ(OptionsText(), good);
+  // clang-format off
+  const std::pair<std::string, const char *> bad[] = {
+      {"", "a setting is missing"}, {"sound on\n", "a setting is missing"},
+      {good + "music off\n", "line 6: a key given twice"}, {"volume 3\n", "line 1: unknown key"},
+      {"sound_volume 251\n", "line 1: a value out of range"}, {"music_volume -1\n", "out of range"},
+      {"sound_volume 2x\n", "out of range"}, {"difficulty Medium\n", "out of range"},
+      {"music yes\n", "out of range"}, {"sound on again\n", "line 1: not a \"key value\" line"},
+      {"\n", "line 1: not a"}, {std::string("sound\0on\n", 9), "line 1: not a"},
+  };
+  // clang-format on
+  for (const auto &[text, reason] : bad) {
+    char why[80] = "";
+    EXPECT_EQ(ParseOptions(text.data(), text.size(), why, sizeof why), 0) << text;
+    EXPECT_NE(std::string(why).find(reason), std::string::npos) << text << ": " << why;
+    EXPECT_EQ(OptionsText(), good) << text;
+  }
+}
+
 class SaveTest : public FileTest {
  protected:
   void SetUp() override {
@@ -270,16 +297,16 @@ TEST_F(SaveTest, SavesComeBackWholeOrAreRefusedWithNothingChanged) {
   EXPECT_TRUE(ReadSavedGame("good.svg")) << "a custom game's save of its own map";
 }
 
-// Custom maps are read whole, the first 1048 bytes of a file, and every map from outside goes
-// through one map check; a refused custom map leaves the map it was to fill alone.
+// Custom maps are read whole, exactly 1048 bytes, and every map from outside goes through one
+// map check; a refused custom map leaves the map it was to fill alone.
 TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
   const map_struct good = Playable();
   Bytes longer = MapBytes(good);
-  longer.resize(5000, 0xEE);
-  WriteBytes("longer.map", longer);
+  WriteBytes("good.map", longer);
   map_struct read{};
-  ASSERT_TRUE(ReadCustomMap("longer.map", &read));
+  ASSERT_TRUE(ReadCustomMap("good.map", &read));
   EXPECT_EQ(std::memcmp(&read, &good, sizeof read), 0);
+  longer.push_back(0);
   auto refused = [](const Bytes &b, const std::string &what, const char *reason = "") {
     WriteBytes("bad.map", b);
     map_struct out = Playable();
@@ -291,6 +318,11 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
     EXPECT_NE(std::string(why).find(reason), std::string::npos) << what << ": " << why;
   };
   refused({}, "empty", "it is not a map file (0 bytes, a map has 1048)");
+  refused(longer, "longer", "it is not a map file (longer than 1048 bytes)");
+  char why[80];
+  ASSERT_EQ(mkfifo("fifo.map", 0600), 0);  // never opened: it would block
+  EXPECT_EQ(ReadCustomMap("fifo.map", &read, why, sizeof why), 0);
+  EXPECT_STREQ(why, "it cannot be opened: it is a FIFO, not a file");
   refused(Bytes(longer.begin(), longer.begin() + 1047), "short",
           "it is not a map file (1047 bytes");
   Bytes save(SAVE_SIZE);
@@ -311,6 +343,7 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
       // Bug pictures end where the datafile ends, if it holds fewer than the vorbel's first.
       {[](M m) { m.bug_sprite = 20, num_sprites = 20; }, "the bug picture 20 is not one of the 20"},
       {[](M m) { m.bug_sprite = -1; }, "the bug picture -1"},
+      {[](M m) { m.points[31] = -32768; }, "the points -32768 of the cell value 32 are below 0"},
       {[](M m) { m.ball_count = 0; }, "the ball count 0"},
       {[](M m) { m.ball_count = 399; }, "the ball count 399 does not fit the 398 balls"},
       // A ball in column 21 is passed, never eaten: it does not count.
@@ -364,6 +397,20 @@ TEST_F(SaveTest, LongPathsAndNames) {
   EXPECT_EQ(std::strlen(current_game_name), sizeof current_game_name - 1);
   RememberGameName("/some/folder/a");
   EXPECT_STREQ(current_game_name, "a");
+  // A saved game's name typed without an extension gets ".svg"; one that would not fit is refused.
+  for (auto [in, out] : {std::pair{"a", "a.svg"},
+                         {"d.x/b", "d.x/b.svg"},
+                         {"c.svg", "c.svg"},
+                         {"e.sv", "e.sv"},
+                         {"/f/", "/f/"}}) {
+    char path[16] = {};
+    std::strcpy(path, in);
+    EXPECT_NE(AddExtension(path, sizeof path, "svg"), 0) << in;
+    EXPECT_STREQ(path, out);
+  }
+  char full[16] = "/aaaaaaaaaaaaa";
+  EXPECT_EQ(AddExtension(full, sizeof full, "svg"), 0);
+  EXPECT_STREQ(full, "/aaaaaaaaaaaaa");
 }
 
 }  // namespace

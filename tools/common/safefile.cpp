@@ -19,6 +19,13 @@ std::string not_regular(const std::string &path) {
   return "it is not a regular file";
 }
 
+FILE *open_input(const std::string &path, std::string *why) {
+  *why = not_regular(path);
+  FILE *f = why->empty() ? std::fopen(path.c_str(), "rb") : nullptr;
+  if (!f && why->empty()) *why = std::strerror(errno);
+  return f;
+}
+
 int open_output(Output *out, const std::string &path) {
   *out = Output{};
   out->path = path;

@@ -14,6 +14,9 @@ namespace safefile {
 // Empty when path names a regular file (links followed); else why it cannot be read as one.
 std::string not_regular(const std::string &path);
 
+// The file opened for reading ("rb") when it is a regular file; else null and why in `why`.
+FILE *open_input(const std::string &path, std::string *why);
+
 // An output being written: to `fresh` (path + ".new"), renamed over `path` when finished, or to
 // `path` itself when that is neither a regular file nor missing.
 struct Output {
