@@ -213,6 +213,7 @@ void *DatafileObject(DATAFILE *d, int n,
                      int type);  // object n if there and of that type, else null
 
 // The game's folders (folders.cpp).
+void FindDataFolder(const char *program);  // the datafiles' folder only (the level editor)
 void FindGameFolders(
     const char *program);  // the datafiles' folder; the player's folder becomes current
 std::string DataPath(const char *name);  // a datafile's path: the bare name when read from here
