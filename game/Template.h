@@ -230,7 +230,10 @@ void DefaultHighScore(highscore_struct *entry);
 void ResetHighScores();  // all fifteen entries the default
 int CheckHighScores(const highscore_struct *table, char *why,
                     int size);  // -1 when every entry is sound
-void LoadHighScores();          // a damaged file is set aside and the defaults used
+// -1 when the bytes are a sound table, copied to `table`; else 0 and the fault in `why`.
+int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
+                        int size);
+void LoadHighScores();  // a damaged file is set aside and the defaults used
 int SaveHighScores();           // -1 when "vorbel.hsc" was written
 int StoreHighScores();          // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1

@@ -103,6 +103,29 @@ static void SetAside(const char *why) {
         why);
 }
 
+int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
+                        int size) {
+  if (n != NUM_HIGHSCORES * kEntrySize) {
+    if (why && size > 0 && n > NUM_HIGHSCORES * kEntrySize)
+      snprintf(why, size_t(size), "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
+    else if (why && size > 0)
+      snprintf(why, size_t(size), "%zu bytes, a table has %d", n, NUM_HIGHSCORES * kEntrySize);
+    return 0;
+  }
+  highscore_struct read[NUM_HIGHSCORES];
+  for (int i = 0; i < NUM_HIGHSCORES; i++) {
+    const unsigned char *b = bytes + kEntrySize * i;
+    highscore_struct &e = read[i];
+    e.score = Get32(b);
+    e.level = Get32(b + 4);
+    e.bugs_eaten = Get32(b + 8);
+    std::memcpy(e.name, b + 12, sizeof e.name);
+  }
+  if (!CheckHighScores(read, why, size)) return 0;
+  std::memcpy(table, read, sizeof read);
+  return -1;
+}
+
 void LoadHighScores() {
   ResetHighScores();
   // A new table that a kill stopped before it replaced the old one is of no use.
@@ -118,28 +141,7 @@ void LoadHighScores() {
   unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
   size_t n = fread(bytes, 1, sizeof bytes, f);
   fclose(f);
-  if (n != NUM_HIGHSCORES * kEntrySize) {
-    snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n,
-             NUM_HIGHSCORES * kEntrySize);
-    if (n == sizeof bytes)
-      snprintf(why, sizeof why, "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
-    SetAside(why);
-    return;
-  }
-  highscore_struct read[NUM_HIGHSCORES];
-  for (int i = 0; i < NUM_HIGHSCORES; i++) {
-    const unsigned char *b = bytes + kEntrySize * i;
-    highscore_struct &e = read[i];
-    e.score = Get32(b);
-    e.level = Get32(b + 4);
-    e.bugs_eaten = Get32(b + 8);
-    std::memcpy(e.name, b + 12, sizeof e.name);
-  }
-  if (!CheckHighScores(read, why, sizeof why)) {
-    SetAside(why);
-    return;
-  }
-  std::memcpy(HighScores, read, sizeof read);
+  if (!HighScoresFromBytes(bytes, n, HighScores, why, sizeof why)) SetAside(why);
 }
 
 // The table that cannot be written stays in memory whole, so a later write (the next entry, a
