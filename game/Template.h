@@ -234,8 +234,8 @@ int CheckHighScores(const highscore_struct *table, char *why,
 int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
                         int size);
 void LoadHighScores();  // a damaged file is set aside and the defaults used
-int SaveHighScores();           // -1 when "vorbel.hsc" was written
-int StoreHighScores();          // SaveHighScores, telling the player when it fails; -1 when written
+int SaveHighScores();   // -1 when "vorbel.hsc" was written
+int StoreHighScores();  // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
 int NameKey(char *name, int c, int scancode, FONT *f);      // one key of the name entry
 void ClipText(FONT *f, const char *s, int width, char *out, int size);  // the prefix that fits

@@ -107,7 +107,8 @@ int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *
                         int size) {
   if (n != NUM_HIGHSCORES * kEntrySize) {
     if (why && size > 0 && n > NUM_HIGHSCORES * kEntrySize)
-      snprintf(why, size_t(size), "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
+      snprintf(why, size_t(size), "longer than the %d bytes of a table",
+               NUM_HIGHSCORES * kEntrySize);
     else if (why && size > 0)
       snprintf(why, size_t(size), "%zu bytes, a table has %d", n, NUM_HIGHSCORES * kEntrySize);
     return 0;
