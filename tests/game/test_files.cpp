@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 #include <functional>
@@ -141,6 +142,13 @@ TEST_F(HighScoreTest, FailedWritesKeepTheOldFileAndTheTable) {
   fs::remove("vorbel.pcx.new");
   EXPECT_EQ(ScreenShot(), -1);
   EXPECT_GT(FileBytes("vorbel.pcx").size(), 128u + 480u) << "a PCX of the whole screen";
+  // An output that is no regular file is written to, never replaced by a file.
+  fs::remove("vorbel.hsc");
+  if (mknod("vorbel.hsc", S_IFCHR | 0600, makedev(1, 3)) == 0) {  // a null device of our own
+    EXPECT_TRUE(SaveHighScores());
+    EXPECT_TRUE(fs::is_character_file("vorbel.hsc"));
+    fs::remove("vorbel.hsc");
+  }
 }
 
 // Printable characters are taken, fourteen at most; Backspace erases (nothing when the name is
