@@ -5,8 +5,7 @@
 # the play-test: the game opens on the level drawn, the vorbel eats, the game ends
 # through its high-score step and the editor comes back; the map file opened again in the editor
 # and saved as text gives the same picture; a damaged map is refused by the game.
-# The strokes are sampled as a fast mouse is (no gap), the floor tool and the lower box are
-# drawn plain, and C does not answer the question on leaving.
+# A fast stroke leaves no gap, the floor tool and the lower box are plain, C does not leave.
 # Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -18,8 +17,8 @@ level="$E2E_DIR/edge.txt"
 px() { echo $((30 + 20 * $1)); }
 py() { echo $((30 + 20 * $1)); }
 click_cell() { click "$(px "$1")" "$(py "$2")" 0.2; }
-# stroke ROW FROM TO [STEP]: the left button held from column FROM to TO along a row, cell by cell
-# or, as a fast mouse is sampled, STEP cells at a time.
+# stroke ROW FROM TO [STEP]: the left button held from column FROM to TO along a row, STEP cells
+# (default 1) at a time.
 stroke() {
   local x
   xdotool mousemove --window "$WID" "$(px "$2")" "$(py "$1")"; sleep 0.1
@@ -48,7 +47,6 @@ click 616 211 0.3             # "+" of the bugs: 2 -> 3
 press ctrl+n
 xdotool type --delay 120 "Edge Test"; press Return
 screenshot "$art/editor-drawn.png"
-# The floor tool shows more than black; the lower box is plain between the fields and their buttons.
 [ "$(colours_in "$art/editor-drawn.png" 504 24 20 20)" -ge 2 ] || fail "the floor tool is a plain square"
 [ "$(colours_in "$art/editor-drawn.png" 476 170 154 278)" -le 6 ] || fail "pictures show in the lower box"
 press ctrl+s

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <cstring>
 #include <functional>
@@ -142,13 +141,6 @@ TEST_F(HighScoreTest, FailedWritesKeepTheOldFileAndTheTable) {
   fs::remove("vorbel.pcx.new");
   EXPECT_EQ(ScreenShot(), -1);
   EXPECT_GT(FileBytes("vorbel.pcx").size(), 128u + 480u) << "a PCX of the whole screen";
-  // An output that is no regular file is written to, never replaced by a file.
-  fs::remove("vorbel.hsc");
-  if (mknod("vorbel.hsc", S_IFCHR | 0600, makedev(1, 3)) == 0) {  // a null device of our own
-    EXPECT_TRUE(SaveHighScores());
-    EXPECT_TRUE(fs::is_character_file("vorbel.hsc"));
-    fs::remove("vorbel.hsc");
-  }
 }
 
 // Printable characters are taken, fourteen at most; Backspace erases (nothing when the name is
@@ -190,32 +182,6 @@ Bytes MapBytes(const map_struct &m) {
   Bytes b(sizeof(map_struct));
   MapToBytes(&m, b.data());
   return b;
-}
-
-// The options file: what is written reads back; a damaged one changes nothing and says where.
-TEST_F(HighScoreTest, OptionsComeBackOrAreRefused) {
-  sound_on = 0, music_on = -1, sound_volume = 30, music_volume = 250, dif_level = 2;
-  const std::string good = OptionsText();
-  EXPECT_EQ(good, "sound off\nmusic on\nsound_volume 30\nmusic_volume 250\ndifficulty Hard\n");
-  sound_on = -1, sound_volume = 200, dif_level = 0;
-  ASSERT_TRUE(ParseOptions(good.data(), good.size(), nullptr, 0));
-  EXPECT_EQ(OptionsText(), good);
-  // clang-format off
-  const std::pair<std::string, const char *> bad[] = {
-      {"", "a setting is missing"}, {"sound on\n", "a setting is missing"},
-      {good + "music off\n", "line 6: a key given twice"}, {"volume 3\n", "line 1: unknown key"},
-      {"sound_volume 251\n", "line 1: a value out of range"}, {"music_volume -1\n", "out of range"},
-      {"sound_volume 2x\n", "out of range"}, {"difficulty Medium\n", "out of range"},
-      {"music yes\n", "out of range"}, {"sound on again\n", "line 1: not a \"key value\" line"},
-      {"\n", "line 1: not a"}, {std::string("sound\0on\n", 9), "line 1: not a"},
-  };
-  // clang-format on
-  for (const auto &[text, reason] : bad) {
-    char why[80] = "";
-    EXPECT_EQ(ParseOptions(text.data(), text.size(), why, sizeof why), 0) << text;
-    EXPECT_NE(std::string(why).find(reason), std::string::npos) << text << ": " << why;
-    EXPECT_EQ(OptionsText(), good) << text;
-  }
 }
 
 class SaveTest : public FileTest {
@@ -333,9 +299,6 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
   EXPECT_STREQ(why, "it cannot be opened: it is a FIFO, not a file");
   refused(Bytes(longer.begin(), longer.begin() + 1047), "short",
           "it is not a map file (1047 bytes");
-  Bytes save(SAVE_SIZE);
-  SavedGameBytes(save.data());
-  refused(save, "a saved game");
   using M = map_struct &;
   // clang-format off
   const std::pair<void (*)(M), const char *> cases[] = {
@@ -405,20 +368,6 @@ TEST_F(SaveTest, LongPathsAndNames) {
   EXPECT_EQ(std::strlen(current_game_name), sizeof current_game_name - 1);
   RememberGameName("/some/folder/a");
   EXPECT_STREQ(current_game_name, "a");
-  // A saved game's name typed without an extension gets ".svg"; one that would not fit is refused.
-  for (auto [in, out] : {std::pair{"a", "a.svg"},
-                         {"d.x/b", "d.x/b.svg"},
-                         {"c.svg", "c.svg"},
-                         {"e.sv", "e.sv"},
-                         {"/f/", "/f/"}}) {
-    char path[16] = {};
-    std::strcpy(path, in);
-    EXPECT_NE(AddExtension(path, sizeof path, "svg"), 0) << in;
-    EXPECT_STREQ(path, out);
-  }
-  char full[16] = "/aaaaaaaaaaaaa";
-  EXPECT_EQ(AddExtension(full, sizeof full, "svg"), 0);
-  EXPECT_STREQ(full, "/aaaaaaaaaaaaa");
 }
 
 }  // namespace

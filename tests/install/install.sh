@@ -3,9 +3,8 @@
 # validators pass on the manual pages, the desktop entry and the AppStream file; the engine's
 # documented example program builds against the installed library through pkg-config and through
 # find_package and renders a song; the installed game, started from another folder under Xvfb,
-# finds its datafiles (so does the installed editor), keeps "vorbel.hsc" in the XDG data folder,
-# with the example levels and their texts, and names the folder it looked in
-# when a datafile is missing.
+# finds its datafiles (so does the installed editor), keeps "vorbel.hsc" and the example levels
+# in the XDG data folder and names the folder it looked in when a datafile is missing.
 # Usage: install.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/../e2e/lib.sh"
 BUILD=$(cd "$1" && pwd) SRC=$(cd "$2" && pwd)
@@ -71,15 +70,11 @@ press Escape
 game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
 [ "$(stat -c %s "$XDG_DATA_HOME/vorbel-endurnal/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "no vorbel.hsc in the XDG folder"
-[ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.map" ] && [ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.txt" ] ||
-  fail "the example levels were not copied"
+for f in map txt; do [ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.$f" ] || fail "the example levels were not copied"; done
 [ -z "$(ls "$E2E_DIR/elsewhere")" ] || fail "files written in the starting folder: $(ls "$E2E_DIR/elsewhere")"
 
-(cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel-edit") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
-GAME_PID=$!; E2E_PIDS+=($GAME_PID)
-wait_window "level editor" "installed editor"
-press Escape
-game_wait_exit
+(cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel-edit") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" & GAME_PID=$!
+E2E_PIDS+=($GAME_PID); wait_window "level editor" "installed editor"; press Escape; game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "the installed editor, started elsewhere: status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
 
 rm "$DATA/set12.dat"

@@ -33,12 +33,8 @@ fetch=$here/../realmods/fetch.sh
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
-# In CI (CI=true), whose set-up installs the reference player and fetches the modules, a missing
-# one is a failure, not a skip.
-skip() {
-  [ "${CI:-}" = true ] && { echo "FAIL: $* (CI=true: the set-up provides it)" >&2; exit 1; }
-  echo "SKIP: $*"; exit 77
-}
+# In CI (CI=true), whose set-up provides the reference player and the modules, a failure.
+skip() { [ "${CI:-}" = true ] && { echo "FAIL: $* (CI=true)" >&2; exit 1; }; echo "SKIP: $*"; exit 77; }
 command -v openmpt123 > /dev/null || skip "openmpt123 is not installed"
 if [ -n "$MODULES" ]; then
   ls "$MODULES"/*.mod "$MODULES"/*.s3m "$MODULES"/*.xm "$MODULES"/*.it 2> /dev/null > "$T/list"
