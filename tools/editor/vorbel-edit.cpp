@@ -124,21 +124,18 @@ void DrawMaze(const Editor &ed) {
   unscare_mouse();
 }
 
-// The words of a text in lines of at most `width` pixels; a word longer than a line is cut.
-std::vector<std::string> Wrap(const std::string &s, int width) {
-  std::vector<std::string> lines(1);
-  size_t at = 0;
-  while (at < s.size()) {
-    size_t end = s.find(' ', at + 1);
-    std::string word = s.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    std::string longer = lines.back() + word;
-    if (!lines.back().empty() && text_length(font, longer.c_str()) > width) {
-      lines.push_back(word.substr(word[0] == ' ' ? 1 : 0));
-    } else {
-      lines.back() = longer;
-    }
-    at += word.size();
-  }
+// A text in lines of at most `width` pixels, broken at a space when one lies in the line's second
+// half, else (a long path) inside the word.
+std::vector<std::string> Wrap(std::string rest, int width) {
+  std::vector<std::string> lines;
+  do {
+    size_t n = rest.size();
+    while (n > 1 && text_length(font, rest.substr(0, n).c_str()) > width) n--;
+    const size_t space = n < rest.size() ? rest.rfind(' ', n) : std::string::npos;
+    if (space != std::string::npos && space > n / 2) n = space;
+    lines.push_back(rest.substr(0, n));
+    rest.erase(0, n < rest.size() && rest[n] == ' ' ? n + 1 : n);
+  } while (!rest.empty());
   return lines;
 }
 
