@@ -47,8 +47,7 @@ click 616 211 0.3             # "+" of the bugs: 2 -> 3
 press ctrl+n
 xdotool type --delay 120 "Edge Test"; press Return
 screenshot "$art/editor-drawn.png"
-[ "$(colours_in "$art/editor-drawn.png" 504 24 20 20)" -ge 2 ] || fail "the floor tool is a plain square"
-[ "$(colours_in "$art/editor-drawn.png" 476 170 154 278)" -le 6 ] || fail "pictures show in the lower box"
+[ "$(colours_in "$art/editor-drawn.png" 504 24 20 20)" -ge 2 ] && [ "$(colours_in "$art/editor-drawn.png" 476 170 154 278)" -le 6 ] || fail "a plain floor tool, or pictures in the lower box"
 press ctrl+s
 wait_for_file "${level%.txt}.map"
 
