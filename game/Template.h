@@ -138,7 +138,7 @@ extern Button *btn_prev_menu;
 // The high-score table, best first.
 extern highscore_struct HighScores[NUM_HIGHSCORES];
 
-// Settings, from their defaults at every start; changed on the options screen only.
+// Settings, kept in "vorbel.cfg"; changed on the options screen only.
 extern int sound_on;      // sound effects on
 extern int music_on;      // music on
 extern int sound_volume;  // 0..250, digital volume of effects
@@ -199,9 +199,13 @@ void RandomRestart();  // the sequence back to its start, random_draws 0
 void game_timer();
 [[noreturn]] void Error(const char *message);
 int FileExist(const char *name);
+// A file of the user's opened for reading, only when it is a regular file (a FIFO would block the
+// game); else null and "it cannot be opened: " with the reason in `why`.
+FILE *ReadableFile(const char *path, char *why, int size);
 
 void LoadDatafiles();          // presence checks, loading and object checks of every datafile
 int ScreenShot();              // writes "vorbel.pcx" whole or not at all; -1 on success
+void HoldExitSignals();        // SIGTERM and SIGINT wait for InstallSignalHandlers (first in main)
 void InstallSignalHandlers();  // SIGTERM and SIGINT, in place of Allegro's (after install_allegro)
 void InstallWindowHandlers();  // the close button and the focus switches (after set_gfx_mode)
 int LeaveRequested();  // -1 when a screen outside a level must return: a signal or the close button
@@ -210,6 +214,7 @@ void *DatafileObject(DATAFILE *d, int n,
                      int type);  // object n if there and of that type, else null
 
 // The game's folders (folders.cpp).
+void FindDataFolder(const char *program);  // the datafiles' folder only (the level editor)
 void FindGameFolders(
     const char *program);  // the datafiles' folder; the player's folder becomes current
 std::string DataPath(const char *name);  // a datafile's path: the bare name when read from here
@@ -226,9 +231,12 @@ void DefaultHighScore(highscore_struct *entry);
 void ResetHighScores();  // all fifteen entries the default
 int CheckHighScores(const highscore_struct *table, char *why,
                     int size);  // -1 when every entry is sound
-void LoadHighScores();          // a damaged file is set aside and the defaults used
-int SaveHighScores();           // -1 when "vorbel.hsc" was written
-int StoreHighScores();          // SaveHighScores, telling the player when it fails; -1 when written
+// -1 when the bytes are a sound table, copied to `table`; else 0 and the fault in `why`.
+int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
+                        int size);
+void LoadHighScores();  // a damaged file is set aside and the defaults used
+int SaveHighScores();   // -1 when "vorbel.hsc" was written
+int StoreHighScores();  // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
 int NameKey(char *name, int c, int scancode, FONT *f);      // one key of the name entry
 void ClipText(FONT *f, const char *s, int width, char *out, int size);  // the prefix that fits
@@ -239,6 +247,9 @@ void ViewHighScores();
 
 // Saved games (savegame.cpp) and custom levels (customlevel.cpp).
 extern const char GAMESG[];  // identification at the end of every saved game
+// Allegro's alerts take the characters of their shortcut keys, not scancodes.
+constexpr int ALERT_ENTER = '\r';
+constexpr int ALERT_ESCAPE = 27;
 int FileDialog(const char *title, const char *extension);  // the selector on `text`; -1 on OK
 void ShowAlert(const char *first,
                const char *second);         // an alert with OK; a close request closes it
@@ -247,6 +258,8 @@ int WriteSavedGame(const char *path);       // -1 when written
 // -1 when read and applied; 0 refused with the reason in `why`, nothing changed.
 int ApplySavedGame(const unsigned char *bytes, size_t n, char *why = nullptr, int size = 0);
 int ReadSavedGame(const char *path, char *why = nullptr, int size = 0);
+// ".extension" added to a path whose file part has none; 0 when it would not fit.
+int AddExtension(char *path, int size, const char *extension);
 void RememberGameName(const char *path);  // its file part, cut to fit, as the next save's offer
 void SaveGame();
 void LoadGame();
@@ -281,7 +294,12 @@ void ViewCredits();
 
 // Options screen (options.cpp).
 void Options();
-void ApplyVolumes();  // the volume settings to Allegro's mixer and the music engine
+void ApplyVolumes();        // the volume settings to Allegro's mixer and the music engine
+std::string OptionsText();  // the settings as "vorbel.cfg" holds them
+// -1 when the text holds every setting in range and they were applied; else 0 and the reason.
+int ParseOptions(const char *text, size_t n, char *why, int size);
+void LoadOptions();  // at start; a damaged file leaves the defaults and says so
+int SaveOptions();   // -1 when "vorbel.cfg" was written; else an alert says why
 
 // Game loop (gameloop.cpp).
 void PlayGame();

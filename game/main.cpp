@@ -44,8 +44,10 @@ static void InstallDrivers(char *program) {
   ApplyVolumes();
 }
 
-static void Shutdown() {
-  StoreHighScores();  // before the fade, so that an alert about it can be read
+// -1 when the high-score table was written; else the player has been told, and the program's
+// status says so too.
+static int Shutdown() {
+  const int stored = StoreHighScores();  // before the fade, so that an alert about it can be read
   fade_out(2);
   destroy_bitmap(map_bitmap);
   set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
@@ -56,6 +58,7 @@ static void Shutdown() {
   unload_datafile(mapData);
   unload_datafile(sounds);
   allegro_exit();
+  return stored;
 }
 
 // The command line: --record FILE, --replay FILE, --fast (with --replay), --level FILE.map.
@@ -127,6 +130,7 @@ static int RunReplay(const CommandLine &c) {
 }
 
 int main(int argc, char **argv) {
+  HoldExitSignals();
   CommandLine command;
   if (!ParseCommandLine(argc, argv, &command)) return 2;
   std::string paths[3];
@@ -140,8 +144,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   FindGameFolders(argv[0]);  // before anything reads or writes a file
+  LoadOptions();             // before the drivers, which turn sound off when there is none
   InstallDrivers(argv[0]);
-  InstallSignalHandlers();  // a signal during loading ends the program at the title
+  InstallSignalHandlers();  // a signal from start-up on ends the program at the title
   LoadHighScores();
   LoadDatafiles();
   if (command.replay) {
@@ -169,8 +174,7 @@ int main(int argc, char **argv) {
   if (command.replay) {
     set_palette(GamePalette());
     int status = RunReplay(command);
-    Shutdown();
-    return status;
+    return Shutdown() ? status : 1;
   }
 
   if (music_on) PlayTheme();
@@ -179,8 +183,7 @@ int main(int argc, char **argv) {
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   if (command.level) {
     int played = PlayLevelFile(command.level);
-    Shutdown();
-    return played ? 0 : 1;
+    return Shutdown() && played ? 0 : 1;
   }
   PlaySong();
   DrawTitle();
@@ -199,7 +202,6 @@ int main(int argc, char **argv) {
     rest(1);  // the screen only waits for the mouse and keys: give the core back meanwhile
   }
 
-  Shutdown();
-  return 0;
+  return Shutdown() ? 0 : 1;
 }
 END_OF_MAIN()

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Template.h"
+#include "platform.h"
 #include "lebytes.h"
 
 const char REPLAY_VERSION[] = "Vorbel Endurnal v2.0 replay 1";
@@ -172,6 +173,7 @@ int ParseReplay(const unsigned char *b, size_t n, ReplayFile *out, char *why, in
 }
 
 PassInput LiveInput() {
+  ForgetReleasedKeys();
   const JOYSTICK_AXIS_INFO *axis = joy[0].stick[0].axis;
   PassInput in;
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
@@ -260,11 +262,8 @@ int RecordFinish() {
 // ---------------------------------------------------------------------------------------------
 
 int ReplayOpen(const char *path, char *why, int size) {
-  FILE *f = fopen(path, "rb");
-  if (!f) {
-    snprintf(why, size_t(size), "it cannot be opened: %s", strerror(errno));
-    return 0;
-  }
+  FILE *f = ReadableFile(path, why, size);
+  if (!f) return 0;
   std::vector<unsigned char> b;
   unsigned char chunk[65536];
   size_t n;

@@ -5,8 +5,8 @@
 #    and Escape on the title writes a default table;
 #  - the ways a session ends: Escape held in the start-game menu leaves the menu only; the
 #    window's close button (as a window manager sends it) in the menu and during a level (where a
-#    second click answers the quit question and the result is entered on the way out); SIGINT
-#    (the game's result is kept); the focus lost during play pauses the level;
+#    second click answers the quit question and the result is entered on the way out; signals
+#    are in player_files.sh); the focus lost during play pauses the level;
 #  - a game recorded with --record on the difficulty the options screen set: play, F10's
 #    picture, F5 saves (1164 bytes), F6 brings score and place back, a 400-character path is
 #    refused; Escape and Y give "G A M E  O V E R", the name asked for is on the high-score
@@ -67,14 +67,6 @@ grep -q "Installing without sound" "$E2E_DIR/out.txt" || fail "the no-sound path
 [ "$(stat -c %s "$G/vorbel.hsc.damaged")" = 100 ] || fail "the damaged table was not set aside whole"
 grep -q "kept as vorbel.hsc.damaged" "$E2E_DIR/out.txt" || fail "the player was not told where the damaged table went"
 rm -f "$HOME/.asoundrc"
-
-note "SIGINT during play keeps the game's result"
-game_start; game_window
-start_level
-hold Left 0.6
-kill -INT "$GAME_PID"
-expect_exit "SIGINT during play" scored
-grep -q "Aborted\|Shutting down Allegro due to signal" "$E2E_DIR/err.txt" "$E2E_DIR/out.txt" && fail "Allegro's own signal handler ran"
 
 note "Escape held in the start-game menu leaves the menu only; then the close button in the menu"
 game_start; game_window
