@@ -18,9 +18,6 @@ std::atomic<int> &mod_volume = default_player.volume;
 CHANNEL_STATE (&ci)[MODUX_MAX_CHANNELS] = default_player.ci;
 MODUX *&of = default_player.of;
 int (&voice_table)[MODUX_MAX_CHANNELS] = default_player.voice_table;
-IT_NOTE_STATE (&it_notes)[MODUX_MAX_CHANNELS] = default_player.it_notes;
-IT_NOTE_STATE (&it_background)[IT_BACKGROUND_VOICES] = default_player.it_background;
-IT_CHANNEL_STATE (&it_channels)[MODUX_MAX_CHANNELS] = default_player.it_channels;
 int &mod_init = default_player.installed;
 
 // The silent sample that holds the reserved voices: one byte of unsigned 8-bit silence.

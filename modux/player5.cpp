@@ -50,14 +50,16 @@ static void slide(modux_player *p, int &period, int units) {
 }
 
 void it_reset(modux_player *p, MODUX *mod) {
+  // The control side has just given every channel a fresh record; these are the IT family's
+  // starting values on top of it.
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
-    p->it_notes[ch] = IT_NOTE_STATE{};
-    p->it_notes[ch].voice = -1;
-    IT_CHANNEL_STATE &c = p->it_channels[ch];
-    c = IT_CHANNEL_STATE{};
+    CHANNEL_STATE &c = p->ci[ch];
+    c.sounding = NOTE_STATE{};
+    c.sounding.voice = -1;
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
+    c.tremor_param = 0x101;  // I00 before any Ixy: one tick on, one off
   }
   it_voices_silence(p);
   p->mi.global_volume = mod->initial_global_volume;
@@ -74,7 +76,7 @@ static void check_duplicates(modux_player *p, int ch, int instrument, int sample
   if (!mod->it_instruments || instrument < 0) return;
   const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
   if (!ins.duplicate_check) return;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (!n.active || n.channel != ch || n.instrument != instrument) continue;
     const bool same = ins.duplicate_check == 1   ? n.note == note
                       : ins.duplicate_check == 2 ? n.sample == sample
@@ -93,14 +95,14 @@ static void check_duplicates(modux_player *p, int ch, int instrument, int sample
 // A new note on a channel: the note playing there goes by its new note action.
 static void new_note_action(modux_player *p, int ch) {
   const MODUX *mod = p->of;
-  IT_NOTE_STATE &fg = p->it_notes[ch];
+  NOTE_STATE &fg = p->ci[ch].sounding;
   if (!fg.active) return;
-  int action = p->it_channels[ch].new_note_action;
+  int action = p->ci[ch].new_note_action;
   if (action < 0)
     action = mod->it_instruments && fg.instrument >= 0
                  ? mod->it_instruments[fg.instrument].new_note_action
                  : 0;
-  IT_NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(p, ch);
+  NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : it_push_background(p, ch);
   if (!pushed) {
     fg.active = 0;
     return;
@@ -112,8 +114,8 @@ static void new_note_action(modux_player *p, int ch) {
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
 static void start_note(modux_player *p, int ch, int note, int number) {
   MODUX *mod = p->of;
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   int instrument = -1, sample = number, played = note;
   if (mod->rules & RULE_IT_INSTRUMENTS) {
     instrument = number;
@@ -126,7 +128,7 @@ static void start_note(modux_player *p, int ch, int note, int number) {
   check_duplicates(p, ch, instrument, sample, note);
   new_note_action(p, ch);
   const SAMPLE_INFO &s = mod->sample_info[sample];
-  n = IT_NOTE_STATE{};
+  n = NOTE_STATE{};
   n.voice = p->voice_table[ch];
   n.active = -1;
   n.channel = ch;
@@ -161,7 +163,7 @@ static void start_note(modux_player *p, int ch, int note, int number) {
   }
   if (s.pan_on) c.pan = n.pan;
   c.vibrato_pos = c.tremolo_pos = 0;
-  c.target = 0;
+  c.porta_target = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -169,39 +171,38 @@ static void start_note(modux_player *p, int ch, int note, int number) {
 // ---------------------------------------------------------------------------------------------
 
 static void volume_column_row(modux_player *p, int ch, int v) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   if (v <= 64) {
     n.volume = v;
   } else if (v <= 84) {  // fine volume up / down, tick 0
     const int x = (v - 65) % 10;
-    if (x) c.vcol_slide = x;
-    n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+    if (x) c.vcol_slide_memory = x;
+    n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
   } else if (v <= 104) {  // volume slide up / down, later ticks
     const int x = (v - 85) % 10;
-    if (x) c.vcol_slide = x;
+    if (x) c.vcol_slide_memory = x;
   } else if (v <= 124) {  // portamento down / up, later ticks
     const int x = (v - 105) % 10;
-    if (x) c.porta = x * 4;
+    if (x) c.porta_memory = x * 4;
   } else if (v >= 128 && v <= 192) {  // pan
     c.pan = n.pan = (v - 128) * 4;
     c.surround = 0;
   } else if (v >= 193 && v <= 202) {  // tone portamento
     const int speed = vcol_porta[v - 193];
-    if (speed) c.tone_porta = speed;
+    if (speed) c.tone_porta_memory = speed;
   } else if (v >= 203 && v <= 212) {  // vibrato depth
     if (v > 203) c.vibrato_depth = (v - 203) * 4;
-    c.vibrato_fine = 0;
   }
 }
 
 static void volume_column_tick(modux_player *p, int ch, int v) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   if (v >= 85 && v <= 104) {
-    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide : -c.vcol_slide), 0, 64);
+    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
   } else if (v >= 105 && v <= 124) {
-    slide(p, n.period, v <= 114 ? -c.porta : c.porta);
+    slide(p, n.period, v <= 114 ? -c.porta_memory : c.porta_memory);
   }
 }
 
@@ -216,34 +217,34 @@ static int slide_step(int param, bool first) {
 
 // Tone portamento toward the channel's target.
 static void tone_porta(modux_player *p, int ch) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
-  if (!c.target) return;
-  int speed = c.tone_porta * 4;
-  const bool up = linear(p) ? c.target > n.period : c.target < n.period;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (!c.porta_target) return;
+  int speed = c.tone_porta_memory * 4;
+  const bool up = linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
   slide(p, n.period, up ? speed : -speed);
-  if ((linear(p) ? n.period >= c.target : n.period <= c.target) == up) {
-    n.period = c.target;
-    c.target = 0;
+  if ((linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
+    n.period = c.porta_target;
+    c.porta_target = 0;
   }
 }
 
 // S commands on the first tick.
 static void extended(modux_player *p, int ch, int param) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   const int x = param >> 4, y = param & 15;
   switch (x) {
-    case 3: c.vibrato_wave = y; break;
-    case 4: c.tremolo_wave = y; break;
-    case 5: c.panbrello_wave = y; break;
+    case 3: c.vibrato_waveform = y; break;
+    case 4: c.tremolo_waveform = y; break;
+    case 5: c.panbrello_waveform = y; break;
     case 6: p->mi.pattern_delay = p->mi.pattern_delay + y; break;  // fine pattern delay: ticks
     case 7:
       switch (y) {
         case 0:
         case 1:
         case 2:  // past notes: cut, off, fade
-          for (IT_NOTE_STATE &b : p->it_background)
+          for (NOTE_STATE &b : p->background)
             if (b.active && b.channel == ch) {
               if (y == 0) b.fade = 0;
               if (y == 1) b.key_off = -1;
@@ -282,8 +283,8 @@ static void extended(modux_player *p, int ch, int param) {
 // The first-tick part of an effect.
 static void effect_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   MODUX *mod = p->of;
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   int param = cell.param;
   switch (cell.command) {
     case CMD_S3M_SET_SPEED:
@@ -294,58 +295,62 @@ static void effect_row(modux_player *p, int ch, const NOTE_INFO &cell) {
     case CMD_IT_VOLSLIDE:
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      if (param) c.vol_slide = param;
-      n.volume = clamp_int(n.volume + slide_step(c.vol_slide, true), 0, 64);
+      if (param) c.vol_slide_param = param;
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP: {
-      if (param) c.porta = param;
-      const int q = c.porta;
+      if (param) c.porta_memory = param;
+      const int q = c.porta_memory;
       const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
       if ((q >> 4) == 15)
         slide(p, n.period, sign * (q & 15) * 4);
       else if ((q >> 4) == 14)
         slide(p, n.period, sign * (q & 15));
-      if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta = c.porta;
+      if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
       break;
     }
     case CMD_TONE_PORTA:
-      if (param) c.tone_porta = param;
-      if (!(mod->rules & RULE_IT_COMPAT_GXX) && param) c.porta = param;
+      if (param) c.tone_porta_memory = param;
+      if (!(mod->rules & RULE_IT_COMPAT_GXX) && param) c.porta_memory = param;
       break;
     case CMD_VIBRATO:
     case CMD_FINE_VIBRATO:
-      if (param >> 4) c.vibrato_speed = param >> 4;
+      if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
       if (param & 15) c.vibrato_depth = (param & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
       break;
     case CMD_TREMOR:
-      if (param) c.tremor = param;
+      if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
       break;
     case CMD_S3M_ARPEGGIO:
-      if (param) c.arpeggio = param;
+      if (param) c.arpeggio_param = param;
       c.arpeggio_base = n.period;
       break;
     case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE:
-      if (param) c.channel_slide = param;
-      c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, true), 0, 64);
+      if (param) c.channel_slide_param = param;
+      c.channel_volume =
+          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
       break;
     case CMD_SAMPLE_OFFSET:
-      if (param) c.offset = param;
-      n.offset = (c.offset_high << 16) + (c.offset << 8);
+      if (param) c.sample_offset = param << 8;
+      n.offset = (c.offset_high << 16) + c.sample_offset;
       if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
           !(mod->rules & RULE_IT_OLD_EFFECTS))
         n.offset = 0;
       break;
     case CMD_IT_PANSLIDE:
-      if (param) c.pan_slide = param;
-      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, true), 0, 256);
+      if (param) c.pan_slide_param = param;
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
       break;
     case CMD_S3M_RETRIG:
-      if (param) c.retrig = param;
+      if (param) {
+        c.s3m_retrig_interval = param & 15;
+        c.s3m_retrig_volume = (param >> 4) & 15;
+      }
       break;
     case CMD_S3M_TREMOLO:
-      if (param >> 4) c.tremolo_speed = param >> 4;
+      if (param >> 4) c.tremolo_speed = (param >> 4) * 4;
       if (param & 15) c.tremolo_depth = param & 15;
       break;
     case CMD_IT_EXTENDED: extended(p, ch, param); break;
@@ -354,16 +359,16 @@ static void effect_row(modux_player *p, int ch, const NOTE_INFO &cell) {
         p->mi.tempo = param;
         p->timer_request = -1;
       } else if (param) {
-        c.tempo_slide = param;
+        c.tempo_slide_memory = param;
       }
       break;
     case CMD_SET_GLOBAL_VOLUME:
       if (param <= 128) p->mi.global_volume = param;
       break;
     case CMD_GLOBAL_VOLSLIDE:
-      if (param) c.global_slide = param;
+      if (param) c.global_slide_param = param;
       p->mi.global_volume =
-          clamp_int(p->mi.global_volume + slide_step(c.global_slide, true), 0, 128);
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
       break;
     case CMD_SET_PAN:
       c.pan = n.pan = param;
@@ -392,45 +397,47 @@ static void effect_row(modux_player *p, int ch, const NOTE_INFO &cell) {
 
 // The later-tick part of an effect.
 static void effect_tick(modux_player *p, int ch) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   switch (c.effect) {
     case CMD_IT_VOLSLIDE:
     case CMD_VIBRATO_S3M_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      n.volume = clamp_int(n.volume + slide_step(c.vol_slide, false), 0, 64);
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, false), 0, 64);
       if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) tone_porta(p, ch);
       break;
     case CMD_S3M_PORTA_DOWN:
     case CMD_S3M_PORTA_UP:
-      if (c.porta < 0xE0) slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta);
+      if (c.porta_memory < 0xE0)
+        slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta_memory);
       break;
     case CMD_TONE_PORTA: tone_porta(p, ch); break;
     case CMD_TREMOR: {
-      const int on = (c.tremor >> 4) + 1, off = (c.tremor & 15) + 1;
+      const int on = (c.tremor_param >> 8) & 31, off = c.tremor_param & 31;
       c.tremor_count = (c.tremor_count + 1) % (on + off);
       c.volume_delta = c.tremor_count >= on ? -64 : 0;
       break;
     }
     case CMD_S3M_ARPEGGIO: {
       const int step = p->mi.tick % 3;
-      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio >> 4 : c.arpeggio & 15;
+      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio_param >> 4 : c.arpeggio_param & 15;
       c.period_delta += linear(p) ? semis * UNITS_PER_NOTE : 0;
       if (!linear(p)) c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
       break;
     }
     case CMD_IT_CHANNEL_VOLSLIDE:
-      c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide, false), 0, 64);
+      c.channel_volume =
+          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, false), 0, 64);
       break;
     case CMD_IT_PANSLIDE:
-      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide, false), 0, 256);
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, false), 0, 256);
       break;
     case CMD_S3M_RETRIG: {
-      const int interval = c.retrig & 15;
+      const int interval = c.s3m_retrig_interval;
       if (interval && ++c.retrig_count >= interval) {
         c.retrig_count = 0;
         static const int add[16] = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1, 2, 4, 8, 16, 0, 0};
-        const int kind = c.retrig >> 4;
+        const int kind = c.s3m_retrig_volume;
         if (kind == 6)
           n.volume = n.volume * 2 / 3;
         else if (kind == 7)
@@ -450,16 +457,16 @@ static void effect_tick(modux_player *p, int ch) {
       break;
     }
     case CMD_IT_TEMPO:
-      if (c.tempo_slide) {
-        const int t = c.tempo_slide >= 0x10 ? p->mi.tempo + (c.tempo_slide & 15)
-                                            : p->mi.tempo - c.tempo_slide;
+      if (c.tempo_slide_memory) {
+        const int t = c.tempo_slide_memory >= 0x10 ? p->mi.tempo + (c.tempo_slide_memory & 15)
+                                                   : p->mi.tempo - c.tempo_slide_memory;
         p->mi.tempo = clamp_int(t, 32, 255);
         p->timer_request = -1;
       }
       break;
     case CMD_GLOBAL_VOLSLIDE:
       p->mi.global_volume =
-          clamp_int(p->mi.global_volume + slide_step(c.global_slide, false), 0, 128);
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, false), 0, 128);
       break;
     default: break;
   }
@@ -468,23 +475,23 @@ static void effect_tick(modux_player *p, int ch) {
 // Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
 static void waves(modux_player *p, int ch, bool first) {
   MODUX *mod = p->of;
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  CHANNEL_STATE &c = p->ci[ch];
   const int e = c.effect;
   const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
                    (c.vcol >= 203 && c.vcol <= 212);
   if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
-    int depth = wave(c.vibrato_wave, c.vibrato_pos) * c.vibrato_depth;
+    int depth = wave(c.vibrato_waveform, c.vibrato_pos) * c.vibrato_depth;
     // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
     depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
     c.period_delta += linear(p) ? depth : -depth;
-    c.vibrato_pos += c.vibrato_speed * 4;
+    c.vibrato_pos += c.vibrato_speed;
   }
   if (e == CMD_S3M_TREMOLO && !first) {
-    c.volume_delta += wave(c.tremolo_wave, c.tremolo_pos) * c.tremolo_depth / 32;
-    c.tremolo_pos += c.tremolo_speed * 4;
+    c.volume_delta += wave(c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.tremolo_pos += c.tremolo_speed;
   }
   if (e == CMD_IT_PANBRELLO) {
-    c.pan_delta = wave(c.panbrello_wave, c.panbrello_pos) * c.panbrello_depth / 8;
+    c.pan_delta = wave(c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
     c.panbrello_pos += c.panbrello_speed;
   }
 }
@@ -502,8 +509,8 @@ static bool is_porta(const NOTE_INFO &cell) {
 // A cell's note, sample and volume: the part a note delay holds back.
 static void play_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   MODUX *mod = p->of;
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
-  IT_NOTE_STATE &n = p->it_notes[ch];
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
   const int number = cell.sample - 1;
   const bool porta = is_porta(cell) && n.active;
   if (cell.note > 0) {
@@ -517,7 +524,7 @@ static void play_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
         sample = mod->it_instruments[ins].sample_map[note];
         played = mod->it_instruments[ins].note_map[note];
       }
-      if (sample >= 0) c.target = note_period(p, played, n.sample >= 0 ? n.sample : sample);
+      if (sample >= 0) c.porta_target = note_period(p, played, n.sample >= 0 ? n.sample : sample);
     } else if (ins >= 0) {
       start_note(p, ch, note, ins);
     }
@@ -536,17 +543,16 @@ static void play_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
 }
 
 static void row_start(modux_player *p, int ch, const NOTE_INFO &cell) {
-  IT_CHANNEL_STATE &c = p->it_channels[ch];
+  CHANNEL_STATE &c = p->ci[ch];
   c.effect = cell.command;
-  c.param = cell.param;
   c.vcol = cell.volume - 1;
-  c.delay_tick = 0;
+  c.delay_sample = 0;
   c.cut_tick = 0;
   c.new_note_action = -1;
   if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
   if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
       (cell.note || cell.sample || cell.volume)) {
-    c.delay_tick = cell.param & 15;
+    c.delay_sample = cell.param & 15;
     c.delayed = cell;
   } else {
     if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
@@ -573,8 +579,8 @@ void it_tick(modux_player *p, bool first) {
     for (int ch = 0; ch < all; ch++) p->ci[ch].loop_on = 0;
   }
   for (int ch = 0; ch < channels; ch++) {
-    IT_CHANNEL_STATE &c = p->it_channels[ch];
-    IT_NOTE_STATE &n = p->it_notes[ch];
+    CHANNEL_STATE &c = p->ci[ch];
+    NOTE_STATE &n = p->ci[ch].sounding;
     c.period_delta = c.volume_delta = 0;
     if (first) {
       row_start(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
@@ -584,15 +590,15 @@ void it_tick(modux_player *p, bool first) {
       if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
           c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
         tone_porta(p, ch);
-      if (c.delay_tick && p->mi.tick == c.delay_tick) {
+      if (c.delay_sample && p->mi.tick == c.delay_sample) {
         play_cell(p, ch, c.delayed);
-        c.delay_tick = 0;
+        c.delay_sample = 0;
       }
       if (c.cut_tick && p->mi.tick == c.cut_tick) n.volume = 0;
     }
     waves(p, ch, first);
     n.voice = p->voice_table[ch];
-    if (!c.delay_tick) it_output_note(p, n, &c);
+    if (!c.delay_sample) it_output_note(p, n, &c);
   }
   // Flow commands of channels without a voice still act.
   if (first)
@@ -602,6 +608,6 @@ void it_tick(modux_player *p, bool first) {
           cell.command == CMD_S3M_SET_SPEED)
         effect_row(p, ch, cell);
     }
-  for (IT_NOTE_STATE &b : p->it_background)
+  for (NOTE_STATE &b : p->background)
     if (b.active) it_output_note(p, b, nullptr);
 }

@@ -1,6 +1,6 @@
 // modux voices_it: the sounding notes of the IT family and the pool of background voices.
 // A new note action moves a channel's note into the background, where it keeps its own voice
-// until its envelope or fade-out ends; the pool holds IT_BACKGROUND_VOICES notes and gives up
+// until its envelope or fade-out ends; the pool holds BACKGROUND_VOICES notes and gives up
 // the quietest when full. Each tick every note's envelopes, fade, pitch and filter reach its
 // voice here. Runs in the tick: no allocation except in it_voices_open/close.
 #include <cmath>
@@ -23,12 +23,12 @@ void it_voices_open(modux_player *p) {
   // never from a pattern channel. Voices left without a mixed voice go back.
   if (fake_sample) p->pool_sample = *fake_sample;
   p->pool_sample.priority = 0;
-  for (IT_NOTE_STATE &n : p->it_background) {
-    n = IT_NOTE_STATE{};
+  for (NOTE_STATE &n : p->background) {
+    n = NOTE_STATE{};
     n.voice = fake_sample ? modux_voice_allocate(p, &p->pool_sample) : -1;
     if (n.voice >= 0) modux_voice_set_volume(p, n.voice, 0);
   }
-  for (IT_NOTE_STATE &n : p->it_background)
+  for (NOTE_STATE &n : p->background)
     if (n.voice >= 0 && !modux_voice_held(p, n.voice)) {
       modux_voice_deallocate(p, n.voice);
       n.voice = -1;
@@ -38,19 +38,19 @@ void it_voices_open(modux_player *p) {
 void it_voices_close(modux_player *p) {
   if (!p->pool_open) return;
   p->pool_open = 0;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice >= 0) {
       modux_voice_stop(p, n.voice);
       modux_voice_deallocate(p, n.voice);
     }
-    n = IT_NOTE_STATE{};
+    n = NOTE_STATE{};
     n.voice = -1;
   }
 }
 
 void it_voices_silence(modux_player *p) {
   if (!p->pool_open) return;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice >= 0 && n.active) {
       modux_voice_set_volume(p, n.voice, 0);
       modux_voice_stop(p, n.voice);
@@ -62,23 +62,23 @@ void it_voices_silence(modux_player *p) {
 int it_background_voices(modux_player *p) {
   int count = 0;
   if (!p->pool_open) return 0;
-  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0;
+  for (const NOTE_STATE &n : p->background) count += n.voice >= 0;
   return count;
 }
 
 int it_background_sounding(modux_player *p) {
   int count = 0;
   if (!p->pool_open) return 0;
-  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0 && n.active;
+  for (const NOTE_STATE &n : p->background) count += n.voice >= 0 && n.active;
   return count;
 }
 
-IT_NOTE_STATE *it_push_background(modux_player *p, int ch) {
-  IT_NOTE_STATE &fg = p->it_notes[ch];
+NOTE_STATE *it_push_background(modux_player *p, int ch) {
+  NOTE_STATE &fg = p->ci[ch].sounding;
   // A free slot with a voice, else the quietest sounding one.
-  IT_NOTE_STATE *slot = nullptr;
+  NOTE_STATE *slot = nullptr;
   if (!p->pool_open) return nullptr;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice < 0) continue;
     if (!n.active) {
       slot = &n;
@@ -91,7 +91,7 @@ IT_NOTE_STATE *it_push_background(modux_player *p, int ch) {
   const int spare = slot->voice;
   *slot = fg;
   slot->voice = p->voice_table[ch];
-  slot->channel_volume = p->it_channels[ch].channel_volume;  // it keeps the level it had
+  slot->channel_volume = p->ci[ch].channel_volume;  // it keeps the level it had
   p->voice_table[ch] = spare;
   fg.active = 0;
   return slot;
@@ -146,7 +146,7 @@ static int pitch_hz(modux_player *p, long long period) {
 }
 
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
-static SAMPLE *note_sample(modux_player *p, const IT_NOTE_STATE &n) {
+static SAMPLE *note_sample(modux_player *p, const NOTE_STATE &n) {
   const MODUX *mod = p->of;
   if (!mod->samples || n.sample < 0 || n.sample >= mod->sample_count) return nullptr;
   if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[n.sample];
@@ -163,7 +163,7 @@ static void set_loop(modux_player *p, int voice, int flags) {
 }
 
 // Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
-static int sample_auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
+static int sample_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n) {
   if (s.vibrato_depth == 0) return 0;
   if (n.vibrato_sweep < s.vibrato_depth * 256)
     n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
@@ -180,7 +180,7 @@ static int sample_auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
   return static_cast<int>(wave * depth);
 }
 
-bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
+bool it_output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   MODUX *mod = p->of;
   if (!n.active) return false;
   const int voice = n.voice;
