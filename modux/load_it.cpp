@@ -132,7 +132,7 @@ bool read_header(MODUX *mod, cursor &c, it_header &h) {
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo < 32) mod->initial_tempo = 125;
   mod->flags = MODUX_IT;
-  mod->rules = 0;
+  mod->rules = RULE_IT_VIRTUAL_VOICES | RULE_IT_DELAY_TICKS;
   if (h.flags & FLAG_LINEAR) mod->rules |= RULE_IT_LINEAR;
   if (h.flags & FLAG_OLD_EFFECTS) mod->rules |= RULE_IT_OLD_EFFECTS;
   if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;

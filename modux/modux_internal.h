@@ -434,6 +434,17 @@ int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 1
 extern const int
     noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
+// The IT family's pitch: linear units (768 an octave, higher is higher) under RULE_IT_LINEAR,
+// else an Amiga period in quarter units.
+bool it_linear(modux_player *p);
+// The pitch of a note (0..119) of a sample.
+int it_note_period(modux_player *p, int note, int sample);
+// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+void it_slide(modux_player *p, int &period, int units);
+// Frequency in Hz of a pitch.
+int it_pitch_hz(modux_player *p, long long period);
+// The vibrato, tremolo and panbrello wave (S3x/S4x/S5x) at a position of its 256: -64..64.
+int it_wave(int waveform, int pos);
 
 // ---------------------------------------------------------------------------------------------
 // S3M-family effects, the volume column and the note commands (player3.cpp)
@@ -459,6 +470,15 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
 void release_key(modux_player *p,
                  int chn);  // key off: the envelopes leave their sustain, the fade-out runs
+// The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, the
+// effect column on the first tick and the row's effect on the later ones, tone portamento toward
+// porta_target, and the waves of every tick (first: the row's first tick).
+void parse_it_volume_column(modux_player *p, int chn, int v);
+void do_it_volume_column(modux_player *p, int chn, int v);
+void parse_it_command(modux_player *p, int chn, const NOTE_INFO &cell);
+void do_it_command(modux_player *p, int chn);
+void do_it_tone_portamento(modux_player *p, int chn);
+void do_it_waves(modux_player *p, int chn, bool first);
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------
@@ -488,33 +508,38 @@ void do_xm_pan_slide(modux_player *p, int chn);
 void parse_global_volume_slide(modux_player *p, int chn, int param);
 void do_global_volume_slide(modux_player *p, int chn);
 void do_xm_x(modux_player *p, int chn, int param);
+// The IT family: starts a note (0..119) of an instrument (or a sample in sample mode) on a
+// channel through the instrument's keyboard; the value of an IT envelope at a position, moving
+// the position one tick on (ended: past its last point); the sample's auto-vibrato, in linear
+// units, moving it on.
+void parse_it_note(modux_player *p, int chn, int note, int number);
+int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
+int it_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------
-// IT family: sounding notes, background voices (voices_it.cpp) and the IT tick (player5.cpp)
+// Virtual voices (voices.cpp)
 // ---------------------------------------------------------------------------------------------
 
 // Allocates the voices of the background pool, as many as are free (the mixer always has them).
-void it_voices_open(modux_player *p);
+void voices_open(modux_player *p);
 // Stops every background note and gives their voices back.
-void it_voices_close(modux_player *p);
+void voices_close(modux_player *p);
 // Silences every background note, keeping the voices.
-void it_voices_silence(modux_player *p);
-// Moves a channel's note into the background (its voice goes with it, the channel takes a free
-// one); when the pool is full the quietest background note is given up. False when no voice
-// could be had (null): the note is then cut. Answers the background note.
-NOTE_STATE *it_push_background(modux_player *p, int ch);
+void voices_silence(modux_player *p);
 // Background voices that hold a voice, and those sounding now.
-int it_background_voices(modux_player *p);
-int it_background_sounding(modux_player *p);
-
-// Pushes one note's state to its voice at the end of a tick; false once it has ended.
-bool it_output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel);
-// The IT tick after the counters moved: row start when first is true, later ticks otherwise.
-void it_tick(modux_player *p, bool first);
-// Clears the IT channels and notes for a new start of mod; called by the control side before mod
-// becomes the playing module, so it takes the module as a parameter.
-void it_reset(modux_player *p, MODUX *mod);
+int background_voices(modux_player *p);
+int background_sounding(modux_player *p);
+// The channels' sounding notes and their IT starting values for a new start of mod; called by
+// the control side before mod becomes the playing module, so it takes the module as a parameter.
+void voices_reset(modux_player *p, MODUX *mod);
+// A new note of an instrument (-1 in sample mode) and sample on a channel: the background notes
+// it duplicates go by the instrument's duplicate action, the channel's note by its new note
+// action (into the background, or cut).
+void voices_new_note(modux_player *p, int ch, int instrument, int sample, int note);
+// Pushes one note's state to its voice at the end of a tick (channel: its pattern channel, null
+// for a background note); false once it has ended.
+bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel);
 
 // ---------------------------------------------------------------------------------------------
 // Importer helpers

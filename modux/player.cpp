@@ -1,7 +1,9 @@
 // Playback tick.
 // mod_tick is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
-// per-tick effects on the others and pushes every channel's state to its voice (voice.h).
+// per-tick effects on the others and pushes every channel's state to its voice (voice.h). Under
+// RULE_IT_VIRTUAL_VOICES each channel is done whole before the next, its note on a voice of its
+// own (voices.cpp), and the background notes follow.
 // It runs on Allegro's timer thread inside mod_interrupt: no allocation, no file access, no locks,
 // bounded work, and no call of the control interface: a restart or a new timer rate is a request
 // in mi that mod_interrupt carries out when the tick returns.
@@ -467,6 +469,123 @@ static void repeat_row(modux_player *p) {
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+// The IT family: channels in turn, notes on voices of their own
+// ---------------------------------------------------------------------------------------------
+
+static bool is_it_tone_portamento(const NOTE_INFO &cell) {
+  const int v = cell.volume - 1;
+  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+         (v >= 193 && v <= 202);
+}
+
+// A cell's note, sample and volume: the part a note delay holds back.
+static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  const int number = cell.sample - 1;
+  const bool porta = is_it_tone_portamento(cell) && n.active;
+  if (cell.note > 0) {
+    const int note = cell.note - 1;
+    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
+    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
+    if (porta) {
+      int sample = ins, played = note;
+      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
+          ins < mod->instrument_count) {
+        sample = mod->it_instruments[ins].sample_map[note];
+        played = mod->it_instruments[ins].note_map[note];
+      }
+      if (sample >= 0)
+        c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
+    } else if (ins >= 0) {
+      parse_it_note(p, ch, note, ins);
+    }
+  } else if (cell.note == -1) {
+    n.fade = 0;  // cut
+  } else if (cell.note == -2) {
+    n.key_off = -1;
+  } else if (cell.note == -3) {
+    n.fading = -1;
+  }
+  // A sample or instrument number alone resets the volume to its default.
+  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
+    n.volume = mod->sample_info[n.sample].volume;
+  const int v = cell.volume - 1;
+  if (v >= 0) parse_it_volume_column(p, ch, v);
+}
+
+static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  c.effect = cell.command;
+  c.vcol = cell.volume - 1;
+  c.delay_sample = 0;
+  c.cut_tick = 0;
+  c.new_note_action = -1;
+  if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
+  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
+      (cell.note || cell.sample || cell.volume)) {
+    c.delay_sample = cell.param & 15;
+    c.delayed = cell;
+  } else {
+    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
+        (cell.param & 15) <= 6)
+      c.new_note_action = (cell.param & 15) - 3;
+    read_it_cell(p, ch, cell);
+  }
+  parse_it_command(p, ch, cell);
+  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+      (c.vcol >= 193 && c.vcol <= 202))
+    c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
+                       cell.command != CMD_TONE_PORTA
+                   ? CMD_TONE_PORTA
+                   : cell.command;
+}
+
+static void run_channels_in_turn(modux_player *p, bool first) {
+  MODUX *mod = p->of;
+  int channels = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
+  if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
+  if (first) {
+    const int all =
+        mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
+    for (int ch = 0; ch < all; ch++) p->ci[ch].loop_on = 0;
+  }
+  for (int ch = 0; ch < channels; ch++) {
+    CHANNEL_STATE &c = p->ci[ch];
+    NOTE_STATE &n = p->ci[ch].sounding;
+    c.period_delta = c.volume_delta = 0;
+    if (first) {
+      start_it_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
+    } else {
+      do_it_command(p, ch);
+      if (c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
+      if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
+          c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
+        do_it_tone_portamento(p, ch);
+      if (c.delay_sample && p->mi.tick == c.delay_sample) {
+        read_it_cell(p, ch, c.delayed);
+        c.delay_sample = 0;
+      }
+      if (c.cut_tick && p->mi.tick == c.cut_tick) n.volume = 0;
+    }
+    do_it_waves(p, ch, first);
+    n.voice = p->voice_table[ch];
+    if (!c.delay_sample) output_note(p, n, &c);
+  }
+  // Flow commands of channels without a voice still act.
+  if (first)
+    for (int ch = channels; ch < mod->channel_count && ch < MODUX_MAX_CHANNELS; ch++) {
+      const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
+      if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
+          cell.command == CMD_S3M_SET_SPEED)
+        parse_it_command(p, ch, cell);
+    }
+  for (NOTE_STATE &b : p->background)
+    if (b.active) output_note(p, b, nullptr);
+}
+
 static void run_tick(modux_player *p) {
   MODUX *mod = p->of;
   if (take_navigation_request(p)) return;
@@ -475,9 +594,9 @@ static void run_tick(modux_player *p) {
   bool repeat = false;
   if (p->mi.tick >= p->mi.speed && p->mi.pattern_delay > 0) {
     p->mi.pattern_delay -= 1;
-    if (mod->flags & MODUX_IT) {
-      // IT's row delay repeats the row with its effects running.
-      it_tick(p, false);
+    if (mod_rule(p, RULE_IT_DELAY_TICKS)) {
+      // The delay adds ticks to the row, its effects running on as on any later tick.
+      run_channels_in_turn(p, false);
       return;
     }
     if (!mod_rule(p, RULE_DELAY_REPEATS_ROW)) {
@@ -495,8 +614,8 @@ static void run_tick(modux_player *p) {
     return;
   }
 
-  if (mod->flags & MODUX_IT) {
-    it_tick(p, p->mi.tick == 0);
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    run_channels_in_turn(p, p->mi.tick == 0);
     return;
   }
   // A repeated row starts without its notes and commands; under FT2's rules its effects run

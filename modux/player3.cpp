@@ -1,6 +1,10 @@
 // S3M-family effects, the volume column and the note commands.
 // The command codes 16 to 29 (which the XM importer also uses for tremor and retrigger), the
-// volume-column byte of every family, note cut and key off. All of it runs inside the tick.
+// volume-column byte of every family, note cut and key off; the IT family's effect letters (the
+// S3M ones as IT plays them, and its codes 40 to 47) and its volume column. All of it runs inside
+// the tick.
+
+#include <cmath>
 
 #include "modux_internal.h"
 
@@ -237,6 +241,342 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
     }
   }
   c.volume = clamp_int(c.volume, 0, 64);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The IT family's effects: the S3M letters as IT plays them, and its own
+// ---------------------------------------------------------------------------------------------
+
+// A semitone in linear pitch units.
+static const int UNITS_PER_NOTE = 64;
+// Volume-column tone portamento speeds (values 193..202).
+static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
+
+void parse_it_volume_column(modux_player *p, int ch, int v) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (v <= 64) {
+    n.volume = v;
+  } else if (v <= 84) {  // fine volume up / down, tick 0
+    const int x = (v - 65) % 10;
+    if (x) c.vcol_slide_memory = x;
+    n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
+  } else if (v <= 104) {  // volume slide up / down, later ticks
+    const int x = (v - 85) % 10;
+    if (x) c.vcol_slide_memory = x;
+  } else if (v <= 124) {  // portamento down / up, later ticks
+    const int x = (v - 105) % 10;
+    if (x) c.porta_memory = x * 4;
+  } else if (v >= 128 && v <= 192) {  // pan
+    c.pan = n.pan = (v - 128) * 4;
+    c.surround = 0;
+  } else if (v >= 193 && v <= 202) {  // tone portamento
+    const int speed = vcol_porta[v - 193];
+    if (speed) c.tone_porta_memory = speed;
+  } else if (v >= 203 && v <= 212) {  // vibrato depth
+    if (v > 203) c.vibrato_depth = (v - 203) * 4;
+  }
+}
+
+void do_it_volume_column(modux_player *p, int ch, int v) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (v >= 85 && v <= 104) {
+    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
+  } else if (v >= 105 && v <= 124) {
+    it_slide(p, n.period, v <= 114 ? -c.porta_memory : c.porta_memory);
+  }
+}
+
+// D, K, L, N, W style slides: x0 up, 0y down, xF fine up, Fy fine down (tick 0 only).
+static int slide_step(int param, bool first) {
+  const int x = param >> 4, y = param & 15;
+  if (y == 15 && x) return first ? x : 0;
+  if (x == 15 && y) return first ? -y : 0;
+  if (first) return 0;
+  return y == 0 ? x : x == 0 ? -y : 0;
+}
+
+// Tone portamento toward the channel's target.
+void do_it_tone_portamento(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (!c.porta_target) return;
+  int speed = c.tone_porta_memory * 4;
+  const bool up = it_linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
+  it_slide(p, n.period, up ? speed : -speed);
+  if ((it_linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
+    n.period = c.porta_target;
+    c.porta_target = 0;
+  }
+}
+
+// S commands on the first tick.
+static void extended(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  const int x = param >> 4, y = param & 15;
+  switch (x) {
+    case 3: c.vibrato_waveform = y; break;
+    case 4: c.tremolo_waveform = y; break;
+    case 5: c.panbrello_waveform = y; break;
+    case 6: p->mi.pattern_delay = p->mi.pattern_delay + y; break;  // fine pattern delay: ticks
+    case 7:
+      switch (y) {
+        case 0:
+        case 1:
+        case 2:  // past notes: cut, off, fade
+          for (NOTE_STATE &b : p->background)
+            if (b.active && b.channel == ch) {
+              if (y == 0) b.fade = 0;
+              if (y == 1) b.key_off = -1;
+              if (y == 2) b.fading = -1;
+            }
+          break;
+        case 3:
+        case 4:
+        case 5:
+        case 6: c.new_note_action = y - 3; break;
+        case 7: n.vol_env_on = 0; break;
+        case 8: n.vol_env_on = -1; break;
+        case 9: n.pan_env_on = 0; break;
+        case 10: n.pan_env_on = -1; break;
+        case 11: n.pitch_env_on = 0; break;
+        case 12: n.pitch_env_on = -1; break;
+        default: break;
+      }
+      break;
+    case 8:
+      c.pan = n.pan = y * 256 / 15;
+      c.surround = 0;
+      break;
+    case 9:
+      if (y == 1) c.surround = -1;
+      break;
+    case 10: c.offset_high = y; break;
+    case 11: do_pattern_loop(p, ch, param); break;
+    case 12: c.cut_tick = y ? y : 1; break;
+    case 14: p->mi.pattern_delay = p->mi.speed * y; break;
+    case 15: c.midi_macro = y; break;
+    default: break;
+  }
+}
+
+// The first-tick part of an effect.
+void parse_it_command(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  int param = cell.param;
+  switch (cell.command) {
+    case CMD_S3M_SET_SPEED:
+      if (param) p->mi.speed = param;
+      break;
+    case CMD_POSITION_JUMP: do_position_jump(p, param); break;
+    case CMD_PATTERN_BREAK: do_pattern_break(p, ((param / 10) << 4) | (param % 10)); break;
+    case CMD_IT_VOLSLIDE:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+      if (param) c.vol_slide_param = param;
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
+      break;
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP: {
+      if (param) c.porta_memory = param;
+      const int q = c.porta_memory;
+      const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
+      if ((q >> 4) == 15)
+        it_slide(p, n.period, sign * (q & 15) * 4);
+      else if ((q >> 4) == 14)
+        it_slide(p, n.period, sign * (q & 15));
+      if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
+      break;
+    }
+    case CMD_TONE_PORTA:
+      if (param) c.tone_porta_memory = param;
+      if (!(mod->rules & RULE_IT_COMPAT_GXX) && param) c.porta_memory = param;
+      break;
+    case CMD_VIBRATO:
+    case CMD_FINE_VIBRATO:
+      if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
+      if (param & 15) c.vibrato_depth = (param & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
+      break;
+    case CMD_TREMOR:
+      if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
+      break;
+    case CMD_S3M_ARPEGGIO:
+      if (param) c.arpeggio_param = param;
+      c.arpeggio_base = n.period;
+      break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLSLIDE:
+      if (param) c.channel_slide_param = param;
+      c.channel_volume =
+          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
+      break;
+    case CMD_SAMPLE_OFFSET:
+      if (param) c.sample_offset = param << 8;
+      n.offset = (c.offset_high << 16) + c.sample_offset;
+      if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
+          !(mod->rules & RULE_IT_OLD_EFFECTS))
+        n.offset = 0;
+      break;
+    case CMD_IT_PANSLIDE:
+      if (param) c.pan_slide_param = param;
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
+      break;
+    case CMD_S3M_RETRIG:
+      if (param) {
+        c.s3m_retrig_interval = param & 15;
+        c.s3m_retrig_volume = (param >> 4) & 15;
+      }
+      break;
+    case CMD_S3M_TREMOLO:
+      if (param >> 4) c.tremolo_speed = (param >> 4) * 4;
+      if (param & 15) c.tremolo_depth = param & 15;
+      break;
+    case CMD_IT_EXTENDED: extended(p, ch, param); break;
+    case CMD_IT_TEMPO:
+      if (param >= 0x20) {
+        p->mi.tempo = param;
+        p->timer_request = -1;
+      } else if (param) {
+        c.tempo_slide_memory = param;
+      }
+      break;
+    case CMD_SET_GLOBAL_VOLUME:
+      if (param <= 128) p->mi.global_volume = param;
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      if (param) c.global_slide_param = param;
+      p->mi.global_volume =
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
+      break;
+    case CMD_SET_PAN:
+      c.pan = n.pan = param;
+      c.surround = 0;
+      break;
+    case CMD_IT_PANBRELLO:
+      if (param >> 4) c.panbrello_speed = param >> 4;
+      if (param & 15) c.panbrello_depth = param & 15;
+      break;
+    case CMD_IT_MIDI_MACRO:
+      // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
+      // Z80..Z8F set the resonance in steps of 8.
+      if (!(mod->rules & RULE_IT_ZXX_MACROS)) break;
+      if (param < 0x80) {
+        if (c.midi_macro == 1)
+          n.resonance = param;
+        else if (c.midi_macro == 0)
+          n.cutoff = param;
+      } else if (param < 0x90) {
+        n.resonance = (param & 15) * 8;
+      }
+      break;
+    default: break;
+  }
+}
+
+// The later-tick part of an effect.
+void do_it_command(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  switch (c.effect) {
+    case CMD_IT_VOLSLIDE:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, false), 0, 64);
+      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) do_it_tone_portamento(p, ch);
+      break;
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP:
+      if (c.porta_memory < 0xE0)
+        it_slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta_memory);
+      break;
+    case CMD_TONE_PORTA: do_it_tone_portamento(p, ch); break;
+    case CMD_TREMOR: {
+      const int on = (c.tremor_param >> 8) & 31, off = c.tremor_param & 31;
+      c.tremor_count = (c.tremor_count + 1) % (on + off);
+      c.volume_delta = c.tremor_count >= on ? -64 : 0;
+      break;
+    }
+    case CMD_S3M_ARPEGGIO: {
+      const int step = p->mi.tick % 3;
+      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio_param >> 4 : c.arpeggio_param & 15;
+      c.period_delta += it_linear(p) ? semis * UNITS_PER_NOTE : 0;
+      if (!it_linear(p))
+        c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      break;
+    }
+    case CMD_IT_CHANNEL_VOLSLIDE:
+      c.channel_volume =
+          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, false), 0, 64);
+      break;
+    case CMD_IT_PANSLIDE:
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, false), 0, 256);
+      break;
+    case CMD_S3M_RETRIG: {
+      const int interval = c.s3m_retrig_interval;
+      if (interval && ++c.retrig_count >= interval) {
+        c.retrig_count = 0;
+        static const int add[16] = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1, 2, 4, 8, 16, 0, 0};
+        const int kind = c.s3m_retrig_volume;
+        if (kind == 6)
+          n.volume = n.volume * 2 / 3;
+        else if (kind == 7)
+          n.volume /= 2;
+        else if (kind == 14)
+          n.volume = n.volume * 3 / 2;
+        else if (kind == 15)
+          n.volume *= 2;
+        else
+          n.volume += add[kind];
+        n.volume = clamp_int(n.volume, 0, 64);
+        if (n.active) {
+          n.start = -1;
+          n.offset = 0;
+        }
+      }
+      break;
+    }
+    case CMD_IT_TEMPO:
+      if (c.tempo_slide_memory) {
+        const int t = c.tempo_slide_memory >= 0x10 ? p->mi.tempo + (c.tempo_slide_memory & 15)
+                                                   : p->mi.tempo - c.tempo_slide_memory;
+        p->mi.tempo = clamp_int(t, 32, 255);
+        p->timer_request = -1;
+      }
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      p->mi.global_volume =
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, false), 0, 128);
+      break;
+    default: break;
+  }
+}
+
+// Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
+void do_it_waves(modux_player *p, int ch, bool first) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  const int e = c.effect;
+  const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
+                   (c.vcol >= 203 && c.vcol <= 212);
+  if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
+    int depth = it_wave(c.vibrato_waveform, c.vibrato_pos) * c.vibrato_depth;
+    // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
+    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
+    c.period_delta += it_linear(p) ? depth : -depth;
+    c.vibrato_pos += c.vibrato_speed;
+  }
+  if (e == CMD_S3M_TREMOLO && !first) {
+    c.volume_delta += it_wave(c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.tremolo_pos += c.tremolo_speed;
+  }
+  if (e == CMD_IT_PANBRELLO) {
+    c.pan_delta = it_wave(c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
+    c.panbrello_pos += c.panbrello_speed;
+  }
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

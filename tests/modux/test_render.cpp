@@ -340,11 +340,11 @@ TEST_F(PlayIt, TheBackgroundPoolGivesUpTheQuietest) {
   for (int r = 0; r < 64; r++)
     for (int ch = 0; ch < 4; ch++) s.patterns[0].cells.push_back({r, ch, 40 + ch, 1, 64 - r, 0, 0});
   start(s);
-  ASSERT_GE(it_background_voices(player), BACKGROUND_VOICES);
+  ASSERT_GE(background_voices(player), BACKGROUND_VOICES);
   run_to(20);
-  EXPECT_EQ(it_background_sounding(player), 19 * 4);
+  EXPECT_EQ(background_sounding(player), 19 * 4);
   run_to(60);
-  EXPECT_EQ(it_background_sounding(player), BACKGROUND_VOICES);
+  EXPECT_EQ(background_sounding(player), BACKGROUND_VOICES);
   int quietest = 255;
   for (const NOTE_STATE &n : player->background)
     if (n.active) quietest = std::min(quietest, n.loudness);
@@ -358,7 +358,7 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
   // the note that replaced it.
   start(it_song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}));
   run_to(16);
-  ASSERT_EQ(it_background_sounding(player), 1);
+  ASSERT_EQ(background_sounding(player), 1);
   for (const NOTE_STATE &n : player->background)
     EXPECT_EQ(n.active ? n.loudness : player->ci[0].sounding.loudness,
               player->ci[0].sounding.loudness);
