@@ -416,6 +416,8 @@ void parse_pro_pitch_slide_up(modux_player *p, int chn, int param);
 void parse_pro_pitch_slide_down(modux_player *p, int chn, int param);
 void parse_slide2period(modux_player *p, int chn, int speed, int note);
 void parse_vibrato(modux_player *p, int chn, int param, int shift);
+// 9xx (Oxx): the sample offset of the cell's note (sample: the cell's sample index, -1 none).
+void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sample);
 void parse_tremolo(modux_player *p, int chn, int param, int shift);
 void parse_pro_volume_slide(modux_player *p, int chn, int param);
 void parse_pro_arpeggio(modux_player *p, int chn, int param);
@@ -470,12 +472,20 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
 void release_key(modux_player *p,
                  int chn);  // key off: the envelopes leave their sustain, the fade-out runs
-// The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, the
-// effect column on the first tick and the row's effect on the later ones, tone portamento toward
-// porta_target, and the waves of every tick (first: the row's first tick).
+// The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, its
+// own commands on the first tick and the row's effect on the later ones, tone portamento toward
+// porta_target, and the waves of every tick (first: the row's first tick). The S3M-family
+// routines above read RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
 void parse_it_volume_column(modux_player *p, int chn, int v);
 void do_it_volume_column(modux_player *p, int chn, int v);
-void parse_it_command(modux_player *p, int chn, const NOTE_INFO &cell);
+void parse_it_extended(modux_player *p, int chn, int param);
+void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
+void parse_it_pan_slide(modux_player *p, int chn, int param);
+void parse_it_tempo(modux_player *p, int chn, int param);
+void parse_it_global_volume(modux_player *p, int param);
+void parse_it_global_volume_slide(modux_player *p, int chn, int param);
+void parse_it_panbrello(modux_player *p, int chn, int param);
+void parse_it_midi_macro(modux_player *p, int chn, int param);
 void do_it_command(modux_player *p, int chn);
 void do_it_tone_portamento(modux_player *p, int chn);
 void do_it_waves(modux_player *p, int chn, bool first);

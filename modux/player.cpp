@@ -199,12 +199,31 @@ static void read_row_commands(modux_player *p) {
   }
 }
 
-// The effect column of one cell on the first tick of its row. Codes 11, 13, 15, 16, 26, 28 and
-// 35 were read in the first pass.
+// The effect column of one cell on the first tick of its row. Channels in turn (the IT family)
+// read the row's song-wide commands here, in channel order; the other families read codes 11,
+// 13, 15, 16, 26, 28 and 35 in the first pass. Codes 40 to 47 are the IT family's own.
 static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sample) {
   CHANNEL_STATE &c = p->ci[ch];
   const int param = cell.param;
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (!in_turn && cell.command >= CMD_IT_CHANNEL_VOLUME) return;
   switch (cell.command) {
+    case CMD_S3M_SET_SPEED:
+      if (in_turn) do_s3m_set_tempo(p, param);
+      break;
+    case CMD_POSITION_JUMP:
+      if (in_turn) do_position_jump(p, param);
+      break;
+    case CMD_PATTERN_BREAK:
+      // The IT family's row is a plain number, the first pass's two decimal digits.
+      if (in_turn) do_pattern_break(p, ((param / 10) << 4) | (param % 10));
+      break;
+    case CMD_SET_GLOBAL_VOLUME:
+      if (in_turn) parse_it_global_volume(p, param);
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      if (in_turn) parse_it_global_volume_slide(p, ch, param);
+      break;
     case CMD_ARPEGGIO: parse_pro_arpeggio(p, ch, param); break;
     case CMD_PORTA_UP: parse_pro_pitch_slide_up(p, ch, param); break;
     case CMD_PORTA_DOWN: parse_pro_pitch_slide_down(p, ch, param); break;
@@ -221,15 +240,12 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
       parse_pro_volume_slide(p, ch, param);
       break;
     case CMD_TREMOLO: parse_tremolo(p, ch, param, 6); break;
-    case CMD_SET_PAN: c.pan = param; break;
-    case CMD_SAMPLE_OFFSET:
-      // Only with a note or a sample to start; a zero parameter reuses the last offset.
-      if (cell.note > 0 || sample >= 0) {
-        c.set_offset = -1;
-        c.start_voice = -1;
-        if (param != 0) c.sample_offset = param * 256;
-      }
+    case CMD_SET_PAN:
+      c.pan = param;
+      c.sounding.pan = param;
+      c.surround = 0;
       break;
+    case CMD_SAMPLE_OFFSET: parse_sample_offset(p, ch, cell, sample); break;
     case CMD_VOLSLIDE: parse_pro_volume_slide(p, ch, param); break;
     case CMD_SET_VOLUME: c.volume = param; break;
     case CMD_EXTENDED: parse_extended_command(p, ch, param); break;
@@ -271,6 +287,14 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_SET_ENVELOPE_POSITION: parse_xm_set_envelop_position(&c.vol_env, param); break;
     case CMD_XM_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
     case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLSLIDE: parse_it_channel_volume_slide(p, ch, param); break;
+    case CMD_IT_PANSLIDE: parse_it_pan_slide(p, ch, param); break;
+    case CMD_IT_EXTENDED: parse_it_extended(p, ch, param); break;
+    case CMD_IT_PANBRELLO: parse_it_panbrello(p, ch, param); break;
+    case CMD_IT_MIDI_MACRO: parse_it_midi_macro(p, ch, param); break;
+    case CMD_IT_TEMPO: parse_it_tempo(p, ch, param); break;
+    case CMD_IT_VOLSLIDE: parse_s3m_volume_slide(p, ch, param); break;
     default: break;
   }
 }
@@ -534,7 +558,7 @@ static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
       c.new_note_action = (cell.param & 15) - 3;
     read_it_cell(p, ch, cell);
   }
-  parse_it_command(p, ch, cell);
+  parse_command(p, ch, cell, cell.sample - 1);
   if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
       (c.vcol >= 193 && c.vcol <= 202))
     c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
@@ -580,7 +604,7 @@ static void run_channels_in_turn(modux_player *p, bool first) {
       const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
       if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
           cell.command == CMD_S3M_SET_SPEED)
-        parse_it_command(p, ch, cell);
+        parse_command(p, ch, cell, -1);
     }
   for (NOTE_STATE &b : p->background)
     if (b.active) output_note(p, b, nullptr);

@@ -320,6 +320,13 @@ void parse_pro_pitch_slide_down(modux_player *p, int chn, int param) {
 
 void parse_slide2period(modux_player *p, int chn, int speed, int note) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the cell's note set the target already; Gxx shares its memory with E and F unless
+    // compatible Gxx.
+    if (speed) c.tone_porta_memory = speed;
+    if (!mod_rule(p, RULE_IT_COMPAT_GXX) && speed) c.porta_memory = speed;
+    return;
+  }
   if (c.period == 0) return;
   if (speed > 0) c.slide2period_speed = speed * 4;
   if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
@@ -330,6 +337,12 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
 
 void parse_vibrato(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the wave runs from the row's effect; Hxy's depth counts 4 of Uxy's.
+    if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
+    if (param & 15) c.vibrato_depth = (param & 15) * (shift == 5 ? 4 : 1);
+    return;
+  }
   if (c.period == 0) return;
   c.vibrato_on = -1;
   c.vibrato_shift = shift;
@@ -343,6 +356,29 @@ void parse_tremolo(modux_player *p, int chn, int param, int shift) {
   c.tremolo_shift = shift;
   if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
   if (param & 15) c.tremolo_depth = param & 15;
+}
+
+void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sample) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const int param = cell.param;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: every Oxx moves the sounding note's start, SAx giving the high byte; past the sample's
+    // end the note starts at 0, unless old effects.
+    const MODUX *mod = p->of;
+    NOTE_STATE &n = c.sounding;
+    if (param) c.sample_offset = param << 8;
+    n.offset = (c.offset_high << 16) + c.sample_offset;
+    if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
+        !mod_rule(p, RULE_IT_OLD_EFFECTS))
+      n.offset = 0;
+    return;
+  }
+  // Only with a note or a sample to start; a zero parameter reuses the last offset.
+  if (cell.note > 0 || sample >= 0) {
+    c.set_offset = -1;
+    c.start_voice = -1;
+    if (param != 0) c.sample_offset = param * 256;
+  }
 }
 
 void parse_pro_volume_slide(modux_player *p, int chn, int param) {

@@ -16,8 +16,17 @@ static const int FASTEST_SLID_BPM = 255;
 static const int AMIGA_HIGHEST_PERIOD = 4 * 113;
 static const int AMIGA_LOWEST_PERIOD = 4 * 856;
 
+static int slide_step(int param, bool first);
+
 void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: one memory for D, K and L; the fine forms slide the sounding note at once.
+    NOTE_STATE &n = c.sounding;
+    if (param) c.vol_slide_param = param;
+    n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
+    return;
+  }
   const int x = (param >> 4) & 15;
   const int y = param & 15;
   if (param == 0xFF && mod_rule(p, RULE_FINE_VOLSLIDE_DFF_UP)) {  // ST3 reads DFF as DxF
@@ -54,6 +63,19 @@ void do_s3m_volume_slide(modux_player *p, int chn) {
 // One memory serves both directions; direction is 1 for down (a larger period), -1 for up.
 static void s3m_portamento(modux_player *p, int chn, int param, int direction) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the fine and extra-fine forms slide the sounding note at once; E and F share their
+    // memory with G unless compatible Gxx.
+    if (param) c.porta_memory = param;
+    const int q = c.porta_memory;
+    const int sign = -direction;
+    if ((q >> 4) == 15)
+      it_slide(p, c.sounding.period, sign * (q & 15) * 4);
+    else if ((q >> 4) == 14)
+      it_slide(p, c.sounding.period, sign * (q & 15));
+    if (!mod_rule(p, RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
+    return;
+  }
   if (c.period == 0) return;
   if (param == 0) {
     c.s3m_porta_speed =
@@ -93,6 +115,11 @@ void do_s3m_portamento(modux_player *p, int chn) {
 
 void parse_tremor(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: I00 goes on with the last on and off times; the count runs in the later ticks.
+    if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
+    return;
+  }
   c.tremor_on = -1;
   if (param == 0 && c.tremor_param != 0 && mod_rule(p, RULE_TREMOR_COUNTS_ON))
     return;  // I00 goes on with the last on and off times
@@ -117,6 +144,12 @@ void do_tremor(modux_player *p, int chn) {
 
 void parse_s3m_arpeggio(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the steps count from the sounding note's pitch now.
+    if (param) c.arpeggio_param = param;
+    c.arpeggio_base = c.sounding.period;
+    return;
+  }
   if (c.period == 0) return;
   c.arpeggio_on = -1;
   if (param != 0) c.arpeggio_param = param;
@@ -312,7 +345,7 @@ void do_it_tone_portamento(modux_player *p, int ch) {
 }
 
 // S commands on the first tick.
-static void extended(modux_player *p, int ch, int param) {
+void parse_it_extended(modux_player *p, int ch, int param) {
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
   const int x = param >> 4, y = param & 15;
@@ -362,118 +395,61 @@ static void extended(modux_player *p, int ch, int param) {
   }
 }
 
-// The first-tick part of an effect.
-void parse_it_command(modux_player *p, int ch, const NOTE_INFO &cell) {
-  MODUX *mod = p->of;
+// The first tick of the IT family's own commands and of the song-wide ones it reads in channel
+// order (parse_command names them).
+void parse_it_channel_volume_slide(modux_player *p, int ch, int param) {
   CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  int param = cell.param;
-  switch (cell.command) {
-    case CMD_S3M_SET_SPEED:
-      if (param) p->mi.speed = param;
-      break;
-    case CMD_POSITION_JUMP: do_position_jump(p, param); break;
-    case CMD_PATTERN_BREAK: do_pattern_break(p, ((param / 10) << 4) | (param % 10)); break;
-    case CMD_IT_VOLSLIDE:
-    case CMD_VIBRATO_S3M_VOLSLIDE:
-    case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      if (param) c.vol_slide_param = param;
-      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
-      break;
-    case CMD_S3M_PORTA_DOWN:
-    case CMD_S3M_PORTA_UP: {
-      if (param) c.porta_memory = param;
-      const int q = c.porta_memory;
-      const int sign = cell.command == CMD_S3M_PORTA_UP ? 1 : -1;
-      if ((q >> 4) == 15)
-        it_slide(p, n.period, sign * (q & 15) * 4);
-      else if ((q >> 4) == 14)
-        it_slide(p, n.period, sign * (q & 15));
-      if (!(mod->rules & RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
-      break;
-    }
-    case CMD_TONE_PORTA:
-      if (param) c.tone_porta_memory = param;
-      if (!(mod->rules & RULE_IT_COMPAT_GXX) && param) c.porta_memory = param;
-      break;
-    case CMD_VIBRATO:
-    case CMD_FINE_VIBRATO:
-      if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
-      if (param & 15) c.vibrato_depth = (param & 15) * (cell.command == CMD_VIBRATO ? 4 : 1);
-      break;
-    case CMD_TREMOR:
-      if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
-      break;
-    case CMD_S3M_ARPEGGIO:
-      if (param) c.arpeggio_param = param;
-      c.arpeggio_base = n.period;
-      break;
-    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
-    case CMD_IT_CHANNEL_VOLSLIDE:
-      if (param) c.channel_slide_param = param;
-      c.channel_volume =
-          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
-      break;
-    case CMD_SAMPLE_OFFSET:
-      if (param) c.sample_offset = param << 8;
-      n.offset = (c.offset_high << 16) + c.sample_offset;
-      if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
-          !(mod->rules & RULE_IT_OLD_EFFECTS))
-        n.offset = 0;
-      break;
-    case CMD_IT_PANSLIDE:
-      if (param) c.pan_slide_param = param;
-      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
-      break;
-    case CMD_S3M_RETRIG:
-      if (param) {
-        c.s3m_retrig_interval = param & 15;
-        c.s3m_retrig_volume = (param >> 4) & 15;
-      }
-      break;
-    case CMD_S3M_TREMOLO:
-      if (param >> 4) c.tremolo_speed = (param >> 4) * 4;
-      if (param & 15) c.tremolo_depth = param & 15;
-      break;
-    case CMD_IT_EXTENDED: extended(p, ch, param); break;
-    case CMD_IT_TEMPO:
-      if (param >= 0x20) {
-        p->mi.tempo = param;
-        p->timer_request = -1;
-      } else if (param) {
-        c.tempo_slide_memory = param;
-      }
-      break;
-    case CMD_SET_GLOBAL_VOLUME:
-      if (param <= 128) p->mi.global_volume = param;
-      break;
-    case CMD_GLOBAL_VOLSLIDE:
-      if (param) c.global_slide_param = param;
-      p->mi.global_volume =
-          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
-      break;
-    case CMD_SET_PAN:
-      c.pan = n.pan = param;
-      c.surround = 0;
-      break;
-    case CMD_IT_PANBRELLO:
-      if (param >> 4) c.panbrello_speed = param >> 4;
-      if (param & 15) c.panbrello_depth = param & 15;
-      break;
-    case CMD_IT_MIDI_MACRO:
-      // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
-      // Z80..Z8F set the resonance in steps of 8.
-      if (!(mod->rules & RULE_IT_ZXX_MACROS)) break;
-      if (param < 0x80) {
-        if (c.midi_macro == 1)
-          n.resonance = param;
-        else if (c.midi_macro == 0)
-          n.cutoff = param;
-      } else if (param < 0x90) {
-        n.resonance = (param & 15) * 8;
-      }
-      break;
-    default: break;
+  if (param) c.channel_slide_param = param;
+  c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
+}
+
+void parse_it_pan_slide(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = c.sounding;
+  if (param) c.pan_slide_param = param;
+  c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
+}
+
+void parse_it_tempo(modux_player *p, int ch, int param) {
+  if (param >= 0x20) {
+    p->mi.tempo = param;
+    p->timer_request = -1;
+  } else if (param) {
+    p->ci[ch].tempo_slide_memory = param;
+  }
+}
+
+void parse_it_global_volume(modux_player *p, int param) {
+  if (param <= 128) p->mi.global_volume = param;
+}
+
+void parse_it_global_volume_slide(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (param) c.global_slide_param = param;
+  p->mi.global_volume =
+      clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
+}
+
+void parse_it_panbrello(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (param >> 4) c.panbrello_speed = param >> 4;
+  if (param & 15) c.panbrello_depth = param & 15;
+}
+
+void parse_it_midi_macro(modux_player *p, int ch, int param) {
+  const MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = c.sounding;
+  // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
+  // Z80..Z8F set the resonance in steps of 8.
+  if (!(mod->rules & RULE_IT_ZXX_MACROS)) return;
+  if (param < 0x80) {
+    if (c.midi_macro == 1)
+      n.resonance = param;
+    else if (c.midi_macro == 0)
+      n.cutoff = param;
+  } else if (param < 0x90) {
+    n.resonance = (param & 15) * 8;
   }
 }
 
