@@ -495,19 +495,8 @@ void do_it_command(modux_player *p, int ch) {
       const int interval = c.s3m_retrig_interval;
       if (interval && ++c.retrig_count >= interval) {
         c.retrig_count = 0;
-        static const int add[16] = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1, 2, 4, 8, 16, 0, 0};
-        const int kind = c.s3m_retrig_volume;
-        if (kind == 6)
-          n.volume = n.volume * 2 / 3;
-        else if (kind == 7)
-          n.volume /= 2;
-        else if (kind == 14)
-          n.volume = n.volume * 3 / 2;
-        else if (kind == 15)
-          n.volume *= 2;
-        else
-          n.volume += add[kind];
-        n.volume = clamp_int(n.volume, 0, 64);
+        // The note's volume stays within 0..64, so the S3M family's change codes apply as they are.
+        n.volume = clamp_int(retrig_volume(n.volume, c.s3m_retrig_volume), 0, 64);
         if (n.active) {
           n.start = -1;
           n.offset = 0;
