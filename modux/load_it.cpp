@@ -54,8 +54,8 @@ const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRE
           SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
 
-// How each effect letter (A = 1 .. Z = 26) becomes an internal command; the IT tick
-// (player5.cpp) gives each its IT meaning. 0: not an effect.
+// How each effect letter (A = 1 .. Z = 26) becomes an internal command; under
+// RULE_IT_VIRTUAL_VOICES the tick gives each its IT meaning. 0: not an effect.
 const int it_effects[27] = {
     0,
     CMD_S3M_SET_SPEED,            // A set speed

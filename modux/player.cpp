@@ -374,39 +374,134 @@ static void read_row_cells(modux_player *p) {
   }
 }
 
-// The later ticks of a row: retriggers, slides, arpeggio, cut, tone portamento, note delay,
-// tremor, the XM slides and the global volume slide.
+// ---------------------------------------------------------------------------------------------
+// The IT family's cells: notes through the keyboard, held back by a note delay
+// ---------------------------------------------------------------------------------------------
+
+static bool is_it_tone_portamento(const NOTE_INFO &cell) {
+  const int v = cell.volume - 1;
+  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+         (v >= 193 && v <= 202);
+}
+
+// A cell's note, sample and volume: the part a note delay holds back.
+static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  const int number = cell.sample - 1;
+  const bool porta = is_it_tone_portamento(cell) && n.active;
+  if (cell.note > 0) {
+    const int note = cell.note - 1;
+    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
+    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
+    if (porta) {
+      int sample = ins, played = note;
+      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
+          ins < mod->instrument_count) {
+        sample = mod->it_instruments[ins].sample_map[note];
+        played = mod->it_instruments[ins].note_map[note];
+      }
+      if (sample >= 0)
+        c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
+    } else if (ins >= 0) {
+      parse_it_note(p, ch, note, ins);
+    }
+  } else if (cell.note == -1) {
+    n.fade = 0;  // cut
+  } else if (cell.note == -2) {
+    n.key_off = -1;
+  } else if (cell.note == -3) {
+    n.fading = -1;
+  }
+  // A sample or instrument number alone resets the volume to its default.
+  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
+    n.volume = mod->sample_info[n.sample].volume;
+  const int v = cell.volume - 1;
+  if (v >= 0) parse_it_volume_column(p, ch, v);
+}
+
+static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  c.effect = cell.command;
+  c.vcol = cell.volume - 1;
+  c.delay_sample = 0;
+  c.cut_tick = 0;
+  c.new_note_action = -1;
+  if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
+  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
+      (cell.note || cell.sample || cell.volume)) {
+    c.delay_sample = cell.param & 15;
+    c.delayed = cell;
+  } else {
+    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
+        (cell.param & 15) <= 6)
+      c.new_note_action = (cell.param & 15) - 3;
+    read_it_cell(p, ch, cell);
+  }
+  parse_command(p, ch, cell, cell.sample - 1);
+  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+      (c.vcol >= 193 && c.vcol <= 202))
+    c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
+                       cell.command != CMD_TONE_PORTA
+                   ? CMD_TONE_PORTA
+                   : cell.command;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Later ticks, waves and voices
+// ---------------------------------------------------------------------------------------------
+
+// The later ticks of a row, one channel: the row's effect and volume column as the IT family
+// keeps them, retriggers, slides, arpeggio, tone portamento, note delay and cut, tremor, the XM
+// slides, the global volume slide, key off and the tempo slide.
+static void run_channel_tick_effects(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const int tick = p->mi.tick;
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (in_turn) {
+    do_it_command(p, ch);
+    if (c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
+    if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
+        c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
+      do_it_tone_portamento(p, ch);
+  }
+  if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
+  if (c.arpeggio_on == -1) do_arpeggio(p, ch);
+  if (c.pitch_slide_on == -1) {
+    c.period += c.pitch_slide_speed;
+    c.tick_period += c.pitch_slide_speed;
+  }
+  if (c.volume_slide != 0) {
+    c.volume += c.volume_slide;
+    c.tick_volume += c.volume_slide;
+  }
+  if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
+  if (c.slide2period_on == -1) do_slide2period(p, ch);
+  if (c.delay_sample != 0) {
+    // The IT family holds the whole cell back; the others only the sample's start.
+    if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
+    do_delay_sample(p, ch);
+  }
+  // After the delay: a note delayed to the cut's tick is cut at once.
+  if (c.cut_tick != 0 && tick == c.cut_tick) {
+    c.volume = 0;
+    c.tick_volume = 0;
+    c.sounding.volume = 0;
+  }
+  if (c.tremor_on == -1) do_tremor(p, ch);
+  if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);
+  if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(p, ch);
+  if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(p, ch);
+  if (c.pan_slide != 0) do_xm_pan_slide(p, ch);
+  if (c.global_vol_slide_on == -1) do_global_volume_slide(p, ch);
+  if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(p, ch);
+  if (c.tempo_slide != 0) do_s3m_tempo_slide(p, c.tempo_slide);
+}
+
 static void run_tick_effects(modux_player *p) {
   const int played = played_channels(p);
-  const int tick = p->mi.tick;
-  for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = p->ci[ch];
-    if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
-    if (c.arpeggio_on == -1) do_arpeggio(p, ch);
-    if (c.pitch_slide_on == -1) {
-      c.period += c.pitch_slide_speed;
-      c.tick_period += c.pitch_slide_speed;
-    }
-    if (c.volume_slide != 0) {
-      c.volume += c.volume_slide;
-      c.tick_volume += c.volume_slide;
-    }
-    if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
-    if (c.cut_tick != 0 && tick == c.cut_tick) {
-      c.volume = 0;
-      c.tick_volume = 0;
-    }
-    if (c.slide2period_on == -1) do_slide2period(p, ch);
-    if (c.delay_sample != 0) do_delay_sample(p, ch);
-    if (c.tremor_on == -1) do_tremor(p, ch);
-    if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);
-    if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(p, ch);
-    if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(p, ch);
-    if (c.pan_slide != 0) do_xm_pan_slide(p, ch);
-    if (c.global_vol_slide_on == -1) do_global_volume_slide(p, ch);
-    if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(p, ch);
-    if (c.tempo_slide != 0) do_s3m_tempo_slide(p, c.tempo_slide);
-  }
+  for (int ch = 0; ch < played; ch++) run_channel_tick_effects(p, ch);
 }
 
 // Every tick, the first of a row included: the waves and the S3M slides with fine forms.
@@ -493,80 +588,6 @@ static void repeat_row(modux_player *p) {
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// The IT family: channels in turn, notes on voices of their own
-// ---------------------------------------------------------------------------------------------
-
-static bool is_it_tone_portamento(const NOTE_INFO &cell) {
-  const int v = cell.volume - 1;
-  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
-         (v >= 193 && v <= 202);
-}
-
-// A cell's note, sample and volume: the part a note delay holds back.
-static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
-  MODUX *mod = p->of;
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  const int number = cell.sample - 1;
-  const bool porta = is_it_tone_portamento(cell) && n.active;
-  if (cell.note > 0) {
-    const int note = cell.note - 1;
-    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
-    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
-    if (porta) {
-      int sample = ins, played = note;
-      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
-          ins < mod->instrument_count) {
-        sample = mod->it_instruments[ins].sample_map[note];
-        played = mod->it_instruments[ins].note_map[note];
-      }
-      if (sample >= 0)
-        c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
-    } else if (ins >= 0) {
-      parse_it_note(p, ch, note, ins);
-    }
-  } else if (cell.note == -1) {
-    n.fade = 0;  // cut
-  } else if (cell.note == -2) {
-    n.key_off = -1;
-  } else if (cell.note == -3) {
-    n.fading = -1;
-  }
-  // A sample or instrument number alone resets the volume to its default.
-  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
-    n.volume = mod->sample_info[n.sample].volume;
-  const int v = cell.volume - 1;
-  if (v >= 0) parse_it_volume_column(p, ch, v);
-}
-
-static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
-  CHANNEL_STATE &c = p->ci[ch];
-  c.effect = cell.command;
-  c.vcol = cell.volume - 1;
-  c.delay_sample = 0;
-  c.cut_tick = 0;
-  c.new_note_action = -1;
-  if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
-  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
-      (cell.note || cell.sample || cell.volume)) {
-    c.delay_sample = cell.param & 15;
-    c.delayed = cell;
-  } else {
-    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
-        (cell.param & 15) <= 6)
-      c.new_note_action = (cell.param & 15) - 3;
-    read_it_cell(p, ch, cell);
-  }
-  parse_command(p, ch, cell, cell.sample - 1);
-  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
-      (c.vcol >= 193 && c.vcol <= 202))
-    c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
-                       cell.command != CMD_TONE_PORTA
-                   ? CMD_TONE_PORTA
-                   : cell.command;
-}
-
 static void run_channels_in_turn(modux_player *p, bool first) {
   MODUX *mod = p->of;
   int channels = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
@@ -583,16 +604,7 @@ static void run_channels_in_turn(modux_player *p, bool first) {
     if (first) {
       start_it_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
     } else {
-      do_it_command(p, ch);
-      if (c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
-      if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
-          c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
-        do_it_tone_portamento(p, ch);
-      if (c.delay_sample && p->mi.tick == c.delay_sample) {
-        read_it_cell(p, ch, c.delayed);
-        c.delay_sample = 0;
-      }
-      if (c.cut_tick && p->mi.tick == c.cut_tick) n.volume = 0;
+      run_channel_tick_effects(p, ch);
     }
     do_it_waves(p, ch, first);
     n.voice = p->voice_table[ch];

@@ -161,7 +161,8 @@ void parse_s3m_retrig(modux_player *p, int chn, int param) {
     c.s3m_retrig_interval = param & 15;
     c.s3m_retrig_volume = (param >> 4) & 15;
   }
-  c.s3m_retrig_on = -1;
+  // The IT family counts its retriggers in the row's effect (do_it_command).
+  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) c.s3m_retrig_on = -1;
 }
 
 // The volume after one retrigger with change code 0..15.
