@@ -504,21 +504,26 @@ static void run_tick_effects(modux_player *p) {
   for (int ch = 0; ch < played; ch++) run_channel_tick_effects(p, ch);
 }
 
-// Every tick, the first of a row included: the waves and the S3M slides with fine forms.
+// Every tick, the first of a row included, one channel: the waves (the IT family's from the
+// row's effect) and the S3M slides with fine forms.
+static void run_channel_waves(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) do_it_waves(p, ch, p->first_tick != 0);
+  if (c.vibrato_on == -1) do_vibrato(p, ch);
+  if (c.tremolo_on == -1) do_tremolo(p, ch);
+  if (c.s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
+  if (c.s3m_porta_on == -1) do_s3m_portamento(p, ch);
+  // The counts of tremor and retrigger go on over a row's first tick.
+  if (!p->first_tick) return;
+  if (c.tremor_on == -1 && mod_rule(p, RULE_TREMOR_COUNTS_ON)) do_tremor(p, ch);
+  if (c.s3m_retrig_on == -1 && mod_rule(p, RULE_RETRIG_COUNTS_ON) &&
+      (c.start_voice == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS)))
+    do_s3m_retrig(p, ch);
+}
+
 static void run_wave_effects(modux_player *p) {
   const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) {
-    if (p->ci[ch].vibrato_on == -1) do_vibrato(p, ch);
-    if (p->ci[ch].tremolo_on == -1) do_tremolo(p, ch);
-    if (p->ci[ch].s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
-    if (p->ci[ch].s3m_porta_on == -1) do_s3m_portamento(p, ch);
-    // The counts of tremor and retrigger go on over a row's first tick.
-    if (!p->first_tick) continue;
-    if (p->ci[ch].tremor_on == -1 && mod_rule(p, RULE_TREMOR_COUNTS_ON)) do_tremor(p, ch);
-    if (p->ci[ch].s3m_retrig_on == -1 && mod_rule(p, RULE_RETRIG_COUNTS_ON) &&
-        (p->ci[ch].start_voice == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS)))
-      do_s3m_retrig(p, ch);
-  }
+  for (int ch = 0; ch < played; ch++) run_channel_waves(p, ch);
 }
 
 // Allegro's mixer reads from the given frame on: keep a sample offset inside the sample.
@@ -527,11 +532,10 @@ static int offset_inside(const SAMPLE *spl, int offset) {
   return clamp_int(offset, 0, last);
 }
 
-// Pushes a channel to its voice. A delayed note leaves the voice untouched until it starts.
+// Pushes a channel's state to its voice.
 static void update_voice(modux_player *p, int ch) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
-  if (c.delay_sample != 0) return;
   c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
   c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
   c.volume = clamp_int(c.volume, 0, 64);
@@ -576,6 +580,19 @@ static void update_voice(modux_player *p, int ch) {
   c.start_voice = 0;
 }
 
+// Pushes a channel to its voice: its sounding note (the IT family), else its state. A delayed
+// note leaves the voice untouched until it starts.
+static void output_channel(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (in_turn) c.sounding.voice = p->voice_table[ch];
+  if (c.delay_sample != 0) return;
+  if (in_turn)
+    output_note(p, c.sounding, &c);
+  else
+    update_voice(p, ch);
+}
+
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
 // row values, as at a row start.
 static void repeat_row(modux_player *p) {
@@ -588,31 +605,28 @@ static void repeat_row(modux_player *p) {
   }
 }
 
+// The tick under RULE_IT_VIRTUAL_VOICES: each channel's row (first) or later tick, its waves and
+// its voice before the next channel's, so a song-wide command of a channel reaches the channels
+// before it at the next tick; then the background notes.
 static void run_channels_in_turn(modux_player *p, bool first) {
   MODUX *mod = p->of;
-  int channels = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
-  if (channels > MODUX_MAX_CHANNELS) channels = MODUX_MAX_CHANNELS;
-  if (first) {
-    const int all =
-        mod->channel_count < MODUX_MAX_CHANNELS ? mod->channel_count : MODUX_MAX_CHANNELS;
-    for (int ch = 0; ch < all; ch++) p->ci[ch].loop_on = 0;
-  }
-  for (int ch = 0; ch < channels; ch++) {
+  p->first_tick = first ? -1 : 0;
+  const int played = played_channels(p);
+  if (first)
+    for (int ch = 0; ch < module_channels(p); ch++) p->ci[ch].loop_on = 0;
+  for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = p->ci[ch];
-    NOTE_STATE &n = p->ci[ch].sounding;
     c.period_delta = c.volume_delta = 0;
-    if (first) {
+    if (first)
       start_it_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
-    } else {
+    else
       run_channel_tick_effects(p, ch);
-    }
-    do_it_waves(p, ch, first);
-    n.voice = p->voice_table[ch];
-    if (!c.delay_sample) output_note(p, n, &c);
+    run_channel_waves(p, ch);
+    output_channel(p, ch);
   }
   // Flow commands of channels without a voice still act.
   if (first)
-    for (int ch = channels; ch < mod->channel_count && ch < MODUX_MAX_CHANNELS; ch++) {
+    for (int ch = played; ch < module_channels(p); ch++) {
       const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
       if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
           cell.command == CMD_S3M_SET_SPEED)
@@ -666,7 +680,7 @@ static void run_tick(modux_player *p) {
   }
   run_wave_effects(p);
   const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) update_voice(p, ch);
+  for (int ch = 0; ch < played; ch++) output_channel(p, ch);
 }
 
 void mod_tick(modux_player *p) {

@@ -352,8 +352,11 @@ void parse_vibrato(modux_player *p, int chn, int param, int shift) {
 
 void parse_tremolo(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
-  c.tremolo_on = -1;
-  c.tremolo_shift = shift;
+  // The IT family runs its tremolo from the row's effect (do_it_waves).
+  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    c.tremolo_on = -1;
+    c.tremolo_shift = shift;
+  }
   if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
   if (param & 15) c.tremolo_depth = param & 15;
 }
