@@ -306,74 +306,6 @@ static bool lacks_sample(modux_player *p, int sample) {
   return !mod->sample_info || !mod->samples || sample >= mod->sample_count;
 }
 
-// Second pass over a row, for the channels that play: notes, samples and effects.
-static void read_row_cells(modux_player *p) {
-  MODUX *mod = p->of;
-  const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = p->ci[ch];
-    const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
-    const int sample = cell.sample - 1;
-
-    // Effects last one row unless the next row repeats them.
-    c.pan_slide = 0;
-    c.pitch_slide_on = 0;
-    c.s3m_vol_slide_on = 0;
-    c.xm_vol_slide_on = 0;
-    c.xm_slide_down_on = 0;
-    c.xm_slide_up_on = 0;
-    c.s3m_porta_on = 0;
-    c.set_offset = 0;
-    c.slide2period_on = 0;
-    c.s3m_retrig_on = 0;
-    c.arpeggio_on = 0;
-    c.vibrato_on = 0;
-    c.tremolo_on = 0;
-    c.tremor_on = 0;
-    c.start_voice = 0;
-    c.delay_sample = 0;
-    c.cut_tick = 0;
-    c.volume_slide = 0;
-    c.retrig_interval = 0;
-    c.key_off_tick = 0;
-
-    // A note given with a tone portamento is its target, not a new note; its sample
-    // number only restores the default volume while the playing sample goes on.
-    const bool portamento = is_tone_portamento(cell);
-    if (sample >= 0 && portamento) {
-      const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
-      if (mod->sample_info && index >= 0 && index < mod->sample_count)
-        c.volume = mod->sample_info[index].volume;
-      if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
-        retrigger_instrument(p, ch, sample);
-    }
-    const bool lacking = lacks_sample(p, sample);
-    if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
-      c.tremor_count = 0;
-      c.retrig_count = 0;
-      c.slide2period_target = 0;
-      if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
-      if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
-      if (p->mi.flags & MODUX_XM)
-        parse_new_note(p, ch, cell.note, sample);
-      else
-        parse_old_note(p, ch, cell.note, sample);
-    }
-    if (cell.note < 0) parse_note_command(p, ch, cell.note);
-    if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
-    parse_command(p, ch, cell, sample);
-    if (lacking) {
-      // Neither the note nor a sample offset restarts the sample that played before.
-      c.start_voice = 0;
-      c.set_offset = 0;
-    }
-
-    c.tick_pan = c.pan;
-    c.tick_volume = c.volume;
-    c.tick_period = c.period;
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // The IT family's cells: notes through the keyboard, held back by a note delay
 // ---------------------------------------------------------------------------------------------
@@ -421,12 +353,12 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   if (v >= 0) parse_it_volume_column(p, ch, v);
 }
 
-static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+// The first tick of an IT cell: the row's effect and volume column kept for the later ticks, then
+// its note, held back whole by a note delay (SDx), S73..S76 going with it.
+static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   CHANNEL_STATE &c = p->ci[ch];
   c.effect = cell.command;
   c.vcol = cell.volume - 1;
-  c.delay_sample = 0;
-  c.cut_tick = 0;
   c.new_note_action = -1;
   if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
   if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
@@ -439,13 +371,104 @@ static void start_it_row(modux_player *p, int ch, const NOTE_INFO &cell) {
       c.new_note_action = (cell.param & 15) - 3;
     read_it_cell(p, ch, cell);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A row's first tick
+// ---------------------------------------------------------------------------------------------
+
+// The first tick of a cell of the other families: its note or sample (a tone portamento's note is
+// its target), note command and volume column. True when it names a sample the module lacks.
+static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  const int sample = cell.sample - 1;
+  // A note given with a tone portamento is its target, not a new note; its sample
+  // number only restores the default volume while the playing sample goes on.
+  const bool portamento = is_tone_portamento(cell);
+  if (sample >= 0 && portamento) {
+    const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
+    if (mod->sample_info && index >= 0 && index < mod->sample_count)
+      c.volume = mod->sample_info[index].volume;
+    if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
+      retrigger_instrument(p, ch, sample);
+  }
+  const bool lacking = lacks_sample(p, sample);
+  if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
+    c.tremor_count = 0;
+    c.retrig_count = 0;
+    c.slide2period_target = 0;
+    if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
+    if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
+    if (p->mi.flags & MODUX_XM)
+      parse_new_note(p, ch, cell.note, sample);
+    else
+      parse_old_note(p, ch, cell.note, sample);
+  }
+  if (cell.note < 0) parse_note_command(p, ch, cell.note);
+  if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
+  return lacking;
+}
+
+// A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
+// and effect column.
+static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  // Effects last one row unless the next row repeats them.
+  c.pan_slide = 0;
+  c.pitch_slide_on = 0;
+  c.s3m_vol_slide_on = 0;
+  c.xm_vol_slide_on = 0;
+  c.xm_slide_down_on = 0;
+  c.xm_slide_up_on = 0;
+  c.s3m_porta_on = 0;
+  c.set_offset = 0;
+  c.slide2period_on = 0;
+  c.s3m_retrig_on = 0;
+  c.arpeggio_on = 0;
+  c.vibrato_on = 0;
+  c.tremolo_on = 0;
+  c.tremor_on = 0;
+  c.start_voice = 0;
+  c.delay_sample = 0;
+  c.cut_tick = 0;
+  c.volume_slide = 0;
+  c.retrig_interval = 0;
+  c.key_off_tick = 0;
+
+  bool lacking = false;
+  if (in_turn)
+    start_it_cell(p, ch, cell);
+  else
+    lacking = start_cell(p, ch, cell);
   parse_command(p, ch, cell, cell.sample - 1);
-  if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
-      (c.vcol >= 193 && c.vcol <= 202))
-    c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
-                       cell.command != CMD_TONE_PORTA
-                   ? CMD_TONE_PORTA
-                   : cell.command;
+  if (in_turn) {
+    // A tone portamento in either column is the effect the later ticks run.
+    if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+        (c.vcol >= 193 && c.vcol <= 202))
+      c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
+                         cell.command != CMD_TONE_PORTA
+                     ? CMD_TONE_PORTA
+                     : cell.command;
+    return;
+  }
+  if (lacking) {
+    // Neither the note nor a sample offset restarts the sample that played before.
+    c.start_voice = 0;
+    c.set_offset = 0;
+  }
+  c.tick_pan = c.pan;
+  c.tick_volume = c.volume;
+  c.tick_period = c.period;
+}
+
+// Second pass over a row, for the channels that play: notes, samples and effects.
+static void read_row_cells(modux_player *p) {
+  MODUX *mod = p->of;
+  const int played = played_channels(p);
+  for (int ch = 0; ch < played; ch++)
+    start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -618,7 +641,7 @@ static void run_channels_in_turn(modux_player *p, bool first) {
     CHANNEL_STATE &c = p->ci[ch];
     c.period_delta = c.volume_delta = 0;
     if (first)
-      start_it_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
+      start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
     else
       run_channel_tick_effects(p, ch);
     run_channel_waves(p, ch);
