@@ -550,6 +550,9 @@ void voices_new_note(modux_player *p, int ch, int instrument, int sample, int no
 // Pushes one note's state to its voice at the end of a tick (channel: its pattern channel, null
 // for a background note); false once it has ended.
 bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel);
+// Pushes every sounding background note to its voice, for every family (the pool is empty
+// without RULE_IT_VIRTUAL_VOICES), after the channels of a tick.
+void output_background(modux_player *p);
 
 // ---------------------------------------------------------------------------------------------
 // Importer helpers

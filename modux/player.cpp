@@ -630,7 +630,7 @@ static void repeat_row(modux_player *p) {
 
 // The tick under RULE_IT_VIRTUAL_VOICES: each channel's row (first) or later tick, its waves and
 // its voice before the next channel's, so a song-wide command of a channel reaches the channels
-// before it at the next tick; then the background notes.
+// before it at the next tick.
 static void run_channels_in_turn(modux_player *p, bool first) {
   MODUX *mod = p->of;
   p->first_tick = first ? -1 : 0;
@@ -655,8 +655,26 @@ static void run_channels_in_turn(modux_player *p, bool first) {
           cell.command == CMD_S3M_SET_SPEED)
         parse_command(p, ch, cell, -1);
     }
-  for (NOTE_STATE &b : p->background)
-    if (b.active) output_note(p, b, nullptr);
+}
+
+// One tick of the channels that play: their row's start (row_start) or their later ticks, their
+// waves and their voices, channel by channel under RULE_IT_VIRTUAL_VOICES and job by job
+// otherwise; then the background notes.
+static void run_channels(modux_player *p, bool row_start) {
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    run_channels_in_turn(p, row_start);
+  } else {
+    if (row_start) {
+      read_row_commands(p);
+      read_row_cells(p);
+    } else if (!p->first_tick) {
+      run_tick_effects(p);
+    }
+    run_wave_effects(p);
+    const int played = played_channels(p);
+    for (int ch = 0; ch < played; ch++) output_channel(p, ch);
+  }
+  output_background(p);
 }
 
 static void run_tick(modux_player *p) {
@@ -669,7 +687,8 @@ static void run_tick(modux_player *p) {
     p->mi.pattern_delay -= 1;
     if (mod_rule(p, RULE_IT_DELAY_TICKS)) {
       // The delay adds ticks to the row, its effects running on as on any later tick.
-      run_channels_in_turn(p, false);
+      p->first_tick = 0;
+      run_channels(p, false);
       return;
     }
     if (!mod_rule(p, RULE_DELAY_REPEATS_ROW)) {
@@ -686,24 +705,11 @@ static void run_tick(modux_player *p) {
     end_song(p);
     return;
   }
-
-  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    run_channels_in_turn(p, p->mi.tick == 0);
-    return;
-  }
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
   // as on any later tick, from its first tick on.
   const bool ticks_on = repeat && mod_rule(p, RULE_DELAY_TICKS_ON);
   p->first_tick = p->mi.tick == 0 && !ticks_on ? -1 : 0;
-  if (p->mi.tick == 0 && !repeat) {
-    read_row_commands(p);
-    read_row_cells(p);
-  } else if (!p->first_tick) {
-    run_tick_effects(p);
-  }
-  run_wave_effects(p);
-  const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) output_channel(p, ch);
+  run_channels(p, p->mi.tick == 0 && !repeat);
 }
 
 void mod_tick(modux_player *p) {

@@ -289,3 +289,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   }
   return true;
 }
+
+void output_background(modux_player *p) {
+  for (NOTE_STATE &b : p->background)
+    if (b.active) output_note(p, b, nullptr);
+}
