@@ -194,7 +194,8 @@ int CheckMap(const map_struct *m, char *why, int size);  // -1 playable, else 0 
 int CheckLevelData(DATAFILE *d, char *why, int size);    // every object of "maps.dat"
 
 // Start-up and shared helpers (startup.cpp).
-int Random(int n);
+int Random(int n);     // 0..n-1 from the game's own sequence, the C library's unseeded rand()
+void RandomRestart();  // the sequence back to its start, random_draws 0
 void game_timer();
 [[noreturn]] void Error(const char *message);
 int FileExist(const char *name);
@@ -286,21 +287,19 @@ void ApplyVolumes();  // the volume settings to Allegro's mixer and the music en
 void PlayGame();
 void PlayMap(map_struct *level);
 void StartLevel();
-void DrawLives();        // the "Lives:" line of the panel
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
 void GamePass();         // one pass of the game loop
 int LevelCleared();      // -1 once no ball is left to eat
 void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
-void Pause();            // "[Paused]" until a key and then C; held keys are forgotten
-void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clean maze
+void Pause();            // the presenter's pause; the ticks that passed meanwhile give no steps
 
 // Exact input replays (replay.cpp).
 enum { REPLAY_OFF, REPLAY_RECORD, REPLAY_PLAY };
 extern const char REPLAY_VERSION[];  // the version tag every recording carries
 extern int replay_mode;              // REPLAY_OFF, or recording, or replaying the game played
-extern int replay_fast;              // -1: no pacing, no waits and no screens between passes
-extern char replay_stopped[160];     // why a replay stopped before its end; empty while on course
+extern int replay_fast;           // -1: a replay at full speed: no screens and no table at its end
+extern char replay_stopped[160];  // why a replay stopped before its end; empty while on course
 // What one pass of the game loop consumes: are the tick counters past the speeds, which ways asked.
 struct PassInput {
   int vorbel_due = 0, bug_due = 0;
@@ -340,13 +339,50 @@ void ReplayName(char *name, int size);
 int ReplayEnd();  // -1 when the game ended as recorded
 void ReplayInterrupted();
 
-// Rendering (render.cpp).
-void InitGameGraphics();
-void Draw3dFrame();
-void DrawGameMap();
+// The presentation of play (presenter.cpp). The game loop reports what happens to the presenter
+// in use, which shows it on its bitmap and waits for the player where the game waits.
+enum {
+  PRESENT_WINDOW,   // a player in the window
+  PRESENT_WATCHED,  // a replay watched in the window: its waits are moments
+  PRESENT_NONE,  // nothing drawn, nothing waited for, no pacing: a fast replay, tests, benchmarks
+};
+// Moments of play the logic reports; the window's presenter plays each one's sound effect.
+enum {
+  PLAY_BALL,
+  PLAY_POWER_BALL,
+  PLAY_BUG_EATEN,
+  PLAY_CAUGHT,
+  PLAY_GAME_OVER,
+  PLAY_CLEARED,
+  PLAY_EXTRA_LIFE,
+};
+struct presenter_struct {
+  BITMAP *bmp;                                      // where it draws
+  int paced;                                        // -1: the loop keeps to the game's tick
+  void (*game_start)(BITMAP *bmp, int fade_speed);  // the play screen fades in: panel and frame
+  void (*game_end)(BITMAP *bmp);                    // back to the menus: the mouse pointer
+  void (*level_start)(BITMAP *bmp);                 // the panel's lives, level and best entry
+  void (*pass)(BITMAP *bmp);                        // after a pass: the maze, score, bugs eaten
+  void (*safety)(BITMAP *bmp);                      // the safety count's line
+  void (*lives)(BITMAP *bmp);                       // the lives line (an extra life)
+  void (*life_lost)(BITMAP *bmp);                   // "You Died!!!" and "Press space", until Space
+  void (*game_over)(BITMAP *bmp);      // "G A M E   O V E R" and "Press Spacebar", until Space
+  void (*level_cleared)(BITMAP *bmp);  // a custom level cleared is said, until Space
+  void (*pause)(BITMAP *bmp);          // "[Paused]" until a key and then C; held keys forgotten
+  int (*ask_quit)(BITMAP *bmp);        // the quit question: -1 when answered Y
+  void (*happened)(int what);          // PLAY_...: heard, when sound is on
+};
+extern presenter_struct presenter;         // the presenter in use; at first the null one
+void UsePresenter(int kind, BITMAP *bmp);  // PRESENT_..., drawing on bmp
+
+// Rendering (render.cpp): the play screen, on the bitmap given (the tools draw on the screen).
+void InitGameGraphics(BITMAP *bmp = screen);
+void Draw3dFrame(BITMAP *bmp);
+void DrawGameMap(BITMAP *bmp = screen);
 void DrawCellPicture(BITMAP *bmp, int code, int v, int px,
-                     int py);                           // one cell's tile, ball or decoration
-void DrawStatusLine(const char *s, int y, int colour);  // one line of the panel's lower box
+                     int py);  // one cell's tile, ball or decoration
+void DrawStatusLine(const char *s, int y, int colour,
+                    BITMAP *bmp = screen);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).
 void MoveUp();

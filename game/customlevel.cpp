@@ -27,24 +27,19 @@ int ReadCustomMap(const char *path, map_struct *out, char *why, int size) {
 }
 
 void PlayCustomMap() {
-  if (!replay_fast) {
-    show_mouse(nullptr);
-    fade_out(3);
-    clear_to_color(screen, 0);
-    clear_keybuf();
-    InitGameGraphics();
-    fade_in(GamePalette(), 200);
-  }
+  presenter.game_start(presenter.bmp, 3);
   NewGameSetup();
   current_map_played = 0;
   gmap = &map;
   RecordStart(-1);
   PlayMap(&map);
+  if (LevelCleared() && !end_game && !exit_requested && !replay_stopped[0])
+    presenter.level_cleared(presenter.bmp);
   ReplayEnd();
   RecordEnd();
   if (!replay_stopped[0]) GotHighScore();
   RecordFinish();
-  if (!replay_fast) show_mouse(screen);
+  presenter.game_end(presenter.bmp);
 }
 
 void PlayCustomGame() {

@@ -208,7 +208,7 @@ void ClipText(FONT *f, const char *s, int width, char *out, int size) {
 // A character is taken only while the name and the cursor after it stay inside the field.
 int NameKey(char *name, int c, int scancode, FONT *f) {
   int n = int(std::strlen(name));
-  if (c >= 32 && c <= 126 && n < kNameMax) {
+  if (c >= 32 && c <= 126 && n < kNameMax && (n > 0 || c != ' ')) {  // no name starts with a space
     name[n] = char(c);
     name[n + 1] = 0;
     if (kFieldX + text_length(f, name) + text_length(f, "_") <= kFieldRight) return NAME_TYPED;

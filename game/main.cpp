@@ -103,12 +103,13 @@ static std::string CommandLinePath(const char *name) {
 // Plays the recording set up by ReplayOpen; at full speed the figures of its end are printed.
 // Answers the program's exit status: 0 when the game ended as recorded.
 static int RunReplay(const CommandLine &c) {
+  UsePresenter(c.fast ? PRESENT_NONE : PRESENT_WATCHED, screen);
   if (c.fast) {
     replay_fast = -1;
     music_silent = -1;
     sound_on = 0;
   } else {
-    InitGameGraphics();
+    InitGameGraphics(screen);
   }
   if (ReplayStart()) {
     if (Replaying().custom)
@@ -160,6 +161,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   set_window_title("Vorbel Endurnal");
+  UsePresenter(PRESENT_WINDOW, screen);
   InstallWindowHandlers();
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);

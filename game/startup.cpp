@@ -12,11 +12,29 @@
 #include "Template.h"
 #include "modux.h"
 
-// Never seeded: every run draws the same sequence, so a game replays exactly from its inputs.
-// Replays count the draws: the recording's count before its game is drawn again before the replay.
+// The game's own sequence: the numbers of the C library's unseeded rand(), from a private state
+// seeded 1, which no other code in the process (a sound library, the music engine's thread) can
+// draw from. Every run draws the same sequence, so a game replays exactly from its inputs; replays
+// count the draws, and the recording's count before its game is drawn again before the replay.
+namespace {
+struct RandomGenerator {
+  random_data data{};  // zeroed, as initstate_r needs
+  char state[128] = {};
+  RandomGenerator() { initstate_r(1, state, sizeof state, &data); }
+};
+RandomGenerator generator;
+}  // namespace
+
+void RandomRestart() {
+  initstate_r(1, generator.state, sizeof generator.state, &generator.data);
+  random_draws = 0;
+}
+
 int Random(int n) {
   random_draws++;
-  return rand() % n;
+  int32_t r = 0;
+  random_r(&generator.data, &r);
+  return r % n;
 }
 
 void game_timer() {

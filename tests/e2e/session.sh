@@ -11,7 +11,7 @@
 #    picture, F5 saves (1164 bytes), F6 brings score and place back, a 400-character path is
 #    refused; Escape and Y give "G A M E  O V E R", the name asked for is on the high-score
 #    screen and in "vorbel.hsc" at once; Reset; a custom level of the level kit; the credits;
-#    "Exit"; the recording replayed at full speed ends on the figures of its entry.
+#    "Exit".
 # Usage: session.sh RUN_DIR WM_DELETE HSC_SCREEN [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -248,7 +248,7 @@ xdotool type --delay 40 "quick.map"   # the selector opens in custom/
 press Return
 sleep 2
 hold Right 1.5           # the one ball: the level is cleared and the game is over
-sleep 1
+sleep 1; press space     # past "Level Cleared!!!"
 xdotool type --delay 120 "Kit"
 press Return
 sleep 1.5
@@ -274,11 +274,4 @@ click 315 332            # "Exit"
 game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS after Exit"
 
-note "the first game, saved and loaded midway, replayed"
-grep -q Tester "$E2E_DIR/first.rec" || fail "the recording does not hold the name typed"
-[ "$(od -An -tu1 -j 40 -N 1 "$E2E_DIR/first.rec" | tr -d ' ')" = 0 ] || fail "the game was not played on Easy"
-(cd "$G" && "$E2E_RUN/vorbel" --replay "$E2E_DIR/first.rec" --fast) > "$E2E_DIR/replayed.txt" 2>/dev/null ||
-  fail "the replay failed: $(cat "$E2E_DIR/replayed.txt")"
-grep -qE "^score $got_score level 1 lives [0-9]+ bugs $bugs\$" "$E2E_DIR/replayed.txt" ||
-  fail "the replay ended on '$(tail -1 "$E2E_DIR/replayed.txt")', the entry holds score $got_score, bugs $bugs"
 echo "session: all checks passed"

@@ -148,7 +148,8 @@ TEST_F(HighScoreTest, NameEntryKeys) {
   char name[256] = "";
   // clang-format off
   struct { int c, scancode, result; const char *name; } steps[] = {
-      {8, KEY_BACKSPACE, NAME_IGNORED, ""},   {'A', KEY_A, NAME_TYPED, "A"},
+      {8, KEY_BACKSPACE, NAME_IGNORED, ""},   {' ', KEY_SPACE, NAME_IGNORED, ""},
+      {'A', KEY_A, NAME_TYPED, "A"},
       {' ', KEY_SPACE, NAME_TYPED, "A "},     {'~', KEY_TILDE, NAME_TYPED, "A ~"},
       {31, KEY_F1, NAME_IGNORED, "A ~"},      {127, KEY_DEL, NAME_IGNORED, "A ~"},
       {200, KEY_F2, NAME_IGNORED, "A ~"},     {8, KEY_BACKSPACE, NAME_ERASED, "A "},
