@@ -120,7 +120,7 @@ TEST(Mixer, ResamplersKeepSinesCleanAndNotesSmooth) {
   } cases[] = {{MIXER_NEAREST, -10, 1},
                {MIXER_LINEAR, -30, 1},
                {MIXER_CUBIC, -42, 1},
-               {MIXER_SINC, -80, -60}};
+               {MIXER_SINC, -80, -80}};
   std::vector<double> high(512), low(640);
   for (int i = 0; i < 512; i++) high[i] = 0.9 * std::sin(2 * M_PI * i / 8);
   for (int i = 0; i < 640; i++) low[i] = 0.9 * std::cos(2 * M_PI * i / 64);  // starts at its peak
