@@ -14,6 +14,7 @@
 // resampler, ramp and filter, and only the frames at a loop's or sample's end take the careful
 // path. The mix visits only voices marked active. The linear path keeps the order of every
 // floating-point operation of the plain arithmetic it replaces, so its output never changes.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -97,6 +98,17 @@ static void drop_copies(MIXER_STATE *m) {
 
 MIXER_STATE::~MIXER_STATE() { drop_copies(this); }
 
+// Room for one more copy in the list; false when memory runs out.
+static bool make_room(MIXER_STATE *m) {
+  if (m->converted_count < m->converted_size) return true;
+  const int size = m->converted_size ? 2 * m->converted_size : 32;
+  void *grown = realloc(m->converted, size * sizeof(MIXER_FRAMES_INFO));
+  if (!grown) return false;
+  m->converted = static_cast<MIXER_FRAMES_INFO *>(grown);
+  m->converted_size = size;
+  return true;
+}
+
 // The mixer's copy of a sample's first channel as -1..1, made on its first use (the sustain-loop
 // samples of the IT family share their data with the plain ones, and so their copy); null when
 // the sample has no frames or memory runs out, and the voice then stays silent.
@@ -106,16 +118,11 @@ static const float *frames_of(MIXER_STATE *m, const SAMPLE *spl) {
   const int stereo = spl->stereo ? 1 : 0;
   for (int i = m->converted_count - 1; i >= 0; i--) {
     const MIXER_FRAMES_INFO &c = m->converted[i];
-    if (c.data == spl->data && c.bits == spl->bits && c.stereo == stereo && c.len == len)
+    if (!c.loop_end && c.data == spl->data && c.bits == spl->bits && c.stereo == stereo &&
+        c.len == len)
       return c.frames;
   }
-  if (m->converted_count == m->converted_size) {
-    const int size = m->converted_size ? 2 * m->converted_size : 32;
-    void *grown = realloc(m->converted, size * sizeof(MIXER_FRAMES_INFO));
-    if (!grown) return nullptr;
-    m->converted = static_cast<MIXER_FRAMES_INFO *>(grown);
-    m->converted_size = size;
-  }
+  if (!make_room(m)) return nullptr;
   float *frames = static_cast<float *>(malloc((len + 1) * sizeof(float)));
   if (!frames) return nullptr;
   // Exact values: (x - 128) / 128 and (x - 32768) / 32768 are floats without rounding.
@@ -127,7 +134,7 @@ static const float *frames_of(MIXER_STATE *m, const SAMPLE *spl) {
     for (long i = 0; i < len; i++) frames[i] = (d[i << stereo] - 32768.0f) * (1.0f / 32768);
   }
   frames[len] = 0.0f;
-  m->converted[m->converted_count++] = {spl->data, spl->bits, stereo, len, frames};
+  m->converted[m->converted_count++] = {spl->data, spl->bits, stereo, len, frames, 0, 0, 0};
   return frames;
 }
 
@@ -158,6 +165,7 @@ void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   // Allegro's defaults for a fresh voice: full volume, centre, the sample's own rate, no loop.
   v.sample = spl;
   v.frames = frames_of(m, spl);
+  v.image = nullptr;
   v.playing = 0;
   v.ended = 0;
   v.playmode = PLAYMODE_PLAY;
@@ -299,6 +307,7 @@ static const int SINC_PHASE_BITS = 10;
 static const int SINC_PHASES = 1 << SINC_PHASE_BITS;
 static const int SINC_CLASSES = 13;  // ratios 2^(c/4): 1 to 8
 static const int SINC_MAX_TAPS = 128;
+static_assert(MIXER_IMAGE_PAD >= SINC_MAX_TAPS / 2, "a loop image holds the widest reach");
 
 struct sinc_table {
   int taps;
@@ -596,6 +605,43 @@ static float frame_at(const MIXER_VOICE_STATE &v, const loop_span &loop, long le
   return j >= 0 && j < len ? v.frames[j] : 0.0f;
 }
 
+// Frames of a loop's image: the loop, repeated to at least MIXER_IMAGE_RUN frames so that a
+// voice reads a long stretch of a tiny loop in one run, with the pads on both sides.
+static long image_frames(const loop_span &loop) {
+  return std::max(loop.end - loop.start, static_cast<long>(MIXER_IMAGE_RUN)) + 2 * MIXER_IMAGE_PAD;
+}
+
+// The image of the short loop a voice goes round, made on its first use; null for a long loop
+// (its ends are a small part of it) or when memory runs out: the voice then reads its ends
+// frame by frame.
+static const float *image_of(MIXER_STATE *m, MIXER_VOICE_STATE &v, const loop_span &loop,
+                             long len) {
+  const int bidir = v.playmode & PLAYMODE_BIDIR ? -1 : 0;
+  if (v.image && v.image_start == loop.start && v.image_end == loop.end && v.image_bidir == bidir)
+    return v.image;
+  v.image = nullptr;
+  const long span = loop.end - loop.start;
+  if (span > MIXER_IMAGE_LOOPS) return nullptr;
+  for (int i = 0; i < m->converted_count && !v.image; i++) {
+    const MIXER_FRAMES_INFO &c = m->converted[i];
+    if (c.loop_end == loop.end && c.data == v.frames && c.loop_start == loop.start &&
+        c.bidir == bidir)
+      v.image = c.frames;
+  }
+  if (!v.image) {
+    const long frames = image_frames(loop);
+    float *image = make_room(m) ? static_cast<float *>(malloc(frames * sizeof(float))) : nullptr;
+    if (!image) return nullptr;
+    for (long k = 0; k < frames; k++)
+      image[k] = frame_at(v, loop, len, loop.start - MIXER_IMAGE_PAD + k);
+    m->converted[m->converted_count++] = {v.frames, 0,          0,        frames,
+                                          image,    loop.start, loop.end, bidir};
+    v.image = image;
+  }
+  v.image_start = loop.start, v.image_end = loop.end, v.image_bidir = bidir;
+  return v.image;
+}
+
 // One resampled value from the frames x[0 ..], x[before] being the frame under the position
 // and frac32 the position's fraction (32 bits).
 template <int KIND>
@@ -644,15 +690,16 @@ static void reach(int kind, const sinc_table *t, int &before, int &after) {
 }
 
 // Resampled, gain-weighted frames of a stretch where every frame read lies inside the data.
+// Frame i of the sample is data[i - shift], shift in 32.32.
 template <int KIND, bool RAMP, bool FILTER>
-static void run_kind(MIXER_VOICE_STATE &v, float *acc, int n, long long step, int before,
-                     const sinc_table *t, filter_run &fr) {
-  const float *data = v.frames - before;
-  long long pos = v.position;
+static void run_kind(MIXER_VOICE_STATE &v, const float *data, long long shift, float *acc, int n,
+                     long long step, int before, const sinc_table *t, filter_run &fr) {
+  long long pos = v.position - shift;
   float gl = v.gain[0], gr = v.gain[1];
   const float sl = v.slope[0], sr = v.slope[1];
   for (int k = 0; k < n; k++) {
-    const float s = resample<KIND>(data + (pos >> FRACTION_BITS), static_cast<unsigned>(pos), t);
+    const float s =
+        resample<KIND>(data + ((pos >> FRACTION_BITS) - before), static_cast<unsigned>(pos), t);
     put<FILTER>(acc + 2 * k, s * gl, s * gr, fr);
     if (RAMP) {
       gl += sl;
@@ -660,14 +707,14 @@ static void run_kind(MIXER_VOICE_STATE &v, float *acc, int n, long long step, in
     }
     pos += step;
   }
-  v.position = pos;
+  v.position = pos + shift;
   v.gain[0] = gl;
   v.gain[1] = gr;
 }
 
 // Mixes n frames of one voice into acc through the resampler KIND.
 template <int KIND, bool FILTER>
-static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
+static void mix_kind(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
   const long len = static_cast<long>(v.sample->len);
   const loop_span loop = loop_of(v);
   float gathered[SINC_MAX_TAPS];
@@ -682,9 +729,18 @@ static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
     int before, after;
     reach(KIND, t, before, after);
     const long i = static_cast<long>(v.position >> FRACTION_BITS);
-    // Frames read from the data as they are: inside the loop once the voice went round it.
-    const long low = loop.end && v.looped ? loop.start : 0;
-    const long high = (loop.end ? loop.end : len) - 1;
+    // Where the frames are read as they are: the sample's copy (inside the loop once the voice
+    // went round it), or the image of a short loop the voice goes round.
+    const float *data = v.frames;
+    long long shift = 0;
+    long low = loop.end && v.looped ? loop.start : 0;
+    long high = (loop.end ? loop.end : len) - 1;
+    if (loop.end && v.looped && image_of(m, v, loop, len)) {
+      data = v.image;
+      low = loop.start - MIXER_IMAGE_PAD;
+      high = low + image_frames(loop) - 1;
+      shift = static_cast<long long>(low) << FRACTION_BITS;
+    }
     const bool inside = i - before >= low && i + after <= high;
     int chunk = n;
     if (v.ramp && v.ramp < chunk) chunk = v.ramp;
@@ -693,13 +749,13 @@ static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
     } else if (!inside) {
       chunk = 1;  // a frame near a boundary reads through the loop rule
     } else if (!v.backwards) {
-      const long long room =
-          (static_cast<long long>(high - after + 1) << FRACTION_BITS) - v.position;
-      const long long frames = (room + step - 1) / step;
+      // Up to the last frame whose reach is inside (past a loop's end only in its image).
+      const long long limit = static_cast<long long>(high - after + 1) << FRACTION_BITS;
+      const long long frames = (limit - v.position + step - 1) / step;
       if (frames < chunk) chunk = static_cast<int>(frames);
     } else {
-      const long long room = v.position - (static_cast<long long>(low + before) << FRACTION_BITS);
-      const long long frames = room / step + 1;
+      const long long limit = static_cast<long long>(low + before) << FRACTION_BITS;
+      const long long frames = (v.position - limit) / step + 1;
       if (frames < chunk) chunk = static_cast<int>(frames);
     }
     if (chunk < 1) chunk = 1;
@@ -708,12 +764,12 @@ static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
       v.position += signed_step * chunk;
       if (FILTER) ring(acc, chunk, fr);
     } else if (!inside || step == 0) {
-      const float *x = v.frames + i - before;
-      if (!inside) {
+      const float *x = gathered;
+      if (inside)
+        x = data + (((v.position - shift) >> FRACTION_BITS) - before);
+      else
         for (int k = 0; k < before + after + 1; k++)
           gathered[k] = frame_at(v, loop, len, i - before + k);
-        x = gathered;
-      }
       const float s = resample<KIND>(x, static_cast<unsigned>(v.position), t);
       if (v.ramp)
         hold<true, FILTER>(v, acc, chunk, s, fr);
@@ -721,9 +777,9 @@ static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
         hold<false, FILTER>(v, acc, chunk, s, fr);
       v.position += step ? signed_step : 0;
     } else if (v.ramp) {
-      run_kind<KIND, true, FILTER>(v, acc, chunk, signed_step, before, t, fr);
+      run_kind<KIND, true, FILTER>(v, data, shift, acc, chunk, signed_step, before, t, fr);
     } else {
-      run_kind<KIND, false, FILTER>(v, acc, chunk, signed_step, before, t, fr);
+      run_kind<KIND, false, FILTER>(v, data, shift, acc, chunk, signed_step, before, t, fr);
     }
     ramp_by(v, chunk);
     acc += 2 * chunk;
@@ -733,11 +789,11 @@ static void mix_kind(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
 }
 
 template <bool FILTER>
-static void mix_by(int resampler, MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
-  switch (resampler) {
-    case MIXER_NEAREST: mix_kind<MIXER_NEAREST, FILTER>(v, acc, n, fr); break;
-    case MIXER_CUBIC: mix_kind<MIXER_CUBIC, FILTER>(v, acc, n, fr); break;
-    case MIXER_SINC: mix_kind<MIXER_SINC, FILTER>(v, acc, n, fr); break;
+static void mix_by(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
+  switch (m->resampler) {
+    case MIXER_NEAREST: mix_kind<MIXER_NEAREST, FILTER>(m, v, acc, n, fr); break;
+    case MIXER_CUBIC: mix_kind<MIXER_CUBIC, FILTER>(m, v, acc, n, fr); break;
+    case MIXER_SINC: mix_kind<MIXER_SINC, FILTER>(m, v, acc, n, fr); break;
     default: mix_linear<FILTER>(v, acc, n, fr); break;
   }
 }
@@ -751,12 +807,12 @@ static void mix_any(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n) {
   }
   if (!v.filter) {
     filter_run none{};
-    if (v.playing) mix_by<false>(m->resampler, v, acc, n, none);
+    if (v.playing) mix_by<false>(m, v, acc, n, none);
     return;
   }
   filter_run fr{v.fa, v.fb, v.fc, v.y1[0], v.y2[0], v.y1[1], v.y2[1]};
   if (v.playing)
-    mix_by<true>(m->resampler, v, acc, n, fr);
+    mix_by<true>(m, v, acc, n, fr);
   else
     ring(acc, n, fr);
   v.y1[0] = fr.y1l, v.y2[0] = fr.y2l, v.y1[1] = fr.y1r, v.y2[1] = fr.y2r;
@@ -840,9 +896,9 @@ void mixer_silence(MIXER_STATE *m) {
     m->voices[i].ended = -1;
     m->voices[i].gain[0] = m->voices[i].gain[1] = 0.0f;
     m->voices[i].ramp = 0;
-    m->voices[i].frames = nullptr;
+    m->voices[i].frames = m->voices[i].image = nullptr;
     m->tails[i].playing = 0;
-    m->tails[i].frames = nullptr;
+    m->tails[i].frames = m->tails[i].image = nullptr;
   }
   drop_copies(m);
 }

@@ -63,14 +63,19 @@ struct MIXER_VOICE_STATE {
   int playmode;         // PLAYMODE_* bits
   int backwards;        // -1 while a ping-pong loop plays backwards
   int looped;           // -1 once the position went round its loop
-  long long position;   // frames, 32.32
-  long long step;       // frames per output frame, 32.32
-  int volume;           // 0..255
-  int pan;              // 0 left .. 255 right
-  float gain[2];        // left and right multipliers now
-  float target[2];      // what the ramp is heading for
-  float slope[2];       // gain change per output frame while ramping
-  int ramp;             // output frames of ramp left
+  // The loop image the resamplers other than linear read once the voice went round a short
+  // loop (null: none), and the loop it shows.
+  const float *image;
+  long image_start, image_end;
+  int image_bidir;
+  long long position;  // frames, 32.32
+  long long step;      // frames per output frame, 32.32
+  int volume;          // 0..255
+  int pan;             // 0 left .. 255 right
+  float gain[2];       // left and right multipliers now
+  float target[2];     // what the ramp is heading for
+  float slope[2];      // gain change per output frame while ramping
+  int ramp;            // output frames of ramp left
   // IT resonant low-pass: y = a x + b y1 + c y2 per side; off while filter is 0.
   int filter;  // -1 while the voice is filtered
   int cutoff, resonance;
@@ -84,7 +89,17 @@ struct MIXER_FRAMES_INFO {
   int bits, stereo;
   long len;
   float *frames;  // len frames
+  // A short loop's image: MIXER_IMAGE_PAD frames of what precedes the loop once played round
+  // it, the loop (repeated to MIXER_IMAGE_RUN frames), and MIXER_IMAGE_PAD frames of what
+  // follows (a ping-pong loop mirrored), so that a voice going round it reads every frame from
+  // one stretch. loop_end 0: a sample copy.
+  long loop_start, loop_end;
+  int bidir;
 };
+
+#define MIXER_IMAGE_PAD 128      // the widest resampler's reach
+#define MIXER_IMAGE_LOOPS 16384  // loops up to this many frames get an image
+#define MIXER_IMAGE_RUN 1024     // frames of loop an image holds at the least
 
 // The offline mixer's voices, each with the fading tail of its previous sound, and its rate.
 struct MIXER_STATE {
@@ -94,7 +109,8 @@ struct MIXER_STATE {
   int resampler;  // MIXER_LINEAR and the others; kept by mixer_reset
   // Bit i of word i / 64: voice i or its tail may be playing; the mix visits only these.
   unsigned long long active[MIXER_VOICES / 64];
-  // The converted copies of the samples the voices played since the last reset. Allegro's
+  // The converted copies of the samples the voices played since the last reset (and images of
+  // their short loops). Allegro's
   // SAMPLE data is unsigned and belongs to the module, which players share and only read, so
   // each mixer keeps its own copy of what it plays, made once on a sample's first note.
   MIXER_FRAMES_INFO *converted;
