@@ -5,8 +5,10 @@
 //   distortion + noise: what the best-fitting sine leaves over, against that sine;
 //   aliasing (tones above half the output rate): the level of what comes out, against the same
 //   sample's level at an in-band pitch, where nothing should come out at all.
-// The engine renders through the C interface (16-bit, as openmpt123 --no-float writes).
-//   resampler_quality [--no-reference]
+// The engine renders through the C interface in 16 bits, as openmpt123 --no-float writes, whose
+// rounding sets a floor near -82 dB; with --float the engine's figures are those of its float
+// output, below that floor.
+//   resampler_quality [--float] [--no-reference]
 #include <unistd.h>
 
 #include <cmath>
@@ -25,6 +27,7 @@ namespace {
 const int RATE = 44100;
 const double SECONDS = 2.0, FROM = 0.5, TO = 1.9;  // rendered, and the stretch measured
 const double IN_BAND_STEP = 0.9;                   // the level reference of an aliasing case
+bool float_output = false;
 
 struct quality_case {
   int period;
@@ -64,9 +67,14 @@ std::vector<float> render_modux(const std::string &path, int resampler) {
   std::vector<float> mono;
   if (m && p && modux_player_set_option(p, MODUX_OPTION_RESAMPLER, resampler) == MODUX_OK &&
       modux_player_play(p, m) == MODUX_OK) {
-    std::vector<int16_t> out(2 * static_cast<size_t>(SECONDS * RATE));
-    const long got = modux_player_render_s16(p, out.data(), static_cast<long>(SECONDS * RATE));
-    for (long i = 0; i < got; i++) mono.push_back((out[2 * i] + out[2 * i + 1]) / 65536.0f);
+    const long frames = static_cast<long>(SECONDS * RATE);
+    std::vector<int16_t> out(2 * frames);
+    std::vector<float> f(2 * frames);
+    const long got = float_output ? modux_player_render_float(p, f.data(), frames)
+                                  : modux_player_render_s16(p, out.data(), frames);
+    for (long i = 0; i < got; i++)
+      mono.push_back(float_output ? (f[2 * i] + f[2 * i + 1]) / 2
+                                  : (out[2 * i] + out[2 * i + 1]) / 65536.0f);
   }
   modux_player_destroy(p);
   modux_module_destroy(m);
@@ -101,7 +109,11 @@ struct player_column {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const bool reference = !(argc > 1 && std::strcmp(argv[1], "--no-reference") == 0);
+  bool reference = true;
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--no-reference") == 0) reference = false;
+    if (std::strcmp(argv[i], "--float") == 0) float_output = true;
+  }
   char scratch[] = "/tmp/resampler_quality.XXXXXX";
   if (!mkdtemp(scratch)) return 1;
   const std::string dir = scratch, module = dir + "/sine.it", wav = dir + "/ref.wav";
