@@ -12,74 +12,61 @@
 namespace modux_import {
 
 // ---------------------------------------------------------------------------------------------
-// Status of the load on this thread
+// Status of a load
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-// Where calls outside a load's scope report (the per-format file entries open their own scope;
-// this one catches the detectors and info routines called on their own).
-thread_local modux_status loose_status;
-thread_local load_state loose_state{&loose_status, 0};
-thread_local load_state *running = nullptr;
-
-}  // namespace
-
-load_state &current_load() { return running ? *running : loose_state; }
-
-load_scope::load_scope(modux_status *status) : state_{status, 0}, outer_(running) {
+load_state::load_state(modux_status *s) : status(s) {
   status->code = MODUX_OK;
   status->message[0] = '\0';
   status->note[0] = '\0';
-  running = &state_;
 }
 
-load_scope::~load_scope() { running = outer_; }
-
-bool vfail_code(int code, const char *format, va_list args) {
-  modux_status &s = *current_load().status;
-  s.code = code;
-  vsnprintf(s.message, sizeof s.message, format, args);
+bool vfail_code(load_state &load, int code, const char *format, va_list args) {
+  load.status->code = code;
+  vsnprintf(load.status->message, sizeof load.status->message, format, args);
   return false;
 }
 
-bool fail_code(int code, const char *format, ...) {
+bool fail_code(load_state &load, int code, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vfail_code(code, format, args);
+  vfail_code(load, code, format, args);
   va_end(args);
   return false;
 }
 
-bool fail(const char *format, ...) {
+bool fail(load_state &load, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vfail_code(MODUX_ERROR_DAMAGED, format, args);
+  vfail_code(load, MODUX_ERROR_DAMAGED, format, args);
   va_end(args);
   return false;
 }
 
-bool no_memory(const char *what) {
-  return fail_code(MODUX_ERROR_MEMORY, "Unable to allocate enough memory for %s", what);
+bool no_memory(load_state &load, const char *what) {
+  return fail_code(load, MODUX_ERROR_MEMORY, "Unable to allocate enough memory for %s", what);
 }
 
-void note_short(const char *format, ...) {
-  modux_status &s = *current_load().status;
+void note_short(load_state &load, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vsnprintf(s.note, sizeof s.note, format, args);
+  vsnprintf(load.status->note, sizeof load.status->note, format, args);
   va_end(args);
 }
 
-MODUX *refuse(MODUX *mod, const char *format, ...) {
+MODUX *refuse(load_state &load, MODUX *mod, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vfail_code(MODUX_ERROR_DAMAGED, format, args);
+  vfail_code(load, MODUX_ERROR_DAMAGED, format, args);
   va_end(args);
   return abandon(mod);
 }
 
 namespace {
+
+// The system's text for an error number, written into buf when it has none of its own (the
+// text of strerror may be overwritten by another thread).
+const char *reason(int error, char *buf, size_t n) { return strerror_r(error, buf, n); }
 
 // Copies text into a buffer of n bytes, cut to fit and terminated.
 void copy_text(char *to, size_t n, const char *text) {
@@ -99,19 +86,23 @@ void publish_legacy(const modux_status &status, bool failed) {
 // Reading files
 // ---------------------------------------------------------------------------------------------
 
-bool read_file(const char *path, image &img, long limit, bool whole) {
+bool read_file(load_state &load, const char *path, image &img, long limit, bool whole) {
+  char text[64];
   struct stat st;
   if (stat(path, &st) != 0)
-    return fail_code(MODUX_ERROR_OPEN, "Unable to open %s: %s", path, strerror(errno));
+    return fail_code(load, MODUX_ERROR_OPEN, "Unable to open %s: %s", path,
+                     reason(errno, text, sizeof text));
   if (!S_ISREG(st.st_mode))
-    return fail_code(MODUX_ERROR_OPEN, "Unable to open %s: not a regular file", path);
+    return fail_code(load, MODUX_ERROR_OPEN, "Unable to open %s: not a regular file", path);
   // Non-blocking, and checked again once open: what is opened may not be what stat saw.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail_code(MODUX_ERROR_OPEN, "Unable to open %s: %s", path, strerror(errno));
+  if (fd < 0)
+    return fail_code(load, MODUX_ERROR_OPEN, "Unable to open %s: %s", path,
+                     reason(errno, text, sizeof text));
   struct stat opened;
   if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     close(fd);
-    return fail_code(MODUX_ERROR_OPEN, "Unable to open %s: not a regular file", path);
+    return fail_code(load, MODUX_ERROR_OPEN, "Unable to open %s: not a regular file", path);
   }
   // One byte beyond the limit tells a file that is too large; the size stat gave is only a hint
   // (the file may grow or shrink meanwhile).
@@ -120,7 +111,7 @@ bool read_file(const char *path, image &img, long limit, bool whole) {
   img.data = static_cast<unsigned char *>(malloc(capacity));
   if (!img.data) {
     close(fd);
-    return no_memory("the file");
+    return no_memory(load, "the file");
   }
   img.size = 0;
   for (;;) {
@@ -130,7 +121,7 @@ bool read_file(const char *path, image &img, long limit, bool whole) {
       unsigned char *more = static_cast<unsigned char *>(realloc(img.data, grown));
       if (!more) {
         close(fd);
-        return no_memory("the file");
+        return no_memory(load, "the file");
       }
       img.data = more;
       capacity = grown;
@@ -140,7 +131,8 @@ bool read_file(const char *path, image &img, long limit, bool whole) {
     if (got < 0) {
       const int why = errno;
       close(fd);
-      return fail_code(MODUX_ERROR_OPEN, "Unable to read %s: %s", path, strerror(why));
+      return fail_code(load, MODUX_ERROR_OPEN, "Unable to read %s: %s", path,
+                       reason(why, text, sizeof text));
     }
     if (got == 0) break;
     img.size += got;
@@ -148,13 +140,13 @@ bool read_file(const char *path, image &img, long limit, bool whole) {
   close(fd);
   if (img.size > limit) {
     if (whole)
-      return fail_code(MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
+      return fail_code(load, MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
     img.size = limit;
   }
   return true;
 }
 
-bool read_rest(PACKFILE *f, image &img) {
+bool read_rest(load_state &load, PACKFILE *f, image &img) {
   long capacity = 0;
   for (;;) {
     if (img.size == capacity) {
@@ -162,7 +154,7 @@ bool read_rest(PACKFILE *f, image &img) {
       const long grown = capacity == 0 ? 65536 : capacity * 2;
       const long next = grown > MAX_MODULE_BYTES + 1 ? MAX_MODULE_BYTES + 1 : grown;
       unsigned char *more = static_cast<unsigned char *>(realloc(img.data, next));
-      if (!more) return no_memory("the file");
+      if (!more) return no_memory(load, "the file");
       img.data = more;
       capacity = next;
     }
@@ -171,14 +163,14 @@ bool read_rest(PACKFILE *f, image &img) {
     img.size += got;
   }
   if (img.size > MAX_MODULE_BYTES)
-    return fail_code(MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
+    return fail_code(load, MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
   return true;
 }
 
-long read_head(const char *filename, long offset, void *buf, long n) {
+long read_head(load_state &load, const char *filename, long offset, void *buf, long n) {
   memset(buf, 0, n);
   image img;
-  if (!filename || offset < 0 || !read_file(filename, img, offset + n, false)) return -1;
+  if (!filename || offset < 0 || !read_file(load, filename, img, offset + n, false)) return -1;
   const long got = img.size > offset ? img.size - offset : 0;
   if (got > 0) memcpy(buf, img.data + offset, got);
   return got;
@@ -188,31 +180,41 @@ long read_head(const char *filename, long offset, void *buf, long n) {
 // Building the model
 // ---------------------------------------------------------------------------------------------
 
-MODUX *new_module() {
+MODUX *new_module(load_state &load) {
   MODUX *mod = static_cast<MODUX *>(calloc(1, sizeof(MODUX)));
-  if (!mod) no_memory("MODUX structure");
+  if (!mod) no_memory(load, "MODUX structure");
   return mod;
 }
 
-void *new_records(long long count, size_t size, const char *what) {
+void *new_records(load_state &load, long long count, size_t size, const char *what) {
   if (count <= 0) return nullptr;
   void *p = calloc(static_cast<size_t>(count), size);
-  if (!p) no_memory(what);
+  if (!p) no_memory(load, what);
   return p;
 }
 
-bool charge_sample(long long bytes, const char *format_name, int number) {
-  load_state &load = current_load();
+bool charge_sample(load_state &load, long long bytes, const char *format_name, int number) {
   if (bytes < 0 || bytes > MAX_SAMPLE_BYTES - load.sample_bytes)
-    return fail_code(MODUX_ERROR_LIMIT,
-                     "%s: sample %d needs %lld bytes, beyond the %lld MiB a module's samples may "
-                     "hold",
+    return fail_code(load, MODUX_ERROR_LIMIT,
+                     "%s: sample %d needs %lld bytes, over the module limit of %lld MiB",
                      format_name, number, bytes, MAX_SAMPLE_BYTES >> 20);
   load.sample_bytes += bytes;
   return true;
 }
 
-bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits) {
+NOTE_INFO *new_cells(load_state &load, long long count, const char *format_name, int number) {
+  if (count < 1) count = 1;
+  if (count > MAX_PATTERN_CELLS - load.pattern_cells) {
+    fail_code(load, MODUX_ERROR_LIMIT,
+              "%s: pattern %d needs %lld cells, over the module limit of %lld", format_name, number,
+              count, MAX_PATTERN_CELLS);
+    return nullptr;
+  }
+  load.pattern_cells += count;
+  return static_cast<NOTE_INFO *>(new_records(load, count, sizeof(NOTE_INFO), "NOTE_INFO"));
+}
+
+bool new_sample(load_state &load, SAMPLE &spl, SAMPLE_INFO &info, int len, int bits) {
   spl.bits = bits;
   spl.stereo = 0;
   spl.freq = 1000;
@@ -225,7 +227,7 @@ bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits) {
   info.length = len;
   info.loop_start = 0;
   info.loop_end = len;
-  return spl.data != nullptr || no_memory("sample data");
+  return spl.data != nullptr || no_memory(load, "sample data");
 }
 
 void fit_loop(SAMPLE &spl, SAMPLE_INFO &info, long long start, long long end, int flags) {
@@ -276,8 +278,10 @@ int umx_search(view v, const char *sig, int n, int place) {
 }
 
 int detect_file(const char *filename, int (*detect)(view), int fail_answer) {
+  modux_status status;
+  load_state load(&status);
   image img;
-  if (!filename || !read_file(filename, img, HEAD_BYTES, false)) return fail_answer;
+  if (!filename || !read_file(load, filename, img, HEAD_BYTES, false)) return fail_answer;
   return detect(img);
 }
 
@@ -286,12 +290,8 @@ int head_info(const char *filename, long at, int name_bytes, int type, const cha
   char name[sizeof info->name];
   if (name_bytes > static_cast<int>(sizeof name)) name_bytes = sizeof name;
   modux_status status;
-  long got;
-  {
-    load_scope scope(&status);
-    got = read_head(filename, at, name, name_bytes);
-  }
-  if (got < 0) {
+  load_state load(&status);
+  if (read_head(load, filename, at, name, name_bytes) < 0) {
     publish_legacy(status, true);
     return -1;
   }
@@ -302,17 +302,15 @@ int head_info(const char *filename, long at, int name_bytes, int type, const cha
   return 1;
 }
 
-MODUX *load_file_with(const char *filename, MODUX *(*load)(view, int), int arg) {
+MODUX *load_file_with(const char *filename, MODUX *(*loader)(load_state &, view, int), int arg) {
   modux_status status;
+  load_state load(&status);
   MODUX *mod = nullptr;
-  {
-    load_scope scope(&status);
-    image img;
-    if (!filename)
-      fail_code(MODUX_ERROR_ARGUMENT, "No module file named");
-    else if (read_file(filename, img, MAX_MODULE_BYTES, true))
-      mod = load(img, arg);
-  }
+  image img;
+  if (!filename)
+    fail_code(load, MODUX_ERROR_ARGUMENT, "No module file named");
+  else if (read_file(load, filename, img, MAX_MODULE_BYTES, true))
+    mod = loader(load, img, arg);
   publish_legacy(status, mod == nullptr);
   return mod;
 }
@@ -324,7 +322,7 @@ namespace {
 // name of its info lies name_bytes long at name_at, counted from that offset for a package.
 struct module_family {
   int (*detect)(view v);
-  MODUX *(*load)(view v, int detected);
+  MODUX *(*load)(load_state &load, view v, int detected);
   int type;  // MODFILE_INFO::type
   long name_at;
   int name_bytes;
@@ -387,26 +385,26 @@ const char *family_name(int type) {
 
 MODUX *load_memory(view v, modux_status *status) {
   modux_status scratch;
-  load_scope scope(status_or_scratch(status, scratch));
-  if (!v.data && v.size > 0) {
-    fail_code(MODUX_ERROR_ARGUMENT, "No module data");
+  load_state load(status_or_scratch(status, scratch));
+  if (!v.data) {
+    fail_code(load, MODUX_ERROR_ARGUMENT, "No module data");
     return nullptr;
   }
   if (v.size > MAX_MODULE_BYTES) {
-    fail_code(MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
+    fail_code(load, MODUX_ERROR_LIMIT, "File larger than %ld MB", MAX_MODULE_BYTES >> 20);
     return nullptr;
   }
   int detected = 0;
   const module_family *family = find_family(v, &detected);
   if (!family) {
-    fail_code(MODUX_ERROR_FORMAT, "%s", UNSUPPORTED);
+    fail_code(load, MODUX_ERROR_FORMAT, "%s", UNSUPPORTED);
     return nullptr;
   }
-  MODUX *mod = family->load(v, family->packaged ? detected : 0);
+  MODUX *mod = family->load(load, v, family->packaged ? detected : 0);
   if (mod) {
     mod->format = family->type;
-  } else if (current_load().status->code == MODUX_OK) {
-    fail("%s: the module could not be loaded", family_name(family->type));
+  } else if (load.status->code == MODUX_OK) {
+    fail(load, "%s: the module could not be loaded", family_name(family->type));
   }
   return mod;
 }
@@ -416,34 +414,45 @@ MODUX *load_path(const char *path, modux_status *status) {
   status = status_or_scratch(status, scratch);
   image img;
   {
-    load_scope scope(status);
+    load_state load(status);
     if (!path) {
-      fail_code(MODUX_ERROR_ARGUMENT, "No module file named");
+      fail_code(load, MODUX_ERROR_ARGUMENT, "No module file named");
       return nullptr;
     }
-    if (!read_file(path, img, MAX_MODULE_BYTES, true)) return nullptr;
+    if (!read_file(load, path, img, MAX_MODULE_BYTES, true)) return nullptr;
   }
   return load_memory(img, status);
 }
 
-int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
+int info_memory(view v, MODFILE_INFO *info, modux_status *status) {
   modux_status scratch;
-  load_scope scope(status_or_scratch(status, scratch));
-  if (!path || !info) return fail_code(MODUX_ERROR_ARGUMENT, "No module file or no summary"), -1;
-  image img;
-  if (!read_file(path, img, HEAD_BYTES, false)) return -1;
+  load_state load(status_or_scratch(status, scratch));
+  if (!info || !v.data)
+    return fail_code(load, MODUX_ERROR_ARGUMENT, "No module data or no summary"), -1;
   int detected = 0;
-  const module_family *family = find_family(img, &detected);
-  if (!family) return fail_code(MODUX_ERROR_FORMAT, "%s", UNSUPPORTED), -1;
+  const module_family *family = find_family(v, &detected);
+  if (!family) return fail_code(load, MODUX_ERROR_FORMAT, "%s", UNSUPPORTED), -1;
   memset(info, 0, sizeof *info);
   info->type = family->type;
   snprintf(info->type_name, sizeof info->type_name, "%s", family_name(family->type));
-  const long at = (family->packaged ? detected : 0) + family->name_at;
-  if (family->type == 6 && img.size < at + family->name_bytes)
-    return fail("MUX: file ends inside the header"), -1;
-  const long there = img.size > at ? img.size - at : 0;
-  memcpy(info->name, img.data + at, there < family->name_bytes ? there : family->name_bytes);
+  const long long at = (family->packaged ? detected : 0) + family->name_at;
+  if (family->type == 6 && v.size < at + family->name_bytes)
+    return fail(load, "MUX: file ends inside the header"), -1;
+  const long long there = v.size > at ? v.size - at : 0;
+  memcpy(info->name, v.data + at, there < family->name_bytes ? there : family->name_bytes);
   return 1;
+}
+
+int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
+  modux_status scratch;
+  status = status_or_scratch(status, scratch);
+  image img;
+  {
+    load_state load(status);
+    if (!path) return fail_code(load, MODUX_ERROR_ARGUMENT, "No module file named"), -1;
+    if (!read_file(load, path, img, HEAD_BYTES, false)) return -1;
+  }
+  return info_memory(img, info, status);
 }
 
 }  // namespace modux_import

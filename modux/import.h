@@ -2,8 +2,9 @@
 // A file is read once into memory (or handed over as memory) and walked with a cursor that never
 // passes its end; the format is told from those bytes. Every count and offset a file declares is
 // checked against the bytes really there before anything is allocated from it, and the sample
-// data of one module is held to a total. Messages go to the status of the load running on the
-// calling thread, with an error code; a refused module is freed on one path, through destroy_mod.
+// data and pattern cells of one module are held to totals. Messages go, with an error code, to the
+// status of the load each routine is given; a refused module is freed on one path, through
+// destroy_mod.
 #ifndef MODUX_IMPORT_H
 #define MODUX_IMPORT_H
 
@@ -22,9 +23,13 @@ namespace modux_import {
 // a few megabytes); it keeps a huge foreign file from being copied into memory.
 const long MAX_MODULE_BYTES = 64L << 20;
 // Sample data one module may hold, all its samples together, as the model stores it. Four times
-// the largest file: room for 8-bit data widened nowhere and for IT compression, while a hostile
-// header cannot make a load take gigabytes.
+// the largest file: IT compression lets a file give more data than it has bytes, yet no header
+// can make a load take gigabytes.
 const long long MAX_SAMPLE_BYTES = 256LL << 20;
+// Pattern cells one module may hold, all patterns together: the most any format can name (257
+// patterns with an appended empty one, of 256 rows over 64 channels), about 84 MB. A file of
+// the engine's own format could otherwise ask for far more than its bytes.
+const long long MAX_PATTERN_CELLS = 257LL * 256 * MODUX_MAX_CHANNELS;
 // Bytes at the start of a file that tell its format and its song name: the UMX package search
 // reaches 503 + 1084 bytes in.
 const long HEAD_BYTES = 2048;
@@ -50,47 +55,34 @@ struct image {
 // Where a load's messages go
 // ---------------------------------------------------------------------------------------------
 
-// The load running on this thread: its status and the sample data it has made so far. A load
-// opens a scope; calls outside any scope report into a status of the thread's own.
+// One load: where its messages go and what it has made so far. Every routine of the kit that can
+// fail reports into the load it is given; nothing global is touched, so threads may load at once.
 struct load_state {
   modux_status *status;
-  long long sample_bytes;
-};
-load_state &current_load();
-class load_scope {
- public:
-  explicit load_scope(modux_status *status);
-  ~load_scope();
-  load_scope(const load_scope &) = delete;
-  load_scope &operator=(const load_scope &) = delete;
-
- private:
-  load_state state_;
-  load_state *outer_;
+  long long sample_bytes = 0;   // sample data made, counted against MAX_SAMPLE_BYTES
+  long long pattern_cells = 0;  // pattern cells made, counted against MAX_PATTERN_CELLS
+  // Starts a load: the status is cleared.
+  explicit load_state(modux_status *s);
+  load_state(const load_state &) = delete;
+  load_state &operator=(const load_state &) = delete;
 };
 
-// The one formatter: code and message into this thread's load status. Answers false.
-bool vfail_code(int code, const char *format, va_list args);
-bool fail_code(int code, const char *format, ...);
+// The one formatter: code and message into the load's status. Answers false.
+bool vfail_code(load_state &load, int code, const char *format, va_list args);
+bool fail_code(load_state &load, int code, const char *format, ...);
 // A known format refused: MODUX_ERROR_DAMAGED.
-bool fail(const char *format, ...);
-inline void set_error(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vfail_code(MODUX_ERROR_DAMAGED, format, args);
-  va_end(args);
-}
+bool fail(load_state &load, const char *format, ...);
 // Memory the system would not give: "Unable to allocate enough memory for WHAT".
-bool no_memory(const char *what);
+bool no_memory(load_state &load, const char *what);
 // Says, after a load that kept what a file cut short holds, what is missing.
-void note_short(const char *format, ...);
+void note_short(load_state &load, const char *format, ...);
 // Frees what was built; the status already says why. Always null.
 inline MODUX *abandon(MODUX *mod) {
   destroy_mod(mod);
   return nullptr;
 }
 // A damaged file: the message, then abandon.
-MODUX *refuse(MODUX *mod, const char *format, ...);
+MODUX *refuse(load_state &load, MODUX *mod, const char *format, ...);
 // The legacy globals: the status's message (on failure) and note, as load_mod leaves them.
 void publish_legacy(const modux_status &status, bool failed);
 
@@ -102,12 +94,12 @@ void publish_legacy(const modux_status &status, bool failed);
 // could block or never end); a path naming none is refused with MODUX_ERROR_OPEN and the
 // system's reason. A file larger than limit is refused with MODUX_ERROR_LIMIT when whole is set,
 // else cut at limit. False with the status set.
-bool read_file(const char *path, image &img, long limit, bool whole);
+bool read_file(load_state &load, const char *path, image &img, long limit, bool whole);
 // Reads everything left in an open PACKFILE (a datafile object), up to MAX_MODULE_BYTES.
-bool read_rest(PACKFILE *f, image &img);
+bool read_rest(load_state &load, PACKFILE *f, image &img);
 // Reads up to n bytes at offset of a file into buf, the rest zero: the count read, or -1 when
 // the file cannot be read (the status says why).
-long read_head(const char *filename, long offset, void *buf, long n);
+long read_head(load_state &load, const char *filename, long offset, void *buf, long n);
 
 // ---------------------------------------------------------------------------------------------
 // The cursor
@@ -169,18 +161,22 @@ struct cursor {
 // ---------------------------------------------------------------------------------------------
 
 // Every load starts here: a zero-filled module; null, with the status set, without memory.
-MODUX *new_module();
+MODUX *new_module(load_state &load);
 // count zero-filled records of size bytes for the part the message names, or null with the
 // status set. Counts were checked against the file by the caller; a count of 0 gives null and
 // no message.
-void *new_records(long long count, size_t size, const char *what);
+void *new_records(load_state &load, long long count, size_t size, const char *what);
 // Checks that bytes more of sample data keep the module within MAX_SAMPLE_BYTES and counts them;
 // false with MODUX_ERROR_LIMIT and a message naming the sample (format and number from 1).
-bool charge_sample(long long bytes, const char *format_name, int number);
+bool charge_sample(load_state &load, long long bytes, const char *format_name, int number);
+// The cells of one pattern (count of them, at least 1), zero-filled; null with the status set
+// when the module would pass MAX_PATTERN_CELLS (MODUX_ERROR_LIMIT, naming the pattern) or memory
+// is short.
+NOTE_INFO *new_cells(load_state &load, long long count, const char *format_name, int number);
 // Gives an Allegro sample of len frames of 8- or 16-bit data its fixed fields and a zeroed data
 // block (an empty sample gets one frame, so that data is never null). False when memory is
 // short, with the status set. The data counts against the module's total only once charged.
-bool new_sample(SAMPLE &spl, SAMPLE_INFO &info, int len, int bits = 8);
+bool new_sample(load_state &load, SAMPLE &spl, SAMPLE_INFO &info, int len, int bits = 8);
 // Sets a sample's loop. The mixer reads between the loop points and turns at the loop end, so
 // a loop is kept only when it lies inside the data and is not empty; any other sample plays
 // once, from 0 to its end.
@@ -225,7 +221,7 @@ int head_info(const char *filename, long at, int name_bytes, int type, const cha
               MODFILE_INFO *info);
 // A per-format loader over a file: reads it whole once, then loads from its bytes; the status's
 // message and note also go to modux_error and modux_note.
-MODUX *load_file_with(const char *filename, MODUX *(*load)(view, int), int arg);
+MODUX *load_file_with(const char *filename, MODUX *(*loader)(load_state &, view, int), int arg);
 
 // The byte-level detectors and loaders of each format (in its load_*.cpp). Detectors answer
 // above 0 for a match (UMX: the offset of the module data); loaders take the offset of the
@@ -240,19 +236,22 @@ int detect_unreal_it_bytes(view v);
 int detect_unreal_xm_bytes(view v);
 int detect_unreal_s3m_bytes(view v);
 int detect_unreal_mod_bytes(view v);
-MODUX *load_mux_bytes(view v, int unused);
-MODUX *load_it_bytes(view v, int offset);
-MODUX *load_xm_bytes(view v, int offset);
-MODUX *load_s3m_bytes(view v, int offset);
-MODUX *load_m15_bytes(view v, int offset);
-MODUX *load_m31_bytes(view v, int offset);
+MODUX *load_mux_bytes(load_state &load, view v, int unused);
+MODUX *load_it_bytes(load_state &load, view v, int offset);
+MODUX *load_xm_bytes(load_state &load, view v, int offset);
+MODUX *load_s3m_bytes(load_state &load, view v, int offset);
+MODUX *load_m15_bytes(load_state &load, view v, int offset);
+MODUX *load_m31_bytes(load_state &load, view v, int offset);
 
 // Any module in memory: the format is told from the bytes, the first family that matches loads
-// them. Touches no global state; the status (which may be null) says why a load failed.
+// them. Touches no global state; the status (which may be null) says why a load failed. Null
+// data: MODUX_ERROR_ARGUMENT.
 MODUX *load_memory(view v, modux_status *status);
 // Any module file, read once. Null path: MODUX_ERROR_ARGUMENT.
 MODUX *load_path(const char *path, modux_status *status);
-// What get_mod_info reports, from the head of a file. 1, or -1 with the status set.
+// What get_mod_info reports of a module in memory, or from the head of a file. 1, or -1 with the
+// status (which may be null) set.
+int info_memory(view v, MODFILE_INFO *info, modux_status *status);
 int path_info(const char *path, MODFILE_INFO *info, modux_status *status);
 // The family name of a MODFILE_INFO type number ("" for another).
 const char *family_name(int type);

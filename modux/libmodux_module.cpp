@@ -7,50 +7,18 @@
 #include "import.h"
 #include "libmodux.h"
 
-namespace {
-
-// A status of the caller's, or one that is thrown away.
-modux_status *status_or_scratch(modux_status *status, modux_status &scratch) {
-  return status ? status : &scratch;
-}
-
-void argument_error(modux_status *status, const char *message) {
-  status->code = MODUX_ERROR_ARGUMENT;
-  snprintf(status->message, sizeof status->message, "%s", message);
-  status->note[0] = '\0';
-}
-
-}  // namespace
-
 extern "C" {
 
 modux_module *modux_module_load_file(const char *path, modux_status *status) {
-  modux_status scratch;
-  status = status_or_scratch(status, scratch);
-  if (!path) {
-    argument_error(status, "No module file named");
-    return nullptr;
-  }
   return modux_import::load_path(path, status);
 }
 
 modux_module *modux_module_load_memory(const void *data, size_t size, modux_status *status) {
-  modux_status scratch;
-  status = status_or_scratch(status, scratch);
-  if (!data) {
-    argument_error(status, "No module data");
-    return nullptr;
-  }
-  // Larger than any module the engine reads: refused without a look at the bytes.
-  if (size > static_cast<size_t>(modux_import::MAX_MODULE_BYTES)) {
-    status->code = MODUX_ERROR_LIMIT;
-    snprintf(status->message, sizeof status->message, "File larger than %ld MB",
-             modux_import::MAX_MODULE_BYTES >> 20);
-    status->note[0] = '\0';
-    return nullptr;
-  }
-  modux_import::view v{static_cast<const unsigned char *>(data), static_cast<long long>(size)};
-  return modux_import::load_memory(v, status);
+  // Beyond any module the engine reads: refused without a look at the bytes.
+  const long long held = size > static_cast<size_t>(modux_import::MAX_MODULE_BYTES)
+                             ? modux_import::MAX_MODULE_BYTES + 1
+                             : static_cast<long long>(size);
+  return modux_import::load_memory({static_cast<const unsigned char *>(data), held}, status);
 }
 
 void modux_module_destroy(modux_module *module) { destroy_mod(module); }

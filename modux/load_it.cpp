@@ -5,6 +5,7 @@
 // become Allegro samples, and packed patterns become cells whose effect letters are internal
 // commands. Every count and offset is checked against the file before it is used.
 #include <cmath>
+#include <vector>
 
 #include "import.h"
 
@@ -54,36 +55,36 @@ const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRE
           SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
 
-// How each effect letter (A = 1 .. Z = 26) becomes an internal command; the IT tick
-// (player5.cpp) gives each its IT meaning. 0: not an effect.
-const int it_effects[27] = {
-    0,
-    CMD_S3M_SET_SPEED,            // A set speed
-    CMD_POSITION_JUMP,            // B position jump
-    CMD_PATTERN_BREAK,            // C pattern break
-    CMD_IT_VOLSLIDE,              // D volume slide
-    CMD_S3M_PORTA_DOWN,           // E portamento down
-    CMD_S3M_PORTA_UP,             // F portamento up
-    CMD_TONE_PORTA,               // G tone portamento
-    CMD_VIBRATO,                  // H vibrato
-    CMD_TREMOR,                   // I tremor
-    CMD_S3M_ARPEGGIO,             // J arpeggio
-    CMD_VIBRATO_S3M_VOLSLIDE,     // K vibrato + volume slide
-    CMD_TONE_PORTA_S3M_VOLSLIDE,  // L tone portamento + volume slide
-    CMD_IT_CHANNEL_VOLUME,        // M channel volume
-    CMD_IT_CHANNEL_VOLSLIDE,      // N channel volume slide
-    CMD_SAMPLE_OFFSET,            // O sample offset
-    CMD_IT_PANSLIDE,              // P pan slide
-    CMD_S3M_RETRIG,               // Q retrigger
-    CMD_S3M_TREMOLO,              // R tremolo
-    CMD_IT_EXTENDED,              // S extended commands
-    CMD_IT_TEMPO,                 // T tempo, tempo slide
-    CMD_FINE_VIBRATO,             // U fine vibrato
-    CMD_SET_GLOBAL_VOLUME,        // V global volume
-    CMD_GLOBAL_VOLSLIDE,          // W global volume slide
-    CMD_SET_PAN,                  // X pan
-    CMD_IT_PANBRELLO,             // Y panbrello
-    CMD_IT_MIDI_MACRO,            // Z MIDI macro (filter)
+// How each effect letter (A = 1 .. Z = 26) becomes an internal command, its parameter kept; the
+// IT tick (player5.cpp) gives each its IT meaning. S keeps its sub-command in the parameter.
+const effect_entry it_effects[27] = {
+    {0, false},                           // no effect
+    {CMD_S3M_SET_SPEED, true},            // A set speed
+    {CMD_POSITION_JUMP, true},            // B position jump
+    {CMD_PATTERN_BREAK, true},            // C pattern break
+    {CMD_IT_VOLSLIDE, true},              // D volume slide
+    {CMD_S3M_PORTA_DOWN, true},           // E portamento down
+    {CMD_S3M_PORTA_UP, true},             // F portamento up
+    {CMD_TONE_PORTA, true},               // G tone portamento
+    {CMD_VIBRATO, true},                  // H vibrato
+    {CMD_TREMOR, true},                   // I tremor
+    {CMD_S3M_ARPEGGIO, true},             // J arpeggio
+    {CMD_VIBRATO_S3M_VOLSLIDE, true},     // K vibrato + volume slide
+    {CMD_TONE_PORTA_S3M_VOLSLIDE, true},  // L tone portamento + volume slide
+    {CMD_IT_CHANNEL_VOLUME, true},        // M channel volume
+    {CMD_IT_CHANNEL_VOLSLIDE, true},      // N channel volume slide
+    {CMD_SAMPLE_OFFSET, true},            // O sample offset
+    {CMD_IT_PANSLIDE, true},              // P pan slide
+    {CMD_S3M_RETRIG, true},               // Q retrigger
+    {CMD_S3M_TREMOLO, true},              // R tremolo
+    {CMD_IT_EXTENDED, true},              // S extended commands
+    {CMD_IT_TEMPO, true},                 // T tempo, tempo slide
+    {CMD_FINE_VIBRATO, true},             // U fine vibrato
+    {CMD_SET_GLOBAL_VOLUME, true},        // V global volume
+    {CMD_GLOBAL_VOLSLIDE, true},          // W global volume slide
+    {CMD_SET_PAN, true},                  // X pan
+    {CMD_IT_PANBRELLO, true},             // Y panbrello
+    {CMD_IT_MIDI_MACRO, true},            // Z MIDI macro (filter)
 };
 
 // What the header says, beyond what goes straight into the model.
@@ -101,7 +102,7 @@ struct it_header {
 // ---------------------------------------------------------------------------------------------
 
 // The fixed header at the cursor (which starts on "IMPM"). False with a message.
-bool read_header(MODUX *mod, cursor &c, it_header &h) {
+bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   c.skip(4);                       // "IMPM"
   c.bytes(mod->name, NAME_BYTES);  // song name
   c.skip(2);                       // row highlight
@@ -139,19 +140,19 @@ bool read_header(MODUX *mod, cursor &c, it_header &h) {
   if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
   if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
   if (h.orders > MAX_ORDERS) {
-    set_error("IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
+    fail(load, "IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
     return false;
   }
   if (h.instruments > MAX_INSTRUMENTS) {
-    set_error("IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
+    fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;
   }
   if (h.samples > MAX_SAMPLES) {
-    set_error("IT: %d samples, at most %d are possible", h.samples, MAX_SAMPLES);
+    fail(load, "IT: %d samples, at most %d are possible", h.samples, MAX_SAMPLES);
     return false;
   }
   if (h.patterns > MAX_PATTERNS) {
-    set_error("IT: %d patterns, at most %d are possible", h.patterns, MAX_PATTERNS);
+    fail(load, "IT: %d patterns, at most %d are possible", h.patterns, MAX_PATTERNS);
     return false;
   }
   return true;
@@ -291,24 +292,24 @@ void read_old_instrument(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
   fit_envelope(ins.vol_env);
 }
 
-bool read_instruments(MODUX *mod, view img, long long base, const it_header &h,
+bool read_instruments(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                       const uint32_t *offsets) {
   const int count = (mod->rules & RULE_IT_INSTRUMENTS) ? h.instruments : 0;
   mod->instrument_count = count;
   if (count == 0) return true;
   mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(
-      new_records(count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
+      new_records(load, count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
   if (!mod->it_instruments) return false;
   for (int i = 0; i < count; i++) {
     const long long at = base + offsets[i];
     if (at + INSTRUMENT_BYTES > img.size) {
-      set_error("IT: instrument %d at %lu lies past the end of the file", i + 1,
-                (unsigned long)offsets[i]);
+      fail(load, "IT: instrument %d at %lu lies past the end of the file", i + 1,
+           (unsigned long)offsets[i]);
       return false;
     }
     cursor c(img, at);
     if (memcmp(img.data + at, "IMPI", 4) != 0) {
-      set_error("IT: instrument %d has no IMPI signature", i + 1);
+      fail(load, "IT: instrument %d has no IMPI signature", i + 1);
       return false;
     }
     if (h.compatible >= NEW_INSTRUMENTS_FROM)
@@ -392,30 +393,61 @@ bool decode_block(bit_reader &r, int top, bool twice, int *out, int frames) {
   return true;
 }
 
-// Decompresses count values of `top` bits from blocks of a 16-bit length and that many bytes,
-// each giving 32768 bytes of output; signed values into out. False with a message.
-bool decompress(view img, long long at, long long count, int top, bool twice, int *out,
-                int sample) {
-  const long long per_block = top == 8 ? 0x8000 : 0x4000;
-  long long done = 0;
-  while (done < count) {
+// Values of one compressed block: 32768 bytes of output.
+long long block_values(int top) { return top == 8 ? 0x8000 : 0x4000; }
+
+// Walks the chain of blocks (a 16-bit length, then that many bytes) that count values of one
+// channel need, from at, without decoding: where the chain ends, or -1 with a message when the
+// file ends before it does. Run before the sample's memory is taken, so a length the blocks in
+// the file cannot give costs nothing.
+long long block_chain_end(load_state &load, view img, long long at, long long count, int top,
+                          int sample) {
+  for (long long done = 0; done < count; done += block_values(top)) {
     if (at + 2 > img.size) {
-      set_error("IT: compressed data of sample %d ends before its block %lld", sample,
-                done / per_block + 1);
-      return false;
+      fail(load, "IT: compressed data of sample %d ends before its block %lld", sample,
+           done / block_values(top) + 1);
+      return -1;
     }
+    at += 2 + (img.data[at] | (img.data[at + 1] << 8));
+    if (at > img.size) {
+      fail(load, "IT: compressed block of sample %d runs past the end of the file", sample);
+      return -1;
+    }
+  }
+  return at;
+}
+
+// Writes the signed value v of frame k of channel ch into the Allegro sample (unsigned, 16-bit
+// ones in the machine's byte order). The second channel of a stereo sample is mixed with the
+// first, which the frame holds by then: stereo becomes mono.
+inline void put_value(SAMPLE &spl, bool wide, int ch, long long k, int v) {
+  if (wide) {
+    uint16_t &o = static_cast<uint16_t *>(spl.data)[k];
+    if (ch) v = (static_cast<int>(o) - 32768 + v) / 2;
+    o = static_cast<uint16_t>(v + 32768);
+  } else {
+    uint8_t &o = static_cast<uint8_t *>(spl.data)[k];
+    if (ch) v = (static_cast<int>(o) - 128 + v) / 2;
+    o = static_cast<uint8_t>(v + 128);
+  }
+}
+
+// Decompresses count values of `top` bits of channel ch from the blocks at `at` (whose chain the
+// caller has walked) into the sample, a block at a time; at moves past them. False with a
+// message.
+bool decompress(load_state &load, view img, long long &at, long long count, int top, bool twice,
+                SAMPLE &spl, int ch, int sample) {
+  const long long per_block = block_values(top);
+  std::vector<int> values(per_block);
+  for (long long done = 0; done < count;) {
     const long long length = img.data[at] | (img.data[at + 1] << 8);
     at += 2;
-    if (at + length > img.size) {
-      set_error("IT: compressed block of sample %d runs past the end of the file", sample);
-      return false;
-    }
     const long long n = count - done < per_block ? count - done : per_block;
     bit_reader r{img.data + at, length};
-    if (!decode_block(r, top, twice, out + done, static_cast<int>(n))) {
-      set_error("IT: compressed block %lld of sample %d is damaged", done / per_block + 1, sample);
-      return false;
-    }
+    if (!decode_block(r, top, twice, values.data(), static_cast<int>(n)))
+      return fail(load, "IT: compressed block %lld of sample %d is damaged", done / per_block + 1,
+                  sample);
+    for (long long k = 0; k < n; k++) put_value(spl, top == 16, ch, done + k, values[k]);
     done += n;
     at += length;
   }
@@ -426,61 +458,62 @@ bool decompress(view img, long long at, long long count, int top, bool twice, in
 // Samples
 // ---------------------------------------------------------------------------------------------
 
-// Turns one sample's data into its Allegro sample: 16-bit data stays 16 bits, stereo is mixed
-// to mono, everything becomes Allegro's unsigned form. Plain data cut short by the end of the
-// file keeps what is there.
-bool read_sample_data(SAMPLE &spl, view img, long long at, long long frames, int flags, int convert,
-                      int number) {
+// Every value of a compressed block takes at least one bit: the narrowest width the escapes
+// reach is 1 (at width 1 the value 1 is the escape, so 0 is the only value). A block of n bytes
+// thus gives at most 8n values, and the bytes after a sample's data offset at most eight times
+// their count.
+const long long VALUES_PER_COMPRESSED_BYTE = 8;
+
+// Turns one sample's data into its Allegro sample of frames frames: 16-bit data stays 16 bits,
+// stereo is mixed to mono, everything becomes Allegro's unsigned form. Plain data cut short by
+// the end of the file keeps what is there (the missing values are 0). False with the status set.
+bool read_sample_data(load_state &load, SAMPLE &spl, view img, long long at, long long frames,
+                      int flags, int convert, int number) {
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
-  const long long values = frames * channels;
-  int *raw = static_cast<int *>(calloc(values > 0 ? values : 1, sizeof(int)));
-  if (!raw) return no_memory("sample data");
-  const bool is_signed = convert & CONVERT_SIGNED;
+  const int top = wide ? 16 : 8;
+  // Everything the length claims is checked before the sample's memory is taken: first against
+  // the module's total, then against what the bytes after the data offset can give.
+  if (!charge_sample(load, frames * (wide ? 2 : 1), "IT", number)) return false;
   if (flags & SAMPLE_COMPRESSED) {
-    // Each channel of a stereo sample is compressed on its own, one after the other; a
-    // compressed sample is signed.
-    long long pos = at;
-    for (int ch = 0; ch < channels; ch++) {
-      if (!decompress(img, pos, frames, wide ? 16 : 8, convert & CONVERT_DELTA, raw + ch * frames,
-                      number)) {
-        free(raw);
-        return false;
-      }
-      // Where the next channel's blocks begin: walk past this channel's blocks.
-      const long long per_block = wide ? 0x4000 : 0x8000;
-      for (long long d = 0; d < frames; d += per_block)
-        pos += 2 + (img.data[pos] | (img.data[pos + 1] << 8));
-    }
-  } else {
-    // Plain data: channel after channel, little-endian words for 16 bits.
-    const int bytes = wide ? 2 : 1;
-    for (long long k = 0; k < values; k++) {
-      const long long p = at + k * bytes;
-      if (p < 0 || p + bytes > img.size) break;
-      int v = wide ? (img.data[p] | (img.data[p + 1] << 8)) : img.data[p];
-      if (is_signed)
-        v = wide ? static_cast<int16_t>(v) : static_cast<int8_t>(v);
-      else
-        v -= wide ? 32768 : 128;
-      raw[k] = v;
-    }
+    if (frames * channels > VALUES_PER_COMPRESSED_BYTE * (img.size - at))
+      return fail(load, "IT: sample %d claims %lld frames, more than its data can hold", number,
+                  frames);
+    // Each channel of a stereo sample is compressed on its own, one after the other.
+    long long end = at;
+    for (int ch = 0; ch < channels && end >= 0; ch++)
+      end = block_chain_end(load, img, end, frames, top, number);
+    if (end < 0) return false;
   }
-  spl.bits = wide ? 16 : 8;
+  spl.bits = top;
   free(spl.data);
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
-  if (!spl.data) {
-    free(raw);
-    return no_memory("sample data");
+  if (!spl.data) return no_memory(load, "sample data");
+  if (flags & SAMPLE_COMPRESSED) {
+    // A compressed sample is signed.
+    long long pos = at;
+    for (int ch = 0; ch < channels; ch++)
+      if (!decompress(load, img, pos, frames, top, convert & CONVERT_DELTA, spl, ch, number))
+        return false;
+    return true;
   }
-  for (long long k = 0; k < frames; k++) {
-    const int v = channels == 2 ? (raw[k] + raw[frames + k]) / 2 : raw[k];
-    if (wide)
-      static_cast<uint16_t *>(spl.data)[k] = static_cast<uint16_t>(v + 32768);
-    else
-      static_cast<uint8_t *>(spl.data)[k] = static_cast<uint8_t>(v + 128);
+  // Plain data: channel after channel, little-endian words for 16 bits.
+  const bool is_signed = convert & CONVERT_SIGNED;
+  const int bytes = wide ? 2 : 1;
+  for (int ch = 0; ch < channels; ch++) {
+    for (long long k = 0; k < frames; k++) {
+      const long long p = at + (ch * frames + k) * bytes;
+      int v = 0;
+      if (p >= 0 && p + bytes <= img.size) {
+        v = wide ? (img.data[p] | (img.data[p + 1] << 8)) : img.data[p];
+        if (is_signed)
+          v = wide ? static_cast<int16_t>(v) : static_cast<int8_t>(v);
+        else
+          v -= wide ? 32768 : 128;
+      }
+      put_value(spl, wide, ch, k, v);
+    }
   }
-  free(raw);
   return true;
 }
 
@@ -501,30 +534,30 @@ void set_sustain(MODUX *mod, int i, long long start, long long end, int flags) {
   s.loop_end = info.sustain_end = static_cast<int>(end);
 }
 
-bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
+bool read_samples(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                   const uint32_t *offsets) {
   const int count = h.samples;
   mod->sample_count = count;
   if (count == 0) return true;
   mod->sample_info =
-      static_cast<SAMPLE_INFO *>(new_records(count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+      static_cast<SAMPLE_INFO *>(new_records(load, count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
   if (!mod->sample_info) return false;
-  mod->samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  mod->samples = static_cast<SAMPLE *>(new_records(load, count, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->samples) return false;
-  mod->sustain_samples = static_cast<SAMPLE *>(new_records(count, sizeof(SAMPLE), "SAMPLE"));
+  mod->sustain_samples = static_cast<SAMPLE *>(new_records(load, count, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->sustain_samples) return false;
   for (int i = 0; i < count; i++) {
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
-    if (!new_sample(spl, info, 0)) return false;
+    if (!new_sample(load, spl, info, 0)) return false;
     const long long at = base + offsets[i];
     if (at + SAMPLE_HEADER_BYTES > img.size) {
-      set_error("IT: sample %d at %lu lies past the end of the file", i + 1,
-                (unsigned long)offsets[i]);
+      fail(load, "IT: sample %d at %lu lies past the end of the file", i + 1,
+           (unsigned long)offsets[i]);
       return false;
     }
     if (memcmp(img.data + at, "IMPS", 4) != 0) {
-      set_error("IT: sample %d has no IMPS signature", i + 1);
+      fail(load, "IT: sample %d has no IMPS signature", i + 1);
       return false;
     }
     cursor c(img, at + 4 + 12 + 1);  // "IMPS", file name, 0
@@ -558,19 +591,11 @@ bool read_samples(MODUX *mod, view img, long long base, const it_header &h,
       if (frames > there) frames = there;
     }
     if (frames > 0 && (flags & SAMPLE_COMPRESSED) && data >= img.size) {
-      set_error("IT: compressed data of sample %d lies past the end of the file", i + 1);
+      fail(load, "IT: compressed data of sample %d lies past the end of the file", i + 1);
       return false;
     }
-    // Compressed blocks are at least 2 bytes per 32768 bytes of output, so a length beyond
-    // that many blocks in the rest of the file is a lie found before allocating.
-    if (frames > 0 && (flags & SAMPLE_COMPRESSED) &&
-        frames / ((flags & SAMPLE_16BIT) ? 0x4000 : 0x8000) * 2 > img.size - data) {
-      return fail_code(MODUX_ERROR_LIMIT,
-                       "IT: sample %d claims %lld frames, more than its data can hold", i + 1,
-                       frames);
-    }
     spl.len = info.length = static_cast<int>(frames);
-    if (frames > 0 && !read_sample_data(spl, img, data, frames, flags, convert, i + 1))
+    if (frames > 0 && !read_sample_data(load, spl, img, data, frames, flags, convert, i + 1))
       return false;
     fit_loop(spl, info, loop_start, loop_end,
              (flags & SAMPLE_LOOP) ? ((flags & SAMPLE_PINGPONG) ? 3 : 1) : 0);
@@ -592,10 +617,10 @@ struct channel_memory {
 // One packed pattern: 2-byte data length, 2-byte row count, 4 reserved, then per row
 // channel bytes (0 ends the row; bit 7 says a new mask follows) and their fields. Cells are
 // stored for channels 0..63; channel_count is raised to the highest channel that has one.
-bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
+bool read_pattern(load_state &load, MODUX *mod, view img, long long at, int number, int &used) {
   PATTERN_INFO &pat = mod->patterns[number];
   if (at + 8 > img.size) {
-    set_error("IT: pattern %d lies past the end of the file", number);
+    fail(load, "IT: pattern %d lies past the end of the file", number);
     return false;
   }
   cursor c(img, at);
@@ -603,17 +628,16 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
   const int rows = c.lword();
   c.skip(4);
   if (rows < 1 || rows > MAX_ROWS) {
-    set_error("IT: pattern %d has %d rows, 1 to %d are possible", number, rows, MAX_ROWS);
+    fail(load, "IT: pattern %d has %d rows, 1 to %d are possible", number, rows, MAX_ROWS);
     return false;
   }
   const long long end = at + 8 + length;
   if (end > img.size) {
-    set_error("IT: pattern %d runs past the end of the file", number);
+    fail(load, "IT: pattern %d runs past the end of the file", number);
     return false;
   }
   pat.row_count = rows;
-  pat.notes = static_cast<NOTE_INFO *>(
-      new_records(rows * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
+  pat.notes = new_cells(load, rows * MODUX_MAX_CHANNELS, "IT", number);
   if (!pat.notes) return false;
   channel_memory memory[MODUX_MAX_CHANNELS] = {};
   const int limit = (mod->rules & RULE_IT_INSTRUMENTS) ? mod->instrument_count : mod->sample_count;
@@ -651,9 +675,10 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
                                         : -3;
     if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
     if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
-    if (command > 0 && command <= 26 && it_effects[command]) {
-      cell.command = it_effects[command];
-      cell.param = param;
+    if (command > 0) {
+      int code = command, value = param;
+      translate_effect(it_effects, 27, -1, nullptr, &code, &value);
+      if (code) cell.command = code, cell.param = value;  // a letter beyond Z is no effect
     }
     if (note >= 0 || sample > 0 || volume >= 0 || command > 0)
       if (ch + 1 > used) used = ch + 1;
@@ -662,39 +687,41 @@ bool read_pattern(MODUX *mod, view img, long long at, int number, int &used) {
 }
 
 // An empty pattern of 64 rows (offset 0, or an order naming a pattern the file lacks).
-bool empty_pattern(MODUX *mod, int number) {
+bool empty_pattern(load_state &load, MODUX *mod, int number) {
   PATTERN_INFO &pat = mod->patterns[number];
   pat.row_count = EMPTY_ROWS;
-  pat.notes = static_cast<NOTE_INFO *>(
-      new_records(EMPTY_ROWS * MODUX_MAX_CHANNELS, sizeof(NOTE_INFO), "NOTE_INFO"));
+  pat.notes = new_cells(load, EMPTY_ROWS * MODUX_MAX_CHANNELS, "IT", number);
   return pat.notes != nullptr;
 }
 
 // Cells are read for 64 channels; once the channels in use are known, each pattern keeps only
-// those, in the model's row-major layout.
+// those, in the model's row-major layout, and its memory shrinks to them.
 void narrow_patterns(MODUX *mod) {
   const int n = mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
     for (int r = 0; r < pat.row_count; r++)
       for (int ch = 0; ch < n; ch++) pat.notes[r * n + ch] = pat.notes[r * MODUX_MAX_CHANNELS + ch];
+    // The rest of the 64 channels' room goes back; should the system not take it, it stays.
+    void *kept = realloc(pat.notes, sizeof(NOTE_INFO) * pat.row_count * n);
+    if (kept) pat.notes = static_cast<NOTE_INFO *>(kept);
   }
 }
 
-bool read_patterns(MODUX *mod, view img, long long base, const it_header &h,
+bool read_patterns(load_state &load, MODUX *mod, view img, long long base, const it_header &h,
                    const uint32_t *offsets, bool missing) {
   mod->pattern_count = h.patterns + (missing ? 1 : 0);
   if (mod->pattern_count == 0) return true;
   mod->patterns = static_cast<PATTERN_INFO *>(
-      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+      new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
   if (!mod->patterns) return false;
   int used = 1;
   for (int p = 0; p < h.patterns; p++) {
-    if (offsets[p] == 0 ? !empty_pattern(mod, p)
-                        : !read_pattern(mod, img, base + offsets[p], p, used))
+    if (offsets[p] == 0 ? !empty_pattern(load, mod, p)
+                        : !read_pattern(load, mod, img, base + offsets[p], p, used))
       return false;
   }
-  if (missing && !empty_pattern(mod, h.patterns)) return false;
+  if (missing && !empty_pattern(load, mod, h.patterns)) return false;
   // The channels played: up to the last one a pattern uses (the header leaves unused ones on).
   mod->channel_count = used;
   narrow_patterns(mod);
@@ -702,9 +729,9 @@ bool read_patterns(MODUX *mod, view img, long long base, const it_header &h,
 }
 
 // Reads n 32-bit offsets of a table; false when the table does not fit the file.
-bool read_offsets(cursor &c, uint32_t *out, int n, const char *what) {
+bool read_offsets(load_state &load, cursor &c, uint32_t *out, int n, const char *what) {
   if (!c.has(4LL * n)) {
-    set_error("IT: the %s offset table runs past the end of the file", what);
+    fail(load, "IT: the %s offset table runs past the end of the file", what);
     return false;
   }
   for (int i = 0; i < n; i++) out[i] = c.llong();
@@ -725,30 +752,31 @@ int detect_unreal_it(const char *filename) {
   return detect_file(filename, detect_unreal_it_bytes, 0);
 }
 
-MODUX *modux_import::load_it_bytes(view img, int offset) {
-  MODUX *mod = new_module();
+MODUX *modux_import::load_it_bytes(load_state &load, view img, int offset) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   if (offset < 0 || offset > img.size)
-    return refuse(mod, "IT: no module data at offset %d", offset);
+    return refuse(load, mod, "IT: no module data at offset %d", offset);
   const long long base = offset;
   cursor c(img, base);
-  if (!c.has(HEADER_BYTES)) return refuse(mod, "IT: file ends inside the header");
-  if (memcmp(img.data + base, SIGNATURE, 4) != 0) return refuse(mod, "IT: no IMPM signature");
+  if (!c.has(HEADER_BYTES)) return refuse(load, mod, "IT: file ends inside the header");
+  if (memcmp(img.data + base, SIGNATURE, 4) != 0) return refuse(load, mod, "IT: no IMPM signature");
   it_header h;
-  if (!read_header(mod, c, h)) return abandon(mod);
-  if (!c.has(h.orders)) return refuse(mod, "IT: the order list runs past the end of the file");
+  if (!read_header(load, mod, c, h)) return abandon(mod);
+  if (!c.has(h.orders))
+    return refuse(load, mod, "IT: the order list runs past the end of the file");
   const bool missing = read_orders(mod, c, h);
   uint32_t instruments[MAX_INSTRUMENTS], samples[MAX_SAMPLES], patterns[MAX_PATTERNS];
-  if (!read_offsets(c, instruments, h.instruments, "instrument") ||
-      !read_offsets(c, samples, h.samples, "sample") ||
-      !read_offsets(c, patterns, h.patterns, "pattern"))
+  if (!read_offsets(load, c, instruments, h.instruments, "instrument") ||
+      !read_offsets(load, c, samples, h.samples, "sample") ||
+      !read_offsets(load, c, patterns, h.patterns, "pattern"))
     return abandon(mod);
   read_message(mod, img, base, h);
-  if (!read_instruments(mod, img, base, h, instruments) ||
-      !read_samples(mod, img, base, h, samples) ||
-      !read_patterns(mod, img, base, h, patterns, missing))
+  if (!read_instruments(load, mod, img, base, h, instruments) ||
+      !read_samples(load, mod, img, base, h, samples) ||
+      !read_patterns(load, mod, img, base, h, patterns, missing))
     return abandon(mod);
-  if (mod->order_count == 0) return refuse(mod, "IT: the order list plays no pattern");
+  if (mod->order_count == 0) return refuse(load, mod, "IT: the order list plays no pattern");
   lock_mod(mod);
   return mod;
 }

@@ -145,11 +145,15 @@ int detect_unreal_mod(const char *filename) {
   return detect_file(filename, detect_unreal_mod_bytes, 0);
 }
 
-static MODUX *load_m_at(view v, int no_inst, long long offset);
+static MODUX *load_m_at(load_state &load, view v, int no_inst, long long offset);
 
-MODUX *modux_import::load_m15_bytes(view v, int offset) { return load_m_at(v, 15, offset); }
+MODUX *modux_import::load_m15_bytes(load_state &load, view v, int offset) {
+  return load_m_at(load, v, 15, offset);
+}
 
-MODUX *modux_import::load_m31_bytes(view v, int offset) { return load_m_at(v, 31, offset); }
+MODUX *modux_import::load_m31_bytes(load_state &load, view v, int offset) {
+  return load_m_at(load, v, 31, offset);
+}
 
 MODUX *load_m(const char *filename, int no_inst) {
   if (no_inst != 15 && no_inst != 31) {
@@ -166,13 +170,13 @@ MODUX *load_unreal_m(const char *filename, int offset) {
 
 // A module of no_inst empty samples with the Protracker defaults: speed 6 at 125 BPM, full
 // global volume, and the Amiga's channel placement (left, right, right, left).
-static MODUX *new_mod_module(int no_inst) {
-  MODUX *mod = new_module();
+static MODUX *new_mod_module(load_state &load, int no_inst) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   mod->sample_info =
-      static_cast<SAMPLE_INFO *>(new_records(no_inst, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+      static_cast<SAMPLE_INFO *>(new_records(load, no_inst, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
   if (!mod->sample_info) return abandon(mod);
-  mod->samples = static_cast<SAMPLE *>(new_records(no_inst, sizeof(SAMPLE), "SAMPLE"));
+  mod->samples = static_cast<SAMPLE *>(new_records(load, no_inst, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->samples) return abandon(mod);
   mod->sample_count = no_inst;
   mod->initial_global_volume = 64;
@@ -214,20 +218,20 @@ static bool read_orders(MODUX *mod, cursor &c, int no_inst) {
 
 // The patterns: 64 rows of 4-byte cells, row by row, each row channel by channel (FLT8: all
 // rows of channels 0-3, then all rows of channels 4-7). False with a message.
-static bool read_patterns(MODUX *mod, cursor &c, int no_inst, bool halves) {
+static bool read_patterns(load_state &load, MODUX *mod, cursor &c, int no_inst, bool halves) {
   const long long pattern_bytes = static_cast<long long>(ROWS) * CELL_BYTES * mod->channel_count;
   if (!c.has(pattern_bytes * mod->pattern_count)) {
-    set_error("MOD: file ends inside pattern %lld of %d", c.left() / pattern_bytes,
-              mod->pattern_count);
+    fail(load, "MOD: file ends inside pattern %lld of %d", c.left() / pattern_bytes,
+         mod->pattern_count);
     return false;
   }
   mod->patterns = static_cast<PATTERN_INFO *>(
-      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+      new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
   if (!mod->patterns) return false;
   const int cells = ROWS * mod->channel_count;
   for (int p = 0; p < mod->pattern_count; p++) {
     PATTERN_INFO &pat = mod->patterns[p];
-    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(load, cells, "MOD", p);
     if (!pat.notes) return false;
     pat.row_count = ROWS;
     if (!halves) {
@@ -244,20 +248,21 @@ static bool read_patterns(MODUX *mod, cursor &c, int no_inst, bool halves) {
 }
 
 // Sample data, 8-bit signed, one sample after another in the order of the headers. Files cut
-// short are common: a sample keeps the bytes that are there, later ones are empty. False when
-// memory is short, with a message.
-static bool read_samples(MODUX *mod, cursor &c, const mod_sample_header *headers, int no_inst) {
+// short are common: a sample keeps the bytes that are there, later ones are empty. False, with
+// the status set, when memory is short or the module's sample data would pass its limit.
+static bool read_samples(load_state &load, MODUX *mod, cursor &c, const mod_sample_header *headers,
+                         int no_inst) {
   long long wanted = 0;
   for (int i = 0; i < no_inst; i++) wanted += headers[i].length;
   if (wanted > c.left())
-    note_short("file ends %lld bytes early: the end of the sample data is silent",
+    note_short(load, "file ends %lld bytes early: the end of the sample data is silent",
                wanted - c.left());
   for (int i = 0; i < no_inst; i++) {
     const mod_sample_header &h = headers[i];
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
     const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
-    if (!charge_sample(len, "MOD", i + 1) || !new_sample(spl, info, len)) return false;
+    if (!charge_sample(load, len, "MOD", i + 1) || !new_sample(load, spl, info, len)) return false;
     info.tuning = mod_finetune[h.finetune];
     info.volume = h.volume;
     info.relative_note = 0;
@@ -272,19 +277,19 @@ static bool read_samples(MODUX *mod, cursor &c, const mod_sample_header *headers
 
 // The MOD whose data starts at offset (0 for a plain file): the title (20 bytes), no_inst
 // sample headers of 30 bytes, the order list, the patterns, the sample data.
-static MODUX *load_m_at(view img, int no_inst, long long offset) {
-  MODUX *mod = new_mod_module(no_inst);
+static MODUX *load_m_at(load_state &load, view img, int no_inst, long long offset) {
+  MODUX *mod = new_mod_module(load, no_inst);
   if (!mod) return nullptr;
   if (offset < 0 || img.size - offset < patterns_at(no_inst))
-    return refuse(mod, "MOD: file of %lld bytes ends inside its %d-byte header", img.size - offset,
-                  patterns_at(no_inst));
+    return refuse(load, mod, "MOD: file of %lld bytes ends inside its %d-byte header",
+                  img.size - offset, patterns_at(no_inst));
   cursor c(img, offset);
   c.bytes(mod->name, TITLE_BYTES);
   mod_sample_header headers[31];
   for (int i = 0; i < no_inst; i++) headers[i] = read_sample_header(c);
   const bool halves = read_orders(mod, c, no_inst);
-  if (!read_patterns(mod, c, no_inst, halves)) return abandon(mod);
-  if (!read_samples(mod, c, headers, no_inst)) return abandon(mod);
+  if (!read_patterns(load, mod, c, no_inst, halves)) return abandon(mod);
+  if (!read_samples(load, mod, c, headers, no_inst)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

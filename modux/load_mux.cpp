@@ -142,7 +142,7 @@ stream_result read_stream(reader &r, NOTE_INFO *cells, int n, column col, int xm
 // reserved word, then ten words: order, pattern, channel, instrument and sample counts, initial
 // speed, tempo and global volume, restart position, flags (MODUX_XM, MODUX_AMIGA,
 // MODUX_LINEAR). Then a pan byte per channel and an order byte per position.
-bool read_header(reader &r, MODUX *mod) {
+bool read_header(load_state &load, reader &r, MODUX *mod) {
   r.skip(MUX_MAGIC_SIZE);
   r.bytes(mod->name, 28);
   r.skip(2);
@@ -156,14 +156,15 @@ bool read_header(reader &r, MODUX *mod) {
   mod->initial_global_volume = clamp_to(r.word(), 64);
   mod->restart_order = r.word();
   mod->flags = r.word();
-  if (r.ended) return fail("MUX: file ends inside the header");
+  if (r.ended) return fail(load, "MUX: file ends inside the header");
   if (mod->channel_count > MODUX_MAX_CHANNELS)
-    return fail("MUX: %d channels, at most %d are possible", mod->channel_count,
+    return fail(load, "MUX: %d channels, at most %d are possible", mod->channel_count,
                 MODUX_MAX_CHANNELS);
   if (mod->order_count > MODUX_MAX_ORDERS)
-    return fail("MUX: %d orders, at most %d are possible", mod->order_count, MODUX_MAX_ORDERS);
+    return fail(load, "MUX: %d orders, at most %d are possible", mod->order_count,
+                MODUX_MAX_ORDERS);
   if (mod->flags & ~(MODUX_XM | MODUX_AMIGA | MODUX_LINEAR))
-    return fail("MUX: unknown module flags 0x%X", mod->flags);
+    return fail(load, "MUX: unknown module flags 0x%X", mod->flags);
   // A restart point outside the song would loop it into nothing: restart from the top.
   if (mod->restart_order >= mod->order_count) mod->restart_order = 0;
 
@@ -171,25 +172,26 @@ bool read_header(reader &r, MODUX *mod) {
   for (int i = 0; i < mod->order_count; i++) {
     mod->order_table[i] = r.byte();
     if (!r.ended && mod->order_table[i] >= mod->pattern_count)
-      return fail("MUX: order %d names pattern %d of %d", i, mod->order_table[i],
+      return fail(load, "MUX: order %d names pattern %d of %d", i, mod->order_table[i],
                   mod->pattern_count);
   }
-  if (r.ended) return fail("MUX: file ends inside the pan or order table");
+  if (r.ended) return fail(load, "MUX: file ends inside the pan or order table");
   return true;
 }
 
 // Instrument records: the note-to-sample map (a byte per note), the volume and the pan
 // envelope, the fade-out word. Each count is weighed against the bytes left at the least its
 // records need in the file.
-bool read_instruments(reader &r, MODUX *mod) {
+bool read_instruments(load_state &load, reader &r, MODUX *mod) {
   const long instrument_bytes = MODUX_NOTE_MAP + 2 * (MODUX_ENVELOPE_POINTS * 4 + 5) + 2;
   if (mod->instrument_count * instrument_bytes > r.left())
     return fail(
+        load,
         "MUX: file ends inside the instruments: instrument_count %d needs %ld bytes, %ld are left",
         mod->instrument_count, mod->instrument_count * instrument_bytes, r.left());
   if (mod->instrument_count > 0) {
     mod->instruments = static_cast<INSTRUMENT_INFO *>(
-        new_records(mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
+        new_records(load, mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
     if (!mod->instruments) return false;
   }
   for (int i = 0; i < mod->instrument_count; i++) {
@@ -204,9 +206,10 @@ bool read_instruments(reader &r, MODUX *mod) {
                       &ins.pan_env_flags, &ins.pan_env_sustain_start, &ins.pan_env_sustain_end,
                       &ins.pan_env_loop_start, &ins.pan_env_loop_end);
     ins.fadeout = r.word();
-    if (r.ended) return fail("MUX: file ends inside instrument %d", i);
+    if (r.ended) return fail(load, "MUX: file ends inside instrument %d", i);
     if (!vol_ok || !pan_ok)
-      return fail("MUX: instrument %d has an envelope beyond %d points", i, MODUX_ENVELOPE_POINTS);
+      return fail(load, "MUX: instrument %d has an envelope beyond %d points", i,
+                  MODUX_ENVELOPE_POINTS);
   }
   return true;
 }
@@ -214,13 +217,13 @@ bool read_instruments(reader &r, MODUX *mod) {
 // Sample i: its length in frames (signed long; 0 is an empty sample and ends the record), then
 // loop start and end (longs, frames), auto-vibrato type, sweep, depth and rate, volume, pan,
 // relative note (signed), tuning (word), bits (8 or 16), loop flags, then the data.
-bool read_sample(reader &r, MODUX *mod, int i) {
+bool read_sample(load_state &load, reader &r, MODUX *mod, int i) {
   SAMPLE &spl = mod->samples[i];
   SAMPLE_INFO &info = mod->sample_info[i];
   const int32_t length = r.signed_long();
-  if (r.ended) return fail("MUX: file ends inside sample %d", i);
+  if (r.ended) return fail(load, "MUX: file ends inside sample %d", i);
   if (length < 0 || length > MAX_SAMPLE_FRAMES)
-    return fail("MUX: sample %d has a length of %ld frames", i, static_cast<long>(length));
+    return fail(load, "MUX: sample %d has a length of %ld frames", i, static_cast<long>(length));
   info.length = length;
   spl.len = length;
   spl.freq = 1000;
@@ -231,7 +234,7 @@ bool read_sample(reader &r, MODUX *mod, int i) {
     // An empty sample is still a well-formed Allegro sample with a data block.
     spl.bits = 8;
     spl.data = calloc(1, 1);
-    if (!spl.data) return no_memory("sample data");
+    if (!spl.data) return no_memory(load, "sample data");
     return true;
   }
   info.loop_start = r.signed_long();
@@ -248,41 +251,44 @@ bool read_sample(reader &r, MODUX *mod, int i) {
   info.loop_flags = r.byte();
   spl.loop_start = info.loop_start;
   spl.loop_end = info.loop_end;
-  if (r.ended) return fail("MUX: file ends inside sample %d", i);
+  if (r.ended) return fail(load, "MUX: file ends inside sample %d", i);
   if (spl.bits != 8 && spl.bits != 16)
-    return fail("MUX: sample %d has %d bits, 8 or 16 are possible", i, spl.bits);
+    return fail(load, "MUX: sample %d has %d bits, 8 or 16 are possible", i, spl.bits);
   // The mixer reads between the loop points: they must lie inside the data, and a loop that
   // is switched on must not be empty.
   if (info.loop_start < 0 || info.loop_end < info.loop_start || info.loop_end > length ||
       ((info.loop_flags & 3) && info.loop_end == info.loop_start))
-    return fail("MUX: sample %d loops from %d to %d outside its %d frames", i, info.loop_start,
-                info.loop_end, static_cast<int>(length));
+    return fail(load, "MUX: sample %d loops from %d to %d outside its %d frames", i,
+                info.loop_start, info.loop_end, static_cast<int>(length));
   const long bytes = static_cast<long>(length) * (spl.bits / 8);
   if (bytes > r.left())
     return fail(
+        load,
         "MUX: file ends inside the data of sample %d: length %ld needs %ld bytes, %ld are left", i,
         static_cast<long>(length), bytes, r.left());
-  if (!charge_sample(bytes, "MUX", i + 1)) return false;
+  if (!charge_sample(load, bytes, "MUX", i + 1)) return false;
   spl.data = calloc(1, bytes);
-  if (!spl.data) return no_memory("sample data");
+  if (!spl.data) return no_memory(load, "sample data");
   r.bytes(spl.data, bytes);
-  if (r.ended) return fail("MUX: file ends inside the data of sample %d", i);
+  if (r.ended) return fail(load, "MUX: file ends inside the data of sample %d", i);
   return true;
 }
 
-bool read_samples(reader &r, MODUX *mod) {
+bool read_samples(load_state &load, reader &r, MODUX *mod) {
   if (mod->sample_count * 4L > r.left())
-    return fail("MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
+    return fail(load,
+                "MUX: file ends inside the samples: sample_count %d needs %ld bytes, %ld are left",
                 mod->sample_count, mod->sample_count * 4L, r.left());
   if (mod->sample_count > 0) {
-    mod->samples = static_cast<SAMPLE *>(new_records(mod->sample_count, sizeof(SAMPLE), "SAMPLE"));
+    mod->samples =
+        static_cast<SAMPLE *>(new_records(load, mod->sample_count, sizeof(SAMPLE), "SAMPLE"));
     if (!mod->samples) return false;
     mod->sample_info = static_cast<SAMPLE_INFO *>(
-        new_records(mod->sample_count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+        new_records(load, mod->sample_count, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
     if (!mod->sample_info) return false;
   }
   for (int i = 0; i < mod->sample_count; i++)
-    if (!read_sample(r, mod, i)) return false;
+    if (!read_sample(load, r, mod, i)) return false;
   return true;
 }
 
@@ -292,51 +298,51 @@ const long LEAST_PATTERN_BYTES = 2 + 5;
 // Pattern i: its row count (word, at least 1), then the five column streams over its cells
 // (note, sample, volume, command, parameter). Cell sample numbers count from 1 and name
 // instruments in the XM family.
-bool read_pattern(reader &r, MODUX *mod, int i) {
+bool read_pattern(load_state &load, reader &r, MODUX *mod, int i) {
   static const column columns[] = {COLUMN_NOTE, COLUMN_SAMPLE, COLUMN_VOLUME, COLUMN_COMMAND,
                                    COLUMN_PARAM};
   const int xm = mod->flags & MODUX_XM;
   const int sample_limit = xm ? mod->instrument_count : mod->sample_count;
   PATTERN_INFO &pat = mod->patterns[i];
   pat.row_count = r.word();
-  if (r.ended) return fail("MUX: file ends inside pattern %d", i);
+  if (r.ended) return fail(load, "MUX: file ends inside pattern %d", i);
   // The tick reads row 0 of every pattern it enters.
-  if (pat.row_count == 0) return fail("MUX: pattern %d has no rows", i);
+  if (pat.row_count == 0) return fail(load, "MUX: pattern %d has no rows", i);
   const int n = pat.row_count * mod->channel_count;
   const long least = 5 * least_stream_bytes(n);
   if (least > r.left())
-    return fail(
-        "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
-        "%ld are left",
-        i, pat.row_count, mod->channel_count, least, r.left());
-  pat.notes = static_cast<NOTE_INFO *>(new_records(n > 0 ? n : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+    return fail(load,
+                "MUX: file ends inside pattern %d: row_count %d of %d channels needs %ld bytes, "
+                "%ld are left",
+                i, pat.row_count, mod->channel_count, least, r.left());
+  pat.notes = new_cells(load, n, "MUX", i);
   if (!pat.notes) return false;
   for (column col : columns) {
     const stream_result result = read_stream(r, pat.notes, n, col, xm);
-    if (result == STREAM_ENDED) return fail("MUX: file ends inside pattern %d", i);
+    if (result == STREAM_ENDED) return fail(load, "MUX: file ends inside pattern %d", i);
     if (result == STREAM_OVERRUN)
-      return fail("MUX: a column of pattern %d runs past its %d cells", i, n);
+      return fail(load, "MUX: a column of pattern %d runs past its %d cells", i, n);
   }
   for (int c = 0; c < n; c++) {
     if (pat.notes[c].sample > sample_limit)
-      return fail("MUX: pattern %d plays %s %d of %d", i, xm ? "instrument" : "sample",
+      return fail(load, "MUX: pattern %d plays %s %d of %d", i, xm ? "instrument" : "sample",
                   pat.notes[c].sample, sample_limit);
   }
   return true;
 }
 
-bool read_patterns(reader &r, MODUX *mod) {
+bool read_patterns(load_state &load, reader &r, MODUX *mod) {
   if (mod->pattern_count * LEAST_PATTERN_BYTES > r.left())
     return fail(
-        "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
+        load, "MUX: file ends inside the patterns: pattern_count %d needs %ld bytes, %ld are left",
         mod->pattern_count, mod->pattern_count * LEAST_PATTERN_BYTES, r.left());
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(
-        new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+        new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
     if (!mod->patterns) return false;
   }
   for (int i = 0; i < mod->pattern_count; i++)
-    if (!read_pattern(r, mod, i)) return false;
+    if (!read_pattern(load, r, mod, i)) return false;
   return true;
 }
 
@@ -344,12 +350,12 @@ bool read_patterns(reader &r, MODUX *mod) {
 
 // The file in the order it is written: header, instruments, samples, patterns. The magic is
 // the detector's business (a datafile object is read without that test).
-MODUX *modux_import::load_mux_bytes(view v, int) {
-  MODUX *mod = new_module();
+MODUX *modux_import::load_mux_bytes(load_state &load, view v, int) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   reader r(v);
-  if (!read_header(r, mod) || !read_instruments(r, mod) || !read_samples(r, mod) ||
-      !read_patterns(r, mod))
+  if (!read_header(load, r, mod) || !read_instruments(load, r, mod) ||
+      !read_samples(load, r, mod) || !read_patterns(load, r, mod))
     return abandon(mod);
   lock_mod(mod);
   return mod;
@@ -357,15 +363,13 @@ MODUX *modux_import::load_mux_bytes(view v, int) {
 
 MODUX *load_mux(PACKFILE *f) {
   modux_status status;
+  load_state load(&status);
   MODUX *mod = nullptr;
-  {
-    load_scope scope(&status);
-    image img;
-    if (!f)
-      fail_code(MODUX_ERROR_ARGUMENT, "MUX: no file to read");
-    else if (read_rest(f, img))
-      mod = load_mux_bytes(img, 0);
-  }
+  image img;
+  if (!f)
+    fail_code(load, MODUX_ERROR_ARGUMENT, "MUX: no file to read");
+  else if (read_rest(load, f, img))
+    mod = load_mux_bytes(load, img, 0);
   publish_legacy(status, mod == nullptr);
   return mod;
 }

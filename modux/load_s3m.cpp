@@ -319,7 +319,7 @@ static void copy_sample_data(view img, long long data_at, long long frames, int 
 // Instrument record i (80 bytes) and its data. A record outside the file, of another type or
 // without its mark is an empty sample. Answers the bytes of data the file lacks, or -1 with the
 // status set.
-static long long read_sample(MODUX *mod, view img, const s3m_layout &l, int i) {
+static long long read_sample(load_state &load, MODUX *mod, view img, const s3m_layout &l, int i) {
   SAMPLE &spl = mod->samples[i];
   SAMPLE_INFO &info = mod->sample_info[i];
   cursor p(img, l.instrument_para_at + 2LL * i);
@@ -353,8 +353,8 @@ static long long read_sample(MODUX *mod, view img, const s3m_layout &l, int i) {
     }
   }
   const long long missing = loaded && data_at >= 0 ? (length - frames) * bytes_per_frame : 0;
-  if (!charge_sample(frames * bytes_per_frame, "S3M", i + 1) ||
-      !new_sample(spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
+  if (!charge_sample(load, frames * bytes_per_frame, "S3M", i + 1) ||
+      !new_sample(load, spl, info, static_cast<int>(frames), 8 * bytes_per_frame))
     return -1;
   if (!loaded) return missing;
   spl.freq = c2spd;
@@ -367,23 +367,24 @@ static long long read_sample(MODUX *mod, view img, const s3m_layout &l, int i) {
 }
 
 // Every instrument becomes a sample of the model. False with the status set.
-static bool read_samples(MODUX *mod, view img, const s3m_layout &l) {
+static bool read_samples(load_state &load, MODUX *mod, view img, const s3m_layout &l) {
   mod->sample_count = l.instruments;
   if (l.instruments > 0) {
-    mod->sample_info =
-        static_cast<SAMPLE_INFO *>(new_records(l.instruments, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+    mod->sample_info = static_cast<SAMPLE_INFO *>(
+        new_records(load, l.instruments, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
     if (!mod->sample_info) return false;
-    mod->samples = static_cast<SAMPLE *>(new_records(l.instruments, sizeof(SAMPLE), "SAMPLE"));
+    mod->samples =
+        static_cast<SAMPLE *>(new_records(load, l.instruments, sizeof(SAMPLE), "SAMPLE"));
     if (!mod->samples) return false;
   }
   long long missing = 0;  // bytes of sample data the file lacks
   for (int i = 0; i < l.instruments; i++) {
-    const long long lacking = read_sample(mod, img, l, i);
+    const long long lacking = read_sample(load, mod, img, l, i);
     if (lacking < 0) return false;
     missing += lacking;
   }
   if (missing > 0)
-    note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
+    note_short(load, "file ends %lld bytes early: the end of the sample data is silent", missing);
   return true;
 }
 
@@ -413,17 +414,17 @@ static void set_up_channels(MODUX *mod, view img, const s3m_layout &l, channel_s
 }
 
 // Patterns: as many as the order list names; those the file lacks, or whose parapointer is 0
-// or outside the file, stay empty. False with a message when memory is short.
-static bool read_patterns(MODUX *mod, view img, const s3m_layout &l, const channel_setup &cs) {
+// or outside the file, stay empty. False with the status set.
+static bool read_patterns(load_state &load, MODUX *mod, view img, const s3m_layout &l,
+                          const channel_setup &cs) {
   mod->pattern_count = get_mod_no_pat(mod->order_table, mod->order_count);
   mod->patterns = static_cast<PATTERN_INFO *>(
-      new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+      new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
   if (!mod->patterns) return false;
   const int cells = ROWS * mod->channel_count;
   for (int i = 0; i < mod->pattern_count; i++) {
     PATTERN_INFO &pat = mod->patterns[i];
-    pat.notes = static_cast<NOTE_INFO *>(
-        new_records(cells > 0 ? cells : 1, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(load, cells, "S3M", i);
     if (!pat.notes) return false;
     pat.row_count = ROWS;
     const long long at = i < l.patterns ? pattern_data_at(img, l, i) : -1;
@@ -436,13 +437,13 @@ static bool read_patterns(MODUX *mod, view img, const s3m_layout &l, const chann
 
 // The S3M at offset (0 for a plain file): the header, the order list with the parapointers, the
 // instruments with their data, then the channels the patterns use and the patterns.
-MODUX *modux_import::load_s3m_bytes(view img, int offset) {
-  MODUX *mod = new_module();
+MODUX *modux_import::load_s3m_bytes(load_state &load, view img, int offset) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   if (offset < 0 || offset > img.size)
-    return refuse(mod, "S3M: no module data at offset %d", offset);
+    return refuse(load, mod, "S3M: no module data at offset %d", offset);
   cursor c(img, offset);
-  if (!c.has(HEADER_BYTES)) return refuse(mod, "S3M: file ends inside the header");
+  if (!c.has(HEADER_BYTES)) return refuse(load, mod, "S3M: file ends inside the header");
   s3m_layout l{};
   l.offset = offset;
   channel_setup cs;
@@ -450,11 +451,12 @@ MODUX *modux_import::load_s3m_bytes(view img, int offset) {
   // The order list and both parapointer lists must be in the file before they are read.
   const long long lists =
       l.order_entries + 2LL * l.instruments + 2LL * l.patterns + (l.pan_table ? 32 : 0);
-  if (!c.has(lists)) return refuse(mod, "S3M: file ends inside the order list or the parapointers");
+  if (!c.has(lists))
+    return refuse(load, mod, "S3M: file ends inside the order list or the parapointers");
   read_orders(mod, c, l);
-  if (!read_samples(mod, img, l)) return abandon(mod);
+  if (!read_samples(load, mod, img, l)) return abandon(mod);
   set_up_channels(mod, img, l, cs);
-  if (!read_patterns(mod, img, l, cs)) return abandon(mod);
+  if (!read_patterns(load, mod, img, l, cs)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

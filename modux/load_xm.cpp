@@ -175,15 +175,15 @@ const int VERSION_DATA_BY_INSTRUMENT = 0x0104;
 const int VERSION_WORD_ROWS = 0x0103;
 const int BYTE_ROWS_PATTERN_HEADER_BYTES = 8;
 
-// Reads `patterns` patterns at the cursor. False, with modux_error set, when the file ends
+// Reads `patterns` patterns at the cursor. False, with the status set, when the file ends
 // inside one: what a song plays must be whole.
-bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
+bool read_patterns(load_state &load, MODUX *mod, cursor &c, int patterns, bool byte_rows) {
   const int fields = byte_rows ? BYTE_ROWS_PATTERN_HEADER_BYTES : PATTERN_HEADER_BYTES;
   for (int i = 0; i < patterns; i++) {
     PATTERN_INFO &pat = mod->patterns[i];
     const long long start = c.pos;
     if (!c.has(fields)) {
-      set_error("XM: file ends inside the header of pattern %d", i);
+      fail(load, "XM: file ends inside the header of pattern %d", i);
       return false;
     }
     long long header_length = c.llong();  // counted from the start of this header
@@ -195,16 +195,16 @@ bool read_patterns(MODUX *mod, cursor &c, int patterns, bool byte_rows) {
     if (header_length < fields || start + header_length > c.size) header_length = fields;
     if (rows == 0) rows = DEFAULT_ROWS;
     if (rows > MAX_ROWS) {
-      set_error("XM: pattern %d has %d rows, at most %d are possible", i, rows, MAX_ROWS);
+      fail(load, "XM: pattern %d has %d rows, at most %d are possible", i, rows, MAX_ROWS);
       return false;
     }
     const long long data_at = start + header_length;
     if (data_at + packed > c.size) {
-      set_error("XM: file ends inside pattern %d", i);
+      fail(load, "XM: file ends inside pattern %d", i);
       return false;
     }
     const int cells = rows * mod->channel_count;
-    pat.notes = static_cast<NOTE_INFO *>(new_records(cells, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(load, cells, "XM", i);
     if (!pat.notes) return false;
     pat.row_count = rows;
     // Cells missing at the end of the packed data are empty, as trackers write them.
@@ -308,8 +308,8 @@ void place_data(cursor &c, instrument_headers &h, size_t from, size_t to) {
 
 // Fills one sample of the model from its header and its delta-coded data. 16-bit data stays
 // 16-bit. Answers the bytes of data the file lacks; -1 with the status set.
-long long read_sample(view img, const xm_sample_header &sh, int number, SAMPLE &spl,
-                      SAMPLE_INFO &info) {
+long long read_sample(load_state &load, view img, const xm_sample_header &sh, int number,
+                      SAMPLE &spl, SAMPLE_INFO &info) {
   const bool wide = (sh.type & 0x10) != 0;
   // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
   // odd length drops its last byte.
@@ -317,8 +317,8 @@ long long read_sample(view img, const xm_sample_header &sh, int number, SAMPLE &
   const long long there = sh.data_at < img.size ? img.size - sh.data_at : 0;
   if (bytes > there) bytes = there;
   const long long frames = wide ? bytes / 2 : bytes;
-  if (!charge_sample(frames * (wide ? 2 : 1), "XM", number) ||
-      !new_sample(spl, info, static_cast<int>(frames), wide ? 16 : 8))
+  if (!charge_sample(load, frames * (wide ? 2 : 1), "XM", number) ||
+      !new_sample(load, spl, info, static_cast<int>(frames), wide ? 16 : 8))
     return -1;
   info.tuning = sh.finetune + 128;
   info.relative_note = sh.relative_note;
@@ -385,7 +385,8 @@ struct xm_layout {
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
 // initial speed and tempo (words), the 256-byte order table. The caller has checked that the
 // fixed fields are in the file.
-static bool read_header(MODUX *mod, cursor &c, view img, int offset, xm_layout &l) {
+static bool read_header(load_state &load, MODUX *mod, cursor &c, view img, int offset,
+                        xm_layout &l) {
   c.skip(SIGNATURE_BYTES);           // "Extended Module: "
   c.bytes(mod->name, 20);            // module name
   c.skip(1);                         // 0x1A
@@ -396,7 +397,7 @@ static bool read_header(MODUX *mod, cursor &c, view img, int offset, xm_layout &
   if (header_size == 0) header_size = USUAL_HEADER_SIZE;
   l.header_end = offset + HEADER_SIZE_AT + header_size;
   if (l.header_end > img.size)
-    return fail("XM: header size %lld runs past the end of the file", header_size);
+    return fail(load, "XM: header size %lld runs past the end of the file", header_size);
   const int song_length = c.lword();
   mod->restart_order = c.lword();
   mod->channel_count = c.lword();
@@ -413,11 +414,12 @@ static bool read_header(MODUX *mod, cursor &c, view img, int offset, xm_layout &
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;
   if (mod->channel_count < 1 || mod->channel_count > MODUX_MAX_CHANNELS)
-    return fail("XM: %d channels, 1 to %d are possible", mod->channel_count, MODUX_MAX_CHANNELS);
+    return fail(load, "XM: %d channels, 1 to %d are possible", mod->channel_count,
+                MODUX_MAX_CHANNELS);
   if (l.patterns > MAX_PATTERNS)
-    return fail("XM: %d patterns, at most %d are possible", l.patterns, MAX_PATTERNS);
+    return fail(load, "XM: %d patterns, at most %d are possible", l.patterns, MAX_PATTERNS);
   if (mod->instrument_count > MAX_INSTRUMENTS)
-    return fail("XM: %d instruments, at most %d are possible", mod->instrument_count,
+    return fail(load, "XM: %d instruments, at most %d are possible", mod->instrument_count,
                 MAX_INSTRUMENTS);
   // The order table has 256 entries; a restart outside the song restarts from the top.
   mod->order_count = song_length > ORDER_ENTRIES ? ORDER_ENTRIES : song_length;
@@ -427,7 +429,7 @@ static bool read_header(MODUX *mod, cursor &c, view img, int offset, xm_layout &
 
 // The model's pattern and instrument lists. Orders naming a pattern the file lacks play one
 // appended empty pattern.
-static bool allocate_parts(MODUX *mod, int patterns) {
+static bool allocate_parts(load_state &load, MODUX *mod, int patterns) {
   bool extra = false;
   for (int i = 0; i < mod->order_count; i++)
     if (mod->order_table[i] >= patterns) {
@@ -437,19 +439,18 @@ static bool allocate_parts(MODUX *mod, int patterns) {
   mod->pattern_count = patterns + (extra ? 1 : 0);
   if (mod->pattern_count > 0) {
     mod->patterns = static_cast<PATTERN_INFO *>(
-        new_records(mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
+        new_records(load, mod->pattern_count, sizeof(PATTERN_INFO), "PATTERN_INFO"));
     if (!mod->patterns) return false;
   }
   if (extra) {
     PATTERN_INFO &pat = mod->patterns[patterns];
-    pat.notes = static_cast<NOTE_INFO *>(
-        new_records(DEFAULT_ROWS * mod->channel_count, sizeof(NOTE_INFO), "NOTE_INFO"));
+    pat.notes = new_cells(load, DEFAULT_ROWS * mod->channel_count, "XM", patterns);
     if (!pat.notes) return false;
     pat.row_count = DEFAULT_ROWS;
   }
   if (mod->instrument_count > 0) {
     mod->instruments = static_cast<INSTRUMENT_INFO *>(
-        new_records(mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
+        new_records(load, mod->instrument_count, sizeof(INSTRUMENT_INFO), "INSTRUMENT_INFO"));
     if (!mod->instruments) return false;
   }
   return true;
@@ -457,28 +458,28 @@ static bool allocate_parts(MODUX *mod, int patterns) {
 
 // The samples of every instrument in one list of the model, then the silent one; the note maps
 // then name places in that list.
-static bool build_samples(MODUX *mod, view img, const instrument_headers &h) {
+static bool build_samples(load_state &load, MODUX *mod, view img, const instrument_headers &h) {
   const long long total = static_cast<long long>(h.samples.size()) + 1;
   mod->sample_info =
-      static_cast<SAMPLE_INFO *>(new_records(total, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
+      static_cast<SAMPLE_INFO *>(new_records(load, total, sizeof(SAMPLE_INFO), "SAMPLE_INFO"));
   if (!mod->sample_info) return false;
-  mod->samples = static_cast<SAMPLE *>(new_records(total, sizeof(SAMPLE), "SAMPLE"));
+  mod->samples = static_cast<SAMPLE *>(new_records(load, total, sizeof(SAMPLE), "SAMPLE"));
   if (!mod->samples) return false;
   mod->sample_count = static_cast<int>(total);
   long long missing = 0;
   for (size_t s = 0; s < h.samples.size(); s++) {
-    const long long lacking = read_sample(img, h.samples[s], static_cast<int>(s) + 1,
+    const long long lacking = read_sample(load, img, h.samples[s], static_cast<int>(s) + 1,
                                           mod->samples[s], mod->sample_info[s]);
     if (lacking < 0) return false;
     missing += lacking;
   }
   const int silent = mod->sample_count - 1;
-  if (!new_sample(mod->samples[silent], mod->sample_info[silent], 0)) return false;
+  if (!new_sample(load, mod->samples[silent], mod->sample_info[silent], 0)) return false;
   if (h.cut_at)
-    note_short("file ends inside instrument %d of %d: it and those after it are silent", h.cut_at,
-               mod->instrument_count);
+    note_short(load, "file ends inside instrument %d of %d: it and those after it are silent",
+               h.cut_at, mod->instrument_count);
   else if (missing > 0)
-    note_short("file ends %lld bytes early: the end of the sample data is silent", missing);
+    note_short(load, "file ends %lld bytes early: the end of the sample data is silent", missing);
 
   // Note maps: an instrument's sample numbers become places in the module's list; a number
   // the instrument lacks, and every note of an empty instrument, play the silent sample.
@@ -492,15 +493,17 @@ static bool build_samples(MODUX *mod, view img, const instrument_headers &h) {
 
 // The XM at offset (0 for a plain file): the header, then patterns and instruments in the order
 // of the version's layout, then the samples.
-MODUX *modux_import::load_xm_bytes(view img, int offset) {
-  MODUX *mod = new_module();
+MODUX *modux_import::load_xm_bytes(load_state &load, view img, int offset) {
+  MODUX *mod = new_module(load);
   if (!mod) return nullptr;
   if (offset < 0 || offset > img.size)
-    return refuse(mod, "XM: no module data at offset %d", offset);
+    return refuse(load, mod, "XM: no module data at offset %d", offset);
   cursor c(img, offset);
-  if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS)) return refuse(mod, "XM: file ends inside the header");
+  if (!c.has(HEADER_SIZE_AT + HEADER_FIELDS))
+    return refuse(load, mod, "XM: file ends inside the header");
   xm_layout l{};
-  if (!read_header(mod, c, img, offset, l) || !allocate_parts(mod, l.patterns)) return abandon(mod);
+  if (!read_header(load, mod, c, img, offset, l) || !allocate_parts(load, mod, l.patterns))
+    return abandon(mod);
 
   const bool data_by_instrument = l.version >= VERSION_DATA_BY_INSTRUMENT;
   const bool byte_rows = l.version < VERSION_WORD_ROWS;
@@ -508,17 +511,18 @@ MODUX *modux_import::load_xm_bytes(view img, int offset) {
   h.first.assign(mod->instrument_count, 0);
   h.count.assign(mod->instrument_count, 0);
   c.seek(l.header_end);
-  if (data_by_instrument && !read_patterns(mod, c, l.patterns, byte_rows)) return abandon(mod);
+  if (data_by_instrument && !read_patterns(load, mod, c, l.patterns, byte_rows))
+    return abandon(mod);
   for (int i = 0; i < mod->instrument_count && !h.cut_at; i++) {
     const size_t own = h.samples.size();
     read_instrument(img, c, i, mod->instruments[i], h);
     if (data_by_instrument) place_data(c, h, own, h.samples.size());
   }
   if (!data_by_instrument) {
-    if (!read_patterns(mod, c, l.patterns, byte_rows)) return abandon(mod);
+    if (!read_patterns(load, mod, c, l.patterns, byte_rows)) return abandon(mod);
     place_data(c, h, 0, h.samples.size());
   }
-  if (!build_samples(mod, img, h)) return abandon(mod);
+  if (!build_samples(load, mod, img, h)) return abandon(mod);
   lock_mod(mod);
   return mod;
 }

@@ -306,16 +306,19 @@ extern "C" {
 // Engine globals
 // ---------------------------------------------------------------------------------------------
 
-extern MODUX_API PLAYER_STATE &mi;                   // the player
-extern MODUX_API std::atomic<int> &mod_volume;       // overall music volume 0..255
-extern MODUX_API thread_local char modux_error[80];  // last error message
-// What the last load made good in a file that ended early (the missing part plays silent);
-// empty when the file was whole. Set by the importers, read by players that want to say so.
+// The player of the control interface (the default player) and its music volume 0..255.
+extern MODUX_API PLAYER_STATE &mi;
+extern MODUX_API std::atomic<int> &mod_volume;
+// The calling thread's last error message. What the last load on this thread made good in a
+// file that ended early (the missing part plays silent); empty when the file was whole. Set by the
+// importers, read by players that want to say so.
+extern MODUX_API thread_local char modux_error[80];
 extern MODUX_API thread_local char modux_note[80];
-extern MODUX_API int enable_m15;  // -1 lets load_mod try 15-sample MODs last
-extern MODUX_API std::atomic<int>
-    enable_lasttrk_loop;            // -1 honours a position jump on the last order
-extern MODUX_API int fast_loading;  // read by the S3M loader
+// -1 lets load_mod try 15-sample MODs last; -1 honours a position jump on the last order; read
+// by the S3M loader.
+extern MODUX_API int enable_m15;
+extern MODUX_API std::atomic<int> enable_lasttrk_loop;
+extern MODUX_API int fast_loading;
 
 // ---------------------------------------------------------------------------------------------
 // Control interface (mod.cpp)

@@ -1,6 +1,7 @@
 // modux: the engine's internal header, not installed.
-// The channel records, the engine's private globals, the timer handshake, and the routines of the
-// tick, the effects and the importers that the engine's sources share with each other.
+// The player record and the channel records, the names of the default player's fields, the tick
+// handshake, and the routines of the tick, the effects, the render clock and the importers that
+// the engine's sources share with each other.
 #ifndef MODUX_INTERNAL_H
 #define MODUX_INTERNAL_H
 
@@ -457,13 +458,13 @@ void do_s3m_retrig(modux_player *p, int chn);
 void parse_s3m_panning(modux_player *p, int chn, int param);
 void do_s3m_set_tempo(modux_player *p, int param);
 void do_s3m_set_bpm(modux_player *p, int param);  // a tempo slide stays within 32..255 BPM
-void do_s3m_tempo_slide(modux_player *p,
-                        int by);  // one tick of T0x (by -x) or T1x (by x), within 32..255 BPM
+// One tick of T0x (by -x) or T1x (by x), within 32..255 BPM.
+void do_s3m_tempo_slide(modux_player *p, int by);
 void do_global_volume(modux_player *p, int param);
 void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
-void release_key(modux_player *p,
-                 int chn);  // key off: the envelopes leave their sustain, the fade-out runs
+// Key off: the envelopes leave their sustain, the fade-out runs.
+void release_key(modux_player *p, int chn);
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------

@@ -11,15 +11,15 @@
 
 struct modux_player;
 
-// Which voices the layer drives: 0 Allegro's (the start), -1 the offline mixer. Switch only while
-// no voice is allocated (before install_mod or after remove_mod).
+// Which voices the layer drives for a player: 0 Allegro's (the default player's), -1 the player's
+// own offline mixer (render and C players). Switch only while the player holds no voice.
 void modux_voices_use_mixer(modux_player *p, int on);
 int modux_voices_on_mixer(modux_player *p);
 
 int modux_voice_allocate(modux_player *p, SAMPLE *spl);  // a voice number, or -1 when none is free
 void modux_voice_deallocate(modux_player *p, int voice);
-void modux_voice_reallocate(modux_player *p, int voice,
-                            SAMPLE *spl);  // new sample: position 0, stopped, no loop
+// A new sample: position 0, stopped, no loop.
+void modux_voice_reallocate(modux_player *p, int voice, SAMPLE *spl);
 void modux_voice_start(modux_player *p, int voice);
 void modux_voice_stop(modux_player *p, int voice);
 void modux_voice_set_volume(modux_player *p, int voice, int volume);
@@ -37,8 +37,8 @@ void modux_voice_set_playmode(modux_player *p, int voice, int mode);
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------
-// The offline mixer (mixer.cpp): MIXER_VOICES virtual voices mixed into 16-bit stereo. Every
-// volume or pan change, every start and every stop of an audible voice glides over
+// The offline mixer (mixer.cpp), one per player: MIXER_VOICES virtual voices mixed into 16-bit
+// stereo. Every volume or pan change, every start and every stop of an audible voice glides over
 // MIXER_RAMP_FRAMES output frames, so notes begin and end without clicks. A voice reads its
 // sample through a resampler: linear interpolation unless the mixer is told otherwise.
 // ---------------------------------------------------------------------------------------------

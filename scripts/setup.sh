@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libx11-dev
           liballegro4-dev allegro4-doc xvfb xdotool x11-utils imagemagick sox
           pulseaudio pulseaudio-utils libasound2-plugins fonts-dejavu-core libfreetype-dev libpng-dev
-          openmpt123 clang clang-format libclang-rt-14-dev desktop-file-utils appstream man-db)
+          openmpt123 clang clang-format libclang-rt-14-dev desktop-file-utils appstream man-db
+          libsdl2-dev libsndfile1-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,21 +10,17 @@
 #include "libmodux.h"
 
 #define FRAMES (44100L * 6)
-#define MAX_SONGS 8
+#define MAX_SONGS 4
 static int failures = 0;
-#define CHECK(cond, ...)                                         \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      failures++;                                                \
-      fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #cond); \
-      fprintf(stderr, __VA_ARGS__);                              \
-      fputc('\n', stderr);                                       \
-    }                                                            \
-  } while (0)
+/* Counts a failed condition and tells its line and the message of the other arguments. */
+#define CHECK(cond, ...)                                                                       \
+  ((cond) ? 0                                                                                  \
+          : (failures++, fprintf(stderr, "line %d: ", __LINE__), fprintf(stderr, __VA_ARGS__), \
+             fputc('\n', stderr)))
 
 typedef struct {
   const modux_module *module;
-  int16_t *out;
+  int16_t out[2 * FRAMES];
   long frames;
 } job;
 
@@ -59,7 +55,11 @@ static modux_module *two_subsongs(void) {
   return modux_module_load_memory(mod, sizeof mod, NULL);
 }
 
-#define CODE(call, code) CHECK((call) == (code), "answers %ld", (long)(call))
+/* A call's answer against the one it should give, the call made once. */
+static void code_is(long got, long want, int line) {
+  if (got != want) failures++, fprintf(stderr, "line %d: answers %ld, not %ld\n", line, got, want);
+}
+#define CODE(call, code) code_is((call), (code), __LINE__)
 
 static void bad_calls(const modux_module *m) {
   int16_t s16[64];
@@ -99,8 +99,7 @@ static void bad_calls(const modux_module *m) {
        -2 * MODUX_ERROR_ARGUMENT);
   for (int code = MODUX_OK; code <= MODUX_ERROR_STATE; code++)
     CHECK(strcmp(modux_error_text(code), modux_error_text(code + 1)), "text of %d", code);
-  modux_player_destroy(p);
-  modux_player_destroy(NULL);
+  modux_player_destroy(p), modux_player_destroy(NULL);
 }
 
 /* The options on one song: mono is the mean of the sides, float the same sound, half the volume
@@ -158,9 +157,8 @@ static void options(const modux_module *m) {
   modux_player_set_option(p, MODUX_OPTION_REPEAT, 1);
   const long twice = song_frames(p, m);
   CHECK(twice > once + 44100 && twice <= 2 * once, "once %ld, with a repeat %ld", once, twice);
-  modux_player_set_option(p, MODUX_OPTION_REPEAT, 0);
-  modux_player_set_option(p, MODUX_OPTION_RATE, 22050);
-  const long slow = song_frames(p, m);
+  const long slow = (modux_player_set_option(p, MODUX_OPTION_REPEAT, 0),
+                     modux_player_set_option(p, MODUX_OPTION_RATE, 22050), song_frames(p, m));
   CHECK(labs(2 * slow - once) < 2000, "at 22050 Hz %ld frames, at 44100 Hz %ld", slow, once);
   /* A seek goes on at row 0 of the position from the next tick on. */
   modux_player_play(p, m);
@@ -193,8 +191,8 @@ static void subsongs(void) {
 }
 
 int main(int argc, char **argv) {
+  static job lone[MAX_SONGS], threaded[MAX_SONGS];
   modux_module *songs[MAX_SONGS];
-  job lone[MAX_SONGS], threaded[MAX_SONGS];
   pthread_t threads[MAX_SONGS];
   const int n = argc - 1 < MAX_SONGS ? argc - 1 : MAX_SONGS;
   CHECK(n >= 2 && modux_version() == MODUX_VERSION && !strcmp(modux_version_string(), "2.0.0"),
@@ -203,10 +201,7 @@ int main(int argc, char **argv) {
     modux_status status;
     songs[i] = modux_module_load_file(argv[i + 1], &status);
     if (!songs[i]) return fprintf(stderr, "%s: %s\n", argv[i + 1], status.message), 1;
-    for (job *j = lone + i; j; j = j == lone + i ? threaded + i : NULL) {
-      j->module = songs[i];
-      j->out = malloc(2 * FRAMES * sizeof(int16_t));
-    }
+    lone[i].module = threaded[i].module = songs[i];
     render(lone + i);
   }
   for (int i = 0; i < n; i++) pthread_create(&threads[i], NULL, render, threaded + i);
@@ -220,11 +215,7 @@ int main(int argc, char **argv) {
   bad_calls(songs[0]);
   options(songs[0]);
   subsongs();
-  for (int i = 0; i < n; i++) {
-    modux_module_destroy(songs[i]);
-    free(lone[i].out);
-    free(threaded[i].out);
-  }
+  for (int i = 0; i < n; i++) modux_module_destroy(songs[i]);
   if (failures) fprintf(stderr, "%d failures\n", failures);
   return failures != 0;
 }

@@ -23,14 +23,23 @@ e2e_cleanup() {
   return 0
 }
 
-# e2e_display [reset]: a scratch folder ($E2E_DIR, removed on exit), a private X server and a
-# home with no sound server or card unless a test sets one up. With "reset" the server resets
-# whenever its last client leaves, as a bare X server does.
+# e2e_home: a scratch folder ($E2E_DIR, removed on exit) and a home with no display, sound
+# server or card unless a test sets one up.
+e2e_home() {
+  E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
+  trap e2e_cleanup EXIT
+  unset DISPLAY
+  export HOME="$E2E_DIR/home" XDG_RUNTIME_DIR="$E2E_DIR/run"
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# e2e_display [reset]: e2e_home and a private X server. With "reset" the server resets whenever
+# its last client leaves, as a bare X server does.
 e2e_display() {
   local noreset=-noreset
   [ "${1:-}" = reset ] && noreset=
-  E2E_DIR=$(mktemp -d /tmp/vorbel-e2e.XXXXXX)
-  trap e2e_cleanup EXIT
+  e2e_home
   # Xvfb picks a free display itself and tells its number, so tests running side by side never
   # share (or kill) each other's server; -noreset keeps it from resetting (and refusing
   # connections for a moment) whenever its last client leaves.
@@ -40,9 +49,6 @@ e2e_display() {
   for i in $(seq 1 100); do [ -s "$E2E_DIR/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$E2E_DIR/display")"
   xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
-  export HOME="$E2E_DIR/home" XDG_RUNTIME_DIR="$E2E_DIR/run"
-  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
 }
 
 # e2e_init RUN_DIR: e2e_display, and a game folder ($E2E_GAME) holding the game's datafiles.
@@ -208,15 +214,18 @@ pulse_record() {
 }
 pulse_stop_record() { kill "$E2E_REC_PID" 2>/dev/null; wait "$E2E_REC_PID" 2>/dev/null; E2E_REC_PID=; sleep 0.2; }
 
-# modux_record FILE NAME: modux-play ($PLAY) plays FILE for $SECONDS_PLAYED seconds into the sink,
-# recorded to $E2E_DIR/NAME.raw (its output to NAME.log).
+# modux_record NAME [STATUS] FILE...: modux-play ($PLAY) plays the files, $SECONDS_PLAYED seconds
+# each, into the sink, recorded to $E2E_DIR/NAME.raw (its output to NAME.log); it must end with
+# STATUS (0).
 modux_record() {
-  local played
+  local name=$1 want=0 played
+  [[ "${2:-}" =~ ^[0-9]+$ ]] && { want=$2; shift; }
+  shift
   pulse_ensure
-  pulse_record "$E2E_DIR/$2.raw"
-  "$PLAY" --seconds "$SECONDS_PLAYED" "$1" > "$E2E_DIR/$2.log" 2>&1
+  pulse_record "$E2E_DIR/$name.raw"
+  "$PLAY" --seconds "$SECONDS_PLAYED" "$@" > "$E2E_DIR/$name.log" 2>&1
   played=$?
   sleep 0.3
   pulse_stop_record
-  [ $played = 0 ] || fail "$2: modux-play ended with status $played: $(tail -3 "$E2E_DIR/$2.log")"
+  [ $played = "$want" ] || fail "$name: modux-play ended with status $played: $(tail -3 "$E2E_DIR/$name.log")"
 }

@@ -1,7 +1,8 @@
 // One robustness check of the module importers, shared by the fuzz target and the unit test
-// that replays its findings: the probe (get_mod_info) and the load (load_mod) of a file must
-// agree, a loaded module must keep every rule of the model that the player relies on, and it
-// must play: a few hundred ticks from the start, then again after a jump within the song.
+// that replays its findings: the probe (the summary get_mod_info gives) and the load (the C
+// interface's load from memory) of a module's bytes must agree, a loaded module must keep every
+// rule of the model that the player relies on, and it must play: a few hundred ticks from the
+// start, then again after a jump within the song.
 #ifndef MODULE_CHECK_H
 #define MODULE_CHECK_H
 
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "import.h"
+#include "libmodux.h"
 #include "modux_internal.h"
 
 namespace modcheck {
@@ -136,14 +139,16 @@ inline void play_ticks(int ticks) {
   for (int t = 0; t < ticks && of; t++) mod_interrupt();
 }
 
-// The whole check of one file; empty when it passes.
-inline std::string check_file(const char *path, int ticks) {
+// The whole check of one module's bytes; empty when it passes.
+inline std::string check_bytes(const uint8_t *data, size_t size, int ticks) {
   install_engine();
   MODFILE_INFO info;
   memset(&info, 0, sizeof info);
-  const int probed = get_mod_info(path, &info);
-  MODUX *mod = load_mod(path);
-  const std::string message = modux_error;
+  const int probed =
+      modux_import::info_memory({data, static_cast<long long>(size)}, &info, nullptr);
+  modux_status status;
+  MODUX *mod = modux_module_load_memory(data, size, &status);
+  const std::string message = status.message;
   if (!mod) {
     // A refusal agrees with any probe; an IT refusal names what is wrong.
     if (probed == 1 && (info.type == 5 || info.type == 9))
@@ -185,20 +190,19 @@ inline std::string check_file(const char *path, int ticks) {
   return fault;
 }
 
-// Checks the file with 15-sample MODs switched off and, when nothing else claims it, on.
-inline std::string check_file_both_ways(const char *path, int ticks) {
+// Checks the bytes with 15-sample MODs switched off and, when nothing else claims them, on.
+inline std::string check_bytes_both_ways(const uint8_t *data, size_t size, int ticks) {
   enable_m15 = 0;
-  std::string fault = check_file(path, ticks);
+  std::string fault = check_bytes(data, size, ticks);
   if (!fault.empty()) return fault;
   MODFILE_INFO info;
-  if (get_mod_info(path, &info) != -1) return "";
+  if (modux_import::info_memory({data, static_cast<long long>(size)}, &info, nullptr) != -1)
+    return "";
   enable_m15 = -1;
-  fault = check_file(path, ticks);
+  fault = check_bytes(data, size, ticks);
   enable_m15 = 0;
   return fault;
 }
-
-#undef MODCHECK
 
 }  // namespace modcheck
 

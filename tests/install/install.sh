@@ -2,7 +2,7 @@
 # The installation: `cmake --install` into a scratch prefix that is then moved elsewhere; the
 # validators pass on the manual pages, the desktop entry and the AppStream file; the engine's
 # documented example program builds against the installed library through pkg-config and through
-# find_package and renders a song; the installed game, started from another folder under Xvfb,
+# find_package and renders a song, and so does its C example program built with a C compiler; the installed game, started from another folder under Xvfb,
 # finds its datafiles, keeps "vorbel.hsc" in the XDG data folder and names the folder it looked in
 # when a datafile is missing.
 # Usage: install.sh BUILD_DIR SOURCE_DIR
@@ -15,13 +15,13 @@ P=$E2E_DIR/p DATA=$E2E_DIR/p/share/games/vorbel-endurnal
 
 note "files, library versions, icons"
 lib=$(dirname "$(find "$P" -name libmodux.a)")
-for f in games/vorbel games/vorbel-mapc bin/modux-play include/modux/modux.h "$DATA"/sounds.dat "$DATA"/custom/butterfly.map; do
+for f in games/vorbel games/vorbel-mapc bin/modux-play include/modux/modux.h include/modux/libmodux.h "$DATA"/sounds.dat "$DATA"/custom/butterfly.map; do
   [ -e "$P/${f#$P/}" ] || fail "$f is not installed"
 done
 [ -e "$P/include/modux/modux_internal.h" ] && fail "the internal header is installed"
 so=$(readlink -f "$lib/libmodux.so")
-[[ $so == */libmodux.so.1.* ]] || fail "libmodux.so leads to $so"
-objdump -p "$so" | grep -q 'SONAME *libmodux.so.1$' || fail "soname of $so: $(objdump -p "$so" | grep SONAME)"
+[[ $so == */libmodux.so.2.0.0 ]] || fail "libmodux.so leads to $so"
+objdump -p "$so" | grep -q 'SONAME *libmodux.so.2$' || fail "soname of $so: $(objdump -p "$so" | grep SONAME)"
 for n in 16 32 48 64 128 256; do
   got=$(identify -format '%wx%h %k' "$P/share/icons/hicolor/${n}x$n/apps/net.vorbel.endurnal.png") || fail "no ${n}px icon"
   [ "${got% *}" = "${n}x$n" ] && [ "${got#* }" -ge 3 ] || fail "${n}px icon is $got (size, colours)"
@@ -40,23 +40,28 @@ for page in $pages; do
   [ -z "$warnings" ] || fail "$page: $warnings"
 done
 
-note "the engine's example program, through pkg-config and find_package"
+note "the engine's example programs, C++ and C, through pkg-config and find_package"
 mkdir -p "$E2E_DIR/example"
-awk '/^```cpp$/ {on = 1; next} /^```$/ && on {exit} on' "$SRC/docs/modux.md" > "$E2E_DIR/example/example.cpp"
-[ -s "$E2E_DIR/example/example.cpp" ] || fail "no example program in docs/modux.md"
 export PKG_CONFIG_PATH=$lib/pkgconfig LD_LIBRARY_PATH=$lib
 flags=${VORBEL_EXAMPLE_FLAGS:-}
-g++ -std=c++17 -Wall -Wextra -Werror $flags -o "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/example.cpp" \
-  $(pkg-config --cflags --libs modux) 2>"$E2E_DIR/cc.txt" || fail "pkg-config build: $(head -20 "$E2E_DIR/cc.txt")"
-printf 'cmake_minimum_required(VERSION 3.20)\nproject(example CXX)\nfind_package(modux 1 REQUIRED)\n%s\n%s\n' \
-  'add_executable(by-cmake example.cpp)' 'target_link_libraries(by-cmake modux::modux)' > "$E2E_DIR/example/CMakeLists.txt"
-(cmake -S "$E2E_DIR/example" -B "$E2E_DIR/example/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_FLAGS="$flags" && cmake --build "$E2E_DIR/example/b") \
-  >"$E2E_DIR/cm.txt" 2>&1 || fail "find_package build: $(tail -20 "$E2E_DIR/cm.txt")"
-for program in "$E2E_DIR/example/by-pkgconfig" "$E2E_DIR/example/b/by-cmake"; do
-  ldd "$program" | grep -q "libmodux.so.1 => $lib" || fail "$program does not use the installed library"
-  out=$("$program" "$BUILD/run/music/title.mux") || fail "$program: $out"
-  read -r frames peak <<<"$(echo "$out" | sed -n 's/.*: \([0-9]*\) frames, peak \([0-9]*\).*/\1 \2/p')"
-  [ "${frames:-0}" -ge 44100 ] && [ "${peak:-0}" -ge 1000 ] || fail "$program rendered: $out"
+for lang in cpp c; do
+  d=$E2E_DIR/example/$lang
+  mkdir -p "$d"
+  awk -v fence='```'$lang '$0 == fence {on = 1; next} /^```$/ && on {exit} on' "$SRC/docs/modux.md" > "$d/example.$lang"
+  [ -s "$d/example.$lang" ] || fail "no $lang example program in docs/modux.md"
+  if [ $lang = cpp ]; then cc="g++ -std=c++17" cmake_lang=CXX; else cc="gcc -std=c99" cmake_lang=C; fi
+  $cc -Wall -Wextra -Werror $flags -o "$d/by-pkgconfig" "$d/example.$lang" $(pkg-config --cflags --libs modux) \
+    2>"$d/cc.txt" || fail "pkg-config build of the $lang example: $(head -20 "$d/cc.txt")"
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(example %s)\nfind_package(modux 2 REQUIRED)\n%s\n%s\n' $cmake_lang \
+    "add_executable(by-cmake example.$lang)" 'target_link_libraries(by-cmake modux::modux)' > "$d/CMakeLists.txt"
+  (cmake -S "$d" -B "$d/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" && cmake --build "$d/b") \
+    >"$d/cm.txt" 2>&1 || fail "find_package build of the $lang example: $(tail -20 "$d/cm.txt")"
+  for program in "$d/by-pkgconfig" "$d/b/by-cmake"; do
+    ldd "$program" | grep -q "libmodux.so.2 => $lib" || fail "$program does not use the installed library"
+    out=$("$program" "$BUILD/run/music/title.mux") || fail "$program: $out"
+    read -r frames peak <<<"$(echo "$out" | sed -n 's/.*: \([0-9]*\) frames, peak \([0-9]*\).*/\1 \2/p')"
+    [ "${frames:-0}" -ge 44100 ] && [ "${peak:-0}" -ge 1000 ] || fail "$program rendered: $out"
+  done
 done
 
 note "the installed game, started from another folder"

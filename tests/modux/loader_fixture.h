@@ -1,5 +1,5 @@
-// A fixture for the importer tests: writes built images to scratch files, loads them through
-// load_mod (the detection series) or a loader of its own, and frees what it loaded.
+// A fixture for the importer tests: loads built images from memory through the C interface (the
+// detection series), writes them to scratch files for the file entries, and frees what it loaded.
 #ifndef LOADER_FIXTURE_H
 #define LOADER_FIXTURE_H
 
@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "libmodux.h"
 #include "module_check.h"
 #include "module_images.h"
 
@@ -65,12 +66,15 @@ class Loader : public ::testing::Test {
     files_.push_back(path);
     return path;
   }
-  // load_mod of the image; the module is freed after the test.
-  MODUX *load(const modimg::bytes &b) { return keep(load_mod(file(b).c_str())); }
+  // The image loaded from memory through the C interface, its status in status_; the module is
+  // freed after the test.
+  MODUX *load(const modimg::bytes &b) {
+    return keep(modux_module_load_memory(b.data(), b.size(), &status_));
+  }
   // The image is refused with this message.
   void refused(const modimg::bytes &b, const std::string &message, const std::string &what = "") {
     EXPECT_EQ(load(b), nullptr) << what;
-    EXPECT_EQ(std::string(modux_error), message) << what;
+    EXPECT_EQ(std::string(status_.message), message) << what;
   }
   // Each damaged copy of the good image is refused with its message.
   void refuses_each(const modimg::bytes &good, const std::vector<damage> &cases) {
@@ -82,6 +86,7 @@ class Loader : public ::testing::Test {
     EXPECT_EQ(m ? modcheck::model_faults(m, m->flags & MODUX_XM) : "", "");
     return m;
   }
+  modux_status status_{};
   std::vector<MODUX *> loaded_;
   std::vector<std::string> files_;
 };

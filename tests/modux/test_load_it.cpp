@@ -29,7 +29,7 @@ TEST_F(LoadIt, HeaderOrdersAndMessage) {
   s.message = "line one\rline two";
   s.channel_pan[2] = 100;  // surround
   MODUX *m = load(itw::build(s));
-  ASSERT_NE(m, nullptr) << modux_error;
+  ASSERT_NE(m, nullptr) << status_.message;
   // clang-format off
   expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS},
                  {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
@@ -59,7 +59,7 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
   smp.flags = 1 | 32, smp.sustain_start = 3, smp.sustain_end = 2, smp.pan = 128 | 16;
   s.compatible = 0x214;
   MODUX *m = load(itw::build(s));
-  ASSERT_NE(m, nullptr) << modux_error;
+  ASSERT_NE(m, nullptr) << status_.message;
   const IT_INSTRUMENT_INFO &a = m->it_instruments[0];
   const SAMPLE_INFO &i = m->sample_info[0];
   // clang-format off
@@ -67,7 +67,7 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
                  {"sustain dropped", i.sustain_flags, 0}, {"pan", i.pan, 64}, {"pan on", i.pan_on, -1}});
   // clang-format on
   s.compatible = 0x100;
-  ASSERT_NE(m = load(itw::build(s)), nullptr) << modux_error;
+  ASSERT_NE(m = load(itw::build(s)), nullptr) << status_.message;
   const IT_INSTRUMENT_INFO &b = m->it_instruments[1];
   // clang-format off
   expect_fields({{"nna", b.new_note_action, 1}, {"dct: same note", b.duplicate_check, 1},
@@ -114,7 +114,7 @@ TEST_F(LoadIt, SampleDataOfEveryKind) {
     }
     for (int &v : want) v /= stereo ? 2 : 1;  // a stereo sample plays as the mean of its sides
     MODUX *m = load(itw::build(s));
-    ASSERT_NE(m, nullptr) << modux_error;
+    ASSERT_NE(m, nullptr) << status_.message;
     const SAMPLE &got = m->samples[0];  // Allegro keeps the values unsigned
     ASSERT_EQ(std::make_pair(got.bits, got.len),
               std::make_pair(wide ? 16 : 8, static_cast<unsigned long>(n)));
@@ -163,6 +163,10 @@ TEST_F(LoadIt, CompressedDataThatLies) {
     spoilt.samples[0].data = damaged(smp.data, d);
     refused(itw::build(spoilt), d.message, d.message);
   }
+  // A value takes at least one bit: 4098 bytes of blocks give 20000 frames of mono, not of stereo.
+  smp.flags |= 4, smp.length = 20000;
+  smp.data = itw::compress(std::vector<int>(0x8000, 0), false, false, 1);
+  refused(itw::build(s), "IT: sample 1 claims 20000 frames, more than its data can hold");
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(LoadMod, OrderListHeldInsideTheSong) {
     m.song_length = c.length, m.restart = c.restart, m.orders = c.orders;
     m.patterns.assign(c.patterns, std::vector<mod_cell>(64 * 4));
     MODUX *mod = load(build_mod(m));
-    ASSERT_NE(mod, nullptr) << modux_error;
+    ASSERT_NE(mod, nullptr) << status_.message;
     EXPECT_STREQ(mod->name, "twenty chars title!!");
     EXPECT_EQ((std::vector<int>{mod->order_count, mod->restart_order, mod->pattern_count}),
               (std::vector<int>{c.count, c.want_restart, c.patterns}))
@@ -86,9 +86,10 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   const bytes whole = build_mod(four);
   refused(bytes(whole.begin(), whole.begin() + 1084 + 3 * 1024 + 10),
           "MOD: file ends inside pattern 3 of 4");
-  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr) << modux_error;  // in the data
+  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr)
+      << status_.message;  // in the data
   EXPECT_EQ(loaded_.back()->samples[0].len, 10u);
-  EXPECT_STREQ(modux_note, "file ends 6 bytes early: the end of the sample data is silent");
+  EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
   EXPECT_EQ(keep(load_m("/nonexistent/x.mod", 31)), nullptr);
   EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod: No such file or directory");
   enable_m15 = -1;

@@ -16,7 +16,7 @@ TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
   m.orders = {0, 254, 1, 255, 2};
   m.patterns.resize(3);
   MODUX *mod = load(build_s3m(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod, nullptr) << status_.message;
   // clang-format off
   expect_fields({{"speed", mod->initial_speed, 6}, {"tempo", mod->initial_tempo, 125},
                  {"global volume", mod->initial_global_volume, 64}, {"orders", mod->order_count, 2},
@@ -25,7 +25,7 @@ TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
   m.orders.assign(300, 0);
   m.orders[255] = 1, m.orders[299] = 7;
   m.patterns.resize(2);
-  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << status_.message;
   expect_fields({{"orders", mod->order_count, 256}, {"patterns", mod->pattern_count, 2}});
 }
 
@@ -40,7 +40,7 @@ TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
   m.chn_set[6] = 20;  // an Adlib channel: played, no pan set
   m.patterns[0] = {{0, 5, 0x40, 1}, {1, 7, 0x40, 1, 10}, {2, 0, 0x5B, 3, 99}};
   MODUX *mod = load(build_s3m(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod, nullptr) << status_.message;
   const NOTE_INFO *n = mod->patterns[0].notes;
   expect_fields({{"channels", mod->channel_count, 5},
                  {"note", n[3].note, 8363},
@@ -48,7 +48,7 @@ TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
                  {"instrument 3 of 2", n[10].sample, 0},
                  {"volume 99", n[10].volume, 64 + 16}});
   fast_loading = 0;
-  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << modux_error;
+  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << status_.message;
   expect_fields(
       {{"channels", mod->channel_count, 2}, {"note", mod->patterns[0].notes[1].note, 8363}});
   const int pitches[][2] = {
@@ -76,7 +76,7 @@ TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
   for (const auto &f : formats) {
     m.sample_format = f.format;
     MODUX *mod = load(build_s3m(m));
-    ASSERT_NE(mod, nullptr) << modux_error;
+    ASSERT_NE(mod, nullptr) << status_.message;
     const uint8_t *d0 = static_cast<const uint8_t *>(mod->samples[0].data);
     const uint16_t *d1 = static_cast<const uint16_t *>(mod->samples[1].data);
     EXPECT_EQ(std::vector<int>(d0, d0 + 4), f.first) << f.format;
@@ -95,7 +95,7 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   m.patterns.assign(3, {{0, 0, 0x40, 0}});
   m.pattern_para = {0, 0xFFFF};
   MODUX *mod = load(build_s3m(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod, nullptr) << status_.message;
   EXPECT_EQ(mod->pattern_count, 4);
   for (int p = 0; p < 4; p++) EXPECT_EQ(mod->patterns[p].notes[0].note, p == 2 ? 8363 : 0) << p;
   refuses_each(build_s3m(s3m_image{}),
@@ -104,16 +104,16 @@ TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
   s3m_image t;
   t.patterns[0] = {{0, 0, 0x40, 0}, {40, 0, 0x40, 0}};
   bytes full = build_s3m(t);
-  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 30)), nullptr) << modux_error;
+  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 30)), nullptr) << status_.message;
   EXPECT_EQ(std::make_pair(mod->patterns[0].notes[0].note, mod->patterns[0].notes[40 * 4].note),
             std::make_pair(8363, 0));
   s3m_image w;
   w.samples = {{1, true, 8, 0, 0, 64, 4, 8363, bytes(16, 1)}};
   w.patterns.clear();  // the data is the last thing in the file
   full = build_s3m(w);
-  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 5)), nullptr) << modux_error;
+  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 5)), nullptr) << status_.message;
   EXPECT_EQ(mod->samples[0].len, 5);
-  EXPECT_STREQ(modux_note, "file ends 6 bytes early: the end of the sample data is silent");
+  EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ TEST_F(LoadXm, HeaderFieldsAndOrders) {
   m.instruments.resize(2);
   m.patterns[0].packed = {0x83, 97, 2, 0x83, 98, 1, 0x83, 10, 3};
   MODUX *mod = load(build_xm(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod, nullptr) << status_.message;
   const NOTE_INFO *n = mod->patterns[0].notes;
   // clang-format off
   expect_fields({{"flags", mod->flags, 3}, {"speed", mod->initial_speed, 6}, {"tempo", mod->initial_tempo, 125},
@@ -56,7 +56,7 @@ TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
   xm_image m;
   m.instruments = {a, xm_instrument{}, b};
   MODUX *mod = load(build_xm(m));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  ASSERT_NE(mod, nullptr) << status_.message;
   const INSTRUMENT_INFO &ia = mod->instruments[0], &ib = mod->instruments[2];
   const SAMPLE_INFO *i = mod->sample_info;
   // clang-format off
@@ -127,13 +127,13 @@ TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
     const bytes b = damaged(build_xm(m), c.d);
     MODUX *mod = load(bytes(b.begin(), b.end() - c.cut));
     ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << " " << c.d.message << " size "
-                            << c.size << ": " << modux_error;
+                            << c.size << ": " << status_.message;
     const int second = mod->instruments[1].sample_map[0];
     EXPECT_EQ((std::vector<int>{mod->sample_count, int(mod->samples[0].len),
                                 int(mod->samples[second].len)}),
               (std::vector<int>{c.samples, c.len0, c.len1}))
         << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
-    EXPECT_STREQ(modux_note, c.note)
+    EXPECT_STREQ(status_.note, c.note)
         << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
   }
 }

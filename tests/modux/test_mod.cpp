@@ -62,6 +62,7 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   EXPECT_EQ(of, nullptr);
   for (int i = 0; i < 8; i++) EXPECT_EQ(voice_table[i], -1);
   for (int n : {0, 65}) EXPECT_EQ(install_mod(n), -1) << n;
+  EXPECT_STREQ(modux_error, "MODUX : 65 voices asked for, 1 to 64 can be had");
   EXPECT_EQ(mod_init, 0);
 
   std::vector<int> taken;  // all of Allegro's voices but four: eight cannot be had

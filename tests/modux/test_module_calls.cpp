@@ -1,6 +1,7 @@
 // The C interface's module calls: a file and its bytes in memory load alike, every error code
 // of a load is reached by a bad file or call with its own message, and two threads load at once
 // with a status each.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "import.h"
 #include "libmodux.h"
 #include "loader_fixture.h"
 
@@ -53,22 +55,13 @@ TEST_F(ModuleCalls, AFileAndItsBytesLoadAlike) {
   modux_module_destroy(b);
   modux_module_destroy(nullptr);
 
-  // A package, a song without a message, a file cut in its sample data (loaded, with a note).
-  mod_image m;
-  m.samples = {{8, 0, 64, 0, 0, bytes(16, 1)}};
-  const bytes umx = wrap_umx(build_mod(m), 40), whole = build_mod(m);
-  modux_status st;
-  modux_module *p = modux_module_load_memory(umx.data(), umx.size(), &st);
-  ASSERT_NE(p, nullptr) << st.message;
-  ASSERT_EQ(modux_module_get_info(p, &ia), MODUX_OK);
+  // A package's family, a song without a message.
+  const bytes umx = wrap_umx(build_mod(mod_image{}), 40);
+  ASSERT_NE(a = load(umx), nullptr) << status_.message;
+  ASSERT_EQ(modux_module_get_info(a, &ia), MODUX_OK);
   EXPECT_EQ(std::make_pair(ia.format, std::string(ia.format_name)),
             std::make_pair(10, std::string("Unreal MOD (UMX)")));
-  EXPECT_STREQ(modux_module_message(p), "");
-  modux_module_destroy(p);
-  p = modux_module_load_memory(whole.data(), whole.size() - 6, &st);
-  ASSERT_NE(p, nullptr) << st.message;
-  EXPECT_STREQ(st.note, "file ends 6 bytes early: the end of the sample data is silent");
-  modux_module_destroy(p);
+  EXPECT_STREQ(modux_module_message(a), "");
   EXPECT_EQ(modux_module_get_info(nullptr, &ia), MODUX_ERROR_ARGUMENT);
   EXPECT_STREQ(modux_module_message(nullptr), "");
 }
@@ -98,11 +91,14 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
        "Unable to open /nonexistent/x.it: No such file or directory"},
       {path(dir), MODUX_ERROR_OPEN, "Unable to open " + dir + ": not a regular file"},
       {path(fifo), MODUX_ERROR_OPEN, "Unable to open " + fifo + ": not a regular file"},
+      {path("/dev/zero"), MODUX_ERROR_OPEN, "Unable to open /dev/zero: not a regular file"},
       {path(file(noise)), MODUX_ERROR_FORMAT, "Unsupported MOD type or unable to open file"},
       {memory(noise), MODUX_ERROR_FORMAT, "Unsupported MOD type or unable to open file"},
       {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 orders, at most 256 are possible"},
       {memory(hostile), MODUX_ERROR_LIMIT,
-       "IT: sample 1 claims 4294967295 frames, more than its data can hold"},
+       "IT: sample 1 needs 4294967295 bytes, over the module limit of 256 MiB"},
+      {path(std::string(FUZZ_REGRESSIONS_DIR) + "/mux_patterns_beyond_cell_limit.mux"),
+       MODUX_ERROR_LIMIT, "MUX: pattern 1 needs 4194240 cells, over the module limit of 4210688"},
       {[](modux_status *s) { return modux_module_load_file(nullptr, s); }, MODUX_ERROR_ARGUMENT,
        "No module file named"},
       {[](modux_status *s) { return modux_module_load_memory(nullptr, 10, s); },
@@ -116,6 +112,50 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
   }
   unlink(fifo.c_str());
   rmdir(dir.c_str());
+}
+
+// The sample data of one load is counted against the module's total, and the next load starts
+// from nothing.
+TEST(ModuleLimits, SampleDataHasATotalPerLoad) {
+  using namespace modux_import;
+  for (int load = 0; load < 2; load++) {
+    modux_status st;
+    load_state one(&st);
+    EXPECT_TRUE(charge_sample(one, MAX_SAMPLE_BYTES - 10, "XM", 1));
+    EXPECT_FALSE(charge_sample(one, 11, "XM", 2));
+    EXPECT_EQ(std::make_pair(st.code, std::string(st.message)),
+              std::make_pair(MODUX_ERROR_LIMIT,
+                             std::string("XM: sample 2 needs 11 bytes, over the module limit of "
+                                         "256 MiB")));
+  }
+}
+
+// Loads the file with the address space held to 32 MB beyond what the process has; prints the
+// message and answers the code.
+int load_in_little_room(const char *path) {
+  long pages = 0;
+  FILE *f = fopen("/proc/self/statm", "r");
+  if (!f || fscanf(f, "%ld", &pages) != 1) return 100;
+  fclose(f);
+  const rlim_t room = pages * sysconf(_SC_PAGESIZE) + (32L << 20);
+  const rlimit limit{room, room};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return 101;
+  modux_status st;
+  modux_module_destroy(modux_module_load_file(path, &st));
+  fprintf(stderr, "%s\n", st.message);
+  return st.code;
+}
+
+// Memory the system will not give is a refusal with its code, not a crash: the load runs in a
+// child whose address space is held to a little more than it has.
+TEST(ModuleMemory, MemoryRefusedIsReported) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+  // Its first pattern asks for 84 MB of cells (the second passes the module's limit).
+  const char *mux = FUZZ_REGRESSIONS_DIR "/mux_patterns_beyond_cell_limit.mux";
+  EXPECT_EXIT(exit(load_in_little_room(mux)), ::testing::ExitedWithCode(MODUX_ERROR_MEMORY),
+              "Unable to allocate enough memory for NOTE_INFO");
 }
 
 // Each thread loads its own file again and again: a good one and a damaged one. Every status

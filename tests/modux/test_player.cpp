@@ -21,6 +21,7 @@ const int C = 8363;  // middle C in frequency mode: period 1712
 const int XM = MODUX_XM | MODUX_LINEAR;
 
 std::vector<long> timer_periods;  // periods handed to the timer
+modux_player *const P = &default_player;
 
 // What a case reads from channel 0 or the player after each tick.
 Probe field(int CHANNEL_STATE::*f) {
@@ -147,22 +148,18 @@ TEST_F(Tick, ALoopsEndAndATempoAreRequestsThatTheTimerOwnerCarriesOut) {
   start(1, -1);
   run(2);
   timer_periods.clear();
-  mod_tick(&default_player);  // row 0 of position 1 sets 33 BPM
-  EXPECT_EQ(std::make_pair(mi.tempo.load(), default_player.timer_request.load()),
-            std::make_pair(33, -1));
+  mod_tick(P);  // row 0 of position 1 sets 33 BPM
+  EXPECT_EQ(std::make_pair(mi.tempo.load(), P->timer_request.load()), std::make_pair(33, -1));
   EXPECT_TRUE(timer_periods.empty());
-  mod_take_tick_requests(&default_player);
+  mod_take_tick_requests(P);
   EXPECT_EQ(timer_periods, std::vector<long>{mod_timer_period(33, 100)});
   run(1);
   ci[0].volume = 40;
-  mod_tick(&default_player);  // past the end
-  EXPECT_EQ(std::make_pair(default_player.restart_request.load(), mi.skip_order.load()),
-            std::make_pair(-1, 2));
+  mod_tick(P);  // past the end
+  EXPECT_EQ(std::make_pair(P->restart_request.load(), mi.skip_order.load()), std::make_pair(-1, 2));
   EXPECT_EQ(std::make_pair(ci[0].volume, mi.tempo.load()), std::make_pair(40, 33));
-  mod_take_tick_requests(
-      &default_player);  // the song restarts: volume, tempo and requests from the start
-  EXPECT_EQ((Values{ci[0].volume, mi.tempo, default_player.restart_request,
-                    default_player.timer_request}),
+  mod_take_tick_requests(P);  // the song restarts: volume, tempo and requests from the start
+  EXPECT_EQ((Values{ci[0].volume, mi.tempo, P->restart_request, P->timer_request}),
             (Values{0, 125, 0, 0}));
   EXPECT_EQ(timer_periods.back(), mod_timer_period(125, 100));
   EXPECT_EQ(rows_played(2), (Rows{{1, 0}, {1, 1}}));
@@ -407,14 +404,13 @@ TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
   // clang-format on
   for (const auto &c : periods) {
     use_flags(c[0]);
-    EXPECT_EQ(note2period(&default_player, c[1], c[2]), c[3])
-        << c[0] << ": " << c[1] << " at " << c[2];
+    EXPECT_EQ(note2period(P, c[1], c[2]), c[3]) << c[0] << ": " << c[1] << " at " << c[2];
   }
   for (const auto &c : pitches) {
     use_flags(c[0]);
-    EXPECT_EQ(period2pitch(&default_player, c[1]), c[2]) << c[0] << ": " << c[1];
+    EXPECT_EQ(period2pitch(P, c[1]), c[2]) << c[0] << ": " << c[1];
   }
-  EXPECT_GT(note2period(&default_player, 2000000000, 2000000000), 0);
+  EXPECT_GT(note2period(P, 2000000000, 2000000000), 0);
 }
 
 TEST_F(Routines, VoiceVolumeAndPanCombineEveryFactor) {
@@ -426,13 +422,13 @@ TEST_F(Routines, VoiceVolumeAndPanCombineEveryFactor) {
   for (const auto &v : volumes) {
     ci[0].tick_volume = v[0], mi.global_volume = v[1], ci[0].fade_volume = v[2];
     mod_volume = v[3], ci[0].vol_env.output = v[4];
-    EXPECT_EQ(calc_volume(&default_player, 0), v[5]) << &v - volumes;
+    EXPECT_EQ(calc_volume(P, 0), v[5]) << &v - volumes;
   }
   const int pans[][3] = {{64, 32, 64},   {200, 32, 200}, {64, 64, 128},
                          {200, 64, 255}, {64, 0, 0},     {200, 0, 144}};
   for (const auto &p : pans) {
     ci[0].tick_pan = p[0], ci[0].pan_env.output = p[1];
-    EXPECT_EQ(calc_pan(&default_player, 0), p[2]) << p[0] << " " << p[1];
+    EXPECT_EQ(calc_pan(P, 0), p[2]) << p[0] << " " << p[1];
   }
 }
 
@@ -447,8 +443,7 @@ TEST_F(Routines, LookUpsOutsideTheModuleAnswerEmptyCellsAndTheLastSample) {
     EXPECT_TRUE(c < cells || c >= cells + 6);
     EXPECT_EQ(c->note + c->command + c->sample, 0);
   }
-  EXPECT_EQ(get_modux_sample_no(&default_player, 7, 40),
-            7);  // outside the XM modes the number is the sample
+  EXPECT_EQ(get_modux_sample_no(P, 7, 40), 7);  // outside the XM modes the number is the sample
   INSTRUMENT_INFO inst{};
   inst.sample_map[40] = 1, inst.sample_map[41] = 9;
   mod.instruments = &inst, mod.instrument_count = 1, mod.sample_count = 3;
@@ -456,7 +451,7 @@ TEST_F(Routines, LookUpsOutsideTheModuleAnswerEmptyCellsAndTheLastSample) {
   const int cases[][3] = {
       {0, 40, 1}, {0, 41, 2}, {0, 96, 2}, {1, 40, 2}, {-1, 40, 2}};  // missing: the last
   for (const auto &c : cases)
-    EXPECT_EQ(get_modux_sample_no(&default_player, c[0], c[1]), c[2]) << c[0] << " " << c[1];
+    EXPECT_EQ(get_modux_sample_no(P, c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST_F(Routines, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
@@ -469,8 +464,7 @@ TEST_F(Routines, SemitoneSearchFindsTableNotesAboveAndEndsWhereNoneLies) {
   // clang-format on
   for (const auto &c : cases) {
     mi.flags = c[0];
-    EXPECT_EQ(find_lower_period(&default_player, c[1], c[2]), c[3])
-        << c[0] << ": " << c[1] << " +" << c[2];
+    EXPECT_EQ(find_lower_period(P, c[1], c[2]), c[3]) << c[0] << ": " << c[1] << " +" << c[2];
   }
 }
 
@@ -493,17 +487,17 @@ TEST_F(Routines, ExtendedCommandsSetTheirFields) {
     ci[0] = CHANNEL_STATE();
     ci[0].volume = ci[0].tick_volume = 40;
     ci[0].period = 1000;
-    for (int p : c.params) parse_extended_command(&default_player, 0, p);
+    for (int p : c.params) parse_extended_command(P, 0, p);
     EXPECT_EQ(ci[0].*c.field, c.expected) << ::testing::PrintToString(c.params);
   }
 }
 
 TEST_F(Routines, ChannelsWithoutANoteIgnorePitchEffects) {
-  parse_vibrato(&default_player, 0, 0x44, 5);
-  parse_pro_arpeggio(&default_player, 0, 0x37);
-  parse_slide2period(&default_player, 0, 4, 8364);
-  parse_extended_command(&default_player, 0, 0x15);
-  parse_tremolo(&default_player, 0, 0x44, 6);  // tremolo needs no note
+  parse_vibrato(P, 0, 0x44, 5);
+  parse_pro_arpeggio(P, 0, 0x37);
+  parse_slide2period(P, 0, 4, 8364);
+  parse_extended_command(P, 0, 0x15);
+  parse_tremolo(P, 0, 0x44, 6);  // tremolo needs no note
   EXPECT_EQ(ci[0].vibrato_on + ci[0].arpeggio_on + ci[0].slide2period_on + ci[0].period, 0);
   EXPECT_EQ(ci[0].tremolo_on, -1);
 }
@@ -519,8 +513,8 @@ TEST_F(Routines, VibratoAndTremoloWaveforms) {
   for (const auto &c : cases) {
     ci[0].vibrato_waveform = ci[0].tremolo_waveform = c[0];
     ci[0].vibrato_pos = ci[0].tremolo_pos = static_cast<signed char>(c[1]);
-    do_vibrato(&default_player, 0);
-    do_tremolo(&default_player, 0);
+    do_vibrato(P, 0);
+    do_tremolo(P, 0);
     EXPECT_EQ(std::make_pair(ci[0].tick_period, ci[0].tick_volume), std::make_pair(c[2], c[2]))
         << c[0] << " at " << c[1];
   }
