@@ -790,7 +790,7 @@ static void mix_kind(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n, fi
       data = v.image;
       low = loop.start - MIXER_IMAGE_PAD;
       high = low + image_frames(loop) - 1;
-      shift = static_cast<long long>(low) << FRACTION_BITS;
+      shift = static_cast<long long>(low) * ONE_FRAME;  // low may be below 0
     }
     const bool inside = i - before >= low && i + after <= high;
     int chunk = n;
@@ -801,11 +801,11 @@ static void mix_kind(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n, fi
       chunk = 1;  // a frame near a boundary reads through the loop rule
     } else if (!v.backwards) {
       // Up to the last frame whose reach is inside (past a loop's end only in its image).
-      const long long limit = static_cast<long long>(high - after + 1) << FRACTION_BITS;
+      const long long limit = static_cast<long long>(high - after + 1) * ONE_FRAME;
       const long long frames = (limit - v.position + step - 1) / step;
       if (frames < chunk) chunk = static_cast<int>(frames);
     } else {
-      const long long limit = static_cast<long long>(low + before) << FRACTION_BITS;
+      const long long limit = static_cast<long long>(low + before) * ONE_FRAME;
       const long long frames = (v.position - limit) / step + 1;
       if (frames < chunk) chunk = static_cast<int>(frames);
     }
