@@ -95,7 +95,7 @@ static const char *BaseName(const char *path) {
 // Loads a module; a file cut short loads what it holds, and the player says what is missing.
 static modux_module *Load(const char *file, bool tell_note) {
   modux_status status;
-  modux_module *module = modux_module_load_file(file, &status);
+  modux_module *module = modux_module_load_file_flags(file, MODUX_LOAD_MOD15, &status);
   if (!module) std::fprintf(stderr, "modux-play: %s: %s\n", file, status.message);
   if (module && tell_note && status.note[0])
     std::fprintf(stderr, "modux-play: %s: %s\n", file, status.note);
@@ -153,7 +153,7 @@ static double LengthFrom(modux_player *player, const modux_module *module, int o
 static int PrintInfo(const char *file, bool named) {
   static bool described = false;  // a blank line between the summaries of several files
   modux_status status;
-  modux_module *module = modux_module_load_file(file, &status);
+  modux_module *module = modux_module_load_file_flags(file, MODUX_LOAD_MOD15, &status);
   if (!module) {
     std::fprintf(stderr, "modux-play: %s: %s\n", file, status.message);
     return 1;
