@@ -36,6 +36,9 @@ inline void expect_info(const std::string &path, int type, const char *type_name
             std::make_tuple(type, std::string(type_name), std::string(name)));
 }
 
+// The refusal of bytes no family knows.
+const std::string kUnsupported = "Unsupported MOD type or unable to open file";
+
 // A damaged copy of a good image: `put` written at `at`, then cut to `cut` bytes unless 0.
 struct damage {
   std::string message;  // of the refusal

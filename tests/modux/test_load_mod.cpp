@@ -26,10 +26,8 @@ TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
     m.patterns[0][2 * n] = {1, 428, 0, 0};
     m.patterns[0][last] = {2, 214, 0xC, 5};
     m.patterns[1][63 * n + last] = {3, 428, 0xB, 0};
-    const std::string path = file(build_mod(m));
-    EXPECT_EQ(detect_m31(path.c_str()), 1) << c.sig;
-    MODUX *mod = keep(load_mod(path.c_str()));
-    ASSERT_NE(mod, nullptr) << c.sig << ": " << modux_error;
+    MODUX *mod = load(build_mod(m));
+    ASSERT_NE(mod, nullptr) << c.sig << ": " << status_.message;
     ASSERT_EQ(mod->pattern_count, 2) << c.sig;
     const NOTE_INFO *p0 = mod->patterns[0].notes, *p1 = mod->patterns[1].notes;
     EXPECT_EQ((std::vector<int>{mod->channel_count, mod->order_table[1], p0[2 * n].sample,
@@ -67,16 +65,12 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   mod_image m;
   m.no_inst = 15, m.title = "old one";
   m.patterns[0][0] = {16, 428, 0, 0};
-  const std::string path = file(build_mod(m));
-  EXPECT_EQ(detect_m15(path.c_str()), 1);
-  refused(build_mod(m), "Unsupported MOD type or unable to open file");
-  for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
-    EXPECT_EQ(detect_m15(file(damaged(build_mod(m), {"", at, {65}})).c_str()), 0) << at;
+  const bytes old = build_mod(m);
+  refused(old, kUnsupported);
   for (const char *sig : {"32FW", "XXXX", "65CH", "0CHN"}) {  // an end marker, unknown signatures
     mod_image m31;
     m31.signature = sig;
-    EXPECT_EQ(detect_m31(file(build_mod(m31)).c_str()), -1) << sig;
-    refused(build_mod(m31), "Unsupported MOD type or unable to open file", sig);
+    refused(build_mod(m31), kUnsupported, sig);
   }
   EXPECT_EQ(detect_m31("/nonexistent/file.mod"), -1);
   mod_image four;
@@ -86,13 +80,15 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   const bytes whole = build_mod(four);
   refused(bytes(whole.begin(), whole.begin() + 1084 + 3 * 1024 + 10),
           "MOD: file ends inside pattern 3 of 4");
-  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr)
-      << status_.message;  // in the data
+  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr) << status_.message;
   EXPECT_EQ(loaded_.back()->samples[0].len, 10u);
   EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
   EXPECT_EQ(keep(load_m("/nonexistent/x.mod", 31)), nullptr);
   EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod: No such file or directory");
   enable_m15 = -1;
+  for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
+    refused(damaged(old, {"", at, {65}}), kUnsupported);
+  const std::string path = file(old);
   expect_info(path, 1, "MOD (15 Samples)", "old one");
   MODUX *mod = keep(load_mod(path.c_str()));
   ASSERT_NE(mod, nullptr) << modux_error;
@@ -100,9 +96,10 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
             std::make_pair(15, 0));
 }
 
-// Every family's detector, get_mod_info and load_mod inside a UMX package at an offset: a package
-// is searched within its first 500 windows, after its magic; a plain file is no package. The
-// plain files' detection, type and name are compared for every real module against the reference.
+// Every package family loads from inside a UMX package at an offset, through the C interface and
+// get_mod_info alike: a package is searched within its first 500 windows, after its magic, and IT
+// comes first among the packages. The plain files' type and name are compared for every real
+// module against the reference (compare_info.sh).
 TEST_F(LoadMod, EveryFamilyIsFoundInsideUmxPackages) {
   mod_image six;
   six.title = "packaged", six.signature = "6CHN", six.channels = 6;
@@ -112,42 +109,34 @@ TEST_F(LoadMod, EveryFamilyIsFoundInsideUmxPackages) {
   xm_image xm;
   xm.name = "xm song";
   const bytes mod = build_mod(six), s = build_s3m(s3m), x = build_xm(xm), it = build_it("packed");
-  using detector = int (*)(const char *);
-  const char *umx_mod = "Unreal MOD (UMX)", *umx_s3m = "Unreal S3M (UMX)",
-             *umx_it = "Unreal IT (UMX)";
-  // Offset 0: the plain file; type 0: no module to load. At offset 459, "SCRM" lies at 503.
+  // At offset 459, "SCRM" lies at 503. Format 0: refused.
   // clang-format off
-  const struct { const bytes &image; size_t offset; detector detect; int want, type;
-                 const char *type_name = nullptr, *name = nullptr; int channels = 0; } cases[] = {
-      {mod, 0, detect_unreal_mod, -1, 0}, {mod, 0, detect_it, -1, 0}, {s, 0, detect_unreal_s3m, -1, 0},
-      {mod, 4, detect_unreal_mod, 4, 10, umx_mod, "packaged", 6},
-      {mod, 503, detect_unreal_mod, 503, 10, umx_mod, "packaged", 6}, {mod, 504, detect_unreal_mod, -1, 0},
-      {s, 459, detect_unreal_s3m, 459, 7, umx_s3m, "plain", 4}, {s, 460, detect_unreal_s3m, -1, 0},
-      {s, 120, detect_s3m, -1, 0}, {x, 300, detect_xm, -1, 0},
-      {x, 300, detect_unreal_xm, 300, 8, "Unreal XM (UMX)", "xm song", 2},
-      {it, 503, detect_unreal_it, 503, 9, umx_it, "packed", 2}, {it, 504, detect_unreal_it, -1, 0},
-      {it, 600, detect_unreal_it, -1, 0}};
+  const struct { const bytes &image; size_t offset; int format; const char *name = "", *title = ""; int channels = 0; } cases[] = {
+      {mod, 4, 10, "Unreal MOD (UMX)", "packaged", 6}, {mod, 503, 10, "Unreal MOD (UMX)", "packaged", 6}, {mod, 504, 0},
+      {s, 459, 7, "Unreal S3M (UMX)", "plain", 4}, {s, 460, 0}, {x, 300, 8, "Unreal XM (UMX)", "xm song", 2},
+      {it, 503, 9, "Unreal IT (UMX)", "packed", 2}, {it, 504, 0}, {it, 600, 0}};
   // clang-format on
   for (const auto &c : cases) {
-    const std::string path = file(c.offset ? wrap_umx(c.image, c.offset) : c.image);
-    EXPECT_EQ(c.detect(path.c_str()), c.want) << &c - cases;
-    if (!c.type) continue;
-    expect_info(path, c.type, c.type_name, c.name);
-    MODUX *m = keep(load_mod(path.c_str()));
-    ASSERT_NE(m, nullptr) << &c - cases << ": " << modux_error;
-    EXPECT_EQ(m->channel_count, c.channels) << &c - cases;
+    const bytes package = wrap_umx(c.image, c.offset);
+    MODUX *m = load(package);
+    ASSERT_EQ(m != nullptr, c.format != 0) << &c - cases << ": " << status_.message;
+    if (!m) continue;
+    modux_module_info info;
+    ASSERT_EQ(modux_module_get_info(m, &info), MODUX_OK);
+    EXPECT_EQ(std::make_tuple(info.format, std::string(info.format_name), info.channels),
+              std::make_tuple(c.format, std::string(c.name), c.channels))
+        << &c - cases;
+    expect_info(file(package), c.format, c.name, c.title);
   }
-  // A package without its magic is never searched; a missing file answers 0.
-  for (detector d : {detect_unreal_s3m, detect_unreal_it})
-    EXPECT_EQ(d(file(damaged(wrap_umx(d == detect_unreal_it ? it : s, 120), {"", 0, {0}})).c_str()),
-              -1);
-  for (detector d : {detect_s3m, detect_unreal_s3m, detect_xm, detect_it, detect_unreal_it})
+  // A package without its magic is never searched; a missing file is no module of any family.
+  for (const bytes &b : {s, it, mod})
+    refused(damaged(wrap_umx(b, 120), {"", 0, {0}}), kUnsupported);
+  for (auto d : {detect_s3m, detect_unreal_s3m, detect_xm, detect_it, detect_unreal_it})
     EXPECT_EQ(d("/nonexistent/x.umx"), 0);
-  // IT comes first among the packages: a package holding "IMPM" before an XM is IT.
   bytes both = wrap_umx(build_it("first"), 100);
-  both.resize(1000);
+  both.resize(300);  // the XM lies within the windows searched too
   both.insert(both.end(), x.begin(), x.end());
-  expect_info(file(both), 9, umx_it, "first");
+  expect_info(file(both), 9, "Unreal IT (UMX)", "first");
 }
 
 }  // namespace

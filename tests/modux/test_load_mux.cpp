@@ -170,7 +170,7 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
     EXPECT_EQ(get_mod_info(other.c_str(), &info), -1);
     EXPECT_EQ(keep(load_mod(other.c_str())), nullptr);
     EXPECT_EQ(modux_error, other == none ? "Unable to open " + none + ": No such file or directory"
-                                         : "Unsupported MOD type or unable to open file");
+                                         : kUnsupported);
   }
   EXPECT_EQ(load_mod(nullptr), nullptr);
 }
