@@ -163,14 +163,12 @@ TEST_F(Mux, LoadModDetectsSummarisesAndLoadsMuxFilesOnly) {
   MODFILE_INFO info;
   EXPECT_EQ(get_mod_info(file(bytes(good.begin(), good.begin() + 40)).c_str(), &info), -1);
   refused(damaged(good, {"", 52, {80, 0}}), "MUX: 80 channels, at most 64 are possible");
-  const std::string none = ::testing::TempDir() + "modux_none.mux";
   for (const std::string &other :
-       {file(changed), file(bytes{}), file(bytes(good.begin(), good.begin() + 17)), none}) {
+       {file(changed), file(bytes{}), file(bytes(good.begin(), good.begin() + 17))}) {
     EXPECT_EQ(detect_mux(other.c_str()), -1) << other;
     EXPECT_EQ(get_mod_info(other.c_str(), &info), -1);
     EXPECT_EQ(keep(load_mod(other.c_str())), nullptr);
-    EXPECT_EQ(modux_error, other == none ? "Unable to open " + none + ": No such file or directory"
-                                         : kUnsupported);
+    EXPECT_EQ(modux_error, kUnsupported);
   }
   EXPECT_EQ(load_mod(nullptr), nullptr);
 }
