@@ -124,17 +124,16 @@ TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
     m.instruments = {one_sample_instrument(std::vector<int>(100, 3)),
                      one_sample_instrument(std::vector<int>(50, 4))};
     m.instruments[1].size = c.size;
+    SCOPED_TRACE(std::to_string(c.version) + " cut " + std::to_string(c.cut) + " " + c.d.message +
+                 " size " + std::to_string(c.size));
     const bytes b = damaged(build_xm(m), c.d);
     MODUX *mod = load(bytes(b.begin(), b.end() - c.cut));
-    ASSERT_NE(mod, nullptr) << c.version << " cut " << c.cut << " " << c.d.message << " size "
-                            << c.size << ": " << status_.message;
+    ASSERT_NE(mod, nullptr) << status_.message;
     const int second = mod->instruments[1].sample_map[0];
     EXPECT_EQ((std::vector<int>{mod->sample_count, int(mod->samples[0].len),
                                 int(mod->samples[second].len)}),
-              (std::vector<int>{c.samples, c.len0, c.len1}))
-        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
-    EXPECT_STREQ(status_.note, c.note)
-        << c.version << " cut " << c.cut << " " << c.d.message << " size " << c.size;
+              (std::vector<int>{c.samples, c.len0, c.len1}));
+    EXPECT_STREQ(status_.note, c.note);
   }
 }
 

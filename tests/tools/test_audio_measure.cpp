@@ -64,7 +64,6 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       {"12 bits", wav(1, 1, 12, {0, 0}), {}},
       {"not RIFF", {'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, {}},
       {"empty", {}, {}},
-      {"cut in the format chunk's header", cut(20), {}},
       {"cut in the format chunk", cut(30), {}},
       {"cut after 2 frames", cut(60), std::vector<float>(2, 0x1010 / 32768.f)},
       {"cut after 74 frames", cut(long(whole.size()) - 51), std::vector<float>(74, 0x1010 / 32768.f)},
