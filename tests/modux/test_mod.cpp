@@ -310,10 +310,9 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
 }
 
-// Control calls in random order against a tick running on its own thread for a while: nothing
-// crashes, nothing is read after it was freed, no call changes what a tick reads (the sanitizer
-// builds see to that; songs end and loop here while other songs start) and the guard is down
-// at the end.
+// Control calls in random order against a tick running on its own thread, songs ending and looping
+// while others start: nothing crashes or races (the sanitizer builds see to that), the guard is
+// down at the end.
 TEST_F(Control, RandomControlCallsAgainstARunningTick) {
   std::atomic<int> stop{0};
   std::thread timer([&] {

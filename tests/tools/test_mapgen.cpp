@@ -133,10 +133,9 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
   std::remove(path.c_str());
 }
 
-// The level kit's command (which the end-to-end sessions run on good levels with -o): a good
-// level's map record is written beside its text when no -o is given, and reads back to the same
-// record, its name from the file's name; damaged records are refused. A broken level is refused
-// with every problem and its line, and nothing is written, not even over an older map of that name.
+// vorbel-mapc: without -o a good level's record is written beside its text and reads back alike,
+// named after the file; damaged records are refused; a broken level is refused with every problem
+// and its line, and nothing is written, not even over an older map of that name.
 TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   const std::string dir = "/tmp/vorbel_mapc_" + std::to_string(getpid());
   std::filesystem::create_directories(dir);

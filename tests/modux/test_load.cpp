@@ -1,0 +1,538 @@
+// The importers on modules built in memory: MOD and the detection series (signatures, 15-sample
+// files, UMX packages), S3M, XM and IT: values out of range, held limits, older layouts, damaged
+// files and files that end early (the IT message: test_module_calls). Valid cells, effects,
+// envelopes and samples are heard in the renders of real modules and rule modules.
+#include "loader_fixture.h"
+
+using namespace modimg;
+
+namespace {
+
+using LoadMod = Loader;
+using LoadS3m = Loader;
+using LoadXm = Loader;
+using LoadIt = Loader;
+
+// Cells of row 0 and 2 and the last of the second pattern land where they belong, whatever the
+// layout (FLT8 halves, the Falcon bytes after the signature).
+TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
+  // clang-format off
+  const struct { const char *sig; int channels; } cases[] = {
+      {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10}, {"32CH", 32}, {"64CH", 64}, {"CD81", 8},
+      {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4}};
+  // clang-format on
+  for (const auto &c : cases) {
+    mod_image m;
+    m.signature = c.sig;
+    const int n = m.channels = c.channels, last = n - 1;
+    m.samples.resize(3);
+    m.song_length = 2, m.orders = {0, n == 8 && c.sig[1] == 'L' ? 2 : 1};
+    m.patterns.assign(2, std::vector<mod_cell>(64 * n));
+    m.patterns[0][2 * n] = {1, 428, 0, 0};
+    m.patterns[0][last] = {2, 214, 0xC, 5};
+    m.patterns[1][63 * n + last] = {3, 428, 0xB, 0};
+    MODUX *mod = load(build_mod(m));
+    ASSERT_NE(mod, nullptr) << c.sig << ": " << status_.message;
+    ASSERT_EQ(mod->pattern_count, 2) << c.sig;
+    const NOTE_INFO *p0 = mod->patterns[0].notes, *p1 = mod->patterns[1].notes;
+    EXPECT_EQ((std::vector<int>{mod->channel_count, mod->order_table[1], p0[2 * n].sample,
+                                p0[last].sample, p0[last].param, p1[63 * n + last].sample}),
+              (std::vector<int>{n, 1, 1, 2, 5, 3}))
+        << c.sig;
+  }
+}
+
+// Song length and restart are held inside the song; the pattern count follows the highest entry
+// of all 128 orders, also those beyond the song; a title of all 20 characters is kept whole.
+TEST_F(LoadMod, OrderListHeldInsideTheSong) {
+  // clang-format off
+  const struct { int length, restart; std::vector<int> orders; int count, want_restart, patterns; } cases[] = {
+      {3, 1, {2, 0, 1, 0, 9}, 3, 1, 10}, {20, 127, {0}, 20, 0, 1}, {20, 19, {0}, 20, 19, 1},
+      {20, 20, {0}, 20, 0, 1}, {200, 5, {0}, 128, 5, 1}, {0, 0, {0}, 0, 0, 1}};
+  // clang-format on
+  for (const auto &c : cases) {
+    mod_image m;
+    m.title = "twenty chars title!!";
+    m.song_length = c.length, m.restart = c.restart, m.orders = c.orders;
+    m.patterns.assign(c.patterns, std::vector<mod_cell>(64 * 4));
+    MODUX *mod = load(build_mod(m));
+    ASSERT_NE(mod, nullptr) << status_.message;
+    EXPECT_STREQ(mod->name, "twenty chars title!!");
+    EXPECT_EQ((std::vector<int>{mod->order_count, mod->restart_order, mod->pattern_count}),
+              (std::vector<int>{c.count, c.want_restart, c.patterns}))
+        << c.length << "/" << c.restart;
+  }
+}
+
+// 15-sample files load only when enabled (sample numbers beyond 15 are none); a finetune byte
+// or a volume above 64 in a header is no 15-sample MOD. Refusals and notes name their fault.
+TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
+  mod_image m;
+  m.no_inst = 15, m.title = "old one";
+  m.patterns[0][0] = {16, 428, 0, 0};
+  const bytes old = build_mod(m);
+  refused(old, kUnsupported);
+  for (const char *sig : {"32FW", "XXXX", "65CH", "0CHN"}) {  // an end marker, unknown signatures
+    mod_image m31;
+    m31.signature = sig;
+    refused(build_mod(m31), kUnsupported, sig);
+  }
+  mod_image four;
+  four.orders = {0, 3};
+  four.patterns.assign(4, std::vector<mod_cell>(256));
+  four.samples = {{8, 0, 64, 0, 0, bytes(16, 1)}};
+  const bytes whole = build_mod(four);
+  refused(bytes(whole.begin(), whole.begin() + 1084 + 3 * 1024 + 10),
+          "MOD: file ends inside pattern 3 of 4");
+  ASSERT_NE(load(bytes(whole.begin(), whole.end() - 6)), nullptr) << status_.message;
+  EXPECT_EQ(loaded_.back()->samples[0].len, 10u);
+  EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
+  EXPECT_EQ(keep(load_m("/nonexistent/x.mod", 31)), nullptr);
+  EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod: No such file or directory");
+  enable_m15 = -1;
+  for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
+    refused(damaged(old, {"", at, {65}}), kUnsupported);
+  const std::string path = file(old);
+  expect_info(path, 1, "MOD (15 Samples)", "old one");
+  MODUX *mod = keep(load_mod(path.c_str()));
+  ASSERT_NE(mod, nullptr) << modux_error;
+  EXPECT_EQ(std::make_pair(mod->sample_count, mod->patterns[0].notes[0].sample),
+            std::make_pair(15, 0));
+}
+
+// Every package family loads from inside a UMX package at an offset, through the C interface and
+// get_mod_info alike: a package is searched within its first 500 windows, after its magic, and IT
+// comes first among the packages. The plain files' type and name are compared for every real
+// module against the reference (compare_info.sh).
+TEST_F(LoadMod, EveryFamilyIsFoundInsideUmxPackages) {
+  mod_image six;
+  six.title = "packaged", six.signature = "6CHN", six.channels = 6;
+  six.patterns.assign(1, std::vector<mod_cell>(64 * 6));
+  s3m_image s3m;
+  s3m.name = "plain";
+  xm_image xm;
+  xm.name = "xm song";
+  const bytes mod = build_mod(six), s = build_s3m(s3m), x = build_xm(xm), it = build_it("packed");
+  // At offset 459, "SCRM" lies at 503. Format 0: refused.
+  // clang-format off
+  const struct { const bytes &image; size_t offset; int format; const char *name = "", *title = ""; int channels = 0; } cases[] = {
+      {mod, 4, 10, "Unreal MOD (UMX)", "packaged", 6}, {mod, 503, 10, "Unreal MOD (UMX)", "packaged", 6}, {mod, 504, 0},
+      {s, 459, 7, "Unreal S3M (UMX)", "plain", 4}, {s, 460, 0}, {x, 300, 8, "Unreal XM (UMX)", "xm song", 2},
+      {it, 503, 9, "Unreal IT (UMX)", "packed", 2}, {it, 504, 0}, {it, 600, 0}};
+  // clang-format on
+  for (const auto &c : cases) {
+    const bytes package = wrap_umx(c.image, c.offset);
+    MODUX *m = load(package);
+    ASSERT_EQ(m != nullptr, c.format != 0) << &c - cases << ": " << status_.message;
+    if (!m) continue;
+    modux_module_info info;
+    ASSERT_EQ(modux_module_get_info(m, &info), MODUX_OK);
+    EXPECT_EQ(std::make_tuple(info.format, std::string(info.format_name), info.channels),
+              std::make_tuple(c.format, std::string(c.name), c.channels))
+        << &c - cases;
+    expect_info(file(package), c.format, c.name, c.title);
+  }
+  // A package without its magic is never searched; a missing file is no module of any family.
+  for (const bytes &b : {s, it, mod})
+    refused(damaged(wrap_umx(b, 120), {"", 0, {0}}), kUnsupported);
+  for (auto d : {detect_s3m, detect_unreal_s3m, detect_xm, detect_unreal_xm, detect_it,
+                 detect_unreal_it, detect_m15, detect_unreal_mod, detect_m31, detect_mux})
+    EXPECT_EQ(d("/nonexistent/x.umx"), d == detect_m31 || d == detect_mux ? -1 : 0);
+  bytes both = wrap_umx(build_it("first"), 100);
+  both.resize(300);  // the XM lies within the windows searched too
+  both.insert(both.end(), x.begin(), x.end());
+  expect_info(file(both), 9, "Unreal IT (UMX)", "first");
+}
+
+// Speed 0, tempo 0 and a global volume above 64 take the defaults; the song ends at "---" (pattern
+// 2, named only after it, is not loaded) and skips "+++"; orders beyond 256 are cut.
+TEST_F(LoadS3m, HeaderDefaultsAndOrderMarkers) {
+  s3m_image m;
+  m.speed = 0, m.tempo = 0, m.global_volume = 200;
+  m.orders = {0, 254, 1, 255, 2};
+  m.patterns.resize(3);
+  MODUX *mod = load(build_s3m(m));
+  ASSERT_NE(mod, nullptr) << status_.message;
+  // clang-format off
+  expect_fields({{"speed", mod->initial_speed, 6}, {"tempo", mod->initial_tempo, 125},
+                 {"global volume", mod->initial_global_volume, 64}, {"orders", mod->order_count, 2},
+                 {"patterns", mod->pattern_count, 2}, {"order 1", mod->order_table[1], 1}});
+  // clang-format on
+  m.orders.assign(300, 0);
+  m.orders[255] = 1, m.orders[299] = 7;
+  m.patterns.resize(2);
+  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << status_.message;
+  expect_fields({{"orders", mod->order_count, 256}, {"patterns", mod->pattern_count, 2}});
+}
+
+// Disabled channels are dropped (S3M channel 5 plays on channel 3) and, without fast loading, so
+// are those the patterns never name; a cell of a dropped channel goes with it; instrument numbers
+// beyond the count are cleared and volumes held at 64.
+TEST_F(LoadS3m, ChannelsAndCellsOutOfRange) {
+  s3m_image m;
+  m.samples.resize(2);
+  m.chn_set.fill(255);
+  m.chn_set[0] = 0, m.chn_set[1] = 8, m.chn_set[2] = 0x80, m.chn_set[3] = 1, m.chn_set[5] = 9;
+  m.chn_set[6] = 20;  // an Adlib channel: played, no pan set
+  m.patterns[0] = {{0, 5, 0x40, 1}, {1, 7, 0x40, 1, 10}, {2, 0, 0x5B, 3, 99}};
+  MODUX *mod = load(build_s3m(m));
+  ASSERT_NE(mod, nullptr) << status_.message;
+  const NOTE_INFO *n = mod->patterns[0].notes;
+  expect_fields({{"channels", mod->channel_count, 5},
+                 {"note", n[3].note, 8363},
+                 {"unused channel", n[5].note + n[5 + 1].note + n[5 + 4].note, 0},
+                 {"instrument 3 of 2", n[10].sample, 0},
+                 {"volume 99", n[10].volume, 64 + 16}});
+  fast_loading = 0;
+  ASSERT_NE(mod = load(build_s3m(m)), nullptr) << status_.message;
+  expect_fields(
+      {{"channels", mod->channel_count, 2}, {"note", mod->patterns[0].notes[1].note, 8363}});
+  const int pitches[][2] = {
+      {0xFE, -1}, {0xFF, 0}, {0x0C, 0}, {0xF0, 0}, {0x00, MODUX_AMIGA_CLOCK / 6848}};
+  for (const auto &p : pitches) {
+    int note = p[0];
+    convert_s3m_pitch(&note);
+    EXPECT_EQ(note, p[1]) << std::hex << p[0];
+  }
+}
+
+// Format 1 stores signed data, 2 unsigned, both 8 and 16 bits; a sample of type 2 or without its
+// "SCRS" mark is empty; a loop end is held inside the data.
+TEST_F(LoadS3m, SamplesSignedUnsignedAnd16Bit) {
+  s3m_image m;
+  m.samples = {{1, true, 4, 0, 0, 64, 0, 8363, {0x00, 0x7F, 0x80, 0xFF}},
+               {1, true, 2, 0, 0, 64, 4, 8363, {0x34, 0x12, 0xCD, 0xAB}},  // 16-bit
+               {2, true, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}},
+               {1, false, 4, 0, 0, 64, 0, 8363, {1, 2, 3, 4}},
+               {1, true, 4, 2, 100, 70, 1, 8363, {1, 2, 3, 4}}};  // volume held by the model check
+  // clang-format off
+  const struct { int format; std::vector<int> first, second; } formats[] = {
+      {1, {0x80, 0xFF, 0x00, 0x7F}, {0x9234, 0x2BCD}}, {2, {0x00, 0x7F, 0x80, 0xFF}, {0x1234, 0xABCD}}};
+  // clang-format on
+  for (const auto &f : formats) {
+    m.sample_format = f.format;
+    MODUX *mod = load(build_s3m(m));
+    ASSERT_NE(mod, nullptr) << status_.message;
+    const uint8_t *d0 = static_cast<const uint8_t *>(mod->samples[0].data);
+    const uint16_t *d1 = static_cast<const uint16_t *>(mod->samples[1].data);
+    EXPECT_EQ(std::vector<int>(d0, d0 + 4), f.first) << f.format;
+    EXPECT_EQ(std::vector<int>(d1, d1 + mod->samples[1].len), f.second) << f.format;
+    EXPECT_EQ((std::vector<int>{mod->samples[1].bits, int(mod->samples[2].len),
+                                int(mod->samples[3].len), mod->sample_info[4].loop_end}),
+              (std::vector<int>{16, 0, 0, 4}));
+  }
+}
+
+// A pattern at parapointer 0, past the end or beyond the count is empty; counts the file cannot
+// hold are refused; a pattern or sample data cut short keeps what is there.
+TEST_F(LoadS3m, DamagedFilesGetSafeAnswers) {
+  s3m_image m;
+  m.orders = {0, 1, 2, 3};
+  m.patterns.assign(3, {{0, 0, 0x40, 0}});
+  m.pattern_para = {0, 0xFFFF};
+  MODUX *mod = load(build_s3m(m));
+  ASSERT_NE(mod, nullptr) << status_.message;
+  EXPECT_EQ(mod->pattern_count, 4);
+  for (int p = 0; p < 4; p++) EXPECT_EQ(mod->patterns[p].notes[0].note, p == 2 ? 8363 : 0) << p;
+  refuses_each(build_s3m(s3m_image{}),
+               {{"S3M: file ends inside the order list or the parapointers", 34, {0xFF, 0xFF}},
+                {"S3M: file ends inside the header", 0, {}, 60}});
+  s3m_image t;
+  t.patterns[0] = {{0, 0, 0x40, 0}, {40, 0, 0x40, 0}};
+  bytes full = build_s3m(t);
+  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 30)), nullptr) << status_.message;
+  EXPECT_EQ(std::make_pair(mod->patterns[0].notes[0].note, mod->patterns[0].notes[40 * 4].note),
+            std::make_pair(8363, 0));
+  s3m_image w;
+  w.samples = {{1, true, 8, 0, 0, 64, 4, 8363, bytes(16, 1)}};
+  w.patterns.clear();  // the data is the last thing in the file
+  full = build_s3m(w);
+  ASSERT_NE(mod = load(bytes(full.begin(), full.end() - 5)), nullptr) << status_.message;
+  EXPECT_EQ(mod->samples[0].len, 5);
+  EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
+}
+
+xm_instrument one_sample_instrument(const std::vector<int> &values) {
+  xm_instrument ins;
+  ins.samples = {{uint32_t(values.size()), 0, 0, 64, 0, 0, 128, 0, xm_delta8(values)}};
+  return ins;
+}
+
+// Header values out of range take their defaults or are held (flag bit 1 is always set); a tracker
+// name one space short of ModPlug's keeps FastTracker 2's rules; orders naming missing patterns
+// play one added empty one; a key off keeps its instrument, note 98 and one of a missing
+// instrument are cleared with it.
+TEST_F(LoadXm, HeaderFieldsAndOrders) {
+  xm_image m;
+  m.flags = 0, m.speed = 0, m.tempo = 0, m.tracker = "FastTracker v 2.00";
+  m.song_length = 300, m.orders = {0, 40, 200}, m.restart = 300;
+  m.instruments.resize(2);
+  m.patterns[0].packed = {0x83, 97, 2, 0x83, 98, 1, 0x83, 10, 3};
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << status_.message;
+  const NOTE_INFO *n = mod->patterns[0].notes;
+  // clang-format off
+  expect_fields({{"flags", mod->flags, 3}, {"speed", mod->initial_speed, 6}, {"tempo", mod->initial_tempo, 125},
+                 {"rules", mod->rules, RULES_FASTTRACKER_2}, {"orders", mod->order_count, 256},
+                 {"patterns", mod->pattern_count, 2}, {"order 1", mod->order_table[1], 1},
+                 {"order 2", mod->order_table[2], 1}, {"rows", mod->patterns[1].row_count, 64},
+                 {"restart", mod->restart_order, 0}, {"key off", n[0].note, -2}, {"its instrument", n[0].sample, 2},
+                 {"note 98", n[1].note, 0}, {"its instrument", n[1].sample, 0},
+                 {"instrument 3 of 2", n[2].note + n[2].sample, 0}});
+  // clang-format on
+}
+
+// Envelope ticks start at 0 and never run back, values are held to 64, loops inside the points;
+// missing samples play the silent one; a 16-bit sample drops its odd byte; loops are held inside
+// the sample (the model check judges volumes, loops and maps on every load).
+TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
+  xm_instrument a;
+  a.map[61] = 5;
+  a.vol_env = {{3, 64}, {10, 100}, {5, 0}};
+  a.vol_flags = 7, a.vol_sustain = 1, a.vol_loop_start = 0, a.vol_loop_end = 30;
+  // The second sample: 16-bit 0x1234, 0xABCD, 0x0010 and an odd byte, its loop past the end.
+  a.samples = {{4, 1, 2, 80, 0, 1, 128, 0, xm_delta8({0, 10, -10, 127})},
+               {7, 2, 200, 64, 0, 0x12, 128, 0, {0x34, 0x12, 0x99, 0x99, 0x43, 0x54, 0x7F}},
+               {4, 6, 1, 64, 0, 1, 128, 0, {1, 1, 1, 1}}};
+  xm_instrument b = one_sample_instrument({1, 2, 3});
+  b.vol_flags = 1;  // switched on without points
+  xm_image m;
+  m.instruments = {a, xm_instrument{}, b};
+  MODUX *mod = load(build_xm(m));
+  ASSERT_NE(mod, nullptr) << status_.message;
+  const INSTRUMENT_INFO &ia = mod->instruments[0], &ib = mod->instruments[2];
+  const SAMPLE_INFO *i = mod->sample_info;
+  // clang-format off
+  expect_fields({{"samples", mod->sample_count, 5}, {"map 61", ia.sample_map[61], 4},
+                 {"tick 2", ia.vol_env_tick[2], 10}, {"value 1", ia.vol_env_value[1], 64},
+                 {"sustain end", ia.vol_env_sustain_end, 1}, {"loop end", ia.vol_env_loop_end, 2},
+                 {"empty map 95", mod->instruments[1].sample_map[95], 4}, {"b map", ib.sample_map[0], 3},
+                 {"b points", ib.vol_env_points, 1}, {"b value", ib.vol_env_value[0], 0},
+                 {"silent", mod->samples[4].len, 0}, {"loop end", i[0].loop_end, 3},
+                 {"16 len", mod->samples[1].len, 3}, {"16 loop start", i[1].loop_start, 1},
+                 {"16 loop end", i[1].loop_end, 3},
+                 {"16 data", static_cast<const uint16_t *>(mod->samples[1].data)[2], 0x0010 ^ 0x8000},
+                 {"loop off", i[2].loop_flags, 0}});
+  // clang-format on
+}
+
+// Counts the file cannot hold, an absurd header size, and files cut inside their header or
+// patterns are refused with the fault.
+TEST_F(LoadXm, DamagedFilesAreRefusedWithTheirFault) {
+  xm_image m;
+  m.patterns[0].packed = {49, 1, 0, 0, 0};
+  m.instruments = {one_sample_instrument({5, 6})};
+  // clang-format off
+  refuses_each(build_xm(m), {{"XM: 0 channels, 1 to 64 are possible", 68, {0, 0}},
+                             {"XM: 65 channels, 1 to 64 are possible", 68, {65, 0}},
+                             {"XM: 257 patterns, at most 256 are possible", 70, {1, 1}},
+                             {"XM: 256 instruments, at most 255 are possible", 72, {0, 1}},
+                             {"XM: pattern 0 has 300 rows, at most 256 are possible", 341, {0x2C, 1}},
+                             {"XM: header size 4294967295 runs past the end of the file", 60, {0xFF, 0xFF, 0xFF, 0xFF}},
+                             {"XM: file ends inside the header", 0, {}, 200},
+                             {"XM: file ends inside the header of pattern 0", 0, {}, 60 + 276 + 5},
+                             {"XM: file ends inside pattern 0", 0, {}, 60 + 276 + 9 + 3}});
+  m.version = 0x103;
+  refuses_each(build_xm(m), {{"XM: file ends inside pattern 0", 0, {}, 60 + 276 + 263 + 40 + 9 + 3}});
+  // clang-format on
+}
+
+// A file that ends inside its instruments or their data loads what it holds and says so (cuts
+// counted from the end of two instruments of 100 and 50 data bytes, in the 1.04 and the older
+// layouts); header sizes of 0 read as the usual 276 and 40; an instrument header of `size` bytes
+// ending after its map reads its samples where they lie, one ending before their fields is empty.
+TEST_F(LoadXm, FilesEndingInsideTheirInstrumentsLoadWhatTheyHold) {
+  const char *data_note = "file ends 30 bytes early: the end of the sample data is silent";
+  const char *second_note = "file ends inside instrument 2 of 2: it and those after it are silent";
+  // clang-format off
+  const struct { int version; size_t cut; int samples, len0, len1; const char *note; damage d = {}; int64_t size = -1; } cases[] = {
+      {0x104, 0, 3, 100, 50, ""},
+      {0x104, 0, 3, 100, 50, "", {"header size 0", 60, {0, 0}}},
+      {0x104, 0, 3, 100, 50, "", {"sample header size 0", 60 + 276 + 9 + 29, {0}}},
+      {0x104, 0, 3, 100, 50, "", {}, 129},
+      {0x104, 0, 2, 100, 0, "", {}, 29},
+      {0x104, 30, 3, 100, 20, data_note},                  // inside the last sample's data
+      {0x104, 50 + 10, 2, 100, 0, second_note},            // inside its sample header
+      {0x104, 50 + 40 + 100, 2, 100, 0, second_note},      // inside its instrument header
+      {0x104, 50 + 40 + 263, 2, 100, 0, second_note},      // right before it
+      {0x104, 50 + 40 + 263 + 90, 2, 10, 0, second_note},  // inside the first one's data too
+      {0x102, 0, 3, 100, 50, ""},  // pattern rows less one in a byte
+      {0x103, 30, 3, 100, 20, data_note},
+      {0x103, 50 + 30, 3, 70, 0, "file ends 80 bytes early: the end of the sample data is silent"}};
+  // clang-format on
+  for (const auto &c : cases) {
+    xm_image m;
+    m.version = c.version;
+    m.instruments = {one_sample_instrument(std::vector<int>(100, 3)),
+                     one_sample_instrument(std::vector<int>(50, 4))};
+    m.instruments[1].size = c.size;
+    SCOPED_TRACE(std::to_string(c.version) + " cut " + std::to_string(c.cut) + " " + c.d.message +
+                 " size " + std::to_string(c.size));
+    const bytes b = damaged(build_xm(m), c.d);
+    MODUX *mod = load(bytes(b.begin(), b.end() - c.cut));
+    ASSERT_NE(mod, nullptr) << status_.message;
+    const int second = mod->instruments[1].sample_map[0];
+    EXPECT_EQ((std::vector<int>{mod->sample_count, int(mod->samples[0].len),
+                                int(mod->samples[second].len)}),
+              (std::vector<int>{c.samples, c.len0, c.len1}));
+    EXPECT_STREQ(status_.note, c.note);
+  }
+}
+
+// A song with one instrument and one sample that the cases below change.
+itw::song base_song() {
+  itw::song s;
+  s.instruments.resize(1);
+  s.samples.resize(1);
+  s.samples[0].length = 4, s.samples[0].data = {0, 10, 20, 30};
+  s.patterns[0].cells = {{0, 0, 60, 1, -1, 0, 0}};
+  return s;
+}
+
+TEST_F(LoadIt, HeaderAndOrders) {
+  itw::song s = base_song();
+  s.flags = 1 | 4 | 16 | 32;  // instruments, old effects, compatible Gxx; Amiga slides
+  s.tracker = 0x211;          // before 2.14: Zxx plays no filter macro
+  s.orders = {1, 254, 0, 255, 1};
+  s.patterns.push_back(itw::pattern{});
+  s.patterns[1].cells = {{5, 6, 40, 1, -1, 0, 0}};
+  s.channel_pan[2] = 100;  // surround
+  MODUX *m = load(itw::build(s));
+  ASSERT_NE(m, nullptr) << status_.message;
+  // clang-format off
+  expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS},
+                 {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
+                 {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128}});
+  // clang-format on
+}
+
+// A keyboard naming a missing sample, envelope ticks that run back and loops out of order are held
+// to the model's rules; a sample pan of 128|16 is 64, switched on. The old layout (files compatible
+// with versions below 2.00) counts its fadeout against 512 and has no default pan.
+TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
+  itw::song s = base_song();
+  itw::instrument fresh;
+  fresh.keyboard.assign(120, {60, 1});
+  fresh.keyboard[5] = {7, 3};
+  fresh.pitch.flags = 1 | 128 | 2, fresh.pitch.loop_start = 2, fresh.pitch.loop_end = 9;
+  fresh.pitch.points = {{0, -32}, {8, 32}, {4, 0}};
+  itw::instrument old;
+  old.old_layout = true, old.nna = 1, old.dct = 1, old.fadeout = 100;
+  old.vol.flags = 1 | 2, old.vol.loop_start = 1, old.vol.loop_end = 2;
+  old.vol.points = {{0, 64}, {5, 70}, {9, 0}};
+  s.instruments = {fresh, old};
+  itw::sample &smp = s.samples[0];
+  smp.flags = 1 | 32, smp.sustain_start = 3, smp.sustain_end = 2, smp.pan = 128 | 16;
+  s.compatible = 0x214;
+  MODUX *m = load(itw::build(s));
+  ASSERT_NE(m, nullptr) << status_.message;
+  const IT_INSTRUMENT_INFO &a = m->it_instruments[0];
+  const SAMPLE_INFO &i = m->sample_info[0];
+  // clang-format off
+  expect_fields({{"missing sample", a.sample_map[5], -1}, {"tick held", a.pitch_env.tick[2], 8},
+                 {"sustain dropped", i.sustain_flags, 0}, {"pan", i.pan, 64}, {"pan on", i.pan_on, -1}});
+  // clang-format on
+  s.compatible = 0x100;
+  ASSERT_NE(m = load(itw::build(s)), nullptr) << status_.message;
+  const IT_INSTRUMENT_INFO &b = m->it_instruments[1];
+  // clang-format off
+  expect_fields({{"nna", b.new_note_action, 1}, {"dct: same note", b.duplicate_check, 1},
+                 {"fadeout counted against 512", b.fadeout, 200}, {"volume points", b.vol_env.points, 3},
+                 {"value held to 64", b.vol_env.value[1], 64}, {"loop", b.vol_env.flags, 3},
+                 {"no default pan", b.pan, -1}});
+  // clang-format on
+}
+
+// The sample data the real ITs lack (stereo, the 2.15 compression, narrow blocks); their
+// 8- and 16-bit, signed, unsigned and compressed mono samples are heard in the renders.
+TEST_F(LoadIt, SampleDataOfEveryKind) {
+  std::vector<int> ramp8, wave16;
+  for (int i = 0; i < 300; i++) {
+    ramp8.push_back((i * 3) % 256 - 128);
+    wave16.push_back(i % 7 * 300 - 900);
+  }
+  // flags: 1 present, 2 16-bit, 4 stereo, 8 compressed; convert: 1 signed, 4 two integrations;
+  // width: of the compressed blocks (0 full); values signed, a stereo sample's left then right.
+  // clang-format off
+  const struct { const char *what; int flags, convert, width; std::vector<int> values; } cases[] = {
+      {"8-bit compressed 2.15", 1 | 8, 1 | 4, 0, ramp8},
+      {"8-bit compressed, 4-bit width", 1 | 8, 1, 4, std::vector<int>{0, 1, 3, -2, 5, 7, 6, 0}},
+      {"16-bit compressed 2.15, width 13", 1 | 2 | 8, 1 | 4, 13, wave16},
+      {"16-bit compressed stereo", 1 | 2 | 4 | 8, 1, 0, wave16},
+      {"16-bit stereo", 1 | 2 | 4, 1, 0, wave16}};
+  // clang-format on
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool wide = c.flags & 2, stereo = c.flags & 4;
+    const size_t n = c.values.size() / (stereo ? 2 : 1);
+    itw::song s = base_song();
+    itw::sample &smp = s.samples[0];
+    smp.flags = c.flags, smp.convert = c.convert, smp.length = static_cast<uint32_t>(n);
+    smp.data.clear();
+    std::vector<int> want(n);
+    for (size_t side = 0; side < c.values.size() / n; side++) {
+      const std::vector<int> part(c.values.begin() + side * n, c.values.begin() + (side + 1) * n);
+      itw::bytes b;  // stored plainly: signed little-endian words, one side after the other
+      for (int v : part) b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)});
+      if (c.flags & 8) b = itw::compress(part, wide, c.convert & 4, c.width);
+      smp.data.insert(smp.data.end(), b.begin(), b.end());
+      for (size_t k = 0; k < n; k++) want[k] += part[k];
+    }
+    for (int &v : want) v /= stereo ? 2 : 1;  // a stereo sample plays as the mean of its sides
+    MODUX *m = load(itw::build(s));
+    ASSERT_NE(m, nullptr) << status_.message;
+    const SAMPLE &got = m->samples[0];  // Allegro keeps the values unsigned
+    ASSERT_EQ(std::make_pair(got.bits, got.len),
+              std::make_pair(wide ? 16 : 8, static_cast<unsigned long>(n)));
+    for (size_t k = 0; k < n; k++)
+      EXPECT_EQ(wide ? static_cast<const uint16_t *>(got.data)[k] - 32768
+                     : static_cast<const uint8_t *>(got.data)[k] - 128,
+                want[k])
+          << k;
+  }
+}
+
+TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
+  const itw::bytes good = itw::build(base_song());
+  const size_t tables = 192 + base_song().orders.size();  // instrument, sample, pattern offsets
+  const size_t ins = good[tables] | good[tables + 1] << 8,
+               smp = good[tables + 4] | good[tables + 5] << 8,
+               pat = good[tables + 8] | good[tables + 9] << 8;
+  // clang-format off
+  refuses_each(good, {{"IT: file ends inside the header", 0, {}, 100},
+                      {"IT: 300 orders, at most 256 are possible", 32, {0x2C, 1}},
+                      {"IT: the pattern offset table runs past the end of the file", 38, {0xFF, 0}},
+                      {"IT: instrument 1 at " + std::to_string(ins + (0x7Ful << 24)) + " lies past the end of the file", tables + 3, {0x7F}},
+                      {"IT: instrument 1 has no IMPI signature", ins, {'X'}},
+                      {"IT: sample 1 has no IMPS signature", smp, {'X'}},
+                      {"IT: pattern 0 lies past the end of the file", tables + 10, {0x7F}},
+                      {"IT: pattern 0 has 0 rows, 1 to 256 are possible", pat + 2, {0, 0}},
+                      {"IT: pattern 0 runs past the end of the file", pat, {0xFF, 0xFF}},
+                      {"IT: the order list plays no pattern", 192, {254}}});
+  // clang-format on
+}
+
+// A compressed sample whose blocks are cut short, damaged, or fewer than its length needs.
+TEST_F(LoadIt, CompressedDataThatLies) {
+  itw::song s = base_song();
+  itw::sample &smp = s.samples[0];
+  smp.flags = 1 | 8, smp.length = 40000;
+  smp.data = itw::compress(std::vector<int>(40000, 3), false, false);
+  const size_t first = smp.data[0] + (smp.data[1] << 8) + 2;  // the first block's end
+  const damage cases[] = {
+      {"IT: compressed data of sample 1 ends before its block 2", 0, {}, first},
+      {"IT: compressed block of sample 1 runs past the end of the file", 1, {0xFF}},
+      {"IT: compressed block 1 of sample 1 is damaged", 0, {3, 0}},         // too few bits
+      {"IT: compressed block 1 of sample 1 is damaged", 2, {0xFF, 0x01}}};  // width 0
+  for (const damage &d : cases) {
+    itw::song spoilt = s;
+    spoilt.samples[0].data = damaged(smp.data, d);
+    refused(itw::build(spoilt), d.message, d.message);
+  }
+  // A value takes at least one bit: 4098 bytes of blocks give 20000 frames of mono, not of stereo.
+  smp.flags |= 4, smp.length = 20000;
+  smp.data = itw::compress(std::vector<int>(0x8000, 0), false, false, 1);
+  refused(itw::build(s), "IT: sample 1 claims 20000 frames, more than its data can hold");
+}
+
+}  // namespace
