@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Modules are heard in real time, with no display. The first real module of each format, and each
-# game song given, is played for a few seconds by modux-play into a private, paced sound server
-# and recorded. The recording must have sound all through and follow the loudness and the pace of
-# the engine's own offline rendering of the same module, so nothing is dropped or stretched on
-# the way out (that the offline rendering keeps the reference's pace, render_accuracy holds). Two
-# modules with a damaged file between them must be heard one after the other, the damaged file
-# reported and skipped.
+# Modules heard in real time, with no display: the first real module of each format, and each game
+# song given, played for a few seconds by modux-play into a private, paced sound server and
+# recorded, must sound all through and follow the loudness and pace of the engine's own offline
+# rendering (which render_accuracy holds to the reference's pace). Two modules with a damaged file
+# between them are heard one after the other, the damaged file reported and skipped.
 # Usage: audio.sh MODUX_PLAY WAVCOMPARE DIR [SONG.mux...]   (DIR holds what fetch.sh copied)
 source "$(dirname "$0")/../e2e/lib.sh"
 

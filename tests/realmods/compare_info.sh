@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Each real module of the manifest is summarised alike by modux-play --info and by the
-# reference player (openmpt123 --info): song name, channels, orders, patterns, instruments and
-# samples. Where the model differs by design the comparison says so: an XM gains one silent
-# sample and may gain one empty pattern for orders naming a missing one (so may an IT); an S3M
-# loads only the patterns its order list names and drops the list's "+++" and "---" markers. Each
-# MOD and XM is also cut short by a twentieth, as downloads often are: the cut file must load the
-# same song with a note of what is missing.
+# Each real module of the manifest is summarised alike by modux-play --info and by openmpt123
+# --info, but where the model differs by design: an XM gains one silent sample and may gain one
+# empty pattern for orders naming a missing one (so may an IT); an S3M loads only the patterns its
+# order list names, without its "+++" and "---" markers. Each MOD and XM cut short by a twentieth,
+# as downloads often are, loads the same song with a note of what is missing.
 # Usage: compare_info.sh MODUX_PLAY DIR   (DIR holds the modules that fetch.sh copied)
 set -uo pipefail
 [ $# -eq 2 ] || { echo "usage: compare_info.sh MODUX_PLAY DIR" >&2; exit 2; }
