@@ -1,9 +1,7 @@
-// The importers on modules built in memory: MOD and the detection series (signatures, 15-sample
-// files, UMX packages), S3M, XM and IT: values out of range, held limits, older layouts, damaged
-// files and files that end early (the IT message: test_module_calls). Valid cells, effects,
-// envelopes and samples are heard in the renders of real modules and rule modules. Then the
-// native MUX reader on damaged copies of what the shipped MUX writer writes, and datafile objects
-// (plain fields are the writer round trip's matter, test_muxwrite).
+// The importers on modules built in memory: MOD and the detection series, S3M, XM and IT (values
+// out of range, held limits, older layouts, damaged files, files that end early), then the native
+// MUX reader on damaged copies of what the MUX writer writes, and datafile objects. Valid cells,
+// effects and samples are heard in the renders; plain MUX fields are test_muxwrite's matter.
 #include "datwriter.h"
 #include "loader_fixture.h"
 #include "model_builder.h"
@@ -105,10 +103,8 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
             std::make_pair(15, 0));
 }
 
-// Every package family loads from inside a UMX package at an offset, through the C interface and
-// get_mod_info alike: a package is searched within its first 500 windows, after its magic, and IT
-// comes first among the packages. The plain files' type and name are compared for every real
-// module against the reference (compare_info.sh).
+// Every package family loads from inside a UMX package, through the C interface and get_mod_info
+// alike: a package is searched within its first 500 windows, after its magic; IT comes first.
 TEST_F(LoadMod, EveryFamilyIsFoundInsideUmxPackages) {
   mod_image six;
   six.title = "packaged", six.signature = "6CHN", six.channels = 6;
@@ -287,9 +283,8 @@ TEST_F(LoadXm, HeaderFieldsAndOrders) {
   // clang-format on
 }
 
-// Envelope ticks start at 0 and never run back, values are held to 64, loops inside the points;
-// missing samples play the silent one; a 16-bit sample drops its odd byte; loops are held inside
-// the sample (the model check judges volumes, loops and maps on every load).
+// Envelope ticks start at 0 and never run back, values and loops are held; missing samples play
+// the silent one; a 16-bit sample drops its odd byte; loops are held inside the sample.
 TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
   xm_instrument a;
   a.map[61] = 5;
@@ -321,8 +316,7 @@ TEST_F(LoadXm, InstrumentsAndSamplesHeldInsideTheirLimits) {
   // clang-format on
 }
 
-// Counts the file cannot hold, an absurd header size, and files cut inside their header or
-// patterns are refused with the fault.
+// Counts the file cannot hold, an absurd header size, a cut header or pattern: refused.
 TEST_F(LoadXm, DamagedFilesAreRefusedWithTheirFault) {
   xm_image m;
   m.patterns[0].packed = {49, 1, 0, 0, 0};
@@ -448,8 +442,7 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
   // clang-format on
 }
 
-// The sample data the real ITs lack (stereo, the 2.15 compression, narrow blocks); their
-// 8- and 16-bit, signed, unsigned and compressed mono samples are heard in the renders.
+// The sample data the real ITs lack (whose mono samples are heard): stereo, 2.15, narrow blocks.
 TEST_F(LoadIt, SampleDataOfEveryKind) {
   std::vector<int> ramp8, wave16;
   for (int i = 0; i < 300; i++) {
@@ -696,8 +689,7 @@ TEST_F(Mux, MuxFilesAreToldFromOthersAndSummarised) {
   }
 }
 
-// A damaged object loads as a silent module and leaves its message, from a plain and a packed
-// datafile (test_soundgen loads the game's own songs this way).
+// A damaged object loads as a silent module and leaves its message, plain and packed.
 TEST_F(Mux, ADamagedDatafileObjectLoadsAsASilentModule) {
   MODUX *bad = small_song();
   bad->order_count = 2, bad->order_table[1] = 7;

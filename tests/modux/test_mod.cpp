@@ -236,9 +236,8 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   EXPECT_EQ(of, nullptr);
 }
 
-// A tick held inside its song-end path (in the timer install of its own play_mod) while a
-// control call from another thread waits for it: that call must keep the tick out for its
-// whole change, also after the tick's own play_mod and goto_mod_track have come and gone.
+// A tick held in its song-end path (the timer install of its own play_mod) while a control call
+// waits on another thread: that call keeps ticks out all through its change, after the tick's too.
 std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
 std::thread::id tick_thread;
 
@@ -310,9 +309,8 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
 }
 
-// Control calls in random order against a tick running on its own thread, songs ending and looping
-// while others start: nothing crashes or races (the sanitizer builds see to that), the guard is
-// down at the end.
+// Control calls in random order against a running tick, songs ending and looping while others
+// start: nothing crashes or races (the sanitizer builds see to that), the guard ends down.
 TEST_F(Control, RandomControlCallsAgainstARunningTick) {
   std::atomic<int> stop{0};
   std::thread timer([&] {

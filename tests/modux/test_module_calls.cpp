@@ -106,8 +106,7 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
   rmdir(dir.c_str());
 }
 
-// The sample data of one load is counted against the module's total, and the next load starts
-// from nothing.
+// The sample data of one load counts against the module's total; the next load starts afresh.
 TEST(ModuleLimits, SampleDataHasATotalPerLoad) {
   using namespace modux_import;
   for (int load = 0; load < 2; load++) {
@@ -122,8 +121,7 @@ TEST(ModuleLimits, SampleDataHasATotalPerLoad) {
   }
 }
 
-// Loads the file with the address space held to 32 MB beyond what the process has; prints the
-// message and answers the code.
+// Loads the file with 32 MB of address space to spare; prints the message, answers the code.
 int load_in_little_room(const char *path) {
   long pages = 0;
   FILE *f = fopen("/proc/self/statm", "r");
@@ -180,9 +178,8 @@ TEST_F(ModuleCalls, TwoThreadsLoadAtOnce) {
   EXPECT_EQ(std::make_pair(good_loads, bad_refusals), std::make_pair(200, 200));
 }
 
-// The byte-order layer: what its writers put down its readers take back in either byte order, a
-// reopening seek lands on its offset, and a read short of its bytes answers -1 (while a stored
-// 0xFF or 0xFFFFFFFF is data, not the end).
+// The byte-order layer: its readers take back what its writers put down, in either byte order; a
+// seek lands on its offset; a short read answers -1, while a stored 0xFF or 0xFFFFFFFF is data.
 TEST(FileIo, WritesReadBackAndMissingBytesAnswerMinusOne) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   const std::string path = ::testing::TempDir() + "modux_file_io.bin";
