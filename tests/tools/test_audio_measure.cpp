@@ -1,6 +1,5 @@
-// wavcompare's WAV reader: files of every integer width read, damaged ones refused. Its
-// measurements are run by every accuracy test of tests/render and tests/realmods; here each must
-// also score a mismatch low, or those tests would pass whatever the engine played.
+// wavcompare's WAV reader: files of every integer width read, damaged ones refused; and each of
+// its measurements scores a mismatch low, or the accuracy tests would pass whatever was played.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,6 +1,5 @@
 // The datafile writer: every kind of object read back by Allegro's own load_datafile, packed and
-// unpacked. (The index headers it writes are compiled into the game and the tools; the game
-// loads its songs as objects of its own registered type from sounds.dat in every session.)
+// unpacked.
 #include <allegro.h>
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 // Level maps: text parsing, the playability checks under the movement rules, the 1048-byte map
-// record, the level kit's command vorbel-mapc, and the level editor's model (strokes, wall tiles,
-// undo, problems on their cells). tests/levels plays every shipped level's record to its end.
+// record, vorbel-mapc, and the level editor's model (strokes, wall tiles, undo, problem cells).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,6 +1,5 @@
 // The sound generator: mistakes in its sources, the game's sounds, and its songs as shipped against
-// what the engine plays. tests/render/render_songs.sh holds how the shipped songs (using every
-// feature of song text and instruments) sound, byte for byte.
+// what the engine plays (render_songs.sh holds how they sound, byte for byte).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -134,9 +133,8 @@ std::string unplayed(const NOTE_INFO &n) {
   return "";
 }
 
-// The game's songs as shipped (build/run/music/*.mux, the modules of sounds.dat) use only what
-// the music engine plays: every cell's command, volume-column value and note command, the numbers
-// and points the module model allows, and at most the game's 16 channels.
+// The game's songs as shipped (run/music/*.mux, as in sounds.dat) use only what the engine plays:
+// each cell's command, volume column and note command, the model's limits, at most 16 channels.
 class ShippedSongs : public ::testing::TestWithParam<const char *> {};
 
 TEST_P(ShippedSongs, UseOnlyWhatTheEnginePlays) {
