@@ -37,8 +37,8 @@ using ModuleCalls = Loader;
 TEST_F(ModuleCalls, AFileAndItsBytesLoadAlike) {
   const bytes song = it_song();
   modux_status from_file, from_memory;
-  modux_module *a = modux_module_load_file(file(song).c_str(), &from_file);
-  modux_module *b = modux_module_load_memory(song.data(), song.size(), &from_memory);
+  modux_module *a = keep(modux_module_load_file(file(song).c_str(), &from_file));
+  modux_module *b = keep(modux_module_load_memory(song.data(), song.size(), &from_memory));
   ASSERT_TRUE(a && b) << from_file.message << " / " << from_memory.message;
   EXPECT_EQ(from_file.code, MODUX_OK);
   modux_module_info ia, ib;
@@ -51,8 +51,6 @@ TEST_F(ModuleCalls, AFileAndItsBytesLoadAlike) {
   ASSERT_EQ(a->samples[0].len, b->samples[0].len);
   EXPECT_EQ(memcmp(a->samples[0].data, b->samples[0].data, a->samples[0].len), 0);
   EXPECT_STREQ(modux_module_message(a), "first\nsecond");
-  modux_module_destroy(a);
-  modux_module_destroy(b);
   modux_module_destroy(nullptr);
   EXPECT_STREQ(modux_module_message(load(build_mod(mod_image{}))), "");  // a song without one
   EXPECT_EQ(modux_module_get_info(nullptr, &ia), MODUX_ERROR_ARGUMENT);
