@@ -95,10 +95,9 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   enable_m15 = -1;
   for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
     refused(damaged(old, {"", at, {65}}), kUnsupported);
-  const std::string path = file(old);
-  expect_info(path, 1, "MOD (15 Samples)", "old one");
-  MODUX *mod = keep(load_mod(path.c_str()));
-  ASSERT_NE(mod, nullptr) << modux_error;
+  expect_info(file(old), 1, "MOD (15 Samples)", "old one");
+  MODUX *mod = load(old);
+  ASSERT_NE(mod, nullptr) << status_.message;
   EXPECT_EQ(std::make_pair(mod->sample_count, mod->patterns[0].notes[0].sample),
             std::make_pair(15, 0));
 }
