@@ -138,7 +138,7 @@ extern Button *btn_prev_menu;
 // The high-score table, best first.
 extern highscore_struct HighScores[NUM_HIGHSCORES];
 
-// Settings, from their defaults at every start; changed on the options screen only.
+// Settings, kept in "vorbel.cfg"; changed on the options screen only.
 extern int sound_on;      // sound effects on
 extern int music_on;      // music on
 extern int sound_volume;  // 0..250, digital volume of effects
@@ -194,13 +194,18 @@ int CheckMap(const map_struct *m, char *why, int size);  // -1 playable, else 0 
 int CheckLevelData(DATAFILE *d, char *why, int size);    // every object of "maps.dat"
 
 // Start-up and shared helpers (startup.cpp).
-int Random(int n);
+int Random(int n);     // 0..n-1 from the game's own sequence, the C library's unseeded rand()
+void RandomRestart();  // the sequence back to its start, random_draws 0
 void game_timer();
 [[noreturn]] void Error(const char *message);
 int FileExist(const char *name);
+// A file of the user's opened for reading, only when it is a regular file (a FIFO would block the
+// game); else null and "it cannot be opened: " with the reason in `why`.
+FILE *ReadableFile(const char *path, char *why, int size);
 
 void LoadDatafiles();          // presence checks, loading and object checks of every datafile
 int ScreenShot();              // writes "vorbel.pcx" whole or not at all; -1 on success
+void HoldExitSignals();        // SIGTERM and SIGINT wait for InstallSignalHandlers (first in main)
 void InstallSignalHandlers();  // SIGTERM and SIGINT, in place of Allegro's (after install_allegro)
 void InstallWindowHandlers();  // the close button and the focus switches (after set_gfx_mode)
 int LeaveRequested();  // -1 when a screen outside a level must return: a signal or the close button
@@ -209,6 +214,7 @@ void *DatafileObject(DATAFILE *d, int n,
                      int type);  // object n if there and of that type, else null
 
 // The game's folders (folders.cpp).
+void FindDataFolder(const char *program);  // the datafiles' folder only (the level editor)
 void FindGameFolders(
     const char *program);  // the datafiles' folder; the player's folder becomes current
 std::string DataPath(const char *name);  // a datafile's path: the bare name when read from here
@@ -225,9 +231,12 @@ void DefaultHighScore(highscore_struct *entry);
 void ResetHighScores();  // all fifteen entries the default
 int CheckHighScores(const highscore_struct *table, char *why,
                     int size);  // -1 when every entry is sound
-void LoadHighScores();          // a damaged file is set aside and the defaults used
-int SaveHighScores();           // -1 when "vorbel.hsc" was written
-int StoreHighScores();          // SaveHighScores, telling the player when it fails; -1 when written
+// -1 when the bytes are a sound table, copied to `table`; else 0 and the fault in `why`.
+int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
+                        int size);
+void LoadHighScores();  // a damaged file is set aside and the defaults used
+int SaveHighScores();   // -1 when "vorbel.hsc" was written
+int StoreHighScores();  // SaveHighScores, telling the player when it fails; -1 when written
 int InsertHighScore(int score, int level, int bugs_eaten);  // rank of the new entry, or -1
 int NameKey(char *name, int c, int scancode, FONT *f);      // one key of the name entry
 void ClipText(FONT *f, const char *s, int width, char *out, int size);  // the prefix that fits
@@ -238,6 +247,9 @@ void ViewHighScores();
 
 // Saved games (savegame.cpp) and custom levels (customlevel.cpp).
 extern const char GAMESG[];  // identification at the end of every saved game
+// Allegro's alerts take the characters of their shortcut keys, not scancodes.
+constexpr int ALERT_ENTER = '\r';
+constexpr int ALERT_ESCAPE = 27;
 int FileDialog(const char *title, const char *extension);  // the selector on `text`; -1 on OK
 void ShowAlert(const char *first,
                const char *second);         // an alert with OK; a close request closes it
@@ -246,6 +258,8 @@ int WriteSavedGame(const char *path);       // -1 when written
 // -1 when read and applied; 0 refused with the reason in `why`, nothing changed.
 int ApplySavedGame(const unsigned char *bytes, size_t n, char *why = nullptr, int size = 0);
 int ReadSavedGame(const char *path, char *why = nullptr, int size = 0);
+// ".extension" added to a path whose file part has none; 0 when it would not fit.
+int AddExtension(char *path, int size, const char *extension);
 void RememberGameName(const char *path);  // its file part, cut to fit, as the next save's offer
 void SaveGame();
 void LoadGame();
@@ -280,27 +294,30 @@ void ViewCredits();
 
 // Options screen (options.cpp).
 void Options();
-void ApplyVolumes();  // the volume settings to Allegro's mixer and the music engine
+void ApplyVolumes();        // the volume settings to Allegro's mixer and the music engine
+std::string OptionsText();  // the settings as "vorbel.cfg" holds them
+// -1 when the text holds every setting in range and they were applied; else 0 and the reason.
+int ParseOptions(const char *text, size_t n, char *why, int size);
+void LoadOptions();  // at start; a damaged file leaves the defaults and says so
+int SaveOptions();   // -1 when "vorbel.cfg" was written; else an alert says why
 
 // Game loop (gameloop.cpp).
 void PlayGame();
 void PlayMap(map_struct *level);
 void StartLevel();
-void DrawLives();        // the "Lives:" line of the panel
 void LevelSetup();       // level start on gmap: counts, bugs in play, actors, cell values
 void GamePass();         // one pass of the game loop
 int LevelCleared();      // -1 once no ball is left to eat
 void WaitForNextPass();  // paces the loop: at most one pass per game tick
 void NextMap();          // after a level: the next map, or end_game after the last
-void Pause();            // "[Paused]" until a key and then C; held keys are forgotten
-void DrawGameOver();     // "G A M E   O V E R" and "Press Spacebar" over a clean maze
+void Pause();            // the presenter's pause; the ticks that passed meanwhile give no steps
 
 // Exact input replays (replay.cpp).
 enum { REPLAY_OFF, REPLAY_RECORD, REPLAY_PLAY };
 extern const char REPLAY_VERSION[];  // the version tag every recording carries
 extern int replay_mode;              // REPLAY_OFF, or recording, or replaying the game played
-extern int replay_fast;              // -1: no pacing, no waits and no screens between passes
-extern char replay_stopped[160];     // why a replay stopped before its end; empty while on course
+extern int replay_fast;           // -1: a replay at full speed: no screens and no table at its end
+extern char replay_stopped[160];  // why a replay stopped before its end; empty while on course
 // What one pass of the game loop consumes: are the tick counters past the speeds, which ways asked.
 struct PassInput {
   int vorbel_due = 0, bug_due = 0;
@@ -340,13 +357,50 @@ void ReplayName(char *name, int size);
 int ReplayEnd();  // -1 when the game ended as recorded
 void ReplayInterrupted();
 
-// Rendering (render.cpp).
-void InitGameGraphics();
-void Draw3dFrame();
-void DrawGameMap();
+// The presentation of play (presenter.cpp). The game loop reports what happens to the presenter
+// in use, which shows it on its bitmap and waits for the player where the game waits.
+enum {
+  PRESENT_WINDOW,   // a player in the window
+  PRESENT_WATCHED,  // a replay watched in the window: its waits are moments
+  PRESENT_NONE,  // nothing drawn, nothing waited for, no pacing: a fast replay, tests, benchmarks
+};
+// Moments of play the logic reports; the window's presenter plays each one's sound effect.
+enum {
+  PLAY_BALL,
+  PLAY_POWER_BALL,
+  PLAY_BUG_EATEN,
+  PLAY_CAUGHT,
+  PLAY_GAME_OVER,
+  PLAY_CLEARED,
+  PLAY_EXTRA_LIFE,
+};
+struct presenter_struct {
+  BITMAP *bmp;                                      // where it draws
+  int paced;                                        // -1: the loop keeps to the game's tick
+  void (*game_start)(BITMAP *bmp, int fade_speed);  // the play screen fades in: panel and frame
+  void (*game_end)(BITMAP *bmp);                    // back to the menus: the mouse pointer
+  void (*level_start)(BITMAP *bmp);                 // the panel's lives, level and best entry
+  void (*pass)(BITMAP *bmp);                        // after a pass: the maze, score, bugs eaten
+  void (*safety)(BITMAP *bmp);                      // the safety count's line
+  void (*lives)(BITMAP *bmp);                       // the lives line (an extra life)
+  void (*life_lost)(BITMAP *bmp);                   // "You Died!!!" and "Press space", until Space
+  void (*game_over)(BITMAP *bmp);      // "G A M E   O V E R" and "Press Spacebar", until Space
+  void (*level_cleared)(BITMAP *bmp);  // a custom level cleared is said, until Space
+  void (*pause)(BITMAP *bmp);          // "[Paused]" until a key and then C; held keys forgotten
+  int (*ask_quit)(BITMAP *bmp);        // the quit question: -1 when answered Y
+  void (*happened)(int what);          // PLAY_...: heard, when sound is on
+};
+extern presenter_struct presenter;         // the presenter in use; at first the null one
+void UsePresenter(int kind, BITMAP *bmp);  // PRESENT_..., drawing on bmp
+
+// Rendering (render.cpp): the play screen, on the bitmap given (the tools draw on the screen).
+void InitGameGraphics(BITMAP *bmp = screen);
+void Draw3dFrame(BITMAP *bmp);
+void DrawGameMap(BITMAP *bmp = screen);
 void DrawCellPicture(BITMAP *bmp, int code, int v, int px,
-                     int py);                           // one cell's tile, ball or decoration
-void DrawStatusLine(const char *s, int y, int colour);  // one line of the panel's lower box
+                     int py);  // one cell's tile, ball or decoration
+void DrawStatusLine(const char *s, int y, int colour,
+                    BITMAP *bmp = screen);  // one line of the panel's lower box
 
 // The vorbel (vorbel.cpp).
 void MoveUp();

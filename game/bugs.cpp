@@ -51,18 +51,6 @@ int Chase(int i, const actor_struct &b) {
   return 0;
 }
 
-// "Press space" after a lost life. Tests hold the key down before they get here. A signal or the
-// close button ends the wait; the game loop then ends the game or asks the quit question. A
-// replay goes on by itself: at once at full speed, after a moment when watched.
-void WaitForSpace() {
-  if (replay_fast) return;
-  if (replay_mode == REPLAY_PLAY) {
-    rest(1000);
-    return;
-  }
-  while (!key[KEY_SPACE] && !exit_requested && !close_requested) rest(1);
-}
-
 }  // namespace
 
 int BugGoUp(int i) { return ValidBug(i) ? Go(i, 0, -5) : 0; }
@@ -123,7 +111,7 @@ void BugCollision(int i) {
   actor_struct &b = bugs[i];
   if (std::abs(b.x - vorbel.x) >= CELL || std::abs(b.y - vorbel.y) >= CELL) return;
   if (b.state == BUG_EDIBLE) {
-    if (sound_on) PlaySoundA(SND_BUG);
+    presenter.happened(PLAY_BUG_EATEN);
     b.x = CELL * StartCell(gmap->bug_start_x);
     b.y = CELL * StartCell(gmap->bug_start_y);
     b.state = BUG_NORMAL;
@@ -131,15 +119,13 @@ void BugCollision(int i) {
     vorbel.score += 200 * (vorbel.bugs_eaten + dif_level);
   } else if (vorbel.lives < 2) {
     end_game = -1;
-    if (sound_on) PlaySoundA(SND_GAME_OVER);
+    presenter.happened(PLAY_GAME_OVER);
   } else {
-    if (sound_on) PlaySoundA(SND_CAUGHT);
+    presenter.happened(PLAY_CAUGHT);
     vorbel.lives--;
-    DrawLives();  // the panel shows the lives left while the message waits
-    text_mode(-1);
-    textout(screen, GraphicFont(GFX_FONT_BUTTON), "You Died!!!", 200, 240, 15);
-    textout(screen, GraphicFont(GFX_FONT_STATUS), "Press space", 200, 265, 15);
-    WaitForSpace();
+    // The presenter says so and waits; a signal or the close button ends the wait, and the game
+    // loop then ends the game or asks the quit question.
+    presenter.life_lost(presenter.bmp);
     StartLevel();
   }
 }

@@ -13,12 +13,15 @@ int ReadCustomMap(const char *path, map_struct *out, char *why, int size) {
     if (why && size > 0) snprintf(why, size_t(size), m, a, long(sizeof(map_struct)));
     return 0;
   };
-  FILE *f = fopen(path, "rb");
-  if (!f) return refuse("the file cannot be opened");
-  unsigned char b[sizeof(map_struct)];
+  FILE *f = ReadableFile(path, why, size);
+  if (!f) return 0;
+  unsigned char b[sizeof(map_struct) + 1];  // one byte more tells a file that is too long
   size_t n = fread(b, 1, sizeof b, f);
   fclose(f);
-  if (n != sizeof b) return refuse("it is not a map file (%ld bytes, a map has %ld)", long(n));
+  if (n > sizeof(map_struct))
+    return refuse("it is not a map file (longer than %ld bytes)", long(sizeof(map_struct)));
+  if (n != sizeof(map_struct))
+    return refuse("it is not a map file (%ld bytes, a map has %ld)", long(n));
   map_struct m;
   MapFromBytes(b, &m);
   if (!CheckMap(&m, why, size)) return 0;
@@ -27,24 +30,19 @@ int ReadCustomMap(const char *path, map_struct *out, char *why, int size) {
 }
 
 void PlayCustomMap() {
-  if (!replay_fast) {
-    show_mouse(nullptr);
-    fade_out(3);
-    clear_to_color(screen, 0);
-    clear_keybuf();
-    InitGameGraphics();
-    fade_in(GamePalette(), 200);
-  }
+  presenter.game_start(presenter.bmp, 3);
   NewGameSetup();
   current_map_played = 0;
   gmap = &map;
   RecordStart(-1);
   PlayMap(&map);
+  if (LevelCleared() && !end_game && !exit_requested && !replay_stopped[0])
+    presenter.level_cleared(presenter.bmp);
   ReplayEnd();
   RecordEnd();
   if (!replay_stopped[0]) GotHighScore();
   RecordFinish();
-  if (!replay_fast) show_mouse(screen);
+  presenter.game_end(presenter.bmp);
 }
 
 void PlayCustomGame() {

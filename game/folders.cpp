@@ -39,13 +39,14 @@ fs::path ProgramFolder(const char *program) {
   return exe.parent_path();
 }
 
-// Copies the example levels into a new player's folder, so the custom-level selector opens on them.
+// Copies the example levels, maps and their texts, into a new player's folder, so the custom-level
+// selector opens on them and a text can be copied to start a level from.
 void CopyExampleLevels(const fs::path &from, const fs::path &to) {
   std::error_code ec;
   if (!fs::is_directory(from, ec)) return;
   fs::create_directories(to, ec);
   for (const fs::directory_entry &e : fs::directory_iterator(from, ec))
-    if (e.path().extension() == ".map")
+    if (e.path().extension() == ".map" || e.path().extension() == ".txt")
       fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::skip_existing, ec);
 }
 
@@ -71,11 +72,16 @@ std::string PlayerFolder(const char *xdg_data_home, const char *home) {
 
 std::string DataPath(const char *name) { return data_folder + name; }
 
-void FindGameFolders(const char *program) {
+void FindDataFolder(const char *program) {
   data_folder.clear();
   if (HoldsDatafiles(".")) return;
   data_folder = InstalledDataFolder(ProgramFolder(program).string());
   if (data_folder.back() != '/') data_folder += '/';
+}
+
+void FindGameFolders(const char *program) {
+  FindDataFolder(program);
+  if (data_folder.empty()) return;
 
   const std::string player = PlayerFolder(getenv("XDG_DATA_HOME"), getenv("HOME"));
   std::error_code ec;

@@ -1,6 +1,7 @@
 // The game loop: a whole game over the maps of "maps.dat", one level with its timer and start-up,
 // the placing of the actors at every (re)start, and one pass of the loop (keys, steps of the
-// vorbel and the bugs, the safety count, drawing, collisions, level end and extra lives).
+// vorbel and the bugs, the safety count, collisions, level end and extra lives). What happens is
+// reported to the presenter in use, which shows it.
 #include "Template.h"
 
 #include <chrono>
@@ -8,42 +9,12 @@
 
 namespace {
 
-FONT *StatusFont() { return GraphicFont(GFX_FONT_STATUS); }
-FONT *LargeFont() { return GraphicFont(GFX_FONT_LARGE); }
-
 // Bugs in play, as an index bound that never leaves the bug table.
 int BugsInPlay() { return num_bugs < 0 ? 0 : (num_bugs > MAX_BUGS ? MAX_BUGS : num_bugs); }
 
-// Every wait of a level gives way to a signal, which ends the program as "Exit" does.
+// A command's key is waited out before the command runs; a signal ends the wait.
 void WaitWhileHeld(int k) {
   while (key[k] && !exit_requested) rest(1);
-}
-
-// The next key typed, as readkey() gives it; 0 when a signal came first, and Y (yes, quit) when
-// the close button was clicked meanwhile.
-int WaitForKey() {
-  for (;;) {
-    if (keypressed()) return readkey();
-    if (exit_requested) return 0;
-    if (close_requested) return KEY_Y << 8;
-    rest(1);
-  }
-}
-
-// Keys held when the window lost the focus are never seen coming up: forget them all.
-void ForgetKeys() {
-  for (int k = 0; k < KEY_MAX; k++) key[k] = 0;
-  clear_keybuf();
-}
-
-// The three lines sit on a dark box of their own: over the maze the small font could not be read.
-void DrawPaused() {
-  rectfill(screen, 190, 232, 330, 272, 0);
-  rect(screen, 190, 232, 330, 272, 142);
-  text_mode(-1);
-  textout(screen, font, "[Paused]", 220, 240, 66);
-  textout(screen, font, "Press [C] key", 200, 250, 68);
-  textout(screen, font, "to continue..", 200, 260, 70);
 }
 
 // The commands of a pass, at most one, the first key found held winning. Answers -1 when the
@@ -55,14 +26,11 @@ int Commands() {
   if (focus_lost) {
     Pause();
   } else if (key[KEY_ESC] || close_requested) {
-    WaitWhileHeld(KEY_ESC);
+    // A question the close button asked and Y answered ends the program, not only the game.
+    const int closing = close_requested;
     close_requested = 0;
-    DrawGameMap();  // a message left on the maze ("You Died!!!") goes before the question comes
-    text_mode(-1);
-    textout(screen, StatusFont(), "Are you sure you want to quit? (y/n)", 100, 250, 15);
-    clear_keybuf();
-    int answer = WaitForKey();
-    if ((answer >> 8) == KEY_Y || exit_requested) {
+    if (presenter.ask_quit(presenter.bmp) || exit_requested) {
+      if (closing) close_requested = -1;
       end_game = -1;
       return -1;
     }
@@ -127,72 +95,25 @@ int PassInputs(PassInput *in) {
 }
 
 // The safety count runs in passes of the loop, which the loop's pacing holds to one per tick.
-// Its line sits one text row below "Bugs Eaten" (y 390): any nearer, and the two opaque lines,
-// each redrawn every pass, would clip each other.
-constexpr int SAFETY_Y = 410;
-
 void SafetyCount() {
   if (state_timer == 0) return;
   state_timer++;
-  sprintf(text, "Safety: %3d", state_timer);
-  DrawStatusLine(text, SAFETY_Y, 32);
   if (state_timer > max_bugs_state) {
+    presenter.safety(presenter.bmp);  // the last count is shown before the line goes to 0
     for (int i = 0; i < BugsInPlay(); i++) bugs[i].state = BUG_NORMAL;
     state_timer = 0;
-    sprintf(text, "Safety: %4d", 0);
-    DrawStatusLine(text, SAFETY_Y, 32);
   }
-}
-
-// Waits for Space under "Press Spacebar"; the close button answers it as well (the game is over
-// already), and a signal ends the wait.
-void GameOver() {
-  DrawGameOver();
-  if (replay_mode == REPLAY_PLAY) {
-    rest(2000);  // a replay being watched shows the message a moment
-    return;
-  }
-  while (!key[KEY_SPACE] && !exit_requested && !close_requested) rest(1);
+  presenter.safety(presenter.bmp);
 }
 
 }  // namespace
 
-// The maze is drawn afresh first, which wipes the quit question (it lies over the maze) from under
-// the message; the second line sits a gap below the first, so the two never touch.
-void DrawGameOver() {
-  DrawGameMap();
-  FONT *f = LargeFont();
-  const int top = 160, gap = 10;
-  text_mode(-1);
-  textout(screen, f, "G A M E   O V E R", 150, top, 15);
-  textout(screen, f, "Press Spacebar", 192, top + text_height(f) + gap, 15);
-}
-
-// The pause of P, and of a lost focus: "[Paused]" until a key is typed and then C is held. Keys
-// held when it began are forgotten, and so are keys typed elsewhere before the focus came back;
-// the ticks that passed meanwhile give no steps afterwards.
+// The ticks that passed during the pause give no steps afterwards.
 void Pause() {
-  ForgetKeys();
-  focus_back = 0;
-  DrawPaused();
-  for (;;) {
-    if (focus_back.exchange(0)) ForgetKeys();
-    if (keypressed() || exit_requested) break;
-    rest(1);
-  }
-  if (keypressed()) readkey();
-  while (!key[KEY_C] && !exit_requested) {
-    DrawPaused();
-    rest(1);
-  }
+  presenter.pause(presenter.bmp);
   focus_lost = 0;
   vorbel_timer = 0;
   bug_timer = 0;
-}
-
-void DrawLives() {
-  sprintf(text, "Lives: %6d", vorbel.lives);
-  DrawStatusLine(text, 250, 15);
 }
 
 void StartLevel() {
@@ -209,15 +130,7 @@ void StartLevel() {
   vorbel.y = CELL * StartCell(gmap->vorbel_start_y);
   vorbel.sprite = SPR_VORBEL_RIGHT;
 
-  DrawLives();
-  sprintf(text, "Level: %6d", current_map_played + 1);
-  DrawStatusLine(text, 285, 15);
-  DrawStatusLine("High Score:", 310, 15);
-  // The panel ends at its frame (x 630): a long name of wide letters is cut there.
-  ClipText(StatusFont(), HighScores[0].name, 128, text, sizeof HighScores[0].name);
-  DrawStatusLine(text, 330, 85);
-  sprintf(text, "%06d", HighScores[0].score);
-  DrawStatusLine(text, 350, 85);
+  presenter.level_start(presenter.bmp);
   PlaySong();
 }
 
@@ -250,13 +163,10 @@ void GamePass() {
   VorbelStep(in);
   BugStep(in);
   SafetyCount();
-  // At full speed the picture is only a sign of progress: drawing every pass would take most of
-  // the time, and the drawing changes nothing of the game.
-  static unsigned drawn = 0;
-  if (!replay_fast || drawn++ % 64 == 0) DrawGameMap();
+  presenter.pass(presenter.bmp);
   for (int i = 0; i < BugsInPlay(); i++) BugCollision(i);
   if (LevelCleared()) {
-    if (sound_on) PlaySoundA(SND_CLEARED);
+    presenter.happened(PLAY_CLEARED);
     return;
   }
   if (end_game) return;
@@ -264,10 +174,10 @@ void GamePass() {
   // edible bugs late in a run can be worth more than two thresholds at once.
   const int threshold = 20000 + 15000 * dif_level;
   if (vorbel.score - extra_life > threshold) {
-    if (sound_on) PlaySoundA(SND_EXTRA_LIFE);
+    presenter.happened(PLAY_EXTRA_LIFE);
     vorbel.lives += (vorbel.score - extra_life - 1) / threshold;
     extra_life = vorbel.score;
-    DrawLives();
+    presenter.lives(presenter.bmp);
   }
 }
 
@@ -289,15 +199,15 @@ void PlayMap(map_struct *level) {
   gmap = level;
   vorbel_timer = 0;
   bug_timer = 0;
-  if (!replay_fast) install_int(game_timer, 6400 / SCREEN_W);
+  if (presenter.paced) install_int(game_timer, 6400 / SCREEN_W);
   LevelSetup();
   for (;;) {
     GamePass();
     if (end_game || LevelCleared()) break;
-    if (!replay_fast) WaitForNextPass();
+    if (presenter.paced) WaitForNextPass();
   }
-  if (!replay_fast) remove_int(game_timer);
-  if (end_game && !exit_requested && !replay_fast && !replay_stopped[0]) GameOver();
+  if (presenter.paced) remove_int(game_timer);
+  if (end_game && !exit_requested && !replay_stopped[0]) presenter.game_over(presenter.bmp);
 }
 
 void NextMap() {
@@ -311,13 +221,7 @@ void NextMap() {
 void PlayGame() {
   current_map_played = 0;
   NewGameSetup();
-  if (!replay_fast) {
-    show_mouse(nullptr);
-    fade_out(10);
-    clear_keybuf();
-    InitGameGraphics();
-    fade_in(GamePalette(), 200);
-  }
+  presenter.game_start(presenter.bmp, 10);
   vorbel.score = 0;
   RecordStart(0);
   if (num_maps > 0) {
@@ -331,5 +235,5 @@ void PlayGame() {
   // The result goes to the table even when the program is ending: under the last name typed.
   if (!replay_stopped[0]) GotHighScore();
   RecordFinish();
-  if (!replay_fast) show_mouse(screen);
+  presenter.game_end(presenter.bmp);
 }

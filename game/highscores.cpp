@@ -11,6 +11,7 @@
 
 #include "Template.h"
 #include "lebytes.h"
+#include "safefile.h"
 
 namespace {
 
@@ -40,18 +41,9 @@ void DrawTypedName(FONT *f) {
 char player_name[16] = "Vorbel-Endurant";
 
 int WriteFileSafely(const char *path, const void *data, int size) {
-  const std::string fresh = std::string(path) + ".new";
-  FILE *f = fopen(fresh.c_str(), "wb");
-  if (!f) return 0;  // errno tells why
-  bool ok = fwrite(data, 1, size_t(size), f) == size_t(size);
-  ok = fflush(f) == 0 && ok;
-  ok = ok && fsync(fileno(f)) == 0;  // on the disk before it replaces anything
-  ok = fclose(f) == 0 && ok;
-  if (ok && rename(fresh.c_str(), path) == 0) return -1;
-  int why = errno;  // the caller reports the failed step, not the clean-up's
-  remove(fresh.c_str());
-  errno = why;
-  return 0;
+  const int why = safefile::write_whole(path, data, size_t(size));
+  errno = why;  // the caller reports why
+  return why ? 0 : -1;
 }
 
 void DefaultHighScore(highscore_struct *entry) {
@@ -111,22 +103,15 @@ static void SetAside(const char *why) {
         why);
 }
 
-void LoadHighScores() {
-  ResetHighScores();
-  if (!FileExist("vorbel.hsc")) return;
-  FILE *f = fopen("vorbel.hsc", "rb");
-  if (!f) Error("Error reading file: vorbel.hsc\nDelete it and try running again.\n");
-  unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
-  size_t n = fread(bytes, 1, sizeof bytes, f);
-  fclose(f);
+int HighScoresFromBytes(const unsigned char *bytes, size_t n, highscore_struct *table, char *why,
+                        int size) {
   if (n != NUM_HIGHSCORES * kEntrySize) {
-    char why[64];
-    snprintf(why, sizeof why, "%zu bytes, a table has %d", n == sizeof bytes ? n - 1 : n,
-             NUM_HIGHSCORES * kEntrySize);
-    if (n == sizeof bytes)
-      snprintf(why, sizeof why, "longer than the %d bytes of a table", NUM_HIGHSCORES * kEntrySize);
-    SetAside(why);
-    return;
+    if (why && size > 0 && n > NUM_HIGHSCORES * kEntrySize)
+      snprintf(why, size_t(size), "longer than the %d bytes of a table",
+               NUM_HIGHSCORES * kEntrySize);
+    else if (why && size > 0)
+      snprintf(why, size_t(size), "%zu bytes, a table has %d", n, NUM_HIGHSCORES * kEntrySize);
+    return 0;
   }
   highscore_struct read[NUM_HIGHSCORES];
   for (int i = 0; i < NUM_HIGHSCORES; i++) {
@@ -137,12 +122,27 @@ void LoadHighScores() {
     e.bugs_eaten = Get32(b + 8);
     std::memcpy(e.name, b + 12, sizeof e.name);
   }
+  if (!CheckHighScores(read, why, size)) return 0;
+  std::memcpy(table, read, sizeof read);
+  return -1;
+}
+
+void LoadHighScores() {
+  ResetHighScores();
+  // A new table that a kill stopped before it replaced the old one is of no use.
+  if (safefile::not_regular("vorbel.hsc.new").empty()) remove("vorbel.hsc.new");
+  if (!file_exists("vorbel.hsc", FA_ALL, nullptr)) return;
   char why[96];
-  if (!CheckHighScores(read, why, sizeof why)) {
-    SetAside(why);
-    return;
+  FILE *f = ReadableFile("vorbel.hsc", why, sizeof why);
+  if (!f) {
+    char message[160];
+    snprintf(message, sizeof message, "Error reading file: vorbel.hsc (%s)", why);
+    Error(message);
   }
-  std::memcpy(HighScores, read, sizeof read);
+  unsigned char bytes[NUM_HIGHSCORES * kEntrySize + 1];
+  size_t n = fread(bytes, 1, sizeof bytes, f);
+  fclose(f);
+  if (!HighScoresFromBytes(bytes, n, HighScores, why, sizeof why)) SetAside(why);
 }
 
 // The table that cannot be written stays in memory whole, so a later write (the next entry, a
@@ -208,7 +208,7 @@ void ClipText(FONT *f, const char *s, int width, char *out, int size) {
 // A character is taken only while the name and the cursor after it stay inside the field.
 int NameKey(char *name, int c, int scancode, FONT *f) {
   int n = int(std::strlen(name));
-  if (c >= 32 && c <= 126 && n < kNameMax) {
+  if (c >= 32 && c <= 126 && n < kNameMax && (n > 0 || c != ' ')) {  // no name starts with a space
     name[n] = char(c);
     name[n + 1] = 0;
     if (kFieldX + text_length(f, name) + text_length(f, "_") <= kFieldRight) return NAME_TYPED;

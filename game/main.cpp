@@ -44,8 +44,10 @@ static void InstallDrivers(char *program) {
   ApplyVolumes();
 }
 
-static void Shutdown() {
-  StoreHighScores();  // before the fade, so that an alert about it can be read
+// -1 when the high-score table was written; else the player has been told, and the program's
+// status says so too.
+static int Shutdown() {
+  const int stored = StoreHighScores();  // before the fade, so that an alert about it can be read
   fade_out(2);
   destroy_bitmap(map_bitmap);
   set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
@@ -56,6 +58,7 @@ static void Shutdown() {
   unload_datafile(mapData);
   unload_datafile(sounds);
   allegro_exit();
+  return stored;
 }
 
 // The command line: --record FILE, --replay FILE, --fast (with --replay), --level FILE.map.
@@ -103,12 +106,13 @@ static std::string CommandLinePath(const char *name) {
 // Plays the recording set up by ReplayOpen; at full speed the figures of its end are printed.
 // Answers the program's exit status: 0 when the game ended as recorded.
 static int RunReplay(const CommandLine &c) {
+  UsePresenter(c.fast ? PRESENT_NONE : PRESENT_WATCHED, screen);
   if (c.fast) {
     replay_fast = -1;
     music_silent = -1;
     sound_on = 0;
   } else {
-    InitGameGraphics();
+    InitGameGraphics(screen);
   }
   if (ReplayStart()) {
     if (Replaying().custom)
@@ -126,6 +130,7 @@ static int RunReplay(const CommandLine &c) {
 }
 
 int main(int argc, char **argv) {
+  HoldExitSignals();
   CommandLine command;
   if (!ParseCommandLine(argc, argv, &command)) return 2;
   std::string paths[3];
@@ -139,8 +144,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   FindGameFolders(argv[0]);  // before anything reads or writes a file
+  LoadOptions();             // before the drivers, which turn sound off when there is none
   InstallDrivers(argv[0]);
-  InstallSignalHandlers();  // a signal during loading ends the program at the title
+  InstallSignalHandlers();  // a signal from start-up on ends the program at the title
   LoadHighScores();
   LoadDatafiles();
   if (command.replay) {
@@ -160,6 +166,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   set_window_title("Vorbel Endurnal");
+  UsePresenter(PRESENT_WINDOW, screen);
   InstallWindowHandlers();
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
@@ -167,8 +174,7 @@ int main(int argc, char **argv) {
   if (command.replay) {
     set_palette(GamePalette());
     int status = RunReplay(command);
-    Shutdown();
-    return status;
+    return Shutdown() ? status : 1;
   }
 
   if (music_on) PlayTheme();
@@ -177,8 +183,7 @@ int main(int argc, char **argv) {
   btn_exit = new Button("Exit", 245, 320, 385, 345, 15, 25, face);
   if (command.level) {
     int played = PlayLevelFile(command.level);
-    Shutdown();
-    return played ? 0 : 1;
+    return Shutdown() && played ? 0 : 1;
   }
   PlaySong();
   DrawTitle();
@@ -197,7 +202,6 @@ int main(int argc, char **argv) {
     rest(1);  // the screen only waits for the mouse and keys: give the core back meanwhile
   }
 
-  Shutdown();
-  return 0;
+  return Shutdown() ? 0 : 1;
 }
 END_OF_MAIN()

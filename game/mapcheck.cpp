@@ -38,8 +38,9 @@ void MapToBytes(const map_struct *m, unsigned char *b) {
 
 // What the game relies on when it plays a map: start cells where an actor can stand and move
 // (inside the edge ring, open, not shared), codes the cell and picture tables cover, a bug count
-// the bug table holds, a bug picture that exists among the bug pictures, and a ball count that
-// eating can bring to 0. Balls in column or row 21 do not count: the vorbel passes them uneaten.
+// the bug table holds, a bug picture that exists among the bug pictures, points no eating can
+// turn into a loss, and a ball count that eating can bring to 0. Balls in column or row 21 do not
+// count: the vorbel passes them uneaten.
 int CheckMap(const map_struct *m, char *why, int size) {
   for (int x = 0; x < MAP_W; x++)
     for (int y = 0; y < MAP_H; y++) {
@@ -73,6 +74,10 @@ int CheckMap(const map_struct *m, char *why, int size) {
   if (m->bug_sprite < 0 || m->bug_sprite >= pictures)
     return Refuse(why, size, "the bug picture %d is not one of the %d bug pictures", m->bug_sprite,
                   pictures);
+  for (int k = 0; k < 32; k++)
+    if (m->points[k] < 0)
+      return Refuse(why, size, "the points %d of the cell value %d are below 0", m->points[k],
+                    k + 1);
   int balls = 0;
   for (int x = 0; x < MAP_W - 1; x++)
     for (int y = 0; y < MAP_H - 1; y++) {

@@ -2,8 +2,6 @@
 // buttons, the scrolling credits, and the two routines that start the background music.
 #include "Template.h"
 
-#include <initializer_list>
-
 #include "modux.h"
 
 namespace {
@@ -27,13 +25,23 @@ const char *const kCredits[] = {
 };
 constexpr int kCreditLines = sizeof(kCredits) / sizeof(kCredits[0]);
 
-void DeleteMenuButtons() {
-  for (Button **b : {&btn_start_game, &btn_custom_game, &btn_options, &btn_high_scores,
-                     &btn_credits, &btn_prev_menu}) {
-    delete *b;
-    *b = nullptr;
-  }
-}
+// The start-game menu: each button, where it sits, what it does, and whether the screen it opens
+// leaves a palette of its own behind. An entry without an action leaves the menu.
+struct MenuEntry {
+  Button **button;
+  const char *label;
+  int x1, y1;
+  void (*action)();
+  int palette;  // -1: the game's palette is set again afterwards
+};
+const MenuEntry kMenu[] = {
+    {&btn_start_game, "Start Game", 50, 140, PlayGame, 0},
+    {&btn_custom_game, "Play Custom Level", 50, 200, PlayCustomGame, -1},
+    {&btn_prev_menu, "Previous Menu", 350, 260, nullptr, 0},
+    {&btn_high_scores, "View High Scores", 350, 140, ViewHighScores, 0},
+    {&btn_credits, "Credits", 350, 200, ViewCredits, -1},
+    {&btn_options, "Game Options", 50, 260, Options, -1},
+};
 
 }  // namespace
 
@@ -69,22 +77,13 @@ void DrawStartGameMenu() {
   textout(screen, font, "Vorbel Endurnal, v2.0 - eat the balls, mind the bugs", 150, 468, 15);
   draw_sprite(screen, Graphic(GFX_MENU_PICTURE), 135, 25);
   show_mouse(screen);
-  btn_start_game->DrawButton();
-  btn_custom_game->DrawButton();
-  btn_prev_menu->DrawButton();
-  btn_high_scores->DrawButton();
-  btn_credits->DrawButton();
-  btn_options->DrawButton();
+  for (const MenuEntry &e : kMenu) (*e.button)->DrawButton();
 }
 
 void StartGameMenu() {
   BITMAP *face = Graphic(GFX_BUTTON_FACE);
-  btn_start_game = new Button("Start Game", 50, 140, 290, 170, 15, 25, face);
-  btn_custom_game = new Button("Play Custom Level", 50, 200, 290, 230, 15, 25, face);
-  btn_options = new Button("Game Options", 50, 260, 290, 290, 15, 25, face);
-  btn_high_scores = new Button("View High Scores", 350, 140, 590, 170, 15, 25, face);
-  btn_credits = new Button("Credits", 350, 200, 590, 230, 15, 25, face);
-  btn_prev_menu = new Button("Previous Menu", 350, 260, 590, 290, 15, 25, face);
+  for (const MenuEntry &e : kMenu)
+    *e.button = new Button(e.label, e.x1, e.y1, e.x1 + 240, e.y1 + 30, 15, 25, face);
 
   show_mouse(nullptr);
   fade_out(10);
@@ -96,49 +95,29 @@ void StartGameMenu() {
 
   // After every screen the menu waits for Escape to come up: the press that left that screen
   // must not leave the menu too.
-  for (;;) {
-    if (LeaveRequested()) break;
-    if (btn_start_game->Clicked()) {
-      PlayGame();
+  for (int done = 0; !done && !LeaveRequested();) {
+    for (const MenuEntry &e : kMenu) {
+      if (!(*e.button)->Clicked()) continue;
+      if (!e.action) {
+        done = -1;
+        break;
+      }
+      e.action();
       if (LeaveRequested()) break;
       WaitEscapeReleased();
       DrawStartGameMenu();
+      if (e.palette) set_palette(GamePalette());
       PlaySong();
-    } else if (btn_custom_game->Clicked()) {
-      PlayCustomGame();
-      if (LeaveRequested()) break;
-      WaitEscapeReleased();
-      DrawStartGameMenu();
-      set_palette(GamePalette());
-      PlaySong();
-    } else if (btn_prev_menu->Clicked()) {
       break;
-    } else if (btn_high_scores->Clicked()) {
-      ViewHighScores();
-      if (LeaveRequested()) break;
-      WaitEscapeReleased();
-      DrawStartGameMenu();
-      PlaySong();
-    } else if (btn_credits->Clicked()) {
-      ViewCredits();
-      if (LeaveRequested()) break;
-      WaitEscapeReleased();
-      DrawStartGameMenu();
-      set_palette(GamePalette());
-      PlaySong();
-    } else if (btn_options->Clicked()) {
-      Options();
-      if (LeaveRequested()) break;
-      WaitEscapeReleased();
-      DrawStartGameMenu();
-      set_palette(GamePalette());
-      PlaySong();
     }
-    if (key[KEY_ESC]) break;
+    if (done || LeaveRequested() || key[KEY_ESC]) break;
     rest(1);  // a polling screen need not hold a whole core
   }
   WaitEscapeReleased();  // the title below polls Escape too
-  DeleteMenuButtons();
+  for (const MenuEntry &e : kMenu) {
+    delete *e.button;
+    *e.button = nullptr;
+  }
 }
 
 void ViewCredits() {

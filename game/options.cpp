@@ -1,11 +1,18 @@
 // The options screen: sound effects and music on or off, their volumes and the difficulty. The
-// settings live in the game state's globals for the rest of the run and are never stored.
+// settings live in the game state's globals and are kept in "vorbel.cfg" beside the high-score
+// table: written when the screen is left, read back at start.
 #include "Template.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "modux.h"
+#include "safefile.h"
 
 namespace {
 
@@ -40,7 +47,86 @@ void DrawOptionsScreen() {
   textout_centre(screen, small, "Difficulty Level", SCREEN_W / 2, 260, 15);
 }
 
+const char kOptionsFile[] = "vorbel.cfg";
+
 }  // namespace
+
+std::string OptionsText() {
+  char t[160];
+  snprintf(t, sizeof t, "sound %s\nmusic %s\nsound_volume %d\nmusic_volume %d\ndifficulty %s\n",
+           sound_on ? "on" : "off", music_on ? "on" : "off", sound_volume, music_volume,
+           DifficultyName());
+  return t;
+}
+
+// Every line "key value", each of the five keys once; nothing is changed unless all are sound.
+int ParseOptions(const char *b, size_t n, char *why, int size) {
+  int on[2] = {}, volume[2] = {}, level = 0, seen = 0, line = 0;
+  auto refuse = [&](const char *fault) {
+    if (why && size > 0) snprintf(why, size_t(size), "line %d: %s", line, fault);
+    return 0;
+  };
+  for (size_t at = 0; at < n;) {
+    line++;
+    const char *end = static_cast<const char *>(std::memchr(b + at, '\n', n - at));
+    const size_t len = (end ? size_t(end - b) : n) - at;
+    const std::string l(b + at, len);
+    at += len + 1;
+    char name[16], value[16], extra;
+    if (l.size() > 40 || std::sscanf(l.c_str(), "%15s %15s %c", name, value, &extra) != 2)
+      return refuse("not a \"key value\" line");
+    static const char *const kKeys[] = {"sound", "music", "sound_volume", "music_volume",
+                                        "difficulty"};
+    int k = 0;
+    while (k < 5 && std::strcmp(name, kKeys[k]) != 0) k++;
+    if (k == 5) return refuse("unknown key");
+    if (seen & (1 << k)) return refuse("a key given twice");
+    seen |= 1 << k;
+    int v = -1, used = 0;
+    if (k < 2) {
+      v = !std::strcmp(value, "on") ? -1 : !std::strcmp(value, "off") ? 0 : 1;
+      on[k] = v;
+    } else if (k < 4) {
+      if (std::sscanf(value, "%3d%n", &v, &used) != 1 || value[used]) v = -1;
+      volume[k - 2] = v;
+    } else {
+      for (v = 2; v >= 0 && std::strcmp(value, kDifficultyNames[v]) != 0;) v--;
+      level = v;
+    }
+    if (k < 2 ? v > 0 : k < 4 ? v < 0 || v > 250 : v < 0) return refuse("a value out of range");
+  }
+  if (seen != 31) {
+    if (why && size > 0) snprintf(why, size_t(size), "a setting is missing");
+    return 0;
+  }
+  sound_on = on[0], music_on = on[1], sound_volume = volume[0], music_volume = volume[1];
+  dif_level = level;
+  return -1;
+}
+
+void LoadOptions() {
+  if (access(kOptionsFile, F_OK) != 0) return;  // before Allegro: its file calls need it
+  char b[1024], why[96] = "";
+  std::string irregular = safefile::not_regular(kOptionsFile);
+  FILE *f = irregular.empty() ? fopen(kOptionsFile, "rb") : nullptr;
+  size_t n = f ? fread(b, 1, sizeof b, f) : 0;
+  if (f) fclose(f);
+  if (!irregular.empty())
+    snprintf(why, sizeof why, "%s", irregular.c_str());
+  else if (!f)
+    snprintf(why, sizeof why, "%s", strerror(errno));
+  else if (n == sizeof b)
+    snprintf(why, sizeof why, "longer than %d bytes", int(sizeof b) - 1);
+  if (!why[0] && ParseOptions(b, n, why, sizeof why)) return;
+  printf("%s cannot be used (%s): the options start from their defaults.\n", kOptionsFile, why);
+}
+
+int SaveOptions() {
+  const std::string t = OptionsText();
+  if (WriteFileSafely(kOptionsFile, t.data(), int(t.size()))) return -1;
+  ShowAlert("Error writing file: vorbel.cfg", strerror(errno));
+  return 0;
+}
 
 // Effects and music each follow only their own setting: an effect plays at sound_volume (the
 // sample's play volume, PlaySoundA and the buttons), the music at the engine's own volume. The
@@ -124,5 +210,6 @@ void Options() {
     }
     rest(1);  // a polling screen need not hold a whole core
   }
+  SaveOptions();
   fade_out(10);
 }

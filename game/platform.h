@@ -10,3 +10,6 @@ constexpr int GFX_GAME_WINDOW = GFX_AUTODETECT_WINDOWED;
 
 // -1 when an X display can be opened, 0 when not.
 int DisplayAvailable();
+// When the pointer has come back to the window, the arrow keys that Allegro holds down but the
+// display has released are let go.
+void ForgetReleasedKeys();

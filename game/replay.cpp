@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Template.h"
+#include "platform.h"
 #include "lebytes.h"
 
 const char REPLAY_VERSION[] = "Vorbel Endurnal v2.0 replay 1";
@@ -41,6 +42,11 @@ constexpr size_t kFixed = 72;      // bytes before the custom map
 constexpr int kCheckPasses = 250;  // passes between two fingerprints
 // A replay stream is one byte a pass (100 a second) plus rare events: a whole day of play fits.
 constexpr uint32_t kMaxStream = 100u * 3600 * 24 + (1u << 20);
+// The draws before a game in the same run: earlier games and song choices. Bugs draw at most three
+// numbers on reaching a cell, which takes them four steps of at least seven ticks, so even twenty
+// bugs draw fewer than three numbers a pass: a day of play stays below this, and drawing it again
+// takes a moment, where a count of billions would hold the replay for minutes.
+constexpr uint32_t kMaxDraws = 3 * kMaxStream;
 
 // Stream items: a byte below 0x80 is a pass; the others are events, some with bytes following.
 enum : uint8_t {
@@ -150,6 +156,8 @@ int ParseReplay(const unsigned char *b, size_t n, ReplayFile *out, char *why, in
   uint32_t length = GetU32(b + 68);
   size_t at = kFixed;
   if (r.dif_level > 2) return refuse("its difficulty is out of range");
+  if (r.draws > kMaxDraws)
+    return refuse("it claims more random draws before its game than play makes");
   if (r.custom) {
     if (n - 4 - at < sizeof(map_struct)) return refuse("it is too short for its custom map");
     MapFromBytes(b + at, &r.map);
@@ -165,6 +173,7 @@ int ParseReplay(const unsigned char *b, size_t n, ReplayFile *out, char *why, in
 }
 
 PassInput LiveInput() {
+  ForgetReleasedKeys();
   const JOYSTICK_AXIS_INFO *axis = joy[0].stick[0].axis;
   PassInput in;
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
@@ -253,11 +262,8 @@ int RecordFinish() {
 // ---------------------------------------------------------------------------------------------
 
 int ReplayOpen(const char *path, char *why, int size) {
-  FILE *f = fopen(path, "rb");
-  if (!f) {
-    snprintf(why, size_t(size), "it cannot be opened: %s", strerror(errno));
-    return 0;
-  }
+  FILE *f = ReadableFile(path, why, size);
+  if (!f) return 0;
   std::vector<unsigned char> b;
   unsigned char chunk[65536];
   size_t n;
@@ -288,11 +294,10 @@ int ReplayUse(const unsigned char *b, size_t n, char *why, int size) {
 const ReplayFile &Replaying() { return playing; }
 
 // Brings the random sequence to where the recorded game began: the draws the recording program
-// made before it (songs chosen on the title and the menus) are made here too.
+// made before it (songs chosen on the title and the menus, earlier games) are made here too.
 int ReplayStart() {
   if (replay_mode != REPLAY_PLAY) return -1;
-  if (uint32_t(random_draws) > playing.draws)
-    return OffCourse("the random sequence is already past its start");
+  if (uint32_t(random_draws) > playing.draws) RandomRestart();
   while (uint32_t(random_draws) < playing.draws) Random(1);
   return -1;
 }

@@ -114,7 +114,7 @@ void RestoreScreen() {
 }  // namespace
 
 void ShowAlert(const char *first, const char *second) {
-  Watched([&] { return alert(first, second, nullptr, "OK", nullptr, KEY_ENTER, 0); });
+  Watched([&] { return alert(first, second, nullptr, "OK", nullptr, ALERT_ENTER, 0); });
 }
 
 void RememberGameName(const char *path) {
@@ -171,8 +171,8 @@ int ApplySavedGame(const unsigned char *b, size_t n, char *why, int size) {
 }
 
 int ReadSavedGame(const char *path, char *why, int size) {
-  FILE *f = fopen(path, "rb");
-  if (!f) return Refuse(why, size, "the file cannot be opened");
+  FILE *f = ReadableFile(path, why, size);
+  if (!f) return 0;
   unsigned char b[SAVE_SIZE + 1];
   size_t n = fread(b, 1, sizeof b, f);
   fclose(f);
@@ -183,14 +183,27 @@ int ReadSavedGame(const char *path, char *why, int size) {
   return -1;
 }
 
+int AddExtension(char *path, int size, const char *extension) {
+  const char *name = get_filename(path);
+  if (!name[0] || std::strchr(name, '.')) return -1;
+  const size_t n = std::strlen(path);
+  if (n + 1 + std::strlen(extension) >= size_t(size)) return 0;
+  std::snprintf(path + n, size_t(size) - n, ".%s", extension);
+  return -1;
+}
+
+// The selector opens on the folder with no name filled in: a name the player types is the whole
+// name, and one typed without an extension gets ".svg", which the load selector lists.
 void SaveGame() {
   SaveScreen();
-  std::snprintf(text, sizeof text, "%s", current_game_name);
+  text[0] = 0;
   if (FileDialog("Save Game (Must have the  .svg)", "svg") && !LeaveRequested()) {
-    int go = !FileExist(text) || Watched([] {
-                                   return alert("File Already Exists.", "Overwrite?", nullptr, "OK",
-                                                "Cancel", KEY_ENTER, KEY_ESC);
-                                 }) == 1;
+    int go = AddExtension(text, sizeof text, "svg");
+    if (!go) ShowAlert("Error saving file.", strerror(ENAMETOOLONG));
+    go = go && (!FileExist(text) || Watched([] {
+                                      return alert("File Already Exists.", "Overwrite?", nullptr,
+                                                   "OK", "Cancel", ALERT_ENTER, ALERT_ESCAPE);
+                                    }) == 1);
     if (go && !LeaveRequested()) {
       if (WriteSavedGame(text))
         RememberGameName(text);

@@ -1,6 +1,7 @@
 // Start-up and shutdown services: the fatal-error exit, the file test, the random numbers and
 // game tick, the screenshot, and the loading and checking of every datafile.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -11,12 +12,31 @@
 
 #include "Template.h"
 #include "modux.h"
+#include "safefile.h"
 
-// Never seeded: every run draws the same sequence, so a game replays exactly from its inputs.
-// Replays count the draws: the recording's count before its game is drawn again before the replay.
+// The game's own sequence: the numbers of the C library's unseeded rand(), from a private state
+// seeded 1, which no other code in the process (a sound library, the music engine's thread) can
+// draw from. Every run draws the same sequence, so a game replays exactly from its inputs; replays
+// count the draws, and the recording's count before its game is drawn again before the replay.
+namespace {
+struct RandomGenerator {
+  random_data data{};  // zeroed, as initstate_r needs
+  char state[128] = {};
+  RandomGenerator() { initstate_r(1, state, sizeof state, &data); }
+};
+RandomGenerator generator;
+}  // namespace
+
+void RandomRestart() {
+  initstate_r(1, generator.state, sizeof generator.state, &generator.data);
+  random_draws = 0;
+}
+
 int Random(int n) {
   random_draws++;
-  return rand() % n;
+  int32_t r = 0;
+  random_r(&generator.data, &r);
+  return r % n;
 }
 
 void game_timer() {
@@ -31,6 +51,13 @@ void Error(const char *message) {
 }
 
 int FileExist(const char *name) { return file_exists(name, FA_RDONLY | FA_ARCH, nullptr); }
+
+FILE *ReadableFile(const char *path, char *why, int size) {
+  std::string reason;
+  FILE *f = safefile::open_input(path, &reason);
+  if (!f && why && size > 0) snprintf(why, size_t(size), "it cannot be opened: %s", reason.c_str());
+  return f;
+}
 
 // The picture goes to a new file first, which must be written whole and be on the disk before it
 // replaces the old picture: a full disk leaves the old one as it was, never an empty file.
@@ -170,6 +197,21 @@ static void OnCloseButton() { close_requested = -1; }
 static void OnSwitchOut() { focus_lost = -1; }
 static void OnSwitchIn() { focus_back = -1; }
 
+// Held from the first line of main: a signal during start-up waits until the game's handlers are
+// in place, and the threads Allegro starts meanwhile inherit the mask and never take one.
+static sigset_t ExitSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+void HoldExitSignals() {
+  const sigset_t set = ExitSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 void InstallSignalHandlers() {
   static_assert(std::atomic<int>::is_always_lock_free, "the signal handler writes the flag");
   struct sigaction action {};
@@ -177,6 +219,8 @@ void InstallSignalHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  const sigset_t set = ExitSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // one that came meanwhile is handled now
 }
 
 void InstallWindowHandlers() {

@@ -62,13 +62,13 @@ void EatBall() {
   if (v >= 1 && v <= 4) {
     cell = -1;
     num_balls--;
-    if (sound_on) PlaySoundA(SND_BALL);
+    presenter.happened(PLAY_BALL);
     vorbel.score += gmap->points[v - 1] + 10 * dif_level;
   } else if (v >= 5 && v <= 8) {
     cell = -1;
     state_timer = 1;
     vorbel.score += gmap->points[v - 1] + 100 * dif_level;
-    if (sound_on) PlaySoundA(SND_POWER);
+    presenter.happened(PLAY_POWER_BALL);
     for (int i = 0; i < num_bugs && i < MAX_BUGS; i++) bugs[i].state = BUG_EDIBLE;
   }
 }

@@ -327,24 +327,24 @@ struct module_family {
   long name_at;
   int name_bytes;
   bool packaged;
-  const int *enabled;  // null: always tried; else tried only while it is -1
+  bool mod15;  // the 15-sample MODs: tried only when the load asks for them (MODUX_LOAD_MOD15)
 };
 
 // Tried in this order, first match wins. IT comes before XM and S3M; the packages are searched
 // only after the plain formats; 15-sample MODs, which have no signature, come last and only when
-// enable_m15 allows them. A MUX name is read with the reserved byte after it, which ends a
+// the load asks for them. A MUX name is read with the reserved byte after it, which ends a
 // full-length name.
 const module_family families[] = {
-    {detect_mux_bytes, load_mux_bytes, 6, MUX_MAGIC_SIZE, 29, false, nullptr},
-    {detect_it_bytes, load_it_bytes, 5, 4, 26, false, nullptr},
-    {detect_xm_bytes, load_xm_bytes, 4, 17, 20, false, nullptr},
-    {detect_s3m_bytes, load_s3m_bytes, 3, 0, 28, false, nullptr},
-    {detect_m31_bytes, load_m31_bytes, 2, 0, 20, false, nullptr},
-    {detect_unreal_it_bytes, load_it_bytes, 9, 4, 26, true, nullptr},
-    {detect_unreal_xm_bytes, load_xm_bytes, 8, 17, 20, true, nullptr},
-    {detect_unreal_s3m_bytes, load_s3m_bytes, 7, 0, 28, true, nullptr},
-    {detect_unreal_mod_bytes, load_m31_bytes, 10, 0, 20, true, nullptr},
-    {detect_m15_bytes, load_m15_bytes, 1, 0, 20, false, &enable_m15},
+    {detect_mux_bytes, load_mux_bytes, 6, MUX_MAGIC_SIZE, 29, false, false},
+    {detect_it_bytes, load_it_bytes, 5, 4, 26, false, false},
+    {detect_xm_bytes, load_xm_bytes, 4, 17, 20, false, false},
+    {detect_s3m_bytes, load_s3m_bytes, 3, 0, 28, false, false},
+    {detect_m31_bytes, load_m31_bytes, 2, 0, 20, false, false},
+    {detect_unreal_it_bytes, load_it_bytes, 9, 4, 26, true, false},
+    {detect_unreal_xm_bytes, load_xm_bytes, 8, 17, 20, true, false},
+    {detect_unreal_s3m_bytes, load_s3m_bytes, 7, 0, 28, true, false},
+    {detect_unreal_mod_bytes, load_m31_bytes, 10, 0, 20, true, false},
+    {detect_m15_bytes, load_m15_bytes, 1, 0, 20, false, true},
 };
 
 const char *const family_names[] = {"",
@@ -362,9 +362,9 @@ const char *const family_names[] = {"",
 const char UNSUPPORTED[] = "Unsupported MOD type or unable to open file";
 
 // The first family whose detector matches, with its answer in *detected; null for none.
-const module_family *find_family(view v, int *detected) {
+const module_family *find_family(view v, int flags, int *detected) {
   for (const module_family &family : families) {
-    if (family.enabled && *family.enabled != -1) continue;
+    if (family.mod15 && !(flags & MODUX_LOAD_MOD15)) continue;
     *detected = family.detect(v);
     if (*detected > 0) return &family;
   }
@@ -383,7 +383,7 @@ const char *family_name(int type) {
   return type >= 0 && type < n ? family_names[type] : "";
 }
 
-MODUX *load_memory(view v, modux_status *status) {
+MODUX *load_memory(view v, int flags, modux_status *status) {
   modux_status scratch;
   load_state load(status_or_scratch(status, scratch));
   if (!v.data) {
@@ -395,7 +395,7 @@ MODUX *load_memory(view v, modux_status *status) {
     return nullptr;
   }
   int detected = 0;
-  const module_family *family = find_family(v, &detected);
+  const module_family *family = find_family(v, flags, &detected);
   if (!family) {
     fail_code(load, MODUX_ERROR_FORMAT, "%s", UNSUPPORTED);
     return nullptr;
@@ -409,7 +409,7 @@ MODUX *load_memory(view v, modux_status *status) {
   return mod;
 }
 
-MODUX *load_path(const char *path, modux_status *status) {
+MODUX *load_path(const char *path, int flags, modux_status *status) {
   modux_status scratch;
   status = status_or_scratch(status, scratch);
   image img;
@@ -421,16 +421,16 @@ MODUX *load_path(const char *path, modux_status *status) {
     }
     if (!read_file(load, path, img, MAX_MODULE_BYTES, true)) return nullptr;
   }
-  return load_memory(img, status);
+  return load_memory(img, flags, status);
 }
 
-int info_memory(view v, MODFILE_INFO *info, modux_status *status) {
+int info_memory(view v, int flags, MODFILE_INFO *info, modux_status *status) {
   modux_status scratch;
   load_state load(status_or_scratch(status, scratch));
   if (!info || !v.data)
     return fail_code(load, MODUX_ERROR_ARGUMENT, "No module data or no summary"), -1;
   int detected = 0;
-  const module_family *family = find_family(v, &detected);
+  const module_family *family = find_family(v, flags, &detected);
   if (!family) return fail_code(load, MODUX_ERROR_FORMAT, "%s", UNSUPPORTED), -1;
   memset(info, 0, sizeof *info);
   info->type = family->type;
@@ -443,7 +443,7 @@ int info_memory(view v, MODFILE_INFO *info, modux_status *status) {
   return 1;
 }
 
-int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
+int path_info(const char *path, int flags, MODFILE_INFO *info, modux_status *status) {
   modux_status scratch;
   status = status_or_scratch(status, scratch);
   image img;
@@ -452,7 +452,7 @@ int path_info(const char *path, MODFILE_INFO *info, modux_status *status) {
     if (!path) return fail_code(load, MODUX_ERROR_ARGUMENT, "No module file named"), -1;
     if (!read_file(load, path, img, HEAD_BYTES, false)) return -1;
   }
-  return info_memory(img, info, status);
+  return info_memory(img, flags, info, status);
 }
 
 }  // namespace modux_import

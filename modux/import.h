@@ -245,14 +245,14 @@ MODUX *load_m31_bytes(load_state &load, view v, int offset);
 
 // Any module in memory: the format is told from the bytes, the first family that matches loads
 // them. Touches no global state; the status (which may be null) says why a load failed. Null
-// data: MODUX_ERROR_ARGUMENT.
-MODUX *load_memory(view v, modux_status *status);
+// data: MODUX_ERROR_ARGUMENT. flags: MODUX_LOAD_* bits.
+MODUX *load_memory(view v, int flags, modux_status *status);
 // Any module file, read once. Null path: MODUX_ERROR_ARGUMENT.
-MODUX *load_path(const char *path, modux_status *status);
+MODUX *load_path(const char *path, int flags, modux_status *status);
 // What get_mod_info reports of a module in memory, or from the head of a file. 1, or -1 with the
 // status (which may be null) set.
-int info_memory(view v, MODFILE_INFO *info, modux_status *status);
-int path_info(const char *path, MODFILE_INFO *info, modux_status *status);
+int info_memory(view v, int flags, MODFILE_INFO *info, modux_status *status);
+int path_info(const char *path, int flags, MODFILE_INFO *info, modux_status *status);
 // The family name of a MODFILE_INFO type number ("" for another).
 const char *family_name(int type);
 

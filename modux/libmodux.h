@@ -96,6 +96,13 @@ MODUX_API const char *modux_error_text(int code);
 MODUX_API modux_module *modux_module_load_file(const char *path, modux_status *status);
 MODUX_API modux_module *modux_module_load_memory(const void *data, size_t size,
                                                  modux_status *status);
+/* Load flags. MODUX_LOAD_MOD15: also try the 15-sample MOD family, last; its files carry no
+ * signature, so any file that fits its layout is taken for one. */
+#define MODUX_LOAD_MOD15 1
+MODUX_API modux_module *modux_module_load_file_flags(const char *path, int flags,
+                                                     modux_status *status);
+MODUX_API modux_module *modux_module_load_memory_flags(const void *data, size_t size, int flags,
+                                                       modux_status *status);
 /* Frees a module; every player still playing it stops first. NULL does nothing. */
 MODUX_API void modux_module_destroy(modux_module *module);
 MODUX_API int modux_module_get_info(const modux_module *module, modux_module_info *info);

@@ -10,15 +10,24 @@
 extern "C" {
 
 modux_module *modux_module_load_file(const char *path, modux_status *status) {
-  return modux_import::load_path(path, status);
+  return modux_import::load_path(path, 0, status);
+}
+
+modux_module *modux_module_load_file_flags(const char *path, int flags, modux_status *status) {
+  return modux_import::load_path(path, flags, status);
 }
 
 modux_module *modux_module_load_memory(const void *data, size_t size, modux_status *status) {
+  return modux_module_load_memory_flags(data, size, 0, status);
+}
+
+modux_module *modux_module_load_memory_flags(const void *data, size_t size, int flags,
+                                             modux_status *status) {
   // Beyond any module the engine reads: refused without a look at the bytes.
   const long long held = size > static_cast<size_t>(modux_import::MAX_MODULE_BYTES)
                              ? modux_import::MAX_MODULE_BYTES + 1
                              : static_cast<long long>(size);
-  return modux_import::load_memory({static_cast<const unsigned char *>(data), held}, status);
+  return modux_import::load_memory({static_cast<const unsigned char *>(data), held}, flags, status);
 }
 
 void modux_module_destroy(modux_module *module) { destroy_mod(module); }

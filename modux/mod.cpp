@@ -45,17 +45,19 @@ int install_mod(int max_chn) {
 // ---------------------------------------------------------------------------------------------
 
 // Both go through the importers' kit (import.h), which reads the file once and tells its format
-// from its bytes; its status becomes modux_error and modux_note here.
+// from its bytes; its status becomes modux_error and modux_note here. enable_m15 adds the
+// 15-sample MODs as the last resort.
 MODUX *load_mod(const char *file) {
   modux_status status;
-  MODUX *mod = modux_import::load_path(file, &status);
+  MODUX *mod = modux_import::load_path(file, enable_m15 == -1 ? MODUX_LOAD_MOD15 : 0, &status);
   modux_import::publish_legacy(status, mod == nullptr);
   return mod;
 }
 
 int get_mod_info(const char *file, MODFILE_INFO *info) {
   modux_status status;
-  const int result = modux_import::path_info(file, info, &status);
+  const int result =
+      modux_import::path_info(file, enable_m15 == -1 ? MODUX_LOAD_MOD15 : 0, info, &status);
   if (result < 0) modux_import::publish_legacy(status, true);
   return result;
 }

@@ -1,9 +1,10 @@
 // How many passes of the game loop this machine makes in a second, with the first level of the
 // real datafiles in a real 640x480 window and a song of the game playing, as in play: the bare
-// pass (what an unpaced loop would make), the maze drawing alone, the paced loop that the game
-// runs, and the music alone with the main thread asleep (what Allegro's threads and the music
-// cost by themselves). Rates are wall-clock; the CPU figures are the whole process's
-// (getrusage), since the mixer, the timer and the X driver run threads of their own.
+// pass (what an unpaced loop would make, drawn and with the null presenter), the maze drawing
+// alone, the paced loop that the game runs, and the music alone with the main thread asleep (what
+// Allegro's threads and the music cost by themselves). Rates are wall-clock; the CPU figures are
+// the whole process's (getrusage), since the mixer, the timer and the X driver run threads of their
+// own.
 //   DISPLAY=:55 bench_gameloop [run folder]   (the folder defaults to the build's run folder)
 //   bench/run_with_sound.sh bench_gameloop  (private X server and a paced sound sink)
 #include <benchmark/benchmark.h>
@@ -71,7 +72,10 @@ class ProcessCpu {
   std::chrono::steady_clock::time_point wall_;
 };
 
+// The bare pass with the window's presenter (as in play) and with the null one (the logic alone,
+// as a fast replay runs it).
 void BM_GamePass(benchmark::State &state) {
+  UsePresenter(int(state.range(0)), screen);
   StartBenchLevel();
   ProcessCpu cpu;
   for (auto _ : state) {
@@ -81,13 +85,19 @@ void BM_GamePass(benchmark::State &state) {
   }
   cpu.Report(state);
   state.SetItemsProcessed(state.iterations());
+  UsePresenter(PRESENT_WINDOW, screen);
 }
-BENCHMARK(BM_GamePass)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GamePass)
+    ->ArgName("presenter")
+    ->Arg(PRESENT_WINDOW)
+    ->Arg(PRESENT_NONE)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_DrawGameMap(benchmark::State &state) {
   StartBenchLevel();
   ProcessCpu cpu;
-  for (auto _ : state) DrawGameMap();
+  for (auto _ : state) DrawGameMap(screen);
   cpu.Report(state);
   state.SetItemsProcessed(state.iterations());
 }
@@ -166,7 +176,8 @@ int main(int argc, char **argv) {
   set_palette(static_cast<RGB *>(graphics[GFX_PALETTE].dat));
   map_bitmap = create_bitmap(441, 441);
   screen_bitmap = create_bitmap(640, 480);
-  InitGameGraphics();
+  UsePresenter(PRESENT_WINDOW, screen);
+  InitGameGraphics(screen);
   ApplyVolumes();
   PlaySong();  // a level starts a song: it plays through every benchmark
   benchmark::AddCustomContext("sound driver", driver);

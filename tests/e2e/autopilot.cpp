@@ -2,7 +2,7 @@
 // real datafiles, one game tick per pass, always heading for the nearest ball, and the game's
 // recorder writes what each pass consumed. It prints the final figures as "vorbel --replay FILE
 // --fast" prints them, so a test can hold the real program's replay against them.
-// Usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after PASSES] [--load-at PASSES]
+// Usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after PASSES]
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,25 +19,12 @@
 namespace {
 
 int quit_after = 1 << 30;  // passes after which the pilot quits (as a signal would end the game)
-int load_at = -1;          // pass at which the pilot saves and loads the game back (F5, F6)
 int pass_count = 0;
 
 PassInput Pilot() {
   game_timer();  // one tick a pass, as the paced loop runs
   if (++pass_count >= quit_after) exit_requested = -1;
   const bool on_cell = vorbel.x % CELL == 0 && vorbel.y % CELL == 0;
-  if (load_at >= 0 && pass_count >= load_at && on_cell) {
-    // A saved game worth 1000 more than the game in play is loaded (as F6 does): only a replay
-    // that applies the recorded save reaches the recorded score.
-    unsigned char save[SAVE_SIZE];
-    vorbel.score += 1000;
-    SavedGameBytes(save);
-    vorbel.score -= 1000;
-    FILE *f = fopen("autopilot.svg", "wb");
-    if (f) fwrite(save, 1, SAVE_SIZE, f), fclose(f);
-    if (!ReadSavedGame("autopilot.svg")) exit(3);
-    load_at = -1;
-  }
   PassInput in;
   in.vorbel_due = vorbel_timer > vorbel_speed ? -1 : 0;
   in.bug_due = bug_timer > bug_speed ? -1 : 0;
@@ -61,8 +48,7 @@ PassInput Pilot() {
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    fputs("usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N] [--load-at N]\n",
-          stderr);
+    fputs("usage: autopilot RUN_DIR OUT DIFFICULTY [CUSTOM.map] [--quit-after N]\n", stderr);
     return 2;
   }
   auto absolute = [](const char *p) { return std::filesystem::absolute(p).string(); };
@@ -71,8 +57,6 @@ int main(int argc, char **argv) {
   for (int i = 4; i < argc; i++) {
     if (!strcmp(argv[i], "--quit-after") && i + 1 < argc)
       quit_after = atoi(argv[++i]);
-    else if (!strcmp(argv[i], "--load-at") && i + 1 < argc)
-      load_at = atoi(argv[++i]);
     else
       custom = absolute(argv[i]);
   }
@@ -89,13 +73,14 @@ int main(int argc, char **argv) {
     fprintf(stderr, "autopilot: %s: %s\n", custom.c_str(), why);
     return 1;
   }
-  std::string scratch = out + ".work";  // the saved game of --load-at goes beside the recording
+  std::string scratch = out + ".work";  // a scratch folder beside the recording
   mkdir(scratch.c_str(), 0755);
   if (chdir(scratch.c_str()) != 0) return 1;
   ResetHighScores();
   dif_level = atoi(argv[3]);
   music_on = 0, sound_on = 0, music_silent = -1;
   replay_fast = -1;
+  UsePresenter(PRESENT_NONE, nullptr);
   RecordTo(out.c_str());
   pass_input = Pilot;
   if (!custom.empty()) {

@@ -5,6 +5,7 @@
 # the play-test: the game opens on the level drawn, the vorbel eats, the game ends
 # through its high-score step and the editor comes back; the map file opened again in the editor
 # and saved as text gives the same picture; a damaged map is refused by the game.
+# A fast stroke leaves no gap, the floor tool and the lower box are plain, C does not leave.
 # Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -16,12 +17,13 @@ level="$E2E_DIR/edge.txt"
 px() { echo $((30 + 20 * $1)); }
 py() { echo $((30 + 20 * $1)); }
 click_cell() { click "$(px "$1")" "$(py "$2")" 0.2; }
-# stroke ROW FROM TO: the left button held from column FROM to TO along a row, cell by cell.
+# stroke ROW FROM TO [STEP]: the left button held from column FROM to TO along a row, STEP cells
+# (default 1) at a time.
 stroke() {
   local x
   xdotool mousemove --window "$WID" "$(px "$2")" "$(py "$1")"; sleep 0.1
   xdotool mousedown 1; sleep 0.1
-  for x in $(seq "$2" "$3"); do xdotool mousemove --window "$WID" "$(px "$x")" "$(py "$1")"; sleep 0.06; done
+  for x in $(seq "$2" "${4:-1}" "$3"); do xdotool mousemove --window "$WID" "$(px "$x")" "$(py "$1")"; sleep 0.06; done
   xdotool mouseup 1; sleep 0.2
 }
 row_of() { sed -n '/^map:$/,$p' "$level" | sed -n "$(( $1 + 2 ))p"; }
@@ -36,7 +38,7 @@ press w r                     # walls, rectangle mode
 stroke 3 3 8                  # a wall bar from column 3 to 8 on row 3
 press r 1                     # strokes again, balls of value 1
 stroke 5 2 15
-stroke 16 11 15               # a row of balls right of the vorbel's start (10, 16)
+stroke 16 11 15 4             # a row of balls right of the vorbel's start (10, 16), in one jump
 press 5; click_cell 4 8       # a power ball
 press h; click_cell 18 3      # the bugs' start, far from the vorbel
 press w; click_cell 12 12     # a wall, taken back
@@ -45,6 +47,7 @@ click 616 211 0.3             # "+" of the bugs: 2 -> 3
 press ctrl+n
 xdotool type --delay 120 "Edge Test"; press Return
 screenshot "$art/editor-drawn.png"
+[ "$(colours_in "$art/editor-drawn.png" 504 24 20 20)" -ge 2 ] && [ "$(colours_in "$art/editor-drawn.png" 476 170 154 278)" -le 6 ] || fail "a plain floor tool, or pictures in the lower box"
 press ctrl+s
 wait_for_file "${level%.txt}.map"
 
@@ -96,8 +99,11 @@ diff <(sed -n '/^map:$/,$p' "$level") <(sed -n '/^map:$/,$p' "$E2E_DIR/compiled.
   fail "the map file opened does not show the level drawn: $(cat "$E2E_DIR/compiled.txt")"
 grep -qx "name: compiled" "$E2E_DIR/compiled.txt" || fail "a map file's level is not named after the file"
 
-note "leaving the editor"
-press Escape
+note "leaving the editor: C does not answer \"Leave without saving?\", Enter does"
+press w; click_cell 12 12
+press Escape; sleep 0.5; press c; sleep 0.5
+running "C at \"Leave without saving?\""
+press Return
 game_wait_exit 10
 [ "$GAME_STATUS" = 0 ] || fail "the editor ended with status $GAME_STATUS"
 

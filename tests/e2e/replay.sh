@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Replays in the real program: whole games that an autopilot recorded on the game's own loop (each
-# difficulty, a custom level, a saved game loaded mid-game, a game quit early) replayed with
-# --replay --fast must end on the autopilot's figures; one is watched in the window at play speed;
+# difficulty, a custom level, a game quit early) replayed with --replay --fast must end on the
+# autopilot's figures (games played from the keyboard are replayed in recorded.sh); one is
+# watched in the window at play speed;
 # a file that cannot be opened is refused with a reason, and so is a bad command line.
 # Usage: replay.sh RUN_DIR AUTOPILOT [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
@@ -25,7 +26,6 @@ cases=(
   "normal|1|"
   "hard|2|"
   "custom level|1|$E2E_RUN/custom/butterfly.map"
-  "saved game loaded|0|--load-at 400"
   "quit early|2|--quit-after 300"
 )
 for c in "${cases[@]}"; do

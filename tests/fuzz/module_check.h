@@ -144,10 +144,11 @@ inline std::string check_bytes(const uint8_t *data, size_t size, int ticks) {
   install_engine();
   MODFILE_INFO info;
   memset(&info, 0, sizeof info);
+  const int flags = enable_m15 == -1 ? MODUX_LOAD_MOD15 : 0;
   const int probed =
-      modux_import::info_memory({data, static_cast<long long>(size)}, &info, nullptr);
+      modux_import::info_memory({data, static_cast<long long>(size)}, flags, &info, nullptr);
   modux_status status;
-  MODUX *mod = modux_module_load_memory(data, size, &status);
+  MODUX *mod = modux_module_load_memory_flags(data, size, flags, &status);
   const std::string message = status.message;
   if (!mod) {
     // A refusal agrees with any probe; an IT refusal names what is wrong.
@@ -196,7 +197,7 @@ inline std::string check_bytes_both_ways(const uint8_t *data, size_t size, int t
   std::string fault = check_bytes(data, size, ticks);
   if (!fault.empty()) return fault;
   MODFILE_INFO info;
-  if (modux_import::info_memory({data, static_cast<long long>(size)}, &info, nullptr) != -1)
+  if (modux_import::info_memory({data, static_cast<long long>(size)}, 0, &info, nullptr) != -1)
     return "";
   enable_m15 = -1;
   fault = check_bytes(data, size, ticks);

@@ -71,6 +71,7 @@ class GameTest : public ::testing::Test {
     vorbel_timer = bug_timer = 0;
     exit_requested = close_requested = focus_lost = focus_back = 0;
     replay_mode = REPLAY_OFF, replay_fast = 0, pass_input = LiveInput, replay_stopped[0] = 0;
+    UsePresenter(PRESENT_WINDOW, screen);
     for (highscore_struct &e : HighScores) DefaultHighScore(&e);
   }
 

@@ -104,6 +104,23 @@ TEST_F(BugTest, ChaseAndWanderOdds) {
   });
 }
 
+// The game's sequence is the C library's unseeded rand() (srand(1) restarts that), and draws
+// made from rand() meanwhile, as a sound library's would be, take nothing from it.
+TEST_F(BugTest, RandomIsTheUnseededSequenceAndTheGamesAlone) {
+  RandomRestart();
+  srand(1);
+  std::vector<int> libc(5000);
+  for (int &r : libc) r = rand();
+  for (int k = 0; k < 5000; k++) {
+    if (k % 7 == 0) rand();  // another library draws in between
+    const int n = 2 + k % 5;
+    ASSERT_EQ(Random(n), libc[size_t(k)] % n) << "draw " << k;
+  }
+  EXPECT_EQ(random_draws, 5000);
+  RandomRestart();
+  EXPECT_EQ((Ints{random_draws, Random(1 << 30)}), (Ints{0, libc[0] % (1 << 30)}));
+}
+
 using CollisionTest = BugTest;
 
 TEST_F(CollisionTest, EdibleBugsAreCaughtAndSentHome) {

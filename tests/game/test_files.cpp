@@ -2,6 +2,7 @@
 // level objects of maps.dat, each damaged or hostile file refused with nothing lost or changed.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <functional>
@@ -148,7 +149,8 @@ TEST_F(HighScoreTest, NameEntryKeys) {
   char name[256] = "";
   // clang-format off
   struct { int c, scancode, result; const char *name; } steps[] = {
-      {8, KEY_BACKSPACE, NAME_IGNORED, ""},   {'A', KEY_A, NAME_TYPED, "A"},
+      {8, KEY_BACKSPACE, NAME_IGNORED, ""},   {' ', KEY_SPACE, NAME_IGNORED, ""},
+      {'A', KEY_A, NAME_TYPED, "A"},
       {' ', KEY_SPACE, NAME_TYPED, "A "},     {'~', KEY_TILDE, NAME_TYPED, "A ~"},
       {31, KEY_F1, NAME_IGNORED, "A ~"},      {127, KEY_DEL, NAME_IGNORED, "A ~"},
       {200, KEY_F2, NAME_IGNORED, "A ~"},     {8, KEY_BACKSPACE, NAME_ERASED, "A "},
@@ -270,16 +272,16 @@ TEST_F(SaveTest, SavesComeBackWholeOrAreRefusedWithNothingChanged) {
   EXPECT_TRUE(ReadSavedGame("good.svg")) << "a custom game's save of its own map";
 }
 
-// Custom maps are read whole, the first 1048 bytes of a file, and every map from outside goes
-// through one map check; a refused custom map leaves the map it was to fill alone.
+// Custom maps are read whole, exactly 1048 bytes, and every map from outside goes through one
+// map check; a refused custom map leaves the map it was to fill alone.
 TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
   const map_struct good = Playable();
   Bytes longer = MapBytes(good);
-  longer.resize(5000, 0xEE);
-  WriteBytes("longer.map", longer);
+  WriteBytes("good.map", longer);
   map_struct read{};
-  ASSERT_TRUE(ReadCustomMap("longer.map", &read));
+  ASSERT_TRUE(ReadCustomMap("good.map", &read));
   EXPECT_EQ(std::memcmp(&read, &good, sizeof read), 0);
+  longer.push_back(0);
   auto refused = [](const Bytes &b, const std::string &what, const char *reason = "") {
     WriteBytes("bad.map", b);
     map_struct out = Playable();
@@ -291,11 +293,13 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
     EXPECT_NE(std::string(why).find(reason), std::string::npos) << what << ": " << why;
   };
   refused({}, "empty", "it is not a map file (0 bytes, a map has 1048)");
+  refused(longer, "longer", "it is not a map file (longer than 1048 bytes)");
+  char why[80];
+  ASSERT_EQ(mkfifo("fifo.map", 0600), 0);  // never opened: it would block
+  EXPECT_EQ(ReadCustomMap("fifo.map", &read, why, sizeof why), 0);
+  EXPECT_STREQ(why, "it cannot be opened: it is a FIFO, not a file");
   refused(Bytes(longer.begin(), longer.begin() + 1047), "short",
           "it is not a map file (1047 bytes");
-  Bytes save(SAVE_SIZE);
-  SavedGameBytes(save.data());
-  refused(save, "a saved game");
   using M = map_struct &;
   // clang-format off
   const std::pair<void (*)(M), const char *> cases[] = {
@@ -311,6 +315,7 @@ TEST_F(SaveTest, OneMapCheckForEveryMapFromOutside) {
       // Bug pictures end where the datafile ends, if it holds fewer than the vorbel's first.
       {[](M m) { m.bug_sprite = 20, num_sprites = 20; }, "the bug picture 20 is not one of the 20"},
       {[](M m) { m.bug_sprite = -1; }, "the bug picture -1"},
+      {[](M m) { m.points[31] = -32768; }, "the points -32768 of the cell value 32 are below 0"},
       {[](M m) { m.ball_count = 0; }, "the ball count 0"},
       {[](M m) { m.ball_count = 399; }, "the ball count 399 does not fit the 398 balls"},
       // A ball in column 21 is passed, never eaten: it does not count.

@@ -114,7 +114,8 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
   auto play = [&](PassInput (*input)()) {  // the game from the same start every time
     map = level, gmap = &map, dif_level = 2, exit_requested = 0;
     NewGameSetup();
-    srand(7), random_draws = 0, replay_fast = -1, pass_input = input;
+    RandomRestart(), pass_input = input;
+    UsePresenter(PRESENT_NONE, nullptr);
     RecordStart(-1);
     PlayMap(&map);
     ReplayEnd();
@@ -141,6 +142,7 @@ TEST_F(GameLoopTest, ReplaysFollowTheRecordingOrStop) {
        "left its recorded course"},
       {"cut short", edited([](ReplayFile &r) { r.stream.resize(r.stream.size() / 2); }), "ends before the game"},
       {"other figures", edited([](ReplayFile &r) { r.score++; }), "final figures differ"},
+      {"billions of earlier draws", edited([](ReplayFile &r) { r.draws = 4000000000u; }), "more random draws"},
       {"another version", edited([](ReplayFile &r) { r.version[27] = 'X'; }), "another version"},
       {"a byte damaged", [&] { Bytes d = good; d[200] ^= 1; return d; }(), "damaged"},
       {"not a recording", Bytes(80, 'V'), "not a replay file"},
@@ -206,6 +208,23 @@ TEST_F(GameLoopTest, RegressionSafetyAcrossALostLife) {
   EXPECT_EQ((Ints{vorbel.lives, vorbel.bugs_eaten, state_timer}), (Ints{2, 0, 3}));
   for (int i = 0; i < 4; i++) GamePass();
   EXPECT_EQ((Ints{state_timer, bugs[0].state, bugs[1].state}), (Ints{0, BUG_NORMAL, BUG_NORMAL}));
+}
+
+// A life lost and the game over through each presenter: the same figures; the window's says
+// "You Died!!!" on a dark framed box, the null one draws nothing at all.
+TEST_F(GameLoopTest, PresentersShowTheSameGame) {
+  for (int kind : {PRESENT_WINDOW, PRESENT_NONE}) {
+    SetUp(), Corridors(), UsePresenter(kind, screen), clear_to_color(screen, 7);
+    key[KEY_SPACE] = 1, vorbel.lives = 2;
+    Place(bugs[0], vorbel.x, vorbel.y), GamePass();
+    const int frame = getpixel(screen, 190, 232);
+    Place(bugs[1], vorbel.x, vorbel.y), GamePass();
+    int drawn = 0;
+    for (int y = 0; y < 480; y++)
+      for (int x = 0; x < 640; x++) drawn += getpixel(screen, x, y) != 7;
+    EXPECT_EQ((Ints{vorbel.lives, end_game}), (Ints{1, -1})) << kind;
+    EXPECT_TRUE(kind == PRESENT_NONE ? drawn == 0 : frame == 142 && drawn > 440 * 440) << kind;
+  }
 }
 
 // A second power ball during the safety time restarts the count from 1 and makes every bug edible

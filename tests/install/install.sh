@@ -2,8 +2,9 @@
 # The installation, `cmake --install` into a prefix then moved elsewhere: the validators pass on
 # the manual pages, the desktop entry and the AppStream file; the engine's documented C++ and C
 # example programs build against it through pkg-config and find_package and render a song; the
-# game, started from another folder under Xvfb, finds its datafiles, keeps "vorbel.hsc" in the XDG
-# data folder and names the folder it looked in when a datafile is missing.
+# game, started from another folder under Xvfb, finds its datafiles (so does the editor), keeps
+# "vorbel.hsc" and the example levels in the XDG data folder and names the folder it looked in
+# when a datafile is missing.
 # Usage: install.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/../e2e/lib.sh"
 BUILD=$(cd "$1" && pwd) SRC=$(cd "$2" && pwd)
@@ -14,9 +15,11 @@ P=$E2E_DIR/p DATA=$E2E_DIR/p/share/games/vorbel-endurnal
 
 note "files, library versions, icons"
 lib=$(dirname "$(find "$P" -name libmodux.a)")
-for f in games/vorbel games/vorbel-mapc bin/modux-play include/modux/modux.h include/modux/libmodux.h "$DATA"/sounds.dat "$DATA"/custom/butterfly.map; do
+for f in games/vorbel games/vorbel-mapc games/vorbel-edit bin/modux-play include/modux/modux.h include/modux/libmodux.h "$DATA"/sounds.dat "$DATA"/custom/butterfly.map "$DATA"/custom/butterfly.txt; do
   [ -e "$P/${f#$P/}" ] || fail "$f is not installed"
 done
+[ -e "$P/bin/vorbel-edit" ] && fail "vorbel-edit is installed twice"
+man -l "$P/share/man/man6/vorbel.6" 2>/dev/null | grep -q -- "--replay FILE" || fail "vorbel(6) names no options"
 [ -e "$P/include/modux/modux_internal.h" ] && fail "the internal header is installed"
 so=$(readlink -f "$lib/libmodux.so")
 [[ $so == */libmodux.so.2.0.0 ]] || fail "libmodux.so leads to $so"
@@ -72,8 +75,12 @@ press Escape
 game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
 [ "$(stat -c %s "$XDG_DATA_HOME/vorbel-endurnal/vorbel.hsc" 2>/dev/null)" = 420 ] || fail "no vorbel.hsc in the XDG folder"
-[ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.map" ] || fail "the example levels were not copied"
+for f in map txt; do [ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.$f" ] || fail "the example levels were not copied"; done
 [ -z "$(ls "$E2E_DIR/elsewhere")" ] || fail "files written in the starting folder: $(ls "$E2E_DIR/elsewhere")"
+
+(cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel-edit") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" & GAME_PID=$!
+E2E_PIDS+=($GAME_PID); wait_window "level editor" "installed editor"; press Escape; game_wait_exit
+[ "$GAME_STATUS" = 0 ] || fail "the installed editor, started elsewhere: status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
 
 rm "$DATA/set12.dat"
 start_installed

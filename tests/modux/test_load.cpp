@@ -67,8 +67,9 @@ TEST_F(LoadMod, OrderListHeldInsideTheSong) {
   }
 }
 
-// 15-sample files load only when enabled (sample numbers beyond 15 are none); a finetune byte
-// or a volume above 64 in a header is no 15-sample MOD. Refusals and notes name their fault.
+// 15-sample files load only when asked for, by the load's flag or by enable_m15 (sample numbers
+// beyond 15 are none); a finetune byte or a volume above 64 in a header is no 15-sample MOD.
+// Refusals and notes name their fault.
 TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   mod_image m;
   m.no_inst = 15, m.title = "old one";
@@ -92,14 +93,18 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   EXPECT_STREQ(status_.note, "file ends 6 bytes early: the end of the sample data is silent");
   EXPECT_EQ(keep(load_m("/nonexistent/x.mod", 31)), nullptr);
   EXPECT_STREQ(modux_error, "Unable to open /nonexistent/x.mod: No such file or directory");
-  enable_m15 = -1;
+  const auto load15 = [&](const bytes &b) {
+    return keep(modux_module_load_memory_flags(b.data(), b.size(), MODUX_LOAD_MOD15, &status_));
+  };
   for (size_t at : {20 + 24, 20 + 14 * 30 + 25})
-    refused(damaged(old, {"", at, {65}}), kUnsupported);
-  expect_info(file(old), 1, "MOD (15 Samples)", "old one");
-  MODUX *mod = load(old);
+    EXPECT_EQ(load15(damaged(old, {"", at, {65}})), nullptr) << at;
+  MODUX *mod = load15(old);
   ASSERT_NE(mod, nullptr) << status_.message;
   EXPECT_EQ(std::make_pair(mod->sample_count, mod->patterns[0].notes[0].sample),
             std::make_pair(15, 0));
+  enable_m15 = -1;
+  expect_info(file(old), 1, "MOD (15 Samples)", "old one");
+  EXPECT_NE(keep(load_mod(file(old).c_str())), nullptr) << modux_error;
 }
 
 // Every package family loads from inside a UMX package, through the C interface and get_mod_info

@@ -1,6 +1,8 @@
 // Level maps: text parsing, the playability checks under the movement rules, the 1048-byte map
 // record, vorbel-mapc, and the level editor's model (strokes, wall tiles, undo, problem cells).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "editmodel.h"
@@ -118,6 +121,7 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
       {"name:\n", "empty level name"},
       {"", "the header has no 'name'"},
       {std::string("\xff\xfe\0\x01", 4), "expected 'key: value'"},
+      {"walls 2\x1b[2J\n", "found 'walls 2\\x1b[2J'"},  // a control byte never reaches a terminal
       // clang-format on
   };
   for (const auto &[text, expect] : cases) {
@@ -140,7 +144,7 @@ TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   std::filesystem::create_directories(dir);
   std::string out;
   auto run = [&](const std::string &args) {  // the tool's status, its messages in `out`
-    FILE *p = popen((std::string(VORBEL_MAPC) + " " + args + " 2>&1").c_str(), "r");
+    FILE *p = popen(("timeout 20 " + std::string(VORBEL_MAPC) + " " + args + " 2>&1").c_str(), "r");
     char buf[512];
     for (out.clear(); p && fgets(buf, sizeof buf, p);) out += buf;
     int status = p ? pclose(p) : -1;
@@ -165,12 +169,14 @@ TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   // clang-format off
   const struct { size_t size, off; int code; const char *expect; } damaged[] = {
       {100, 0, 0, "100 bytes, a map file holds 1048"},
+      {1049, 0, 0, "more than bytes, a map file holds 1048"},
       {1048, 16 + 2 * (22 * 4 + 2), 2400, "column 4, row 2 has the code 2400"},
       {1048, 16, -1, "column 0, row 0 has the code -1"},
       // clang-format on
   };
   for (const auto &d : damaged) {
     std::vector<uint8_t> bad = older;
+    bad.resize(d.size);
     bad[d.off] = uint8_t(d.code & 0xff), bad[d.off + 1] = uint8_t((d.code >> 8) & 0xff);
     Level level;
     EXPECT_NE(mapgen::level_from_image(bad.data(), d.size, "bad.map", level).find(d.expect),
@@ -198,6 +204,22 @@ TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   };
   for (const auto &[args, status] : usage) EXPECT_EQ(run(args), status) << args << ":\n" << out;
   EXPECT_FALSE(std::filesystem::exists(dir + "/junk.map"));
+
+  // Hostile paths: a FIFO as input is refused unopened; a FIFO with no reader or a device node (as
+  // root) as output is written to, never replaced, or fails with its reason.
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  const bool root = mknod((dir + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  const std::tuple<std::string, int, std::string> hostile[] = {
+      {dir + "/fifo", 1, "fifo: it is a FIFO, not a file"},
+      {good + " -o " + dir + "/fifo", 1, "cannot write " + dir + "/fifo: No such device"},
+      {good + " -o " + dir + (root ? "/null" : "/fifo.map"), 0, "-> " + dir},
+  };
+  for (const auto &[args, status, expect] : hostile) {
+    EXPECT_EQ(run(args), status) << args;
+    EXPECT_NE(out.find(expect), std::string::npos) << expect << " in:\n" << out;
+  }
+  struct stat st;
+  EXPECT_TRUE(!root || (stat((dir + "/null").c_str(), &st) == 0 && S_ISCHR(st.st_mode)));
   std::filesystem::remove_all(dir);
 }
 
@@ -210,23 +232,25 @@ std::string Row(const Level &level, int y) {
 }
 
 // A stroke from the new level (ring of wall, bugs at 10,10, vorbel at 10,16) and the picture row
-// it leaves; `rect` strokes fill from `a` to `b`, the others paint `a` alone.
+// it leaves; strokes paint `a` alone ('p'), fill a rectangle ('r') or a line ('l') from `a` to `b`.
 TEST(Editor, StrokesOfTheTools) {
   // clang-format off
-  struct Case { char key; bool rect; CellPos a, b; bool changed; int row; const char *expect; } cases[] = {
-      {' ', false, {0, 5}, {}, true, 5, "-                    #"},  // the ring opened: a tunnel mouth
-      {'w', false, {10, 16}, {}, false, 16, "#         V          #"},  // no wall over a start
-      {'v', false, {10, 10}, {}, false, 16, "#         V          #"},  // starts never share a cell
-      {'v', false, {21, 3}, {}, true, 3, "#                    V"},    // a start clears its cell
-      {'w', false, {22, 3}, {}, false, 3, "#                    #"},  // outside the grid
-      {'2', true, {3, 2}, {1, 1}, true, 2, "#222                 #"},  // corners in any order
-      {'v', true, {1, 1}, {3, 1}, true, 1, "#  V                 #"},  // a start lands at the end
+  struct Case { char key; char how; CellPos a, b; bool changed; int row; const char *expect; } cases[] = {
+      {' ', 'p', {0, 5}, {}, true, 5, "-                    #"},  // the ring opened: a tunnel mouth
+      {'w', 'p', {10, 16}, {}, false, 16, "#         V          #"},  // no wall over a start
+      {'v', 'p', {10, 10}, {}, false, 16, "#         V          #"},  // starts never share a cell
+      {'v', 'p', {21, 3}, {}, true, 3, "#                    V"},    // a start clears its cell
+      {'w', 'p', {22, 3}, {}, false, 3, "#                    #"},  // outside the grid
+      {'2', 'r', {3, 2}, {1, 1}, true, 2, "#222                 #"},  // corners in any order
+      {'v', 'r', {1, 1}, {3, 1}, true, 1, "#  V                 #"},  // a start lands at the end
+      {'w', 'l', {1, 2}, {4, 3}, true, 3, "# ###                #"},  // a fast drag: no gap, sides touch
       // clang-format on
   };
   for (const Case &c : cases) {
     Level level = editor::new_level();
-    bool changed = c.rect ? editor::paint_rect(level, ToolOf(c.key), c.a, c.b)
-                          : editor::paint(level, ToolOf(c.key), c.a.x, c.a.y);
+    bool changed = c.how == 'r'   ? editor::paint_rect(level, ToolOf(c.key), c.a, c.b)
+                   : c.how == 'l' ? editor::paint_line(level, ToolOf(c.key), c.a, c.b)
+                                  : editor::paint(level, ToolOf(c.key), c.a.x, c.a.y);
     EXPECT_EQ(changed, c.changed) << c.key << " at " << c.a.x << "," << c.a.y;
     EXPECT_EQ(Row(level, c.row), c.expect) << c.key << " at " << c.a.x << "," << c.a.y;
   }

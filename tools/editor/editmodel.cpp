@@ -2,6 +2,7 @@
 #include "editmodel.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace editor {
 
@@ -102,6 +103,23 @@ bool paint_rect(Level &level, const Tool &tool, CellPos from, CellPos to) {
   for (int x = std::min(from.x, to.x); x <= std::max(from.x, to.x); x++)
     for (int y = std::min(from.y, to.y); y <= std::max(from.y, to.y); y++)
       changed = paint(level, tool, x, y) || changed;
+  return changed;
+}
+
+bool paint_line(Level &level, const Tool &tool, CellPos from, CellPos to) {
+  if (tool.kind == ToolKind::VorbelStart || tool.kind == ToolKind::BugStart)
+    return paint(level, tool, to.x, to.y);
+  // Steps along one axis at a time, so the cells touch by their sides as the pointer crossed them.
+  const int nx = std::abs(to.x - from.x), ny = std::abs(to.y - from.y);
+  const int sx = from.x < to.x ? 1 : -1, sy = from.y < to.y ? 1 : -1;
+  bool changed = paint(level, tool, from.x, from.y);
+  for (int ix = 0, iy = 0; ix < nx || iy < ny;) {
+    if ((1 + 2 * ix) * ny < (1 + 2 * iy) * nx)
+      from.x += sx, ix++;
+    else
+      from.y += sy, iy++;
+    changed = paint(level, tool, from.x, from.y) || changed;
+  }
   return changed;
 }
 

@@ -39,6 +39,10 @@ bool paint(Level &level, const Tool &tool, int x, int y);
 // The rectangle between two corner cells (in any order) under a tool; a start tool places its
 // start at `to`. True when the level changed.
 bool paint_rect(Level &level, const Tool &tool, CellPos from, CellPos to);
+// The cells of the straight line from one cell to another, both included, each touching the next
+// by a side: a fast drag samples the pointer far apart and its stroke still has no gap. A start
+// tool places its start at `to`.
+bool paint_line(Level &level, const Tool &tool, CellPos from, CellPos to);
 
 // Header fields of the panel: a label, the range the checks accept and the step of one click.
 struct Field {

@@ -29,8 +29,9 @@ using mapgen::Level;
 
 constexpr int kMazeX = 20, kMazeY = 20;  // the maze's place on the screen, as in the game
 constexpr int kToolX = 478, kToolY = 22, kToolStep = 25, kToolsPerRow = 6;
-constexpr int kFieldY = 172, kFieldStep = 16;  // rows of the header fields in the lower box
-constexpr int kStatusY = 466;                  // the message line under the maze
+constexpr int kFieldY = 172, kFieldStep = 16;    // rows of the header fields in the lower box
+constexpr int kStatusY = 461, kStatusStep = 10;  // the two message lines under the maze
+constexpr int kPanelX = 476, kPanelW = 153;      // text in the panel's boxes, frame to frame
 
 // The editor's whole state: the level, where it is saved, its history and what the checks say.
 struct Editor {
@@ -42,7 +43,7 @@ struct Editor {
   bool rect_mode = false;
   bool dirty = false;
   std::string message;
-  int red = 0, yellow = 0, white = 15;  // palette indices found in the game's palette
+  int red = 0, yellow = 0, white = 15, grey = 8;  // palette indices found in the game's palette
 };
 
 std::atomic<int> close_clicked{0};
@@ -93,7 +94,10 @@ void DrawToolPicture(const Editor &ed, BITMAP *bmp, const editor::Tool &t, int x
       break;
     case editor::ToolKind::VorbelStart: s = Sprite(SPR_VORBEL_RIGHT); break;
     case editor::ToolKind::BugStart: s = Sprite(ed.level.bug_sprite); break;
-    case editor::ToolKind::Floor: break;
+    case editor::ToolKind::Floor:  // the empty cell it leaves, outlined
+      rect(bmp, x + 1, y + 1, x + CELL - 2, y + CELL - 2, ed.grey);
+      line(bmp, x + 1, y + CELL - 2, x + CELL - 2, y + 1, ed.grey);
+      break;
   }
   if (s) draw_sprite(bmp, s, x, y);
 }
@@ -120,6 +124,21 @@ void DrawMaze(const Editor &ed) {
   unscare_mouse();
 }
 
+// A text in lines of at most `width` pixels, broken at a space when one lies in the line's second
+// half, else (a long path) inside the word.
+std::vector<std::string> Wrap(std::string rest, int width) {
+  std::vector<std::string> lines;
+  do {
+    size_t n = rest.size();
+    while (n > 1 && text_length(font, rest.substr(0, n).c_str()) > width) n--;
+    const size_t space = n < rest.size() ? rest.rfind(' ', n) : std::string::npos;
+    if (space != std::string::npos && space > n / 2) n = space;
+    lines.push_back(rest.substr(0, n));
+    rest.erase(0, n < rest.size() && rest[n] == ' ' ? n + 1 : n);
+  } while (!rest.empty());
+  return lines;
+}
+
 // A line of the default font on black, cut at the right edge of `width`.
 void TextLine(const std::string &s, int x, int y, int width, int colour) {
   scare_mouse();
@@ -134,14 +153,16 @@ void TextLine(const std::string &s, int x, int y, int width, int colour) {
 // The top line names the file and counts the problems; the bottom line shows the problem under
 // the pointer, else the last message, else the first problem about the level as a whole.
 void DrawLines(const Editor &ed, int hover) {
-  char head[200];
-  std::snprintf(head, sizeof head, "%s%s - %s", ed.path.empty() ? "(not saved)" : ed.path.c_str(),
-                ed.dirty ? " *" : "",
-                ed.problems.empty() ? "no problems: the level is playable"
-                                    : (std::to_string(ed.problems.size()) +
-                                       (ed.problems.size() == 1 ? " problem" : " problems"))
-                                          .c_str());
-  TextLine(head, kMazeX, 1, 600, ed.problems.empty() ? ed.white : ed.yellow);
+  // A path too long for the line loses its start, so the count of problems stays in sight.
+  std::string path = ed.path.empty() ? "(not saved)" : ed.path;
+  const std::string tail =
+      std::string(ed.dirty ? " *" : "") + " - " +
+      (ed.problems.empty() ? "no problems: the level is playable"
+                           : std::to_string(ed.problems.size()) +
+                                 (ed.problems.size() == 1 ? " problem" : " problems"));
+  while (path.size() > 4 && text_length(font, (path + tail).c_str()) > 600)
+    path = "..." + path.substr(4);
+  TextLine(path + tail, kMazeX, 1, 600, ed.problems.empty() ? ed.white : ed.yellow);
   std::string line = ed.message;
   if (hover >= 0) {
     line = ed.problems[size_t(hover)].text;
@@ -157,7 +178,10 @@ void DrawLines(const Editor &ed, int hover) {
   size_t colon = line.find(": ");
   if (hover >= 0 && colon != std::string::npos)
     line = line.substr(colon + 2);  // the file name is in the top line
-  TextLine(line, 4, kStatusY, 632, hover >= 0 ? ed.red : ed.white);
+  std::vector<std::string> lines = Wrap(line, 632);
+  lines.resize(2);
+  for (size_t i = 0; i < lines.size(); i++)
+    TextLine(lines[i], 4, kStatusY + kStatusStep * int(i), 632, hover >= 0 ? ed.red : ed.white);
 }
 
 // The lower box's opaque lines, as the game's status lines are drawn.
@@ -206,10 +230,11 @@ void DrawTools(const Editor &ed) {
   char line[80];
   std::snprintf(line, sizeof line, "%s (%c)", kTools[ed.tool].name,
                 kTools[ed.tool].key == ' ' ? '_' : kTools[ed.tool].key);
-  TextLine(line, kToolX, 102, 150, ed.white);
-  TextLine(ed.rect_mode ? "Drag: rectangle (r)" : "Drag: paint (r)", kToolX, 114, 150, ed.white);
-  TextLine("Name:", kToolX, 130, 150, ed.white);
-  TextLine(ed.level.name, kToolX, 142, 150, ed.yellow);
+  TextLine(line, kPanelX, 102, kPanelW, ed.white);
+  TextLine(ed.rect_mode ? "Drag: rectangle (r)" : "Drag: paint (r)", kPanelX, 114, kPanelW,
+           ed.white);
+  TextLine("Name:", kPanelX, 130, kPanelW, ed.white);
+  TextLine(ed.level.name, kPanelX, 142, kPanelW, ed.yellow);
 }
 
 void DrawFields(const Editor &ed, Panel &panel) {
@@ -225,6 +250,7 @@ void DrawFields(const Editor &ed, Panel &panel) {
 void DrawAll(Editor &ed, Panel &panel) {
   scare_mouse();
   InitGameGraphics();
+  rectfill(screen, 475, 170, 629, 449, 159);  // the lower box plain: no game picture behind fields
   unscare_mouse();
   DrawTools(ed);
   DrawFields(ed, panel);
@@ -261,13 +287,13 @@ void Alert(const std::string &s) {
   }
   gui_fg_color = 15;
   gui_bg_color = 1;
-  alert(lines[0].c_str(), lines[1].c_str(), lines[2].c_str(), "OK", nullptr, KEY_ENTER, 0);
+  alert(lines[0].c_str(), lines[1].c_str(), lines[2].c_str(), "OK", nullptr, ALERT_ENTER, 0);
 }
 
 int Confirm(const char *question, const char *yes) {
   gui_fg_color = 15;
   gui_bg_color = 1;
-  return alert(question, nullptr, nullptr, yes, "Cancel", KEY_ENTER, KEY_ESC) == 1 ? -1 : 0;
+  return alert(question, nullptr, nullptr, yes, "Cancel", ALERT_ENTER, ALERT_ESCAPE) == 1 ? -1 : 0;
 }
 
 // The file selector on the shared path buffer, opening in the folder of the custom levels.
@@ -290,8 +316,8 @@ int Save(Editor &ed, bool choose) {
       return 0;
     ed.path = chosen;
   }
-  if (!mapgen::write_file(ed.path, mapgen::write_level_text(ed.level))) {
-    Alert("Cannot write " + ed.path);
+  if (const int why = mapgen::write_file(ed.path, mapgen::write_level_text(ed.level))) {
+    Alert("Cannot write " + ed.path + ": " + std::strerror(why));
     return 0;
   }
   ed.dirty = false;
@@ -301,8 +327,8 @@ int Save(Editor &ed, bool choose) {
     return 0;
   }
   const std::vector<uint8_t> image = mapgen::map_image(ed.level);
-  if (!mapgen::write_file(map_path, std::string(image.begin(), image.end()))) {
-    Alert("Cannot write " + map_path);
+  if (const int why = mapgen::write_file(map_path, std::string(image.begin(), image.end()))) {
+    Alert("Cannot write " + map_path + ": " + std::strerror(why));
     return 0;
   }
   ed.message = "Saved " + ed.path + " and " + map_path;
@@ -369,7 +395,7 @@ void EditName(Editor &ed) {
   bool fresh = true;
   clear_keybuf();
   for (;;) {
-    TextLine(name + "_", kToolX, 142, 150, ed.yellow);
+    TextLine(name + "_", kPanelX, 142, kPanelW, ed.yellow);
     int k = readkey(), c = k & 0xff, scan = k >> 8;
     if (scan == KEY_ESC) break;
     if (scan == KEY_ENTER || scan == KEY_ENTER_PAD) {
@@ -410,8 +436,9 @@ void Stroke(Editor &ed) {
       CellPos c = CellUnderMouse();
       if (c.x != last.x || c.y != last.y) {
         if (ed.rect_mode) ed.level = before;  // the rectangle follows the pointer
-        bool changed = ed.rect_mode ? editor::paint_rect(ed.level, kTools[ed.tool], from, c)
-                                    : editor::paint(ed.level, kTools[ed.tool], c.x, c.y);
+        bool changed =
+            ed.rect_mode ? editor::paint_rect(ed.level, kTools[ed.tool], from, c)
+                         : editor::paint_line(ed.level, kTools[ed.tool], last.x < 0 ? c : last, c);
         last = c;
         if (changed || ed.rect_mode) {
           Recheck(ed);
@@ -477,6 +504,7 @@ int main(int argc, char **argv) {
   install_timer();
   sound_on = 0;  // the editor is silent: the buttons' click needs no sound driver
   music_on = 0;
+  FindDataFolder(argv[0]);  // the datafiles as the game finds them: here, or where installed
   LoadDatafiles();
   set_color_depth(8);
   if (set_gfx_mode(GFX_GAME_WINDOW, 640, 480, 0, 0) != 0) {
@@ -489,6 +517,7 @@ int main(int argc, char **argv) {
   ed.red = NearestColour(GamePalette(), 63, 0, 0);
   ed.yellow = NearestColour(GamePalette(), 63, 63, 0);
   ed.white = NearestColour(GamePalette(), 63, 63, 63);
+  ed.grey = NearestColour(GamePalette(), 32, 32, 32);
   map_bitmap = create_bitmap(441, 441);
   Panel panel;
   show_mouse(screen);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "lebytes.h"
+#include "safefile.h"
 
 namespace mapgen {
 
@@ -225,6 +226,21 @@ char glyph_of(const Level &level, int x, int y) {
 
 }  // namespace
 
+std::string escaped(const std::string &s) {
+  std::string out;
+  for (const char ch : s) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 32 && c != 127 && c != '\\') {
+      out += ch;
+    } else {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
 std::string parse_level(const std::string &text, const std::string &source, Level &out) {
   Level level;
   level.source = source;
@@ -256,13 +272,13 @@ std::string parse_level(const std::string &text, const std::string &source, Leve
     if (l == "map:") break;
     size_t colon = l.find(':');
     if (colon == std::string::npos)
-      return where(level, line) + "expected 'key: value' or 'map:', found '" + l + "'";
+      return where(level, line) + "expected 'key: value' or 'map:', found '" + escaped(l) + "'";
     std::string key = trim(l.substr(0, colon)), value = trim(l.substr(colon + 1));
     int k = 0;
     while (k < kKeys && key != kKeyNames[k]) k++;
-    if (k == kKeys) return where(level, line) + "unknown header key '" + key + "'";
+    if (k == kKeys) return where(level, line) + "unknown header key '" + escaped(key) + "'";
     if (seen_at[k])
-      return where(level, line) + "'" + key + "' given twice (first on line " +
+      return where(level, line) + "'" + escaped(key) + "' given twice (first on line " +
              std::to_string(seen_at[k]) + ")";
     seen_at[k] = line;
     if (k == kName) {
@@ -276,7 +292,7 @@ std::string parse_level(const std::string &text, const std::string &source, Leve
         if (n == level.points.size())
           return where(level, line) + "'points' takes 8 numbers (values 1..8), found more";
         if (!parse_int(word, level.points[n]))
-          return where(level, line) + "'points' has '" + word + "', not a number";
+          return where(level, line) + "'points' has '" + escaped(word) + "', not a number";
         n++;
       }
       if (n != level.points.size())
@@ -285,7 +301,8 @@ std::string parse_level(const std::string &text, const std::string &source, Leve
     } else {
       int v = 0;
       if (!parse_int(value, v))
-        return where(level, line) + "'" + key + "' needs a whole number, found '" + value + "'";
+        return where(level, line) + "'" + key + "' needs a whole number, found '" + escaped(value) +
+               "'";
       int *fields[kKeys] = {nullptr,          &level.wall_set,   &level.ball_set,
                             &level.bug_count, &level.bug_sprite, nullptr};
       *fields[k] = v;
@@ -342,6 +359,8 @@ std::string parse_level(const std::string &text, const std::string &source, Leve
 }
 
 std::string load_level_file(const std::string &path, Level &out) {
+  const std::string irregular = safefile::not_regular(path);
+  if (!irregular.empty()) return path + ": " + irregular;
   std::ifstream in(path, std::ios::binary);
   if (!in) return path + ": cannot open";
   std::string text;
@@ -514,9 +533,9 @@ std::string write_level_text(const Level &level) {
 
 std::string level_from_image(const uint8_t *data, size_t size, const std::string &source,
                              Level &out) {
-  if (size < kMapImageSize)
-    return source + ": " + std::to_string(size) + " bytes, a map file holds " +
-           std::to_string(kMapImageSize);
+  if (size != kMapImageSize)
+    return source + ": " + (size > kMapImageSize ? "more than" : std::to_string(size)) +
+           " bytes, a map file holds " + std::to_string(kMapImageSize);
   Level level;
   level.source = source;
   size_t slash = source.find_last_of("/\\");
@@ -584,27 +603,17 @@ bool same_level(const Level &a, const Level &b) {
 std::string load_any_level(const std::string &path, Level &out) {
   const bool is_map = path.size() >= 4 && path.compare(path.size() - 4, 4, ".map") == 0;
   if (!is_map) return load_level_file(path, out);
+  const std::string irregular = safefile::not_regular(path);
+  if (!irregular.empty()) return path + ": " + irregular;
   std::ifstream in(path, std::ios::binary);
   if (!in) return path + ": cannot open";
-  std::vector<uint8_t> bytes(kMapImageSize);
+  std::vector<uint8_t> bytes(kMapImageSize + 1);  // one byte more tells a file that is too long
   in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(bytes.size()));
   return level_from_image(bytes.data(), size_t(in.gcount()), path, out);
 }
 
-bool write_file(const std::string &path, const std::string &bytes) {
-  const std::string fresh = path + ".new";
-  {
-    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.flush();
-    if (!out) {
-      std::remove(fresh.c_str());
-      return false;
-    }
-  }
-  if (std::rename(fresh.c_str(), path.c_str()) == 0) return true;
-  std::remove(fresh.c_str());
-  return false;
+int write_file(const std::string &path, const std::string &bytes) {
+  return safefile::write_whole(path, bytes.data(), bytes.size());
 }
 
 }  // namespace mapgen

@@ -119,8 +119,12 @@ bool same_level(const Level &a, const Level &b);
 std::string load_any_level(const std::string &path, Level &out);
 
 // Writes a whole file under a new name and renames it into place, so a failed write leaves no half
-// file behind. True when written.
-bool write_file(const std::string &path, const std::string &bytes);
+// file behind; an output that is no regular file (a FIFO, a device) is written to, not replaced.
+// 0 when written, else the errno value of the failure.
+int write_file(const std::string &path, const std::string &bytes);
+
+// Text from a file as a message may show it: control bytes and backslashes as \xNN.
+std::string escaped(const std::string &s);
 
 // The map record image of a level (kMapImageSize bytes).
 std::vector<uint8_t> map_image(const Level &level);

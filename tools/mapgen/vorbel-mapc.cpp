@@ -61,11 +61,12 @@ int main(int argc, char **argv) {
     return 1;
   }
   const std::vector<uint8_t> image = mapgen::map_image(level);
-  if (!mapgen::write_file(output, std::string(image.begin(), image.end()))) {
-    std::fprintf(stderr, "vorbel-mapc: cannot write %s\n", output.c_str());
+  if (const int why = mapgen::write_file(output, std::string(image.begin(), image.end()))) {
+    std::fprintf(stderr, "vorbel-mapc: cannot write %s: %s\n", output.c_str(), std::strerror(why));
     return 1;
   }
-  std::printf("%s: \"%s\", %d balls, %d bugs -> %s\n", input.c_str(), level.name.c_str(),
-              mapgen::ball_count(level), level.bug_count, output.c_str());
+  std::printf("%s: \"%s\", %d balls, %d bugs -> %s\n", input.c_str(),
+              mapgen::escaped(level.name).c_str(), mapgen::ball_count(level), level.bug_count,
+              output.c_str());
   return 0;
 }

@@ -3,9 +3,10 @@
 //   modux-play --info FILE...      describes each file: format, counts, length and subsongs
 //   modux-play --render OUT [OPTIONS] FILE
 //                                  writes the song as WAV, FLAC or Ogg Vorbis, by OUT's extension
-// On a terminal it shows one status line and takes single keys; elsewhere it just plays. Sound
-// goes out through SDL's audio, which reaches PulseAudio, PipeWire and plain ALSA alike and needs
-// no display; files are written through libsndfile.
+// With a terminal on standard input it takes single keys (and shows one status line when standard
+// error is a terminal too); without one it just plays. Sound goes out through SDL's audio, which
+// reaches PulseAudio, PipeWire and plain ALSA alike and needs no display; files are written
+// through libsndfile.
 #include <SDL.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -94,7 +95,7 @@ static const char *BaseName(const char *path) {
 // Loads a module; a file cut short loads what it holds, and the player says what is missing.
 static modux_module *Load(const char *file, bool tell_note) {
   modux_status status;
-  modux_module *module = modux_module_load_file(file, &status);
+  modux_module *module = modux_module_load_file_flags(file, MODUX_LOAD_MOD15, &status);
   if (!module) std::fprintf(stderr, "modux-play: %s: %s\n", file, status.message);
   if (module && tell_note && status.note[0])
     std::fprintf(stderr, "modux-play: %s: %s\n", file, status.note);
@@ -150,8 +151,9 @@ static double LengthFrom(modux_player *player, const modux_module *module, int o
 }
 
 static int PrintInfo(const char *file, bool named) {
+  static bool described = false;  // a blank line between the summaries of several files
   modux_status status;
-  modux_module *module = modux_module_load_file(file, &status);
+  modux_module *module = modux_module_load_file_flags(file, MODUX_LOAD_MOD15, &status);
   if (!module) {
     std::fprintf(stderr, "modux-play: %s: %s\n", file, status.message);
     return 1;
@@ -161,15 +163,23 @@ static int PrintInfo(const char *file, bool named) {
   modux_player *player = modux_player_create();
   const double length = player ? LengthFrom(player, module, 0) : -1;
   const std::vector<int> firsts = Subsongs(module);
+  if (described) std::printf("\n");
+  described = true;
   if (named) std::printf("file: %s\n", file);
   std::printf("type: %s\nname: %s\n", info.format_name, info.title);
   std::printf("channels: %d\npatterns: %d\norders: %d\nsamples: %d\ninstruments: %d\n",
               info.channels, info.patterns, info.orders, info.samples, info.instruments);
-  std::printf("length: %.3f s (%s)\nsubsongs: %zu\n", length, Clock(length).c_str(), firsts.size());
-  for (size_t i = 0; firsts.size() > 1 && i < firsts.size(); i++) {
-    const double part = LengthFrom(player, module, firsts[i]);
-    std::printf("subsong %zu: order %d, %.3f s (%s)\n", i + 1, firsts[i], part,
-                Clock(part).c_str());
+  if (length >= 0) {
+    std::printf("length: %.3f s (%s)\nsubsongs: %zu\n", length, Clock(length).c_str(),
+                firsts.size());
+    for (size_t i = 0; firsts.size() > 1 && i < firsts.size(); i++) {
+      const double part = LengthFrom(player, module, firsts[i]);
+      std::printf("subsong %zu: order %d, %.3f s (%s)\n", i + 1, firsts[i], part,
+                  Clock(part).c_str());
+    }
+  } else {
+    std::fprintf(stderr, "modux-play: %s: %s\n", file,
+                 player ? modux_player_message(player) : modux_error_text(MODUX_ERROR_MEMORY));
   }
   if (status.note[0]) std::printf("note: %s\n", status.note);
   modux_player_destroy(player);
@@ -417,7 +427,8 @@ static Key ReadKey() {
 struct Session {
   const Options *options;
   SDL_AudioDeviceID device = 0;
-  bool interactive = false;
+  bool interactive = false;  // keys from the terminal on standard input
+  bool status_line = false;  // and the status line on standard error, a terminal too
   bool line_shown = false;
   bool paused = false;
 };
@@ -539,7 +550,7 @@ static SongEnd PlaySong(Session &s, modux_player *player, const char *file,
     }
     const Uint32 queued = SDL_GetQueuedAudioSize(s.device);
     if (rendered_all && queued == 0) return SONG_DONE;
-    if (s.interactive && WallSeconds() - shown > 0.1) {
+    if (s.status_line && WallSeconds() - shown > 0.1) {
       shown = WallSeconds();
       ShowStatus(s, file, info, player, static_cast<double>(queued) / bytes_per_second, level);
     }
@@ -573,8 +584,8 @@ static int Play(const Options &options) {
   }
   SDL_PauseAudioDevice(s.device, 0);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, CatchSignal);
-  s.interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO) &&
-                  tcgetattr(STDIN_FILENO, &saved_terminal) == 0;
+  s.interactive = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_terminal) == 0;
+  s.status_line = s.interactive && isatty(STDERR_FILENO);
   if (s.interactive) {
     std::signal(SIGTSTP, CatchSignal);
     std::atexit(RestoreTerminal);
@@ -676,7 +687,6 @@ int main(int argc, char **argv) {
   if (options.info) {
     int status = 0;
     for (size_t i = 0; i < options.files.size(); i++) {
-      if (i) std::printf("\n");
       if (PrintInfo(options.files[i], options.files.size() > 1) != 0) status = 1;
     }
     return status;
