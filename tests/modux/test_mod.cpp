@@ -58,8 +58,7 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   for (int i = 0; i < 64; i++) EXPECT_EQ(voice_table[i] >= 0, i < 8) << i;
   play_mod(mod_, 0);
   remove_mod();
-  EXPECT_EQ(removals, 1);
-  EXPECT_EQ(of, nullptr);
+  EXPECT_EQ(std::make_pair(removals, of), std::make_pair(1, static_cast<MODUX *>(nullptr)));
   for (int i = 0; i < 8; i++) EXPECT_EQ(voice_table[i], -1);
   for (int n : {0, 65}) EXPECT_EQ(install_mod(n), -1) << n;
   EXPECT_STREQ(modux_error, "MODUX : 65 voices asked for, 1 to 64 can be had");
@@ -70,8 +69,7 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   for (int i = 0; i < 4; i++) deallocate_voice(taken.back()), taken.pop_back();
   EXPECT_EQ(install_mod(8), -1);
   EXPECT_STREQ(modux_error, "MODUX : Unable to allocate enough voices");
-  for (int i = 0; i < 4; i++)
-    taken.push_back(allocate_voice(fake_sample));  // the four are free again
+  for (int i = 0; i < 4; i++) taken.push_back(allocate_voice(fake_sample));  // free again
   for (int v : taken) EXPECT_GE(v, 0);
   for (int v : taken) deallocate_voice(v);
 }

@@ -90,9 +90,9 @@ std::vector<bool> edge(BITMAP *b, int side) {
   return e;
 }
 
-// Sets 0..18 are walls of 47 tiles chosen by the eight neighbours: a side without a wall
-// neighbour is open; two wall cells side by side join without a seam in every surrounding. Sets
-// 19..21 hold balls 1..4 and the bigger power balls 5..8; 22 and 23 are further 20 by 20 pictures.
+// Sets 0..18 are walls of 47 tiles chosen by the eight neighbours: a side without a wall neighbour
+// is open, two walls side by side join without a seam; 19..21 hold balls 1..4 and the bigger power
+// balls 5..8; 22 and 23 are further 20 by 20 pictures.
 TEST(Datafiles, TileSetsWallsJoinAndPowerBallsStandOut) {
   for (int n = 0; n <= 23; n++) {
     SCOPED_TRACE("set" + std::to_string(n));

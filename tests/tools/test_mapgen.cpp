@@ -276,9 +276,8 @@ TEST(Editor, WallTilesFollowTheirNeighbours) {
   }
 }
 
-// Edits, undos ('u') and redos ('r') one after another: whether each did something, and the one
-// problem of the level then with the cell it lies on ({-1, -1}: the whole level; "": none). Undo
-// takes back whole edits in reverse order, redo brings them again, a new edit drops redo.
+// Edits, undos ('u') and redos ('r') in turn: whether each did something, and the level's one
+// problem then with its cell ({-1, -1}: the whole level; "": none). A new edit drops redo.
 TEST(Editor, UndoRedoAndTheProblemsOnTheirCells) {
   const std::vector<std::pair<char, CellPos>> box = {
       {'w', {4, 5}}, {'w', {6, 5}}, {'w', {5, 4}}, {'w', {5, 6}}, {'1', {8, 8}}};
