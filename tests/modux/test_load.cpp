@@ -3,7 +3,7 @@
 // native MUX reader on damaged copies of what the MUX writer writes, datafile objects; the inputs
 // that once broke an importer; the C interface's module calls (a file and its bytes load alike,
 // every error code with its message, two threads at once); the byte-order layer. Valid cells,
-// effects and samples are heard in the renders; plain MUX fields are test_muxwrite's matter.
+// effects and samples are heard in the renders; plain MUX fields: the round trip in test_soundgen.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>

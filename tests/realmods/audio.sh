@@ -49,14 +49,13 @@ report() {
   status=1
 }
 
-status=0 count=0 formats=" " heard=()
+status=0 formats=" " heard=()
 while read -r package path format _; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$DIR/$(basename "$path")"
   name=$(basename "$path")
   [ -f "$file" ] || fail "$name: not fetched"
   [[ "$formats" == *" $format "* ]] || { formats+="$format "; heard+=("$file"); }
-  count=$((count + 1))
 done < "$MANIFEST"
 # hear NAME [STATUS] FILE...: the files played, recorded and judged; the paced route can drop
 # stretches of audio on a busy machine, a fault of the player shows on every recording.
@@ -82,4 +81,4 @@ SECONDS_PLAYED=3 SOUND_SECONDS=6
 hear turn 1 "${heard[0]}" "$T/junk.mod" "${heard[1]}"
 grep -q "junk.mod: " "$T/turn.log" || fail "the damaged file was not reported: $(cat "$T/turn.log")"
 [ $status = 0 ] || exit 1
-echo "realmods audio: ${#heard[@]} of $count real modules and $# game songs heard at the engine's pace, two in turn"
+echo "realmods audio: ${#heard[@]} real modules and $# game songs heard at the engine's pace, two in turn"
