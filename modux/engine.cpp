@@ -18,9 +18,6 @@ std::atomic<int> &mod_volume = default_player.volume;
 CHANNEL_STATE (&ci)[MODUX_MAX_CHANNELS] = default_player.ci;
 MODUX *&of = default_player.of;
 int (&voice_table)[MODUX_MAX_CHANNELS] = default_player.voice_table;
-IT_NOTE_STATE (&it_notes)[MODUX_MAX_CHANNELS] = default_player.it_notes;
-IT_NOTE_STATE (&it_background)[IT_BACKGROUND_VOICES] = default_player.it_background;
-IT_CHANNEL_STATE (&it_channels)[MODUX_MAX_CHANNELS] = default_player.it_channels;
 int &mod_init = default_player.installed;
 
 // The silent sample that holds the reserved voices: one byte of unsigned 8-bit silence.
@@ -105,7 +102,7 @@ void player_stop_locked(modux_player *p) {
     modux_voice_stop(p, p->voice_table[i]);
     modux_voice_set_volume(p, p->voice_table[i], 0);
   }
-  it_voices_silence(p);
+  voices_silence(p);
   p->of = nullptr;
 }
 
@@ -148,7 +145,7 @@ void player_release_locked(modux_player *p) {
     if (!p->offline) modux_remove_int(mod_interrupt);
     p->tick_installed = 0;
   }
-  it_voices_close(p);
+  voices_close(p);
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++) {
     if (p->voice_table[i] >= 0) modux_voice_deallocate(p, p->voice_table[i]);
     p->voice_table[i] = -1;
@@ -188,9 +185,9 @@ void player_start_locked(modux_player *p, MODUX *mod, int loop) {
   p->mi.pause = 0;
   p->mi.is_playing = -1;
   p->mi.loop = loop ? -1 : 0;
-  if (mod->flags & MODUX_IT) {
-    it_voices_open(p);
-    it_reset(p, mod);
+  if (mod->rules & RULE_IT_VIRTUAL_VOICES) {
+    voices_open(p);
+    voices_reset(p, mod);
   }
   p->restart_request = 0;
   p->timer_request = 0;

@@ -55,8 +55,9 @@ const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRE
           SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
 
-// How each effect letter (A = 1 .. Z = 26) becomes an internal command, its parameter kept; the
-// IT tick (player5.cpp) gives each its IT meaning. S keeps its sub-command in the parameter.
+// How each effect letter (A = 1 .. Z = 26) becomes an internal command, its parameter kept; under
+// RULE_IT_VIRTUAL_VOICES the tick gives each its IT meaning. S keeps its sub-command in the
+// parameter.
 const effect_entry it_effects[27] = {
     {0, false},                           // no effect
     {CMD_S3M_SET_SPEED, true},            // A set speed
@@ -133,7 +134,7 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo < 32) mod->initial_tempo = 125;
   mod->flags = MODUX_IT;
-  mod->rules = 0;
+  mod->rules = RULE_IT_VIRTUAL_VOICES | RULE_IT_DELAY_TICKS;
   if (h.flags & FLAG_LINEAR) mod->rules |= RULE_IT_LINEAR;
   if (h.flags & FLAG_OLD_EFFECTS) mod->rules |= RULE_IT_OLD_EFFECTS;
   if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;

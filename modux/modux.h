@@ -19,7 +19,7 @@
 #define MODUX_XM 1      // notes are note numbers, cell samples are instruments, envelopes run
 #define MODUX_AMIGA 2   // XM family with the Amiga frequency table
 #define MODUX_LINEAR 4  // XM family with the linear frequency table
-#define MODUX_IT 8      // IT family: its own tick (player5.cpp), notes 1..120, background voices
+#define MODUX_IT 8      // IT family: notes 1..120, instruments with keyboards, background voices
 
 // Playback-rule bits of MODUX::rules: where trackers disagree, the importer names the rules of the
 // file's tracker and the tick reads each bit at the one place its behaviour lives. 0 is the
@@ -86,6 +86,11 @@
 // Zxx drives the filter through the default macros; clear (files of trackers before IT 2.14, which
 // had no filter macros): Zxx does nothing
 #define RULE_IT_ZXX_MACROS (1 << 20)
+// notes play on voices of their own: a new note action can leave the note before sounding in the
+// background; each channel's row, effects, waves and voice are done before the next channel's
+#define RULE_IT_VIRTUAL_VOICES (1 << 21)
+// a row delay (SEx, S6x) adds ticks to its row, the row's effects running on
+#define RULE_IT_DELAY_TICKS (1 << 22)
 
 // Per sample; length and loop points equal those of the parallel Allegro SAMPLE.
 struct SAMPLE_INFO {
@@ -204,7 +209,9 @@ struct MODUX {
   int format;  // MODFILE_INFO::type of the file it was loaded from; 0 when not loaded from one
 };
 
-// Internal effect commands; every loader translates its format's effects into these.
+// Internal effect commands; every loader translates its format's effects into these. The values
+// are also the effect numbers of the MUX file format, so they keep their values: a new command
+// takes a new number.
 enum {
   CMD_ARPEGGIO = 0,
   CMD_PORTA_UP = 1,
@@ -246,7 +253,7 @@ enum {
   CMD_SET_ENVELOPE_POSITION = 37,
   CMD_XM_PANSLIDE = 38,
   CMD_XM_EXTRA_FINE_PORTA = 39,
-  // IT family (player5.cpp).
+  // IT family.
   CMD_IT_CHANNEL_VOLUME = 40,
   CMD_IT_CHANNEL_VOLSLIDE = 41,
   CMD_IT_PANSLIDE = 42,

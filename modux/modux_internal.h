@@ -38,6 +38,37 @@ struct ENVELOPE_STATE {
   int output;    // value produced this tick: 0..64 (pan: 32 centre)
 };
 
+// Background voices a song's new note actions can fill, beyond its pattern channels.
+#define BACKGROUND_VOICES 128
+
+// One sounding note of the IT family: the note of a pattern channel (its CHANNEL_STATE::sounding)
+// or one that a new note pushed into the background (modux_player::background), playing on its
+// own voice.
+struct NOTE_STATE {
+  int active;                       // -1 while it sounds
+  int voice;                        // the Allegro or mixer voice it plays on, -1 none
+  int channel;                      // pattern channel it came from
+  int instrument;                   // index into it_instruments, -1 in sample mode
+  int sample;                       // index into samples, -1 none
+  int note;                         // cell note 0..119, for the duplicate check
+  int volume;                       // note volume 0..64
+  int pan;                          // 0..256, 128 centre
+  int period;                       // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
+  int key_off;                      // -1 once released
+  int fading;                       // -1 while the fade-out runs
+  int fade;                         // 1024 down to 0
+  int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
+  int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
+  int cutoff, resonance;                     // filter 0..127; 127/0 is no filter
+  int vibrato_pos, vibrato_sweep;            // the sample's auto-vibrato
+  int start;                                 // -1: start the sample at the next output
+  int offset;                                // frame to start from
+  int sustain;                               // -1 while the sample plays its sustain loop
+  int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
+  int random_volume;   // percent of the note's volume kept from the instrument's variation
+  int channel_volume;  // of its channel when it went into the background, 0..64
+};
+
 // State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
 // reset from their bases at every row start and then changed by the effects.
 // Units: a period is a pitch as the tick computes it: four times an Amiga period (MOD, S3M, the
@@ -128,68 +159,37 @@ struct CHANNEL_STATE {
   int autovib_pos;             // auto-vibrato: position in its 256-step wave
   int autovib_amp;             // depth now, in 1/256 of the instrument's units
   int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
-};
 
-// Background voices a song's new note actions can fill, beyond its pattern channels.
-#define IT_BACKGROUND_VOICES 128
-
-// One sounding note of the IT family: the note of a pattern channel (it_notes) or one that a
-// new note pushed into the background (it_background), playing on its own voice.
-struct IT_NOTE_STATE {
-  int active;                       // -1 while it sounds
-  int voice;                        // the Allegro or mixer voice it plays on, -1 none
-  int channel;                      // pattern channel it came from
-  int instrument;                   // index into it_instruments, -1 in sample mode
-  int sample;                       // index into samples, -1 none
-  int note;                         // cell note 0..119, for the duplicate check
-  int volume;                       // note volume 0..64
-  int pan;                          // 0..256, 128 centre
-  int period;                       // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
-  int key_off;                      // -1 once released
-  int fading;                       // -1 while the fade-out runs
-  int fade;                         // 1024 down to 0
-  int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
-  int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
-  int cutoff, resonance;                     // filter 0..127; 127/0 is no filter
-  int vibrato_pos, vibrato_sweep;            // the sample's auto-vibrato
-  int start;                                 // -1: start the sample at the next output
-  int offset;                                // frame to start from
-  int sustain;                               // -1 while the sample plays its sustain loop
-  int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
-  int random_volume;   // percent of the note's volume kept from the instrument's variation
-  int channel_volume;  // of its channel when it went into the background, 0..64
-};
-
-// Effect state of one IT pattern channel.
-struct IT_CHANNEL_STATE {
-  int channel_volume;                         // 0..64
-  int pan;                                    // 0..256
-  int surround;                               // -1 after S91: the channel plays in surround
-  int period_delta, volume_delta, pan_delta;  // this tick's vibrato, tremolo, panbrello
-  int vol_slide;                              // D memory
-  int vcol_slide;                             // volume-column slide memory
-  int porta;                                  // E/F memory
-  int tone_porta;                             // G memory
-  int target;                                 // tone portamento target period, 0 none
-  // The waves: speed nibble, depth (vibrato: 4 x Hxy's nibble, 1 x Uxy's), position in the
-  // wave's 256 steps, the S3x/S4x/S5x wave (vibrato_fine is cleared at a note and read nowhere).
-  int vibrato_speed, vibrato_depth, vibrato_pos, vibrato_wave, vibrato_fine;
-  int tremolo_speed, tremolo_depth, tremolo_pos, tremolo_wave;
-  int panbrello_speed, panbrello_depth, panbrello_pos, panbrello_wave;
-  int tremor, tremor_count;     // I memory (on - 1, off - 1 nibbles) and ticks into the cycle
-  int arpeggio, arpeggio_base;  // J memory and the period the steps are counted from
-  int channel_slide;            // N memory
-  int pan_slide;                // P memory
-  int global_slide;             // W memory
-  int retrig, retrig_count;     // Q memory and counter
-  int offset, offset_high;      // O memory, SAx high byte
-  int tempo_slide;              // T memory
-  int midi_macro;               // SFx: which macro Z00..Z7F drives (0 cutoff)
-  int delay_tick, cut_tick;     // SDx, SCx
-  int new_note_action;          // S73..S76 for this row's note: -1 the instrument's
-  // What runs on the later ticks of this row.
-  int effect, param, vcol;
-  NOTE_INFO delayed;  // the cell a note delay holds back
+  // The IT family's channel: its note is `sounding`, which a new note action can push into the
+  // background; the fields above that it shares keep their meaning, in the IT family's units
+  // (pan 0..256, vibrato depth 4 x Hxy's nibble or 1 x Uxy's) and with tremor_param,
+  // s3m_retrig_* and sample_offset as the memories of Ixy, Qxy and Oxx.
+  NOTE_STATE sounding;      // the note the channel plays
+  int channel_volume;       // Mxx, 0..64
+  int surround;             // -1 after S91: the channel plays in surround
+  int period_delta;         // this tick's vibrato and arpeggio, added to the note's pitch
+  int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
+  int pan_delta;            // this tick's panbrello
+  int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)
+  int vcol_slide_memory;    // volume-column volume slide memory, 1..9
+  int porta_memory;         // Exx/Fxx memory (and the volume column's portamento x 4)
+  int tone_porta_memory;    // Gxx memory
+  int porta_target;         // tone portamento target pitch, 0 none
+  int panbrello_speed;      // Yxy: position step per tick
+  int panbrello_depth;      // Yxy: depth nibble
+  int panbrello_pos;        // position in the wave's 256 steps
+  int panbrello_waveform;   // S5x
+  int arpeggio_base;        // Jxy: the pitch the steps are counted from
+  int channel_slide_param;  // Nxy memory
+  int pan_slide_param;      // Pxy memory
+  int global_slide_param;   // Wxy memory
+  int offset_high;          // SAx: the sample offset's high byte
+  int tempo_slide_memory;   // Txx memory of a slide (below 20)
+  int midi_macro;           // SFx: which macro Z00..Z7F drives (0 cutoff)
+  int new_note_action;      // S73..S76 for this row's note: -1 the instrument's
+  int effect;               // the command that runs on the later ticks of this row
+  int vcol;                 // the row's volume-column byte - 1, -1 none
+  NOTE_INFO delayed;        // the cell a note delay (SDx) holds back
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -210,9 +210,7 @@ struct modux_player {
   int voice_table[MODUX_MAX_CHANNELS] = {MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
                                          MODUX_NO_VOICE8, MODUX_NO_VOICE8, MODUX_NO_VOICE8,
                                          MODUX_NO_VOICE8, MODUX_NO_VOICE8};  // -1 none
-  IT_NOTE_STATE it_notes[MODUX_MAX_CHANNELS]{};
-  IT_NOTE_STATE it_background[IT_BACKGROUND_VOICES]{};
-  IT_CHANNEL_STATE it_channels[MODUX_MAX_CHANNELS]{};
+  NOTE_STATE background[BACKGROUND_VOICES]{};  // notes pushed out of their channels
   int pool_open = 0;     // -1 while the background pool's voices are allocated
   SAMPLE pool_sample{};  // the silent sample of the pool's voices, at the lowest priority
   // -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
@@ -273,9 +271,6 @@ extern modux_player default_player;
 extern CHANNEL_STATE (&ci)[MODUX_MAX_CHANNELS];
 extern MODUX *&of;
 extern int (&voice_table)[MODUX_MAX_CHANNELS];
-extern IT_NOTE_STATE (&it_notes)[MODUX_MAX_CHANNELS];
-extern IT_NOTE_STATE (&it_background)[IT_BACKGROUND_VOICES];
-extern IT_CHANNEL_STATE (&it_channels)[MODUX_MAX_CHANNELS];
 extern int &mod_init;              // -1 once install_mod has succeeded
 extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voices
 
@@ -422,6 +417,8 @@ void parse_pro_pitch_slide_up(modux_player *p, int chn, int param);
 void parse_pro_pitch_slide_down(modux_player *p, int chn, int param);
 void parse_slide2period(modux_player *p, int chn, int speed, int note);
 void parse_vibrato(modux_player *p, int chn, int param, int shift);
+// 9xx (Oxx): the sample offset of the cell's note (sample: the cell's sample index, -1 none).
+void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sample);
 void parse_tremolo(modux_player *p, int chn, int param, int shift);
 void parse_pro_volume_slide(modux_player *p, int chn, int param);
 void parse_pro_arpeggio(modux_player *p, int chn, int param);
@@ -440,6 +437,17 @@ int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 1
 extern const int
     noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
+// The IT family's pitch: linear units (768 an octave, higher is higher) under RULE_IT_LINEAR,
+// else an Amiga period in quarter units.
+bool it_linear(modux_player *p);
+// The pitch of a note (0..119) of a sample.
+int it_note_period(modux_player *p, int note, int sample);
+// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+void it_slide(modux_player *p, int &period, int units);
+// Frequency in Hz of a pitch.
+int it_pitch_hz(modux_player *p, long long period);
+// The vibrato, tremolo and panbrello wave (S3x/S4x/S5x) at a position of its 256: -64..64.
+int it_wave(int waveform, int pos);
 
 // ---------------------------------------------------------------------------------------------
 // S3M-family effects, the volume column and the note commands (player3.cpp)
@@ -465,6 +473,23 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
 // Key off: the envelopes leave their sustain, the fade-out runs.
 void release_key(modux_player *p, int chn);
+// The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, its
+// own commands on the first tick and the row's effect on the later ones, tone portamento toward
+// porta_target, and the waves of every tick (first: the row's first tick). The S3M-family
+// routines above read RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
+void parse_it_volume_column(modux_player *p, int chn, int v);
+void do_it_volume_column(modux_player *p, int chn, int v);
+void parse_it_extended(modux_player *p, int chn, int param);
+void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
+void parse_it_pan_slide(modux_player *p, int chn, int param);
+void parse_it_tempo(modux_player *p, int chn, int param);
+void parse_it_global_volume(modux_player *p, int param);
+void parse_it_global_volume_slide(modux_player *p, int chn, int param);
+void parse_it_panbrello(modux_player *p, int chn, int param);
+void parse_it_midi_macro(modux_player *p, int chn, int param);
+void do_it_command(modux_player *p, int chn);
+void do_it_tone_portamento(modux_player *p, int chn);
+void do_it_waves(modux_player *p, int chn, bool first);
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------
@@ -494,33 +519,41 @@ void do_xm_pan_slide(modux_player *p, int chn);
 void parse_global_volume_slide(modux_player *p, int chn, int param);
 void do_global_volume_slide(modux_player *p, int chn);
 void do_xm_x(modux_player *p, int chn, int param);
+// The IT family: starts a note (0..119) of an instrument (or a sample in sample mode) on a
+// channel through the instrument's keyboard; the value of an IT envelope at a position, moving
+// the position one tick on (ended: past its last point); the sample's auto-vibrato, in linear
+// units, moving it on.
+void parse_it_note(modux_player *p, int chn, int note, int number);
+int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
+int it_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------
-// IT family: sounding notes, background voices (voices_it.cpp) and the IT tick (player5.cpp)
+// Virtual voices (voices.cpp)
 // ---------------------------------------------------------------------------------------------
 
 // Allocates the voices of the background pool, as many as are free (the mixer always has them).
-void it_voices_open(modux_player *p);
+void voices_open(modux_player *p);
 // Stops every background note and gives their voices back.
-void it_voices_close(modux_player *p);
+void voices_close(modux_player *p);
 // Silences every background note, keeping the voices.
-void it_voices_silence(modux_player *p);
-// Moves a channel's note into the background (its voice goes with it, the channel takes a free
-// one); when the pool is full the quietest background note is given up. False when no voice
-// could be had (null): the note is then cut. Answers the background note.
-IT_NOTE_STATE *it_push_background(modux_player *p, int ch);
+void voices_silence(modux_player *p);
 // Background voices that hold a voice, and those sounding now.
-int it_background_voices(modux_player *p);
-int it_background_sounding(modux_player *p);
-
-// Pushes one note's state to its voice at the end of a tick; false once it has ended.
-bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel);
-// The IT tick after the counters moved: row start when first is true, later ticks otherwise.
-void it_tick(modux_player *p, bool first);
-// Clears the IT channels and notes for a new start of mod; called by the control side before mod
-// becomes the playing module, so it takes the module as a parameter.
-void it_reset(modux_player *p, MODUX *mod);
+int background_voices(modux_player *p);
+int background_sounding(modux_player *p);
+// The channels' sounding notes and their IT starting values for a new start of mod; called by
+// the control side before mod becomes the playing module, so it takes the module as a parameter.
+void voices_reset(modux_player *p, MODUX *mod);
+// A new note of an instrument (-1 in sample mode) and sample on a channel: the background notes
+// it duplicates go by the instrument's duplicate action, the channel's note by its new note
+// action (into the background, or cut).
+void voices_new_note(modux_player *p, int ch, int instrument, int sample, int note);
+// Pushes one note's state to its voice at the end of a tick (channel: its pattern channel, null
+// for a background note); false once it has ended.
+bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel);
+// Pushes every sounding background note to its voice, for every family (the pool is empty
+// without RULE_IT_VIRTUAL_VOICES), after the channels of a tick.
+void output_background(modux_player *p);
 
 // ---------------------------------------------------------------------------------------------
 // Importer helpers

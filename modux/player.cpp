@@ -1,7 +1,9 @@
 // Playback tick.
 // mod_tick is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
-// per-tick effects on the others and pushes every channel's state to its voice (voice.h).
+// per-tick effects on the others and pushes every channel's state to its voice (voice.h). Under
+// RULE_IT_VIRTUAL_VOICES each channel is done whole before the next, its note on a voice of its
+// own (voices.cpp), and the background notes follow.
 // It runs on Allegro's timer thread inside mod_interrupt: no allocation, no file access, no locks,
 // bounded work, and no call of the control interface: a restart or a new timer rate is a request
 // in mi that mod_interrupt carries out when the tick returns.
@@ -197,12 +199,31 @@ static void read_row_commands(modux_player *p) {
   }
 }
 
-// The effect column of one cell on the first tick of its row. Codes 11, 13, 15, 16, 26, 28 and
-// 35 were read in the first pass.
+// The effect column of one cell on the first tick of its row. Channels in turn (the IT family)
+// read the row's song-wide commands here, in channel order; the other families read codes 11,
+// 13, 15, 16, 26, 28 and 35 in the first pass. Codes 40 to 47 are the IT family's own.
 static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sample) {
   CHANNEL_STATE &c = p->ci[ch];
   const int param = cell.param;
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (!in_turn && cell.command >= CMD_IT_CHANNEL_VOLUME) return;
   switch (cell.command) {
+    case CMD_S3M_SET_SPEED:
+      if (in_turn) do_s3m_set_tempo(p, param);
+      break;
+    case CMD_POSITION_JUMP:
+      if (in_turn) do_position_jump(p, param);
+      break;
+    case CMD_PATTERN_BREAK:
+      // The IT family's row is a plain number, the first pass's two decimal digits.
+      if (in_turn) do_pattern_break(p, ((param / 10) << 4) | (param % 10));
+      break;
+    case CMD_SET_GLOBAL_VOLUME:
+      if (in_turn) parse_it_global_volume(p, param);
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      if (in_turn) parse_it_global_volume_slide(p, ch, param);
+      break;
     case CMD_ARPEGGIO: parse_pro_arpeggio(p, ch, param); break;
     case CMD_PORTA_UP: parse_pro_pitch_slide_up(p, ch, param); break;
     case CMD_PORTA_DOWN: parse_pro_pitch_slide_down(p, ch, param); break;
@@ -219,15 +240,12 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
       parse_pro_volume_slide(p, ch, param);
       break;
     case CMD_TREMOLO: parse_tremolo(p, ch, param, 6); break;
-    case CMD_SET_PAN: c.pan = param; break;
-    case CMD_SAMPLE_OFFSET:
-      // Only with a note or a sample to start; a zero parameter reuses the last offset.
-      if (cell.note > 0 || sample >= 0) {
-        c.set_offset = -1;
-        c.start_voice = -1;
-        if (param != 0) c.sample_offset = param * 256;
-      }
+    case CMD_SET_PAN:
+      c.pan = param;
+      c.sounding.pan = param;
+      c.surround = 0;
       break;
+    case CMD_SAMPLE_OFFSET: parse_sample_offset(p, ch, cell, sample); break;
     case CMD_VOLSLIDE: parse_pro_volume_slide(p, ch, param); break;
     case CMD_SET_VOLUME: c.volume = param; break;
     case CMD_EXTENDED: parse_extended_command(p, ch, param); break;
@@ -269,6 +287,14 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_SET_ENVELOPE_POSITION: parse_xm_set_envelop_position(&c.vol_env, param); break;
     case CMD_XM_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
     case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
+    case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
+    case CMD_IT_CHANNEL_VOLSLIDE: parse_it_channel_volume_slide(p, ch, param); break;
+    case CMD_IT_PANSLIDE: parse_it_pan_slide(p, ch, param); break;
+    case CMD_IT_EXTENDED: parse_it_extended(p, ch, param); break;
+    case CMD_IT_PANBRELLO: parse_it_panbrello(p, ch, param); break;
+    case CMD_IT_MIDI_MACRO: parse_it_midi_macro(p, ch, param); break;
+    case CMD_IT_TEMPO: parse_it_tempo(p, ch, param); break;
+    case CMD_IT_VOLSLIDE: parse_s3m_volume_slide(p, ch, param); break;
     default: break;
   }
 }
@@ -280,124 +306,247 @@ static bool lacks_sample(modux_player *p, int sample) {
   return !mod->sample_info || !mod->samples || sample >= mod->sample_count;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The IT family's cells: notes through the keyboard, held back by a note delay
+// ---------------------------------------------------------------------------------------------
+
+static bool is_it_tone_portamento(const NOTE_INFO &cell) {
+  const int v = cell.volume - 1;
+  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+         (v >= 193 && v <= 202);
+}
+
+// A cell's note, sample and volume: the part a note delay holds back.
+static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  const int number = cell.sample - 1;
+  const bool porta = is_it_tone_portamento(cell) && n.active;
+  if (cell.note > 0) {
+    const int note = cell.note - 1;
+    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
+    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
+    if (porta) {
+      int sample = ins, played = note;
+      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
+          ins < mod->instrument_count) {
+        sample = mod->it_instruments[ins].sample_map[note];
+        played = mod->it_instruments[ins].note_map[note];
+      }
+      if (sample >= 0)
+        c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
+    } else if (ins >= 0) {
+      parse_it_note(p, ch, note, ins);
+    }
+  } else if (cell.note == -1) {
+    n.fade = 0;  // cut
+  } else if (cell.note == -2) {
+    n.key_off = -1;
+  } else if (cell.note == -3) {
+    n.fading = -1;
+  }
+  // A sample or instrument number alone resets the volume to its default.
+  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
+    n.volume = mod->sample_info[n.sample].volume;
+  const int v = cell.volume - 1;
+  if (v >= 0) parse_it_volume_column(p, ch, v);
+}
+
+// The first tick of an IT cell: the row's effect and volume column kept for the later ticks, then
+// its note, held back whole by a note delay (SDx), S73..S76 going with it.
+static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  c.effect = cell.command;
+  c.vcol = cell.volume - 1;
+  c.new_note_action = -1;
+  if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
+  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
+      (cell.note || cell.sample || cell.volume)) {
+    c.delay_sample = cell.param & 15;
+    c.delayed = cell;
+  } else {
+    if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
+        (cell.param & 15) <= 6)
+      c.new_note_action = (cell.param & 15) - 3;
+    read_it_cell(p, ch, cell);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A row's first tick
+// ---------------------------------------------------------------------------------------------
+
+// The first tick of a cell of the other families: its note or sample (a tone portamento's note is
+// its target), note command and volume column. True when it names a sample the module lacks.
+static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  const int sample = cell.sample - 1;
+  // A note given with a tone portamento is its target, not a new note; its sample
+  // number only restores the default volume while the playing sample goes on.
+  const bool portamento = is_tone_portamento(cell);
+  if (sample >= 0 && portamento) {
+    const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
+    if (mod->sample_info && index >= 0 && index < mod->sample_count)
+      c.volume = mod->sample_info[index].volume;
+    if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
+      retrigger_instrument(p, ch, sample);
+  }
+  const bool lacking = lacks_sample(p, sample);
+  if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
+    c.tremor_count = 0;
+    c.retrig_count = 0;
+    c.slide2period_target = 0;
+    if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
+    if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
+    if (p->mi.flags & MODUX_XM)
+      parse_new_note(p, ch, cell.note, sample);
+    else
+      parse_old_note(p, ch, cell.note, sample);
+  }
+  if (cell.note < 0) parse_note_command(p, ch, cell.note);
+  if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
+  return lacking;
+}
+
+// A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
+// and effect column.
+static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  // Effects last one row unless the next row repeats them.
+  c.pan_slide = 0;
+  c.pitch_slide_on = 0;
+  c.s3m_vol_slide_on = 0;
+  c.xm_vol_slide_on = 0;
+  c.xm_slide_down_on = 0;
+  c.xm_slide_up_on = 0;
+  c.s3m_porta_on = 0;
+  c.set_offset = 0;
+  c.slide2period_on = 0;
+  c.s3m_retrig_on = 0;
+  c.arpeggio_on = 0;
+  c.vibrato_on = 0;
+  c.tremolo_on = 0;
+  c.tremor_on = 0;
+  c.start_voice = 0;
+  c.delay_sample = 0;
+  c.cut_tick = 0;
+  c.volume_slide = 0;
+  c.retrig_interval = 0;
+  c.key_off_tick = 0;
+
+  bool lacking = false;
+  if (in_turn)
+    start_it_cell(p, ch, cell);
+  else
+    lacking = start_cell(p, ch, cell);
+  parse_command(p, ch, cell, cell.sample - 1);
+  if (in_turn) {
+    // A tone portamento in either column is the effect the later ticks run.
+    if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
+        (c.vcol >= 193 && c.vcol <= 202))
+      c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
+                         cell.command != CMD_TONE_PORTA
+                     ? CMD_TONE_PORTA
+                     : cell.command;
+    return;
+  }
+  if (lacking) {
+    // Neither the note nor a sample offset restarts the sample that played before.
+    c.start_voice = 0;
+    c.set_offset = 0;
+  }
+  c.tick_pan = c.pan;
+  c.tick_volume = c.volume;
+  c.tick_period = c.period;
+}
+
 // Second pass over a row, for the channels that play: notes, samples and effects.
 static void read_row_cells(modux_player *p) {
   MODUX *mod = p->of;
   const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = p->ci[ch];
-    const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
-    const int sample = cell.sample - 1;
-
-    // Effects last one row unless the next row repeats them.
-    c.pan_slide = 0;
-    c.pitch_slide_on = 0;
-    c.s3m_vol_slide_on = 0;
-    c.xm_vol_slide_on = 0;
-    c.xm_slide_down_on = 0;
-    c.xm_slide_up_on = 0;
-    c.s3m_porta_on = 0;
-    c.set_offset = 0;
-    c.slide2period_on = 0;
-    c.s3m_retrig_on = 0;
-    c.arpeggio_on = 0;
-    c.vibrato_on = 0;
-    c.tremolo_on = 0;
-    c.tremor_on = 0;
-    c.start_voice = 0;
-    c.delay_sample = 0;
-    c.cut_tick = 0;
-    c.volume_slide = 0;
-    c.retrig_interval = 0;
-    c.key_off_tick = 0;
-
-    // A note given with a tone portamento is its target, not a new note; its sample
-    // number only restores the default volume while the playing sample goes on.
-    const bool portamento = is_tone_portamento(cell);
-    if (sample >= 0 && portamento) {
-      const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
-      if (mod->sample_info && index >= 0 && index < mod->sample_count)
-        c.volume = mod->sample_info[index].volume;
-      if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
-        retrigger_instrument(p, ch, sample);
-    }
-    const bool lacking = lacks_sample(p, sample);
-    if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
-      c.tremor_count = 0;
-      c.retrig_count = 0;
-      c.slide2period_target = 0;
-      if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
-      if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
-      if (p->mi.flags & MODUX_XM)
-        parse_new_note(p, ch, cell.note, sample);
-      else
-        parse_old_note(p, ch, cell.note, sample);
-    }
-    if (cell.note < 0) parse_note_command(p, ch, cell.note);
-    if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
-    parse_command(p, ch, cell, sample);
-    if (lacking) {
-      // Neither the note nor a sample offset restarts the sample that played before.
-      c.start_voice = 0;
-      c.set_offset = 0;
-    }
-
-    c.tick_pan = c.pan;
-    c.tick_volume = c.volume;
-    c.tick_period = c.period;
-  }
+  for (int ch = 0; ch < played; ch++)
+    start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
 }
 
-// The later ticks of a row: retriggers, slides, arpeggio, cut, tone portamento, note delay,
-// tremor, the XM slides and the global volume slide.
+// ---------------------------------------------------------------------------------------------
+// Later ticks, waves and voices
+// ---------------------------------------------------------------------------------------------
+
+// The later ticks of a row, one channel: the row's effect and volume column as the IT family
+// keeps them, retriggers, slides, arpeggio, tone portamento, note delay and cut, tremor, the XM
+// slides, the global volume slide, key off and the tempo slide.
+static void run_channel_tick_effects(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const int tick = p->mi.tick;
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (in_turn) {
+    do_it_command(p, ch);
+    if (c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
+    if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
+        c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
+      do_it_tone_portamento(p, ch);
+  }
+  if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
+  if (c.arpeggio_on == -1) do_arpeggio(p, ch);
+  if (c.pitch_slide_on == -1) {
+    c.period += c.pitch_slide_speed;
+    c.tick_period += c.pitch_slide_speed;
+  }
+  if (c.volume_slide != 0) {
+    c.volume += c.volume_slide;
+    c.tick_volume += c.volume_slide;
+  }
+  if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
+  if (c.slide2period_on == -1) do_slide2period(p, ch);
+  if (c.delay_sample != 0) {
+    // The IT family holds the whole cell back; the others only the sample's start.
+    if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
+    do_delay_sample(p, ch);
+  }
+  // After the delay: a note delayed to the cut's tick is cut at once.
+  if (c.cut_tick != 0 && tick == c.cut_tick) {
+    c.volume = 0;
+    c.tick_volume = 0;
+    c.sounding.volume = 0;
+  }
+  if (c.tremor_on == -1) do_tremor(p, ch);
+  if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);
+  if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(p, ch);
+  if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(p, ch);
+  if (c.pan_slide != 0) do_xm_pan_slide(p, ch);
+  if (c.global_vol_slide_on == -1) do_global_volume_slide(p, ch);
+  if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(p, ch);
+  if (c.tempo_slide != 0) do_s3m_tempo_slide(p, c.tempo_slide);
+}
+
 static void run_tick_effects(modux_player *p) {
   const int played = played_channels(p);
-  const int tick = p->mi.tick;
-  for (int ch = 0; ch < played; ch++) {
-    CHANNEL_STATE &c = p->ci[ch];
-    if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
-    if (c.arpeggio_on == -1) do_arpeggio(p, ch);
-    if (c.pitch_slide_on == -1) {
-      c.period += c.pitch_slide_speed;
-      c.tick_period += c.pitch_slide_speed;
-    }
-    if (c.volume_slide != 0) {
-      c.volume += c.volume_slide;
-      c.tick_volume += c.volume_slide;
-    }
-    if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
-    if (c.cut_tick != 0 && tick == c.cut_tick) {
-      c.volume = 0;
-      c.tick_volume = 0;
-    }
-    if (c.slide2period_on == -1) do_slide2period(p, ch);
-    if (c.delay_sample != 0) do_delay_sample(p, ch);
-    if (c.tremor_on == -1) do_tremor(p, ch);
-    if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);
-    if (c.xm_slide_up_on == -1) do_xm_pitch_slide_up(p, ch);
-    if (c.xm_slide_down_on == -1) do_xm_pitch_slide_down(p, ch);
-    if (c.pan_slide != 0) do_xm_pan_slide(p, ch);
-    if (c.global_vol_slide_on == -1) do_global_volume_slide(p, ch);
-    if (c.key_off_tick != 0 && tick == c.key_off_tick - 1) release_key(p, ch);
-    if (c.tempo_slide != 0) do_s3m_tempo_slide(p, c.tempo_slide);
-  }
+  for (int ch = 0; ch < played; ch++) run_channel_tick_effects(p, ch);
 }
 
-// Every tick, the first of a row included: the waves and the S3M slides with fine forms.
+// Every tick, the first of a row included, one channel: the waves (the IT family's from the
+// row's effect) and the S3M slides with fine forms.
+static void run_channel_waves(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) do_it_waves(p, ch, p->first_tick != 0);
+  if (c.vibrato_on == -1) do_vibrato(p, ch);
+  if (c.tremolo_on == -1) do_tremolo(p, ch);
+  if (c.s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
+  if (c.s3m_porta_on == -1) do_s3m_portamento(p, ch);
+  // The counts of tremor and retrigger go on over a row's first tick.
+  if (!p->first_tick) return;
+  if (c.tremor_on == -1 && mod_rule(p, RULE_TREMOR_COUNTS_ON)) do_tremor(p, ch);
+  if (c.s3m_retrig_on == -1 && mod_rule(p, RULE_RETRIG_COUNTS_ON) &&
+      (c.start_voice == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS)))
+    do_s3m_retrig(p, ch);
+}
+
 static void run_wave_effects(modux_player *p) {
   const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) {
-    if (p->ci[ch].vibrato_on == -1) do_vibrato(p, ch);
-    if (p->ci[ch].tremolo_on == -1) do_tremolo(p, ch);
-    if (p->ci[ch].s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
-    if (p->ci[ch].s3m_porta_on == -1) do_s3m_portamento(p, ch);
-    // The counts of tremor and retrigger go on over a row's first tick.
-    if (!p->first_tick) continue;
-    if (p->ci[ch].tremor_on == -1 && mod_rule(p, RULE_TREMOR_COUNTS_ON)) do_tremor(p, ch);
-    if (p->ci[ch].s3m_retrig_on == -1 && mod_rule(p, RULE_RETRIG_COUNTS_ON) &&
-        (p->ci[ch].start_voice == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS)))
-      do_s3m_retrig(p, ch);
-  }
+  for (int ch = 0; ch < played; ch++) run_channel_waves(p, ch);
 }
 
 // Allegro's mixer reads from the given frame on: keep a sample offset inside the sample.
@@ -406,11 +555,10 @@ static int offset_inside(const SAMPLE *spl, int offset) {
   return clamp_int(offset, 0, last);
 }
 
-// Pushes a channel to its voice. A delayed note leaves the voice untouched until it starts.
+// Pushes a channel's state to its voice.
 static void update_voice(modux_player *p, int ch) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
-  if (c.delay_sample != 0) return;
   c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
   c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
   c.volume = clamp_int(c.volume, 0, 64);
@@ -455,6 +603,19 @@ static void update_voice(modux_player *p, int ch) {
   c.start_voice = 0;
 }
 
+// Pushes a channel to its voice: its sounding note (the IT family), else its state. A delayed
+// note leaves the voice untouched until it starts.
+static void output_channel(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (in_turn) c.sounding.voice = p->voice_table[ch];
+  if (c.delay_sample != 0) return;
+  if (in_turn)
+    output_note(p, c.sounding, &c);
+  else
+    update_voice(p, ch);
+}
+
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
 // row values, as at a row start.
 static void repeat_row(modux_player *p) {
@@ -467,6 +628,55 @@ static void repeat_row(modux_player *p) {
   }
 }
 
+// The tick under RULE_IT_VIRTUAL_VOICES: each channel's row (first) or later tick, its waves and
+// its voice before the next channel's, so a song-wide command of a channel reaches the channels
+// before it at the next tick.
+static void run_channels_in_turn(modux_player *p, bool first) {
+  MODUX *mod = p->of;
+  p->first_tick = first ? -1 : 0;
+  const int played = played_channels(p);
+  if (first)
+    for (int ch = 0; ch < module_channels(p); ch++) p->ci[ch].loop_on = 0;
+  for (int ch = 0; ch < played; ch++) {
+    CHANNEL_STATE &c = p->ci[ch];
+    c.period_delta = c.volume_delta = 0;
+    if (first)
+      start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
+    else
+      run_channel_tick_effects(p, ch);
+    run_channel_waves(p, ch);
+    output_channel(p, ch);
+  }
+  // Flow commands of channels without a voice still act.
+  if (first)
+    for (int ch = played; ch < module_channels(p); ch++) {
+      const NOTE_INFO &cell = *get_note(mod, p->mi.pattern, p->mi.row, ch);
+      if (cell.command == CMD_POSITION_JUMP || cell.command == CMD_PATTERN_BREAK ||
+          cell.command == CMD_S3M_SET_SPEED)
+        parse_command(p, ch, cell, -1);
+    }
+}
+
+// One tick of the channels that play: their row's start (row_start) or their later ticks, their
+// waves and their voices, channel by channel under RULE_IT_VIRTUAL_VOICES and job by job
+// otherwise; then the background notes.
+static void run_channels(modux_player *p, bool row_start) {
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    run_channels_in_turn(p, row_start);
+  } else {
+    if (row_start) {
+      read_row_commands(p);
+      read_row_cells(p);
+    } else if (!p->first_tick) {
+      run_tick_effects(p);
+    }
+    run_wave_effects(p);
+    const int played = played_channels(p);
+    for (int ch = 0; ch < played; ch++) output_channel(p, ch);
+  }
+  output_background(p);
+}
+
 static void run_tick(modux_player *p) {
   MODUX *mod = p->of;
   if (take_navigation_request(p)) return;
@@ -475,9 +685,10 @@ static void run_tick(modux_player *p) {
   bool repeat = false;
   if (p->mi.tick >= p->mi.speed && p->mi.pattern_delay > 0) {
     p->mi.pattern_delay -= 1;
-    if (mod->flags & MODUX_IT) {
-      // IT's row delay repeats the row with its effects running.
-      it_tick(p, false);
+    if (mod_rule(p, RULE_IT_DELAY_TICKS)) {
+      // The delay adds ticks to the row, its effects running on as on any later tick.
+      p->first_tick = 0;
+      run_channels(p, false);
       return;
     }
     if (!mod_rule(p, RULE_DELAY_REPEATS_ROW)) {
@@ -494,24 +705,11 @@ static void run_tick(modux_player *p) {
     end_song(p);
     return;
   }
-
-  if (mod->flags & MODUX_IT) {
-    it_tick(p, p->mi.tick == 0);
-    return;
-  }
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
   // as on any later tick, from its first tick on.
   const bool ticks_on = repeat && mod_rule(p, RULE_DELAY_TICKS_ON);
   p->first_tick = p->mi.tick == 0 && !ticks_on ? -1 : 0;
-  if (p->mi.tick == 0 && !repeat) {
-    read_row_commands(p);
-    read_row_cells(p);
-  } else if (!p->first_tick) {
-    run_tick_effects(p);
-  }
-  run_wave_effects(p);
-  const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) update_voice(p, ch);
+  run_channels(p, p->mi.tick == 0 && !repeat);
 }
 
 void mod_tick(modux_player *p) {

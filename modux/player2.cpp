@@ -1,11 +1,14 @@
 // Protracker effects and pitch tables.
 // Notes become periods and periods become voice frequencies in the three pitch systems
 // (frequency, XM Amiga, XM linear); the voice volume and pan of a channel; the set-up and the
-// per-tick work of the Protracker commands 0 to 15 and of their extended sub-commands.
-// Everything here runs inside mod_interrupt: integer arithmetic only, no allocation.
+// per-tick work of the Protracker commands 0 to 15 and of their extended sub-commands; the IT
+// family's pitch (linear units or Amiga periods) and its vibrato waves.
+// Everything here runs inside mod_interrupt, no allocation; only the IT family's pitch uses
+// floating point.
 
 #include "modux_internal.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -317,6 +320,13 @@ void parse_pro_pitch_slide_down(modux_player *p, int chn, int param) {
 
 void parse_slide2period(modux_player *p, int chn, int speed, int note) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the cell's note set the target already; Gxx shares its memory with E and F unless
+    // compatible Gxx.
+    if (speed) c.tone_porta_memory = speed;
+    if (!mod_rule(p, RULE_IT_COMPAT_GXX) && speed) c.porta_memory = speed;
+    return;
+  }
   if (c.period == 0) return;
   if (speed > 0) c.slide2period_speed = speed * 4;
   if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
@@ -327,6 +337,12 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
 
 void parse_vibrato(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the wave runs from the row's effect; Hxy's depth counts 4 of Uxy's.
+    if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
+    if (param & 15) c.vibrato_depth = (param & 15) * (shift == 5 ? 4 : 1);
+    return;
+  }
   if (c.period == 0) return;
   c.vibrato_on = -1;
   c.vibrato_shift = shift;
@@ -336,10 +352,36 @@ void parse_vibrato(modux_player *p, int chn, int param, int shift) {
 
 void parse_tremolo(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
-  c.tremolo_on = -1;
-  c.tremolo_shift = shift;
+  // The IT family runs its tremolo from the row's effect (do_it_waves).
+  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    c.tremolo_on = -1;
+    c.tremolo_shift = shift;
+  }
   if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
   if (param & 15) c.tremolo_depth = param & 15;
+}
+
+void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sample) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const int param = cell.param;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: every Oxx moves the sounding note's start, SAx giving the high byte; past the sample's
+    // end the note starts at 0, unless old effects.
+    const MODUX *mod = p->of;
+    NOTE_STATE &n = c.sounding;
+    if (param) c.sample_offset = param << 8;
+    n.offset = (c.offset_high << 16) + c.sample_offset;
+    if (mod->sample_info && n.sample >= 0 && n.offset >= mod->sample_info[n.sample].length &&
+        !mod_rule(p, RULE_IT_OLD_EFFECTS))
+      n.offset = 0;
+    return;
+  }
+  // Only with a note or a sample to start; a zero parameter reuses the last offset.
+  if (cell.note > 0 || sample >= 0) {
+    c.set_offset = -1;
+    c.start_voice = -1;
+    if (param != 0) c.sample_offset = param * 256;
+  }
 }
 
 void parse_pro_volume_slide(modux_player *p, int chn, int param) {
@@ -566,6 +608,63 @@ void do_pattern_loop(modux_player *p, int chn, int param) {
     c.loop_on = -1;
   else
     c.loop_row = p->mi.row + 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pitch of the IT family: linear units or Amiga periods
+// ---------------------------------------------------------------------------------------------
+
+// Linear pitch: 768 units an octave (64 a semitone); unit 0 is 1 Hz, so a pitch is 768 x log2 Hz.
+static const int LINEAR_OCTAVE = 768;
+// The note at the sample's C5 speed.
+static const int C5_NOTE = 60;
+// Amiga periods are this over the frequency (1712 at 8363 Hz), in quarter Amiga units.
+static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;
+
+bool it_linear(modux_player *p) {
+  const MODUX *mod = p->of;
+  return (mod->rules & RULE_IT_LINEAR) != 0;
+}
+
+// The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
+int it_note_period(modux_player *p, int note, int sample) {
+  const MODUX *mod = p->of;
+  const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
+                     ? mod->sample_info[sample].tuning
+                     : 8363;
+  const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
+  if (it_linear(p)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
+  return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
+}
+
+// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+void it_slide(modux_player *p, int &period, int units) {
+  if (it_linear(p))
+    period += units;
+  else
+    period = clamp_int(period - units, 1, 1 << 30);
+}
+
+// Frequency in Hz of a pitch: a linear unit count, or an Amiga period.
+int it_pitch_hz(modux_player *p, long long period) {
+  const MODUX *mod = p->of;
+  if (period <= 0) return 0;
+  if (mod->rules & RULE_IT_LINEAR) {
+    const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
+    return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
+  }
+  return clamp_int(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
+}
+
+// Quarter sine of 64 steps a cycle, amplitude 64, for vibrato, tremolo and panbrello.
+int it_wave(int waveform, int pos) {
+  pos &= 255;
+  switch (waveform & 3) {
+    case 1: return 64 - (pos >> 1);                 // ramp down
+    case 2: return pos < 128 ? 64 : -64;            // square
+    case 3: return ((pos * 7919 + 13) % 129) - 64;  // random
+    default: return static_cast<int>(std::lround(64.0 * std::sin(pos * M_PI / 128.0)));
+  }
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -1,6 +1,10 @@
 // S3M-family effects, the volume column and the note commands.
 // The command codes 16 to 29 (which the XM importer also uses for tremor and retrigger), the
-// volume-column byte of every family, note cut and key off. All of it runs inside the tick.
+// volume-column byte of every family, note cut and key off; the IT family's effect letters (the
+// S3M ones as IT plays them, and its codes 40 to 47) and its volume column. All of it runs inside
+// the tick.
+
+#include <cmath>
 
 #include "modux_internal.h"
 
@@ -12,8 +16,17 @@ static const int FASTEST_SLID_BPM = 255;
 static const int AMIGA_HIGHEST_PERIOD = 4 * 113;
 static const int AMIGA_LOWEST_PERIOD = 4 * 856;
 
+static int slide_step(int param, bool first);
+
 void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: one memory for D, K and L; the fine forms slide the sounding note at once.
+    NOTE_STATE &n = c.sounding;
+    if (param) c.vol_slide_param = param;
+    n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
+    return;
+  }
   const int x = (param >> 4) & 15;
   const int y = param & 15;
   if (param == 0xFF && mod_rule(p, RULE_FINE_VOLSLIDE_DFF_UP)) {  // ST3 reads DFF as DxF
@@ -50,6 +63,19 @@ void do_s3m_volume_slide(modux_player *p, int chn) {
 // One memory serves both directions; direction is 1 for down (a larger period), -1 for up.
 static void s3m_portamento(modux_player *p, int chn, int param, int direction) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the fine and extra-fine forms slide the sounding note at once; E and F share their
+    // memory with G unless compatible Gxx.
+    if (param) c.porta_memory = param;
+    const int q = c.porta_memory;
+    const int sign = -direction;
+    if ((q >> 4) == 15)
+      it_slide(p, c.sounding.period, sign * (q & 15) * 4);
+    else if ((q >> 4) == 14)
+      it_slide(p, c.sounding.period, sign * (q & 15));
+    if (!mod_rule(p, RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
+    return;
+  }
   if (c.period == 0) return;
   if (param == 0) {
     c.s3m_porta_speed =
@@ -89,6 +115,11 @@ void do_s3m_portamento(modux_player *p, int chn) {
 
 void parse_tremor(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: I00 goes on with the last on and off times; the count runs in the later ticks.
+    if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
+    return;
+  }
   c.tremor_on = -1;
   if (param == 0 && c.tremor_param != 0 && mod_rule(p, RULE_TREMOR_COUNTS_ON))
     return;  // I00 goes on with the last on and off times
@@ -113,6 +144,12 @@ void do_tremor(modux_player *p, int chn) {
 
 void parse_s3m_arpeggio(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the steps count from the sounding note's pitch now.
+    if (param) c.arpeggio_param = param;
+    c.arpeggio_base = c.sounding.period;
+    return;
+  }
   if (c.period == 0) return;
   c.arpeggio_on = -1;
   if (param != 0) c.arpeggio_param = param;
@@ -124,7 +161,8 @@ void parse_s3m_retrig(modux_player *p, int chn, int param) {
     c.s3m_retrig_interval = param & 15;
     c.s3m_retrig_volume = (param >> 4) & 15;
   }
-  c.s3m_retrig_on = -1;
+  // The IT family counts its retriggers in the row's effect (do_it_command).
+  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) c.s3m_retrig_on = -1;
 }
 
 // The volume after one retrigger with change code 0..15.
@@ -237,6 +275,274 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
     }
   }
   c.volume = clamp_int(c.volume, 0, 64);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The IT family's effects: the S3M letters as IT plays them, and its own
+// ---------------------------------------------------------------------------------------------
+
+// A semitone in linear pitch units.
+static const int UNITS_PER_NOTE = 64;
+// Volume-column tone portamento speeds (values 193..202).
+static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
+
+void parse_it_volume_column(modux_player *p, int ch, int v) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (v <= 64) {
+    n.volume = v;
+  } else if (v <= 84) {  // fine volume up / down, tick 0
+    const int x = (v - 65) % 10;
+    if (x) c.vcol_slide_memory = x;
+    n.volume = clamp_int(n.volume + (v <= 74 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
+  } else if (v <= 104) {  // volume slide up / down, later ticks
+    const int x = (v - 85) % 10;
+    if (x) c.vcol_slide_memory = x;
+  } else if (v <= 124) {  // portamento down / up, later ticks
+    const int x = (v - 105) % 10;
+    if (x) c.porta_memory = x * 4;
+  } else if (v >= 128 && v <= 192) {  // pan
+    c.pan = n.pan = (v - 128) * 4;
+    c.surround = 0;
+  } else if (v >= 193 && v <= 202) {  // tone portamento
+    const int speed = vcol_porta[v - 193];
+    if (speed) c.tone_porta_memory = speed;
+  } else if (v >= 203 && v <= 212) {  // vibrato depth
+    if (v > 203) c.vibrato_depth = (v - 203) * 4;
+  }
+}
+
+void do_it_volume_column(modux_player *p, int ch, int v) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (v >= 85 && v <= 104) {
+    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
+  } else if (v >= 105 && v <= 124) {
+    it_slide(p, n.period, v <= 114 ? -c.porta_memory : c.porta_memory);
+  }
+}
+
+// D, K, L, N, W style slides: x0 up, 0y down, xF fine up, Fy fine down (tick 0 only).
+static int slide_step(int param, bool first) {
+  const int x = param >> 4, y = param & 15;
+  if (y == 15 && x) return first ? x : 0;
+  if (x == 15 && y) return first ? -y : 0;
+  if (first) return 0;
+  return y == 0 ? x : x == 0 ? -y : 0;
+}
+
+// Tone portamento toward the channel's target.
+void do_it_tone_portamento(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (!c.porta_target) return;
+  int speed = c.tone_porta_memory * 4;
+  const bool up = it_linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
+  it_slide(p, n.period, up ? speed : -speed);
+  if ((it_linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
+    n.period = c.porta_target;
+    c.porta_target = 0;
+  }
+}
+
+// S commands on the first tick.
+void parse_it_extended(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  const int x = param >> 4, y = param & 15;
+  switch (x) {
+    case 3: c.vibrato_waveform = y; break;
+    case 4: c.tremolo_waveform = y; break;
+    case 5: c.panbrello_waveform = y; break;
+    case 6: p->mi.pattern_delay = p->mi.pattern_delay + y; break;  // fine pattern delay: ticks
+    case 7:
+      switch (y) {
+        case 0:
+        case 1:
+        case 2:  // past notes: cut, off, fade
+          for (NOTE_STATE &b : p->background)
+            if (b.active && b.channel == ch) {
+              if (y == 0) b.fade = 0;
+              if (y == 1) b.key_off = -1;
+              if (y == 2) b.fading = -1;
+            }
+          break;
+        case 3:
+        case 4:
+        case 5:
+        case 6: c.new_note_action = y - 3; break;
+        case 7: n.vol_env_on = 0; break;
+        case 8: n.vol_env_on = -1; break;
+        case 9: n.pan_env_on = 0; break;
+        case 10: n.pan_env_on = -1; break;
+        case 11: n.pitch_env_on = 0; break;
+        case 12: n.pitch_env_on = -1; break;
+        default: break;
+      }
+      break;
+    case 8:
+      c.pan = n.pan = y * 256 / 15;
+      c.surround = 0;
+      break;
+    case 9:
+      if (y == 1) c.surround = -1;
+      break;
+    case 10: c.offset_high = y; break;
+    case 11: do_pattern_loop(p, ch, param); break;
+    case 12: c.cut_tick = y ? y : 1; break;
+    case 14: p->mi.pattern_delay = p->mi.speed * y; break;
+    case 15: c.midi_macro = y; break;
+    default: break;
+  }
+}
+
+// The first tick of the IT family's own commands and of the song-wide ones it reads in channel
+// order (parse_command names them).
+void parse_it_channel_volume_slide(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (param) c.channel_slide_param = param;
+  c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
+}
+
+void parse_it_pan_slide(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = c.sounding;
+  if (param) c.pan_slide_param = param;
+  c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
+}
+
+void parse_it_tempo(modux_player *p, int ch, int param) {
+  if (param >= 0x20) {
+    p->mi.tempo = param;
+    p->timer_request = -1;
+  } else if (param) {
+    p->ci[ch].tempo_slide_memory = param;
+  }
+}
+
+void parse_it_global_volume(modux_player *p, int param) {
+  if (param <= 128) p->mi.global_volume = param;
+}
+
+void parse_it_global_volume_slide(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (param) c.global_slide_param = param;
+  p->mi.global_volume =
+      clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
+}
+
+void parse_it_panbrello(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
+  if (param >> 4) c.panbrello_speed = param >> 4;
+  if (param & 15) c.panbrello_depth = param & 15;
+}
+
+void parse_it_midi_macro(modux_player *p, int ch, int param) {
+  const MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = c.sounding;
+  // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
+  // Z80..Z8F set the resonance in steps of 8.
+  if (!(mod->rules & RULE_IT_ZXX_MACROS)) return;
+  if (param < 0x80) {
+    if (c.midi_macro == 1)
+      n.resonance = param;
+    else if (c.midi_macro == 0)
+      n.cutoff = param;
+  } else if (param < 0x90) {
+    n.resonance = (param & 15) * 8;
+  }
+}
+
+// The later-tick part of an effect.
+void do_it_command(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  switch (c.effect) {
+    case CMD_IT_VOLSLIDE:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, false), 0, 64);
+      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) do_it_tone_portamento(p, ch);
+      break;
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP:
+      if (c.porta_memory < 0xE0)
+        it_slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta_memory);
+      break;
+    case CMD_TONE_PORTA: do_it_tone_portamento(p, ch); break;
+    case CMD_TREMOR: {
+      const int on = (c.tremor_param >> 8) & 31, off = c.tremor_param & 31;
+      c.tremor_count = (c.tremor_count + 1) % (on + off);
+      c.volume_delta = c.tremor_count >= on ? -64 : 0;
+      break;
+    }
+    case CMD_S3M_ARPEGGIO: {
+      const int step = p->mi.tick % 3;
+      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio_param >> 4 : c.arpeggio_param & 15;
+      c.period_delta += it_linear(p) ? semis * UNITS_PER_NOTE : 0;
+      if (!it_linear(p))
+        c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
+      break;
+    }
+    case CMD_IT_CHANNEL_VOLSLIDE:
+      c.channel_volume =
+          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, false), 0, 64);
+      break;
+    case CMD_IT_PANSLIDE:
+      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, false), 0, 256);
+      break;
+    case CMD_S3M_RETRIG: {
+      const int interval = c.s3m_retrig_interval;
+      if (interval && ++c.retrig_count >= interval) {
+        c.retrig_count = 0;
+        // The note's volume stays within 0..64, so the S3M family's change codes apply as they are.
+        n.volume = clamp_int(retrig_volume(n.volume, c.s3m_retrig_volume), 0, 64);
+        if (n.active) {
+          n.start = -1;
+          n.offset = 0;
+        }
+      }
+      break;
+    }
+    case CMD_IT_TEMPO:
+      if (c.tempo_slide_memory) {
+        const int t = c.tempo_slide_memory >= 0x10 ? p->mi.tempo + (c.tempo_slide_memory & 15)
+                                                   : p->mi.tempo - c.tempo_slide_memory;
+        p->mi.tempo = clamp_int(t, 32, 255);
+        p->timer_request = -1;
+      }
+      break;
+    case CMD_GLOBAL_VOLSLIDE:
+      p->mi.global_volume =
+          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, false), 0, 128);
+      break;
+    default: break;
+  }
+}
+
+// Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
+void do_it_waves(modux_player *p, int ch, bool first) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  const int e = c.effect;
+  const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
+                   (c.vcol >= 203 && c.vcol <= 212);
+  if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
+    int depth = it_wave(c.vibrato_waveform, c.vibrato_pos) * c.vibrato_depth;
+    // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
+    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
+    c.period_delta += it_linear(p) ? depth : -depth;
+    c.vibrato_pos += c.vibrato_speed;
+  }
+  if (e == CMD_S3M_TREMOLO && !first) {
+    c.volume_delta += it_wave(c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.tremolo_pos += c.tremolo_speed;
+  }
+  if (e == CMD_IT_PANBRELLO) {
+    c.pan_delta = it_wave(c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
+    c.panbrello_pos += c.panbrello_speed;
+  }
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -1,6 +1,9 @@
 // XM-family effects and envelopes.
 // The note trigger through instruments and their note-to-sample maps, the volume and pan
-// envelopes with sustain and loop, key off and fade-out, and the command codes 30 to 39.
+// envelopes with sustain and loop, key off and fade-out, and the command codes 30 to 39; the IT
+// family's note start through the instrument keyboard, its envelopes and its auto-vibrato.
+
+#include <cmath>
 
 #include "modux_internal.h"
 
@@ -304,6 +307,111 @@ void do_xm_x(modux_player *p, int chn, int param) {
     if (y != 0) c.xm_extra_fine_down = y;
     c.period += c.xm_extra_fine_down;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The IT family's notes, envelopes and auto-vibrato
+// ---------------------------------------------------------------------------------------------
+
+// Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
+void parse_it_note(modux_player *p, int ch, int note, int number) {
+  MODUX *mod = p->of;
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_STATE &n = p->ci[ch].sounding;
+  int instrument = -1, sample = number, played = note;
+  if (mod->rules & RULE_IT_INSTRUMENTS) {
+    instrument = number;
+    if (!mod->it_instruments || instrument < 0 || instrument >= mod->instrument_count) return;
+    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+    sample = ins.sample_map[note];
+    played = ins.note_map[note];
+  }
+  if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
+  voices_new_note(p, ch, instrument, sample, note);
+  const SAMPLE_INFO &s = mod->sample_info[sample];
+  n = NOTE_STATE{};
+  n.voice = p->voice_table[ch];
+  n.active = -1;
+  n.channel = ch;
+  n.instrument = instrument;
+  n.sample = sample;
+  n.note = note;
+  n.volume = s.volume;
+  n.pan = c.pan;
+  n.period = it_note_period(p, played, sample);
+  n.fade = 1024;
+  n.start = -1;
+  n.sustain = s.sustain_flags ? -1 : 0;
+  n.random_volume = 100;
+  n.cutoff = 127;
+  if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
+  if (instrument >= 0) {
+    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+    n.vol_env_on = (ins.vol_env.flags & 1) ? -1 : 0;
+    n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
+    n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
+    if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
+    // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
+    // centre note: by separation / 2 on this 0..256 scale.
+    if (ins.pitch_pan_separation)
+      n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
+    if (ins.random_volume) n.random_volume = 100 - (it_random(p) % (ins.random_volume + 1));
+    if (ins.random_pan) n.pan += it_random(p) % (2 * ins.random_pan + 1) - ins.random_pan;
+    if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
+    if (ins.filter_resonance >= 0) n.resonance = ins.filter_resonance;
+    n.pan = clamp_int(n.pan, 0, 256);
+    c.pan = ins.pan >= 0 ? ins.pan * 4 : c.pan;
+  }
+  if (s.pan_on) c.pan = n.pan;
+  c.vibrato_pos = c.tremolo_pos = 0;
+  c.porta_target = 0;
+}
+
+// The value of an envelope at a position, then the position one tick on (loops and the sustain
+// loop while the key is held). `ended` tells whether the position has passed the last point.
+int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended) {
+  ended = false;
+  if (e.points <= 0) return 0;
+  const int last = e.points - 1;
+  int value = e.value[last];
+  if (pos >= e.tick[last]) {
+    ended = true;
+  } else {
+    for (int i = 0; i < last; i++) {
+      if (pos >= e.tick[i] && pos < e.tick[i + 1]) {
+        const int span = e.tick[i + 1] - e.tick[i];
+        value =
+            e.value[i] + (e.value[i + 1] - e.value[i]) * (pos - e.tick[i]) / (span > 0 ? span : 1);
+        break;
+      }
+    }
+    if (pos < e.tick[0]) value = e.value[0];
+  }
+  pos++;
+  if ((e.flags & 4) && !key_off) {
+    if (pos > e.tick[e.sustain_end]) pos = e.tick[e.sustain_start];
+  } else if (e.flags & 2) {
+    if (pos > e.tick[e.loop_end]) pos = e.tick[e.loop_start];
+  }
+  return value;
+}
+
+// Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
+int it_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n) {
+  if (s.vibrato_depth == 0) return 0;
+  if (n.vibrato_sweep < s.vibrato_depth * 256)
+    n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
+  const int depth = clamp_int(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
+  const double phase = (n.vibrato_pos & 255) / 256.0;
+  double wave;
+  switch (s.vibrato_type & 3) {
+    case 1: wave = 1.0 - 2.0 * phase; break;
+    case 2: wave = phase < 0.5 ? 1.0 : -1.0; break;
+    case 3: wave = ((n.vibrato_pos * 1103515245 + 12345) >> 16 & 255) / 128.0 - 1.0; break;
+    default: wave = std::sin(phase * 2 * M_PI); break;
+  }
+  n.vibrato_pos += s.vibrato_rate;
+  return static_cast<int>(wave * depth);
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -504,7 +504,8 @@ TEST_F(LoadIt, HeaderAndOrders) {
   MODUX *m = load(itw::build(s));
   ASSERT_NE(m, nullptr) << status_.message;
   // clang-format off
-  expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS},
+  expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS |
+                                   RULE_IT_VIRTUAL_VOICES | RULE_IT_DELAY_TICKS},
                  {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
                  {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128}});
   // clang-format on

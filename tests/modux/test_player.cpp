@@ -255,6 +255,8 @@ TEST_F(XmFamily, ChannelEffectsTickByTick) {
        {34001, 32001, 32001}},
       {"T0F never lifts it above 255", 1, {{0, 0, 0, CMD_S3M_SET_BPM, 0xFA}, {0, 0, 0, CMD_S3M_SET_BPM, 0x0F}},
        speed_and_tempo, {250001, 255001}},
+      {"the IT family's own codes (T40, SE2, SB1) do nothing in other modules", 1, {{0, 0, 0, CMD_IT_TEMPO, 0x40},
+       {0, 0, 0, CMD_IT_EXTENDED, 0xE2}, {0, 0, 0, CMD_IT_EXTENDED, 0xB1}}, speed_and_tempo, {125001, 125001, 125001}},
       // The XM family's envelopes and slides at their edges.
       {"after the key off the loop takes over", 4, {note, {}, key_off}, vol_env,
        {64, 48, 32, 32, 32, 32, 32, 32, 32, 24, 16, 12, 8, 4, 16, 12}, &SUSTAIN_LOOP},

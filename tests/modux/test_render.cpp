@@ -327,15 +327,15 @@ TEST_F(PlayIt, TheBackgroundPoolGivesUpTheQuietest) {
   for (int r = 0; r < 64; r++)
     for (int ch = 0; ch < 4; ch++) s.patterns[0].cells.push_back({r, ch, 40 + ch, 1, 64 - r, 0, 0});
   start(s);
-  ASSERT_GE(it_background_voices(player), IT_BACKGROUND_VOICES);
+  ASSERT_GE(background_voices(player), BACKGROUND_VOICES);
   run_to(20);
-  EXPECT_EQ(it_background_sounding(player), 19 * 4);
+  EXPECT_EQ(background_sounding(player), 19 * 4);
   run_to(60);
-  EXPECT_EQ(it_background_sounding(player), IT_BACKGROUND_VOICES);
+  EXPECT_EQ(background_sounding(player), BACKGROUND_VOICES);
   int quietest = 255;
-  for (const IT_NOTE_STATE &n : player->it_background)
+  for (const NOTE_STATE &n : player->background)
     if (n.active) quietest = std::min(quietest, n.loudness);
-  for (int ch = 0; ch < 4; ch++) EXPECT_NE(player->it_notes[ch].active, 0) << ch;
+  for (int ch = 0; ch < 4; ch++) EXPECT_NE(player->ci[ch].sounding.active, 0) << ch;
   // Rows 0 to 26 went (27 x 4 = 108 given up, 4 x 59 - 128 of them): none left of row 0.
   EXPECT_GT(quietest, 0);
 }
@@ -345,9 +345,10 @@ TEST_F(PlayIt, BackgroundNotesKeepTheirChannelsVolume) {
   // the note that replaced it.
   start(it_song({{0, 0, 60, 1, -1, 13, 0x10}, {2, 0, 60, 1, -1, 0, 0}}));
   run_to(16);
-  ASSERT_EQ(it_background_sounding(player), 1);
-  for (const IT_NOTE_STATE &n : player->it_background)
-    EXPECT_EQ(n.active ? n.loudness : player->it_notes[0].loudness, player->it_notes[0].loudness);
+  ASSERT_EQ(background_sounding(player), 1);
+  for (const NOTE_STATE &n : player->background)
+    EXPECT_EQ(n.active ? n.loudness : player->ci[0].sounding.loudness,
+              player->ci[0].sounding.loudness);
 }
 
 }  // namespace

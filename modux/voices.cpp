@@ -1,21 +1,20 @@
-// modux voices_it: the sounding notes of the IT family and the pool of background voices.
-// A new note action moves a channel's note into the background, where it keeps its own voice
-// until its envelope or fade-out ends; the pool holds IT_BACKGROUND_VOICES notes and gives up
-// the quietest when full. Each tick every note's envelopes, fade, pitch and filter reach its
-// voice here. Runs in the tick: no allocation except in it_voices_open/close.
+// Virtual voices: the notes that sound on voices of their own, the background pool and the new
+// note actions.
+// A channel's note (CHANNEL_STATE::sounding) plays on the channel's voice; a new note action can
+// move it into the background, where it keeps a voice of the pool until its envelope or fade-out
+// ends. The pool holds BACKGROUND_VOICES notes and gives up the quietest when full. Each tick every
+// note's envelopes, fade, pitch and filter reach its voice here. Modules whose rules lack
+// RULE_IT_VIRTUAL_VOICES open no pool: their notes are cut by the next one. Runs in the tick: no
+// allocation except in voices_open/close.
 #include <cmath>
 
 #include "modux_internal.h"
 #include "voice.h"
 
-// Linear pitch: 768 units an octave; unit 0 is this many Hz times 2^(-LINEAR_ZERO/768).
-static const int LINEAR_OCTAVE = 768;
-// Amiga periods are this over the frequency (1712 at 8363 Hz).
-static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;  // periods in quarter Amiga units
 // Full fade, counted down by an instrument's fade-out each tick.
 static const int FADE_FULL = 1024;
 
-void it_voices_open(modux_player *p) {
+void voices_open(modux_player *p) {
   if (p->pool_open) return;
   p->pool_open = -1;
   // The pool asks for its voices at the lowest priority: once Allegro has no free voice left, an
@@ -23,34 +22,34 @@ void it_voices_open(modux_player *p) {
   // never from a pattern channel. Voices left without a mixed voice go back.
   if (fake_sample) p->pool_sample = *fake_sample;
   p->pool_sample.priority = 0;
-  for (IT_NOTE_STATE &n : p->it_background) {
-    n = IT_NOTE_STATE{};
+  for (NOTE_STATE &n : p->background) {
+    n = NOTE_STATE{};
     n.voice = fake_sample ? modux_voice_allocate(p, &p->pool_sample) : -1;
     if (n.voice >= 0) modux_voice_set_volume(p, n.voice, 0);
   }
-  for (IT_NOTE_STATE &n : p->it_background)
+  for (NOTE_STATE &n : p->background)
     if (n.voice >= 0 && !modux_voice_held(p, n.voice)) {
       modux_voice_deallocate(p, n.voice);
       n.voice = -1;
     }
 }
 
-void it_voices_close(modux_player *p) {
+void voices_close(modux_player *p) {
   if (!p->pool_open) return;
   p->pool_open = 0;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice >= 0) {
       modux_voice_stop(p, n.voice);
       modux_voice_deallocate(p, n.voice);
     }
-    n = IT_NOTE_STATE{};
+    n = NOTE_STATE{};
     n.voice = -1;
   }
 }
 
-void it_voices_silence(modux_player *p) {
+void voices_silence(modux_player *p) {
   if (!p->pool_open) return;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice >= 0 && n.active) {
       modux_voice_set_volume(p, n.voice, 0);
       modux_voice_stop(p, n.voice);
@@ -59,26 +58,46 @@ void it_voices_silence(modux_player *p) {
   }
 }
 
-int it_background_voices(modux_player *p) {
+int background_voices(modux_player *p) {
   int count = 0;
   if (!p->pool_open) return 0;
-  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0;
+  for (const NOTE_STATE &n : p->background) count += n.voice >= 0;
   return count;
 }
 
-int it_background_sounding(modux_player *p) {
+int background_sounding(modux_player *p) {
   int count = 0;
   if (!p->pool_open) return 0;
-  for (const IT_NOTE_STATE &n : p->it_background) count += n.voice >= 0 && n.active;
+  for (const NOTE_STATE &n : p->background) count += n.voice >= 0 && n.active;
   return count;
 }
 
-IT_NOTE_STATE *it_push_background(modux_player *p, int ch) {
-  IT_NOTE_STATE &fg = p->it_notes[ch];
+void voices_reset(modux_player *p, MODUX *mod) {
+  // The control side has just given every channel a fresh record; these are the IT family's
+  // starting values on top of it.
+  for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
+    CHANNEL_STATE &c = p->ci[ch];
+    c.sounding = NOTE_STATE{};
+    c.sounding.voice = -1;
+    c.channel_volume = mod->channel_volume[ch];
+    c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
+    c.new_note_action = -1;
+    c.tremor_param = 0x101;  // I00 before any Ixy: one tick on, one off
+  }
+  voices_silence(p);
+  p->mi.global_volume = mod->initial_global_volume;
+}
+
+// ---------------------------------------------------------------------------------------------
+// New note actions
+// ---------------------------------------------------------------------------------------------
+
+static NOTE_STATE *push_background(modux_player *p, int ch) {
+  NOTE_STATE &fg = p->ci[ch].sounding;
   // A free slot with a voice, else the quietest sounding one.
-  IT_NOTE_STATE *slot = nullptr;
+  NOTE_STATE *slot = nullptr;
   if (!p->pool_open) return nullptr;
-  for (IT_NOTE_STATE &n : p->it_background) {
+  for (NOTE_STATE &n : p->background) {
     if (n.voice < 0) continue;
     if (!n.active) {
       slot = &n;
@@ -91,62 +110,65 @@ IT_NOTE_STATE *it_push_background(modux_player *p, int ch) {
   const int spare = slot->voice;
   *slot = fg;
   slot->voice = p->voice_table[ch];
-  slot->channel_volume = p->it_channels[ch].channel_volume;  // it keeps the level it had
+  slot->channel_volume = p->ci[ch].channel_volume;  // it keeps the level it had
   p->voice_table[ch] = spare;
   fg.active = 0;
   return slot;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Envelopes
-// ---------------------------------------------------------------------------------------------
-
-// The value of an envelope at a position, then the position one tick on (loops and the sustain
-// loop while the key is held). `ended` tells whether the position has passed the last point.
-static int envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended) {
-  ended = false;
-  if (e.points <= 0) return 0;
-  const int last = e.points - 1;
-  int value = e.value[last];
-  if (pos >= e.tick[last]) {
-    ended = true;
-  } else {
-    for (int i = 0; i < last; i++) {
-      if (pos >= e.tick[i] && pos < e.tick[i + 1]) {
-        const int span = e.tick[i + 1] - e.tick[i];
-        value =
-            e.value[i] + (e.value[i + 1] - e.value[i]) * (pos - e.tick[i]) / (span > 0 ? span : 1);
-        break;
-      }
+// Duplicate check: background notes of this channel that repeat what the new note plays
+// (the same note, sample or instrument, as the instrument says) are cut, released or faded.
+static void check_duplicates(modux_player *p, int ch, int instrument, int sample, int note) {
+  const MODUX *mod = p->of;
+  if (!mod->it_instruments || instrument < 0) return;
+  const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
+  if (!ins.duplicate_check) return;
+  for (NOTE_STATE &n : p->background) {
+    if (!n.active || n.channel != ch || n.instrument != instrument) continue;
+    const bool same = ins.duplicate_check == 1   ? n.note == note
+                      : ins.duplicate_check == 2 ? n.sample == sample
+                                                 : true;
+    if (!same) continue;
+    if (ins.duplicate_action == 0) {
+      n.fade = 0;
+    } else if (ins.duplicate_action == 1) {
+      n.key_off = -1;
+    } else {
+      n.fading = -1;
     }
-    if (pos < e.tick[0]) value = e.value[0];
   }
-  pos++;
-  if ((e.flags & 4) && !key_off) {
-    if (pos > e.tick[e.sustain_end]) pos = e.tick[e.sustain_start];
-  } else if (e.flags & 2) {
-    if (pos > e.tick[e.loop_end]) pos = e.tick[e.loop_start];
+}
+
+// A new note on a channel: the note playing there goes by its new note action.
+static void new_note_action(modux_player *p, int ch) {
+  const MODUX *mod = p->of;
+  NOTE_STATE &fg = p->ci[ch].sounding;
+  if (!fg.active) return;
+  int action = p->ci[ch].new_note_action;
+  if (action < 0)
+    action = mod->it_instruments && fg.instrument >= 0
+                 ? mod->it_instruments[fg.instrument].new_note_action
+                 : 0;
+  NOTE_STATE *pushed = action == 0 || fg.loudness == 0 ? nullptr : push_background(p, ch);
+  if (!pushed) {
+    fg.active = 0;
+    return;
   }
-  return value;
+  if (action == 2) pushed->key_off = -1;
+  if (action == 3) pushed->fading = -1;
+}
+
+void voices_new_note(modux_player *p, int ch, int instrument, int sample, int note) {
+  check_duplicates(p, ch, instrument, sample, note);
+  new_note_action(p, ch);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Output
 // ---------------------------------------------------------------------------------------------
 
-// Frequency in Hz of a pitch: a linear unit count, or an Amiga period.
-static int pitch_hz(modux_player *p, long long period) {
-  const MODUX *mod = p->of;
-  if (period <= 0) return 0;
-  if (mod->rules & RULE_IT_LINEAR) {
-    const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
-    return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
-  }
-  return clamp_int(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
-}
-
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
-static SAMPLE *note_sample(modux_player *p, const IT_NOTE_STATE &n) {
+static SAMPLE *note_sample(modux_player *p, const NOTE_STATE &n) {
   const MODUX *mod = p->of;
   if (!mod->samples || n.sample < 0 || n.sample >= mod->sample_count) return nullptr;
   if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[n.sample];
@@ -162,25 +184,7 @@ static void set_loop(modux_player *p, int voice, int flags) {
     modux_voice_set_playmode(p, voice, PLAYMODE_PLAY);
 }
 
-// Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
-static int sample_auto_vibrato(const SAMPLE_INFO &s, IT_NOTE_STATE &n) {
-  if (s.vibrato_depth == 0) return 0;
-  if (n.vibrato_sweep < s.vibrato_depth * 256)
-    n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
-  const int depth = clamp_int(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
-  const double phase = (n.vibrato_pos & 255) / 256.0;
-  double wave;
-  switch (s.vibrato_type & 3) {
-    case 1: wave = 1.0 - 2.0 * phase; break;
-    case 2: wave = phase < 0.5 ? 1.0 : -1.0; break;
-    case 3: wave = ((n.vibrato_pos * 1103515245 + 12345) >> 16 & 255) / 128.0 - 1.0; break;
-    default: wave = std::sin(phase * 2 * M_PI); break;
-  }
-  n.vibrato_pos += s.vibrato_rate;
-  return static_cast<int>(wave * depth);
-}
-
-bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *channel) {
+bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   MODUX *mod = p->of;
   if (!n.active) return false;
   const int voice = n.voice;
@@ -220,14 +224,14 @@ bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *c
   int env_volume = 64, env_pan = 0, env_pitch = 0;
   bool ended = false;
   if (ins && n.vol_env_on) {
-    env_volume = envelope_value(ins->vol_env, n.vol_pos, n.key_off, ended);
+    env_volume = it_envelope_value(ins->vol_env, n.vol_pos, n.key_off, ended);
     // Past the end of a volume envelope the note fades; at 0 it is over.
     if (ended && env_volume == 0) n.fade = 0;
     if (ended && !(ins->vol_env.flags & 2)) n.fading = -1;
   }
-  if (ins && n.pan_env_on) env_pan = envelope_value(ins->pan_env, n.pan_pos, n.key_off, ended);
+  if (ins && n.pan_env_on) env_pan = it_envelope_value(ins->pan_env, n.pan_pos, n.key_off, ended);
   if (ins && n.pitch_env_on)
-    env_pitch = envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
+    env_pitch = it_envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
   if (ins && n.key_off && (!n.vol_env_on || !(ins->vol_env.flags & 4))) n.fading = -1;
   if (n.fading) n.fade -= ins ? ins->fadeout : FADE_FULL;
   if (n.fade < 0) n.fade = 0;
@@ -256,7 +260,7 @@ bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *c
   long long period = n.period + (channel ? channel->period_delta : 0);
   int cutoff = n.cutoff;
   const bool filter_env = ins && (ins->pitch_env.flags & 128);
-  const int vib = sample_auto_vibrato(*info, n);
+  const int vib = it_auto_vibrato(*info, n);
   if (mod->rules & RULE_IT_LINEAR) {
     period += vib;
     if (ins && n.pitch_env_on && !filter_env) period += env_pitch * 32;
@@ -266,7 +270,7 @@ bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *c
         std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
   if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
-  const long long hz = static_cast<long long>(pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
+  const long long hz = static_cast<long long>(it_pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
 
   n.loudness = volume;
   if (voice >= 0) {
@@ -284,4 +288,9 @@ bool it_output_note(modux_player *p, IT_NOTE_STATE &n, const IT_CHANNEL_STATE *c
     return false;
   }
   return true;
+}
+
+void output_background(modux_player *p) {
+  for (NOTE_STATE &b : p->background)
+    if (b.active) output_note(p, b, nullptr);
 }
