@@ -339,7 +339,9 @@ static void build_sinc(int c) {
   const int half = t.taps / 2;
   const double norm_beta = bessel_i0(beta);
   std::vector<double> row((SINC_PHASES + 1) * t.taps);
-  for (int p = 0; p <= SINC_PHASES; p++) {
+  // The kernel is even: position p / SINC_PHASES reads the taps of (SINC_PHASES - p) backwards,
+  // so half of the rows are computed.
+  for (int p = 0; p <= SINC_PHASES / 2; p++) {
     double sum = 0;
     for (int k = 0; k < t.taps; k++) {
       // Tap k reads frame i - (half - 1) + k; the position is i + p / SINC_PHASES.
@@ -355,6 +357,9 @@ static void build_sinc(int c) {
     }
     for (int k = 0; k < t.taps; k++) row[p * t.taps + k] /= sum;  // a steady level passes as is
   }
+  for (int p = SINC_PHASES / 2 + 1; p <= SINC_PHASES; p++)
+    for (int k = 0; k < t.taps; k++)
+      row[p * t.taps + k] = row[(SINC_PHASES - p) * t.taps + (t.taps - 1 - k)];
   t.rows = static_cast<float *>(malloc(sizeof(float) * 2 * t.taps * SINC_PHASES));
   if (!t.rows) return;
   for (int p = 0; p < SINC_PHASES; p++)

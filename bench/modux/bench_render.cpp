@@ -2,13 +2,14 @@
 // --filter 2, linear) and xmp (its default spline, and -i linear) when installed, on the same
 // file, the same rate and the same length. Each render runs as a whole process (start-up, load,
 // render, WAV written), the players interleaved run by run so that all see the same machine load.
-// The engine renders twice: modux-play --render (linear, the default) and, through the C
-// interface in a process of this program's own, with the windowed-sinc resampler.
+// The engine renders three times: modux-play --render (linear, the default) and, through the C
+// interface in a process of this program's own that only loads, renders and writes, with the
+// linear ("lin C") and the windowed-sinc resampler.
 // Reports per song the median CPU time of each player and the engine's ratios to the peers, by
 // CPU and by wall-clock time (below 1: the engine is faster), then the median and largest ratio
 // over all songs.
 //   bench_render [--runs N] [FILE...]   default: the game's songs
-//   bench_render --render-child RESAMPLER OUT.wav FILE   (the sinc render's process)
+//   bench_render --render-child RESAMPLER OUT.wav FILE   (a render through the C interface)
 // openmpt123 and xmp cannot read the engine's own MUX songs; for them only the engine's figures
 // appear.
 #include <dirent.h>
@@ -57,7 +58,8 @@ void le(std::vector<unsigned char> &b, unsigned long v, int bytes) {
   for (int i = 0; i < bytes; i++) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
-// The sinc render's process: the song once through, as modux-play renders it, to a 16-bit WAV.
+// The C interface's render process: the song once through, as modux-play renders it, to a 16-bit
+// WAV.
 int render_child(int resampler, const char *out_path, const char *file) {
   modux_module *m = modux_module_load_file(file, nullptr);
   modux_player *p = modux_player_create();
@@ -143,6 +145,7 @@ int main(int argc, char **argv) {
                                          "OUT"};
   std::vector<player> players = {
       {"linear", {MODUX_PLAY, "--render", "OUT", "--rate", std::to_string(RATE), "FILE"}},
+      {"lin C", {self, "--render-child", std::to_string(MODUX_RESAMPLER_LINEAR), "OUT", "FILE"}},
       {"sinc", {self, "--render-child", std::to_string(MODUX_RESAMPLER_SINC), "OUT", "FILE"}}};
   if (installed("openmpt123")) {
     players.push_back({"ompt", ompt});
@@ -162,8 +165,9 @@ int main(int argc, char **argv) {
   };
   // The ratios reported: engine player against peer, and their column headings.
   const std::vector<std::pair<const char *, const char *>> ratios = {
-      {"linear", "ompt"}, {"linear", "ompt f2"}, {"linear", "xmp lin"}, {"sinc", "ompt"}};
-  const char *headings[] = {"L/ompt", "L/ompt2", "L/xmpL", "S/ompt"};
+      {"linear", "ompt"}, {"linear", "ompt f2"}, {"linear", "xmp lin"},
+      {"lin C", "ompt"},  {"lin C", "xmp lin"},  {"sinc", "ompt"}};
+  const char *headings[] = {"L/ompt", "L/ompt2", "L/xmpL", "LC/ompt", "LC/xmpL", "S/ompt"};
   std::printf("CPU ms (median of %d runs, interleaved); ratios by CPU | by wall clock\n", runs);
   std::printf("%-24s %6s", "file", "sec");
   for (const player &p : players) std::printf(" %8s", p.name);
