@@ -25,6 +25,7 @@ pactl load-module module-native-protocol-unix socket=/var/run/pulse/native auth-
 # recorded NAME ARGS...: the game recording to NAME.rec from a fresh home with no runtime folder.
 recorded() {
   mkdir -p "$E2E_DIR/home-$1" && cp "$HOME/.asoundrc" "$E2E_DIR/home-$1/"
+  rm -f "$G/vorbel.cfg"  # each game starts from the default options, not the last game's
   (cd "$G" && exec env -u XDG_RUNTIME_DIR HOME="$E2E_DIR/home-$1" "$E2E_RUN/vorbel" --record "$E2E_DIR/$1.rec" "${@:2}") \
     > "$E2E_DIR/out.txt" 2> "$E2E_DIR/err.txt" &
   GAME_PID=$!
