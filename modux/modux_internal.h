@@ -252,6 +252,7 @@ struct modux_player {
   unsigned char *row_played = nullptr;  // one mark per row of every order position
   int *order_first_row = nullptr;       // where each position's marks start; orders + 1 entries
   int orders = 0;                       // positions the marks cover
+  int start_order = 0;   // where a render started: a subsong's first order, where it loops back to
   int repeats_left = 0;  // times the song plays again at its end or loop point; -1 for ever
 
   // The C interface.

@@ -155,10 +155,12 @@ static void end_song(modux_player *p) {
     p->mi.is_playing = 0;
     return;
   }
-  // A fresh start, then a navigation request to the restart position for the first tick.
+  // A fresh start, then a navigation request to the restart position for the first tick; a
+  // subsong goes back to its own first order rather than into the song before it.
+  const int restart = mod->restart_order < p->start_order ? p->start_order : mod->restart_order;
   p->restart_request = -1;
   p->mi.skip_row = 1;
-  p->mi.skip_order = clamp_int(mod->restart_order, 0, MODUX_MAX_ORDERS) + 1;
+  p->mi.skip_order = clamp_int(restart, 0, MODUX_MAX_ORDERS) + 1;
 }
 
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and

@@ -562,7 +562,8 @@ void do_position_jump(modux_player *p, int param) {
   if (!enable_lasttrk_loop && !(p->mi.order < orders - 1)) return;
   // A negative target (a 16-bit parameter read with its sign) goes to the first position.
   int target = param < 0 ? 1 : param + 1;
-  if (p->mi.loop == -1 && target > orders) target = 1;
+  // Past the end a looping song goes back to where it started: order 0, or a subsong's first.
+  if (p->mi.loop == -1 && target > orders) target = p->start_order + 1;
   p->mi.new_order = target;
   // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
   if (p->mi.new_row == 0 || mod_rule(p, RULE_JUMP_RESETS_BREAK)) p->mi.new_row = 1;
@@ -579,7 +580,7 @@ void do_pattern_break(modux_player *p, int param) {
   const int digits = clamp_int(param, 0, 0xFFFF);
   const int row = (digits >> 4) * 10 + (digits & 15);
   p->mi.new_row = row + 1;
-  if (p->mi.loop == -1 && p->mi.new_order > orders) p->mi.new_order = 1;
+  if (p->mi.loop == -1 && p->mi.new_order > orders) p->mi.new_order = p->start_order + 1;
 }
 
 void do_pro_tempo_bpm(modux_player *p, int param) {

@@ -128,7 +128,8 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
   p->repeats_left = repeats;
   p->render_module = mod;
   player_start_locked(p, mod, repeats != 0);
-  if (order > 0 && order < orders) enter_order(p, order);
+  p->start_order = order > 0 && order < orders ? order : 0;
+  if (p->start_order) enter_order(p, p->start_order);
   // The first tick is row 0 of the first order; its sound starts the output.
   if (!render_tick(p)) finish(p);
   schedule_next_tick(p);

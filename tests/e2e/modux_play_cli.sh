@@ -44,6 +44,8 @@ done
 awk -v a="$(seconds_of "$T/sub1.wav")" -v b="$(seconds_of "$T/sub2.wav")" 'BEGIN { exit !(b < a / 1.5) }' ||
   fail "subsong 2 is not the shorter one"
 "$PLAY" --render "$T/x.wav" --subsong 3 "$T/two.mod" > /dev/null 2>&1 && fail "a third subsong was written"
+"$PLAY" --render "$T/again.wav" --subsong 2 --loop 1 "$T/two.mod" > /dev/null || fail "--loop 1 --subsong 2 failed"
+same_length "$(seconds_of "$T/again.wav")" "$(awk -v s="$(seconds_of "$T/sub2.wav")" 'BEGIN { print 2 * s }')" "subsong 2 played twice"
 
 head -c 700 "$SONG" > "$T/short.mux"
 "$PLAY" --info "$T/short.mux" "$SONG" > "$T/out" 2> "$T/err"; st=$?
