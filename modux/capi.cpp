@@ -12,6 +12,11 @@
 #include "modux_internal.h"
 #include "voice.h"
 
+static_assert(+MODUX_RESAMPLER_LINEAR == +MIXER_LINEAR &&
+                  +MODUX_RESAMPLER_NEAREST == +MIXER_NEAREST &&
+                  +MODUX_RESAMPLER_CUBIC == +MIXER_CUBIC && +MODUX_RESAMPLER_SINC == +MIXER_SINC,
+              "the C interface names the mixer's resamplers");
+
 namespace {
 
 // Frames a mono render mixes at a time before taking the mean of the two sides.
@@ -170,6 +175,11 @@ int modux_player_set_option(modux_player *player, modux_option option, int value
         return fail(player, MODUX_ERROR_ARGUMENT, "volume %d%%: 0 to 100", value);
       player->volume_percent = value;
       break;
+    case MODUX_OPTION_RESAMPLER:
+      if (value < MODUX_RESAMPLER_LINEAR || value > MODUX_RESAMPLER_SINC)
+        return fail(player, MODUX_ERROR_ARGUMENT, "resampler %d: 0 to 3", value);
+      mixer_set_resampler(&player->mixer, value);
+      break;
     default: return fail(player, MODUX_ERROR_ARGUMENT, "option %d is unknown", option);
   }
   return succeed(player);
@@ -185,6 +195,7 @@ int modux_player_get_option(const modux_player *player, modux_option option, int
     case MODUX_OPTION_CHANNELS: *value = p->channels; break;
     case MODUX_OPTION_REPEAT: *value = p->repeat; break;
     case MODUX_OPTION_VOLUME: *value = p->volume_percent; break;
+    case MODUX_OPTION_RESAMPLER: *value = p->mixer.resampler; break;
     default: return fail(p, MODUX_ERROR_ARGUMENT, "option %d is unknown", option);
   }
   return succeed(p);

@@ -84,8 +84,21 @@ typedef enum modux_option {
   MODUX_OPTION_CHANNELS = 2, /* 1 mono or 2 interleaved stereo (left first); 2 at creation */
   MODUX_OPTION_REPEAT = 3,   /* times the song is played again after its end: 0 once (the
                                 default), -1 for ever */
-  MODUX_OPTION_VOLUME = 4    /* master volume in percent, 0 to 100; 100 at creation */
+  MODUX_OPTION_VOLUME = 4,   /* master volume in percent, 0 to 100; 100 at creation */
+  MODUX_OPTION_RESAMPLER = 5 /* how samples are read between their frames, a modux_resampler;
+                                linear at creation; from the next frame rendered on */
 } modux_option;
+
+/* Resamplers, from the fastest to the cleanest. */
+typedef enum modux_resampler {
+  MODUX_RESAMPLER_LINEAR = 0,  /* a straight line between two frames */
+  MODUX_RESAMPLER_NEAREST = 1, /* the frame under the position, held: the hard edges of early
+                                  trackers */
+  MODUX_RESAMPLER_CUBIC = 2,   /* a cubic spline through four frames */
+  MODUX_RESAMPLER_SINC = 3     /* windowed sinc of 8 taps or more (8 per frame of step when a
+                                  note plays faster than the output rate), which removes the
+                                  tones a high note would fold back below half the output rate */
+} modux_resampler;
 
 MODUX_API unsigned modux_version(void);
 MODUX_API const char *modux_version_string(void);

@@ -38,19 +38,36 @@ void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonanc
 
 // ---------------------------------------------------------------------------------------------
 // The offline mixer (mixer.cpp), one per player: MIXER_VOICES virtual voices mixed into 16-bit
-// stereo with linear interpolation. Every volume or pan change, every start and every stop of an
-// audible voice glides over MIXER_RAMP_FRAMES output frames, so notes begin and end without clicks.
+// stereo. Every volume or pan change, every start and every stop of an audible voice glides over
+// MIXER_RAMP_FRAMES output frames, so notes begin and end without clicks. A voice reads its
+// sample through a resampler: linear interpolation unless the mixer is told otherwise.
 // ---------------------------------------------------------------------------------------------
 
 #define MIXER_VOICES 256  // 64 pattern channels and the background voices of the IT family
 #define MIXER_RAMP_FRAMES 64
 
+// Resamplers; the values are those of the C interface's MODUX_RESAMPLER_*. A mixer starts with
+// linear interpolation (0).
+enum {
+  MIXER_LINEAR = 0,   // a straight line between the two frames around the position
+  MIXER_NEAREST = 1,  // the frame under the position, held
+  MIXER_CUBIC = 2,    // a cubic spline through the four frames around the position
+  MIXER_SINC = 3      // windowed sinc of 8 taps or more, its cutoff following the pitch
+};
+
 struct MIXER_VOICE_STATE {
-  SAMPLE *sample;      // null: the voice is free
-  int playing;         // -1 while the voice advances through its sample
-  int ended;           // -1 once a sample without loop played to its end
-  int playmode;        // PLAYMODE_* bits
-  int backwards;       // -1 while a ping-pong loop plays backwards
+  SAMPLE *sample;       // null: the voice is free
+  const float *frames;  // the sample's first channel as -1..1 (the mixer's copy); null: silent
+  int playing;          // -1 while the voice advances through its sample
+  int ended;            // -1 once a sample without loop played to its end
+  int playmode;         // PLAYMODE_* bits
+  int backwards;        // -1 while a ping-pong loop plays backwards
+  int looped;           // -1 once the position went round its loop
+  // The loop image the resamplers other than linear read once the voice went round a short
+  // loop (null: none), and the loop it shows.
+  const float *image;
+  long image_start, image_end;
+  int image_bidir;
   long long position;  // frames, 32.32
   long long step;      // frames per output frame, 32.32
   int volume;          // 0..255
@@ -66,16 +83,50 @@ struct MIXER_VOICE_STATE {
   float y1[2], y2[2];
 };
 
+// A sample's frames as the mixer reads them: signed, -1..1, the first channel only.
+struct MIXER_FRAMES_INFO {
+  const void *data;  // the SAMPLE's data it was made from
+  int bits, stereo;
+  long len;
+  float *frames;  // len frames
+  // A short loop's image: MIXER_IMAGE_PAD frames of what precedes the loop once played round
+  // it, the loop (repeated to MIXER_IMAGE_RUN frames), and MIXER_IMAGE_PAD frames of what
+  // follows (a ping-pong loop mirrored), so that a voice going round it reads every frame from
+  // one stretch. loop_end 0: a sample copy.
+  long loop_start, loop_end;
+  int bidir;
+};
+
+#define MIXER_IMAGE_PAD 128      // the widest resampler's reach
+#define MIXER_IMAGE_LOOPS 16384  // loops up to this many frames get an image
+#define MIXER_IMAGE_RUN 1024     // frames of loop an image holds at the least
+
 // The offline mixer's voices, each with the fading tail of its previous sound, and its rate.
 struct MIXER_STATE {
   MIXER_VOICE_STATE voices[MIXER_VOICES];
   MIXER_VOICE_STATE tails[MIXER_VOICES];
-  int rate;  // output frames a second
+  int rate;       // output frames a second
+  int resampler;  // MIXER_LINEAR and the others; kept by mixer_reset
+  // Bit i of word i / 64: voice i or its tail may be playing; the mix visits only these.
+  unsigned long long active[MIXER_VOICES / 64];
+  // The converted copies of the samples the voices played since the last reset (and images of
+  // their short loops). Allegro's
+  // SAMPLE data is unsigned and belongs to the module, which players share and only read, so
+  // each mixer keeps its own copy of what it plays, made once on a sample's first note.
+  MIXER_FRAMES_INFO *converted;
+  int converted_count, converted_size;
+  MIXER_STATE() = default;
+  MIXER_STATE(const MIXER_STATE &) = delete;
+  MIXER_STATE &operator=(const MIXER_STATE &) = delete;
+  ~MIXER_STATE();
 };
 
-// Frees every voice and sets the output rate in Hz (held to 1000..384000).
+// Frees every voice and the sample copies and sets the output rate in Hz (held to
+// 1000..384000). The samples played before may be freed after this.
 void mixer_reset(MIXER_STATE *m, int rate);
 int mixer_rate(MIXER_STATE *m);
+// Chooses the resampler (MIXER_LINEAR .. MIXER_SINC; others are ignored).
+void mixer_set_resampler(MIXER_STATE *m, int resampler);
 int mixer_allocate(MIXER_STATE *m, SAMPLE *spl);
 void mixer_deallocate(MIXER_STATE *m, int voice);
 void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl);
@@ -92,7 +143,8 @@ void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance);
 // gain (1 as mixed) and held to the output's range: 16 bits, or -1..1.
 void mixer_mix(MIXER_STATE *m, short *out, int frames, float gain = 1.0f);
 void mixer_mix_float(MIXER_STATE *m, float *out, int frames, float gain = 1.0f);
-// Stops every voice at once, with no fade: what it played may be freed.
+// Stops every voice at once, with no fade, and drops the sample copies: what it played may be
+// freed. A voice started again after this stays silent.
 void mixer_silence(MIXER_STATE *m);
 
 #endif

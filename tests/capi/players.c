@@ -66,9 +66,10 @@ static void bad_calls(const modux_module *m) {
   int value = 0;
   modux_position at;
   modux_player *p = modux_player_create();
-  const int option_cases[][2] = {{MODUX_OPTION_RATE, 7999},  {MODUX_OPTION_RATE, 192001},
-                                 {MODUX_OPTION_CHANNELS, 3}, {MODUX_OPTION_REPEAT, -2},
-                                 {MODUX_OPTION_VOLUME, 101}, {99, 1}};
+  const int option_cases[][2] = {{MODUX_OPTION_RATE, 7999},    {MODUX_OPTION_RATE, 192001},
+                                 {MODUX_OPTION_CHANNELS, 3},   {MODUX_OPTION_REPEAT, -2},
+                                 {MODUX_OPTION_VOLUME, 101},   {MODUX_OPTION_RESAMPLER, 4},
+                                 {MODUX_OPTION_RESAMPLER, -1}, {99, 1}};
   for (size_t i = 0; i < sizeof option_cases / sizeof option_cases[0]; i++) {
     CODE(modux_player_set_option(p, option_cases[i][0], option_cases[i][1]), MODUX_ERROR_ARGUMENT);
     CHECK(modux_player_error(p) == MODUX_ERROR_ARGUMENT && *modux_player_message(p), "%zu", i);
@@ -110,6 +111,7 @@ static void options(const modux_module *m) {
   static float f[2 * N];
   modux_player *p = modux_player_create();
   modux_position at;
+  int value = -1;
   const struct {
     modux_option option;
     int value;
@@ -132,6 +134,20 @@ static void options(const modux_module *m) {
            (i % 2 && mono[i / 2] != (stereo[i - 1] + v) / 2);
   }
   CHECK(off == 0 && peak > 1000, "%ld samples off, peak %ld", off, peak);
+  /* Every resampler plays the song at the level of the default (linear), not as it does. */
+  for (int r = MODUX_RESAMPLER_NEAREST; r <= MODUX_RESAMPLER_SINC; r++) {
+    double e = 0, e_linear = 0;
+    long same = 0;
+    CODE(modux_player_set_option(p, MODUX_OPTION_RESAMPLER, r), MODUX_OK);
+    modux_player_play(p, m);
+    modux_player_render_s16(p, half, N);
+    for (long i = 0; i < 2 * N; i++)
+      e += (double)half[i] * half[i], e_linear += (double)stereo[i] * stereo[i],
+          same += half[i] == stereo[i];
+    CHECK(e > 0.8 * e_linear && e < 1.25 * e_linear && same < 2 * N,
+          "resampler %d: power %g against %g, %ld samples alike", r, e, e_linear, same);
+  }
+  CODE(modux_player_get_option(p, MODUX_OPTION_RESAMPLER, &value) + value, MODUX_RESAMPLER_SINC);
 
   const long once = song_frames(p, m);
   CODE(modux_player_get_position(p, &at), MODUX_OK);

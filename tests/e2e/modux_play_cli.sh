@@ -12,11 +12,11 @@ e2e_home
 T=$E2E_DIR
 
 "$PLAY" --help > "$T/help" || fail "--help gave status $?"
-for o in --info --render --subsong --loop --volume --seconds --rate --float --version; do
+for o in --info --render --subsong --loop --volume --seconds --rate --resampler --float --version; do
   grep -q -- "$o" "$T/help" || fail "--help does not mention $o"
 done
 "$PLAY" --version | grep -qE '^modux-play [0-9]+\.[0-9]+' || fail "--version: $("$PLAY" --version)"
-for args in "--bogus $SONG" "--volume 101 $SONG" "--subsong 0 $SONG" "--seconds" "" "--render a.wav $SONG $SONG" "--render a.mp3 $SONG" "--render a.flac --float $SONG"; do
+for args in "--bogus $SONG" "--volume 101 $SONG" "--subsong 0 $SONG" "--seconds" "" "--render a.wav $SONG $SONG" "--render a.mp3 $SONG" "--render a.flac --float $SONG" "--resampler cosine $SONG"; do
   "$PLAY" $args > /dev/null 2> "$T/err"; st=$?
   [ $st = 2 ] && [ -s "$T/err" ] || fail "'$args' gave status $st and no message"
 done
@@ -70,6 +70,11 @@ cat "$T/fifo.wav" > "$T/fromfifo.wav" &
 "$PLAY" --render "$T/fifo.wav" --seconds 4 "$SONG" > /dev/null || fail "writing into a pipe failed"
 wait
 [ -p "$T/fifo.wav" ] || fail "the pipe was replaced"
+# Each resampler is heard apart; linear is the default.
+for r in linear nearest cubic sinc; do "$PLAY" --render "$T/$r.wav" --seconds 4 --resampler $r "$SONG" > /dev/null; done
+[ "$(samples "$T/linear.wav")" = "$(samples "$T/cut.wav")" ] &&
+  [ "$(for r in linear nearest cubic sinc; do samples "$T/$r.wav"; done | sort -u | wc -l)" = 4 ] ||
+  fail "the resamplers do not sound apart, or linear is not the default"
 for f in cut.flac piped.wav fromfifo.wav; do
   [ "$(samples "$T/$f")" = "$(samples "$T/cut.wav")" ] || fail "$f does not hold the WAV's samples"
 done

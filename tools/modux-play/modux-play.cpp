@@ -52,6 +52,7 @@ static const char USAGE[] =
     "  --volume P     volume in percent, 0 to 100 (default 100)\n"
     "  --seconds N    stop each song after N seconds\n"
     "  --rate HZ      mixing rate, 8000 to 192000 (default 44100)\n"
+    "  --resampler R  linear (default), nearest, cubic or sinc\n"
     "  --float        write 32-bit float samples (WAV, Ogg) instead of 16-bit\n"
     "  --help, --version\n"
     "keys while playing on a terminal: space pause, left/right previous/next order,\n"
@@ -60,7 +61,7 @@ static const char USAGE[] =
 struct Options {
   bool info = false, as_float = false;
   const char *render_out = nullptr;
-  int rate = 44100, subsong = 0, loop = 0, volume = 100;
+  int rate = 44100, subsong = 0, loop = 0, volume = 100, resampler = MODUX_RESAMPLER_LINEAR;
   double seconds = -1;  // no limit
   std::vector<const char *> files;
 };
@@ -120,6 +121,7 @@ static bool Start(modux_player *player, const modux_module *module, const char *
   modux_player_set_option(player, MODUX_OPTION_CHANNELS, 2);
   modux_player_set_option(player, MODUX_OPTION_REPEAT, options.loop);
   modux_player_set_option(player, MODUX_OPTION_VOLUME, options.volume);
+  modux_player_set_option(player, MODUX_OPTION_RESAMPLER, options.resampler);
   int order = 0;
   if (options.subsong > 0) {
     const std::vector<int> firsts = Subsongs(module);
@@ -671,6 +673,11 @@ int main(int argc, char **argv) {
       } else if (std::strcmp(arg, "--loop") == 0) {
         ok = NumberOption(value, -1, 1000000, &number) && number == std::floor(number);
         options.loop = static_cast<int>(number);
+      } else if (std::strcmp(arg, "--resampler") == 0) {
+        // The names of the C interface's resamplers, in the order of their values.
+        static const char *const names[] = {"linear", "nearest", "cubic", "sinc"};
+        for (int r = 0; r < 4; r++)
+          if (std::strcmp(value, names[r]) == 0) ok = true, options.resampler = r;
       } else if (std::strcmp(arg, "--volume") == 0) {
         ok = NumberOption(value, 0, 100, &number);
         options.volume = static_cast<int>(number);

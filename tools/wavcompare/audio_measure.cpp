@@ -330,4 +330,67 @@ PitchAgreement pitch_agreement(const std::vector<double> &reference,
   return out;
 }
 
+namespace {
+
+// Least-squares fit of a cos(wn) + b sin(wn) + c at angular frequency w: the power left over.
+double leftover(const std::vector<float> &x, double w, double &amplitude) {
+  double m[3][4] = {};  // normal equations over (cos, sin, 1) with x on the right
+  double energy = 0;
+  double c = 1, s = 0;
+  const double cw = std::cos(w), sw = std::sin(w);
+  for (size_t n = 0; n < x.size(); n++) {
+    const double v[3] = {c, s, 1.0};
+    for (int i = 0; i < 3; i++) {
+      for (int j = 0; j < 3; j++) m[i][j] += v[i] * v[j];
+      m[i][3] += v[i] * x[n];
+    }
+    energy += static_cast<double>(x[n]) * x[n];
+    const double next = c * cw - s * sw;
+    s = s * cw + c * sw;
+    c = next;
+  }
+  double r[3][4];
+  std::copy(&m[0][0], &m[0][0] + 12, &r[0][0]);
+  for (int i = 0; i < 3; i++) {  // Gauss-Jordan; the matrix is positive definite
+    for (int k = 0; k < 3; k++)
+      if (k != i) {
+        const double f = r[k][i] / r[i][i];
+        for (int j = 0; j < 4; j++) r[k][j] -= f * r[i][j];
+      }
+  }
+  const double a = r[0][3] / r[0][0], b = r[1][3] / r[1][1], d = r[2][3] / r[2][2];
+  amplitude = std::sqrt(a * a + b * b);
+  return std::max(energy - (a * m[0][3] + b * m[1][3] + d * m[2][3]), 0.0);
+}
+
+}  // namespace
+
+SineFit fit_sine(const std::vector<float> &x, double guess, double spread) {
+  SineFit fit;
+  if (x.size() < 16 || guess <= 0 || guess >= 0.5) return fit;
+  // A grid finds the valley, golden sections its floor.
+  double amplitude = 0, best_w = 2 * M_PI * guess, best = -1;
+  const int steps = 200;
+  for (int i = 0; i <= steps; i++) {
+    const double w = 2 * M_PI * guess * (1 - spread + 2 * spread * i / steps);
+    const double e = leftover(x, w, amplitude);
+    if (best < 0 || e < best) best = e, best_w = w;
+  }
+  double lo = best_w * (1 - 2 * spread / steps), hi = best_w * (1 + 2 * spread / steps);
+  const double g = (std::sqrt(5.0) - 1) / 2;
+  for (int i = 0; i < 60; i++) {
+    const double a = hi - g * (hi - lo), b = lo + g * (hi - lo);
+    if (leftover(x, a, amplitude) < leftover(x, b, amplitude))
+      hi = b;
+    else
+      lo = a;
+  }
+  const double w = (lo + hi) / 2, left = leftover(x, w, amplitude);
+  fit.frequency = w / (2 * M_PI);
+  fit.amplitude = amplitude;
+  const double sine_power = amplitude * amplitude / 2 * x.size();
+  fit.residual_db = 10 * std::log10(std::max(left, 1e-30) / std::max(sine_power, 1e-30));
+  return fit;
+}
+
 }  // namespace audio_measure

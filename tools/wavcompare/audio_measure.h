@@ -76,6 +76,16 @@ struct PitchAgreement {
 PitchAgreement pitch_agreement(const std::vector<double> &reference,
                                const std::vector<double> &test, int lag, double cents);
 
+// The sine that best fits x (least squares, with a constant offset), its frequency searched
+// within `spread` (relative) of guess, in cycles per sample. What the sine leaves unexplained is
+// the distortion and noise: residual_db is its power against the sine's, in dB.
+struct SineFit {
+  double frequency = 0.0;  // cycles per sample
+  double amplitude = 0.0;
+  double residual_db = 0.0;
+};
+SineFit fit_sine(const std::vector<float> &x, double guess, double spread = 0.002);
+
 }  // namespace audio_measure
 
 #endif
