@@ -390,9 +390,8 @@ class Routines : public ::testing::Test {
   MODUX mod{};  // the playing module, for the routines that read it
 };
 
-// Frequency mode (the native songs: 3579546 / Amiga period; MODs at ProTracker's PAL clock,
-// 3546895 / Amiga period) and the XM tables at their edges; their plain notes are heard in every
-// game song's render and against the reference.
+// Frequency mode (native songs 3579546 / Amiga period, MODs PAL 3546895 / period) and the XM
+// tables at their edges; their plain notes are heard in every game song's render and the reference.
 TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
   // clang-format off
   const int periods[][4] = {  // flags, note, rate -> period
