@@ -7,8 +7,11 @@
 #include "modux_internal.h"
 #include "voice.h"
 
-// Far beyond any song: a scan stops after a day of music.
+// Far beyond any song: a scan stops after a day of music, or after 100000 ticks (33 minutes at
+// 125 BPM, two hours at the slowest tempo), so that a damaged file's rows of the slowest speed
+// and the longest delays cannot hold a play call for minutes.
 static const long long SCAN_LIMIT_UNITS = 24LL * 3600 * TIMERS_PER_SECOND;
+static const long SCAN_LIMIT_TICKS = 100000;
 
 double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds) {
   modux_player *p = new (std::nothrow) modux_player();
@@ -19,7 +22,9 @@ double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds)
   double length = -1;
   if (render_begin(p, mod, 44100, order, 0) > 0) {
     long long before = 0;
-    for (bool playing = true; playing; playing = render_tick(p)) {
+    long ticks = 0;
+    for (bool playing = true; playing && ticks < SCAN_LIMIT_TICKS;
+         playing = render_tick(p), ticks++) {
       const int at = p->mi.order;
       if (p->mi.tick == 0 && at >= 0 && at < orders) {
         if (reached) reached[at] = 1;

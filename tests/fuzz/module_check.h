@@ -2,7 +2,8 @@
 // that replays its findings: the probe (the summary get_mod_info gives) and the load (the C
 // interface's load from memory) of a module's bytes must agree, a loaded module must keep every
 // rule of the model that the player relies on, and it must play: a few hundred ticks from the
-// start, then again after a jump within the song.
+// start, then again after a jump within the song, and two seconds of sound through a player's
+// own mixer (voices, filters, envelopes and ramps at work), its samples finite and in range.
 #ifndef MODULE_CHECK_H
 #define MODULE_CHECK_H
 
@@ -139,6 +140,21 @@ inline void play_ticks(int ticks) {
   for (int t = 0; t < ticks && of; t++) mod_interrupt();
 }
 
+// Renders two seconds of a module through a C player with a resampler chosen by the bytes' size;
+// empty when every sample is a finite number within -1..1 (the mixer clamps its output).
+inline std::string render_faults(const MODUX *mod, size_t size) {
+  static modux_player *player = modux_player_create();
+  static float buffer[2 * 22050];
+  modux_player_set_option(player, MODUX_OPTION_RESAMPLER, static_cast<int>(size % 4));
+  // Started without the length scan of a play call, which ticks a whole song through.
+  if (render_begin(player, const_cast<MODUX *>(mod), 11025, 0, 0) < 0) return "";
+  const long frames = modux_player_render_float(player, buffer, 22050);
+  modux_player_stop(player);
+  for (long i = 0; i < 2 * frames; i++)
+    if (!(buffer[i] >= -1.0f && buffer[i] <= 1.0f)) return "a rendered sample outside -1..1";
+  return "";
+}
+
 // The whole check of one module's bytes; empty when it passes.
 inline std::string check_bytes(const uint8_t *data, size_t size, int ticks) {
   install_engine();
@@ -186,6 +202,7 @@ inline std::string check_bytes(const uint8_t *data, size_t size, int ticks) {
     next_mod_track();
     play_ticks(ticks / 4);
     stop_mod();
+    fault = render_faults(mod, size);
   }
   destroy_mod(mod);
   return fault;

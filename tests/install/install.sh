@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The installation: `cmake --install` into a scratch prefix that is then moved elsewhere; the
-# validators pass on the manual pages, the desktop entry and the AppStream file; the engine's
-# documented example program builds against the installed library through pkg-config and through
-# find_package and renders a song, and so does its C example program built with a C compiler;
-# the installed game, started from another folder under Xvfb, finds its datafiles (so does the
-# installed editor), keeps "vorbel.hsc" and the example levels in the XDG data folder and names
-# the folder it looked in when a datafile is missing.
+# The installation, `cmake --install` into a prefix then moved elsewhere: the validators pass on
+# the manual pages, the desktop entry and the AppStream file; the engine's documented C++ and C
+# example programs build against it through pkg-config and find_package and render a song; the
+# game, started from another folder under Xvfb, finds its datafiles (so does the editor), keeps
+# "vorbel.hsc" and the example levels in the XDG data folder and names the folder it looked in
+# when a datafile is missing.
 # Usage: install.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/../e2e/lib.sh"
 BUILD=$(cd "$1" && pwd) SRC=$(cd "$2" && pwd)

@@ -1,6 +1,5 @@
-// Every shipped level and example custom level can be cleared: an autopilot plays each map with
-// the game's own movement and eating code (MoveUp..MoveRight, EatBall) until no ball or power
-// ball is left, and the map's ball_count must then have reached exactly 0.
+// Every shipped and example custom level can be cleared: an autopilot plays each map with the
+// game's own moves (MoveUp..MoveRight) until no ball is left, and ball_count is then exactly 0.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Modules built straight into the engine's model (MODUX), freed by destroy_mod: patterns of empty
-// rows played in turn and samples of a given shape. The MUX reader's tests write them as files.
+// Modules built straight into the engine's model (MODUX), freed by destroy_mod.
 #pragma once
 
 #include <algorithm>

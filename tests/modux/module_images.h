@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -50,8 +50,8 @@ inline bytes build_mod(const mod_image &m) {
   writer w;
   w.str(m.title, 20);
   for (int i = 0; i < m.no_inst; i++) {
-    mod_sample s = i < static_cast<int>(m.samples.size()) ? m.samples[i] : mod_sample{};
-    if (i >= static_cast<int>(m.samples.size())) s.volume = 0;
+    const mod_sample s =
+        i < static_cast<int>(m.samples.size()) ? m.samples[i] : mod_sample{0, 0, 0, 0, 0, {}};
     w.str("", 22), w.be16(s.length_words), w.seq({s.finetune, s.volume});
     w.be16(s.loop_start_words), w.be16(s.loop_words);
   }
@@ -280,10 +280,8 @@ inline bytes wrap_umx(const bytes &module, size_t offset) {
 
 // Writes bytes to a file; true on success.
 inline bool write_file(const std::string &path, const bytes &b) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = b.empty() || std::fwrite(b.data(), 1, b.size(), f) == b.size();
-  return std::fclose(f) == 0 && ok;
+  std::ofstream f(path, std::ios::binary);
+  return f.write(reinterpret_cast<const char *>(b.data()), b.size()) && f.flush();
 }
 
 }  // namespace modimg

@@ -58,8 +58,7 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   for (int i = 0; i < 64; i++) EXPECT_EQ(voice_table[i] >= 0, i < 8) << i;
   play_mod(mod_, 0);
   remove_mod();
-  EXPECT_EQ(removals, 1);
-  EXPECT_EQ(of, nullptr);
+  EXPECT_EQ(std::make_pair(removals, of), std::make_pair(1, static_cast<MODUX *>(nullptr)));
   for (int i = 0; i < 8; i++) EXPECT_EQ(voice_table[i], -1);
   for (int n : {0, 65}) EXPECT_EQ(install_mod(n), -1) << n;
   EXPECT_STREQ(modux_error, "MODUX : 65 voices asked for, 1 to 64 can be had");
@@ -70,8 +69,7 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
   for (int i = 0; i < 4; i++) deallocate_voice(taken.back()), taken.pop_back();
   EXPECT_EQ(install_mod(8), -1);
   EXPECT_STREQ(modux_error, "MODUX : Unable to allocate enough voices");
-  for (int i = 0; i < 4; i++)
-    taken.push_back(allocate_voice(fake_sample));  // the four are free again
+  for (int i = 0; i < 4; i++) taken.push_back(allocate_voice(fake_sample));  // free again
   for (int v : taken) EXPECT_GE(v, 0);
   for (int v : taken) deallocate_voice(v);
 }
@@ -236,9 +234,8 @@ TEST_F(Control, ControlCallsWaitForTheTickInFlight) {
   EXPECT_EQ(of, nullptr);
 }
 
-// A tick held inside its song-end path (in the timer install of its own play_mod) while a
-// control call from another thread waits for it: that call must keep the tick out for its
-// whole change, also after the tick's own play_mod and goto_mod_track have come and gone.
+// A tick held in its song-end path (the timer install of its own play_mod) while a control call
+// waits on another thread: that call keeps ticks out all through its change, after the tick's too.
 std::atomic<int> waiter_started{0}, held_once{0}, forbidden_seen{0}, tick_seen{0};
 std::thread::id tick_thread;
 
@@ -310,10 +307,8 @@ TEST_F(Control, TheLastInstalledPeriodFollowsTheLastTempoAndRatio) {
   EXPECT_EQ(installs.back(), mod_timer_period(0x40, 200));
 }
 
-// Control calls in random order against a tick running on its own thread for a while: nothing
-// crashes, nothing is read after it was freed, no call changes what a tick reads (the sanitizer
-// builds see to that; songs end and loop here while other songs start) and the guard is down
-// at the end.
+// Control calls in random order against a running tick, songs ending and looping while others
+// start: nothing crashes or races (the sanitizer builds see to that), the guard ends down.
 TEST_F(Control, RandomControlCallsAgainstARunningTick) {
   std::atomic<int> stop{0};
   std::thread timer([&] {

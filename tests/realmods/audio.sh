@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Modules are heard in real time, with no display. The first real module of each format, and each
-# game song given, is played for a few seconds by modux-play into a private, paced sound server
-# and recorded. The recording must have sound all through and follow the loudness and the pace of
-# the engine's own offline rendering of the same module, so nothing is dropped or stretched on
-# the way out (that the offline rendering keeps the reference's pace, render_accuracy holds). Two
-# modules with a damaged file between them must be heard one after the other, the damaged file
-# reported and skipped.
+# Modules heard in real time, with no display: the first real module of each format, and each game
+# song given, played for a few seconds by modux-play into a private, paced sound server and
+# recorded, must sound all through and follow the loudness and pace of the engine's own offline
+# rendering (which render_accuracy holds to the reference's pace). Two modules with a damaged file
+# between them are heard one after the other, the damaged file reported and skipped.
 # Usage: audio.sh MODUX_PLAY WAVCOMPARE DIR [SONG.mux...]   (DIR holds what fetch.sh copied)
 source "$(dirname "$0")/../e2e/lib.sh"
 
@@ -51,14 +49,13 @@ report() {
   status=1
 }
 
-status=0 count=0 formats=" " heard=()
+status=0 formats=" " heard=()
 while read -r package path format _; do
   case "$package" in ''|'#'*) continue ;; esac
   file="$DIR/$(basename "$path")"
   name=$(basename "$path")
   [ -f "$file" ] || fail "$name: not fetched"
   [[ "$formats" == *" $format "* ]] || { formats+="$format "; heard+=("$file"); }
-  count=$((count + 1))
 done < "$MANIFEST"
 # hear NAME [STATUS] FILE...: the files played, recorded and judged; the paced route can drop
 # stretches of audio on a busy machine, a fault of the player shows on every recording.
@@ -84,4 +81,4 @@ SECONDS_PLAYED=3 SOUND_SECONDS=6
 hear turn 1 "${heard[0]}" "$T/junk.mod" "${heard[1]}"
 grep -q "junk.mod: " "$T/turn.log" || fail "the damaged file was not reported: $(cat "$T/turn.log")"
 [ $status = 0 ] || exit 1
-echo "realmods audio: ${#heard[@]} of $count real modules and $# game songs heard at the engine's pace, two in turn"
+echo "realmods audio: ${#heard[@]} real modules and $# game songs heard at the engine's pace, two in turn"

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# How closely the engine's playback follows the reference player (openmpt123).
-# Each module is rendered by modux-play --render and by openmpt123 at 44100 Hz for the same
-# length (the engine's song, rounded up to a whole second), and wavcompare measures the
-# correlation of the 10 ms loudness envelopes, the share of the reference's onsets matched within
-# 20 ms and, for modules with a pitch minimum, the share of 20 ms steps whose pitches agree. A
-# module below a minimum of its line in the thresholds file fails the test.
-# The reference plays subsong 0: the song from order 0 to its end or loop point, as the engine
-# plays it (openmpt123's default plays every subsong of a file one after another), without
-# dither, whose noise would change its render from run to run.
+# How closely the engine's playback follows the reference player: each module is rendered by
+# modux-play and by openmpt123 (subsong 0, the song as the engine plays it, not every subsong; no
+# dither, which changes from run to run) at 44100 Hz for the engine's length rounded up to a
+# second. wavcompare measures the correlation of the 10 ms loudness envelopes, the share of the
+# reference's onsets matched within 20 ms and, for modules with a pitch minimum, the share of
+# 20 ms steps whose pitches agree; a module below a minimum of its line fails.
 # Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
 #   By default the real modules of tests/realmods against the minimums of their manifest; --modules
 #   takes every MOD, S3M, XM and IT file of DIR against THRESHOLDS instead.

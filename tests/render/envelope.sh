@@ -5,13 +5,11 @@
 # least 4 s), then fall gradually from 90 % to below 10 % of the held level in 0.3 to 1.2 s (the
 # envelope's 0.76 s and the fade-out, not a cut), then stay silent.
 # Usage: envelope.sh SOUNDGEN MODUX_PLAY
-set -u
+source "$(dirname "$0")/../e2e/lib.sh"
 GEN=$1 PLAY=$2
 SONGS=$(cd "$(dirname "$0")/songs" && pwd)
-T=$(mktemp -d)
-trap 'rm -rf "$T"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-unset DISPLAY
+e2e_home
+T=$E2E_DIR
 
 "$GEN" --song "$SONGS/envelope.song" --instruments "$SONGS/envelope.txt" --mux "$T/envelope.mux" ||
   fail "soundgen could not build the envelope song"

@@ -7,12 +7,10 @@
 # the tick, the effects or the mixer that moves one sample of a song fails here; a deliberate
 # change of a song's source or of the mixer records the new checksums.
 # Usage: render_songs.sh MODUX_PLAY WAVCOMPARE MUSIC_DIR
-set -u
+source "$(dirname "$0")/../e2e/lib.sh"
 PLAY=$1 CMP=$2 MUSIC=$3
-T=$(mktemp -d)
-trap 'rm -rf "$T"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-unset DISPLAY
+e2e_home
+T=$E2E_DIR
 export AUDIODEV=/nonexistent
 
 declare -A sha256=(

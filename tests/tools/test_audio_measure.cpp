@@ -1,6 +1,5 @@
-// wavcompare's WAV reader: files of every integer width read, damaged ones refused. Its
-// measurements are run by every accuracy test of tests/render and tests/realmods; here each must
-// also score a mismatch low, or those tests would pass whatever the engine played.
+// wavcompare's WAV reader: files of every integer width read, damaged ones refused; and each of
+// its measurements scores a mismatch low, or the accuracy tests would pass whatever was played.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -64,7 +63,6 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
       {"12 bits", wav(1, 1, 12, {0, 0}), {}},
       {"not RIFF", {'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, {}},
       {"empty", {}, {}},
-      {"cut in the format chunk's header", cut(20), {}},
       {"cut in the format chunk", cut(30), {}},
       {"cut after 2 frames", cut(60), std::vector<float>(2, 0x1010 / 32768.f)},
       {"cut after 74 frames", cut(long(whole.size()) - 51), std::vector<float>(74, 0x1010 / 32768.f)},

@@ -1,6 +1,5 @@
 // Level maps: text parsing, the playability checks under the movement rules, the 1048-byte map
-// record, the level kit's command vorbel-mapc, and the level editor's model (strokes, wall tiles,
-// undo, problems on their cells). tests/levels plays every shipped level's record to its end.
+// record, vorbel-mapc, and the level editor's model (strokes, wall tiles, undo, problem cells).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -137,10 +136,9 @@ TEST(MapLevel, DamagedTextIsRefusedWithItsLine) {
   std::remove(path.c_str());
 }
 
-// The level kit's command (which the end-to-end sessions run on good levels with -o): a good
-// level's map record is written beside its text when no -o is given, and reads back to the same
-// record, its name from the file's name; damaged records are refused. A broken level is refused
-// with every problem and its line, and nothing is written, not even over an older map of that name.
+// vorbel-mapc: without -o a good level's record is written beside its text and reads back alike,
+// named after the file; damaged records are refused; a broken level is refused with every problem
+// and its line, and nothing is written, not even over an older map of that name.
 TEST(VorbelMapc, CompilesAGoodLevelAndRefusesABrokenOne) {
   const std::string dir = "/tmp/vorbel_mapc_" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
@@ -278,9 +276,8 @@ TEST(Editor, WallTilesFollowTheirNeighbours) {
   }
 }
 
-// Edits, undos ('u') and redos ('r') one after another: whether each did something, and the one
-// problem of the level then with the cell it lies on ({-1, -1}: the whole level; "": none). Undo
-// takes back whole edits in reverse order, redo brings them again, a new edit drops redo.
+// Edits, undos ('u') and redos ('r') in turn: whether each did something, and the level's one
+// problem then with its cell ({-1, -1}: the whole level; "": none). A new edit drops redo.
 TEST(Editor, UndoRedoAndTheProblemsOnTheirCells) {
   const std::vector<std::pair<char, CellPos>> box = {
       {'w', {4, 5}}, {'w', {6, 5}}, {'w', {5, 4}}, {'w', {5, 6}}, {'1', {8, 8}}};
