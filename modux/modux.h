@@ -66,6 +66,9 @@
 #define RULE_AMIGA_LIMITS (1 << 25)
 // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's fast-slides flag)
 #define RULE_FAST_VOLSLIDES (1 << 24)
+// periods play at the PAL Amiga's clock, 3546895 Hz, as ProTracker's MODs do (the engine's own
+// clock is the NTSC Amiga's, 3579546 Hz)
+#define RULE_PAL_CLOCK (1 << 26)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table

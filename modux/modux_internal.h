@@ -280,8 +280,9 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
 // ---------------------------------------------------------------------------------------------
 
 // The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
-#define RULES_PROTRACKER \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK)
+#define RULES_PROTRACKER                                                                        \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK | \
+   RULE_PAL_CLOCK)
 #define RULES_SCREAM_TRACKER_3                                                      \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP | \
    RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)

@@ -191,6 +191,8 @@ int period2pitch(modux_player *p, int period) {
     return octave >= 32 ? 0 : static_cast<int>(lintab[period % 768] >> octave);
   }
   if ((flags & MODUX_XM) && (flags & MODUX_AMIGA)) return 14317456 / period;  // 1712 * 8363
+  // Periods are in quarter Amiga units: four times the Amiga's clock over the period.
+  if (mod_rule(p, RULE_PAL_CLOCK)) return 14187580 / period;
   return 14318184 / period;
 }
 

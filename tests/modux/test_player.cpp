@@ -390,8 +390,8 @@ class Routines : public ::testing::Test {
   MODUX mod{};  // the playing module, for the routines that read it
 };
 
-// Frequency mode (MOD and the native songs: 3579546 / Amiga period) and the XM tables at their
-// edges; their plain notes are heard in every game song's render and against the reference.
+// Frequency mode (native songs 3579546 / Amiga period, MODs PAL 3546895 / period) and the XM
+// tables at their edges; their plain notes are heard in every game song's render and the reference.
 TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
   // clang-format off
   const int periods[][4] = {  // flags, note, rate -> period
@@ -412,6 +412,9 @@ TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
     use_flags(c[0]);
     EXPECT_EQ(period2pitch(P, c[1]), c[2]) << c[0] << ": " << c[1];
   }
+  use_flags(0);
+  mod.rules = RULE_PAL_CLOCK;
+  EXPECT_EQ(period2pitch(P, 4 * 428), 3546895 / 428);  // C-2 of a MOD, 8287 Hz
   EXPECT_GT(note2period(P, 2000000000, 2000000000), 0);
 }
 
