@@ -4,7 +4,9 @@
 # Usage: exports.sh LIBMODUX_SO HEADER...
 so=$1
 shift
-exported=$(nm -D --defined-only "$so" | awk '$3 !~ /^(__bss_start|_edata|_end)$/ {print $3}' | sort)
+# The linker's own markers, and the one-definition indicators AddressSanitizer adds for each
+# exported global, are not the library's.
+exported=$(nm -D --defined-only "$so" | awk '$3 !~ /^(__bss_start|_edata|_end|__odr_asan\..*)$/ {print $3}' | sort)
 declared=$(grep -h 'MODUX_API' "$@" | grep -v '#' | sed -E 's://.*::; s/[(;[].*//; s/.*[ *&]//' | sort)
 [ -n "$exported" ] && [ -n "$declared" ] || { echo "nothing exported or declared" >&2; exit 1; }
 diff <(echo "$declared") <(echo "$exported") >&2 ||
