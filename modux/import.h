@@ -22,9 +22,9 @@ namespace modux_import {
 // Largest file an importer reads. Tracker modules stay far below it (sample data is at most
 // a few megabytes); it keeps a huge foreign file from being copied into memory.
 const long MAX_MODULE_BYTES = 64L << 20;
-// Sample data one module may hold, all its samples together, as the model stores it. Four times
-// the largest file: IT compression lets a file give more data than it has bytes, yet no header
-// can make a load take gigabytes.
+// Sample data one module may hold, all its samples together, as the model stores it: four times
+// the largest file, since IT compression gives more data than a file has bytes. A header that
+// claims more is refused, so no load takes gigabytes.
 const long long MAX_SAMPLE_BYTES = 256LL << 20;
 // Pattern cells one module may hold, all patterns together: the most any format can name (257
 // patterns with an appended empty one, of 256 rows over 64 channels), about 84 MB. A file of
