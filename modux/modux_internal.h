@@ -94,11 +94,11 @@ struct CHANNEL_STATE {
   int tick_volume;         // this tick's volume after tremolo, tremor and retrigger, 0..64
   int tick_period;         // this tick's period after vibrato and arpeggio
   int tick_pan;            // this tick's pan, 0..255
-  int pan_slide;           // pan change per later tick this row (XM Pxy, volume column D/E); 0 none
+  int pan_slide;           // pan change per later tick (XM Pxy, volume column D/E, IT Pxy)
   int pan_slide_memory;    // XM Pxy: last slide, pan units per tick, + right
   int vcol_pan_left_memory;   // volume column Dx: last slide, pan units per tick (negative)
   int vcol_pan_right_memory;  // volume column Ex: last slide, pan units per tick
-  int pitch_slide_on;         // Protracker 1xx/2xx
+  int pitch_slide_on;         // Protracker 1xx/2xx, IT Exx/Fxx
   int pitch_slide_speed;      // period change per later tick, + down (1xx and 2xx share it)
   int fine_pitch_memory;      // E1x/E2x: period change of the last one, + down
   int s3m_porta_on;           // S3M Exx/Fxx
@@ -112,7 +112,7 @@ struct CHANNEL_STATE {
   int xm_fine_up_memory;      // XM E1x: period change of the last one (negative)
   int xm_extra_fine_up;       // XM X1x: period change of the last one (negative)
   int xm_extra_fine_down;     // XM X2x: period change of the last one (positive)
-  int volume_slide;           // volume change per later tick (Protracker Axy, volume column)
+  int volume_slide;           // volume change per later tick (Axy, volume column, IT Dxy)
   int s3m_vol_slide_on;       // S3M Dxy
   int s3m_vol_slide_fine;     // volume change on the first tick (fine forms); 0 none
   int s3m_vol_slide_speed;    // volume change per later tick; 0 for a fine slide
@@ -166,6 +166,7 @@ struct CHANNEL_STATE {
   // s3m_retrig_* and sample_offset as the memories of Ixy, Qxy and Oxx.
   NOTE_STATE sounding;      // the note the channel plays
   int channel_volume;       // Mxx, 0..64
+  int channel_vol_slide;    // Nxy: channel volume change per later tick this row; 0 none
   int surround;             // -1 after S91: the channel plays in surround
   int period_delta;         // this tick's vibrato and arpeggio, added to the note's pitch
   int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
@@ -425,6 +426,9 @@ void parse_tremolo(modux_player *p, int chn, int param, int shift);
 void parse_pro_volume_slide(modux_player *p, int chn, int param);
 void parse_pro_arpeggio(modux_player *p, int chn, int param);
 void parse_extended_command(modux_player *p, int chn, int param);
+// The later ticks' slides of the row's volume and pitch (the IT family's: of its sounding note).
+void do_volume_slide(modux_player *p, int chn);
+void do_pitch_slide(modux_player *p, int chn);
 void do_vibrato(modux_player *p, int chn);
 void do_tremolo(modux_player *p, int chn);
 void do_slide2period(modux_player *p, int chn);
@@ -476,9 +480,9 @@ void parse_note_command(modux_player *p, int chn, int note);
 // Key off: the envelopes leave their sustain, the fade-out runs.
 void release_key(modux_player *p, int chn);
 // The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, its
-// own commands on the first tick and the row's effect on the later ones, tone portamento toward
-// porta_target, and the waves of every tick (first: the row's first tick). The S3M-family
-// routines above read RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
+// own commands on the first tick (their later ticks run through the shared do_* routines), the
+// channel volume slide, and the waves of every tick (first: the row's first tick). The
+// S3M-family routines above read RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
 void parse_it_volume_column(modux_player *p, int chn, int v);
 void do_it_volume_column(modux_player *p, int chn, int v);
 void parse_it_extended(modux_player *p, int chn, int param);
@@ -489,8 +493,7 @@ void parse_it_global_volume(modux_player *p, int param);
 void parse_it_global_volume_slide(modux_player *p, int chn, int param);
 void parse_it_panbrello(modux_player *p, int chn, int param);
 void parse_it_midi_macro(modux_player *p, int chn, int param);
-void do_it_command(modux_player *p, int chn);
-void do_it_tone_portamento(modux_player *p, int chn);
+void do_channel_volume_slide(modux_player *p, int chn);
 void do_it_waves(modux_player *p, int chn, bool first);
 void lock_modux_player3(void);
 

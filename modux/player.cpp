@@ -163,6 +163,13 @@ static void end_song(modux_player *p) {
   p->mi.skip_order = clamp_int(restart, 0, MODUX_MAX_ORDERS) + 1;
 }
 
+// A row's song-wide commands of a channel stop (read_row_commands, or the channel's own turn).
+static void forget_row_commands(CHANNEL_STATE &c) {
+  c.global_vol_slide_on = 0;
+  c.loop_on = 0;
+  c.tempo_slide = 0;
+}
+
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
 // tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
 // channel from channel 0, and also on channels that have no voice.
@@ -170,9 +177,7 @@ static void read_row_commands(modux_player *p) {
   MODUX *mod = p->of;
   const int n = module_channels(p);
   for (int ch = 0; ch < n; ch++) {
-    p->ci[ch].global_vol_slide_on = 0;
-    p->ci[ch].loop_on = 0;
-    p->ci[ch].tempo_slide = 0;
+    forget_row_commands(p->ci[ch]);
     const NOTE_INFO *cell = get_note(mod, p->mi.pattern, p->mi.row, ch);
     switch (cell->command) {
       case CMD_POSITION_JUMP: do_position_jump(p, cell->param); break;
@@ -412,12 +417,9 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   return lacking;
 }
 
-// A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
-// and effect column.
-static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
-  CHANNEL_STATE &c = p->ci[ch];
-  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
-  // Effects last one row unless the next row repeats them.
+// The effects of the later ticks stop at a row's start: effects last one row unless the next
+// row repeats them.
+static void stop_tick_effects(CHANNEL_STATE &c) {
   c.pan_slide = 0;
   c.pitch_slide_on = 0;
   c.s3m_vol_slide_on = 0;
@@ -438,6 +440,15 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   c.volume_slide = 0;
   c.retrig_interval = 0;
   c.key_off_tick = 0;
+  c.channel_vol_slide = 0;
+}
+
+// A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
+// and effect column.
+static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  stop_tick_effects(c);
 
   bool lacking = false;
   if (in_turn)
@@ -446,13 +457,16 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
     lacking = start_cell(p, ch, cell);
   parse_command(p, ch, cell, cell.sample - 1);
   if (in_turn) {
-    // A tone portamento in either column is the effect the later ticks run.
-    if (cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
-        (c.vcol >= 193 && c.vcol <= 202))
-      c.effect = c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE &&
-                         cell.command != CMD_TONE_PORTA
-                     ? CMD_TONE_PORTA
-                     : cell.command;
+    // A tone portamento in the volume column is the effect the later ticks run, in place of the
+    // effect column's (unless that is one too).
+    if (c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA &&
+        cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE) {
+      c.pitch_slide_on = c.arpeggio_on = c.tremor_on = c.s3m_retrig_on = 0;
+      c.volume_slide = c.channel_vol_slide = c.pan_slide = 0;
+      c.global_vol_slide_on = c.tempo_slide = 0;
+      c.slide2period_on = -1;
+      c.effect = CMD_TONE_PORTA;
+    }
     return;
   }
   if (lacking) {
@@ -477,32 +491,22 @@ static void read_row_cells(modux_player *p) {
 // Later ticks, waves and voices
 // ---------------------------------------------------------------------------------------------
 
-// The later ticks of a row, one channel: the row's effect and volume column as the IT family
-// keeps them, retriggers, slides, arpeggio, tone portamento, note delay and cut, tremor, the XM
-// slides, the global volume slide, key off and the tempo slide.
+// The later ticks of a row, one channel, for every family: retriggers, arpeggio, the pitch and
+// volume slides, tone portamento, the IT family's channel volume slide and volume column, note
+// delay and cut, tremor, the XM slides, the pan and global volume slides, key off and the tempo
+// slide. The effects that change the note's volume or pitch come before the volume column's.
 static void run_channel_tick_effects(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
   const int tick = p->mi.tick;
   const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
-  if (in_turn) {
-    do_it_command(p, ch);
-    if (c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
-    if (c.vcol >= 193 && c.vcol <= 202 && c.effect != CMD_TONE_PORTA &&
-        c.effect != CMD_TONE_PORTA_S3M_VOLSLIDE)
-      do_it_tone_portamento(p, ch);
-  }
   if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
   if (c.arpeggio_on == -1) do_arpeggio(p, ch);
-  if (c.pitch_slide_on == -1) {
-    c.period += c.pitch_slide_speed;
-    c.tick_period += c.pitch_slide_speed;
-  }
-  if (c.volume_slide != 0) {
-    c.volume += c.volume_slide;
-    c.tick_volume += c.volume_slide;
-  }
+  if (c.pitch_slide_on == -1) do_pitch_slide(p, ch);
+  if (c.volume_slide != 0) do_volume_slide(p, ch);
   if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
   if (c.slide2period_on == -1) do_slide2period(p, ch);
+  if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
+  if (in_turn && c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
   if (c.delay_sample != 0) {
     // The IT family holds the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
@@ -638,7 +642,7 @@ static void run_channels_in_turn(modux_player *p, bool first) {
   p->first_tick = first ? -1 : 0;
   const int played = played_channels(p);
   if (first)
-    for (int ch = 0; ch < module_channels(p); ch++) p->ci[ch].loop_on = 0;
+    for (int ch = 0; ch < module_channels(p); ch++) forget_row_commands(p->ci[ch]);
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = p->ci[ch];
     c.period_delta = c.volume_delta = 0;

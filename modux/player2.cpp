@@ -127,6 +127,9 @@ extern const int mod_finetune[16] = {
     8363, 8413, 8463, 8529, 8581, 8651, 8723, 8757, 7895, 7941, 7985, 8046, 8107, 8169, 8232, 8280,
 };
 
+// A semitone in the IT family's linear pitch units.
+static const int UNITS_PER_NOTE = 64;
+
 // Highest note number of the XM modes, counted from 0.
 static const int XM_TOP_NOTE = 118;
 
@@ -327,6 +330,7 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
     // compatible Gxx.
     if (speed) c.tone_porta_memory = speed;
     if (!mod_rule(p, RULE_IT_COMPAT_GXX) && speed) c.porta_memory = speed;
+    c.slide2period_on = -1;
     return;
   }
   if (c.period == 0) return;
@@ -505,8 +509,41 @@ void do_tremolo(modux_player *p, int chn) {
   if (!p->first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
 }
 
+void do_volume_slide(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    c.sounding.volume = clamp_int(c.sounding.volume + c.volume_slide, 0, 64);
+    return;
+  }
+  c.volume += c.volume_slide;
+  c.tick_volume += c.volume_slide;
+}
+
+void do_pitch_slide(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    it_slide(p, c.sounding.period, -c.pitch_slide_speed);
+    return;
+  }
+  c.period += c.pitch_slide_speed;
+  c.tick_period += c.pitch_slide_speed;
+}
+
 void do_slide2period(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the sounding note toward porta_target (set by the cell's note) at Gxx's memory.
+    NOTE_STATE &n = c.sounding;
+    if (!c.porta_target) return;
+    const int speed = c.tone_porta_memory * 4;
+    const bool up = it_linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
+    it_slide(p, n.period, up ? speed : -speed);
+    if ((it_linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
+      n.period = c.porta_target;
+      c.porta_target = 0;
+    }
+    return;
+  }
   c.period -= c.slide2period_speed;
   if (c.slide2period_speed > 0) {
     if (c.period < c.slide2period_target) c.period = c.slide2period_target;
@@ -535,6 +572,15 @@ void do_arpeggio(modux_player *p, int chn) {
   const int from = mod_rule(p, RULE_ARPEGGIO_FROM_END) ? p->mi.speed - tick : tick;
   const int step = (from % 3 + 3) % 3;
   const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: semitones above the sounding note, added to its pitch for this tick.
+    const int semis = step == 0 ? 0 : n;
+    if (it_linear(p))
+      c.period_delta += semis * UNITS_PER_NOTE;
+    else
+      c.period_delta += static_cast<int>(c.sounding.period * (std::exp2(-semis / 12.0) - 1));
+    return;
+  }
   if (step == 0)
     c.tick_period = c.period;
   else if (mod_rule(p, RULE_EXACT_ARPEGGIO))

@@ -21,10 +21,12 @@ static int slide_step(int param, bool first);
 void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    // IT: one memory for D, K and L; the fine forms slide the sounding note at once.
+    // IT: one memory for D, K and L; the fine forms slide the sounding note at once, the others
+    // on the later ticks (do_volume_slide).
     NOTE_STATE &n = c.sounding;
     if (param) c.vol_slide_param = param;
     n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
+    c.volume_slide = slide_step(c.vol_slide_param, false);
     return;
   }
   const int x = (param >> 4) & 15;
@@ -64,8 +66,8 @@ void do_s3m_volume_slide(modux_player *p, int chn) {
 static void s3m_portamento(modux_player *p, int chn, int param, int direction) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    // IT: the fine and extra-fine forms slide the sounding note at once; E and F share their
-    // memory with G unless compatible Gxx.
+    // IT: the fine and extra-fine forms slide the sounding note at once, the others on the
+    // later ticks (do_pitch_slide); E and F share their memory with G unless compatible Gxx.
     if (param) c.porta_memory = param;
     const int q = c.porta_memory;
     const int sign = -direction;
@@ -73,6 +75,9 @@ static void s3m_portamento(modux_player *p, int chn, int param, int direction) {
       it_slide(p, c.sounding.period, sign * (q & 15) * 4);
     else if ((q >> 4) == 14)
       it_slide(p, c.sounding.period, sign * (q & 15));
+    else
+      c.pitch_slide_on = -1;
+    c.pitch_slide_speed = direction * 4 * q;
     if (!mod_rule(p, RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
     return;
   }
@@ -118,6 +123,7 @@ void parse_tremor(modux_player *p, int chn, int param) {
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     // IT: I00 goes on with the last on and off times; the count runs in the later ticks.
     if (param) c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
+    c.tremor_on = -1;
     return;
   }
   c.tremor_on = -1;
@@ -131,6 +137,12 @@ void do_tremor(modux_player *p, int chn) {
   const int on = (c.tremor_param >> 8) & 31;
   const int off = c.tremor_param & 31;
   if (on + off == 0) return;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the count moves first; the off ticks silence the note for this tick only.
+    c.tremor_count = (c.tremor_count + 1) % (on + off);
+    c.volume_delta = c.tremor_count >= on ? -64 : 0;
+    return;
+  }
   if (p->first_tick && mod_rule(p, RULE_FT2_TICK_COUNTS)) {
     const int last = c.tremor_count > 0 ? (c.tremor_count - 1) % (on + off) : 0;
     c.tick_volume = last < on ? c.volume : 0;
@@ -148,6 +160,7 @@ void parse_s3m_arpeggio(modux_player *p, int chn, int param) {
     // IT: the steps count from the sounding note's pitch now.
     if (param) c.arpeggio_param = param;
     c.arpeggio_base = c.sounding.period;
+    c.arpeggio_on = -1;
     return;
   }
   if (c.period == 0) return;
@@ -161,8 +174,7 @@ void parse_s3m_retrig(modux_player *p, int chn, int param) {
     c.s3m_retrig_interval = param & 15;
     c.s3m_retrig_volume = (param >> 4) & 15;
   }
-  // The IT family counts its retriggers in the row's effect (do_it_command).
-  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) c.s3m_retrig_on = -1;
+  c.s3m_retrig_on = -1;
 }
 
 // The volume after one retrigger with change code 0..15.
@@ -180,11 +192,23 @@ static int retrig_volume(int v, int code) {
 void do_s3m_retrig(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   if (c.s3m_retrig_interval <= 0) return;
-  if (mod_rule(p, RULE_RETRIG_COUNTS_ON)) {
-    // The count goes on from row to row; a new note starts it again.
+  const bool it = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (mod_rule(p, RULE_RETRIG_COUNTS_ON) || it) {
+    // The count goes on from row to row; a new note (IT: a row without Qxy) starts it again.
     if (++c.retrig_count < c.s3m_retrig_interval) return;
     c.retrig_count = 0;
   } else if (p->mi.tick % c.s3m_retrig_interval != 0) {
+    return;
+  }
+  if (it) {
+    // The sounding note starts again; its volume stays within 0..64, so the change codes apply
+    // as they are.
+    NOTE_STATE &n = c.sounding;
+    n.volume = clamp_int(retrig_volume(n.volume, c.s3m_retrig_volume), 0, 64);
+    if (n.active) {
+      n.start = -1;
+      n.offset = 0;
+    }
     return;
   }
   c.start_voice = -1;
@@ -281,8 +305,6 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
 // The IT family's effects: the S3M letters as IT plays them, and its own
 // ---------------------------------------------------------------------------------------------
 
-// A semitone in linear pitch units.
-static const int UNITS_PER_NOTE = 64;
 // Volume-column tone portamento speeds (values 193..202).
 static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
 
@@ -329,20 +351,6 @@ static int slide_step(int param, bool first) {
   if (x == 15 && y) return first ? -y : 0;
   if (first) return 0;
   return y == 0 ? x : x == 0 ? -y : 0;
-}
-
-// Tone portamento toward the channel's target.
-void do_it_tone_portamento(modux_player *p, int ch) {
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  if (!c.porta_target) return;
-  int speed = c.tone_porta_memory * 4;
-  const bool up = it_linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
-  it_slide(p, n.period, up ? speed : -speed);
-  if ((it_linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
-    n.period = c.porta_target;
-    c.porta_target = 0;
-  }
 }
 
 // S commands on the first tick.
@@ -402,6 +410,12 @@ void parse_it_channel_volume_slide(modux_player *p, int ch, int param) {
   CHANNEL_STATE &c = p->ci[ch];
   if (param) c.channel_slide_param = param;
   c.channel_volume = clamp_int(c.channel_volume + slide_step(c.channel_slide_param, true), 0, 64);
+  c.channel_vol_slide = slide_step(c.channel_slide_param, false);
+}
+
+void do_channel_volume_slide(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  c.channel_volume = clamp_int(c.channel_volume + c.channel_vol_slide, 0, 64);
 }
 
 void parse_it_pan_slide(modux_player *p, int ch, int param) {
@@ -409,15 +423,20 @@ void parse_it_pan_slide(modux_player *p, int ch, int param) {
   NOTE_STATE &n = c.sounding;
   if (param) c.pan_slide_param = param;
   c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
+  c.pan_slide = -4 * slide_step(c.pan_slide_param, false);  // x: left, y: right
 }
 
 void parse_it_tempo(modux_player *p, int ch, int param) {
+  CHANNEL_STATE &c = p->ci[ch];
   if (param >= 0x20) {
     p->mi.tempo = param;
     p->timer_request = -1;
   } else if (param) {
-    p->ci[ch].tempo_slide_memory = param;
+    c.tempo_slide_memory = param;
   }
+  // The later ticks slide by the memory: T1x up, T0x down.
+  const int m = c.tempo_slide_memory;
+  c.tempo_slide = m >= 0x10 ? (m & 15) : -m;
 }
 
 void parse_it_global_volume(modux_player *p, int param) {
@@ -429,6 +448,8 @@ void parse_it_global_volume_slide(modux_player *p, int ch, int param) {
   if (param) c.global_slide_param = param;
   p->mi.global_volume =
       clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
+  c.global_vol_slide_on = -1;
+  c.global_vol_slide_speed = slide_step(c.global_slide_param, false);
 }
 
 void parse_it_panbrello(modux_player *p, int ch, int param) {
@@ -451,73 +472,6 @@ void parse_it_midi_macro(modux_player *p, int ch, int param) {
       n.cutoff = param;
   } else if (param < 0x90) {
     n.resonance = (param & 15) * 8;
-  }
-}
-
-// The later-tick part of an effect.
-void do_it_command(modux_player *p, int ch) {
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  switch (c.effect) {
-    case CMD_IT_VOLSLIDE:
-    case CMD_VIBRATO_S3M_VOLSLIDE:
-    case CMD_TONE_PORTA_S3M_VOLSLIDE:
-      n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, false), 0, 64);
-      if (c.effect == CMD_TONE_PORTA_S3M_VOLSLIDE) do_it_tone_portamento(p, ch);
-      break;
-    case CMD_S3M_PORTA_DOWN:
-    case CMD_S3M_PORTA_UP:
-      if (c.porta_memory < 0xE0)
-        it_slide(p, n.period, (c.effect == CMD_S3M_PORTA_UP ? 4 : -4) * c.porta_memory);
-      break;
-    case CMD_TONE_PORTA: do_it_tone_portamento(p, ch); break;
-    case CMD_TREMOR: {
-      const int on = (c.tremor_param >> 8) & 31, off = c.tremor_param & 31;
-      c.tremor_count = (c.tremor_count + 1) % (on + off);
-      c.volume_delta = c.tremor_count >= on ? -64 : 0;
-      break;
-    }
-    case CMD_S3M_ARPEGGIO: {
-      const int step = p->mi.tick % 3;
-      const int semis = step == 0 ? 0 : step == 1 ? c.arpeggio_param >> 4 : c.arpeggio_param & 15;
-      c.period_delta += it_linear(p) ? semis * UNITS_PER_NOTE : 0;
-      if (!it_linear(p))
-        c.period_delta += static_cast<int>(n.period * (std::exp2(-semis / 12.0) - 1));
-      break;
-    }
-    case CMD_IT_CHANNEL_VOLSLIDE:
-      c.channel_volume =
-          clamp_int(c.channel_volume + slide_step(c.channel_slide_param, false), 0, 64);
-      break;
-    case CMD_IT_PANSLIDE:
-      c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, false), 0, 256);
-      break;
-    case CMD_S3M_RETRIG: {
-      const int interval = c.s3m_retrig_interval;
-      if (interval && ++c.retrig_count >= interval) {
-        c.retrig_count = 0;
-        // The note's volume stays within 0..64, so the S3M family's change codes apply as they are.
-        n.volume = clamp_int(retrig_volume(n.volume, c.s3m_retrig_volume), 0, 64);
-        if (n.active) {
-          n.start = -1;
-          n.offset = 0;
-        }
-      }
-      break;
-    }
-    case CMD_IT_TEMPO:
-      if (c.tempo_slide_memory) {
-        const int t = c.tempo_slide_memory >= 0x10 ? p->mi.tempo + (c.tempo_slide_memory & 15)
-                                                   : p->mi.tempo - c.tempo_slide_memory;
-        p->mi.tempo = clamp_int(t, 32, 255);
-        p->timer_request = -1;
-      }
-      break;
-    case CMD_GLOBAL_VOLSLIDE:
-      p->mi.global_volume =
-          clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, false), 0, 128);
-      break;
-    default: break;
   }
 }
 

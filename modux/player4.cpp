@@ -283,6 +283,11 @@ void parse_xm_pan_slide(modux_player *p, int chn, int param) {
 
 void do_xm_pan_slide(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the sounding note's pan and the channel's, on IT's 0..256 scale.
+    c.pan = c.sounding.pan = clamp_int(c.sounding.pan + c.pan_slide, 0, 256);
+    return;
+  }
   slide_pair(c.pan, c.tick_pan, c.pan_slide);
 }
 
@@ -292,7 +297,9 @@ void parse_global_volume_slide(modux_player *p, int chn, int param) {
 }
 
 void do_global_volume_slide(modux_player *p, int chn) {
-  p->mi.global_volume = clamp_int(p->mi.global_volume + p->ci[chn].global_vol_slide_speed, 0, 64);
+  // The IT family's global volume runs to 128.
+  const int top = mod_rule(p, RULE_IT_VIRTUAL_VOICES) ? 128 : 64;
+  p->mi.global_volume = clamp_int(p->mi.global_volume + p->ci[chn].global_vol_slide_speed, 0, top);
 }
 
 void do_xm_x(modux_player *p, int chn, int param) {
