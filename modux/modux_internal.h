@@ -176,6 +176,7 @@ struct CHANNEL_STATE {
   int porta_memory;         // Exx/Fxx memory (and the volume column's portamento x 4)
   int tone_porta_memory;    // Gxx memory
   int porta_target;         // tone portamento target pitch, 0 none
+  int panbrello_on;         // Yxy
   int panbrello_speed;      // Yxy: position step per tick
   int panbrello_depth;      // Yxy: depth nibble
   int panbrello_pos;        // position in the wave's 256 steps
@@ -188,7 +189,6 @@ struct CHANNEL_STATE {
   int tempo_slide_memory;   // Txx memory of a slide (below 20)
   int midi_macro;           // SFx: which macro Z00..Z7F drives (0 cutoff)
   int new_note_action;      // S73..S76 for this row's note: -1 the instrument's
-  int effect;               // the command that runs on the later ticks of this row
   int vcol;                 // the row's volume-column byte - 1, -1 none
   NOTE_INFO delayed;        // the cell a note delay (SDx) holds back
 };
@@ -431,6 +431,7 @@ void do_volume_slide(modux_player *p, int chn);
 void do_pitch_slide(modux_player *p, int chn);
 void do_vibrato(modux_player *p, int chn);
 void do_tremolo(modux_player *p, int chn);
+void do_panbrello(modux_player *p, int chn);  // the IT family's Yxy
 void do_slide2period(modux_player *p, int chn);
 void do_arpeggio(modux_player *p, int chn);
 void do_delay_sample(modux_player *p, int chn);
@@ -452,8 +453,6 @@ int it_note_period(modux_player *p, int note, int sample);
 void it_slide(modux_player *p, int &period, int units);
 // Frequency in Hz of a pitch.
 int it_pitch_hz(modux_player *p, long long period);
-// The vibrato, tremolo and panbrello wave (S3x/S4x/S5x) at a position of its 256: -64..64.
-int it_wave(int waveform, int pos);
 
 // ---------------------------------------------------------------------------------------------
 // S3M-family effects, the volume column and the note commands (player3.cpp)
@@ -480,9 +479,9 @@ void parse_note_command(modux_player *p, int chn, int note);
 // Key off: the envelopes leave their sustain, the fade-out runs.
 void release_key(modux_player *p, int chn);
 // The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, its
-// own commands on the first tick (their later ticks run through the shared do_* routines), the
-// channel volume slide, and the waves of every tick (first: the row's first tick). The
-// S3M-family routines above read RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
+// own commands on the first tick (their later ticks and waves run through the shared do_*
+// routines) and the channel volume slide. The S3M-family routines above read
+// RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
 void parse_it_volume_column(modux_player *p, int chn, int v);
 void do_it_volume_column(modux_player *p, int chn, int v);
 void parse_it_extended(modux_player *p, int chn, int param);
@@ -494,7 +493,6 @@ void parse_it_global_volume_slide(modux_player *p, int chn, int param);
 void parse_it_panbrello(modux_player *p, int chn, int param);
 void parse_it_midi_macro(modux_player *p, int chn, int param);
 void do_channel_volume_slide(modux_player *p, int chn);
-void do_it_waves(modux_player *p, int chn, bool first);
 void lock_modux_player3(void);
 
 // ---------------------------------------------------------------------------------------------

@@ -364,7 +364,6 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
 // its note, held back whole by a note delay (SDx), S73..S76 going with it.
 static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   CHANNEL_STATE &c = p->ci[ch];
-  c.effect = cell.command;
   c.vcol = cell.volume - 1;
   c.new_note_action = -1;
   if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
@@ -441,6 +440,7 @@ static void stop_tick_effects(CHANNEL_STATE &c) {
   c.retrig_interval = 0;
   c.key_off_tick = 0;
   c.channel_vol_slide = 0;
+  c.panbrello_on = 0;
 }
 
 // A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
@@ -458,15 +458,16 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   parse_command(p, ch, cell, cell.sample - 1);
   if (in_turn) {
     // A tone portamento in the volume column is the effect the later ticks run, in place of the
-    // effect column's (unless that is one too).
+    // effect column's (unless that is one too); its vibrato runs with the effect column's.
     if (c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA &&
         cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE) {
       c.pitch_slide_on = c.arpeggio_on = c.tremor_on = c.s3m_retrig_on = 0;
       c.volume_slide = c.channel_vol_slide = c.pan_slide = 0;
       c.global_vol_slide_on = c.tempo_slide = 0;
+      c.vibrato_on = c.tremolo_on = c.panbrello_on = 0;
       c.slide2period_on = -1;
-      c.effect = CMD_TONE_PORTA;
     }
+    if (c.vcol >= 203 && c.vcol <= 212) c.vibrato_on = -1;
     return;
   }
   if (lacking) {
@@ -533,13 +534,13 @@ static void run_tick_effects(modux_player *p) {
   for (int ch = 0; ch < played; ch++) run_channel_tick_effects(p, ch);
 }
 
-// Every tick, the first of a row included, one channel: the waves (the IT family's from the
-// row's effect) and the S3M slides with fine forms.
+// Every tick, the first of a row included, one channel: the waves and the S3M slides with fine
+// forms.
 static void run_channel_waves(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
-  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) do_it_waves(p, ch, p->first_tick != 0);
   if (c.vibrato_on == -1) do_vibrato(p, ch);
   if (c.tremolo_on == -1) do_tremolo(p, ch);
+  if (c.panbrello_on == -1) do_panbrello(p, ch);
   if (c.s3m_vol_slide_on == -1) do_s3m_volume_slide(p, ch);
   if (c.s3m_porta_on == -1) do_s3m_portamento(p, ch);
   // The counts of tremor and retrigger go on over a row's first tick.

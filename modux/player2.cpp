@@ -344,7 +344,8 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
 void parse_vibrato(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    // IT: the wave runs from the row's effect; Hxy's depth counts 4 of Uxy's.
+    // IT: Hxy's depth counts 4 of Uxy's.
+    c.vibrato_on = -1;
     if (param >> 4) c.vibrato_speed = (param >> 4) * 4;
     if (param & 15) c.vibrato_depth = (param & 15) * (shift == 5 ? 4 : 1);
     return;
@@ -358,11 +359,8 @@ void parse_vibrato(modux_player *p, int chn, int param, int shift) {
 
 void parse_tremolo(modux_player *p, int chn, int param, int shift) {
   CHANNEL_STATE &c = p->ci[chn];
-  // The IT family runs its tremolo from the row's effect (do_it_waves).
-  if (!mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    c.tremolo_on = -1;
-    c.tremolo_shift = shift;
-  }
+  c.tremolo_on = -1;
+  c.tremolo_shift = shift;
   if ((param >> 4) & 15) c.tremolo_speed = ((param >> 4) & 15) * 4;
   if (param & 15) c.tremolo_depth = param & 15;
 }
@@ -474,20 +472,36 @@ void parse_extended_command(modux_player *p, int chn, int param) {
 // Per-tick work
 // ---------------------------------------------------------------------------------------------
 
-// Offset of a vibrato or tremolo wave at this position, before the sign of the half-cycle.
-static int wave_offset(modux_player *p, signed char pos, int waveform, int depth, int shift) {
+// One point of the vibrato, tremolo and panbrello wave (waveform 0 sine, 1 ramp, 2 square,
+// 3 random) at a position of the 256 steps of its cycle, signed. The units are the tracker's:
+// the IT family's sine has 256 steps and amplitude 64, its ramp falls from 64 and its random
+// wave is a fixed sequence of the position; the others read the sine of vib_table (64 steps,
+// amplitude 255), a ramp that rises from 0 and the player's noise.
+static int wave_value(modux_player *p, int waveform, int pos) {
+  pos &= 255;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    switch (waveform & 3) {
+      case 1: return 64 - (pos >> 1);
+      case 2: return pos < 128 ? 64 : -64;
+      case 3: return ((pos * 7919 + 13) % 129) - 64;
+      default: return static_cast<int>(std::lround(64.0 * std::sin(pos * M_PI / 128.0)));
+    }
+  }
   const int i = (pos >> 2) & 31;
   int v;
   switch (waveform & 3) {
     case 0: v = vib_table[i]; break;
-    case 1:
-      v = i * 8;
-      if (pos < 0) v = 255 - v;
-      break;
+    case 1: v = pos < 128 ? i * 8 : 255 - i * 8; break;
     case 2: v = 255; break;
     default: v = noise_0_254(p); break;
   }
-  return (v * depth) >> shift;
+  return pos < 128 ? v : -v;
+}
+
+// A wave's point times a depth, shifted right: the size rounds down, the sign stays the wave's.
+static int wave_depth(int wave, int depth, int shift) {
+  const int d = (std::abs(wave) * depth) >> shift;
+  return wave < 0 ? -d : d;
 }
 
 // Positions wrap at 8 bits: 256 is one full cycle of the wave.
@@ -497,16 +511,38 @@ static signed char advance_wave(signed char pos, int speed) {
 
 void do_vibrato(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  const int d = wave_offset(p, c.vibrato_pos, c.vibrato_waveform, c.vibrato_depth, c.vibrato_shift);
-  c.tick_period = c.vibrato_pos < 0 ? c.period - d : c.period + d;
+  const int wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos);
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: on every tick but, under old effects, the row's first, and moving on at each; a depth
+    // of 15 (60 here) swings the pitch by about 0.9 semitone, old effects twice that.
+    if (p->first_tick && mod_rule(p, RULE_IT_OLD_EFFECTS)) return;
+    const int d = wave * c.vibrato_depth / (mod_rule(p, RULE_IT_OLD_EFFECTS) ? 32 : 64);
+    c.period_delta += it_linear(p) ? d : -d;
+    c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+    return;
+  }
+  c.tick_period = c.period + wave_depth(wave, c.vibrato_depth, c.vibrato_shift);
   if (!p->first_tick) c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
 }
 
 void do_tremolo(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  const int d = wave_offset(p, c.tremolo_pos, c.tremolo_waveform, c.tremolo_depth, c.tremolo_shift);
-  c.tick_volume = c.tremolo_pos < 0 ? c.volume - d : c.volume + d;
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: on the later ticks only, added to the sounding note's volume for this tick.
+    if (p->first_tick) return;
+    c.volume_delta += wave_value(p, c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
+    return;
+  }
+  const int wave = wave_value(p, c.tremolo_waveform, c.tremolo_pos);
+  c.tick_volume = c.volume + wave_depth(wave, c.tremolo_depth, c.tremolo_shift);
   if (!p->first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
+}
+
+void do_panbrello(modux_player *p, int chn) {
+  CHANNEL_STATE &c = p->ci[chn];
+  c.pan_delta = wave_value(p, c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
+  c.panbrello_pos += c.panbrello_speed;
 }
 
 void do_volume_slide(modux_player *p, int chn) {
@@ -703,17 +739,6 @@ int it_pitch_hz(modux_player *p, long long period) {
     return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
   }
   return clamp_int(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
-}
-
-// Quarter sine of 64 steps a cycle, amplitude 64, for vibrato, tremolo and panbrello.
-int it_wave(int waveform, int pos) {
-  pos &= 255;
-  switch (waveform & 3) {
-    case 1: return 64 - (pos >> 1);                 // ramp down
-    case 2: return pos < 128 ? 64 : -64;            // square
-    case 3: return ((pos * 7919 + 13) % 129) - 64;  // random
-    default: return static_cast<int>(std::lround(64.0 * std::sin(pos * M_PI / 128.0)));
-  }
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

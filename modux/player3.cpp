@@ -454,6 +454,7 @@ void parse_it_global_volume_slide(modux_player *p, int ch, int param) {
 
 void parse_it_panbrello(modux_player *p, int ch, int param) {
   CHANNEL_STATE &c = p->ci[ch];
+  c.panbrello_on = -1;
   if (param >> 4) c.panbrello_speed = param >> 4;
   if (param & 15) c.panbrello_depth = param & 15;
 }
@@ -472,30 +473,6 @@ void parse_it_midi_macro(modux_player *p, int ch, int param) {
       n.cutoff = param;
   } else if (param < 0x90) {
     n.resonance = (param & 15) * 8;
-  }
-}
-
-// Waves of every tick: vibrato (also on the first tick unless old effects), tremolo, panbrello.
-void do_it_waves(modux_player *p, int ch, bool first) {
-  MODUX *mod = p->of;
-  CHANNEL_STATE &c = p->ci[ch];
-  const int e = c.effect;
-  const bool vib = e == CMD_VIBRATO || e == CMD_FINE_VIBRATO || e == CMD_VIBRATO_S3M_VOLSLIDE ||
-                   (c.vcol >= 203 && c.vcol <= 212);
-  if (vib && !(first && (mod->rules & RULE_IT_OLD_EFFECTS))) {
-    int depth = it_wave(c.vibrato_waveform, c.vibrato_pos) * c.vibrato_depth;
-    // A depth of 15 (60 here) swings the pitch by about 0.9 semitone; old effects twice that.
-    depth = (mod->rules & RULE_IT_OLD_EFFECTS) ? depth / 32 : depth / 64;
-    c.period_delta += it_linear(p) ? depth : -depth;
-    c.vibrato_pos += c.vibrato_speed;
-  }
-  if (e == CMD_S3M_TREMOLO && !first) {
-    c.volume_delta += it_wave(c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
-    c.tremolo_pos += c.tremolo_speed;
-  }
-  if (e == CMD_IT_PANBRELLO) {
-    c.pan_delta = it_wave(c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
-    c.panbrello_pos += c.panbrello_speed;
   }
 }
 
