@@ -173,6 +173,8 @@ struct CHANNEL_STATE {
   int pan_delta;            // this tick's panbrello
   int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)
   int vcol_slide_memory;    // volume-column volume slide memory, 1..9
+  int vcol_volume_slide;    // volume column: volume change per later tick this row; 0 none
+  int vcol_porta;           // volume column: portamento at porta_memory, 1 down, -1 up; 0 none
   int porta_memory;         // Exx/Fxx memory (and the volume column's portamento x 4)
   int tone_porta_memory;    // Gxx memory
   int porta_target;         // tone portamento target pitch, 0 none
@@ -189,7 +191,6 @@ struct CHANNEL_STATE {
   int tempo_slide_memory;   // Txx memory of a slide (below 20)
   int midi_macro;           // SFx: which macro Z00..Z7F drives (0 cutoff)
   int new_note_action;      // S73..S76 for this row's note: -1 the instrument's
-  int vcol;                 // the row's volume-column byte - 1, -1 none
   NOTE_INFO delayed;        // the cell a note delay (SDx) holds back
 };
 
@@ -426,9 +427,10 @@ void parse_tremolo(modux_player *p, int chn, int param, int shift);
 void parse_pro_volume_slide(modux_player *p, int chn, int param);
 void parse_pro_arpeggio(modux_player *p, int chn, int param);
 void parse_extended_command(modux_player *p, int chn, int param);
-// The later ticks' slides of the row's volume and pitch (the IT family's: of its sounding note).
-void do_volume_slide(modux_player *p, int chn);
-void do_pitch_slide(modux_player *p, int chn);
+// A later tick's slide of the row's volume (+ up) and pitch (a period change, + down); the IT
+// family's, of its sounding note.
+void do_volume_slide(modux_player *p, int chn, int by);
+void do_pitch_slide(modux_player *p, int chn, int by);
 void do_vibrato(modux_player *p, int chn);
 void do_tremolo(modux_player *p, int chn);
 void do_panbrello(modux_player *p, int chn);  // the IT family's Yxy
@@ -474,16 +476,15 @@ void do_s3m_set_bpm(modux_player *p, int param);  // a tempo slide stays within 
 // One tick of T0x (by -x) or T1x (by x), within 32..255 BPM.
 void do_s3m_tempo_slide(modux_player *p, int by);
 void do_global_volume(modux_player *p, int param);
+// The volume column's byte of a cell (0 none), in its family's encoding, on the row's first tick;
+// its later ticks run through the shared slides. note: the cell's note (a portamento's target).
 void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
 // Key off: the envelopes leave their sustain, the fade-out runs.
 void release_key(modux_player *p, int chn);
-// The IT family: the volume column's byte - 1 on a row's first tick and on its later ticks, its
-// own commands on the first tick (their later ticks and waves run through the shared do_*
-// routines) and the channel volume slide. The S3M-family routines above read
+// The IT family: its own commands on the first tick (their later ticks and waves run through the
+// shared do_* routines) and the channel volume slide. The S3M-family routines above read
 // RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
-void parse_it_volume_column(modux_player *p, int chn, int v);
-void do_it_volume_column(modux_player *p, int chn, int v);
 void parse_it_extended(modux_player *p, int chn, int param);
 void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
 void parse_it_pan_slide(modux_player *p, int chn, int param);

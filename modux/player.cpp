@@ -356,15 +356,13 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   // A sample or instrument number alone resets the volume to its default.
   if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
     n.volume = mod->sample_info[n.sample].volume;
-  const int v = cell.volume - 1;
-  if (v >= 0) parse_it_volume_column(p, ch, v);
+  parse_volume_command(p, ch, cell.volume, cell.note);
 }
 
 // The first tick of an IT cell: the row's effect and volume column kept for the later ticks, then
 // its note, held back whole by a note delay (SDx), S73..S76 going with it.
 static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   CHANNEL_STATE &c = p->ci[ch];
-  c.vcol = cell.volume - 1;
   c.new_note_action = -1;
   if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
   if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
@@ -441,6 +439,8 @@ static void stop_tick_effects(CHANNEL_STATE &c) {
   c.key_off_tick = 0;
   c.channel_vol_slide = 0;
   c.panbrello_on = 0;
+  c.vcol_volume_slide = 0;
+  c.vcol_porta = 0;
 }
 
 // A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
@@ -459,7 +459,8 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   if (in_turn) {
     // A tone portamento in the volume column is the effect the later ticks run, in place of the
     // effect column's (unless that is one too); its vibrato runs with the effect column's.
-    if (c.vcol >= 193 && c.vcol <= 202 && cell.command != CMD_TONE_PORTA &&
+    const int vcol = cell.volume - 1;
+    if (vcol >= 193 && vcol <= 202 && cell.command != CMD_TONE_PORTA &&
         cell.command != CMD_TONE_PORTA_S3M_VOLSLIDE) {
       c.pitch_slide_on = c.arpeggio_on = c.tremor_on = c.s3m_retrig_on = 0;
       c.volume_slide = c.channel_vol_slide = c.pan_slide = 0;
@@ -467,7 +468,7 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
       c.vibrato_on = c.tremolo_on = c.panbrello_on = 0;
       c.slide2period_on = -1;
     }
-    if (c.vcol >= 203 && c.vcol <= 212) c.vibrato_on = -1;
+    if (vcol >= 203 && vcol <= 212) c.vibrato_on = -1;
     return;
   }
   if (lacking) {
@@ -502,12 +503,13 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
   if (c.arpeggio_on == -1) do_arpeggio(p, ch);
-  if (c.pitch_slide_on == -1) do_pitch_slide(p, ch);
-  if (c.volume_slide != 0) do_volume_slide(p, ch);
+  if (c.pitch_slide_on == -1) do_pitch_slide(p, ch, c.pitch_slide_speed);
+  if (c.volume_slide != 0) do_volume_slide(p, ch, c.volume_slide);
   if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
   if (c.slide2period_on == -1) do_slide2period(p, ch);
   if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
-  if (in_turn && c.vcol >= 0) do_it_volume_column(p, ch, c.vcol);
+  if (c.vcol_volume_slide != 0) do_volume_slide(p, ch, c.vcol_volume_slide);
+  if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta * c.porta_memory);
   if (c.delay_sample != 0) {
     // The IT family holds the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);

@@ -545,24 +545,24 @@ void do_panbrello(modux_player *p, int chn) {
   c.panbrello_pos += c.panbrello_speed;
 }
 
-void do_volume_slide(modux_player *p, int chn) {
+void do_volume_slide(modux_player *p, int chn, int by) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    c.sounding.volume = clamp_int(c.sounding.volume + c.volume_slide, 0, 64);
+    c.sounding.volume = clamp_int(c.sounding.volume + by, 0, 64);
     return;
   }
-  c.volume += c.volume_slide;
-  c.tick_volume += c.volume_slide;
+  c.volume += by;
+  c.tick_volume += by;
 }
 
-void do_pitch_slide(modux_player *p, int chn) {
+void do_pitch_slide(modux_player *p, int chn, int by) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    it_slide(p, c.sounding.period, -c.pitch_slide_speed);
+    it_slide(p, c.sounding.period, -by);
     return;
   }
-  c.period += c.pitch_slide_speed;
-  c.tick_period += c.pitch_slide_speed;
+  c.period += by;
+  c.tick_period += by;
 }
 
 void do_slide2period(modux_player *p, int chn) {

@@ -271,8 +271,15 @@ void release_key(modux_player *p, int chn) {
   }
 }
 
+static void parse_it_volume_column(modux_player *p, int ch, int v);
+
 void parse_volume_command(modux_player *p, int chn, int volume, int note) {
   CHANNEL_STATE &c = p->ci[chn];
+  // The IT family stores its byte + 1, in its own ranges.
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    if (volume > 0) parse_it_volume_column(p, chn, volume - 1);
+    return;
+  }
   const int y = volume & 15;
   if (volume >= 0x10 && volume <= 0x50) {
     c.volume = volume - 16;
@@ -308,7 +315,7 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
 // Volume-column tone portamento speeds (values 193..202).
 static const int vcol_porta[10] = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
 
-void parse_it_volume_column(modux_player *p, int ch, int v) {
+static void parse_it_volume_column(modux_player *p, int ch, int v) {
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
   if (v <= 64) {
@@ -320,9 +327,11 @@ void parse_it_volume_column(modux_player *p, int ch, int v) {
   } else if (v <= 104) {  // volume slide up / down, later ticks
     const int x = (v - 85) % 10;
     if (x) c.vcol_slide_memory = x;
-  } else if (v <= 124) {  // portamento down / up, later ticks
+    c.vcol_volume_slide = v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory;
+  } else if (v <= 124) {  // portamento down / up, later ticks, at the memory the row leaves
     const int x = (v - 105) % 10;
     if (x) c.porta_memory = x * 4;
+    c.vcol_porta = v <= 114 ? 1 : -1;
   } else if (v >= 128 && v <= 192) {  // pan
     c.pan = n.pan = (v - 128) * 4;
     c.surround = 0;
@@ -331,16 +340,6 @@ void parse_it_volume_column(modux_player *p, int ch, int v) {
     if (speed) c.tone_porta_memory = speed;
   } else if (v >= 203 && v <= 212) {  // vibrato depth
     if (v > 203) c.vibrato_depth = (v - 203) * 4;
-  }
-}
-
-void do_it_volume_column(modux_player *p, int ch, int v) {
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  if (v >= 85 && v <= 104) {
-    n.volume = clamp_int(n.volume + (v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory), 0, 64);
-  } else if (v >= 105 && v <= 124) {
-    it_slide(p, n.period, v <= 114 ? -c.porta_memory : c.porta_memory);
   }
 }
 
