@@ -60,13 +60,14 @@ struct NOTE_STATE {
   int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
   int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
   int cutoff, resonance;                     // filter 0..127; 127/0 is no filter
-  int vibrato_pos, vibrato_sweep;            // the sample's auto-vibrato
+  int vibrato_pos, vibrato_amp;              // the sample's auto-vibrato: place, depth now
   int start;                                 // -1: start the sample at the next output
   int offset;                                // frame to start from
   int sustain;                               // -1 while the sample plays its sustain loop
   int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
   int random_volume;   // percent of the note's volume kept from the instrument's variation
   int channel_volume;  // of its channel when it went into the background, 0..64
+  int vibrato_sweep;   // growth of vibrato_amp per tick
 };
 
 // State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
@@ -504,9 +505,11 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument);
 // Starts the instrument's envelopes, fade-out and auto-vibrato again and releases no key: what a
 // tone portamento with an instrument number does under RULE_INSTRUMENT_RESETS.
 void retrigger_instrument(modux_player *p, int chn, int instrument);
-// Period offset of the channel's auto-vibrato at this tick (0 without RULE_AUTO_VIBRATO); moves it
-// on.
-int auto_vibrato(modux_player *p, int chn);
+// A note's auto-vibrato at this tick, moving it on: the offset of its sample's wave in the
+// family's pitch units (XM: a period, 0 without RULE_AUTO_VIBRATO; the IT family: linear units).
+// pos is the place in the wave's 256 steps, amp the depth now in 1/256 of the sample's, sweep
+// amp's growth per tick; the XM family's depth grows only while the key is held.
+int auto_vibrato(modux_player *p, int sample, int &pos, int &amp, int &sweep, bool key_off);
 // Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
                     int loop_start, int loop_end, int sustain_start, int sustain_end);
@@ -525,11 +528,9 @@ void do_global_volume_slide(modux_player *p, int chn);
 void do_xm_x(modux_player *p, int chn, int param);
 // The IT family: starts a note (0..119) of an instrument (or a sample in sample mode) on a
 // channel through the instrument's keyboard; the value of an IT envelope at a position, moving
-// the position one tick on (ended: past its last point); the sample's auto-vibrato, in linear
-// units, moving it on.
+// the position one tick on (ended: past its last point).
 void parse_it_note(modux_player *p, int chn, int note, int number);
 int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
-int it_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------

@@ -591,7 +591,9 @@ static void update_voice(modux_player *p, int ch) {
     }
     if (c.set_offset == -1) modux_voice_set_position(p, voice, offset_inside(spl, c.sample_offset));
     if (c.period > 0) {
-      const int period = clamp_int(c.tick_period + auto_vibrato(p, ch), 4, PERIOD_BOUND);
+      const int vibrato =
+          auto_vibrato(p, c.sample, c.autovib_pos, c.autovib_amp, c.autovib_sweep, c.key_off != 0);
+      const int period = clamp_int(c.tick_period + vibrato, 4, PERIOD_BOUND);
       const long long hz =
           static_cast<long long>(period2pitch(p, period)) * p->mi.pitch_ratio / 100;
       modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));

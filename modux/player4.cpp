@@ -196,20 +196,37 @@ static int auto_vibrato_wave(int type, int pos) {
   }
 }
 
-int auto_vibrato(modux_player *p, int chn) {
-  CHANNEL_STATE &c = p->ci[chn];
-  const SAMPLE_INFO *info = sample_record(p, c.sample);
-  if (!mod_rule(p, RULE_AUTO_VIBRATO) || !info || info->vibrato_depth <= 0) return 0;
+int auto_vibrato(modux_player *p, int sample, int &pos, int &amp, int &sweep, bool key_off) {
+  const SAMPLE_INFO *info = sample_record(p, sample);
+  const bool it = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  if (!info || info->vibrato_depth <= 0 || !(it || mod_rule(p, RULE_AUTO_VIBRATO))) return 0;
+  if (it) {
+    // IT: the depth grows until it reaches the sample's, released or not; the wave is read, then
+    // moved on: sine, ramp down, square, random, in linear pitch units.
+    if (amp < info->vibrato_depth * 256) amp += sweep;
+    const int depth = clamp_int(amp >> 8, 0, info->vibrato_depth);
+    const double phase = (pos & 255) / 256.0;
+    double wave;
+    switch (info->vibrato_type & 3) {
+      case 1: wave = 1.0 - 2.0 * phase; break;
+      case 2: wave = phase < 0.5 ? 1.0 : -1.0; break;
+      case 3: wave = ((pos * 1103515245 + 12345) >> 16 & 255) / 128.0 - 1.0; break;
+      default: wave = std::sin(phase * 2 * M_PI); break;
+    }
+    pos += info->vibrato_rate;
+    return static_cast<int>(wave * depth);
+  }
+  // FT2: the depth grows while the key is held; the wave is moved on, then read; a period offset.
   const int full = clamp_int(info->vibrato_depth, 0, 15) << 8;
-  if (c.autovib_sweep > 0 && c.key_off == 0) {
-    c.autovib_amp += c.autovib_sweep;
-    if (c.autovib_amp >= full) {
-      c.autovib_amp = full;
-      c.autovib_sweep = 0;
+  if (sweep > 0 && !key_off) {
+    amp += sweep;
+    if (amp >= full) {
+      amp = full;
+      sweep = 0;
     }
   }
-  c.autovib_pos = (c.autovib_pos + info->vibrato_rate) & 255;
-  return (auto_vibrato_wave(info->vibrato_type, c.autovib_pos) * c.autovib_amp) >> 14;
+  pos = (pos + info->vibrato_rate) & 255;
+  return (auto_vibrato_wave(info->vibrato_type, pos) * amp) >> 14;
 }
 
 void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position) {
@@ -317,7 +334,7 @@ void do_xm_x(modux_player *p, int chn, int param) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The IT family's notes, envelopes and auto-vibrato
+// The IT family's notes and envelopes
 // ---------------------------------------------------------------------------------------------
 
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
@@ -351,6 +368,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.sustain = s.sustain_flags ? -1 : 0;
   n.random_volume = 100;
   n.cutoff = 127;
+  n.vibrato_sweep = s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
   if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
   if (instrument >= 0) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
@@ -401,24 +419,6 @@ int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &e
     if (pos > e.tick[e.loop_end]) pos = e.tick[e.loop_start];
   }
   return value;
-}
-
-// Auto-vibrato of the sample, in linear units: sine, ramp down, square, random.
-int it_auto_vibrato(const SAMPLE_INFO &s, NOTE_STATE &n) {
-  if (s.vibrato_depth == 0) return 0;
-  if (n.vibrato_sweep < s.vibrato_depth * 256)
-    n.vibrato_sweep += s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
-  const int depth = clamp_int(n.vibrato_sweep >> 8, 0, s.vibrato_depth);
-  const double phase = (n.vibrato_pos & 255) / 256.0;
-  double wave;
-  switch (s.vibrato_type & 3) {
-    case 1: wave = 1.0 - 2.0 * phase; break;
-    case 2: wave = phase < 0.5 ? 1.0 : -1.0; break;
-    case 3: wave = ((n.vibrato_pos * 1103515245 + 12345) >> 16 & 255) / 128.0 - 1.0; break;
-    default: wave = std::sin(phase * 2 * M_PI); break;
-  }
-  n.vibrato_pos += s.vibrato_rate;
-  return static_cast<int>(wave * depth);
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

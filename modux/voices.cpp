@@ -260,7 +260,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   long long period = n.period + (channel ? channel->period_delta : 0);
   int cutoff = n.cutoff;
   const bool filter_env = ins && (ins->pitch_env.flags & 128);
-  const int vib = it_auto_vibrato(*info, n);
+  const int vib =
+      auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);
   if (mod->rules & RULE_IT_LINEAR) {
     period += vib;
     if (ins && n.pitch_env_on && !filter_env) period += env_pitch * 32;
