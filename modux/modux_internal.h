@@ -477,6 +477,9 @@ void do_s3m_set_bpm(modux_player *p, int param);  // a tempo slide stays within 
 // One tick of T0x (by -x) or T1x (by x), within 32..255 BPM.
 void do_s3m_tempo_slide(modux_player *p, int by);
 void do_global_volume(modux_player *p, int param);
+// The IT family's D, K, L, N, P, W slide of a parameter: x0 up, 0y down on the later ticks, xF
+// fine up, Fy fine down on the first.
+int slide_step(int param, bool first);
 // The volume column's byte of a cell (0 none), in its family's encoding, on the row's first tick;
 // its later ticks run through the shared slides. note: the cell's note (a portamento's target).
 void parse_volume_command(modux_player *p, int chn, int volume, int note);
@@ -488,10 +491,7 @@ void release_key(modux_player *p, int chn);
 // RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
 void parse_it_extended(modux_player *p, int chn, int param);
 void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
-void parse_it_pan_slide(modux_player *p, int chn, int param);
 void parse_it_tempo(modux_player *p, int chn, int param);
-void parse_it_global_volume(modux_player *p, int param);
-void parse_it_global_volume_slide(modux_player *p, int chn, int param);
 void parse_it_panbrello(modux_player *p, int chn, int param);
 void parse_it_midi_macro(modux_player *p, int chn, int param);
 void do_channel_volume_slide(modux_player *p, int chn);

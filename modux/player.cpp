@@ -69,13 +69,17 @@ static SAMPLE *channel_sample(modux_player *p, int sample) {
   return &mod->samples[sample];
 }
 
-static bool is_tone_portamento(const NOTE_INFO &cell) {
+// A cell whose note is a tone portamento's target: by its effect, or by its volume column (the
+// IT family's bytes 194..203, the others' Fx).
+static bool is_tone_portamento(modux_player *p, const NOTE_INFO &cell) {
   switch (cell.command) {
     case CMD_TONE_PORTA:
     case CMD_TONE_PORTA_VOLSLIDE:
     case CMD_TONE_PORTA_S3M_VOLSLIDE:
     case CMD_XM_TONE_PORTA_VOLSLIDE: return true;
-    default: return (cell.volume & 0xF0) == 0xF0;
+    default:
+      if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) return cell.volume >= 194 && cell.volume <= 203;
+      return (cell.volume & 0xF0) == 0xF0;
   }
 }
 
@@ -226,10 +230,10 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
       if (in_turn) do_pattern_break(p, ((param / 10) << 4) | (param % 10));
       break;
     case CMD_SET_GLOBAL_VOLUME:
-      if (in_turn) parse_it_global_volume(p, param);
+      if (in_turn) do_global_volume(p, param);
       break;
     case CMD_GLOBAL_VOLSLIDE:
-      if (in_turn) parse_it_global_volume_slide(p, ch, param);
+      if (in_turn) parse_global_volume_slide(p, ch, param);
       break;
     case CMD_ARPEGGIO: parse_pro_arpeggio(p, ch, param); break;
     case CMD_PORTA_UP: parse_pro_pitch_slide_up(p, ch, param); break;
@@ -296,7 +300,7 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
     case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE: parse_it_channel_volume_slide(p, ch, param); break;
-    case CMD_IT_PANSLIDE: parse_it_pan_slide(p, ch, param); break;
+    case CMD_IT_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
     case CMD_IT_EXTENDED: parse_it_extended(p, ch, param); break;
     case CMD_IT_PANBRELLO: parse_it_panbrello(p, ch, param); break;
     case CMD_IT_MIDI_MACRO: parse_it_midi_macro(p, ch, param); break;
@@ -317,19 +321,13 @@ static bool lacks_sample(modux_player *p, int sample) {
 // The IT family's cells: notes through the keyboard, held back by a note delay
 // ---------------------------------------------------------------------------------------------
 
-static bool is_it_tone_portamento(const NOTE_INFO &cell) {
-  const int v = cell.volume - 1;
-  return cell.command == CMD_TONE_PORTA || cell.command == CMD_TONE_PORTA_S3M_VOLSLIDE ||
-         (v >= 193 && v <= 202);
-}
-
 // A cell's note, sample and volume: the part a note delay holds back.
 static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
   const int number = cell.sample - 1;
-  const bool porta = is_it_tone_portamento(cell) && n.active;
+  const bool porta = is_tone_portamento(p, cell) && n.active;
   if (cell.note > 0) {
     const int note = cell.note - 1;
     int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
@@ -389,7 +387,7 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   const int sample = cell.sample - 1;
   // A note given with a tone portamento is its target, not a new note; its sample
   // number only restores the default volume while the playing sample goes on.
-  const bool portamento = is_tone_portamento(cell);
+  const bool portamento = is_tone_portamento(p, cell);
   if (sample >= 0 && portamento) {
     const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
     if (mod->sample_info && index >= 0 && index < mod->sample_count)

@@ -16,8 +16,6 @@ static const int FASTEST_SLID_BPM = 255;
 static const int AMIGA_HIGHEST_PERIOD = 4 * 113;
 static const int AMIGA_LOWEST_PERIOD = 4 * 856;
 
-static int slide_step(int param, bool first);
-
 void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
@@ -250,7 +248,14 @@ void do_s3m_tempo_slide(modux_player *p, int by) {
   p->timer_request = -1;
 }
 
-void do_global_volume(modux_player *p, int param) { p->mi.global_volume = clamp_int(param, 0, 64); }
+void do_global_volume(modux_player *p, int param) {
+  // The IT family's global volume runs to 128; a larger value changes nothing.
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    if (param <= 128) p->mi.global_volume = param;
+    return;
+  }
+  p->mi.global_volume = clamp_int(param, 0, 64);
+}
 
 void parse_note_command(modux_player *p, int chn, int note) {
   CHANNEL_STATE &c = p->ci[chn];
@@ -343,8 +348,7 @@ static void parse_it_volume_column(modux_player *p, int ch, int v) {
   }
 }
 
-// D, K, L, N, W style slides: x0 up, 0y down, xF fine up, Fy fine down (tick 0 only).
-static int slide_step(int param, bool first) {
+int slide_step(int param, bool first) {
   const int x = param >> 4, y = param & 15;
   if (y == 15 && x) return first ? x : 0;
   if (x == 15 && y) return first ? -y : 0;
@@ -417,14 +421,6 @@ void do_channel_volume_slide(modux_player *p, int ch) {
   c.channel_volume = clamp_int(c.channel_volume + c.channel_vol_slide, 0, 64);
 }
 
-void parse_it_pan_slide(modux_player *p, int ch, int param) {
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = c.sounding;
-  if (param) c.pan_slide_param = param;
-  c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
-  c.pan_slide = -4 * slide_step(c.pan_slide_param, false);  // x: left, y: right
-}
-
 void parse_it_tempo(modux_player *p, int ch, int param) {
   CHANNEL_STATE &c = p->ci[ch];
   if (param >= 0x20) {
@@ -436,19 +432,6 @@ void parse_it_tempo(modux_player *p, int ch, int param) {
   // The later ticks slide by the memory: T1x up, T0x down.
   const int m = c.tempo_slide_memory;
   c.tempo_slide = m >= 0x10 ? (m & 15) : -m;
-}
-
-void parse_it_global_volume(modux_player *p, int param) {
-  if (param <= 128) p->mi.global_volume = param;
-}
-
-void parse_it_global_volume_slide(modux_player *p, int ch, int param) {
-  CHANNEL_STATE &c = p->ci[ch];
-  if (param) c.global_slide_param = param;
-  p->mi.global_volume =
-      clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
-  c.global_vol_slide_on = -1;
-  c.global_vol_slide_speed = slide_step(c.global_slide_param, false);
 }
 
 void parse_it_panbrello(modux_player *p, int ch, int param) {

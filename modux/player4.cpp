@@ -294,6 +294,14 @@ void do_xm_volume_slide(modux_player *p, int chn) {
 
 void parse_xm_pan_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: x slides left, y right, 4 of IT's pan units a step; the fine forms at once.
+    NOTE_STATE &n = c.sounding;
+    if (param) c.pan_slide_param = param;
+    c.pan = n.pan = clamp_int(n.pan - 4 * slide_step(c.pan_slide_param, true), 0, 256);
+    c.pan_slide = -4 * slide_step(c.pan_slide_param, false);
+    return;
+  }
   if (param != 0) c.pan_slide_memory = xm_slide_amount(param);
   c.pan_slide = c.pan_slide_memory;
 }
@@ -310,6 +318,15 @@ void do_xm_pan_slide(modux_player *p, int chn) {
 
 void parse_global_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: its own memory, the fine forms at once, the global volume up to 128.
+    if (param) c.global_slide_param = param;
+    p->mi.global_volume =
+        clamp_int(p->mi.global_volume + slide_step(c.global_slide_param, true), 0, 128);
+    c.global_vol_slide_on = -1;
+    c.global_vol_slide_speed = slide_step(c.global_slide_param, false);
+    return;
+  }
   arm_slide(c.global_vol_slide_on, c.global_vol_slide_speed, param, xm_slide_amount(param));
 }
 
