@@ -474,6 +474,9 @@ void do_s3m_retrig(modux_player *p, int chn);
 void parse_s3m_panning(modux_player *p, int chn, int param);
 void do_s3m_set_tempo(modux_player *p, int param);
 void do_s3m_set_bpm(modux_player *p, int param);  // a tempo slide stays within 32..255 BPM
+// Txx on a row's first tick: a tempo from 32 on; below, under RULE_TEMPO_SLIDE_PER_TICK and in
+// the IT family (with its memory), a slide on the row's later ticks (tempo_slide), else at once.
+void parse_tempo(modux_player *p, int chn, int param);
 // One tick of T0x (by -x) or T1x (by x), within 32..255 BPM.
 void do_s3m_tempo_slide(modux_player *p, int by);
 void do_global_volume(modux_player *p, int param);
@@ -491,7 +494,6 @@ void release_key(modux_player *p, int chn);
 // RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
 void parse_it_extended(modux_player *p, int chn, int param);
 void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
-void parse_it_tempo(modux_player *p, int chn, int param);
 void parse_it_panbrello(modux_player *p, int chn, int param);
 void parse_it_midi_macro(modux_player *p, int chn, int param);
 void do_channel_volume_slide(modux_player *p, int chn);

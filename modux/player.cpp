@@ -188,13 +188,7 @@ static void read_row_commands(modux_player *p) {
       case CMD_PATTERN_BREAK: do_pattern_break(p, cell->param); break;
       case CMD_SPEED_TEMPO: do_pro_tempo_bpm(p, cell->param); break;
       case CMD_S3M_SET_SPEED: do_s3m_set_tempo(p, cell->param); break;
-      case CMD_S3M_SET_BPM:
-        if (mod_rule(p, RULE_TEMPO_SLIDE_PER_TICK) && cell->param >= 0 && cell->param < 32)
-          p->ci[ch].tempo_slide =
-              cell->param == 0 ? 0 : (cell->param < 16 ? -cell->param : cell->param - 16);
-        else
-          do_s3m_set_bpm(p, cell->param);
-        break;
+      case CMD_S3M_SET_BPM: parse_tempo(p, ch, cell->param); break;
       case CMD_SET_GLOBAL_VOLUME: do_global_volume(p, cell->param); break;
       case CMD_GLOBAL_VOLSLIDE: parse_global_volume_slide(p, ch, cell->param); break;
       case CMD_EXTENDED:
@@ -304,7 +298,7 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_IT_EXTENDED: parse_it_extended(p, ch, param); break;
     case CMD_IT_PANBRELLO: parse_it_panbrello(p, ch, param); break;
     case CMD_IT_MIDI_MACRO: parse_it_midi_macro(p, ch, param); break;
-    case CMD_IT_TEMPO: parse_it_tempo(p, ch, param); break;
+    case CMD_IT_TEMPO: parse_tempo(p, ch, param); break;
     case CMD_IT_VOLSLIDE: parse_s3m_volume_slide(p, ch, param); break;
     default: break;
   }

@@ -242,6 +242,21 @@ void do_s3m_set_bpm(modux_player *p, int param) {
   p->timer_request = -1;
 }
 
+void parse_tempo(modux_player *p, int chn, int param) {
+  CHANNEL_STATE &c = p->ci[chn];
+  const bool it = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  const bool slides = it || mod_rule(p, RULE_TEMPO_SLIDE_PER_TICK);
+  if (!slides || param < 0 || param >= 32) {
+    do_s3m_set_bpm(p, param);
+    if (!it) return;
+  }
+  // A slide on every later tick of the row, T0x down by x, T1x up by x; the IT family's T00
+  // repeats its last slide, and its later ticks slide by that memory whatever the row's T.
+  if (it && param > 0 && param < 32) c.tempo_slide_memory = param;
+  const int m = it ? c.tempo_slide_memory : param;
+  c.tempo_slide = m >= 16 ? (m & 15) : -m;
+}
+
 void do_s3m_tempo_slide(modux_player *p, int by) {
   p->mi.tempo = clamp_int(p->mi.tempo + by, SLOWEST_BPM,
                           FASTEST_SLID_BPM > p->mi.tempo ? FASTEST_SLID_BPM : p->mi.tempo.load());
@@ -419,19 +434,6 @@ void parse_it_channel_volume_slide(modux_player *p, int ch, int param) {
 void do_channel_volume_slide(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
   c.channel_volume = clamp_int(c.channel_volume + c.channel_vol_slide, 0, 64);
-}
-
-void parse_it_tempo(modux_player *p, int ch, int param) {
-  CHANNEL_STATE &c = p->ci[ch];
-  if (param >= 0x20) {
-    p->mi.tempo = param;
-    p->timer_request = -1;
-  } else if (param) {
-    c.tempo_slide_memory = param;
-  }
-  // The later ticks slide by the memory: T1x up, T0x down.
-  const int m = c.tempo_slide_memory;
-  c.tempo_slide = m >= 0x10 ? (m & 15) : -m;
 }
 
 void parse_it_panbrello(modux_player *p, int ch, int param) {
