@@ -226,6 +226,8 @@ void player_free_marks(modux_player *p) {
   free(p->order_first_row);
   free(p->order_seconds);
   p->row_played = nullptr;
+  p->visit_slots = 0;
+  p->visits = 0;
   p->order_first_row = nullptr;
   p->order_seconds = nullptr;
   p->orders = 0;

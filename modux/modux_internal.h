@@ -219,6 +219,7 @@ struct modux_player {
   // -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
   // A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
   int first_tick = 0;
+  int row_jumped = 0;  // -1 once a position jump is read in the row; the row's end clears it
   std::atomic<int> volume{255};  // music volume 0..255
   int installed = 0;             // -1 while voices are reserved
   uint32_t noise = 0;            // the random waveform's noise source; 0 before its first use
@@ -252,9 +253,13 @@ struct modux_player {
   int finished = 0;                // -1 once the song has ended or reached its loop point
   long coda_frames = 0;            // frames still to mix after the end: the last notes' fade
   long long played_units = 0;      // timer units of the ticks played since the song's start
-  unsigned char *row_played = nullptr;  // one mark per row of every order position
-  int *order_first_row = nullptr;       // where each position's marks start; orders + 1 entries
-  int orders = 0;                       // positions the marks cover
+  // The rows played, each with the pattern loops' counts it was played with: an open-addressed
+  // set of visit keys (render.cpp), visit_slots entries, 0 for a free one.
+  unsigned long long *row_played = nullptr;
+  long visit_slots = 0;
+  long visits = 0;                 // keys in the set
+  int *order_first_row = nullptr;  // index of each position's first row; orders + 1 entries
+  int orders = 0;                  // positions the keys cover
   int start_order = 0;   // where a render started: a subsong's first order, where it loops back to
   int repeats_left = 0;  // times the song plays again at its end or loop point; -1 for ever
 
@@ -404,6 +409,11 @@ double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds)
 void mod_tick(modux_player *p);
 // Order positions a song can reach: its order_count, held to the 256 entries of order_table.
 int mod_playable_orders(const MODUX *mod);
+// True when a jump, break or the song's end past the last order goes on at the restart position:
+// a looping song, or an imported module's render (a render ends at a row it played before).
+bool mod_wraps_past_end(modux_player *p);
+// Where a song goes on past its last order: its restart position, or a subsong's first order.
+int mod_restart_order(modux_player *p);
 
 // ---------------------------------------------------------------------------------------------
 // Protracker effects and pitch tables (player2.cpp)

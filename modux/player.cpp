@@ -21,6 +21,16 @@ int mod_playable_orders(const MODUX *mod) {
   return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
 }
 
+bool mod_wraps_past_end(modux_player *p) {
+  return p->mi.loop == -1 || (p->rendering && p->of->rules != 0);
+}
+
+int mod_restart_order(modux_player *p) {
+  const MODUX *mod = p->of;
+  const int restart = mod->restart_order < p->start_order ? p->start_order : mod->restart_order;
+  return clamp_int(restart, 0, mod_playable_orders(mod) - 1);
+}
+
 // Pattern channels of the module; ci, voice_table and channel_pan have 64 entries.
 static int module_channels(modux_player *p) {
   const MODUX *mod = p->of;
@@ -115,13 +125,26 @@ static bool take_navigation_request(modux_player *p) {
 static void advance_row(modux_player *p) {
   p->mi.tick = 0;
   const int played = played_channels(p);
-  for (int ch = 0; ch < played; ch++) {
+  const bool it_family = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
+  // IT: a position jump after a pattern loop in the row wins over it, a break does not.
+  const bool jump_wins = it_family && p->row_jumped != 0;
+  p->row_jumped = 0;
+  bool looped = false;
+  for (int ch = 0; ch < played && !jump_wins; ch++) {
     if (p->ci[ch].loop_on != 0 && p->ci[ch].loop_times > 0) {
       p->mi.new_row = p->ci[ch].loop_row + 1;
       p->mi.new_order = p->mi.order + 1;
+      looped = true;
       // FT2 keeps the loop's row as the next pattern's first, until a break or jump.
       if (mod_rule(p, RULE_LOOP_FT2)) p->mi.loop_next_row = p->ci[ch].loop_row + 1;
     }
+  }
+  // IT: a loop back to a row past the pattern's end (the row after a loop that ended on the
+  // last row) goes on as at the pattern's end.
+  if (looped && it_family && p->mi.new_row - 1 >= pattern_rows(p, p->mi.pattern)) {
+    p->mi.new_row = 0;
+    p->mi.new_order = 0;
+    p->mi.row = pattern_rows(p, p->mi.pattern) - 1;
   }
   const bool other_position = p->mi.new_row != 0 && p->mi.new_order - 1 != p->mi.order;
   if (other_position) p->mi.loop_next_row = 0;
@@ -145,12 +168,19 @@ static void advance_row(modux_player *p) {
     const int row = p->mi.loop_next_row - 1;
     p->mi.row = row > 0 && row < rows ? row : 0;
     p->mi.loop_next_row = 0;
-    if (!mod_rule(p, RULE_LOOP_FT2)) forget_pattern_loops(p);
+    // FT2 and IT keep a loop's start row over patterns.
+    if (!mod_rule(p, RULE_LOOP_FT2) && !it_family) forget_pattern_loops(p);
   }
 }
 
 static void end_song(modux_player *p) {
-  MODUX *mod = p->of;
+  if (p->mi.loop == 0 && mod_wraps_past_end(p)) {
+    // A render plays on at the restart position, at the row the pattern's end chose (FT2's loop
+    // row, else 0); it ends there if that row was played.
+    enter_order(p, mod_restart_order(p));
+    if (p->mi.row >= pattern_rows(p, p->mi.pattern)) p->mi.row = 0;
+    return;
+  }
   const int n = reserved_channels(p);
   for (int ch = 0; ch < n; ch++)
     if (p->voice_table[ch] >= 0) modux_voice_stop(p, p->voice_table[ch]);
@@ -161,10 +191,9 @@ static void end_song(modux_player *p) {
   }
   // A fresh start, then a navigation request to the restart position for the first tick; a
   // subsong goes back to its own first order rather than into the song before it.
-  const int restart = mod->restart_order < p->start_order ? p->start_order : mod->restart_order;
   p->restart_request = -1;
   p->mi.skip_row = 1;
-  p->mi.skip_order = clamp_int(restart, 0, MODUX_MAX_ORDERS) + 1;
+  p->mi.skip_order = mod_restart_order(p) + 1;
 }
 
 // A row's song-wide commands of a channel stop (read_row_commands, or the channel's own turn).

@@ -646,9 +646,10 @@ void do_position_jump(modux_player *p, int param) {
   if (!enable_lasttrk_loop && !(p->mi.order < orders - 1)) return;
   // A negative target (a 16-bit parameter read with its sign) goes to the first position.
   int target = param < 0 ? 1 : param + 1;
-  // Past the end a looping song goes back to where it started: order 0, or a subsong's first.
-  if (p->mi.loop == -1 && target > orders) target = p->start_order + 1;
+  // Past the end a looping song or a render goes on at the restart position.
+  if (mod_wraps_past_end(p) && target > orders) target = mod_restart_order(p) + 1;
   p->mi.new_order = target;
+  p->row_jumped = -1;
   // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
   if (p->mi.new_row == 0 || mod_rule(p, RULE_JUMP_RESETS_BREAK)) p->mi.new_row = 1;
 }
@@ -664,7 +665,7 @@ void do_pattern_break(modux_player *p, int param) {
   const int digits = clamp_int(param, 0, 0xFFFF);
   const int row = (digits >> 4) * 10 + (digits & 15);
   p->mi.new_row = row + 1;
-  if (p->mi.loop == -1 && p->mi.new_order > orders) p->mi.new_order = p->start_order + 1;
+  if (mod_wraps_past_end(p) && p->mi.new_order > orders) p->mi.new_order = mod_restart_order(p) + 1;
 }
 
 void do_pro_tempo_bpm(modux_player *p, int param) {
@@ -689,10 +690,11 @@ void do_pattern_loop(modux_player *p, int chn, int param) {
     c.loop_times -= 1;
   else
     c.loop_times = x;
-  if (c.loop_times > 0)
+  if (c.loop_times > 0) {
     c.loop_on = -1;
-  else
-    c.loop_row = p->mi.row + 1;
+    p->row_jumped = 0;  // IT: the later of a loop and a position jump in one row wins
+  } else if (!mod_rule(p, RULE_LOOP_FT2))
+    c.loop_row = p->mi.row + 1;  // FT2 keeps the start row: a later E6x loops to it again
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,31 +16,43 @@ static int rows_of(const MODUX *mod, int pattern) {
   return mod->patterns[pattern].row_count;
 }
 
-static unsigned char *mark_of(modux_player *p, int order, int row) {
-  if (order < 0 || order >= p->orders) return nullptr;
+// A row's visit key: its place among the rows of every order position and the counts of the
+// pattern loops under way. A loop plays its rows again with other counts, so those rows are new;
+// a row met again with the same counts is the song's loop point. 0 for a row outside the song.
+static unsigned long long visit_key(modux_player *p, const MODUX *mod) {
+  const int order = p->mi.order, row = p->mi.row;
+  if (order < 0 || order >= p->orders) return 0;
   const int first = p->order_first_row[order];
-  if (row < 0 || first + row >= p->order_first_row[order + 1]) return nullptr;
-  return &p->row_played[first + row];
+  if (row < 0 || first + row >= p->order_first_row[order + 1]) return 0;
+  int n = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
+  if (n > MODUX_MAX_CHANNELS) n = MODUX_MAX_CHANNELS;
+  unsigned long long counts = 0;
+  for (int ch = 0; ch < n; ch++)
+    counts = (counts ^ static_cast<unsigned>(p->ci[ch].loop_times)) * 0x100000001B3ULL;
+  return (static_cast<unsigned long long>(first + row + 1) << 32) ^ (counts >> 32);
 }
 
 static void clear_marks(modux_player *p) {
-  if (p->row_played) std::memset(p->row_played, 0, p->order_first_row[p->orders] + 1);
+  if (p->row_played) std::memset(p->row_played, 0, p->visit_slots * sizeof *p->row_played);
+  p->visits = 0;
 }
 
-// A pattern loop is due at the end of this row: some channel plays its loop again.
-static bool pattern_loop_due(modux_player *p, const MODUX *mod) {
-  int n = mod->channel_count < p->mi.max_chn ? mod->channel_count : p->mi.max_chn.load();
-  if (n > MODUX_MAX_CHANNELS) n = MODUX_MAX_CHANNELS;
-  for (int ch = 0; ch < n; ch++)
-    if (p->ci[ch].loop_on != 0 && p->ci[ch].loop_times > 0) return true;
+// Records a visit; true when the set held it already, or is too full to say otherwise.
+static bool visited_before(modux_player *p, unsigned long long key) {
+  if (p->visits * 2 >= p->visit_slots) return true;
+  long slot = static_cast<long>((key * 0x9E3779B97F4A7C15ULL) >> 20) % p->visit_slots;
+  while (p->row_played[slot] != 0) {
+    if (p->row_played[slot] == key) return true;
+    slot = slot + 1 == p->visit_slots ? 0 : slot + 1;
+  }
+  p->row_played[slot] = key;
+  p->visits++;
   return false;
 }
 
 bool render_tick(modux_player *p) {
   MODUX *mod = p->of;
   if (mod == nullptr) return false;
-  const bool looping_pattern =
-      p->mi.tick + 1 >= p->mi.speed && p->mi.pattern_delay == 0 && pattern_loop_due(p, mod);
   // A pattern delay that repeats its row starts the same row again at tick 0.
   const bool repeating_row = p->mi.tick + 1 >= p->mi.speed && p->mi.pattern_delay > 0;
   player_interrupt(p);
@@ -48,22 +60,13 @@ bool render_tick(modux_player *p) {
   if (p->of == nullptr) return false;
   // Every row starts with tick 0, and only a row start (or its repetition) leaves the counter at 0.
   if (p->mi.tick != 0 || repeating_row) return true;
-  if (looping_pattern) {
-    // A pattern loop plays its rows again on purpose: from the row it went back to, the rows of
-    // this position count as new until the loop is done.
-    for (unsigned char *mark = mark_of(p, p->mi.order, p->mi.row);
-         mark && mark < &p->row_played[p->order_first_row[p->mi.order + 1]]; mark++)
-      *mark = 0;
-  }
-  unsigned char *mark = mark_of(p, p->mi.order, p->mi.row);
-  if (!mark) return true;
-  if (*mark) {
-    // Back at a played row: the loop point. A song to be played again goes on from here.
-    if (p->repeats_left == 0) return false;
-    if (p->repeats_left > 0) p->repeats_left--;
-    clear_marks(p);
-  }
-  *mark = 1;
+  const unsigned long long key = visit_key(p, mod);
+  if (key == 0 || !visited_before(p, key)) return true;
+  // Back at a played row: the loop point. A song to be played again goes on from here.
+  if (p->repeats_left == 0) return false;
+  if (p->repeats_left > 0) p->repeats_left--;
+  clear_marks(p);
+  visited_before(p, key);
   return true;
 }
 
@@ -112,7 +115,11 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
     rows += rows_of(mod, mod->order_table[o]);
     p->order_first_row[o + 1] = static_cast<int>(rows);
   }
-  p->row_played = static_cast<unsigned char *>(calloc(rows + 1, 1));
+  // Room for every row played several times over (loops); a render fuller than half the set
+  // ends there.
+  p->visit_slots = 16 * rows + 65536;
+  p->visits = 0;
+  p->row_played = static_cast<unsigned long long *>(calloc(p->visit_slots, sizeof *p->row_played));
   if (!p->order_first_row || !p->row_played) {
     std::snprintf(modux_error, sizeof modux_error, "Not enough memory to render");
     render_end(p);
