@@ -381,6 +381,26 @@ struct xm_layout {
   int patterns;          // patterns in the file
 };
 
+// The version a tracker name "OpenMPT a.bb.cc.dd" gives, as 0xAABBCCDD read in hex; 0 for
+// another tracker.
+static unsigned openmpt_version(const char *tracker) {
+  static const char prefix[] = "OpenMPT ";
+  if (memcmp(tracker, prefix, sizeof prefix - 1) != 0) return 0;
+  unsigned v = 0;
+  for (int i = sizeof prefix - 1; i < TRACKER_NAME_BYTES; i++) {
+    const char ch = tracker[i];
+    if (ch >= '0' && ch <= '9')
+      v = v << 4 | static_cast<unsigned>(ch - '0');
+    else if (ch != '.')
+      break;
+  }
+  return v;
+}
+
+// OpenMPT before 1.22.07 wrote XM files for a finer finetune than FT2's; the reference player
+// keeps that for them.
+static const unsigned OPENMPT_FT2_FINETUNE = 0x1220700;
+
 // The header from offset 17 on: module name, tracker name, version, header size (counted from
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
 // initial speed and tempo (words), the 256-byte order table. The caller has checked that the
@@ -410,6 +430,8 @@ static bool read_header(load_state &load, MODUX *mod, cursor &c, view img, int o
   mod->flags = (xm_flags & 1) ? (MODUX_XM | MODUX_LINEAR) : (MODUX_XM | MODUX_AMIGA);
   mod->rules = memcmp(tracker, MODPLUG_TRACKER, TRACKER_NAME_BYTES) == 0 ? RULES_MODPLUG_XM
                                                                          : RULES_FASTTRACKER_2;
+  const unsigned openmpt = openmpt_version(tracker);
+  if (openmpt != 0 && openmpt < OPENMPT_FT2_FINETUNE) mod->rules &= ~RULE_FT2_FINETUNE;
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;

@@ -54,8 +54,8 @@
 // a repeated row's first tick runs the effects of the later ticks (FT2); else it starts the row's
 // ticks again
 #define RULE_DELAY_TICKS_ON 0x1000
-// a new note's first tick counts towards Rxy, and a row's first tick keeps the tremor state of the
-// tick before
+// a new note's first tick counts towards Rxy, a row's first tick keeps the tremor state of the
+// tick before, and E90 restarts the sample on the row's first tick
 #define RULE_FT2_TICK_COUNTS 0x2000
 // every new pattern forgets the loops' start rows (ST3)
 #define RULE_LOOP_FORGOTTEN 0x4000
@@ -69,6 +69,9 @@
 // periods play at the PAL Amiga's clock, 3546895 Hz, as ProTracker's MODs do (the engine's own
 // clock is the NTSC Amiga's, 3579546 Hz)
 #define RULE_PAL_CLOCK (1 << 26)
+// an XM sample's finetune tunes in sixteenths of a semitone, its low three bits dropped (FT2's
+// period table)
+#define RULE_FT2_FINETUNE (1 << 29)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table

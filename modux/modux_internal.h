@@ -298,7 +298,7 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
    RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
-   RULE_ARPEGGIO_FROM_END)
+   RULE_ARPEGGIO_FROM_END | RULE_FT2_FINETUNE)
 // XM files of ModPlug Tracker 1.0: its arpeggio counts from the row's start, Kxx releases the key
 // at once, and a loop's start row stays in its pattern.
 #define RULES_MODPLUG_XM \

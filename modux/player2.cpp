@@ -165,6 +165,7 @@ int note2period(modux_player *p, int note, int rate) {
   const int flags = p->mi.flags;
   if (flags & MODUX_LINEAR) {
     note = clamp_int(note, 0, XM_TOP_NOTE);
+    if (mod_rule(p, RULE_FT2_FINETUNE)) rate &= ~7;
     return 7680 - rate / 2 - note * 64 + 64;
   }
   if (flags & MODUX_AMIGA) {
@@ -430,7 +431,11 @@ void parse_extended_command(modux_player *p, int chn, int param) {
     case 0x4: c.vibrato_waveform = x; break;
     case 0x7: c.tremolo_waveform = x; break;
     case 0x8: c.pan = x * 17; break;
-    case 0x9: c.retrig_interval = x; break;
+    case 0x9:
+      c.retrig_interval = x;
+      // FT2's E90 restarts the sample on the row's first tick, with or without a note.
+      if (x == 0 && mod_rule(p, RULE_FT2_TICK_COUNTS) && c.period != 0) c.start_voice = -1;
+      break;
     case 0xA: c.volume += x; break;
     case 0xB: c.volume -= x; break;
     case 0xC:
@@ -602,11 +607,34 @@ static int exact_period_up(modux_player *p, int period, int n) {
   return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
 }
 
+// FT2's arpeggio step: the playing pitch snapped to the nearest note of the sample's finetune,
+// n semitones up. A step past the top of FT2's period table (B-7, counted in sixteenths of a
+// semitone with the finetune) reads the entry after it: C-8 without finetune.
+static int ft2_arpeggio_period(modux_player *p, const CHANNEL_STATE &c, int n) {
+  const int top = 95;  // B-7
+  int lo = 0;
+  for (int s = top; s > 0; s--) {
+    // Half a semitone below note s, in the note's own finetune.
+    const int below = (note2period(p, s, c.tuning) + note2period(p, s - 1, c.tuning)) / 2;
+    if (c.period < below) {
+      lo = s;
+      break;
+    }
+  }
+  const int sixteenths = 16 * (lo + n) + ((c.tuning - 128) >> 3) + 16;
+  if (sixteenths >= 16 * top + 31) return note2period(p, top + 1, 128);
+  return note2period(p, lo + n, c.tuning);
+}
+
 void do_arpeggio(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   const int tick = p->mi.tick;
-  const int from = mod_rule(p, RULE_ARPEGGIO_FROM_END) ? p->mi.speed - tick : tick;
-  const int step = (from % 3 + 3) % 3;
+  const bool ft2 = mod_rule(p, RULE_ARPEGGIO_FROM_END) != 0;
+  const int from = ft2 ? p->mi.speed - tick : tick;
+  int step = (from % 3 + 3) % 3;
+  // FT2 reads its 16-entry step table past the end for rows of more ticks: a base step at 16
+  // ticks left, the second step above.
+  if (ft2 && from >= 16) step = from == 16 ? 0 : 2;
   const int n = step == 1 ? (c.arpeggio_param >> 4) & 15 : c.arpeggio_param & 15;
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     // IT: semitones above the sounding note, added to its pitch for this tick.
@@ -619,6 +647,8 @@ void do_arpeggio(modux_player *p, int chn) {
   }
   if (step == 0)
     c.tick_period = c.period;
+  else if (ft2)
+    c.tick_period = ft2_arpeggio_period(p, c, n);
   else if (mod_rule(p, RULE_EXACT_ARPEGGIO))
     c.tick_period = exact_period_up(p, c.period, n);
   else
