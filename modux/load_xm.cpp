@@ -397,9 +397,9 @@ static unsigned openmpt_version(const char *tracker) {
   return v;
 }
 
-// OpenMPT before 1.22.07 wrote XM files for a finer finetune than FT2's; the reference player
-// keeps that for them.
-static const unsigned OPENMPT_FT2_FINETUNE = 0x1220700;
+// OpenMPT's XM files from before this version play without some of FT2's details
+// (RULE_FT2_EXACT), as the reference player keeps them.
+static const unsigned OPENMPT_FT2_EXACT = 0x1220700;
 
 // The header from offset 17 on: module name, tracker name, version, header size (counted from
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
@@ -431,7 +431,7 @@ static bool read_header(load_state &load, MODUX *mod, cursor &c, view img, int o
   mod->rules = memcmp(tracker, MODPLUG_TRACKER, TRACKER_NAME_BYTES) == 0 ? RULES_MODPLUG_XM
                                                                          : RULES_FASTTRACKER_2;
   const unsigned openmpt = openmpt_version(tracker);
-  if (openmpt != 0 && openmpt < OPENMPT_FT2_FINETUNE) mod->rules &= ~RULE_FT2_FINETUNE;
+  if (openmpt != 0 && openmpt < OPENMPT_FT2_EXACT) mod->rules &= ~RULE_FT2_EXACT;
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;

@@ -69,9 +69,10 @@
 // periods play at the PAL Amiga's clock, 3546895 Hz, as ProTracker's MODs do (the engine's own
 // clock is the NTSC Amiga's, 3579546 Hz)
 #define RULE_PAL_CLOCK (1 << 26)
-// an XM sample's finetune tunes in sixteenths of a semitone, its low three bits dropped (FT2's
-// period table)
-#define RULE_FT2_FINETUNE (1 << 29)
+// details of FT2 that OpenMPT's XM files before 1.22.07 do without: a sample's finetune tunes in
+// sixteenths of a semitone (its low three bits dropped, as FT2's period table has it), and a
+// volume-column vibrato besides the effect's runs the vibrato twice a tick
+#define RULE_FT2_EXACT (1 << 29)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table

@@ -136,6 +136,7 @@ struct CHANNEL_STATE {
   int vibrato_speed;          // position step per tick: 4 x the speed nibble
   int vibrato_depth;          // depth nibble 0..15
   int vibrato_shift;          // right shift of wave x depth: 5 plain, 7 fine
+  int vibrato_twice;          // FT2: -1 when the volume column and the effect both run the vibrato
   int slide2period_on;        // tone portamento 3xx, 5xy, volume column Fx
   int slide2period_speed;     // period change per later tick, + towards a higher pitch
   int slide2period_target;    // period the portamento ends at; 0 none
@@ -143,7 +144,8 @@ struct CHANNEL_STATE {
   int arpeggio_param;         // xy: semitones above the note of steps 1 and 2
   int tremor_on;              // S3M Ixy, XM Txy
   int tremor_count;           // ticks counted in the on-off cycle
-  int tremor_param;           // (on ticks) << 8 | off ticks
+  int tremor_param;           // (on ticks) << 8 | off ticks; under FT2's rules its xy as written
+  int tremor_muted;           // FT2: -1 while a tremor's off phase holds the channel silent
   int delay_sample;           // EDx: tick at which this row's note starts; 0 none
   int cut_tick;               // ECx: tick at which the volume drops to 0; 0 none
   int retrig_interval;        // E9x: ticks between restarts of the sample; 0 none
@@ -298,7 +300,7 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
    RULE_LOOP_FT2 | RULE_JUMP_RESETS_BREAK | RULE_DELAY_TICKS_ON | RULE_FT2_TICK_COUNTS |         \
-   RULE_ARPEGGIO_FROM_END | RULE_FT2_FINETUNE)
+   RULE_ARPEGGIO_FROM_END | RULE_FT2_EXACT)
 // XM files of ModPlug Tracker 1.0: its arpeggio counts from the row's start, Kxx releases the key
 // at once, and a loop's start row stays in its pattern.
 #define RULES_MODPLUG_XM \

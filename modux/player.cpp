@@ -435,6 +435,15 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   return lacking;
 }
 
+// A cell that sets its channel's volume on the row's first tick: an instrument number, a volume
+// or fine volume slide in the volume column, Cxx, EAx or EBx.
+static bool sets_volume(const NOTE_INFO &cell) {
+  if (cell.sample > 0 || (cell.volume >= 0x10 && cell.volume <= 0x50)) return true;
+  if (cell.volume >= 0x80 && cell.volume <= 0x9F) return true;
+  if (cell.command == CMD_SET_VOLUME) return true;
+  return cell.command == CMD_EXTENDED && (cell.param >> 4 == 0x13 || cell.param >> 4 == 0x14);
+}
+
 // The effects of the later ticks stop at a row's start: effects last one row unless the next
 // row repeats them.
 static void stop_tick_effects(CHANNEL_STATE &c) {
@@ -462,6 +471,7 @@ static void stop_tick_effects(CHANNEL_STATE &c) {
   c.panbrello_on = 0;
   c.vcol_volume_slide = 0;
   c.vcol_porta = 0;
+  c.vibrato_twice = 0;
 }
 
 // A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
@@ -477,6 +487,7 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   else
     lacking = start_cell(p, ch, cell);
   parse_command(p, ch, cell, cell.sample - 1);
+  if (cell.command != CMD_VIBRATO && cell.command != CMD_XM_VIBRATO_VOLSLIDE) c.vibrato_twice = 0;
   if (in_turn) {
     // A tone portamento in the volume column is the effect the later ticks run, in place of the
     // effect column's (unless that is one too); its vibrato runs with the effect column's.
@@ -500,6 +511,13 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   c.tick_pan = c.pan;
   c.tick_volume = c.volume;
   c.tick_period = c.period;
+  if (c.tremor_muted) {
+    // FT2: the silence a tremor left lasts until the row sets a volume.
+    if (sets_volume(cell))
+      c.tremor_muted = 0;
+    else
+      c.tick_volume = 0;
+  }
 }
 
 // Second pass over a row, for the channels that play: notes, samples and effects.
@@ -541,6 +559,12 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
     c.volume = 0;
     c.tick_volume = 0;
     c.sounding.volume = 0;
+  }
+  if (c.tremor_muted &&
+      (c.xm_vol_slide_on == -1 || c.volume_slide != 0 || c.vcol_volume_slide != 0)) {
+    // A volume slide sets the volume again after a tremor's silence.
+    c.tremor_muted = 0;
+    c.tick_volume = c.volume;
   }
   if (c.tremor_on == -1) do_tremor(p, ch);
   if (c.xm_vol_slide_on == -1) do_xm_volume_slide(p, ch);

@@ -165,7 +165,7 @@ int note2period(modux_player *p, int note, int rate) {
   const int flags = p->mi.flags;
   if (flags & MODUX_LINEAR) {
     note = clamp_int(note, 0, XM_TOP_NOTE);
-    if (mod_rule(p, RULE_FT2_FINETUNE)) rate &= ~7;
+    if (mod_rule(p, RULE_FT2_EXACT)) rate &= ~7;
     return 7680 - rate / 2 - note * 64 + 64;
   }
   if (flags & MODUX_AMIGA) {
@@ -481,9 +481,11 @@ void parse_extended_command(modux_player *p, int chn, int param) {
 // 3 random) at a position of the 256 steps of its cycle, signed. The units are the tracker's:
 // the IT family's sine has 256 steps and amplitude 64, its ramp falls from 64 and its random
 // wave is a fixed sequence of the position; the others read the sine of vib_table (64 steps,
-// amplitude 255), a ramp that rises from 0 and the player's noise.
-static int wave_value(modux_player *p, int waveform, int pos) {
+// amplitude 255), a ramp that rises from 0 and the player's noise, and falls in the half-cycle
+// of ramp_pos (FT2's tremolo reads the vibrato's; otherwise pos).
+static int wave_value(modux_player *p, int waveform, int pos, int ramp_pos) {
   pos &= 255;
+  ramp_pos &= 255;
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     switch (waveform & 3) {
       case 1: return 64 - (pos >> 1);
@@ -496,7 +498,7 @@ static int wave_value(modux_player *p, int waveform, int pos) {
   int v;
   switch (waveform & 3) {
     case 0: v = vib_table[i]; break;
-    case 1: v = pos < 128 ? i * 8 : 255 - i * 8; break;
+    case 1: v = ramp_pos < 128 ? i * 8 : 255 - i * 8; break;
     case 2: v = 255; break;
     default: v = noise_0_254(p); break;
   }
@@ -516,7 +518,7 @@ static signed char advance_wave(signed char pos, int speed) {
 
 void do_vibrato(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  const int wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos);
+  int wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos, c.vibrato_pos);
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     // IT: on every tick but, under old effects, the row's first, and moving on at each; a depth
     // of 15 (60 here) swings the pitch by about 0.9 semitone, old effects twice that.
@@ -525,6 +527,11 @@ void do_vibrato(modux_player *p, int chn) {
     c.period_delta += it_linear(p) ? d : -d;
     c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
     return;
+  }
+  if (c.vibrato_twice && !p->first_tick) {
+    // FT2 runs a vibrato of both columns twice a tick: the second from where the first moved it.
+    c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+    wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos, c.vibrato_pos);
   }
   c.tick_period = c.period + wave_depth(wave, c.vibrato_depth, c.vibrato_shift);
   if (!p->first_tick) c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
@@ -535,18 +542,22 @@ void do_tremolo(modux_player *p, int chn) {
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     // IT: on the later ticks only, added to the sounding note's volume for this tick.
     if (p->first_tick) return;
-    c.volume_delta += wave_value(p, c.tremolo_waveform, c.tremolo_pos) * c.tremolo_depth / 32;
+    c.volume_delta +=
+        wave_value(p, c.tremolo_waveform, c.tremolo_pos, c.tremolo_pos) * c.tremolo_depth / 32;
     c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
     return;
   }
-  const int wave = wave_value(p, c.tremolo_waveform, c.tremolo_pos);
+  // FT2's ramp falls in the vibrato's half-cycle, not the tremolo's.
+  const int ramp = mod_rule(p, RULE_FT2_TICK_COUNTS) ? c.vibrato_pos : c.tremolo_pos;
+  const int wave = wave_value(p, c.tremolo_waveform, c.tremolo_pos, ramp);
   c.tick_volume = c.volume + wave_depth(wave, c.tremolo_depth, c.tremolo_shift);
   if (!p->first_tick) c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
 }
 
 void do_panbrello(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  c.pan_delta = wave_value(p, c.panbrello_waveform, c.panbrello_pos) * c.panbrello_depth / 8;
+  c.pan_delta =
+      wave_value(p, c.panbrello_waveform, c.panbrello_pos, c.panbrello_pos) * c.panbrello_depth / 8;
   c.panbrello_pos += c.panbrello_speed;
 }
 

@@ -125,13 +125,40 @@ void parse_tremor(modux_player *p, int chn, int param) {
     return;
   }
   c.tremor_on = -1;
+  if (mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    // FT2: T00 goes on with the last parameter, kept as it is written.
+    if (param != 0) c.tremor_param = param;
+    return;
+  }
   if (param == 0 && c.tremor_param != 0 && mod_rule(p, RULE_TREMOR_COUNTS_ON))
     return;  // I00 goes on with the last on and off times
   c.tremor_param = ((((param >> 4) & 15) + 1) << 8) + (param & 15) + 1;
 }
 
+// FT2's tremor: tremor_count holds the phase (bit 7 set while on) and the ticks left in it; each
+// later tick counts one down, and past the end the other phase begins with x (on) or y (off)
+// more ticks, read from the parameter at that moment. A row's first tick keeps the phase.
+static void do_ft2_tremor(modux_player *p, CHANNEL_STATE &c) {
+  int on = c.tremor_count & 0x80;
+  int left = c.tremor_count & 0x7F;
+  if (!p->first_tick) {
+    left -= 1;
+    if (left < 0) {
+      left = on ? c.tremor_param & 15 : (c.tremor_param >> 4) & 15;
+      on ^= 0x80;
+    }
+    c.tremor_count = on | left;
+    c.tremor_muted = on ? 0 : -1;
+  }
+  c.tick_volume = c.tremor_muted ? 0 : c.volume;
+}
+
 void do_tremor(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    do_ft2_tremor(p, c);
+    return;
+  }
   const int on = (c.tremor_param >> 8) & 31;
   const int off = c.tremor_param & 31;
   if (on + off == 0) return;
@@ -310,7 +337,11 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
       case 0x8: c.volume -= y; break;
       case 0x9: c.volume += y; break;
       case 0xA: c.vibrato_speed = 4 * y; break;
-      case 0xB: parse_vibrato(p, chn, y, 5); break;
+      case 0xB:
+        parse_vibrato(p, chn, y, 5);
+        // FT2 runs this vibrato besides an effect column's own (see start_channel_row).
+        if (mod_rule(p, RULE_FT2_EXACT)) c.vibrato_twice = -1;
+        break;
       case 0xC: c.pan = 17 * y; break;
       case 0xD:
         if (y != 0) c.vcol_pan_left_memory = -y;
