@@ -50,6 +50,9 @@ const int FLAG_LINEAR = 8;
 const int FLAG_OLD_EFFECTS = 16;
 const int FLAG_COMPAT_GXX = 32;
 const int SPECIAL_MESSAGE = 1;
+const int SPECIAL_HISTORY = 2;  // an edit history follows the offset tables
+const int SPECIAL_MACROS = 8;   // the song's MIDI macros follow (after the history)
+const int MACRO_TEXT = 32;      // bytes of one macro in the file
 const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRESSED = 8,
           SAMPLE_LOOP = 16, SAMPLE_SUSTAIN = 32, SAMPLE_PINGPONG = 64,
           SAMPLE_SUSTAIN_PINGPONG = 128;
@@ -187,6 +190,27 @@ void read_message(MODUX *mod, view img, long long base, const it_header &h) {
   if (!mod->message) return;
   for (int i = 0; i < length; i++)
     mod->message[i] = img.data[at + i] == 13 ? '\n' : img.data[at + i];
+}
+
+// The MIDI macros of SF0..SFF and Z80..ZFF: the song's own when it has them, else the default
+// ones (SF0 sets the cutoff from Z00..Z7F, Z80..Z8F the resonance in steps of 8). None for files
+// of trackers without filter macros. A failed allocation leaves Zxx doing nothing.
+void read_macros(MODUX *mod, cursor &c, const it_header &h) {
+  if (!(mod->rules & RULE_IT_ZXX_MACROS)) return;
+  mod->it_macros = static_cast<char *>(calloc(MODUX_IT_MACROS, MODUX_IT_MACRO_BYTES));
+  if (!mod->it_macros) return;
+  if (h.special & SPECIAL_HISTORY) c.skip(8LL * c.lword());
+  const int global = 9;  // the nine device messages before SF0 play nothing here
+  if ((h.special & SPECIAL_MACROS) && c.has((global + MODUX_IT_MACROS) * MACRO_TEXT)) {
+    c.skip(global * MACRO_TEXT);
+    for (int i = 0; i < MODUX_IT_MACROS; i++)
+      c.bytes(mod->it_macros + i * MODUX_IT_MACRO_BYTES, MACRO_TEXT);
+    return;
+  }
+  snprintf(mod->it_macros, MODUX_IT_MACRO_BYTES, "F0F000z");
+  for (int i = 0; i < 16; i++)
+    snprintf(mod->it_macros + (16 + i) * MODUX_IT_MACRO_BYTES, MODUX_IT_MACRO_BYTES, "F0F001%02X",
+             i * 8);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -772,6 +796,7 @@ MODUX *modux_import::load_it_bytes(load_state &load, view img, int offset) {
       !read_offsets(load, c, samples, h.samples, "sample") ||
       !read_offsets(load, c, patterns, h.patterns, "pattern"))
     return abandon(mod);
+  read_macros(mod, c, h);
   read_message(mod, img, base, h);
   if (!read_instruments(load, mod, img, base, h, instruments) ||
       !read_samples(load, mod, img, base, h, samples) ||

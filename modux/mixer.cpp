@@ -249,37 +249,36 @@ void mixer_set_position(MIXER_STATE *m, int voice, int frame) {
   v.ended = 0;
 }
 
-// Coefficients of IT's two-pole resonant low-pass at the output rate: the cutoff (0..127)
-// spans 130 Hz to about 5.1 kHz on a scale of 24 steps an octave, the resonance 0..127 up to
-// 24 dB of damping. Cutoff 127 with resonance 0 leaves the sound unfiltered.
+// Coefficients of IT's two-pole resonant low-pass at the output rate: the cutoff (0..254, 48
+// steps an octave) spans 130 Hz up, the resonance 0..127 up to 24 dB of damping.
 static void design_filter(const MIXER_STATE *m, MIXER_VOICE_STATE &v) {
-  if (v.cutoff >= 127 && v.resonance <= 0) {
-    v.filter = 0;
-    return;
-  }
-  const double hz = 110.0 * std::pow(2.0, 0.25 + v.cutoff / 24.0);
-  double fc = hz * 2.0 * M_PI / m->rate;
-  if (fc > M_PI) fc = M_PI;
+  double hz = 110.0 * std::pow(2.0, 0.25 + v.cutoff / 48.0);
+  if (hz < 120.0) hz = 120.0;
+  if (hz > 20000.0) hz = 20000.0;
+  if (hz > m->rate / 2.0) hz = m->rate / 2.0;
   const double damping = std::pow(10.0, -(24.0 / 128.0) * v.resonance / 20.0);
-  double d = (1.0 - 2.0 * damping) * fc;
-  if (d > 2.0) d = 2.0;
-  d = (2.0 * damping - d) / fc;
-  const double e = 1.0 / (fc * fc);
+  const double r = m->rate / (2.0 * M_PI * hz);
+  const double d = damping * r + damping - 1.0;
+  const double e = r * r;
   const double norm = 1.0 + d + e;
   v.fa = static_cast<float>(1.0 / norm);
   v.fb = static_cast<float>((d + e + e) / norm);
   v.fc = static_cast<float>(-e / norm);
-  if (!v.filter) v.y1[0] = v.y1[1] = v.y2[0] = v.y2[1] = 0.0f;
-  v.filter = -1;
 }
 
 void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance) {
   if (!valid(m, voice)) return;
   MIXER_VOICE_STATE &v = m->voices[voice];
-  cutoff = cutoff < 0 ? 0 : cutoff > 127 ? 127 : cutoff;
+  if (cutoff < 0) {
+    v.filter = 0;
+    return;
+  }
+  cutoff = cutoff > 254 ? 254 : cutoff;
   resonance = resonance < 0 ? 0 : resonance > 127 ? 127 : resonance;
   if (v.filter && v.cutoff == cutoff && v.resonance == resonance) return;
-  if (!v.filter && cutoff >= 127 && resonance <= 0) return;
+  // A filter switched on starts from silence; one already running keeps its memory.
+  if (!v.filter) v.y1 = v.y2 = 0.0f;
+  v.filter = -1;
   v.cutoff = cutoff;
   v.resonance = resonance;
   design_filter(m, v);
@@ -408,27 +407,25 @@ static loop_span loop_of(const MIXER_VOICE_STATE &v) {
 // A voice's filter while it mixes one stretch, kept in registers.
 struct filter_run {
   float fa, fb, fc;
-  float y1l, y2l, y1r, y2r;
+  float y1, y2;
 };
 
-// Adds one frame of a voice, left xl and right xr, to acc; through the voice's filter on both
-// sides when FILTER. Filtering after the gains equals filtering before: the filter is linear
-// and the gains change slowly.
+// The filter's memory is held to twice the sample's range, so that a filter on the edge of
+// oscillating stays bounded.
+static inline float clip_memory(float y) { return y < -2.0f ? -2.0f : y > 2.0f ? 2.0f : y; }
+
+// Adds one frame of a voice, its value s weighted by the gains gl and gr, to acc; the value
+// passes through the voice's filter first when FILTER.
 template <bool FILTER>
-static inline void put(float *acc, float xl, float xr, filter_run &f) {
+static inline void put(float *acc, float s, float gl, float gr, filter_run &f) {
   if (FILTER) {
-    const float yl = f.fa * xl + f.fb * f.y1l + f.fc * f.y2l;
-    const float yr = f.fa * xr + f.fb * f.y1r + f.fc * f.y2r;
-    f.y2l = f.y1l;
-    f.y1l = yl;
-    f.y2r = f.y1r;
-    f.y1r = yr;
-    acc[0] += yl;
-    acc[1] += yr;
-  } else {
-    acc[0] += xl;
-    acc[1] += xr;
+    const float y = f.fa * s + f.fb * clip_memory(f.y1) + f.fc * clip_memory(f.y2);
+    f.y2 = f.y1;
+    f.y1 = y;
+    s = y;
   }
+  acc[0] += s * gl;
+  acc[1] += s * gr;
 }
 
 // n frames of a voice at a held value s (gains ramping when RAMP).
@@ -436,7 +433,7 @@ template <bool RAMP, bool FILTER>
 static void hold(MIXER_VOICE_STATE &v, float *acc, int n, float s, filter_run &f) {
   float gl = v.gain[0], gr = v.gain[1];
   for (int k = 0; k < n; k++) {
-    put<FILTER>(acc + 2 * k, s * gl, s * gr, f);
+    put<FILTER>(acc + 2 * k, s, gl, gr, f);
     if (RAMP) {
       gl += v.slope[0];
       gr += v.slope[1];
@@ -446,9 +443,9 @@ static void hold(MIXER_VOICE_STATE &v, float *acc, int n, float s, filter_run &f
   v.gain[1] = gr;
 }
 
-// What the filter sends on from its memory while the voice adds nothing (silent or stopped).
+// The filter's memory running on while the voice adds nothing (silent or stopped).
 static void ring(float *acc, int n, filter_run &f) {
-  for (int k = 0; k < n; k++) put<true>(acc + 2 * k, 0.0f, 0.0f, f);
+  for (int k = 0; k < n; k++) put<true>(acc + 2 * k, 0.0f, 0.0f, 0.0f, f);
 }
 
 // Counts n frames of ramp; a finished ramp lands exactly on its target.
@@ -515,7 +512,7 @@ static void run_linear(MIXER_VOICE_STATE &v, float *acc, int n, long long step, 
     const float a = data[i];
     const float b = data[i + 1];
     const float s = a + (b - a) * f;
-    put<FILTER>(acc + 2 * k, s * gl, s * gr, fr);
+    put<FILTER>(acc + 2 * k, s, gl, gr, fr);
     if (RAMP) {
       gl += sl;
       gr += sr;
@@ -570,7 +567,7 @@ static void mix_linear(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) 
       else if (loop.end)
         b = v.frames[loop.start];
       const float s = a + (b - a) * f;
-      put<FILTER>(acc, s * v.gain[0], s * v.gain[1], fr);
+      put<FILTER>(acc, s, v.gain[0], v.gain[1], fr);
       if (v.ramp) {
         v.gain[0] += v.slope[0];
         v.gain[1] += v.slope[1];
@@ -709,7 +706,7 @@ static void run_kind(MIXER_VOICE_STATE &v, const float *data, long long shift, f
   for (int k = 0; k < n; k++) {
     const float s =
         resample<KIND>(data + ((pos >> FRACTION_BITS) - before), static_cast<unsigned>(pos), t);
-    put<FILTER>(acc + 2 * k, s * gl, s * gr, fr);
+    put<FILTER>(acc + 2 * k, s, gl, gr, fr);
     if (RAMP) {
       gl += sl;
       gr += sr;
@@ -750,7 +747,7 @@ __attribute__((target("avx2,fma"))) static void run_sinc_avx2(MIXER_VOICE_STATE 
     __m128 s4 = _mm_add_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1));
     s4 = _mm_add_ps(s4, _mm_movehl_ps(s4, s4));
     const float s = _mm_cvtss_f32(_mm_add_ss(s4, _mm_shuffle_ps(s4, s4, 1)));
-    put<FILTER>(acc + 2 * k, s * gl, s * gr, fr);
+    put<FILTER>(acc + 2 * k, s, gl, gr, fr);
     if (RAMP) {
       gl += sl;
       gr += sr;
@@ -873,12 +870,13 @@ static void mix_any(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n) {
     if (v.playing) mix_by<false>(m, v, acc, n, none);
     return;
   }
-  filter_run fr{v.fa, v.fb, v.fc, v.y1[0], v.y2[0], v.y1[1], v.y2[1]};
+  filter_run fr{v.fa, v.fb, v.fc, v.y1, v.y2};
   if (v.playing)
     mix_by<true>(m, v, acc, n, fr);
   else
     ring(acc, n, fr);
-  v.y1[0] = fr.y1l, v.y2[0] = fr.y2l, v.y1[1] = fr.y1r, v.y2[1] = fr.y2r;
+  v.y1 = fr.y1;
+  v.y2 = fr.y2;
 }
 
 // Mixes n frames (at most BLOCK_FRAMES) of every active voice and tail into acc, in voice order.

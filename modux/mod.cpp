@@ -92,6 +92,7 @@ void destroy_mod(MODUX *mod) {
   free(mod->it_instruments);
   free(mod->sustain_samples);  // shares the data of samples
   free(mod->message);
+  free(mod->it_macros);
   if (mod->patterns) {
     for (int i = 0; i < mod->pattern_count; i++) free(mod->patterns[i].notes);
     free(mod->patterns);

@@ -187,6 +187,9 @@ struct IT_INSTRUMENT_INFO {
 };
 
 // The module: one zero-filled allocation owning every array below.
+#define MODUX_IT_MACROS 144
+#define MODUX_IT_MACRO_BYTES 33
+
 struct MODUX {
   char name[29];                 // at most 28 characters, always terminated
   SAMPLE_INFO *sample_info;      // sample_count entries
@@ -213,6 +216,9 @@ struct MODUX {
   int mix_volume;                          // 0..128
   int pan_separation;                      // 0..128
   char *message;                           // the song message, terminated, or null
+  // MIDI macros: MODUX_IT_MACROS strings of MODUX_IT_MACRO_BYTES, each terminated (SF0..SFF,
+  // then Z80..ZFF), or null (Zxx does nothing).
+  char *it_macros;
   int format;  // MODFILE_INFO::type of the file it was loaded from; 0 when not loaded from one
 };
 

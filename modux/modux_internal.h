@@ -59,7 +59,10 @@ struct NOTE_STATE {
   int fade;                         // 1024 down to 0
   int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
   int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
-  int cutoff, resonance;                     // filter 0..127; 127/0 is no filter
+  int cutoff, resonance;                     // filter settings 0..127, the channel's
+  int filter_on;                             // -1 while the note plays through its filter
+  int filter_cutoff, filter_resonance;       // what the filter was last set to (cutoff 0..254)
+  int filter_env;                            // filter envelope's modifier, -256..256 (256 none)
   int vibrato_pos, vibrato_amp;              // the sample's auto-vibrato: place, depth now
   int start;                                 // -1: start the sample at the next output
   int offset;                                // frame to start from
@@ -545,6 +548,7 @@ void do_xm_x(modux_player *p, int chn, int param);
 // the position one tick on (ended: past its last point).
 void parse_it_note(modux_player *p, int chn, int note, int number);
 int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
+void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);
 
 // ---------------------------------------------------------------------------------------------

@@ -474,20 +474,70 @@ void parse_it_panbrello(modux_player *p, int ch, int param) {
   if (param & 15) c.panbrello_depth = param & 15;
 }
 
+// The note's volume with its sample's, instrument's, channel's and the global volume, 0..128.
+static int macro_volume(modux_player *p, const CHANNEL_STATE &c) {
+  const MODUX *mod = p->of;
+  const NOTE_STATE &n = c.sounding;
+  double v = n.volume / 64.0 * c.channel_volume / 64.0 * p->mi.global_volume / 128.0;
+  if (mod->sample_info && n.sample >= 0 && n.sample < mod->sample_count)
+    v *= mod->sample_info[n.sample].global_volume / 64.0;
+  if (mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count)
+    v *= mod->it_instruments[n.instrument].global_volume / 128.0;
+  return static_cast<int>(v * 128);
+}
+
+// The byte a letter of a MIDI macro stands for, on channel ch running Zxx with parameter param.
+static int macro_letter(modux_player *p, int ch, int param, char letter) {
+  const CHANNEL_STATE &c = p->ci[ch];
+  const NOTE_STATE &n = c.sounding;
+  switch (letter) {
+    case 'z': return param;                                  // the parameter, Z80..ZFF whole
+    case 'n': return n.note & 127;                           // the last note played
+    case 'v': return clamp_int(n.volume * 2, 1, 127);        // the note's volume
+    case 'u': return clamp_int(macro_volume(p, c), 1, 127);  // its volume with the others
+    case 'x':
+    case 'y': return clamp_int(n.pan / 2, 0, 127);  // the note's pan
+    case 'h': return ch & 127;                      // the pattern channel
+    case 'o': return (c.sample_offset >> 8) & 127;  // the sample offset's Oxx
+    default: return 0;  // MIDI channel, program, bank, checksum: no MIDI device here
+  }
+}
+
+// Zxx runs a MIDI macro: SFx's for Z00..Z7F, its own for Z80..ZFF. A macro is hex digits (a
+// nibble each) and letters (a byte each); of the messages it sends, the engine plays its own
+// F0 F0 00 xx (cutoff) and F0 F0 01 xx (resonance); the others are meant for MIDI devices.
 void parse_it_midi_macro(modux_player *p, int ch, int param) {
   const MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = c.sounding;
-  // The default macros: Z00..Z7F set the cutoff (SF0) or, after SF1, the resonance;
-  // Z80..Z8F set the resonance in steps of 8.
-  if (!(mod->rules & RULE_IT_ZXX_MACROS)) return;
-  if (param < 0x80) {
-    if (c.midi_macro == 1)
-      n.resonance = param;
-    else if (c.midi_macro == 0)
-      n.cutoff = param;
-  } else if (param < 0x90) {
-    n.resonance = (param & 15) * 8;
+  if (!(mod->rules & RULE_IT_ZXX_MACROS) || !mod->it_macros) return;
+  const int which = param < 0x80 ? c.midi_macro : 16 + param - 0x80;
+  const char *text = mod->it_macros + which * MODUX_IT_MACRO_BYTES;
+  unsigned char message[MODUX_IT_MACRO_BYTES];
+  int length = 0, nibbles = 0;
+  for (int i = 0; text[i] && length < MODUX_IT_MACRO_BYTES; i++) {
+    const char t = text[i];
+    const int digit = t >= '0' && t <= '9' ? t - '0' : t >= 'A' && t <= 'F' ? t - 'A' + 10 : -1;
+    if (digit >= 0) {
+      if (nibbles++ & 1)
+        message[length - 1] = static_cast<unsigned char>(message[length - 1] << 4 | digit);
+      else
+        message[length++] = static_cast<unsigned char>(digit);
+    } else if (t >= 'a' && t <= 'z') {
+      nibbles = 0;
+      message[length++] = static_cast<unsigned char>(macro_letter(p, ch, param, t));
+    }
+  }
+  const bool note_start = n.start && n.active;
+  for (int i = 0; i + 3 < length;) {
+    if (message[i] != 0xF0 || message[i + 1] != 0xF0 || message[i + 3] >= 0x80) {
+      i++;
+      continue;
+    }
+    if (message[i + 2] == 0) n.cutoff = message[i + 3];
+    if (message[i + 2] == 1) n.resonance = message[i + 3];
+    if (message[i + 2] <= 1) it_setup_filter(n, note_start);
+    i += 4;
   }
 }
 

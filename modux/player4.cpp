@@ -370,7 +370,15 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
   voices_new_note(p, ch, instrument, sample, note);
   const SAMPLE_INFO &s = mod->sample_info[sample];
+  // The filter belongs to the channel: its settings and state go on to the new note.
+  const NOTE_STATE before = n;
   n = NOTE_STATE{};
+  n.cutoff = before.cutoff;
+  n.resonance = before.resonance;
+  n.filter_on = before.filter_on;
+  n.filter_cutoff = before.filter_cutoff;
+  n.filter_resonance = before.filter_resonance;
+  n.filter_env = 256;
   n.voice = p->voice_table[ch];
   n.active = -1;
   n.channel = ch;
@@ -384,7 +392,6 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.start = -1;
   n.sustain = s.sustain_flags ? -1 : 0;
   n.random_volume = 100;
-  n.cutoff = 127;
   n.vibrato_sweep = s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
   if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
   if (instrument >= 0) {
@@ -405,8 +412,23 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
     c.pan = ins.pan >= 0 ? ins.pan * 4 : c.pan;
   }
   if (s.pan_on) c.pan = n.pan;
+  it_setup_filter(n, true);
   c.vibrato_pos = c.tremolo_pos = 0;
   c.porta_target = 0;
+}
+
+// Sets the note's filter from its cutoff and resonance, the cutoff scaled by the filter envelope.
+// A wide-open cutoff without resonance changes nothing, except that it switches the filter off
+// at a note's start.
+void it_setup_filter(NOTE_STATE &n, bool note_start) {
+  const int cutoff = n.cutoff * (n.filter_env + 256) / 256;
+  if (n.resonance == 0 && cutoff >= 254) {
+    if (note_start) n.filter_on = 0;
+    return;
+  }
+  n.filter_on = -1;
+  n.filter_cutoff = cutoff;
+  n.filter_resonance = n.resonance;
 }
 
 // The value of an envelope at a position, then the position one tick on (loops and the sustain

@@ -32,8 +32,9 @@ int modux_voice_get_position(modux_player *p, int voice);  // -1 once a sample h
 // higher priority, which then plays nothing).
 int modux_voice_held(modux_player *p, int voice);
 void modux_voice_set_playmode(modux_player *p, int voice, int mode);
-// IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
-// mixer filters; Allegro's voices have no filter and play the note unfiltered.
+// IT's resonant low-pass filter: cutoff 0..254 in 48 steps an octave (-1: no filter), resonance
+// 0..127. The offline mixer filters; Allegro's voices have no filter and play the note
+// unfiltered.
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------
@@ -76,11 +77,12 @@ struct MIXER_VOICE_STATE {
   float target[2];     // what the ramp is heading for
   float slope[2];      // gain change per output frame while ramping
   int ramp;            // output frames of ramp left
-  // IT resonant low-pass: y = a x + b y1 + c y2 per side; off while filter is 0.
+  // IT resonant low-pass on the sample's value before the gains: y = a x + b y1 + c y2; off
+  // while filter is 0.
   int filter;  // -1 while the voice is filtered
   int cutoff, resonance;
   float fa, fb, fc;
-  float y1[2], y2[2];
+  float y1, y2;
 };
 
 // A sample's frames as the mixer reads them: signed, -1..1, the first channel only.

@@ -79,6 +79,8 @@ void voices_reset(modux_player *p, MODUX *mod) {
     CHANNEL_STATE &c = p->ci[ch];
     c.sounding = NOTE_STATE{};
     c.sounding.voice = -1;
+    c.sounding.cutoff = 127;
+    c.sounding.filter_env = 256;
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
@@ -258,7 +260,6 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   // Pitch: the note's, the channel's vibrato, the pitch envelope (half-semitones) unless it
   // drives the filter, the sample's auto-vibrato.
   long long period = n.period + (channel ? channel->period_delta : 0);
-  int cutoff = n.cutoff;
   const bool filter_env = ins && (ins->pitch_env.flags & 128);
   const int vib =
       auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);
@@ -270,7 +271,10 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
         period *
         std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
   }
-  if (filter_env && n.pitch_env_on) cutoff = clamp_int(cutoff * (env_pitch + 32) / 64, 0, 127);
+  if (filter_env && n.pitch_env_on) {
+    n.filter_env = env_pitch * 8;
+    it_setup_filter(n, n.start != 0);
+  }
   const long long hz = static_cast<long long>(it_pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
 
   n.loudness = volume;
@@ -278,7 +282,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
     modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
     modux_voice_set_volume(p, voice, volume);
     modux_voice_set_pan(p, voice, pan);
-    modux_voice_set_filter(p, voice, cutoff, n.resonance);
+    modux_voice_set_filter(p, voice, n.filter_on ? n.filter_cutoff : -1, n.filter_resonance);
     if (n.start) modux_voice_start(p, voice);
   }
   n.start = 0;
