@@ -248,13 +248,14 @@ void read_envelope(cursor &c, IT_ENVELOPE_INFO &e, int low, int high) {
   fit_envelope(e);
 }
 
-// The keyboard: 120 pairs of the note played and the sample (from 1; 0 none).
+// The keyboard: 120 pairs of the note played and the sample (from 1; 0 none, which the model
+// keeps as -1: the note is ignored; a sample past the module's last is -2: the note stops).
 void read_keyboard(cursor &c, IT_INSTRUMENT_INFO &ins, int samples) {
   for (int n = 0; n < MODUX_IT_NOTES; n++) {
     const int note = c.byte();
     const int sample = c.byte();
     ins.note_map[n] = note < MODUX_IT_NOTES ? note : n;
-    ins.sample_map[n] = sample >= 1 && sample <= samples ? sample - 1 : -1;
+    ins.sample_map[n] = sample == 0 ? -1 : sample <= samples ? sample - 1 : -2;
   }
 }
 
@@ -698,7 +699,8 @@ bool read_pattern(load_state &load, MODUX *mod, view img, long long at, int numb
                   : note == NOTE_OFF    ? -2
                   : note == NOTE_CUT    ? -1
                                         : -3;
-    if (sample > 0 && sample <= limit) cell.sample = sample;  // a number the module lacks is none
+    // A number the module lacks is kept as the one past its last: it plays nothing.
+    if (sample > 0) cell.sample = sample <= limit ? sample : limit + 1;
     if (volume >= 0 && volume <= 212) cell.volume = volume + 1;  // 0 stays "none"
     if (command > 0) {
       int code = command, value = param;

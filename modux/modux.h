@@ -170,7 +170,7 @@ struct IT_ENVELOPE_INFO {
 // IT-family instrument.
 struct IT_INSTRUMENT_INFO {
   int note_map[MODUX_IT_NOTES];    // note 0..119 -> note played, 0..119
-  int sample_map[MODUX_IT_NOTES];  // note 0..119 -> sample index from 0, -1 none
+  int sample_map[MODUX_IT_NOTES];  // note 0..119 -> sample index from 0, -1 none, -2 lacking
   int new_note_action;             // 0 cut, 1 continue, 2 note off, 3 note fade
   int duplicate_check;             // 0 off, 1 note, 2 sample, 3 instrument
   int duplicate_action;            // 0 cut, 1 note off, 2 note fade

@@ -65,9 +65,10 @@ struct NOTE_STATE {
   int filter_env;                            // filter envelope's modifier, -256..256 (256 none)
   int vibrato_pos, vibrato_amp;              // the sample's auto-vibrato: place, depth now
   int start;                                 // -1: start the sample at the next output
-  int offset;                                // frame to start from
-  int sustain;                               // -1 while the sample plays its sustain loop
-  int loudness;        // last volume sent to the voice, 0..255, for choosing what to give up
+  int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is
+  int offset;    // frame to start from
+  int sustain;   // -1 while the sample plays its sustain loop
+  int loudness;  // last volume sent to the voice, 0..255, for choosing what to give up
   int random_volume;   // percent of the note's volume kept from the instrument's variation
   int channel_volume;  // of its channel when it went into the background, 0..64
   int vibrato_sweep;   // growth of vibrato_amp per tick
@@ -171,6 +172,8 @@ struct CHANNEL_STATE {
   // (pan 0..256, vibrato depth 4 x Hxy's nibble or 1 x Uxy's) and with tremor_param,
   // s3m_retrig_* and sample_offset as the memories of Ixy, Qxy and Oxx.
   NOTE_STATE sounding;      // the note the channel plays
+  int it_number;            // last instrument (sample mode: sample) number of a cell, from 0;
+                            // -1 none; kept even when the module lacks it
   int channel_volume;       // Mxx, 0..64
   int channel_vol_slide;    // Nxy: channel volume change per later tick this row; 0 none
   int surround;             // -1 after S91: the channel plays in surround
@@ -547,6 +550,15 @@ void do_xm_x(modux_player *p, int chn, int param);
 // channel through the instrument's keyboard; the value of an IT envelope at a position, moving
 // the position one tick on (ended: past its last point).
 void parse_it_note(modux_player *p, int chn, int note, int number);
+// What a cell's number plays for a note (0..119): the sample, and the note played in `played`,
+// through an instrument's keyboard (sample mode: the number is the sample); -1 nothing (the
+// number or the keyboard names none: the channel's note goes on), -2 a sample the module lacks or
+// an empty one (the channel's note stops).
+int it_keyboard(const MODUX *mod, int number, int note, int &played);
+// A number without a note: the channel's note takes the sample (instrument mode: the instrument,
+// its envelopes from their start when it is another, and the sample its keyboard gives the note)
+// and its volume; a note that has ended starts again.
+void parse_it_number(modux_player *p, int chn, int number);
 int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
 void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);

@@ -344,39 +344,40 @@ static bool lacks_sample(modux_player *p, int sample) {
 // The IT family's cells: notes through the keyboard, held back by a note delay
 // ---------------------------------------------------------------------------------------------
 
-// A cell's note, sample and volume: the part a note delay holds back.
+// A cell's note, sample and volume: the part a note delay holds back. A note without a number
+// plays the channel's last number, even one the module lacks.
 static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
   const int number = cell.sample - 1;
+  if (number >= 0) c.it_number = number;
   const bool porta = is_tone_portamento(p, cell) && n.active;
   if (cell.note > 0) {
     const int note = cell.note - 1;
-    int ins = number >= 0 ? number : n.instrument >= 0 ? n.instrument : n.sample;
-    if (!(mod->rules & RULE_IT_INSTRUMENTS) && number < 0) ins = n.sample;
-    if (porta) {
-      int sample = ins, played = note;
-      if ((mod->rules & RULE_IT_INSTRUMENTS) && mod->it_instruments && ins >= 0 &&
-          ins < mod->instrument_count) {
-        sample = mod->it_instruments[ins].sample_map[note];
-        played = mod->it_instruments[ins].note_map[note];
-      }
-      if (sample >= 0)
-        c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
-    } else if (ins >= 0) {
-      parse_it_note(p, ch, note, ins);
+    int played = note;
+    const int sample = it_keyboard(mod, c.it_number, note, played);
+    if (sample == -2) {
+      n.fade = 0;
+    } else if (sample >= 0 && porta) {
+      c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
+      // The number only restores the playing sample's volume.
+      if (number >= 0 && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
+    } else if (sample >= 0) {
+      parse_it_note(p, ch, note, c.it_number);
     }
-  } else if (cell.note == -1) {
+  } else if (number >= 0 && cell.note == 0) {
+    parse_it_number(p, ch, number);
+  } else if (number >= 0 && n.active && n.sample >= 0) {
+    n.volume = mod->sample_info[n.sample].volume;  // with a note command: the volume only
+  }
+  if (cell.note == -1) {
     n.fade = 0;  // cut
   } else if (cell.note == -2) {
     n.key_off = -1;
   } else if (cell.note == -3) {
     n.fading = -1;
   }
-  // A sample or instrument number alone resets the volume to its default.
-  if (number >= 0 && n.active && n.sample >= 0 && mod->sample_info)
-    n.volume = mod->sample_info[n.sample].volume;
   parse_volume_command(p, ch, cell.volume, cell.note);
 }
 
@@ -556,6 +557,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   }
   // After the delay: a note delayed to the cut's tick is cut at once.
   if (c.cut_tick != 0 && tick == c.cut_tick) {
+    if (in_turn) c.sounding.fade = 0;  // the IT family's cut ends the note
     c.volume = 0;
     c.tick_volume = 0;
     c.sounding.volume = 0;

@@ -354,20 +354,79 @@ void do_xm_x(modux_player *p, int chn, int param) {
 // The IT family's notes and envelopes
 // ---------------------------------------------------------------------------------------------
 
+int it_keyboard(const MODUX *mod, int number, int note, int &played) {
+  played = note;
+  if (number < 0 || note < 0 || note >= MODUX_IT_NOTES) return -1;
+  int sample = number;
+  if (mod->rules & RULE_IT_INSTRUMENTS) {
+    if (!mod->it_instruments || number >= mod->instrument_count) return -1;
+    sample = mod->it_instruments[number].sample_map[note];
+    played = mod->it_instruments[number].note_map[note];
+    if (sample == -1) return -1;
+  }
+  if (sample < 0 || !mod->sample_info || !mod->samples || sample >= mod->sample_count ||
+      mod->samples[sample].len == 0)
+    return -2;
+  return sample;
+}
+
+// The instrument's envelopes start again from their first tick.
+static void restart_it_envelopes(const IT_INSTRUMENT_INFO &ins, NOTE_STATE &n) {
+  n.vol_pos = n.pan_pos = n.pitch_pos = 0;
+  n.vol_env_on = (ins.vol_env.flags & 1) ? -1 : 0;
+  n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
+  n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
+}
+
+// The sounding note goes on with another sample from where its voice is.
+static void swap_it_sample(const MODUX *mod, NOTE_STATE &n, int sample) {
+  if (sample == n.sample) return;
+  n.sample = sample;
+  n.swap = -1;
+  n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
+}
+
+void parse_it_number(modux_player *p, int ch, int number) {
+  MODUX *mod = p->of;
+  NOTE_STATE &n = p->ci[ch].sounding;
+  int played = 0;
+  const int sample = it_keyboard(mod, number, n.note, played);
+  // A note that has ended plays again.
+  if (!n.active && n.period != 0 && sample >= 0) {
+    parse_it_note(p, ch, n.note, number);
+    return;
+  }
+  if (!(mod->rules & RULE_IT_INSTRUMENTS)) {
+    // Sample mode: a number the module lacks stops the note.
+    if (sample < 0) {
+      n.fade = 0;
+      return;
+    }
+    if (n.active) swap_it_sample(mod, n, sample);
+  } else {
+    // An instrument the module lacks changes nothing.
+    if (!mod->it_instruments || number < 0 || number >= mod->instrument_count || !n.active) return;
+    // Another instrument brings its envelopes from their start.
+    if (number != n.instrument) restart_it_envelopes(mod->it_instruments[number], n);
+    n.instrument = number;
+    if (sample >= 0) swap_it_sample(mod, n, sample);
+  }
+  if (n.active && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
+}
+
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
 void parse_it_note(modux_player *p, int ch, int note, int number) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
-  int instrument = -1, sample = number, played = note;
-  if (mod->rules & RULE_IT_INSTRUMENTS) {
-    instrument = number;
-    if (!mod->it_instruments || instrument < 0 || instrument >= mod->instrument_count) return;
-    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
-    sample = ins.sample_map[note];
-    played = ins.note_map[note];
+  int played = note;
+  const int sample = it_keyboard(mod, number, note, played);
+  if (sample == -1) return;
+  if (sample < 0) {
+    n.fade = 0;
+    return;
   }
-  if (!mod->sample_info || sample < 0 || sample >= mod->sample_count) return;
+  const int instrument = (mod->rules & RULE_IT_INSTRUMENTS) ? number : -1;
   voices_new_note(p, ch, instrument, sample, note);
   const SAMPLE_INFO &s = mod->sample_info[sample];
   // The filter belongs to the channel: its settings and state go on to the new note.
@@ -393,12 +452,12 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.sustain = s.sustain_flags ? -1 : 0;
   n.random_volume = 100;
   n.vibrato_sweep = s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
+  // The sample's pan, else the instrument's, else the channel's: the first two hold for this
+  // note only.
   if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
   if (instrument >= 0) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
-    n.vol_env_on = (ins.vol_env.flags & 1) ? -1 : 0;
-    n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
-    n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
+    restart_it_envelopes(ins, n);
     if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
     // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
     // centre note: by separation / 2 on this 0..256 scale.
@@ -409,9 +468,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
     if (ins.filter_resonance >= 0) n.resonance = ins.filter_resonance;
     n.pan = clamp_int(n.pan, 0, 256);
-    c.pan = ins.pan >= 0 ? ins.pan * 4 : c.pan;
   }
-  if (s.pan_on) c.pan = n.pan;
   it_setup_filter(n, true);
   c.vibrato_pos = c.tremolo_pos = 0;
   c.porta_target = 0;

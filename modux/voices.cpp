@@ -84,6 +84,7 @@ void voices_reset(modux_player *p, MODUX *mod) {
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
+    c.it_number = -1;
     c.tremor_param = 0x101;  // I00 before any Ixy: one tick on, one off
   }
   voices_silence(p);
@@ -201,18 +202,23 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
     if (voice >= 0) modux_voice_stop(p, voice);
     return false;
   }
-  // Releasing the key leaves the sustain loop for the sample's own loop, at the same place.
-  if (n.sustain && n.key_off && voice >= 0 && !n.start) {
-    const int at = modux_voice_get_position(p, voice);
+  // Releasing the key leaves the sustain loop for the sample's own loop, at the same place; a
+  // changed sample goes on from the place the voice has reached.
+  if (n.sustain && n.key_off) {
     n.sustain = 0;
+    n.swap = -1;
     spl = note_sample(p, n);
-    if (at >= 0) {
+  }
+  if (n.swap && voice >= 0 && !n.start) {
+    const int at = modux_voice_get_position(p, voice);
+    if (at >= 0 && at < static_cast<int>(spl->len)) {
       modux_voice_reallocate(p, voice, spl);
-      set_loop(p, voice, info->loop_flags);
+      set_loop(p, voice, n.sustain ? info->sustain_flags : info->loop_flags);
       modux_voice_set_position(p, voice, at);
       modux_voice_start(p, voice);
     }
   }
+  n.swap = 0;
   if (n.start && voice >= 0) {
     modux_voice_reallocate(p, voice, spl);
     set_loop(p, voice, n.sustain ? info->sustain_flags : info->loop_flags);
@@ -235,7 +241,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   if (ins && n.pitch_env_on)
     env_pitch = it_envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
   if (ins && n.key_off && (!n.vol_env_on || !(ins->vol_env.flags & 4))) n.fading = -1;
-  if (n.fading) n.fade -= ins ? ins->fadeout : FADE_FULL;
+  if (n.fading) n.fade -= ins ? ins->fadeout : 0;  // sample mode has no fade-out
   if (n.fade < 0) n.fade = 0;
 
   // Volume: note, sample, instrument, channel, global, envelope, fade, engine.

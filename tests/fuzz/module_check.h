@@ -75,7 +75,7 @@ MODCHECK_PLAIN inline std::string model_faults(const MODUX *mod, bool xm_importe
     const PATTERN_INFO &pat = mod->patterns[p];
     MODCHECK(pat.row_count >= 1 && pat.notes, "pattern %d: %d rows", p, pat.row_count);
     for (long k = 0; k < static_cast<long>(pat.row_count) * mod->channel_count; k++)
-      MODCHECK(pat.notes[k].sample >= 0 && pat.notes[k].sample <= cell_limit,
+      MODCHECK(pat.notes[k].sample >= 0 && pat.notes[k].sample <= cell_limit + (it ? 1 : 0),
                "pattern %d cell %ld: %d of %d", p, k, pat.notes[k].sample, cell_limit);
   }
   for (int s = 0; s < mod->sample_count; s++) {
@@ -97,7 +97,7 @@ MODCHECK_PLAIN inline std::string model_faults(const MODUX *mod, bool xm_importe
     for (int i = 0; i < mod->instrument_count; i++) {
       const IT_INSTRUMENT_INFO &ins = mod->it_instruments[i];
       for (int n = 0; n < MODUX_IT_NOTES; n++)
-        MODCHECK(ins.sample_map[n] >= -1 && ins.sample_map[n] < mod->sample_count &&
+        MODCHECK(ins.sample_map[n] >= -2 && ins.sample_map[n] < mod->sample_count &&
                      ins.note_map[n] >= 0 && ins.note_map[n] < MODUX_IT_NOTES,
                  "instrument %d note %d", i, n);
       for (const IT_ENVELOPE_INFO *e : {&ins.vol_env, &ins.pan_env, &ins.pitch_env}) {

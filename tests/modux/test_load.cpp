@@ -534,7 +534,7 @@ TEST_F(LoadIt, InstrumentsInBothLayoutsHeldInsideTheirLimits) {
   const IT_INSTRUMENT_INFO &a = m->it_instruments[0];
   const SAMPLE_INFO &i = m->sample_info[0];
   // clang-format off
-  expect_fields({{"missing sample", a.sample_map[5], -1}, {"tick held", a.pitch_env.tick[2], 8},
+  expect_fields({{"missing sample", a.sample_map[5], -2}, {"tick held", a.pitch_env.tick[2], 8},
                  {"sustain dropped", i.sustain_flags, 0}, {"pan", i.pan, 64}, {"pan on", i.pan_on, -1}});
   // clang-format on
   s.compatible = 0x100;
