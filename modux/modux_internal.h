@@ -66,6 +66,7 @@ struct NOTE_STATE {
   int vibrato_pos, vibrato_amp;              // the sample's auto-vibrato: place, depth now
   int start;                                 // -1: start the sample at the next output
   int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is
+  int env_end;   // -1 once its volume envelope ended at 0: an instrument alone plays it again
   int offset;    // frame to start from
   int sustain;   // -1 while the sample plays its sustain loop
   int loudness;  // last volume sent to the voice, 0..255, for choosing what to give up
@@ -557,7 +558,7 @@ void parse_it_note(modux_player *p, int chn, int note, int number);
 int it_keyboard(const MODUX *mod, int number, int note, int &played);
 // A number without a note: the channel's note takes the sample (instrument mode: the instrument,
 // its envelopes from their start when it is another, and the sample its keyboard gives the note)
-// and its volume; a note that has ended starts again.
+// and its volume; a note its volume envelope ended starts again.
 void parse_it_number(modux_player *p, int chn, int number);
 int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
 void it_setup_filter(NOTE_STATE &n, bool note_start);

@@ -391,8 +391,8 @@ void parse_it_number(modux_player *p, int ch, int number) {
   NOTE_STATE &n = p->ci[ch].sounding;
   int played = 0;
   const int sample = it_keyboard(mod, number, n.note, played);
-  // A note that has ended plays again.
-  if (!n.active && n.period != 0 && sample >= 0) {
+  // A note its volume envelope ended plays again.
+  if (!n.active && n.env_end && sample >= 0) {
     parse_it_note(p, ch, n.note, number);
     return;
   }

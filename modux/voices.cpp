@@ -234,7 +234,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   if (ins && n.vol_env_on) {
     env_volume = it_envelope_value(ins->vol_env, n.vol_pos, n.key_off, ended);
     // Past the end of a volume envelope the note fades; at 0 it is over.
-    if (ended && env_volume == 0) n.fade = 0;
+    if (ended && env_volume == 0) n.fade = 0, n.env_end = -1;
     if (ended && !(ins->vol_env.flags & 2)) n.fading = -1;
   }
   if (ins && n.pan_env_on) env_pan = it_envelope_value(ins->pan_env, n.pan_pos, n.key_off, ended);
