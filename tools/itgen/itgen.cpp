@@ -5,6 +5,7 @@
 //   name TEXT                 song name
 //   speed N / tempo N / global N / mix N      header values (speed 6, tempo 125 unless given)
 //   tracker HEX               version of the tracker that wrote the file (0x214: IT 2.14)
+//   macro SFx|Zxx TEXT        a MIDI macro of the song (then it carries its own, the others empty)
 //   flags WORD...             linear, amiga, instruments, samples, oldfx, compatgxx (default:
 //                             linear instruments)
 //   sample N KIND FRAMES [loop A B] [pingpong] [sustain A B] [c5 HZ] [volume V] [global G] [bits
@@ -146,6 +147,15 @@ int main(int argc, char **argv) {
                    : key == "global" ? song.global_volume
                                      : song.mix_volume;
       field = number(line, w[1]);
+    } else if (key == "macro") {
+      // macro SFx TEXT or macro Zxx TEXT (xx 80..FF)
+      if (w.size() < 3 || w[1].size() != 3 || (w[1][0] != 'S' && w[1][0] != 'Z'))
+        fail(line, "macro takes SFx or Zxx and its text");
+      const int at = w[1][0] == 'S' ? number(line, "0x" + w[1].substr(2))
+                                    : 16 + number(line, "0x" + w[1].substr(1)) - 0x80;
+      if (at < 0 || at >= 144) fail(line, "no such macro: " + w[1]);
+      song.macros.resize(144);
+      song.macros[at] = text.substr(text.find(w[2], text.find(w[1]) + 3));
     } else if (key == "tracker") {
       if (w.size() != 2) fail(line, "tracker takes one number");
       song.tracker = number(line, w[1]);

@@ -75,6 +75,8 @@ struct song {
   std::vector<sample> samples;
   std::vector<pattern> patterns{pattern{}};
   std::string message;
+  // MIDI macros SF0..SFF then Z80..ZFF (144 texts); when any is given the song carries them all.
+  std::vector<std::string> macros;
   // Damage for the loader's tests: counts written instead of the real ones (-1: the real).
   int lie_instruments = -1, lie_samples = -1, lie_patterns = -1, lie_orders = -1;
 };
@@ -187,7 +189,9 @@ inline bytes build(const song &s) {
   o.le16(s.lie_samples >= 0 ? s.lie_samples : ns);
   o.le16(s.lie_patterns >= 0 ? s.lie_patterns : np);
   o.le16(s.tracker), o.le16(s.compatible);
-  o.le16(s.flags), o.le16(s.special | (s.message.empty() ? 0 : 1));
+  const bool macros = !s.macros.empty();
+  o.le16(s.flags | (macros ? 0x80 : 0)),
+      o.le16(s.special | (s.message.empty() ? 0 : 1) | (macros ? 8 : 0));
   o.u8(s.global_volume), o.u8(s.mix_volume), o.u8(s.speed), o.u8(s.tempo), o.u8(s.separation),
       o.u8(0);
   o.le16(static_cast<int>(s.message.size()));
@@ -198,6 +202,10 @@ inline bytes build(const song &s) {
   for (int v : s.orders) o.u8(v);
   const size_t tables = o.b.size();
   o.pad_to(tables + 4 * (ni + ns + np));
+  if (macros) {
+    o.pad_to(o.b.size() + 9 * 32);  // the device messages: none
+    for (size_t i = 0; i < 144; i++) o.str(i < s.macros.size() ? s.macros[i] : "", 32);
+  }
   if (!s.message.empty()) {
     o.set32(message_field, static_cast<uint32_t>(o.b.size()));
     o.str(s.message, s.message.size());
