@@ -253,6 +253,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   v *= p->mi.global_volume / 128.0L;
   v *= env_volume / 64.0L;
   v *= n.fade / static_cast<long double>(FADE_FULL);
+  const bool silent = v <= 0;
   v *= p->volume / 255.0L * (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
   const int volume = clamp_int(static_cast<long long>(v * 255 + 0.5L), 0, 255);
 
@@ -292,8 +293,10 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
     if (n.start) modux_voice_start(p, voice);
   }
   n.start = 0;
-  // A note is over once faded out, or when its sample has played to its end.
-  if (n.fade == 0 || (voice >= 0 && modux_voice_get_position(p, voice) < 0)) {
+  // A note is over once faded out, or when its sample has played to its end; a background note
+  // as soon as its volume is 0, which frees its voice.
+  if (n.fade == 0 || (!channel && silent) ||
+      (voice >= 0 && modux_voice_get_position(p, voice) < 0)) {
     n.active = 0;
     if (voice >= 0) modux_voice_stop(p, voice);
     return false;
