@@ -474,15 +474,21 @@ void parse_it_panbrello(modux_player *p, int ch, int param) {
   if (param & 15) c.panbrello_depth = param & 15;
 }
 
-// The note's volume with its sample's, instrument's, channel's and the global volume, 0..128.
+// The note's volume with its sample's, instrument's, channel's and the global volume and its
+// volume envelope, 0..128.
 static int macro_volume(modux_player *p, const CHANNEL_STATE &c) {
   const MODUX *mod = p->of;
   const NOTE_STATE &n = c.sounding;
   double v = n.volume / 64.0 * c.channel_volume / 64.0 * p->mi.global_volume / 128.0;
   if (mod->sample_info && n.sample >= 0 && n.sample < mod->sample_count)
     v *= mod->sample_info[n.sample].global_volume / 64.0;
-  if (mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count)
-    v *= mod->it_instruments[n.instrument].global_volume / 128.0;
+  if (mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count) {
+    const IT_INSTRUMENT_INFO &ins = mod->it_instruments[n.instrument];
+    v *= ins.global_volume / 128.0;
+    int pos = n.vol_pos;  // the envelope where it is now, not moved on
+    bool ended = false;
+    if (n.vol_env_on) v *= it_envelope_value(ins.vol_env, pos, n.key_off, ended) / 64.0;
+  }
   return static_cast<int>(v * 128);
 }
 
