@@ -371,13 +371,7 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   } else if (number >= 0 && n.active && n.sample >= 0) {
     n.volume = mod->sample_info[n.sample].volume;  // with a note command: the volume only
   }
-  if (cell.note == -1) {
-    n.fade = 0;  // cut
-  } else if (cell.note == -2) {
-    n.key_off = -1;
-  } else if (cell.note == -3) {
-    n.fading = -1;
-  }
+  if (cell.note < 0) parse_note_command(p, ch, cell.note);
   parse_volume_command(p, ch, cell.volume, cell.note);
 }
 

@@ -301,6 +301,15 @@ void do_global_volume(modux_player *p, int param) {
 
 void parse_note_command(modux_player *p, int chn, int note) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    // IT: the sounding note is cut (-1), released (-2, its envelopes leave their sustain loops)
+    // or faded (-3).
+    NOTE_STATE &n = c.sounding;
+    if (note == -1) n.fade = 0;
+    if (note == -2) n.key_off = -1;
+    if (note == -3) n.fading = -1;
+    return;
+  }
   if (note == -1) {
     c.volume = 0;
   } else if (note == -2) {
