@@ -228,6 +228,10 @@ struct modux_player {
   // -1 on the first tick of a row, 0 on its later ticks: what the effects call their first tick.
   // A row that a pattern delay repeats starts with a first tick again, unless RULE_DELAY_TICKS_ON.
   int first_tick = 0;
+  // IT's row delays, read in the row's first tick: times the row plays again (-1 before its
+  // first SEx) and ticks that S6x add to each time it plays.
+  int row_repeats = -1;
+  int row_extra_ticks = 0;
   int row_jumped = 0;  // -1 once a position jump is read in the row; the row's end clears it
   std::atomic<int> volume{255};  // music volume 0..255
   int installed = 0;             // -1 while voices are reserved

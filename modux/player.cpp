@@ -687,8 +687,11 @@ static void run_channels_in_turn(modux_player *p, bool first) {
   MODUX *mod = p->of;
   p->first_tick = first ? -1 : 0;
   const int played = played_channels(p);
-  if (first)
+  if (first) {
     for (int ch = 0; ch < module_channels(p); ch++) forget_row_commands(p->ci[ch]);
+    p->row_repeats = -1;
+    p->row_extra_ticks = 0;
+  }
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = p->ci[ch];
     c.period_delta = c.volume_delta = 0;
@@ -707,6 +710,11 @@ static void run_channels_in_turn(modux_player *p, bool first) {
           cell.command == CMD_S3M_SET_SPEED)
         parse_command(p, ch, cell, -1);
     }
+  // The row's delays as ticks past its speed's: each time the row plays it has the S6x ticks.
+  if (first && mod_rule(p, RULE_IT_DELAY_TICKS)) {
+    const int times = (p->row_repeats > 0 ? p->row_repeats : 0) + 1;
+    p->mi.pattern_delay = (p->mi.speed + p->row_extra_ticks) * times - p->mi.speed;
+  }
 }
 
 // One tick of the channels that play: their row's start (row_start) or their later ticks, their

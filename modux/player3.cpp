@@ -420,7 +420,7 @@ void parse_it_extended(modux_player *p, int ch, int param) {
     case 3: c.vibrato_waveform = y; break;
     case 4: c.tremolo_waveform = y; break;
     case 5: c.panbrello_waveform = y; break;
-    case 6: p->mi.pattern_delay = p->mi.pattern_delay + y; break;  // fine pattern delay: ticks
+    case 6: p->row_extra_ticks += y; break;  // fine pattern delay: every S6x of the row adds
     case 7:
       switch (y) {
         case 0:
@@ -456,7 +456,9 @@ void parse_it_extended(modux_player *p, int ch, int param) {
     case 10: c.offset_high = y; break;
     case 11: do_pattern_loop(p, ch, param); break;
     case 12: c.cut_tick = y ? y : 1; break;
-    case 14: p->mi.pattern_delay = p->mi.speed * y; break;
+    case 14:  // row delay: the row's first SEx, SE0 included, is the one
+      if (p->row_repeats < 0) p->row_repeats = y;
+      break;
     case 15: c.midi_macro = y; break;
     default: break;
   }
