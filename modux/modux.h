@@ -71,7 +71,8 @@
 #define RULE_PAL_CLOCK (1 << 26)
 // details of FT2 that OpenMPT's XM files before 1.22.07 do without: a sample's finetune tunes in
 // sixteenths of a semitone (its low three bits dropped, as FT2's period table has it), and a
-// volume-column vibrato besides the effect's runs the vibrato twice a tick
+// volume-column vibrato besides the effect's runs the vibrato twice a tick, and a released note
+// fades out by the instrument's fade-out even without a volume envelope
 #define RULE_FT2_EXACT (1 << 29)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan

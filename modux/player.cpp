@@ -648,7 +648,8 @@ static void update_voice(modux_player *p, int ch) {
     if (c.start_voice == -1 && spl) modux_voice_start(p, voice);
   }
   c.set_offset = 0;
-  if (c.key_off == -1) {
+  // The fade-out runs after a key off: with a volume envelope, or under FT2's exact rules.
+  if (c.key_off == -1 && ((c.vol_env.flags & 1) || mod_rule(p, RULE_FT2_EXACT))) {
     c.fade_volume -= c.fadeout;
     if (c.fade_volume < 0) c.fade_volume = 0;
   }

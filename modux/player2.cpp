@@ -335,10 +335,14 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
     return;
   }
   if (c.period == 0) return;
-  if (speed > 0) c.slide2period_speed = speed * 4;
+  const int sign = c.slide2period_speed < 0 ? -1 : 1;
+  if (speed > 0) c.slide2period_speed = sign * speed * 4;
   if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
-  c.slide2period_speed = std::abs(c.slide2period_speed);
-  if (c.slide2period_target > c.period) c.slide2period_speed = -c.slide2period_speed;
+  // FT2 chooses the direction only when a note gives the target, and keeps it afterwards.
+  if (note > 0 || !mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    c.slide2period_speed = std::abs(c.slide2period_speed);
+    if (c.slide2period_target > c.period) c.slide2period_speed = -c.slide2period_speed;
+  }
   if (c.slide2period_target != 0) c.slide2period_on = -1;
 }
 
@@ -598,7 +602,11 @@ void do_slide2period(modux_player *p, int chn) {
   }
   c.period -= c.slide2period_speed;
   if (c.slide2period_speed > 0) {
-    if (c.period < c.slide2period_target) c.period = c.slide2period_target;
+    if (c.period <= c.slide2period_target) {
+      c.period = c.slide2period_target;
+      // FT2 then slides the pitch down to the target: one below it comes back at once.
+      if (mod_rule(p, RULE_FT2_TICK_COUNTS)) c.slide2period_speed = -c.slide2period_speed;
+    }
   } else if (c.period > c.slide2period_target) {
     c.period = c.slide2period_target;
   }
