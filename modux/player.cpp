@@ -318,7 +318,12 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
       else
         release_key(p, ch);
       break;
-    case CMD_SET_ENVELOPE_POSITION: parse_xm_set_envelop_position(&c.vol_env, param); break;
+    case CMD_SET_ENVELOPE_POSITION:
+      parse_xm_set_envelop_position(&c.vol_env, param);
+      // FT2 moves the pan envelope too, but only when the volume envelope has a sustain point.
+      if (mod_rule(p, RULE_FT2_TICK_COUNTS) && (c.vol_env.flags & 2))
+        parse_xm_set_envelop_position(&c.pan_env, param);
+      break;
     case CMD_XM_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
     case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
     case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
@@ -405,7 +410,10 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   const int sample = cell.sample - 1;
   // A note given with a tone portamento is its target, not a new note; its sample
   // number only restores the default volume while the playing sample goes on.
-  const bool portamento = is_tone_portamento(p, cell);
+  // FT2 plays a note delayed by EDx as a new note, tone portamento or not.
+  const bool delayed = cell.command == CMD_EXTENDED && (cell.param >> 4) == 0xD &&
+                       (cell.param & 15) != 0 && mod_rule(p, RULE_FT2_TICK_COUNTS);
+  const bool portamento = is_tone_portamento(p, cell) && !delayed;
   if (sample >= 0 && portamento) {
     const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
     if (mod->sample_info && index >= 0 && index < mod->sample_count)
