@@ -83,7 +83,7 @@ const int LETTER_S = 19;
 // Sxy: the CMD_EXTENDED parameter (y added) of the Protracker extended command that plays each
 // S3M sub-command x, or -1 when it is dropped. 0x100 carries the S3M stereo control.
 const int s3m_extended[16] = {
-    -1,     // S0x filter: not played
+    0x00,   // S0x filter: not played (E0x), kept for the parameter memory
     0x30,   // S1x glissando
     0x50,   // S2x finetune
     0x40,   // S3x vibrato waveform
@@ -199,6 +199,11 @@ void convert_s3m_pitch(int *note) {
   }
   const int period = noteperiod[semitone] >> octave;
   *note = period ? MODUX_AMIGA_CLOCK / period : 0;
+}
+
+int s3m_extended_param(int info) {
+  const int sub = s3m_extended[(info >> 4) & 15];
+  return sub < 0 ? -1 : sub + (info & 15);
 }
 
 void convert_s3m_command(int *command, int *param) {

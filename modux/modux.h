@@ -74,6 +74,10 @@
 // volume-column vibrato besides the effect's runs the vibrato twice a tick, and a released note
 // fades out by the instrument's fade-out even without a volume envelope
 #define RULE_FT2_EXACT (1 << 29)
+// effect parameters as ST3 reads them: one memory per channel for D, E, F, I, J, K, L, Q, R, S
+// and T, which every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles
+// slides down by y; D0F and DF0 slide on every tick, the first included
+#define RULE_ST3_PARAMETERS (1 << 27)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table

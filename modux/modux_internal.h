@@ -122,6 +122,7 @@ struct CHANNEL_STATE {
   int s3m_vol_slide_on;       // S3M Dxy
   int s3m_vol_slide_fine;     // volume change on the first tick (fine forms); 0 none
   int s3m_vol_slide_speed;    // volume change per later tick; 0 for a fine slide
+  int s3m_vol_slide_first;    // -1: the plain slide also acts on the first tick (ST3's D0F, DF0)
   int xm_vol_slide_on;        // XM Axy
   int xm_vol_slide_speed;     // volume change per later tick, + up
   int fine_vol_up_memory;     // XM EAx: volume added by the last one
@@ -167,6 +168,8 @@ struct CHANNEL_STATE {
   int autovib_pos;             // auto-vibrato: position in its 256-step wave
   int autovib_amp;             // depth now, in 1/256 of the instrument's units
   int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
+  int shared_param;            // the last non-zero effect parameter (RULE_ST3_PARAMETERS)
+  NOTE_INFO row_cell;          // the row's cell, its zero parameter read from shared_param
 
   // The IT family's channel: its note is `sounding`, which a new note action can push into the
   // background; the fields above that it shares keep their meaning, in the IT family's units
@@ -304,9 +307,10 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
 #define RULES_PROTRACKER                                                                        \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK | \
    RULE_PAL_CLOCK)
-#define RULES_SCREAM_TRACKER_3                                                      \
-  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP | \
-   RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN)
+#define RULES_SCREAM_TRACKER_3                                                                 \
+  (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP |            \
+   RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN | \
+   RULE_ST3_PARAMETERS)
 #define RULES_FASTTRACKER_2                                                                      \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \
@@ -602,6 +606,7 @@ void output_background(modux_player *p);
 int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of count entries
 void convert_s3m_pitch(int *note);                   // note byte -> note frequency, -1 cut, 0 none
 void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
-void convert_xm_command(int *command, int *param);   // XM effect 0..35 -> CMD_*
+int s3m_extended_param(int info);  // Sxy -> CMD_EXTENDED parameter, -1 when not played
+void convert_xm_command(int *command, int *param);  // XM effect 0..35 -> CMD_*
 
 #endif

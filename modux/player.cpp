@@ -196,6 +196,53 @@ static void end_song(modux_player *p) {
   p->mi.skip_order = mod_restart_order(p) + 1;
 }
 
+// The S3M effect letter's parameter as Scream Tracker 3 reads its memory: the S sub-command and
+// its value are one byte there (CMD_EXTENDED carries the ProTracker sub-command instead).
+static int s3m_info(const NOTE_INFO &cell) {
+  if (cell.command != CMD_EXTENDED) return cell.param;
+  for (int x = 0; x < 16; x++)
+    if (s3m_extended_param(x << 4) == (cell.param & ~15)) return (x << 4) | (cell.param & 15);
+  return 0;
+}
+
+// Scream Tracker 3 keeps one parameter per channel: every effect's non-zero parameter sets it,
+// and a zero parameter of D, E, F, I, J, K, L, Q, R, S or T plays it (RULE_ST3_PARAMETERS).
+static NOTE_INFO with_shared_parameter(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_INFO out = cell;
+  switch (cell.command) {
+    case CMD_VIBRATO:
+    case CMD_FINE_VIBRATO:
+      if (cell.param != 0) c.shared_param = cell.param;
+      return out;
+    case CMD_S3M_VOLSLIDE:
+    case CMD_S3M_PORTA_DOWN:
+    case CMD_S3M_PORTA_UP:
+    case CMD_TREMOR:
+    case CMD_S3M_ARPEGGIO:
+    case CMD_VIBRATO_S3M_VOLSLIDE:
+    case CMD_TONE_PORTA_S3M_VOLSLIDE:
+    case CMD_S3M_RETRIG:
+    case CMD_S3M_TREMOLO:
+    case CMD_S3M_SET_BPM:
+    case CMD_EXTENDED: break;
+    default: return out;
+  }
+  const int info = s3m_info(cell);
+  if (info != 0) {
+    c.shared_param = info;
+    return out;
+  }
+  if (cell.command != CMD_EXTENDED) {
+    out.param = c.shared_param;
+    return out;
+  }
+  const int param = s3m_extended_param(c.shared_param);
+  out.command = param < 0 ? 0 : CMD_EXTENDED;
+  out.param = param < 0 ? 0 : param;
+  return out;
+}
+
 // A row's song-wide commands of a channel stop (read_row_commands, or the channel's own turn).
 static void forget_row_commands(CHANNEL_STATE &c) {
   c.global_vol_slide_on = 0;
@@ -212,6 +259,10 @@ static void read_row_commands(modux_player *p) {
   for (int ch = 0; ch < n; ch++) {
     forget_row_commands(p->ci[ch]);
     const NOTE_INFO *cell = get_note(mod, p->mi.pattern, p->mi.row, ch);
+    if (mod_rule(p, RULE_ST3_PARAMETERS)) {
+      p->ci[ch].row_cell = with_shared_parameter(p, ch, *cell);
+      cell = &p->ci[ch].row_cell;
+    }
     switch (cell->command) {
       case CMD_POSITION_JUMP: do_position_jump(p, cell->param); break;
       case CMD_PATTERN_BREAK: do_pattern_break(p, cell->param); break;
@@ -528,7 +579,10 @@ static void read_row_cells(modux_player *p) {
   MODUX *mod = p->of;
   const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++)
-    start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
+    start_channel_row(p, ch,
+                      mod_rule(p, RULE_ST3_PARAMETERS)
+                          ? p->ci[ch].row_cell
+                          : *get_note(mod, p->mi.pattern, p->mi.row, ch));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -29,6 +29,9 @@ void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   }
   const int x = (param >> 4) & 15;
   const int y = param & 15;
+  // ST3 reads D0F and DF0 as fine slides by 0 and as plain slides by 15: every tick slides.
+  c.s3m_vol_slide_first =
+      mod_rule(p, RULE_ST3_PARAMETERS) && (param == 0x0F || param == 0xF0) ? -1 : 0;
   if (param == 0xFF && mod_rule(p, RULE_FINE_VOLSLIDE_DFF_UP)) {  // ST3 reads DFF as DxF
     c.s3m_vol_slide_fine = 15;
     c.s3m_vol_slide_speed = 0;
@@ -44,6 +47,9 @@ void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   } else if (x == 0 && y != 0) {
     c.s3m_vol_slide_fine = 0;
     c.s3m_vol_slide_speed = -y;
+  } else if (param != 0 && mod_rule(p, RULE_ST3_PARAMETERS)) {
+    c.s3m_vol_slide_fine = 0;  // ST3: two ordinary nibbles slide down by the low one
+    c.s3m_vol_slide_speed = -y;
   } else if (param != 0) {
     return;  // two ordinary nibbles: not a slide
   }
@@ -55,7 +61,8 @@ void do_s3m_volume_slide(modux_player *p, int chn) {
   // Scream Tracker 3.00 ran the ordinary slides on the first tick as well.
   const int first =
       c.s3m_vol_slide_fine + (mod_rule(p, RULE_FAST_VOLSLIDES) ? c.s3m_vol_slide_speed : 0);
-  const int amount = p->first_tick ? first : c.s3m_vol_slide_speed;
+  const int amount = p->first_tick ? (c.s3m_vol_slide_first ? c.s3m_vol_slide_speed : first)
+                                   : c.s3m_vol_slide_speed;
   c.volume += amount;
   c.tick_volume += amount;
 }
