@@ -175,6 +175,7 @@ void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   v.playmode = PLAYMODE_PLAY;
   v.backwards = 0;
   v.looped = 0;
+  v.swap = 0;
   v.position = 0;
   v.step = step_for(m, spl->freq);
   v.volume = 255;
@@ -287,6 +288,15 @@ void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance) {
 int mixer_get_position(MIXER_STATE *m, int voice) {
   if (!valid(m, voice) || m->voices[voice].ended) return -1;
   return static_cast<int>(m->voices[voice].position >> FRACTION_BITS);
+}
+
+void mixer_swap_at_loop_end(MIXER_STATE *m, int voice, SAMPLE *spl, int mode) {
+  if (!valid(m, voice)) return;
+  MIXER_VOICE_STATE &v = m->voices[voice];
+  v.swap = -1;
+  v.swap_sample = spl;
+  v.swap_frames = spl ? frames_of(m, spl) : nullptr;
+  v.swap_playmode = mode;
 }
 
 void mixer_set_playmode(MIXER_STATE *m, int voice, int mode) {
@@ -459,11 +469,40 @@ static void ramp_by(MIXER_VOICE_STATE &v, int n) {
   }
 }
 
+// A voice past its loop's end or its sample's end (by `over`) continues in the loop of the sample
+// waiting to swap in; answers false when that sample has no loop (or no frames): the voice
+// falls silent.
+static bool swap_in(MIXER_VOICE_STATE &v, long long over, loop_span &loop, long &len) {
+  v.swap = 0;
+  if (v.swap_sample && v.swap_frames) {
+    v.sample = v.swap_sample;
+    v.frames = v.swap_frames;
+    v.playmode = v.swap_playmode;
+    v.image = nullptr;
+    v.looped = -1;
+    v.backwards = 0;
+    len = static_cast<long>(v.sample->len);
+    loop = loop_of(v);
+    v.position = (static_cast<long long>(loop.start) << FRACTION_BITS) + over;
+  }
+  if (v.swap_sample && v.swap_frames && loop.end) return true;
+  v.playing = 0;
+  v.ended = -1;
+  v.gain[0] = v.gain[1] = 0.0f;
+  v.ramp = 0;
+  return false;
+}
+
 // Brings a position that ran past a loop boundary back inside the loop (several turns at once
 // when the step is longer than the loop); stops a voice that ran off a sample without loop.
-// Answers false when the voice stopped.
-static bool fold(MIXER_VOICE_STATE &v, const loop_span &loop, long len) {
+// A sample waiting to swap in takes over at either end. Answers false when the voice stopped.
+static bool fold(MIXER_VOICE_STATE &v, loop_span &loop, long &len) {
   const long long pos = v.position;
+  const long long stop = static_cast<long long>(loop.end ? loop.end : len) << FRACTION_BITS;
+  if (v.swap && !v.backwards && pos >= stop) {
+    if (!swap_in(v, pos - stop, loop, len)) return false;
+    return fold(v, loop, len);
+  }
   if (!loop.end) {
     if (pos >= 0 && pos < static_cast<long long>(len) << FRACTION_BITS) return true;
     v.playing = 0;
@@ -527,11 +566,11 @@ static void run_linear(MIXER_VOICE_STATE &v, float *acc, int n, long long step, 
 // Mixes n frames of one voice into acc with linear interpolation.
 template <bool FILTER>
 static void mix_linear(MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
-  const long len = static_cast<long>(v.sample->len);
-  const loop_span loop = loop_of(v);
-  const bool bidir = loop.end && (v.playmode & PLAYMODE_BIDIR);
+  long len = static_cast<long>(v.sample->len);
+  loop_span loop = loop_of(v);
   while (n > 0 && v.playing) {
     if (!fold(v, loop, len)) break;
+    const bool bidir = loop.end && (v.playmode & PLAYMODE_BIDIR);
     const long long step = v.step;
     const long i = static_cast<long>(v.position >> FRACTION_BITS);
     // The last frame whose successor is still read from the data in this direction.
@@ -768,8 +807,8 @@ static bool has_avx2() {
 // Mixes n frames of one voice into acc through the resampler KIND.
 template <int KIND, bool FILTER>
 static void mix_kind(MIXER_STATE *m, MIXER_VOICE_STATE &v, float *acc, int n, filter_run &fr) {
-  const long len = static_cast<long>(v.sample->len);
-  const loop_span loop = loop_of(v);
+  long len = static_cast<long>(v.sample->len);
+  loop_span loop = loop_of(v);
   float gathered[SINC_MAX_TAPS];
   while (n > 0 && v.playing) {
     if (!fold(v, loop, len)) break;

@@ -62,7 +62,8 @@
 // arpeggio steps count back from the row's end: tick t plays step (speed - t) mod 3 (FT2)
 #define RULE_ARPEGGIO_FROM_END 0x8000
 
-// S3M portamentos stop at the Amiga's pitch range (the header's Amiga-limits flag)
+// the portamentos stop at the Amiga's pitch range: MOD always, S3M by the header's Amiga-limits
+// flag
 #define RULE_AMIGA_LIMITS (1 << 25)
 // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's fast-slides flag)
 #define RULE_FAST_VOLSLIDES (1 << 24)
@@ -76,8 +77,17 @@
 #define RULE_FT2_EXACT (1 << 29)
 // effect parameters as ST3 reads them: one memory per channel for D, E, F, I, J, K, L, Q, R, S
 // and T, which every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles
-// slides down by y; D0F and DF0 slide on every tick, the first included
+// slides down by y; D0F and DF0 slide on every tick, the first included; a note without a
+// sample number starts where the last Oxx started one
 #define RULE_ST3_PARAMETERS (1 << 27)
+// a channel as ProTracker keeps it: a sample number without a note, or with a tone portamento,
+// swaps its sample's loop in where the playing one reaches its loop's end (or its end), a sample
+// without loop silencing the channel there; a new note keeps the tone portamento's target, which
+// the portamento forgets once it reaches it
+#define RULE_PROTRACKER_CHANNEL (1 << 28)
+// ProTracker's arpeggio reads its 36-note table past the end: a silent tick, then the table
+// again from C-1 (the steps otherwise as RULE_EXACT_ARPEGGIO)
+#define RULE_ARPEGGIO_WRAPS (1 << 30)
 
 #define MODUX_MAX_CHANNELS 64        // size of ci, voice_table and channel_pan
 #define MODUX_MAX_ORDERS 256         // size of order_table

@@ -94,6 +94,7 @@ struct CHANNEL_STATE {
   int relative_note;       // XM: semitones the sample adds to every note
   int pan;                 // the row's pan, 0..255
   int start_voice;         // -1: (re)start the sample on the voice at the end of this tick
+  int swap_sample;         // -1: swap `sample` in at the voice's loop end (RULE_PROTRACKER_CHANNEL)
   int key_off;             // -1 once the note's key is released (envelopes leave their sustain)
   int fade_volume;         // fade-out level after a key off: 32768 full down to 0
   int fadeout;             // fade_volume lost per tick after a key off (the instrument's fade-out)
@@ -160,7 +161,9 @@ struct CHANNEL_STATE {
   int s3m_retrig_volume;      // volume change code 0..15 of every restart
   int set_offset;             // -1: move the voice to sample_offset at the end of this tick
   int sample_offset;          // 9xx: frame to start the sample from (256 x xx, kept for 900)
-  int global_vol_slide_on;    // XM Hxy
+  int note_offset;  // ST3: where a note without a sample number starts, the last Oxx's frame
+                    // (a sample number clears it; RULE_ST3_PARAMETERS)
+  int global_vol_slide_on;     // XM Hxy
   int global_vol_slide_speed;  // global volume change per later tick, + up
   int retrig_count;            // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
   int tempo_slide;             // S3M T0x/T1x of this row, slid on every later tick; 0 none
@@ -306,7 +309,7 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
 // The rules of the trackers whose files the importers read (RULE_* bits of modux.h).
 #define RULES_PROTRACKER                                                                        \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_EXACT_ARPEGGIO | RULE_JUMP_RESETS_BREAK | \
-   RULE_PAL_CLOCK)
+   RULE_PAL_CLOCK | RULE_PROTRACKER_CHANNEL | RULE_AMIGA_LIMITS | RULE_ARPEGGIO_WRAPS)
 #define RULES_SCREAM_TRACKER_3                                                                 \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP |            \
    RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN | \
@@ -493,6 +496,8 @@ void do_s3m_volume_slide(modux_player *p, int chn);
 void parse_s3m_portamento_down(modux_player *p, int chn, int param);
 void parse_s3m_portamento_up(modux_player *p, int chn, int param);
 void do_s3m_portamento(modux_player *p, int chn);
+// Under RULE_AMIGA_LIMITS, holds a sliding channel's period to the Amiga's range.
+void hold_to_amiga_limits(modux_player *p, CHANNEL_STATE &c);
 void parse_tremor(modux_player *p, int chn, int param);
 void do_tremor(modux_player *p, int chn);
 void parse_s3m_arpeggio(modux_player *p, int chn, int param);

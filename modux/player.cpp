@@ -467,8 +467,15 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   const bool portamento = is_tone_portamento(p, cell) && !delayed;
   if (sample >= 0 && portamento) {
     const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
-    if (mod->sample_info && index >= 0 && index < mod->sample_count)
+    if (mod->sample_info && index >= 0 && index < mod->sample_count) {
       c.volume = mod->sample_info[index].volume;
+      // ProTracker swaps the new sample in at the loop's end, its finetune for the target.
+      if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && index != c.sample && c.period > 0) {
+        c.sample = index;
+        c.tuning = mod->sample_info[index].tuning;
+        c.swap_sample = -1;
+      }
+    }
     if ((p->mi.flags & MODUX_XM) && mod_rule(p, RULE_INSTRUMENT_RESETS))
       retrigger_instrument(p, ch, sample);
   }
@@ -476,7 +483,7 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   if ((cell.note > 0 || sample >= 0) && !portamento && !lacking) {
     c.tremor_count = 0;
     c.retrig_count = 0;
-    c.slide2period_target = 0;
+    if (!mod_rule(p, RULE_PROTRACKER_CHANNEL)) c.slide2period_target = 0;
     if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
     if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
     if (p->mi.flags & MODUX_XM)
@@ -599,7 +606,10 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
   if (c.arpeggio_on == -1) do_arpeggio(p, ch);
-  if (c.pitch_slide_on == -1) do_pitch_slide(p, ch, c.pitch_slide_speed);
+  if (c.pitch_slide_on == -1) {
+    do_pitch_slide(p, ch, c.pitch_slide_speed);
+    hold_to_amiga_limits(p, c);
+  }
   if (c.volume_slide != 0) do_volume_slide(p, ch, c.volume_slide);
   if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
   if (c.slide2period_on == -1) do_slide2period(p, ch);
@@ -680,7 +690,20 @@ static void update_voice(modux_player *p, int ch) {
 
   const int voice = p->voice_table[ch];
   SAMPLE *spl = channel_sample(p, c.sample);
+  int start_at = -1;
   if (voice >= 0) {
+    if (c.swap_sample == -1 && c.start_voice == 0) {
+      // A voice that ended takes the swapped sample's loop at once (a sample without loop stays
+      // silent); Allegro's voices restart with the sample.
+      const int loop = spl && mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
+      const int mode = loop & 1 ? PLAYMODE_LOOP : PLAYMODE_PLAY;
+      if (modux_voice_get_position(p, voice) >= 0) {
+        if (!modux_voice_swap_at_loop_end(p, voice, spl, mode)) c.start_voice = -1;
+      } else if (loop & 1) {
+        c.start_voice = -1;
+        start_at = static_cast<int>(spl->loop_start);
+      }
+    }
     if (c.start_voice == -1) {
       if (spl) {
         modux_voice_reallocate(p, voice, spl);
@@ -693,6 +716,7 @@ static void update_voice(modux_player *p, int ch) {
       }
     }
     if (c.set_offset == -1) modux_voice_set_position(p, voice, offset_inside(spl, c.sample_offset));
+    if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
     if (c.period > 0) {
       const int vibrato =
           auto_vibrato(p, c.sample, c.autovib_pos, c.autovib_amp, c.autovib_sweep, c.key_off != 0);
@@ -710,6 +734,7 @@ static void update_voice(modux_player *p, int ch) {
     if (c.start_voice == -1 && spl) modux_voice_start(p, voice);
   }
   c.set_offset = 0;
+  c.swap_sample = 0;
   // The fade-out runs after a key off: with a volume envelope, or under FT2's exact rules.
   if (c.key_off == -1 && ((c.vol_env.flags & 1) || mod_rule(p, RULE_FT2_EXACT))) {
     c.fade_volume -= c.fadeout;

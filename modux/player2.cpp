@@ -300,9 +300,25 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
     }
     c.period = note2period(p, note, c.tuning);
     c.start_voice = -1;
+    // ST3 starts a note without a sample number where the last Oxx started one; a sample
+    // number starts it from the beginning.
+    if (mod_rule(p, RULE_ST3_PARAMETERS)) {
+      if (info) c.note_offset = 0;
+      if (!info && c.note_offset > 0) {
+        c.set_offset = -1;
+        c.sample_offset = c.note_offset;
+      }
+    }
   } else if (info) {
-    // A new sample alone restarts at the pitch already playing.
-    if (sample != c.sample && c.period > 0) c.start_voice = -1;
+    if (mod_rule(p, RULE_ST3_PARAMETERS)) c.note_offset = 0;
+    // A new sample alone restarts at the pitch already playing; ProTracker swaps it in where
+    // the playing sample reaches its loop's end.
+    if (sample != c.sample && c.period > 0) {
+      if (mod_rule(p, RULE_PROTRACKER_CHANNEL))
+        c.swap_sample = -1;
+      else
+        c.start_voice = -1;
+    }
     c.sample = sample;
     c.volume = info->volume;
     c.tuning = info->tuning;
@@ -338,6 +354,9 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
   const int sign = c.slide2period_speed < 0 ? -1 : 1;
   if (speed > 0) c.slide2period_speed = sign * speed * 4;
   if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
+  // ProTracker has no target once the note is there.
+  if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && c.slide2period_target == c.period)
+    c.slide2period_target = 0;
   // FT2 chooses the direction only when a note gives the target, and keeps it afterwards.
   if (note > 0 || !mod_rule(p, RULE_FT2_TICK_COUNTS)) {
     c.slide2period_speed = std::abs(c.slide2period_speed);
@@ -390,6 +409,7 @@ void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sa
     c.set_offset = -1;
     c.start_voice = -1;
     if (param != 0) c.sample_offset = param * 256;
+    c.note_offset = c.sample_offset;
   }
 }
 
@@ -412,7 +432,7 @@ void parse_pro_arpeggio(modux_player *p, int chn, int param) {
 }
 
 // E1x and E2x share one signed memory: E10 repeats only an earlier E1x, E20 only an E2x.
-static void fine_pitch_slide(CHANNEL_STATE &c, int x, int direction) {
+static void fine_pitch_slide(modux_player *p, CHANNEL_STATE &c, int x, int direction) {
   if (c.period == 0) return;
   if (x != 0)
     c.fine_pitch_memory = 4 * x;
@@ -420,6 +440,7 @@ static void fine_pitch_slide(CHANNEL_STATE &c, int x, int direction) {
     return;
   c.fine_pitch_memory = direction * std::abs(c.fine_pitch_memory);
   c.period += c.fine_pitch_memory;
+  hold_to_amiga_limits(p, c);
 }
 
 void parse_extended_command(modux_player *p, int chn, int param) {
@@ -427,10 +448,10 @@ void parse_extended_command(modux_player *p, int chn, int param) {
   const int x = param & 15;
   switch (param >> 4) {
     case 0x1:  // MOD fine slide up
-      fine_pitch_slide(c, x, -1);
+      fine_pitch_slide(p, c, x, -1);
       break;
     case 0x2:  // MOD fine slide down
-      fine_pitch_slide(c, x, 1);
+      fine_pitch_slide(p, c, x, 1);
       break;
     case 0x4: c.vibrato_waveform = x; break;
     case 0x7: c.tremolo_waveform = x; break;
@@ -611,6 +632,11 @@ void do_slide2period(modux_player *p, int chn) {
     c.period = c.slide2period_target;
   }
   c.tick_period = c.period;
+  // ProTracker forgets the target it reached: a later 300 slides nowhere.
+  if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && c.period == c.slide2period_target) {
+    c.slide2period_target = 0;
+    c.slide2period_on = 0;
+  }
 }
 
 // 65536 / 2^(n / 12): the period of a note n semitones up, as a fraction of the period.
@@ -645,6 +671,36 @@ static int ft2_arpeggio_period(modux_player *p, const CHANNEL_STATE &c, int n) {
   return note2period(p, lo + n, c.tuning);
 }
 
+// The period n semitones up (down when negative) from one, in equal-tempered steps.
+static int period_semitones_up(int period, int n) {
+  int octaves = 0;
+  for (; n < 0; n += 12) octaves++;
+  const long long up = (static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16;
+  return static_cast<int>(clamp_int(up << octaves, 0, 1 << 30));
+}
+
+// ProTracker's table holds 36 notes, C-1 (period 856) to B-3 (113), with a 0 after them; its
+// arpeggio finds the playing note there and reads n entries on, past the end the 0 (a silent
+// tick, answered as -1) and then the table again from C-1. Answers the semitones the step
+// plays above the note, or n when the note lies outside the table.
+static int protracker_arpeggio_step(const CHANNEL_STATE &c, int n) {
+  static const int NOTES = 36;
+  // The note's period in quarter units at finetune 0: its tuning folded back out.
+  const long long quarter = static_cast<long long>(c.period) * c.tuning / 8363;
+  int best = -1;
+  long long best_gap = 0;
+  for (int k = 0; k < NOTES; k++) {
+    const long long gap = std::llabs(quarter - (noteperiod[k % 12] >> (k / 12 + 1)));
+    if (best < 0 || gap < best_gap) best = k, best_gap = gap;
+  }
+  // Outside the table by more than half a semitone (3 %): no table entry is read.
+  if (best_gap * 34 > quarter) return n;
+  const int entry = best + n;
+  if (entry < NOTES) return n;
+  if (entry == NOTES) return -1;
+  return entry - NOTES - 1 - best;
+}
+
 void do_arpeggio(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   const int tick = p->mi.tick;
@@ -662,6 +718,12 @@ void do_arpeggio(modux_player *p, int chn) {
       c.period_delta += semis * UNITS_PER_NOTE;
     else
       c.period_delta += static_cast<int>(c.sounding.period * (std::exp2(-semis / 12.0) - 1));
+    return;
+  }
+  if (mod_rule(p, RULE_ARPEGGIO_WRAPS)) {
+    const int shift = step == 0 ? 0 : protracker_arpeggio_step(c, n);
+    c.tick_volume = shift == -1 ? 0 : c.volume;
+    if (shift != -1) c.tick_period = period_semitones_up(c.period, shift);
     return;
   }
   if (step == 0)

@@ -117,10 +117,13 @@ void do_s3m_portamento(modux_player *p, int chn) {
   const int amount = p->first_tick ? c.s3m_porta_fine : c.s3m_porta_speed;
   c.period += amount;
   c.tick_period += amount;
-  if (mod_rule(p, RULE_AMIGA_LIMITS)) {
-    c.period = clamp_int(c.period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
-    c.tick_period = clamp_int(c.tick_period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
-  }
+  hold_to_amiga_limits(p, c);
+}
+
+void hold_to_amiga_limits(modux_player *p, CHANNEL_STATE &c) {
+  if (!mod_rule(p, RULE_AMIGA_LIMITS)) return;
+  c.period = clamp_int(c.period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
+  c.tick_period = clamp_int(c.tick_period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
 }
 
 void parse_tremor(modux_player *p, int chn, int param) {

@@ -86,3 +86,9 @@ void modux_voice_set_playmode(modux_player *p, int voice, int mode) {
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance) {
   if (p->on_mixer) mixer_set_filter(&p->mixer, voice, cutoff, resonance);
 }
+
+bool modux_voice_swap_at_loop_end(modux_player *p, int voice, SAMPLE *spl, int mode) {
+  if (!p->on_mixer) return false;
+  mixer_swap_at_loop_end(&p->mixer, voice, spl, mode);
+  return true;
+}

@@ -35,6 +35,12 @@ void modux_voice_set_playmode(modux_player *p, int voice, int mode);
 // IT's resonant low-pass filter: cutoff 0..254 in 48 steps an octave (-1: no filter), resonance
 // 0..127. The offline mixer filters; Allegro's voices have no filter and play the note
 // unfiltered.
+// ProTracker's sample swap: the sample's loop takes the voice's place where the voice reaches its
+// loop's end or its sample's end; a sample without loop (or none) silences it there. Answers
+// false on Allegro's voices, which cannot: the caller restarts the voice with the sample instead.
+bool modux_voice_swap_at_loop_end(modux_player *p, int voice, SAMPLE *spl, int mode);
+// IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
+// mixer filters; Allegro's voices have no filter and play the note unfiltered.
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------
@@ -64,6 +70,13 @@ struct MIXER_VOICE_STATE {
   int playmode;         // PLAYMODE_* bits
   int backwards;        // -1 while a ping-pong loop plays backwards
   int looped;           // -1 once the position went round its loop
+  // A sample waiting to take the voice's place, playing its loop, once the voice reaches its
+  // loop's end or its sample's end (swap -1): ProTracker's sample swap. A sample without loop
+  // (or none) silences the voice there.
+  int swap;
+  SAMPLE *swap_sample;
+  const float *swap_frames;
+  int swap_playmode;
   // The loop image the resamplers other than linear read once the voice went round a short
   // loop (null: none), and the loop it shows.
   const float *image;
@@ -140,6 +153,9 @@ void mixer_set_frequency(MIXER_STATE *m, int voice, int hz);
 void mixer_set_position(MIXER_STATE *m, int voice, int frame);
 int mixer_get_position(MIXER_STATE *m, int voice);
 void mixer_set_playmode(MIXER_STATE *m, int voice, int mode);
+// The sample (null: silence) and PLAYMODE_* bits whose loop takes the voice's place at its loop's
+// end.
+void mixer_swap_at_loop_end(MIXER_STATE *m, int voice, SAMPLE *spl, int mode);
 void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance);
 // Mixes the next frames of every playing voice into out (interleaved left, right), scaled by
 // gain (1 as mixed) and held to the output's range: 16 bits, or -1..1.
