@@ -212,7 +212,9 @@ static bool read_orders(MODUX *mod, cursor &c, int no_inst) {
   if (halves)
     for (int i = 0; i < ORDER_ENTRIES; i++) mod->order_table[i] /= 2;
   // Every entry counts, also those beyond the song length: the file holds that many patterns.
-  mod->pattern_count = get_mod_no_pat(mod->order_table, ORDER_ENTRIES);
+  // The 15-sample Soundtrackers left stray entries there: their files hold the song's only.
+  mod->pattern_count =
+      get_mod_no_pat(mod->order_table, no_inst == 15 ? mod->order_count : ORDER_ENTRIES);
   return halves;
 }
 
@@ -275,6 +277,20 @@ static bool read_samples(load_state &load, MODUX *mod, cursor &c, const mod_samp
   return true;
 }
 
+// Some trackers wrote 8-channel songs under the 4-channel signature M.K.: a file that holds its
+// patterns at 8 channels and its samples exactly (with less than a 4-channel pattern to spare)
+// is read as one.
+static bool eight_channel_mk(view img, long long offset, const MODUX *mod,
+                             const mod_sample_header *headers) {
+  if (memcmp(img.data + offset + SIGNATURE_AT, "M.K.", 4) != 0) return false;
+  long long samples = 0;
+  for (int i = 0; i < 31; i++) samples += headers[i].length;
+  const long long pattern_4 = static_cast<long long>(ROWS) * CELL_BYTES * 4;
+  const long long eight = patterns_at(31) + 2 * pattern_4 * mod->pattern_count + samples;
+  const long long size = img.size - offset;
+  return size >= eight && size < eight + pattern_4;
+}
+
 // The MOD whose data starts at offset (0 for a plain file): the title (20 bytes), no_inst
 // sample headers of 30 bytes, the order list, the patterns, the sample data.
 static MODUX *load_m_at(load_state &load, view img, int no_inst, long long offset) {
@@ -288,6 +304,7 @@ static MODUX *load_m_at(load_state &load, view img, int no_inst, long long offse
   mod_sample_header headers[31];
   for (int i = 0; i < no_inst; i++) headers[i] = read_sample_header(c);
   const bool halves = read_orders(mod, c, no_inst);
+  if (no_inst == 31 && eight_channel_mk(img, offset, mod, headers)) mod->channel_count = 8;
   if (!read_patterns(load, mod, c, no_inst, halves)) return abandon(mod);
   if (!read_samples(load, mod, c, headers, no_inst)) return abandon(mod);
   lock_mod(mod);

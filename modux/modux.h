@@ -80,6 +80,12 @@
 // slides down by y; D0F and DF0 slide on every tick, the first included; a note without a
 // sample number starts where the last Oxx started one
 #define RULE_ST3_PARAMETERS (1 << 27)
+// a channel as ST3 keeps it: one parameter memory for D, E, F, I, J, K, L, Q, R, S and T, which
+// every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles slides down
+// by y; D0F and DF0 slide on every tick, the first included; a note without a sample number
+// starts where the last Oxx started one; a tone portamento passes over an empty sample slot's
+// number; a note cut (^^^, SCx) stops the note until the next, retriggers and volumes included
+#define RULE_ST3_CHANNEL (1 << 27)
 // a channel as ProTracker keeps it: a sample number without a note, or with a tone portamento,
 // swaps its sample's loop in where the playing one reaches its loop's end (or its end), a sample
 // without loop silencing the channel there; a new note keeps the tone portamento's target, which

@@ -94,6 +94,7 @@ struct CHANNEL_STATE {
   int relative_note;       // XM: semitones the sample adds to every note
   int pan;                 // the row's pan, 0..255
   int start_voice;         // -1: (re)start the sample on the voice at the end of this tick
+  int cut_stopped;         // -1 after a note cut until the next note (RULE_ST3_CHANNEL)
   int swap_sample;         // -1: swap `sample` in at the voice's loop end (RULE_PROTRACKER_CHANNEL)
   int key_off;             // -1 once the note's key is released (envelopes leave their sustain)
   int fade_volume;         // fade-out level after a key off: 32768 full down to 0
@@ -162,7 +163,7 @@ struct CHANNEL_STATE {
   int set_offset;             // -1: move the voice to sample_offset at the end of this tick
   int sample_offset;          // 9xx: frame to start the sample from (256 x xx, kept for 900)
   int note_offset;  // ST3: where a note without a sample number starts, the last Oxx's frame
-                    // (a sample number clears it; RULE_ST3_PARAMETERS)
+                    // (a sample number clears it; RULE_ST3_CHANNEL)
   int global_vol_slide_on;     // XM Hxy
   int global_vol_slide_speed;  // global volume change per later tick, + up
   int retrig_count;            // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
@@ -171,7 +172,7 @@ struct CHANNEL_STATE {
   int autovib_pos;             // auto-vibrato: position in its 256-step wave
   int autovib_amp;             // depth now, in 1/256 of the instrument's units
   int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
-  int shared_param;            // the last non-zero effect parameter (RULE_ST3_PARAMETERS)
+  int shared_param;            // the last non-zero effect parameter (RULE_ST3_CHANNEL)
   NOTE_INFO row_cell;          // the row's cell, its zero parameter read from shared_param
 
   // The IT family's channel: its note is `sounding`, which a new note action can push into the
@@ -313,7 +314,7 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
 #define RULES_SCREAM_TRACKER_3                                                                 \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_SLIDE_PER_TICK | RULE_FINE_VOLSLIDE_DFF_UP |            \
    RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | RULE_EXACT_ARPEGGIO | RULE_LOOP_FORGOTTEN | \
-   RULE_ST3_PARAMETERS)
+   RULE_ST3_CHANNEL)
 #define RULES_FASTTRACKER_2                                                                      \
   (RULE_DELAY_REPEATS_ROW | RULE_TEMPO_FROM_32 | RULE_RETRIG_COUNTS_ON | RULE_TREMOR_COUNTS_ON | \
    RULE_INSTRUMENT_RESETS | RULE_KEY_OFF_AT_TICK | RULE_AUTO_VIBRATO | RULE_EXACT_ARPEGGIO |     \

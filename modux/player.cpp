@@ -206,7 +206,7 @@ static int s3m_info(const NOTE_INFO &cell) {
 }
 
 // Scream Tracker 3 keeps one parameter per channel: every effect's non-zero parameter sets it,
-// and a zero parameter of D, E, F, I, J, K, L, Q, R, S or T plays it (RULE_ST3_PARAMETERS).
+// and a zero parameter of D, E, F, I, J, K, L, Q, R, S or T plays it (RULE_ST3_CHANNEL).
 static NOTE_INFO with_shared_parameter(modux_player *p, int ch, const NOTE_INFO &cell) {
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_INFO out = cell;
@@ -259,7 +259,7 @@ static void read_row_commands(modux_player *p) {
   for (int ch = 0; ch < n; ch++) {
     forget_row_commands(p->ci[ch]);
     const NOTE_INFO *cell = get_note(mod, p->mi.pattern, p->mi.row, ch);
-    if (mod_rule(p, RULE_ST3_PARAMETERS)) {
+    if (mod_rule(p, RULE_ST3_CHANNEL)) {
       p->ci[ch].row_cell = with_shared_parameter(p, ch, *cell);
       cell = &p->ci[ch].row_cell;
     }
@@ -467,7 +467,10 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   const bool portamento = is_tone_portamento(p, cell) && !delayed;
   if (sample >= 0 && portamento) {
     const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
-    if (mod->sample_info && index >= 0 && index < mod->sample_count) {
+    // ST3 passes over the number of an empty sample slot.
+    const bool empty_slot = mod_rule(p, RULE_ST3_CHANNEL) && mod->sample_info && index >= 0 &&
+                            index < mod->sample_count && mod->sample_info[index].length == 0;
+    if (mod->sample_info && index >= 0 && index < mod->sample_count && !empty_slot) {
       c.volume = mod->sample_info[index].volume;
       // ProTracker swaps the new sample in at the loop's end, its finetune for the target.
       if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && index != c.sample && c.period > 0) {
@@ -587,9 +590,8 @@ static void read_row_cells(modux_player *p) {
   const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++)
     start_channel_row(p, ch,
-                      mod_rule(p, RULE_ST3_PARAMETERS)
-                          ? p->ci[ch].row_cell
-                          : *get_note(mod, p->mi.pattern, p->mi.row, ch));
+                      mod_rule(p, RULE_ST3_CHANNEL) ? p->ci[ch].row_cell
+                                                    : *get_note(mod, p->mi.pattern, p->mi.row, ch));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -627,6 +629,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
     c.volume = 0;
     c.tick_volume = 0;
     c.sounding.volume = 0;
+    if (mod_rule(p, RULE_ST3_CHANNEL)) c.cut_stopped = -1;
   }
   if (c.tremor_muted &&
       (c.xm_vol_slide_on == -1 || c.volume_slide != 0 || c.vcol_volume_slide != 0)) {
@@ -726,6 +729,7 @@ static void update_voice(modux_player *p, int ch) {
       modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
     }
   }
+  if (c.cut_stopped) c.tick_volume = 0;
   process_envelope(&c.vol_env, 64, c.key_off);
   process_envelope(&c.pan_env, 32, c.key_off);
   if (voice >= 0) {

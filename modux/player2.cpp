@@ -300,9 +300,10 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
     }
     c.period = note2period(p, note, c.tuning);
     c.start_voice = -1;
+    c.cut_stopped = 0;
     // ST3 starts a note without a sample number where the last Oxx started one; a sample
     // number starts it from the beginning.
-    if (mod_rule(p, RULE_ST3_PARAMETERS)) {
+    if (mod_rule(p, RULE_ST3_CHANNEL)) {
       if (info) c.note_offset = 0;
       if (!info && c.note_offset > 0) {
         c.set_offset = -1;
@@ -310,7 +311,7 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
       }
     }
   } else if (info) {
-    if (mod_rule(p, RULE_ST3_PARAMETERS)) c.note_offset = 0;
+    if (mod_rule(p, RULE_ST3_CHANNEL)) c.note_offset = 0;
     // A new sample alone restarts at the pitch already playing; ProTracker swaps it in where
     // the playing sample reaches its loop's end.
     if (sample != c.sample && c.period > 0) {

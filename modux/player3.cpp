@@ -31,7 +31,7 @@ void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   const int y = param & 15;
   // ST3 reads D0F and DF0 as fine slides by 0 and as plain slides by 15: every tick slides.
   c.s3m_vol_slide_first =
-      mod_rule(p, RULE_ST3_PARAMETERS) && (param == 0x0F || param == 0xF0) ? -1 : 0;
+      mod_rule(p, RULE_ST3_CHANNEL) && (param == 0x0F || param == 0xF0) ? -1 : 0;
   if (param == 0xFF && mod_rule(p, RULE_FINE_VOLSLIDE_DFF_UP)) {  // ST3 reads DFF as DxF
     c.s3m_vol_slide_fine = 15;
     c.s3m_vol_slide_speed = 0;
@@ -47,7 +47,7 @@ void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   } else if (x == 0 && y != 0) {
     c.s3m_vol_slide_fine = 0;
     c.s3m_vol_slide_speed = -y;
-  } else if (param != 0 && mod_rule(p, RULE_ST3_PARAMETERS)) {
+  } else if (param != 0 && mod_rule(p, RULE_ST3_CHANNEL)) {
     c.s3m_vol_slide_fine = 0;  // ST3: two ordinary nibbles slide down by the low one
     c.s3m_vol_slide_speed = -y;
   } else if (param != 0) {
@@ -226,7 +226,7 @@ static int retrig_volume(int v, int code) {
 
 void do_s3m_retrig(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  if (c.s3m_retrig_interval <= 0) return;
+  if (c.s3m_retrig_interval <= 0 || c.cut_stopped) return;
   const bool it = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   if (mod_rule(p, RULE_RETRIG_COUNTS_ON) || it) {
     // The count goes on from row to row; a new note (IT: a row without Qxy) starts it again.
@@ -322,6 +322,7 @@ void parse_note_command(modux_player *p, int chn, int note) {
   }
   if (note == -1) {
     c.volume = 0;
+    if (mod_rule(p, RULE_ST3_CHANNEL)) c.cut_stopped = -1;
   } else if (note == -2) {
     release_key(p, chn);
   }

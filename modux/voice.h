@@ -32,15 +32,13 @@ int modux_voice_get_position(modux_player *p, int voice);  // -1 once a sample h
 // higher priority, which then plays nothing).
 int modux_voice_held(modux_player *p, int voice);
 void modux_voice_set_playmode(modux_player *p, int voice, int mode);
-// IT's resonant low-pass filter: cutoff 0..254 in 48 steps an octave (-1: no filter), resonance
-// 0..127. The offline mixer filters; Allegro's voices have no filter and play the note
-// unfiltered.
 // ProTracker's sample swap: the sample's loop takes the voice's place where the voice reaches its
 // loop's end or its sample's end; a sample without loop (or none) silences it there. Answers
 // false on Allegro's voices, which cannot: the caller restarts the voice with the sample instead.
 bool modux_voice_swap_at_loop_end(modux_player *p, int voice, SAMPLE *spl, int mode);
-// IT's resonant low-pass filter, cutoff and resonance 0..127 (127 and 0: no filter). The offline
-// mixer filters; Allegro's voices have no filter and play the note unfiltered.
+// IT's resonant low-pass filter: cutoff 0..254 in 48 steps an octave (-1: no filter), resonance
+// 0..127. The offline mixer filters; Allegro's voices have no filter and play the note
+// unfiltered.
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
 
 // ---------------------------------------------------------------------------------------------

@@ -123,7 +123,8 @@ TEST_F(LoadMod, SignaturesGiveTheirChannelCounts) {
   // clang-format off
   const struct { const char *sig; int channels; } cases[] = {
       {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"1CHN", 1}, {"8CHN", 8}, {"10CH", 10}, {"32CH", 32}, {"64CH", 64}, {"CD81", 8},
-      {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4}};
+      {"OKTA", 8}, {"16CN", 16}, {"32CN", 32}, {"FLT8", 8}, {"CD61", 6}, {"FA04", 4}, {"FA06", 6}, {"FA08", 8}, {"M&K!", 4},
+      {"M.K.", 8}};  // M.K. on a file whose size fits 8 channels
   // clang-format on
   for (const auto &c : cases) {
     mod_image m;
@@ -169,11 +170,12 @@ TEST_F(LoadMod, OrderListHeldInsideTheSong) {
 }
 
 // 15-sample files load only when asked for, by the load's flag or by enable_m15 (sample numbers
-// beyond 15 are none); a finetune byte or a volume above 64 in a header is no 15-sample MOD.
-// Refusals and notes name their fault.
+// beyond 15 are none; order entries past the song length name no pattern of the file); a
+// finetune byte or a volume above 64 in a header is no 15-sample MOD. Refusals and notes name
+// their fault.
 TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
   mod_image m;
-  m.no_inst = 15, m.title = "old one";
+  m.no_inst = 15, m.title = "old one", m.orders = {0, 7};
   m.patterns[0][0] = {16, 428, 0, 0};
   const bytes old = build_mod(m);
   refused(old, kUnsupported);
@@ -201,8 +203,9 @@ TEST_F(LoadMod, FifteenSampleFilesAndRefusals) {
     EXPECT_EQ(load15(damaged(old, {"", at, {65}})), nullptr) << at;
   MODUX *mod = load15(old);
   ASSERT_NE(mod, nullptr) << status_.message;
-  EXPECT_EQ(std::make_pair(mod->sample_count, mod->patterns[0].notes[0].sample),
-            std::make_pair(15, 0));
+  EXPECT_EQ(
+      (std::vector<int>{mod->sample_count, mod->pattern_count, mod->patterns[0].notes[0].sample}),
+      (std::vector<int>{15, 1, 0}));
   enable_m15 = -1;
   expect_info(file(old), 1, "MOD (15 Samples)", "old one");
   EXPECT_NE(keep(load_mod(file(old).c_str())), nullptr) << modux_error;
