@@ -244,6 +244,26 @@ void fit_loop(SAMPLE &spl, SAMPLE_INFO &info, long long start, long long end, in
   spl.loop_end = info.loop_end = static_cast<int>(end);
 }
 
+long long adpcm_frames(const cursor &c, long long frames) {
+  const long long packed = c.left() - ADPCM_TABLE_BYTES;
+  if (packed <= 0) return 0;
+  return frames < 2 * packed ? frames : 2 * packed;
+}
+
+void decode_adpcm(cursor &c, unsigned char *out, long long frames) {
+  signed char steps[ADPCM_TABLE_BYTES];
+  c.bytes(steps, ADPCM_TABLE_BYTES);
+  int value = 0;  // the running value, wrapping as a signed byte does
+  for (long long k = 0; k < frames; k += 2) {
+    const int b = c.byte();
+    value = (value + steps[b & 15]) & 0xFF;
+    out[k] = static_cast<unsigned char>(value ^ 0x80);
+    if (k + 1 == frames) break;
+    value = (value + steps[b >> 4]) & 0xFF;
+    out[k + 1] = static_cast<unsigned char>(value ^ 0x80);
+  }
+}
+
 void translate_effect(const effect_entry *table, int n, int extended, const int *sub_table,
                       int *command, int *param) {
   const int effect = *command;

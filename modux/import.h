@@ -182,6 +182,17 @@ bool new_sample(load_state &load, SAMPLE &spl, SAMPLE_INFO &info, int len, int b
 // once, from 0 to its end.
 void fit_loop(SAMPLE &spl, SAMPLE_INFO &info, long long start, long long end, int flags);
 
+// 4-bit ADPCM sample data, as one tracker's editor packs 8-bit samples in MOD, XM and IT files:
+// a table of 16 signed steps, then two steps a byte (low nibble first), each added to a running
+// value that starts at 0. The bytes it takes for frames values:
+const int ADPCM_TABLE_BYTES = 16;
+inline long long adpcm_bytes(long long frames) { return ADPCM_TABLE_BYTES + (frames + 1) / 2; }
+// Frames whole values that the bytes left at the cursor hold (all of them when enough are there).
+long long adpcm_frames(const cursor &c, long long frames);
+// Decodes frames values at the cursor into Allegro's unsigned 8-bit form; the cursor moves past
+// the table and the bytes of those values. The caller holds frames to adpcm_frames.
+void decode_adpcm(cursor &c, unsigned char *out, long long frames);
+
 // ---------------------------------------------------------------------------------------------
 // Effects
 // ---------------------------------------------------------------------------------------------

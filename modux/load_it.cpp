@@ -18,9 +18,9 @@ const int NAME_AT = 4;
 const int NAME_BYTES = 26;
 // The fixed part of the header, up to the order list.
 const int HEADER_BYTES = 192;
-// Counts the format allows: orders are bytes of a 256-entry list; instruments, samples and
-// patterns are numbered by a byte in the cells (patterns by the order bytes, 0..199).
-const int MAX_ORDERS = 256;
+// Counts the format allows: instruments, samples and patterns are numbered by a byte in the cells
+// (patterns by the order bytes). The order list is as long as the header says (editors write
+// up to 257 entries); the model keeps its first 256 played ones.
 const int MAX_INSTRUMENTS = 255;
 const int MAX_SAMPLES = 255;
 const int MAX_PATTERNS = 256;
@@ -57,6 +57,11 @@ const int SAMPLE_PRESENT = 1, SAMPLE_16BIT = 2, SAMPLE_STEREO = 4, SAMPLE_COMPRE
           SAMPLE_LOOP = 16, SAMPLE_SUSTAIN = 32, SAMPLE_PINGPONG = 64,
           SAMPLE_SUSTAIN_PINGPONG = 128;
 const int CONVERT_SIGNED = 1, CONVERT_DELTA = 4;
+// A convert byte of 255 marks plain 8-bit mono data packed as ADPCM.
+const int CONVERT_ADPCM = 255;
+bool is_adpcm(int flags, int convert) {
+  return convert == CONVERT_ADPCM && !(flags & (SAMPLE_16BIT | SAMPLE_STEREO | SAMPLE_COMPRESSED));
+}
 
 // How each effect letter (A = 1 .. Z = 26) becomes an internal command, its parameter kept; under
 // RULE_IT_VIRTUAL_VOICES the tick gives each its IT meaning. S keeps its sub-command in the
@@ -143,10 +148,6 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;
   if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
   if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
-  if (h.orders > MAX_ORDERS) {
-    fail(load, "IT: %d orders, at most %d are possible", h.orders, MAX_ORDERS);
-    return false;
-  }
   if (h.instruments > MAX_INSTRUMENTS) {
     fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;
@@ -173,7 +174,7 @@ bool read_orders(MODUX *mod, cursor &c, const it_header &h) {
       c.skip(h.orders - i - 1);
       break;
     }
-    if (entry == ORDER_SKIP) continue;
+    if (entry == ORDER_SKIP || mod->order_count == MODUX_MAX_ORDERS) continue;
     if (entry >= h.patterns) missing = true;
     mod->order_table[mod->order_count++] = entry >= h.patterns ? h.patterns : entry;
   }
@@ -326,6 +327,7 @@ bool read_instruments(load_state &load, MODUX *mod, view img, long long base, co
   mod->it_instruments = static_cast<IT_INSTRUMENT_INFO *>(
       new_records(load, count, sizeof(IT_INSTRUMENT_INFO), "IT_INSTRUMENT_INFO"));
   if (!mod->it_instruments) return false;
+  // The "IMPI" signature is not checked: some editors leave it out of otherwise sound headers.
   for (int i = 0; i < count; i++) {
     const long long at = base + offsets[i];
     if (at + INSTRUMENT_BYTES > img.size) {
@@ -334,10 +336,6 @@ bool read_instruments(load_state &load, MODUX *mod, view img, long long base, co
       return false;
     }
     cursor c(img, at);
-    if (memcmp(img.data + at, "IMPI", 4) != 0) {
-      fail(load, "IT: instrument %d has no IMPI signature", i + 1);
-      return false;
-    }
     if (h.compatible >= NEW_INSTRUMENTS_FROM)
       read_new_instrument(c, mod->it_instruments[i], h.samples);
     else
@@ -498,6 +496,7 @@ bool read_sample_data(load_state &load, SAMPLE &spl, view img, long long at, lon
   const bool wide = flags & SAMPLE_16BIT;
   const int channels = (flags & SAMPLE_STEREO) ? 2 : 1;
   const int top = wide ? 16 : 8;
+  const bool adpcm = is_adpcm(flags, convert);
   // Everything the length claims is checked before the sample's memory is taken: first against
   // the module's total, then against what the bytes after the data offset can give.
   if (!charge_sample(load, frames * (wide ? 2 : 1), "IT", number)) return false;
@@ -515,6 +514,11 @@ bool read_sample_data(load_state &load, SAMPLE &spl, view img, long long at, lon
   free(spl.data);
   spl.data = calloc(frames > 0 ? frames : 1, wide ? 2 : 1);
   if (!spl.data) return no_memory(load, "sample data");
+  if (adpcm) {
+    cursor c(img, at);
+    decode_adpcm(c, static_cast<unsigned char *>(spl.data), frames);
+    return true;
+  }
   if (flags & SAMPLE_COMPRESSED) {
     // A compressed sample is signed.
     long long pos = at;
@@ -611,7 +615,9 @@ bool read_samples(load_state &load, MODUX *mod, view img, long long base, const 
     const long long data = base + data_at;
     const int bytes_per_frame =
         ((flags & SAMPLE_16BIT) ? 2 : 1) * ((flags & SAMPLE_STEREO) ? 2 : 1);
-    if (frames > 0 && !(flags & SAMPLE_COMPRESSED)) {
+    if (frames > 0 && is_adpcm(flags, convert)) {
+      frames = adpcm_frames(cursor(img, data), frames);
+    } else if (frames > 0 && !(flags & SAMPLE_COMPRESSED)) {
       // Plain data: as much as the file holds.
       const long long there = data < img.size ? (img.size - data) / bytes_per_frame : 0;
       if (frames > there) frames = there;

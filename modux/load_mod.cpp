@@ -249,21 +249,24 @@ static bool read_patterns(load_state &load, MODUX *mod, cursor &c, int no_inst, 
   return true;
 }
 
-// Sample data, 8-bit signed, one sample after another in the order of the headers. Files cut
-// short are common: a sample keeps the bytes that are there, later ones are empty. False, with
-// the status set, when memory is short or the module's sample data would pass its limit.
+// Sample data, 8-bit signed, one sample after another in the order of the headers; a sample whose
+// data starts with "ADPCM" is packed as 4-bit ADPCM. Files cut short are common: a sample keeps
+// the bytes that are there, later ones are empty. False, with the status set, when memory is
+// short or the module's sample data would pass its limit.
 static bool read_samples(load_state &load, MODUX *mod, cursor &c, const mod_sample_header *headers,
                          int no_inst) {
-  long long wanted = 0;
-  for (int i = 0; i < no_inst; i++) wanted += headers[i].length;
-  if (wanted > c.left())
-    note_short(load, "file ends %lld bytes early: the end of the sample data is silent",
-               wanted - c.left());
+  long long missing = 0;
   for (int i = 0; i < no_inst; i++) {
     const mod_sample_header &h = headers[i];
     SAMPLE &spl = mod->samples[i];
     SAMPLE_INFO &info = mod->sample_info[i];
-    const int len = static_cast<int>(h.length < c.left() ? h.length : c.left());
+    const bool packed = h.length > 0 && c.has(5) && memcmp(c.data + c.pos, "ADPCM", 5) == 0;
+    if (packed) c.skip(5);
+    const long long wanted = packed ? adpcm_bytes(h.length) : h.length;
+    if (wanted > c.left()) missing += wanted - c.left();
+    const int len = static_cast<int>(packed                ? adpcm_frames(c, h.length)
+                                     : h.length < c.left() ? h.length
+                                                           : c.left());
     if (!charge_sample(load, len, "MOD", i + 1) || !new_sample(load, spl, info, len)) return false;
     info.tuning = mod_finetune[h.finetune];
     info.volume = h.volume;
@@ -271,9 +274,17 @@ static bool read_samples(load_state &load, MODUX *mod, cursor &c, const mod_samp
     fit_loop(spl, info, h.loop_start, static_cast<long long>(h.loop_start) + h.loop_length,
              h.loop_length > 0 ? 1 : 0);
     unsigned char *data = static_cast<unsigned char *>(spl.data);
+    if (packed) {
+      const long long start = c.pos;
+      decode_adpcm(c, data, len);
+      c.seek(start + adpcm_bytes(h.length));
+      continue;
+    }
     c.bytes(data, len);
     for (int k = 0; k < len; k++) data[k] ^= 0x80;  // signed to Allegro's unsigned
   }
+  if (missing > 0)
+    note_short(load, "file ends %lld bytes early: the end of the sample data is silent", missing);
   return true;
 }
 

@@ -31,6 +31,8 @@ const int MAX_ROWS = 256;
 const int MAX_INSTRUMENTS = 255;
 // Pattern header: length (4), packing (1), rows (2), packed size (2).
 const int PATTERN_HEADER_BYTES = 9;
+// A sample header's reserved byte marks 8-bit data packed as ADPCM.
+const int ADPCM_MARK = 0xAD;
 // A pattern header giving 0 rows: played as the trackers' usual 64.
 const int DEFAULT_ROWS = 64;
 // Instrument header fields up to and including the fade-out; longer headers carry reserved
@@ -148,6 +150,7 @@ struct xm_sample_header {
   int pan;
   int relative_note;  // signed
   int vibrato[4];     // the instrument's auto-vibrato: type, sweep, depth, rate
+  bool adpcm;         // 8-bit data packed as 4-bit ADPCM (reserved byte 0xAD), not delta-coded
   long long data_at;  // where its data starts in the image
 };
 
@@ -289,7 +292,8 @@ void read_instrument(view img, cursor &c, int i, INSTRUMENT_INFO &ins, instrumen
       sh.type = c.byte();  // loop kind, 16-bit flag
       sh.pan = c.byte();
       sh.relative_note = c.sbyte();
-      c.skip(1 + 22);  // reserved, sample name
+      sh.adpcm = c.byte() == ADPCM_MARK && !(sh.type & 0x10);
+      c.skip(22);  // sample name
       for (int v = 0; v < 4; v++) sh.vibrato[v] = vibrato[v];
       sh.data_at = 0;
       h.samples.push_back(sh);
@@ -302,7 +306,7 @@ void read_instrument(view img, cursor &c, int i, INSTRUMENT_INFO &ins, instrumen
 void place_data(cursor &c, instrument_headers &h, size_t from, size_t to) {
   for (size_t s = from; s < to; s++) {
     h.samples[s].data_at = c.pos;
-    c.skip(h.samples[s].length);
+    c.skip(h.samples[s].adpcm ? adpcm_bytes(h.samples[s].length) : h.samples[s].length);
   }
 }
 
@@ -313,10 +317,12 @@ long long read_sample(load_state &load, view img, const xm_sample_header &sh, in
   const bool wide = (sh.type & 0x10) != 0;
   // Data cut short by the end of the file keeps the bytes that are there; 16-bit data of an
   // odd length drops its last byte.
-  long long bytes = sh.length;
+  long long bytes = sh.adpcm ? adpcm_bytes(sh.length) : sh.length;
   const long long there = sh.data_at < img.size ? img.size - sh.data_at : 0;
-  if (bytes > there) bytes = there;
-  const long long frames = wide ? bytes / 2 : bytes;
+  const long long lacking = bytes > there ? bytes - there : 0;
+  bytes -= lacking;
+  cursor packed(img, sh.data_at);
+  const long long frames = sh.adpcm ? adpcm_frames(packed, sh.length) : wide ? bytes / 2 : bytes;
   if (!charge_sample(load, frames * (wide ? 2 : 1), "XM", number) ||
       !new_sample(load, spl, info, static_cast<int>(frames), wide ? 16 : 8))
     return -1;
@@ -336,7 +342,9 @@ long long read_sample(load_state &load, view img, const xm_sample_header &sh, in
   // 16-bit ones in the machine's byte order.
   const unsigned char *in =
       frames > 0 ? img.data + sh.data_at : nullptr;  // held to the bytes there
-  if (wide) {
+  if (sh.adpcm) {
+    decode_adpcm(packed, static_cast<unsigned char *>(spl.data), frames);
+  } else if (wide) {
     uint16_t *data = static_cast<uint16_t *>(spl.data);
     uint16_t acc = 0;
     for (long long k = 0; k < frames; k++) {
@@ -351,7 +359,7 @@ long long read_sample(load_state &load, view img, const xm_sample_header &sh, in
       data[k] = acc ^ 0x80;
     }
   }
-  return static_cast<long long>(sh.length) - bytes;
+  return lacking;
 }
 
 }  // namespace

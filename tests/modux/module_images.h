@@ -156,7 +156,8 @@ inline bytes build_s3m(const s3m_image &m) {
 struct xm_sample {
   uint32_t length = 0, loop_start = 0, loop_length = 0;  // bytes
   int volume = 64, finetune = 0, type = 0, pan = 128, relative_note = 0;
-  bytes data;  // as stored (delta-coded)
+  bytes data;        // as stored (delta-coded)
+  int reserved = 0;  // the header byte after the relative note
 };
 struct xm_instrument {
   int64_t size = -1;  // header size; -1: the usual 263 (29 without samples)
@@ -224,7 +225,7 @@ inline bytes build_xm(const xm_image &m) {
     w.b.resize(start + size);  // a shorter header ends early, as the file says
     for (const xm_sample &s : ins.samples) {
       w.le32(s.length), w.le32(s.loop_start), w.le32(s.loop_length);
-      w.seq({s.volume, s.finetune, s.type, s.pan, s.relative_note, 0});
+      w.seq({s.volume, s.finetune, s.type, s.pan, s.relative_note, s.reserved});
       w.str("sample", 22);
     }
     if (!old)

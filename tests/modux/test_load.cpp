@@ -512,6 +512,15 @@ TEST_F(LoadIt, HeaderAndOrders) {
                  {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
                  {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128}});
   // clang-format on
+  // A list of 257 entries keeps its first 256; an instrument without its "IMPI" still loads.
+  s.orders.assign(257, 1), s.orders[255] = 0;
+  itw::bytes b = itw::build(s);
+  const size_t ins = b[192 + 257] | b[193 + 257] << 8;
+  std::fill_n(b.begin() + ins, 4, 0);
+  ASSERT_NE(m = load(b), nullptr) << status_.message;
+  expect_fields({{"orders kept", m->order_count, 256},
+                 {"last kept", m->order_table[255], 0},
+                 {"instrument read", m->it_instruments[0].sample_map[60], 0}});
 }
 
 // A keyboard naming a missing sample, envelope ticks that run back and loops out of order are held
@@ -599,6 +608,48 @@ TEST_F(LoadIt, SampleDataOfEveryKind) {
   }
 }
 
+// 4-bit ADPCM data (16 signed steps, then two step numbers a byte, low first) in each format that
+// carries it, followed by a plain sample that must start where the packed data ends; then cut.
+TEST_F(LoadIt, AdpcmSamplesOfModXmAndIt) {
+  bytes packed = {0, 1, 2, 4, 8, 16, 32, 64, 0xFF, 0xFE, 0xFC, 0xF8, 0xF0, 0xE0, 0xC0, 0x80};
+  for (int b : {1 | 2 << 4, 3 | 4 << 4, 5 | 6 << 4, 7 | 15 << 4, 9 | 7 << 4, 7 | 7 << 4, 0})
+    packed.push_back(static_cast<uint8_t>(b));
+  const std::vector<int> want = {1, 3, 7, 15, 31, 63, 127, -1, -3, 61, 125, -67, -67, -67};
+  mod_image mo;
+  mo.samples = {{7, 0, 64, 0, 0, bytes{'A', 'D', 'P', 'C', 'M'}}, {2, 0, 64, 0, 0, {5, 6, 7, 8}}};
+  mo.samples[0].data.insert(mo.samples[0].data.end(), packed.begin(), packed.end());
+  xm_image xm;
+  xm.instruments = {one_sample_instrument({5, 6})};
+  xm_sample adpcm;
+  adpcm.length = 13, adpcm.data = packed, adpcm.reserved = 0xAD;
+  xm.instruments[0].samples.insert(xm.instruments[0].samples.begin(), adpcm);
+  xm.instruments[0].samples[1].data = xm_delta8({5, 6});
+  itw::song it = base_song();
+  it.samples.resize(2);
+  it.samples[0].convert = 0xFF, it.samples[0].length = 13, it.samples[0].data = packed;
+  it.samples[1].length = 2, it.samples[1].data = {5, 6};
+  const bytes mod_file = build_mod(mo);
+  const struct {
+    const char *what;
+    bytes file;
+    size_t frames;
+  } cases[] = {
+      {"MOD", mod_file, 14},
+      {"XM", build_xm(xm), 13},
+      {"IT", itw::build(it), 13},
+      {"MOD cut inside its packed bytes", bytes(mod_file.begin(), mod_file.end() - 4 - 5), 4}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    MODUX *m = load(c.file);
+    ASSERT_NE(m, nullptr) << status_.message;
+    ASSERT_EQ(m->samples[0].len, c.frames);
+    const uint8_t *got = static_cast<const uint8_t *>(m->samples[0].data);
+    for (size_t k = 0; k < c.frames; k++) EXPECT_EQ(got[k] - 128, want[k]) << k;
+    if (c.frames == 4) continue;
+    EXPECT_EQ(static_cast<const uint8_t *>(m->samples[1].data)[1] - 128, 6);
+  }
+}
+
 TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
   const itw::bytes good = itw::build(base_song());
   const size_t tables = 192 + base_song().orders.size();  // instrument, sample, pattern offsets
@@ -607,10 +658,9 @@ TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
                pat = good[tables + 8] | good[tables + 9] << 8;
   // clang-format off
   refuses_each(good, {{"IT: file ends inside the header", 0, {}, 100},
-                      {"IT: 300 orders, at most 256 are possible", 32, {0x2C, 1}},
+                      {"IT: 300 patterns, at most 256 are possible", 38, {0x2C, 1}},
                       {"IT: the pattern offset table runs past the end of the file", 38, {0xFF, 0}},
                       {"IT: instrument 1 at " + std::to_string(ins + (0x7Ful << 24)) + " lies past the end of the file", tables + 3, {0x7F}},
-                      {"IT: instrument 1 has no IMPI signature", ins, {'X'}},
                       {"IT: sample 1 has no IMPS signature", smp, {'X'}},
                       {"IT: pattern 0 lies past the end of the file", tables + 10, {0x7F}},
                       {"IT: pattern 0 has 0 rows, 1 to 256 are possible", pat + 2, {0, 0}},
@@ -872,7 +922,7 @@ TEST_F(ModuleCalls, AFileAndItsBytesLoadAlike) {
 // (A folder and a FIFO are refused alike, modux-play's command line test holds them.)
 TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
   bytes damaged_it = it_song();
-  damaged_it[32] = 0x2C, damaged_it[33] = 1;
+  damaged_it[38] = 0x2C, damaged_it[39] = 1;
   const bytes noise(3000, 0x55), hostile = it_song(0xFFFFFFFF);
   const auto memory = [](const bytes &b) {
     return [b](modux_status *s) { return modux_module_load_memory(b.data(), b.size(), s); };
@@ -890,7 +940,7 @@ TEST_F(ModuleCalls, EveryErrorCodeIsReachedWithItsMessage) {
        "Unable to open /nonexistent/x.it: No such file or directory"},
       {path("/dev/zero"), MODUX_ERROR_OPEN, "Unable to open /dev/zero: not a regular file"},
       {memory(noise), MODUX_ERROR_FORMAT, kUnsupported},
-      {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 orders, at most 256 are possible"},
+      {memory(damaged_it), MODUX_ERROR_DAMAGED, "IT: 300 patterns, at most 256 are possible"},
       {memory(hostile), MODUX_ERROR_LIMIT,
        "IT: sample 1 needs 4294967295 bytes, over the module limit of 256 MiB"},
       {path(std::string(FUZZ_REGRESSIONS_DIR) + "/mux_patterns_beyond_cell_limit.mux"),
@@ -955,7 +1005,7 @@ TEST(ModuleMemory, MemoryRefusedIsReported) {
 TEST_F(ModuleCalls, TwoThreadsLoadAtOnce) {
   const bytes good = it_song();
   bytes bad = good;
-  bad[32] = 0x2C, bad[33] = 1;
+  bad[38] = 0x2C, bad[39] = 1;
   const std::string good_path = file(good);
   int good_loads = 0, bad_refusals = 0;
   std::thread first([&] {
@@ -971,7 +1021,7 @@ TEST_F(ModuleCalls, TwoThreadsLoadAtOnce) {
       modux_status st;
       modux_module *m = modux_module_load_memory(bad.data(), bad.size(), &st);
       bad_refusals += m == nullptr && st.code == MODUX_ERROR_DAMAGED &&
-                      std::string(st.message) == "IT: 300 orders, at most 256 are possible";
+                      std::string(st.message) == "IT: 300 patterns, at most 256 are possible";
       modux_module_destroy(m);
     }
   });
