@@ -180,6 +180,11 @@ int modux_player_set_option(modux_player *player, modux_option option, int value
         return fail(player, MODUX_ERROR_ARGUMENT, "resampler %d: 0 to 3", value);
       mixer_set_resampler(&player->mixer, value);
       break;
+    case MODUX_OPTION_WHOLE_FRAME_TICKS:
+      if (value != 0 && value != 1)
+        return fail(player, MODUX_ERROR_ARGUMENT, "whole-frame ticks %d: 0 or 1", value);
+      player->whole_frame_ticks = value ? -1 : 0;
+      break;
     default: return fail(player, MODUX_ERROR_ARGUMENT, "option %d is unknown", option);
   }
   return succeed(player);
@@ -196,6 +201,7 @@ int modux_player_get_option(const modux_player *player, modux_option option, int
     case MODUX_OPTION_REPEAT: *value = p->repeat; break;
     case MODUX_OPTION_VOLUME: *value = p->volume_percent; break;
     case MODUX_OPTION_RESAMPLER: *value = p->mixer.resampler; break;
+    case MODUX_OPTION_WHOLE_FRAME_TICKS: *value = p->whole_frame_ticks ? 1 : 0; break;
     default: return fail(p, MODUX_ERROR_ARGUMENT, "option %d is unknown", option);
   }
   return succeed(p);

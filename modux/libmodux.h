@@ -79,14 +79,18 @@ typedef struct modux_position {
 
 /* Player options, set with modux_player_set_option. */
 typedef enum modux_option {
-  MODUX_OPTION_RATE = 1,     /* output rate in Hz, 8000 to 192000; 44100 at creation; from the
-                                next play on */
-  MODUX_OPTION_CHANNELS = 2, /* 1 mono or 2 interleaved stereo (left first); 2 at creation */
-  MODUX_OPTION_REPEAT = 3,   /* times the song is played again after its end: 0 once (the
-                                default), -1 for ever */
-  MODUX_OPTION_VOLUME = 4,   /* master volume in percent, 0 to 100; 100 at creation */
-  MODUX_OPTION_RESAMPLER = 5 /* how samples are read between their frames, a modux_resampler;
-                                linear at creation; from the next frame rendered on */
+  MODUX_OPTION_RATE = 1,      /* output rate in Hz, 8000 to 192000; 44100 at creation; from the
+                                 next play on */
+  MODUX_OPTION_CHANNELS = 2,  /* 1 mono or 2 interleaved stereo (left first); 2 at creation */
+  MODUX_OPTION_REPEAT = 3,    /* times the song is played again after its end: 0 once (the
+                                 default), -1 for ever */
+  MODUX_OPTION_VOLUME = 4,    /* master volume in percent, 0 to 100; 100 at creation */
+  MODUX_OPTION_RESAMPLER = 5, /* how samples are read between their frames, a modux_resampler;
+                                 linear at creation; from the next frame rendered on */
+  /* 1: every tick lasts a whole number of output frames, rate x 2.5 / BPM rounded down, as
+     trackers render to a file; 0 (at creation): each tick lasts 2.5 / BPM seconds, the
+     fractions of a frame carried on */
+  MODUX_OPTION_WHOLE_FRAME_TICKS = 6
 } modux_option;
 
 /* Resamplers, from the fastest to the cleanest. */

@@ -57,6 +57,8 @@ bool is_falcon(const unsigned char *sig) { return sig[0] == 'F' && sig[1] == 'A'
 // (channels 0-3, then 4-7), and the order list counts halves, so its entries are even.
 bool is_flt8(const unsigned char *sig) { return memcmp(sig, "FLT8", 4) == 0; }
 const int FLT8_HALF_CHANNELS = 4;
+// A channel's pan away from its side (0 left .. 255 right): 64 sends a quarter to the other side.
+const int MOD_PAN_SPREAD = 64;
 
 // The modtypes entry of a signature: the first that equals it, or the end marker.
 const MODTYPE &find_modtype(const unsigned char *sig) {
@@ -184,8 +186,10 @@ static MODUX *new_mod_module(load_state &load, int no_inst) {
   mod->initial_tempo = 125;
   mod->flags = 0;
   mod->rules = RULES_PROTRACKER;
+  // Channels left, right, right, left, at the reference's separation: a quarter of each
+  // channel reaches the other side.
   for (int i = 0; i < MODUX_MAX_CHANNELS; i++)
-    mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 : 0;
+    mod->channel_pan[i] = (i % 4 == 1 || i % 4 == 2) ? 255 - MOD_PAN_SPREAD : MOD_PAN_SPREAD;
   return mod;
 }
 

@@ -234,6 +234,7 @@ struct s3m_layout {
   int patterns;                   // patterns in the file and their parapointers
   int sample_format;              // SIGNED_SAMPLES or unsigned data
   bool pan_table;                 // a 32-byte pan table follows the parapointers
+  bool mono;                      // the master volume byte's bit 7 is clear: every channel centred
   long long instrument_para_at;   // image position of the instrument parapointers (words)
   long long pattern_para_at;      // image position of the pattern parapointers (words)
   int default_pan[S3M_CHANNELS];  // the pan table: bit 5 set, low nibble 0..15 left to right
@@ -264,7 +265,13 @@ static void read_header(MODUX *mod, cursor &c, s3m_layout &l, channel_setup &cs)
   mod->initial_tempo = c.byte();
   if (mod->initial_tempo <= SLOWEST_TEMPO)
     mod->initial_tempo = scream_tracker ? 125 : SLOWEST_TEMPO;
-  c.skip(2);                                 // master volume, ultra-click removal
+  // Master volume: bits 0-6 the mixing volume (0 is 48, at least 16), bit 7 stereo; a mono
+  // song plays each channel centred, at 8/11 of that volume.
+  const int master = c.byte();
+  const int volume = (master & 127) == 0 ? 48 : clamp_int(master & 127, 16, 127);
+  l.mono = !(master & 128);
+  mod->mix_volume = l.mono ? (volume * 8 + 5) / 11 : volume;
+  c.skip(1);                                 // ultra-click removal
   l.pan_table = c.byte() == PAN_TABLE_FLAG;  // 252: a pan table follows the parapointers
   c.skip(10);                                // reserved
   for (int i = 0; i < S3M_CHANNELS; i++) cs.chn_set[i] = c.byte();
@@ -415,6 +422,7 @@ static void set_up_channels(MODUX *mod, view img, const s3m_layout &l, channel_s
     if (cs.chn_set[i] < 16) mod->channel_pan[to] = cs.chn_set[i] < 8 ? 64 : 192;
     if (l.pan_table && (l.default_pan[i] & 0x20))
       mod->channel_pan[to] = (l.default_pan[i] & 15) * 17;
+    if (l.mono) mod->channel_pan[to] = 128;
   }
 }
 

@@ -251,6 +251,7 @@ struct modux_player {
 
   int on_mixer = 0;  // the voices: Allegro's (0) or the player's own offline mixer (-1)
   MIXER_STATE mixer{};
+  float level = 1.0f;  // the rendered module's mix level (module_level), times the mixer's output
 
   // The handshake between the tick and the control calls (see mod_tick_begin).
   std::atomic<int> tick_busy{0};       // -1 while a tick runs
@@ -270,6 +271,7 @@ struct modux_player {
   long tick_period = 0;            // Allegro timer units of one tick, as the tick asked for it
   long frames_to_tick = 0;         // output frames before the next tick
   long long tick_remainder = 0;    // in rate x timer units: keeps the ticks on the timer's grid
+  int whole_frame_ticks = 0;       // -1: each tick lasts rate x 2.5 / BPM frames, rounded down
   int finished = 0;                // -1 once the song has ended or reached its loop point
   long coda_frames = 0;            // frames still to mix after the end: the last notes' fade
   long long played_units = 0;      // timer units of the ticks played since the song's start
@@ -404,6 +406,11 @@ void player_free_marks(modux_player *p);
 // ever), ending at its end or loop point. The caller holds the turn. 1, or -1 with modux_error
 // set.
 int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats);
+// The factor a module's render is mixed at: 1 for the engine's own songs; an imported module
+// plays at the level its tracker mixes at, over the engine's level of one voice at full volume
+// (half of full scale on one side): MOD at 2 / channels of full scale (1/4 to 1, in steps of
+// 1/128), S3M at its master volume / 128, XM at 48 / 128, IT at its mixing volume / 128.
+float module_level(const MODUX *mod);
 // Mixes up to frames stereo frames into s16 or f32 (whichever is not null) at gain, driving the
 // tick at the tempo's rate; answers the frames written, fewer only at the song's end. The caller
 // holds the turn.

@@ -78,6 +78,16 @@ static void finish(modux_player *p) {
 }
 
 static void schedule_next_tick(modux_player *p) {
+  if (p->whole_frame_ticks) {
+    // rate x 60 / (24 x BPM x speed ratio / 100) frames, rounded down, at least a millisecond's.
+    const int speed_ratio = p->mi.speed_ratio, tempo = p->mi.tempo;
+    const long long ratio = clamp_int(speed_ratio > 0 ? speed_ratio : 100, 1, 400);
+    const long long divisor = 24LL * ratio * (tempo > 0 ? tempo : 125);
+    const long long frames = 6000LL * p->rate / divisor;
+    const long fastest = p->rate / 1000 > 0 ? p->rate / 1000 : 1;
+    p->frames_to_tick = frames > fastest ? static_cast<long>(frames) : fastest;
+    return;
+  }
   p->tick_remainder += static_cast<long long>(p->rate) * p->tick_period;
   p->frames_to_tick = static_cast<long>(p->tick_remainder / TIMERS_PER_SECOND);
   p->tick_remainder %= TIMERS_PER_SECOND;
@@ -87,6 +97,34 @@ static void schedule_next_tick(modux_player *p) {
 static void enter_order(modux_player *p, int order) {
   p->mi.order = order;
   p->mi.pattern = p->of->order_table[order];
+}
+
+// The engine's output of one voice at full volume, panned to one side: half of full scale there.
+static const float ENGINE_VOICE_LEVEL = 0.5f;
+
+float module_level(const MODUX *mod) {
+  float share;  // of full scale, for one voice at full volume on one side
+  switch (mod->format) {
+    case 1:
+    case 2:
+    case 10: {  // MOD: the more channels, the lower each, between a quarter and full scale
+      const int channels = mod->channel_count > 1 ? mod->channel_count : 1;
+      share = clamp_int(256 / channels, 32, 128) / 128.0f;
+      break;
+    }
+    case 3:
+    case 7:  // S3M: its master volume, kept as the mixing volume
+    case 5:
+    case 9:  // IT: its mixing volume
+      share = (mod->mix_volume > 0 ? mod->mix_volume : 48) / 128.0f;
+      break;
+    case 4:
+    case 8:  // XM
+      share = 48 / 128.0f;
+      break;
+    default: return 1.0f;
+  }
+  return share / ENGINE_VOICE_LEVEL;
 }
 
 int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) {
@@ -127,6 +165,7 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
   }
   p->orders = orders;
 
+  p->level = module_level(mod);
   p->tick_period = 0;
   p->tick_remainder = 0;
   p->played_units = 0;
@@ -167,9 +206,9 @@ long render_run(modux_player *p, short *s16, float *f32, long frames, float gain
     }
     const long n = frames - written < ahead ? frames - written : ahead;
     if (s16)
-      mixer_mix(&p->mixer, s16 + 2 * written, static_cast<int>(n), gain);
+      mixer_mix(&p->mixer, s16 + 2 * written, static_cast<int>(n), gain * p->level);
     else
-      mixer_mix_float(&p->mixer, f32 + 2 * written, static_cast<int>(n), gain);
+      mixer_mix_float(&p->mixer, f32 + 2 * written, static_cast<int>(n), gain * p->level);
     written += n;
     if (p->finished)
       p->coda_frames -= n;

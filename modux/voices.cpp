@@ -254,7 +254,10 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   v *= env_volume / 64.0L;
   v *= n.fade / static_cast<long double>(FADE_FULL);
   const bool silent = v <= 0;
-  v *= p->volume / 255.0L * (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
+  v *= p->volume / 255.0L;
+  // On Allegro's voices the mixing volume scales the voice (48 is full); the engine's mixer
+  // takes it in the module's level instead, beyond full volume too.
+  if (!p->on_mixer) v *= (mod->mix_volume > 0 ? mod->mix_volume : 48) / 48.0L;
   const int volume = clamp_int(static_cast<long long>(v * 255 + 0.5L), 0, 255);
 
   // Pan: the note's, moved by the envelope toward the nearer side, spread by the separation.

@@ -293,6 +293,60 @@ MODUX *busy_song() {
 // A render and a C player, each on a player of its own, sound the same whatever the control
 // interface's player does on other threads meanwhile (a timer thread ticking it, control calls);
 // a C player renders what render_mod renders; the engine installs after a render.
+// An imported module plays at its tracker's mix level, as the reference plays it: one voice of a
+// square wave at full volume gives left plus right of a share of its amplitude (MOD: 2 / channels,
+// S3M: its master volume / 128, 8/11 of it in mono, XM: 48 / 128, IT: its mixing volume / 128).
+TEST(Render, ImportedModulesPlayAtTheirTrackersLevel) {
+  using namespace modimg;
+  bytes square;
+  for (int i = 0; i < 64; i++) square.push_back(static_cast<uint8_t>(i < 32 ? 100 : -100));
+  mod_image m4, m8;
+  m8.signature = "8CHN", m8.channels = 8, m8.patterns[0].assign(64 * 8, mod_cell{});
+  for (mod_image *m : {&m4, &m8})
+    m->patterns[0][0] = {1, 428, 0, 0}, m->samples = {{32, 0, 64, 0, 32, square}};
+  s3m_image s;
+  s.samples = {{1, true, 64, 0, 64, 64, 1, 8363, square}};
+  for (uint8_t &b : s.samples[0].data) b ^= 0x80;  // unsigned
+  s.patterns[0] = {{0, 0, 0x40, 1, -1, -1, 0}};
+  bytes s3m_mono = build_s3m(s);
+  s3m_mono[0x33] = 0x30;
+  xm_image x;
+  x.instruments = {xm_instrument{}};
+  x.instruments[0].samples = {{64, 0, 64, 64, 0, 1, 128, 0, {}}};
+  for (int i = 0; i < 64; i++)
+    x.instruments[0].samples[0].data.push_back(i == 0 ? 100 : i == 32 ? 56 : 0);
+  x.patterns[0].packed = {0x83, 49, 1, 0x80};
+  x.patterns[0].packed.resize(4 + 63 * 2, 0x80);
+  itw::song loud;
+  loud.mix_volume = 128, loud.instruments.resize(1), loud.samples.resize(1);
+  loud.samples[0].flags = 1 | 16, loud.samples[0].length = loud.samples[0].loop_end = 64;
+  loud.samples[0].data = square;
+  loud.patterns[0].cells = {{0, 0, 60, 1, -1, 0, 0}};
+  itw::song usual = loud;
+  usual.mix_volume = 48;
+  const struct {
+    const char *what;
+    bytes file;
+    double share;
+  } cases[] = {{"MOD 4 channels", build_mod(m4), 0.5},
+               {"MOD 8 channels", build_mod(m8), 0.25},
+               {"S3M", build_s3m(s), 48 / 128.0},
+               {"S3M mono", s3m_mono, 35 / 128.0},
+               {"XM", build_xm(x), 48 / 128.0},
+               {"IT mixing volume 128", itw::build(loud), 1},
+               {"IT mixing volume 48", itw::build(usual), 48 / 128.0}};
+  for (const auto &c : cases) {
+    MODUX *mod = modux_module_load_memory(c.file.data(), c.file.size(), nullptr);
+    ASSERT_NE(mod, nullptr) << c.what;
+    const std::vector<short> out = render_all(mod);
+    destroy_mod(mod);
+    int most = 0;
+    for (size_t k = 2 * RATE / 10; k + 1 < out.size() && k < 2 * RATE / 2; k += 2)
+      most = std::max(most, std::abs(out[k] + out[k + 1]));
+    EXPECT_NEAR(most / 32767.0, c.share * 100 / 128, 0.01) << c.what;
+  }
+}
+
 TEST(Players, RendersBesideTheDefaultPlayer) {
   install_allegro(SYSTEM_NONE, &errno, atexit);
   install_sound(DIGI_NONE, MIDI_NONE, nullptr);

@@ -54,12 +54,15 @@ static const char USAGE[] =
     "  --rate HZ      mixing rate, 8000 to 192000 (default 44100)\n"
     "  --resampler R  linear (default), nearest, cubic or sinc\n"
     "  --float        write 32-bit float samples (WAV, Ogg) instead of 16-bit\n"
+    "  --whole-frame-ticks\n"
+    "                 every tick a whole number of frames (rate x 2.5 / BPM, rounded\n"
+    "                 down), as trackers render to a file; default: exactly 2.5 / BPM s\n"
     "  --help, --version\n"
     "keys while playing on a terminal: space pause, left/right previous/next order,\n"
     "up/down volume, n next file, q quit\n";
 
 struct Options {
-  bool info = false, as_float = false;
+  bool info = false, as_float = false, whole_frame_ticks = false;
   const char *render_out = nullptr;
   int rate = 44100, subsong = 0, loop = 0, volume = 100, resampler = MODUX_RESAMPLER_LINEAR;
   double seconds = -1;  // no limit
@@ -122,6 +125,7 @@ static bool Start(modux_player *player, const modux_module *module, const char *
   modux_player_set_option(player, MODUX_OPTION_REPEAT, options.loop);
   modux_player_set_option(player, MODUX_OPTION_VOLUME, options.volume);
   modux_player_set_option(player, MODUX_OPTION_RESAMPLER, options.resampler);
+  modux_player_set_option(player, MODUX_OPTION_WHOLE_FRAME_TICKS, options.whole_frame_ticks);
   int order = 0;
   if (options.subsong > 0) {
     const std::vector<int> firsts = Subsongs(module);
@@ -654,6 +658,8 @@ int main(int argc, char **argv) {
       options.info = true;
     } else if (std::strcmp(arg, "--float") == 0) {
       options.as_float = true;
+    } else if (std::strcmp(arg, "--whole-frame-ticks") == 0) {
+      options.whole_frame_ticks = true;
     } else if (i + 1 >= argc) {
       return UsageError("unknown option or missing value: ", arg);
     } else if (std::strcmp(arg, "--render") == 0) {
