@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The trackers' behaviour suite against openmpt123, one row per file: FOLDER/FILE VERDICT
+# The trackers' behaviour suite against openmpt123 (the engine renders ticks of whole frames, as
+# the reference does), one row per file: FOLDER/FILE VERDICT
 # correlation (10 ms loudness envelopes) seconds (engine, reference) RMS (reference, engine).
 # Agree: correlation 0.8 or more and length within 5 % or 0.15 s; a silence test (reference RMS
 # under 0.0025, -52 dBFS: an antiphase test leaves the reference a residue of its own rounding) by
@@ -9,7 +10,7 @@
 set -u
 if [ "${1:-}" = --one ]; then  # PLAY CMP SUITE_DIR WORK FILE, run two at a time
   W=$(mktemp -d "$5/f.XXXXXX") f=$6
-  "$2" --render "$W/o.wav" "$f" > "$W/out" 2>&1 || { echo "${f#"$4"/} ERROR 0 0 0 0 0"; exit 0; }
+  "$2" --whole-frame-ticks --render "$W/o.wav" "$f" > "$W/out" 2>&1 || { echo "${f#"$4"/} ERROR 0 0 0 0 0"; exit 0; }
   ours=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$W/out")
   ref=$(openmpt123 --subsong 0 --info "$f" 2> /dev/null |
     awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
