@@ -210,7 +210,9 @@ int auto_vibrato(modux_player *p, int sample, int &pos, int &amp, int &sweep, bo
     switch (info->vibrato_type & 3) {
       case 1: wave = 1.0 - 2.0 * phase; break;
       case 2: wave = phase < 0.5 ? 1.0 : -1.0; break;
-      case 3: wave = ((pos * 1103515245 + 12345) >> 16 & 255) / 128.0 - 1.0; break;
+      case 3:  // unsigned: the generator's product wraps, which a signed one must not
+        wave = ((static_cast<unsigned>(pos) * 1103515245u + 12345u) >> 16 & 255) / 128.0 - 1.0;
+        break;
       default: wave = std::sin(phase * 2 * M_PI); break;
     }
     pos += info->vibrato_rate;
