@@ -78,6 +78,33 @@ TEST(Mixer, SineSampleSoundsAtItsFrequency) {
   }
 }
 
+// Voices of a steady level added up: the mix grows with each one while under nine tenths of full
+// scale, and beyond it rises ever more gently, never to full scale, in 16 bits and in float.
+TEST(Mixer, LoudMixesBendOverTheKneeInsteadOfClipping) {
+  test_sample dc(std::vector<double>(64, 0.2), 16, 0, 64);  // a tenth of full scale, fully left
+  int last = 0;
+  float last_float = 0;
+  for (int n = 1; n <= 12; n++) {
+    mixer_reset(&mixer, RATE);
+    for (int i = 0; i < n; i++) start_voice(&dc.spl, RATE, PLAYMODE_LOOP);
+    mix(2 * MIXER_RAMP_FRAMES);  // past the voices' ramp-in
+    const int level = mix(16)[0];
+    std::vector<float> f(32);
+    mixer_mix_float(&mixer, f.data(), 16);
+    if (n == 1) {
+      EXPECT_NEAR(level, 0.1 * 32767, 200) << "one voice passes as it is";
+    } else if (level < 0.9 * 32767) {
+      EXPECT_NEAR(level, n * last / (n - 1), 2) << n << " voices add up under the knee";
+    }
+    EXPECT_GT(level, last) << n << " voices";
+    EXPECT_LE(level, 32766) << n << " voices";
+    EXPECT_GT(f[0], last_float) << n << " voices";
+    EXPECT_LT(f[0], 1.0f) << n << " voices";
+    last = level, last_float = f[0];
+  }
+  EXPECT_GT(last, 0.98 * 32767) << "twelve tenths of full scale come out close to it";
+}
+
 // Ping-pong over a rising ramp: the output rises and falls in turn, and the position stays
 // inside the loop once it has entered it.
 TEST(Mixer, PingPongLoopReverses) {
