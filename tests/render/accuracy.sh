@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # How closely the engine's playback follows the reference player: each module is rendered by
-# modux-play and by openmpt123 (subsong 0, the song as the engine plays it, not every subsong; no
+# modux-play (ticks of whole frames, as the reference renders them) and by openmpt123 (subsong 0, the song as the engine plays it, not every subsong; no
 # dither, which changes from run to run) at 44100 Hz for the engine's length rounded up to a
 # second. wavcompare measures the correlation of the 10 ms loudness envelopes, the share of the
 # reference's onsets matched within 20 ms and, for modules with a pitch minimum, the share of
@@ -16,13 +16,15 @@
 set -u
 PLAY=$1 CMP=$2
 shift 2
-MODE=check MODULES=
+# Real songs are heard as loudness over both sides (--by-channel: IT's surround plays its sides in
+# antiphase, which the mean of the sides cancels); one-behaviour modules by the mean of the sides.
+MODE=check MODULES= by_channel=--by-channel
 here=$(cd "$(dirname "$0")" && pwd)
 thresholds=
 while [ $# -gt 0 ]; do
   case $1 in
     --table) MODE=--table; shift ;;
-    --modules) MODULES=$2 thresholds=$3; shift 3 ;;
+    --modules) MODULES=$2 thresholds=$3 by_channel=; shift 3 ;;
     *) echo "usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]" >&2; exit 2 ;;
   esac
 done
@@ -48,14 +50,14 @@ failed=0
 fail() { echo "FAIL: $name: $*" >&2; failed=1; }
 while read -r file; do
   name=$(basename "$file")
-  "$PLAY" --render "$T/ours.wav" "$file" > "$T/out" 2> "$T/err" || { fail "modux-play: $(cat "$T/err")"; continue; }
+  "$PLAY" --whole-frame-ticks --render "$T/ours.wav" "$file" > "$T/out" 2> "$T/err" || { fail "modux-play: $(cat "$T/err")"; continue; }
   ours=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$T/out")
   seconds=$(awk -v s="$ours" 'BEGIN { printf "%d", s == int(s) ? s : int(s) + 1 }')
   reference=$(openmpt123 --subsong 0 --info "$file" 2>/dev/null | awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
   openmpt123 --batch --quiet --force --no-float --dither 0 --samplerate 44100 --subsong 0 \
     --end-time "$seconds" \
     -o "$T/ref.wav" "$file" > /dev/null 2>&1 || { fail "openmpt123 cannot render it"; continue; }
-  "$CMP" --pitch "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { fail "wavcompare: $(cat "$T/cmp")"; continue; }
+  "$CMP" --pitch $by_channel "$T/ref.wav" "$T/ours.wav" > "$T/cmp" || { fail "wavcompare: $(cat "$T/cmp")"; continue; }
   read -r corr onsets lag pitch < <(awk -F': ' '{ v[$1] = $2 } END { print v["envelope_correlation"], v["onsets_matched"], v["envelope_lag_ms"], v["pitch_agreement"] }' "$T/cmp")
   min_corr= min_onsets= min_pitch=- note=
   line=$(awk -v n="$name" -v s="${name%.*}" '$1 == n || $1 == s { print; exit }' "$thresholds")

@@ -80,6 +80,20 @@ TEST(AudioMeasure, ReadsIntegerWavAndRefusesTheRest) {
   }
 }
 
+// Sides in antiphase (IT's surround): their mean is silence, their level over both sides is not.
+TEST(AudioMeasure, LevelOverBothSidesKeepsAntiphase) {
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 800; i++)  // 0.1 s at 8000 Hz: left +0x2000, right -0x2000
+    data.insert(data.end(), {0x00, 0x20, 0x00, 0xE0});
+  Audio audio;
+  std::string error;
+  ASSERT_TRUE(read(wav(1, 2, 16, data), audio, error)) << error;
+  ASSERT_EQ(audio.power.size(), audio.mono.size());
+  EXPECT_NEAR(level_envelope(audio)[0], 0.25, 1e-4) << "over both sides";
+  audio.power.clear();
+  EXPECT_NEAR(level_envelope(audio)[0], 0.000316, 1e-5) << "the mean: the floor, -70 dBFS";
+}
+
 const double PI = 3.14159265358979323846;
 
 // Decaying tone bursts starting at the given times (seconds), over a quiet held tone.

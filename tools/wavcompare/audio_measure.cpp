@@ -121,9 +121,10 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
   out.rate = static_cast<int>(rate);
   out.channels = channels;
   out.mono.assign(frames, 0.0f);
+  out.power.assign(frames, 0.0f);
   const double full = std::ldexp(1.0, bits - 1);
   for (size_t f = 0; f < frames; f++) {
-    double sum = 0;
+    double sum = 0, squares = 0;
     for (int c = 0; c < channels; c++) {
       const unsigned char *p = data + (f * channels + c) * bytes;
       int32_t v = static_cast<int32_t>(le(p, bytes));
@@ -132,8 +133,10 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
       else if (bits < 32)
         v = static_cast<int32_t>(static_cast<uint32_t>(v) << (32 - bits)) >> (32 - bits);
       sum += v / full;
+      squares += (v / full) * (v / full);
     }
     out.mono[f] = static_cast<float>(sum / channels);
+    out.power[f] = static_cast<float>(squares / channels);
   }
   return true;
 }
@@ -166,9 +169,11 @@ std::vector<double> level_envelope(const Audio &audio, double window_seconds) {
   std::vector<double> env;
   const size_t w = static_cast<size_t>(std::lround(window_seconds * audio.rate));
   if (w == 0) return env;
+  const bool channels = audio.power.size() == audio.mono.size();
   for (size_t at = 0; at + w <= audio.mono.size(); at += w) {
     double sum = 0;
-    for (size_t i = at; i < at + w; i++) sum += static_cast<double>(audio.mono[i]) * audio.mono[i];
+    for (size_t i = at; i < at + w; i++)
+      sum += channels ? audio.power[i] : static_cast<double>(audio.mono[i]) * audio.mono[i];
     env.push_back(std::max(std::sqrt(sum / w), 1e-3 * 0.316));  // -70 dBFS floor
   }
   return env;

@@ -10,11 +10,13 @@
 
 namespace audio_measure {
 
-// Sound as one mono channel (the mean of the file's channels), values -1..1.
+// Sound as one mono channel (the mean of the file's channels), values -1..1, and the mean of the
+// channels' squares per frame (a file read; left empty, the level comes from mono).
 struct Audio {
   int rate = 0;
   int channels = 0;
   std::vector<float> mono;
+  std::vector<float> power;
   double seconds() const { return rate > 0 ? static_cast<double>(mono.size()) / rate : 0.0; }
 };
 
@@ -26,7 +28,9 @@ bool read_wav(const std::string &path, Audio &out, std::string &error);
 // 65536 samples from the start, refined between bins.
 double peak_frequency(const std::vector<float> &x, int rate);
 
-// RMS level (floored at -70 dBFS) of consecutive windows of window_seconds, and the same in dB.
+// RMS level (floored at -70 dBFS) of consecutive windows of window_seconds, and the same in dB;
+// over every channel's samples, so sides in antiphase (IT's surround) keep the level their mean
+// would cancel.
 std::vector<double> level_envelope(const Audio &audio, double window_seconds = 0.010);
 std::vector<double> loudness_envelope(const Audio &audio, double window_seconds = 0.010);
 

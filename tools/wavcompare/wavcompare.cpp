@@ -1,5 +1,6 @@
 // wavcompare: how closely one rendering of a song follows another.
-//   wavcompare [--min-correlation C] [--min-onsets S] [--list] [--pitch] REFERENCE.wav TEST.wav
+//   wavcompare [--min-correlation C] [--min-onsets S] [--list] [--pitch] [--by-channel]
+//              REFERENCE.wav TEST.wav
 // Prints, one "key: value" line each, the lengths, the correlation of the two 10 ms loudness
 // envelopes (at the best lag within 100 ms, which is printed too), the onset counts and the share
 // of reference onsets that the test matches within 20 ms (after that lag). With a minimum given,
@@ -8,6 +9,9 @@
 // --pitch adds the share of steady 10 ms steps, sounding in both, whose strongest frequencies agree
 // within 15 cents once the median interval between the two (printed too) is taken out, at the
 // best lag of the two pitch tracks within 100 ms.
+// The loudness envelopes are of the mean of the channels, so that a test playing a behaviour and
+// its expected result in antiphase measures what is left of it; --by-channel takes them over
+// every channel's samples instead, for songs whose sides sound in antiphase (IT's surround).
 //   wavcompare --pace RENDERING.wav RECORDING.wav
 // The pace of a real-time recording against a rendering of the same song: the time stretch
 // (0.9 to 1.1) and lag (within 1 s) under which their loudness levels correlate best, and that
@@ -34,7 +38,7 @@ static const double PITCH_FLOOR_DB = -40;  // quieter steps have no pitch worth 
 static int usage() {
   std::fprintf(stderr,
                "usage: wavcompare [--min-correlation C] [--min-onsets S] [--list] [--pitch] "
-               "REFERENCE.wav TEST.wav\n"
+               "[--by-channel] REFERENCE.wav TEST.wav\n"
                "       wavcompare --pace RENDERING.wav RECORDING.wav\n");
   return 2;
 }
@@ -55,6 +59,7 @@ static bool read_pair(const char *first, const char *second, Audio &a, Audio &b)
 static int pace_of_recording(const char *rendering_path, const char *recording_path) {
   Audio rendering, recording;
   if (!read_pair(rendering_path, recording_path, rendering, recording)) return 2;
+  rendering.power.clear(), recording.power.clear();
   // Measured on the level itself: decibels would weigh the noise between notes as much as the
   // notes.
   const Pace p = pace_against(level_envelope(rendering, ENVELOPE_WINDOW),
@@ -72,11 +77,15 @@ int main(int argc, char **argv) {
   double min_correlation = -2, min_onsets = -1;
   const char *files[2] = {nullptr, nullptr};
   int named = 0;
-  bool list = false, pitch = false;
+  bool list = false, pitch = false, by_channel = false;
   for (int i = 1; i < argc; i++) {
     double *target = nullptr;
     if (std::strcmp(argv[i], "--list") == 0 || std::strcmp(argv[i], "--pitch") == 0) {
       (argv[i][2] == 'l' ? list : pitch) = true;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--by-channel") == 0) {
+      by_channel = true;
       continue;
     }
     if (std::strcmp(argv[i], "--min-correlation") == 0) target = &min_correlation;
@@ -96,6 +105,7 @@ int main(int argc, char **argv) {
 
   Audio reference, test;
   if (!read_pair(files[0], files[1], reference, test)) return 2;
+  if (!by_channel) reference.power.clear(), test.power.clear();
   const Alignment aligned =
       best_alignment(loudness_envelope(reference, ENVELOPE_WINDOW),
                      loudness_envelope(test, ENVELOPE_WINDOW), MAX_LAG_WINDOWS);
