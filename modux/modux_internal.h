@@ -22,20 +22,26 @@ inline int clamp_int(long long v, int lo, int hi) {
 // Playback records
 // ---------------------------------------------------------------------------------------------
 
-// Running copy of one envelope of a channel (XM family), taken from its instrument at a note.
+// Running copy of one envelope of a note, taken from its instrument at the note's start: a
+// channel's volume and pan envelopes in the XM family (and the engine's own songs), a note's
+// volume, pan and pitch envelopes in the IT family.
 struct ENVELOPE_STATE {
-  int value[MODUX_ENVELOPE_POINTS];  // value of each point: 0..64 (pan: 32 centre)
-  int tick[MODUX_ENVELOPE_POINTS];   // tick of each point, counted from the note's start
-  int flags;                         // bit 0 on, bit 1 sustain, bit 2 loop; 0 no envelope
-  int points;                        // points in use, 0..MODUX_ENVELOPE_POINTS
-  int loop_start;                    // point numbers of the loop
+  int value[MODUX_IT_ENVELOPE_POINTS];  // value of each point: volume 0..64; XM pan 0..64 (32
+                                        // centre); IT pan and pitch -32..32
+  int tick[MODUX_IT_ENVELOPE_POINTS];   // tick of each point, counted from the note's start
+  int flags;       // bit 0 on, bit 1 sustain, bit 2 loop, bit 3 carry (IT: a new note of the
+                   // instrument goes on from where this one is), bit 7 (IT pitch) drives the filter
+  int points;      // points in use, 0..MODUX_IT_ENVELOPE_POINTS (XM: 0..MODUX_ENVELOPE_POINTS)
+  int loop_start;  // point numbers of the loop
   int loop_end;
   int sustain_start;  // point numbers of the sustain, held while the key is down
   int sustain_end;
-  int point_a;   // point the envelope comes from
-  int point_b;   // point it goes to
+  int point_a;   // point the envelope comes from (XM)
+  int point_b;   // point it goes to (XM)
   int position;  // ticks since start
-  int output;    // value produced this tick: 0..64 (pan: 32 centre)
+  int output;    // value produced this tick, in the units of value (IT: 1/256 of them; a paused
+                 // envelope keeps it)
+  int ended;     // -1 once the position has passed the last point with no loop running (IT)
 };
 
 // Background voices a song's new note actions can fill, beyond its pattern channels.
@@ -45,26 +51,24 @@ struct ENVELOPE_STATE {
 // or one that a new note pushed into the background (modux_player::background), playing on its
 // own voice.
 struct NOTE_STATE {
-  int active;                       // -1 while it sounds
-  int voice;                        // the Allegro or mixer voice it plays on, -1 none
-  int channel;                      // pattern channel it came from
-  int instrument;                   // index into it_instruments, -1 in sample mode
-  int sample;                       // index into samples, -1 none
-  int note;                         // cell note 0..119, for the duplicate check
-  int volume;                       // note volume 0..64
-  int pan;                          // 0..256, 128 centre
-  int period;                       // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
-  int key_off;                      // -1 once released
-  int fading;                       // -1 while the fade-out runs
-  int fade;                         // 1024 down to 0
-  int vol_pos, pan_pos, pitch_pos;  // envelope positions, ticks
-  int vol_env_on, pan_env_on, pitch_env_on;  // -1 while each envelope runs
-  int cutoff, resonance;                     // filter settings 0..127, the channel's
-  int filter_on;                             // -1 while the note plays through its filter
-  int filter_cutoff, filter_resonance;       // what the filter was last set to (cutoff 0..254)
-  int filter_env;                            // filter envelope's modifier, -256..256 (256 none)
-  int vibrato_pos, vibrato_amp;              // the sample's auto-vibrato: place, depth now
-  int start;                                 // -1: start the sample at the next output
+  int active;             // -1 while it sounds
+  int voice;              // the Allegro or mixer voice it plays on, -1 none
+  int channel;            // pattern channel it came from
+  int instrument;         // index into it_instruments, -1 in sample mode
+  int sample;             // index into samples, -1 none
+  int note;               // cell note 0..119, for the duplicate check
+  int volume;             // note volume 0..64
+  int pan;                // 0..256, 128 centre
+  int period;             // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
+  int key_off;            // -1 once released
+  int fading;             // -1 while the fade-out runs
+  int fade;               // 1024 down to 0
+  int cutoff, resonance;  // filter settings 0..127, the channel's
+  int filter_on;          // -1 while the note plays through its filter
+  int filter_cutoff, filter_resonance;  // what the filter was last set to (cutoff 0..254)
+  int filter_env;                       // filter envelope's modifier, -256..256 (256 none)
+  int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place, depth now
+  int start;                            // -1: start the sample at the next output
   int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is
   int env_end;   // -1 once its volume envelope ended at 0: an instrument alone plays it again
   int offset;    // frame to start from
@@ -73,6 +77,8 @@ struct NOTE_STATE {
   int random_volume;   // percent of the note's volume kept from the instrument's variation
   int channel_volume;  // of its channel when it went into the background, 0..64
   int vibrato_sweep;   // growth of vibrato_amp per tick
+  // The instrument's volume, pan and pitch envelopes, each running while on.
+  ENVELOPE_STATE vol_env, pan_env, pitch_env;
 };
 
 // State of one pattern channel; channel n uses ci[n] and voice_table[n]. The tick_* copies are
@@ -555,7 +561,18 @@ int auto_vibrato(modux_player *p, int sample, int &pos, int &amp, int &sweep, bo
 // Point numbers are held to the points in use (and those to 0..12), so no step reads outside.
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
                     int loop_start, int loop_end, int sustain_start, int sustain_end);
-void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off);
+// The IT family: an instrument's envelope from its start, its flags in the running copy's layout,
+// its output (in whole units) what it gives before it has run.
+void start_it_envelope(ENVELOPE_STATE &env, const IT_ENVELOPE_INFO &e, int output);
+// The value of an envelope where it is now, in 1/256 of its units (0 without points).
+int envelope_value(const ENVELOPE_STATE &env, int rules);
+// One tick of an envelope: its value where it is (output; default_output when it is off, an IT
+// envelope paused by S77 the value it had), answered in 1/256 of its units, then the position one
+// tick on through the loops (the sustain while the key is held). The module's rules say how: the IT
+// family's envelopes interpolate finely, play a loop's end point before going back to its start,
+// run on past the last point (ended) and take a position the release left beyond the loop through
+// the last point first; the others go back on reaching a loop's end point and stay at the last.
+int process_envelope(ENVELOPE_STATE *env, int default_output, int key_off, int rules);
 void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
 void parse_xm_pitch_slide_up(modux_player *p, int chn, int param);
 void do_xm_pitch_slide_up(modux_player *p, int chn);
@@ -569,8 +586,7 @@ void parse_global_volume_slide(modux_player *p, int chn, int param);
 void do_global_volume_slide(modux_player *p, int chn);
 void do_xm_x(modux_player *p, int chn, int param);
 // The IT family: starts a note (0..119) of an instrument (or a sample in sample mode) on a
-// channel through the instrument's keyboard; the value of an IT envelope at a position, moving
-// the position one tick on (ended: past its last point).
+// channel through the instrument's keyboard.
 void parse_it_note(modux_player *p, int chn, int note, int number);
 // What a cell's number plays for a note (0..119): the sample, and the note played in `played`,
 // through an instrument's keyboard (sample mode: the number is the sample); -1 nothing (the
@@ -581,7 +597,6 @@ int it_keyboard(const MODUX *mod, int number, int note, int &played);
 // its envelopes from their start when it is another, and the sample its keyboard gives the note)
 // and its volume; a note its volume envelope ended starts again.
 void parse_it_number(modux_player *p, int chn, int number);
-int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended);
 void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);
 

@@ -730,8 +730,8 @@ static void update_voice(modux_player *p, int ch) {
     }
   }
   if (c.cut_stopped) c.tick_volume = 0;
-  process_envelope(&c.vol_env, 64, c.key_off);
-  process_envelope(&c.pan_env, 32, c.key_off);
+  process_envelope(&c.vol_env, 64, c.key_off, p->of->rules);
+  process_envelope(&c.pan_env, 32, c.key_off, p->of->rules);
   if (voice >= 0) {
     modux_voice_set_volume(p, voice, calc_volume(p, ch));
     modux_voice_set_pan(p, voice, calc_pan(p, ch));

@@ -448,12 +448,12 @@ void parse_it_extended(modux_player *p, int ch, int param) {
         case 4:
         case 5:
         case 6: c.new_note_action = y - 3; break;
-        case 7: n.vol_env_on = 0; break;
-        case 8: n.vol_env_on = -1; break;
-        case 9: n.pan_env_on = 0; break;
-        case 10: n.pan_env_on = -1; break;
-        case 11: n.pitch_env_on = 0; break;
-        case 12: n.pitch_env_on = -1; break;
+        case 7: n.vol_env.flags &= ~1; break;
+        case 8: n.vol_env.flags |= 1; break;
+        case 9: n.pan_env.flags &= ~1; break;
+        case 10: n.pan_env.flags |= 1; break;
+        case 11: n.pitch_env.flags &= ~1; break;
+        case 12: n.pitch_env.flags |= 1; break;
         default: break;
       }
       break;
@@ -507,9 +507,9 @@ static int macro_volume(modux_player *p, const CHANNEL_STATE &c) {
   if (mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[n.instrument];
     v *= ins.global_volume / 128.0;
-    int pos = n.vol_pos;  // the envelope where it is now, not moved on
-    bool ended = false;
-    if (n.vol_env_on) v *= it_envelope_value(ins.vol_env, pos, n.key_off, ended) / 64.0;
+    // The envelope where it is now, not moved on (paused: the value it keeps).
+    const int env = n.vol_env.flags & 1 ? envelope_value(n.vol_env, mod->rules) : n.vol_env.output;
+    v *= env / (64.0 * 256);
   }
   return static_cast<int>(v * 128);
 }

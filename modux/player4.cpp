@@ -33,6 +33,7 @@ static void clear_envelope(ENVELOPE_STATE &env, int output) {
   env.point_b = 0;
   env.position = 0;
   env.output = output;
+  env.ended = 0;
 }
 
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
@@ -53,38 +54,99 @@ void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int 
   env->point_a = 0;
   env->point_b = 1;
   env->position = 0;
+  env->ended = 0;
   if ((flags & 2) && env->sustain_start == 0) env->point_b = 0;
   if ((flags & 1) && env->points == 1) env->point_b = 0;
 }
 
-void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off) {
-  env->output = default_output;
-  if (env->flags == 0 || env->points <= 0 || !(env->flags & 1)) return;
-  const int points = env->points > MODUX_ENVELOPE_POINTS ? MODUX_ENVELOPE_POINTS : env->points;
+void start_it_envelope(ENVELOPE_STATE &env, const IT_ENVELOPE_INFO &e, int output) {
+  for (int i = 0; i < MODUX_IT_ENVELOPE_POINTS; i++) {
+    env.value[i] = e.value[i];
+    env.tick[i] = e.tick[i];
+  }
+  env.points = clamp_int(e.points, 0, MODUX_IT_ENVELOPE_POINTS);
+  const int last = env.points > 0 ? env.points - 1 : 0;
+  // The file's bits: 0 on, 1 loop, 2 sustain loop, 3 carry, 7 filter.
+  env.flags = (e.flags & (1 | 8 | 128)) | (e.flags & 4 ? 2 : 0) | (e.flags & 2 ? 4 : 0);
+  env.loop_start = clamp_int(e.loop_start, 0, last);
+  env.loop_end = clamp_int(e.loop_end, 0, last);
+  env.sustain_start = clamp_int(e.sustain_start, 0, last);
+  env.sustain_end = clamp_int(e.sustain_end, 0, last);
+  env.point_a = env.point_b = 0;
+  env.position = 0;
+  env.output = output * 256;
+  env.ended = 0;
+}
+
+int envelope_value(const ENVELOPE_STATE &env, int rules) {
+  const int points = clamp_int(env.points, 0, MODUX_IT_ENVELOPE_POINTS);
+  if (points <= 0) return 0;
   const int last = points - 1;
+  const int pos = env.position;
+  if (!(rules & RULE_IT_VIRTUAL_VOICES)) {
+    // The segment from point_a to point_b, in whole units.
+    const int a = clamp_int(env.point_a, 0, last);
+    const int b = clamp_int(env.point_b, 0, last);
+    if (a == b) return env.value[b] * 256;
+    return interpolate(pos, env.tick[a], env.tick[b], env.value[a], env.value[b]) * 256;
+  }
+  // IT: the segment the position lies in, in 1/256 units.
+  if (pos >= env.tick[last]) return env.value[last] * 256;
+  if (pos < env.tick[0]) return env.value[0] * 256;
+  int i = 0;
+  while (i + 1 < last && pos >= env.tick[i + 1]) i++;
+  const int span = env.tick[i + 1] - env.tick[i];
+  const long long rise = (env.value[i + 1] - env.value[i]) * 256LL * (pos - env.tick[i]);
+  return env.value[i] * 256 + static_cast<int>(rise / (span > 0 ? span : 1));
+}
+
+int process_envelope(ENVELOPE_STATE *env, int default_output, int key_off, int rules) {
+  const bool it = (rules & RULE_IT_VIRTUAL_VOICES) != 0;
+  // An IT envelope switched off (S77) pauses: it keeps the value it had and its place.
+  if (it && !(env->flags & 1)) return env->output;
+  env->output = it ? default_output * 256 : default_output;
+  if (env->flags == 0 || env->points <= 0 || !(env->flags & 1)) return default_output * 256;
+  const int points = clamp_int(env->points, 0, MODUX_IT_ENVELOPE_POINTS);
+  const int last = points - 1;
+  const int value = envelope_value(*env, rules);
+  env->output = it ? value : value >> 8;
+  // The running loop: the sustain while the key is held, else the loop.
+  const bool sustain = (env->flags & 2) && key_off == 0;
+  const bool loop = sustain || (env->flags & 4);
+  const int start = clamp_int(sustain ? env->sustain_start : env->loop_start, 0, last);
+  const int end = clamp_int(sustain ? env->sustain_end : env->loop_end, 0, last);
+  int pos = env->position;
+
+  if (it) {
+    // IT: a loop's end point plays, then the position goes back to the loop's start; one the
+    // release left past the loop's end runs on past the last point first. Without a loop the
+    // position runs one tick past the last point, and the envelope has ended there.
+    env->ended = pos > env->tick[last] && !loop ? -1 : 0;
+    if (loop && (pos == env->tick[end] || pos > env->tick[last]))
+      env->position = env->tick[start];
+    else if (pos <= env->tick[last])
+      env->position = pos + 1;
+    return value;
+  }
+
   int a = clamp_int(env->point_a, 0, last);
   int b = clamp_int(env->point_b, 0, last);
-  int pos = env->position;
-  if (a == b)
-    env->output = env->value[b];
-  else
-    env->output = interpolate(pos, env->tick[a], env->tick[b], env->value[a], env->value[b]);
-
   pos += 1;
   if (pos < env->tick[b]) {
     env->position = pos;
     env->point_a = a;
     env->point_b = b;
-    return;
+    return value;
   }
+  // Arriving at a point: held on the sustain range until the key is released, back to the loop's
+  // start at its end (both can run), else on to the next point, staying at the last.
   a = b;
   b = b + 1;
   const int ss = clamp_int(env->sustain_start, 0, last);
   const int se = clamp_int(env->sustain_end, 0, last);
   const int ls = clamp_int(env->loop_start, 0, last);
   const int le = clamp_int(env->loop_end, 0, last);
-  if ((env->flags & 2) && key_off == 0 && b > se) {
-    // Held on the sustain range until the key is released.
+  if (sustain && b > se) {
     a = ss;
     pos = env->tick[ss];
     b = ss == se ? a : a + 1;
@@ -99,6 +161,7 @@ void process_envelope(ENVELOPE_STATE *env, int default_output, int key_off) {
   env->position = pos;
   env->point_a = clamp_int(a, 0, last);
   env->point_b = clamp_int(b, 0, last);
+  return value;
 }
 
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
@@ -372,12 +435,14 @@ int it_keyboard(const MODUX *mod, int number, int note, int &played) {
   return sample;
 }
 
+// What a note of sample mode has for an instrument: no envelopes.
+static const IT_INSTRUMENT_INFO no_instrument{};
+
 // The instrument's envelopes start again from their first tick.
 static void restart_it_envelopes(const IT_INSTRUMENT_INFO &ins, NOTE_STATE &n) {
-  n.vol_pos = n.pan_pos = n.pitch_pos = 0;
-  n.vol_env_on = (ins.vol_env.flags & 1) ? -1 : 0;
-  n.pan_env_on = (ins.pan_env.flags & 1) ? -1 : 0;
-  n.pitch_env_on = (ins.pitch_env.flags & 1) ? -1 : 0;
+  start_it_envelope(n.vol_env, ins.vol_env, 64);
+  start_it_envelope(n.pan_env, ins.pan_env, 0);
+  start_it_envelope(n.pitch_env, ins.pitch_env, 0);
 }
 
 // The sounding note goes on with another sample from where its voice is.
@@ -453,6 +518,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.start = -1;
   n.sustain = s.sustain_flags ? -1 : 0;
   n.random_volume = 100;
+  restart_it_envelopes(no_instrument, n);  // sample mode: no envelopes
   n.vibrato_sweep = s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
   // The sample's pan, else the instrument's, else the channel's: the first two hold for this
   // note only.
@@ -488,35 +554,6 @@ void it_setup_filter(NOTE_STATE &n, bool note_start) {
   n.filter_on = -1;
   n.filter_cutoff = cutoff;
   n.filter_resonance = n.resonance;
-}
-
-// The value of an envelope at a position, then the position one tick on (loops and the sustain
-// loop while the key is held). `ended` tells whether the position has passed the last point.
-int it_envelope_value(const IT_ENVELOPE_INFO &e, int &pos, bool key_off, bool &ended) {
-  ended = false;
-  if (e.points <= 0) return 0;
-  const int last = e.points - 1;
-  int value = e.value[last];
-  if (pos >= e.tick[last]) {
-    ended = true;
-  } else {
-    for (int i = 0; i < last; i++) {
-      if (pos >= e.tick[i] && pos < e.tick[i + 1]) {
-        const int span = e.tick[i + 1] - e.tick[i];
-        value =
-            e.value[i] + (e.value[i + 1] - e.value[i]) * (pos - e.tick[i]) / (span > 0 ? span : 1);
-        break;
-      }
-    }
-    if (pos < e.tick[0]) value = e.value[0];
-  }
-  pos++;
-  if ((e.flags & 4) && !key_off) {
-    if (pos > e.tick[e.sustain_end]) pos = e.tick[e.sustain_start];
-  } else if (e.flags & 2) {
-    if (pos > e.tick[e.loop_end]) pos = e.tick[e.loop_start];
-  }
-  return value;
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -228,19 +228,18 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
           n.offset < static_cast<int>(spl->len) ? n.offset : static_cast<int>(spl->len) - 1);
   }
 
-  // Envelopes.
-  int env_volume = 64, env_pan = 0, env_pitch = 0;
-  bool ended = false;
-  if (ins && n.vol_env_on) {
-    env_volume = it_envelope_value(ins->vol_env, n.vol_pos, n.key_off, ended);
+  // Envelopes, in 1/256 of their units; sample mode has none.
+  const int rules = mod->rules;
+  const int env_volume = process_envelope(&n.vol_env, 64, n.key_off, rules);
+  const int env_pan = process_envelope(&n.pan_env, 0, n.key_off, rules);
+  const int env_pitch = process_envelope(&n.pitch_env, 0, n.key_off, rules);
+  if (n.vol_env.flags & 1) {
     // Past the end of a volume envelope the note fades; at 0 it is over.
-    if (ended && env_volume == 0) n.fade = 0, n.env_end = -1;
-    if (ended && !(ins->vol_env.flags & 2)) n.fading = -1;
+    if (n.vol_env.ended && env_volume == 0) n.fade = 0, n.env_end = -1;
+    if (n.vol_env.ended) n.fading = -1;
   }
-  if (ins && n.pan_env_on) env_pan = it_envelope_value(ins->pan_env, n.pan_pos, n.key_off, ended);
-  if (ins && n.pitch_env_on)
-    env_pitch = it_envelope_value(ins->pitch_env, n.pitch_pos, n.key_off, ended);
-  if (ins && n.key_off && (!n.vol_env_on || !(ins->vol_env.flags & 4))) n.fading = -1;
+  // A released note fades at once without a volume envelope or with a looping one.
+  if (ins && n.key_off && (!(n.vol_env.flags & 1) || (n.vol_env.flags & 4))) n.fading = -1;
   if (n.fading) n.fade -= ins ? ins->fadeout : 0;  // sample mode has no fade-out
   if (n.fade < 0) n.fade = 0;
 
@@ -251,7 +250,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   if (ins) v *= ins->global_volume / 128.0L * n.random_volume / 100.0L;
   v *= (channel ? channel->channel_volume : n.channel_volume) / 64.0L;
   v *= p->mi.global_volume / 128.0L;
-  v *= env_volume / 64.0L;
+  v *= env_volume / (64.0L * 256);
   v *= n.fade / static_cast<long double>(FADE_FULL);
   const bool silent = v <= 0;
   v *= p->volume / 255.0L;
@@ -262,7 +261,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
 
   // Pan: the note's, moved by the envelope toward the nearer side, spread by the separation.
   int pan = clamp_int(n.pan + (channel ? channel->pan_delta : 0), 0, 256);
-  if (env_pan) pan += (pan < 128 ? pan : 256 - pan) * env_pan / 32;
+  if (env_pan) pan += (pan < 128 ? pan : 256 - pan) * env_pan / (32 * 256);
   pan = 128 + (pan - 128) * mod->pan_separation / 128;
   if (channel && channel->surround) pan = 128;
   pan = clamp_int(pan, 0, 255);
@@ -270,19 +269,18 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   // Pitch: the note's, the channel's vibrato, the pitch envelope (half-semitones) unless it
   // drives the filter, the sample's auto-vibrato.
   long long period = n.period + (channel ? channel->period_delta : 0);
-  const bool filter_env = ins && (ins->pitch_env.flags & 128);
+  const bool pitch_env = (n.pitch_env.flags & 1) && !(n.pitch_env.flags & 128);
   const int vib =
       auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);
   if (mod->rules & RULE_IT_LINEAR) {
     period += vib;
-    if (ins && n.pitch_env_on && !filter_env) period += env_pitch * 32;
+    if (pitch_env) period += env_pitch * 32LL / 256;
   } else {
     period = static_cast<long long>(
-        period *
-        std::exp2(-(vib + (ins && n.pitch_env_on && !filter_env ? env_pitch * 32 : 0)) / 768.0));
+        period * std::exp2(-(vib + (pitch_env ? env_pitch * 32 / 256.0 : 0)) / 768.0));
   }
-  if (filter_env && n.pitch_env_on) {
-    n.filter_env = env_pitch * 8;
+  if ((n.pitch_env.flags & 1) && (n.pitch_env.flags & 128)) {
+    n.filter_env = env_pitch / 32;
     it_setup_filter(n, n.start != 0);
   }
   const long long hz = static_cast<long long>(it_pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
