@@ -494,6 +494,9 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
     return;
   }
   const int instrument = (mod->rules & RULE_IT_INSTRUMENTS) ? number : -1;
+  // Envelopes with the carry flag go on from where the note before had them, while it still
+  // sounds with the same instrument.
+  const bool carry = n.active && instrument >= 0 && n.instrument == instrument;
   voices_new_note(p, ch, instrument, sample, note);
   const SAMPLE_INFO &s = mod->sample_info[sample];
   // The filter belongs to the channel: its settings and state go on to the new note.
@@ -526,6 +529,11 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   if (instrument >= 0) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
     restart_it_envelopes(ins, n);
+    if (carry) {
+      if (n.vol_env.flags & 8) n.vol_env = before.vol_env;
+      if (n.pan_env.flags & 8) n.pan_env = before.pan_env;
+      if (n.pitch_env.flags & 8) n.pitch_env = before.pitch_env;
+    }
     if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
     // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
     // centre note: by separation / 2 on this 0..256 scale.
