@@ -97,7 +97,7 @@ const int xm_extended[16] = {
     0x120,  // E2x fine portamento down
     0x30,   // E3x glissando
     0x40,   // E4x vibrato waveform
-    -1,     // E5x finetune: not played
+    0x50,   // E5x finetune
     0x60,   // E6x pattern loop
     0x70,   // E7x tremolo waveform
     -1,     // E8x: not played
@@ -407,7 +407,7 @@ static unsigned openmpt_version(const char *tracker) {
 
 // OpenMPT's XM files from before this version play without some of FT2's details
 // (RULE_FT2_EXACT), as the reference player keeps them.
-static const unsigned OPENMPT_FT2_EXACT = 0x1220700;
+static const unsigned OPENMPT_FT2_EXACT = 0x1220719;
 
 // The header from offset 17 on: module name, tracker name, version, header size (counted from
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,

@@ -56,10 +56,16 @@ static long long step_for(MIXER_STATE *m, int hz) {
   return (static_cast<long long>(hz) << FRACTION_BITS) / m->rate;
 }
 
-static void aim(MIXER_VOICE_STATE &v) {
+static void aim(const MIXER_STATE *m, MIXER_VOICE_STATE &v) {
   const float level = VOICE_LEVEL * v.volume / 255.0f;
-  v.target[0] = level * (255 - v.pan) / 255.0f;
-  v.target[1] = level * v.pan / 255.0f;
+  if (m->square_root_pan) {
+    // Each side's power follows the pan, so a centred voice sounds as loud as one at a side.
+    v.target[0] = level * std::sqrt((256 - v.pan) / 256.0f);
+    v.target[1] = level * std::sqrt(v.pan / 256.0f);
+  } else {
+    v.target[0] = level * (255 - v.pan) / 255.0f;
+    v.target[1] = level * v.pan / 255.0f;
+  }
   if (v.target[0] == v.gain[0] && v.target[1] == v.gain[1]) {
     v.ramp = 0;  // the tick repeats unchanged settings every tick
     return;
@@ -162,6 +168,8 @@ void mixer_set_resampler(MIXER_STATE *m, int resampler) {
   if (resampler >= MIXER_LINEAR && resampler <= MIXER_SINC) m->resampler = resampler;
 }
 
+void mixer_set_square_root_pan(MIXER_STATE *m, int on) { m->square_root_pan = on ? -1 : 0; }
+
 void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   if (voice < 0 || voice >= MIXER_VOICES || !spl) return;
   MIXER_VOICE_STATE &v = m->voices[voice];
@@ -181,7 +189,7 @@ void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   v.volume = 255;
   v.pan = 128;
   v.filter = 0;
-  aim(v);
+  aim(m, v);
 }
 
 int mixer_allocate(MIXER_STATE *m, SAMPLE *spl) {
@@ -209,7 +217,7 @@ void mixer_start(MIXER_STATE *m, int voice) {
   v.playing = -1;
   v.ended = 0;
   v.gain[0] = v.gain[1] = 0.0f;
-  aim(v);
+  aim(m, v);
   mark_active(m, voice);
 }
 
@@ -222,13 +230,13 @@ void mixer_stop(MIXER_STATE *m, int voice) {
 void mixer_set_volume(MIXER_STATE *m, int voice, int volume) {
   if (!valid(m, voice)) return;
   m->voices[voice].volume = volume < 0 ? 0 : volume > 255 ? 255 : volume;
-  aim(m->voices[voice]);
+  aim(m, m->voices[voice]);
 }
 
 void mixer_set_pan(MIXER_STATE *m, int voice, int pan) {
   if (!valid(m, voice)) return;
   m->voices[voice].pan = pan < 0 ? 0 : pan > 255 ? 255 : pan;
-  aim(m->voices[voice]);
+  aim(m, m->voices[voice]);
 }
 
 void mixer_set_frequency(MIXER_STATE *m, int voice, int hz) {
@@ -242,7 +250,7 @@ void mixer_set_position(MIXER_STATE *m, int voice, int frame) {
   if (v.playing) {
     // A jump inside a sounding voice: the old sound fades, the new position rises.
     release(m, voice);
-    aim(v);
+    aim(m, v);
   }
   v.position = static_cast<long long>(frame < 0 ? 0 : frame) << FRACTION_BITS;
   v.backwards = 0;

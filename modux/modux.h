@@ -55,7 +55,8 @@
 // ticks again
 #define RULE_DELAY_TICKS_ON 0x1000
 // a new note's first tick counts towards Rxy, a row's first tick keeps the tremor state of the
-// tick before, and E90 restarts the sample on the row's first tick
+// tick before, E90 restarts the sample on the row's first tick, the volume column's Cx pans to
+// 16 x, and a sample offset at or past the sample's end stops the note (FT2)
 #define RULE_FT2_TICK_COUNTS 0x2000
 // every new pattern forgets the loops' start rows (ST3)
 #define RULE_LOOP_FORGOTTEN 0x4000
@@ -70,10 +71,11 @@
 // periods play at the PAL Amiga's clock, 3546895 Hz, as ProTracker's MODs do (the engine's own
 // clock is the NTSC Amiga's, 3579546 Hz)
 #define RULE_PAL_CLOCK (1 << 26)
-// details of FT2 that OpenMPT's XM files before 1.22.07 do without: a sample's finetune tunes in
-// sixteenths of a semitone (its low three bits dropped, as FT2's period table has it), and a
-// volume-column vibrato besides the effect's runs the vibrato twice a tick, and a released note
-// fades out by the instrument's fade-out even without a volume envelope
+// details of FT2 that OpenMPT's XM files before 1.22.07.19 do without: a sample's finetune tunes
+// in sixteenths of a semitone (its low three bits dropped, as FT2's period table has it), a
+// volume-column vibrato besides the effect's runs the vibrato twice a tick, a released note
+// fades out by the instrument's fade-out even without a volume envelope, and a render pans by
+// the square roots of the pan's shares
 #define RULE_FT2_EXACT (1 << 29)
 // effect parameters as ST3 reads them: one memory per channel for D, E, F, I, J, K, L, Q, R, S
 // and T, which every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles

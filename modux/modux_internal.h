@@ -42,6 +42,7 @@ struct ENVELOPE_STATE {
   int output;    // value produced this tick, in the units of value (IT: 1/256 of them; a paused
                  // envelope keeps it)
   int ended;     // -1 once the position has passed the last point with no loop running (IT)
+  int held;      // ticks it has stayed on its sustain point since it arrived there (XM)
 };
 
 // Background voices a song's new note actions can fill, beyond its pattern channels.
@@ -154,6 +155,7 @@ struct CHANNEL_STATE {
   int slide2period_on;        // tone portamento 3xx, 5xy, volume column Fx
   int slide2period_speed;     // period change per later tick, + towards a higher pitch
   int slide2period_target;    // period the portamento ends at; 0 none
+  int glissando;              // FT2 E31: -1 while a tone portamento plays whole semitones
   int arpeggio_on;            // 0xy, S3M Jxy
   int arpeggio_param;         // xy: semitones above the note of steps 1 and 2
   int tremor_on;              // S3M Ixy, XM Txy
@@ -461,6 +463,10 @@ NOTE_INFO *get_note(MODUX *mod, int pattern, int row, int channel);
 int get_modux_sample_no(modux_player *p, int instrument, int note);
 int interpolate(int x, int x1, int x2, int y1, int y2);
 int find_lower_period(modux_player *p, int period, int semitones);
+// FT2's arpeggio step and glissando: the playing pitch snapped to the nearest note of the sample's
+// finetune, n semitones up. A step past the top of FT2's period table (B-7, counted in sixteenths
+// of a semitone with the finetune) reads the entry after it: C-8 without finetune.
+int ft2_note_period(modux_player *p, const CHANNEL_STATE &c, int n);
 void parse_old_note(modux_player *p, int chn, int note, int sample);
 void parse_pro_pitch_slide_up(modux_player *p, int chn, int param);
 void parse_pro_pitch_slide_down(modux_player *p, int chn, int param);
@@ -573,6 +579,9 @@ int envelope_value(const ENVELOPE_STATE &env, int rules);
 // run on past the last point (ended) and take a position the release left beyond the loop through
 // the last point first; the others go back on reaching a loop's end point and stay at the last.
 int process_envelope(ENVELOPE_STATE *env, int default_output, int key_off, int rules);
+// FT2's key off moves a pan envelope on only if it has just arrived at its sustain point; one
+// that stayed there keeps that point's value for good. Called on the ticks after a key off.
+void hold_released_pan_envelope(ENVELOPE_STATE *env);
 void parse_xm_set_envelop_position(ENVELOPE_STATE *env, int position);
 void parse_xm_pitch_slide_up(modux_player *p, int chn, int param);
 void do_xm_pitch_slide_up(modux_player *p, int chn);

@@ -493,6 +493,12 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
       parse_new_note(p, ch, cell.note, sample);
     else
       parse_old_note(p, ch, cell.note, sample);
+    // FT2's E5x tunes the note it comes with: finetune x * 16 - 128 in place of the sample's.
+    if (cell.note > 0 && c.period != 0 && cell.command == CMD_EXTENDED &&
+        (cell.param >> 4) == 0x5 && mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+      c.tuning = (cell.param & 15) * 16;
+      c.period = note2period(p, cell.note - 1 + c.relative_note, c.tuning);
+    }
   }
   if (cell.note < 0) parse_note_command(p, ch, cell.note);
   if (cell.volume > 15) parse_volume_command(p, ch, cell.volume, cell.note);
@@ -574,7 +580,7 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   }
   c.tick_pan = c.pan;
   c.tick_volume = c.volume;
-  c.tick_period = c.period;
+  c.tick_period = c.glissando && c.slide2period_on ? ft2_note_period(p, c, 0) : c.period;
   if (c.tremor_muted) {
     // FT2: the silence a tremor left lasts until the row sets a volume.
     if (sets_volume(cell))
@@ -694,6 +700,13 @@ static void update_voice(modux_player *p, int ch) {
   const int voice = p->voice_table[ch];
   SAMPLE *spl = channel_sample(p, c.sample);
   int start_at = -1;
+  if (c.set_offset == -1 && spl && c.sample_offset >= static_cast<long>(spl->len) &&
+      mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    // FT2 stops a note whose offset lies at or past its sample's end, looped or not.
+    c.set_offset = 0;
+    c.start_voice = 0;
+    if (voice >= 0) modux_voice_stop(p, voice);
+  }
   if (voice >= 0) {
     if (c.swap_sample == -1 && c.start_voice == 0) {
       // A voice that ended takes the swapped sample's loop at once (a sample without loop stays
@@ -731,6 +744,7 @@ static void update_voice(modux_player *p, int ch) {
   }
   if (c.cut_stopped) c.tick_volume = 0;
   process_envelope(&c.vol_env, 64, c.key_off, p->of->rules);
+  if (c.key_off && mod_rule(p, RULE_FT2_EXACT)) hold_released_pan_envelope(&c.pan_env);
   process_envelope(&c.pan_env, 32, c.key_off, p->of->rules);
   if (voice >= 0) {
     modux_voice_set_volume(p, voice, calc_volume(p, ch));

@@ -454,6 +454,9 @@ void parse_extended_command(modux_player *p, int chn, int param) {
     case 0x2:  // MOD fine slide down
       fine_pitch_slide(p, c, x, 1);
       break;
+    case 0x3:
+      if (mod_rule(p, RULE_FT2_TICK_COUNTS)) c.glissando = x ? -1 : 0;
+      break;
     case 0x4: c.vibrato_waveform = x; break;
     case 0x7: c.tremolo_waveform = x; break;
     case 0x8: c.pan = x * 17; break;
@@ -493,8 +496,8 @@ void parse_extended_command(modux_player *p, int chn, int param) {
       c.tick_volume += c.fine_vol_down_memory;
       break;
     default:
-      // E0x, E3x (glissando), E5x (finetune) and EFx are not played; E6x and EEx act on the
-      // whole row and are read in the tick's first pass.
+      // E0x, E5x (finetune) and EFx are not played; E6x and EEx act on the whole row and are
+      // read in the tick's first pass.
       break;
   }
 }
@@ -632,7 +635,7 @@ void do_slide2period(modux_player *p, int chn) {
   } else if (c.period > c.slide2period_target) {
     c.period = c.slide2period_target;
   }
-  c.tick_period = c.period;
+  c.tick_period = c.glissando ? ft2_note_period(p, c, 0) : c.period;
   // ProTracker forgets the target it reached: a later 300 slides nowhere.
   if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && c.period == c.slide2period_target) {
     c.slide2period_target = 0;
@@ -653,10 +656,7 @@ static int exact_period_up(modux_player *p, int period, int n) {
   return static_cast<int>((static_cast<long long>(period) * semitone_up[n & 15] + 32768) >> 16);
 }
 
-// FT2's arpeggio step: the playing pitch snapped to the nearest note of the sample's finetune,
-// n semitones up. A step past the top of FT2's period table (B-7, counted in sixteenths of a
-// semitone with the finetune) reads the entry after it: C-8 without finetune.
-static int ft2_arpeggio_period(modux_player *p, const CHANNEL_STATE &c, int n) {
+int ft2_note_period(modux_player *p, const CHANNEL_STATE &c, int n) {
   const int top = 95;  // B-7
   int lo = 0;
   for (int s = top; s > 0; s--) {
@@ -730,7 +730,7 @@ void do_arpeggio(modux_player *p, int chn) {
   if (step == 0)
     c.tick_period = c.period;
   else if (ft2)
-    c.tick_period = ft2_arpeggio_period(p, c, n);
+    c.tick_period = ft2_note_period(p, c, n);
   else if (mod_rule(p, RULE_EXACT_ARPEGGIO))
     c.tick_period = exact_period_up(p, c.period, n);
   else

@@ -362,7 +362,10 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
         // FT2 runs this vibrato besides an effect column's own (see start_channel_row).
         if (mod_rule(p, RULE_FT2_EXACT)) c.vibrato_twice = -1;
         break;
-      case 0xC: c.pan = 17 * y; break;
+      case 0xC:
+        // FT2 pans to 16 steps of 16, the rightmost short of the edge.
+        c.pan = (mod_rule(p, RULE_FT2_TICK_COUNTS) ? 16 : 17) * y;
+        break;
       case 0xD:
         if (y != 0) c.vcol_pan_left_memory = -y;
         c.pan_slide = c.vcol_pan_left_memory;

@@ -34,6 +34,7 @@ static void clear_envelope(ENVELOPE_STATE &env, int output) {
   env.position = 0;
   env.output = output;
   env.ended = 0;
+  env.held = 0;
 }
 
 void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int flags, int points,
@@ -55,6 +56,7 @@ void start_envelope(ENVELOPE_STATE *env, const int *value, const int *tick, int 
   env->point_b = 1;
   env->position = 0;
   env->ended = 0;
+  env->held = 0;
   if ((flags & 2) && env->sustain_start == 0) env->point_b = 0;
   if ((flags & 1) && env->points == 1) env->point_b = 0;
 }
@@ -147,6 +149,7 @@ int process_envelope(ENVELOPE_STATE *env, int default_output, int key_off, int r
   const int ls = clamp_int(env->loop_start, 0, last);
   const int le = clamp_int(env->loop_end, 0, last);
   if (sustain && b > se) {
+    env->held = env->point_a == ss && env->point_b == ss ? env->held + 1 : 0;
     a = ss;
     pos = env->tick[ss];
     b = ss == se ? a : a + 1;
@@ -162,6 +165,14 @@ int process_envelope(ENVELOPE_STATE *env, int default_output, int key_off, int r
   env->point_a = clamp_int(a, 0, last);
   env->point_b = clamp_int(b, 0, last);
   return value;
+}
+
+void hold_released_pan_envelope(ENVELOPE_STATE *env) {
+  const int ss = env->sustain_start;
+  if (!(env->flags & 2) || env->held == 0 || env->point_a != ss || env->point_b != ss) return;
+  // It ends at its sustain point.
+  env->points = ss + 1;
+  env->flags &= ~4;
 }
 
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.

@@ -120,6 +120,9 @@ struct MIXER_STATE {
   MIXER_VOICE_STATE tails[MIXER_VOICES];
   int rate;       // output frames a second
   int resampler;  // MIXER_LINEAR and the others; kept by mixer_reset
+  // -1: a voice's sides take the square roots of the pan's shares (FT2's pan law); 0: the
+  // shares themselves. Kept by mixer_reset.
+  int square_root_pan;
   // Bit i of word i / 64: voice i or its tail may be playing; the mix visits only these.
   unsigned long long active[MIXER_VOICES / 64];
   // The converted copies of the samples the voices played since the last reset (and images of
@@ -140,6 +143,8 @@ void mixer_reset(MIXER_STATE *m, int rate);
 int mixer_rate(MIXER_STATE *m);
 // Chooses the resampler (MIXER_LINEAR .. MIXER_SINC; others are ignored).
 void mixer_set_resampler(MIXER_STATE *m, int resampler);
+// The pan law of every voice: the square roots of the pan's shares (on) or the shares (off).
+void mixer_set_square_root_pan(MIXER_STATE *m, int on);
 int mixer_allocate(MIXER_STATE *m, SAMPLE *spl);
 void mixer_deallocate(MIXER_STATE *m, int voice);
 void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl);

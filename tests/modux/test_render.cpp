@@ -216,6 +216,21 @@ TEST(Mixer, ResamplersStayInsideTinySamples) {
   mixer_set_resampler(&mixer, MIXER_LINEAR);
 }
 
+// A voice a quarter from the left: its sides take 3/4 and 1/4 of its level, or their square roots.
+TEST(Mixer, PanLawsShareTheLevelBetweenTheSides) {
+  for (int square_root : {0, -1}) {
+    mixer_reset(&mixer, RATE);
+    mixer_set_square_root_pan(&mixer, square_root);
+    test_sample t(std::vector<double>(64, 1.0), 16, 0, 64);
+    mixer_set_pan(&mixer, start_voice(&t.spl, RATE, PLAYMODE_LOOP), 64);
+    std::vector<float> out(2 * 700);
+    mixer_mix_float(&mixer, out.data(), 700);
+    const double left = out[1398], right = out[1399];
+    EXPECT_NEAR(left / right, square_root ? std::sqrt(3.0) : 191.0 / 64, 0.01) << square_root;
+  }
+  mixer_set_square_root_pan(&mixer, 0);
+}
+
 // Through the voice layer switched to the mixer: every mixer voice can be taken, then none; a
 // freed voice answers -1 and is handed out again.
 TEST(Mixer, VoiceLayerHandsOutEveryMixerVoiceOnce) {
