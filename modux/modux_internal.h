@@ -93,6 +93,7 @@ struct CHANNEL_STATE {
   ENVELOPE_STATE vol_env;  // output 64 when no envelope runs
   ENVELOPE_STATE pan_env;  // output 32 when no envelope runs
   int instrument;          // XM instrument playing, index into MODUX::instruments from 0
+  int env_instrument;      // XM: the instrument whose envelopes and fade-out run
   int sample;              // sample playing, index into MODUX::samples from 0
   int volume;              // the row's volume, 0..64
   int note;                // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
@@ -152,6 +153,7 @@ struct CHANNEL_STATE {
   int vibrato_depth;          // depth nibble 0..15
   int vibrato_shift;          // right shift of wave x depth: 5 plain, 7 fine
   int vibrato_twice;          // FT2: -1 when the volume column and the effect both run the vibrato
+  int porta_twice;            // FT2: -1 when both columns run the tone portamento
   int slide2period_on;        // tone portamento 3xx, 5xy, volume column Fx
   int slide2period_speed;     // period change per later tick, + towards a higher pitch
   int slide2period_target;    // period the portamento ends at; 0 none

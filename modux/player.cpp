@@ -542,6 +542,7 @@ static void stop_tick_effects(CHANNEL_STATE &c) {
   c.vcol_volume_slide = 0;
   c.vcol_porta = 0;
   c.vibrato_twice = 0;
+  c.porta_twice = 0;
 }
 
 // A row's first tick, one channel: the row's effects stop, then the cell's note, volume column
@@ -572,6 +573,14 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
     }
     if (vcol >= 203 && vcol <= 212) c.vibrato_on = -1;
     return;
+  }
+  if ((cell.volume >> 4) == 0xF && c.slide2period_on &&
+      (cell.command == CMD_TONE_PORTA || cell.command == CMD_XM_TONE_PORTA_VOLSLIDE) &&
+      mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    // FT2 runs a tone portamento of both columns twice a tick, at the volume column's speed.
+    c.porta_twice = -1;
+    parse_slide2period(p, ch, 16 * (cell.volume & 15),
+                       cell.note > 0 ? cell.note + c.relative_note : 0);
   }
   if (lacking) {
     // Neither the note nor a sample offset restarts the sample that played before.
@@ -621,6 +630,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   if (c.volume_slide != 0) do_volume_slide(p, ch, c.volume_slide);
   if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
   if (c.slide2period_on == -1) do_slide2period(p, ch);
+  if (c.slide2period_on == -1 && c.porta_twice) do_slide2period(p, ch);
   if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
   if (c.vcol_volume_slide != 0) do_volume_slide(p, ch, c.vcol_volume_slide);
   if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta * c.porta_memory);

@@ -191,6 +191,7 @@ static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
     c.autovib_amp = 0;
     c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
   }
+  c.env_instrument = c.instrument;
   const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
   if (!ins) return;
   c.fadeout = ins->fadeout;
@@ -218,8 +219,37 @@ void retrigger_instrument(modux_player *p, int chn, int instrument) {
   restart_instrument(p, c);
 }
 
+// FT2 reads the envelopes of the channel's instrument where they stand: a note of another
+// instrument without its number goes on at the same envelope positions in the new envelopes.
+static void switch_envelopes(modux_player *p, CHANNEL_STATE &c) {
+  const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
+  c.env_instrument = c.instrument;
+  if (!ins) return;
+  c.fadeout = ins->fadeout;
+  const int vol_pos = c.vol_env.position, pan_pos = c.pan_env.position;
+  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+                 ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
+                 ins->vol_env_sustain_start, ins->vol_env_sustain_end);
+  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+                 ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
+                 ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+  parse_xm_set_envelop_position(&c.vol_env, vol_pos);
+  parse_xm_set_envelop_position(&c.pan_env, pan_pos);
+}
+
 void parse_new_note(modux_player *p, int chn, int note, int instrument) {
   CHANNEL_STATE &c = p->ci[chn];
+  if (note < 0 && instrument >= 0 && mod_rule(p, RULE_FT2_TICK_COUNTS)) {
+    // FT2: a key off or cut with an instrument number gives the playing sample its volume and
+    // pan again; the number waits for the next note, and the envelopes run on.
+    const SAMPLE_INFO *info = sample_record(p, c.sample);
+    if (info) {
+      c.volume = info->volume;
+      c.pan = info->pan;
+    }
+    if (instrument_record(p, instrument)) c.instrument = instrument;
+    return;
+  }
   // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
   // goes on with the released key and the envelopes of the note before.
   const bool fresh = instrument >= 0 || !mod_rule(p, RULE_INSTRUMENT_RESETS);
@@ -248,6 +278,7 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument) {
       c.period = note2period(p, n + c.relative_note, c.tuning);
       c.start_voice = -1;
     }
+    if (!fresh && c.instrument != c.env_instrument) switch_envelopes(p, c);
   } else if (instrument >= 0 && mod_rule(p, RULE_INSTRUMENT_RESETS)) {
     // An instrument number alone: the playing note takes the sample's volume and pan again.
     restore_sample_defaults(p, c, instrument);
