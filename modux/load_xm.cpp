@@ -407,7 +407,19 @@ static unsigned openmpt_version(const char *tracker) {
 
 // OpenMPT's XM files from before this version play without some of FT2's details
 // (RULE_FT2_EXACT), as the reference player keeps them.
-static const unsigned OPENMPT_FT2_EXACT = 0x1220719;
+static const unsigned OPENMPT_FT2_EXACT = 0x1220700;
+// OpenMPT's XM files from this version on pan by FT2's law.
+static const unsigned OPENMPT_SQUARE_ROOT_PAN = 0x1220719;
+
+// Whether the tracker that wrote the file mixes as FT2 does, pans by square roots (FT2 pads the
+// song name with spaces; a zero in it marks ModPlug's files, which keep its linear pan).
+static bool square_root_pan(const char *tracker, const char *song_name, unsigned openmpt) {
+  if (openmpt != 0) return openmpt >= OPENMPT_SQUARE_ROOT_PAN;
+  if (memcmp(tracker, "FastTracker v2.00   ", TRACKER_NAME_BYTES) == 0)
+    return memchr(song_name, 0, 20) == nullptr;
+  return memcmp(tracker, "MilkyTracker", 12) == 0 ||
+         memcmp(tracker, "Fasttracker II clone", TRACKER_NAME_BYTES) == 0;
+}
 
 // The header from offset 17 on: module name, tracker name, version, header size (counted from
 // offset 60), song length, restart position, channel, pattern and instrument counts, flags,
@@ -440,6 +452,7 @@ static bool read_header(load_state &load, MODUX *mod, cursor &c, view img, int o
                                                                          : RULES_FASTTRACKER_2;
   const unsigned openmpt = openmpt_version(tracker);
   if (openmpt != 0 && openmpt < OPENMPT_FT2_EXACT) mod->rules &= ~RULE_FT2_EXACT;
+  mod->square_root_pan = square_root_pan(tracker, mod->name, openmpt) ? -1 : 0;
   if (mod->initial_speed == 0) mod->initial_speed = 6;
   if (mod->initial_tempo == 0) mod->initial_tempo = 125;
   mod->initial_global_volume = 64;

@@ -71,11 +71,11 @@
 // periods play at the PAL Amiga's clock, 3546895 Hz, as ProTracker's MODs do (the engine's own
 // clock is the NTSC Amiga's, 3579546 Hz)
 #define RULE_PAL_CLOCK (1 << 26)
-// details of FT2 that OpenMPT's XM files before 1.22.07.19 do without: a sample's finetune tunes
+// details of FT2 that OpenMPT's XM files before 1.22.07 do without: a sample's finetune tunes
 // in sixteenths of a semitone (its low three bits dropped, as FT2's period table has it), a
 // volume-column vibrato besides the effect's runs the vibrato twice a tick, a released note
-// fades out by the instrument's fade-out even without a volume envelope, and a render pans by
-// the square roots of the pan's shares
+// fades out by the instrument's fade-out even without a volume envelope, and a pan envelope that
+// stayed on its sustain point keeps it after a key off
 #define RULE_FT2_EXACT (1 << 29)
 // effect parameters as ST3 reads them: one memory per channel for D, E, F, I, J, K, L, Q, R, S
 // and T, which every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles
@@ -243,6 +243,9 @@ struct MODUX {
   // then Z80..ZFF), or null (Zxx does nothing).
   char *it_macros;
   int format;  // MODFILE_INFO::type of the file it was loaded from; 0 when not loaded from one
+  // XM: -1 when its tracker's mixer gives each side the square root of the pan's share
+  // (FastTracker 2, MilkyTracker, OpenMPT from 1.22.07.19); the others share linearly.
+  int square_root_pan;
 };
 
 // Internal effect commands; every loader translates its format's effects into these. The values

@@ -136,7 +136,7 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
   p->offline = -1;
   p->on_mixer = -1;
   mixer_reset(&p->mixer, rate);
-  mixer_set_square_root_pan(&p->mixer, mod->rules & RULE_FT2_EXACT);
+  mixer_set_square_root_pan(&p->mixer, mod->square_root_pan);
   p->rate = mixer_rate(&p->mixer);
   int channels = mod->channel_count;
   if (channels < 1) channels = 1;
