@@ -173,13 +173,15 @@ static void advance_row(modux_player *p) {
   }
 }
 
-static void end_song(modux_player *p) {
+// The song has passed its last order. Answers true when it plays on in this very tick: a render
+// goes on at the restart position, whose row starts now.
+static bool end_song(modux_player *p) {
   if (p->mi.loop == 0 && mod_wraps_past_end(p)) {
     // A render plays on at the restart position, at the row the pattern's end chose (FT2's loop
     // row, else 0); it ends there if that row was played.
     enter_order(p, mod_restart_order(p));
     if (p->mi.row >= pattern_rows(p, p->mi.pattern)) p->mi.row = 0;
-    return;
+    return true;
   }
   const int n = reserved_channels(p);
   for (int ch = 0; ch < n; ch++)
@@ -187,13 +189,14 @@ static void end_song(modux_player *p) {
   if (p->mi.loop == 0) {
     p->of = nullptr;
     p->mi.is_playing = 0;
-    return;
+    return false;
   }
   // A fresh start, then a navigation request to the restart position for the first tick; a
   // subsong goes back to its own first order rather than into the song before it.
   p->restart_request = -1;
   p->mi.skip_row = 1;
   p->mi.skip_order = mod_restart_order(p) + 1;
+  return false;
 }
 
 // The S3M effect letter's parameter as Scream Tracker 3 reads its memory: the S sub-command and
@@ -877,10 +880,7 @@ static void run_tick(modux_player *p) {
     repeat_row(p);
   }
   if (p->mi.tick >= p->mi.speed) advance_row(p);
-  if (p->mi.order >= mod_playable_orders(mod)) {
-    end_song(p);
-    return;
-  }
+  if (p->mi.order >= mod_playable_orders(mod) && !end_song(p)) return;
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
   // as on any later tick, from its first tick on.
   const bool ticks_on = repeat && mod_rule(p, RULE_DELAY_TICKS_ON);
