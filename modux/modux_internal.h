@@ -52,20 +52,20 @@ struct ENVELOPE_STATE {
 // or one that a new note pushed into the background (modux_player::background), playing on its
 // own voice.
 struct NOTE_STATE {
-  int active;             // -1 while it sounds
-  int voice;              // the Allegro or mixer voice it plays on, -1 none
-  int channel;            // pattern channel it came from
-  int instrument;         // index into it_instruments, -1 in sample mode
-  int sample;             // index into samples, -1 none
-  int note;               // cell note 0..119, for the duplicate check
-  int volume;             // note volume 0..64
-  int pan;                // 0..256, 128 centre
-  int period;             // pitch: linear 1/64 semitones above 0 Hz, or an Amiga period
-  int key_off;            // -1 once released
-  int fading;             // -1 while the fade-out runs
-  int fade;               // 1024 down to 0
-  int cutoff, resonance;  // filter settings 0..127, the channel's
-  int filter_on;          // -1 while the note plays through its filter
+  int active;                           // -1 while it sounds
+  int voice;                            // the Allegro or mixer voice it plays on, -1 none
+  int channel;                          // pattern channel it came from
+  int instrument;                       // index into it_instruments, -1 in sample mode
+  int sample;                           // index into samples, -1 none
+  int note;                             // cell note 0..119, for the duplicate check
+  int volume;                           // note volume 0..64
+  int pan;                              // 0..256, 128 centre
+  int period;                           // pitch: a frequency in Hz (linear), or an Amiga period
+  int key_off;                          // -1 once released
+  int fading;                           // -1 while the fade-out runs
+  int fade;                             // 1024 down to 0
+  int cutoff, resonance;                // filter settings 0..127, the channel's
+  int filter_on;                        // -1 while the note plays through its filter
   int filter_cutoff, filter_resonance;  // what the filter was last set to (cutoff 0..254)
   int filter_env;                       // filter envelope's modifier, -256..256 (256 none)
   int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place, depth now
@@ -195,7 +195,8 @@ struct CHANNEL_STATE {
   int channel_volume;       // Mxx, 0..64
   int channel_vol_slide;    // Nxy: channel volume change per later tick this row; 0 none
   int surround;             // -1 after S91: the channel plays in surround
-  int period_delta;         // this tick's vibrato and arpeggio, added to the note's pitch
+  int period_delta;         // this tick's vibrato and arpeggio: 768ths of an octave up (linear),
+                            // or period units added to the note's period
   int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
   int pan_delta;            // this tick's panbrello
   int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)
@@ -499,15 +500,15 @@ int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 1
 extern const int
     noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
-// The IT family's pitch: linear units (768 an octave, higher is higher) under RULE_IT_LINEAR,
-// else an Amiga period in quarter units.
+// The IT family's pitch: a frequency in whole hertz under RULE_IT_LINEAR (slides multiply it by
+// 2 ^ (units / 768), rounded to the hertz), else an Amiga period in quarter units.
 bool it_linear(modux_player *p);
 // The pitch of a note (0..119) of a sample.
 int it_note_period(modux_player *p, int note, int sample);
-// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+// Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step.
 void it_slide(modux_player *p, int &period, int units);
-// Frequency in Hz of a pitch.
-int it_pitch_hz(modux_player *p, long long period);
+// Frequency in Hz of a pitch moved up by units 768ths of an octave.
+int it_pitch_hz(modux_player *p, long long period, double units);
 
 // ---------------------------------------------------------------------------------------------
 // S3M-family effects, the volume column and the note commands (player3.cpp)

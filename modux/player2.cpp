@@ -569,8 +569,8 @@ void do_vibrato(modux_player *p, int chn) {
 void do_tremolo(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    // IT: on the later ticks only, added to the sounding note's volume for this tick.
-    if (p->first_tick) return;
+    // IT: on every tick, the row's first included, added to the sounding note's volume for
+    // this tick.
     c.volume_delta +=
         wave_value(p, c.tremolo_waveform, c.tremolo_pos, c.tremolo_pos) * c.tremolo_depth / 32;
     c.tremolo_pos = advance_wave(c.tremolo_pos, c.tremolo_speed);
@@ -832,27 +832,31 @@ int it_note_period(modux_player *p, int note, int sample) {
                      ? mod->sample_info[sample].tuning
                      : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
-  if (it_linear(p)) return static_cast<int>(std::lround(std::log2(hz > 1 ? hz : 1) * 768));
+  // The frequency is kept in whole hertz, cut down.
+  if (it_linear(p)) return clamp_int(static_cast<long long>(hz), 1, 1 << 30);
   return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
-// Slides a pitch up (positive units) or down: linear units, or 4 period units per step.
+// Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step.
 void it_slide(modux_player *p, int &period, int units) {
   if (it_linear(p))
-    period += units;
+    period = clamp_int(std::llround(period * std::exp2(units / static_cast<double>(LINEAR_OCTAVE))),
+                       0, 1 << 30);
   else
     period = clamp_int(period - units, 1, 1 << 30);
 }
 
-// Frequency in Hz of a pitch: a linear unit count, or an Amiga period.
-int it_pitch_hz(modux_player *p, long long period) {
+// Frequency in Hz of a pitch (a frequency, or an Amiga period) moved up by units.
+int it_pitch_hz(modux_player *p, long long period, double units) {
   const MODUX *mod = p->of;
   if (period <= 0) return 0;
+  const double shift = std::exp2(units / static_cast<double>(LINEAR_OCTAVE));
   if (mod->rules & RULE_IT_LINEAR) {
-    const double hz = std::exp2(static_cast<double>(period) / LINEAR_OCTAVE);
+    const double hz = units != 0 ? period * shift : period;
     return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
   }
-  return clamp_int(static_cast<long long>(AMIGA_CLOCK / period), 0, 2000000000);
+  const double moved = units != 0 ? period / shift : period;
+  return clamp_int(static_cast<long long>(AMIGA_CLOCK / (moved > 1 ? moved : 1)), 0, 2000000000);
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

@@ -268,22 +268,19 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
 
   // Pitch: the note's, the channel's vibrato, the pitch envelope (half-semitones) unless it
   // drives the filter, the sample's auto-vibrato.
-  long long period = n.period + (channel ? channel->period_delta : 0);
+  const bool linear = (mod->rules & RULE_IT_LINEAR) != 0;
+  const int delta = channel ? channel->period_delta : 0;
+  const long long period = n.period + (linear ? 0 : delta);
   const bool pitch_env = (n.pitch_env.flags & 1) && !(n.pitch_env.flags & 128);
   const int vib =
       auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);
-  if (mod->rules & RULE_IT_LINEAR) {
-    period += vib;
-    if (pitch_env) period += env_pitch * 32LL / 256;
-  } else {
-    period = static_cast<long long>(
-        period * std::exp2(-(vib + (pitch_env ? env_pitch * 32 / 256.0 : 0)) / 768.0));
-  }
+  const double units = vib + (linear ? delta : 0) + (pitch_env ? env_pitch * 32 / 256.0 : 0);
   if ((n.pitch_env.flags & 1) && (n.pitch_env.flags & 128)) {
     n.filter_env = env_pitch / 32;
     it_setup_filter(n, n.start != 0);
   }
-  const long long hz = static_cast<long long>(it_pitch_hz(p, period)) * p->mi.pitch_ratio / 100;
+  const long long hz =
+      static_cast<long long>(it_pitch_hz(p, period, units)) * p->mi.pitch_ratio / 100;
 
   n.loudness = volume;
   if (voice >= 0) {
