@@ -71,7 +71,8 @@ struct NOTE_STATE {
   int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place, depth now
   int start;                            // -1: start the sample at the next output
   int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is
-  int env_end;   // -1 once its volume envelope ended at 0: an instrument alone plays it again
+  int revive;    // -1 once it stopped so that a number alone plays it again: its volume envelope
+                 // ended at 0, its sample played to its end, or SCx cut it
   int offset;    // frame to start from
   int sustain;   // -1 while the sample plays its sustain loop
   int loudness;  // last volume sent to the voice, 0..255, for choosing what to give up
@@ -605,10 +606,15 @@ void parse_it_note(modux_player *p, int chn, int note, int number);
 // number or the keyboard names none: the channel's note goes on), -2 a sample the module lacks or
 // an empty one (the channel's note stops).
 int it_keyboard(const MODUX *mod, int number, int note, int &played);
-// A number without a note: the channel's note takes the sample (instrument mode: the instrument,
-// its envelopes from their start when it is another, and the sample its keyboard gives the note)
-// and its volume; a note its volume envelope ended starts again.
+// A number without a note: sample mode, the channel's note takes the sample and its volume;
+// instrument mode, the instrument (its envelopes from their start when it is another) and the
+// volume of the sample its keyboard gives the note, the playing sample going on. A note that
+// stopped by its envelope, its sample's end or SCx starts again.
 void parse_it_number(modux_player *p, int chn, int number);
+// A tone portamento's number (without compatible Gxx): the sounding note takes the sample its
+// keyboard gives the target, from the sample's start, and the number's instrument; its pitch
+// slides on.
+void restart_it_sample(modux_player *p, int chn, int number, int sample);
 void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);
 

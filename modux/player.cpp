@@ -419,8 +419,11 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     if (sample == -2) {
       n.fade = 0;
     } else if (sample >= 0 && porta) {
+      // Without compatible Gxx a number brings the sample its keyboard gives the target.
+      if (number >= 0 && !mod_rule(p, RULE_IT_COMPAT_GXX)) restart_it_sample(p, ch, number, sample);
       c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
-      // The number only restores the playing sample's volume.
+      n.note = note;  // a number alone reads the keyboard at the target
+      // The number restores the playing sample's volume.
       if (number >= 0 && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
     } else if (sample >= 0) {
       parse_it_note(p, ch, note, c.it_number);
@@ -636,7 +639,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   if (c.slide2period_on == -1 && c.porta_twice) do_slide2period(p, ch);
   if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
   if (c.vcol_volume_slide != 0) do_volume_slide(p, ch, c.vcol_volume_slide);
-  if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta * c.porta_memory);
+  if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta * 4 * c.porta_memory);
   if (c.delay_sample != 0) {
     // The IT family holds the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
@@ -644,7 +647,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   }
   // After the delay: a note delayed to the cut's tick is cut at once.
   if (c.cut_tick != 0 && tick == c.cut_tick) {
-    if (in_turn) c.sounding.fade = 0;  // the IT family's cut ends the note
+    if (in_turn) c.sounding.fade = 0, c.sounding.revive = -1;  // the IT family's cut ends the note
     c.volume = 0;
     c.tick_volume = 0;
     c.sounding.volume = 0;

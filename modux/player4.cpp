@@ -495,13 +495,28 @@ static void swap_it_sample(const MODUX *mod, NOTE_STATE &n, int sample) {
   n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
 }
 
+void restart_it_sample(modux_player *p, int ch, int number, int sample) {
+  MODUX *mod = p->of;
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (sample == n.sample) return;
+  n.sample = sample;
+  n.start = -1;
+  n.offset = 0;
+  n.swap = 0;
+  n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
+  if (!(mod->rules & RULE_IT_INSTRUMENTS) || number == n.instrument) return;
+  restart_it_envelopes(mod->it_instruments[number], n);
+  n.instrument = number;
+}
+
 void parse_it_number(modux_player *p, int ch, int number) {
   MODUX *mod = p->of;
   NOTE_STATE &n = p->ci[ch].sounding;
   int played = 0;
   const int sample = it_keyboard(mod, number, n.note, played);
-  // A note its volume envelope ended plays again.
-  if (!n.active && n.env_end && sample >= 0) {
+  // A note that stopped by its envelope, its sample's end or SCx plays again; one cut by ^^^ or
+  // faded out stays silent.
+  if (!n.active && n.revive && sample >= 0) {
     parse_it_note(p, ch, n.note, number);
     return;
   }
@@ -518,7 +533,11 @@ void parse_it_number(modux_player *p, int ch, int number) {
     // Another instrument brings its envelopes from their start.
     if (number != n.instrument) restart_it_envelopes(mod->it_instruments[number], n);
     n.instrument = number;
-    if (sample >= 0) swap_it_sample(mod, n, sample);
+    // The playing sample goes on, at the volume of the one the keyboard gives its note.
+    if (sample >= 0) {
+      n.volume = mod->sample_info[sample].volume;
+      return;
+    }
   }
   if (n.active && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
 }

@@ -235,7 +235,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   const int env_pitch = process_envelope(&n.pitch_env, 0, n.key_off, rules);
   if (n.vol_env.flags & 1) {
     // Past the end of a volume envelope the note fades; at 0 it is over.
-    if (n.vol_env.ended && env_volume == 0) n.fade = 0, n.env_end = -1;
+    if (n.vol_env.ended && env_volume == 0) n.fade = 0, n.revive = -1;
     if (n.vol_env.ended) n.fading = -1;
   }
   // A released note fades at once without a volume envelope or with a looping one.
@@ -293,8 +293,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   n.start = 0;
   // A note is over once faded out, or when its sample has played to its end; a background note
   // as soon as its volume is 0, which frees its voice.
-  if (n.fade == 0 || (!channel && silent) ||
-      (voice >= 0 && modux_voice_get_position(p, voice) < 0)) {
+  if (voice >= 0 && modux_voice_get_position(p, voice) < 0) n.revive = -1;
+  if (n.fade == 0 || (!channel && silent) || n.revive) {
     n.active = 0;
     if (voice >= 0) modux_voice_stop(p, voice);
     return false;
