@@ -122,8 +122,33 @@ static bool take_navigation_request(modux_player *p) {
   return true;
 }
 
+// FT2's row flow: one break row (loop_next_row - 1) that loops, breaks and jumps write in the
+// order their channels come; a loop plays it next, and the next pattern, reached at its end or by
+// a break or jump, begins there.
+static void advance_row_ft2(modux_player *p) {
+  bool looped = false;
+  for (int ch = 0; ch < played_channels(p); ch++)
+    if (p->ci[ch].loop_on != 0 && p->ci[ch].loop_times > 0) looped = true;
+  const int break_row = p->mi.loop_next_row > 0 ? p->mi.loop_next_row - 1 : 0;
+  p->mi.row = looped ? break_row : p->mi.row + 1;
+  const bool jumped = p->mi.new_order != 0;
+  if (p->mi.row < pattern_rows(p, p->mi.pattern) && !jumped) return;
+  enter_order(p, jumped ? p->mi.new_order - 1 : p->mi.order + 1);
+  // A break past the new pattern's end plays its last row; a loop's row past it, its first.
+  const int rows = pattern_rows(p, p->mi.pattern);
+  p->mi.row = break_row < rows ? break_row : (jumped && rows > 0 ? rows - 1 : 0);
+  p->mi.loop_next_row = 0;
+  p->mi.new_row = 0;
+  p->mi.new_order = 0;
+}
+
 static void advance_row(modux_player *p) {
   p->mi.tick = 0;
+  if (mod_rule(p, RULE_LOOP_FT2)) {
+    p->row_jumped = 0;
+    advance_row_ft2(p);
+    return;
+  }
   const int played = played_channels(p);
   const bool it_family = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   // IT: a position jump after a pattern loop in the row wins over it, a break does not.

@@ -762,6 +762,7 @@ void do_position_jump(modux_player *p, int param) {
   if (mod_wraps_past_end(p) && target > orders) target = mod_restart_order(p) + 1;
   p->mi.new_order = target;
   p->row_jumped = -1;
+  if (mod_rule(p, RULE_LOOP_FT2)) p->mi.loop_next_row = 0;  // FT2: the break row is 0 again
   // ProTracker and FT2 start a jump at row 0 even after a break earlier in the row.
   if (p->mi.new_row == 0 || mod_rule(p, RULE_JUMP_RESETS_BREAK)) p->mi.new_row = 1;
 }
@@ -777,6 +778,7 @@ void do_pattern_break(modux_player *p, int param) {
   const int digits = clamp_int(param, 0, 0xFFFF);
   const int row = (digits >> 4) * 10 + (digits & 15);
   p->mi.new_row = row + 1;
+  if (mod_rule(p, RULE_LOOP_FT2)) p->mi.loop_next_row = row + 1;
   if (mod_wraps_past_end(p) && p->mi.new_order > orders) p->mi.new_order = mod_restart_order(p) + 1;
 }
 
@@ -805,6 +807,7 @@ void do_pattern_loop(modux_player *p, int chn, int param) {
   if (c.loop_times > 0) {
     c.loop_on = -1;
     p->row_jumped = 0;  // IT: the later of a loop and a position jump in one row wins
+    if (mod_rule(p, RULE_LOOP_FT2)) p->mi.loop_next_row = c.loop_row + 1;
   } else if (!mod_rule(p, RULE_LOOP_FT2))
     c.loop_row = p->mi.row + 1;  // FT2 keeps the start row: a later E6x loops to it again
 }
