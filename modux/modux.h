@@ -46,8 +46,8 @@
 #define RULE_AUTO_VIBRATO 0x0100
 // arpeggio steps are semitones of the note's own pitch
 #define RULE_EXACT_ARPEGGIO 0x0200
-// a pattern loop's start row is kept over patterns, and once the loop is played the next pattern
-// begins there
+// a pattern loop's start row is kept over patterns; loops, breaks and jumps write one break row
+// in their channels' order, which a loop plays next and the next pattern begins at (FT2)
 #define RULE_LOOP_FT2 0x0400
 // a position jump after a break in its row goes to row 0
 #define RULE_JUMP_RESETS_BREAK 0x0800
