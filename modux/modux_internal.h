@@ -198,6 +198,7 @@ struct CHANNEL_STATE {
   int surround;             // -1 after S91: the channel plays in surround
   int period_delta;         // this tick's vibrato and arpeggio: 768ths of an octave up (linear),
                             // or period units added to the note's period
+  int vibrato_delta;        // the vibrato's part of it, which old effects keep on a first tick
   int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
   int pan_delta;            // this tick's panbrello
   int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)

@@ -602,7 +602,16 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
       c.vibrato_on = c.tremolo_on = c.panbrello_on = 0;
       c.slide2period_on = -1;
     }
-    if (vcol >= 203 && vcol <= 212) c.vibrato_on = -1;
+    if (vcol >= 203 && vcol <= 212) {
+      c.vibrato_on = -1;
+      // With a vibrato of the effect column, IT runs the vibrato twice a tick, at the volume
+      // column's depth.
+      if (cell.command == CMD_VIBRATO || cell.command == CMD_FINE_VIBRATO ||
+          cell.command == CMD_VIBRATO_S3M_VOLSLIDE) {
+        c.vibrato_twice = -1;
+        if (vcol > 203) c.vibrato_depth = (vcol - 203) * 4;
+      }
+    }
     return;
   }
   if ((cell.volume >> 4) == 0xF && c.slide2period_on &&

@@ -518,7 +518,7 @@ static int wave_value(modux_player *p, int waveform, int pos, int ramp_pos) {
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     switch (waveform & 3) {
       case 1: return 64 - (pos >> 1);
-      case 2: return pos < 128 ? 64 : -64;
+      case 2: return pos < 128 ? 64 : 0;
       case 3: return ((pos * 7919 + 13) % 129) - 64;
       default: return static_cast<int>(std::lround(64.0 * std::sin(pos * M_PI / 128.0)));
     }
@@ -549,12 +549,22 @@ void do_vibrato(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   int wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos, c.vibrato_pos);
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    // IT: on every tick but, under old effects, the row's first, and moving on at each; a depth
-    // of 15 (60 here) swings the pitch by about 0.9 semitone, old effects twice that.
-    if (p->first_tick && mod_rule(p, RULE_IT_OLD_EFFECTS)) return;
-    const int d = wave * c.vibrato_depth / (mod_rule(p, RULE_IT_OLD_EFFECTS) ? 32 : 64);
-    c.period_delta += it_linear(p) ? d : -d;
-    c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+    // IT: moving on before each tick, but under old effects the row's first, which keeps the
+    // last tick's; a depth of 15 (60 here) swings the pitch by about 0.9 semitone, old effects
+    // twice that, downwards first. A vibrato in both columns runs twice a tick.
+    const bool old = mod_rule(p, RULE_IT_OLD_EFFECTS) != 0;
+    if (!p->first_tick || !old) {
+      c.vibrato_delta = 0;
+      for (int times = c.vibrato_twice ? 2 : 1; times > 0; times--) {
+        c.vibrato_pos = advance_wave(c.vibrato_pos, c.vibrato_speed);
+        wave = wave_value(p, c.vibrato_waveform, c.vibrato_pos, c.vibrato_pos);
+        int d = old ? -wave * c.vibrato_depth / 32 : wave * c.vibrato_depth / 64;
+        // IT's linear pitch moves by 1/64 semitone only in its 16 fine steps, beyond by 1/16.
+        if (it_linear(p) && std::abs(d) >= 16) d = d / 4 * 4;
+        c.vibrato_delta += it_linear(p) ? d : -d;
+      }
+    }
+    c.period_delta += c.vibrato_delta;
     return;
   }
   if (c.vibrato_twice && !p->first_tick) {
