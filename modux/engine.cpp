@@ -181,6 +181,8 @@ void player_start_locked(modux_player *p, MODUX *mod, int loop) {
   p->mi.new_row = 0;
   p->mi.new_order = 0;
   p->mi.pattern_delay = 0;
+  p->row_extra_ticks = 0;
+  p->next_tempo = 0;
   p->mi.loop_next_row = 0;
   p->mi.pause = 0;
   p->mi.is_playing = -1;

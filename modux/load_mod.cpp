@@ -107,6 +107,26 @@ NOTE_INFO read_cell(cursor &c, int sample_count) {
 
 bool valid_no_inst(int no_inst) { return no_inst == 15 || no_inst == 31; }
 
+// ProTracker's three octaves, C-1 to B-3, with half a semitone to spare on either side: the
+// periods of its notes.
+const int PROTRACKER_LOWEST_PERIOD = 881;
+const int PROTRACKER_HIGHEST_PERIOD = 110;
+
+// A ProTracker file: its signature, four channels, and every note within its three octaves.
+// Other trackers' MODs play without its Amiga limits and its arpeggio's table.
+bool protracker_file(const MODUX *mod, const unsigned char *sig) {
+  if ((memcmp(sig, "M.K.", 4) != 0 && memcmp(sig, "M!K!", 4) != 0) || mod->channel_count != 4)
+    return false;
+  for (int p = 0; p < mod->pattern_count; p++)
+    for (int i = 0; i < ROWS * mod->channel_count; i++) {
+      const int note = mod->patterns[p].notes[i].note;
+      if (note > 0 && (note < MODUX_AMIGA_CLOCK / PROTRACKER_LOWEST_PERIOD ||
+                       note > MODUX_AMIGA_CLOCK / PROTRACKER_HIGHEST_PERIOD))
+        return false;
+    }
+  return true;
+}
+
 }  // namespace
 
 int get_mod_no_pat(const int *order_table, int count) {
@@ -322,6 +342,8 @@ static MODUX *load_m_at(load_state &load, view img, int no_inst, long long offse
   if (no_inst == 31 && eight_channel_mk(img, offset, mod, headers)) mod->channel_count = 8;
   if (!read_patterns(load, mod, c, no_inst, halves)) return abandon(mod);
   if (!read_samples(load, mod, c, headers, no_inst)) return abandon(mod);
+  if (no_inst != 31 || !protracker_file(mod, img.data + offset + SIGNATURE_AT))
+    mod->rules &= ~(RULE_AMIGA_LIMITS | RULE_ARPEGGIO_WRAPS);
   lock_mod(mod);
   return mod;
 }

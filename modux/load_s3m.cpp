@@ -81,7 +81,8 @@ const effect_entry s3m_effects[27] = {
 const int LETTER_S = 19;
 
 // Sxy: the CMD_EXTENDED parameter (y added) of the Protracker extended command that plays each
-// S3M sub-command x, or -1 when it is dropped. 0x100 carries the S3M stereo control.
+// S3M sub-command x, or -1 when it is dropped. 0x100 carries the S3M stereo control, 0x150 the
+// fine pattern delay.
 const int s3m_extended[16] = {
     0x00,   // S0x filter: not played (E0x), kept for the parameter memory
     0x30,   // S1x glissando
@@ -89,7 +90,7 @@ const int s3m_extended[16] = {
     0x40,   // S3x vibrato waveform
     0x70,   // S4x tremolo waveform
     -1,     // S5x panbrello waveform: not played
-    -1,     // S6x fine pattern delay: not played
+    0x150,  // S6x fine pattern delay: x ticks more each time the row plays
     -1,     // S7x instrument controls: not played
     0x80,   // S8x set pan
     -1,     // S9x sound control: not played

@@ -63,8 +63,8 @@
 // arpeggio steps count back from the row's end: tick t plays step (speed - t) mod 3 (FT2)
 #define RULE_ARPEGGIO_FROM_END 0x8000
 
-// the portamentos stop at the Amiga's pitch range: MOD always, S3M by the header's Amiga-limits
-// flag
+// notes and portamentos stay within the Amiga's pitch range: MOD always, S3M by the header's
+// Amiga-limits flag
 #define RULE_AMIGA_LIMITS (1 << 25)
 // Dx0/D0y slide on a row's first tick too (Scream Tracker 3.00, or the header's fast-slides flag)
 #define RULE_FAST_VOLSLIDES (1 << 24)
@@ -91,7 +91,10 @@
 // a channel as ProTracker keeps it: a sample number without a note, or with a tone portamento,
 // swaps its sample's loop in where the playing one reaches its loop's end (or its end), a sample
 // without loop silencing the channel there; a new note keeps the tone portamento's target, which
-// the portamento forgets once it reaches it
+// the portamento forgets once it reaches it; EDx holds back a note's pitch and start, not its
+// sample number; a pattern delay's repeats run the row's fine slides and note delay again, and a
+// jump or break in the delayed row lands one row past its target; a tempo
+// set by Fxx starts with the next tick
 #define RULE_PROTRACKER_CHANNEL (1 << 28)
 // ProTracker's arpeggio reads its 36-note table past the end: a silent tick, then the table
 // again from C-1 (the steps otherwise as RULE_EXACT_ARPEGGIO)

@@ -253,6 +253,7 @@ struct modux_player {
   int row_repeats = -1;
   int row_extra_ticks = 0;
   int row_jumped = 0;  // -1 once a position jump is read in the row; the row's end clears it
+  int next_tempo = 0;  // ProTracker: the tempo an Fxx set, taken at the next tick; 0 none
   std::atomic<int> volume{255};  // music volume 0..255
   int installed = 0;             // -1 while voices are reserved
   uint32_t noise = 0;            // the random waveform's noise source; 0 before its first use
@@ -344,6 +345,19 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
 inline int mod_rule(modux_player *p, int rule) {
   const MODUX *mod = p->of;
   return mod ? (mod->rules & rule) : 0;
+}
+
+// A ProTracker module proper (its signature, four channels, its notes within its three octaves):
+// ProTracker's channel with the Amiga's limits. The MODs of other trackers share the channel but
+// not ProTracker's timing and note delay.
+inline bool protracker_proper(modux_player *p) {
+  return mod_rule(p, RULE_PROTRACKER_CHANNEL) && mod_rule(p, RULE_AMIGA_LIMITS);
+}
+
+// Ticks each time the playing row plays: the speed, and the ticks the row's S3M S6x add (the IT
+// family counts its row delays into pattern_delay instead).
+inline int row_ticks(modux_player *p) {
+  return p->mi.speed + (mod_rule(p, RULE_IT_DELAY_TICKS) ? 0 : p->row_extra_ticks);
 }
 
 // ---------------------------------------------------------------------------------------------

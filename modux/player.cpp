@@ -278,12 +278,20 @@ static void forget_row_commands(CHANNEL_STATE &c) {
   c.tempo_slide = 0;
 }
 
+// EEx (SEx): the row plays x times more. ST3 takes the row's first one that is not SE0, the
+// others its last one.
+static void set_pattern_delay(modux_player *p, int x) {
+  if (mod_rule(p, RULE_ST3_CHANNEL) && (x == 0 || p->mi.pattern_delay != 0)) return;
+  p->mi.pattern_delay = mod_rule(p, RULE_DELAY_REPEATS_ROW) ? x : p->mi.speed * x;
+}
+
 // First pass over a row: the commands that act on the whole song (jumps, breaks, speed and
 // tempo, pattern loop and delay) take effect before any channel's note is set up, channel by
 // channel from channel 0, and also on channels that have no voice.
 static void read_row_commands(modux_player *p) {
   MODUX *mod = p->of;
   const int n = module_channels(p);
+  p->row_extra_ticks = 0;
   for (int ch = 0; ch < n; ch++) {
     forget_row_commands(p->ci[ch]);
     const NOTE_INFO *cell = get_note(mod, p->mi.pattern, p->mi.row, ch);
@@ -303,13 +311,16 @@ static void read_row_commands(modux_player *p) {
         if (cell->param >> 4 == 0x6)
           do_pattern_loop(p, ch, cell->param);
         else if (cell->param >> 4 == 0xE)
-          p->mi.pattern_delay = mod_rule(p, RULE_DELAY_REPEATS_ROW)
-                                    ? (cell->param & 15)
-                                    : p->mi.speed * (cell->param & 15);
+          set_pattern_delay(p, cell->param & 15);
+        else if (cell->param >> 4 == 0x15)
+          p->row_extra_ticks += cell->param & 15;  // S3M S6x: every one of the row adds
         break;
       default: break;
     }
   }
+  // ProTracker steps its row on once more after a delayed row's repeats, past a jump's target.
+  if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && p->mi.pattern_delay > 0 && p->mi.new_row != 0)
+    p->mi.new_row += 1;
 }
 
 // The effect column of one cell on the first tick of its row. Channels in turn (the IT family)
@@ -361,7 +372,11 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_SAMPLE_OFFSET: parse_sample_offset(p, ch, cell, sample); break;
     case CMD_VOLSLIDE: parse_pro_volume_slide(p, ch, param); break;
     case CMD_SET_VOLUME: c.volume = param; break;
-    case CMD_EXTENDED: parse_extended_command(p, ch, param); break;
+    case CMD_EXTENDED:
+      // ProTracker's EDx delays a note; without one it does nothing.
+      if (!protracker_proper(p) || param >> 4 != 0xD || cell.note > 0)
+        parse_extended_command(p, ch, param);
+      break;
     case CMD_S3M_VOLSLIDE: parse_s3m_volume_slide(p, ch, param); break;
     case CMD_S3M_PORTA_DOWN: parse_s3m_portamento_down(p, ch, param); break;
     case CMD_S3M_PORTA_UP: parse_s3m_portamento_up(p, ch, param); break;
@@ -484,6 +499,12 @@ static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
 // A row's first tick
 // ---------------------------------------------------------------------------------------------
 
+// A note ProTracker's EDx delays.
+static bool protracker_delayed_note(modux_player *p, const NOTE_INFO &cell) {
+  return protracker_proper(p) && cell.note > 0 && cell.command == CMD_EXTENDED &&
+         cell.param >> 4 == 0xD && (cell.param & 15) != 0;
+}
+
 // The first tick of a cell of the other families: its note or sample (a tone portamento's note is
 // its target), note command and volume column. True when it names a sample the module lacks.
 static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
@@ -520,10 +541,16 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     if (!mod_rule(p, RULE_PROTRACKER_CHANNEL)) c.slide2period_target = 0;
     if (c.vibrato_waveform < 3) c.vibrato_pos = 0;
     if (c.tremolo_waveform < 3) c.tremolo_pos = 0;
-    if (p->mi.flags & MODUX_XM)
+    if (p->mi.flags & MODUX_XM) {
       parse_new_note(p, ch, cell.note, sample);
-    else
+    } else if (protracker_delayed_note(p, cell)) {
+      // ProTracker: the sample number acts at once, as one alone does; the note's pitch and
+      // start wait for the delay's tick.
+      parse_old_note(p, ch, 0, sample);
+      c.period = note2period(p, cell.note, c.tuning);
+    } else {
       parse_old_note(p, ch, cell.note, sample);
+    }
     // FT2's E5x tunes the note it comes with: finetune x * 16 - 128 in place of the sample's.
     if (cell.note > 0 && c.period != 0 && cell.command == CMD_EXTENDED &&
         (cell.param >> 4) == 0x5 && mod_rule(p, RULE_FT2_TICK_COUNTS)) {
@@ -783,7 +810,8 @@ static void update_voice(modux_player *p, int ch) {
     }
     if (c.set_offset == -1) modux_voice_set_position(p, voice, offset_inside(spl, c.sample_offset));
     if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
-    if (c.period > 0) {
+    // A note ProTracker delays keeps the pitch before it until it starts.
+    if (c.period > 0 && c.delay_sample == 0) {
       const int vibrato =
           auto_vibrato(p, c.sample, c.autovib_pos, c.autovib_amp, c.autovib_sweep, c.key_off != 0);
       const int period = clamp_int(c.tick_period + vibrato, 4, PERIOD_BOUND);
@@ -812,12 +840,12 @@ static void update_voice(modux_player *p, int ch) {
 }
 
 // Pushes a channel to its voice: its sounding note (the IT family), else its state. A delayed
-// note leaves the voice untouched until it starts.
+// note leaves the voice untouched until it starts; ProTracker's only the voice's pitch.
 static void output_channel(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
   const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   if (in_turn) c.sounding.voice = p->voice_table[ch];
-  if (c.delay_sample != 0) return;
+  if (c.delay_sample != 0 && !protracker_proper(p)) return;
   if (in_turn)
     output_note(p, c.sounding, &c);
   else
@@ -825,11 +853,16 @@ static void output_channel(modux_player *p, int ch) {
 }
 
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
-// row values, as at a row start.
+// row values, as at a row start. ProTracker runs the row's fine slides and note delay again.
 static void repeat_row(modux_player *p) {
   const int played = played_channels(p);
   for (int ch = 0; ch < played; ch++) {
     CHANNEL_STATE &c = p->ci[ch];
+    const NOTE_INFO &cell = *get_note(p->of, p->mi.pattern, p->mi.row, ch);
+    const int sub = cell.param >> 4;
+    if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && cell.command == CMD_EXTENDED &&
+        (sub == 0x1 || sub == 0x2 || sub == 0xA || sub == 0xB || protracker_delayed_note(p, cell)))
+      parse_extended_command(p, ch, cell.param);
     c.tick_pan = c.pan;
     c.tick_volume = c.volume;
     c.tick_period = c.period;
@@ -895,11 +928,16 @@ static void run_channels(modux_player *p, bool row_start) {
 
 static void run_tick(modux_player *p) {
   MODUX *mod = p->of;
+  if (p->next_tempo != 0) {
+    p->mi.tempo = p->next_tempo;
+    p->next_tempo = 0;
+    p->timer_request = -1;
+  }
   if (take_navigation_request(p)) return;
 
   p->mi.tick += 1;
   bool repeat = false;
-  if (p->mi.tick >= p->mi.speed && p->mi.pattern_delay > 0) {
+  if (p->mi.tick >= row_ticks(p) && p->mi.pattern_delay > 0) {
     p->mi.pattern_delay -= 1;
     if (mod_rule(p, RULE_IT_DELAY_TICKS)) {
       // The delay adds ticks to the row, its effects running on as on any later tick.
@@ -916,7 +954,7 @@ static void run_tick(modux_player *p) {
     repeat = true;
     repeat_row(p);
   }
-  if (p->mi.tick >= p->mi.speed) advance_row(p);
+  if (p->mi.tick >= row_ticks(p)) advance_row(p);
   if (p->mi.order >= mod_playable_orders(mod) && !end_song(p)) return;
   // A repeated row starts without its notes and commands; under FT2's rules its effects run
   // as on any later tick, from its first tick on.

@@ -299,6 +299,8 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
       c.tuning = info->tuning;
     }
     c.period = note2period(p, note, c.tuning);
+    // ST3 starts a note beyond the Amiga's range at its limit.
+    if (mod_rule(p, RULE_ST3_CHANNEL)) hold_to_amiga_limits(p, c);
     c.start_voice = -1;
     c.cut_stopped = 0;
     // ST3 starts a note without a sample number where the last Oxx started one; a sample
@@ -797,6 +799,11 @@ void do_pro_tempo_bpm(modux_player *p, int param) {
   // The trackers read 20 and above as a tempo; the engine's own rules take 20 as a speed.
   if (param < 32 || (param == 32 && !mod_rule(p, RULE_TEMPO_FROM_32))) {
     p->mi.speed = param;
+    return;
+  }
+  // ProTracker's timer takes a new tempo only after the tick that sets it.
+  if (protracker_proper(p)) {
+    p->next_tempo = param;
     return;
   }
   p->mi.tempo = param;

@@ -54,7 +54,7 @@ bool render_tick(modux_player *p) {
   MODUX *mod = p->of;
   if (mod == nullptr) return false;
   // A pattern delay that repeats its row starts the same row again at tick 0.
-  const bool repeating_row = p->mi.tick + 1 >= p->mi.speed && p->mi.pattern_delay > 0;
+  const bool repeating_row = p->mi.tick + 1 >= row_ticks(p) && p->mi.pattern_delay > 0;
   player_interrupt(p);
   p->played_units += p->tick_period;
   if (p->of == nullptr) return false;
