@@ -1,7 +1,8 @@
 // modux load_mod: the 15- and 31-sample MOD importer.
 // A 31-sample MOD is recognised by the signature at offset 1080, which also gives its channel
 // count; a 15-sample MOD has no signature and is only tried when enable_m15 allows it. Notes
-// are stored as note frequencies and the effects keep their own numbers (CMD_* 0 to 15).
+// are stored as note frequencies and the effects keep their own numbers (CMD_* 0 to 15), but for
+// those of Ultimate Soundtracker's 15-sample files.
 #include "import.h"
 
 using namespace modux_import;
@@ -106,6 +107,36 @@ NOTE_INFO read_cell(cursor &c, int sample_count) {
 }
 
 bool valid_no_inst(int no_inst) { return no_inst == 15 || no_inst == 31; }
+
+// Ultimate Soundtracker's effects are 1xy, an arpeggio, and 2xy, a pitch bend (x down, else y
+// up); its later dialect's 0xy, 1xx and 2xx took their places. Its 15-sample files use no other
+// effect, no 0xy, and bends one way, and an arpeggio of two steps tells them apart.
+bool ultimate_soundtracker(const MODUX *mod) {
+  bool arpeggio = false;
+  for (int p = 0; p < mod->pattern_count; p++)
+    for (int i = 0; i < ROWS * mod->channel_count; i++) {
+      const NOTE_INFO &n = mod->patterns[p].notes[i];
+      const bool both = (n.param >> 4) != 0 && (n.param & 15) != 0;
+      if (n.command > 2 || (n.command == 0 && n.param != 0) || (n.command == 2 && both))
+        return false;
+      if (n.command == 1 && both) arpeggio = true;
+    }
+  return arpeggio;
+}
+
+// Ultimate Soundtracker's effects as the later ones that play them.
+void convert_ultimate_soundtracker(MODUX *mod) {
+  for (int p = 0; p < mod->pattern_count; p++)
+    for (int i = 0; i < ROWS * mod->channel_count; i++) {
+      NOTE_INFO &n = mod->patterns[p].notes[i];
+      if (n.command == 1) {
+        n.command = CMD_ARPEGGIO;
+      } else if (n.command == 2) {
+        n.command = n.param >> 4 ? CMD_PORTA_DOWN : CMD_PORTA_UP;
+        n.param = n.param >> 4 ? n.param >> 4 : n.param & 15;
+      }
+    }
+}
 
 // ProTracker's three octaves, C-1 to B-3, with half a semitone to spare on either side: the
 // periods of its notes.
@@ -342,6 +373,7 @@ static MODUX *load_m_at(load_state &load, view img, int no_inst, long long offse
   if (no_inst == 31 && eight_channel_mk(img, offset, mod, headers)) mod->channel_count = 8;
   if (!read_patterns(load, mod, c, no_inst, halves)) return abandon(mod);
   if (!read_samples(load, mod, c, headers, no_inst)) return abandon(mod);
+  if (no_inst == 15 && ultimate_soundtracker(mod)) convert_ultimate_soundtracker(mod);
   if (no_inst != 31 || !protracker_file(mod, img.data + offset + SIGNATURE_AT))
     mod->rules &= ~(RULE_AMIGA_LIMITS | RULE_ARPEGGIO_WRAPS);
   lock_mod(mod);

@@ -86,7 +86,8 @@
 // every effect's non-zero parameter (H and U included) sets; Dxy with both nibbles slides down
 // by y; D0F and DF0 slide on every tick, the first included; a note without a sample number
 // starts where the last Oxx started one; a tone portamento passes over an empty sample slot's
-// number; a note cut (^^^, SCx) stops the note until the next, retriggers and volumes included
+// number; a note cut (^^^, SCx) stops the note until the next, retriggers and volumes included,
+// and so does a portamento past the highest pitch
 #define RULE_ST3_CHANNEL (1 << 27)
 // a channel as ProTracker keeps it: a sample number without a note, or with a tone portamento,
 // swaps its sample's loop in where the playing one reaches its loop's end (or its end), a sample

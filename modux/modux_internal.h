@@ -516,6 +516,10 @@ int vib_sine_half(int step);  // 0..255: the vibrato sine over half a cycle of 1
 extern const int
     noteperiod[12];  // lowest-octave periods C..B in quarter Amiga units (S3M importer)
 extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble (MOD importer)
+// ProTracker's pitch range for a sample's tuning (quarter-unit periods): from its finetune's C-1
+// up to its B-3, but never higher than the highest (452, B-3 at finetune 0 as MODs write it);
+// other tunings leave both as they are.
+void protracker_range(int tuning, int &highest, int &lowest);
 // The IT family's pitch: a frequency in whole hertz under RULE_IT_LINEAR (slides multiply it by
 // 2 ^ (units / 768), rounded to the hertz), else an Amiga period in quarter units.
 bool it_linear(modux_player *p);
@@ -535,8 +539,11 @@ void do_s3m_volume_slide(modux_player *p, int chn);
 void parse_s3m_portamento_down(modux_player *p, int chn, int param);
 void parse_s3m_portamento_up(modux_player *p, int chn, int param);
 void do_s3m_portamento(modux_player *p, int chn);
-// Under RULE_AMIGA_LIMITS, holds a sliding channel's period to the Amiga's range.
-void hold_to_amiga_limits(modux_player *p, CHANNEL_STATE &c);
+// ST3 keeps a period in 15 bits: a lower pitch plays at this one.
+constexpr int ST3_LOWEST_PERIOD = 0x7FFF;
+// Holds a channel's period to its tracker's range: the Amiga's under RULE_AMIGA_LIMITS, and
+// ST3's lowest pitch (its periods have 15 bits).
+void hold_to_pitch_limits(modux_player *p, CHANNEL_STATE &c);
 void parse_tremor(modux_player *p, int chn, int param);
 void do_tremor(modux_player *p, int chn);
 void parse_s3m_arpeggio(modux_player *p, int chn, int param);

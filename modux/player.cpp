@@ -692,7 +692,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   if (c.arpeggio_on == -1) do_arpeggio(p, ch);
   if (c.pitch_slide_on == -1) {
     do_pitch_slide(p, ch, c.pitch_slide_speed);
-    hold_to_amiga_limits(p, c);
+    hold_to_pitch_limits(p, c);
   }
   if (c.volume_slide != 0) do_volume_slide(p, ch, c.volume_slide);
   if (c.retrig_interval != 0 && tick % c.retrig_interval == 0) c.start_voice = -1;
@@ -763,6 +763,18 @@ static int offset_inside(const SAMPLE *spl, int offset) {
   return clamp_int(offset, 0, last);
 }
 
+// ST3 takes an offset past a looping sample's loop end round the loop.
+static int st3_offset(modux_player *p, int sample, int offset) {
+  const MODUX *mod = p->of;
+  if (!mod_rule(p, RULE_ST3_CHANNEL) || !mod->sample_info || sample < 0 ||
+      sample >= mod->sample_count)
+    return offset;
+  const SAMPLE_INFO &info = mod->sample_info[sample];
+  const int loop = info.loop_end - info.loop_start;
+  if (!(info.loop_flags & 1) || loop <= 0 || offset < info.loop_end) return offset;
+  return info.loop_start + (offset - info.loop_start) % loop;
+}
+
 // Pushes a channel's state to its voice.
 static void update_voice(modux_player *p, int ch) {
   MODUX *mod = p->of;
@@ -808,7 +820,9 @@ static void update_voice(modux_player *p, int ch) {
         modux_voice_stop(p, voice);
       }
     }
-    if (c.set_offset == -1) modux_voice_set_position(p, voice, offset_inside(spl, c.sample_offset));
+    if (c.set_offset == -1)
+      modux_voice_set_position(p, voice,
+                               offset_inside(spl, st3_offset(p, c.sample, c.sample_offset)));
     if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
     // A note ProTracker delays keeps the pitch before it until it starts.
     if (c.period > 0 && c.delay_sample == 0) {

@@ -127,6 +127,48 @@ extern const int mod_finetune[16] = {
     8363, 8413, 8463, 8529, 8581, 8651, 8723, 8757, 7895, 7941, 7985, 8046, 8107, 8169, 8232, 8280,
 };
 
+// ProTracker's periods of its first octave, C-1 to B-1, for each finetune nibble (8 to 15 are -8
+// to -1); its second and third octaves are these halved and quartered.
+static const int16_t protracker_octave[16][12] = {
+    {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453},
+    {850, 802, 757, 715, 674, 637, 601, 567, 535, 505, 477, 450},
+    {844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474, 447},
+    {838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470, 444},
+    {832, 785, 741, 699, 660, 623, 588, 555, 524, 495, 467, 441},
+    {826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463, 437},
+    {820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460, 434},
+    {814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457, 431},
+    {907, 856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480},
+    {900, 850, 802, 757, 715, 675, 636, 601, 567, 535, 505, 477},
+    {894, 844, 796, 752, 709, 670, 632, 597, 563, 532, 502, 474},
+    {887, 838, 791, 746, 704, 665, 628, 592, 559, 528, 498, 470},
+    {881, 832, 785, 741, 699, 660, 623, 588, 555, 524, 494, 467},
+    {875, 826, 779, 736, 694, 655, 619, 584, 551, 520, 491, 463},
+    {868, 820, 774, 730, 689, 651, 614, 580, 547, 516, 487, 460},
+    {862, 814, 768, 725, 684, 646, 610, 575, 543, 513, 484, 457},
+};
+
+// The periods a MOD writes for ProTracker's 36 notes, C-1 to B-3.
+static const int16_t protracker_notes[36] = {
+    856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,  //
+    428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,  //
+    214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113,
+};
+
+// The finetune nibble of a MOD sample's tuning (mod_finetune), -1 for another rate.
+static int protracker_finetune(int tuning) {
+  for (int f = 0; f < 16; f++)
+    if (mod_finetune[f] == tuning) return f;
+  return -1;
+}
+
+void protracker_range(int tuning, int &highest, int &lowest) {
+  const int f = protracker_finetune(tuning);
+  if (f < 0) return;
+  highest = protracker_octave[f][11] > highest ? protracker_octave[f][11] : highest;
+  lowest = protracker_octave[f][0] * 4;
+}
+
 // A semitone in the IT family's linear pitch units.
 static const int UNITS_PER_NOTE = 64;
 
@@ -177,6 +219,14 @@ int note2period(modux_player *p, int note, int rate) {
     const int a = logtab_entry(index);
     const int b = logtab_entry(index + 1);
     return (a + (rate / 16) * (b - a) / 15) >> octave;
+  }
+  // ProTracker's notes of a finetuned sample play its table's periods (quarter units).
+  const int finetune = mod_rule(p, RULE_PROTRACKER_CHANNEL) ? protracker_finetune(rate) : -1;
+  if (finetune > 0 && note > 0) {
+    const int written = (MODUX_AMIGA_CLOCK + note / 2) / note;
+    for (int k = 0; k < 36; k++)
+      if (protracker_notes[k] == written)
+        return (protracker_octave[finetune][k % 12] * 4) >> (k / 12);
   }
   if (rate == 0) rate = 4242;
   // Formed in 64 bits: a note frequency above about 250000 overflows 32. A quotient below 1
@@ -299,8 +349,7 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
       c.tuning = info->tuning;
     }
     c.period = note2period(p, note, c.tuning);
-    // ST3 starts a note beyond the Amiga's range at its limit.
-    if (mod_rule(p, RULE_ST3_CHANNEL)) hold_to_amiga_limits(p, c);
+    hold_to_pitch_limits(p, c);  // a note beyond the tracker's range starts at its limit
     c.start_voice = -1;
     c.cut_stopped = 0;
     // ST3 starts a note without a sample number where the last Oxx started one; a sample
@@ -357,6 +406,9 @@ void parse_slide2period(modux_player *p, int chn, int speed, int note) {
   const int sign = c.slide2period_speed < 0 ? -1 : 1;
   if (speed > 0) c.slide2period_speed = sign * speed * 4;
   if (note > 0) c.slide2period_target = note2period(p, note - 1, c.tuning);
+  // ST3's target stays within its periods' 15 bits.
+  if (mod_rule(p, RULE_ST3_CHANNEL) && c.slide2period_target > ST3_LOWEST_PERIOD)
+    c.slide2period_target = ST3_LOWEST_PERIOD;
   // ProTracker has no target once the note is there.
   if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && c.slide2period_target == c.period)
     c.slide2period_target = 0;
@@ -443,7 +495,7 @@ static void fine_pitch_slide(modux_player *p, CHANNEL_STATE &c, int x, int direc
     return;
   c.fine_pitch_memory = direction * std::abs(c.fine_pitch_memory);
   c.period += c.fine_pitch_memory;
-  hold_to_amiga_limits(p, c);
+  hold_to_pitch_limits(p, c);
 }
 
 void parse_extended_command(modux_player *p, int chn, int param) {
@@ -692,26 +744,32 @@ static int period_semitones_up(int period, int n) {
   return static_cast<int>(clamp_int(up << octaves, 0, 1 << 30));
 }
 
-// ProTracker's table holds 36 notes, C-1 (period 856) to B-3 (113), with a 0 after them; its
-// arpeggio finds the playing note there and reads n entries on, past the end the 0 (a silent
-// tick, answered as -1) and then the table again from C-1. Answers the semitones the step
-// plays above the note, or n when the note lies outside the table.
-static int protracker_arpeggio_step(const CHANNEL_STATE &c, int n) {
+// The period of ProTracker's note k (0..35, C-1 to B-3) for a sample's tuning, in quarter units:
+// the period a MOD writes at finetune 0, its finetune's table otherwise.
+static int protracker_note_period(int k, int tuning) {
+  const int f = protracker_finetune(tuning);
+  if (f <= 0) return protracker_notes[k] * 4;
+  return (protracker_octave[f][k % 12] * 4) >> (k / 12);
+}
+
+// ProTracker's table holds 36 notes, C-1 to B-3, with a 0 after them; its arpeggio finds the
+// playing note there and reads n entries on, past the end the 0 (a silent tick, answered as 0)
+// and then the table again from C-1. Answers the step's period; a note outside the table steps n
+// equal-tempered semitones.
+static int protracker_arpeggio_period(const CHANNEL_STATE &c, int n) {
   static const int NOTES = 36;
-  // The note's period in quarter units at finetune 0: its tuning folded back out.
-  const long long quarter = static_cast<long long>(c.period) * c.tuning / 8363;
   int best = -1;
   long long best_gap = 0;
   for (int k = 0; k < NOTES; k++) {
-    const long long gap = std::llabs(quarter - (noteperiod[k % 12] >> (k / 12 + 1)));
+    const long long gap =
+        std::llabs(static_cast<long long>(c.period) - protracker_note_period(k, c.tuning));
     if (best < 0 || gap < best_gap) best = k, best_gap = gap;
   }
   // Outside the table by more than half a semitone (3 %): no table entry is read.
-  if (best_gap * 34 > quarter) return n;
+  if (best_gap * 34 > c.period) return period_semitones_up(c.period, n);
   const int entry = best + n;
-  if (entry < NOTES) return n;
-  if (entry == NOTES) return -1;
-  return entry - NOTES - 1 - best;
+  if (entry == NOTES) return 0;
+  return protracker_note_period(entry < NOTES ? entry : entry - NOTES - 1, c.tuning);
 }
 
 void do_arpeggio(modux_player *p, int chn) {
@@ -734,9 +792,9 @@ void do_arpeggio(modux_player *p, int chn) {
     return;
   }
   if (mod_rule(p, RULE_ARPEGGIO_WRAPS)) {
-    const int shift = step == 0 ? 0 : protracker_arpeggio_step(c, n);
-    c.tick_volume = shift == -1 ? 0 : c.volume;
-    if (shift != -1) c.tick_period = period_semitones_up(c.period, shift);
+    const int period = step == 0 ? c.period : protracker_arpeggio_period(c, n);
+    c.tick_volume = period == 0 ? 0 : c.volume;
+    if (period != 0) c.tick_period = period;
     return;
   }
   if (step == 0)

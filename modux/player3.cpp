@@ -15,6 +15,8 @@ static const int FASTEST_SLID_BPM = 255;
 // (periods 113 and 856), here in quarter units.
 static const int AMIGA_HIGHEST_PERIOD = 4 * 113;
 static const int AMIGA_LOWEST_PERIOD = 4 * 856;
+// No period reaches this far the other way.
+static const int PERIOD_BOUND = 1 << 24;
 
 void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
@@ -117,13 +119,21 @@ void do_s3m_portamento(modux_player *p, int chn) {
   const int amount = p->first_tick ? c.s3m_porta_fine : c.s3m_porta_speed;
   c.period += amount;
   c.tick_period += amount;
-  hold_to_amiga_limits(p, c);
+  hold_to_pitch_limits(p, c);
+  // ST3 cuts a note slid past the highest pitch it can play.
+  if (c.period <= 0 && mod_rule(p, RULE_ST3_CHANNEL)) c.cut_stopped = -1;
 }
 
-void hold_to_amiga_limits(modux_player *p, CHANNEL_STATE &c) {
+void hold_to_pitch_limits(modux_player *p, CHANNEL_STATE &c) {
+  if (mod_rule(p, RULE_ST3_CHANNEL)) {
+    c.period = clamp_int(c.period, -PERIOD_BOUND, ST3_LOWEST_PERIOD);
+    c.tick_period = clamp_int(c.tick_period, -PERIOD_BOUND, ST3_LOWEST_PERIOD);
+  }
   if (!mod_rule(p, RULE_AMIGA_LIMITS)) return;
-  c.period = clamp_int(c.period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
-  c.tick_period = clamp_int(c.tick_period, AMIGA_HIGHEST_PERIOD, AMIGA_LOWEST_PERIOD);
+  int highest = AMIGA_HIGHEST_PERIOD, lowest = AMIGA_LOWEST_PERIOD;
+  if (mod_rule(p, RULE_PROTRACKER_CHANNEL)) protracker_range(c.tuning, highest, lowest);
+  c.period = clamp_int(c.period, highest, lowest);
+  c.tick_period = clamp_int(c.tick_period, highest, lowest);
 }
 
 void parse_tremor(modux_player *p, int chn, int param) {

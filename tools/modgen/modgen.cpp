@@ -4,6 +4,7 @@
 // The source, one statement a line ('#' starts a comment):
 //   format mod|s3m|xm (default: OUT's extension)   channels N (4)   speed N   tempo N
 //   linear 0|1 (XM)     version HEX (S3M tracker word or XM format word)     restart N
+//   samples 15|31 (MOD: 15 writes the old Soundtracker layout, without a signature)
 //   flags HEX (S3M header flags)     tracker NAME (XM tracker name; '_' writes a space)
 //   orders P P ...      (S3M: 254 is "+++", 255 is "---"; default: every pattern in turn)
 //   sample N [wave=sine|square|saw] [period=32] [length=8192] [loop=0|1] [decay=0]
@@ -67,7 +68,8 @@ struct Pattern {
 
 struct Song {
   std::string format = "xm", title = "modgen", tracker = "FastTracker v2.00";
-  int channels = 4, speed = 6, tempo = 125, linear = 1, version = -1, restart = 0, flags = 0;
+  int channels = 4, speed = 6, tempo = 125, linear = 1, version = -1, restart = 0, flags = 0,
+      slots = 31;
   std::vector<int> orders;
   std::map<int, Sample> samples;
   std::map<int, Instrument> instruments;
@@ -151,13 +153,14 @@ Song read_song(const char *path, const std::string &format) {
     } else if (key == "title" && w.size() == 2) {
       song.title = w[1];
     } else if ((key == "channels" || key == "speed" || key == "tempo" || key == "linear" ||
-                key == "restart") &&
+                key == "restart" || key == "samples") &&
                w.size() == 2) {
-      int &field = key == "channels" ? song.channels
-                   : key == "speed"  ? song.speed
-                   : key == "tempo"  ? song.tempo
-                   : key == "linear" ? song.linear
-                                     : song.restart;
+      int &field = key == "channels"  ? song.channels
+                   : key == "speed"   ? song.speed
+                   : key == "tempo"   ? song.tempo
+                   : key == "linear"  ? song.linear
+                   : key == "samples" ? song.slots
+                                      : song.restart;
       field = number(w[1]);
     } else if (key == "version" && w.size() == 2) {
       song.version = number(w[1], 16);
@@ -245,6 +248,10 @@ Song read_song(const char *path, const std::string &format) {
     for (const auto &p : song.patterns) song.orders.push_back(p.first);
   if (song.orders.empty()) fail("no orders");
   if (song.channels < 1 || song.channels > 32) fail("1 to 32 channels");
+  if (song.slots != 15 && song.slots != 31) fail("15 or 31 samples");
+  if (song.slots == 15 && song.channels != 4) fail("15 samples take 4 channels");
+  if (song.format == "mod" && !song.samples.empty() && song.samples.rbegin()->first > song.slots)
+    fail("a sample number beyond the samples");
   return song;
 }
 
@@ -291,7 +298,7 @@ const int pt_periods[36] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 48
 Out write_mod(const Song &song) {
   Out o;
   o.text(song.title, 20);
-  for (int n = 1; n <= 31; n++) {
+  for (int n = 1; n <= song.slots; n++) {
     const auto it = song.samples.find(n);
     if (it == song.samples.end()) {
       o.zeros(22), o.be16(0), o.byte(0), o.byte(0), o.be16(0), o.be16(1);
@@ -306,12 +313,13 @@ Out write_mod(const Song &song) {
     o.be16(s.loop ? s.length / 2 : 1);
   }
   o.byte(static_cast<int>(song.orders.size()));
-  o.byte(127);
+  o.byte(song.slots == 15 ? 120 : 127);  // the Soundtrackers' default tempo; ProTracker's mark
   for (int i = 0; i < 128; i++)
     o.byte(i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
-  if (song.channels == 4)
+  // The 15-sample layout has no signature.
+  if (song.slots == 31 && song.channels == 4)
     o.text("M.K.", 4);
-  else
+  else if (song.slots == 31)
     o.text(std::to_string(song.channels) + (song.channels < 10 ? "CHN" : "CH"), 4);
   for (int p = 0; p <= max_pattern(song); p++) {
     const auto it = song.patterns.find(p);
