@@ -204,7 +204,7 @@ struct CHANNEL_STATE {
   int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)
   int vcol_slide_memory;    // volume-column volume slide memory, 1..9
   int vcol_volume_slide;    // volume column: volume change per later tick this row; 0 none
-  int vcol_porta;           // volume column: portamento at porta_memory, 1 down, -1 up; 0 none
+  int vcol_porta;           // volume column: pitch slide per later tick, + down; 0 none
   int porta_memory;         // Exx/Fxx memory (and the volume column's portamento x 4)
   int tone_porta_memory;    // Gxx memory
   int porta_target;         // tone portamento target pitch, 0 none
@@ -462,6 +462,9 @@ double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds)
 
 // One tick of the player's module; called only by player_interrupt, with the handshake held.
 void mod_tick(modux_player *p);
+// The tick within the row's play: mi.tick, counted from 0 again each time IT's row delay plays
+// the row again.
+int row_tick(modux_player *p);
 // Order positions a song can reach: its order_count, held to the 256 entries of order_table.
 int mod_playable_orders(const MODUX *mod);
 // True when a jump, break or the song's end past the last order goes on at the restart position:

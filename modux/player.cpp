@@ -700,7 +700,7 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   if (c.slide2period_on == -1 && c.porta_twice) do_slide2period(p, ch);
   if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
   if (c.vcol_volume_slide != 0) do_volume_slide(p, ch, c.vcol_volume_slide);
-  if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta * 4 * c.porta_memory);
+  if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta);
   if (c.delay_sample != 0) {
     // The IT family holds the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
@@ -883,12 +883,29 @@ static void repeat_row(modux_player *p) {
   }
 }
 
-// The tick under RULE_IT_VIRTUAL_VOICES: each channel's row (first) or later tick, its waves and
-// its voice before the next channel's, so a song-wide command of a channel reaches the channels
-// before it at the next tick.
-static void run_channels_in_turn(modux_player *p, bool first) {
+// The first tick of a row that IT's row delay plays again: the effect column acts again as on
+// the row's first tick (fine slides, volumes and pans set again), its note and volume column do
+// not, nor the commands that steer the song or count the row's ticks.
+static void repeat_it_commands(modux_player *p, int ch, const NOTE_INFO &cell) {
+  switch (cell.command) {
+    case CMD_S3M_SET_SPEED:
+    case CMD_POSITION_JUMP:
+    case CMD_PATTERN_BREAK: return;
+    case CMD_IT_EXTENDED: {
+      const int x = cell.param >> 4;
+      if (x == 0x6 || x == 0xB || x == 0xD || x == 0xE) return;
+      break;
+    }
+    default: break;
+  }
+  parse_command(p, ch, cell, cell.sample - 1);
+}
+
+// The tick under RULE_IT_VIRTUAL_VOICES: each channel's row (first), a row delay's repetition
+// (repeat) or later tick and its waves before the next channel's, then the channels' voices.
+static void run_channels_in_turn(modux_player *p, bool first, bool repeat) {
   MODUX *mod = p->of;
-  p->first_tick = first ? -1 : 0;
+  p->first_tick = first || repeat ? -1 : 0;
   const int played = played_channels(p);
   if (first) {
     for (int ch = 0; ch < module_channels(p); ch++) forget_row_commands(p->ci[ch]);
@@ -900,11 +917,14 @@ static void run_channels_in_turn(modux_player *p, bool first) {
     c.period_delta = c.volume_delta = 0;
     if (first)
       start_channel_row(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
+    else if (repeat)
+      repeat_it_commands(p, ch, *get_note(mod, p->mi.pattern, p->mi.row, ch));
     else
       run_channel_tick_effects(p, ch);
     run_channel_waves(p, ch);
-    output_channel(p, ch);
   }
+  // The voices after every channel's commands: a global volume set in any channel reaches all.
+  for (int ch = 0; ch < played; ch++) output_channel(p, ch);
   // Flow commands of channels without a voice still act.
   if (first)
     for (int ch = played; ch < module_channels(p); ch++) {
@@ -923,9 +943,9 @@ static void run_channels_in_turn(modux_player *p, bool first) {
 // One tick of the channels that play: their row's start (row_start) or their later ticks, their
 // waves and their voices, channel by channel under RULE_IT_VIRTUAL_VOICES and job by job
 // otherwise; then the background notes.
-static void run_channels(modux_player *p, bool row_start) {
+static void run_channels(modux_player *p, bool row_start, bool repeat = false) {
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    run_channels_in_turn(p, row_start);
+    run_channels_in_turn(p, row_start, repeat);
   } else {
     if (row_start) {
       read_row_commands(p);
@@ -954,9 +974,10 @@ static void run_tick(modux_player *p) {
   if (p->mi.tick >= row_ticks(p) && p->mi.pattern_delay > 0) {
     p->mi.pattern_delay -= 1;
     if (mod_rule(p, RULE_IT_DELAY_TICKS)) {
-      // The delay adds ticks to the row, its effects running on as on any later tick.
+      // The delay adds ticks to the row, its effects running on as on any later tick; each
+      // time the row plays again starts with a first tick.
       p->first_tick = 0;
-      run_channels(p, false);
+      run_channels(p, false, row_tick(p) == 0);
       return;
     }
     if (!mod_rule(p, RULE_DELAY_REPEATS_ROW)) {
@@ -975,6 +996,12 @@ static void run_tick(modux_player *p) {
   const bool ticks_on = repeat && mod_rule(p, RULE_DELAY_TICKS_ON);
   p->first_tick = p->mi.tick == 0 && !ticks_on ? -1 : 0;
   run_channels(p, p->mi.tick == 0 && !repeat);
+}
+
+int row_tick(modux_player *p) {
+  const int length = p->mi.speed + p->row_extra_ticks;
+  const int tick = p->mi.tick;
+  return mod_rule(p, RULE_IT_DELAY_TICKS) && length > 0 ? tick % length : tick;
 }
 
 void mod_tick(modux_player *p) {

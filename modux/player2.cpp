@@ -774,7 +774,7 @@ static int protracker_arpeggio_period(const CHANNEL_STATE &c, int n) {
 
 void do_arpeggio(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  const int tick = p->mi.tick;
+  const int tick = row_tick(p);
   const bool ft2 = mod_rule(p, RULE_ARPEGGIO_FROM_END) != 0;
   const int from = ft2 ? p->mi.speed - tick : tick;
   int step = (from % 3 + 3) % 3;

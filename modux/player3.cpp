@@ -412,10 +412,11 @@ static void parse_it_volume_column(modux_player *p, int ch, int v) {
     const int x = (v - 85) % 10;
     if (x) c.vcol_slide_memory = x;
     c.vcol_volume_slide = v <= 94 ? c.vcol_slide_memory : -c.vcol_slide_memory;
-  } else if (v <= 124) {  // portamento down / up, later ticks, at the memory the row leaves
+  } else if (v <= 124) {  // portamento down / up, later ticks, beside the effect column's
     const int x = (v - 105) % 10;
     if (x) c.porta_memory = x * 4;
-    c.vcol_porta = v <= 114 ? 1 : -1;
+    if (x && !mod_rule(p, RULE_IT_COMPAT_GXX)) c.tone_porta_memory = c.porta_memory;
+    c.vcol_porta = (v <= 114 ? 4 : -4) * c.porta_memory;
   } else if (v >= 128 && v <= 192) {  // pan
     c.pan = n.pan = (v - 128) * 4;
     c.surround = 0;
