@@ -307,7 +307,9 @@ int auto_vibrato(modux_player *p, int sample, int &pos, int &amp, int &sweep, bo
   if (!info || info->vibrato_depth <= 0 || !(it || mod_rule(p, RULE_AUTO_VIBRATO))) return 0;
   if (it) {
     // IT: the depth grows until it reaches the sample's, released or not; the wave is read, then
-    // moved on: sine, ramp down, square, random, in linear pitch units.
+    // moved on: sine, ramp down, square, random, in linear pitch units. A speed of 0 moves
+    // nothing.
+    if (info->vibrato_rate == 0) return 0;
     if (amp < info->vibrato_depth * 256) amp += sweep;
     const int depth = clamp_int(amp >> 8, 0, info->vibrato_depth);
     const double phase = (pos & 255) / 256.0;
