@@ -632,13 +632,13 @@ void parse_it_note(modux_player *p, int chn, int note, int number);
 // an empty one (the channel's note stops).
 int it_keyboard(const MODUX *mod, int number, int note, int &played);
 // A number without a note: sample mode, the channel's note takes the sample and its volume;
-// instrument mode, the instrument (its envelopes from their start when it is another) and the
-// volume of the sample its keyboard gives the note, the playing sample going on. A note that
-// stopped by its envelope, its sample's end or SCx starts again.
+// instrument mode, another instrument starts the sample its keyboard gives the note from its
+// beginning, with its envelopes from theirs, the same one keeps the playing sample; both take
+// the keyboard's sample's volume. A note that stopped by its envelope, its sample's end or SCx
+// starts again.
 void parse_it_number(modux_player *p, int chn, int number);
-// A tone portamento's number (without compatible Gxx): the sounding note takes the sample its
-// keyboard gives the target, from the sample's start, and the number's instrument; its pitch
-// slides on.
+// The sounding note takes another sample from its start and the number's instrument (a tone
+// portamento's number without compatible Gxx, another instrument alone); its pitch goes on.
 void restart_it_sample(modux_player *p, int chn, int number, int sample);
 void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);

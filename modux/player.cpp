@@ -474,6 +474,8 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     n.volume = mod->sample_info[n.sample].volume;  // with a note command: the volume only
   }
   if (cell.note < 0) parse_note_command(p, ch, cell.note);
+  // Under old effects a number beside a note off takes the release back: the note never fades.
+  if (cell.note == -2 && number >= 0 && mod_rule(p, RULE_IT_OLD_EFFECTS)) n.key_off = n.fading = 0;
   parse_volume_command(p, ch, cell.volume, cell.note);
 }
 
@@ -701,6 +703,9 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   if (c.channel_vol_slide != 0) do_channel_volume_slide(p, ch);
   if (c.vcol_volume_slide != 0) do_volume_slide(p, ch, c.vcol_volume_slide);
   if (c.vcol_porta != 0) do_pitch_slide(p, ch, c.vcol_porta);
+  // IT: a note delayed past the ticks of the row (S6x included; a row delay's repetitions count
+  // their ticks afresh) never plays.
+  if (in_turn && c.delay_sample >= p->mi.speed + p->row_extra_ticks) c.delay_sample = 0;
   if (c.delay_sample != 0) {
     // The IT family holds the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);

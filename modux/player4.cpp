@@ -506,6 +506,8 @@ void restart_it_sample(modux_player *p, int ch, int number, int sample) {
   n.offset = 0;
   n.swap = 0;
   n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
+  // Sample mode sets the filter as a note start does; instrument mode keeps it.
+  if (!(mod->rules & RULE_IT_INSTRUMENTS)) it_setup_filter(n, true);
   if (!(mod->rules & RULE_IT_INSTRUMENTS) || number == n.instrument) return;
   restart_it_envelopes(mod->it_instruments[number], n);
   n.instrument = number;
@@ -532,10 +534,11 @@ void parse_it_number(modux_player *p, int ch, int number) {
   } else {
     // An instrument the module lacks changes nothing.
     if (!mod->it_instruments || number < 0 || number >= mod->instrument_count || !n.active) return;
-    // Another instrument brings its envelopes from their start.
+    // Another instrument brings its envelopes from their start and starts the sample its
+    // keyboard gives the note; the same one keeps the playing sample, at the volume of that one.
+    if (sample >= 0 && number != n.instrument) restart_it_sample(p, ch, number, sample);
     if (number != n.instrument) restart_it_envelopes(mod->it_instruments[number], n);
     n.instrument = number;
-    // The playing sample goes on, at the volume of the one the keyboard gives its note.
     if (sample >= 0) {
       n.volume = mod->sample_info[sample].volume;
       return;
