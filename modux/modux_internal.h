@@ -640,6 +640,9 @@ void parse_it_number(modux_player *p, int chn, int number);
 // The sounding note takes another sample from its start and the number's instrument (a tone
 // portamento's number without compatible Gxx, another instrument alone); its pitch goes on.
 void restart_it_sample(modux_player *p, int chn, int number, int sample);
+// The channel's note takes an instrument's envelopes from their start; false in sample mode or for
+// an instrument the module lacks.
+bool restart_it_instrument(modux_player *p, int chn, int number);
 void it_setup_filter(NOTE_STATE &n, bool note_start);
 void lock_modux_player4(void);
 

@@ -472,6 +472,13 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     parse_it_number(p, ch, number);
   } else if (number >= 0 && n.active && n.sample >= 0) {
     n.volume = mod->sample_info[n.sample].volume;  // with a note command: the volume only
+    // Under old effects a note off with a number (no portamento) releases only the sample's
+    // sustain loop: the instrument's envelopes start again, held, and no fade begins.
+    if (cell.note == -2 && !porta && mod_rule(p, RULE_IT_OLD_EFFECTS) &&
+        restart_it_instrument(p, ch, number)) {
+      if (n.sustain) n.sustain = 0, n.swap = -1;
+      return parse_volume_command(p, ch, cell.volume, cell.note);
+    }
   }
   if (cell.note < 0) parse_note_command(p, ch, cell.note);
   // Under old effects a number beside a note off takes the release back: the note never fades.

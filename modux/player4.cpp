@@ -497,6 +497,17 @@ static void swap_it_sample(const MODUX *mod, NOTE_STATE &n, int sample) {
   n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
 }
 
+bool restart_it_instrument(modux_player *p, int ch, int number) {
+  const MODUX *mod = p->of;
+  NOTE_STATE &n = p->ci[ch].sounding;
+  if (!(mod->rules & RULE_IT_INSTRUMENTS) || !mod->it_instruments || number < 0 ||
+      number >= mod->instrument_count)
+    return false;
+  restart_it_envelopes(mod->it_instruments[number], n);
+  n.instrument = number;
+  return true;
+}
+
 void restart_it_sample(modux_player *p, int ch, int number, int sample) {
   MODUX *mod = p->of;
   NOTE_STATE &n = p->ci[ch].sounding;
