@@ -612,10 +612,11 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
       if (n.pitch_env.flags & 8) n.pitch_env = before.pitch_env;
     }
     if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
-    // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note from the
-    // centre note: by separation / 2 on this 0..256 scale.
+    // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note of the
+    // pattern (not the one the keyboard plays) from the centre note: by separation / 2 on this
+    // 0..256 scale.
     if (ins.pitch_pan_separation)
-      n.pan += (played - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
+      n.pan += (note - ins.pitch_pan_centre) * ins.pitch_pan_separation / 2;
     if (ins.random_volume) n.random_volume = 100 - (it_random(p) % (ins.random_volume + 1));
     if (ins.random_pan) n.pan += it_random(p) % (2 * ins.random_pan + 1) - ins.random_pan;
     if (ins.filter_cutoff >= 0) n.cutoff = ins.filter_cutoff;
