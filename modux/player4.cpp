@@ -175,6 +175,16 @@ void hold_released_pan_envelope(ENVELOPE_STATE *env) {
   env->flags &= ~4;
 }
 
+// The channel's volume and pan envelopes from their start, as the instrument gives them.
+static void start_instrument_envelopes(CHANNEL_STATE &c, const INSTRUMENT_INFO *ins) {
+  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+                 ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
+                 ins->vol_env_sustain_start, ins->vol_env_sustain_end);
+  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+                 ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
+                 ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+}
+
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
 static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
   c.key_off = 0;
@@ -195,12 +205,7 @@ static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
   const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
   if (!ins) return;
   c.fadeout = ins->fadeout;
-  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
-                 ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
-                 ins->vol_env_sustain_start, ins->vol_env_sustain_end);
-  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
-                 ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
-                 ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+  start_instrument_envelopes(c, ins);
 }
 
 // The default volume and pan of the sample an instrument plays for the channel's note.
@@ -227,12 +232,7 @@ static void switch_envelopes(modux_player *p, CHANNEL_STATE &c) {
   if (!ins) return;
   c.fadeout = ins->fadeout;
   const int vol_pos = c.vol_env.position, pan_pos = c.pan_env.position;
-  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
-                 ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
-                 ins->vol_env_sustain_start, ins->vol_env_sustain_end);
-  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
-                 ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
-                 ins->pan_env_sustain_start, ins->pan_env_sustain_end);
+  start_instrument_envelopes(c, ins);
   parse_xm_set_envelop_position(&c.vol_env, vol_pos);
   parse_xm_set_envelop_position(&c.pan_env, pan_pos);
 }
