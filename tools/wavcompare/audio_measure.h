@@ -28,9 +28,9 @@ bool read_wav(const std::string &path, Audio &out, std::string &error);
 // 65536 samples from the start, refined between bins.
 double peak_frequency(const std::vector<float> &x, int rate);
 
-// RMS level (floored at -70 dBFS) of consecutive windows of window_seconds, and the same in dB;
-// over every channel's samples, so sides in antiphase (IT's surround) keep the level their mean
-// would cancel.
+// RMS level (floored at -70 dBFS) of consecutive windows of window_seconds, and the same in dB:
+// of power (every channel's samples, so sides in antiphase, IT's surround, keep the level their
+// mean would cancel) when it is there, of mono when power is empty.
 std::vector<double> level_envelope(const Audio &audio, double window_seconds = 0.010);
 std::vector<double> loudness_envelope(const Audio &audio, double window_seconds = 0.010);
 
