@@ -2,9 +2,10 @@
 # How closely the engine's playback follows the reference player: each module is rendered by
 # modux-play (ticks of whole frames, as the reference renders them) and by openmpt123 (subsong 0,
 # the song as the engine plays it, not every subsong; no dither, which changes from run to run) at
-# 44100 Hz for the engine's length rounded up to a second. wavcompare measures the correlation of the 10 ms loudness envelopes, the share of the
-# reference's onsets matched within 20 ms and, for modules with a pitch minimum, the share of
-# 20 ms steps whose pitches agree; a module below a minimum of its line fails.
+# 44100 Hz for the engine's length rounded up to a second. wavcompare measures the correlation of
+# the 10 ms loudness envelopes, the share of the reference's onsets matched within 20 ms and, for
+# modules with a pitch minimum, the share of 20 ms steps whose pitches agree; a module below a
+# minimum of its line fails.
 # Usage: accuracy.sh MODUX_PLAY WAVCOMPARE [--table] [--modules DIR THRESHOLDS]
 #   By default the real modules of tests/realmods against the minimums of their manifest; --modules
 #   takes every MOD, S3M, XM and IT file of DIR against THRESHOLDS instead.
