@@ -615,7 +615,7 @@ void do_vibrato(modux_player *p, int chn) {
         int d = old ? -wave * c.vibrato_depth / 32 : wave * c.vibrato_depth / 64;
         // IT's linear pitch moves by 1/64 semitone only in its 16 fine steps, beyond by 1/16.
         if (it_linear(p) && std::abs(d) >= 16) d = d / 4 * 4;
-        c.vibrato_delta += it_linear(p) ? d : -d;
+        c.vibrato_delta += it_linear(p) ? d : -d * IT_PERIOD_STEPS;
       }
     }
     c.period_delta += c.vibrato_delta;
@@ -912,7 +912,7 @@ int it_note_period(modux_player *p, int note, int sample) {
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
   // The frequency is kept in whole hertz, cut down.
   if (it_linear(p)) return clamp_int(static_cast<long long>(hz), 1, 1 << 30);
-  return clamp_int(std::llround(AMIGA_CLOCK / (hz > 1 ? hz : 1)), 1, 1 << 30);
+  return clamp_int(std::llround(AMIGA_CLOCK * IT_PERIOD_STEPS / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
 // Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step.
@@ -921,7 +921,7 @@ void it_slide(modux_player *p, int &period, int units) {
     period = clamp_int(std::llround(period * std::exp2(units / static_cast<double>(LINEAR_OCTAVE))),
                        0, 1 << 30);
   else
-    period = clamp_int(period - units, 1, 1 << 30);
+    period = clamp_int(period - static_cast<long long>(units) * IT_PERIOD_STEPS, 1, 1 << 30);
 }
 
 // Frequency in Hz of a pitch (a frequency, or an Amiga period) moved up by units.
@@ -934,7 +934,8 @@ int it_pitch_hz(modux_player *p, long long period, double units) {
     return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
   }
   const double moved = units != 0 ? period / shift : period;
-  return clamp_int(static_cast<long long>(AMIGA_CLOCK / (moved > 1 ? moved : 1)), 0, 2000000000);
+  return clamp_int(static_cast<long long>(AMIGA_CLOCK * IT_PERIOD_STEPS / (moved > 1 ? moved : 1)),
+                   0, 2000000000);
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.
