@@ -695,7 +695,7 @@ static void read_row_cells(modux_player *p) {
 // slide. The effects that change the note's volume or pitch come before the volume column's.
 static void run_channel_tick_effects(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
-  const int tick = p->mi.tick;
+  const int tick = row_tick(p);  // IT: each time a row delay plays the row counts from 0
   const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   if (c.s3m_retrig_on == -1) do_s3m_retrig(p, ch);
   if (c.arpeggio_on == -1) do_arpeggio(p, ch);
@@ -865,17 +865,18 @@ static void update_voice(modux_player *p, int ch) {
   c.start_voice = 0;
 }
 
-// Pushes a channel to its voice: its sounding note (the IT family), else its state. A delayed
-// note leaves the voice untouched until it starts; ProTracker's only the voice's pitch.
+// Pushes a channel to its voice: its sounding note (the IT family, whose note plays on, its
+// envelopes running, while the next one is delayed), else its state. The others' delayed note
+// leaves the voice untouched until it starts; ProTracker's only the voice's pitch.
 static void output_channel(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
-  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
-  if (in_turn) c.sounding.voice = p->voice_table[ch];
-  if (c.delay_sample != 0 && !protracker_proper(p)) return;
-  if (in_turn)
+  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
+    c.sounding.voice = p->voice_table[ch];
     output_note(p, c.sounding, &c);
-  else
-    update_voice(p, ch);
+    return;
+  }
+  if (c.delay_sample != 0 && !protracker_proper(p)) return;
+  update_voice(p, ch);
 }
 
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
@@ -897,7 +898,8 @@ static void repeat_row(modux_player *p) {
 
 // The first tick of a row that IT's row delay plays again: the effect column acts again as on
 // the row's first tick (fine slides, volumes and pans set again), its note and volume column do
-// not, nor the commands that steer the song or count the row's ticks.
+// not (but a note that SDx delays does), nor the commands that steer the song or count the row's
+// ticks.
 static void repeat_it_commands(modux_player *p, int ch, const NOTE_INFO &cell) {
   switch (cell.command) {
     case CMD_S3M_SET_SPEED:
@@ -905,6 +907,11 @@ static void repeat_it_commands(modux_player *p, int ch, const NOTE_INFO &cell) {
     case CMD_PATTERN_BREAK: return;
     case CMD_IT_EXTENDED: {
       const int x = cell.param >> 4;
+      // A delayed note plays again in every repetition, at its tick.
+      if (x == 0xD && (cell.param & 15) && (cell.note || cell.sample || cell.volume)) {
+        p->ci[ch].delay_sample = cell.param & 15;
+        p->ci[ch].delayed = cell;
+      }
       if (x == 0x6 || x == 0xB || x == 0xD || x == 0xE) return;
       break;
     }

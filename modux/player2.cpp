@@ -809,7 +809,7 @@ void do_arpeggio(modux_player *p, int chn) {
 
 void do_delay_sample(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  if (p->mi.tick == c.delay_sample) {
+  if (row_tick(p) == c.delay_sample) {
     c.start_voice = -1;
     c.delay_sample = 0;
   } else {
