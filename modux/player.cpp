@@ -525,7 +525,9 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   // FT2 plays a note delayed by EDx as a new note, tone portamento or not.
   const bool delayed = cell.command == CMD_EXTENDED && (cell.param >> 4) == 0xD &&
                        (cell.param & 15) != 0 && mod_rule(p, RULE_FT2_TICK_COUNTS);
-  const bool portamento = is_tone_portamento(p, cell) && !delayed;
+  // ST3 starts the note of a tone portamento on a channel that has played none.
+  const bool first_note = mod_rule(p, RULE_ST3_CHANNEL) && c.period == 0;
+  const bool portamento = is_tone_portamento(p, cell) && !delayed && !first_note;
   if (sample >= 0 && portamento) {
     const int index = (p->mi.flags & MODUX_XM) ? get_modux_sample_no(p, sample, c.note) : sample;
     // ST3 passes over the number of an empty sample slot.
