@@ -486,15 +486,22 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   parse_volume_command(p, ch, cell.volume, cell.note);
 }
 
+// A cell whose note, number or volume SDx holds back; SD0 as SD1.
+static bool it_delays_note(const NOTE_INFO &cell) {
+  return cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD &&
+         (cell.note || cell.sample || cell.volume);
+}
+
+static int it_note_delay(const NOTE_INFO &cell) { return (cell.param & 15) ? cell.param & 15 : 1; }
+
 // The first tick of an IT cell: the row's effect and volume column kept for the later ticks, then
 // its note, held back whole by a note delay (SDx), S73..S76 going with it.
 static void start_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   CHANNEL_STATE &c = p->ci[ch];
   c.new_note_action = -1;
   if (cell.command != CMD_S3M_RETRIG) c.retrig_count = 0;
-  if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) &&
-      (cell.note || cell.sample || cell.volume)) {
-    c.delay_sample = cell.param & 15;
+  if (it_delays_note(cell)) {
+    c.delay_sample = it_note_delay(cell);
     c.delayed = cell;
   } else {
     if (cell.command == CMD_IT_EXTENDED && (cell.param >> 4) == 7 && (cell.param & 15) >= 3 &&
@@ -910,8 +917,8 @@ static void repeat_it_commands(modux_player *p, int ch, const NOTE_INFO &cell) {
     case CMD_IT_EXTENDED: {
       const int x = cell.param >> 4;
       // A delayed note plays again in every repetition, at its tick.
-      if (x == 0xD && (cell.param & 15) && (cell.note || cell.sample || cell.volume)) {
-        p->ci[ch].delay_sample = cell.param & 15;
+      if (it_delays_note(cell)) {
+        p->ci[ch].delay_sample = it_note_delay(cell);
         p->ci[ch].delayed = cell;
       }
       if (x == 0x6 || x == 0xB || x == 0xD || x == 0xE) return;
