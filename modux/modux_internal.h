@@ -526,7 +526,8 @@ void protracker_range(int tuning, int &highest, int &lowest);
 // The IT family's pitch: a frequency in whole hertz under RULE_IT_LINEAR (slides multiply it by
 // 2 ^ (units / 768), rounded to the hertz), else an Amiga period in quarter units, each kept in
 // IT_PERIOD_STEPS steps so that a note's frequency comes out whole (C-5 of a 44100 Hz sample at
-// 44100 Hz, not the 44056 Hz of the nearest quarter unit).
+// 44100 Hz, not the 44056 Hz of the nearest quarter unit); a slide leaves the period of a whole
+// frequency, cut down to the hertz.
 const int IT_PERIOD_STEPS = 64;
 bool it_linear(modux_player *p);
 // The pitch of a note (0..119) of a sample.

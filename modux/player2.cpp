@@ -915,13 +915,18 @@ int it_note_period(modux_player *p, int note, int sample) {
   return clamp_int(std::llround(AMIGA_CLOCK * IT_PERIOD_STEPS / (hz > 1 ? hz : 1)), 1, 1 << 30);
 }
 
-// Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step.
+// Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step
+// (the frequency the period gives then cut down to the hertz, so slides up and down by the same
+// units leave the pitch a little lower, as IT's do).
 void it_slide(modux_player *p, int &period, int units) {
   if (it_linear(p))
     period = clamp_int(std::llround(period * std::exp2(units / static_cast<double>(LINEAR_OCTAVE))),
                        0, 1 << 30);
-  else
+  else {
     period = clamp_int(period - static_cast<long long>(units) * IT_PERIOD_STEPS, 1, 1 << 30);
+    const long long hz = static_cast<long long>(AMIGA_CLOCK * IT_PERIOD_STEPS / period);
+    if (hz > 0) period = clamp_int(std::llround(AMIGA_CLOCK * IT_PERIOD_STEPS / hz), 1, 1 << 30);
+  }
 }
 
 // Frequency in Hz of a pitch (a frequency, or an Amiga period) moved up by units.
