@@ -773,6 +773,32 @@ bool read_offsets(load_state &load, cursor &c, uint32_t *out, int n, const char 
 
 }  // namespace
 
+// IT's Sxy as the CMD_EXTENDED parameter (y added) that plays it, -1 when it is not played here
+// (SDx delays the cell's note as the row starts). Beyond 0x150 the codes are the IT family's own.
+const int it_extended[16] = {
+    -1,     // S0x filter
+    -1,     // S1x glissando
+    -1,     // S2x finetune
+    0x40,   // S3x vibrato waveform
+    0x70,   // S4x tremolo waveform
+    0x160,  // S5x panbrello waveform
+    0x150,  // S6x fine pattern delay
+    0x170,  // S7x past notes, new note action, envelopes on and off
+    0x80,   // S8x set pan
+    0x190,  // S9x sound control (surround)
+    0x1A0,  // SAx high offset
+    0x60,   // SBx pattern loop
+    0xC0,   // SCx note cut
+    -1,     // SDx note delay
+    0xE0,   // SEx row delay
+    0x1F0,  // SFx MIDI macro
+};
+
+int it_extended_param(int info) {
+  const int sub = it_extended[(info >> 4) & 15];
+  return sub < 0 ? -1 : sub + (info & 15);
+}
+
 int modux_import::detect_it_bytes(view v) {
   return v.size >= 4 && memcmp(v.data, SIGNATURE, 4) == 0 ? 1 : -1;
 }

@@ -574,10 +574,10 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note);
 void parse_note_command(modux_player *p, int chn, int note);
 // Key off: the envelopes leave their sustain, the fade-out runs.
 void release_key(modux_player *p, int chn);
-// The IT family: its own commands on the first tick (their later ticks and waves run through the
+// The IT family: its own commands on the first tick (its S commands go through
+// parse_extended_command) (their later ticks and waves run through the
 // shared do_* routines) and the channel volume slide. The S3M-family routines above read
 // RULE_IT_VIRTUAL_VOICES for what the IT family does differently.
-void parse_it_extended(modux_player *p, int chn, int param);
 void parse_it_channel_volume_slide(modux_player *p, int chn, int param);
 void parse_it_panbrello(modux_player *p, int chn, int param);
 void parse_it_midi_macro(modux_player *p, int chn, int param);
@@ -685,6 +685,7 @@ int get_mod_no_pat(const int *order_table, int count);  // 1 + the largest of co
 void convert_s3m_pitch(int *note);                   // note byte -> note frequency, -1 cut, 0 none
 void convert_s3m_command(int *command, int *param);  // effect letter 1..26 -> CMD_*
 int s3m_extended_param(int info);  // Sxy -> CMD_EXTENDED parameter, -1 when not played
+int it_extended_param(int info);   // IT's Sxy the same way
 void convert_xm_command(int *command, int *param);  // XM effect 0..35 -> CMD_*
 
 #endif

@@ -500,7 +500,11 @@ static void fine_pitch_slide(modux_player *p, CHANNEL_STATE &c, int x, int direc
 
 void parse_extended_command(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
+  NOTE_STATE &n = c.sounding;
   const int x = param & 15;
+  // The IT family reads its row's loop and delays here, in channel order; the others in the
+  // row's first pass.
+  const bool in_turn = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   switch (param >> 4) {
     case 0x1:  // MOD fine slide up
       fine_pitch_slide(p, c, x, -1);
@@ -513,7 +517,16 @@ void parse_extended_command(modux_player *p, int chn, int param) {
       break;
     case 0x4: c.vibrato_waveform = x; break;
     case 0x7: c.tremolo_waveform = x; break;
-    case 0x8: c.pan = x * 17; break;
+    case 0x6:
+      if (in_turn) do_pattern_loop(p, chn, param);
+      break;
+    case 0x8:
+      if (in_turn) {
+        c.pan = n.pan = x * 256 / 15;
+        c.surround = 0;
+      } else
+        c.pan = x * 17;
+      break;
     case 0x9:
       c.retrig_interval = x;
       // FT2's E90 restarts the sample on the row's first tick, with or without a note.
@@ -522,10 +535,17 @@ void parse_extended_command(modux_player *p, int chn, int param) {
     case 0xA: c.volume += x; break;
     case 0xB: c.volume -= x; break;
     case 0xC:
+      if (in_turn) {
+        c.cut_tick = x ? x : 1;
+        break;
+      }
       c.cut_tick = x;
       if (x == 0) c.volume = 0;
       break;
     case 0xD: c.delay_sample = x; break;
+    case 0xE:  // IT: the row's first SEx, SE0 included, is the one
+      if (in_turn && p->row_repeats < 0) p->row_repeats = x;
+      break;
     case 0x10:  // S3M SAx: the high pan bits, centre at 8
       c.pan = (x <= 7 ? x + 8 : x - 8) * 17;
       break;
@@ -549,9 +569,43 @@ void parse_extended_command(modux_player *p, int chn, int param) {
       c.volume += c.fine_vol_down_memory;
       c.tick_volume += c.fine_vol_down_memory;
       break;
+    case 0x15:  // S6x: every one of the row adds its ticks
+      if (in_turn) p->row_extra_ticks += x;
+      break;
+    case 0x16: c.panbrello_waveform = x; break;
+    case 0x17:
+      switch (x) {
+        case 0:
+        case 1:
+        case 2:  // past notes: cut, off, fade
+          for (NOTE_STATE &b : p->background)
+            if (b.active && b.channel == chn) {
+              if (x == 0) b.fade = 0;
+              if (x == 1) b.key_off = -1;
+              if (x == 2) b.fading = -1;
+            }
+          break;
+        case 3:
+        case 4:
+        case 5:
+        case 6: c.new_note_action = x - 3; break;
+        case 7: n.vol_env.flags &= ~1; break;
+        case 8: n.vol_env.flags |= 1; break;
+        case 9: n.pan_env.flags &= ~1; break;
+        case 10: n.pan_env.flags |= 1; break;
+        case 11: n.pitch_env.flags &= ~1; break;
+        case 12: n.pitch_env.flags |= 1; break;
+        default: break;
+      }
+      break;
+    case 0x19:
+      if (x == 1) c.surround = -1;
+      break;
+    case 0x1A: c.offset_high = x; break;
+    case 0x1F: c.midi_macro = x; break;
     default:
-      // E0x, E5x (finetune) and EFx are not played; E6x and EEx act on the whole row and are
-      // read in the tick's first pass.
+      // E0x, E5x (finetune) and EFx are not played; the other families read E6x, EEx and S6x
+      // in the row's first pass.
       break;
   }
 }

@@ -436,59 +436,6 @@ int slide_step(int param, bool first) {
   return y == 0 ? x : x == 0 ? -y : 0;
 }
 
-// S commands on the first tick.
-void parse_it_extended(modux_player *p, int ch, int param) {
-  CHANNEL_STATE &c = p->ci[ch];
-  NOTE_STATE &n = p->ci[ch].sounding;
-  const int x = param >> 4, y = param & 15;
-  switch (x) {
-    case 3: c.vibrato_waveform = y; break;
-    case 4: c.tremolo_waveform = y; break;
-    case 5: c.panbrello_waveform = y; break;
-    case 6: p->row_extra_ticks += y; break;  // fine pattern delay: every S6x of the row adds
-    case 7:
-      switch (y) {
-        case 0:
-        case 1:
-        case 2:  // past notes: cut, off, fade
-          for (NOTE_STATE &b : p->background)
-            if (b.active && b.channel == ch) {
-              if (y == 0) b.fade = 0;
-              if (y == 1) b.key_off = -1;
-              if (y == 2) b.fading = -1;
-            }
-          break;
-        case 3:
-        case 4:
-        case 5:
-        case 6: c.new_note_action = y - 3; break;
-        case 7: n.vol_env.flags &= ~1; break;
-        case 8: n.vol_env.flags |= 1; break;
-        case 9: n.pan_env.flags &= ~1; break;
-        case 10: n.pan_env.flags |= 1; break;
-        case 11: n.pitch_env.flags &= ~1; break;
-        case 12: n.pitch_env.flags |= 1; break;
-        default: break;
-      }
-      break;
-    case 8:
-      c.pan = n.pan = y * 256 / 15;
-      c.surround = 0;
-      break;
-    case 9:
-      if (y == 1) c.surround = -1;
-      break;
-    case 10: c.offset_high = y; break;
-    case 11: do_pattern_loop(p, ch, param); break;
-    case 12: c.cut_tick = y ? y : 1; break;
-    case 14:  // row delay: the row's first SEx, SE0 included, is the one
-      if (p->row_repeats < 0) p->row_repeats = y;
-      break;
-    case 15: c.midi_macro = y; break;
-    default: break;
-  }
-}
-
 // The first tick of the IT family's own commands and of the song-wide ones it reads in channel
 // order (parse_command names them).
 void parse_it_channel_volume_slide(modux_player *p, int ch, int param) {
