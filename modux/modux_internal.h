@@ -197,7 +197,7 @@ struct CHANNEL_STATE {
   int channel_vol_slide;    // Nxy: channel volume change per later tick this row; 0 none
   int surround;             // -1 after S91: the channel plays in surround
   int period_delta;         // this tick's vibrato and arpeggio: 768ths of an octave up (linear),
-                            // or period units added to the note's period
+                            // or Amiga period units down
   int vibrato_delta;        // the vibrato's part of it, which old effects keep on a first tick
   int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
   int pan_delta;            // this tick's panbrello
@@ -523,17 +523,15 @@ extern const int mod_finetune[16];  // middle-C rate of each MOD finetune nibble
 // up to its B-3, but never higher than the highest (452, B-3 at finetune 0 as MODs write it);
 // other tunings leave both as they are.
 void protracker_range(int tuning, int &highest, int &lowest);
-// The IT family's pitch: a frequency in whole hertz under RULE_IT_LINEAR (slides multiply it by
-// 2 ^ (units / 768), rounded to the hertz), else an Amiga period in quarter units, each kept in
-// IT_PERIOD_STEPS steps so that a note's frequency comes out whole (C-5 of a 44100 Hz sample at
-// 44100 Hz, not the 44056 Hz of the nearest quarter unit); a slide leaves the period of a whole
-// frequency, cut down to the hertz.
-const int IT_PERIOD_STEPS = 64;
+// The IT family's pitch: a frequency in whole hertz. Under RULE_IT_LINEAR slides multiply it by
+// 2 ^ (units / 768), rounded to the hertz, else they move its Amiga period (1712 at 8363 Hz).
 bool it_linear(modux_player *p);
 // The pitch of a note (0..119) of a sample.
 int it_note_period(modux_player *p, int note, int sample);
 // Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step.
 void it_slide(modux_player *p, int &period, int units);
+// The Amiga period units that take a pitch down by semis semitones (up when negative).
+int it_amiga_units(int period, int semis);
 // Frequency in Hz of a pitch moved up by units 768ths of an octave.
 int it_pitch_hz(modux_player *p, long long period, double units);
 

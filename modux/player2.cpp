@@ -669,7 +669,7 @@ void do_vibrato(modux_player *p, int chn) {
         int d = old ? -wave * c.vibrato_depth / 32 : wave * c.vibrato_depth / 64;
         // IT's linear pitch moves by 1/64 semitone only in its 16 fine steps, beyond by 1/16.
         if (it_linear(p) && std::abs(d) >= 16) d = d / 4 * 4;
-        c.vibrato_delta += it_linear(p) ? d : -d * IT_PERIOD_STEPS;
+        c.vibrato_delta += it_linear(p) ? d : -d;
       }
     }
     c.period_delta += c.vibrato_delta;
@@ -735,9 +735,9 @@ void do_slide2period(modux_player *p, int chn) {
     NOTE_STATE &n = c.sounding;
     if (!c.porta_target) return;
     const int speed = c.tone_porta_memory * 4;
-    const bool up = it_linear(p) ? c.porta_target > n.period : c.porta_target < n.period;
+    const bool up = c.porta_target > n.period;
     it_slide(p, n.period, up ? speed : -speed);
-    if ((it_linear(p) ? n.period >= c.porta_target : n.period <= c.porta_target) == up) {
+    if ((n.period >= c.porta_target) == up) {
       n.period = c.porta_target;
       c.porta_target = 0;
     }
@@ -842,7 +842,7 @@ void do_arpeggio(modux_player *p, int chn) {
     if (it_linear(p))
       c.period_delta += semis * UNITS_PER_NOTE;
     else
-      c.period_delta += static_cast<int>(c.sounding.period * (std::exp2(-semis / 12.0) - 1));
+      c.period_delta += it_amiga_units(c.sounding.period, -semis);
     return;
   }
   if (mod_rule(p, RULE_ARPEGGIO_WRAPS)) {
@@ -942,59 +942,56 @@ void do_pattern_loop(modux_player *p, int chn, int param) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pitch of the IT family: linear units or Amiga periods
+// Pitch of the IT family: a frequency in whole hertz, slid on a linear or an Amiga scale
 // ---------------------------------------------------------------------------------------------
 
 // Linear pitch: 768 units an octave (64 a semitone); unit 0 is 1 Hz, so a pitch is 768 x log2 Hz.
 static const int LINEAR_OCTAVE = 768;
 // The note at the sample's C5 speed.
 static const int C5_NOTE = 60;
-// Amiga periods are this over the frequency (1712 at 8363 Hz), in quarter Amiga units.
-static const double AMIGA_CLOCK = 4.0 * MODUX_AMIGA_CLOCK;
+// Amiga slides move a period that is this over the frequency: 1712 (C-5) plays 8363 Hz.
+static const long long AMIGA_PERIOD_HZ = 8363LL * 1712;
 
 bool it_linear(modux_player *p) {
   const MODUX *mod = p->of;
   return (mod->rules & RULE_IT_LINEAR) != 0;
 }
 
-// The pitch of a note (0..119) of a sample: linear units, or an Amiga period.
+// The pitch of a note (0..119) of a sample: its frequency, cut down to the hertz.
 int it_note_period(modux_player *p, int note, int sample) {
   const MODUX *mod = p->of;
   const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
                      ? mod->sample_info[sample].tuning
                      : 8363;
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
-  // The frequency is kept in whole hertz, cut down.
-  if (it_linear(p)) return clamp_int(static_cast<long long>(hz), 1, 1 << 30);
-  return clamp_int(std::llround(AMIGA_CLOCK * IT_PERIOD_STEPS / (hz > 1 ? hz : 1)), 1, 1 << 30);
+  return clamp_int(static_cast<long long>(hz), 1, 1 << 30);
 }
 
-// Slides a pitch up (positive units) or down: 768ths of an octave, or 4 period units per step
-// (the frequency the period gives then cut down to the hertz, so slides up and down by the same
-// units leave the pitch a little lower, as IT's do).
+// Slides a pitch up (positive units) or down: 768ths of an octave, or the Amiga period (4 units
+// per step) less the units, the frequency cut down to the hertz after each step.
 void it_slide(modux_player *p, int &period, int units) {
-  if (it_linear(p))
+  if (it_linear(p)) {
     period = clamp_int(std::llround(period * std::exp2(units / static_cast<double>(LINEAR_OCTAVE))),
                        0, 1 << 30);
-  else {
-    period = clamp_int(period - static_cast<long long>(units) * IT_PERIOD_STEPS, 1, 1 << 30);
-    const long long hz = static_cast<long long>(AMIGA_CLOCK * IT_PERIOD_STEPS / period);
-    if (hz > 0) period = clamp_int(std::llround(AMIGA_CLOCK * IT_PERIOD_STEPS / hz), 1, 1 << 30);
+    return;
   }
+  // A period slid to 0 or below plays as high as a pitch can be.
+  const long long below = AMIGA_PERIOD_HZ - static_cast<long long>(units) * period;
+  period = below > 0 ? clamp_int(period * AMIGA_PERIOD_HZ / below, 1, 1 << 30) : 1 << 30;
 }
 
-// Frequency in Hz of a pitch (a frequency, or an Amiga period) moved up by units.
-int it_pitch_hz(modux_player *p, long long period, double units) {
-  const MODUX *mod = p->of;
+// The Amiga period units that take a pitch down by semis semitones (up when negative).
+int it_amiga_units(int period, int semis) {
   if (period <= 0) return 0;
-  const double shift = std::exp2(units / static_cast<double>(LINEAR_OCTAVE));
-  if (mod->rules & RULE_IT_LINEAR) {
-    const double hz = units != 0 ? period * shift : period;
-    return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
-  }
-  const double moved = units != 0 ? period / shift : period;
-  return clamp_int(static_cast<long long>(AMIGA_CLOCK * IT_PERIOD_STEPS / (moved > 1 ? moved : 1)),
-                   0, 2000000000);
+  return static_cast<int>(AMIGA_PERIOD_HZ / static_cast<double>(period) *
+                          (std::exp2(semis / 12.0) - 1));
+}
+
+// Frequency in Hz of a pitch moved up by units 768ths of an octave.
+int it_pitch_hz(modux_player *, long long period, double units) {
+  if (period <= 0) return 0;
+  const double hz = units != 0 ? period * std::exp2(units / LINEAR_OCTAVE) : period;
+  return hz > 2.0e9 ? 2000000000 : static_cast<int>(hz);
 }
 
 // Interrupt code needs no memory locking on this platform; install_mod calls it with the others.

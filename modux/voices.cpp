@@ -270,7 +270,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   // drives the filter, the sample's auto-vibrato.
   const bool linear = (mod->rules & RULE_IT_LINEAR) != 0;
   const int delta = channel ? channel->period_delta : 0;
-  const long long period = n.period + (linear ? 0 : delta);
+  int period = n.period;
+  if (!linear && delta) it_slide(p, period, -delta);
   const bool pitch_env = (n.pitch_env.flags & 1) && !(n.pitch_env.flags & 128);
   const int vib =
       auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);

@@ -418,6 +418,21 @@ TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
   EXPECT_GT(note2period(P, 2000000000, 2000000000), 0);
 }
 
+// IT's Amiga slides keep the frequency in whole hertz and move its period (1712 at 8363 Hz) four
+// units a step, cut down to the hertz each time: figures measured from the reference player.
+TEST_F(Routines, ItAmigaSlidesMoveAPeriodOfAWholeHertzPitch) {
+  use_flags(0);
+  mod.rules = RULE_IT_VIRTUAL_VOICES;
+  EXPECT_EQ(it_note_period(P, 57, -1), 7032);  // A-4 of 8363 Hz: 7032.4 Hz
+  int hz = 8363;
+  for (int tick = 0; tick < 20; tick++) it_slide(P, hz, -4);
+  EXPECT_EQ(hz, 7980);
+  hz = 8363;
+  for (int row = 0; row < 4; row++) it_slide(P, hz, 4);
+  EXPECT_EQ(hz, 8439);
+  EXPECT_EQ(it_pitch_hz(P, 8363, 0), 8363);
+}
+
 TEST_F(Routines, VoiceVolumeAndPanCombineEveryFactor) {
   const int volumes[][6] = {
       // tick volume, global, fade, music, envelope -> voice volume
