@@ -60,7 +60,7 @@ struct NOTE_STATE {
   int note;                             // cell note 0..119, for the duplicate check
   int volume;                           // note volume 0..64
   int pan;                              // 0..256, 128 centre
-  int period;                           // pitch: a frequency in Hz (linear), or an Amiga period
+  int period;                           // pitch: a frequency in whole Hz
   int key_off;                          // -1 once released
   int fading;                           // -1 while the fade-out runs
   int fade;                             // 1024 down to 0

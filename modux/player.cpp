@@ -461,8 +461,14 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     if (sample == -2) {
       n.fade = 0;
     } else if (sample >= 0 && porta) {
-      // Without compatible Gxx a number brings the sample its keyboard gives the target.
-      if (number >= 0 && !mod_rule(p, RULE_IT_COMPAT_GXX)) restart_it_sample(p, ch, number, sample);
+      // Without compatible Gxx a number brings the sample its keyboard gives the target; with it,
+      // the instrument's envelopes from their start, the key held again.
+      if (number >= 0 && !mod_rule(p, RULE_IT_COMPAT_GXX))
+        restart_it_sample(p, ch, number, sample);
+      else if (number >= 0 && restart_it_instrument(p, ch, number))
+        n.key_off = n.fading = 0, n.fade = 1024;
+      // An offset beside the target plays the sample again from there (Oxx sets the place next).
+      if (cell.command == CMD_SAMPLE_OFFSET) n.start = -1;
       c.porta_target = it_note_period(p, played, n.sample >= 0 ? n.sample : sample);
       n.note = note;  // a number alone reads the keyboard at the target
       // The number restores the playing sample's volume.
