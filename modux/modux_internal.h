@@ -639,8 +639,9 @@ int it_keyboard(const MODUX *mod, int number, int note, int &played);
 // the keyboard's sample's volume. A note that stopped by its envelope, its sample's end or SCx
 // starts again.
 void parse_it_number(modux_player *p, int chn, int number);
-// The sounding note takes another sample from its start and the number's instrument (a tone
-// portamento's number without compatible Gxx, another instrument alone); its pitch goes on.
+// The sounding note takes another sample from its start (the same one plays on) and the number's
+// instrument with its envelopes from their start (a tone portamento's number without compatible
+// Gxx, another instrument alone); its pitch goes on.
 void restart_it_sample(modux_player *p, int chn, int number, int sample);
 // The channel's note takes an instrument's envelopes from their start; false in sample mode or for
 // an instrument the module lacks.

@@ -489,8 +489,10 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     }
   }
   if (cell.note < 0) parse_note_command(p, ch, cell.note);
-  // Under old effects a number beside a note off takes the release back: the note never fades.
-  if (cell.note == -2 && number >= 0 && mod_rule(p, RULE_IT_OLD_EFFECTS)) n.key_off = n.fading = 0;
+  // Under old effects a number beside a note off takes the release back, the note never fading,
+  // unless a tone portamento goes with them.
+  if (cell.note == -2 && number >= 0 && !porta && mod_rule(p, RULE_IT_OLD_EFFECTS))
+    n.key_off = n.fading = 0;
   parse_volume_command(p, ch, cell.volume, cell.note);
 }
 

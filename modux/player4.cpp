@@ -511,14 +511,15 @@ bool restart_it_instrument(modux_player *p, int ch, int number) {
 void restart_it_sample(modux_player *p, int ch, int number, int sample) {
   MODUX *mod = p->of;
   NOTE_STATE &n = p->ci[ch].sounding;
-  if (sample == n.sample) return;
-  n.sample = sample;
-  n.start = -1;
-  n.offset = 0;
-  n.swap = 0;
-  n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
-  // Sample mode sets the filter as a note start does; instrument mode keeps it.
-  if (!(mod->rules & RULE_IT_INSTRUMENTS)) it_setup_filter(n, true);
+  if (sample != n.sample) {
+    n.sample = sample;
+    n.start = -1;
+    n.offset = 0;
+    n.swap = 0;
+    n.sustain = mod->sample_info[sample].sustain_flags && !n.key_off ? -1 : 0;
+    // Sample mode sets the filter as a note start does; instrument mode keeps it.
+    if (!(mod->rules & RULE_IT_INSTRUMENTS)) it_setup_filter(n, true);
+  }
   if (!(mod->rules & RULE_IT_INSTRUMENTS) || number == n.instrument) return;
   restart_it_envelopes(mod->it_instruments[number], n);
   n.instrument = number;
