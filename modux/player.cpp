@@ -591,6 +591,50 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
   return lacking;
 }
 
+// FT2 holds a cell with EDx (x > 0) back whole: the note playing goes on until tick x.
+static bool ft2_held_cell(modux_player *p, const NOTE_INFO &cell) {
+  return cell.command == CMD_EXTENDED && (cell.param >> 4) == 0xD && (cell.param & 15) != 0 &&
+         mod_rule(p, RULE_FT2_TICK_COUNTS);
+}
+
+// The volume column's kinds that act on a row's later ticks (slides, vibrato, portamento).
+static bool volume_column_per_tick(int volume) {
+  const int kind = volume >> 4;
+  return kind == 0x6 || kind == 0x7 || kind == 0xB || kind == 0xD || kind == 0xE || kind == 0xF;
+}
+
+// The first tick of a held cell: only the volume column's later-tick part runs, on the note that
+// plays; a portamento goes on at the speed and toward the target it had.
+static void hold_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
+  CHANNEL_STATE &c = p->ci[ch];
+  c.delayed = cell;
+  if ((cell.volume >> 4) == 0xF)
+    parse_slide2period(p, ch, 0, 0);
+  else if (volume_column_per_tick(cell.volume))
+    parse_volume_command(p, ch, cell.volume, 0);
+}
+
+// The delay's tick of a held cell: its note starts as a new one, tone portamento or not, with
+// the volume column's first-tick part (its later-tick part runs already).
+static void start_held_cell(modux_player *p, int ch) {
+  CHANNEL_STATE &c = p->ci[ch];
+  NOTE_INFO cell = c.delayed;
+  if (volume_column_per_tick(cell.volume)) cell.volume = 0;
+  const int target = c.slide2period_target;
+  start_cell(p, ch, cell);
+  c.slide2period_target = target;
+  if (cell.note >= 0 && cell.sample == 0 && mod_rule(p, RULE_INSTRUMENT_RESETS)) {
+    // FT2 starts the envelopes again for a delayed note without a number; volume and pan stay.
+    const int volume = c.volume, pan = c.pan;
+    retrigger_instrument(p, ch, c.instrument);
+    c.volume = volume;
+    c.pan = pan;
+  }
+  c.tick_pan = c.pan;
+  c.tick_volume = c.volume;
+  c.tick_period = c.period;
+}
+
 // A cell that sets its channel's volume on the row's first tick: an instrument number, a volume
 // or fine volume slide in the volume column, Cxx, EAx or EBx.
 static bool sets_volume(const NOTE_INFO &cell) {
@@ -641,6 +685,8 @@ static void start_channel_row(modux_player *p, int ch, const NOTE_INFO &cell) {
   bool lacking = false;
   if (in_turn)
     start_it_cell(p, ch, cell);
+  else if (ft2_held_cell(p, cell))
+    hold_cell(p, ch, cell);
   else
     lacking = start_cell(p, ch, cell);
   parse_command(p, ch, cell, cell.sample - 1);
@@ -733,8 +779,9 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   // their ticks afresh) never plays.
   if (in_turn && c.delay_sample >= p->mi.speed + p->row_extra_ticks) c.delay_sample = 0;
   if (c.delay_sample != 0) {
-    // The IT family holds the whole cell back; the others only the sample's start.
+    // The IT family and FT2 hold the whole cell back; the others only the sample's start.
     if (tick == c.delay_sample && in_turn) read_it_cell(p, ch, c.delayed);
+    if (tick == c.delay_sample && ft2_held_cell(p, c.delayed)) start_held_cell(p, ch);
     do_delay_sample(p, ch);
   }
   // After the delay: a note delayed to the cut's tick is cut at once.
@@ -855,8 +902,9 @@ static void update_voice(modux_player *p, int ch) {
       modux_voice_set_position(p, voice,
                                offset_inside(spl, st3_offset(p, c.sample, c.sample_offset)));
     if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
-    // A note ProTracker delays keeps the pitch before it until it starts.
-    if (c.period > 0 && c.delay_sample == 0) {
+    // A note ProTracker delays keeps the pitch before it until it starts; under FT2 the note
+    // before it plays on.
+    if (c.period > 0 && (c.delay_sample == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS))) {
       const int vibrato =
           auto_vibrato(p, c.sample, c.autovib_pos, c.autovib_amp, c.autovib_sweep, c.key_off != 0);
       const int period = clamp_int(c.tick_period + vibrato, 4, PERIOD_BOUND);
@@ -886,7 +934,8 @@ static void update_voice(modux_player *p, int ch) {
 
 // Pushes a channel to its voice: its sounding note (the IT family, whose note plays on, its
 // envelopes running, while the next one is delayed), else its state. The others' delayed note
-// leaves the voice untouched until it starts; ProTracker's only the voice's pitch.
+// leaves the voice untouched until it starts; ProTracker's only the voice's pitch; FT2 holds the
+// note back whole, and the one before plays on.
 static void output_channel(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
@@ -894,7 +943,7 @@ static void output_channel(modux_player *p, int ch) {
     output_note(p, c.sounding, &c);
     return;
   }
-  if (c.delay_sample != 0 && !protracker_proper(p)) return;
+  if (c.delay_sample != 0 && !protracker_proper(p) && !mod_rule(p, RULE_FT2_TICK_COUNTS)) return;
   update_voice(p, ch);
 }
 
