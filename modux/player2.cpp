@@ -218,7 +218,8 @@ int note2period(modux_player *p, int note, int rate) {
     const int index = (note % 12) * 8 + (rate >> 4);
     const int a = logtab_entry(index);
     const int b = logtab_entry(index + 1);
-    return (a + (rate / 16) * (b - a) / 15) >> octave;
+    // The table has a period every 16 finetune steps; the low four bits go between two.
+    return (a + (rate & 15) * (b - a) / 16) >> octave;
   }
   // ProTracker's notes of a finetuned sample play its table's periods (quarter units).
   const int finetune = mod_rule(p, RULE_PROTRACKER_CHANNEL) ? protracker_finetune(rate) : -1;
