@@ -400,7 +400,8 @@ TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
       {0, 1000, 1, 14318184},                 // the divisor rounds to 0: the lowest pitch
       {XM, 48, 128, 4608},                    // file note 49 counts from 1
       {XM, 500, 128, 7680 - 118 * 64}, {XM, -3, 128, 7680},  // notes held to 0..118
-      {AMIGA, 11, 255, 428 * 32}, {AMIGA, 11, 1000, 428 * 32}};  // the finest B: the C above
+      {AMIGA, 0, 128, 856 * 32},  // finetune 0: the table's own C
+      {AMIGA, 11, 255, 431 * 32 - 90}, {AMIGA, 11, 1000, 431 * 32 - 90}};  // 15/16 to the C above
   const int pitches[][3] = {  // flags, period -> Hz
       {0, 1712, 8363}, {XM, 4608, 8363}, {XM, 768 * 40, 0}, {AMIGA, 1, 1712 * 8363}};
   // clang-format on
