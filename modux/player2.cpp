@@ -237,11 +237,28 @@ int note2period(modux_player *p, int note, int rate) {
   return clamp_int(14318184 / divisor, 1, 14318184);
 }
 
+// FT2's linear pitch as the reference plays it: a period kept in 16 bits; from octave 13 down
+// the sample stands still; from 19 octaves and a third on (14848) the octave shift wraps
+// round, counted from a third of an octave above each octave's start: the pitch plays 21
+// octaves higher, and again every 32 octaves further down, so a long slide down sweeps from
+// the top again and again.
+static int ft2_linear_pitch(int period) {
+  const int STILL = 13 * 768, FIRST_WRAP = 14848, OCTAVES_UP = 21, WRAP_OCTAVES = 32;
+  period &= 0xFFFF;
+  const uint32_t f = lintab[period % 768];
+  if (period < STILL) return static_cast<int>(f >> (period / 768));
+  if (period < FIRST_WRAP) return 0;
+  const int octave = (period - 256) / 768;
+  const int shift = octave - OCTAVES_UP - WRAP_OCTAVES * ((octave - 19) / WRAP_OCTAVES);
+  return static_cast<int>(shift >= 0 ? f >> shift : f << -shift);
+}
+
 int period2pitch(modux_player *p, int period) {
   if (period <= 0) return 0;
   const MODUX *mod = p->of;
   const int flags = mod ? mod->flags : static_cast<int>(p->mi.flags);
   if ((flags & MODUX_XM) && (flags & MODUX_LINEAR)) {
+    if (mod_rule(p, RULE_FT2_TICK_COUNTS)) return ft2_linear_pitch(period);
     const int octave = period / 768;
     return octave >= 32 ? 0 : static_cast<int>(lintab[period % 768] >> octave);
   }

@@ -376,8 +376,10 @@ void parse_xm_pitch_slide_up(modux_player *p, int chn, int param) {
 void do_xm_pitch_slide_up(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
   slide_pair(c.period, c.tick_period, c.xm_slide_up_speed);
-  if (c.period <= 39) c.period = 40;
-  if (c.tick_period <= 39) c.tick_period = 40;
+  // FT2's linear periods go up to 1, the top of its frequency table.
+  const int top = mod_rule(p, RULE_FT2_TICK_COUNTS) && (p->mi.flags & MODUX_LINEAR) ? 1 : 40;
+  if (c.period < top) c.period = top;
+  if (c.tick_period < top) c.tick_period = top;
 }
 
 void parse_xm_pitch_slide_down(modux_player *p, int chn, int param) {

@@ -413,6 +413,14 @@ TEST_F(Routines, NotesToPeriodsAndPeriodsToPitches) {
     use_flags(c[0]);
     EXPECT_EQ(period2pitch(P, c[1]), c[2]) << c[0] << ": " << c[1];
   }
+  // FT2's linear pitch: 16-bit periods, the sample still from octave 13, the shift wrapped from
+  // period 14848 (21 octaves up: 424813 Hz is lintab's entry 256).
+  use_flags(XM);
+  mod.rules = RULE_FT2_TICK_COUNTS;
+  const int ft2[][2] = {{4608, 8363},    {4608 + 65536, 8363}, {13 * 768 - 1, 65},
+                        {13 * 768, 0},   {14847, 0},           {14848, 424813 * 4},
+                        {16384, 424813}, {15360, 535232 * 4},  {39424, 424813 * 4}};
+  for (const auto &c : ft2) EXPECT_EQ(period2pitch(P, c[0]), c[1]) << c[0];
   use_flags(0);
   mod.rules = RULE_PAL_CLOCK;
   EXPECT_EQ(period2pitch(P, 4 * 428), 3546895 / 428);  // C-2 of a MOD, 8287 Hz
