@@ -56,7 +56,9 @@
 #define RULE_DELAY_TICKS_ON 0x1000
 // a new note's first tick counts towards Rxy, a row's first tick keeps the tremor state of the
 // tick before, E90 restarts the sample on the row's first tick, the volume column's Cx pans to
-// 16 x, and a sample offset at or past the sample's end stops the note (FT2)
+// 16 x, a sample offset at or past the sample's end stops the note, EDx holds its cell back
+// whole while the note before plays on, and linear periods are FT2's 16 bits, whose pitch stands
+// still from octave 13 and wraps round from 19 1/3 octaves down (FT2)
 #define RULE_FT2_TICK_COUNTS 0x2000
 // every new pattern forgets the loops' start rows (ST3)
 #define RULE_LOOP_FORGOTTEN 0x4000
