@@ -258,10 +258,10 @@ void mixer_set_position(MIXER_STATE *m, int voice, int frame) {
   v.ended = 0;
 }
 
-// Coefficients of IT's two-pole resonant low-pass at the output rate: the cutoff (0..254, 48
-// steps an octave) spans 130 Hz up, the resonance 0..127 up to 24 dB of damping.
+// Coefficients of IT's two-pole resonant low-pass at the output rate: the cutoff (0..65024,
+// 12288 steps an octave) spans 130 Hz up, the resonance 0..127 up to 24 dB of damping.
 static void design_filter(const MIXER_STATE *m, MIXER_VOICE_STATE &v) {
-  double hz = 110.0 * std::pow(2.0, 0.25 + v.cutoff / 48.0);
+  double hz = 110.0 * std::pow(2.0, 0.25 + v.cutoff / 12288.0);
   if (hz < 120.0) hz = 120.0;
   if (hz > 20000.0) hz = 20000.0;
   if (hz > m->rate / 2.0) hz = m->rate / 2.0;
@@ -282,7 +282,7 @@ void mixer_set_filter(MIXER_STATE *m, int voice, int cutoff, int resonance) {
     v.filter = 0;
     return;
   }
-  cutoff = cutoff > 254 ? 254 : cutoff;
+  cutoff = cutoff > MIXER_CUTOFF_MAX ? MIXER_CUTOFF_MAX : cutoff;
   resonance = resonance < 0 ? 0 : resonance > 127 ? 127 : resonance;
   if (v.filter && v.cutoff == cutoff && v.resonance == resonance) return;
   // A filter switched on starts from silence; one already running keeps its memory.

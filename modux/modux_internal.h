@@ -66,8 +66,8 @@ struct NOTE_STATE {
   int fade;                             // 1024 down to 0
   int cutoff, resonance;                // filter settings 0..127, the channel's
   int filter_on;                        // -1 while the note plays through its filter
-  int filter_cutoff, filter_resonance;  // what the filter was last set to (cutoff 0..254)
-  int filter_env;                       // filter envelope's modifier, -256..256 (256 none)
+  int filter_cutoff, filter_resonance;  // what the filter was last set to (cutoff 0..65024)
+  int filter_env;                       // filter envelope, -32..32 in 256ths (8192 none)
   int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place, depth now
   int start;                            // -1: start the sample at the next output
   int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is

@@ -487,14 +487,16 @@ static int macro_letter(modux_player *p, int ch, int param, char letter) {
     case 'x':
     case 'y': return clamp_int(n.pan / 2, 0, 127);  // the note's pan
     case 'h': return ch & 127;                      // the pattern channel
-    case 'o': return (c.sample_offset >> 8) & 127;  // the sample offset's Oxx
+    case 'o': return (c.sample_offset >> 8) & 255;  // the sample offset's Oxx, whole
     default: return 0;  // MIDI channel, program, bank, checksum: no MIDI device here
   }
 }
 
 // Zxx runs a MIDI macro: SFx's for Z00..Z7F, its own for Z80..ZFF. A macro is hex digits (a
 // nibble each) and letters (a byte each); of the messages it sends, the engine plays its own
-// F0 F0 00 xx (cutoff) and F0 F0 01 xx (resonance); the others are meant for MIDI devices.
+// F0 F0 00 xx (cutoff) and F0 F0 01 xx (resonance), and the real-time bytes FA (start), FC (stop)
+// and FF (reset), which open the filter wide and take its resonance away as a MIDI device
+// resets; the others are meant for MIDI devices.
 void parse_it_midi_macro(modux_player *p, int ch, int param) {
   const MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
@@ -518,15 +520,24 @@ void parse_it_midi_macro(modux_player *p, int ch, int param) {
     }
   }
   const bool note_start = n.start && n.active;
-  for (int i = 0; i + 3 < length;) {
-    if (message[i] != 0xF0 || message[i + 1] != 0xF0 || message[i + 3] >= 0x80) {
+  for (int i = 0; i < length;) {
+    const int m = message[i];
+    if (m == 0xFA || m == 0xFC || m == 0xFF) {
+      n.cutoff = 127;
+      n.resonance = 0;
+      it_setup_filter(n, note_start);
       i++;
-      continue;
+    } else if (m == 0xF0 && i + 3 < length && message[i + 1] == 0xF0 && message[i + 2] <= 1) {
+      // A value of 0x80 or more is no MIDI data byte: the setting stays.
+      if (message[i + 3] < 0x80) {
+        if (message[i + 2] == 0) n.cutoff = message[i + 3];
+        if (message[i + 2] == 1) n.resonance = message[i + 3];
+        it_setup_filter(n, note_start);
+      }
+      i += 4;
+    } else {
+      i++;
     }
-    if (message[i + 2] == 0) n.cutoff = message[i + 3];
-    if (message[i + 2] == 1) n.resonance = message[i + 3];
-    if (message[i + 2] <= 1) it_setup_filter(n, note_start);
-    i += 4;
   }
 }
 

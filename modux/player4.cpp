@@ -587,7 +587,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.filter_on = before.filter_on;
   n.filter_cutoff = before.filter_cutoff;
   n.filter_resonance = before.filter_resonance;
-  n.filter_env = 256;
+  n.filter_env = 8192;
   n.voice = p->voice_table[ch];
   n.active = -1;
   n.channel = ch;
@@ -631,12 +631,13 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   c.porta_target = 0;
 }
 
-// Sets the note's filter from its cutoff and resonance, the cutoff scaled by the filter envelope.
-// A wide-open cutoff without resonance changes nothing, except that it switches the filter off
-// at a note's start.
+// Sets the note's filter from its cutoff and resonance, the cutoff scaled by the filter envelope
+// (kept as fine as the envelope: whole steps of it would move a resonant filter audibly). A
+// wide-open cutoff without resonance changes nothing, except that it switches the filter off at
+// a note's start.
 void it_setup_filter(NOTE_STATE &n, bool note_start) {
-  const int cutoff = n.cutoff * (n.filter_env + 256) / 256;
-  if (n.resonance == 0 && cutoff >= 254) {
+  const int cutoff = n.cutoff * (n.filter_env + 8192) / 32;
+  if (n.resonance == 0 && cutoff >= MIXER_CUTOFF_MAX) {
     if (note_start) n.filter_on = 0;
     return;
   }

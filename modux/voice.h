@@ -36,10 +36,11 @@ void modux_voice_set_playmode(modux_player *p, int voice, int mode);
 // loop's end or its sample's end; a sample without loop (or none) silences it there. Answers
 // false on Allegro's voices, which cannot: the caller restarts the voice with the sample instead.
 bool modux_voice_swap_at_loop_end(modux_player *p, int voice, SAMPLE *spl, int mode);
-// IT's resonant low-pass filter: cutoff 0..254 in 48 steps an octave (-1: no filter), resonance
-// 0..127. The offline mixer filters; Allegro's voices have no filter and play the note
-// unfiltered.
+// IT's resonant low-pass filter: cutoff 0..MIXER_CUTOFF_MAX, the setting 0..127 times the filter
+// envelope's 0..512 (-1: no filter), 12288 steps an octave; resonance 0..127. The offline mixer
+// filters; Allegro's voices have no filter and play the note unfiltered.
 void modux_voice_set_filter(modux_player *p, int voice, int cutoff, int resonance);
+const int MIXER_CUTOFF_MAX = 127 * 512;  // the filter wide open
 
 // ---------------------------------------------------------------------------------------------
 // The offline mixer (mixer.cpp), one per player: MIXER_VOICES virtual voices mixed into 16-bit

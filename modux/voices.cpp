@@ -80,7 +80,7 @@ void voices_reset(modux_player *p, MODUX *mod) {
     c.sounding = NOTE_STATE{};
     c.sounding.voice = -1;
     c.sounding.cutoff = 127;
-    c.sounding.filter_env = 256;
+    c.sounding.filter_env = 8192;
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
@@ -277,7 +277,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
       auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, n.key_off);
   const double units = vib + (linear ? delta : 0) + (pitch_env ? env_pitch * 32 / 256.0 : 0);
   if ((n.pitch_env.flags & 1) && (n.pitch_env.flags & 128)) {
-    n.filter_env = env_pitch / 32;
+    n.filter_env = env_pitch;
     it_setup_filter(n, n.start != 0);
   }
   const long long hz =

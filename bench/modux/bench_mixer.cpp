@@ -63,7 +63,7 @@ void mix_voices(benchmark::State &state) {
     mixer_set_frequency(&mixer, voice, hz_of(v));
     mixer_set_volume(&mixer, voice, 40 + v % 100);
     mixer_set_pan(&mixer, voice, (v * 37) % 256);
-    if (filtered) mixer_set_filter(&mixer, voice, 40 + v % 80, v % 100);
+    if (filtered) mixer_set_filter(&mixer, voice, (40 + v % 80) * 256, v % 100);
     mixer_start(&mixer, voice);
   }
   std::vector<short> out(2 * BLOCK);

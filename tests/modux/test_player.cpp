@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <utility>
@@ -529,6 +530,36 @@ TEST_F(Routines, ChannelsWithoutANoteIgnorePitchEffects) {
   parse_tremolo(P, 0, 0x44, 6);  // tremolo needs no note
   EXPECT_EQ(ci[0].vibrato_on + ci[0].arpeggio_on + ci[0].slide2period_on + ci[0].period, 0);
   EXPECT_EQ(ci[0].tremolo_on, -1);
+}
+
+// Zxx's messages on the filter: a cutoff or resonance of 0x80 or more (here the whole Oxx
+// through 'o') is no MIDI data and changes nothing; FA, FC and FF open the filter wide.
+TEST_F(Routines, MidiMacrosSetTheFilter) {
+  static char macros[MODUX_IT_MACROS][MODUX_IT_MACRO_BYTES];
+  std::snprintf(macros[0], MODUX_IT_MACRO_BYTES, "F0F000z");
+  std::snprintf(macros[1], MODUX_IT_MACRO_BYTES, "F0F000o");
+  std::snprintf(macros[16], MODUX_IT_MACRO_BYTES, "F0F00130");  // Z80
+  std::snprintf(macros[17], MODUX_IT_MACRO_BYTES, "FC");        // Z81
+  mod.it_macros = macros[0];
+  mod.rules = RULE_IT_ZXX_MACROS | RULE_IT_VIRTUAL_VOICES;
+  of = &mod;
+  NOTE_STATE &n = ci[0].sounding;
+  n.filter_env = 8192;    // no envelope
+  const int cases[][5] = {// SFx, Oxx, Zxx -> cutoff, resonance
+                          {0, 0, 0x40, 0x40, 0},
+                          {0, 0, 0x80, 0x40, 0x30},
+                          {1, 0x7E, 0x10, 0x7E, 0x30},
+                          {1, 0x82, 0x10, 0x7E, 0x30},
+                          {0, 0, 0x81, 127, 0}};
+  for (const auto &c : cases) {
+    ci[0].midi_macro = c[0], ci[0].sample_offset = c[1] << 8;
+    parse_it_midi_macro(P, 0, c[2]);
+    EXPECT_EQ(std::make_pair(n.cutoff, n.resonance), std::make_pair(c[3], c[4])) << c[2];
+  }
+  // The envelope scales the cutoff in its own fine steps, not whole ones.
+  n.cutoff = 100, n.resonance = 10, n.filter_env = 8192 * 3 / 4 + 20;
+  it_setup_filter(n, false);
+  EXPECT_EQ(n.filter_cutoff, 100 * (8192 * 7 / 4 + 20) / 32);
 }
 
 // Depth 8 at shift 5: the wave x 8 / 32, added in the first half of the cycle, taken off in
