@@ -200,7 +200,7 @@ struct CHANNEL_STATE {
                             // or Amiga period units down
   int vibrato_delta;        // the vibrato's part of it, which old effects keep on a first tick
   int volume_delta;         // this tick's tremolo and tremor, added to the note's volume
-  int pan_delta;            // this tick's panbrello
+  int pan_delta;            // the panbrello's, held after it; a pan set or a note drops it
   int vol_slide_param;      // Dxy memory (also of Kxy and Lxy)
   int vcol_slide_memory;    // volume-column volume slide memory, 1..9
   int vcol_volume_slide;    // volume column: volume change per later tick this row; 0 none

@@ -368,6 +368,7 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
       c.pan = param;
       c.sounding.pan = param;
       c.surround = 0;
+      c.pan_delta = 0;
       break;
     case CMD_SAMPLE_OFFSET: parse_sample_offset(p, ch, cell, sample); break;
     case CMD_VOLSLIDE: parse_pro_volume_slide(p, ch, param); break;

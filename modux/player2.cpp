@@ -542,6 +542,7 @@ void parse_extended_command(modux_player *p, int chn, int param) {
       if (in_turn) {
         c.pan = n.pan = x * 256 / 15;
         c.surround = 0;
+        c.pan_delta = 0;
       } else
         c.pan = x * 17;
       break;
@@ -590,7 +591,10 @@ void parse_extended_command(modux_player *p, int chn, int param) {
     case 0x15:  // S6x: every one of the row adds its ticks
       if (in_turn) p->row_extra_ticks += x;
       break;
-    case 0x16: c.panbrello_waveform = x; break;
+    case 0x16:  // S5x: the panbrello's wave starts again
+      c.panbrello_waveform = x;
+      c.panbrello_pos = 0;
+      break;
     case 0x17:
       switch (x) {
         case 0:

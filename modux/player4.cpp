@@ -596,6 +596,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.note = note;
   n.volume = s.volume;
   n.pan = c.pan;
+  c.pan_delta = 0;  // the panbrello's offset stays with the note before
   n.period = it_note_period(p, played, sample);
   n.fade = 1024;
   n.start = -1;
