@@ -1,7 +1,7 @@
 // itgen: writes an IT module from a readable text source (tests/render/itsongs/*.txt).
 // Usage: itgen SOURCE.txt OUT.it
 //
-// A source is a list of lines; '#' starts a comment. Keywords:
+// A source is a list of lines; a word starting with '#' starts a comment. Keywords:
 //   name TEXT                 song name
 //   speed N / tempo N / global N / mix N      header values (speed 6, tempo 125 unless given)
 //   tracker HEX               version of the tracker that wrote the file (0x214: IT 2.14)
@@ -21,6 +21,7 @@
 //                             none
 //   orders N N ...            the order list (255 is added at the end); default: every pattern
 // Without any sample line, sample 1 is "saw 64 loop 0 64 c5 8363", a looped saw played at C-5.
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -132,7 +133,12 @@ int main(int argc, char **argv) {
   itw::pattern *pattern = nullptr;
   std::string text;
   for (int line = 1; std::getline(in, text); line++) {
-    text = text.substr(0, text.find('#'));
+    // A comment's '#' starts a word; one inside a word is a sharp (C#5).
+    for (size_t at = text.find('#'); at != std::string::npos; at = text.find('#', at + 1))
+      if (at == 0 || std::isspace(static_cast<unsigned char>(text[at - 1]))) {
+        text.erase(at);
+        break;
+      }
     std::istringstream words(text);
     std::vector<std::string> w;
     for (std::string s; words >> s;) w.push_back(s);
