@@ -477,6 +477,8 @@ void parse_sample_offset(modux_player *p, int chn, const NOTE_INFO &cell, int sa
       n.offset = 0;
     return;
   }
+  // FT2 reads no offset beside a tone portamento, which starts no note.
+  if (mod_rule(p, RULE_FT2_TICK_COUNTS) && ((cell.volume & 0xF0) == 0xF0)) return;
   // Only with a note or a sample to start; a zero parameter reuses the last offset.
   if (cell.note > 0 || sample >= 0) {
     c.set_offset = -1;
