@@ -626,8 +626,9 @@ void parse_global_volume_slide(modux_player *p, int chn, int param);
 void do_global_volume_slide(modux_player *p, int chn);
 void do_xm_x(modux_player *p, int chn, int param);
 // The IT family: starts a note (0..119) of an instrument (or a sample in sample mode) on a
-// channel through the instrument's keyboard.
-void parse_it_note(modux_player *p, int chn, int note, int number);
+// channel through the instrument's keyboard; named when the cell gives the number, else the note
+// keeps the channel's volume.
+void parse_it_note(modux_player *p, int chn, int note, int number, bool named);
 // What a cell's number plays for a note (0..119): the sample, and the note played in `played`,
 // through an instrument's keyboard (sample mode: the number is the sample); -1 nothing (the
 // number or the keyboard names none: the channel's note goes on), -2 a sample the module lacks or

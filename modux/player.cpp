@@ -475,7 +475,7 @@ static void read_it_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
       // The number restores the playing sample's volume.
       if (number >= 0 && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
     } else if (sample >= 0) {
-      parse_it_note(p, ch, note, c.it_number);
+      parse_it_note(p, ch, note, c.it_number, number >= 0);
     }
   } else if (number >= 0 && cell.note == 0) {
     parse_it_number(p, ch, number);
@@ -787,10 +787,10 @@ static void run_channel_tick_effects(modux_player *p, int ch) {
   }
   // After the delay: a note delayed to the cut's tick is cut at once.
   if (c.cut_tick != 0 && tick == c.cut_tick) {
-    if (in_turn) c.sounding.fade = 0, c.sounding.revive = -1;  // the IT family's cut ends the note
+    // The IT family's cut ends the note, its volume kept for the next note without a number.
+    if (in_turn) c.sounding.fade = 0, c.sounding.revive = -1;
     c.volume = 0;
     c.tick_volume = 0;
-    c.sounding.volume = 0;
     if (mod_rule(p, RULE_ST3_CHANNEL)) c.cut_stopped = -1;
   }
   if (c.tremor_muted &&

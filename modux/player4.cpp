@@ -533,9 +533,13 @@ void parse_it_number(modux_player *p, int ch, int number) {
   int played = 0;
   const int sample = it_keyboard(mod, number, n.note, played);
   // A note that stopped by its envelope, its sample's end or SCx plays again; one cut by ^^^ or
-  // faded out stays silent.
+  // faded out stays silent, the number giving only the volume the next note without one plays at.
   if (!n.active && n.revive && sample >= 0) {
-    parse_it_note(p, ch, n.note, number);
+    parse_it_note(p, ch, n.note, number, true);
+    return;
+  }
+  if (!n.active) {
+    if (sample >= 0) n.volume = mod->sample_info[sample].volume;
     return;
   }
   if (!(mod->rules & RULE_IT_INSTRUMENTS)) {
@@ -544,10 +548,10 @@ void parse_it_number(modux_player *p, int ch, int number) {
       n.fade = 0;
       return;
     }
-    if (n.active) swap_it_sample(mod, n, sample);
+    swap_it_sample(mod, n, sample);
   } else {
     // An instrument the module lacks changes nothing.
-    if (!mod->it_instruments || number < 0 || number >= mod->instrument_count || !n.active) return;
+    if (!mod->it_instruments || number < 0 || number >= mod->instrument_count) return;
     // Another instrument brings its envelopes from their start and starts the sample its
     // keyboard gives the note; the same one keeps the playing sample, at the volume of that one.
     if (sample >= 0 && number != n.instrument) restart_it_sample(p, ch, number, sample);
@@ -558,11 +562,11 @@ void parse_it_number(modux_player *p, int ch, int number) {
       return;
     }
   }
-  if (n.active && n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
+  if (n.sample >= 0) n.volume = mod->sample_info[n.sample].volume;
 }
 
 // Starts a note (0..119) of an instrument (or a sample in sample mode) on a channel.
-void parse_it_note(modux_player *p, int ch, int note, int number) {
+void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
   MODUX *mod = p->of;
   CHANNEL_STATE &c = p->ci[ch];
   NOTE_STATE &n = p->ci[ch].sounding;
@@ -594,7 +598,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number) {
   n.instrument = instrument;
   n.sample = sample;
   n.note = note;
-  n.volume = s.volume;
+  n.volume = named ? s.volume : before.volume;
   n.pan = c.pan;
   c.pan_delta = 0;  // the panbrello's offset stays with the note before
   n.period = it_note_period(p, played, sample);

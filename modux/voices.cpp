@@ -81,6 +81,7 @@ void voices_reset(modux_player *p, MODUX *mod) {
     c.sounding.voice = -1;
     c.sounding.cutoff = 127;
     c.sounding.filter_env = 8192;
+    c.sounding.volume = 64;  // what a first note without a number plays at
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
     c.new_note_action = -1;
