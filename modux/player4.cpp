@@ -548,6 +548,8 @@ void parse_it_number(modux_player *p, int ch, int number) {
       n.fade = 0;
       return;
     }
+    // Another sample goes on at its own speed for the note.
+    if (sample != n.sample) n.period = it_note_period(p, n.note, sample);
     swap_it_sample(mod, n, sample);
   } else {
     // An instrument the module lacks changes nothing.

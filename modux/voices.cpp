@@ -204,14 +204,16 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
     return false;
   }
   // Releasing the key leaves the sustain loop for the sample's own loop, at the same place; a
-  // changed sample goes on from the place the voice has reached.
+  // changed sample goes on from the place the voice has reached, from its start when that place
+  // lies past its end.
   if (n.sustain && n.key_off) {
     n.sustain = 0;
     n.swap = -1;
     spl = note_sample(p, n);
   }
   if (n.swap && voice >= 0 && !n.start) {
-    const int at = modux_voice_get_position(p, voice);
+    int at = modux_voice_get_position(p, voice);
+    if (at >= static_cast<int>(spl->len)) at = 0;
     if (at >= 0 && at < static_cast<int>(spl->len)) {
       modux_voice_reallocate(p, voice, spl);
       set_loop(p, voice, n.sustain ? info->sustain_flags : info->loop_flags);
