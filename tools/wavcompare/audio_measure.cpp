@@ -122,9 +122,10 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
   out.channels = channels;
   out.mono.assign(frames, 0.0f);
   out.power.assign(frames, 0.0f);
+  out.side.assign(channels == 2 ? frames : 0, 0.0f);
   const double full = std::ldexp(1.0, bits - 1);
   for (size_t f = 0; f < frames; f++) {
-    double sum = 0, squares = 0;
+    double sum = 0, squares = 0, first = 0;
     for (int c = 0; c < channels; c++) {
       const unsigned char *p = data + (f * channels + c) * bytes;
       int32_t v = static_cast<int32_t>(le(p, bytes));
@@ -134,9 +135,11 @@ bool read_wav(const std::string &path, Audio &out, std::string &error) {
         v = static_cast<int32_t>(static_cast<uint32_t>(v) << (32 - bits)) >> (32 - bits);
       sum += v / full;
       squares += (v / full) * (v / full);
+      if (c == 0) first = v / full;
     }
     out.mono[f] = static_cast<float>(sum / channels);
     out.power[f] = static_cast<float>(squares / channels);
+    if (channels == 2) out.side[f] = static_cast<float>(first - sum / 2);
   }
   return true;
 }
@@ -240,14 +243,22 @@ std::vector<double> onsets(const Audio &audio) {
   if (audio.mono.size() < n || audio.rate <= 0) return found;
   const std::vector<double> w = hann(n);
   const Fft fft(n);
-  std::vector<double> previous(n / 2, 0.0), flux, re(n), im(n);
+  // Sides in antiphase (IT's surround) cancel in the mean; their half difference keeps them.
+  const bool sides = audio.side.size() == audio.mono.size();
+  std::vector<double> previous(n / 2, 0.0), flux, re(n), im(n), side_re(n), side_im(n);
   for (size_t at = 0; at + n <= audio.mono.size(); at += hop) {
     for (size_t i = 0; i < n; i++) re[i] = audio.mono[at + i] * w[i], im[i] = 0;
     fft.run(re, im);
+    if (sides) {
+      for (size_t i = 0; i < n; i++) side_re[i] = audio.side[at + i] * w[i], side_im[i] = 0;
+      fft.run(side_re, side_im);
+    }
     double rise = 0;
     for (size_t k = 1; k < n / 2; k++) {
+      double energy = re[k] * re[k] + im[k] * im[k];
+      if (sides) energy += side_re[k] * side_re[k] + side_im[k] * side_im[k];
       // Log compression keeps a quiet new note visible beside a loud held one.
-      const double level = std::log1p(1000.0 * std::sqrt(re[k] * re[k] + im[k] * im[k]) / n);
+      const double level = std::log1p(1000.0 * std::sqrt(energy) / n);
       if (level > previous[k]) rise += level - previous[k];
       previous[k] = level;
     }

@@ -10,13 +10,15 @@
 
 namespace audio_measure {
 
-// Sound as one mono channel (the mean of the file's channels), values -1..1, and the mean of the
-// channels' squares per frame (a file read; left empty, the level comes from mono).
+// Sound as one mono channel (the mean of the file's channels), values -1..1, the mean of the
+// channels' squares per frame and, of a two-channel file, half the difference of its sides per
+// frame (a file read; left empty, the level and the onsets come from mono alone).
 struct Audio {
   int rate = 0;
   int channels = 0;
   std::vector<float> mono;
   std::vector<float> power;
+  std::vector<float> side;
   double seconds() const { return rate > 0 ? static_cast<double>(mono.size()) / rate : 0.0; }
 };
 
@@ -56,7 +58,8 @@ struct Pace {
 Pace pace_against(const std::vector<double> &rendering, const std::vector<double> &recording,
                   double min_pace, double max_pace, double step, int max_lag);
 
-// Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold.
+// Note onsets in seconds: peaks of spectral flux (5 ms hop) above a local threshold; the spectrum
+// is the mono one, or that of both sides when side is there.
 std::vector<double> onsets(const Audio &audio);
 
 // Share (0..1) of the reference onsets that have a test onset within tolerance seconds (both lists

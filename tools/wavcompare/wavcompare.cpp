@@ -60,6 +60,7 @@ static int pace_of_recording(const char *rendering_path, const char *recording_p
   Audio rendering, recording;
   if (!read_pair(rendering_path, recording_path, rendering, recording)) return 2;
   rendering.power.clear(), recording.power.clear();
+  rendering.side.clear(), recording.side.clear();
   // Measured on the level itself: decibels would weigh the noise between notes as much as the
   // notes.
   const Pace p = pace_against(level_envelope(rendering, ENVELOPE_WINDOW),
@@ -105,7 +106,10 @@ int main(int argc, char **argv) {
 
   Audio reference, test;
   if (!read_pair(files[0], files[1], reference, test)) return 2;
-  if (!by_channel) reference.power.clear(), test.power.clear();
+  if (!by_channel) {
+    reference.power.clear(), test.power.clear();
+    reference.side.clear(), test.side.clear();
+  }
   const Alignment aligned =
       best_alignment(loudness_envelope(reference, ENVELOPE_WINDOW),
                      loudness_envelope(test, ENVELOPE_WINDOW), MAX_LAG_WINDOWS);
