@@ -136,6 +136,7 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
     const int p = c.byte() & 127;
     mod->channel_pan[ch] = p == 100 ? 128 : clamp_int(p * 4, 0, 255);
+    mod->channel_surround[ch] = p == 100 ? -1 : 0;
   }
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++)
     mod->channel_volume[ch] = clamp_int(c.byte(), 0, 64);

@@ -58,7 +58,11 @@ static long long step_for(MIXER_STATE *m, int hz) {
 
 static void aim(const MIXER_STATE *m, MIXER_VOICE_STATE &v) {
   const float level = VOICE_LEVEL * v.volume / 255.0f;
-  if (m->square_root_pan) {
+  if (v.surround) {
+    // Both sides at the centre's left level, the right inverted: the sides cancel in their sum.
+    v.target[0] = m->square_root_pan ? level * std::sqrt(128 / 256.0f) : level * 127 / 255.0f;
+    v.target[1] = -v.target[0];
+  } else if (m->square_root_pan) {
     // Each side's power follows the pan, so a centred voice sounds as loud as one at a side.
     v.target[0] = level * std::sqrt((256 - v.pan) / 256.0f);
     v.target[1] = level * std::sqrt(v.pan / 256.0f);
@@ -188,6 +192,7 @@ void mixer_reallocate(MIXER_STATE *m, int voice, SAMPLE *spl) {
   v.step = step_for(m, spl->freq);
   v.volume = 255;
   v.pan = 128;
+  v.surround = 0;
   v.filter = 0;
   aim(m, v);
 }
@@ -236,6 +241,12 @@ void mixer_set_volume(MIXER_STATE *m, int voice, int volume) {
 void mixer_set_pan(MIXER_STATE *m, int voice, int pan) {
   if (!valid(m, voice)) return;
   m->voices[voice].pan = pan < 0 ? 0 : pan > 255 ? 255 : pan;
+  aim(m, m->voices[voice]);
+}
+
+void mixer_set_surround(MIXER_STATE *m, int voice, int on) {
+  if (!valid(m, voice) || (m->voices[voice].surround != 0) == (on != 0)) return;
+  m->voices[voice].surround = on ? -1 : 0;
   aim(m, m->voices[voice]);
 }
 

@@ -242,9 +242,11 @@ struct MODUX {
   IT_INSTRUMENT_INFO *it_instruments;  // instrument_count entries
   SAMPLE *sustain_samples;  // sample_count: the same data as samples, with the sustain loop
   int channel_volume[MODUX_MAX_CHANNELS];  // 0..64
-  int mix_volume;                          // 0..128
-  int pan_separation;                      // 0..128
-  char *message;                           // the song message, terminated, or null
+  // -1 where a channel starts in surround (IT's header pan 100).
+  int channel_surround[MODUX_MAX_CHANNELS];
+  int mix_volume;      // 0..128
+  int pan_separation;  // 0..128
+  char *message;       // the song message, terminated, or null
   // MIDI macros: MODUX_IT_MACROS strings of MODUX_IT_MACRO_BYTES, each terminated (SF0..SFF,
   // then Z80..ZFF), or null (Zxx does nothing).
   char *it_macros;

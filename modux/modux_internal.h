@@ -78,6 +78,7 @@ struct NOTE_STATE {
   int loudness;  // last volume sent to the voice, 0..255, for choosing what to give up
   int random_volume;   // percent of the note's volume kept from the instrument's variation
   int channel_volume;  // of its channel when it went into the background, 0..64
+  int surround;        // -1 in surround: its channel's, unless its sample or instrument panned it
   int vibrato_sweep;   // growth of vibrato_amp per tick
   // The instrument's volume, pan and pitch envelopes, each running while on.
   ENVELOPE_STATE vol_env, pan_env, pitch_env;
@@ -195,7 +196,8 @@ struct CHANNEL_STATE {
                             // -1 none; kept even when the module lacks it
   int channel_volume;       // Mxx, 0..64
   int channel_vol_slide;    // Nxy: channel volume change per later tick this row; 0 none
-  int surround;             // -1 after S91: the channel plays in surround
+  int surround;             // -1 in surround (S91, the header's pan 100) until a pan is set;
+                            // the notes it starts play in it
   int period_delta;         // this tick's vibrato and arpeggio: 768ths of an octave up (linear),
                             // or Amiga period units down
   int vibrato_delta;        // the vibrato's part of it, which old effects keep on a first tick

@@ -367,7 +367,7 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_SET_PAN:
       c.pan = param;
       c.sounding.pan = param;
-      c.surround = 0;
+      c.surround = c.sounding.surround = 0;
       c.pan_delta = 0;
       break;
     case CMD_SAMPLE_OFFSET: parse_sample_offset(p, ch, cell, sample); break;

@@ -543,7 +543,7 @@ void parse_extended_command(modux_player *p, int chn, int param) {
     case 0x8:
       if (in_turn) {
         c.pan = n.pan = x * 256 / 15;
-        c.surround = 0;
+        c.surround = n.surround = 0;
         c.pan_delta = 0;
       } else
         c.pan = x * 17;
@@ -623,7 +623,7 @@ void parse_extended_command(modux_player *p, int chn, int param) {
       }
       break;
     case 0x19:
-      if (x == 1) c.surround = -1;
+      if (x == 1) c.surround = n.surround = -1;
       break;
     case 0x1A: c.offset_high = x; break;
     case 0x1F: c.midi_macro = x; break;

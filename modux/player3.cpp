@@ -419,7 +419,7 @@ static void parse_it_volume_column(modux_player *p, int ch, int v) {
     c.vcol_porta = (v <= 114 ? 4 : -4) * c.porta_memory;
   } else if (v >= 128 && v <= 192) {  // pan
     c.pan = n.pan = (v - 128) * 4;
-    c.surround = 0;
+    c.surround = n.surround = 0;
     c.pan_delta = 0;
   } else if (v >= 193 && v <= 202) {  // tone portamento
     const int speed = vcol_porta[v - 193];

@@ -603,6 +603,7 @@ void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
   n.volume = named ? s.volume : before.volume;
   n.pan = c.pan;
   c.pan_delta = 0;  // the panbrello's offset stays with the note before
+  n.surround = c.surround;
   n.period = it_note_period(p, played, sample);
   n.fade = 1024;
   n.start = -1;
@@ -611,8 +612,11 @@ void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
   restart_it_envelopes(no_instrument, n);  // sample mode: no envelopes
   n.vibrato_sweep = s.vibrato_sweep ? s.vibrato_sweep : 256 * 64;
   // The sample's pan, else the instrument's, else the channel's: the first two hold for this
-  // note only.
-  if (s.pan_on) n.pan = s.pan >= 252 ? 256 : s.pan;
+  // note only and take it out of the channel's surround.
+  if (s.pan_on) {
+    n.pan = s.pan >= 252 ? 256 : s.pan;
+    n.surround = 0;
+  }
   if (instrument >= 0) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
     restart_it_envelopes(ins, n);
@@ -621,7 +625,10 @@ void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
       if (n.pan_env.flags & 8) n.pan_env = before.pan_env;
       if (n.pitch_env.flags & 8) n.pitch_env = before.pitch_env;
     }
-    if (ins.pan >= 0 && !s.pan_on) n.pan = ins.pan * 4;
+    if (ins.pan >= 0 && !s.pan_on) {
+      n.pan = ins.pan * 4;
+      n.surround = 0;
+    }
     // Pitch-pan separation moves the pan by separation / 8 (of 0..64) for each note of the
     // pattern (not the one the keyboard plays) from the centre note: by separation / 2 on this
     // 0..256 scale.

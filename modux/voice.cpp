@@ -53,6 +53,10 @@ void modux_voice_set_pan(modux_player *p, int voice, int pan) {
     voice_set_pan(voice, pan);
 }
 
+void modux_voice_set_surround(modux_player *p, int voice, int on) {
+  if (p->on_mixer) mixer_set_surround(&p->mixer, voice, on);
+}
+
 void modux_voice_set_frequency(modux_player *p, int voice, int hz) {
   if (p->on_mixer)
     mixer_set_frequency(&p->mixer, voice, hz);

@@ -24,6 +24,9 @@ void modux_voice_start(modux_player *p, int voice);
 void modux_voice_stop(modux_player *p, int voice);
 void modux_voice_set_volume(modux_player *p, int voice, int volume);
 void modux_voice_set_pan(modux_player *p, int voice, int pan);
+// Surround (on): the voice sounds at the centre's level with its right side inverted. Allegro's
+// voices have no surround and play it at the pan they were given.
+void modux_voice_set_surround(modux_player *p, int voice, int on);
 void modux_voice_set_frequency(modux_player *p, int voice, int hz);
 void modux_voice_set_position(modux_player *p, int voice, int frame);
 int modux_voice_get_position(modux_player *p, int voice);  // -1 once a sample has played to its end
@@ -85,6 +88,7 @@ struct MIXER_VOICE_STATE {
   long long step;      // frames per output frame, 32.32
   int volume;          // 0..255
   int pan;             // 0 left .. 255 right
+  int surround;        // -1: centre level, the right side the left inverted (the pan is kept)
   float gain[2];       // left and right multipliers now
   float target[2];     // what the ramp is heading for
   float slope[2];      // gain change per output frame while ramping
@@ -153,6 +157,7 @@ void mixer_start(MIXER_STATE *m, int voice);
 void mixer_stop(MIXER_STATE *m, int voice);
 void mixer_set_volume(MIXER_STATE *m, int voice, int volume);
 void mixer_set_pan(MIXER_STATE *m, int voice, int pan);
+void mixer_set_surround(MIXER_STATE *m, int voice, int on);
 void mixer_set_frequency(MIXER_STATE *m, int voice, int hz);
 void mixer_set_position(MIXER_STATE *m, int voice, int frame);
 int mixer_get_position(MIXER_STATE *m, int voice);

@@ -84,6 +84,7 @@ void voices_reset(modux_player *p, MODUX *mod) {
     c.sounding.volume = 64;  // what a first note without a number plays at
     c.channel_volume = mod->channel_volume[ch];
     c.pan = mod->channel_pan[ch] >= 255 ? 256 : mod->channel_pan[ch];
+    c.surround = mod->channel_surround[ch];
     c.new_note_action = -1;
     c.it_number = -1;
     c.tremor_param = 0x101;  // I00 before any Ixy: one tick on, one off
@@ -266,7 +267,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   int pan = clamp_int(n.pan + (channel ? channel->pan_delta : 0), 0, 256);
   if (env_pan) pan += (pan < 128 ? pan : 256 - pan) * env_pan / (32 * 256);
   pan = 128 + (pan - 128) * mod->pan_separation / 128;
-  if (channel && channel->surround) pan = 128;
+  // Allegro's voices have no surround: they play it centred.
+  if (n.surround && !p->on_mixer) pan = 128;
   pan = clamp_int(pan, 0, 255);
 
   // Pitch: the note's, the channel's vibrato, the pitch envelope (half-semitones) unless it
@@ -291,6 +293,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
     modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
     modux_voice_set_volume(p, voice, volume);
     modux_voice_set_pan(p, voice, pan);
+    modux_voice_set_surround(p, voice, n.surround);
     modux_voice_set_filter(p, voice, n.filter_on ? n.filter_cutoff : -1, n.filter_resonance);
     if (n.start) modux_voice_start(p, voice);
   }

@@ -510,7 +510,8 @@ TEST_F(LoadIt, HeaderAndOrders) {
   expect_fields({{"rules", m->rules, RULE_IT_OLD_EFFECTS | RULE_IT_COMPAT_GXX | RULE_IT_INSTRUMENTS |
                                    RULE_IT_VIRTUAL_VOICES | RULE_IT_DELAY_TICKS},
                  {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
-                 {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128}});
+                 {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128},
+                 {"in surround", m->channel_surround[2], -1}, {"not in surround", m->channel_surround[1], 0}});
   // clang-format on
   // A list of 257 entries keeps its first 256; an instrument without its "IMPI" still loads.
   s.orders.assign(257, 1), s.orders[255] = 0;

@@ -231,6 +231,29 @@ TEST(Mixer, PanLawsShareTheLevelBetweenTheSides) {
   mixer_set_square_root_pan(&mixer, 0);
 }
 
+// A surround voice sounds at the centre's level on the left and inverted on the right, whatever
+// its pan and resampler; out of surround it plays its pan again.
+TEST(Mixer, SurroundInvertsTheRightSideAtTheCentresLevel) {
+  for (int resampler : {MIXER_NEAREST, MIXER_LINEAR, MIXER_CUBIC, MIXER_SINC}) {
+    mixer_reset(&mixer, RATE);
+    mixer_set_resampler(&mixer, resampler);
+    test_sample t(std::vector<double>(64, 1.0), 16, 0, 64);
+    const int v = start_voice(&t.spl, RATE, PLAYMODE_LOOP);
+    mixer_set_surround(&mixer, v, -1);
+    std::vector<float> out(2 * 700);
+    mixer_mix_float(&mixer, out.data(), 700);
+    const float left = out[1398], right = out[1399];
+    mixer_set_surround(&mixer, v, 0);
+    mixer_set_pan(&mixer, v, 128);
+    mixer_mix_float(&mixer, out.data(), 700);
+    EXPECT_GT(left, 0.1f) << resampler;
+    EXPECT_EQ(right, -left) << resampler;
+    EXPECT_NEAR(left, out[1398], 1e-6) << resampler;
+    EXPECT_GT(out[1399], 0.1f) << resampler;
+  }
+  mixer_set_resampler(&mixer, MIXER_LINEAR);
+}
+
 // Through the voice layer switched to the mixer: every mixer voice can be taken, then none; a
 // freed voice answers -1 and is handed out again.
 TEST(Mixer, VoiceLayerHandsOutEveryMixerVoiceOnce) {
@@ -387,6 +410,35 @@ TEST(Render, ImportedModulesPlayAtTheirTrackersLevel) {
       most = std::max(most, std::abs(out[k] + out[k + 1]));
     EXPECT_NEAR(most / 32767.0, c.share * 100 / 128, 0.01) << c.what;
   }
+}
+
+// IT's pans row by row (a note a row, a constant sample): S91 turns the channel to surround; a note
+// whose instrument has a pan plays out of it, the next one without in it again; X80 ends it. A
+// panbrello's swing holds on the empty row after it until a pan is set; S50 starts its wave again.
+TEST(Render, ItSurroundAndPanbrelloHold) {
+  itw::song s;
+  s.instruments.resize(2), s.instruments[1].pan = 0, s.samples.resize(1);
+  s.samples[0].flags = 1 | 16, s.samples[0].length = s.samples[0].loop_end = 64;
+  s.samples[0].data.assign(64, 100);
+  s.patterns[0].rows = 13;
+  const int S = 19, X = 24, Y = 25;
+  s.patterns[0].cells = {{0, 0, 60, 1, -1, S, 0x91},  {2, 0, 60, 2, -1, 0, 0},
+                         {4, 0, 60, 1, -1, 0, 0},     {6, 0, -1, 0, -1, X, 0x80},
+                         {7, 0, -1, 0, -1, Y, 0x4F},  {9, 0, -1, 0, -1, X, 0x80},
+                         {10, 0, -1, 0, -1, S, 0x50}, {11, 0, -1, 0, -1, Y, 0x4F}};
+  const itw::bytes file = itw::build(s);
+  MODUX *mod = modux_module_load_memory(file.data(), file.size(), nullptr);
+  ASSERT_NE(mod, nullptr);
+  const std::vector<short> out = render_all(mod);
+  destroy_mod(mod);
+  const long row = tick_frames(6, 125);
+  ASSERT_GE(out.size(), static_cast<size_t>(2 * 13 * row));
+  auto side = [&](int r, int k) { return out[2 * (r * row + row / 2) + k]; };
+  for (int r : {0, 4}) EXPECT_EQ(side(r, 1), -side(r, 0)) << "surround, row " << r;
+  EXPECT_EQ((std::pair{side(2, 0) > 1000, side(2, 1)}), (std::pair{true, short{0}}));
+  for (int r : {6, 9}) EXPECT_NEAR(side(r, 0), side(r, 1), 100) << "centre, row " << r;
+  EXPECT_GT(side(8, 1) - side(8, 0), 1000) << "the swing holds";
+  EXPECT_EQ((std::pair{side(12, 0), side(12, 1)}), (std::pair{side(8, 0), side(8, 1)}));
 }
 
 TEST(Players, RendersBesideTheDefaultPlayer) {
