@@ -38,6 +38,9 @@ const int NEW_INSTRUMENTS_FROM = 0x200;
 // Zxx drives the filter through the default macros in files of Impulse Tracker 2.14 on; earlier
 // versions had no filter macros, and their files play Zxx as nothing.
 const int ZXX_MACROS_FROM = 0x214;
+// Old ModPlug Tracker wrote its IT files as "2.17, compatible with 2.00", or as version 8.88; they
+// play at its own levels.
+const int MODPLUG_TRACKER = 0x217, MODPLUG_COMPATIBLE = 0x200, MODPLUG_888 = 0x888;
 // Cell note bytes: 0..119 notes, 255 note off, 254 note cut, the rest note fade.
 const int NOTE_OFF = 255;
 const int NOTE_CUT = 254;
@@ -149,6 +152,9 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   if (h.flags & FLAG_COMPAT_GXX) mod->rules |= RULE_IT_COMPAT_GXX;
   if ((h.flags & FLAG_INSTRUMENTS) && h.instruments > 0) mod->rules |= RULE_IT_INSTRUMENTS;
   if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
+  const bool modplug = (h.tracker == MODPLUG_TRACKER && h.compatible == MODPLUG_COMPATIBLE) ||
+                       h.tracker == MODPLUG_888;
+  mod->modplug_levels = modplug ? -1 : 0;
   if (h.instruments > MAX_INSTRUMENTS) {
     fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;

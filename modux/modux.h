@@ -254,6 +254,9 @@ struct MODUX {
   // XM: -1 when its tracker's mixer gives each side the square root of the pan's share
   // (FastTracker 2, MilkyTracker, OpenMPT from 1.22.07.19); the others share linearly.
   int square_root_pan;
+  // -1 when the file comes from an old ModPlug Tracker, whose mixer plays every channel the
+  // quieter the more channels the song has (IT, XM).
+  int modplug_levels;
 };
 
 // Internal effect commands; every loader translates its format's effects into these. The values

@@ -102,6 +102,18 @@ static void enter_order(modux_player *p, int order) {
 // The engine's output of one voice at full volume, panned to one side: half of full scale there.
 static const float ENGINE_VOICE_LEVEL = 0.5f;
 
+// Old ModPlug Tracker's level of a song of 2k or 2k + 1 channels against the level of the same
+// song from the format's own tracker, in 192ths: two thirds up to 5 channels, down to a third
+// from 30 on (measured from the reference player's output, a channel at a time).
+static const int MODPLUG_LEVELS[] = {128, 128, 128, 109, 96, 90, 85, 80,
+                                     76,  74,  73,  71,  68, 68, 66, 64};
+
+static float modplug_level(int channels) {
+  const int k = channels / 2;
+  const int n = static_cast<int>(sizeof MODPLUG_LEVELS / sizeof MODPLUG_LEVELS[0]);
+  return MODPLUG_LEVELS[k < n ? k : n - 1] / 192.0f;
+}
+
 float module_level(const MODUX *mod) {
   float share;  // of full scale, for one voice at full volume on one side
   switch (mod->format) {
@@ -124,6 +136,7 @@ float module_level(const MODUX *mod) {
       break;
     default: return 1.0f;
   }
+  if (mod->modplug_levels) share *= modplug_level(mod->channel_count);
   return share / ENGINE_VOICE_LEVEL;
 }
 

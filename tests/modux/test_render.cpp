@@ -389,6 +389,12 @@ TEST(Render, ImportedModulesPlayAtTheirTrackersLevel) {
   loud.patterns[0].cells = {{0, 0, 60, 1, -1, 0, 0}};
   itw::song usual = loud;
   usual.mix_volume = 48;
+  // Old ModPlug Tracker's files: 8 channels (up to the last one used) play at half the level.
+  itw::song modplug = loud;
+  modplug.tracker = 0x217, modplug.compatible = 0x200;
+  modplug.patterns[0].cells.push_back({0, 7, -1, 0, 0, 0, 0});
+  xm_image x_modplug = x;
+  x_modplug.tracker = "FastTracker v2.00   ";  // its song name is padded with zeros
   const struct {
     const char *what;
     bytes file;
@@ -399,7 +405,9 @@ TEST(Render, ImportedModulesPlayAtTheirTrackersLevel) {
                {"S3M mono", s3m_mono, 35 / 128.0},
                {"XM", build_xm(x), 48 / 128.0},
                {"IT mixing volume 128", itw::build(loud), 1},
-               {"IT mixing volume 48", itw::build(usual), 48 / 128.0}};
+               {"IT mixing volume 48", itw::build(usual), 48 / 128.0},
+               {"IT from ModPlug Tracker", itw::build(modplug), 0.5},
+               {"XM from ModPlug Tracker", build_xm(x_modplug), 48 / 128.0 * 2 / 3}};
   for (const auto &c : cases) {
     MODUX *mod = modux_module_load_memory(c.file.data(), c.file.size(), nullptr);
     ASSERT_NE(mod, nullptr) << c.what;
