@@ -227,6 +227,8 @@ void player_free_marks(modux_player *p) {
   free(p->row_played);
   free(p->order_first_row);
   free(p->order_seconds);
+  free(p->coda_voices);
+  p->coda_voices = nullptr;
   p->row_played = nullptr;
   p->visit_slots = 0;
   p->visits = 0;

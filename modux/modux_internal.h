@@ -290,7 +290,12 @@ struct modux_player {
   int whole_frame_ticks = 0;       // -1: each tick lasts rate x 2.5 / BPM frames, rounded down
   int finished = 0;                // -1 once the song has ended or reached its loop point
   long coda_frames = 0;            // frames still to mix after the end: the last notes' fade
-  long long played_units = 0;      // timer units of the ticks played since the song's start
+  long coda_length = 0;  // an imported module's coda: its frames, faded out linearly; 0 none
+  // The mixer's voices before the tick that plays now (an imported module's render): where the
+  // song stands when that tick turns out to come back to a played row.
+  MIXER_VOICE_STATE *coda_voices = nullptr;
+  unsigned long long coda_active[MIXER_VOICES / 64]{};
+  long long played_units = 0;  // timer units of the ticks played since the song's start
   // The rows played, each with the pattern loops' counts it was played with: an open-addressed
   // set of visit keys (render.cpp), visit_slots entries, 0 for a free one.
   unsigned long long *row_played = nullptr;

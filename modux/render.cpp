@@ -50,11 +50,33 @@ static bool visited_before(modux_player *p, unsigned long long key) {
   return false;
 }
 
+// The mixer's active voices and their tails, kept before a tick or put back (the voices that
+// were not active stay silent).
+static void keep_voices(modux_player *p, bool back) {
+  MIXER_STATE &m = p->mixer;
+  if (back) std::memcpy(m.active, p->coda_active, sizeof m.active);
+  for (int i = 0; i < MIXER_VOICES; i++) {
+    if (!(m.active[i / 64] >> (i % 64) & 1)) continue;
+    if (back) {
+      m.voices[i] = p->coda_voices[i];
+      m.tails[i] = p->coda_voices[MIXER_VOICES + i];
+    } else {
+      p->coda_voices[i] = m.voices[i];
+      p->coda_voices[MIXER_VOICES + i] = m.tails[i];
+    }
+  }
+  if (!back) std::memcpy(p->coda_active, m.active, sizeof m.active);
+}
+
 bool render_tick(modux_player *p) {
   MODUX *mod = p->of;
   if (mod == nullptr) return false;
+  // A song comes back to a played row only in a tick that starts a row: the voices are kept
+  // before those.
+  const bool row_start = p->mi.tick + 1 >= row_ticks(p);
+  if (p->coda_voices && row_start) keep_voices(p, false);
   // A pattern delay that repeats its row starts the same row again at tick 0.
-  const bool repeating_row = p->mi.tick + 1 >= row_ticks(p) && p->mi.pattern_delay > 0;
+  const bool repeating_row = row_start && p->mi.pattern_delay > 0;
   player_interrupt(p);
   p->played_units += p->tick_period;
   if (p->of == nullptr) return false;
@@ -70,9 +92,18 @@ bool render_tick(modux_player *p) {
   return true;
 }
 
-// The song is over: its voices stop and fade out over the coda.
+// The song is over: its voices stop and fade out over the coda. An imported module's trackers
+// end before the row they come back to: the voices go on as they were, fading out over a tenth
+// of a second, as the reference renders them.
 static void finish(modux_player *p) {
   p->finished = -1;
+  if (p->coda_voices && p->of && p->tick_period > 0) {
+    keep_voices(p, true);
+    p->mi.is_playing = 0;
+    p->of = nullptr;
+    p->coda_length = p->coda_frames = p->rate / 10;
+    return;
+  }
   player_stop_locked(p);
   p->coda_frames = MIXER_RAMP_FRAMES;
 }
@@ -185,6 +216,10 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
   p->played_units = 0;
   p->finished = 0;
   p->coda_frames = 0;
+  p->coda_length = 0;
+  if (mod->rules != 0 && !p->coda_voices)
+    p->coda_voices =
+        static_cast<MIXER_VOICE_STATE *>(malloc(2 * MIXER_VOICES * sizeof(MIXER_VOICE_STATE)));
   p->repeats_left = repeats;
   p->render_module = mod;
   player_start_locked(p, mod, repeats != 0);
@@ -223,6 +258,19 @@ long render_run(modux_player *p, short *s16, float *f32, long frames, float gain
       mixer_mix(&p->mixer, s16 + 2 * written, static_cast<int>(n), gain * p->level);
     else
       mixer_mix_float(&p->mixer, f32 + 2 * written, static_cast<int>(n), gain * p->level);
+    if (p->finished && p->coda_length > 0) {
+      // The coda's linear fade: frame i of the coda at (length - i) / length.
+      for (long i = 0; i < n; i++) {
+        const float fade = static_cast<float>(p->coda_frames - i) / p->coda_length;
+        for (int side = 0; side < 2; side++) {
+          const long at = 2 * (written + i) + side;
+          if (s16)
+            s16[at] = static_cast<short>(s16[at] * fade);
+          else
+            f32[at] *= fade;
+        }
+      }
+    }
     written += n;
     if (p->finished)
       p->coda_frames -= n;
