@@ -12,13 +12,14 @@ if [ "${1:-}" = --one ]; then  # PLAY CMP SUITE_DIR WORK FILE, run two at a time
   W=$(mktemp -d "$5/f.XXXXXX") f=$6
   "$2" --whole-frame-ticks --render "$W/o.wav" "$f" > "$W/out" 2>&1 || { echo "${f#"$4"/} ERROR 0 0 0 0 0"; exit 0; }
   ours=$(sed -E 's/.*: ([0-9.]+) s .*/\1/' "$W/out")
+  song=$(awk -v s="$ours" 'BEGIN { printf "%.3f", s - 0.1 }')  # less the render's fading tenth
   ref=$(openmpt123 --subsong 0 --info "$f" 2> /dev/null |
     awk '/^Duration/ { split($2, t, ":"); printf "%.3f", t[1] * 60 + t[2] }')
   openmpt123 --batch --quiet --force --no-float --dither 0 --samplerate 44100 --subsong 0 \
     --end-time $((${ours%.*} + 1)) -o "$W/r.wav" "$f" > /dev/null 2>&1 || echo > "$W/r.wav"
   corr=$("$3" "$W/r.wav" "$W/o.wav" 2> /dev/null | awk -F': ' '/envelope_correlation/ { print $2 }')
   rms() { sox "$1" -n stat 2>&1 | awk '/RMS *amplitude/ { print $3 }'; }
-  awk -v n="${f#"$4"/}" -v c="${corr:-0}" -v a="$ours" -v b="${ref:-0}" -v rr="$(rms "$W/r.wav")" \
+  awk -v n="${f#"$4"/}" -v c="${corr:-0}" -v a="$song" -v b="${ref:-0}" -v rr="$(rms "$W/r.wav")" \
     -v ro="$(rms "$W/o.wav")" 'BEGIN { d = a > b ? a - b : b - a
       ok = (rr == "" ? 0 : rr < 0.0025 ? ro < 0.003 : c >= 0.8) && (d <= 0.15 || d <= 0.05 * b)
       printf "%s %s %.4f %.3f %.3f %.4f %.4f\n", n, ok ? "AGREE" : "DIFFER", c, a, b, rr, ro }'
