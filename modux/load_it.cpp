@@ -137,7 +137,8 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   c.skip(4);  // reserved
   // Channel pan 0..64 (100 surround, bit 7 channel off) and channel volume 0..64.
   for (int ch = 0; ch < MODUX_MAX_CHANNELS; ch++) {
-    const int p = c.byte() & 127;
+    const int byte = c.byte(), p = byte & 127;
+    mod->channel_muted[ch] = byte & 128 ? -1 : 0;
     mod->channel_pan[ch] = p == 100 ? 128 : clamp_int(p * 4, 0, 255);
     mod->channel_surround[ch] = p == 100 ? -1 : 0;
   }

@@ -244,6 +244,9 @@ struct MODUX {
   int channel_volume[MODUX_MAX_CHANNELS];  // 0..64
   // -1 where a channel starts in surround (IT's header pan 100).
   int channel_surround[MODUX_MAX_CHANNELS];
+  // -1 where the header turns a channel off (IT's pan bit 7): its commands act, its notes are
+  // silent.
+  int channel_muted[MODUX_MAX_CHANNELS];
   int mix_volume;      // 0..128
   int pan_separation;  // 0..128
   char *message;       // the song message, terminated, or null

@@ -256,6 +256,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   v *= p->mi.global_volume / 128.0L;
   v *= env_volume / (64.0L * 256);
   v *= n.fade / static_cast<long double>(FADE_FULL);
+  if (n.channel >= 0 && n.channel < MODUX_MAX_CHANNELS && mod->channel_muted[n.channel]) v = 0;
   const bool silent = v <= 0;
   v *= p->volume / 255.0L;
   // On Allegro's voices the mixing volume scales the voice (48 is full); the engine's mixer

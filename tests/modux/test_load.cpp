@@ -503,7 +503,8 @@ TEST_F(LoadIt, HeaderAndOrders) {
   s.orders = {1, 254, 0, 255, 1};
   s.patterns.push_back(itw::pattern{});
   s.patterns[1].cells = {{5, 6, 40, 1, -1, 0, 0}};
-  s.channel_pan[2] = 100;  // surround
+  s.channel_pan[2] = 100;       // surround
+  s.channel_pan[3] = 32 | 128;  // turned off
   MODUX *m = load(itw::build(s));
   ASSERT_NE(m, nullptr) << status_.message;
   // clang-format off
@@ -511,7 +512,9 @@ TEST_F(LoadIt, HeaderAndOrders) {
                                    RULE_IT_VIRTUAL_VOICES | RULE_IT_DELAY_TICKS},
                  {"channels: up to the last one used", m->channel_count, 7}, {"second order", m->order_table[1], 0},
                  {"orders: 254 skipped, 255 ends", m->order_count, 2}, {"surround pan is centre", m->channel_pan[2], 128},
-                 {"in surround", m->channel_surround[2], -1}, {"not in surround", m->channel_surround[1], 0}});
+                 {"in surround", m->channel_surround[2], -1}, {"not in surround", m->channel_surround[1], 0},
+                 {"turned off", m->channel_muted[3], -1}, {"off keeps its pan", m->channel_pan[3], 128},
+                 {"playing", m->channel_muted[2], 0}});
   // clang-format on
   // A list of 257 entries keeps its first 256; an instrument without its "IMPI" still loads.
   s.orders.assign(257, 1), s.orders[255] = 0;
