@@ -424,9 +424,11 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
     case CMD_IT_CHANNEL_VOLUME: c.channel_volume = clamp_int(param, 0, 64); break;
     case CMD_IT_CHANNEL_VOLSLIDE: parse_it_channel_volume_slide(p, ch, param); break;
     case CMD_IT_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
-    case CMD_IT_EXTENDED:
-      if (it_extended_param(param) >= 0) parse_extended_command(p, ch, it_extended_param(param));
+    case CMD_IT_EXTENDED: {
+      const int extended = it_extended_param(param);
+      if (extended >= 0) parse_extended_command(p, ch, extended);
       break;
+    }
     case CMD_IT_PANBRELLO: parse_it_panbrello(p, ch, param); break;
     case CMD_IT_MIDI_MACRO: parse_it_midi_macro(p, ch, param); break;
     case CMD_IT_TEMPO: parse_tempo(p, ch, param); break;

@@ -215,7 +215,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel) {
   if (n.swap && voice >= 0 && !n.start) {
     int at = modux_voice_get_position(p, voice);
     if (at >= static_cast<int>(spl->len)) at = 0;
-    if (at >= 0 && at < static_cast<int>(spl->len)) {
+    if (at >= 0) {
       modux_voice_reallocate(p, voice, spl);
       set_loop(p, voice, n.sustain ? info->sustain_flags : info->loop_flags);
       modux_voice_set_position(p, voice, at);
