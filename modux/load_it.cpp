@@ -41,6 +41,9 @@ const int ZXX_MACROS_FROM = 0x214;
 // Old ModPlug Tracker wrote its IT files as "2.17, compatible with 2.00", or as version 8.88; they
 // play at its own levels.
 const int MODPLUG_TRACKER = 0x217, MODPLUG_COMPATIBLE = 0x200, MODPLUG_888 = 0x888;
+// OpenMPT writes its version as 0x5xyy; its files take their notes from the ST3 period table in
+// Amiga mode, and before version 1.24 in linear mode too.
+const int OPENMPT_FIRST = 0x5001, OPENMPT_LAST = 0x5FFF, OPENMPT_EQUAL_LINEAR = 0x5124;
 // Cell note bytes: 0..119 notes, 255 note off, 254 note cut, the rest note fade.
 const int NOTE_OFF = 255;
 const int NOTE_CUT = 254;
@@ -156,6 +159,9 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   const bool modplug = (h.tracker == MODPLUG_TRACKER && h.compatible == MODPLUG_COMPATIBLE) ||
                        h.tracker == MODPLUG_888;
   mod->modplug_levels = modplug ? -1 : 0;
+  const bool openmpt = h.tracker >= OPENMPT_FIRST && h.tracker <= OPENMPT_LAST;
+  mod->period_table_notes =
+      openmpt && (!(h.flags & FLAG_LINEAR) || h.tracker < OPENMPT_EQUAL_LINEAR) ? -1 : 0;
   if (h.instruments > MAX_INSTRUMENTS) {
     fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;

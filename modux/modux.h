@@ -260,6 +260,10 @@ struct MODUX {
   // -1 when the file comes from an old ModPlug Tracker, whose mixer plays every channel the
   // quieter the more channels the song has (IT, XM).
   int modplug_levels;
+  // IT: -1 when a note's frequency comes from the ST3 period table (C-5 of a sample at its own
+  // rate, the other notes at 1712 over the note's period), as OpenMPT plays its own files in Amiga
+  // mode, and in linear mode those saved before its version 1.24; 0 when notes are equal-tempered.
+  int period_table_notes;
 };
 
 // Internal effect commands; every loader translates its format's effects into these. The values

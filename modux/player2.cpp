@@ -987,6 +987,14 @@ int it_note_period(modux_player *p, int note, int sample) {
   const int c5 = mod->sample_info && sample >= 0 && sample < mod->sample_count
                      ? mod->sample_info[sample].tuning
                      : 8363;
+  if (mod->period_table_notes && note >= 0) {
+    // C-5's period over the note's, an octave doubling it.
+    const long long c5_period = noteperiod[0];
+    const int octave = note / 12 - C5_NOTE / 12, period = noteperiod[note % 12];
+    const long long hz = octave >= 0 ? (c5 * c5_period << octave) / period
+                                     : c5 * c5_period / (static_cast<long long>(period) << -octave);
+    return clamp_int(hz, 1, 1 << 30);
+  }
   const double hz = c5 * std::exp2((note - C5_NOTE) / 12.0);
   return clamp_int(static_cast<long long>(hz), 1, 1 << 30);
 }

@@ -525,6 +525,14 @@ TEST_F(LoadIt, HeaderAndOrders) {
   expect_fields({{"orders kept", m->order_count, 256},
                  {"last kept", m->order_table[255], 0},
                  {"instrument read", m->it_instruments[0].sample_map[60], 0}});
+  // OpenMPT's files take their notes from the ST3 period table in Amiga mode, and in linear mode
+  // before its version 1.24; Impulse Tracker's notes are equal-tempered.
+  for (auto [tracker, flags, table] :
+       {std::tuple{0x214, 0, 0}, {0x5124, 0, -1}, {0x5122, 8, -1}, {0x5124, 8, 0}}) {
+    s.tracker = tracker, s.flags = flags;
+    ASSERT_NE(m = load(itw::build(s)), nullptr) << status_.message;
+    EXPECT_EQ(m->period_table_notes, table) << std::hex << tracker << " flags " << flags;
+  }
 }
 
 // A keyboard naming a missing sample, envelope ticks that run back and loops out of order are held
