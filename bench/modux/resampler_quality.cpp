@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "../../tools/itgen/itwriter.h"
+#include "../../tools/modkit/modkit.h"
 #include "audio_measure.h"
 #include "libmodux.h"
 #include "process_timing.h"
@@ -37,11 +37,11 @@ struct quality_case {
 const quality_case CASES[] = {{32, 0.9}, {32, 2.3}, {8, 0.9}, {8, 1.5}, {8, 2.3},
                               {8, 4.4},  {8, 5.6},  {8, 6.8}, {4, 3.2}};
 
-itw::bytes sine_module(int period, double step) {
-  itw::song s;
+modkit::bytes sine_module(int period, double step) {
+  modkit::it::song s;
   s.flags = 1 | 8;  // stereo, linear slides, samples without instruments
   s.mix_volume = 128;
-  itw::sample q;
+  modkit::it::sample q;
   const int frames = period * (4096 / period);
   q.flags = 1 | 2 | 16, q.length = frames, q.loop_start = 0, q.loop_end = frames;
   q.c5 = static_cast<uint32_t>(std::lround(step * RATE));
@@ -51,7 +51,7 @@ itw::bytes sine_module(int period, double step) {
   }
   s.samples = {q};
   s.patterns[0].cells = {{0, 0, 60, 1, -1, 0, 0}};  // C-5: the sample's own rate
-  return itw::build(s);
+  return modkit::it::build(s);
 }
 
 std::vector<float> measured_part(const std::vector<float> &mono) {
@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
 
   auto render = [&](const player_column &c, int period, double step) {
     FILE *f = std::fopen(module.c_str(), "wb");
-    const itw::bytes b = sine_module(period, step);
+    const modkit::bytes b = sine_module(period, step);
     const bool written = f && std::fwrite(b.data(), 1, b.size(), f) == b.size();
     if (f) std::fclose(f);
     if (!written) return std::vector<float>();

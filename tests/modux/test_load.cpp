@@ -518,7 +518,7 @@ TEST_F(LoadIt, HeaderAndOrders) {
   // clang-format on
   // A list of 257 entries keeps its first 256; an instrument without its "IMPI" still loads.
   s.orders.assign(257, 1), s.orders[255] = 0;
-  itw::bytes b = itw::build(s);
+  bytes b = itw::build(s);
   const size_t ins = b[192 + 257] | b[193 + 257] << 8;
   std::fill_n(b.begin() + ins, 4, 0);
   ASSERT_NE(m = load(b), nullptr) << status_.message;
@@ -600,7 +600,7 @@ TEST_F(LoadIt, SampleDataOfEveryKind) {
     std::vector<int> want(n);
     for (size_t side = 0; side < c.values.size() / n; side++) {
       const std::vector<int> part(c.values.begin() + side * n, c.values.begin() + (side + 1) * n);
-      itw::bytes b;  // stored plainly: signed little-endian words, one side after the other
+      bytes b;  // stored plainly: signed little-endian words, one side after the other
       for (int v : part) b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)});
       if (c.flags & 8) b = itw::compress(part, wide, c.convert & 4, c.width);
       smp.data.insert(smp.data.end(), b.begin(), b.end());
@@ -663,7 +663,7 @@ TEST_F(LoadIt, AdpcmSamplesOfModXmAndIt) {
 }
 
 TEST_F(LoadIt, DamagedFilesAreRefusedWithTheirFault) {
-  const itw::bytes good = itw::build(base_song());
+  const bytes good = itw::build(base_song());
   const size_t tables = 192 + base_song().orders.size();  // instrument, sample, pattern offsets
   const size_t ins = good[tables] | good[tables + 1] << 8,
                smp = good[tables + 4] | good[tables + 5] << 8,
