@@ -22,11 +22,13 @@ void parse_s3m_volume_slide(modux_player *p, int chn, int param) {
   CHANNEL_STATE &c = p->ci[chn];
   if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
     // IT: one memory for D, K and L; the fine forms slide the sounding note at once, the others
-    // on the later ticks (do_volume_slide).
+    // on the later ticks (do_volume_slide). D0F and DF0 slide by 15 on the first tick as well.
     NOTE_STATE &n = c.sounding;
     if (param) c.vol_slide_param = param;
-    n.volume = clamp_int(n.volume + slide_step(c.vol_slide_param, true), 0, 64);
     c.volume_slide = slide_step(c.vol_slide_param, false);
+    const bool every_tick = c.vol_slide_param == 0x0F || c.vol_slide_param == 0xF0;
+    n.volume = clamp_int(
+        n.volume + (every_tick ? c.volume_slide : slide_step(c.vol_slide_param, true)), 0, 64);
     return;
   }
   const int x = (param >> 4) & 15;
