@@ -8,9 +8,7 @@
 # A fast stroke leaves no gap, the floor tool and the lower box are plain, C does not leave.
 # Usage: editor.sh RUN_DIR [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
-e2e_init "$1"
-art=${2:-$E2E_DIR/artifacts}
-mkdir -p "$art"
+e2e_init "$1" "${2:-}"
 level="$E2E_DIR/edge.txt"
 
 # Window pixel of the centre of maze cell (column, row).
@@ -90,9 +88,7 @@ grep "Error" "$E2E_DIR/out.txt" | grep -qv "initializing sound" && fail "the gam
 note "opening the map file vorbel-mapc wrote, and saving it as text"
 xdotool mousemove --window "$WID" 300 470; sleep 0.5
 press ctrl+o; sleep 1
-xdotool key --delay 15 --repeat 80 BackSpace
-xdotool type --delay 40 "$E2E_DIR/compiled.map"
-sleep 0.2; press Return; sleep 0.8
+select_file "$E2E_DIR/compiled.map"
 press ctrl+s
 wait_for_file "$E2E_DIR/compiled.txt"
 diff <(sed -n '/^map:$/,$p' "$level") <(sed -n '/^map:$/,$p' "$E2E_DIR/compiled.txt") >/dev/null ||

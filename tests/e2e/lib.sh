@@ -51,20 +51,23 @@ e2e_display() {
   xdpyinfo >/dev/null 2>&1 || fail "no X server could be started"
 }
 
-# e2e_init RUN_DIR: e2e_display, and a game folder ($E2E_GAME) holding the game's datafiles.
+# e2e_init RUN_DIR [ARTIFACT_DIR]: e2e_display, a game folder ($E2E_GAME, also $G) holding the
+# game's datafiles, and a folder for the pictures and recordings a test keeps ($art).
 e2e_init() {
   E2E_RUN=$(cd "$1" && pwd)
   e2e_display
-  E2E_GAME="$E2E_DIR/game"
-  mkdir -p "$E2E_GAME"
+  E2E_GAME="$E2E_DIR/game" G="$E2E_DIR/game" art=${2:-$E2E_DIR/artifacts}
+  mkdir -p "$E2E_GAME" "$art"
   local f
   for f in "$E2E_RUN"/*.dat; do ln -s "$f" "$E2E_GAME/"; done
 }
 
-# game_start [ARGS...]: runs the game (or with E2E_PROGRAM another program of the build) in the
-# scratch folder, output to $E2E_DIR/out.txt and err.txt.
+# game_start [ARGS...]: runs the game (or with E2E_PROGRAM another program, of the build or by
+# its path) in the game folder (or E2E_CWD), output to $E2E_DIR/out.txt and err.txt.
 game_start() {
-  (cd "$E2E_GAME" && exec "$E2E_RUN/${E2E_PROGRAM:-vorbel}" "$@") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
+  local program=${E2E_PROGRAM:-vorbel}
+  [[ $program == /* ]] || program=$E2E_RUN/$program
+  (cd "${E2E_CWD:-$E2E_GAME}" && exec "$program" "$@") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" &
   GAME_PID=$!
   E2E_PIDS+=($GAME_PID)
 }
@@ -116,6 +119,17 @@ hold() { xdotool keydown "$1"; sleep "$2"; xdotool keyup "$1"; sleep 0.1; }
 
 # start_level: "Play Game" on the title, "Start Game" in its menu.
 start_level() { click 315 302 2; click 170 155 3; }
+# difficulty_arrow X: from the title, "Play Game", "Game Options", the difficulty's left (X 230)
+# or right (410) arrow, and "E x i t" back to the start-game menu.
+difficulty_arrow() { click 315 302 2; click 170 275 2; click "$1" 315 0.5; click 320 415 2; }
+# close_button: the window's close button as a window manager presses it ($WM_DELETE sends it).
+close_button() { "$WM_DELETE" "$WID" || fail "WM_DELETE_WINDOW could not be sent"; sleep 1; }
+# select_file PATH [DELAY_MS]: clears a file selector's path, types PATH and confirms.
+select_file() {
+  xdotool key --delay 15 --repeat 80 BackSpace
+  xdotool type --delay "${2:-40}" "$1"
+  sleep 0.2; press Return; sleep 0.8
+}
 
 # int32_at FILE OFFSET: signed little-endian 32-bit number at an offset of a file.
 int32_at() { od -An -td4 -j "$2" -N 4 "$1" | tr -d ' '; }

@@ -6,7 +6,6 @@
 # Usage: player_files.sh RUN_DIR
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
-G=$E2E_GAME
 
 printf 'sound on\nmusic loud\n' > "$G/vorbel.cfg"   # damaged options
 note "SIGTERM during start-up"
@@ -24,8 +23,7 @@ rmdir "$G/vorbel.hsc.new"
 
 note "the options are kept"
 game_start; game_window
-click 315 302 2; click 170 275 2; click 230 315 0.5   # "Play Game", "Game Options", Easy
-click 320 415 2; click 470 275 2; click 315 332       # "E x i t", "Previous Menu", "Exit"
+difficulty_arrow 230; click 470 275 2; click 315 332   # Easy, "Previous Menu", "Exit"
 expect_exit "leaving the options"
 [ "$(sed -n 3,5p "$G/vorbel.cfg")" = "$(printf 'sound_volume 200\nmusic_volume 200\ndifficulty Easy')" ] ||
   fail "vorbel.cfg holds: $(cat "$G/vorbel.cfg")"

@@ -7,11 +7,8 @@
 # end the program at once. Each recording replays at full speed twice alike, as recorded.
 # Usage: recorded.sh RUN_DIR WM_DELETE VORBEL_MAPC [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
-e2e_init "$1"
-wm_delete=$2 mapc=$3
-art=${4:-$E2E_DIR/artifacts}
-mkdir -p "$art"
-G=$E2E_GAME
+e2e_init "$1" "${4:-}"
+WM_DELETE=$2 mapc=$3
 
 # The system-wide socket is the machine's one: held under a lock, made and removed here only.
 exec 9> /tmp/vorbel-system-pulse.lock
@@ -37,13 +34,10 @@ through_sound() {
   grep -q "without sound" "$E2E_DIR/out.txt" && fail "$1: the game ran without sound"
   ls "$E2E_DIR/home-$1/.config/pulse/"*-runtime > /dev/null 2>&1 || fail "$1: no runtime folder was made"
 }
-close_button() { "$wm_delete" "$WID" || fail "WM_DELETE_WINDOW could not be sent"; sleep 1; }
-select_file() { xdotool key --delay 15 --repeat 80 BackSpace; xdotool type --delay 40 "$1"; sleep 0.2; press Return; sleep 0.8; }
 
 note "Easy: pause, N, F5, F6, Y and a name"
 recorded easy
-# "Play Game", "Game Options", the difficulty's left arrow, "E x i t", "Start Game"
-click 315 302 2; click 170 275 2; click 230 315 0.5; click 320 415 2; click 170 155 3
+difficulty_arrow 230; click 170 155 3   # Easy, "Start Game"
 hold Left 1.0; press p a; hold c 0.3; press Escape; sleep 0.5; press n; hold Up 0.6
 press F5; sleep 1; select_file "$G/easy.svg"; hold Right 0.8; press F6; sleep 1; select_file "$G/easy.svg"
 press Escape; sleep 0.5; press y; sleep 1; press space; sleep 1
@@ -72,7 +66,7 @@ click 200 435 2; game_wait_exit; through_sound custom
 
 note "Hard: the close button and Y end the program at once"
 recorded hard
-click 315 302 2; click 170 275 2; click 410 315 0.5; click 320 415 2; click 170 155 3
+difficulty_arrow 410; click 170 155 3
 hold Left 1.5; close_button; press y; game_wait_exit 5; through_sound hard
 # Ann's, Lee's and the Hard result, which can have only the default name: none was typed.
 [ "$(od -An -td4 -w28 -v "$G/vorbel.hsc" | awk '$1 > 0' | wc -l)" = 3 ] || fail "the Hard result is not in the table"

@@ -6,10 +6,8 @@
 # a file that cannot be opened is refused with a reason, and so is a bad command line.
 # Usage: replay.sh RUN_DIR AUTOPILOT [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
-e2e_init "$1"
+e2e_init "$1" "${3:-}"
 autopilot=$2
-art=${3:-$E2E_DIR/artifacts}
-mkdir -p "$art"
 cd "$E2E_GAME"
 
 # replay FILE [--fast]: the program's output in $got (the no-sound notice aside), its status in

@@ -14,11 +14,8 @@
 #    "Exit".
 # Usage: session.sh RUN_DIR WM_DELETE HSC_SCREEN [ARTIFACT_DIR]
 source "$(dirname "$0")/lib.sh"
-e2e_init "$1"
-wm_delete=$2 hsc_screen=$3
-art=${4:-$E2E_DIR/artifacts}
-mkdir -p "$art"
-G=$E2E_GAME
+e2e_init "$1" "${4:-}"
+WM_DELETE=$2 hsc_screen=$3
 
 # refused WHAT MESSAGE: the game ends with status 1 and MESSAGE (a pattern), no window opened.
 refused() {
@@ -27,7 +24,6 @@ refused() {
   grep -q "$2" "$E2E_DIR/out.txt" || fail "$1: the message was: $(cat "$E2E_DIR/out.txt")"
   [ -z "$(xdotool search --onlyvisible --name Vorbel 2>/dev/null)" ] || fail "$1: a window was opened"
 }
-close_button() { "$wm_delete" "$WID" || fail "WM_DELETE_WINDOW could not be sent"; sleep 1; }
 # same_screen WHAT SHOT PICTURE: the high-score part of the screen (above the buttons) is the
 # picture, allowing for the 6-bit palette's rounding.
 same_screen() {
@@ -35,14 +31,6 @@ same_screen() {
   local diff
   diff=$(compare -metric AE -fuzz 3% -extract 640x415+0+0 "$2" "$E2E_DIR/ref.png" null: 2>&1)
   [ "$diff" = 0 ] || fail "$1: $diff pixels differ from the table drawn from the file"
-}
-# select_file PATH [DELAY_MS]: clears the selector's path, types PATH and confirms.
-select_file() {
-  xdotool key --delay 15 --repeat 80 BackSpace
-  xdotool type --delay "${2:-40}" "$1"
-  sleep 0.2
-  press Return
-  sleep 0.8
 }
 
 note "start-up refusals"
@@ -108,10 +96,7 @@ expect_exit "close button answering the quit question" scored
 
 note "the game recorded: playing, F10 takes a picture of the play screen"
 game_start --record "$E2E_DIR/played.rec"; game_window
-click 315 302 2          # "Play Game"
-click 170 275 2          # "Game Options"
-click 230 315 0.5        # the difficulty's left arrow: Easy, kept for the games that follow
-click 320 415 2          # "E x i t"
+difficulty_arrow 230     # Easy, kept for the games that follow
 click 170 155 3          # "Start Game"
 screenshot "$art/play-start.png"
 hold Left 1.2            # eats a few balls
@@ -224,7 +209,6 @@ check_default_table "Reset"
 same_screen "after Reset" "$art/reset.png" "$E2E_DIR/after-reset.pcx"
 click 200 435 2          # "E x i t": the game's recording is written
 wait_for_file "$E2E_DIR/played.rec"
-mv "$E2E_DIR/played.rec" "$E2E_DIR/first.rec"
 
 note "a custom level made by the level kit"
 mkdir -p "$G/custom"

@@ -68,9 +68,9 @@ done
 
 note "the installed game, started from another folder"
 export XDG_DATA_HOME=$E2E_DIR/xdg
-mkdir -p "$E2E_DIR/elsewhere"
-start_installed() { (cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" & GAME_PID=$!; E2E_PIDS+=($GAME_PID); }
-start_installed; game_window
+E2E_CWD=$E2E_DIR/elsewhere
+mkdir -p "$E2E_CWD"
+E2E_PROGRAM=$P/games/vorbel game_start; game_window
 press Escape
 game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
@@ -78,12 +78,11 @@ game_wait_exit
 for f in map txt; do [ -e "$XDG_DATA_HOME/vorbel-endurnal/custom/butterfly.$f" ] || fail "the example levels were not copied"; done
 [ -z "$(ls "$E2E_DIR/elsewhere")" ] || fail "files written in the starting folder: $(ls "$E2E_DIR/elsewhere")"
 
-(cd "$E2E_DIR/elsewhere" && exec "$P/games/vorbel-edit") >"$E2E_DIR/out.txt" 2>"$E2E_DIR/err.txt" & GAME_PID=$!
-E2E_PIDS+=($GAME_PID); wait_window "level editor" "installed editor"; press Escape; game_wait_exit
+E2E_PROGRAM=$P/games/vorbel-edit game_start; wait_window "level editor" "installed editor"; press Escape; game_wait_exit
 [ "$GAME_STATUS" = 0 ] || fail "the installed editor, started elsewhere: status $GAME_STATUS: $(cat "$E2E_DIR/out.txt")"
 
 rm "$DATA/set12.dat"
-start_installed
+E2E_PROGRAM=$P/games/vorbel game_start
 game_wait_exit
 [ "$GAME_STATUS" = 1 ] && grep -qx "Error: Cannot find file $DATA/set12.dat" "$E2E_DIR/out.txt" ||
   fail "status $GAME_STATUS, message: $(cat "$E2E_DIR/out.txt")"
