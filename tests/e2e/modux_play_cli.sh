@@ -5,9 +5,9 @@
 # a cut-off song, a missing file, a folder, a FIFO and no sound output; the output files by
 # extension, their samples the WAV's where the format is lossless, and a pipe written in place
 # (render_songs.sh: the WAV's checks).
-# Usage: modux_play_cli.sh MODUX_PLAY MODGEN SONG.mux
+# Usage: modux_play_cli.sh MODUX_PLAY MODKIT SONG.mux
 source "$(dirname "$0")/lib.sh"
-PLAY=$1 MODGEN=$2 SONG=$3
+PLAY=$1 MODKIT=$2 SONG=$3
 e2e_home
 T=$E2E_DIR
 
@@ -34,7 +34,7 @@ done
 "$PLAY" --render "$T/song.wav" "$SONG" > /dev/null || fail "the render failed"
 same_length "$(info_length length)" "$(seconds_of "$T/song.wav")" "--info's length and the render's"
 
-"$MODGEN" "$(dirname "$0")/subsongs.mod.txt" "$T/two.mod" || fail "modgen failed"
+"$MODKIT" "$(dirname "$0")/subsongs.mod.txt" "$T/two.mod" || fail "modkit failed"
 "$PLAY" --info "$T/two.mod" > "$T/info" || fail "--info on two subsongs failed"
 [ "$(info_length subsongs)" = 2 ] || fail "not two subsongs: $(cat "$T/info")"
 # A module's render ends with a tenth of a second's fade of the voices that sound at its end.
@@ -51,7 +51,7 @@ same_length "$(seconds_of "$T/again.wav")" "$(awk -v s="$(seconds_of "$T/sub2.wa
 # tick): with --whole-frame-ticks 1102 frames each, 220 more than at 125 BPM (882); by default
 # 1102.5, about 96 frames more in all.
 sed 's/^0 0 G-2 1 \. \./0 0 G-2 1 . F64/' "$(dirname "$0")/subsongs.mod.txt" > "$T/slow.txt"
-"$MODGEN" "$T/slow.txt" "$T/slow.mod" || fail "modgen failed"
+"$MODKIT" "$T/slow.txt" "$T/slow.mod" || fail "modkit failed"
 "$PLAY" --render "$T/w125.wav" --whole-frame-ticks --subsong 2 "$T/two.mod" > /dev/null &&
   "$PLAY" --render "$T/w100.wav" --whole-frame-ticks --subsong 2 "$T/slow.mod" > /dev/null &&
   "$PLAY" --render "$T/e100.wav" --subsong 2 "$T/slow.mod" > /dev/null || fail "a render at 100 BPM failed"
