@@ -326,6 +326,12 @@ std::vector<int> synthesize(const sample_text &s, double level, double scale) {
   return v;
 }
 
+bytes sample_bytes(const sample_text &s, double level, double scale, int offset) {
+  bytes b;
+  for (int v : synthesize(s, level, scale)) b.push_back(static_cast<uint8_t>(v + offset));
+  return b;
+}
+
 int top(const std::map<int, pattern_text> &m) { return m.empty() ? -1 : m.rbegin()->first; }
 
 // Each (row, channel)'s first cell; `again` gets the later ones, which only S3M can store.
@@ -365,10 +371,12 @@ bytes to_mod(const song_text &song) {
   m.samples.assign(song.slots, mod_sample{0, 0, 0, 0, 1, {}});
   m.sample_names.assign(song.slots, "");
   for (const auto &[n, s] : song.samples) {
-    bytes data;
-    for (int v : synthesize(s, 1.0, 100)) data.push_back(static_cast<uint8_t>(v));
-    m.samples[n - 1] = {s.length / 2, s.finetune & 15, s.volume, 0, s.loop ? s.length / 2 : 1,
-                        data};
+    m.samples[n - 1] = {s.length / 2,
+                        s.finetune & 15,
+                        s.volume,
+                        0,
+                        s.loop ? s.length / 2 : 1,
+                        sample_bytes(s, 1.0, 100, 0)};
     m.sample_names[n - 1] = "sample";
   }
   m.patterns.assign(top(song.patterns) + 1, std::vector<mod_cell>(64 * song.channels));
@@ -401,18 +409,9 @@ bytes to_s3m(const song_text &song) {
   }
   m.samples.assign(song.samples.rbegin()->first, s3m_sample{0, true, 0, 0, 0, 64, 0, 8363, {}, 1});
   for (const auto &[n, s] : song.samples) {
-    bytes data;
-    for (int v : synthesize(s, 1.0, 100)) data.push_back(static_cast<uint8_t>(v + 128));
-    m.samples[n - 1] = {1,
-                        true,
-                        static_cast<uint32_t>(s.length),
-                        0,
-                        static_cast<uint32_t>(s.loop ? s.length : 0),
-                        s.volume,
-                        s.loop ? 1 : 0,
-                        s.rate,
-                        data,
-                        1};
+    s3m_sample &x = m.samples[n - 1];
+    x.type = 1, x.length = s.length, x.loop_end = s.loop ? s.length : 0, x.volume = s.volume;
+    x.flags = s.loop ? 1 : 0, x.c2spd = s.rate, x.data = sample_bytes(s, 1.0, 100, 128);
   }
   m.patterns.assign(top(song.patterns) + 1, {});
   for (const auto &[n, p] : song.patterns) {
@@ -500,10 +499,9 @@ it::instrument it_instrument_of(const instrument_text &ins) {
 }
 
 it::cell it_cell_of(const cell_text &c) {
-  const int notes[] = {253, 254, 255, -1};  // fade, cut, off, none
-  return {c.row,        c.channel, c.note > 0 ? c.note - 1 : notes[c.note + 3],
-          c.instrument, c.volume,  std::max(c.effect, 0),
-          c.param};
+  const int marks[] = {253, 254, 255, -1};  // fade, cut, off, none
+  const int note = c.note > 0 ? c.note - 1 : marks[c.note + 3];
+  return {c.row, c.channel, note, c.instrument, c.volume, std::max(c.effect, 0), c.param};
 }
 
 bytes to_it(const song_text &song) {
@@ -517,11 +515,10 @@ bytes to_it(const song_text &song) {
   for (int n = 1; n <= song.samples.rbegin()->first; n++) {
     const auto it = song.samples.find(n);
     if (it == song.samples.end()) fail("samples are numbered from 1 in turn");
+    const sample_text &t = it->second;
     it::sample x;
-    x.flags = it->second.loop ? 1 | 16 : 1, x.c5 = it->second.rate;
-    x.length = it->second.length, x.loop_end = it->second.loop ? it->second.length : 0;
-    x.volume = it->second.volume;
-    for (int v : synthesize(it->second, 0.8, 127)) x.data.push_back(static_cast<uint8_t>(v));
+    x.flags = t.loop ? 1 | 16 : 1, x.c5 = t.rate, x.length = t.length, x.volume = t.volume;
+    x.loop_end = t.loop ? t.length : 0, x.data = sample_bytes(t, 0.8, 127, 0);
     s.samples.push_back(x);
   }
   for (int n = 1; n <= (song.instruments.empty() ? 0 : song.instruments.rbegin()->first); n++) {
