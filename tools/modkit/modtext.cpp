@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <sstream>
 #include <vector>
 
