@@ -1,7 +1,7 @@
 // modkit: writes MOD, S3M, XM and IT files from a plain description, field by field in the layout
 // each format defines. The descriptions hold what a file stores (periods, packed cells, sample
-// bytes), so the importers' tests can also write damaged and older variants; modtext.h turns the
-// readable text form of a module into them. The defaults make a valid one-pattern module.
+// bytes), so the importers' tests can also write damaged and older variants; modtext.cpp turns
+// the readable text form of a module into them. The defaults make a valid one-pattern module.
 #ifndef MODKIT_H
 #define MODKIT_H
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -295,8 +296,8 @@ struct envelope {
 
 struct instrument {
   bool old_layout = false;  // format 1.x header
-  int nna = 0, dct = 0, dca = 0, fadeout = 0, pps = 0, ppc = 60, global_volume = 128;
-  int pan = -1, random_volume = 0, random_pan = 0, cutoff = -1, resonance = -1;
+  int nna = 0, dct = 0, dca = 0, fadeout = 0, global_volume = 128;
+  int pan = -1, cutoff = -1, resonance = -1;
   int sample = 1;  // every note plays this sample (from 1), unless keyboard is given
   std::vector<std::pair<int, int>> keyboard;  // 120 (note, sample) pairs, or empty
   envelope vol, pan_env, pitch;
@@ -305,7 +306,6 @@ struct instrument {
 struct sample {
   int global_volume = 64, flags = 1, volume = 64, convert = 1, pan = 32 | 0;  // pan bit 7: use
   uint32_t length = 0, loop_start = 0, loop_end = 0, c5 = 8363, sustain_start = 0, sustain_end = 0;
-  int vib_speed = 0, vib_depth = 0, vib_rate = 0, vib_type = 0;
   bytes data;  // as stored (compressed or plain)
 };
 
@@ -325,18 +325,15 @@ struct song {
   std::string name = "it song";
   int flags = 1 | 4 | 8;  // stereo, instruments, linear slides
   int tracker = 0x214, compatible = 0x214, special = 0;
-  int global_volume = 128, mix_volume = 48, speed = 6, tempo = 125, separation = 128;
+  int global_volume = 128, mix_volume = 48, speed = 6, tempo = 125;
   std::vector<int> orders{0, 255};
   std::vector<int> channel_pan = std::vector<int>(64, 32);
-  std::vector<int> channel_volume = std::vector<int>(64, 64);
   std::vector<instrument> instruments;
   std::vector<sample> samples;
   std::vector<pattern> patterns{pattern{}};
   std::string message;
   // MIDI macros SF0..SFF then Z80..ZFF (144 texts); when any is given the song carries them all.
   std::vector<std::string> macros;
-  // Damage for the loader's tests: counts written instead of the real ones (-1: the real).
-  int lie_instruments = -1, lie_samples = -1, lie_patterns = -1, lie_orders = -1;
 };
 
 // Packs cells with channel masks and the last-value memory: a field equal to the channel's
@@ -356,13 +353,8 @@ inline bytes pack(const pattern &p) {
       if (c.instrument > 0) mask |= c.instrument == m.instrument ? 32 : 2;
       if (c.volume >= 0) mask |= c.volume == m.volume ? 64 : 4;
       if (c.command > 0) mask |= c.command == m.command && c.param == m.param ? 128 : 8;
-      if (mask == m.mask) {
-        o.u8((c.channel & 63) + 1);
-      } else {
-        o.u8(((c.channel & 63) + 1) | 128);
-        o.u8(mask);
-        m.mask = mask;
-      }
+      const int head = (c.channel & 63) + 1;  // bit 7: a new mask follows
+      mask == m.mask ? o.u8(head) : (o.u8(head | 128), o.u8(m.mask = mask));
       if (mask & 1) o.u8(m.note = c.note);
       if (mask & 2) o.u8(m.instrument = c.instrument);
       if (mask & 4) o.u8(m.volume = c.volume);
@@ -374,9 +366,8 @@ inline bytes pack(const pattern &p) {
 }
 
 inline void write_envelope(out &o, const envelope &e) {
-  o.u8(e.flags);
-  o.u8(static_cast<int>(e.points.size()));
-  o.seq({e.loop_start, e.loop_end, e.sustain_start, e.sustain_end});
+  o.seq({e.flags, static_cast<int>(e.points.size()), e.loop_start, e.loop_end, e.sustain_start,
+         e.sustain_end});
   for (int i = 0; i < 25; i++) {
     const bool there = i < static_cast<int>(e.points.size());
     o.u8(there ? e.points[i].second : 0);
@@ -419,8 +410,8 @@ inline void write_instrument(out &o, const instrument &ins) {
   } else {
     o.u8(ins.nna), o.u8(ins.dct), o.u8(ins.dca);
     o.le16(ins.fadeout);
-    o.seq({ins.pps, ins.ppc, ins.global_volume, ins.pan < 0 ? 128 | 32 : ins.pan});
-    o.u8(ins.random_volume), o.u8(ins.random_pan);
+    // No pitch-pan separation (its centre C-5), no random volume or pan.
+    o.seq({0, 60, ins.global_volume, ins.pan < 0 ? 128 | 32 : ins.pan, 0, 0});
     o.le16(0x214), o.u8(1), o.u8(0);
     o.str("instrument", 26);
     o.u8(ins.cutoff < 0 ? 0 : 128 | ins.cutoff);
@@ -442,7 +433,7 @@ inline size_t write_sample_header(out &o, const sample &smp) {
   o.le32(smp.sustain_start), o.le32(smp.sustain_end);
   const size_t data_field = o.b.size();
   o.le32(0);
-  o.seq({smp.vib_speed, smp.vib_depth, smp.vib_rate, smp.vib_type});
+  o.le32(0);  // no vibrato
   return data_field;
 }
 
@@ -451,20 +442,17 @@ inline void write_header(out &o, const song &s, size_t &message_field) {
             np = static_cast<int>(s.patterns.size()), no = static_cast<int>(s.orders.size());
   o.str("IMPM", 4), o.str(s.name, 26);
   o.le16(0x0410);
-  o.le16(s.lie_orders >= 0 ? s.lie_orders : no);
-  o.le16(s.lie_instruments >= 0 ? s.lie_instruments : ni);
-  o.le16(s.lie_samples >= 0 ? s.lie_samples : ns);
-  o.le16(s.lie_patterns >= 0 ? s.lie_patterns : np);
+  o.le16(no), o.le16(ni), o.le16(ns), o.le16(np);
   o.le16(s.tracker), o.le16(s.compatible);
   const bool macros = !s.macros.empty();
   o.le16(s.flags | (macros ? 0x80 : 0)),
       o.le16(s.special | (s.message.empty() ? 0 : 1) | (macros ? 8 : 0));
-  o.seq({s.global_volume, s.mix_volume, s.speed, s.tempo, s.separation, 0});
+  o.seq({s.global_volume, s.mix_volume, s.speed, s.tempo, 128, 0});  // full stereo separation
   o.le16(static_cast<int>(s.message.size()));
   message_field = o.b.size();
   o.le32(0), o.le32(0);
   for (int ch = 0; ch < 64; ch++) o.u8(s.channel_pan[ch]);
-  for (int ch = 0; ch < 64; ch++) o.u8(s.channel_volume[ch]);
+  o.str(std::string(64, 64), 64);  // every channel's volume full
   for (int v : s.orders) o.u8(v);
 }
 
@@ -550,6 +538,18 @@ inline bytes compress(const std::vector<int> &values, bool wide, bool twice, int
 }
 
 }  // namespace it
+
+// ---- The text form (modtext.cpp, described at the top of modkit_main.cpp) ------------------
+
+// A mistake in a source, with its line (0: the source as a whole).
+struct text_error : std::runtime_error {
+  text_error(int at, const std::string &what) : std::runtime_error(what), line(at) {}
+  int line;
+};
+
+// The module the source describes, in `format` (mod, s3m, xm or it) unless the source names
+// its own. Throws text_error.
+bytes build_text(const std::string &source, const std::string &format);
 
 // ---- Packages and files -----------------------------------------------------------------------
 

@@ -39,7 +39,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "modtext.h"
+#include "modkit.h"
 
 int main(int argc, char **argv) {
   if (argc != 3) {

@@ -1,6 +1,6 @@
 // The text form: statements read into one format-free song, then laid out as each format stores
 // it (periods, note bytes, packed cells, synthesized sample bytes).
-#include "modtext.h"
+#include "modkit.h"
 
 #include <algorithm>
 #include <cctype>
