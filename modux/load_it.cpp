@@ -39,7 +39,7 @@ const int NEW_INSTRUMENTS_FROM = 0x200;
 // versions had no filter macros, and their files play Zxx as nothing.
 const int ZXX_MACROS_FROM = 0x214;
 // Old ModPlug Tracker wrote its IT files as "2.17, compatible with 2.00", or as version 8.88; they
-// play at its own levels.
+// play at its own levels and by its envelope carry.
 const int MODPLUG_TRACKER = 0x217, MODPLUG_COMPATIBLE = 0x200, MODPLUG_888 = 0x888;
 // OpenMPT writes its version as 0x5xyy; its files take their notes from the ST3 period table in
 // Amiga mode, and before version 1.24 in linear mode too.
@@ -158,7 +158,7 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
   if (h.tracker >= ZXX_MACROS_FROM) mod->rules |= RULE_IT_ZXX_MACROS;
   const bool modplug = (h.tracker == MODPLUG_TRACKER && h.compatible == MODPLUG_COMPATIBLE) ||
                        h.tracker == MODPLUG_888;
-  mod->modplug_levels = modplug ? -1 : 0;
+  mod->modplug_tracker = modplug ? -1 : 0;
   const bool openmpt = h.tracker >= OPENMPT_FIRST && h.tracker <= OPENMPT_LAST;
   mod->period_table_notes =
       openmpt && (!(h.flags & FLAG_LINEAR) || h.tracker < OPENMPT_EQUAL_LINEAR) ? -1 : 0;

@@ -454,7 +454,7 @@ static bool read_header(load_state &load, MODUX *mod, cursor &c, view img, int o
   if (openmpt != 0 && openmpt < OPENMPT_FT2_EXACT) mod->rules &= ~RULE_FT2_EXACT;
   mod->square_root_pan = square_root_pan(tracker, mod->name, openmpt) ? -1 : 0;
   // ModPlug's files in FT2's name (a zero in the song name) play at ModPlug's levels too.
-  mod->modplug_levels =
+  mod->modplug_tracker =
       memcmp(tracker, "FastTracker v2.00   ", TRACKER_NAME_BYTES) == 0 && !mod->square_root_pan ? -1
                                                                                                 : 0;
   if (mod->initial_speed == 0) mod->initial_speed = 6;

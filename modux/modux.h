@@ -258,8 +258,9 @@ struct MODUX {
   // (FastTracker 2, MilkyTracker, OpenMPT from 1.22.07.19); the others share linearly.
   int square_root_pan;
   // -1 when the file comes from an old ModPlug Tracker, whose mixer plays every channel the
-  // quieter the more channels the song has (IT, XM).
-  int modplug_levels;
+  // quieter the more channels the song has (IT, XM), and whose new note restarts a carried IT
+  // envelope that has ended.
+  int modplug_tracker;
   // IT: -1 when a note's frequency comes from the ST3 period table (C-5 of a sample at its own
   // rate, the other notes at 1712 over the note's period), as OpenMPT plays its own files in Amiga
   // mode, and in linear mode those saved before its version 1.24; 0 when notes are equal-tempered.

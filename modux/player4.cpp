@@ -581,8 +581,11 @@ void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
   }
   const int instrument = (mod->rules & RULE_IT_INSTRUMENTS) ? number : -1;
   // Envelopes with the carry flag go on from where the note before had them, while it still
-  // sounds with the same instrument.
+  // sounds with the same instrument; old ModPlug Tracker starts again one that has ended.
   const bool carry = n.active && instrument >= 0 && n.instrument == instrument;
+  const auto carried = [&](const ENVELOPE_STATE &e) {
+    return (e.flags & 8) && !(mod->modplug_tracker && e.ended);
+  };
   voices_new_note(p, ch, instrument, sample, note);
   const SAMPLE_INFO &s = mod->sample_info[sample];
   // The filter belongs to the channel: its settings and state go on to the new note.
@@ -621,9 +624,9 @@ void parse_it_note(modux_player *p, int ch, int note, int number, bool named) {
     const IT_INSTRUMENT_INFO &ins = mod->it_instruments[instrument];
     restart_it_envelopes(ins, n);
     if (carry) {
-      if (n.vol_env.flags & 8) n.vol_env = before.vol_env;
-      if (n.pan_env.flags & 8) n.pan_env = before.pan_env;
-      if (n.pitch_env.flags & 8) n.pitch_env = before.pitch_env;
+      if (carried(before.vol_env)) n.vol_env = before.vol_env;
+      if (carried(before.pan_env)) n.pan_env = before.pan_env;
+      if (carried(before.pitch_env)) n.pitch_env = before.pitch_env;
     }
     if (ins.pan >= 0 && !s.pan_on) {
       n.pan = ins.pan * 4;

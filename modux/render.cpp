@@ -167,7 +167,7 @@ float module_level(const MODUX *mod) {
       break;
     default: return 1.0f;
   }
-  if (mod->modplug_levels) share *= modplug_level(mod->channel_count);
+  if (mod->modplug_tracker) share *= modplug_level(mod->channel_count);
   return share / ENGINE_VOICE_LEVEL;
 }
 

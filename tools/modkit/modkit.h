@@ -289,7 +289,7 @@ namespace it {
 using modkit::bytes;
 
 struct envelope {
-  int flags = 0;  // bit 0 on, 1 loop, 2 sustain, 7 filter
+  int flags = 0;  // bit 0 on, 1 loop, 2 sustain, 3 carry, 7 filter
   int loop_start = 0, loop_end = 0, sustain_start = 0, sustain_end = 0;
   std::vector<std::pair<int, int>> points;  // (tick, value)
 };

@@ -23,7 +23,8 @@
 //       IT also: [pitchenv=..] [pitchsus=..] [pitchloop=..] or [filterenv=..] [filtersus=..]
 //                [filterloop=..], [sample=N] [nna=cut|continue|off|fade]
 //                [dct=off|note|sample|instrument] [dca=cut|off|fade] [cutoff=C]
-//                [resonance=R] [pan=P]
+//                [resonance=R] [pan=P], and KINDcarry=1 (volcarry, pancarry, pitchcarry: a new
+//                note of the instrument goes on with the envelope from where it is)
 //   pattern N [rows=64]
 //   ROW CHANNEL NOTE INSTRUMENT VOLUME EFFECT         (ROW may be FIRST-LAST: the cell on each)
 //       NOTE C-4, C#4 ... (the trackers' own octaves: a sample plays at its rate on C-2 in MOD,

@@ -22,6 +22,7 @@ struct sample_text {
 struct envelope_text {
   std::vector<std::pair<int, int>> points;  // tick, value
   int sustain = -1, sustain_end = -1, loop_start = -1, loop_end = -1;
+  bool carry = false;  // IT: a new note of the instrument goes on from where this one is
 };
 
 struct instrument_text {
@@ -160,6 +161,7 @@ void read_envelope(const options &opt, const std::string &kind, envelope_text &e
   else if (sus != opt.end())
     e.sustain = e.sustain_end = number(sus->second);
   if (opt.count(kind + "loop")) range(opt.at(kind + "loop"), e.loop_start, e.loop_end);
+  e.carry = get(opt, (kind + "carry").c_str(), 0) != 0;
 }
 
 instrument_text read_instrument(int n, const options &opt) {
@@ -484,6 +486,7 @@ it::envelope it_envelope(const envelope_text &e, int filter) {
   x.flags = e.points.empty() ? 0 : 1 | filter;
   if (e.loop_start >= 0) x.flags |= 2, x.loop_start = e.loop_start, x.loop_end = e.loop_end;
   if (e.sustain >= 0) x.flags |= 4, x.sustain_start = e.sustain, x.sustain_end = e.sustain_end;
+  if (e.carry) x.flags |= 8;
   return x;
 }
 
