@@ -93,23 +93,19 @@ void range(const std::string &s, int &a, int &b) {
 }
 
 int note(const std::string &s) {
-  if (s == "." || s == "---" || s == "...") return 0;
-  if (s == "===") return -1;
-  if (s == "^^^") return -2;
-  if (s == "~~~") return -3;
+  static const std::map<std::string, int> marks{{".", 0},    {"---", 0},  {"...", 0},
+                                                {"===", -1}, {"^^^", -2}, {"~~~", -3}};
+  if (marks.count(s)) return marks.at(s);
   static const std::string names = "C-C#D-D#E-F-F#G-G#A-A#B-";
   const size_t at = s.size() == 3 ? names.find(s.substr(0, 2)) : std::string::npos;
   if (at == std::string::npos || at % 2 || s[2] < '0' || s[2] > '9') fail("not a note: " + s);
   return (s[2] - '0') * 12 + static_cast<int>(at / 2) + 1;
 }
 
-int pick(const std::string &s, std::initializer_list<const char *> words) {
-  int i = 0;
-  for (const char *w : words) {
-    if (s == w) return i;
-    i++;
-  }
-  fail("unknown word: " + s);
+int pick(const std::string &s, const std::vector<std::string> &words) {
+  const auto it = std::find(words.begin(), words.end(), s);
+  if (it == words.end()) fail("unknown word: " + s);
+  return static_cast<int>(it - words.begin());
 }
 
 using options = std::map<std::string, std::string>;
