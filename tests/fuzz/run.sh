@@ -23,7 +23,7 @@ if [ -z "$parser" ]; then
   sources=("$src"/modux/*.cpp "$src/tests/fuzz/fuzz_modules.cpp")
   target="$out/fuzz_modules"
   # Rebuilt only when a source or header is newer than the target.
-  if [ ! -x "$target" ] || [ -n "$(find "$src/modux" "$src/tests/fuzz" "$src/tests/modux/module_images.h" -newer "$target" -name '*.[ch]*' | head -1)" ]; then
+  if [ ! -x "$target" ] || [ -n "$(find "$src/modux" "$src/tests/fuzz" "$src/tests/modux/module_images.h" "$src/tools/modkit" -newer "$target" -name '*.[ch]*' | head -1)" ]; then
     echo "run.sh: building the fuzz target"
     clang++ "${flags[@]}" -fsanitize=fuzzer "${includes[@]}" "${sources[@]}" "${allegro[@]}" -lpthread -o "$target"
     clang++ -std=c++17 -O1 "${includes[@]}" "$src/tests/fuzz/write_seeds.cpp" -o "$out/write_seeds"
