@@ -49,7 +49,8 @@ int main(int argc, char **argv) {
   }
   std::ifstream in(argv[1]);
   std::stringstream source;
-  if (!in || !(source << in.rdbuf())) {
+  if (in) source << in.rdbuf();  // an empty source leaves `source` failed, not `in`
+  if (!in) {
     std::cerr << "modkit: cannot read " << argv[1] << "\n";
     return 1;
   }
