@@ -161,9 +161,9 @@ void player_start_locked(modux_player *p, MODUX *mod, int loop) {
     CHANNEL_STATE fresh{};
     // tick_pan is rebuilt at every row start; every memory of the last song is forgotten.
     fresh.tick_pan = p->ci[i].tick_pan;
-    fresh.fade_volume = 32768;
-    fresh.vol_env.output = 64;
-    fresh.pan_env.output = 32;
+    fresh.sounding.fade = 32768;
+    fresh.sounding.vol_env.output = 64;
+    fresh.sounding.pan_env.output = 32;
     fresh.tremolo_shift = 6;
     fresh.vibrato_shift = 5;
     fresh.tuning = xm ? 0 : 8363;

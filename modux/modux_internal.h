@@ -48,9 +48,11 @@ struct ENVELOPE_STATE {
 // Background voices a song's new note actions can fill, beyond its pattern channels.
 #define BACKGROUND_VOICES 128
 
-// One sounding note of the IT family: the note of a pattern channel (its CHANNEL_STATE::sounding)
-// or one that a new note pushed into the background (modux_player::background), playing on its
-// own voice.
+// One sounding note: the note of a pattern channel (its CHANNEL_STATE::sounding) or, in the IT
+// family, one that a new note pushed into the background (modux_player::background), playing on
+// its own voice. The other families' channel note keeps its key, envelopes (volume 0..64, pan
+// 0..64 with 32 the centre, output in whole units), fade and auto-vibrato here; its sample, pitch,
+// volume and pan stay the channel's (see CHANNEL_STATE).
 struct NOTE_STATE {
   int active;                           // -1 while it sounds
   int voice;                            // the Allegro or mixer voice it plays on, -1 none
@@ -63,12 +65,14 @@ struct NOTE_STATE {
   int period;                           // pitch: a frequency in whole Hz
   int key_off;                          // -1 once released
   int fading;                           // -1 while the fade-out runs
-  int fade;                             // 1024 down to 0
+  int fade;                             // 1024 (the other families: 32768) down to 0
+  int fadeout;                          // the other families: fade lost per tick once released
   int cutoff, resonance;                // filter settings 0..127, the channel's
   int filter_on;                        // -1 while the note plays through its filter
   int filter_cutoff, filter_resonance;  // what the filter was last set to (cutoff 0..65024)
   int filter_env;                       // filter envelope, -32..32 in 256ths (8192 none)
-  int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place, depth now
+  int vibrato_pos, vibrato_amp;         // the sample's auto-vibrato: place in its 256-step wave,
+                                        // depth now in 1/256 of the sample's
   int start;                            // -1: start the sample at the next output
   int swap;      // -1: the sample changed under the sounding voice, which goes on from where it is
   int revive;    // -1 once it stopped so that a number alone plays it again: its volume envelope
@@ -92,28 +96,23 @@ struct NOTE_STATE {
 // (128 centre). "On" fields are -1 while their effect runs this row, else 0. A memory is the
 // last non-zero parameter of a command, which a zero parameter repeats.
 struct CHANNEL_STATE {
-  ENVELOPE_STATE vol_env;  // output 64 when no envelope runs
-  ENVELOPE_STATE pan_env;  // output 32 when no envelope runs
-  int instrument;          // XM instrument playing, index into MODUX::instruments from 0
-  int env_instrument;      // XM: the instrument whose envelopes and fade-out run
-  int sample;              // sample playing, index into MODUX::samples from 0
-  int volume;              // the row's volume, 0..64
-  int note;                // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
-  int period;              // the row's pitch, a period (see above); 0 before the first note
-  int tuning;              // the sample's middle-C rate in Hz; in the XM modes its finetune + 128
-  int relative_note;       // XM: semitones the sample adds to every note
-  int pan;                 // the row's pan, 0..255
-  int start_voice;         // -1: (re)start the sample on the voice at the end of this tick
-  int cut_stopped;         // -1 after a note cut until the next note (RULE_ST3_CHANNEL)
-  int swap_sample;         // -1: swap `sample` in at the voice's loop end (RULE_PROTRACKER_CHANNEL)
-  int key_off;             // -1 once the note's key is released (envelopes leave their sustain)
-  int fade_volume;         // fade-out level after a key off: 32768 full down to 0
-  int fadeout;             // fade_volume lost per tick after a key off (the instrument's fade-out)
-  int tick_volume;         // this tick's volume after tremolo, tremor and retrigger, 0..64
-  int tick_period;         // this tick's period after vibrato and arpeggio
-  int tick_pan;            // this tick's pan, 0..255
-  int pan_slide;           // pan change per later tick (XM Pxy, volume column D/E, IT Pxy)
-  int pan_slide_memory;    // XM Pxy: last slide, pan units per tick, + right
+  int instrument;        // XM instrument playing, index into MODUX::instruments from 0
+  int env_instrument;    // XM: the instrument whose envelopes and fade-out run
+  int sample;            // sample playing, index into MODUX::samples from 0
+  int volume;            // the row's volume, 0..64
+  int note;              // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
+  int period;            // the row's pitch, a period (see above); 0 before the first note
+  int tuning;            // the sample's middle-C rate in Hz; in the XM modes its finetune + 128
+  int relative_note;     // XM: semitones the sample adds to every note
+  int pan;               // the row's pan, 0..255
+  int start_voice;       // -1: (re)start the sample on the voice at the end of this tick
+  int cut_stopped;       // -1 after a note cut until the next note (RULE_ST3_CHANNEL)
+  int swap_sample;       // -1: swap `sample` in at the voice's loop end (RULE_PROTRACKER_CHANNEL)
+  int tick_volume;       // this tick's volume after tremolo, tremor and retrigger, 0..64
+  int tick_period;       // this tick's period after vibrato and arpeggio
+  int tick_pan;          // this tick's pan, 0..255
+  int pan_slide;         // pan change per later tick (XM Pxy, volume column D/E, IT Pxy)
+  int pan_slide_memory;  // XM Pxy: last slide, pan units per tick, + right
   int vcol_pan_left_memory;   // volume column Dx: last slide, pan units per tick (negative)
   int vcol_pan_right_memory;  // volume column Ex: last slide, pan units per tick
   int pitch_slide_on;         // Protracker 1xx/2xx, IT Exx/Fxx
@@ -181,9 +180,6 @@ struct CHANNEL_STATE {
   int retrig_count;            // ticks since the last retrigger (RULE_RETRIG_COUNTS_ON)
   int tempo_slide;             // S3M T0x/T1x of this row, slid on every later tick; 0 none
   int key_off_tick;            // Kxx of this row: the tick of its release + 1; 0 none
-  int autovib_pos;             // auto-vibrato: position in its 256-step wave
-  int autovib_amp;             // depth now, in 1/256 of the instrument's units
-  int autovib_sweep;           // growth of autovib_amp per tick until the depth is reached; 0 none
   int shared_param;            // the last non-zero effect parameter (RULE_ST3_CHANNEL)
   NOTE_INFO row_cell;          // the row's cell, its zero parameter read from shared_param
 

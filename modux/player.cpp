@@ -414,10 +414,10 @@ static void parse_command(modux_player *p, int ch, const NOTE_INFO &cell, int sa
         release_key(p, ch);
       break;
     case CMD_SET_ENVELOPE_POSITION:
-      parse_xm_set_envelop_position(&c.vol_env, param);
+      parse_xm_set_envelop_position(&c.sounding.vol_env, param);
       // FT2 moves the pan envelope too, but only when the volume envelope has a sustain point.
-      if (mod_rule(p, RULE_FT2_TICK_COUNTS) && (c.vol_env.flags & 2))
-        parse_xm_set_envelop_position(&c.pan_env, param);
+      if (mod_rule(p, RULE_FT2_TICK_COUNTS) && (c.sounding.vol_env.flags & 2))
+        parse_xm_set_envelop_position(&c.sounding.pan_env, param);
       break;
     case CMD_XM_PANSLIDE: parse_xm_pan_slide(p, ch, param); break;
     case CMD_XM_EXTRA_FINE_PORTA: do_xm_x(p, ch, param); break;
@@ -908,8 +908,8 @@ static void update_voice(modux_player *p, int ch) {
     // A note ProTracker delays keeps the pitch before it until it starts; under FT2 the note
     // before it plays on.
     if (c.period > 0 && (c.delay_sample == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS))) {
-      const int vibrato =
-          auto_vibrato(p, c.sample, c.autovib_pos, c.autovib_amp, c.autovib_sweep, c.key_off != 0);
+      const int vibrato = auto_vibrato(p, c.sample, c.sounding.vibrato_pos, c.sounding.vibrato_amp,
+                                       c.sounding.vibrato_sweep, c.sounding.key_off != 0);
       const int period = clamp_int(c.tick_period + vibrato, 4, PERIOD_BOUND);
       const long long hz =
           static_cast<long long>(period2pitch(p, period)) * p->mi.pitch_ratio / 100;
@@ -917,9 +917,10 @@ static void update_voice(modux_player *p, int ch) {
     }
   }
   if (c.cut_stopped) c.tick_volume = 0;
-  process_envelope(&c.vol_env, 64, c.key_off, p->of->rules);
-  if (c.key_off && mod_rule(p, RULE_FT2_EXACT)) hold_released_pan_envelope(&c.pan_env);
-  process_envelope(&c.pan_env, 32, c.key_off, p->of->rules);
+  process_envelope(&c.sounding.vol_env, 64, c.sounding.key_off, p->of->rules);
+  if (c.sounding.key_off && mod_rule(p, RULE_FT2_EXACT))
+    hold_released_pan_envelope(&c.sounding.pan_env);
+  process_envelope(&c.sounding.pan_env, 32, c.sounding.key_off, p->of->rules);
   if (voice >= 0) {
     modux_voice_set_volume(p, voice, calc_volume(p, ch));
     modux_voice_set_pan(p, voice, calc_pan(p, ch));
@@ -928,9 +929,9 @@ static void update_voice(modux_player *p, int ch) {
   c.set_offset = 0;
   c.swap_sample = 0;
   // The fade-out runs after a key off: with a volume envelope, or under FT2's exact rules.
-  if (c.key_off == -1 && ((c.vol_env.flags & 1) || mod_rule(p, RULE_FT2_EXACT))) {
-    c.fade_volume -= c.fadeout;
-    if (c.fade_volume < 0) c.fade_volume = 0;
+  if (c.sounding.key_off == -1 && ((c.sounding.vol_env.flags & 1) || mod_rule(p, RULE_FT2_EXACT))) {
+    c.sounding.fade -= c.sounding.fadeout;
+    if (c.sounding.fade < 0) c.sounding.fade = 0;
   }
   c.start_voice = 0;
 }

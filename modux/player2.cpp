@@ -272,14 +272,14 @@ int calc_volume(modux_player *p, int chn) {
   const CHANNEL_STATE &c = p->ci[chn];
   // 64-bit and clamped: a damaged module can bring a global volume far outside 0..64.
   const long long v =
-      (static_cast<long long>(c.tick_volume) * p->mi.global_volume * c.fade_volume) >> 19;
-  const long long out = (v * (static_cast<long long>(p->volume) * c.vol_env.output)) >> 14;
+      (static_cast<long long>(c.tick_volume) * p->mi.global_volume * c.sounding.fade) >> 19;
+  const long long out = (v * (static_cast<long long>(p->volume) * c.sounding.vol_env.output)) >> 14;
   return clamp_int(out, 0, 255);
 }
 
 int calc_pan(modux_player *p, int chn) {
   const CHANNEL_STATE &c = p->ci[chn];
-  const int e = c.pan_env.output - 32;
+  const int e = c.sounding.pan_env.output - 32;
   const int tp = c.tick_pan;
   const int pan = tp < 128 ? tp + (tp * e) / 32 : tp + ((256 - tp) * e) / 32;
   return clamp_int(pan, 0, 255);

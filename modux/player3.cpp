@@ -342,9 +342,9 @@ void parse_note_command(modux_player *p, int chn, int note) {
 
 void release_key(modux_player *p, int chn) {
   CHANNEL_STATE &c = p->ci[chn];
-  c.key_off = -1;
+  c.sounding.key_off = -1;
   // Without a volume envelope a released note has nothing to fade by: it stops.
-  if (!(c.vol_env.flags & 1)) {
+  if (!(c.sounding.vol_env.flags & 1)) {
     c.volume = 0;
     c.tick_volume = 0;
   }

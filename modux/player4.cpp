@@ -177,34 +177,34 @@ void hold_released_pan_envelope(ENVELOPE_STATE *env) {
 
 // The channel's volume and pan envelopes from their start, as the instrument gives them.
 static void start_instrument_envelopes(CHANNEL_STATE &c, const INSTRUMENT_INFO *ins) {
-  start_envelope(&c.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
+  start_envelope(&c.sounding.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
                  ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
                  ins->vol_env_sustain_start, ins->vol_env_sustain_end);
-  start_envelope(&c.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
+  start_envelope(&c.sounding.pan_env, ins->pan_env_value, ins->pan_env_tick, ins->pan_env_flags,
                  ins->pan_env_points, ins->pan_env_loop_start, ins->pan_env_loop_end,
                  ins->pan_env_sustain_start, ins->pan_env_sustain_end);
 }
 
 // The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
 static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
-  c.key_off = 0;
-  c.fade_volume = 32768;
-  c.fadeout = 0;
-  clear_envelope(c.vol_env, 64);
-  clear_envelope(c.pan_env, 32);
+  c.sounding.key_off = 0;
+  c.sounding.fade = 32768;
+  c.sounding.fadeout = 0;
+  clear_envelope(c.sounding.vol_env, 64);
+  clear_envelope(c.sounding.pan_env, 32);
   const SAMPLE_INFO *info = sample_record(p, c.sample);
   const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
-  c.autovib_pos = 0;
-  c.autovib_sweep = 0;
-  c.autovib_amp = depth << 8;
+  c.sounding.vibrato_pos = 0;
+  c.sounding.vibrato_sweep = 0;
+  c.sounding.vibrato_amp = depth << 8;
   if (info && info->vibrato_sweep > 0) {
-    c.autovib_amp = 0;
-    c.autovib_sweep = (depth << 8) / info->vibrato_sweep;
+    c.sounding.vibrato_amp = 0;
+    c.sounding.vibrato_sweep = (depth << 8) / info->vibrato_sweep;
   }
   c.env_instrument = c.instrument;
   const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
   if (!ins) return;
-  c.fadeout = ins->fadeout;
+  c.sounding.fadeout = ins->fadeout;
   start_instrument_envelopes(c, ins);
 }
 
@@ -230,11 +230,11 @@ static void switch_envelopes(modux_player *p, CHANNEL_STATE &c) {
   const INSTRUMENT_INFO *ins = instrument_record(p, c.instrument);
   c.env_instrument = c.instrument;
   if (!ins) return;
-  c.fadeout = ins->fadeout;
-  const int vol_pos = c.vol_env.position, pan_pos = c.pan_env.position;
+  c.sounding.fadeout = ins->fadeout;
+  const int vol_pos = c.sounding.vol_env.position, pan_pos = c.sounding.pan_env.position;
   start_instrument_envelopes(c, ins);
-  parse_xm_set_envelop_position(&c.vol_env, vol_pos);
-  parse_xm_set_envelop_position(&c.pan_env, pan_pos);
+  parse_xm_set_envelop_position(&c.sounding.vol_env, vol_pos);
+  parse_xm_set_envelop_position(&c.sounding.pan_env, pan_pos);
 }
 
 void parse_new_note(modux_player *p, int chn, int note, int instrument) {
@@ -254,11 +254,11 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument) {
   // goes on with the released key and the envelopes of the note before.
   const bool fresh = instrument >= 0 || !mod_rule(p, RULE_INSTRUMENT_RESETS);
   if (fresh) {
-    c.key_off = 0;
-    c.fade_volume = 32768;
-    c.fadeout = 0;
-    clear_envelope(c.vol_env, 64);
-    clear_envelope(c.pan_env, 32);
+    c.sounding.key_off = 0;
+    c.sounding.fade = 32768;
+    c.sounding.fadeout = 0;
+    clear_envelope(c.sounding.vol_env, 64);
+    clear_envelope(c.sounding.pan_env, 32);
   }
 
   const int n = note - 1;

@@ -77,7 +77,8 @@ TEST_F(Control, InstallReservesVoicesOnceAndRemoveReleasesThem) {
 TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
   mi.new_row = 5, mi.pattern_delay = 7, mi.pause = -1;
   for (CHANNEL_STATE &c : ci)
-    c.volume = 33, c.loop_times = 2, c.key_off = -1, c.tick_pan = 77, c.xm_extra_fine_down = 2;
+    c.volume = 33, c.loop_times = 2, c.sounding.key_off = -1, c.tick_pan = 77,
+    c.xm_extra_fine_down = 2;
   play_mod(nullptr, 0);
   EXPECT_STREQ(modux_error, "Can't play a MODUX pointer with null value");
   EXPECT_EQ(of, nullptr);
@@ -91,10 +92,10 @@ TEST_F(Control, PlayStartsTheSongFromItsHeaderWithFreshChannels) {
             (std::vector<int>{-1, -1, 0, -1, 0, 0, 1, 3, 150, 50, 4, 0, 0}));
   for (int i = 0; i < 64; i++) {  // fresh, but the pan of the tick stays for the voices
     const CHANNEL_STATE &c = ci[i];
-    EXPECT_EQ(
-        (std::vector<int>{c.volume, c.loop_times, c.key_off, c.xm_extra_fine_down, c.fade_volume,
-                          c.vol_env.output, c.pan_env.output, c.tuning, c.tick_pan, c.pan}),
-        (std::vector<int>{0, 0, 0, 0, 32768, 64, 32, 8363, 77, i < 4 ? 10 + i : 0}))
+    EXPECT_EQ((std::vector<int>{c.volume, c.loop_times, c.sounding.key_off, c.xm_extra_fine_down,
+                                c.sounding.fade, c.sounding.vol_env.output,
+                                c.sounding.pan_env.output, c.tuning, c.tick_pan, c.pan}),
+              (std::vector<int>{0, 0, 0, 0, 32768, 64, 32, 8363, 77, i < 4 ? 10 + i : 0}))
         << "channel " << i;
   }
   EXPECT_EQ(installs, std::vector<long>{71590860L / (24 * 150)});

@@ -86,8 +86,8 @@ struct Env {
   int flags, sustain, loop_start, loop_end;
 };
 
-int vol_env() { return ci[0].vol_env.output; }
-int env_position() { return ci[0].vol_env.position; }
+int vol_env() { return ci[0].sounding.vol_env.output; }
+int env_position() { return ci[0].sounding.vol_env.position; }
 
 const Env DECAY = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 1, 0, 0, 0};
 const Env SUSTAIN_LOOP = {{{0, 64}, {2, 32}, {4, 16}, {8, 0}}, 7, 1, 2, 3};
@@ -329,9 +329,9 @@ TEST_F(XmFamily, DamagedModulesPlayWithoutReadingOutsideThem) {
   start(2);
   for (int t = 0; t < 40; t++) mod_interrupt();
   EXPECT_EQ(ci[0].sample, 1);  // the last sample stands in for the missing ones
-  EXPECT_GE(ci[0].vol_env.output, 0);
-  EXPECT_LE(ci[0].vol_env.output, 64);
-  EXPECT_EQ(ci[0].pan_env.output, 32);
+  EXPECT_GE(ci[0].sounding.vol_env.output, 0);
+  EXPECT_LE(ci[0].sounding.vol_env.output, 64);
+  EXPECT_EQ(ci[0].sounding.pan_env.output, 32);
 }
 
 // The trackers' rules (RULE_* bits of MODUX::rules) whose engine-own side (rules 0) plays in the
@@ -378,8 +378,8 @@ class Routines : public ::testing::Test {
  protected:
   void SetUp() override {
     for (CHANNEL_STATE &c : ci) c = CHANNEL_STATE();
-    ci[0].vibrato_shift = 5, ci[0].fade_volume = 32768, ci[0].vol_env.output = 64,
-    ci[0].pan_env.output = 32;
+    ci[0].vibrato_shift = 5, ci[0].sounding.fade = 32768, ci[0].sounding.vol_env.output = 64,
+    ci[0].sounding.pan_env.output = 32;
     mi.flags = 0, mi.tick = 0, mi.global_volume = 64, mod_volume = 255;
     of = nullptr;
   }
@@ -450,14 +450,14 @@ TEST_F(Routines, VoiceVolumeAndPanCombineEveryFactor) {
       {64, 64, 0, 255, 64, 0},        {64, 64, 32768, 0, 64, 0},     {64, 64, 32768, 255, 32, 127},
       {64, 2000, 32768, 255, 64, 255}};  // a damaged global volume still gives a voice volume
   for (const auto &v : volumes) {
-    ci[0].tick_volume = v[0], mi.global_volume = v[1], ci[0].fade_volume = v[2];
-    mod_volume = v[3], ci[0].vol_env.output = v[4];
+    ci[0].tick_volume = v[0], mi.global_volume = v[1], ci[0].sounding.fade = v[2];
+    mod_volume = v[3], ci[0].sounding.vol_env.output = v[4];
     EXPECT_EQ(calc_volume(P, 0), v[5]) << &v - volumes;
   }
   const int pans[][3] = {{64, 32, 64},   {200, 32, 200}, {64, 64, 128},
                          {200, 64, 255}, {64, 0, 0},     {200, 0, 144}};
   for (const auto &p : pans) {
-    ci[0].tick_pan = p[0], ci[0].pan_env.output = p[1];
+    ci[0].tick_pan = p[0], ci[0].sounding.pan_env.output = p[1];
     EXPECT_EQ(calc_pan(P, 0), p[2]) << p[0] << " " << p[1];
   }
 }
