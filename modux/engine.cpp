@@ -161,6 +161,9 @@ void player_start_locked(modux_player *p, MODUX *mod, int loop) {
     CHANNEL_STATE fresh{};
     // tick_pan is rebuilt at every row start; every memory of the last song is forgotten.
     fresh.tick_pan = p->ci[i].tick_pan;
+    // The channel's note sounds for good in the families without virtual voices: its voice
+    // stops by itself, and the next note starts it again.
+    fresh.sounding.active = -1;
     fresh.sounding.fade = 32768;
     fresh.sounding.vol_env.output = 64;
     fresh.sounding.pan_env.output = 32;

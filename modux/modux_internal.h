@@ -673,9 +673,10 @@ void voices_reset(modux_player *p, MODUX *mod);
 // it duplicates go by the instrument's duplicate action, the channel's note by its new note
 // action (into the background, or cut).
 void voices_new_note(modux_player *p, int ch, int instrument, int sample, int note);
-// Pushes one note's state to its voice at the end of a tick (channel: its pattern channel, null
-// for a background note); false once it has ended.
-bool output_note(modux_player *p, NOTE_STATE &n, const CHANNEL_STATE *channel);
+// Pushes one note's state to its voice at the end of a tick, for every family (channel: its
+// pattern channel, null for a background note); false once it has ended. The other families'
+// channel note never ends, and its channel's values are held to their ranges on the way.
+bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel);
 // Pushes every sounding background note to its voice, for every family (the pool is empty
 // without RULE_IT_VIRTUAL_VOICES), after the channels of a tick.
 void output_background(modux_player *p);

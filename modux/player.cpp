@@ -1,9 +1,9 @@
 // Playback tick.
 // mod_tick is the whole sequencer: each call is one tick. It advances the tick, row,
 // pattern and order counters, sets up the notes and effects of a row on its first tick, runs the
-// per-tick effects on the others and pushes every channel's state to its voice (voice.h). Under
-// RULE_IT_VIRTUAL_VOICES each channel is done whole before the next, its note on a voice of its
-// own (voices.cpp), and the background notes follow.
+// per-tick effects on the others and pushes every channel's sounding note to its voice
+// (output_note, voices.cpp), the background notes after them. Under RULE_IT_VIRTUAL_VOICES each
+// channel is done whole before the next.
 // It runs on Allegro's timer thread inside mod_interrupt: no allocation, no file access, no locks,
 // bounded work, and no call of the control interface: a restart or a new timer rate is a request
 // in mi that mod_interrupt carries out when the tick returns.
@@ -13,10 +13,6 @@
 
 // A pattern the order list names but the module lacks plays as this many empty rows.
 static const int MISSING_PATTERN_ROWS = 64;
-// Slides held on for minutes would carry a period past what an int holds; far below that every
-// pitch is inaudible, so periods stay within this bound either way.
-static const int PERIOD_BOUND = 1 << 24;
-
 int mod_playable_orders(const MODUX *mod) {
   return clamp_int(mod->order_count, 0, MODUX_MAX_ORDERS);
 }
@@ -70,13 +66,6 @@ static void forget_pattern_loops(modux_player *p) {
     p->ci[ch].loop_row = 0;
     p->ci[ch].loop_times = 0;
   }
-}
-
-// The Allegro SAMPLE a channel's sample index names, or null when the module lacks it.
-static SAMPLE *channel_sample(modux_player *p, int sample) {
-  const MODUX *mod = p->of;
-  if (!mod->samples || sample < 0 || sample >= mod->sample_count) return nullptr;
-  return &mod->samples[sample];
 }
 
 // A cell whose note is a tone portamento's target: by its effect, or by its volume column (the
@@ -838,117 +827,11 @@ static void run_wave_effects(modux_player *p) {
   for (int ch = 0; ch < played; ch++) run_channel_waves(p, ch);
 }
 
-// Allegro's mixer reads from the given frame on: keep a sample offset inside the sample.
-static int offset_inside(const SAMPLE *spl, int offset) {
-  const int last = spl && spl->len > 0 ? static_cast<int>(spl->len) - 1 : 0;
-  return clamp_int(offset, 0, last);
-}
-
-// ST3 takes an offset past a looping sample's loop end round the loop.
-static int st3_offset(modux_player *p, int sample, int offset) {
-  const MODUX *mod = p->of;
-  if (!mod_rule(p, RULE_ST3_CHANNEL) || !mod->sample_info || sample < 0 ||
-      sample >= mod->sample_count)
-    return offset;
-  const SAMPLE_INFO &info = mod->sample_info[sample];
-  const int loop = info.loop_end - info.loop_start;
-  if (!(info.loop_flags & 1) || loop <= 0 || offset < info.loop_end) return offset;
-  return info.loop_start + (offset - info.loop_start) % loop;
-}
-
-// Pushes a channel's state to its voice.
-static void update_voice(modux_player *p, int ch) {
-  MODUX *mod = p->of;
-  CHANNEL_STATE &c = p->ci[ch];
-  c.period = clamp_int(c.period, -PERIOD_BOUND, PERIOD_BOUND);
-  c.tick_period = clamp_int(c.tick_period, 4, PERIOD_BOUND);
-  c.volume = clamp_int(c.volume, 0, 64);
-  c.tick_volume = clamp_int(c.tick_volume, 0, 64);
-  c.pan = clamp_int(c.pan, 0, 255);
-  c.tick_pan = clamp_int(c.tick_pan, 0, 255);
-
-  const int voice = p->voice_table[ch];
-  SAMPLE *spl = channel_sample(p, c.sample);
-  int start_at = -1;
-  if (c.set_offset == -1 && spl && c.sample_offset >= static_cast<long>(spl->len) &&
-      mod_rule(p, RULE_FT2_TICK_COUNTS)) {
-    // FT2 stops a note whose offset lies at or past its sample's end, looped or not.
-    c.set_offset = 0;
-    c.start_voice = 0;
-    if (voice >= 0) modux_voice_stop(p, voice);
-  }
-  if (voice >= 0) {
-    if (c.swap_sample == -1 && c.start_voice == 0) {
-      // A voice that ended takes the swapped sample's loop at once (a sample without loop stays
-      // silent); Allegro's voices restart with the sample.
-      const int loop = spl && mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
-      const int mode = loop & 1 ? PLAYMODE_LOOP : PLAYMODE_PLAY;
-      if (modux_voice_get_position(p, voice) >= 0) {
-        if (!modux_voice_swap_at_loop_end(p, voice, spl, mode)) c.start_voice = -1;
-      } else if (loop & 1) {
-        c.start_voice = -1;
-        start_at = static_cast<int>(spl->loop_start);
-      }
-    }
-    if (c.start_voice == -1) {
-      if (spl) {
-        modux_voice_reallocate(p, voice, spl);
-        const int loop = mod->sample_info ? mod->sample_info[c.sample].loop_flags : 0;
-        if (loop & 1) modux_voice_set_playmode(p, voice, PLAYMODE_LOOP);
-        if (loop & 2) modux_voice_set_playmode(p, voice, PLAYMODE_LOOP | PLAYMODE_BIDIR);
-      } else {
-        // A note whose sample the module lacks is silence.
-        modux_voice_stop(p, voice);
-      }
-    }
-    if (c.set_offset == -1)
-      modux_voice_set_position(p, voice,
-                               offset_inside(spl, st3_offset(p, c.sample, c.sample_offset)));
-    if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
-    // A note ProTracker delays keeps the pitch before it until it starts; under FT2 the note
-    // before it plays on.
-    if (c.period > 0 && (c.delay_sample == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS))) {
-      const int vibrato = auto_vibrato(p, c.sample, c.sounding.vibrato_pos, c.sounding.vibrato_amp,
-                                       c.sounding.vibrato_sweep, c.sounding.key_off != 0);
-      const int period = clamp_int(c.tick_period + vibrato, 4, PERIOD_BOUND);
-      const long long hz =
-          static_cast<long long>(period2pitch(p, period)) * p->mi.pitch_ratio / 100;
-      modux_voice_set_frequency(p, voice, static_cast<int>(hz > 0x7FFFFFFF ? 0x7FFFFFFF : hz));
-    }
-  }
-  if (c.cut_stopped) c.tick_volume = 0;
-  process_envelope(&c.sounding.vol_env, 64, c.sounding.key_off, p->of->rules);
-  if (c.sounding.key_off && mod_rule(p, RULE_FT2_EXACT))
-    hold_released_pan_envelope(&c.sounding.pan_env);
-  process_envelope(&c.sounding.pan_env, 32, c.sounding.key_off, p->of->rules);
-  if (voice >= 0) {
-    modux_voice_set_volume(p, voice, calc_volume(p, ch));
-    modux_voice_set_pan(p, voice, calc_pan(p, ch));
-    if (c.start_voice == -1 && spl) modux_voice_start(p, voice);
-  }
-  c.set_offset = 0;
-  c.swap_sample = 0;
-  // The fade-out runs after a key off: with a volume envelope, or under FT2's exact rules.
-  if (c.sounding.key_off == -1 && ((c.sounding.vol_env.flags & 1) || mod_rule(p, RULE_FT2_EXACT))) {
-    c.sounding.fade -= c.sounding.fadeout;
-    if (c.sounding.fade < 0) c.sounding.fade = 0;
-  }
-  c.start_voice = 0;
-}
-
-// Pushes a channel to its voice: its sounding note (the IT family, whose note plays on, its
-// envelopes running, while the next one is delayed), else its state. The others' delayed note
-// leaves the voice untouched until it starts; ProTracker's only the voice's pitch; FT2 holds the
-// note back whole, and the one before plays on.
+// Pushes a channel's sounding note to its voice, for every family (voices.cpp).
 static void output_channel(modux_player *p, int ch) {
   CHANNEL_STATE &c = p->ci[ch];
-  if (mod_rule(p, RULE_IT_VIRTUAL_VOICES)) {
-    c.sounding.voice = p->voice_table[ch];
-    output_note(p, c.sounding, &c);
-    return;
-  }
-  if (c.delay_sample != 0 && !protracker_proper(p) && !mod_rule(p, RULE_FT2_TICK_COUNTS)) return;
-  update_voice(p, ch);
+  c.sounding.voice = p->voice_table[ch];
+  output_note(p, c.sounding, &c);
 }
 
 // The first tick of a row repeated by a pattern delay: each channel starts again from its
