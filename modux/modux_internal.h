@@ -50,8 +50,8 @@ struct ENVELOPE_STATE {
 
 // One sounding note: the note of a pattern channel (its CHANNEL_STATE::sounding) or, in the IT
 // family, one that a new note pushed into the background (modux_player::background), playing on
-// its own voice. The other families' channel note keeps its key, envelopes (volume 0..64, pan
-// 0..64 with 32 the centre, output in whole units), fade and auto-vibrato here; its sample, pitch,
+// its own voice. The other families' channel note keeps its sample, key, envelopes (volume 0..64,
+// pan 0..64 with 32 the centre, output in whole units), fade and auto-vibrato here; its pitch,
 // volume and pan stay the channel's (see CHANNEL_STATE).
 struct NOTE_STATE {
   int active;                           // -1 while it sounds
@@ -96,24 +96,24 @@ struct NOTE_STATE {
 // (128 centre). "On" fields are -1 while their effect runs this row, else 0. A memory is the
 // last non-zero parameter of a command, which a zero parameter repeats.
 struct CHANNEL_STATE {
-  int instrument;        // XM instrument playing, index into MODUX::instruments from 0
-  int env_instrument;    // XM: the instrument whose envelopes and fade-out run
-  int sample;            // sample playing, index into MODUX::samples from 0
-  int volume;            // the row's volume, 0..64
-  int note;              // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
-  int period;            // the row's pitch, a period (see above); 0 before the first note
-  int tuning;            // the sample's middle-C rate in Hz; in the XM modes its finetune + 128
-  int relative_note;     // XM: semitones the sample adds to every note
-  int pan;               // the row's pan, 0..255
-  int start_voice;       // -1: (re)start the sample on the voice at the end of this tick
-  int cut_stopped;       // -1 after a note cut until the next note (RULE_ST3_CHANNEL)
-  int swap_sample;       // -1: swap `sample` in at the voice's loop end (RULE_PROTRACKER_CHANNEL)
-  int tick_volume;       // this tick's volume after tremolo, tremor and retrigger, 0..64
-  int tick_period;       // this tick's period after vibrato and arpeggio
-  int tick_pan;          // this tick's pan, 0..255
-  int pan_slide;         // pan change per later tick (XM Pxy, volume column D/E, IT Pxy)
-  int pan_slide_memory;  // XM Pxy: last slide, pan units per tick, + right
-  int vcol_pan_left_memory;   // volume column Dx: last slide, pan units per tick (negative)
+  int instrument;            // XM instrument playing, index into MODUX::instruments from 0
+  int env_instrument;        // XM: the instrument whose envelopes and fade-out run
+  int volume;                // the row's volume, 0..64
+  int note;                  // XM note playing, 0..118 (C-0 is 0), for the note-to-sample map
+  int period;                // the row's pitch, a period (see above); 0 before the first note
+  int tuning;                // the sample's middle-C rate in Hz; in the XM modes its finetune + 128
+  int relative_note;         // XM: semitones the sample adds to every note
+  int pan;                   // the row's pan, 0..255
+  int start_voice;           // -1: (re)start the sample on the voice at the end of this tick
+  int cut_stopped;           // -1 after a note cut until the next note (RULE_ST3_CHANNEL)
+  int swap_sample;           // -1: swap the note's sample in at the voice's loop end
+                             // (RULE_PROTRACKER_CHANNEL)
+  int tick_volume;           // this tick's volume after tremolo, tremor and retrigger, 0..64
+  int tick_period;           // this tick's period after vibrato and arpeggio
+  int tick_pan;              // this tick's pan, 0..255
+  int pan_slide;             // pan change per later tick (XM Pxy, volume column D/E, IT Pxy)
+  int pan_slide_memory;      // XM Pxy: last slide, pan units per tick, + right
+  int vcol_pan_left_memory;  // volume column Dx: last slide, pan units per tick (negative)
   int vcol_pan_right_memory;  // volume column Ex: last slide, pan units per tick
   int pitch_slide_on;         // Protracker 1xx/2xx, IT Exx/Fxx
   int pitch_slide_speed;      // period change per later tick, + down (1xx and 2xx share it)

@@ -545,8 +545,8 @@ static bool start_cell(modux_player *p, int ch, const NOTE_INFO &cell) {
     if (mod->sample_info && index >= 0 && index < mod->sample_count && !empty_slot) {
       c.volume = mod->sample_info[index].volume;
       // ProTracker swaps the new sample in at the loop's end, its finetune for the target.
-      if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && index != c.sample && c.period > 0) {
-        c.sample = index;
+      if (mod_rule(p, RULE_PROTRACKER_CHANNEL) && index != c.sounding.sample && c.period > 0) {
+        c.sounding.sample = index;
         c.tuning = mod->sample_info[index].tuning;
         c.swap_sample = -1;
       }

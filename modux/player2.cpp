@@ -362,7 +362,7 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
   const SAMPLE_INFO *info = sample_record(p, sample);
   if (note >= 1) {
     if (info) {
-      c.sample = sample;
+      c.sounding.sample = sample;
       c.volume = info->volume;
       c.tuning = info->tuning;
     }
@@ -383,13 +383,13 @@ void parse_old_note(modux_player *p, int chn, int note, int sample) {
     if (mod_rule(p, RULE_ST3_CHANNEL)) c.note_offset = 0;
     // A new sample alone restarts at the pitch already playing; ProTracker swaps it in where
     // the playing sample reaches its loop's end.
-    if (sample != c.sample && c.period > 0) {
+    if (sample != c.sounding.sample && c.period > 0) {
       if (mod_rule(p, RULE_PROTRACKER_CHANNEL))
         c.swap_sample = -1;
       else
         c.start_voice = -1;
     }
-    c.sample = sample;
+    c.sounding.sample = sample;
     c.volume = info->volume;
     c.tuning = info->tuning;
   }

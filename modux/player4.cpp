@@ -192,7 +192,7 @@ static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
   c.sounding.fadeout = 0;
   clear_envelope(c.sounding.vol_env, 64);
   clear_envelope(c.sounding.pan_env, 32);
-  const SAMPLE_INFO *info = sample_record(p, c.sample);
+  const SAMPLE_INFO *info = sample_record(p, c.sounding.sample);
   const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
   c.sounding.vibrato_pos = 0;
   c.sounding.vibrato_sweep = 0;
@@ -242,7 +242,7 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument) {
   if (note < 0 && instrument >= 0 && mod_rule(p, RULE_FT2_TICK_COUNTS)) {
     // FT2: a key off or cut with an instrument number gives the playing sample its volume and
     // pan again; the number waits for the next note, and the envelopes run on.
-    const SAMPLE_INFO *info = sample_record(p, c.sample);
+    const SAMPLE_INFO *info = sample_record(p, c.sounding.sample);
     if (info) {
       c.volume = info->volume;
       c.pan = info->pan;
@@ -265,8 +265,8 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument) {
   if (n >= 0) {
     c.note = n;
     if (instrument >= 0) c.instrument = instrument;
-    c.sample = get_modux_sample_no(p, c.instrument, n);
-    const SAMPLE_INFO *info = sample_record(p, c.sample);
+    c.sounding.sample = get_modux_sample_no(p, c.instrument, n);
+    const SAMPLE_INFO *info = sample_record(p, c.sounding.sample);
     if (info) {
       // A note without an instrument keeps the channel's volume and pan.
       if (instrument >= 0) {

@@ -179,11 +179,11 @@ void voices_new_note(modux_player *p, int ch, int instrument, int sample, int no
 static const int PERIOD_BOUND = 1 << 24;
 
 // The sample of a note as the voice plays it: with its sustain loop while the key is held.
-static SAMPLE *note_sample(modux_player *p, int sample, const NOTE_STATE &n) {
+static SAMPLE *note_sample(modux_player *p, const NOTE_STATE &n) {
   const MODUX *mod = p->of;
-  if (!mod->samples || sample < 0 || sample >= mod->sample_count) return nullptr;
-  if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[sample];
-  return &mod->samples[sample];
+  if (!mod->samples || n.sample < 0 || n.sample >= mod->sample_count) return nullptr;
+  if (n.sustain && mod->sustain_samples) return &mod->sustain_samples[n.sample];
+  return &mod->samples[n.sample];
 }
 
 static void set_loop(modux_player *p, int voice, int flags) {
@@ -223,7 +223,7 @@ static void place_note_sample(modux_player *p, NOTE_STATE &n, SAMPLE *&spl,
   if (n.sustain && n.key_off) {
     n.sustain = 0;
     n.swap = -1;
-    spl = note_sample(p, n.sample, n);
+    spl = note_sample(p, n);
   }
   if (n.swap && voice >= 0 && !n.start) {
     int at = modux_voice_get_position(p, voice);
@@ -250,8 +250,9 @@ static void place_note_sample(modux_player *p, NOTE_STATE &n, SAMPLE *&spl,
 // (start_voice), a place (set_offset) and ProTracker's sample swap at the loop's end
 // (swap_sample). FT2 stops a note whose offset lies at or past its sample's end, looped or not;
 // ST3 takes an offset past the loop's end round the loop.
-static void place_channel_sample(modux_player *p, CHANNEL_STATE &c, int voice, SAMPLE *spl,
-                                 const SAMPLE_INFO *info) {
+static void place_channel_sample(modux_player *p, const NOTE_STATE &n, CHANNEL_STATE &c,
+                                 SAMPLE *spl, const SAMPLE_INFO *info) {
+  const int voice = n.voice;
   int start_at = -1;
   if (c.set_offset == -1 && spl && c.sample_offset >= static_cast<long>(spl->len) &&
       mod_rule(p, RULE_FT2_TICK_COUNTS)) {
@@ -283,7 +284,7 @@ static void place_channel_sample(modux_player *p, CHANNEL_STATE &c, int voice, S
   }
   if (c.set_offset == -1)
     modux_voice_set_position(p, voice,
-                             offset_inside(spl, st3_offset(p, c.sample, c.sample_offset)));
+                             offset_inside(spl, st3_offset(p, n.sample, c.sample_offset)));
   if (start_at >= 0) modux_voice_set_position(p, voice, offset_inside(spl, start_at));
 }
 
@@ -311,13 +312,12 @@ bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
       !mod_rule(p, RULE_FT2_TICK_COUNTS))
     return true;
   if (!it_note) hold_channel(*channel);
-  const int sample = it_note ? n.sample : channel->sample;
-  SAMPLE *spl = note_sample(p, sample, n);
+  SAMPLE *spl = note_sample(p, n);
   const IT_INSTRUMENT_INFO *ins =
       it_note && mod->it_instruments && n.instrument >= 0 && n.instrument < mod->instrument_count
           ? &mod->it_instruments[n.instrument]
           : nullptr;
-  const SAMPLE_INFO *info = spl && mod->sample_info ? &mod->sample_info[sample] : nullptr;
+  const SAMPLE_INFO *info = spl && mod->sample_info ? &mod->sample_info[n.sample] : nullptr;
   if (it_note && (!spl || !info)) {
     // The IT family's note without a sample is over; the other families' channel goes on
     // silent, its envelopes and fade running.
@@ -328,7 +328,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
   if (it_note)
     place_note_sample(p, n, spl, info);
   else
-    place_channel_sample(p, *channel, voice, spl, info);
+    place_channel_sample(p, n, *channel, spl, info);
 
   // Envelopes. The IT family's answer in 1/256 of their units (sample mode has none); the
   // others' give their output in whole units, FT2's exact rules holding a released pan envelope
@@ -413,7 +413,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
     if (voice >= 0 && channel->period > 0 &&
         (channel->delay_sample == 0 || mod_rule(p, RULE_FT2_TICK_COUNTS))) {
       const int vibrato =
-          auto_vibrato(p, sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, released);
+          auto_vibrato(p, n.sample, n.vibrato_pos, n.vibrato_amp, n.vibrato_sweep, released);
       const int period = clamp_int(channel->tick_period + vibrato, 4, PERIOD_BOUND);
       hz = static_cast<long long>(period2pitch(p, period)) * p->mi.pitch_ratio / 100;
       pitched = true;

@@ -328,7 +328,7 @@ TEST_F(XmFamily, DamagedModulesPlayWithoutReadingOutsideThem) {
   cell(5, 0) = {0, 200, 0, 0, 0};
   start(2);
   for (int t = 0; t < 40; t++) mod_interrupt();
-  EXPECT_EQ(ci[0].sample, 1);  // the last sample stands in for the missing ones
+  EXPECT_EQ(ci[0].sounding.sample, 1);  // the last sample stands in for the missing ones
   EXPECT_GE(ci[0].sounding.vol_env.output, 0);
   EXPECT_LE(ci[0].sounding.vol_env.output, 64);
   EXPECT_EQ(ci[0].sounding.pan_env.output, 32);
