@@ -301,8 +301,8 @@ static void hold_channel(CHANNEL_STATE &c) {
 bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
   MODUX *mod = p->of;
   if (!n.active) return false;
-  // The IT family's note holds its sample, pitch, volume and pan in the IT family's units; the
-  // other families' channel note takes them from its channel.
+  // The IT family's note holds its pitch, volume and pan in the IT family's units; the other
+  // families' channel note takes them from its channel.
   const bool it_note = mod_rule(p, RULE_IT_VIRTUAL_VOICES) != 0;
   const int rules = mod->rules;
   const int voice = n.voice;
