@@ -677,8 +677,8 @@ void voices_new_note(modux_player *p, int ch, int instrument, int sample, int no
 // pattern channel, null for a background note); false once it has ended. The other families'
 // channel note never ends, and its channel's values are held to their ranges on the way.
 bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel);
-// Pushes every sounding background note to its voice, for every family (the pool is empty
-// without RULE_IT_VIRTUAL_VOICES), after the channels of a tick.
+// Pushes every sounding background note to its voice after the channels of a tick; nothing to do
+// while the pool is closed (modules without RULE_IT_VIRTUAL_VOICES).
 void output_background(modux_player *p);
 
 // ---------------------------------------------------------------------------------------------

@@ -455,6 +455,8 @@ bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
 }
 
 void output_background(modux_player *p) {
+  // Without the pool no note is in the background: the other families skip the 128 records.
+  if (!p->pool_open) return;
   for (NOTE_STATE &b : p->background)
     if (b.active) output_note(p, b, nullptr);
 }
