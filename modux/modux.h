@@ -184,7 +184,7 @@ struct INSTRUMENT_INFO {
   int pan_env_sustain_end;
   int pan_env_loop_start;
   int pan_env_loop_end;
-  int fadeout;  // subtracted from fade_volume every tick after key release
+  int fadeout;  // subtracted from the note's fade every tick after key release
 };
 
 // One envelope of an IT instrument. Values: volume 0..64, pan and pitch -32..32.

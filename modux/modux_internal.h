@@ -22,9 +22,9 @@ inline int clamp_int(long long v, int lo, int hi) {
 // Playback records
 // ---------------------------------------------------------------------------------------------
 
-// Running copy of one envelope of a note, taken from its instrument at the note's start: a
-// channel's volume and pan envelopes in the XM family (and the engine's own songs), a note's
-// volume, pan and pitch envelopes in the IT family.
+// Running copy of one envelope of a note (NOTE_STATE), taken from its instrument at the note's
+// start: the volume and pan envelopes in the XM family (and the engine's own songs), the volume,
+// pan and pitch envelopes in the IT family.
 struct ENVELOPE_STATE {
   int value[MODUX_IT_ENVELOPE_POINTS];  // value of each point: volume 0..64; XM pan 0..64 (32
                                         // centre); IT pan and pitch -32..32

@@ -175,7 +175,7 @@ void hold_released_pan_envelope(ENVELOPE_STATE *env) {
   env->flags &= ~4;
 }
 
-// The channel's volume and pan envelopes from their start, as the instrument gives them.
+// The channel note's volume and pan envelopes from their start, as the instrument gives them.
 static void start_instrument_envelopes(CHANNEL_STATE &c, const INSTRUMENT_INFO *ins) {
   start_envelope(&c.sounding.vol_env, ins->vol_env_value, ins->vol_env_tick, ins->vol_env_flags,
                  ins->vol_env_points, ins->vol_env_loop_start, ins->vol_env_loop_end,
