@@ -160,8 +160,10 @@ bool read_header(load_state &load, MODUX *mod, cursor &c, it_header &h) {
                        h.tracker == MODPLUG_888;
   mod->modplug_tracker = modplug ? -1 : 0;
   const bool openmpt = h.tracker >= OPENMPT_FIRST && h.tracker <= OPENMPT_LAST;
-  mod->period_table_notes =
-      openmpt && (!(h.flags & FLAG_LINEAR) || h.tracker < OPENMPT_EQUAL_LINEAR) ? -1 : 0;
+  // Old ModPlug Tracker's notes come from the period table in linear mode as well.
+  const bool openmpt_table =
+      openmpt && (!(h.flags & FLAG_LINEAR) || h.tracker < OPENMPT_EQUAL_LINEAR);
+  mod->period_table_notes = modplug || openmpt_table ? -1 : 0;
   if (h.instruments > MAX_INSTRUMENTS) {
     fail(load, "IT: %d instruments, at most %d are possible", h.instruments, MAX_INSTRUMENTS);
     return false;

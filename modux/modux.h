@@ -263,7 +263,8 @@ struct MODUX {
   int modplug_tracker;
   // IT: -1 when a note's frequency comes from the ST3 period table (C-5 of a sample at its own
   // rate, the other notes at 1712 over the note's period), as OpenMPT plays its own files in Amiga
-  // mode, and in linear mode those saved before its version 1.24; 0 when notes are equal-tempered.
+  // mode, in linear mode those saved before its version 1.24, and old ModPlug Tracker's files in
+  // either mode; 0 when notes are equal-tempered.
   int period_table_notes;
 };
 
