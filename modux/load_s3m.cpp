@@ -15,9 +15,9 @@ const char SIGNATURE[4] = {'S', 'C', 'R', 'M'};
 const int HEADER_BYTES = 96;
 // S3M channels named by the header and the patterns.
 const int S3M_CHANNELS = 32;
-// Channel settings below this are played (16..31 are Adlib channels, kept as silent ones);
-// 255 and the settings with bit 7 set are switched off.
-const int CHANNEL_USED_BELOW = 32;
+// Channel settings below this are played (16..31 are Adlib channels, kept as silent ones); with
+// bit 7 set they are switched off, 255 is unused.
+const int CHANNEL_USED_BELOW = 32, CHANNEL_OFF = 128, CHANNEL_UNUSED = 255;
 // Default-pan flag telling that a 32-byte pan table follows the parapointers.
 const int PAN_TABLE_FLAG = 252;
 const int ROWS = 64;
@@ -38,6 +38,10 @@ const int AMIGA_LIMITS_FLAG = 0x10;
 const int SCREAM_TRACKER_3_00 = 0x1300;
 // The tracker word's top digit names the tracker; 1 is Scream Tracker.
 const int SCREAM_TRACKER_FAMILY = 1;
+// Files of Imago Orpheus (2), Impulse Tracker (3), Schism Tracker (4) and old ModPlug Tracker
+// (0x5117) play a switched-off channel's commands with its notes silent; the others leave the
+// channel out whole.
+const int OFF_COMMANDS_FIRST = 2, OFF_COMMANDS_LAST = 4, MODPLUG_117 = 0x5117;
 // The slowest tempo a header sets.
 const int SLOWEST_TEMPO = 32;
 // Order-list markers: 254 skips ("+++"), 255 ends the song ("---"); neither is kept.
@@ -236,6 +240,7 @@ struct s3m_layout {
   int sample_format;              // SIGNED_SAMPLES or unsigned data
   bool pan_table;                 // a 32-byte pan table follows the parapointers
   bool mono;                      // the master volume byte's bit 7 is clear: every channel centred
+  bool off_commands;              // a switched-off channel's commands act
   long long instrument_para_at;   // image position of the instrument parapointers (words)
   long long pattern_para_at;      // image position of the pattern parapointers (words)
   int default_pan[S3M_CHANNELS];  // the pan table: bit 5 set, low nibble 0..15 left to right
@@ -260,6 +265,9 @@ static void read_header(MODUX *mod, cursor &c, s3m_layout &l, channel_setup &cs)
   // plays speed 6 and 125 BPM instead; the reference follows it, and holds other trackers' files
   // to 32 BPM at least.
   const bool scream_tracker = (tracker >> 12) == SCREAM_TRACKER_FAMILY;
+  l.off_commands =
+      ((tracker >> 12) >= OFF_COMMANDS_FIRST && (tracker >> 12) <= OFF_COMMANDS_LAST) ||
+      tracker == MODPLUG_117;
   mod->initial_speed = c.byte();
   if (mod->initial_speed == 0 || (mod->initial_speed == 255 && scream_tracker))
     mod->initial_speed = 6;
@@ -416,11 +424,14 @@ static void set_up_channels(MODUX *mod, view img, const s3m_layout &l, channel_s
   }
   for (int i = 0; i < S3M_CHANNELS; i++) {
     cs.remap[i] = -1;
-    const bool used = cs.chn_set[i] < CHANNEL_USED_BELOW && (fast_loading || named[i]);
+    const bool off = cs.chn_set[i] != CHANNEL_UNUSED && (cs.chn_set[i] & CHANNEL_OFF);
+    const int setting = off && l.off_commands ? cs.chn_set[i] & ~CHANNEL_OFF : cs.chn_set[i];
+    const bool used = setting < CHANNEL_USED_BELOW && (fast_loading || named[i]);
     if (!used) continue;
     const int to = mod->channel_count++;
     cs.remap[i] = to;
-    if (cs.chn_set[i] < 16) mod->channel_pan[to] = cs.chn_set[i] < 8 ? 64 : 192;
+    mod->channel_muted[to] = off ? -1 : 0;
+    if (setting < 16) mod->channel_pan[to] = setting < 8 ? 64 : 192;
     if (l.pan_table && (l.default_pan[i] & 0x20))
       mod->channel_pan[to] = (l.default_pan[i] & 15) * 17;
     if (l.mono) mod->channel_pan[to] = 128;

@@ -406,7 +406,7 @@ bool output_note(modux_player *p, NOTE_STATE &n, CHANNEL_STATE *channel) {
     hz = static_cast<long long>(it_pitch_hz(p, period, units)) * p->mi.pitch_ratio / 100;
   } else {
     const int ch = static_cast<int>(channel - p->ci);
-    volume = calc_volume(p, ch);
+    volume = mod->channel_muted[ch] ? 0 : calc_volume(p, ch);
     pan = calc_pan(p, ch);
     // A note ProTracker delays keeps the pitch before it until it starts; under FT2 the note
     // before it plays on.

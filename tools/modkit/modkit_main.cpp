@@ -11,6 +11,7 @@
 //   tracker NAME (XM tracker name; '_' writes a space)
 //   macro SFx|Zxx TEXT (IT: a MIDI macro; the song then carries its own, the others empty)
 //   orders P P ...   (S3M: 254 is "+++", 255 is "---"; default: every pattern in turn)
+//   off CH CH ...    (S3M: channels switched off, bit 7 of their settings)
 //   sample N [wave=sine|square|saw] [period=32] [length=8192] [loop=0|1] [decay=0]
 //            [volume=64] [rate=8363] [finetune=0] [relnote=0] [pan=128]
 //       a sine, square or saw of `period` frames, fading with a time constant of `decay`

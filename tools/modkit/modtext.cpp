@@ -47,7 +47,7 @@ struct song_text {
   std::string format, title = "modgen", tracker = "FastTracker v2.00";
   int channels = 4, speed = 6, tempo = 125, linear = 1, version = -1, restart = 0, flags = -1,
       slots = 31, global = 128, mix = 48;
-  std::vector<int> orders;
+  std::vector<int> orders, off;
   std::map<int, sample_text> samples;
   std::map<int, instrument_text> instruments;
   std::map<int, pattern_text> patterns;
@@ -247,8 +247,9 @@ bool read_header(const std::string &line, const std::vector<std::string> &w, son
   } else if (key == "tracker" && w.size() == 2) {
     song.tracker = w[1];
     std::replace(song.tracker.begin(), song.tracker.end(), '_', ' ');
-  } else if (key == "orders") {
-    for (size_t i = 1; i < w.size(); i++) song.orders.push_back(number(w[i]));
+  } else if (key == "orders" || key == "off") {
+    for (size_t i = 1; i < w.size(); i++)
+      (key == "off" ? song.off : song.orders).push_back(number(w[i]));
   } else if (key == "macro" && w.size() >= 2) {
     read_macro(line, w, song);
   } else {
@@ -404,6 +405,7 @@ bytes to_s3m(const song_text &song) {
     m.chn_set[ch] = ch < song.channels ? (ch & 1 ? 8 + ch / 2 % 8 : ch / 2 % 8) : 255;
     m.default_pan[ch] = 0x20 | (ch & 1 ? 12 : 3);
   }
+  for (int ch : song.off) m.chn_set[ch & 31] |= 128;
   m.samples.assign(song.samples.rbegin()->first, s3m_sample{0, true, 0, 0, 0, 64, 0, 8363, {}, 1});
   for (const auto &[n, s] : song.samples) {
     s3m_sample &x = m.samples[n - 1];
