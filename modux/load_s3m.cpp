@@ -25,6 +25,8 @@ const int ROWS = 64;
 const int NOTE_FIELD = 0x20;     // note and instrument
 const int VOLUME_FIELD = 0x40;   // volume
 const int COMMAND_FIELD = 0x80;  // command and info
+// Volume-column bytes of 128..192 are pans 0..64.
+const int PAN_BYTES_FROM = 128;
 // Instrument record: type 1 is a sample; "SCRS" at 76 marks one whose data can be read.
 const int INSTRUMENT_BYTES = 80;
 const char SAMPLE_MARK[4] = {'S', 'C', 'R', 'S'};
@@ -159,8 +161,12 @@ void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
       cell.sample = instrument > mod->sample_count ? 0 : instrument;
     }
     // 0x10..0x50 in the volume column set the volumes 0 to 64; louder bytes are held at 64 so
-    // that they never read as another volume-column command.
-    if (fields & VOLUME_FIELD) cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
+    // that they never read as another volume-column command, except 128..192, a pan of 0..64 as
+    // Impulse Tracker writes it into an S3M (VOLUME_COLUMN_PAN + the pan).
+    if ((fields & VOLUME_FIELD) && volume >= PAN_BYTES_FROM && volume <= PAN_BYTES_FROM + 64)
+      cell.volume = VOLUME_COLUMN_PAN + volume - PAN_BYTES_FROM;
+    else if (fields & VOLUME_FIELD)
+      cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
     if (fields & COMMAND_FIELD) {
       convert_s3m_command(&command, &info);
       cell.command = command;

@@ -345,6 +345,10 @@ extern SAMPLE *const fake_sample;  // the silent sample holding the reserved voi
   (RULES_FASTTRACKER_2 & ~(RULE_ARPEGGIO_FROM_END | RULE_KEY_OFF_AT_TICK | RULE_LOOP_FT2))
 
 // Nonzero when the playing module follows the rule (one RULE_* bit).
+// A pan of 0..64 in an S3M cell's volume column is stored as this + the pan: beyond a byte, so no
+// XM or MUX volume-column byte reads as it.
+const int VOLUME_COLUMN_PAN = 0x100;
+
 inline int mod_rule(modux_player *p, int rule) {
   const MODUX *mod = p->of;
   return mod ? (mod->rules & rule) : 0;

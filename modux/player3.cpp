@@ -360,7 +360,9 @@ void parse_volume_command(modux_player *p, int chn, int volume, int note) {
     return;
   }
   const int y = volume & 15;
-  if (volume >= 0x10 && volume <= 0x50) {
+  if (volume >= VOLUME_COLUMN_PAN && volume <= VOLUME_COLUMN_PAN + 64) {
+    c.pan = clamp_int((volume - VOLUME_COLUMN_PAN) * 4, 0, 255);
+  } else if (volume >= 0x10 && volume <= 0x50) {
     c.volume = volume - 16;
   } else if (volume >= 0x60 && volume <= 0xFF) {
     switch (volume >> 4) {

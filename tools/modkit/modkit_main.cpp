@@ -31,7 +31,7 @@
 //       NOTE C-4, C#4 ... (the trackers' own octaves: a sample plays at its rate on C-2 in MOD,
 //       C-4 in S3M and XM, C-5 in IT), '===' key off (XM, IT), '^^^' note cut (S3M, IT), '~~~'
 //       fade (IT), '.' none; INSTRUMENT a number or '.'; VOLUME '.' or the column's value (XM:
-//       its byte in hex; S3M: 0..64; IT: vNN volume, pNN pan or the byte); EFFECT '.' or the
+//       its byte in hex; S3M and IT: vNN volume, pNN pan or the byte); EFFECT '.' or the
 //       format's letter and two hex digits (MOD/XM 0-9A-Z, S3M/IT A-Z).
 //       A cell names each channel once a row (S3M: channels above 0 may come again, written
 //       after the others; IT: any, in the source's order).

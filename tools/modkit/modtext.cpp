@@ -182,7 +182,7 @@ instrument_text read_instrument(int n, const options &opt) {
 
 int volume(const std::string &s, const std::string &format) {
   if (s == ".") return -1;
-  if (format == "it" && (s[0] == 'v' || s[0] == 'p'))
+  if ((format == "it" || format == "s3m") && (s[0] == 'v' || s[0] == 'p'))
     return (s[0] == 'p' ? 128 : 0) + number(s.substr(1));
   return number(s, format == "xm" ? 16 : 10);
 }
