@@ -437,9 +437,10 @@ void player_free_marks(modux_player *p);
 
 // Puts the player on its own mixer at rate Hz, reserves a voice per channel of mod and starts it
 // at row 0 of order (every channel fresh); the song plays once more for each repeat (-1 for
-// ever), ending at its end or loop point. The caller holds the turn. 1, or -1 with modux_error
-// set.
-int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats);
+// ever), ending at its end or loop point. The caller holds the turn. A render that mixes
+// (mixed) keeps an imported module's voices for the coda at its end; a scan mixes nothing. 1, or
+// -1 with modux_error set.
+int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats, bool mixed = true);
 // The factor a module's render is mixed at: 1 for the engine's own songs; an imported module
 // plays at the level its tracker mixes at, over the engine's level of one voice at full volume
 // (half of full scale on one side): MOD at 2 / channels of full scale (1/4 to 1, in steps of

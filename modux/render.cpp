@@ -171,7 +171,7 @@ float module_level(const MODUX *mod) {
   return share / ENGINE_VOICE_LEVEL;
 }
 
-int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) {
+int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats, bool mixed) {
   if (!mod) {
     std::snprintf(modux_error, sizeof modux_error, "Can't render a MODUX pointer with null value");
     return -1;
@@ -217,7 +217,7 @@ int render_begin(modux_player *p, MODUX *mod, int rate, int order, int repeats) 
   p->finished = 0;
   p->coda_frames = 0;
   p->coda_length = 0;
-  if (mod->rules != 0 && !p->coda_voices)
+  if (mixed && mod->rules != 0 && !p->coda_voices)
     p->coda_voices =
         static_cast<MIXER_VOICE_STATE *>(malloc(2 * MIXER_VOICES * sizeof(MIXER_VOICE_STATE)));
   p->repeats_left = repeats;

@@ -20,9 +20,7 @@ double scan_song(MODUX *mod, int order, unsigned char *reached, double *seconds)
   if (seconds)
     for (int o = 0; o < orders; o++) seconds[o] = -1;
   double length = -1;
-  if (render_begin(p, mod, 44100, order, 0) > 0) {
-    free(p->coda_voices);  // nothing is mixed: no coda
-    p->coda_voices = nullptr;
+  if (render_begin(p, mod, 44100, order, 0, false) > 0) {
     long long before = 0;
     long ticks = 0;
     for (bool playing = true; playing && ticks < SCAN_LIMIT_TICKS;
