@@ -185,13 +185,18 @@ static void start_instrument_envelopes(CHANNEL_STATE &c, const INSTRUMENT_INFO *
                  ins->pan_env_sustain_start, ins->pan_env_sustain_end);
 }
 
-// The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
-static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
+// The channel note held, at full fade, without fade-out or envelopes.
+static void fresh_note(CHANNEL_STATE &c) {
   c.sounding.key_off = 0;
   c.sounding.fade = 32768;
   c.sounding.fadeout = 0;
   clear_envelope(c.sounding.vol_env, 64);
   clear_envelope(c.sounding.pan_env, 32);
+}
+
+// The instrument's envelopes, fade-out and auto-vibrato from their start, the key held.
+static void restart_instrument(modux_player *p, CHANNEL_STATE &c) {
+  fresh_note(c);
   const SAMPLE_INFO *info = sample_record(p, c.sounding.sample);
   const int depth = info ? clamp_int(info->vibrato_depth, 0, 15) : 0;
   c.sounding.vibrato_pos = 0;
@@ -253,13 +258,7 @@ void parse_new_note(modux_player *p, int chn, int note, int instrument) {
   // FT2 starts the envelopes and the fade-out again only for an instrument number: a bare note
   // goes on with the released key and the envelopes of the note before.
   const bool fresh = instrument >= 0 || !mod_rule(p, RULE_INSTRUMENT_RESETS);
-  if (fresh) {
-    c.sounding.key_off = 0;
-    c.sounding.fade = 32768;
-    c.sounding.fadeout = 0;
-    clear_envelope(c.sounding.vol_env, 64);
-    clear_envelope(c.sounding.pan_env, 32);
-  }
+  if (fresh) fresh_note(c);
 
   const int n = note - 1;
   if (n >= 0) {
