@@ -163,10 +163,11 @@ void S3M_load_pat(cursor &c, MODUX *mod, NOTE_INFO *notes, int channel_count,
     // 0x10..0x50 in the volume column set the volumes 0 to 64; louder bytes are held at 64 so
     // that they never read as another volume-column command, except 128..192, a pan of 0..64 as
     // Impulse Tracker writes it into an S3M (VOLUME_COLUMN_PAN + the pan).
-    if ((fields & VOLUME_FIELD) && volume >= PAN_BYTES_FROM && volume <= PAN_BYTES_FROM + 64)
-      cell.volume = VOLUME_COLUMN_PAN + volume - PAN_BYTES_FROM;
-    else if (fields & VOLUME_FIELD)
-      cell.volume = volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16;
+    if (fields & VOLUME_FIELD) {
+      const bool pan = volume >= PAN_BYTES_FROM && volume <= PAN_BYTES_FROM + 64;
+      cell.volume = pan ? VOLUME_COLUMN_PAN + volume - PAN_BYTES_FROM
+                        : (volume < 0 ? 0 : clamp_int(volume, 0, 64) + 16);
+    }
     if (fields & COMMAND_FIELD) {
       convert_s3m_command(&command, &info);
       cell.command = command;
